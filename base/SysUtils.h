@@ -1,0 +1,13 @@
+// Integer/text conversions with the framework's messages.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+std::string IntToStr(std::int64_t Value);
+// Leading blanks skipped, optional sign, decimal digits, or hexadecimal after "$" or "0x";
+// nothing may follow. Raises EConvertError "'<S>' is not a valid integer value" otherwise,
+// including for an empty text and a value outside 32 bits.
+int StrToInt(const std::string& S);
+// Like StrToInt, but returns Default instead of raising.
+int StrToIntDef(const std::string& S, int Default);

@@ -1,0 +1,51 @@
+// The thread's message queue: posted messages, window timers, socket readiness and look-up
+// completions, behind one pollable fd.
+//
+// One pass of DispatchAll:
+//   1. harvest: epoll_wait(0) on the queue's fd; socket readiness becomes posted messages by
+//      the WSAAsyncSelect rules, the wake eventfd is drained, the look-up inbox is spliced in.
+//      No user code runs during a harvest, and after it the fd is readable only if new events
+//      have arrived since.
+//   2. if a posted message waits, pop the front and call its window's procedure (a message
+//      whose window is gone is dropped);
+//   3. else if a timer is due and has not fired during this call, reschedule it and dispatch
+//      WM_TIMER (expiries merge: at most one WM_TIMER per timer per call);
+//   4. else stop.
+// Window procedures may call DispatchAll again (nested waits); each call has its own
+// "already fired" set of timers.
+//
+// WaitMessage never spins: it blocks in poll() on the queue's fd until something is ready,
+// the next timer is due or the timeout passes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace win {
+
+// Dispatches every pending message, due timers included, then returns. Returns the number
+// of messages dispatched.
+int DispatchAll();
+
+// True when DispatchAll would dispatch something now (a posted message, a due timer, or
+// unharvested readiness on the queue's fd).
+bool HasPending();
+
+// Blocks until HasPending() would be true or `timeoutMs` passes (-1: no limit). Returns
+// immediately when something is already pending. Dispatches nothing.
+void WaitMessage(int timeoutMs = -1);
+
+// The fd a GUI loop watches for readability (level-triggered); run DispatchAll when it fires.
+int QueuePollFd();
+
+// Counters for tests and benchmarks: blocking waits that returned, and handles still alive.
+struct QueueStats {
+  std::uint64_t Wakeups = 0;  // returns from a blocking wait inside WaitMessage
+  std::size_t Windows = 0;
+  std::size_t Timers = 0;
+  std::size_t Sockets = 0;
+  std::size_t PostedMessages = 0;
+};
+QueueStats GetQueueStats();
+
+}  // namespace win
