@@ -5,8 +5,9 @@
 #include <string>
 
 std::string IntToStr(std::int64_t Value);
-// Leading blanks skipped, optional sign, decimal digits, or hexadecimal after "$" or "0x";
-// nothing may follow. Raises EConvertError "'<S>' is not a valid integer value" otherwise,
+// Leading blanks (spaces, tabs) skipped, optional sign, decimal digits, or hexadecimal after
+// "$", "0x" or "0X"; nothing may follow. Hexadecimal gives a 32-bit pattern ("$FFFFFFFF" is
+// -1). Raises EConvertError "'<S>' is not a valid integer value" otherwise,
 // including for an empty text and a value outside 32 bits.
 int StrToInt(const std::string& S);
 // Like StrToInt, but returns Default instead of raising.

@@ -18,7 +18,8 @@ class TComponent : public TObject {
   explicit TComponent(TComponent* AOwner);
   ~TComponent() override;
 
-  // Marks the component as being destroyed, then deletes it. Safe on nullptr.
+  // Marks the component as being destroyed, then deletes it. A member call through a null
+  // pointer is undefined in C++, so a pointer that may be null goes to FreeAndNil instead.
   void Free();
 
   TComponent* Owner() const { return FOwner; }
@@ -52,6 +53,14 @@ class TComponent : public TObject {
   bool FDesigning = false;
   bool FDestroying = false;
 };
+
+// Frees the component, if any, and clears the pointer.
+template <class T>
+void FreeAndNil(T*& C) {
+  T* Old = C;
+  C = nullptr;
+  if (Old != nullptr) Old->Free();
+}
 
 // unique_ptr that releases a component with Free().
 struct TComponentDeleter {

@@ -13,7 +13,8 @@ class TStringList : public TObject {
 
   int Count() const { return static_cast<int>(FLines.size()); }
 
-  // Appends (or, when Sorted, inserts at its sorted place) and returns the index.
+  // Appends (or, when Sorted, inserts at its sorted place, after any equal lines) and
+  // returns the index.
   virtual int Add(const std::string& S);
   // Inserts at Index (0 .. Count()); not allowed on a sorted list (EStringListError).
   virtual void Insert(int Index, const std::string& S);
@@ -21,7 +22,8 @@ class TStringList : public TObject {
   virtual void Clear();
 
   // Indexed read and replace; EStringListError "List index out of bounds (<i>)" outside
-  // 0 .. Count()-1.
+  // 0 .. Count()-1. Replacing would break a sorted list's order, so it is refused there
+  // (EStringListError "Operation not allowed on sorted list"), as Insert is.
   const std::string& Strings(int Index) const;
   virtual void SetStrings(int Index, const std::string& S);
   const std::string& operator[](int Index) const { return Strings(Index); }
@@ -43,8 +45,8 @@ class TStringList : public TObject {
  protected:
   // Order of two lines for a sorted list: negative, zero or positive. Default: byte order.
   virtual int CompareStrings(const std::string& A, const std::string& B) const;
-  // Bisection on a sorted list: true and the index when found, else false and the place
-  // where S would be inserted.
+  // Bisection on a sorted list: true and the index of the first equal line when found, else
+  // false and the place where S would be inserted.
   bool Find(const std::string& S, int& Index) const;
   void CheckIndex(int Index) const;
 
