@@ -23,7 +23,9 @@ class TApplication : public TObject {
   // Reports an exception that no caller will see (for example one raised by a timer
   // handler). Default: "Exception: <message>" on stderr.
   void HandleException(const std::exception& E);
-  void HandleException(std::exception_ptr E);  // unknown exception types are reported too
+  // Reports a std::exception by its message and anything else as "Unknown exception"; a
+  // null pointer reports nothing. Neither overload ever throws.
+  void HandleException(std::exception_ptr E);
 
   // Hooks a GUI installs; an empty hook restores the headless behaviour.
   std::function<void()> OnProcessMessages;
