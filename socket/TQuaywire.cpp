@@ -1,0 +1,432 @@
+// TQuaywire: construction, connection, host resolution, notifications, status and errors.
+#include "socket/TQuaywire.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/Exception.h"
+#include "base/SysUtils.h"
+#include "base/TApplication.h"
+#include "platform/WinUser.h"
+
+int TQuaywire::WinsockUsers = 0;
+
+namespace {
+
+constexpr std::uint16_t WouldBlock = win::WSAEWOULDBLOCK;
+
+std::string TextUpToNul(const char* Text, std::size_t Max) {
+  return std::string(Text, strnlen(Text, Max));
+}
+
+std::string VersionText(win::WORD Version) {
+  return IntToStr(Version >> 8) + "." + IntToStr(Version & 0xFF);
+}
+
+}  // namespace
+
+// --- Waiting ----------------------------------------------------------------------------
+
+TQuaywire::TWaitScope::TWaitScope(TQuaywire& Owner) : FOwner(Owner), FAlive(Owner.FAlive) {
+  ++FOwner.FWaitDepth;
+}
+
+TQuaywire::TWaitScope::~TWaitScope() {
+  if (*FAlive) --FOwner.FWaitDepth;
+}
+
+void TQuaywire::WaitForEvent(const TWaitScope& Scope) {
+  Application.WaitForEvent(-1);
+  Application.ProcessMessages();
+  if (!Scope.OwnerAlive()) throw EComponentDestroyed();
+}
+
+void TQuaywire::PumpMessages(const TWaitScope& Scope) {
+  Application.ProcessMessages();
+  if (!Scope.OwnerAlive()) throw EComponentDestroyed();
+}
+
+namespace {
+
+// Disarms the time-out on a way out that skipped the explicit TimerOff, unless the
+// component is gone.
+class TTimerDisarm {
+ public:
+  explicit TTimerDisarm(TQuaywire& Q, std::shared_ptr<bool> Alive)
+      : FQ(Q), FAlive(std::move(Alive)) {}
+  ~TTimerDisarm() {
+    if (FArmed && *FAlive) FQ.TimerOff();
+  }
+  void Off() {
+    FArmed = false;
+    FQ.TimerOff();
+  }
+
+ private:
+  TQuaywire& FQ;
+  std::shared_ptr<bool> FAlive;
+  bool FArmed = true;
+};
+
+}  // namespace
+
+// --- Life -------------------------------------------------------------------------------
+
+TQuaywire::TQuaywire(TComponent* AOwner) : TComponent(AOwner) {
+  StatusMessage(8, "Create");
+  NotifyWindow = CreateNotifyWindow(this);
+  if (NotifyWindow == 0) throw ESockError("Initializaton of windows sockets failed");
+  Proxy.clear();
+  LookupBuffer = std::make_unique<char[]>(win::MAXGETHOSTSTRUCT);
+  std::memset(LookupBuffer.get(), 0, win::MAXGETHOSTSTRUCT);
+  Timer = new TThreadTimer(this);
+  Timer->SetEnabled(false);
+  Timer->SetOnTimer([this](TObject* Sender) { TimerTriggered(Sender); });
+  TimeOut = 0;
+  ReportLevel = 1;
+  Canceled = false;
+  BeingDestroyed = false;
+  Connected = false;
+  try {
+    InitWinsock();
+  } catch (...) {
+    // The destructor will not run: release what this constructor made.
+    win::DestroyWindow(NotifyWindow);
+    throw;
+  }
+}
+
+void TQuaywire::AbortForDestruction() {
+  if (FAbortedForDestruction) return;
+  FAbortedForDestruction = true;
+  StatusMessage(8, "Destroy");
+  Abort();
+  Cancel();
+}
+
+void TQuaywire::BeforeDestruction() {
+  TComponent::BeforeDestruction();
+  try {
+    AbortForDestruction();
+  } catch (...) {
+  }
+}
+
+TQuaywire::~TQuaywire() {
+  Destroying();
+  try {
+    AbortForDestruction();  // reached here only by a plain delete
+  } catch (...) {
+  }
+  // Any wait still on the stack must stop touching this object.
+  *FAlive = false;
+  if (Timer != nullptr) {
+    Timer->Free();
+    Timer = nullptr;
+  }
+  LookupBuffer.reset();
+  if (NotifyWindow != 0) win::DestroyWindow(NotifyWindow);
+  NotifyWindow = 0;
+  BeingDestroyed = true;
+  if (!Designing()) {
+    try {
+      RequestCloseSocket();
+    } catch (...) {
+    }
+    if (--WinsockUsers == 0) win::WSACleanup();
+  }
+}
+
+std::uint16_t TQuaywire::OpenSocket(int Protocol) {
+  const win::SOCKET S = win::socket(AF_INET, SOCK_STREAM, Protocol);
+  if (S == win::INVALID_SOCKET || S >= NoSocket) {
+    if (S != win::INVALID_SOCKET) win::closesocket(S);
+    std::string Msg;
+    CheckSocketError(WouldBlock, Msg);
+    throw ESockError("Cannot create a socket");
+  }
+  return static_cast<std::uint16_t>(S);
+}
+
+void TQuaywire::InitWinsock() {
+  StatusMessage(8, "Initializing Winsock");
+  if (Designing()) return;
+  try {
+    if (++WinsockUsers == 1) {
+      win::WSAStartup(0x0101, &WinsockData);
+      WinsockInfo.Add("Version= " + VersionText(WinsockData.wVersion));
+      WinsockInfo.Add("High Version= " + VersionText(WinsockData.wHighVersion));
+      WinsockInfo.Add("Description= " + TextUpToNul(WinsockData.szDescription,
+                                                    sizeof WinsockData.szDescription));
+      WinsockInfo.Add("System= " + TextUpToNul(WinsockData.szSystemStatus,
+                                               sizeof WinsockData.szSystemStatus));
+      WinsockInfo.Add("Max Sockets= " + IntToStr(WinsockData.iMaxSockets));
+      WinsockInfo.Add("Max Udp pack size= " + IntToStr(WinsockData.iMaxUdpDg));
+    }
+    try {
+      SocketHandle = OpenSocket(IPPROTO_TCP);
+      // Lingering on with a time of 0: closing resets the connection at once.
+      const linger Linger{1, 0};
+      win::setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&Linger),
+                      sizeof Linger);
+      win::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
+    } catch (...) {
+      if (--WinsockUsers == 0) win::WSACleanup();
+      throw;
+    }
+  } catch (...) {
+    throw ESockError("Initializaton of windows sockets failed");
+  }
+}
+
+// --- Status and errors ---------------------------------------------------------------------
+
+void TQuaywire::StatusMessage(std::uint8_t Level, const std::string& Text) {
+  if (Level > ReportLevel) return;
+  LastStatus = Text;
+  if (IsDestroying() || !OnStatus) return;
+  try {
+    Fire(OnStatus, this, std::string(LastStatus));
+  } catch (...) {
+    // A status handler never breaks the operation that reports.
+  }
+}
+
+void TQuaywire::LookupErrorMessage(std::uint16_t ErrorNo, std::string& Msg) {
+  StatusMessage(8, "Looking Up Error Message" + Msg);
+  Msg.clear();
+  if (ErrorNo == 0) return;
+  if (const char* Text = FindSocketErrorText(ErrorNo))
+    Msg = IntToStr(ErrorNo) + ":" + Text;
+  else
+    Msg = "Unknown Error No. " + IntToStr(ErrorNo);
+}
+
+void TQuaywire::CheckSocketError(std::uint16_t Tolerated, std::string& Msg) {
+  LastErrorNo = win::WSAGetLastError();
+  if (LastErrorNo != Tolerated && LastErrorNo > 10000) {
+    const auto ErrorNo = static_cast<std::uint16_t>(LastErrorNo);
+    std::string Text;
+    LookupErrorMessage(ErrorNo, Text);
+    Fire(OnError, this, ErrorNo, Text);
+    throw ESockError(Text);
+  }
+  Msg.clear();
+}
+
+// --- Time-out -----------------------------------------------------------------------------
+
+void TQuaywire::TimerOn() {
+  StatusMessage(8, "Timer On");
+  TimedOut = false;
+  if (TimeOut < 0) throw ERangeError("Range check error");
+  Timer->SetInterval(static_cast<std::uint32_t>(TimeOut));
+  Timer->SetEnabled(true);
+}
+
+void TQuaywire::TimerOff() {
+  StatusMessage(8, "Timer Off");
+  if (Timer != nullptr) Timer->SetEnabled(false);
+}
+
+void TQuaywire::TimerTriggered(TObject*) {
+  const std::shared_ptr<bool> Alive = FAlive;
+  StatusMessage(8, "Timer Triggered");
+  if (!*Alive) return;
+  TimerOff();
+  if (!*Alive) return;
+  TimedOut = true;
+  WaitDone = true;
+  Abort();
+}
+
+// --- Connection -----------------------------------------------------------------------------
+
+void TQuaywire::Cancel() {
+  const std::shared_ptr<bool> Alive = FAlive;
+  StatusMessage(8, "Canceling");
+  if (*Alive) Canceled = true;
+}
+
+void TQuaywire::Abort() {
+  const std::shared_ptr<bool> Alive = FAlive;
+  StatusMessage(8, "Abort");
+  if (*Alive) Cancel();
+}
+
+void TQuaywire::Disconnect() {
+  const std::shared_ptr<bool> Alive = FAlive;
+  StatusMessage(8, "Disconnecting");
+  if (*Alive) RequestCloseSocket();
+}
+
+void TQuaywire::RequestCloseSocket() {
+  const std::shared_ptr<bool> Alive = FAlive;
+  StatusMessage(4, "Request Close Socket");
+  if (!*Alive) return;
+  Connected = false;
+  // A component in design mode never opened a socket (its handle is 0, not a socket).
+  if (SocketHandle == NoSocket || Designing()) return;
+  if (win::closesocket(SocketHandle) == win::SOCKET_ERROR) {
+    std::string Msg;
+    CheckSocketError(WouldBlock, Msg);
+    return;
+  }
+  SocketHandle = NoSocket;
+  if (!IsDestroying() && !Fire(OnDisconnect, this)) return;
+  if (BeingDestroyed) return;
+  SocketHandle = OpenSocket(0);
+  win::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
+}
+
+bool TQuaywire::DataAvailable() {
+  StatusMessage(8, "Data Available");
+  // Peek into a byte of its own: IOBuffer may hold a line that ReadLn is still assembling.
+  char Byte;
+  return win::recv(SocketHandle, &Byte, 1, MSG_PEEK) > 0;
+}
+
+void TQuaywire::ResolveHost() {
+  const TWaitScope Scope(*this);
+  StatusMessage(8, "Resolve Host");
+  const std::string& HostName = Proxy.empty() ? Host : Proxy;
+  const std::size_t Length = std::min(HostName.size(), IOBufferData);
+  std::memcpy(IOBuffer.data(), HostName.data(), Length);
+  IOBuffer[Length] = '\0';
+  // An empty name has no address (the platform would take it for the local host's name).
+  if (IOBuffer[0] == '\0') {
+    RemoteAddress.sin_addr.s_addr = 0;
+    return;
+  }
+  RemoteAddress.sin_addr.s_addr = win::inet_addr(IOBuffer.data());
+  if (RemoteAddress.sin_addr.s_addr != win::INADDR_NONE_) return;
+
+  RemoteAddress.sin_addr.s_addr = 0;
+  TimerOn();
+  TTimerDisarm Disarm(*this, FAlive);
+  WaitDone = false;
+  FLookupAddress = 0;
+  FLookupTask = win::WSAAsyncGetHostByName(NotifyWindow, WM_LOOKUP_DONE, IOBuffer.data(),
+                                           LookupBuffer.get(), win::MAXGETHOSTSTRUCT);
+  if (FLookupTask == 0) {
+    // Refused at once: no reply will ever come.
+    Disarm.Off();
+    throw ESockError("Host Lookup Failed");
+  }
+  while (!(WaitDone || TimedOut || Canceled)) WaitForEvent(Scope);
+  if (FLookupTask != 0) {
+    // Abandoned: its reply, when it comes, must not be taken for a later look-up's.
+    FAbandonedLookups.push_back(FLookupTask);
+    FLookupTask = 0;
+  }
+  Disarm.Off();
+  if (TimedOut) throw ESockError("Host Lookup Timed Out");
+  if (Canceled) throw ESockError("Host Lookup Canceled");
+  if (!EventSucceeded || FLookupAddress == 0) throw ESockError("Host Lookup Failed");
+  RemoteAddress.sin_addr.s_addr = FLookupAddress;
+  if (!Fire(OnHostResolved, this)) throw EComponentDestroyed();
+}
+
+void TQuaywire::Connect() {
+  if (FWaitDepth > 0)
+    throw ESockError("Cannot connect: this component is still waiting in another call");
+  const TWaitScope Scope(*this);
+  StatusMessage(8, "Connecting");
+  if (!Scope.OwnerAlive()) throw EComponentDestroyed();
+  Canceled = false;
+  if (Connected) throw ESockError("Already connected");
+
+  for (int Retries = 0;; ++Retries) {
+    try {
+      ResolveHost();
+    } catch (const EAbortError&) {
+      throw;
+    } catch (const ESockError& E) {
+      const std::string Msg = E.what();
+      if (Msg == "Host Lookup Timed Out" || Msg == "Host Lookup Canceled") throw;
+    }
+    if (RemoteAddress.sin_addr.s_addr != 0) break;
+    if (Retries > 0 || !OnInvalidHost) throw ESockError("Null Remote Address");
+    bool Handled = false;
+    if (!Fire(OnInvalidHost, Handled)) throw EComponentDestroyed();
+    if (!Handled) throw ESockError("Null Remote Address");
+  }
+
+  RemoteAddress.sin_family = AF_INET;
+  const int PortValue = Proxy.empty() ? Port : ProxyPort;
+  RemoteAddress.sin_port = win::htons(static_cast<std::uint16_t>(PortValue & 0xFFFF));
+  WaitDone = false;
+  EventSucceeded = true;
+  if (win::connect(SocketHandle, reinterpret_cast<const sockaddr*>(&RemoteAddress),
+                   sizeof RemoteAddress) == win::SOCKET_ERROR) {
+    std::string Msg;
+    CheckSocketError(WouldBlock, Msg);
+  }
+  TimerOn();
+  TTimerDisarm Disarm(*this, FAlive);
+  while (!(Connected || TimedOut || Canceled || !EventSucceeded)) WaitForEvent(Scope);
+  Disarm.Off();
+  if (!TimedOut && !Canceled && EventSucceeded) return;
+  if (!Fire(OnConnectionFailed, this)) throw EComponentDestroyed();
+  if (TimedOut) throw ESockError("Connection Timed out");
+  if (Canceled) throw ESockError("Connection Canceled");
+  throw ESockError("Connection Failed");
+}
+
+// --- Notifications ----------------------------------------------------------------------------
+
+void TQuaywire::HandleSocketMessage(TMessage& Msg) {
+  // A look-up abandoned by an earlier wait (timed out or canceled) may still complete; its
+  // reply says nothing about the present one.
+  if (Msg.Msg == WM_LOOKUP_DONE) {
+    const auto Stale = std::find(FAbandonedLookups.begin(), FAbandonedLookups.end(), Msg.WParam);
+    if (Stale != FAbandonedLookups.end()) {
+      FAbandonedLookups.erase(Stale);
+      return;
+    }
+  }
+  EventSucceeded = win::HIWORD(Msg.LParam) == 0;
+  try {
+    if (Msg.Msg == WM_SOCKET_EVENT) {
+      switch (win::LOWORD(Msg.LParam)) {
+        case win::FD_READ:
+          try {
+            Fire(OnDataAvailable, this);
+          } catch (...) {
+          }
+          break;
+        case win::FD_ACCEPT:
+          Connected = true;
+          Fire(OnAccept, this);
+          break;
+        case win::FD_CONNECT:
+          if (EventSucceeded) {
+            Connected = true;
+            Fire(OnConnect, this);
+          }
+          break;
+        case win::FD_CLOSE: {
+          const std::shared_ptr<bool> Alive = FAlive;
+          const bool Unread = DataAvailable();
+          // Unread data stays for the readers; the owner's Disconnect closes later.
+          if (*Alive && !Unread) RequestCloseSocket();
+          break;
+        }
+        default:
+          break;
+      }
+    } else if (Msg.Msg == WM_LOOKUP_DONE) {
+      if (FLookupTask != 0 && Msg.WParam == FLookupTask && EventSucceeded) {
+        // The platform has built the host entry in LookupBuffer before this message.
+        const auto* Entry = reinterpret_cast<const hostent*>(LookupBuffer.get());
+        if (Entry->h_length == 4 && Entry->h_addr_list != nullptr &&
+            Entry->h_addr_list[0] != nullptr)
+          std::memcpy(&FLookupAddress, Entry->h_addr_list[0], 4);
+      }
+      if (Msg.WParam == FLookupTask) FLookupTask = 0;
+      WaitDone = true;
+    }
+  } catch (...) {
+    // Nothing raised while handling a notification may reach the message loop.
+  }
+}

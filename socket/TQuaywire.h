@@ -1,0 +1,185 @@
+// TQuaywire: a TCP client socket component whose calls wait — while the thread's messages
+// keep flowing — for the host look-up, the connection and the data.
+//
+// The socket runs in the platform's asynchronous mode: connect, accept, read and close
+// events and look-up completions arrive as messages to a hidden notification window and are
+// handled by HandleSocketMessage. A waiting call (ResolveHost, Connect, ReadLn, the
+// captures, ...) loops: it tests the flags those handlers set, and when nothing is ready it
+// waits for the next event and dispatches every pending message. So the component's events,
+// its time-out timer and the user's own actions (a Cancel button) run re-entrantly inside
+// the call, and the wait ends when one of them has set the flag it polls.
+//
+// Everything happens on the thread that created the component. Status texts are reported
+// through OnStatus by level (1 reply lines, 2 "Transaction Completed", 4 send/accept/close,
+// 8 trace) up to ReportLevel.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/Events.h"
+#include "base/TComponent.h"
+#include "base/TStringList.h"
+#include "platform/WinSock.h"
+#include "platform/WinUser.h"
+#include "socket/SockErrors.h"
+#include "socket/TMessage.h"
+#include "socket/TThreadTimer.h"
+
+constexpr win::UINT WM_SOCKET_EVENT = win::WM_USER + 101;  // 1125
+constexpr win::UINT WM_LOOKUP_DONE = win::WM_USER + 102;   // 1126
+constexpr long SocketEventMask =
+    win::FD_READ | win::FD_OOB | win::FD_ACCEPT | win::FD_CONNECT | win::FD_CLOSE;  // 61
+constexpr std::uint16_t NoSocket = 65535;
+constexpr std::size_t IOBufferData = 65536;  // data bytes of IOBuffer; one more holds a NUL
+
+class TQuaywire : public TComponent {
+ public:
+  explicit TQuaywire(TComponent* AOwner);
+  ~TQuaywire() override;
+
+  // --- Connection ----------------------------------------------------------------------
+  // Waits for an incoming data connection announced on SocketHandle and accepts it.
+  virtual std::uint16_t Accept();
+  // Resolves Proxy (or Host) and connects; returns when connected, raises ESockError otherwise.
+  virtual void Connect();
+  // Reports "Disconnecting" and closes the socket (a fresh one is opened).
+  virtual void Disconnect();
+  // Sends Command as a line and returns the reply line; ReplyNumber gets its leading number.
+  virtual std::string Transaction(const std::string& Command);
+  // Ends the running wait (the time-out calls it too).
+  virtual void Abort();
+
+  void Cancel();
+  void ResolveHost();
+  void RequestCloseSocket();
+  bool DataAvailable();
+
+  // --- Data transfer -------------------------------------------------------------------
+  void SendBuffer(const char* Buffer, std::uint16_t Length);
+  void Write(const std::string& Text);
+  void Writeln(const std::string& Text);
+  std::string ReadLn();
+  void SendFile(const std::string& FileName);
+  void CaptureFile(const std::string& FileName);
+  void CaptureString(std::string& Text, std::int32_t MaxLength);
+
+  // --- Status, time-out and errors -------------------------------------------------------
+  void StatusMessage(std::uint8_t Level, const std::string& Text);
+  void TimerOn();
+  void TimerOff();
+  void TimerTriggered(TObject* Sender);
+  void CheckSocketError(std::uint16_t Tolerated, std::string& Msg);
+  void LookupErrorMessage(std::uint16_t ErrorNo, std::string& Msg);
+  void InitWinsock();
+  void HandleSocketMessage(TMessage& Msg);
+
+  // Components that performed WinSock start-up and are still alive.
+  static int WinsockUsers;
+
+  // --- Events ----------------------------------------------------------------------------
+  TNotifyEvent OnDataAvailable;
+  TNotifyEvent OnAccept;
+  TNotifyEvent OnConnect;
+  TNotifyEvent OnDisconnect;
+  TSockErrorEvent OnError;
+  THandlerEvent OnInvalidHost;
+  TOnHostResolved OnHostResolved;
+  TOnStatus OnStatus;
+  TNotifyEvent OnConnectionFailed;
+  TNotifyEvent OnPacketRecvd;
+  TNotifyEvent OnPacketSent;
+
+  // --- Properties and state ---------------------------------------------------------------
+  std::string Host;
+  int Port = 0;           // only the low 16 bits are used
+  int TimeOut = 0;        // ms per wait; 0 = none; must not be negative
+  int ReportLevel = 1;
+  std::string Proxy;      // when set, resolved and connected instead of Host
+  int ProxyPort = 0;
+
+  TStringList WinsockInfo;  // the start-up report, in the component that started WinSock
+  // 64-bit so that transfers beyond 2 GiB count correctly.
+  std::int64_t BytesSent = 0;
+  std::int64_t BytesRecvd = 0;
+  std::int64_t BytesTotal = 0;
+  bool Canceled = false;
+  bool BeingDestroyed = false;
+  int LastErrorNo = 0;
+  std::string LastStatus;
+  TThreadTimer* Timer = nullptr;
+  bool EventSucceeded = false;
+  bool TimedOut = false;
+  bool WaitDone = false;
+  win::WSADATA WinsockData{};
+  sockaddr_in RemoteAddress{};
+  std::string TransactionReply;
+  std::int16_t ReplyNumber = 0;
+  std::uint16_t SocketHandle = 0;
+  win::HWND NotifyWindow = 0;
+  bool Connected = false;
+
+  std::array<char, IOBufferData + 1> IOBuffer{};
+  std::unique_ptr<char[]> LookupBuffer;
+
+ protected:
+  void BeforeDestruction() override;
+
+  // Marks one wait of this component for as long as it lives: re-entrant Connect calls are
+  // refused while any is open, and a component destroyed under a wait is detected without
+  // touching its memory.
+  class TWaitScope {
+   public:
+    explicit TWaitScope(TQuaywire& Owner);
+    ~TWaitScope();
+    TWaitScope(const TWaitScope&) = delete;
+    TWaitScope& operator=(const TWaitScope&) = delete;
+    bool OwnerAlive() const { return *FAlive; }
+
+   private:
+    TQuaywire& FOwner;
+    std::shared_ptr<bool> FAlive;
+  };
+
+  // One pass of a wait: block until the next event may be ready, then dispatch every
+  // pending message. Raises ESockError when the component was destroyed meanwhile, before
+  // touching any of its members.
+  void WaitForEvent(const TWaitScope& Scope);
+  // Dispatches what is pending without blocking; same destruction check.
+  void PumpMessages(const TWaitScope& Scope);
+
+  // Calls an event handler through a copy, since the handler may reassign or free it.
+  // Returns false when the component was destroyed by the handler.
+  template <class Event, class... Args>
+  bool Fire(const Event& Handler, Args&&... A) {
+    if (!Handler) return true;
+    const std::shared_ptr<bool> Alive = FAlive;
+    const Event Copy = Handler;
+    Copy(std::forward<Args>(A)...);
+    return *Alive;
+  }
+
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+  int FWaitDepth = 0;
+
+ private:
+  // Creates a socket whose handle fits the 16-bit SocketHandle; raises when none can be had.
+  std::uint16_t OpenSocket(int Protocol);
+  // The destruction steps that need every override in place (Abort is virtual).
+  void AbortForDestruction();
+
+  win::HANDLE FLookupTask = 0;         // the look-up this component waits for; 0 when none
+  std::vector<win::HANDLE> FAbandonedLookups;  // timed out or canceled, reply still to come
+  std::uint32_t FLookupAddress = 0;    // its first address, network order
+  bool FAbortedForDestruction = false;
+};
+
+// A hidden window of class "QuaywireWindowClass" whose word 0 holds Component; 0 on failure.
+win::HWND CreateNotifyWindow(TQuaywire* Component);
+win::LRESULT SocketWindowProc(win::HWND Window, win::UINT Message, win::WPARAM WParam,
+                              win::LPARAM LParam);

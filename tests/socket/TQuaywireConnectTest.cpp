@@ -1,0 +1,304 @@
+// Connecting: resolution, the time-out, failures, and the exact order of status texts.
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "tests/socket/SocketFixture.h"
+
+using namespace testsupport;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Resolves the names it knows to 127.0.0.1 and fails the rest with "host not found".
+struct FakeDns {
+  std::atomic<int> Calls{0};
+  win::Resolver Install(std::vector<std::string> Known) {
+    return [this, Known](const std::string& Name, std::vector<std::uint32_t>& Addrs,
+                         std::string& Canonical) {
+      ++Calls;
+      for (const auto& K : Known)
+        if (K == Name) {
+          Addrs.push_back(htonl(INADDR_LOOPBACK));
+          Canonical = Name;
+          return 0;
+        }
+      return win::WSAHOST_NOT_FOUND;
+    };
+  }
+};
+
+// A resolver that does not answer until released (or 10 s pass).
+struct StuckDns {
+  std::mutex M;
+  std::condition_variable C;
+  bool Released = false;
+  void Release() {
+    std::lock_guard<std::mutex> L(M);
+    Released = true;
+    C.notify_all();
+  }
+  win::Resolver Install() {
+    return [this](const std::string&, std::vector<std::uint32_t>&, std::string&) {
+      std::unique_lock<std::mutex> L(M);
+      C.wait_for(L, 10s, [this] { return Released; });
+      return win::WSATRY_AGAIN;
+    };
+  }
+};
+
+}  // namespace
+
+TEST_F(SocketTest, ConnectByHostNameReportsEveryStageInOrder) {
+  FakeDns Dns;
+  win::SetResolver(Dns.Install({"peer.test"}));
+  LoopbackPeer Peer([](int) {});
+  auto& C = Make();
+  C.TimeOut = 5000;
+  C.Host = "peer.test";
+  C.Port = Peer.Port();
+  C.Connect();
+  EXPECT_TRUE(C.Connected);
+  EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Off",
+                        "(OnHostResolved)", "Timer On", "(OnConnect)", "Timer Off"}));
+  EXPECT_EQ(C.RemoteAddress.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+}
+
+TEST_F(SocketTest, ConnectByDottedAddressSkipsTheLookUp) {
+  FakeDns Dns;
+  win::SetResolver(Dns.Install({}));
+  LoopbackPeer Peer([](int) {});
+  auto& C = Make();
+  ConnectTo(Peer.Port());
+  EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "(OnConnect)", "Timer Off"}));
+  EXPECT_EQ(Dns.Calls, 0);
+  EXPECT_EQ(ErrorOf([&] { C.Connect(); }), "Already connected");
+}
+
+TEST_F(SocketTest, RefusedConnectionFailsAfterTheNotification) {
+  auto& C = Make();
+  EXPECT_EQ(ErrorOf([&] { ConnectTo(RefusingPort()); }), "Connection Failed");
+  EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Off",
+                        "(OnConnectionFailed)"}));
+  EXPECT_FALSE(C.Connected);
+  EXPECT_FALSE(C.EventSucceeded);
+  // The owner's Disconnect gives a fresh socket, and the component connects again.
+  C.Disconnect();
+  LoopbackPeer Peer([](int) {});
+  ConnectTo(Peer.Port());
+  EXPECT_TRUE(C.Connected);
+}
+
+TEST_F(SocketTest, TimeOutWhileConnecting) {
+  win::SetConnectFilter([](const sockaddr_in&) { return win::ConnectVerdict::Hang; });
+  auto& C = Make();
+  C.TimeOut = 100;
+  EXPECT_EQ(ErrorOf([&] { ConnectTo(RefusingPort()); }), "Connection Timed out");
+  EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Triggered", "Timer Off",
+                        "Abort", "Canceling", "Timer Off", "(OnConnectionFailed)"}));
+  EXPECT_TRUE(C.TimedOut);
+  EXPECT_TRUE(C.Canceled);  // until the next Connect
+  C.Disconnect();
+  win::SetConnectFilter(nullptr);
+  LoopbackPeer Peer([](int) {});
+  ConnectTo(Peer.Port());
+  EXPECT_FALSE(C.Canceled);
+}
+
+TEST_F(SocketTest, TimeOutDuringTheLookUp) {
+  StuckDns Dns;
+  win::SetResolver(Dns.Install());
+  auto& C = Make();
+  C.TimeOut = 100;
+  int InvalidHostAsked = 0;
+  C.OnInvalidHost = [&](bool&) { ++InvalidHostAsked; };
+  C.Host = "slow.test";
+  C.Port = 80;
+  EXPECT_EQ(ErrorOf([&] { C.Connect(); }), "Host Lookup Timed Out");
+  EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Triggered", "Timer Off",
+                        "Abort", "Canceling", "Timer Off"}));
+  EXPECT_EQ(InvalidHostAsked, 0);
+  Dns.Release();
+}
+
+TEST_F(SocketTest, LateReplyOfAnAbandonedLookUpIsIgnored) {
+  // The first look-up times out; its failure arrives while a second one is running and must
+  // not decide the second one's outcome.
+  std::mutex M;
+  std::condition_variable Cv;
+  bool Release = false;
+  win::SetResolver([&](const std::string& Name, std::vector<std::uint32_t>& Addrs, std::string&) {
+    if (Name == "slow.test") {
+      std::unique_lock<std::mutex> L(M);
+      Cv.wait_for(L, 10s, [&] { return Release; });
+      return win::WSAHOST_NOT_FOUND;
+    }
+    {
+      std::lock_guard<std::mutex> L(M);
+      Release = true;
+      Cv.notify_all();
+    }
+    std::this_thread::sleep_for(100ms);  // let the stale failure be delivered first
+    Addrs.push_back(htonl(INADDR_LOOPBACK));
+    return 0;
+  });
+  LoopbackPeer Peer([](int) {});
+  auto& C = Make();
+  C.TimeOut = 100;
+  C.Host = "slow.test";
+  EXPECT_EQ(ErrorOf([&] { C.Connect(); }), "Host Lookup Timed Out");
+  C.TimeOut = 5000;
+  C.Host = "fast.test";
+  C.Port = Peer.Port();
+  C.Connect();
+  EXPECT_TRUE(C.Connected);
+}
+
+TEST_F(SocketTest, UnresolvableHostWithoutInvalidHostHandler) {
+  FakeDns Dns;
+  win::SetResolver(Dns.Install({}));
+  auto& C = Make();
+  C.Host = "nowhere.test";
+  EXPECT_EQ(ErrorOf([&] { C.Connect(); }), "Null Remote Address");
+  EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Off"}));
+}
+
+TEST_F(SocketTest, InvalidHostHandlerIsAskedOnceAndTheLookUpRetriedOnce) {
+  FakeDns Dns;
+  win::SetResolver(Dns.Install({"good.test"}));
+  LoopbackPeer Peer([](int) {});
+  auto& C = Make();
+  C.Port = Peer.Port();
+
+  // The handler mends the host: the retry connects.
+  int Asked = 0;
+  C.Host = "bad.test";
+  C.OnInvalidHost = [&](bool& Handled) {
+    ++Asked;
+    C.Host = "good.test";
+    Handled = true;
+  };
+  C.Connect();
+  EXPECT_TRUE(C.Connected);
+  EXPECT_EQ(Asked, 1);
+  EXPECT_EQ(Dns.Calls, 2);
+  C.Disconnect();
+
+  // The handler claims to have handled it but the host stays bad: one retry, no second ask.
+  Asked = 0;
+  Dns.Calls = 0;
+  C.Host = "bad.test";
+  C.OnInvalidHost = [&](bool& Handled) {
+    ++Asked;
+    Handled = true;
+  };
+  EXPECT_EQ(ErrorOf([&] { C.Connect(); }), "Null Remote Address");
+  EXPECT_EQ(Asked, 1);
+  EXPECT_EQ(Dns.Calls, 2);
+
+  // A handler that leaves Handled false ends it at once.
+  Asked = 0;
+  Dns.Calls = 0;
+  C.OnInvalidHost = [&](bool&) { ++Asked; };
+  EXPECT_EQ(ErrorOf([&] { C.Connect(); }), "Null Remote Address");
+  EXPECT_EQ(Asked, 1);
+  EXPECT_EQ(Dns.Calls, 1);
+}
+
+TEST_F(SocketTest, EmptyHostHasNoAddressAndNoLookUp) {
+  FakeDns Dns;
+  win::SetResolver(Dns.Install({}));
+  auto& C = Make();
+  int Asked = 0;
+  C.OnInvalidHost = [&](bool&) { ++Asked; };
+  EXPECT_EQ(ErrorOf([&] { C.Connect(); }), "Null Remote Address");
+  EXPECT_EQ(Asked, 1);
+  EXPECT_EQ(Dns.Calls, 0);
+}
+
+TEST_F(SocketTest, ProxyTakesPrecedenceOverHostAndPort) {
+  FakeDns Dns;
+  win::SetResolver(Dns.Install({}));
+  LoopbackPeer Peer([](int) {});
+  auto& C = Make();
+  C.Host = "origin.test";
+  C.Port = RefusingPort();
+  C.Proxy = "127.0.0.1";
+  C.ProxyPort = Peer.Port();
+  C.Connect();
+  EXPECT_TRUE(C.Connected);
+  EXPECT_EQ(Dns.Calls, 0);
+  EXPECT_EQ(ntohs(C.RemoteAddress.sin_port), Peer.Port());
+}
+
+TEST_F(SocketTest, CancelDuringTheConnectWait) {
+  win::SetConnectFilter([](const sockaddr_in&) { return win::ConnectVerdict::Hang; });
+  auto& C = Make();
+  C.TimeOut = 0;  // only the cancel can end this wait
+  // The cancel arrives as a message while Connect waits, as a user's click would.
+  TThreadTimer Trigger(nullptr);
+  Trigger.SetInterval(50);
+  Trigger.SetOnTimer([&](TObject*) {
+    Trigger.SetEnabled(false);
+    C.Cancel();
+  });
+  EXPECT_EQ(ErrorOf([&] { ConnectTo(RefusingPort()); }), "Connection Canceled");
+  EXPECT_FALSE(C.TimedOut);
+  EXPECT_EQ(Log.back(), "(OnConnectionFailed)");
+}
+
+TEST_F(SocketTest, ReentrantConnectIsRefusedWithoutDisturbingTheRunningWait) {
+  FakeDns Dns;
+  win::SetResolver(Dns.Install({"peer.test"}));
+  LoopbackPeer Peer([](int) {});
+  auto& C = Make();
+  C.Host = "peer.test";
+  C.Port = Peer.Port();
+  std::string Inner;
+  C.OnHostResolved = [&](TObject*) { Inner = ErrorOf([&] { C.Connect(); }); };
+  C.Connect();
+  EXPECT_TRUE(C.Connected);
+  EXPECT_NE(Inner.find("still waiting"), std::string::npos) << Inner;
+}
+
+TEST_F(SocketTest, ComponentDestroyedInsideItsOwnWaitUnwindsSafely) {
+  win::SetConnectFilter([](const sockaddr_in&) { return win::ConnectVerdict::Hang; });
+  Make();
+  TQuaywire* Raw = Q.release();
+  TThreadTimer Killer(nullptr);
+  Killer.SetInterval(30);
+  Killer.SetOnTimer([&](TObject*) {
+    Killer.SetEnabled(false);
+    Raw->Free();  // as when the window that owns it closes during a request
+  });
+  Raw->Host = "127.0.0.1";
+  Raw->Port = RefusingPort();
+  Raw->TimeOut = 5000;
+  EXPECT_THROW(Raw->Connect(), EComponentDestroyed);
+}
+
+TEST_F(SocketTest, ReportLevelFiltersStatusTexts) {
+  LoopbackPeer Peer([](int) {}, 2);
+  auto& C = Make(0);
+  C.LastStatus = "untouched";
+  ConnectTo(Peer.Port());
+  C.Disconnect();
+  EXPECT_EQ(Log, (Lines{"(OnConnect)", "(OnDisconnect)"}));
+  EXPECT_EQ(C.LastStatus, "untouched");
+
+  C.ReportLevel = 4;
+  Log.clear();
+  ConnectTo(Peer.Port());
+  C.Disconnect();
+  EXPECT_EQ(Log, (Lines{"(OnConnect)", "Request Close Socket", "(OnDisconnect)"}));
+}
+
+TEST_F(SocketTest, ExceptionsFromHandlersAreSwallowedWhereTheComponentReports) {
+  LoopbackPeer Peer([](int) {});
+  auto& C = Make();
+  C.OnStatus = [](TObject*, const std::string&) { throw std::runtime_error("status"); };
+  C.OnConnect = [](TObject*) { throw std::runtime_error("connect"); };
+  ConnectTo(Peer.Port());
+  EXPECT_TRUE(C.Connected);
+  EXPECT_EQ(C.LastStatus, "Timer Off");
+}

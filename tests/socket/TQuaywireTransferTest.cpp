@@ -1,0 +1,320 @@
+// Data transfer over a connected component: lines, transactions, texts, files, captures.
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "tests/socket/SocketFixture.h"
+
+using namespace testsupport;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadFile(const std::string& Name) {
+  std::ifstream F(Name, std::ios::binary);
+  std::ostringstream S;
+  S << F.rdbuf();
+  return S.str();
+}
+
+std::string RandomBytes(std::size_t Count, unsigned Seed) {
+  std::mt19937 Gen(Seed);
+  std::string S(Count, '\0');
+  for (auto& C : S) C = static_cast<char>(Gen() & 0xFF);
+  return S;
+}
+
+// A file in a fresh temporary folder, removed with it.
+class TempFile {
+ public:
+  TempFile() {
+    char Dir[] = "/tmp/orrery-test-XXXXXX";
+    FDir = mkdtemp(Dir);
+    FName = FDir + "/file";
+  }
+  ~TempFile() {
+    std::remove(FName.c_str());
+    ::rmdir(FDir.c_str());
+  }
+  const std::string& Name() const { return FName; }
+  void Fill(const std::string& Data) const { std::ofstream(FName, std::ios::binary) << Data; }
+
+ private:
+  std::string FDir, FName;
+};
+
+}  // namespace
+
+TEST_F(SocketTest, ReadLnSplitsJoinsAndKeepsLineEnds) {
+  Gate Second;
+  LoopbackPeer Peer([&](int Fd) {
+    SendAll(Fd, "A\r\nB\r\n");  // two lines in one segment
+    SendAll(Fd, "split ");
+    std::this_thread::sleep_for(20ms);
+    SendAll(Fd, "over segments\r\n");
+    SendAll(Fd, "lone\r");
+    Second.Wait();
+    SendAll(Fd, "\n");
+    SendAll(Fd, "no line end");
+  });
+  auto& C = Make();
+  C.TimeOut = 5000;
+  ConnectTo(Peer.Port());
+  Log.clear();
+  EXPECT_EQ(C.ReadLn(), "A\r\n");
+  EXPECT_EQ(Log, (Lines{"ReadLn", "Timer On", "Timer Off"}));
+  EXPECT_EQ(C.ReadLn(), "B\r\n");
+  EXPECT_EQ(C.ReadLn(), "split over segments\r\n");
+  // A CR alone ends nothing: the line waits for its LF.
+  TThreadTimer Release(nullptr);
+  Release.SetInterval(50);
+  Release.SetOnTimer([&](TObject*) {
+    Release.SetEnabled(false);
+    Second.Open();
+  });
+  EXPECT_EQ(C.ReadLn(), "lone\r\n");
+  // A last line without LF is lost when the peer closes.
+  EXPECT_EQ(C.ReadLn(), "");
+  EXPECT_FALSE(C.Connected);
+}
+
+TEST_F(SocketTest, ReadLnTimeOutAbortsAndTellsTimeOutFromCancel) {
+  Gate Done;
+  LoopbackPeer Peer([&](int) { Done.Wait(); });
+  auto& C = Make();
+  C.TimeOut = 200;
+  ConnectTo(Peer.Port());
+  Log.clear();
+  try {
+    C.ReadLn();
+    ADD_FAILURE() << "no time-out";
+  } catch (const EAbortError& E) {
+    EXPECT_STREQ(E.what(), "Socket readln aborted");
+  }
+  EXPECT_TRUE(C.TimedOut);
+  EXPECT_FALSE(C.Canceled);
+  EXPECT_EQ(Log, (Lines{"ReadLn", "Timer On", "Timer Triggered", "Timer Off", "Abort", "Canceling",
+                        "Timer Off"}));
+  Done.Open();
+}
+
+TEST_F(SocketTest, ReadLnRejectsALineLongerThanTheBuffer) {
+  LoopbackPeer Peer([](int Fd) { SendAll(Fd, std::string(70000, 'x') + "\n"); });
+  auto& C = Make();
+  C.TimeOut = 5000;
+  ConnectTo(Peer.Port());
+  const std::string Error = ErrorOf([&] { C.ReadLn(); });
+  EXPECT_NE(Error.find("Line too long"), std::string::npos) << Error;
+  EXPECT_EQ(C.IOBuffer[IOBufferData], '\0');  // nothing written past the data bytes
+}
+
+TEST_F(SocketTest, TransactionTakesTheLeadingReplyNumber) {
+  struct Row {
+    std::string Reply;
+    std::int16_t Number;
+  };
+  const std::vector<Row> Rows = {{"220 ready\r\n", 220}, {"250\r\n", 250}, {"abc 1\r\n", 0},
+                                 {"99999 too big\r\n", 0}, {"12345678901 long\r\n", 0},
+                                 {"-5 no\r\n", 0}};
+  std::string Received;
+  LoopbackPeer Peer([&](int Fd) {
+    for (const auto& R : Rows) {
+      Received += RecvExactly(Fd, 6);
+      SendAll(Fd, R.Reply);
+    }
+    Received += RecvExactly(Fd, 6);  // then close without a reply
+  });
+  auto& C = Make();
+  C.TimeOut = 5000;
+  ConnectTo(Peer.Port());
+  for (const auto& R : Rows) {
+    Log.clear();
+    EXPECT_EQ(C.Transaction("NOOP"), R.Reply);
+    EXPECT_EQ(C.TransactionReply, R.Reply);
+    EXPECT_EQ(C.ReplyNumber, R.Number) << R.Reply;
+    EXPECT_EQ(Log.front(), "Transaction");
+    EXPECT_EQ(Log.back(), R.Reply);
+  }
+  // The peer has closed: an empty reply leaves the number at 0.
+  C.ReplyNumber = 7;
+  EXPECT_EQ(C.Transaction("QUIT"), "");
+  EXPECT_EQ(C.ReplyNumber, 0);
+  EXPECT_TRUE(Peer.Finished.Wait());
+  std::string Expected;
+  for (std::size_t I = 0; I < Rows.size(); ++I) Expected += "NOOP\r\n";
+  EXPECT_EQ(Received, Expected + "QUIT\r\n");
+}
+
+TEST_F(SocketTest, WriteSendsUpToNulAndLongTextsWhole) {
+  std::string Received;
+  LoopbackPeer Peer([&](int Fd) { Received = RecvAll(Fd); });
+  auto& C = Make();
+  ConnectTo(Peer.Port());
+  Log.clear();
+  C.Writeln("");
+  EXPECT_EQ(Log, (Lines{"Writeln", "Write", "Sending Buffer", "Timer On", "Timer Off"}));
+  C.Write(std::string("before\0after", 12));
+  const std::string Long = RandomBytes(200000, 1);
+  std::string LongNoNul = Long;
+  for (auto& Ch : LongNoNul)
+    if (Ch == '\0') Ch = 'z';
+  C.Write(LongNoNul);
+  C.Disconnect();
+  ASSERT_TRUE(Peer.Finished.Wait());
+  EXPECT_EQ(Received, "\r\nbefore" + LongNoNul);
+}
+
+TEST_F(SocketTest, CaptureStringStopsAtMaxLengthAfterAWholeBlock) {
+  LoopbackPeer Peer([](int Fd) {
+    SendAll(Fd, std::string(100, 'a'));
+    RecvAll(Fd);
+  });
+  auto& C = Make();
+  C.TimeOut = 5000;
+  int Packets = 0;
+  C.OnPacketRecvd = [&](TObject*) { ++Packets; };
+  ConnectTo(Peer.Port());
+  // Wait until the block is there, so that it arrives in one receive.
+  ASSERT_TRUE(PumpUntil([&] { return C.DataAvailable(); }));
+  PumpFor(20ms);
+  std::string Text;
+  C.CaptureString(Text, 10);
+  EXPECT_EQ(Text, std::string(100, 'a'));
+  EXPECT_EQ(C.BytesRecvd, 100);
+  EXPECT_EQ(Packets, 1);
+  C.CaptureString(Text, 0);  // nothing wanted, nothing read
+  EXPECT_EQ(Text, "");
+}
+
+TEST_F(SocketTest, CaptureStringReadsUntilThePeerCloses) {
+  const std::string Body = RandomBytes(300000, 2);
+  LoopbackPeer Peer([&](int Fd) { SendAll(Fd, Body); });
+  auto& C = Make();
+  C.TimeOut = 5000;
+  int Packets = 0;
+  C.OnPacketRecvd = [&](TObject*) { ++Packets; };
+  ConnectTo(Peer.Port());
+  std::string Text;
+  C.CaptureString(Text, -1);
+  EXPECT_EQ(Text, Body);
+  EXPECT_EQ(C.BytesRecvd, 300000);
+  EXPECT_GE(Packets, 5);
+  EXPECT_EQ(Log.back(), "Timer Off");
+}
+
+TEST_F(SocketTest, CaptureIsEndedByItsTimeOutWhileDataKeepsFlowing) {
+  std::atomic<bool> Stop{false};
+  LoopbackPeer Peer([&](int Fd) {
+    for (int I = 0; I < 500 && !Stop; ++I) {
+      SendAll(Fd, "tick");
+      std::this_thread::sleep_for(10ms);
+    }
+  });
+  auto& C = Make();
+  C.TimeOut = 300;
+  ConnectTo(Peer.Port());
+  std::string Text;
+  const auto Start = std::chrono::steady_clock::now();
+  try {
+    C.CaptureString(Text, -1);
+    ADD_FAILURE() << "the capture was not ended";
+  } catch (const EAbortError& E) {
+    EXPECT_STREQ(E.what(), "Socket capture aborted");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - Start, 3s);
+  EXPECT_TRUE(C.TimedOut);
+  EXPECT_FALSE(C.Canceled);
+  EXPECT_FALSE(Text.empty());
+  Stop = true;
+}
+
+TEST_F(SocketTest, CaptureFileOfNothingIsAnEmptyFile) {
+  TempFile File;
+  File.Fill("old content");
+  LoopbackPeer Peer([](int) {});
+  auto& C = Make();
+  C.TimeOut = 5000;
+  ConnectTo(Peer.Port());
+  Log.clear();
+  C.CaptureFile(File.Name());
+  EXPECT_EQ(ReadFile(File.Name()), "");
+  EXPECT_EQ(C.BytesRecvd, 0);
+  EXPECT_EQ(Log.front(), "CaptureFile");
+  EXPECT_EQ(Log.back(), "Timer Off");
+}
+
+TEST_F(SocketTest, CaptureFileKeepsEveryByte) {
+  TempFile File;
+  const std::string Body = RandomBytes(250000, 3);
+  LoopbackPeer Peer([&](int Fd) { SendAll(Fd, Body); });
+  auto& C = Make();
+  C.TimeOut = 5000;
+  ConnectTo(Peer.Port());
+  C.CaptureFile(File.Name());
+  EXPECT_EQ(ReadFile(File.Name()), Body);
+  EXPECT_EQ(C.BytesRecvd, 250000);
+}
+
+TEST_F(SocketTest, CaptureFileIntoAnUncreatableFileDisarmsTheTimeOut) {
+  LoopbackPeer Peer([](int) {});
+  auto& C = Make();
+  C.TimeOut = 5000;
+  ConnectTo(Peer.Port());
+  Log.clear();
+  EXPECT_THROW(C.CaptureFile("/nonexistent-dir/x"), EStreamError);
+  EXPECT_EQ(Log.back(), "Timer Off");
+}
+
+TEST_F(SocketTest, SendFileInBlocksWithPacketEvents) {
+  TempFile Empty, Big;
+  Empty.Fill("");
+  const std::string Body = RandomBytes(150000, 4);
+  Big.Fill(Body);
+  std::string Received;
+  LoopbackPeer Peer([&](int Fd) { Received = RecvAll(Fd); });
+  auto& C = Make();
+  int Packets = 0;
+  C.OnPacketSent = [&](TObject*) { ++Packets; };
+  ConnectTo(Peer.Port());
+  Log.clear();
+  C.SendFile(Empty.Name());
+  EXPECT_EQ(Packets, 0);
+  EXPECT_EQ(C.BytesSent, 0);
+  EXPECT_EQ(Log, Lines{"SendFile"});
+  C.SendFile(Big.Name());
+  EXPECT_GE(Packets, 3);
+  EXPECT_EQ(C.BytesSent, 150000);
+  C.Disconnect();
+  ASSERT_TRUE(Peer.Finished.Wait());
+  EXPECT_EQ(Received, Body);
+  EXPECT_THROW(C.SendFile("/nonexistent-dir/x"), EStreamError);
+}
+
+TEST_F(SocketTest, SendBlockedByAPeerThatDoesNotReadEndsByTimeOut) {
+  Gate Done;
+  LoopbackPeer Peer([&](int) { Done.Wait(); });
+  auto& C = Make();
+  C.TimeOut = 300;
+  ConnectTo(Peer.Port());
+  const std::string Chunk(65535, 'x');
+  try {
+    for (int I = 0; I < 2000; ++I) C.Write(Chunk);  // far more than the socket buffers hold
+    ADD_FAILURE() << "the send never blocked";
+  } catch (const EAbortError& E) {
+    EXPECT_STREQ(E.what(), "Socket send aborted");
+  }
+  EXPECT_TRUE(C.TimedOut);
+  Done.Open();
+}
+
+TEST_F(SocketTest, ReceivesOnAnUnconnectedSocketEndLikeAClose) {
+  auto& C = Make();
+  std::string Text = "x";
+  C.CaptureString(Text, -1);
+  EXPECT_EQ(Text, "");
+  EXPECT_EQ(C.LastErrorNo, win::WSAENOTCONN);
+  EXPECT_EQ(C.ReadLn(), "");
+}
