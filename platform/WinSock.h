@@ -17,6 +17,13 @@
 
 #include "platform/WinTypes.h"
 
+// glibc makes these macros when optimising, which would rename the declarations below (and
+// every call to them) to its byte-swap helpers. The functions it also declares remain.
+#undef htons
+#undef ntohs
+#undef htonl
+#undef ntohl
+
 namespace win {
 
 using SOCKET = std::uintptr_t;

@@ -26,6 +26,22 @@ struct WNDCLASSA {
   const char* lpszClassName = nullptr;
 };
 
+// What WM_NCCREATE and WM_CREATE point to in their LParam.
+struct CREATESTRUCTA {
+  void* lpCreateParams = nullptr;  // CreateWindowExA's last argument
+  HINSTANCE hInstance = 0;
+  void* hMenu = nullptr;
+  HWND hwndParent = 0;
+  int cy = 0;
+  int cx = 0;
+  int y = 0;
+  int x = 0;
+  DWORD style = 0;
+  const char* lpszName = nullptr;
+  const char* lpszClass = nullptr;
+  DWORD dwExStyle = 0;
+};
+
 // Message numbers used by the components and the platform itself.
 constexpr UINT WM_CREATE = 0x0001;
 constexpr UINT WM_DESTROY = 0x0002;

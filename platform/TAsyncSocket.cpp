@@ -1,0 +1,450 @@
+// Socket calls and readiness-to-notification rules for one socket; see TAsyncSocket.h.
+#include "platform/TAsyncSocket.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "platform/Errors.h"
+#include "platform/TQueue.h"
+
+namespace win {
+namespace detail {
+
+namespace {
+
+std::mutex FilterLock;
+ConnectFilter& InstalledFilter() {
+  static ConnectFilter filter;
+  return filter;
+}
+
+ConnectVerdict Verdict(const sockaddr* name, int namelen) {
+  if (name->sa_family != AF_INET || namelen < static_cast<int>(sizeof(sockaddr_in))) {
+    return ConnectVerdict::Proceed;
+  }
+  ConnectFilter filter;
+  {
+    std::lock_guard<std::mutex> guard(FilterLock);
+    filter = InstalledFilter();
+  }
+  if (!filter) return ConnectVerdict::Proceed;
+  sockaddr_in addr;
+  std::memcpy(&addr, name, sizeof addr);
+  return filter(addr);
+}
+
+int SocketError(int fd) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+  return err;
+}
+
+// Errors with which the connection attempt itself has ended, as opposed to a bad call.
+bool IsConnectOutcome(int err) {
+  switch (err) {
+    case ECONNREFUSED:
+    case ETIMEDOUT:
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN:
+    case ECONNRESET:
+    case ECONNABORTED:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Errors after which the connection is gone for good.
+bool IsBroken(int err) {
+  return err == ECONNRESET || err == ECONNABORTED || err == ETIMEDOUT || err == ENETRESET ||
+         err == EHOSTUNREACH || err == ENETUNREACH;
+}
+
+}  // namespace
+
+TAsyncSocket::TAsyncSocket(TQueue& queue, int fd) : FQueue(queue), FFd(fd) {}
+
+TAsyncSocket::~TAsyncSocket() {
+  if (FInEpoll) ::epoll_ctl(FQueue.EpollFd(), EPOLL_CTL_DEL, FFd, nullptr);
+  ::close(FFd);
+}
+
+void TAsyncSocket::Notify(long event, int error) {
+  if (!Wants(event) || FWindow == 0) return;
+  TPostedMessage msg;
+  msg.Window = FWindow;
+  msg.Msg = FMsg;
+  msg.WParam = static_cast<WPARAM>(FFd);
+  msg.LParam = MAKELPARAM(static_cast<WORD>(event), static_cast<WORD>(error));
+  msg.SocketFd = FFd;
+  FQueue.PostMessage(std::move(msg));  // a window destroyed meanwhile takes nothing
+}
+
+int TAsyncSocket::Unread() const {
+  int n = 0;
+  if (::ioctl(FFd, FIONREAD, &n) != 0) return 0;
+  return n;
+}
+
+std::uint32_t TAsyncSocket::WantedMask() const {
+  std::uint32_t mask = 0;
+  switch (FState) {
+    case TSocketState::Connecting:
+      if (!FHanging) mask |= EPOLLOUT;
+      break;
+    case TSocketState::Listening:
+      if (Wants(FD_ACCEPT) && FAcceptEnabled) mask |= EPOLLIN;
+      break;
+    case TSocketState::Connected:
+      // After EOF, EPOLLIN stays raised for good: watch it only while bytes are left.
+      if (Wants(FD_READ) && FReadEnabled && (!FEofSeen || Unread() > 0)) mask |= EPOLLIN | EPOLLRDHUP;
+      if (FHungUp) break;
+      if (Wants(FD_OOB) && FOobEnabled && !FEofSeen) mask |= EPOLLPRI;
+      if (Wants(FD_CLOSE) && !FCloseSent && !FEofSeen && FBrokenError == 0) mask |= EPOLLRDHUP;
+      if ((Wants(FD_WRITE) && FWriteEnabled) || FWriteWake) mask |= EPOLLOUT;
+      break;
+    case TSocketState::Idle:
+    case TSocketState::Failed:
+      break;
+  }
+  return mask;
+}
+
+void TAsyncSocket::Rearm() {
+  std::uint32_t mask = WantedMask();
+  int epoll = FQueue.EpollFd();
+  if (mask == 0) {
+    if (FInEpoll) ::epoll_ctl(epoll, EPOLL_CTL_DEL, FFd, nullptr);
+    FInEpoll = false;
+    return;
+  }
+  epoll_event ev{};
+  ev.events = mask | EPOLLONESHOT;
+  ev.data.u64 = static_cast<std::uint64_t>(FFd);
+  if (FInEpoll) {
+    ::epoll_ctl(epoll, EPOLL_CTL_MOD, FFd, &ev);
+  } else if (::epoll_ctl(epoll, EPOLL_CTL_ADD, FFd, &ev) == 0) {
+    FInEpoll = true;
+  }
+}
+
+void TAsyncSocket::ResetConnection(TSocketState state) {
+  FState = state;
+  FHanging = false;
+  FEofSeen = false;
+  FHungUp = false;
+  FBrokenError = 0;
+  FCloseSent = false;
+  FReadEnabled = true;
+  FOobEnabled = true;
+  FWriteEnabled = false;
+  FWriteWake = false;
+}
+
+void TAsyncSocket::ConnectFinished(int err) {
+  if (err != 0) {
+    FState = TSocketState::Failed;
+    Notify(FD_CONNECT, WsaErrorFromErrno(err));
+    return;
+  }
+  FState = TSocketState::Connected;
+  Notify(FD_CONNECT, 0);
+  // A new connection has room to send: FD_WRITE follows FD_CONNECT, as on the platform.
+  if (Wants(FD_WRITE)) {
+    Notify(FD_WRITE, 0);
+  }
+}
+
+void TAsyncSocket::PostGracefulCloseIfDrained(int unread) {
+  if (FEofSeen && FBrokenError == 0 && !FCloseSent && Wants(FD_CLOSE) && unread == 0) {
+    FCloseSent = true;
+    Notify(FD_CLOSE, 0);
+  }
+}
+
+void TAsyncSocket::PostBrokenClose() {
+  if (FBrokenError != 0 && !FCloseSent && Wants(FD_CLOSE)) {
+    FCloseSent = true;
+    Notify(FD_CLOSE, WsaErrorFromErrno(FBrokenError));
+  }
+}
+
+void TAsyncSocket::OnReady(std::uint32_t events) {
+  if (FState == TSocketState::Connecting) {
+    int err = SocketError(FFd);
+    if (err == 0 && (events & EPOLLOUT) == 0) {
+      Rearm();  // not finished after all
+      return;
+    }
+    ConnectFinished(err);
+    if (FState != TSocketState::Connected) {
+      Rearm();
+      return;
+    }
+    // This EPOLLOUT belonged to the connect; whatever else came with it is handled below,
+    // so that FD_READ and FD_CLOSE follow FD_CONNECT in the same harvest.
+    events &= ~static_cast<std::uint32_t>(EPOLLOUT);
+  }
+
+  if (FState == TSocketState::Listening) {
+    if ((events & EPOLLIN) != 0 && Wants(FD_ACCEPT) && FAcceptEnabled) {
+      FAcceptEnabled = false;
+      Notify(FD_ACCEPT, 0);
+    }
+    Rearm();
+    return;
+  }
+  if (FState != TSocketState::Connected) {
+    Rearm();
+    return;
+  }
+
+  if ((events & EPOLLERR) != 0) {
+    // SO_ERROR reads (and clears) the error once; keep it for the recv that comes later.
+    int err = SocketError(FFd);
+    if (err != 0 && FBrokenError == 0) FBrokenError = err;
+  }
+  if ((events & (EPOLLRDHUP | EPOLLHUP)) != 0) FEofSeen = true;
+  if ((events & EPOLLHUP) != 0) FHungUp = true;
+
+  if ((events & EPOLLPRI) != 0 && Wants(FD_OOB) && FOobEnabled) {
+    FOobEnabled = false;
+    Notify(FD_OOB, 0);
+  }
+
+  int unread = Unread();
+  if ((events & EPOLLIN) != 0 && unread == 0 && !FEofSeen && FBrokenError == 0) {
+    // Readable with nothing to read: either EOF without EPOLLRDHUP or an error; ask recv.
+    char probe;
+    ssize_t n = ::recv(FFd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0) {
+      FEofSeen = true;
+    } else if (n < 0 && IsBroken(errno)) {
+      FBrokenError = errno;
+    }
+  }
+  if (unread > 0 && Wants(FD_READ) && FReadEnabled) {
+    FReadEnabled = false;
+    Notify(FD_READ, 0);
+  }
+  if (FBrokenError != 0) {
+    PostBrokenClose();
+  } else {
+    PostGracefulCloseIfDrained(unread);
+  }
+
+  if ((events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) != 0) FWriteWake = false;
+  if ((events & EPOLLOUT) != 0 && Wants(FD_WRITE) && FWriteEnabled) {
+    FWriteEnabled = false;
+    Notify(FD_WRITE, 0);
+  }
+  Rearm();
+}
+
+int TAsyncSocket::Select(HWND hwnd, UINT msg, long events) {
+  if (events != 0 && !FQueue.IsWindow(hwnd)) return Fail(WSAEINVAL);
+  int flags = ::fcntl(FFd, F_GETFL);
+  if (flags < 0 || ::fcntl(FFd, F_SETFL, flags | O_NONBLOCK) < 0) return Fail(WsaErrorFromErrno(errno));
+  FNonBlocking = true;
+  FWindow = hwnd;
+  FMsg = msg;
+  FEvents = events;
+  // Conditions that already hold are reported afresh under the new registration; FD_CONNECT
+  // and FD_CLOSE keep their once-per-connection state.
+  FReadEnabled = true;
+  FOobEnabled = true;
+  FAcceptEnabled = true;
+  FWriteEnabled = FState == TSocketState::Connected;
+  Rearm();
+  return 0;
+}
+
+int TAsyncSocket::Connect(const sockaddr* name, int namelen) {
+  switch (FState) {
+    case TSocketState::Listening: return Fail(WSAEINVAL);
+    case TSocketState::Connecting: return Fail(WSAEALREADY);
+    case TSocketState::Connected: return Fail(WSAEISCONN);
+    case TSocketState::Idle:
+    case TSocketState::Failed: break;
+  }
+  if (name == nullptr || namelen <= 0) return Fail(WSAEFAULT);
+
+  if (Verdict(name, namelen) == ConnectVerdict::Hang) {
+    // As with a black-holed address: pending for ever, until closesocket.
+    ResetConnection(TSocketState::Connecting);
+    FHanging = true;
+    Rearm();
+    return Fail(WSAEWOULDBLOCK);
+  }
+
+  int err = ::connect(FFd, name, static_cast<socklen_t>(namelen)) == 0 ? 0 : errno;
+  if (err == EINTR) {
+    // The attempt goes on in the kernel; a blocking caller still waits for its outcome.
+    if (FNonBlocking) {
+      err = EINPROGRESS;
+    } else {
+      pollfd p{FFd, POLLOUT, 0};
+      while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+      }
+      err = SocketError(FFd);
+    }
+  }
+
+  if (FNonBlocking) {
+    // The asynchronous platform always answers "would block" and reports the outcome
+    // through FD_CONNECT, even when Linux knew it at once; callers depend on that order.
+    if (err == EINPROGRESS || err == EAGAIN) {
+      ResetConnection(TSocketState::Connecting);
+      Rearm();
+      return Fail(WSAEWOULDBLOCK);
+    }
+    if (err == 0 || IsConnectOutcome(err)) {
+      ResetConnection(TSocketState::Connecting);
+      ConnectFinished(err);
+      Rearm();
+      return Fail(WSAEWOULDBLOCK);
+    }
+    return Fail(WsaErrorFromErrno(err));
+  }
+
+  if (err == 0) {
+    ResetConnection(TSocketState::Connected);
+    Rearm();
+    return 0;
+  }
+  if (IsConnectOutcome(err)) ResetConnection(TSocketState::Failed);
+  return Fail(WsaErrorFromErrno(err));
+}
+
+int TAsyncSocket::Listen(int backlog) {
+  if (FState == TSocketState::Connected || FState == TSocketState::Connecting) return Fail(WSAEISCONN);
+  if (::listen(FFd, backlog) != 0) return Fail(WsaErrorFromErrno(errno));
+  FState = TSocketState::Listening;
+  FAcceptEnabled = true;
+  Rearm();
+  return 0;
+}
+
+void TAsyncSocket::AdoptRegistration(const TAsyncSocket& listener) {
+  FNonBlocking = listener.FNonBlocking;
+  FWindow = listener.FWindow;
+  FMsg = listener.FMsg;
+  FEvents = listener.FEvents;
+  ResetConnection(TSocketState::Connected);
+  FWriteEnabled = true;
+  Rearm();
+}
+
+SOCKET TAsyncSocket::Accept(sockaddr* addr, int* addrlen) {
+  if (FState != TSocketState::Listening) {
+    Fail(WSAEINVAL);
+    return INVALID_SOCKET;
+  }
+  if (addr != nullptr && (addrlen == nullptr || *addrlen < 0)) {
+    Fail(WSAEFAULT);
+    return INVALID_SOCKET;
+  }
+  FAcceptEnabled = true;  // re-enabled by the call, whatever its outcome
+  socklen_t len = addrlen != nullptr ? static_cast<socklen_t>(*addrlen) : 0;
+  int fd;
+  do {
+    fd = ::accept4(FFd, addr, addr != nullptr ? &len : nullptr,
+                   SOCK_CLOEXEC | (FNonBlocking ? SOCK_NONBLOCK : 0));
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    int err = errno;
+    Rearm();
+    Fail(WsaErrorFromErrno(err));
+    return INVALID_SOCKET;
+  }
+  if (addr != nullptr) *addrlen = static_cast<int>(len);
+  // The new socket inherits the listener's registration, as on the platform.
+  FQueue.AdoptSocket(fd).AdoptRegistration(*this);
+  Rearm();
+  return static_cast<SOCKET>(fd);
+}
+
+int TAsyncSocket::Recv(char* buf, int len, int flags) {
+  // recv re-enables FD_READ and FD_OOB whether it succeeds, peeks or fails.
+  FReadEnabled = true;
+  FOobEnabled = true;
+  int result;
+  if (FState != TSocketState::Connected) {
+    // Linux would answer 0 after a failed connect; the platform says "not connected".
+    result = Fail(WSAENOTCONN);
+  } else if (len < 0 || (buf == nullptr && len > 0)) {
+    result = Fail(WSAEFAULT);
+  } else {
+    ssize_t n;
+    do {
+      n = ::recv(FFd, buf, static_cast<std::size_t>(len), flags);
+    } while (n < 0 && errno == EINTR);
+    int err = n < 0 ? errno : 0;
+    if (n > 0) {
+      result = static_cast<int>(n);
+      if ((flags & MSG_PEEK) == 0) PostGracefulCloseIfDrained(Unread());
+    } else if (n == 0 && len == 0) {
+      result = 0;
+    } else if (FBrokenError != 0 && (n == 0 || err == ENOTCONN || IsBroken(err))) {
+      // After a reset Linux answers 0 or ENOTCONN once the error has been read elsewhere.
+      PostBrokenClose();
+      result = Fail(WsaErrorFromErrno(FBrokenError));
+    } else if (n == 0) {
+      FEofSeen = true;
+      PostGracefulCloseIfDrained(0);
+      result = 0;
+    } else if (IsBroken(err)) {
+      FBrokenError = err;
+      PostBrokenClose();
+      result = Fail(WsaErrorFromErrno(err));
+    } else {
+      result = Fail(WsaErrorFromErrno(err));
+    }
+  }
+  Rearm();
+  return result;
+}
+
+int TAsyncSocket::Send(const char* buf, int len, int flags) {
+  if (FState != TSocketState::Connected) return Fail(WSAENOTCONN);
+  if (len < 0 || (buf == nullptr && len > 0)) return Fail(WSAEFAULT);
+  ssize_t n;
+  do {
+    n = ::send(FFd, buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n >= 0) return static_cast<int>(n);
+  int err = errno;
+  if (err == EAGAIN || err == EWOULDBLOCK) {
+    // FD_WRITE now waits for room, as on the platform.
+    FWriteEnabled = true;
+    Rearm();
+    return Fail(WSAEWOULDBLOCK);
+  }
+  if (FBrokenError != 0) return Fail(WsaErrorFromErrno(FBrokenError));
+  return Fail(WsaErrorFromErrno(err));
+}
+
+void TAsyncSocket::RequestWriteWake() {
+  if (FState != TSocketState::Connected && FState != TSocketState::Connecting) return;
+  FWriteWake = true;
+  Rearm();
+}
+
+}  // namespace detail
+
+void SetConnectFilter(ConnectFilter filter) {
+  std::lock_guard<std::mutex> guard(detail::FilterLock);
+  detail::InstalledFilter() = std::move(filter);
+}
+
+}  // namespace win

@@ -1,0 +1,83 @@
+// One socket made through this layer: its WSAAsyncSelect registration, the connection state
+// that Linux does not keep for us, and the rules that turn epoll readiness into
+// notification messages.
+//
+// The fd is registered EPOLLONESHOT. After every event and every re-enabling call the
+// wanted mask is worked out afresh from the registration and the re-enable flags and armed
+// again; an empty mask leaves the fd out of epoll, since only a disarmed fd is silent about
+// EPOLLHUP and EPOLLERR. So each notification is posted once, and posted again (for the
+// level-triggered READ, OOB and ACCEPT) only after its re-enabling call.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <cstdint>
+
+#include "platform/WinSock.h"
+
+namespace win::detail {
+
+class TQueue;
+
+enum class TSocketState { Idle, Connecting, Connected, Failed, Listening };
+
+class TAsyncSocket {
+ public:
+  TAsyncSocket(TQueue& queue, int fd);
+  ~TAsyncSocket();  // leaves epoll and closes the fd
+  TAsyncSocket(const TAsyncSocket&) = delete;
+  TAsyncSocket& operator=(const TAsyncSocket&) = delete;
+
+  int Fd() const { return FFd; }
+  TSocketState State() const { return FState; }
+
+  // The WinSock calls; each returns what the call returns, with the last error set.
+  int Select(HWND hwnd, UINT msg, long events);
+  int Connect(const sockaddr* name, int namelen);
+  int Listen(int backlog);
+  SOCKET Accept(sockaddr* addr, int* addrlen);
+  int Recv(char* buf, int len, int flags);
+  int Send(const char* buf, int len, int flags);
+  void RequestWriteWake();
+
+  // Harvest only: turns one epoll event into messages. Runs no user code.
+  void OnReady(std::uint32_t events);
+
+ private:
+  bool Wants(long event) const { return (FEvents & event) != 0; }
+  void Notify(long event, int error);
+  void Rearm();
+  std::uint32_t WantedMask() const;
+  int Unread() const;  // bytes waiting to be read (FIONREAD)
+  void ResetConnection(TSocketState state);
+  void ConnectFinished(int err);
+  void PostGracefulCloseIfDrained(int unread);
+  void PostBrokenClose();
+  void AdoptRegistration(const TAsyncSocket& listener);
+
+  TQueue& FQueue;
+  int FFd;
+  TSocketState FState = TSocketState::Idle;
+  bool FNonBlocking = false;
+
+  HWND FWindow = 0;
+  UINT FMsg = 0;
+  long FEvents = 0;
+
+  bool FInEpoll = false;
+  bool FHanging = false;  // a connect held back by the connect filter
+
+  // Re-enable flags: an event is posted only while its flag is set.
+  bool FReadEnabled = true;
+  bool FOobEnabled = true;
+  bool FAcceptEnabled = true;
+  bool FWriteEnabled = false;
+  bool FWriteWake = false;
+
+  bool FEofSeen = false;    // the peer's FIN has arrived
+  bool FHungUp = false;     // both directions are gone: only unread bytes are left to report
+  int FBrokenError = 0;     // errno of a reset or abort, kept since SO_ERROR reads only once
+  bool FCloseSent = false;  // FD_CLOSE is posted at most once per connection
+};
+
+}  // namespace win::detail

@@ -1,0 +1,479 @@
+// The per-thread queue: tables of window classes, windows, timers and sockets, the harvest
+// that turns epoll readiness into messages, and the dispatch loop.
+#include "platform/TQueue.h"
+
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "platform/HostLookup.h"
+#include "platform/TAsyncSocket.h"
+
+namespace win::detail {
+
+namespace {
+
+// epoll tags outside the range of fd numbers (sockets are tagged with their fd).
+constexpr std::uint64_t WakeTag = std::uint64_t{1} << 62;
+constexpr std::uint64_t TimerTag = std::uint64_t{1} << 61;
+
+// Handles are never reused within the process: a handle kept after DestroyWindow can only
+// ever name nothing, which is what a generation tag buys, without a slot table.
+std::atomic<HWND> NextWindowHandle{0x10000};
+
+std::string FoldCase(const char* name) {
+  std::string folded(name);
+  for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return folded;
+}
+
+HINSTANCE NormalInstance(HINSTANCE instance) {
+  return instance != 0 ? instance : GetModuleHandleA(nullptr);
+}
+
+// Milliseconds, rounded up so that a wait never ends just before its deadline and spins.
+int CeilMs(TClock::duration d) {
+  if (d <= TClock::duration::zero()) return 0;
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
+  return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
+// The queue lives as long as its thread. A raw pointer stays usable after the owner's
+// destructor has run, so a late call (from another thread-local's destructor) gets a
+// fresh queue instead of a destroyed one.
+thread_local TQueue* CurrentQueue = nullptr;
+struct TQueueOwner {
+  ~TQueueOwner() {
+    delete CurrentQueue;
+    CurrentQueue = nullptr;
+  }
+};
+thread_local TQueueOwner QueueOwner;
+
+}  // namespace
+
+TQueue& TQueue::Current() {
+  if (CurrentQueue == nullptr) {
+    CurrentQueue = new TQueue();
+    (void)&QueueOwner;  // odr-use, so the owner is constructed on this thread
+  }
+  return *CurrentQueue;
+}
+
+TQueue::TQueue() : FInbox(std::make_shared<TInbox>()) {
+  FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
+  if (FEpoll < 0) throw std::system_error(errno, std::generic_category(), "epoll_create1");
+  FTimerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (FTimerFd < 0) {
+    int err = errno;
+    ::close(FEpoll);
+    throw std::system_error(err, std::generic_category(), "timerfd_create");
+  }
+  epoll_event wake{};
+  wake.events = EPOLLIN;
+  wake.data.u64 = WakeTag;
+  epoll_event timer{};
+  timer.events = EPOLLIN;
+  timer.data.u64 = TimerTag;
+  if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, FInbox->WakeFd(), &wake) != 0 ||
+      ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, FTimerFd, &timer) != 0) {
+    int err = errno;
+    ::close(FTimerFd);
+    ::close(FEpoll);
+    throw std::system_error(err, std::generic_category(), "epoll_ctl");
+  }
+}
+
+TQueue::~TQueue() {
+  // No window procedure runs at thread exit: the tables are simply dropped.
+  FSockets.clear();
+  ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, FInbox->WakeFd(), nullptr);
+  ::close(FTimerFd);
+  ::close(FEpoll);
+}
+
+// ---------------------------------------------------------------------------------------
+// Window classes and windows
+
+std::map<TQueue::TClassKey, TQueue::TWindowClass>::const_iterator TQueue::FindClass(
+    HINSTANCE instance, const char* name) const {
+  if (name == nullptr) return FClasses.end();
+  std::string folded = FoldCase(name);
+  auto it = FClasses.find({NormalInstance(instance), folded});
+  if (it != FClasses.end()) return it;
+  // As on the platform, a class of another module is found when none of this one matches.
+  return std::find_if(FClasses.begin(), FClasses.end(),
+                      [&](const auto& entry) { return entry.first.second == folded; });
+}
+
+ATOM TQueue::RegisterClass(const WNDCLASSA& wc) {
+  if (wc.lpfnWndProc == nullptr || wc.lpszClassName == nullptr || wc.lpszClassName[0] == 0 ||
+      wc.cbWndExtra < 0 || wc.cbClsExtra < 0) {
+    return 0;
+  }
+  TClassKey key{NormalInstance(wc.hInstance), FoldCase(wc.lpszClassName)};
+  if (FClasses.count(key) != 0) return 0;
+  TWindowClass& cls = FClasses[key];
+  cls.Record = wc;
+  cls.Record.hInstance = key.first;
+  cls.Name = wc.lpszClassName;
+  if (wc.lpszMenuName != nullptr) cls.MenuName = wc.lpszMenuName;
+  // The map node never moves, so these pointers stay valid for the class's life.
+  cls.Record.lpszClassName = cls.Name.c_str();
+  cls.Record.lpszMenuName = wc.lpszMenuName != nullptr ? cls.MenuName.c_str() : nullptr;
+  return FNextAtom++;
+}
+
+bool TQueue::GetClassInfo(HINSTANCE instance, const char* name, WNDCLASSA* out) const {
+  if (name == nullptr) return false;
+  auto it = FClasses.find({NormalInstance(instance), FoldCase(name)});
+  if (it == FClasses.end()) return false;
+  if (out != nullptr) *out = it->second.Record;
+  return true;
+}
+
+bool TQueue::UnregisterClass(const char* name, HINSTANCE instance) {
+  if (name == nullptr) return false;
+  auto it = FClasses.find({NormalInstance(instance), FoldCase(name)});
+  if (it == FClasses.end() || it->second.Windows != 0) return false;
+  FClasses.erase(it);
+  return true;
+}
+
+HWND TQueue::CreateWindow(const char* className, CREATESTRUCTA create) {
+  auto cls = FindClass(create.hInstance, className);
+  if (cls == FClasses.end()) return 0;
+  HWND hwnd = NextWindowHandle.fetch_add(1);
+  TWindow window;
+  window.Class = cls->first;
+  window.Proc = cls->second.Record.lpfnWndProc;
+  // Window words are addressed in whole LONG_PTRs, so a record that asks for fewer bytes
+  // than a pointer (4 on the 32-bit platform) still gets the pointer-sized word 0.
+  std::size_t bytes = static_cast<std::size_t>(cls->second.Record.cbWndExtra);
+  bytes = (bytes + sizeof(LONG_PTR) - 1) / sizeof(LONG_PTR) * sizeof(LONG_PTR);
+  window.Words.assign(bytes, 0);
+  WNDPROC proc = window.Proc;
+  FClasses.at(window.Class).Windows++;
+  FWindows.emplace(hwnd, std::move(window));
+
+  create.lpszClass = className;
+  LPARAM createParam = reinterpret_cast<LPARAM>(&create);
+  LRESULT accepted = proc(hwnd, WM_NCCREATE, 0, createParam);
+  if (!IsWindow(hwnd)) return 0;
+  if (accepted == 0) {
+    ForgetWindow(hwnd);
+    return 0;
+  }
+  LRESULT created = proc(hwnd, WM_CREATE, 0, createParam);
+  if (!IsWindow(hwnd)) return 0;
+  if (created == -1) {
+    DestroyWindow(hwnd);
+    return 0;
+  }
+  return hwnd;
+}
+
+bool TQueue::DestroyWindow(HWND hwnd) {
+  auto it = FWindows.find(hwnd);
+  if (it == FWindows.end()) return false;
+  // A procedure that destroys its own window from WM_DESTROY must not start over.
+  if (it->second.Destroying) return true;
+  it->second.Destroying = true;
+  WNDPROC proc = it->second.Proc;
+  proc(hwnd, WM_DESTROY, 0, 0);
+  proc(hwnd, WM_NCDESTROY, 0, 0);
+  // Cleaning up afterwards also catches what the two messages' handlers posted or set.
+  ForgetWindow(hwnd);
+  return true;
+}
+
+void TQueue::ForgetWindow(HWND hwnd) {
+  auto it = FWindows.find(hwnd);
+  if (it == FWindows.end()) return;
+  auto cls = FClasses.find(it->second.Class);
+  if (cls != FClasses.end() && cls->second.Windows > 0) cls->second.Windows--;
+  FWindows.erase(it);
+  std::erase_if(FTimers, [hwnd](const TTimer& t) { return t.Window == hwnd; });
+  std::erase_if(FLookups, [hwnd](const auto& entry) { return entry.second.Window == hwnd; });
+  std::erase_if(FPosted, [hwnd](const TPostedMessage& m) { return m.Window == hwnd; });
+  ArmTimerFd(true);
+}
+
+bool TQueue::IsWindow(HWND hwnd) const { return FWindows.count(hwnd) != 0; }
+
+bool TQueue::SetWindowWord(HWND hwnd, int index, LONG_PTR value, LONG_PTR* previous) {
+  auto it = FWindows.find(hwnd);
+  if (it == FWindows.end() || index < 0) return false;
+  auto& words = it->second.Words;
+  if (static_cast<std::size_t>(index) + sizeof(LONG_PTR) > words.size()) return false;
+  std::memcpy(previous, words.data() + index, sizeof(LONG_PTR));
+  std::memcpy(words.data() + index, &value, sizeof(LONG_PTR));
+  return true;
+}
+
+bool TQueue::GetWindowWord(HWND hwnd, int index, LONG_PTR* value) const {
+  auto it = FWindows.find(hwnd);
+  if (it == FWindows.end() || index < 0) return false;
+  const auto& words = it->second.Words;
+  if (static_cast<std::size_t>(index) + sizeof(LONG_PTR) > words.size()) return false;
+  std::memcpy(value, words.data() + index, sizeof(LONG_PTR));
+  return true;
+}
+
+LRESULT TQueue::SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto it = FWindows.find(hwnd);
+  if (it == FWindows.end()) return 0;
+  WNDPROC proc = it->second.Proc;
+  return proc(hwnd, msg, wParam, lParam);
+}
+
+bool TQueue::PostMessage(TPostedMessage msg) {
+  if (!IsWindow(msg.Window)) return false;
+  FPosted.push_back(std::move(msg));
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Timers
+
+UINT_PTR TQueue::SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs) {
+  if (!IsWindow(hwnd)) return 0;
+  elapseMs = std::clamp<UINT>(elapseMs, 1, 0x7FFFFFFF);
+  auto interval = std::chrono::duration_cast<TClock::duration>(std::chrono::milliseconds(elapseMs));
+  auto it = std::find_if(FTimers.begin(), FTimers.end(),
+                         [&](const TTimer& t) { return t.Window == hwnd && t.Id == id; });
+  if (it == FTimers.end()) it = FTimers.insert(FTimers.end(), TTimer{hwnd, id, {}, {}, 0});
+  it->Interval = interval;
+  it->Due = TClock::now() + interval;
+  it->Serial = FNextTimerSerial++;
+  ArmTimerFd(true);
+  return id != 0 ? id : 1;
+}
+
+bool TQueue::KillTimer(HWND hwnd, UINT_PTR id) {
+  auto removed = std::erase_if(FTimers, [&](const TTimer& t) { return t.Window == hwnd && t.Id == id; });
+  if (removed == 0) return false;
+  ArmTimerFd(true);
+  return true;
+}
+
+void TQueue::ArmTimerFd(bool includePast) {
+  auto now = TClock::now();
+  bool any = false;
+  TClock::time_point earliest{};
+  for (const TTimer& t : FTimers) {
+    if (!includePast && t.Due <= now) continue;
+    if (!any || t.Due < earliest) earliest = t.Due;
+    any = true;
+  }
+  itimerspec spec{};
+  if (any) {
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(earliest.time_since_epoch()).count();
+    if (ns < 1) ns = 1;  // an all-zero it_value would disarm instead of firing at once
+    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+  }
+  ::timerfd_settime(FTimerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
+// ---------------------------------------------------------------------------------------
+// Sockets
+
+TAsyncSocket* TQueue::FindSocket(SOCKET s) {
+  if (s > 0x7FFFFFFF) return nullptr;
+  auto it = FSockets.find(static_cast<int>(s));
+  return it == FSockets.end() ? nullptr : it->second.get();
+}
+
+TAsyncSocket& TQueue::AdoptSocket(int fd) {
+  auto socket = std::make_unique<TAsyncSocket>(*this, fd);
+  TAsyncSocket& ref = *socket;
+  FSockets[fd] = std::move(socket);
+  return ref;
+}
+
+bool TQueue::CloseSocket(SOCKET s) {
+  TAsyncSocket* socket = FindSocket(s);
+  if (socket == nullptr) return false;
+  int fd = socket->Fd();
+  FSockets.erase(fd);  // the destructor leaves epoll and closes
+  std::erase_if(FPosted, [fd](const TPostedMessage& m) { return m.SocketFd == fd; });
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Look-ups
+
+HANDLE TQueue::StartLookup(HWND hwnd, UINT msg, const std::string& name, char* buf, int buflen) {
+  HANDLE task = StartHostLookup(FInbox, name);
+  if (task != 0) FLookups[task] = TLookupTask{hwnd, msg, buf, buflen};
+  return task;
+}
+
+void TQueue::SpliceInbox() {
+  for (TLookupResult& result : FInbox->Take()) {
+    auto it = FLookups.find(result.Task);
+    if (it == FLookups.end()) continue;  // its window was destroyed meanwhile
+    TLookupTask task = it->second;
+    FLookups.erase(it);
+    if (!IsWindow(task.Window)) continue;
+    auto delivery = std::make_shared<TLookupDelivery>();
+    delivery->Result = std::move(result);
+    delivery->Buffer = task.Buffer;
+    delivery->Length = task.Length;
+    TPostedMessage msg;
+    msg.Window = task.Window;
+    msg.Msg = task.Msg;
+    msg.WParam = delivery->Result.Task;
+    msg.Lookup = std::move(delivery);
+    FPosted.push_back(std::move(msg));
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// The loop
+
+void TQueue::Harvest() {
+  constexpr int Batch = 64;
+  epoll_event events[Batch];
+  bool timerFired = false;
+  for (;;) {
+    int n = ::epoll_wait(FEpoll, events, Batch, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < n; ++i) {
+      std::uint64_t tag = events[i].data.u64;
+      if (tag == WakeTag) {
+        SpliceInbox();
+      } else if (tag == TimerTag) {
+        std::uint64_t expirations = 0;
+        [[maybe_unused]] ssize_t r = ::read(FTimerFd, &expirations, sizeof expirations);
+        timerFired = true;
+      } else if (TAsyncSocket* socket = FindSocket(tag)) {
+        // No user code runs in a harvest, so no socket of this batch can have been closed
+        // and its number reused before its event is handled.
+        socket->OnReady(events[i].events);
+      }
+    }
+    if (n < Batch) break;
+  }
+  if (timerFired) ArmTimerFd(false);
+}
+
+bool TQueue::DispatchPosted() {
+  TPostedMessage msg = std::move(FPosted.front());
+  FPosted.pop_front();
+  auto it = FWindows.find(msg.Window);
+  if (it == FWindows.end()) return false;  // its window is gone: dropped
+  WNDPROC proc = it->second.Proc;
+  LPARAM lParam = msg.LParam;
+  if (msg.Lookup) {
+    lParam = WriteHostent(msg.Lookup->Result, msg.Lookup->Buffer, msg.Lookup->Length);
+  }
+  proc(msg.Window, msg.Msg, msg.WParam, lParam);
+  return true;
+}
+
+bool TQueue::DispatchDueTimer(std::vector<std::uint64_t>& fired) {
+  auto now = TClock::now();
+  const TTimer* due = nullptr;
+  for (const TTimer& t : FTimers) {
+    if (t.Due > now || std::find(fired.begin(), fired.end(), t.Serial) != fired.end()) continue;
+    if (due == nullptr || t.Due < due->Due || (t.Due == due->Due && t.Serial < due->Serial)) due = &t;
+  }
+  if (due == nullptr) return false;
+  TTimer& timer = const_cast<TTimer&>(*due);
+  fired.push_back(timer.Serial);
+  // Rescheduling from now merges every expiry missed so far into this one message.
+  timer.Due = now + timer.Interval;
+  HWND hwnd = timer.Window;
+  UINT_PTR id = timer.Id;
+  ArmTimerFd(true);
+  auto it = FWindows.find(hwnd);
+  if (it == FWindows.end()) return true;
+  WNDPROC proc = it->second.Proc;
+  auto tick = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  proc(hwnd, WM_TIMER, id, static_cast<LPARAM>(static_cast<DWORD>(tick)));
+  return true;
+}
+
+int TQueue::DispatchAll() {
+  // Each call keeps its own record of the timers it fired, so a nested call started from a
+  // WM_TIMER handler may fire that timer again once it is due.
+  std::vector<std::uint64_t> fired;
+  int delivered = 0;
+  for (;;) {
+    Harvest();
+    if (!FPosted.empty()) {
+      if (DispatchPosted()) ++delivered;
+      continue;
+    }
+    if (DispatchDueTimer(fired)) {
+      ++delivered;
+      continue;
+    }
+    break;
+  }
+  // A timer that fell due again while this call ran leaves the fd readable, so that a GUI
+  // watching it comes back for it.
+  ArmTimerFd(true);
+  return delivered;
+}
+
+bool TQueue::HasPending() {
+  if (!FPosted.empty()) return true;
+  auto now = TClock::now();
+  for (const TTimer& t : FTimers) {
+    if (t.Due <= now) return true;
+  }
+  pollfd p{FEpoll, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+void TQueue::WaitMessage(int timeoutMs) {
+  if (HasPending()) return;
+  auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    auto now = TClock::now();
+    int wait = timeoutMs < 0 ? -1 : CeilMs(deadline - now);
+    // The timerfd already wakes us for the next timer; bounding the wait by it as well
+    // keeps a wait correct even if the timerfd was left disarmed by a harvest.
+    for (const TTimer& t : FTimers) {
+      int untilDue = CeilMs(t.Due - now);
+      if (wait < 0 || untilDue < wait) wait = untilDue;
+    }
+    // poll, not epoll_wait: epoll_wait would consume oneshot socket events here, outside
+    // a harvest, and their notifications would be lost.
+    pollfd p{FEpoll, POLLIN, 0};
+    int r = ::poll(&p, 1, wait);
+    if (r < 0 && errno == EINTR) {
+      // Retry with what is left of the timeout, not the whole of it again.
+      if (timeoutMs >= 0 && TClock::now() >= deadline) return;
+      continue;
+    }
+    ++FWakeups;
+    return;
+  }
+}
+
+QueueStats TQueue::Stats() const {
+  QueueStats stats;
+  stats.Wakeups = FWakeups;
+  stats.Windows = FWindows.size();
+  stats.Timers = FTimers.size();
+  stats.Sockets = FSockets.size();
+  stats.PostedMessages = FPosted.size();
+  return stats;
+}
+
+}  // namespace win::detail

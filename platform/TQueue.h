@@ -1,0 +1,151 @@
+// The calling thread's message queue: the state behind MessageQueue.h, WinUser.h and the
+// notification side of WinSock.h.
+//
+// One queue per thread, created on first use and never shared: every call except
+// TInbox::Post runs on the owning thread, so nothing here is locked. Readiness of the
+// queue's sockets, the look-up inbox's eventfd and a timerfd armed for the earliest window
+// timer all feed one epoll fd, which is what a waiting thread (or a GUI loop) watches.
+//
+// Window procedures run re-entrantly from DispatchAll, CreateWindow, DestroyWindow and
+// SendMessage, and may create and destroy windows, sockets and timers (their own included).
+// So no reference into a table is ever held across a call into user code.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/MessageQueue.h"
+#include "platform/TInbox.h"
+#include "platform/WinSock.h"
+#include "platform/WinUser.h"
+
+namespace win::detail {
+
+class TAsyncSocket;
+
+using TClock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, the timerfd's clock
+
+// A look-up completion waiting for dispatch: the hostent is written into Buffer only when
+// the message is delivered, so a window destroyed meanwhile leaves the buffer untouched.
+struct TLookupDelivery {
+  TLookupResult Result;
+  char* Buffer = nullptr;
+  int Length = 0;
+};
+
+struct TPostedMessage {
+  HWND Window = 0;
+  UINT Msg = 0;
+  WPARAM WParam = 0;
+  LPARAM LParam = 0;
+  int SocketFd = -1;  // set on socket notifications so that closesocket can purge them
+  std::shared_ptr<TLookupDelivery> Lookup;
+};
+
+class TQueue {
+ public:
+  static TQueue& Current();
+
+  TQueue();
+  ~TQueue();
+  TQueue(const TQueue&) = delete;
+  TQueue& operator=(const TQueue&) = delete;
+
+  // --- window classes and windows
+  ATOM RegisterClass(const WNDCLASSA& wc);
+  bool GetClassInfo(HINSTANCE instance, const char* name, WNDCLASSA* out) const;
+  bool UnregisterClass(const char* name, HINSTANCE instance);
+  HWND CreateWindow(const char* className, CREATESTRUCTA create);
+  bool DestroyWindow(HWND hwnd);
+  bool IsWindow(HWND hwnd) const;
+  bool SetWindowWord(HWND hwnd, int index, LONG_PTR value, LONG_PTR* previous);
+  bool GetWindowWord(HWND hwnd, int index, LONG_PTR* value) const;
+  LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  bool PostMessage(TPostedMessage msg);
+
+  // --- window timers
+  UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs);
+  bool KillTimer(HWND hwnd, UINT_PTR id);
+
+  // --- sockets
+  TAsyncSocket* FindSocket(SOCKET s);
+  // Takes ownership of a new fd (from socket() or accept()).
+  TAsyncSocket& AdoptSocket(int fd);
+  // Leaves epoll, closes the fd and drops its queued notifications: Linux hands the same
+  // number to the next socket at once, and a stale FD_READ must never reach that one.
+  bool CloseSocket(SOCKET s);
+  int EpollFd() const { return FEpoll; }
+
+  // --- host look-ups
+  HANDLE StartLookup(HWND hwnd, UINT msg, const std::string& name, char* buf, int buflen);
+
+  // --- the loop (see MessageQueue.h for the order of one pass)
+  int DispatchAll();
+  bool HasPending();
+  void WaitMessage(int timeoutMs);
+  QueueStats Stats() const;
+
+ private:
+  struct TWindowClass {
+    WNDCLASSA Record;
+    std::string Name;
+    std::string MenuName;
+    std::size_t Windows = 0;
+  };
+  using TClassKey = std::pair<HINSTANCE, std::string>;  // name folded to lower case
+
+  struct TWindow {
+    TClassKey Class;
+    WNDPROC Proc = nullptr;
+    std::vector<unsigned char> Words;
+    bool Destroying = false;
+  };
+
+  struct TTimer {
+    HWND Window = 0;
+    UINT_PTR Id = 0;
+    TClock::duration Interval{};
+    TClock::time_point Due{};
+    std::uint64_t Serial = 0;  // new on every SetTimer, so a replaced timer is a new timer
+  };
+
+  struct TLookupTask {
+    HWND Window = 0;
+    UINT Msg = 0;
+    char* Buffer = nullptr;
+    int Length = 0;
+  };
+
+  void Harvest();
+  void SpliceInbox();
+  bool DispatchPosted();  // pops the front message; false when it was dropped
+  bool DispatchDueTimer(std::vector<std::uint64_t>& fired);
+  // Arms the timerfd for the earliest timer; with includePast false, timers already due are
+  // left to HasPending, so a harvest does not leave the fd readable for work it has seen.
+  void ArmTimerFd(bool includePast);
+  void ForgetWindow(HWND hwnd);  // timers, look-ups, queued messages, class count, record
+  std::map<TClassKey, TWindowClass>::const_iterator FindClass(HINSTANCE instance,
+                                                              const char* name) const;
+
+  int FEpoll = -1;
+  int FTimerFd = -1;
+  std::shared_ptr<TInbox> FInbox;
+  std::deque<TPostedMessage> FPosted;
+  std::map<TClassKey, TWindowClass> FClasses;
+  std::unordered_map<HWND, TWindow> FWindows;
+  std::vector<TTimer> FTimers;
+  std::uint64_t FNextTimerSerial = 1;
+  std::unordered_map<int, std::unique_ptr<TAsyncSocket>> FSockets;
+  std::unordered_map<HANDLE, TLookupTask> FLookups;
+  std::uint64_t FWakeups = 0;
+  ATOM FNextAtom = 0xC000;
+};
+
+}  // namespace win::detail
