@@ -54,7 +54,7 @@ TEST_F(ApplicationTest, HookMayRemoveItselfWhileRunning) {
 // A hidden window that counts what reaches its procedure.
 struct Receiver {
   static inline int Received = 0;
-  static win::LRESULT CALLBACK_Proc(win::HWND H, win::UINT Msg, win::WPARAM W, win::LPARAM L) {
+  static win::LRESULT Proc(win::HWND H, win::UINT Msg, win::WPARAM W, win::LPARAM L) {
     if (Msg == win::WM_USER + 7) {
       ++Received;
       return 0;
@@ -65,7 +65,7 @@ struct Receiver {
 
 TEST_F(ApplicationTest, HeadlessDefaultWaitsForAndDispatchesThePlatformQueue) {
   win::WNDCLASSA Class;
-  Class.lpfnWndProc = &Receiver::CALLBACK_Proc;
+  Class.lpfnWndProc = &Receiver::Proc;
   Class.hInstance = win::GetModuleHandleA(nullptr);
   Class.lpszClassName = "OrreryBaseTestReceiver";
   ASSERT_NE(win::RegisterClassA(&Class), 0);

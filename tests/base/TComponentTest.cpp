@@ -171,21 +171,6 @@ TEST(ComponentFlags, DesigningIsInheritedAtConstruction) {
   EXPECT_FALSE(Grandchild->Designing());
 }
 
-TEST(ComponentFlags, DesigningOnAnOwnedComponentLeavesTheOwnerAlone) {
-  TOwned<TComponent> Root(new TComponent(nullptr));
-  auto* Child = new TComponent(Root.get());
-  Child->SetDesigning(true);
-  EXPECT_FALSE(Root->Designing());
-  EXPECT_TRUE(Child->Designing());
-}
-
-TEST(ComponentFlags, NotDestroyingWhileAlive) {
-  TOwned<TComponent> Root(new TComponent(nullptr));
-  auto* Child = new TComponent(Root.get());
-  EXPECT_FALSE(Root->IsDestroying());
-  EXPECT_FALSE(Child->IsDestroying());
-}
-
 // The case the socket component relies on: a base-class teardown that calls a virtual
 // operation, whose override must see the flag and stay quiet.
 class TNoisy : public TComponent {

@@ -169,14 +169,6 @@ INSTANTIATE_TEST_SUITE_P(
                     SplitCase{"a\r\n\r\nb", {"a", "", "b"}}, SplitCase{"a\n\rb", {"a", "", "b"}},
                     SplitCase{"a\r\r\nb", {"a", "", "b"}}, SplitCase{"x\r\ny\nz\rw", {"x", "y", "z", "w"}}));
 
-TEST(StringListText, TextSurvivesARoundTrip) {
-  TStringList List;
-  Fill(List, {"one", "", "three: 3"});
-  TStringList Copy;
-  Copy.SetText(List.Text());
-  EXPECT_EQ(Copy.Lines(), List.Lines());
-}
-
 TEST(StringListText, SetTextOnASortedListSorts) {
   TStringList List;
   List.SetSorted(true);
