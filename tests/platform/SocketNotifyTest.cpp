@@ -1,0 +1,367 @@
+// The WSAAsyncSelect rules on loopback pairs: which notification is posted when, how often,
+// with which error, and what recv/send answer in each connection state.
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "PlatformTest.h"
+#include "platform/WinUser.h"
+
+namespace platformtest {
+namespace {
+
+using win::FD_ACCEPT;
+using win::FD_CLOSE;
+using win::FD_CONNECT;
+using win::FD_READ;
+
+class SocketNotifyTest : public TPlatformTest {
+ protected:
+  // The error word of the only notification `event` for `s`.
+  int ErrorOf(win::SOCKET s, long event) {
+    int found = -1;
+    for (const TMessage& m : Rec().Messages) {
+      if (m.Msg == WM_SOCKET && m.WParam == s && win::LOWORD(m.LParam) == event) found = win::HIWORD(m.LParam);
+    }
+    return found;
+  }
+};
+
+TEST_F(SocketNotifyTest, ConnectAlwaysWouldBlockThenOneFdConnect) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  EXPECT_EQ(ErrorOf(s, FD_CONNECT), 0);
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, FD_CONNECT), 1);
+  EXPECT_EQ(win::send(s, "x", 1, 0), 1);
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, RefusedConnectReportsThroughFdConnectAndLeavesSocketUnconnected) {
+  win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(win::WSAAsyncSelect(s, Window(), WM_SOCKET, 61), 0);
+  sockaddr_in addr = Loopback(UnusedPort());
+  EXPECT_EQ(win::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAEWOULDBLOCK);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_CONNECT) == 1; }));
+  EXPECT_EQ(ErrorOf(s, FD_CONNECT), win::WSAECONNREFUSED);
+
+  // Linux would answer recv with 0 and send with EPIPE here.
+  char c;
+  EXPECT_EQ(win::recv(s, &c, 1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAENOTCONN);
+  EXPECT_EQ(win::send(s, "x", 1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAENOTCONN);
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), 0);
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, NeverConnectedSocketIsNotConnected) {
+  win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
+  char c;
+  EXPECT_EQ(win::recv(s, &c, 1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAENOTCONN);
+  EXPECT_EQ(win::recv(s, &c, 1, MSG_PEEK), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAENOTCONN);
+  EXPECT_EQ(win::send(s, "x", 1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAENOTCONN);
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, FdReadIsPostedOnceUntilRecvThenAgainWhileDataRemains) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  SendAll(peer.Get(), "abc", 3);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 1; }));
+
+  // More data without a recv: no second FD_READ.
+  SendAll(peer.Get(), "defg", 4);
+  ASSERT_TRUE(WaitFor([&] { return Unread(s) == 7; }));
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, FD_READ), 1);
+
+  // A partial recv re-enables it, and the bytes left make it level-triggered.
+  char buf[16];
+  EXPECT_EQ(win::recv(s, buf, 2, 0), 2);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 2; }));
+  EXPECT_EQ(win::recv(s, buf, sizeof buf, 0), 5);
+  EXPECT_EQ(std::string(buf, 5), "cdefg");
+
+  // Drained: re-enabled, but nothing to report.
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, FD_READ), 2);
+  EXPECT_EQ(win::recv(s, buf, sizeof buf, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAEWOULDBLOCK);
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, PeekReenablesFdRead) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  SendAll(peer.Get(), "hello", 5);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 1; }));
+  char buf[8];
+  EXPECT_EQ(win::recv(s, buf, 1, MSG_PEEK), 1);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 2; }));
+  EXPECT_EQ(Unread(s), 5);
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, FailedRecvAlsoReenablesFdRead) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  SendAll(peer.Get(), "z", 1);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 1; }));
+  EXPECT_EQ(win::recv(s, nullptr, 1, 0), win::SOCKET_ERROR);  // fails, the byte stays
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 2; }));
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, GracefulCloseWithNothingUnreadPostsFdCloseOnce) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  peer.Reset();
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_CLOSE) == 1; }));
+  EXPECT_EQ(ErrorOf(s, FD_CLOSE), 0);
+  EXPECT_EQ(Rec().CountEvent(s, FD_READ), 0);
+  char c;
+  EXPECT_EQ(win::recv(s, &c, 1, 0), 0);
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), 1);
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, FdCloseFollowsOnlyTheLastByteRead) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  SendAll(peer.Get(), "hello", 5);
+  peer.Reset();
+  ASSERT_TRUE(WaitFor([&] { return PeerFinArrived(s); }));
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 1; }));
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), 0) << "FD_CLOSE while bytes are unread";
+
+  char buf[8];
+  EXPECT_EQ(win::recv(s, buf, 3, 0), 3);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 2; }));
+  EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), 0);
+  EXPECT_EQ(win::recv(s, buf, 1, MSG_PEEK), 1);  // drains nothing, but re-enables FD_READ
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 3; }));
+  EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), 0);
+
+  EXPECT_EQ(win::recv(s, buf, sizeof buf, 0), 2);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_CLOSE) == 1; }));
+  EXPECT_EQ(ErrorOf(s, FD_CLOSE), 0);
+  EXPECT_EQ(win::recv(s, buf, sizeof buf, 0), 0);
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), 1);
+  EXPECT_EQ(Rec().CountEvent(s, FD_READ), 3);
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, ResetPostsFdCloseWithConnReset) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  ResetPeer(peer);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_CLOSE) == 1; }));
+  EXPECT_EQ(ErrorOf(s, FD_CLOSE), win::WSAECONNRESET);
+  char c;
+  EXPECT_EQ(win::recv(s, &c, 1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAECONNRESET);
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), 1);
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, ResetWithUnreadBytesStillHandsThemOverThenFails) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  SendAll(peer.Get(), "ab", 2);
+  ASSERT_TRUE(WaitFor([&] { return Unread(s) == 2; }));
+  ResetPeer(peer);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_CLOSE) == 1; }));
+  EXPECT_EQ(ErrorOf(s, FD_CLOSE), win::WSAECONNRESET);
+  char buf[4];
+  int n = win::recv(s, buf, sizeof buf, 0);
+  if (n != win::SOCKET_ERROR) {
+    EXPECT_EQ(n, 2);
+    n = win::recv(s, buf, sizeof buf, 0);
+  }
+  EXPECT_EQ(n, win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAECONNRESET);
+  win::closesocket(s);
+}
+
+// A message already queued for a socket must vanish with it, and the fd number, which Linux
+// hands out again at once, must not inherit it.
+TEST_F(SocketNotifyTest, CloseSocketPurgesQueuedNotificationsAndReusedNumberGetsNone) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  SendAll(peer.Get(), "data", 4);
+  peer.Reset();
+  ASSERT_TRUE(WaitFor([&] { return Unread(s) == 4 && PeerFinArrived(s); }));
+
+  // Fill every lower free number so that the next socket must get s's number.
+  std::vector<TFd> fillers;
+  while (true) {
+    TFd filler(::socket(AF_INET, SOCK_STREAM, 0));
+    if (filler.Get() < 0 || filler.Get() > static_cast<int>(s)) break;
+    fillers.push_back(std::move(filler));
+  }
+
+  win::SOCKET reused = win::INVALID_SOCKET;
+  Rec().OnMessage = [&](const TMessage& m) {
+    if (m.Msg != win::WM_USER) return;
+    // The harvest before this message queued FD_READ for s behind it.
+    EXPECT_EQ(win::GetQueueStats().PostedMessages, 1u);
+    win::closesocket(s);
+    EXPECT_EQ(win::GetQueueStats().PostedMessages, 0u);
+    reused = win::socket(AF_INET, SOCK_STREAM, 0);
+    win::WSAAsyncSelect(reused, Window(), WM_SOCKET, 61);
+  };
+  win::PostMessageA(Window(), win::WM_USER, 0, 0);
+  win::DispatchAll();
+  Rec().OnMessage = nullptr;
+
+  EXPECT_EQ(reused, s) << "the number was not reused; the test proves nothing";
+  EXPECT_EQ(Rec().CountEvent(s, FD_READ), 0);
+  EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), 0);
+  win::closesocket(reused);
+}
+
+TEST_F(SocketNotifyTest, NoFdCloseAfterLocalClose) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  win::closesocket(s);
+  char c;
+  EXPECT_EQ(::recv(peer.Get(), &c, 1, 0), 0);  // our close reached the peer
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), 0);
+  EXPECT_EQ(win::recv(s, &c, 1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAENOTSOCK);
+}
+
+TEST_F(SocketNotifyTest, ListenerPostsFdAcceptPerAcceptAndAcceptedSocketInheritsRegistration) {
+  win::SOCKET listener = win::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr = Loopback(0);
+  ASSERT_EQ(win::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(win::listen(listener, 8), 0);
+  int len = sizeof addr;
+  ASSERT_EQ(win::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  ASSERT_EQ(win::WSAAsyncSelect(listener, Window(), WM_SOCKET, FD_ACCEPT | FD_READ | FD_CLOSE), 0);
+
+  sockaddr_in from{};
+  int fromLen = sizeof from;
+  EXPECT_EQ(win::accept(listener, reinterpret_cast<sockaddr*>(&from), &fromLen), win::INVALID_SOCKET);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAEWOULDBLOCK);
+
+  TFd first = ConnectPeer(win::ntohs(addr.sin_port));
+  TFd second = ConnectPeer(win::ntohs(addr.sin_port));
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(listener, FD_ACCEPT) == 1; }));
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(listener, FD_ACCEPT), 1) << "FD_ACCEPT again before accept";
+
+  win::SOCKET a = win::accept(listener, reinterpret_cast<sockaddr*>(&from), &fromLen);
+  ASSERT_NE(a, win::INVALID_SOCKET);
+  EXPECT_EQ(from.sin_addr.s_addr, win::htonl(INADDR_LOOPBACK));
+  // The second connection is still waiting: level-triggered.
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(listener, FD_ACCEPT) == 2; }));
+  win::SOCKET b = win::accept(listener, nullptr, nullptr);
+  ASSERT_NE(b, win::INVALID_SOCKET);
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(listener, FD_ACCEPT), 2);
+
+  SendAll(first.Get(), "1", 1);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(a, FD_READ) == 1; }));
+  char c;
+  EXPECT_EQ(win::recv(a, &c, 1, 0), 1);
+  EXPECT_EQ(win::send(b, "2", 1, 0), 1);
+  EXPECT_EQ(::recv(second.Get(), &c, 1, 0), 1);
+  EXPECT_EQ(c, '2');
+  second.Reset();
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(b, FD_CLOSE) == 1; }));
+
+  win::closesocket(a);
+  win::closesocket(b);
+  win::closesocket(listener);
+}
+
+TEST_F(SocketNotifyTest, ConditionTrueAtRegistrationPostsAtOnce) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer, FD_CONNECT);
+  SendAll(peer.Get(), "x", 1);
+  ASSERT_TRUE(WaitFor([&] { return Unread(s) == 1; }));
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, FD_READ), 0) << "FD_READ was not asked for";
+  ASSERT_EQ(win::WSAAsyncSelect(s, Window(), WM_SOCKET, FD_READ), 0);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 1; }));
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, ConnectFilterHangsTheConnectSilentlyUntilClosed) {
+  std::uint16_t port = 0;
+  TFd listener = ListenLoopback(port);
+  win::SetConnectFilter([port](const sockaddr_in& a) {
+    return win::ntohs(a.sin_port) == port ? win::ConnectVerdict::Hang : win::ConnectVerdict::Proceed;
+  });
+  win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
+  win::WSAAsyncSelect(s, Window(), WM_SOCKET, 61);
+  sockaddr_in addr = Loopback(port);
+  EXPECT_EQ(win::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAEWOULDBLOCK);
+
+  ASSERT_EQ(win::SetTimer(Window(), 7, 100, nullptr), 7u);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().Count(win::WM_TIMER) > 0; }));
+  win::KillTimer(Window(), 7);
+  EXPECT_EQ(Rec().Count(WM_SOCKET), 0);
+  pollfd p{listener.Get(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0) << "the connect reached the listener";
+  char c;
+  EXPECT_EQ(win::recv(s, &c, 1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAENOTCONN);
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, RequestWriteWakeWakesTheQueueWithoutAMessage) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  win::DispatchAll();
+  std::size_t before = Rec().Messages.size();
+  win::RequestWriteWake(s);
+  auto start = Clock::now();
+  win::WaitMessage(5000);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(win::DispatchAll(), 0);
+  EXPECT_EQ(Rec().Messages.size(), before);
+  // Once only: the next wait is not woken by the same writability.
+  pollfd p{win::QueuePollFd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, MessagesForADestroyedWindowAreNotDelivered) {
+  TFd peer;
+  win::SOCKET s;
+  {
+    TMessageRecorder other;
+    s = win::socket(AF_INET, SOCK_STREAM, 0);
+    std::uint16_t port = 0;
+    TFd listener = ListenLoopback(port);
+    win::WSAAsyncSelect(s, other.Window(), WM_SOCKET, 61);
+    sockaddr_in addr = Loopback(port);
+    win::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    peer = AcceptPeer(listener.Get());
+  }
+  SendAll(peer.Get(), "x", 1);
+  ASSERT_TRUE(WaitFor([&] { return Unread(s) == 1; }));
+  EXPECT_EQ(win::DispatchAll(), 0);
+  EXPECT_EQ(win::GetQueueStats().PostedMessages, 0u);
+  win::closesocket(s);
+}
+
+}  // namespace
+}  // namespace platformtest

@@ -1,0 +1,135 @@
+// WaitMessage and the queue's fd: a wait costs nothing while nothing happens, ends early for
+// a worker's completion or a timer, and a harvest leaves the fd quiet for a GUI notifier.
+#include <poll.h>
+#include <time.h>
+
+#include "PlatformTest.h"
+#include "platform/WinUser.h"
+
+namespace platformtest {
+namespace {
+
+std::chrono::nanoseconds ThreadCpuTime() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
+bool FdReadable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1;
+}
+
+class WaitTest : public TPlatformTest {};
+
+TEST_F(WaitTest, WaitOnASilentSocketBlocksOnceForTheWholeTimeout) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  win::DispatchAll();
+  std::uint64_t before = win::GetQueueStats().Wakeups;
+  auto cpuBefore = ThreadCpuTime();
+  auto start = Clock::now();
+  win::WaitMessage(300);
+  auto elapsed = Clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(295));
+  EXPECT_LE(win::GetQueueStats().Wakeups - before, 1u) << "the wait woke up without cause";
+  EXPECT_LT(ThreadCpuTime() - cpuBefore, std::chrono::milliseconds(50)) << "the wait burned CPU";
+  win::closesocket(s);
+}
+
+TEST_F(WaitTest, LookupCompletionFromAWorkerEndsTheWaitEarly) {
+  win::SetResolver([](const std::string&, std::vector<std::uint32_t>& addrs, std::string&) {
+    win::Sleep(30);  // stands in for a slow name server
+    addrs = {0x0100007F};
+    return 0;
+  });
+  std::vector<char> buffer(win::MAXGETHOSTSTRUCT);
+  win::HANDLE task = win::WSAAsyncGetHostByName(Window(), WM_LOOKUP, "slow.example.test", buffer.data(),
+                                                static_cast<int>(buffer.size()));
+  ASSERT_NE(task, 0u);
+  std::uint64_t before = win::GetQueueStats().Wakeups;
+  auto start = Clock::now();
+  win::WaitMessage(10000);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(win::GetQueueStats().Wakeups - before, 1u);
+  EXPECT_EQ(win::DispatchAll(), 1);
+  EXPECT_EQ(Rec().Count(WM_LOOKUP), 1);
+}
+
+TEST_F(WaitTest, DueTimerEndsTheWait) {
+  win::SetTimer(Window(), 1, 50, nullptr);
+  auto start = Clock::now();
+  win::WaitMessage(10000);
+  auto elapsed = Clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(49));
+  EXPECT_LT(elapsed, std::chrono::seconds(5));
+  EXPECT_TRUE(win::HasPending());
+  EXPECT_EQ(win::DispatchAll(), 1);
+  win::KillTimer(Window(), 1);
+}
+
+TEST_F(WaitTest, PendingWorkMakesTheWaitReturnWithoutBlocking) {
+  win::PostMessageA(Window(), win::WM_USER, 0, 0);
+  std::uint64_t before = win::GetQueueStats().Wakeups;
+  auto start = Clock::now();
+  win::WaitMessage(10000);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(win::GetQueueStats().Wakeups, before) << "no blocking wait should have happened";
+  win::DispatchAll();
+}
+
+TEST_F(WaitTest, UnharvestedSocketReadinessIsPending) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  win::DispatchAll();
+  EXPECT_FALSE(win::HasPending());
+  SendAll(peer.Get(), "x", 1);
+  ASSERT_TRUE(WaitFor([&] { return Unread(s) == 1; }));
+  EXPECT_TRUE(win::HasPending());
+  win::WaitMessage(10000);  // returns at once
+  EXPECT_EQ(win::DispatchAll(), 1);
+  win::closesocket(s);
+}
+
+// A level-triggered notifier on the fd must not fire again for work a harvest has already
+// taken: unread bytes whose FD_READ was posted, a peer's FIN behind them, a future timer,
+// a drained look-up.
+TEST_F(WaitTest, AfterDispatchTheQueueFdIsQuiet) {
+  int fd = win::QueuePollFd();
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  win::DispatchAll();
+  EXPECT_FALSE(FdReadable(fd));
+
+  SendAll(peer.Get(), "abc", 3);
+  peer.Reset();
+  ASSERT_TRUE(WaitFor([&] { return PeerFinArrived(s); }));
+  EXPECT_TRUE(FdReadable(fd));
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, win::FD_READ), 1);
+  EXPECT_FALSE(FdReadable(fd)) << "unread bytes after EOF keep the fd readable";
+
+  win::SetTimer(Window(), 1, 60000, nullptr);
+  std::vector<char> buffer(win::MAXGETHOSTSTRUCT);
+  win::WSAAsyncGetHostByName(Window(), WM_LOOKUP, "127.0.0.1", buffer.data(), static_cast<int>(buffer.size()));
+  ASSERT_TRUE(PumpUntil([&] { return Rec().Count(WM_LOOKUP) == 1; }));
+  EXPECT_FALSE(FdReadable(fd));
+
+  char buf[4];
+  EXPECT_EQ(win::recv(s, buf, sizeof buf, 0), 3);
+  EXPECT_EQ(win::GetQueueStats().PostedMessages, 1u) << "FD_CLOSE follows the last byte";
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, win::FD_CLOSE), 1);
+  EXPECT_FALSE(FdReadable(fd));
+  win::KillTimer(Window(), 1);
+  win::closesocket(s);
+}
+
+TEST_F(WaitTest, SleepBlocksForTheWholeTime) {
+  auto start = Clock::now();
+  win::Sleep(20);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(20));
+}
+
+}  // namespace
+}  // namespace platformtest
