@@ -40,6 +40,47 @@ TEST_F(SocketNotifyTest, ConnectAlwaysWouldBlockThenOneFdConnect) {
   win::closesocket(s);
 }
 
+TEST_F(SocketNotifyTest, FdWriteFollowsFdConnectAndAgainOnceAFullBufferHasRoom) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer, 63);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, win::FD_WRITE) == 1; }));
+  auto sockets = Rec().Of(WM_SOCKET);
+  ASSERT_GE(sockets.size(), 2u);
+  EXPECT_EQ(win::LOWORD(sockets[0].LParam), FD_CONNECT);
+  EXPECT_EQ(win::LOWORD(sockets[1].LParam), win::FD_WRITE);
+
+  // Fill every buffer on the way to the peer.
+  std::vector<char> block(65536, 'x');
+  int sent = 0;
+  while (win::send(s, block.data(), static_cast<int>(block.size()), 0) != win::SOCKET_ERROR) {
+    ASSERT_LT(++sent, 10000);
+  }
+  ASSERT_EQ(win::WSAGetLastError(), win::WSAEWOULDBLOCK);
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, win::FD_WRITE), 1);
+  // The peer drains; room appears and FD_WRITE comes once.
+  ASSERT_TRUE(PumpUntil([&] {
+    char sink[65536];
+    while (::recv(peer.Get(), sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    }
+    return Rec().CountEvent(s, win::FD_WRITE) == 2;
+  }));
+  win::closesocket(s);
+}
+
+TEST_F(SocketNotifyTest, UrgentDataPostsFdOobOnceUntilRecv) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  ASSERT_EQ(::send(peer.Get(), "!", 1, MSG_OOB), 1);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, win::FD_OOB) == 1; }));
+  win::DispatchAll();
+  EXPECT_EQ(Rec().CountEvent(s, win::FD_OOB), 1);
+  char c = 0;
+  EXPECT_EQ(win::recv(s, &c, 1, MSG_OOB), 1);
+  EXPECT_EQ(c, '!');
+  win::closesocket(s);
+}
+
 TEST_F(SocketNotifyTest, RefusedConnectReportsThroughFdConnectAndLeavesSocketUnconnected) {
   win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_EQ(win::WSAAsyncSelect(s, Window(), WM_SOCKET, 61), 0);

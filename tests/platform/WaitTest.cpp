@@ -1,7 +1,12 @@
 // WaitMessage and the queue's fd: a wait costs nothing while nothing happens, ends early for
 // a worker's completion or a timer, and a harvest leaves the fd quiet for a GUI notifier.
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <time.h>
+
+#include <atomic>
+#include <thread>
 
 #include "PlatformTest.h"
 #include "platform/WinUser.h"
@@ -20,7 +25,63 @@ bool FdReadable(int fd) {
   return ::poll(&p, 1, 0) == 1;
 }
 
-class WaitTest : public TPlatformTest {};
+class WaitTest : public TPlatformTest {
+ protected:
+  // Interrupts this thread with a signal every 20 ms for about a second, so that every
+  // blocking call in it keeps failing with EINTR.
+  class TInterrupter {
+   public:
+    TInterrupter() : FTarget(::pthread_self()) {
+      struct sigaction action {};
+      action.sa_handler = [](int) {};
+      ::sigaction(SIGUSR1, &action, &FPrevious);  // no SA_RESTART
+      FThread = std::thread([this] {
+        // Bounded, so that a wait that restarts its whole timeout fails instead of hanging.
+        while (!FStop && Sent < 50) {
+          ::pthread_kill(FTarget, SIGUSR1);
+          ++Sent;
+          ::poll(nullptr, 0, 20);
+        }
+      });
+    }
+    ~TInterrupter() {
+      FStop = true;
+      FThread.join();
+      ::sigaction(SIGUSR1, &FPrevious, nullptr);
+    }
+    std::atomic<int> Sent{0};
+
+   private:
+    pthread_t FTarget;
+    struct sigaction FPrevious {};
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+  };
+};
+
+TEST_F(WaitTest, InterruptedWaitGoesOnWithTheRemainingTimeOnly) {
+  std::uint64_t before = win::GetQueueStats().Wakeups;
+  auto start = Clock::now();
+  {
+    TInterrupter signals;
+    win::WaitMessage(300);
+    EXPECT_GE(signals.Sent.load(), 5);
+  }
+  auto elapsed = Clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(299));
+  // Restarting with the whole timeout after each signal would outlast all of them.
+  EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+  EXPECT_EQ(win::GetQueueStats().Wakeups - before, 1u) << "an interruption counted as a wake";
+
+  start = Clock::now();
+  {
+    TInterrupter signals;
+    win::Sleep(300);
+  }
+  elapsed = Clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(299)) << "Sleep was cut short by a signal";
+  EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+}
 
 TEST_F(WaitTest, WaitOnASilentSocketBlocksOnceForTheWholeTimeout) {
   TFd peer;
@@ -65,6 +126,7 @@ TEST_F(WaitTest, DueTimerEndsTheWait) {
   EXPECT_LT(elapsed, std::chrono::seconds(5));
   EXPECT_TRUE(win::HasPending());
   EXPECT_EQ(win::DispatchAll(), 1);
+  EXPECT_FALSE(FdReadable(win::QueuePollFd())) << "the next tick is 50 ms away";
   win::KillTimer(Window(), 1);
 }
 
