@@ -118,7 +118,8 @@ std::uint32_t htonl(std::uint32_t v);
 std::uint32_t ntohl(std::uint32_t v);
 
 // a, a.b, a.b.c or a.b.c.d; each part decimal, octal (leading 0) or hex (0x); the last part
-// fills the remaining bytes. Returns the address in network order, or INADDR_NONE_.
+// fills the remaining bytes. Returns the address in network order, or INADDR_NONE_ (also
+// for "", for blanks anywhere and for trailing text such as "1.2.3.4 junk").
 std::uint32_t inet_addr(const char* cp);
 
 // Makes the socket non-blocking and asks for messages `msg` on `hwnd` for the events in
@@ -130,8 +131,10 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
 
 // Starts a look-up on a worker thread; returns its task handle, or 0 (error set) when it
 // cannot start. The completion `msg` carries the handle in WParam and, in LParam, the
-// buffer length (low word) and the error (high word; 10055 with the needed size when `buf`
-// is too small). The hostent is built inside `buf` before the message is dispatched.
+// buffer length (low word: the bytes of `buf` used) and the error (high word; 10055 with
+// the needed size when `buf` is too small). The hostent is built inside `buf` just before
+// the message is dispatched, and never if the window has been destroyed by then. An empty
+// name means the local host; an IPv4 literal resolves to itself.
 HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buf, int buflen);
 
 // --- Seams for tests -------------------------------------------------------------------

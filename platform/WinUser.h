@@ -78,8 +78,9 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);  // calls the procedure now
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);     // FIFO behind earlier posts
 
-// Replaces and restarts an existing (window, id). Returns the id, or 0 on failure (no window,
-// elapse 0 is taken as 1 ms as the platform does). The callback form is not supported: pass nullptr.
+// Replaces and restarts an existing (window, id). Returns the id (1 for id 0), or 0 on failure
+// (no such window, or a callback given: the callback form is not supported, pass nullptr).
+// Elapse 0 is taken as 1 ms, as the platform does.
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 

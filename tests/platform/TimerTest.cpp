@@ -109,12 +109,5 @@ TEST_F(TimerTest, DestroyWindowKillsItsTimersAndDropsItsMessages) {
   win::KillTimer(Window(), 9);
 }
 
-TEST_F(TimerTest, CallbackTimersAndMissingWindowsAreRefused) {
-  auto callback = [](win::HWND, UINT, win::UINT_PTR, win::DWORD) {};
-  EXPECT_EQ(win::SetTimer(Window(), 1, 10, callback), 0u);
-  EXPECT_EQ(win::SetTimer(0, 1, 10, nullptr), 0u);
-  EXPECT_EQ(win::GetQueueStats().Timers, 0u);
-}
-
 }  // namespace
 }  // namespace platformtest
