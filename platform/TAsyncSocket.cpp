@@ -183,8 +183,12 @@ void TAsyncSocket::OnReady(std::uint32_t events) {
   if (FState == TSocketState::Connecting) {
     int err = SocketError(FFd);
     if (err == 0 && (events & EPOLLOUT) == 0) {
-      Rearm();  // not finished after all
-      return;
+      if ((events & (EPOLLHUP | EPOLLERR)) == 0) {
+        Rearm();  // not finished after all
+        return;
+      }
+      // Hung up without a reason on record: re-arming would only report it again forever.
+      err = ECONNREFUSED;
     }
     ConnectFinished(err);
     if (FState != TSocketState::Connected) {
