@@ -118,8 +118,6 @@ TQuaywire::~TQuaywire() {
     AbortForDestruction();  // reached here only by a plain delete
   } catch (...) {
   }
-  // Any wait still on the stack must stop touching this object.
-  *FAlive = false;
   if (Timer != nullptr) {
     Timer->Free();
     Timer = nullptr;
@@ -135,6 +133,8 @@ TQuaywire::~TQuaywire() {
     }
     if (--WinsockUsers == 0) win::WSACleanup();
   }
+  // Any wait still on the stack must stop touching this object.
+  *FAlive = false;
 }
 
 std::uint16_t TQuaywire::OpenSocket(int Protocol) {
@@ -357,6 +357,7 @@ void TQuaywire::Connect() {
   RemoteAddress.sin_port = win::htons(static_cast<std::uint16_t>(PortValue & 0xFFFF));
   WaitDone = false;
   EventSucceeded = true;
+  FConnectNotified = false;
   if (win::connect(SocketHandle, reinterpret_cast<const sockaddr*>(&RemoteAddress),
                    sizeof RemoteAddress) == win::SOCKET_ERROR) {
     std::string Msg;
@@ -364,9 +365,10 @@ void TQuaywire::Connect() {
   }
   TimerOn();
   TTimerDisarm Disarm(*this, FAlive);
-  while (!(Connected || TimedOut || Canceled || !EventSucceeded)) WaitForEvent(Scope);
+  while (!(Connected || FConnectNotified || TimedOut || Canceled || !EventSucceeded))
+    WaitForEvent(Scope);
   Disarm.Off();
-  if (!TimedOut && !Canceled && EventSucceeded) return;
+  if (!TimedOut && !Canceled && (EventSucceeded || FConnectNotified)) return;
   if (!Fire(OnConnectionFailed, this)) throw EComponentDestroyed();
   if (TimedOut) throw ESockError("Connection Timed out");
   if (Canceled) throw ESockError("Connection Canceled");
@@ -402,6 +404,7 @@ void TQuaywire::HandleSocketMessage(TMessage& Msg) {
         case win::FD_CONNECT:
           if (EventSucceeded) {
             Connected = true;
+            FConnectNotified = true;
             Fire(OnConnect, this);
           }
           break;

@@ -177,6 +177,9 @@ class TQuaywire : public TComponent {
   std::vector<win::HANDLE> FAbandonedLookups;  // timed out or canceled, reply still to come
   std::uint32_t FLookupAddress = 0;    // its first address, network order
   bool FAbortedForDestruction = false;
+  // Set by a successful connect notification: the peer may close in the same pump, before
+  // the waiting Connect sees Connected, and the connection was made all the same.
+  bool FConnectNotified = false;
 };
 
 // A hidden window of class "QuaywireWindowClass" whose word 0 holds Component; 0 on failure.

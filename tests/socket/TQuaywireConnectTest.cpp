@@ -28,20 +28,25 @@ struct FakeDns {
   }
 };
 
-// A resolver that does not answer until released (or 10 s pass).
+// A resolver that does not answer until released (or 10 s pass). Its state is shared with
+// the worker threads, which may outlive the test.
 struct StuckDns {
-  std::mutex M;
-  std::condition_variable C;
-  bool Released = false;
+  struct State {
+    std::mutex M;
+    std::condition_variable C;
+    bool Released = false;
+  };
+  std::shared_ptr<State> S = std::make_shared<State>();
+  ~StuckDns() { Release(); }
   void Release() {
-    std::lock_guard<std::mutex> L(M);
-    Released = true;
-    C.notify_all();
+    std::lock_guard<std::mutex> L(S->M);
+    S->Released = true;
+    S->C.notify_all();
   }
   win::Resolver Install() {
-    return [this](const std::string&, std::vector<std::uint32_t>&, std::string&) {
-      std::unique_lock<std::mutex> L(M);
-      C.wait_for(L, 10s, [this] { return Released; });
+    return [S = S](const std::string&, std::vector<std::uint32_t>&, std::string&) {
+      std::unique_lock<std::mutex> L(S->M);
+      S->C.wait_for(L, 10s, [&] { return S->Released; });
       return win::WSATRY_AGAIN;
     };
   }
@@ -52,7 +57,7 @@ struct StuckDns {
 TEST_F(SocketTest, ConnectByHostNameReportsEveryStageInOrder) {
   FakeDns Dns;
   win::SetResolver(Dns.Install({"peer.test"}));
-  LoopbackPeer Peer([](int) {});
+  LoopbackPeer Peer(HoldOpen);
   auto& C = Make();
   C.TimeOut = 5000;
   C.Host = "peer.test";
@@ -67,12 +72,24 @@ TEST_F(SocketTest, ConnectByHostNameReportsEveryStageInOrder) {
 TEST_F(SocketTest, ConnectByDottedAddressSkipsTheLookUp) {
   FakeDns Dns;
   win::SetResolver(Dns.Install({}));
-  LoopbackPeer Peer([](int) {});
+  LoopbackPeer Peer(HoldOpen);
   auto& C = Make();
   ConnectTo(Peer.Port());
   EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "(OnConnect)", "Timer Off"}));
   EXPECT_EQ(Dns.Calls, 0);
   EXPECT_EQ(ErrorOf([&] { C.Connect(); }), "Already connected");
+}
+
+TEST_F(SocketTest, PeerClosingRightAfterAcceptingStillEndsTheConnectWait) {
+  // The connect and the close notifications arrive in one pump; the wait must not miss
+  // that the connection was made, or it would wait for the time-out (or for ever).
+  LoopbackPeer Peer([](int) {}, 20);
+  auto& C = Make();
+  C.TimeOut = 5000;
+  for (int I = 0; I < 20; ++I) {
+    ASSERT_EQ(ErrorOf([&] { ConnectTo(Peer.Port()); }), "");
+    ASSERT_TRUE(PumpUntil([&] { return !C.Connected; }));
+  }
 }
 
 TEST_F(SocketTest, RefusedConnectionFailsAfterTheNotification) {
@@ -84,7 +101,7 @@ TEST_F(SocketTest, RefusedConnectionFailsAfterTheNotification) {
   EXPECT_FALSE(C.EventSucceeded);
   // The owner's Disconnect gives a fresh socket, and the component connects again.
   C.Disconnect();
-  LoopbackPeer Peer([](int) {});
+  LoopbackPeer Peer(HoldOpen);
   ConnectTo(Peer.Port());
   EXPECT_TRUE(C.Connected);
 }
@@ -100,7 +117,7 @@ TEST_F(SocketTest, TimeOutWhileConnecting) {
   EXPECT_TRUE(C.Canceled);  // until the next Connect
   C.Disconnect();
   win::SetConnectFilter(nullptr);
-  LoopbackPeer Peer([](int) {});
+  LoopbackPeer Peer(HoldOpen);
   ConnectTo(Peer.Port());
   EXPECT_FALSE(C.Canceled);
 }
@@ -118,31 +135,29 @@ TEST_F(SocketTest, TimeOutDuringTheLookUp) {
   EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Triggered", "Timer Off",
                         "Abort", "Canceling", "Timer Off"}));
   EXPECT_EQ(InvalidHostAsked, 0);
-  Dns.Release();
 }
 
 TEST_F(SocketTest, LateReplyOfAnAbandonedLookUpIsIgnored) {
   // The first look-up times out; its failure arrives while a second one is running and must
   // not decide the second one's outcome.
-  std::mutex M;
-  std::condition_variable Cv;
-  bool Release = false;
-  win::SetResolver([&](const std::string& Name, std::vector<std::uint32_t>& Addrs, std::string&) {
+  StuckDns Slow;
+  win::SetResolver([Slow = Slow.S](const std::string& Name, std::vector<std::uint32_t>& Addrs,
+                                   std::string&) {
     if (Name == "slow.test") {
-      std::unique_lock<std::mutex> L(M);
-      Cv.wait_for(L, 10s, [&] { return Release; });
+      std::unique_lock<std::mutex> L(Slow->M);
+      Slow->C.wait_for(L, 10s, [&] { return Slow->Released; });
       return win::WSAHOST_NOT_FOUND;
     }
     {
-      std::lock_guard<std::mutex> L(M);
-      Release = true;
-      Cv.notify_all();
+      std::lock_guard<std::mutex> L(Slow->M);
+      Slow->Released = true;
+      Slow->C.notify_all();
     }
     std::this_thread::sleep_for(100ms);  // let the stale failure be delivered first
     Addrs.push_back(htonl(INADDR_LOOPBACK));
     return 0;
   });
-  LoopbackPeer Peer([](int) {});
+  LoopbackPeer Peer(HoldOpen);
   auto& C = Make();
   C.TimeOut = 100;
   C.Host = "slow.test";
@@ -166,7 +181,7 @@ TEST_F(SocketTest, UnresolvableHostWithoutInvalidHostHandler) {
 TEST_F(SocketTest, InvalidHostHandlerIsAskedOnceAndTheLookUpRetriedOnce) {
   FakeDns Dns;
   win::SetResolver(Dns.Install({"good.test"}));
-  LoopbackPeer Peer([](int) {});
+  LoopbackPeer Peer(HoldOpen);
   auto& C = Make();
   C.Port = Peer.Port();
 
@@ -219,7 +234,7 @@ TEST_F(SocketTest, EmptyHostHasNoAddressAndNoLookUp) {
 TEST_F(SocketTest, ProxyTakesPrecedenceOverHostAndPort) {
   FakeDns Dns;
   win::SetResolver(Dns.Install({}));
-  LoopbackPeer Peer([](int) {});
+  LoopbackPeer Peer(HoldOpen);
   auto& C = Make();
   C.Host = "origin.test";
   C.Port = RefusingPort();
@@ -250,7 +265,7 @@ TEST_F(SocketTest, CancelDuringTheConnectWait) {
 TEST_F(SocketTest, ReentrantConnectIsRefusedWithoutDisturbingTheRunningWait) {
   FakeDns Dns;
   win::SetResolver(Dns.Install({"peer.test"}));
-  LoopbackPeer Peer([](int) {});
+  LoopbackPeer Peer(HoldOpen);
   auto& C = Make();
   C.Host = "peer.test";
   C.Port = Peer.Port();
@@ -294,7 +309,7 @@ TEST_F(SocketTest, ReportLevelFiltersStatusTexts) {
 }
 
 TEST_F(SocketTest, ExceptionsFromHandlersAreSwallowedWhereTheComponentReports) {
-  LoopbackPeer Peer([](int) {});
+  LoopbackPeer Peer(HoldOpen);
   auto& C = Make();
   C.OnStatus = [](TObject*, const std::string&) { throw std::runtime_error("status"); };
   C.OnConnect = [](TObject*) { throw std::runtime_error("connect"); };

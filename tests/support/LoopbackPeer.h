@@ -62,6 +62,9 @@ inline std::string RecvAll(int Fd) {
   }
 }
 
+// Keeps the connection open until the other side closes it or the peer is destroyed.
+inline void HoldOpen(int Fd) { RecvAll(Fd); }
+
 // Reads exactly Count bytes, or fewer if the other side closes first.
 inline std::string RecvExactly(int Fd, std::size_t Count) {
   std::string Data(Count, '\0');
@@ -106,6 +109,11 @@ class LoopbackPeer {
   ~LoopbackPeer() {
     FStopping = true;
     ::shutdown(FListen, SHUT_RDWR);  // wakes a pending accept
+    {
+      // ... and a script still reading from its connection.
+      std::lock_guard<std::mutex> Lock(FCurrentLock);
+      if (FCurrent >= 0) ::shutdown(FCurrent, SHUT_RDWR);
+    }
     if (FThread.joinable()) FThread.join();
     ::close(FListen);
   }
@@ -129,13 +137,21 @@ class LoopbackPeer {
       ::setsockopt(Fd, SOL_SOCKET, SO_SNDTIMEO, &Tv, sizeof Tv);
       const int One = 1;
       ::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
+      {
+        std::lock_guard<std::mutex> Lock(FCurrentLock);
+        FCurrent = Fd;
+      }
       FScript(Fd);
+      std::lock_guard<std::mutex> Lock(FCurrentLock);
+      FCurrent = -1;
       ::close(Fd);
     }
     Finished.Open();
   }
 
   Script FScript;
+  std::mutex FCurrentLock;
+  int FCurrent = -1;  // the connection a script is serving
   int FListen = -1;
   std::uint16_t FPort = 0;
   std::atomic<int> FAccepted{0};
