@@ -396,7 +396,8 @@ int TAsyncSocket::Recv(char* buf, int len, int flags) {
     int err = n < 0 ? errno : 0;
     if (n > 0) {
       result = static_cast<int>(n);
-      if ((flags & MSG_PEEK) == 0) PostGracefulCloseIfDrained(Unread());
+      // Only after EOF can this read have drained the last byte before a graceful close.
+      if ((flags & MSG_PEEK) == 0 && FEofSeen) PostGracefulCloseIfDrained(Unread());
     } else if (n == 0 && len == 0) {
       result = 0;
     } else if (FBrokenError != 0 && (n == 0 || err == ENOTCONN || IsBroken(err))) {

@@ -274,13 +274,18 @@ void TQueue::ArmTimerFd(bool includePast) {
     if (!any || t.Due < earliest) earliest = t.Due;
     any = true;
   }
-  itimerspec spec{};
+  std::int64_t ns = 0;
   if (any) {
-    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(earliest.time_since_epoch()).count();
+    ns = std::chrono::duration_cast<std::chrono::nanoseconds>(earliest.time_since_epoch()).count();
     if (ns < 1) ns = 1;  // an all-zero it_value would disarm instead of firing at once
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
   }
+  // A deadline in the past has fired (or will at once) and been read by a harvest; arming it
+  // again is what makes the fd readable for it, so only an unchanged future one is skipped.
+  if (ns == FTimerFdArmedNs && (ns == 0 || earliest > now)) return;
+  FTimerFdArmedNs = ns;
+  itimerspec spec{};
+  spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+  spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
   ::timerfd_settime(FTimerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
 }
 

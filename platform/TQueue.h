@@ -136,6 +136,9 @@ class TQueue {
 
   int FEpoll = -1;
   int FTimerFd = -1;
+  // The absolute time the timerfd is armed for (0: disarmed), so that an unchanged deadline
+  // costs no system call.
+  std::int64_t FTimerFdArmedNs = 0;
   std::shared_ptr<TInbox> FInbox;
   std::deque<TPostedMessage> FPosted;
   std::map<TClassKey, TWindowClass> FClasses;
