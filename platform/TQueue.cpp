@@ -283,10 +283,10 @@ void TQueue::ArmTimerFd(bool includePast) {
   // again is what makes the fd readable for it, so only an unchanged future one is skipped.
   if (ns == FTimerFdArmedNs && (ns == 0 || earliest > now)) return;
   FTimerFdArmedNs = ns;
-  itimerspec spec{};
-  spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-  spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-  ::timerfd_settime(FTimerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+  itimerspec when{};
+  when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+  when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+  ::timerfd_settime(FTimerFd, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 // ---------------------------------------------------------------------------------------
