@@ -23,6 +23,9 @@ TEST_F(SocketTest, OnlyTheFirstComponentReportsStartUpAndTheLastCleansUp) {
   EXPECT_EQ(TQuaywire::WinsockUsers, 1);
   Second.reset();
   EXPECT_EQ(TQuaywire::WinsockUsers, 0);
+  // The last destruction cleaned up: nothing is left to clean.
+  EXPECT_EQ(win::WSACleanup(), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSANOTINITIALISED);
 }
 
 TEST_F(SocketTest, DesignModeOpensNothingAndClosesNothing) {
