@@ -182,6 +182,15 @@ void TAsyncSocket::PostBrokenClose() {
 void TAsyncSocket::OnReady(std::uint32_t events) {
   if (FState == TSocketState::Connecting) {
     int err = SocketError(FFd);
+    if (err == ECONNRESET) {
+      // The handshake completed and the peer reset before we looked: the platform reports
+      // a connection that was made, then its reset.
+      ConnectFinished(0);
+      FBrokenError = err;
+      PostBrokenClose();
+      Rearm();
+      return;
+    }
     if (err == 0 && (events & EPOLLOUT) == 0) {
       if ((events & (EPOLLHUP | EPOLLERR)) == 0) {
         Rearm();  // not finished after all
