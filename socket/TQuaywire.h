@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -152,6 +153,12 @@ class TQuaywire : public TComponent {
   void WaitForEvent(const TWaitScope& Scope);
   // Dispatches what is pending without blocking; same destruction check.
   void PumpMessages(const TWaitScope& Scope);
+
+  // The receive loop of the captures: hands every block to Take until the peer closes, the
+  // socket is no longer connected, Canceled is set or WantMore() says enough.
+  void ReceiveUntilClosed(const TWaitScope& Scope,
+                          const std::function<void(const char*, int)>& Take,
+                          const std::function<bool()>& WantMore);
 
   // Calls an event handler through a copy, since the handler may reassign or free it.
   // Returns false when the component was destroyed by the handler.

@@ -199,6 +199,28 @@ void TQuaywire::SendFile(const std::string& FileName) {
   }
 }
 
+void TQuaywire::ReceiveUntilClosed(const TWaitScope& Scope,
+                                   const std::function<void(const char*, int)>& Take,
+                                   const std::function<bool()>& WantMore) {
+  while (!Canceled && WantMore()) {
+    const int Received = win::recv(SocketHandle, IOBuffer.data(), IOBufferData, 0);
+    if (Received == 0) return;  // the peer closed
+    if (Received > 0) {
+      Take(IOBuffer.data(), Received);
+      BytesRecvd += Received;
+      if (!Fire(OnPacketRecvd, this)) throw EComponentDestroyed();
+      TimerOn();  // a running countdown goes on: the time-out counts from the start
+      PumpMessages(Scope);
+      continue;
+    }
+    LastErrorNo = win::WSAGetLastError();
+    if (LastErrorNo == win::WSAENOTCONN) return;  // closed, and the socket replaced
+    std::string Msg;
+    CheckSocketError(WouldBlock, Msg);
+    WaitForEvent(Scope);
+  }
+}
+
 void TQuaywire::CaptureFile(const std::string& FileName) {
   const TWaitScope Scope(*this);
   StatusMessage(8, "CaptureFile");
@@ -206,23 +228,9 @@ void TQuaywire::CaptureFile(const std::string& FileName) {
   const TTimeOutScope TimeOutScope(*this, FAlive);
   {
     TFileStream File(FileName, TFileMode::fmCreate);
-    while (!Canceled) {
-      const int Received = win::recv(SocketHandle, IOBuffer.data(), IOBufferData, 0);
-      if (Received == 0) break;
-      if (Received > 0) {
-        File.WriteBuffer(IOBuffer.data(), Received);
-        BytesRecvd += Received;
-        if (!Fire(OnPacketRecvd, this)) throw EComponentDestroyed();
-        TimerOn();  // a running countdown goes on: the time-out counts from the start
-        PumpMessages(Scope);
-        continue;
-      }
-      LastErrorNo = win::WSAGetLastError();
-      if (LastErrorNo == win::WSAENOTCONN) break;
-      std::string Msg;
-      CheckSocketError(WouldBlock, Msg);
-      WaitForEvent(Scope);
-    }
+    ReceiveUntilClosed(
+        Scope, [&](const char* Data, int Count) { File.WriteBuffer(Data, Count); },
+        [] { return true; });
   }
   if (Canceled) {
     Canceled = false;
@@ -236,24 +244,11 @@ void TQuaywire::CaptureString(std::string& Text, std::int32_t MaxLength) {
   Text.clear();
   BytesRecvd = 0;
   const TTimeOutScope TimeOutScope(*this, FAlive);
-  while (!Canceled &&
-         (MaxLength == -1 || static_cast<std::int64_t>(Text.size()) < MaxLength)) {
-    const int Received = win::recv(SocketHandle, IOBuffer.data(), IOBufferData, 0);
-    if (Received == 0) break;
-    if (Received > 0) {
-      Text.append(IOBuffer.data(), static_cast<std::size_t>(Received));
-      BytesRecvd += Received;
-      if (!Fire(OnPacketRecvd, this)) throw EComponentDestroyed();
-      TimerOn();
-      PumpMessages(Scope);
-      continue;
-    }
-    LastErrorNo = win::WSAGetLastError();
-    if (LastErrorNo == win::WSAENOTCONN) break;
-    std::string Msg;
-    CheckSocketError(WouldBlock, Msg);
-    WaitForEvent(Scope);
-  }
+  // The length is tested before each receive and blocks are kept whole, so the text may
+  // end longer than MaxLength.
+  ReceiveUntilClosed(
+      Scope, [&](const char* Data, int Count) { Text.append(Data, static_cast<std::size_t>(Count)); },
+      [&] { return MaxLength == -1 || static_cast<std::int64_t>(Text.size()) < MaxLength; });
   if (Canceled) {
     Canceled = false;
     throw EAbortError("Socket capture aborted");
