@@ -319,3 +319,48 @@ TEST_F(SocketTest, ReceivesOnAnUnconnectedSocketEndLikeAClose) {
   EXPECT_EQ(C.LastErrorNo, win::WSAENOTCONN);
   EXPECT_EQ(C.ReadLn(), "");
 }
+
+TEST_F(SocketTest, AcceptTakesADataConnectionAnnouncedThroughTheLookUpMessage) {
+  // As a derived component would: listen on the component's socket and release Accept's
+  // wait with the look-up message when the accept notification arrives.
+  auto& C = Make(4);
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int Length = sizeof A;
+  ASSERT_EQ(win::bind(C.SocketHandle, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
+  ASSERT_EQ(win::listen(C.SocketHandle, 1), 0);
+  ASSERT_EQ(win::getsockname(C.SocketHandle, reinterpret_cast<sockaddr*>(&A), &Length), 0);
+  C.OnAccept = [&](TObject*) { win::PostMessageA(C.NotifyWindow, WM_LOOKUP_DONE, 0, 0); };
+  C.WaitDone = false;
+
+  std::thread Client([Port = ntohs(A.sin_port)] {
+    const int Fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in To{};
+    To.sin_family = AF_INET;
+    To.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    To.sin_port = htons(Port);
+    if (::connect(Fd, reinterpret_cast<sockaddr*>(&To), sizeof To) == 0) SendAll(Fd, "data\n");
+    ::close(Fd);
+  });
+  Log.clear();
+  const std::uint16_t Data = C.Accept();
+  Client.join();
+  EXPECT_EQ(Log.front(), "Accepting");
+  EXPECT_NE(Data, C.SocketHandle);
+  EXPECT_EQ(C.RemoteAddress.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+  char Buffer[8] = {};
+  ASSERT_TRUE(PumpUntil([&] { return win::recv(Data, Buffer, sizeof Buffer, MSG_PEEK) == 5; }));
+  win::closesocket(Data);
+
+  // Canceled while waiting: "Accepting Canceled", and Canceled stays set.
+  C.WaitDone = false;
+  TThreadTimer Stop(nullptr);
+  Stop.SetInterval(20);
+  Stop.SetOnTimer([&](TObject*) {
+    Stop.SetEnabled(false);
+    C.Cancel();
+  });
+  EXPECT_EQ(ErrorOf([&] { C.Accept(); }), "Accepting Canceled");
+  EXPECT_TRUE(C.Canceled);
+}
