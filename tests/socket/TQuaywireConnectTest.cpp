@@ -293,7 +293,7 @@ TEST_F(SocketTest, ComponentDestroyedInsideItsOwnWaitUnwindsSafely) {
 }
 
 TEST_F(SocketTest, ReportLevelFiltersStatusTexts) {
-  LoopbackPeer Peer([](int) {}, 2);
+  LoopbackPeer Peer(HoldOpen, 2);
   auto& C = Make(0);
   C.LastStatus = "untouched";
   ConnectTo(Peer.Port());
