@@ -40,7 +40,8 @@ std::optional<int> ParseInt(const std::string& S) {
   // the signed range.
   const std::uint64_t Limit =
       Hex ? 0xFFFFFFFFull
-          : (Negative ? 0x80000000ull : static_cast<std::uint64_t>(std::numeric_limits<int>::max()));
+          : (Negative ? 0x80000000ull
+                      : static_cast<std::uint64_t>(std::numeric_limits<int>::max()));
   std::uint64_t Magnitude = 0;
   for (; I < N; ++I) {
     int Digit = Hex ? HexDigit(S[I]) : (S[I] >= '0' && S[I] <= '9' ? S[I] - '0' : -1);

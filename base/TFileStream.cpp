@@ -48,7 +48,8 @@ std::int64_t TFileStream::Read(void* Buffer, std::int64_t Count) {
   auto* Out = static_cast<char*>(Buffer);
   std::int64_t Done = 0;
   while (Done < Count) {
-    ssize_t N = ::read(FHandle, Out + Done, static_cast<std::size_t>(std::min(Count - Done, MaxTransfer)));
+    ssize_t N =
+        ::read(FHandle, Out + Done, static_cast<std::size_t>(std::min(Count - Done, MaxTransfer)));
     if (N < 0) {
       if (errno == EINTR) continue;
       throw EReadError("Cannot read file " + Quoted(FFileName) + ". " + std::strerror(errno));
@@ -63,7 +64,8 @@ std::int64_t TFileStream::Write(const void* Buffer, std::int64_t Count) {
   const auto* In = static_cast<const char*>(Buffer);
   std::int64_t Done = 0;
   while (Done < Count) {
-    ssize_t N = ::write(FHandle, In + Done, static_cast<std::size_t>(std::min(Count - Done, MaxTransfer)));
+    ssize_t N =
+        ::write(FHandle, In + Done, static_cast<std::size_t>(std::min(Count - Done, MaxTransfer)));
     if (N < 0 && errno == EINTR) continue;
     if (N <= 0) {
       // A regular file that accepts nothing without an error is full as well.

@@ -7,7 +7,8 @@
 
 enum class TFileMode {
   fmOpenRead,   // existing file, read only; EFOpenError "Cannot open file \"<name>\". <reason>"
-  fmCreate,     // create or truncate, read/write; EFCreateError "Cannot create file \"<name>\". <reason>"
+  fmCreate,     // create or truncate, read/write; EFCreateError "Cannot create file \"<name>\".
+                // <reason>"
   fmOpenWrite,  // existing file, write only
   fmOpenReadWrite,
 };

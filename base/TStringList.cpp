@@ -17,10 +17,9 @@ int TStringList::Add(const std::string& S) {
   int Index = Count();
   if (FSorted) {
     // After any equal lines, so that equal lines keep the order they were added in.
-    auto It = std::upper_bound(FLines.begin(), FLines.end(), S,
-                               [this](const std::string& A, const std::string& B) {
-                                 return CompareStrings(A, B) < 0;
-                               });
+    auto It = std::upper_bound(
+        FLines.begin(), FLines.end(), S,
+        [this](const std::string& A, const std::string& B) { return CompareStrings(A, B) < 0; });
     Index = static_cast<int>(It - FLines.begin());
   }
   FLines.insert(FLines.begin() + Index, S);
@@ -63,10 +62,9 @@ int TStringList::IndexOf(const std::string& S) const {
 
 void TStringList::SetSorted(bool Value) {
   if (Value && !FSorted) {
-    std::stable_sort(FLines.begin(), FLines.end(),
-                     [this](const std::string& A, const std::string& B) {
-                       return CompareStrings(A, B) < 0;
-                     });
+    std::stable_sort(
+        FLines.begin(), FLines.end(),
+        [this](const std::string& A, const std::string& B) { return CompareStrings(A, B) < 0; });
   }
   FSorted = Value;
 }

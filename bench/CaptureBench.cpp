@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
     std::vector<char> Block(65536);
     std::size_t Got = 0;
     const auto Start = Clock::now();
-    for (ssize_t N; (N = ::recv(Fd, Block.data(), Block.size(), 0)) > 0;) Got += static_cast<std::size_t>(N);
+    for (ssize_t N; (N = ::recv(Fd, Block.data(), Block.size(), 0)) > 0;)
+      Got += static_cast<std::size_t>(N);
     Report("bare recv() loop, 64 KiB", Got, Clock::now() - Start);
     ::close(Fd);
   }

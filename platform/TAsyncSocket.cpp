@@ -57,10 +57,8 @@ bool IsConnectOutcome(int err) {
     case ENETDOWN:
     case EHOSTDOWN:
     case ECONNRESET:
-    case ECONNABORTED:
-      return true;
-    default:
-      return false;
+    case ECONNABORTED: return true;
+    default: return false;
   }
 }
 
@@ -107,15 +105,15 @@ std::uint32_t TAsyncSocket::WantedMask() const {
       break;
     case TSocketState::Connected:
       // After EOF, EPOLLIN stays raised for good: watch it only while bytes are left.
-      if (Wants(FD_READ) && FReadEnabled && (!FEofSeen || Unread() > 0)) mask |= EPOLLIN | EPOLLRDHUP;
+      if (Wants(FD_READ) && FReadEnabled && (!FEofSeen || Unread() > 0))
+        mask |= EPOLLIN | EPOLLRDHUP;
       if (FHungUp) break;
       if (Wants(FD_OOB) && FOobEnabled && !FEofSeen) mask |= EPOLLPRI;
       if (Wants(FD_CLOSE) && !FCloseSent && !FEofSeen && FBrokenError == 0) mask |= EPOLLRDHUP;
       if ((Wants(FD_WRITE) && FWriteEnabled) || FWriteWake) mask |= EPOLLOUT;
       break;
     case TSocketState::Idle:
-    case TSocketState::Failed:
-      break;
+    case TSocketState::Failed: break;
   }
   return mask;
 }
@@ -267,7 +265,8 @@ void TAsyncSocket::OnReady(std::uint32_t events) {
 int TAsyncSocket::Select(HWND hwnd, UINT msg, long events) {
   if (events != 0 && !FQueue.IsWindow(hwnd)) return Fail(WSAEINVAL);
   int flags = ::fcntl(FFd, F_GETFL);
-  if (flags < 0 || ::fcntl(FFd, F_SETFL, flags | O_NONBLOCK) < 0) return Fail(WsaErrorFromErrno(errno));
+  if (flags < 0 || ::fcntl(FFd, F_SETFL, flags | O_NONBLOCK) < 0)
+    return Fail(WsaErrorFromErrno(errno));
   FNonBlocking = true;
   FWindow = hwnd;
   FMsg = msg;
@@ -340,7 +339,8 @@ int TAsyncSocket::Connect(const sockaddr* name, int namelen) {
 }
 
 int TAsyncSocket::Listen(int backlog) {
-  if (FState == TSocketState::Connected || FState == TSocketState::Connecting) return Fail(WSAEISCONN);
+  if (FState == TSocketState::Connected || FState == TSocketState::Connecting)
+    return Fail(WSAEISCONN);
   if (::listen(FFd, backlog) != 0) return Fail(WsaErrorFromErrno(errno));
   FState = TSocketState::Listening;
   FAcceptEnabled = true;

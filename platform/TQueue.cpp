@@ -259,7 +259,8 @@ UINT_PTR TQueue::SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs) {
 }
 
 bool TQueue::KillTimer(HWND hwnd, UINT_PTR id) {
-  auto removed = std::erase_if(FTimers, [&](const TTimer& t) { return t.Window == hwnd && t.Id == id; });
+  auto removed =
+      std::erase_if(FTimers, [&](const TTimer& t) { return t.Window == hwnd && t.Id == id; });
   if (removed == 0) return false;
   ArmTimerFd(true);
   return true;
@@ -394,7 +395,8 @@ bool TQueue::DispatchDueTimer(std::vector<std::uint64_t>& fired) {
   const TTimer* due = nullptr;
   for (const TTimer& t : FTimers) {
     if (t.Due > now || std::find(fired.begin(), fired.end(), t.Serial) != fired.end()) continue;
-    if (due == nullptr || t.Due < due->Due || (t.Due == due->Due && t.Serial < due->Serial)) due = &t;
+    if (due == nullptr || t.Due < due->Due || (t.Due == due->Due && t.Serial < due->Serial))
+      due = &t;
   }
   if (due == nullptr) return false;
   TTimer& timer = const_cast<TTimer&>(*due);

@@ -112,7 +112,8 @@ int getsockname(SOCKET s, sockaddr* name, int* namelen) {
   if (socket == nullptr) return detail::Fail(WSAENOTSOCK);
   if (name == nullptr || namelen == nullptr || *namelen < 0) return detail::Fail(WSAEFAULT);
   socklen_t len = static_cast<socklen_t>(*namelen);
-  if (::getsockname(socket->Fd(), name, &len) != 0) return detail::Fail(detail::WsaErrorFromErrno(errno));
+  if (::getsockname(socket->Fd(), name, &len) != 0)
+    return detail::Fail(detail::WsaErrorFromErrno(errno));
   *namelen = static_cast<int>(len);
   return 0;
 }

@@ -24,8 +24,12 @@ using HINSTANCE = std::uintptr_t;
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 
-constexpr WORD LOWORD(LPARAM l) { return static_cast<WORD>(static_cast<std::uintptr_t>(l) & 0xFFFF); }
-constexpr WORD HIWORD(LPARAM l) { return static_cast<WORD>((static_cast<std::uintptr_t>(l) >> 16) & 0xFFFF); }
+constexpr WORD LOWORD(LPARAM l) {
+  return static_cast<WORD>(static_cast<std::uintptr_t>(l) & 0xFFFF);
+}
+constexpr WORD HIWORD(LPARAM l) {
+  return static_cast<WORD>((static_cast<std::uintptr_t>(l) >> 16) & 0xFFFF);
+}
 constexpr LPARAM MAKELPARAM(WORD lo, WORD hi) {
   return static_cast<LPARAM>(static_cast<DWORD>(lo) | (static_cast<DWORD>(hi) << 16));
 }

@@ -84,7 +84,9 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
   return TQueue::Current().SetTimer(hwnd, id, elapseMs);
 }
 
-BOOL KillTimer(HWND hwnd, UINT_PTR id) { return TQueue::Current().KillTimer(hwnd, id) ? TRUE : FALSE; }
+BOOL KillTimer(HWND hwnd, UINT_PTR id) {
+  return TQueue::Current().KillTimer(hwnd, id) ? TRUE : FALSE;
+}
 
 void Sleep(DWORD ms) {
   timespec wanted{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};

@@ -59,7 +59,8 @@ HINSTANCE GetModuleHandleA(const char* moduleName);
 
 BOOL GetClassInfoA(HINSTANCE instance, const char* className, WNDCLASSA* out);
 ATOM RegisterClassA(const WNDCLASSA* wc);  // 0 when the name is taken or the record is invalid
-BOOL UnregisterClassA(const char* className, HINSTANCE instance);  // fails while windows of it exist
+BOOL UnregisterClassA(const char* className,
+                      HINSTANCE instance);  // fails while windows of it exist
 
 // Sends WM_NCCREATE and WM_CREATE to the procedure before returning (window word 0 is still 0
 // then). Returns 0 when the class is unknown or WM_NCCREATE answers FALSE.
@@ -76,7 +77,7 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index);
 
 LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);  // calls the procedure now
-BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);     // FIFO behind earlier posts
+BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);  // FIFO behind earlier posts
 
 // Replaces and restarts an existing (window, id). Returns the id (1 for id 0), or 0 on failure
 // (no such window, or a callback given: the callback form is not supported, pass nullptr).

@@ -8,8 +8,8 @@ win::HWND CreateHiddenWindow(win::WNDCLASSA& Class, void* Owner) {
       win::RegisterClassA(&Class) == 0)
     return 0;
   const win::HWND Window =
-      win::CreateWindowExA(win::WS_EX_TOOLWINDOW, Class.lpszClassName, "", win::WS_POPUP, 0, 0,
-                           0, 0, 0, nullptr, Class.hInstance, nullptr);
+      win::CreateWindowExA(win::WS_EX_TOOLWINDOW, Class.lpszClassName, "", win::WS_POPUP, 0, 0, 0,
+                           0, 0, nullptr, Class.hInstance, nullptr);
   if (Window != 0 && Owner != nullptr)
     win::SetWindowLongPtrA(Window, 0, reinterpret_cast<win::LONG_PTR>(Owner));
   return Window;

@@ -156,10 +156,10 @@ void TQuaywire::InitWinsock() {
       win::WSAStartup(0x0101, &WinsockData);
       WinsockInfo.Add("Version= " + VersionText(WinsockData.wVersion));
       WinsockInfo.Add("High Version= " + VersionText(WinsockData.wHighVersion));
-      WinsockInfo.Add("Description= " + TextUpToNul(WinsockData.szDescription,
-                                                    sizeof WinsockData.szDescription));
-      WinsockInfo.Add("System= " + TextUpToNul(WinsockData.szSystemStatus,
-                                               sizeof WinsockData.szSystemStatus));
+      WinsockInfo.Add("Description= " +
+                      TextUpToNul(WinsockData.szDescription, sizeof WinsockData.szDescription));
+      WinsockInfo.Add("System= " +
+                      TextUpToNul(WinsockData.szSystemStatus, sizeof WinsockData.szSystemStatus));
       WinsockInfo.Add("Max Sockets= " + IntToStr(WinsockData.iMaxSockets));
       WinsockInfo.Add("Max Udp pack size= " + IntToStr(WinsockData.iMaxUdpDg));
     }
@@ -391,9 +391,7 @@ void TQuaywire::HandleSocketMessage(TMessage& Msg) {
   try {
     if (Msg.Msg == WM_SOCKET_EVENT) {
       switch (win::LOWORD(Msg.LParam)) {
-        case win::FD_READ:
-          try {
-            Fire(OnDataAvailable, this);
+        case win::FD_READ: try { Fire(OnDataAvailable, this);
           } catch (...) {
           }
           break;
@@ -415,8 +413,7 @@ void TQuaywire::HandleSocketMessage(TMessage& Msg) {
           if (*Alive && !Unread) RequestCloseSocket();
           break;
         }
-        default:
-          break;
+        default: break;
       }
     } else if (Msg.Msg == WM_LOOKUP_DONE) {
       if (FLookupTask != 0 && Msg.WParam == FLookupTask && EventSucceeded) {

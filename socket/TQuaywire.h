@@ -98,10 +98,10 @@ class TQuaywire : public TComponent {
 
   // --- Properties and state ---------------------------------------------------------------
   std::string Host;
-  int Port = 0;           // only the low 16 bits are used
-  int TimeOut = 0;        // ms per wait; 0 = none; must not be negative
+  int Port = 0;     // only the low 16 bits are used
+  int TimeOut = 0;  // ms per wait; 0 = none; must not be negative
   int ReportLevel = 1;
-  std::string Proxy;      // when set, resolved and connected instead of Host
+  std::string Proxy;  // when set, resolved and connected instead of Host
   int ProxyPort = 0;
 
   TStringList WinsockInfo;  // the start-up report, in the component that started WinSock
@@ -180,9 +180,9 @@ class TQuaywire : public TComponent {
   // The destruction steps that need every override in place (Abort is virtual).
   void AbortForDestruction();
 
-  win::HANDLE FLookupTask = 0;         // the look-up this component waits for; 0 when none
+  win::HANDLE FLookupTask = 0;                 // the look-up this component waits for; 0 when none
   std::vector<win::HANDLE> FAbandonedLookups;  // timed out or canceled, reply still to come
-  std::uint32_t FLookupAddress = 0;    // its first address, network order
+  std::uint32_t FLookupAddress = 0;            // its first address, network order
   bool FAbortedForDestruction = false;
   // Set by a successful connect notification: the peer may close in the same pump, before
   // the waiting Connect sees Connected, and the connection was made all the same.

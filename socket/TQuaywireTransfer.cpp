@@ -42,8 +42,8 @@ void TQuaywire::SendBuffer(const char* Buffer, std::uint16_t Length) {
     const std::size_t Total = Length != 0 ? Length : strnlen(Buffer, MaxSendBlock);
     std::size_t Remaining = Total;
     while (Remaining > 0 && !Canceled) {
-      const int Sent = win::send(SocketHandle, Buffer + (Total - Remaining),
-                                 static_cast<int>(Remaining), 0);
+      const int Sent =
+          win::send(SocketHandle, Buffer + (Total - Remaining), static_cast<int>(Remaining), 0);
       if (Sent == 0) break;
       if (Sent > 0) {
         Remaining -= static_cast<std::size_t>(Sent);
@@ -92,8 +92,7 @@ std::string TQuaywire::ReadLn() {
   std::size_t LineEnd = 0;
   bool Found = false;
   for (;;) {
-    if (Held == IOBufferData)
-      throw ESockError("Line too long: no line end within 65536 bytes");
+    if (Held == IOBufferData) throw ESockError("Line too long: no line end within 65536 bytes");
     const int Peeked = win::recv(SocketHandle, IOBuffer.data() + Held,
                                  static_cast<int>(IOBufferData - Held), MSG_PEEK);
     if (Peeked == 0) return {};  // the peer closed; a partial line is lost
@@ -130,8 +129,8 @@ std::string TQuaywire::ReadLn() {
   if (!Found) return {};  // not connected: there is no line end to build a line from
   Line.resize(LineEnd + 1);
   while (Held < LineEnd + 1) {
-    const int Taken = win::recv(SocketHandle, Line.data() + Held,
-                                static_cast<int>(LineEnd + 1 - Held), 0);
+    const int Taken =
+        win::recv(SocketHandle, Line.data() + Held, static_cast<int>(LineEnd + 1 - Held), 0);
     if (Taken <= 0) {
       // The bytes were peeked a moment ago; only a reset can take them away.
       std::string Msg;
@@ -176,8 +175,8 @@ void TQuaywire::SendFile(const std::string& FileName) {
       if (Block <= 0) break;  // the file shrank under us
       std::int64_t Done = 0;
       while (Done < Block && !Canceled) {
-        const int Sent = win::send(SocketHandle, IOBuffer.data() + Done,
-                                   static_cast<int>(Block - Done), 0);
+        const int Sent =
+            win::send(SocketHandle, IOBuffer.data() + Done, static_cast<int>(Block - Done), 0);
         if (Sent == 0) break;
         if (Sent > 0) {
           Done += Sent;
@@ -247,7 +246,8 @@ void TQuaywire::CaptureString(std::string& Text, std::int32_t MaxLength) {
   // The length is tested before each receive and blocks are kept whole, so the text may
   // end longer than MaxLength.
   ReceiveUntilClosed(
-      Scope, [&](const char* Data, int Count) { Text.append(Data, static_cast<std::size_t>(Count)); },
+      Scope,
+      [&](const char* Data, int Count) { Text.append(Data, static_cast<std::size_t>(Count)); },
       [&] { return MaxLength == -1 || static_cast<std::int64_t>(Text.size()) < MaxLength; });
   if (Canceled) {
     Canceled = false;

@@ -65,8 +65,7 @@ void TThreadTimer::SetOnTimer(TNotifyEvent Value) {
 void TThreadTimer::RefreshTimer() {
   win::KillTimer(FWindowHandle, TimerId);
   if (FInterval != 0 && FEnabled && FOnTimer) {
-    if (win::SetTimer(FWindowHandle, TimerId, FInterval, nullptr) == 0)
-      throw Exception("No Timer");
+    if (win::SetTimer(FWindowHandle, TimerId, FInterval, nullptr) == 0) throw Exception("No Timer");
   }
 }
 

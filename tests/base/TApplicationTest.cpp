@@ -69,8 +69,8 @@ TEST_F(ApplicationTest, HeadlessDefaultWaitsForAndDispatchesThePlatformQueue) {
   Class.hInstance = win::GetModuleHandleA(nullptr);
   Class.lpszClassName = "OrreryBaseTestReceiver";
   ASSERT_NE(win::RegisterClassA(&Class), 0);
-  win::HWND Window = win::CreateWindowExA(0, Class.lpszClassName, "", win::WS_POPUP, 0, 0, 0, 0,
-                                          0, nullptr, Class.hInstance, nullptr);
+  win::HWND Window = win::CreateWindowExA(0, Class.lpszClassName, "", win::WS_POPUP, 0, 0, 0, 0, 0,
+                                          nullptr, Class.hInstance, nullptr);
   ASSERT_NE(Window, 0u);
   Receiver::Received = 0;
 
@@ -94,8 +94,8 @@ TEST_F(ApplicationTest, ExceptionGoesToTheHook) {
   Application.HandleException(std::make_exception_ptr(std::runtime_error("std")));
   Application.HandleException(std::make_exception_ptr(42));
   Application.HandleException(std::exception_ptr());
-  EXPECT_EQ(Reports, (std::vector<std::string>{"Connection Timed out", "bad", "std",
-                                               "Unknown exception"}));
+  EXPECT_EQ(Reports,
+            (std::vector<std::string>{"Connection Timed out", "bad", "std", "Unknown exception"}));
 }
 
 TEST_F(ApplicationTest, DefaultReportIsOneLineOnStderr) {

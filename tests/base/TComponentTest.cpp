@@ -20,9 +20,7 @@ class TLogged : public TComponent {
   TLogged(TComponent* AOwner, std::string AName, Log& ALog) : TComponent(AOwner), FLog(ALog) {
     Name = std::move(AName);
   }
-  ~TLogged() override {
-    FLog.push_back("~" + Name + Flags());
-  }
+  ~TLogged() override { FLog.push_back("~" + Name + Flags()); }
 
  protected:
   void BeforeDestruction() override {
@@ -75,9 +73,9 @@ TEST_F(ComponentTest, NestedOwnershipIsReleasedDepthFirst) {
   EXPECT_EQ(A->ComponentCount(), 2);
 
   Root->Free();
-  EXPECT_EQ(Events, (Log{"before root not ddd", "~root ddd", "before b was d", "~b d",
-                         "before a was ddd", "~a ddd", "before a2 was d", "~a2 d",
-                         "before a1 was d", "~a1 d"}));
+  EXPECT_EQ(Events,
+            (Log{"before root not ddd", "~root ddd", "before b was d", "~b d", "before a was ddd",
+                 "~a ddd", "before a2 was d", "~a2 d", "before a1 was d", "~a1 d"}));
 }
 
 TEST_F(ComponentTest, ComponentFreedEarlyLeavesItsOwner) {

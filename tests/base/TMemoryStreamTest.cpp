@@ -18,7 +18,9 @@ std::string ReadAll(TStream& S) {
 
 class MemoryStreamTest : public testing::Test {
  protected:
-  void Put(const std::string& S) { Stream.WriteBuffer(S.data(), static_cast<std::int64_t>(S.size())); }
+  void Put(const std::string& S) {
+    Stream.WriteBuffer(S.data(), static_cast<std::int64_t>(S.size()));
+  }
   TMemoryStream Stream;
 };
 

@@ -161,13 +161,15 @@ TEST_P(StringListSetText, SplitsAtEveryKindOfLineBreak) {
   EXPECT_EQ(List.Lines(), GetParam().Expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, StringListSetText,
-    testing::Values(SplitCase{"", {}}, SplitCase{"a", {"a"}}, SplitCase{"a\r\n", {"a"}},
-                    SplitCase{"a\r\nb", {"a", "b"}}, SplitCase{"a\nb\n", {"a", "b"}},
-                    SplitCase{"a\rb\r", {"a", "b"}}, SplitCase{"\r\n", {""}},
-                    SplitCase{"a\r\n\r\nb", {"a", "", "b"}}, SplitCase{"a\n\rb", {"a", "", "b"}},
-                    SplitCase{"a\r\r\nb", {"a", "", "b"}}, SplitCase{"x\r\ny\nz\rw", {"x", "y", "z", "w"}}));
+INSTANTIATE_TEST_SUITE_P(Table, StringListSetText,
+                         testing::Values(SplitCase{"", {}}, SplitCase{"a", {"a"}},
+                                         SplitCase{"a\r\n", {"a"}}, SplitCase{"a\r\nb", {"a", "b"}},
+                                         SplitCase{"a\nb\n", {"a", "b"}},
+                                         SplitCase{"a\rb\r", {"a", "b"}}, SplitCase{"\r\n", {""}},
+                                         SplitCase{"a\r\n\r\nb", {"a", "", "b"}},
+                                         SplitCase{"a\n\rb", {"a", "", "b"}},
+                                         SplitCase{"a\r\r\nb", {"a", "", "b"}},
+                                         SplitCase{"x\r\ny\nz\rw", {"x", "y", "z", "w"}}));
 
 TEST(StringListText, SetTextOnASortedListSorts) {
   TStringList List;

@@ -22,7 +22,8 @@ class InetAddrTest : public ::testing::TestWithParam<TAddressCase> {};
 
 TEST_P(InetAddrTest, Parses) {
   const TAddressCase& c = GetParam();
-  std::uint32_t expected = c.HostOrder == win::INADDR_NONE_ ? win::INADDR_NONE_ : win::htonl(c.HostOrder);
+  std::uint32_t expected =
+      c.HostOrder == win::INADDR_NONE_ ? win::INADDR_NONE_ : win::htonl(c.HostOrder);
   EXPECT_EQ(win::inet_addr(c.Text), expected) << '"' << c.Text << '"';
 }
 
@@ -37,19 +38,22 @@ INSTANTIATE_TEST_SUITE_P(
         TAddressCase{"0177.0.0.01", 0x7F000001}, TAddressCase{"0", 0},
         TAddressCase{"0xFFFFFFFE", 0xFFFFFFFE},
         // The all-ones address is indistinguishable from the failure value.
-        TAddressCase{"255.255.255.255", win::INADDR_NONE_},
-        TAddressCase{"", win::INADDR_NONE_}, TAddressCase{" ", win::INADDR_NONE_},
-        TAddressCase{" 1.2.3.4", win::INADDR_NONE_}, TAddressCase{"1.2.3.4 junk", win::INADDR_NONE_},
+        TAddressCase{"255.255.255.255", win::INADDR_NONE_}, TAddressCase{"", win::INADDR_NONE_},
+        TAddressCase{" ", win::INADDR_NONE_}, TAddressCase{" 1.2.3.4", win::INADDR_NONE_},
+        TAddressCase{"1.2.3.4 junk", win::INADDR_NONE_},
         TAddressCase{"1.2.3.4 ", win::INADDR_NONE_}, TAddressCase{"1.2.3.4.", win::INADDR_NONE_},
         TAddressCase{"1..3.4", win::INADDR_NONE_}, TAddressCase{".1.2.3", win::INADDR_NONE_},
         TAddressCase{"1.2.3.4.5", win::INADDR_NONE_}, TAddressCase{"256.0.0.1", win::INADDR_NONE_},
         TAddressCase{"1.2.3.256", win::INADDR_NONE_}, TAddressCase{"1.2.65536", win::INADDR_NONE_},
-        TAddressCase{"1.16777216", win::INADDR_NONE_}, TAddressCase{"4294967296", win::INADDR_NONE_},
-        TAddressCase{"08.0.0.1", win::INADDR_NONE_}, TAddressCase{"0x", win::INADDR_NONE_},
-        TAddressCase{"0xG.0.0.1", win::INADDR_NONE_}, TAddressCase{"-1.0.0.1", win::INADDR_NONE_},
-        TAddressCase{"+1.0.0.1", win::INADDR_NONE_}, TAddressCase{"localhost", win::INADDR_NONE_},
+        TAddressCase{"1.16777216", win::INADDR_NONE_},
+        TAddressCase{"4294967296", win::INADDR_NONE_}, TAddressCase{"08.0.0.1", win::INADDR_NONE_},
+        TAddressCase{"0x", win::INADDR_NONE_}, TAddressCase{"0xG.0.0.1", win::INADDR_NONE_},
+        TAddressCase{"-1.0.0.1", win::INADDR_NONE_}, TAddressCase{"+1.0.0.1", win::INADDR_NONE_},
+        TAddressCase{"localhost", win::INADDR_NONE_},
         TAddressCase{"99999999999999999999", win::INADDR_NONE_}),
-    [](const ::testing::TestParamInfo<TAddressCase>& row) { return "Row" + std::to_string(row.index); });
+    [](const ::testing::TestParamInfo<TAddressCase>& row) {
+      return "Row" + std::to_string(row.index);
+    });
 
 TEST(InetAddr, NullIsNone) { EXPECT_EQ(win::inet_addr(nullptr), win::INADDR_NONE_); }
 
@@ -61,23 +65,25 @@ struct TErrnoCase {
 class ErrnoTranslationTest : public ::testing::TestWithParam<TErrnoCase> {};
 
 TEST_P(ErrnoTranslationTest, Maps) {
-  EXPECT_EQ(win::detail::WsaErrorFromErrno(GetParam().Errno), GetParam().Wsa) << std::strerror(GetParam().Errno);
+  EXPECT_EQ(win::detail::WsaErrorFromErrno(GetParam().Errno), GetParam().Wsa)
+      << std::strerror(GetParam().Errno);
 }
 
 // The two numbering schemes differ: 10000 + errno would be wrong for nearly every row.
 INSTANTIATE_TEST_SUITE_P(
     Table, ErrnoTranslationTest,
-    ::testing::Values(TErrnoCase{EAGAIN, 10035}, TErrnoCase{EWOULDBLOCK, 10035}, TErrnoCase{EINPROGRESS, 10035},
-                      TErrnoCase{EALREADY, 10037}, TErrnoCase{EBADF, 10038}, TErrnoCase{ENOTSOCK, 10038},
-                      TErrnoCase{EINVAL, 10022}, TErrnoCase{EFAULT, 10014}, TErrnoCase{EMFILE, 10024},
-                      TErrnoCase{ENFILE, 10024}, TErrnoCase{EACCES, 10013}, TErrnoCase{EPERM, 10013},
-                      TErrnoCase{EMSGSIZE, 10040}, TErrnoCase{EOPNOTSUPP, 10045}, TErrnoCase{EAFNOSUPPORT, 10047},
-                      TErrnoCase{EADDRINUSE, 10048}, TErrnoCase{EADDRNOTAVAIL, 10049}, TErrnoCase{ENETDOWN, 10050},
-                      TErrnoCase{ENETUNREACH, 10051}, TErrnoCase{ENETRESET, 10052}, TErrnoCase{ECONNABORTED, 10053},
-                      TErrnoCase{ECONNRESET, 10054}, TErrnoCase{ENOBUFS, 10055}, TErrnoCase{ENOMEM, 10055},
-                      TErrnoCase{EISCONN, 10056}, TErrnoCase{ENOTCONN, 10057}, TErrnoCase{ESHUTDOWN, 10058},
-                      TErrnoCase{ETIMEDOUT, 10060}, TErrnoCase{ECONNREFUSED, 10061}, TErrnoCase{EHOSTDOWN, 10064},
-                      TErrnoCase{EHOSTUNREACH, 10065}),
+    ::testing::Values(
+        TErrnoCase{EAGAIN, 10035}, TErrnoCase{EWOULDBLOCK, 10035}, TErrnoCase{EINPROGRESS, 10035},
+        TErrnoCase{EALREADY, 10037}, TErrnoCase{EBADF, 10038}, TErrnoCase{ENOTSOCK, 10038},
+        TErrnoCase{EINVAL, 10022}, TErrnoCase{EFAULT, 10014}, TErrnoCase{EMFILE, 10024},
+        TErrnoCase{ENFILE, 10024}, TErrnoCase{EACCES, 10013}, TErrnoCase{EPERM, 10013},
+        TErrnoCase{EMSGSIZE, 10040}, TErrnoCase{EOPNOTSUPP, 10045}, TErrnoCase{EAFNOSUPPORT, 10047},
+        TErrnoCase{EADDRINUSE, 10048}, TErrnoCase{EADDRNOTAVAIL, 10049},
+        TErrnoCase{ENETDOWN, 10050}, TErrnoCase{ENETUNREACH, 10051}, TErrnoCase{ENETRESET, 10052},
+        TErrnoCase{ECONNABORTED, 10053}, TErrnoCase{ECONNRESET, 10054}, TErrnoCase{ENOBUFS, 10055},
+        TErrnoCase{ENOMEM, 10055}, TErrnoCase{EISCONN, 10056}, TErrnoCase{ENOTCONN, 10057},
+        TErrnoCase{ESHUTDOWN, 10058}, TErrnoCase{ETIMEDOUT, 10060}, TErrnoCase{ECONNREFUSED, 10061},
+        TErrnoCase{EHOSTDOWN, 10064}, TErrnoCase{EHOSTUNREACH, 10065}),
     [](const ::testing::TestParamInfo<TErrnoCase>& row) {
       return "Errno" + std::to_string(row.param.Errno) + "_" + std::to_string(row.index);
     });

@@ -59,12 +59,13 @@ class HostLookupTest : public TPlatformTest {
 };
 
 TEST_F(HostLookupTest, ResolvedNameIsWrittenAsAHostentInsideTheBuffer) {
-  win::SetResolver([](const std::string& name, std::vector<std::uint32_t>& addrs, std::string& canon) {
-    EXPECT_EQ(name, "www.example.test");
-    addrs = {inet_addr("192.0.2.7"), inet_addr("192.0.2.8")};
-    canon = "origin.example.test";
-    return 0;
-  });
+  win::SetResolver(
+      [](const std::string& name, std::vector<std::uint32_t>& addrs, std::string& canon) {
+        EXPECT_EQ(name, "www.example.test");
+        addrs = {inet_addr("192.0.2.7"), inet_addr("192.0.2.8")};
+        canon = "origin.example.test";
+        return 0;
+      });
   win::HANDLE task = win::WSAAsyncGetHostByName(Window(), WM_LOOKUP, "www.example.test",
                                                 Buffer.data(), static_cast<int>(Buffer.size()));
   ASSERT_NE(task, 0u);
@@ -113,7 +114,8 @@ TEST_F(HostLookupTest, LiteralAndLocalhostResolveWithTheDefaultResolver) {
   ASSERT_EQ(win::HIWORD(done->LParam), 0);
   entry = reinterpret_cast<const hostent*>(second.data());
   bool loopback = false;
-  for (char** a = entry->h_addr_list; *a != nullptr; ++a) loopback |= static_cast<unsigned char>((*a)[0]) == 127;
+  for (char** a = entry->h_addr_list; *a != nullptr; ++a)
+    loopback |= static_cast<unsigned char>((*a)[0]) == 127;
   EXPECT_TRUE(loopback);
 }
 
@@ -121,8 +123,8 @@ TEST_F(HostLookupTest, ResolverErrorIsTheHighWordAndTheBufferIsLeftAlone) {
   win::SetResolver([](const std::string&, std::vector<std::uint32_t>&, std::string&) {
     return win::WSAHOST_NOT_FOUND;
   });
-  win::HANDLE task = win::WSAAsyncGetHostByName(Window(), WM_LOOKUP, "nowhere.invalid", Buffer.data(),
-                                                static_cast<int>(Buffer.size()));
+  win::HANDLE task = win::WSAAsyncGetHostByName(Window(), WM_LOOKUP, "nowhere.invalid",
+                                                Buffer.data(), static_cast<int>(Buffer.size()));
   const TMessage* done = AwaitCompletion(task);
   ASSERT_NE(done, nullptr);
   EXPECT_EQ(win::HIWORD(done->LParam), win::WSAHOST_NOT_FOUND);
@@ -189,20 +191,21 @@ TEST_F(HostLookupTest, WorkerOutlivingItsThreadIsHarmless) {
   auto gate = std::make_shared<TGate>();
   auto token = std::make_shared<int>(0);
   std::weak_ptr<int> workerAlive = token;
-  win::SetResolver([gate, token](const std::string&, std::vector<std::uint32_t>& addrs, std::string&) {
-    gate->Pass();
-    addrs = {inet_addr("192.0.2.10")};
-    return 0;
-  });
+  win::SetResolver(
+      [gate, token](const std::string&, std::vector<std::uint32_t>& addrs, std::string&) {
+        gate->Pass();
+        addrs = {inet_addr("192.0.2.10")};
+        return 0;
+      });
   token.reset();
   std::thread owner([] {
     TMessageRecorder window;
     std::vector<char> buffer(win::MAXGETHOSTSTRUCT);
-    EXPECT_NE(win::WSAAsyncGetHostByName(window.Window(), WM_LOOKUP, "gone.example.test", buffer.data(),
-                                         static_cast<int>(buffer.size())),
+    EXPECT_NE(win::WSAAsyncGetHostByName(window.Window(), WM_LOOKUP, "gone.example.test",
+                                         buffer.data(), static_cast<int>(buffer.size())),
               0u);
   });
-  owner.join();  // the thread, its window, its buffer and its queue are gone
+  owner.join();          // the thread, its window, its buffer and its queue are gone
   win::SetResolver({});  // only the worker's copy of the resolver is left
   gate->Open();
   EXPECT_TRUE(WaitFor([&] { return workerAlive.expired(); }));

@@ -42,14 +42,14 @@ class TFd {
 };
 
 sockaddr_in Loopback(std::uint16_t port);
-TFd ListenLoopback(std::uint16_t& port);        // POSIX listener on 127.0.0.1, port 0
+TFd ListenLoopback(std::uint16_t& port);  // POSIX listener on 127.0.0.1, port 0
 TFd AcceptPeer(int listener, int timeoutMs = 5000);
-TFd ConnectPeer(std::uint16_t port);            // blocking POSIX connect to 127.0.0.1
-std::uint16_t UnusedPort();                     // bound once and closed: nobody listens
+TFd ConnectPeer(std::uint16_t port);  // blocking POSIX connect to 127.0.0.1
+std::uint16_t UnusedPort();           // bound once and closed: nobody listens
 void SendAll(int fd, const char* data, std::size_t len);
-void ResetPeer(TFd& peer);                      // SO_LINGER 0, then close: an RST
-int Unread(win::SOCKET s);                      // FIONREAD on our socket (the fd)
-bool PeerFinArrived(win::SOCKET s);             // POLLRDHUP on our socket, consuming nothing
+void ResetPeer(TFd& peer);           // SO_LINGER 0, then close: an RST
+int Unread(win::SOCKET s);           // FIONREAD on our socket (the fd)
+bool PeerFinArrived(win::SOCKET s);  // POLLRDHUP on our socket, consuming nothing
 
 // Creates a recorder window and, at teardown, checks that no window, timer, socket or
 // posted message is left and restores the default resolver and connect filter.

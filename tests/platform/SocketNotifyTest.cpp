@@ -24,7 +24,8 @@ class SocketNotifyTest : public TPlatformTest {
   int ErrorOf(win::SOCKET s, long event) {
     int found = -1;
     for (const TMessage& m : Rec().Messages) {
-      if (m.Msg == WM_SOCKET && m.WParam == s && win::LOWORD(m.LParam) == event) found = win::HIWORD(m.LParam);
+      if (m.Msg == WM_SOCKET && m.WParam == s && win::LOWORD(m.LParam) == event)
+        found = win::HIWORD(m.LParam);
     }
     return found;
   }
@@ -297,7 +298,8 @@ TEST_F(SocketNotifyTest, ListenerPostsFdAcceptPerAcceptAndAcceptedSocketInherits
 
   sockaddr_in from{};
   int fromLen = sizeof from;
-  EXPECT_EQ(win::accept(listener, reinterpret_cast<sockaddr*>(&from), &fromLen), win::INVALID_SOCKET);
+  EXPECT_EQ(win::accept(listener, reinterpret_cast<sockaddr*>(&from), &fromLen),
+            win::INVALID_SOCKET);
   EXPECT_EQ(win::WSAGetLastError(), win::WSAEWOULDBLOCK);
 
   TFd first = ConnectPeer(win::ntohs(addr.sin_port));
@@ -347,7 +349,8 @@ TEST_F(SocketNotifyTest, ConnectFilterHangsTheConnectSilentlyUntilClosed) {
   std::uint16_t port = 0;
   TFd listener = ListenLoopback(port);
   win::SetConnectFilter([port](const sockaddr_in& a) {
-    return win::ntohs(a.sin_port) == port ? win::ConnectVerdict::Hang : win::ConnectVerdict::Proceed;
+    return win::ntohs(a.sin_port) == port ? win::ConnectVerdict::Hang
+                                          : win::ConnectVerdict::Proceed;
   });
   win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
   win::WSAAsyncSelect(s, Window(), WM_SOCKET, 61);

@@ -19,8 +19,8 @@ TMessageRecorder::TMessageRecorder() {
     wc.lpszClassName = ClassName;
     win::RegisterClassA(&wc);
   }
-  FWindow = win::CreateWindowExA(win::WS_EX_TOOLWINDOW, ClassName, "", win::WS_POPUP, 0, 0, 0, 0,
-                                 0, nullptr, instance, this);
+  FWindow = win::CreateWindowExA(win::WS_EX_TOOLWINDOW, ClassName, "", win::WS_POPUP, 0, 0, 0, 0, 0,
+                                 nullptr, instance, this);
 }
 
 TMessageRecorder::~TMessageRecorder() {

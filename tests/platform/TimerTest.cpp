@@ -56,7 +56,8 @@ TEST_F(TimerTest, TimerIsDispatchedOnlyWhenNoPostedMessageWaits) {
   win::PostMessageA(Window(), win::WM_USER, 0, 0);
   win::DispatchAll();
   std::vector<UINT> order;
-  for (std::size_t i = before; i < Rec().Messages.size(); ++i) order.push_back(Rec().Messages[i].Msg);
+  for (std::size_t i = before; i < Rec().Messages.size(); ++i)
+    order.push_back(Rec().Messages[i].Msg);
   EXPECT_EQ(order, (std::vector<UINT>{win::WM_USER, win::WM_USER + 1, win::WM_TIMER}));
   Rec().OnMessage = nullptr;
   win::KillTimer(Window(), 1);

@@ -105,8 +105,8 @@ TEST_F(WaitTest, LookupCompletionFromAWorkerEndsTheWaitEarly) {
     return 0;
   });
   std::vector<char> buffer(win::MAXGETHOSTSTRUCT);
-  win::HANDLE task = win::WSAAsyncGetHostByName(Window(), WM_LOOKUP, "slow.example.test", buffer.data(),
-                                                static_cast<int>(buffer.size()));
+  win::HANDLE task = win::WSAAsyncGetHostByName(Window(), WM_LOOKUP, "slow.example.test",
+                                                buffer.data(), static_cast<int>(buffer.size()));
   ASSERT_NE(task, 0u);
   std::uint64_t before = win::GetQueueStats().Wakeups;
   auto start = Clock::now();
@@ -173,7 +173,8 @@ TEST_F(WaitTest, AfterDispatchTheQueueFdIsQuiet) {
 
   win::SetTimer(Window(), 1, 60000, nullptr);
   std::vector<char> buffer(win::MAXGETHOSTSTRUCT);
-  win::WSAAsyncGetHostByName(Window(), WM_LOOKUP, "127.0.0.1", buffer.data(), static_cast<int>(buffer.size()));
+  win::WSAAsyncGetHostByName(Window(), WM_LOOKUP, "127.0.0.1", buffer.data(),
+                             static_cast<int>(buffer.size()));
   ASSERT_TRUE(PumpUntil([&] { return Rec().Count(WM_LOOKUP) == 1; }));
   EXPECT_FALSE(FdReadable(fd));
 

@@ -97,13 +97,15 @@ TEST_F(WindowTest, WindowWordsHoldAPointerAtIndexZeroWithinTheirSize) {
 }
 
 TEST_F(WindowTest, PostedMessagesArriveFirstInFirstOutAndSendIsImmediate) {
-  for (UINT i = 0; i < 5; ++i) ASSERT_TRUE(win::PostMessageA(Window(), win::WM_USER + i, i, -static_cast<LPARAM>(i)));
+  for (UINT i = 0; i < 5; ++i)
+    ASSERT_TRUE(win::PostMessageA(Window(), win::WM_USER + i, i, -static_cast<LPARAM>(i)));
   EXPECT_EQ(win::GetQueueStats().PostedMessages, 5u);
   std::size_t before = Rec().Messages.size();
   win::SendMessageA(Window(), win::WM_USER + 50, 0, 0);
   ASSERT_EQ(Rec().Messages.size(), before + 1) << "SendMessage waits for no dispatch";
   EXPECT_EQ(win::DispatchAll(), 5);
-  auto posted = std::vector<TMessage>(Rec().Messages.begin() + static_cast<long>(before) + 1, Rec().Messages.end());
+  auto posted = std::vector<TMessage>(Rec().Messages.begin() + static_cast<long>(before) + 1,
+                                      Rec().Messages.end());
   ASSERT_EQ(posted.size(), 5u);
   for (UINT i = 0; i < 5; ++i) {
     EXPECT_EQ(posted[i].Msg, win::WM_USER + i);

@@ -40,7 +40,7 @@ TEST(Delimited, Positions) {
     int Position;
   };
   const Row Rows[] = {
-      {Url, '/', 3, 20},          // the slash that begins the path
+      {Url, '/', 3, 20},  // the slash that begins the path
       {Url, '/', 1, 6},
       {"http://host.example/", '/', 3, 21},  // last character: counts as the end
       {"http://host.example", '/', 3, 20},

@@ -64,8 +64,8 @@ TEST_F(SocketTest, ConnectByHostNameReportsEveryStageInOrder) {
   C.Port = Peer.Port();
   C.Connect();
   EXPECT_TRUE(C.Connected);
-  EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Off",
-                        "(OnHostResolved)", "Timer On", "(OnConnect)", "Timer Off"}));
+  EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Off", "(OnHostResolved)",
+                        "Timer On", "(OnConnect)", "Timer Off"}));
   EXPECT_EQ(C.RemoteAddress.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
 }
 
@@ -95,8 +95,8 @@ TEST_F(SocketTest, PeerClosingRightAfterAcceptingStillEndsTheConnectWait) {
 TEST_F(SocketTest, RefusedConnectionFailsAfterTheNotification) {
   auto& C = Make();
   EXPECT_EQ(ErrorOf([&] { ConnectTo(RefusingPort()); }), "Connection Failed");
-  EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Off",
-                        "(OnConnectionFailed)"}));
+  EXPECT_EQ(Log,
+            (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Off", "(OnConnectionFailed)"}));
   EXPECT_FALSE(C.Connected);
   EXPECT_FALSE(C.EventSucceeded);
   // The owner's Disconnect gives a fresh socket, and the component connects again.
@@ -141,22 +141,22 @@ TEST_F(SocketTest, LateReplyOfAnAbandonedLookUpIsIgnored) {
   // The first look-up times out; its failure arrives while a second one is running and must
   // not decide the second one's outcome.
   StuckDns Slow;
-  win::SetResolver([Slow = Slow.S](const std::string& Name, std::vector<std::uint32_t>& Addrs,
-                                   std::string&) {
-    if (Name == "slow.test") {
-      std::unique_lock<std::mutex> L(Slow->M);
-      Slow->C.wait_for(L, 10s, [&] { return Slow->Released; });
-      return win::WSAHOST_NOT_FOUND;
-    }
-    {
-      std::lock_guard<std::mutex> L(Slow->M);
-      Slow->Released = true;
-      Slow->C.notify_all();
-    }
-    std::this_thread::sleep_for(100ms);  // let the stale failure be delivered first
-    Addrs.push_back(htonl(INADDR_LOOPBACK));
-    return 0;
-  });
+  win::SetResolver(
+      [Slow = Slow.S](const std::string& Name, std::vector<std::uint32_t>& Addrs, std::string&) {
+        if (Name == "slow.test") {
+          std::unique_lock<std::mutex> L(Slow->M);
+          Slow->C.wait_for(L, 10s, [&] { return Slow->Released; });
+          return win::WSAHOST_NOT_FOUND;
+        }
+        {
+          std::lock_guard<std::mutex> L(Slow->M);
+          Slow->Released = true;
+          Slow->C.notify_all();
+        }
+        std::this_thread::sleep_for(100ms);  // let the stale failure be delivered first
+        Addrs.push_back(htonl(INADDR_LOOPBACK));
+        return 0;
+      });
   LoopbackPeer Peer(HoldOpen);
   auto& C = Make();
   C.TimeOut = 100;

@@ -116,9 +116,9 @@ TEST_F(SocketTest, TransactionTakesTheLeadingReplyNumber) {
     std::string Reply;
     std::int16_t Number;
   };
-  const std::vector<Row> Rows = {{"220 ready\r\n", 220}, {"250\r\n", 250}, {"abc 1\r\n", 0},
-                                 {"99999 too big\r\n", 0}, {"12345678901 long\r\n", 0},
-                                 {"-5 no\r\n", 0}};
+  const std::vector<Row> Rows = {
+      {"220 ready\r\n", 220},      {"250\r\n", 250}, {"abc 1\r\n", 0}, {"99999 too big\r\n", 0},
+      {"12345678901 long\r\n", 0}, {"-5 no\r\n", 0}};
   std::string Received;
   LoopbackPeer Peer([&](int Fd) {
     for (const auto& R : Rows) {
