@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "base/Exception.h"
 #include "base/SysUtils.h"
@@ -55,7 +56,12 @@ class TTimerDisarm {
   explicit TTimerDisarm(TQuaywire& Q, std::shared_ptr<bool> Alive)
       : FQ(Q), FAlive(std::move(Alive)) {}
   ~TTimerDisarm() {
-    if (FArmed && *FAlive) FQ.TimerOff();
+    if (!FArmed || !*FAlive) return;
+    try {
+      FQ.TimerOff();
+    } catch (...) {
+      // A status handler that frees the component while an error unwinds: nothing left.
+    }
   }
   void Off() {
     FArmed = false;
@@ -126,7 +132,7 @@ TQuaywire::~TQuaywire() {
   if (NotifyWindow != 0) win::DestroyWindow(NotifyWindow);
   NotifyWindow = 0;
   BeingDestroyed = true;
-  if (!Designing()) {
+  if (FSocketLayerStarted) {
     try {
       RequestCloseSocket();
     } catch (...) {
@@ -140,7 +146,10 @@ TQuaywire::~TQuaywire() {
 std::uint16_t TQuaywire::OpenSocket(int Protocol) {
   const win::SOCKET S = win::socket(AF_INET, SOCK_STREAM, Protocol);
   if (S == win::INVALID_SOCKET || S >= NoSocket) {
-    if (S != win::INVALID_SOCKET) win::closesocket(S);
+    if (S != win::INVALID_SOCKET) {
+      win::closesocket(S);
+      win::WSASetLastError(win::WSAEMFILE);  // no handle fits the 16-bit field
+    }
     std::string Msg;
     CheckSocketError(WouldBlock, Msg);
     throw ESockError("Cannot create a socket");
@@ -164,6 +173,7 @@ void TQuaywire::InitWinsock() {
       WinsockInfo.Add("Max Udp pack size= " + IntToStr(WinsockData.iMaxUdpDg));
     }
     try {
+      FSocketLayerStarted = true;
       SocketHandle = OpenSocket(IPPROTO_TCP);
       // Lingering on with a time of 0: closing resets the connection at once.
       const linger Linger{1, 0};
@@ -171,6 +181,7 @@ void TQuaywire::InitWinsock() {
                       sizeof Linger);
       win::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
     } catch (...) {
+      FSocketLayerStarted = false;
       if (--WinsockUsers == 0) win::WSACleanup();
       throw;
     }
@@ -185,11 +196,14 @@ void TQuaywire::StatusMessage(std::uint8_t Level, const std::string& Text) {
   if (Level > ReportLevel) return;
   LastStatus = Text;
   if (IsDestroying() || !OnStatus) return;
+  bool Alive = true;
   try {
-    Fire(OnStatus, this, std::string(LastStatus));
+    Alive = Fire(OnStatus, this, std::string(LastStatus));
   } catch (...) {
-    // A status handler never breaks the operation that reports.
+    // A status handler's own error never breaks the operation that reports.
   }
+  // A handler that destroyed the component ends whatever reported, before it touches it.
+  if (!Alive) throw EComponentDestroyed();
 }
 
 void TQuaywire::LookupErrorMessage(std::uint16_t ErrorNo, std::string& Msg) {
@@ -230,51 +244,59 @@ void TQuaywire::TimerOff() {
 }
 
 void TQuaywire::TimerTriggered(TObject*) {
-  const std::shared_ptr<bool> Alive = FAlive;
-  StatusMessage(8, "Timer Triggered");
-  if (!*Alive) return;
-  TimerOff();
-  if (!*Alive) return;
-  TimedOut = true;
-  WaitDone = true;
-  Abort();
+  try {
+    StatusMessage(8, "Timer Triggered");
+    TimerOff();
+    TimedOut = true;
+    WaitDone = true;
+    Abort();
+  } catch (const EComponentDestroyed&) {
+    // A handler freed the component: the wait it ended sees that for itself.
+  }
 }
 
 // --- Connection -----------------------------------------------------------------------------
 
 void TQuaywire::Cancel() {
-  const std::shared_ptr<bool> Alive = FAlive;
   StatusMessage(8, "Canceling");
-  if (*Alive) Canceled = true;
+  Canceled = true;
 }
 
 void TQuaywire::Abort() {
-  const std::shared_ptr<bool> Alive = FAlive;
   StatusMessage(8, "Abort");
-  if (*Alive) Cancel();
+  Cancel();
 }
 
 void TQuaywire::Disconnect() {
-  const std::shared_ptr<bool> Alive = FAlive;
   StatusMessage(8, "Disconnecting");
-  if (*Alive) RequestCloseSocket();
+  RequestCloseSocket();
 }
 
 void TQuaywire::RequestCloseSocket() {
-  const std::shared_ptr<bool> Alive = FAlive;
   StatusMessage(4, "Request Close Socket");
-  if (!*Alive) return;
   Connected = false;
-  // A component in design mode never opened a socket (its handle is 0, not a socket).
-  if (SocketHandle == NoSocket || Designing()) return;
+  // A component that never started the socket layer (design mode) has nothing to close.
+  if (SocketHandle == NoSocket || !FSocketLayerStarted) return;
   if (win::closesocket(SocketHandle) == win::SOCKET_ERROR) {
     std::string Msg;
     CheckSocketError(WouldBlock, Msg);
     return;
   }
   SocketHandle = NoSocket;
-  if (!IsDestroying() && !Fire(OnDisconnect, this)) return;
-  if (BeingDestroyed) return;
+  std::exception_ptr HandlerError;
+  if (!IsDestroying()) {
+    try {
+      if (!Fire(OnDisconnect, this)) return;
+    } catch (...) {
+      // Reopen first: a failing handler must not leave the component without a socket.
+      HandlerError = std::current_exception();
+    }
+  }
+  if (!BeingDestroyed) ReopenSocket();
+  if (HandlerError) std::rethrow_exception(HandlerError);
+}
+
+void TQuaywire::ReopenSocket() {
   SocketHandle = OpenSocket(0);
   win::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
 }
@@ -313,11 +335,20 @@ void TQuaywire::ResolveHost() {
     Disarm.Off();
     throw ESockError("Host Lookup Failed");
   }
-  while (!(WaitDone || TimedOut || Canceled)) WaitForEvent(Scope);
-  if (FLookupTask != 0) {
-    // Abandoned: its reply, when it comes, must not be taken for a later look-up's.
-    FAbandonedLookups.push_back(FLookupTask);
-    FLookupTask = 0;
+  {
+    // However the wait ends, a look-up without its reply is abandoned: that reply, when it
+    // comes, must not be taken for a later look-up's.
+    const std::shared_ptr<bool> Alive = FAlive;
+    struct TAbandon {
+      TQuaywire& Q;
+      const std::shared_ptr<bool>& Alive;
+      ~TAbandon() {
+        if (!*Alive || Q.FLookupTask == 0) return;
+        Q.FAbandonedLookups.push_back(Q.FLookupTask);
+        Q.FLookupTask = 0;
+      }
+    } Abandon{*this, Alive};
+    while (!(WaitDone || TimedOut || Canceled)) WaitForEvent(Scope);
   }
   Disarm.Off();
   if (TimedOut) throw ESockError("Host Lookup Timed Out");
@@ -332,9 +363,9 @@ void TQuaywire::Connect() {
     throw ESockError("Cannot connect: this component is still waiting in another call");
   const TWaitScope Scope(*this);
   StatusMessage(8, "Connecting");
-  if (!Scope.OwnerAlive()) throw EComponentDestroyed();
   Canceled = false;
   if (Connected) throw ESockError("Already connected");
+  if (SocketHandle == NoSocket && FSocketLayerStarted) ReopenSocket();
 
   for (int Retries = 0;; ++Retries) {
     try {
@@ -406,13 +437,10 @@ void TQuaywire::HandleSocketMessage(TMessage& Msg) {
             Fire(OnConnect, this);
           }
           break;
-        case win::FD_CLOSE: {
-          const std::shared_ptr<bool> Alive = FAlive;
-          const bool Unread = DataAvailable();
+        case win::FD_CLOSE:
           // Unread data stays for the readers; the owner's Disconnect closes later.
-          if (*Alive && !Unread) RequestCloseSocket();
+          if (!DataAvailable()) RequestCloseSocket();
           break;
-        }
         default: break;
       }
     } else if (Msg.Msg == WM_LOOKUP_DONE) {

@@ -147,6 +147,20 @@ class TQuaywire : public TComponent {
     std::shared_ptr<bool> FAlive;
   };
 
+  // Marks a data transfer for as long as it lives; a second one started meanwhile (from a
+  // handler running inside the first one's waits) is refused with ESockError.
+  class TTransferScope {
+   public:
+    explicit TTransferScope(TQuaywire& Owner);
+    ~TTransferScope();
+    TTransferScope(const TTransferScope&) = delete;
+    TTransferScope& operator=(const TTransferScope&) = delete;
+
+   private:
+    TQuaywire& FOwner;
+    std::shared_ptr<bool> FAlive;
+  };
+
   // One pass of a wait: block until the next event may be ready, then dispatch every
   // pending message. Raises ESockError when the component was destroyed meanwhile, before
   // touching any of its members.
@@ -177,6 +191,8 @@ class TQuaywire : public TComponent {
  private:
   // Creates a socket whose handle fits the 16-bit SocketHandle; raises when none can be had.
   std::uint16_t OpenSocket(int Protocol);
+  // Opens and registers the replacement socket after a close.
+  void ReopenSocket();
   // The destruction steps that need every override in place (Abort is virtual).
   void AbortForDestruction();
 
@@ -184,6 +200,8 @@ class TQuaywire : public TComponent {
   std::vector<win::HANDLE> FAbandonedLookups;  // timed out or canceled, reply still to come
   std::uint32_t FLookupAddress = 0;            // its first address, network order
   bool FAbortedForDestruction = false;
+  bool FSocketLayerStarted = false;  // this component counted in WinsockUsers and owns a socket
+  bool FTransferRunning = false;     // a data transfer is using IOBuffer
   // Set by a successful connect notification: the peer may close in the same pump, before
   // the waiting Connect sees Connected, and the connection was made all the same.
   bool FConnectNotified = false;

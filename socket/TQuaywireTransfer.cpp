@@ -22,7 +22,12 @@ class TTimeOutScope {
     FQ.TimerOn();
   }
   ~TTimeOutScope() {
-    if (*FAlive) FQ.TimerOff();
+    if (!*FAlive) return;
+    try {
+      FQ.TimerOff();
+    } catch (...) {
+      // A status handler that frees the component while an error unwinds: nothing left.
+    }
   }
   TTimeOutScope(const TTimeOutScope&) = delete;
   TTimeOutScope& operator=(const TTimeOutScope&) = delete;
@@ -34,8 +39,21 @@ class TTimeOutScope {
 
 }  // namespace
 
+TQuaywire::TTransferScope::TTransferScope(TQuaywire& Owner) : FOwner(Owner), FAlive(Owner.FAlive) {
+  // Handlers run inside a transfer's waits; one that starts another transfer on the same
+  // component would share IOBuffer and the flags with it.
+  if (FOwner.FTransferRunning)
+    throw ESockError("Cannot start a transfer: another transfer of this component is running");
+  FOwner.FTransferRunning = true;
+}
+
+TQuaywire::TTransferScope::~TTransferScope() {
+  if (*FAlive) FOwner.FTransferRunning = false;
+}
+
 void TQuaywire::SendBuffer(const char* Buffer, std::uint16_t Length) {
   const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
   StatusMessage(4, "Sending Buffer");
   const TTimeOutScope TimeOutScope(*this, FAlive);
   if (!Canceled) {
@@ -64,16 +82,16 @@ void TQuaywire::SendBuffer(const char* Buffer, std::uint16_t Length) {
 
 void TQuaywire::Write(const std::string& Text) {
   StatusMessage(8, "Write");
-  // What is sent ends at the first NUL; longer texts go in pieces that fit SendBuffer.
-  const std::size_t Length = std::min(Text.find('\0'), Text.size());
+  // What is sent ends at the first NUL; longer texts go in pieces that fit SendBuffer. The
+  // pieces come from a copy of our own, not IOBuffer: SendBuffer lets messages flow while
+  // the socket is full, and neither a handler nor the caller's string may change them.
+  const std::string Data = Text.substr(0, Text.find('\0'));
   std::size_t Offset = 0;
   do {
-    const std::size_t Piece = std::min(Length - Offset, MaxSendBlock);
-    std::memcpy(IOBuffer.data(), Text.data() + Offset, Piece);
-    IOBuffer[Piece] = '\0';
-    SendBuffer(IOBuffer.data(), static_cast<std::uint16_t>(Piece));
+    const std::size_t Piece = std::min(Data.size() - Offset, MaxSendBlock);
+    SendBuffer(Data.c_str() + Offset, static_cast<std::uint16_t>(Piece));
     Offset += Piece;
-  } while (Offset < Length);
+  } while (Offset < Data.size());
 }
 
 void TQuaywire::Writeln(const std::string& Text) {
@@ -83,6 +101,7 @@ void TQuaywire::Writeln(const std::string& Text) {
 
 std::string TQuaywire::ReadLn() {
   const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
   StatusMessage(8, "ReadLn");
   const TTimeOutScope TimeOutScope(*this, FAlive);
   // IOBuffer holds, from its start, every byte of the line peeked so far; the first Held of
@@ -118,6 +137,7 @@ std::string TQuaywire::ReadLn() {
       if (LastErrorNo == win::WSAENOTCONN) break;
       std::string Msg;
       CheckSocketError(WouldBlock, Msg);
+      if (Canceled) break;  // a cancel made before the wait ends it without waiting
       WaitForEvent(Scope);
     }
     if (Canceled) break;
@@ -166,6 +186,7 @@ std::string TQuaywire::Transaction(const std::string& Command) {
 
 void TQuaywire::SendFile(const std::string& FileName) {
   const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
   StatusMessage(8, "SendFile");
   {
     TFileStream File(FileName, TFileMode::fmOpenRead);
@@ -222,6 +243,7 @@ void TQuaywire::ReceiveUntilClosed(const TWaitScope& Scope,
 
 void TQuaywire::CaptureFile(const std::string& FileName) {
   const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
   StatusMessage(8, "CaptureFile");
   BytesRecvd = 0;
   const TTimeOutScope TimeOutScope(*this, FAlive);
@@ -239,6 +261,7 @@ void TQuaywire::CaptureFile(const std::string& FileName) {
 
 void TQuaywire::CaptureString(std::string& Text, std::int32_t MaxLength) {
   const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
   StatusMessage(8, "Capture String");
   Text.clear();
   BytesRecvd = 0;
