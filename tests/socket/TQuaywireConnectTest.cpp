@@ -137,6 +137,24 @@ TEST_F(SocketTest, TimeOutDuringTheLookUp) {
   EXPECT_EQ(InvalidHostAsked, 0);
 }
 
+TEST_F(SocketTest, CancelDuringTheLookUp) {
+  StuckDns Dns;
+  win::SetResolver(Dns.Install());
+  auto& C = Make();
+  int InvalidHostAsked = 0;
+  C.OnInvalidHost = [&](bool&) { ++InvalidHostAsked; };
+  C.Host = "slow.test";
+  TThreadTimer Trigger(nullptr);
+  Trigger.SetInterval(30);
+  Trigger.SetOnTimer([&](TObject*) {
+    Trigger.SetEnabled(false);
+    C.Cancel();
+  });
+  EXPECT_EQ(ErrorOf([&] { C.Connect(); }), "Host Lookup Canceled");
+  EXPECT_EQ(InvalidHostAsked, 0);
+  EXPECT_FALSE(C.TimedOut);
+}
+
 TEST_F(SocketTest, LateReplyOfAnAbandonedLookUpIsIgnored) {
   // The first look-up times out; its failure arrives while a second one is running and must
   // not decide the second one's outcome.

@@ -1,5 +1,8 @@
 // The component's life: WinSock start-up and clean-up, design mode, destruction, the
 // notification window's routing, closing, and error texts.
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "platform/WinUser.h"
 #include "tests/socket/SocketFixture.h"
 
@@ -150,4 +153,25 @@ TEST_F(SocketTest, NegativeTimeOutIsARangeError) {
   auto& C = Make();
   C.TimeOut = -1;
   EXPECT_THROW(C.TimerOn(), ERangeError);
+}
+
+TEST_F(SocketTest, ConstructionWithoutASocketFailsAndUndoesTheStartUp) {
+  Make();  // the queue, its window class and one component exist before the limit drops
+  const int Next = ::dup(0);  // the lowest free descriptor
+  ASSERT_GE(Next, 0);
+  ::close(Next);
+  rlimit Old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &Old), 0);
+  rlimit Tight = Old;
+  Tight.rlim_cur = static_cast<rlim_t>(Next);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &Tight), 0);
+  std::string Error;
+  try {
+    TOwned<TQuaywire> Failed(new TQuaywire(nullptr));
+  } catch (const ESockError& E) {
+    Error = E.what();
+  }
+  ::setrlimit(RLIMIT_NOFILE, &Old);
+  EXPECT_EQ(Error, "Initializaton of windows sockets failed");
+  EXPECT_EQ(TQuaywire::WinsockUsers, 1);  // only the component made before
 }
