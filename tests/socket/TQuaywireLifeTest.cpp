@@ -156,6 +156,11 @@ TEST_F(SocketTest, NegativeTimeOutIsARangeError) {
 }
 
 TEST_F(SocketTest, ConstructionWithoutASocketFailsAndUndoesTheStartUp) {
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizers' runtime opens descriptors of its own while it checks an exception
+  // object, and with none left it reports a false fault; the plain build runs this.
+  GTEST_SKIP() << "needs a process whose runtime opens no descriptors";
+#endif
   Make();  // the queue, its window class and one component exist before the limit drops
   const int Next = ::dup(0);  // the lowest free descriptor
   ASSERT_GE(Next, 0);
