@@ -168,6 +168,11 @@ class TQuaywire : public TComponent {
   // Dispatches what is pending without blocking; same destruction check.
   void PumpMessages(const TWaitScope& Scope);
 
+  // The send loop of SendBuffer and SendFile: sends Count bytes unless Canceled, calling
+  // Sent after every accepted send, and waits with messages flowing while there is no room.
+  void SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
+                 const std::function<void(int)>& Sent);
+
   // The receive loop of the captures: hands every block to Take until the peer closes, the
   // socket is no longer connected, Canceled is set or WantMore() says enough.
   void ReceiveUntilClosed(const TWaitScope& Scope,

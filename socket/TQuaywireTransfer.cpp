@@ -58,25 +58,30 @@ void TQuaywire::SendBuffer(const char* Buffer, std::uint16_t Length) {
   const TTimeOutScope TimeOutScope(*this, FAlive);
   if (!Canceled) {
     const std::size_t Total = Length != 0 ? Length : strnlen(Buffer, MaxSendBlock);
-    std::size_t Remaining = Total;
-    while (Remaining > 0 && !Canceled) {
-      const int Sent =
-          win::send(SocketHandle, Buffer + (Total - Remaining), static_cast<int>(Remaining), 0);
-      if (Sent == 0) break;
-      if (Sent > 0) {
-        Remaining -= static_cast<std::size_t>(Sent);
-        continue;
-      }
-      std::string Msg;
-      CheckSocketError(WouldBlock, Msg);
-      // No room: wait for it (or for the time-out or a cancel) with messages flowing.
-      win::RequestWriteWake(SocketHandle);
-      WaitForEvent(Scope);
-    }
+    SendWhole(Scope, Buffer, Total, [](int) {});
   }
   if (Canceled) {
     Canceled = false;
     throw EAbortError("Socket send aborted");
+  }
+}
+
+void TQuaywire::SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
+                          const std::function<void(int)>& Sent) {
+  std::size_t Done = 0;
+  while (Done < Count && !Canceled) {
+    const int N = win::send(SocketHandle, Data + Done, static_cast<int>(Count - Done), 0);
+    if (N == 0) return;
+    if (N > 0) {
+      Done += static_cast<std::size_t>(N);
+      Sent(N);
+      continue;
+    }
+    std::string Msg;
+    CheckSocketError(WouldBlock, Msg);
+    // No room: wait for it (or for the time-out or a cancel) with messages flowing.
+    win::RequestWriteWake(SocketHandle);
+    WaitForEvent(Scope);
   }
 }
 
@@ -194,23 +199,11 @@ void TQuaywire::SendFile(const std::string& FileName) {
     while (File.Position() < Size && !Canceled) {
       const std::int64_t Block = File.Read(IOBuffer.data(), IOBufferData);
       if (Block <= 0) break;  // the file shrank under us
-      std::int64_t Done = 0;
-      while (Done < Block && !Canceled) {
-        const int Sent =
-            win::send(SocketHandle, IOBuffer.data() + Done, static_cast<int>(Block - Done), 0);
-        if (Sent == 0) break;
-        if (Sent > 0) {
-          Done += Sent;
-          BytesSent += Sent;
-          if (!Fire(OnPacketSent, this)) throw EComponentDestroyed();
-          PumpMessages(Scope);
-        } else {
-          std::string Msg;
-          CheckSocketError(WouldBlock, Msg);
-          win::RequestWriteWake(SocketHandle);
-          WaitForEvent(Scope);
-        }
-      }
+      SendWhole(Scope, IOBuffer.data(), static_cast<std::size_t>(Block), [&](int Sent) {
+        BytesSent += Sent;
+        if (!Fire(OnPacketSent, this)) throw EComponentDestroyed();
+        PumpMessages(Scope);
+      });
     }
   }
   if (Canceled) {
