@@ -43,6 +43,15 @@ testsupport::LoopbackPeer::Script Sender(std::size_t Bytes) {
   };
 }
 
+// A component connected to Peer.
+TOwned<TQuaywire> ConnectedTo(const testsupport::LoopbackPeer& Peer) {
+  TOwned<TQuaywire> Q(new TQuaywire(nullptr));
+  Q->Host = "127.0.0.1";
+  Q->Port = Peer.Port();
+  Q->Connect();
+  return Q;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,10 +107,7 @@ int main(int argc, char** argv) {
 
   {
     testsupport::LoopbackPeer Peer(Sender(Bytes));
-    TOwned<TQuaywire> Q(new TQuaywire(nullptr));
-    Q->Host = "127.0.0.1";
-    Q->Port = Peer.Port();
-    Q->Connect();
+    const TOwned<TQuaywire> Q = ConnectedTo(Peer);
     std::string Text;
     long Packets = 0;
     Q->OnPacketRecvd = [&](TObject*) { ++Packets; };
@@ -118,10 +124,7 @@ int main(int argc, char** argv) {
     const int Fd = mkstemp(Name);
     ::close(Fd);
     testsupport::LoopbackPeer Peer(Sender(Bytes));
-    TOwned<TQuaywire> Q(new TQuaywire(nullptr));
-    Q->Host = "127.0.0.1";
-    Q->Port = Peer.Port();
-    Q->Connect();
+    const TOwned<TQuaywire> Q = ConnectedTo(Peer);
     const auto Start = Clock::now();
     Q->CaptureFile(Name);
     Report("CaptureFile (/tmp)", static_cast<std::size_t>(Q->BytesRecvd), Clock::now() - Start);
