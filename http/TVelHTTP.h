@@ -1,0 +1,125 @@
+// TVelHTTP: an HTTP/1.0 client component with one method per request command, built on the
+// client socket component. Every request uses one connection of its own: connect, send,
+// read until the server closes (or, through a proxy, until the announced length), close.
+//
+// A request method waits while the socket layer keeps dispatching the thread's messages, so
+// the component's events (and the caller's own) run inside the call. One pass of the
+// request loop splits the URL, composes the header block, raises OnAboutToSend, connects,
+// sends, reads the reply, raises OnSuccess or OnFailure, disconnects, then OnRedirect and
+// OnAuthenticationNeeded. A redirection starts a further pass, at most MaxRedirections.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base/Events.h"
+#include "http/TExStringList.h"
+#include "http/THeaderInfo.h"
+#include "socket/TQuaywire.h"
+
+// The request commands, in this order; a value fits one byte.
+enum CmdType : std::uint8_t {
+  hcGet,
+  hcOptions,
+  hcHead,
+  hcPost,
+  hcPut,
+  hcPatch,
+  hcCopy,
+  hcMove,
+  hcDelete,
+  hcLink,
+  hcUnLink,
+  hcTrace,
+  hcWrapped
+};
+
+// Result of a request: the command that ended in success or failure. No sender.
+using TResultEvent = std::function<void(CmdType Cmd)>;
+
+class TVelHTTP : public TQuaywire {
+ public:
+  explicit TVelHTTP(TComponent* AOwner);
+  ~TVelHTTP() override;
+
+  // Ends the running wait (a pending look-up included) with the socket layer's abort error.
+  // Reports no status text. The time-out calls it too.
+  void Abort() override;
+
+  // --- Request methods -----------------------------------------------------------------------
+  // Each stores its arguments, sets CurrentCmd and runs the request loop; it returns when
+  // the exchange is over. A reply status is reported only through the events; URL errors,
+  // socket errors and errors of the caller's handlers pass out. A method called while a
+  // request of this component runs (from one of its handlers) is refused with Exception.
+  virtual void Options(const std::string& AURL);
+  virtual void Get(const std::string& AURL);
+  // PostData is URL-encoded as a whole; with OutputFileMode on it names the file to send.
+  virtual void Post(const std::string& AURL, const std::string& PostData);
+  // Data is the body text, or with OutputFileMode on the name of the file holding it.
+  virtual void Put(const std::string& AURL, const std::string& Data);
+  virtual void Head(const std::string& AURL);
+  virtual void Patch(const std::string& AURL, const std::string& Data);
+  virtual void Delete(const std::string& AURL);
+  virtual void Trace(const std::string& AURL, const std::string& Data);
+  virtual void Copy(const std::string& AURL, const std::string& Destination);
+  virtual void Move(const std::string& AURL, const std::string& Destination);
+  virtual void Link(const std::string& AURL, const std::string& LinkValue);
+  virtual void UnLink(const std::string& AURL, const std::string& LinkValue);
+  // Sends no request line: the header block starts with the Host line.
+  virtual void Wrapped(const std::string& AURL, const std::string& Data);
+
+  // --- Steps of a request (overridable) --------------------------------------------------------
+  virtual void RunRequest();
+  // Host, Port and RequestPath from URL (completing URL with "/" when it has no path).
+  virtual void SplitURL();
+  // Rebuilds RequestLines for CurrentCmd.
+  virtual void ComposeRequest();
+  // Reads the status line and the header lines of one reply.
+  virtual void ReadResponseHeader();
+  // Sends the header block, the empty line and the body, if the command has one.
+  virtual void SendRequest();
+
+  // --- Published properties ------------------------------------------------------------------
+  // Host, Port, TimeOut, ReportLevel, Proxy, ProxyPort, ReplyNumber, BytesTotal, OnStatus,
+  // OnConnect, OnDisconnect, OnPacketRecvd, OnPacketSent ... come from TQuaywire.
+  std::string Body = "Default.htm";  // reply body, or (InputFileMode) the file receiving it
+  std::string Header = "Head.txt";   // reply header, or (OutputFileMode) the file receiving it
+  THeaderInfo HeaderInfo;            // owned; callers set its fields
+  bool InputFileMode = false;        // reply body goes to the file named by Body
+  bool OutputFileMode = false;       // request body from a file; reply header to a file
+
+  TNotifyEvent OnAboutToSend;           // request composed, about to connect
+  TResultEvent OnSuccess;               // status below 299
+  TResultEvent OnFailure;               // status 400 and above, or no usable status
+  THandlerEvent OnRedirect;             // status 300 to 398; Handled stops the request
+  TNotifyEvent OnAuthenticationNeeded;  // status 401
+
+  // --- Request state (public, unpublished) -------------------------------------------------
+  std::string URL;          // of the request in progress; completed and redirected in place
+  std::string RequestPath;  // path part of URL, sent in the request line without a proxy
+  std::string SendData;     // request body text, or (OutputFileMode) its file name
+  std::string TargetURI;    // second argument of Copy, Move, Link and UnLink
+  CmdType CurrentCmd = hcGet;
+  TExStringList RequestLines;  // the composed header lines, request line first
+  std::string Location;        // last Location value received by any reply
+
+  // Value of the last Set-Cookie line of the last reply; empty when it had none.
+  const std::string& CookieIn() const { return FCookieIn; }
+  // The header block composed for the last pass exactly as SendRequest writes it: every
+  // line of RequestLines with CR LF, then the empty line. The body is not included.
+  const std::string& RequestHeaderSent() const { return FRequestHeaderSent; }
+  // True while a request method of this component runs.
+  bool Busy() const { return FBusy; }
+
+  // Further passes after the first that one request may make before it gives up.
+  static constexpr int MaxRedirections = 20;
+
+ protected:
+  bool EncodePostData = true;  // Post URL-encodes its data (string mode only)
+
+ private:
+  std::string FCookieIn;
+  std::string FRequestHeaderSent;
+  bool FBusy = false;
+};
