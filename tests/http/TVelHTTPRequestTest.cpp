@@ -168,6 +168,8 @@ const RequestCase RequestCases[] = {
          Accept + FormType + "\r\n"},
 };
 
+void PrintTo(const RequestCase& C, std::ostream* Os) { *Os << C.Name; }
+
 class RequestBytes : public HttpTest, public ::testing::WithParamInterface<RequestCase> {};
 
 TEST_P(RequestBytes, AreExactlyAsComposed) {
@@ -237,6 +239,8 @@ const SplitCase SplitCases[] = {
     {std::string("http://h.test/a\0b", 17), "", 0, "", "", "", 0,
      "Invalid character (CR, LF or NUL) in URL"},
 };
+
+void PrintTo(const SplitCase& C, std::ostream* Os) { *Os << ::testing::PrintToString(C.URL); }
 
 class SplitURLTable : public HttpTest, public ::testing::WithParamInterface<SplitCase> {};
 
@@ -320,6 +324,8 @@ const RefusedCase RefusedCases[] = {
      "Cannot open file \"/nonexistent/orrery-body\". No such file or directory"},
 };
 
+void PrintTo(const RefusedCase& C, std::ostream* Os) { *Os << C.Name; }
+
 class RefusedRequest : public HttpTest, public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(RefusedRequest, EndsBeforeAnyConnectionAndLeavesTheComponentUsable) {
@@ -360,6 +366,8 @@ const ReentryCase ReentryCases[] = {
        H.OnSuccess = [Inner](CmdType) { Inner(); };
      }},
 };
+
+void PrintTo(const ReentryCase& C, std::ostream* Os) { *Os << C.Name; }
 
 class ReentrantRequest : public HttpTest, public ::testing::WithParamInterface<ReentryCase> {};
 
