@@ -4,8 +4,11 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -76,6 +79,17 @@ inline std::string RecvExactly(int Fd, std::size_t Count) {
   }
   Data.resize(Done);
   return Data;
+}
+
+// Waits (bounded) until the other side has acknowledged every byte sent on Fd, so that a
+// reset made next cannot overtake data still on its way.
+inline bool WaitUntilAcked(int Fd) {
+  for (int I = 0; I < 10000; ++I) {
+    int Unacked = 0;
+    if (::ioctl(Fd, SIOCOUTQ, &Unacked) != 0 || Unacked == 0) return true;
+    ::poll(nullptr, 0, 1);
+  }
+  return false;
 }
 
 // Makes the peer's close (after the script returns) reset the connection.
