@@ -1,10 +1,7 @@
 // Requests that end in an error: the connection is closed, no result event is raised, the
 // files keep what was written, and the same component then completes a normal request.
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "tests/http/HttpFixture.h"
 
@@ -13,22 +10,6 @@ using testsupport::ScriptedHttpServer;
 using testsupport::Whole;
 
 namespace {
-
-struct TempDir {
-  TempDir() {
-    char Pattern[] = "/tmp/orrery-fail-XXXXXX";
-    Path = ::mkdtemp(Pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(Path); }
-  std::string Path;
-};
-
-std::string FileText(const std::string& Name) {
-  std::ifstream In(Name, std::ios::binary);
-  std::stringstream S;
-  S << In.rdbuf();
-  return S.str();
-}
 
 ReplyScript Parts(std::string Text, bool Reset, bool Hold) {
   ReplyScript S{{std::move(Text)}};
