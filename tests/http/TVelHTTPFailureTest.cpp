@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "socket/TThreadTimer.h"
 #include "tests/http/HttpFixture.h"
 
 using testsupport::ReplyScript;
@@ -219,6 +220,33 @@ TEST_F(HttpTest, ComponentDestroyedByAResultHandler) {
   H.OnFailure = [this](CmdType) { Http.reset(); };
   EXPECT_EQ(ErrorOf([&] { H.Get(At(Server.Port())); }), "Aborted: the component was destroyed");
   EXPECT_EQ(Http, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Abort also ends the wait for a host look-up that never answers.
+TEST_F(HttpTest, AbortEndsAPendingLookUp) {
+  const auto Release = std::make_shared<testsupport::Gate>();
+  win::SetResolver([Release](const std::string&, std::vector<std::uint32_t>& Addrs, std::string&) {
+    Release->Wait(std::chrono::seconds(30));
+    Addrs = {htonl(INADDR_LOOPBACK)};
+    return 0;
+  });
+  auto& H = Make();
+  TOwned<TThreadTimer> Timer(new TThreadTimer(nullptr));
+  Timer->SetInterval(20);
+  Timer->SetOnTimer([&](TObject*) {
+    Timer->SetEnabled(false);
+    H.Abort();
+  });
+  Timer->SetEnabled(true);
+  EXPECT_EQ(ErrorOf([&] { H.Get("http://slow.test/"); }), "Host Lookup Canceled");
+  EXPECT_EQ(Log, Lines{"AboutToSend"});
+  Release->Open();
+  Timer.reset();
+  ExpectNormalRequest();
 }
 
 }  // namespace
