@@ -88,7 +88,13 @@ const RequestCase RequestCases[] = {
     {"PostFileModeSendsTheFileRaw", false,
      [](TVelHTTP& H, const std::string& O, const TempDir& D) {
        H.OutputFileMode = true;
+       H.Header = D.Path + "/head.txt";
+       int Blocks = 0;
+       H.OnPacketSent = [&Blocks](TObject*) { ++Blocks; };
        H.Post(O + "/f", D.File("body.bin", std::string("x\0y=z &", 7)));
+       EXPECT_EQ(Blocks, 1);
+       EXPECT_EQ(H.BytesSent, 7);
+       EXPECT_EQ(FileText(H.Header), "HTTP/1.0 200 OK\r\n\r\n");
      },
      "POST /f HTTP/1.0\r\nHost: origin.test\r\n" + Accept + FormType + "Content-Length: 7\r\n\r\n" +
          std::string("x\0y=z &", 7)},
