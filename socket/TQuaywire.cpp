@@ -265,7 +265,7 @@ void TQuaywire::Abort() {
 
 void TQuaywire::Disconnect() {
   StatusMessage(8, "Disconnecting");
-  FBrokenError = 0;  // the owner has closed: what ended the connection is told
+  FBrokenError = 0;  // the owner has ended the connection; how it broke concerns no one now
   RequestCloseSocket();
 }
 

@@ -121,13 +121,14 @@ class LoopbackPeer {
   }
 
   ~LoopbackPeer() {
-    FStopping = true;
-    ::shutdown(FListen, SHUT_RDWR);  // wakes a pending accept
     {
-      // ... and a script still reading from its connection.
+      // Wakes a script still reading from its connection; a connection accepted but not
+      // yet handed to a script sees FStopping under the same lock and runs none.
       std::lock_guard<std::mutex> Lock(FCurrentLock);
+      FStopping = true;
       if (FCurrent >= 0) ::shutdown(FCurrent, SHUT_RDWR);
     }
+    ::shutdown(FListen, SHUT_RDWR);  // wakes a pending accept
     if (FThread.joinable()) FThread.join();
     ::close(FListen);
   }
@@ -153,6 +154,10 @@ class LoopbackPeer {
       ::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
       {
         std::lock_guard<std::mutex> Lock(FCurrentLock);
+        if (FStopping) {
+          ::close(Fd);
+          break;
+        }
         FCurrent = Fd;
       }
       FScript(Fd);
