@@ -44,8 +44,8 @@ struct TTally {
 };
 
 int Finish(const TTally& T) {
-  std::printf("bytes=%lld requests=%ld failures=%ld\n", static_cast<long long>(T.Bytes),
-              T.Requests, T.Failures);
+  std::printf("bytes=%lld requests=%ld failures=%ld\n", static_cast<long long>(T.Bytes), T.Requests,
+              T.Failures);
   if (T.Failures > 0) std::fprintf(stderr, "last error: %s\n", T.LastError.c_str());
   return T.Failures > 0 ? 1 : 0;
 }
