@@ -268,6 +268,7 @@ class TQuaywire : public TComponent {
 
   // ReadLn's look-ahead: IOBuffer[FAheadBegin, FAheadEnd) holds bytes peeked from the socket
   // and still in it, of which the first FAheadUsed have been handed out as lines already.
+  // A capture forgets the peeked bytes but drops the FAheadUsed ones from the socket.
   std::size_t FAheadBegin = 0;
   std::size_t FAheadEnd = 0;
   std::size_t FAheadUsed = 0;

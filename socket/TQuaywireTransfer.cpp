@@ -195,7 +195,10 @@ std::string TQuaywire::ReadLn() {
 }
 
 bool TQuaywire::LineFromLookAhead(std::string& Line) {
-  if (FAheadEnd == FAheadBegin) return false;
+  if (FAheadEnd == FAheadBegin) {
+    SettleLookAhead();  // handed-out bytes a capture ended before dropping
+    return false;
+  }
   const char* Next = IOBuffer.data() + FAheadBegin + FAheadUsed;
   const std::size_t Left = FAheadEnd - FAheadBegin - FAheadUsed;
   const auto* Lf = static_cast<const char*>(std::memchr(Next, '\n', Left));
@@ -285,52 +288,71 @@ void TQuaywire::SendFile(const std::string& FileName) {
 }
 
 char* TQuaywire::CaptureBuffer() {
-  if (!FCaptureBuffer) FCaptureBuffer = std::make_unique<char[]>(CaptureReceive);
+  // Not zeroed: every byte is received before it is read.
+  if (!FCaptureBuffer) FCaptureBuffer.reset(new char[CaptureReceive]);
   return FCaptureBuffer.get();
 }
 
 void TQuaywire::ReceiveUntilClosed(const TWaitScope& Scope, const TReceiveTarget& Target,
                                    const std::function<bool()>& WantMore) {
-  SettleLookAhead();
-  std::size_t SincePump = 0;
-  while (!Canceled && WantMore()) {
-    char* Room = nullptr;
-    std::size_t Size = 0;
-    Target.Room(Room, Size);
-    const int Received =
-        win::recv(SocketHandle, Room, static_cast<int>(std::min(Size, CaptureReceive)), 0);
-    Target.Take(Room, Received > 0 ? static_cast<std::size_t>(Received) : 0);
-    if (Received == 0) return;  // the peer closed
-    if (Received > 0) {
-      // Progress is told by blocks of IOBufferData, as if each had been received alone.
-      auto Left = static_cast<std::size_t>(Received);
-      while (Left > 0) {
-        const std::size_t Block = std::min(Left, IOBufferData);
-        Left -= Block;
-        BytesRecvd += static_cast<std::int64_t>(Block);
-        if (!Fire(OnPacketRecvd, this)) throw EComponentDestroyed();
-        StartTimeOut();  // a running countdown goes on: the time-out counts from the start
-        if (Canceled) {
-          BytesRecvd += static_cast<std::int64_t>(Left);  // kept all the same
-          break;
+  // The lines ReadLn handed out from its look-ahead are still in the socket (FAheadUsed
+  // bytes): the first receive drops them along with the data that follows, when its room
+  // holds both. The peeked bytes themselves are not needed any more, and IOBuffer may be
+  // overwritten.
+  FAheadBegin = FAheadEnd = 0;
+  const auto Loop = [&] {
+    std::size_t SincePump = 0;
+    while (!Canceled && WantMore()) {
+      char* Room = nullptr;
+      std::size_t Size = 0;
+      Target.Room(Room, Size);
+      Size = std::min(Size, CaptureReceive);
+      if (FAheadUsed >= Size) SettleLookAhead();
+      int Received = win::recv(SocketHandle, Room, static_cast<int>(Size), 0);
+      const char* Data = Room;
+      if (Received > 0 && FAheadUsed > 0) {
+        // They were peeked before, so they are all there.
+        const std::size_t Dropped = std::min(FAheadUsed, static_cast<std::size_t>(Received));
+        FAheadUsed -= Dropped;
+        Data += Dropped;
+        Received -= static_cast<int>(Dropped);
+        if (Received == 0) continue;
+      }
+      Target.Take(Data, Received > 0 ? static_cast<std::size_t>(Received) : 0);
+      if (Received == 0) return;  // the peer closed
+      if (Received > 0) {
+        // Progress is told by blocks of IOBufferData, as if each had been received alone.
+        auto Left = static_cast<std::size_t>(Received);
+        while (Left > 0) {
+          const std::size_t Block = std::min(Left, IOBufferData);
+          Left -= Block;
+          BytesRecvd += static_cast<std::int64_t>(Block);
+          if (!Fire(OnPacketRecvd, this)) throw EComponentDestroyed();
+          StartTimeOut();  // a running countdown goes on: the time-out counts from the start
+          if (Canceled) {
+            BytesRecvd += static_cast<std::int64_t>(Left);  // kept all the same
+            break;
+          }
         }
+        // Letting messages flow after every block would cost more calls than the receive;
+        // every few blocks still lets a cancel or the time-out in within a few blocks.
+        SincePump += static_cast<std::size_t>(Received);
+        if (SincePump >= PumpEvery && !Canceled) {
+          SincePump = 0;
+          PumpMessages(Scope);
+        }
+        continue;
       }
-      // Letting messages flow after every block would cost more calls than the receive;
-      // every few blocks still lets a cancel or the time-out in within a few blocks.
-      SincePump += static_cast<std::size_t>(Received);
-      if (SincePump >= PumpEvery && !Canceled) {
-        SincePump = 0;
-        PumpMessages(Scope);
-      }
-      continue;
+      LastErrorNo = TransferError();
+      if (LastErrorNo == win::WSAENOTCONN) return;  // closed, and the socket replaced
+      std::string Msg;
+      CheckSocketError(WouldBlock, Msg);
+      SincePump = 0;
+      WaitForEvent(Scope);
     }
-    LastErrorNo = TransferError();
-    if (LastErrorNo == win::WSAENOTCONN) return;  // closed, and the socket replaced
-    std::string Msg;
-    CheckSocketError(WouldBlock, Msg);
-    SincePump = 0;
-    WaitForEvent(Scope);
-  }
+  };
+  Loop();
+  SettleLookAhead();  // a capture that took nothing leaves the socket as ReadLn would
 }
 
 void TQuaywire::CaptureFile(const std::string& FileName) {

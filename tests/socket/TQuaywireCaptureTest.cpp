@@ -170,6 +170,15 @@ TEST_F(SocketTest, LinesFromOnePeekLeaveTheRestIntactForEveryReader) {
          C.CaptureString(Rest, 1);
          EXPECT_EQ(Rest, "C");
        }},
+      {"CaptureOfNothingLeavesTheNextLine", "A\r\nB\r\nC",
+       [](TQuaywire& C) {
+         EXPECT_EQ(C.ReadLn(), "A\r\n");
+         std::string Nothing = "x";
+         C.CaptureString(Nothing, 0);
+         EXPECT_EQ(Nothing, "");
+         EXPECT_EQ(C.ReadLn(), "B\r\n");
+         EXPECT_TRUE(C.DataAvailable());
+       }},
       {"PartialLineCompletedLater", "A\r\nB",
        [](TQuaywire& C) {
          EXPECT_EQ(C.ReadLn(), "A\r\n");
