@@ -146,7 +146,7 @@ report() {
   done
   for i in "${!ours[@]}"; do ratios+=("$(calc "${ours[$i]} / ${peer[$i]}")"); done
   local r verdict
-  r=($(stats "${ratios[@]}"))
+  read -r -a r <<<"$(stats "${ratios[@]}")"
   if [ "$op" = - ]; then
     verdict=-
   elif awk "BEGIN { exit !(${r[1]} $op $target) }"; then verdict=met; else verdict=MISSED; fi
@@ -160,7 +160,7 @@ absolute() {
   local name=$1 unit=$2 op=$3 limit=$4
   shift 4
   local s verdict worst
-  s=($(stats "$@"))
+  read -r -a s <<<"$(stats "$@")"
   if [ "$op" = "<=" ]; then worst=${s[2]}; else worst=${s[0]}; fi
   if awk "BEGIN { exit !($worst $op $limit) }"; then verdict=met; else verdict=MISSED; fi
   printf '  %-22s %s\n' "$name" "$* $unit"
