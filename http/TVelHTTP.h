@@ -119,7 +119,23 @@ class TVelHTTP : public TQuaywire {
   bool EncodePostData = true;  // Post URL-encodes its data (string mode only)
 
  private:
+  // Refuses a request while one of this component runs; stores the first argument.
+  void CheckIdle() const;
+  void Start(CmdType Cmd, const std::string& AURL);
+  bool HasRequestBody() const;
+  std::string ProxyTarget() const;
+  std::string BasicCredentials();
+  std::string RedirectionTarget() const;
+  void ReadBody();
+  // Reads at most Limit bytes of body, for a proxy that may keep the connection open.
+  void CaptureAnnounced(std::int64_t Limit);
+
   std::string FCookieIn;
   std::string FRequestHeaderSent;
   bool FBusy = false;
+  bool FRedirected = false;  // a pass after the first
+  std::string FFirstHost;    // the server the credentials are meant for
+  int FFirstPort = 0;
+  bool FLengthAnnounced = false;  // the last reply had a usable Content-Length
+  bool FLocationInReply = false;  // the last reply had a Location line
 };

@@ -1,0 +1,541 @@
+// TVelHTTP: the request methods, URL splitting, composition and sending of a request, the
+// request loop with its redirections, and the reading of the reply.
+#include "http/TVelHTTP.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+#include "base/Exception.h"
+#include "base/SysUtils.h"
+#include "base/TFileStream.h"
+#include "base/TMemoryStream.h"
+#include "http/TVelURL.h"
+#include "http/TVelUUProcessor.h"
+#include "socket/Delimited.h"
+
+namespace {
+
+// Request-line words by CmdType; hcWrapped has none.
+constexpr const char* CommandWords[] = {"GET ",    "OPTIONS ", "HEAD ", "POST ",   "PUT ",
+                                        "PATCH ",  "COPY ",    "MOVE ", "DELETE ", "LINK ",
+                                        "UNLINK ", "TRACE ",   nullptr};
+
+constexpr std::size_t MaxSendPiece = 65535;  // SendBuffer's length is 16 bits
+
+std::string UpperCase(std::string S) {
+  for (char& C : S) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
+  return S;
+}
+
+std::string LowerCase(std::string S) {
+  for (char& C : S) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+  return S;
+}
+
+bool SameHostName(const std::string& A, const std::string& B) {
+  return LowerCase(A) == LowerCase(B);
+}
+
+// The text without its line end (the final LF and a CR before it).
+std::string WithoutLineEnd(std::string S) {
+  if (!S.empty() && S.back() == '\n') S.pop_back();
+  if (!S.empty() && S.back() == '\r') S.pop_back();
+  return S;
+}
+
+// A value that goes into a header line must not end that line early or add another one.
+void CheckHeaderValue(const std::string& Value, const char* Field) {
+  if (Value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    throw Exception(std::string("Invalid character (CR, LF or NUL) in ") + Field);
+}
+
+// The status code: the second blank-separated word of the status line, without the line
+// end; 0 when that word is not a decimal number or does not fit the signed 16 bits.
+std::int16_t StatusCode(const std::string& StatusLine) {
+  const std::string Word = DelimitedField(WithoutLineEnd(StatusLine), ' ', 2);
+  if (Word.empty() || Word.size() > 5) return 0;
+  int Value = 0;
+  for (char C : Word) {
+    if (C < '0' || C > '9') return 0;
+    Value = Value * 10 + (C - '0');
+  }
+  return Value <= INT16_MAX ? static_cast<std::int16_t>(Value) : 0;
+}
+
+// A redirection's target has a scheme when it starts with a scheme name and its colon.
+bool HasScheme(const std::string& Target) {
+  if (Target.empty() || !std::isalpha(static_cast<unsigned char>(Target[0]))) return false;
+  for (char C : Target) {
+    if (C == ':') return true;
+    if (!std::isalnum(static_cast<unsigned char>(C)) && C != '+' && C != '-' && C != '.')
+      return false;
+  }
+  return false;
+}
+
+bool IsRedirectionWithLocation(int Status) {
+  return (Status >= 300 && Status <= 303) || Status == 307 || Status == 308;
+}
+
+}  // namespace
+
+TVelHTTP::TVelHTTP(TComponent* AOwner) : TQuaywire(AOwner) {}
+
+TVelHTTP::~TVelHTTP() {
+  Destroying();
+  // The base destructor can only reach its own Abort; this one also ends a look-up's wait.
+  WaitDone = true;
+}
+
+void TVelHTTP::Abort() {
+  WaitDone = true;
+  Cancel();
+}
+
+// --- Request methods ---------------------------------------------------------------------------
+
+void TVelHTTP::CheckIdle() const {
+  if (FBusy)
+    throw Exception("A request of this component is already running: wait until it has ended");
+}
+
+void TVelHTTP::Start(CmdType Cmd, const std::string& AURL) {
+  CheckIdle();
+  URL = AURL;
+  CurrentCmd = Cmd;
+}
+
+void TVelHTTP::Options(const std::string& AURL) {
+  Start(hcOptions, AURL);
+  RunRequest();
+}
+
+void TVelHTTP::Get(const std::string& AURL) {
+  Start(hcGet, AURL);
+  RunRequest();
+}
+
+void TVelHTTP::Post(const std::string& AURL, const std::string& PostData) {
+  Start(hcPost, AURL);
+  if (EncodePostData && !OutputFileMode) {
+    const TOwned<TVelURL> Encoder(new TVelURL(this));
+    Encoder->InputString = PostData;
+    SendData = Encoder->Encode();
+  } else {
+    SendData = PostData;
+  }
+  RunRequest();
+}
+
+void TVelHTTP::Put(const std::string& AURL, const std::string& Data) {
+  Start(hcPut, AURL);
+  SendData = Data;
+  RunRequest();
+}
+
+void TVelHTTP::Head(const std::string& AURL) {
+  Start(hcHead, AURL);
+  RunRequest();
+}
+
+void TVelHTTP::Patch(const std::string& AURL, const std::string& Data) {
+  Start(hcPatch, AURL);
+  SendData = Data;
+  RunRequest();
+}
+
+void TVelHTTP::Delete(const std::string& AURL) {
+  Start(hcDelete, AURL);
+  RunRequest();
+}
+
+void TVelHTTP::Trace(const std::string& AURL, const std::string& Data) {
+  Start(hcTrace, AURL);
+  SendData = Data;
+  RunRequest();
+}
+
+void TVelHTTP::Copy(const std::string& AURL, const std::string& Destination) {
+  Start(hcCopy, AURL);
+  TargetURI = Destination;
+  RunRequest();
+}
+
+void TVelHTTP::Move(const std::string& AURL, const std::string& Destination) {
+  Start(hcMove, AURL);
+  TargetURI = Destination;
+  RunRequest();
+}
+
+void TVelHTTP::Link(const std::string& AURL, const std::string& LinkValue) {
+  Start(hcLink, AURL);
+  TargetURI = LinkValue;
+  SendData = "Send.dat";
+  RunRequest();
+}
+
+void TVelHTTP::UnLink(const std::string& AURL, const std::string& LinkValue) {
+  Start(hcUnLink, AURL);
+  TargetURI = LinkValue;
+  SendData = "Send.dat";
+  RunRequest();
+}
+
+void TVelHTTP::Wrapped(const std::string& AURL, const std::string& Data) {
+  Start(hcWrapped, AURL);
+  SendData = Data;
+  RunRequest();
+}
+
+// --- URL splitting ------------------------------------------------------------------------------
+
+void TVelHTTP::SplitURL() {
+  if (URL.empty()) throw Exception("Empty URL");
+  CheckHeaderValue(URL, "URL");
+  if (Port == 0) Port = 80;
+
+  const bool HasSlashes = URL.find("//") != std::string::npos;
+  const bool Absolute = !HasSlashes && URL[0] == '/';
+  if (HasSlashes) {
+    const auto At = static_cast<std::size_t>(DelimiterPosition(URL, '/', 3));
+    RequestPath = At <= URL.size() ? URL.substr(At - 1) : std::string();
+  } else if (const auto Slash = URL.find('/'); Slash != std::string::npos) {
+    RequestPath = URL.substr(Slash);
+  } else {
+    RequestPath.clear();
+  }
+
+  // A path on the current server ("/x", also a redirection's) keeps its port even when a
+  // ':' follows later in it.
+  if (!Absolute && URL.find(':') != std::string::npos) {
+    const std::string Scheme = LowerCase(DelimitedField(URL, ':', 1));
+    if (Scheme == "gopher")
+      Port = 70;
+    else if (Scheme == "ftp")
+      Port = 21;
+    else if (Scheme == "https")
+      throw Exception("HTTP Secure Socket is not supported");
+    else
+      Port = 80;
+  }
+
+  std::string HostPart;
+  if (HasSlashes)
+    HostPart = DelimitedField(URL, '/', 3);
+  else if (!Absolute)
+    HostPart = DelimitedField(URL, '/', 1);
+  if (const auto Colon = HostPart.find(':'); Colon != std::string::npos) {
+    const std::string PortText = DelimitedField(HostPart, ':', 2);
+    const int Value = StrToInt(PortText);
+    // Only 16 bits reach the socket: a larger number would silently name another port.
+    if (Value < 0 || Value > 65535) throw Exception("Invalid port in URL: " + PortText);
+    Port = Value;
+    HostPart.resize(Colon);
+  }
+  if (!HostPart.empty()) Host = HostPart;
+
+  if (RequestPath.empty()) {
+    RequestPath = "/";
+    URL += "/";
+  }
+}
+
+// --- Composition -------------------------------------------------------------------------------
+
+std::string TVelHTTP::ProxyTarget() const {
+  if (URL.find("//") != std::string::npos) return URL;
+  // "host/path" or "/path": a proxy needs the absolute form to know where to go.
+  return "http://" + Host + (Port != 80 ? ":" + IntToStr(Port) : std::string()) + RequestPath;
+}
+
+std::string TVelHTTP::BasicCredentials() {
+  TMemoryStream Input;
+  TMemoryStream Output;
+  const std::string Plain = HeaderInfo.UserId + ":" + HeaderInfo.Password;
+  Input.WriteBuffer(Plain.data(), static_cast<std::int64_t>(Plain.size()));
+  {
+    const TOwned<TVelUUProcessor> Encoder(new TVelUUProcessor(this));
+    Encoder->InputStream = &Input;
+    Encoder->OutputStream = &Output;
+    Encoder->Method = uuMime;
+    Encoder->Encode();
+  }
+  std::string Credentials;
+  for (char C : Output.DataString())
+    if (C != '\r' && C != '\n') Credentials += C;
+  return Credentials;
+}
+
+void TVelHTTP::ComposeRequest() {
+  CheckHeaderValue(HeaderInfo.LocalProgram, "HeaderInfo.LocalProgram");
+  CheckHeaderValue(HeaderInfo.LocalMailAddress, "HeaderInfo.LocalMailAddress");
+  CheckHeaderValue(HeaderInfo.Cookie, "HeaderInfo.Cookie");
+  CheckHeaderValue(HeaderInfo.Referer, "HeaderInfo.Referer");
+  CheckHeaderValue(HeaderInfo.UserId, "HeaderInfo.UserId");
+  CheckHeaderValue(HeaderInfo.Password, "HeaderInfo.Password");
+  CheckHeaderValue(URL, "URL");
+  CheckHeaderValue(Host, "Host");
+  const bool Linked = CurrentCmd == hcCopy || CurrentCmd == hcMove || CurrentCmd == hcLink ||
+                      CurrentCmd == hcUnLink;
+  if (Linked) CheckHeaderValue(TargetURI, "TargetURI");
+
+  RequestLines.Clear();
+  FRequestHeaderSent.clear();
+  const bool ViaProxy = !Proxy.empty();
+  if (CurrentCmd != hcWrapped)
+    RequestLines.Add(CommandWords[CurrentCmd] + (ViaProxy ? ProxyTarget() : RequestPath) +
+                     " HTTP/1.0");
+  if (ViaProxy) {
+    RequestLines.Add("Proxy-Connection: Keep-Alive");
+    RequestLines.Add("Host: " + Host);
+  }
+  RequestLines.SetHeader("Host", Host);
+  RequestLines.Add("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
+  RequestLines.Add("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
+  if (!HeaderInfo.LocalProgram.empty())
+    RequestLines.SetHeader("User-Agent", HeaderInfo.LocalProgram);
+  if (!HeaderInfo.LocalMailAddress.empty())
+    RequestLines.SetHeader("From", HeaderInfo.LocalMailAddress);
+  if (!HeaderInfo.Cookie.empty()) RequestLines.SetHeader("Cookie", HeaderInfo.Cookie);
+  if (!HeaderInfo.Referer.empty()) RequestLines.SetHeader("Referer", HeaderInfo.Referer);
+  // The credentials were given for the server of the first pass; a redirection elsewhere
+  // must not carry them along.
+  const bool SameServer = !FRedirected || (SameHostName(Host, FFirstHost) && Port == FFirstPort);
+  if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty() && SameServer)
+    RequestLines.SetHeader("Authorization", "Basic " + BasicCredentials());
+  RequestLines.Add("Content-type: application/x-www-form-urlencoded");
+  if (CurrentCmd == hcCopy || CurrentCmd == hcMove) RequestLines.Add("URI-header: " + TargetURI);
+  if (CurrentCmd == hcLink || CurrentCmd == hcUnLink) RequestLines.Add("Link: " + TargetURI);
+  if (HasRequestBody()) {
+    std::int64_t Length = static_cast<std::int64_t>(SendData.size());
+    if (OutputFileMode) {
+      TFileStream File(SendData, TFileMode::fmOpenRead);
+      Length = File.Size();
+    }
+    RequestLines.Add("Content-Length: " + IntToStr(Length));
+  }
+  FRequestHeaderSent = RequestLines.Text() + "\r\n";
+}
+
+bool TVelHTTP::HasRequestBody() const {
+  // LINK and UNLINK send no body, so they announce none either.
+  return CurrentCmd == hcPost || CurrentCmd == hcPut || CurrentCmd == hcPatch ||
+         CurrentCmd == hcTrace || CurrentCmd == hcWrapped;
+}
+
+// --- Sending
+// --------------------------------------------------------------------------------------
+
+void TVelHTTP::SendRequest() {
+  Write(RequestLines.Text());
+  Writeln("");
+  if (!HasRequestBody()) return;
+  if (OutputFileMode) {
+    SendFile(SendData);
+    return;
+  }
+  // Write would stop at a NUL byte; the body must match its Content-Length, so it goes out
+  // whole, in pieces that fit SendBuffer (a length of 0 there would mean "up to the NUL").
+  const std::string Data = SendData;
+  for (std::size_t Offset = 0; Offset < Data.size(); Offset += MaxSendPiece) {
+    const std::size_t Piece = std::min(Data.size() - Offset, MaxSendPiece);
+    SendBuffer(Data.data() + Offset, static_cast<std::uint16_t>(Piece));
+  }
+}
+
+// --- Reading the reply
+// ------------------------------------------------------------------------------
+
+void TVelHTTP::ReadResponseHeader() {
+  BytesTotal = 0;
+  FCookieIn.clear();
+  FLengthAnnounced = false;
+  FLocationInReply = false;
+  std::unique_ptr<TFileStream> File;
+  if (OutputFileMode)
+    File = std::make_unique<TFileStream>(Header, TFileMode::fmCreate);
+  else
+    Header.clear();
+  const auto Store = [&](const std::string& Line) {
+    if (File)
+      File->WriteBuffer(Line.data(), static_cast<std::int64_t>(Line.size()));
+    else
+      Header += Line;
+  };
+
+  const std::string StatusLine = ReadLn();
+  if (!StatusLine.empty()) ReplyNumber = StatusCode(StatusLine);
+  Store(StatusLine);
+  if (StatusLine.empty()) return;
+
+  for (;;) {
+    const std::string Line = ReadLn();
+    const std::string Upper = UpperCase(Line);
+    const std::string Word = DelimitedField(Upper, ' ', 1);
+    if (Word == "SET-COOKIE:") {
+      FCookieIn = WithoutLineEnd(Line.substr(12));
+    } else if (Word == "LOCATION:") {
+      Location = WithoutLineEnd(Line.substr(10));
+      FLocationInReply = true;
+    } else if (Word == "CONTENT-LENGTH:") {
+      const std::string Value = Upper.substr(16);
+      std::size_t At = 0;
+      while (At < Value.size() && !std::isdigit(static_cast<unsigned char>(Value[At]))) ++At;
+      std::int64_t Length = 0;
+      std::size_t Digits = 0;
+      for (; At < Value.size() && std::isdigit(static_cast<unsigned char>(Value[At])); ++At) {
+        Length = Length * 10 + (Value[At] - '0');
+        // More than 18 digits is no length anyone can send: treat it as none.
+        if (++Digits > 18) break;
+      }
+      BytesTotal = Digits > 0 && Digits <= 18 ? Length : 0;
+      FLengthAnnounced = Digits > 0 && Digits <= 18;
+    }
+    Store(Line);
+    if (Line.empty() || Line == "\r\n" || Line == "\n") break;
+  }
+}
+
+namespace {
+
+// Disarms the time-out on every way out of a body read, unless the component is gone.
+class TTimeOutGuard {
+ public:
+  TTimeOutGuard(TQuaywire& Q, std::shared_ptr<bool> Alive) : FQ(Q), FAlive(std::move(Alive)) {
+    FQ.TimerOn();
+  }
+  ~TTimeOutGuard() {
+    if (!*FAlive) return;
+    try {
+      FQ.TimerOff();
+    } catch (...) {
+    }
+  }
+  TTimeOutGuard(const TTimeOutGuard&) = delete;
+  TTimeOutGuard& operator=(const TTimeOutGuard&) = delete;
+
+ private:
+  TQuaywire& FQ;
+  std::shared_ptr<bool> FAlive;
+};
+
+}  // namespace
+
+void TVelHTTP::CaptureAnnounced(std::int64_t Limit) {
+  const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
+  BytesRecvd = 0;
+  std::unique_ptr<TFileStream> File;
+  if (InputFileMode)
+    File = std::make_unique<TFileStream>(Body, TFileMode::fmCreate);
+  else
+    Body.clear();
+  std::int64_t Taken = 0;
+  if (Limit > 0) {
+    const TTimeOutGuard Armed(*this, FAlive);
+    ReceiveUntilClosed(
+        Scope,
+        [&](const char* Data, int Count) {
+          // Anything past the announced length belongs to no reply of ours.
+          const std::int64_t Keep = std::min<std::int64_t>(Count, Limit - Taken);
+          Taken += Keep;
+          if (File)
+            File->WriteBuffer(Data, Keep);
+          else
+            Body.append(Data, static_cast<std::size_t>(Keep));
+        },
+        [&] { return Taken < Limit; });
+  }
+  if (Canceled) {
+    Canceled = false;
+    throw EAbortError("Socket capture aborted");
+  }
+}
+
+void TVelHTTP::ReadBody() {
+  // A proxy may keep the connection open after the reply: read what the reply announced.
+  // A direct server closes the connection after the body.
+  const bool NoBody = CurrentCmd == hcHead || ReplyNumber == 204 || ReplyNumber == 304 ||
+                      (ReplyNumber >= 100 && ReplyNumber < 200);
+  if (!Proxy.empty() && (NoBody || FLengthAnnounced)) {
+    CaptureAnnounced(NoBody ? 0 : BytesTotal);
+  } else if (InputFileMode) {
+    CaptureFile(Body);
+  } else {
+    CaptureString(Body, -1);
+  }
+}
+
+// --- The request loop
+// ----------------------------------------------------------------------------------
+
+std::string TVelHTTP::RedirectionTarget() const {
+  if (HasScheme(Location) || (!Location.empty() && Location[0] == '/')) return Location;
+  // A relative reference: from the root of the server that sent it.
+  return "http://" + Host + (Port != 80 ? ":" + IntToStr(Port) : std::string()) + "/" + Location;
+}
+
+void TVelHTTP::RunRequest() {
+  CheckIdle();
+  const std::shared_ptr<bool> Alive = FAlive;
+  FBusy = true;
+  struct TIdleAgain {
+    TVelHTTP& Http;
+    const std::shared_ptr<bool>& Alive;
+    ~TIdleAgain() {
+      if (*Alive) Http.FBusy = false;
+    }
+  } IdleAgain{*this, Alive};
+
+  FRedirected = false;
+  for (int Further = 0;; ++Further) {
+    SplitURL();
+    if (!FRedirected) {
+      FFirstHost = Host;
+      FFirstPort = Port;
+    }
+    ComposeRequest();
+    if (!Fire(OnAboutToSend, this)) throw EComponentDestroyed();
+
+    try {
+      Connect();
+      SendRequest();
+      ReplyNumber = 0;
+      ReadResponseHeader();
+      ReadBody();
+      if (ReplyNumber > 0 && ReplyNumber < 299) {
+        if (!Fire(OnSuccess, CurrentCmd)) throw EComponentDestroyed();
+        StatusMessage(2, "Transaction Completed");
+      } else if (ReplyNumber >= 400 || ReplyNumber <= 0) {
+        // No usable status line is no success: the server sent nothing we can judge.
+        if (!Fire(OnFailure, CurrentCmd)) throw EComponentDestroyed();
+      }
+      if (ReplyNumber <= 302 || FLocationInReply) {
+        if (IsRedirectionWithLocation(ReplyNumber)) URL = RedirectionTarget();
+      }
+    } catch (...) {
+      if (*Alive) {
+        try {
+          Disconnect();
+        } catch (...) {
+          // The error that ended the request is the one to report.
+        }
+      }
+      throw;
+    }
+    Disconnect();
+
+    if (ReplyNumber >= 300 && ReplyNumber <= 398) {
+      bool Handled = false;
+      if (!FCookieIn.empty()) HeaderInfo.Cookie = FCookieIn;
+      if (!Fire(OnRedirect, Handled)) throw EComponentDestroyed();
+      if (Handled) return;
+    }
+    if (ReplyNumber == 401)
+      if (!Fire(OnAuthenticationNeeded, this)) throw EComponentDestroyed();
+    if (ReplyNumber < 299 || ReplyNumber > 399) return;
+    if (Further == MaxRedirections) throw Exception("Too many redirections");
+    FRedirected = true;
+  }
+}
