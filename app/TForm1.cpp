@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <algorithm>
 #include <array>
 #include <exception>
 
@@ -73,6 +74,16 @@ TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::
   for (QLabel* L : FUi->TabSheet4->findChildren<QLabel*>()) L->adjustSize();
   for (QWidget* Panel : {FUi->Panel1, FUi->Panel2, FUi->Panel3})
     for (QLabel* L : Panel->findChildren<QLabel*>()) L->adjustSize();
+  // The stored positions suit the original font; where this machine's font is wider, a
+  // caption keeps its right edge clear of its box instead of running under it, and the
+  // check box shows its whole caption.
+  for (QLabel* L : {FUi->Label13, FUi->Label14, FUi->Label15, FUi->Label16, FUi->Label17,
+                    FUi->Label18}) {
+    const int Right = FUi->Edit5->x() - 3;
+    if (L->geometry().right() > Right) L->move(std::max(2, Right - L->width()), L->y());
+  }
+  FUi->CheckBox1->resize(std::max(FUi->CheckBox1->width(), FUi->CheckBox1->sizeHint().width()),
+                         FUi->CheckBox1->height());
 
   // The page control gets the stored client size; the frame adds the rest.
   FUi->PageControl1->setMinimumSize(0, 0);
