@@ -6,10 +6,10 @@
 namespace {
 
 // 0x80..0x9F of Windows-1252; the undefined bytes keep their own value.
-constexpr char16_t High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char16_t High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                               0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                               0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                               0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 }  // namespace
 
@@ -46,8 +46,8 @@ std::string TAnsiText::FromQString(const QString& Text) {
 
 QString TAnsiText::FromReceived(const std::string& Bytes) {
   // ConvertInitialBom keeps a leading BOM as the character it is: the pane shows every byte.
-  QStringDecoder Utf8(QStringDecoder::Utf8,
-                      QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+  QStringDecoder Utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless |
+                                                QStringConverter::Flag::ConvertInitialBom);
   QString Text = Utf8(QByteArrayView(Bytes.data(), static_cast<qsizetype>(Bytes.size())));
   if (!Utf8.hasError()) return Text;
   return ToQString(Bytes);

@@ -62,6 +62,7 @@ TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::
   auto* Simple = new QLabel(FUi->StatusBar1);
   Simple->setObjectName("SimpleText");
   Simple->setTextFormat(Qt::PlainText);
+  Simple->setIndent(2);
   FUi->StatusBar1->addWidget(Simple, 1);
   FStatusText = Simple;
 
@@ -77,8 +78,8 @@ TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::
   // The stored positions suit the original font; where this machine's font is wider, a
   // caption keeps its right edge clear of its box instead of running under it, and the
   // check box shows its whole caption.
-  for (QLabel* L : {FUi->Label13, FUi->Label14, FUi->Label15, FUi->Label16, FUi->Label17,
-                    FUi->Label18}) {
+  for (QLabel* L :
+       {FUi->Label13, FUi->Label14, FUi->Label15, FUi->Label16, FUi->Label17, FUi->Label18}) {
     const int Right = FUi->Edit5->x() - 3;
     if (L->geometry().right() > Right) L->move(std::max(2, Right - L->width()), L->y());
   }
@@ -155,8 +156,8 @@ void TForm1::SetStatus(const QString& Text) {
 void TForm1::SetStatusAnsi(const std::string& Text) { SetStatus(TAnsiText::ToQString(Text)); }
 
 void TForm1::ShowMessage(const QString& Text) {
-  QMessageBox Box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Text,
-                  QMessageBox::Ok, this);
+  QMessageBox Box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Text, QMessageBox::Ok,
+                  this);
   Box.setTextFormat(Qt::PlainText);
   Box.exec();
 }
@@ -272,8 +273,7 @@ void TForm1::VelHTTP1PacketRecvd(TObject*) {
 }
 
 void TForm1::VelHTTP1PacketSent(TObject*) {
-  SetStatusAnsi(IntToStr(VelHTTP1->BytesSent) + " of " + IntToStr(VelHTTP1->BytesTotal) +
-                " sent");
+  SetStatusAnsi(IntToStr(VelHTTP1->BytesSent) + " of " + IntToStr(VelHTTP1->BytesTotal) + " sent");
 }
 
 void TForm1::VelHTTP1Disconnect(TObject*) {
@@ -292,7 +292,9 @@ void TForm1::VelHTTP1Failure(CmdType Cmd) {
 }
 
 void TForm1::VelHTTP1ConnectionFailed(TObject*) {
-  ShowMessage(TAnsiText::ToQString("Connection annul\xE9" "e"));
+  ShowMessage(
+      TAnsiText::ToQString("Connection annul\xE9"
+                           "e"));
 }
 
 void TForm1::VelHTTP1InvalidHost(bool& Handled) {
@@ -300,7 +302,9 @@ void TForm1::VelHTTP1InvalidHost(bool& Handled) {
   Query.setObjectName("InvalidHostQuery");
   Query.setInputMode(QInputDialog::TextInput);
   Query.setWindowTitle("Serveur invalide");
-  Query.setLabelText(TAnsiText::ToQString("Sp\xE9" "cifier un nouveau serveur:"));
+  Query.setLabelText(
+      TAnsiText::ToQString("Sp\xE9"
+                           "cifier un nouveau serveur:"));
   Query.setTextValue(QString());
   Query.setOkButtonText("OK");
   Query.setCancelButtonText("Cancel");

@@ -77,7 +77,7 @@ class TForm1 : public QMainWindow {
   // a stop or a close apart from a failure. Show fills the panes once Request returned.
   void RunAction(const std::function<void()>& Request, const std::function<void()>& Show);
   void SetStatus(const QString& Text);
-  void SetStatusAnsi(const std::string& Text) ;
+  void SetStatusAnsi(const std::string& Text);
   void ShowMessage(const QString& Text);
 
   std::unique_ptr<Ui::TForm1> FUi;

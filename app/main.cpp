@@ -30,12 +30,14 @@ bool Set(const char* Name) {
 
 // Qt ends the process with a fatal message when its platform plug-in cannot reach a display;
 // while the application starts, that becomes the advice above and a plain exit.
+// Qt's own reason (which display could not be reached) is kept; its closing advice to
+// reinstall the program is replaced by ours.
 void StartupMessages(QtMsgType Type, const QMessageLogContext&, const QString& Message) {
-  std::fprintf(stderr, "%s\n", Message.toLocal8Bit().constData());
   if (Type == QtFatalMsg) {
     SayHowToRun();
     std::_Exit(1);
   }
+  std::fprintf(stderr, "%s\n", Message.toLocal8Bit().constData());
 }
 
 }  // namespace

@@ -50,7 +50,9 @@ class TForm1Test : public QObject {
     return Child;
   }
   QLineEdit* Edit(const char* Name) { return W<QLineEdit>(Name); }
-  QPlainTextEdit* Memo(const QString& Name) { return W<QPlainTextEdit>(Name.toLatin1().constData()); }
+  QPlainTextEdit* Memo(const QString& Name) {
+    return W<QPlainTextEdit>(Name.toLatin1().constData());
+  }
 
   void FillMemos() {
     for (const QString& M : MemoNames) Memo(M)->setPlainText(Old);
@@ -85,13 +87,13 @@ class TForm1Test : public QObject {
     QApplication::setApplicationName("Orrery");
     Bridge = std::make_unique<TQtEventBridge>();
     // No test ever asks a real DNS: "localhost" is the loopback, every other name is unknown.
-    win::SetResolver([](const std::string& Name, std::vector<std::uint32_t>& Addrs,
-                        std::string& Canonical) {
-      if (Name != "localhost") return 11001;
-      Addrs.push_back(htonl(INADDR_LOOPBACK));
-      Canonical = Name;
-      return 0;
-    });
+    win::SetResolver(
+        [](const std::string& Name, std::vector<std::uint32_t>& Addrs, std::string& Canonical) {
+          if (Name != "localhost") return 11001;
+          Addrs.push_back(htonl(INADDR_LOOPBACK));
+          Canonical = Name;
+          return 0;
+        });
   }
   void cleanupTestCase() {
     win::SetResolver(nullptr);
@@ -126,7 +128,8 @@ class TForm1Test : public QObject {
       Titles << Pages->tabText(I);
       Names << Pages->widget(I)->objectName();
     }
-    QCOMPARE(Titles, (QStringList{"Informations sur HEAD", "Aller", "Post Example", "Head Example"}));
+    QCOMPARE(Titles,
+             (QStringList{"Informations sur HEAD", "Aller", "Post Example", "Head Example"}));
     QCOMPARE(Names, (QStringList{"TabSheet4", "TabSheet1", "TabSheet2", "TabSheet3"}));
     QCOMPARE(Pages->currentWidget()->objectName(), QString("TabSheet3"));
     QCOMPARE(Pages->size(), QSize(492, 291));
@@ -157,41 +160,76 @@ class TForm1Test : public QObject {
     // An empty size is not compared; a negative top counts from the bottom of the page, where
     // the docked panes stack up.
     QTest::addColumn<QRect>("Geometry");
-    QTest::newRow("Edit5") << "Edit5" << "" << QRect(85, 27, 121, 21);
-    QTest::newRow("Edit6") << "Edit6" << "" << QRect(85, 51, 121, 21);
-    QTest::newRow("Edit7") << "Edit7" << "" << QRect(85, 75, 121, 21);
-    QTest::newRow("Edit8") << "Edit8" << "" << QRect(85, 99, 121, 21);
-    QTest::newRow("Edit9") << "Edit9" << "" << QRect(85, 123, 121, 21);
-    QTest::newRow("Edit10") << "Edit10" << "" << QRect(85, 147, 121, 21);
-    QTest::newRow("Edit11") << "Edit11" << "" << QRect(264, 43, 121, 21);
-    QTest::newRow("Edit12") << "Edit12" << "" << QRect(264, 82, 25, 21);
-    QTest::newRow("CheckBox1") << "CheckBox1" << "Utiliser un serveur prowy" << QRect(272, 8, 0, 0);
-    QTest::newRow("Edit1") << "Edit1" << "" << QRect(8, 10, 217, 21);
-    QTest::newRow("Button1") << "Button1" << "Aller !" << QRect(228, 8, 75, 17);
-    QTest::newRow("SpeedButton1") << "SpeedButton1" << "" << QRect(339, 24, 9, 9);
-    QTest::newRow("Edit2") << "Edit2" << "" << QRect(61, 10, 164, 21);
-    QTest::newRow("Edit3") << "Edit3" << "" << QRect(61, 35, 164, 21);
-    QTest::newRow("Button2") << "Button2" << "&Envoyer" << QRect(234, 24, 75, 22);
-    QTest::newRow("SpeedButton2") << "SpeedButton2" << "" << QRect(338, 56, 9, 9);
-    QTest::newRow("Edit4") << "Edit4" << "" << QRect(8, 16, 209, 21);
-    QTest::newRow("Button3") << "Button3" << "Go !" << QRect(224, 16, 75, 17);
-    QTest::newRow("SpeedButton3") << "SpeedButton3" << "" << QRect(339, 24, 9, 9);
-    QTest::newRow("Panel1") << "Panel1" << "" << QRect(0, 0, 0, 41);
-    QTest::newRow("Panel2") << "Panel2" << "" << QRect(0, 0, 0, 73);
-    QTest::newRow("Panel3") << "Panel3" << "" << QRect(0, 0, 0, 41);
-    QTest::newRow("Memo1") << "Memo1" << "" << QRect(0, -104, 0, 104);
-    QTest::newRow("Memo2") << "Memo2" << "" << QRect(0, -188, 0, 58);
-    QTest::newRow("Memo3") << "Memo3" << "" << QRect(0, -86, 0, 73);
-    QTest::newRow("Memo4") << "Memo4" << "" << QRect(0, -155, 0, 56);
-    QTest::newRow("Label2") << "Label2" << "Corps du document" << QRect(0, -117, 0, 13);
-    QTest::newRow("Label3") << "Label3" << "HEAD doc" << QRect(0, -130, 0, 13);
-    QTest::newRow("Label6") << "Label6" << "Document Body" << QRect(0, -13, 0, 13);
-    QTest::newRow("Label7") << "Label7" << "Document Header" << QRect(0, -99, 0, 13);
-    QTest::newRow("Label12") << "Label12" << "Header Retrieved" << QRect(0, 41, 0, 13);
-    QTest::newRow("Label19") << "Label19" << "Request Header Information" << QRect(80, 4, 0, 0);
-    QTest::newRow("Label8") << "Label8" << "Effacer Memos" << QRect(313, 8, 0, 0);
-    QTest::newRow("Label9") << "Label9" << "Clear Memos" << QRect(313, 40, 0, 0);
-    QTest::newRow("Label11") << "Label11" << "Clear Memo" << QRect(313, 8, 0, 0);
+    QTest::newRow("Edit5") << "Edit5"
+                           << "" << QRect(85, 27, 121, 21);
+    QTest::newRow("Edit6") << "Edit6"
+                           << "" << QRect(85, 51, 121, 21);
+    QTest::newRow("Edit7") << "Edit7"
+                           << "" << QRect(85, 75, 121, 21);
+    QTest::newRow("Edit8") << "Edit8"
+                           << "" << QRect(85, 99, 121, 21);
+    QTest::newRow("Edit9") << "Edit9"
+                           << "" << QRect(85, 123, 121, 21);
+    QTest::newRow("Edit10") << "Edit10"
+                            << "" << QRect(85, 147, 121, 21);
+    QTest::newRow("Edit11") << "Edit11"
+                            << "" << QRect(264, 43, 121, 21);
+    QTest::newRow("Edit12") << "Edit12"
+                            << "" << QRect(264, 82, 25, 21);
+    QTest::newRow("CheckBox1") << "CheckBox1"
+                               << "Utiliser un serveur prowy" << QRect(272, 8, 0, 0);
+    QTest::newRow("Edit1") << "Edit1"
+                           << "" << QRect(8, 10, 217, 21);
+    QTest::newRow("Button1") << "Button1"
+                             << "Aller !" << QRect(228, 8, 75, 17);
+    QTest::newRow("SpeedButton1") << "SpeedButton1"
+                                  << "" << QRect(339, 24, 9, 9);
+    QTest::newRow("Edit2") << "Edit2"
+                           << "" << QRect(61, 10, 164, 21);
+    QTest::newRow("Edit3") << "Edit3"
+                           << "" << QRect(61, 35, 164, 21);
+    QTest::newRow("Button2") << "Button2"
+                             << "&Envoyer" << QRect(234, 24, 75, 22);
+    QTest::newRow("SpeedButton2") << "SpeedButton2"
+                                  << "" << QRect(338, 56, 9, 9);
+    QTest::newRow("Edit4") << "Edit4"
+                           << "" << QRect(8, 16, 209, 21);
+    QTest::newRow("Button3") << "Button3"
+                             << "Go !" << QRect(224, 16, 75, 17);
+    QTest::newRow("SpeedButton3") << "SpeedButton3"
+                                  << "" << QRect(339, 24, 9, 9);
+    QTest::newRow("Panel1") << "Panel1"
+                            << "" << QRect(0, 0, 0, 41);
+    QTest::newRow("Panel2") << "Panel2"
+                            << "" << QRect(0, 0, 0, 73);
+    QTest::newRow("Panel3") << "Panel3"
+                            << "" << QRect(0, 0, 0, 41);
+    QTest::newRow("Memo1") << "Memo1"
+                           << "" << QRect(0, -104, 0, 104);
+    QTest::newRow("Memo2") << "Memo2"
+                           << "" << QRect(0, -188, 0, 58);
+    QTest::newRow("Memo3") << "Memo3"
+                           << "" << QRect(0, -86, 0, 73);
+    QTest::newRow("Memo4") << "Memo4"
+                           << "" << QRect(0, -155, 0, 56);
+    QTest::newRow("Label2") << "Label2"
+                            << "Corps du document" << QRect(0, -117, 0, 13);
+    QTest::newRow("Label3") << "Label3"
+                            << "HEAD doc" << QRect(0, -130, 0, 13);
+    QTest::newRow("Label6") << "Label6"
+                            << "Document Body" << QRect(0, -13, 0, 13);
+    QTest::newRow("Label7") << "Label7"
+                            << "Document Header" << QRect(0, -99, 0, 13);
+    QTest::newRow("Label12") << "Label12"
+                             << "Header Retrieved" << QRect(0, 41, 0, 13);
+    QTest::newRow("Label19") << "Label19"
+                             << "Request Header Information" << QRect(80, 4, 0, 0);
+    QTest::newRow("Label8") << "Label8"
+                            << "Effacer Memos" << QRect(313, 8, 0, 0);
+    QTest::newRow("Label9") << "Label9"
+                            << "Clear Memos" << QRect(313, 40, 0, 0);
+    QTest::newRow("Label11") << "Label11"
+                             << "Clear Memo" << QRect(313, 8, 0, 0);
   }
   void controlsSitWhereStored() {
     QFETCH(QString, Name);
@@ -209,7 +247,8 @@ class TForm1Test : public QObject {
     QCOMPARE(C->pos(), QPoint(Geometry.x(), Top));
     if (Geometry.width() > 0) QCOMPARE(C->width(), Geometry.width());
     if (Geometry.height() > 0) QCOMPARE(C->height(), Geometry.height());
-    if (Geometry.width() == 0 && Geometry.height() > 0) QCOMPARE(C->width(), C->parentWidget()->width());
+    if (Geometry.width() == 0 && Geometry.height() > 0)
+      QCOMPARE(C->width(), C->parentWidget()->width());
   }
 
   void tabWalksTheSettingsInOrder() {
@@ -243,20 +282,33 @@ class TForm1Test : public QObject {
     const QString Cookie = "HTTP/1.0 200 OK\r\nSet-Cookie: sid=A1b2; path=/\r\n\r\nthe body";
     const QStringList Get{"B", "H", Old, Old, Old}, Post{Old, Old, "H", "B", Old},
         Head{Old, Old, Old, Old, "H"};
-    QTest::newRow("GET") << "Button1" << "Edit1" << Plain << "GET /page HTTP/1.0\r\n" << Get << "";
-    QTest::newRow("GET by Enter") << "Edit1" << "Edit1" << Plain << "GET /page HTTP/1.0\r\n" << Get << "";
-    QTest::newRow("GET, cookie") << "Button1" << "Edit1" << Cookie << "GET /page HTTP/1.0\r\n" << Get
-                                 << "Cookie:\nsid=A1b2; path=/";
-    QTest::newRow("POST") << "Button2" << "Edit2" << Plain << "POST /page HTTP/1.0\r\n" << Post << "";
-    QTest::newRow("POST by Enter in data") << "Edit3" << "Edit2" << Plain << "POST /page HTTP/1.0\r\n"
+    QTest::newRow("GET") << "Button1"
+                         << "Edit1" << Plain << "GET /page HTTP/1.0\r\n"
+                         << Get << "";
+    QTest::newRow("GET by Enter") << "Edit1"
+                                  << "Edit1" << Plain << "GET /page HTTP/1.0\r\n"
+                                  << Get << "";
+    QTest::newRow("GET, cookie") << "Button1"
+                                 << "Edit1" << Cookie << "GET /page HTTP/1.0\r\n"
+                                 << Get << "Cookie:\nsid=A1b2; path=/";
+    QTest::newRow("POST") << "Button2"
+                          << "Edit2" << Plain << "POST /page HTTP/1.0\r\n"
+                          << Post << "";
+    QTest::newRow("POST by Enter in data") << "Edit3"
+                                           << "Edit2" << Plain << "POST /page HTTP/1.0\r\n"
                                            << Post << "";
-    QTest::newRow("POST, cookie") << "Button2" << "Edit2" << Cookie << "POST /page HTTP/1.0\r\n" << Post
-                                  << "";
-    QTest::newRow("HEAD") << "Button3" << "Edit4" << Plain << "HEAD /page HTTP/1.0\r\n" << Head << "";
-    QTest::newRow("HEAD by Enter") << "Edit4" << "Edit4" << Plain << "HEAD /page HTTP/1.0\r\n" << Head
-                                   << "";
-    QTest::newRow("HEAD, cookie") << "Button3" << "Edit4" << Cookie << "HEAD /page HTTP/1.0\r\n" << Head
-                                  << "";
+    QTest::newRow("POST, cookie") << "Button2"
+                                  << "Edit2" << Cookie << "POST /page HTTP/1.0\r\n"
+                                  << Post << "";
+    QTest::newRow("HEAD") << "Button3"
+                          << "Edit4" << Plain << "HEAD /page HTTP/1.0\r\n"
+                          << Head << "";
+    QTest::newRow("HEAD by Enter") << "Edit4"
+                                   << "Edit4" << Plain << "HEAD /page HTTP/1.0\r\n"
+                                   << Head << "";
+    QTest::newRow("HEAD, cookie") << "Button3"
+                                  << "Edit4" << Cookie << "HEAD /page HTTP/1.0\r\n"
+                                  << Head << "";
   }
   void requestFillsItsPanes() {
     QFETCH(QString, Trigger);
@@ -304,11 +356,14 @@ class TForm1Test : public QObject {
     QTest::addColumn<QString>("Shown");
     QTest::newRow("UTF-8") << QByteArray("caf\xC3\xA9 \xE2\x82\xAC") << QString::fromUtf8("café €");
     QTest::newRow("Windows-1252") << QByteArray("caf\xE9 \x80\x93") << QString::fromUtf8("café €“");
-    QTest::newRow("NUL inside") << QByteArray("before\0after", 12) << QString("before") + QChar(0) + "after";
-    QTest::newRow("NUL and 1252") << QByteArray("\0\xE9", 2) << QString(QChar(0)) + QString::fromUtf8("é");
+    QTest::newRow("NUL inside") << QByteArray("before\0after", 12)
+                                << QString("before") + QChar(0) + "after";
+    QTest::newRow("NUL and 1252") << QByteArray("\0\xE9", 2)
+                                  << QString(QChar(0)) + QString::fromUtf8("é");
     QTest::newRow("BOM kept") << QByteArray("\xEF\xBB\xBFx") << QString(QChar(0xFEFF)) + "x";
     QTest::newRow("one long line") << QByteArray(100000, 'x') << QString(100000, 'x');
-    QTest::newRow("3 MB without a line end") << QByteArray(3 * 1024 * 1024, 'y') << QString(3 * 1024 * 1024, 'y');
+    QTest::newRow("3 MB without a line end")
+        << QByteArray(3 * 1024 * 1024, 'y') << QString(3 * 1024 * 1024, 'y');
   }
   void paneShowsTheBytesReceived() {
     QFETCH(QByteArray, Body);
@@ -330,21 +385,25 @@ class TForm1Test : public QObject {
     QTest::addColumn<QString>("Host");
     QTest::addColumn<QString>("Reply");
     QTest::addColumn<int>("BodyBytes");
-    QTest::addColumn<int>("Total");          // shown after " of "
+    QTest::addColumn<int>("Total");           // shown after " of "
     QTest::addColumn<QStringList>("Result");  // the texts after the transfer, in order
     const QString Small(300, QChar(u'b'));
     const QString Large(300000, QChar(u'L'));
     const QString Done = "Connection........ Sat..... checking...";
     QTest::newRow("host name, with length")
-        << "localhost" << "HTTP/1.0 200 OK\r\nContent-Length: 300\r\n\r\n" + Small << 300 << 300
+        << "localhost"
+        << "HTTP/1.0 200 OK\r\nContent-Length: 300\r\n\r\n" + Small << 300 << 300
         << QStringList{Done, "Transaction Completed", "Deconnection"};
     QTest::newRow("dotted address, no length")
-        << "127.0.0.1" << "HTTP/1.0 200 OK\r\n\r\n" + Small << 300 << 0
+        << "127.0.0.1"
+        << "HTTP/1.0 200 OK\r\n\r\n" + Small << 300 << 0
         << QStringList{Done, "Transaction Completed", "Deconnection"};
     QTest::newRow("several blocks")
-        << "127.0.0.1" << "HTTP/1.0 200 OK\r\nContent-length:  300000\r\n\r\n" + Large << 300000
-        << 300000 << QStringList{Done, "Transaction Completed", "Deconnection"};
-    QTest::newRow("404") << "localhost" << "HTTP/1.0 404 Not Found\r\n\r\n" + Small << 300 << 0
+        << "127.0.0.1"
+        << "HTTP/1.0 200 OK\r\nContent-length:  300000\r\n\r\n" + Large << 300000 << 300000
+        << QStringList{Done, "Transaction Completed", "Deconnection"};
+    QTest::newRow("404") << "localhost"
+                         << "HTTP/1.0 404 Not Found\r\n\r\n" + Small << 300 << 0
                          << QStringList{"Get Failed", "Deconnection"};
   }
   void statusBarFollowsTheExchange() {
@@ -420,9 +479,11 @@ class TForm1Test : public QObject {
     QTest::addColumn<QString>("Address");  // %1 stands for a refusing port
     QTest::addColumn<QStringList>("Dialogs");
     QTest::newRow("empty URL") << "" << QStringList{"Empty URL"};
-    QTest::newRow("https") << "https://localhost/" << QStringList{"HTTP Secure Socket is not supported"};
+    QTest::newRow("https") << "https://localhost/"
+                           << QStringList{"HTTP Secure Socket is not supported"};
     QTest::newRow("refused") << "http://127.0.0.1:%1/"
-                             << QStringList{QString::fromUtf8("Connection annulée"), "Connection Failed"};
+                             << QStringList{QString::fromUtf8("Connection annulée"),
+                                            "Connection Failed"};
   }
   void errorsAreReportedAndTheProgramGoesOn() {
     QFETCH(QString, Address);
@@ -459,7 +520,8 @@ class TForm1Test : public QObject {
   }
 
   void uncheckingTheProxyBoxKeepsTheProxy() {
-    ScriptedHttpServer Proxy({Whole("HTTP/1.0 200 OK\r\n\r\none"), Whole("HTTP/1.0 200 OK\r\n\r\ntwo")});
+    ScriptedHttpServer Proxy(
+        {Whole("HTTP/1.0 200 OK\r\n\r\none"), Whole("HTTP/1.0 200 OK\r\n\r\ntwo")});
     W<QCheckBox>("CheckBox1")->setChecked(true);
     Edit("Edit11")->setText("127.0.0.1");
     Edit("Edit12")->setText(QString::number(Proxy.Port()));
@@ -482,9 +544,15 @@ class TForm1Test : public QObject {
     QTest::addColumn<QString>("Typed");
     QTest::addColumn<QString>("HostAfter");
     QTest::addColumn<QString>("Error");  // empty: the request went through
-    QTest::newRow("confirmed empty") << true << "" << "" << "Null Remote Address";
-    QTest::newRow("cancelled") << false << "ignored" << "unknown.test" << "Null Remote Address";
-    QTest::newRow("confirmed with a host") << true << "127.0.0.1" << "127.0.0.1" << "";
+    QTest::newRow("confirmed empty") << true << ""
+                                     << ""
+                                     << "Null Remote Address";
+    QTest::newRow("cancelled") << false << "ignored"
+                               << "unknown.test"
+                               << "Null Remote Address";
+    QTest::newRow("confirmed with a host") << true << "127.0.0.1"
+                                           << "127.0.0.1"
+                                           << "";
   }
   void invalidHostAsksForAnother() {
     QFETCH(bool, Confirm);
@@ -501,7 +569,10 @@ class TForm1Test : public QObject {
         QCOMPARE(Input->okButtonText(), QString("OK"));
         QCOMPARE(Input->cancelButtonText(), QString("Cancel"));
         Input->setTextValue(Typed);
-        if (Confirm) Input->accept(); else Input->reject();
+        if (Confirm)
+          Input->accept();
+        else
+          Input->reject();
       } else {
         D->accept();
       }
@@ -546,8 +617,10 @@ class TForm1Test : public QObject {
       // A second request meanwhile is refused, and the running one goes on.
       W<QPushButton>("Button3")->click();
       QCOMPARE(Form->StatusText(), QString::fromUtf8("Requête déjà en cours"));
-      if (ByKey) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-      else Stop->trigger();
+      if (ByKey)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+      else
+        Stop->trigger();
     });
     Act.start();
     ModalAnswerer Answerer;
@@ -595,8 +668,10 @@ class TForm1Test : public QObject {
     Edit("Edit1")->setText(Url("127.0.0.1", Silent.Port()));
     About->show();  // an open About dialog does not keep the program alive
     auto Close = [&] {
-      if (ByMenu) W<QAction>("Quitter1")->trigger();
-      else Form->close();
+      if (ByMenu)
+        W<QAction>("Quitter1")->trigger();
+      else
+        Form->close();
     };
     QTimer Act;
     Act.setInterval(5);

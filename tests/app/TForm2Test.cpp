@@ -83,7 +83,8 @@ class TForm2Test : public QObject {
   void menuHoldsItsItems_data() {
     QTest::addColumn<QString>("Menu");
     QTest::addColumn<QStringList>("Items");
-    QTest::newRow("Fichier1") << "Fichier1" << QStringList{QString::fromUtf8("&Arrêter"), "&Quitter"};
+    QTest::newRow("Fichier1") << "Fichier1"
+                              << QStringList{QString::fromUtf8("&Arrêter"), "&Quitter"};
     QTest::newRow("N1") << "N1" << QStringList{"A propos"};
   }
   void menuHoldsItsItems() {
