@@ -324,6 +324,7 @@ class TForm1Test : public QObject {
     Edit("Edit5")->setText("k=v");
     Edit("Edit9")->setText("user");
     Edit("Edit10")->setText("secret");
+    Edit("Edit7")->setText(QString::fromUtf8("Orrery é€Ж"));  // Ж has no Windows-1252 byte
     ModalAnswerer Answerer;
     QVERIFY(Run(TriggerOf(Trigger)));
 
@@ -337,6 +338,7 @@ class TForm1Test : public QObject {
     const QString Sent = QString::fromStdString(Server.Requests()[0]);
     QVERIFY2(Sent.startsWith(RequestStart), qPrintable(Sent));
     QVERIFY(Sent.contains("\r\nCookie: k=v\r\n"));
+    QVERIFY(Server.Requests()[0].find("\r\nUser-Agent: Orrery \xE9\x80?\r\n") != std::string::npos);
     QVERIFY(Sent.contains("\r\nAuthorization: Basic dXNlcjpzZWNyZXQ=\r\n"));
     if (RequestStart.startsWith("POST")) QVERIFY(Sent.endsWith("\r\n\r\na+b%3Dc%26d"));
 
