@@ -75,7 +75,7 @@ TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::
   for (QLabel* L : FUi->TabSheet4->findChildren<QLabel*>()) L->adjustSize();
   for (QWidget* Panel : {FUi->Panel1, FUi->Panel2, FUi->Panel3})
     for (QLabel* L : Panel->findChildren<QLabel*>()) L->adjustSize();
-  // The stored positions suit the original font; where this machine's font is wider, a
+  // The stored positions suit MS Sans Serif; where this machine's font is wider, a
   // caption keeps its right edge clear of its box instead of running under it, and the
   // check box shows its whole caption.
   for (QLabel* L :
@@ -87,7 +87,6 @@ TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::
                          FUi->CheckBox1->height());
 
   // The page control gets the stored client size; the frame adds the rest.
-  FUi->PageControl1->setMinimumSize(0, 0);
   resize(492, FUi->MainMenu1->sizeHint().height() + 291 + 23);
   move(264, 250);
 
