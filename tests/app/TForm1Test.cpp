@@ -509,17 +509,24 @@ class TForm1Test : public QObject {
     QCOMPARE(Memo("Memo1")->toPlainText(), QString("fine"));
   }
 
-  void proxyWithEmptyPortSendsNothing() {
+  void proxyPortThatIsNoNumberSendsNothing_data() {
+    QTest::addColumn<QString>("PortText");
+    QTest::newRow("empty") << "";
+    QTest::newRow("letters") << "80a";
+    QTest::newRow("Windows-1252 text") << QString::fromUtf8("€");  // the report decodes it
+  }
+  void proxyPortThatIsNoNumberSendsNothing() {
+    QFETCH(QString, PortText);
     ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\nx")});
     W<QCheckBox>("CheckBox1")->setChecked(true);
     Edit("Edit11")->setText("127.0.0.1");
-    Edit("Edit12")->setText("");
+    Edit("Edit12")->setText(PortText);
     Edit("Edit5")->setText("not copied");
     Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
     ModalAnswerer Answerer;
     QVERIFY(Run(TriggerOf("Button1")));
     QCOMPARE(Answerer.Seen.size(), 1);
-    QCOMPARE(Answerer.Seen[0].Text, QString("'' is not a valid integer value"));
+    QCOMPARE(Answerer.Seen[0].Text, QString("'%1' is not a valid integer value").arg(PortText));
     QCOMPARE(Server.Accepted(), 0);
     QCOMPARE(QString::fromStdString(Form->VelHTTP1->Proxy), QString("127.0.0.1"));
     QCOMPARE(QString::fromStdString(Form->VelHTTP1->HeaderInfo.Cookie), QString());
