@@ -55,10 +55,12 @@ QString TAnsiText::FromReceived(const std::string& Bytes) {
 
 QString TAnsiText::ForPane(const std::string& Bytes) {
   QString Text = FromReceived(Bytes);
+  // The pane ends a line at CR as well as at LF.
+  const auto LineEnd = [](QChar Ch) { return Ch == u'\n' || Ch == u'\r'; };
   qsizetype Run = 0;
   bool Long = false;
   for (const QChar Ch : Text) {
-    Run = (Ch == u'\n') ? 0 : Run + 1;
+    Run = LineEnd(Ch) ? 0 : Run + 1;
     if (Run > MaxPaneLine) {
       Long = true;
       break;
@@ -69,13 +71,13 @@ QString TAnsiText::ForPane(const std::string& Bytes) {
   Shown.reserve(Text.size() + Text.size() / MaxPaneLine + 1);
   Run = 0;
   for (const QChar Ch : Text) {
-    if (Ch == u'\n') {
+    if (LineEnd(Ch)) {
       Run = 0;
     } else if (Run >= MaxPaneLine && !Ch.isLowSurrogate()) {
       Shown += u'\n';
       Run = 0;
     }
-    if (Ch != u'\n') ++Run;
+    if (!LineEnd(Ch)) ++Run;
     Shown += Ch;
   }
   return Shown;

@@ -368,6 +368,9 @@ class TForm1Test : public QObject {
                                   << QString(QChar(0)) + QString::fromUtf8("é");
     QTest::newRow("BOM kept") << QByteArray("\xEF\xBB\xBFx") << QString(QChar(0xFEFF)) + "x";
     QTest::newRow("one long line") << QByteArray(100000, 'x') << QString(100000, 'x');
+    QByteArray Faces("x");  // so that a pair straddles the piece boundary
+    for (int I = 0; I < 20001; ++I) Faces += "\xF0\x9F\x98\x80";  // U+1F600, two UTF-16 units
+    QTest::newRow("long line of surrogate pairs") << Faces << QString::fromUtf8(Faces);
     QTest::newRow("3 MB without a line end")
         << QByteArray(3 * 1024 * 1024, 'y') << QString(3 * 1024 * 1024, 'y');
   }
@@ -379,6 +382,8 @@ class TForm1Test : public QObject {
     ModalAnswerer Answerer;
     QVERIFY(Run(TriggerOf("Button1")));
     QString Text = Memo("Memo1")->toPlainText();
+    for (qsizetype I = Text.indexOf('\n'); I >= 0; I = Text.indexOf('\n', I + 1))
+      QVERIFY(I + 1 == Text.size() || !Text[I + 1].isLowSurrogate());
     // Very long lines are shown in pieces; every character is still there, in order.
     if (!Shown.contains('\n')) Text.remove('\n');
     QCOMPARE(Text.size(), Shown.size());
