@@ -45,7 +45,10 @@ void StartupMessages(QtMsgType Type, const QMessageLogContext&, const QString& M
 int main(int argc, char* argv[]) {
   if (argc > 0) ProgramPath = argv[0];
   // Without a display and without a platform chosen by hand, Qt would abort: say what to do.
-  if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY") && !Set("QT_QPA_PLATFORM")) {
+  bool PlatformChosen = Set("QT_QPA_PLATFORM");
+  for (int I = 1; I < argc; ++I)
+    PlatformChosen = PlatformChosen || std::strcmp(argv[I], "-platform") == 0;
+  if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY") && !PlatformChosen) {
     SayHowToRun();
     return 1;
   }
