@@ -63,8 +63,8 @@ class TForm1Test : public QObject {
     for (const QString& M : MemoNames) Texts << Memo(M)->toPlainText();
     return Texts;
   }
-  // Runs Trigger (which starts a request and returns when it is over), answering dialogs
-  // through Answerer; a request that hangs is aborted by the tripwire and fails the test.
+  // Runs Trigger, which starts a request and returns when it is over (a ModalAnswerer of the
+  // test answers its dialogs meanwhile); a request that hangs is aborted by the tripwire.
   bool Run(const std::function<void()>& Trigger) {
     Tripwire Wire(10000, [this] { Form->VelHTTP1->Abort(); });
     Trigger();
