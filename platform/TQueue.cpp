@@ -280,14 +280,17 @@ void TQueue::ArmTimerFd(bool includePast) {
     if (!any || t.Due < earliest) earliest = t.Due;
     any = true;
   }
-  std::int64_t ns = 0;
-  if (any) {
-    ns = std::chrono::duration_cast<std::chrono::nanoseconds>(earliest.time_since_epoch()).count();
-    if (ns < 1) ns = 1;  // an all-zero it_value would disarm instead of firing at once
-  }
-  // A deadline in the past has fired (or will at once) and been read by a harvest; arming it
-  // again is what makes the fd readable for it, so only an unchanged future one is skipped.
-  if (ns == FTimerFdArmedNs && (ns == 0 || earliest > now)) return;
+  // No timer: a deadline still armed (of a timer since killed) costs one early wake, whose
+  // harvest finds nothing due. Disarming would cost a call at every KillTimer instead, and a
+  // time-out is set and killed for every operation.
+  if (!any) return;
+  std::int64_t ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(earliest.time_since_epoch()).count();
+  if (ns < 1) ns = 1;  // an all-zero it_value would disarm instead of firing at once
+  // Armed for this deadline or an earlier one: that wake comes first (or has come, and the
+  // fd is readable until a harvest reads it), and its harvest arms for what is due then.
+  // So a timer moved later, or a new one behind the earliest, costs no system call.
+  if (FTimerFdArmedNs != 0 && FTimerFdArmedNs <= ns) return;
   FTimerFdArmedNs = ns;
   itimerspec when{};
   when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
@@ -368,8 +371,10 @@ void TQueue::Harvest() {
         SpliceInbox();
       } else if (tag == TimerTag) {
         std::uint64_t expirations = 0;
-        [[maybe_unused]] ssize_t r = ::read(FTimerFd, &expirations, sizeof expirations);
-        timerFired = true;
+        if (::read(FTimerFd, &expirations, sizeof expirations) == sizeof expirations) {
+          FTimerFdArmedNs = 0;  // a one-shot timerfd is disarmed once it has expired
+          timerFired = true;
+        }
       } else if (TAsyncSocket* socket = FindSocket(tag)) {
         // No user code runs in a harvest, so no socket of this batch can have been closed
         // and its number reused before its event is handled.
