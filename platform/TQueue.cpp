@@ -355,16 +355,18 @@ void TQueue::SpliceInbox() {
 // ---------------------------------------------------------------------------------------
 // The loop
 
-void TQueue::Harvest() {
+bool TQueue::Harvest(int waitMs) {
   constexpr int Batch = 64;
   epoll_event events[Batch];
   bool timerFired = false;
   for (;;) {
-    int n = ::epoll_wait(FEpoll, events, Batch, 0);
+    int n = ::epoll_wait(FEpoll, events, Batch, waitMs);
     if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
+      if (errno != EINTR) break;
+      if (waitMs != 0) return false;  // the caller goes on with what is left of its wait
+      continue;
     }
+    waitMs = 0;  // a full batch: take the rest without waiting
     for (int i = 0; i < n; ++i) {
       std::uint64_t tag = events[i].data.u64;
       if (tag == WakeTag) {
@@ -384,6 +386,7 @@ void TQueue::Harvest() {
     if (n < Batch) break;
   }
   if (timerFired) ArmTimerFd(false);
+  return true;
 }
 
 bool TQueue::DispatchPosted() {
@@ -432,7 +435,10 @@ int TQueue::DispatchAll() {
   // WM_TIMER handler may fire that timer again once it is due.
   std::vector<std::uint64_t> fired;
   int delivered = 0;
-  Harvest();
+  // A WaitMessage that has just harvested (and so ended its wait) leaves that harvest to
+  // this pass: a second epoll_wait right after it would find nothing, for a system call.
+  if (!FHarvested) Harvest(0);
+  FHarvested = false;
   const std::uint64_t last = FLastPostSerial;
   // A nested call may take some of these first; the serial says where this pass ends.
   while (!FPosted.empty() && FPosted.front().Serial <= last) {
@@ -440,6 +446,8 @@ int TQueue::DispatchAll() {
   }
   // A due timer fires in every pass, however many messages keep arriving.
   while (DispatchDueTimer(fired)) ++delivered;
+  // A harvest by a wait nested in this pass is no fresh harvest for the next one.
+  FHarvested = false;
   // A timer that fell due again while this call ran leaves the fd readable, so that a GUI
   // watching it comes back for it; so do messages left for the next pass.
   ArmTimerFd(true);
@@ -448,17 +456,21 @@ int TQueue::DispatchAll() {
 }
 
 bool TQueue::HasPending() {
-  if (!FPosted.empty()) return true;
-  auto now = TClock::now();
-  for (const TTimer& t : FTimers) {
-    if (t.Due <= now) return true;
-  }
+  if (!FPosted.empty() || TimerDue()) return true;
   pollfd p{FEpoll, POLLIN, 0};
   return ::poll(&p, 1, 0) > 0;
 }
 
+bool TQueue::TimerDue() const {
+  auto now = TClock::now();
+  for (const TTimer& t : FTimers) {
+    if (t.Due <= now) return true;
+  }
+  return false;
+}
+
 void TQueue::WaitMessage(int timeoutMs) {
-  if (HasPending()) return;
+  if (!FPosted.empty() || TimerDue()) return;
   auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
     auto now = TClock::now();
@@ -469,16 +481,16 @@ void TQueue::WaitMessage(int timeoutMs) {
       int untilDue = CeilMs(t.Due - now);
       if (wait < 0 || untilDue < wait) wait = untilDue;
     }
-    // poll, not epoll_wait: epoll_wait would consume oneshot socket events here, outside
-    // a harvest, and their notifications would be lost.
-    pollfd p{FEpoll, POLLIN, 0};
-    int r = ::poll(&p, 1, wait);
-    if (r < 0 && errno == EINTR) {
-      // Retry with what is left of the timeout, not the whole of it again.
+    // The wait is the harvest's own epoll_wait: readiness becomes messages at once (no
+    // user code runs), so no oneshot event is consumed without its notification, and
+    // unharvested readiness ends the wait without blocking.
+    if (!Harvest(wait)) {
+      // Interrupted: go on with what is left of the timeout, not the whole of it again.
       if (timeoutMs >= 0 && TClock::now() >= deadline) return;
       continue;
     }
     ++FWakeups;
+    FHarvested = true;
     return;
   }
 }

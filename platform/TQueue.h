@@ -124,7 +124,11 @@ class TQueue {
     int Length = 0;
   };
 
-  void Harvest();
+  // Turns epoll readiness into posted messages, the inbox into look-up messages and a
+  // timerfd expiry into a re-arm. The first epoll_wait may block for waitMs (-1: no limit);
+  // false when a signal ended that wait.
+  bool Harvest(int waitMs);
+  bool TimerDue() const;
   void SpliceInbox();
   void Enqueue(TPostedMessage msg);
   bool DispatchPosted();  // pops the front message; false when it was dropped
@@ -153,6 +157,7 @@ class TQueue {
   std::unordered_map<int, std::unique_ptr<TAsyncSocket>> FSockets;
   std::unordered_map<HANDLE, TLookupTask> FLookups;
   std::uint64_t FWakeups = 0;
+  bool FHarvested = false;  // WaitMessage harvested; the next DispatchAll takes that harvest
   ATOM FNextAtom = 0xC000;
 };
 
