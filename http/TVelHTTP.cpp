@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <memory>
 
 #include "base/Exception.h"
@@ -229,7 +230,8 @@ void TVelHTTP::SplitURL() {
     const std::string PortText = DelimitedField(HostPart, ':', 2);
     const int Value = StrToInt(PortText);
     // Only 16 bits reach the socket: a larger number would silently name another port.
-    if (Value < 0 || Value > 65535) throw Exception("Invalid port in URL: " + PortText);
+    // Port 0 names no server at all.
+    if (Value < 1 || Value > 65535) throw Exception("Invalid port in URL: " + PortText);
     Port = Value;
     HostPart.resize(Colon);
   }
@@ -363,12 +365,24 @@ void TVelHTTP::ReadResponseHeader() {
       Header += Line;
   };
 
+  // Each ReadLn has the time-out of its own, so a server that sends a line now and then
+  // would hold the header open for as long as it liked: the header as a whole gets it too.
+  const auto Started = std::chrono::steady_clock::now();
+  const auto CheckHeaderTime = [&] {
+    if (TimeOut <= 0 ||
+        std::chrono::steady_clock::now() - Started < std::chrono::milliseconds(TimeOut))
+      return;
+    TimedOut = true;
+    throw EAbortError("Socket readln aborted");
+  };
+
   const std::string StatusLine = ReadLn();
   if (!StatusLine.empty()) ReplyNumber = StatusCode(StatusLine);
   Store(StatusLine);
   if (StatusLine.empty()) return;
 
   for (;;) {
+    CheckHeaderTime();
     const std::string Line = ReadLn();
     const std::string Upper = UpperCase(Line);
     const std::string Word = DelimitedField(Upper, ' ', 1);
@@ -384,9 +398,10 @@ void TVelHTTP::ReadResponseHeader() {
       std::int64_t Length = 0;
       std::size_t Digits = 0;
       for (; At < Value.size() && std::isdigit(static_cast<unsigned char>(Value[At])); ++At) {
-        Length = Length * 10 + (Value[At] - '0');
-        // More than 18 digits is no length anyone can send: treat it as none.
+        // More than 18 digits is no length anyone can send: treat it as none. Counted
+        // before the digit is taken, since a 19th would overflow the 64 bits.
         if (++Digits > 18) break;
+        Length = Length * 10 + (Value[At] - '0');
       }
       BytesTotal = Digits > 0 && Digits <= 18 ? Length : 0;
       FLengthAnnounced = Digits > 0 && Digits <= 18;
@@ -524,15 +539,24 @@ void TVelHTTP::RunRequest() {
     }
     Disconnect();
 
+    // A cookie that cannot go into a header line is not taken into HeaderInfo: it would
+    // make every later request of this component fail. The next pass would have to send it.
+    bool CookieUnsendable = false;
     if (ReplyNumber >= 300 && ReplyNumber <= 398) {
       bool Handled = false;
-      if (!FCookieIn.empty()) HeaderInfo.Cookie = FCookieIn;
+      if (!FCookieIn.empty()) {
+        if (FCookieIn.find_first_of(std::string("\r\n\0", 3)) == std::string::npos)
+          HeaderInfo.Cookie = FCookieIn;
+        else
+          CookieUnsendable = true;
+      }
       if (!Fire(OnRedirect, Handled)) throw EComponentDestroyed();
       if (Handled) return;
     }
     if (ReplyNumber == 401)
       if (!Fire(OnAuthenticationNeeded, this)) throw EComponentDestroyed();
     if (ReplyNumber < 299 || ReplyNumber > 399) return;
+    if (CookieUnsendable) CheckHeaderValue(FCookieIn, "Set-Cookie");
     if (Further == MaxRedirections) throw Exception("Too many redirections");
     FRedirected = true;
   }
