@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -586,6 +587,93 @@ std::vector<THostileCase> ServerCases() {
   return T;
 }
 
+// Faults injected through the platform: a connect, send or receive that fails with a chosen
+// error at its Nth call.
+std::vector<THostileCase> FaultCases() {
+  std::vector<THostileCase> T;
+  const auto Fault = [](win::SocketCall Call, int Nth, int Error) {
+    return [Call, Nth, Error](TVelHTTP&, TContext&) { win::SetSocketFault(Call, Nth, Error); };
+  };
+  using SC = win::SocketCall;
+  const Lines Sent = {"AboutToSend"};
+  T.push_back({.Name = "ConnectRefusedAtOnce",
+               .Group = TGroup::Fault,
+               .Peer = {Answer(Ok)},
+               .Setup = Fault(SC::Connect, 1, 10061),
+               .Error = "10061:Connection refused",
+               .Events = Sent,
+               .Connections = 0});
+  T.push_back({.Name = "ConnectWithoutBuffers",
+               .Group = TGroup::Fault,
+               .Peer = {Answer(Ok)},
+               .Setup = Fault(SC::Connect, 1, 10055),
+               .Error = "10055:No buffer space available",
+               .Events = Sent,
+               .Connections = 0});
+  T.push_back({.Name = "FirstSendReset",
+               .Group = TGroup::Fault,
+               .Peer = {Answer(Ok)},
+               .Setup = Fault(SC::Send, 1, 10054),
+               .Error = ResetText,
+               .Events = Sent});
+  T.push_back({.Name = "SendOfTheEmptyLineFails",
+               .Group = TGroup::Fault,
+               .Peer = {Answer(Ok)},
+               .Setup = Fault(SC::Send, 2, 10055),
+               .Error = "10055:No buffer space available",
+               .Events = Sent});
+  T.push_back({.Name = "SendOfTheBodyAborted",
+               .Group = TGroup::Fault,
+               .Peer = {Answer(Ok)},
+               .Cmd = TCmd::Post,
+               .Setup = Fault(SC::Send, 3, 10053),
+               .Error = "10053:Software caused connection abort",
+               .Events = Sent});
+  T.push_back({.Name = "SendWouldBlockOnce",
+               .Group = TGroup::Fault,
+               .Peer = {Answer(Ok)},
+               .Setup = Fault(SC::Send, 1, 10035),
+               .Events = SuccessEvents,
+               .Reply = 200,
+               .Body = "body"});
+  T.push_back({.Name = "FirstReceiveReset",
+               .Group = TGroup::Fault,
+               .Peer = {Answer(Ok)},
+               .Setup = Fault(SC::Recv, 1, 10054),
+               .Error = ResetText,
+               .Events = Sent});
+  T.push_back({.Name = "ReceiveFailsMidHeader",
+               .Group = TGroup::Fault,
+               .Peer = {{ReadRequest(), Piece("HTTP/1.0 200 OK\r\n"), Send("X: 1\r\n\r\nbody")}},
+               .Setup = Fault(SC::Recv, 3, 10053),
+               .Error = "10053:Software caused connection abort",
+               .Events = Sent});
+  T.push_back({.Name = "ReceiveFailsMidBody",
+               .Group = TGroup::Fault,
+               .Peer = {{ReadRequest(), Piece("HTTP/1.0 200 OK\r\n\r\npart"), Send("rest")}},
+               .Setup =
+                   [](TVelHTTP& H, TContext&) {
+                     H.OnPacketRecvd = [](TObject*) { win::SetSocketFault(SC::Recv, 1, 10054); };
+                   },
+               .Error = ResetText,
+               .Events = Sent,
+               .Body = "part"});
+  T.push_back({.Name = "ReceiveWouldBlockSpuriously",
+               .Group = TGroup::Fault,
+               .Peer = {Answer(Ok)},
+               .Setup = Fault(SC::Recv, 1, 10035),
+               .Events = SuccessEvents,
+               .Reply = 200,
+               .Body = "body"});
+  T.push_back({.Name = "ReceiveFailsWithAnUnknownError",
+               .Group = TGroup::Fault,
+               .Peer = {Answer(Ok)},
+               .Setup = Fault(SC::Recv, 1, 10099),
+               .Error = "Unknown Error No. 10099",
+               .Events = Sent});
+  return T;
+}
+
 // Client input the component must refuse before any connection.
 std::vector<THostileCase> InputCases() {
   std::vector<THostileCase> T;
@@ -734,9 +822,14 @@ std::vector<THostileCase> ReentryCases() {
               },
           .Error = "?",
           .Check =
-              [Action, FinalStatus, FinalBody](const TOutcome& O, TVelHTTP& H) {
+              [FinalStatus, FinalBody](const TOutcome& O, TVelHTTP& H) {
                 // A request that ended normally ended with its own reply, uncorrupted.
-                if (O.Error.empty()) {
+                // A connection closed under the request by its own handler may leave it
+                // nothing to read: then it must say so through OnFailure.
+                if (O.Error.empty() && H.ReplyNumber == 0) {
+                  EXPECT_NE(std::find(O.Events.begin(), O.Events.end(), "Failure 0"),
+                            O.Events.end());
+                } else if (O.Error.empty()) {
                   EXPECT_EQ(H.ReplyNumber, FinalStatus);
                   EXPECT_EQ(H.Body, FinalBody);
                 }
@@ -748,6 +841,7 @@ std::vector<THostileCase> ReentryCases() {
 
 std::vector<THostileCase> AllCases() {
   std::vector<THostileCase> All = ServerCases();
+  for (auto& C : FaultCases()) All.push_back(std::move(C));
   for (auto& C : InputCases()) All.push_back(std::move(C));
   for (auto& C : ReentryCases()) All.push_back(std::move(C));
   return All;
@@ -782,6 +876,7 @@ class HostileServer : public ::testing::TestWithParam<THostileCase> {
     Application.OnWaitForEvent = nullptr;
     win::SetResolver(nullptr);
     win::SetConnectFilter(nullptr);
+    win::ClearSocketFaults();
     const win::QueueStats After = win::GetQueueStats();
     EXPECT_EQ(After.Windows, Baseline.Windows) << "a window was left behind";
     EXPECT_EQ(After.Timers, Baseline.Timers) << "a timer was left behind";
@@ -863,6 +958,7 @@ TEST_P(HostileServer, EndsAsItShouldAndLeavesTheComponentUsable) {
     }
     if (Second) O.SecondRequests = Second->Requests();
     win::SetConnectFilter(nullptr);
+    win::ClearSocketFaults();
 
     if (C.Error == "?") {
       if (Ctx.HandlerRan && !Ctx.HandlerError.empty()) {
