@@ -42,8 +42,8 @@ for t in "${targets[@]}"; do
     -print_final_stats=1 -artifact_prefix="$build/findings/$t-" "${dict[@]}" \
     "$work" "fuzz/corpus/$t" >"$log" 2>&1
   rc=$?
-  runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | awk '{print $2}')
-  speed=$(grep -o 'stat::average_exec_per_sec: [0-9]*' "$log" | awk '{print $2}')
+  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | awk '{print $2}')
+  speed=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$log" | awk '{print $2}')
   units=$(find "$work" -type f | wc -l)
   if [ $rc -eq 0 ]; then
     verdict="nothing found"
