@@ -71,7 +71,15 @@ struct THostileCase {
   std::function<void(const TOutcome&, TVelHTTP&)> Check = nullptr;
 };
 
-void PrintTo(const THostileCase& C, std::ostream* Os) { *Os << C.Name; }
+constexpr const char* GroupNames[] = {"Status", "Header", "Body",  "Timing", "Redirect",
+                                      "Proxy",  "Input",  "Fault", "Reentry"};
+
+// "Group_Name", so that a group runs on its own with ctest -R.
+std::string FullName(const THostileCase& C) {
+  return std::string(GroupNames[static_cast<int>(C.Group)]) + "_" + C.Name;
+}
+
+void PrintTo(const THostileCase& C, std::ostream* Os) { *Os << FullName(C); }
 
 std::string Replaced(std::string Text, const std::string& Key, const std::string& Value) {
   for (auto At = Text.find(Key); At != std::string::npos; At = Text.find(Key, At + Value.size()))
@@ -1026,7 +1034,7 @@ TEST_P(HostileServer, EndsAsItShouldAndLeavesTheComponentUsable) {
 
 INSTANTIATE_TEST_SUITE_P(Table, HostileServer, ::testing::ValuesIn(AllCases()),
                          [](const ::testing::TestParamInfo<THostileCase>& I) {
-                           return I.param.Name;
+                           return FullName(I.param);
                          });
 
 }  // namespace hostile
