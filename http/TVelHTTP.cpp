@@ -543,6 +543,8 @@ void TVelHTTP::RunRequest() {
       throw;
     }
     Disconnect();
+    // An OnDisconnect handler may have freed the component: nothing of it may be touched.
+    if (!*Alive) throw EComponentDestroyed();
 
     // A cookie that cannot go into a header line is not taken into HeaderInfo: it would
     // make every later request of this component fail. The next pass would have to send it.
