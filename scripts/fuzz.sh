@@ -20,9 +20,11 @@ if ! command -v clang++ >/dev/null; then
 fi
 
 build=build-fuzz
+# Warnings are the regular build's business (CI builds with -Werror); here they would only keep
+# the fuzzers from running.
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DORRERY_BUILD_FUZZ=ON -DORRERY_BUILD_TESTS=OFF -DORRERY_BUILD_APP=OFF \
-  -DORRERY_BUILD_BENCH=OFF -DORRERY_WERROR=ON >/dev/null || exit 2
+  -DORRERY_BUILD_BENCH=OFF -DORRERY_WERROR=OFF >/dev/null || exit 2
 cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null || exit 2
 
 mkdir -p "$build/findings"
