@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <memory>
 #include <string_view>
 
@@ -266,7 +267,8 @@ void TVelHTTP::SplitURL() {
     const std::string PortText(DelimitedFieldView(HostPart, ':', 2));
     const int Value = StrToInt(PortText);
     // Only 16 bits reach the socket: a larger number would silently name another port.
-    if (Value < 0 || Value > 65535) throw Exception("Invalid port in URL: " + PortText);
+    // Port 0 names no server at all.
+    if (Value < 1 || Value > 65535) throw Exception("Invalid port in URL: " + PortText);
     Port = Value;
     HostPart = HostPart.substr(0, Colon);
   }
@@ -425,6 +427,17 @@ void TVelHTTP::ReadResponseHeader() {
       Header += Line;
   };
 
+  // Each ReadLn has the time-out of its own, so a server that sends a line now and then
+  // would hold the header open for as long as it liked: the header as a whole gets it too.
+  const auto Started = std::chrono::steady_clock::now();
+  const auto CheckHeaderTime = [&] {
+    if (TimeOut <= 0 ||
+        std::chrono::steady_clock::now() - Started < std::chrono::milliseconds(TimeOut))
+      return;
+    TimedOut = true;
+    throw EAbortError("Socket readln aborted");
+  };
+
   const std::string StatusLine = ReadLn();
   if (!StatusLine.empty()) ReplyNumber = StatusCode(StatusLine);
   Store(StatusLine);
@@ -434,6 +447,7 @@ void TVelHTTP::ReadResponseHeader() {
   // cost two heap strings a line, more than all the rest of the header's reading.
   const auto IsDigit = [](char C) { return C >= '0' && C <= '9'; };
   for (;;) {
+    CheckHeaderTime();
     const std::string Line = ReadLn();
     if (HasHeaderWord(Line, SetCookieWord)) {
       FCookieIn.assign(HeaderValue(Line, SetCookieWord));
@@ -448,9 +462,10 @@ void TVelHTTP::ReadResponseHeader() {
       std::int64_t Length = 0;
       std::size_t Digits = 0;
       for (; At < Value.size() && IsDigit(Value[At]); ++At) {
-        Length = Length * 10 + (Value[At] - '0');
-        // More than 18 digits is no length anyone can send: treat it as none.
+        // More than 18 digits is no length anyone can send: treat it as none. Counted
+        // before the digit is taken, since a 19th would overflow the 64 bits.
         if (++Digits > 18) break;
+        Length = Length * 10 + (Value[At] - '0');
       }
       BytesTotal = Digits > 0 && Digits <= 18 ? Length : 0;
       FLengthAnnounced = Digits > 0 && Digits <= 18;
@@ -592,16 +607,27 @@ void TVelHTTP::RunRequest() {
       throw;
     }
     Disconnect();
+    // An OnDisconnect handler may have freed the component: nothing of it may be touched.
+    if (!*Alive) throw EComponentDestroyed();
 
+    // A cookie that cannot go into a header line is not taken into HeaderInfo: it would
+    // make every later request of this component fail. The next pass would have to send it.
+    bool CookieUnsendable = false;
     if (ReplyNumber >= 300 && ReplyNumber <= 398) {
       bool Handled = false;
-      if (!FCookieIn.empty()) HeaderInfo.Cookie = FCookieIn;
+      if (!FCookieIn.empty()) {
+        if (FCookieIn.find_first_of(std::string("\r\n\0", 3)) == std::string::npos)
+          HeaderInfo.Cookie = FCookieIn;
+        else
+          CookieUnsendable = true;
+      }
       if (!Fire(OnRedirect, Handled)) throw EComponentDestroyed();
       if (Handled) return;
     }
     if (ReplyNumber == 401)
       if (!Fire(OnAuthenticationNeeded, this)) throw EComponentDestroyed();
     if (ReplyNumber < 299 || ReplyNumber > 399) return;
+    if (CookieUnsendable) CheckHeaderValue(FCookieIn, "Set-Cookie");
     if (Further == MaxRedirections) throw Exception("Too many redirections");
     FRedirected = true;
   }
