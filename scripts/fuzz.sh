@@ -14,9 +14,14 @@ if [ ${#targets[@]} -eq 0 ]; then
   targets=(FormEncodeFuzz UUEncodeFuzz RequestFuzz ReplyFuzz)
 fi
 
-if ! command -v clang++ >/dev/null; then
-  echo "fuzz.sh: clang++ (with libFuzzer, as in Debian's clang-14) is needed" >&2
-  exit 2
+# clang and its libFuzzer runtime come from Debian's packages, like everything else.
+if ! command -v clang++ >/dev/null || ! dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null |
+  grep -q 'install ok installed'; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    clang libclang-rt-14-dev || exit 2
 fi
 
 build=build-fuzz
