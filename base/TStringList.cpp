@@ -22,7 +22,14 @@ int TStringList::Add(const std::string& S) {
         [this](const std::string& A, const std::string& B) { return CompareStrings(A, B) < 0; });
     Index = static_cast<int>(It - FLines.begin());
   }
-  FLines.insert(FLines.begin() + Index, S);
+  if (FSpare.empty()) {
+    FLines.insert(FLines.begin() + Index, S);
+  } else {
+    std::string Line = std::move(FSpare.back());
+    FSpare.pop_back();
+    Line.assign(S);
+    FLines.insert(FLines.begin() + Index, std::move(Line));
+  }
   return Index;
 }
 
@@ -38,7 +45,13 @@ void TStringList::Delete(int Index) {
   FLines.erase(FLines.begin() + Index);
 }
 
-void TStringList::Clear() { FLines.clear(); }
+void TStringList::Clear() {
+  for (std::string& Line : FLines) {
+    if (FSpare.size() == MaxSpare) break;
+    if (Line.capacity() <= MaxSpareRoom) FSpare.push_back(std::move(Line));
+  }
+  FLines.clear();
+}
 
 const std::string& TStringList::Strings(int Index) const {
   CheckIndex(Index);

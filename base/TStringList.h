@@ -52,4 +52,12 @@ class TStringList : public TObject {
 
   std::vector<std::string> FLines;
   bool FSorted = false;
+
+ private:
+  // Lines Clear let go of, kept with their room: a list refilled with lines of the same
+  // sizes (a request's header, built anew every time) then allocates nothing. A few short
+  // ones only, so a large list cleared does not stay large.
+  static constexpr std::size_t MaxSpare = 16;
+  static constexpr std::size_t MaxSpareRoom = 256;
+  std::vector<std::string> FSpare;
 };

@@ -392,7 +392,7 @@ bool TVelHTTP::HasRequestBody() const {
 // --- Sending ------------------------------------------------------------------------------
 
 void TVelHTTP::SendRequest() {
-  Write(RequestLines.Text());
+  WriteMore(RequestLines.Text());  // the empty line goes in the same segment
   Writeln("");
   if (!HasRequestBody()) return;
   if (OutputFileMode) {

@@ -77,6 +77,10 @@ class TQuaywire : public TComponent {
 
   // --- Status, time-out and errors -------------------------------------------------------
   void StatusMessage(std::uint8_t Level, const std::string& Text);
+  // The same for a fixed text, made into a string only when it is reported: most are not.
+  void StatusMessage(std::uint8_t Level, const char* Text) {
+    if (Level <= ReportLevel) StatusMessage(Level, std::string(Text));
+  }
   void TimerOn();
   // The time-out as the component's own operations arm it: reported and counted from now
   // like TimerOn, but the system timer is set only when the operation first lets messages
@@ -180,7 +184,7 @@ class TQuaywire : public TComponent {
   // The send loop of SendBuffer and SendFile: sends Count bytes unless Canceled, calling
   // Sent after every accepted send, and waits with messages flowing while there is no room.
   void SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
-                 const std::function<void(int)>& Sent);
+                 const std::function<void(int)>& Sent, int Flags = 0);
 
   // Where a capture receives next: Room(Target, Size) names at least one byte of room and
   // Take(Data, Count) keeps what arrived there.
@@ -215,8 +219,16 @@ class TQuaywire : public TComponent {
     return *Alive;
   }
 
+  // Write, with the kernel told that more follows at once (MSG_MORE): the text may wait for
+  // the next send made without the hint and share its segment, so the peer wakes once. The
+  // hint holds for this call only, whatever way it ends; the last send of a message must be
+  // made without it, or the kernel may hold the data back.
+  void WriteMore(const std::string& Text);
+
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
   int FWaitDepth = 0;
+  // Set only while WriteMore runs: SendBuffer sends with MSG_MORE.
+  bool FMoreFollows = false;
 
  private:
   // Creates a socket whose handle fits the 16-bit SocketHandle; raises when none can be had.
@@ -236,6 +248,11 @@ class TQuaywire : public TComponent {
   // ReadLn's look-ahead: true with the next line when the bytes peeked earlier hold a whole
   // one; false, with the look-ahead settled, when they do not.
   bool LineFromLookAhead(std::string& Line);
+  // ReadLn when its line is in the look-ahead and nothing can run meanwhile: no status
+  // handler will hear of it, no cancel, error or receive is due. The same effects as the
+  // full path (status texts, time-out armed and disarmed) without its scopes and clock.
+  // False, with nothing changed, when the full path must run.
+  bool QuickLineFromLookAhead(std::string& Line);
   // Receives, and so drops, the bytes ReadLn has handed out from its look-ahead, and forgets
   // the look-ahead. Every other reader of the socket or of IOBuffer calls it first.
   void SettleLookAhead();

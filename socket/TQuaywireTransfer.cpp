@@ -85,7 +85,8 @@ void TQuaywire::SendBuffer(const char* Buffer, std::uint16_t Length) {
   const TTimeOutScope TimeOutScope(*this, FAlive);
   if (!Canceled) {
     const std::size_t Total = Length != 0 ? Length : strnlen(Buffer, MaxSendBlock);
-    SendWhole(Scope, Buffer, Total, [](int) {});
+    SendWhole(
+        Scope, Buffer, Total, [](int) {}, FMoreFollows ? MSG_MORE : 0);
   }
   if (Canceled) {
     Canceled = false;
@@ -94,10 +95,10 @@ void TQuaywire::SendBuffer(const char* Buffer, std::uint16_t Length) {
 }
 
 void TQuaywire::SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
-                          const std::function<void(int)>& Sent) {
+                          const std::function<void(int)>& Sent, int Flags) {
   std::size_t Done = 0;
   while (Done < Count && !Canceled) {
-    const int N = win::send(SocketHandle, Data + Done, static_cast<int>(Count - Done), 0);
+    const int N = win::send(SocketHandle, Data + Done, static_cast<int>(Count - Done), Flags);
     if (N == 0) return;
     if (N > 0) {
       Done += static_cast<std::size_t>(N);
@@ -127,12 +128,28 @@ void TQuaywire::Write(const std::string& Text) {
   } while (Offset < Data.size());
 }
 
+void TQuaywire::WriteMore(const std::string& Text) {
+  const std::shared_ptr<bool> Alive = FAlive;
+  FMoreFollows = true;
+  try {
+    Write(Text);
+  } catch (...) {
+    if (*Alive) FMoreFollows = false;
+    throw;
+  }
+  FMoreFollows = false;
+}
+
 void TQuaywire::Writeln(const std::string& Text) {
   StatusMessage(8, "Writeln");
   Write(Text + "\r\n");
 }
 
 std::string TQuaywire::ReadLn() {
+  {
+    std::string Line;
+    if (QuickLineFromLookAhead(Line)) return Line;
+  }
   const TWaitScope Scope(*this);
   const TTransferScope Transfer(*this);
   StatusMessage(8, "ReadLn");
@@ -192,6 +209,30 @@ std::string TQuaywire::ReadLn() {
   FAheadUsed = LineEnd + 1 - Held;
   SettleIfUsedUp();
   return Line;
+}
+
+bool TQuaywire::QuickLineFromLookAhead(std::string& Line) {
+  // A handler could see the scopes or start something; a cancel, a bad time-out or a line
+  // that uses the look-ahead up (its bytes are then received) take the full path.
+  if (FAheadEnd == FAheadBegin || FTransferRunning || Canceled || TimeOut < 0) return false;
+  if (ReportLevel >= 8 && OnStatus) return false;
+  const char* Next = IOBuffer.data() + FAheadBegin + FAheadUsed;
+  const std::size_t Left = FAheadEnd - FAheadBegin - FAheadUsed;
+  const auto* Lf = static_cast<const char*>(std::memchr(Next, '\n', Left));
+  if (Lf == nullptr) return false;
+  const auto Length = static_cast<std::size_t>(Lf - Next) + 1;
+  if (Length == Left) return false;
+  // What the full path leaves: LastStatus as its texts set it, TimedOut cleared and the
+  // time-out stopped (a running one too, as TimerOff stops it).
+  StatusMessage(8, "ReadLn");
+  StatusMessage(8, "Timer On");
+  StatusMessage(8, "Timer Off");
+  TimedOut = false;
+  FTimeOutRunning = false;
+  if (Timer != nullptr) Timer->SetEnabled(false);
+  Line.assign(Next, Length);
+  FAheadUsed += Length;
+  return true;
 }
 
 bool TQuaywire::LineFromLookAhead(std::string& Line) {

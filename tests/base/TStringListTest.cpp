@@ -5,6 +5,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -57,6 +58,33 @@ TEST(StringList, InsertDeleteReplace) {
   EXPECT_EQ(List.Strings(1), "M");
   List.Clear();
   EXPECT_EQ(List.Count(), 0);
+}
+
+TEST(StringList, RefilledAfterClearHoldsExactlyTheNewLines) {
+  // Cleared lines are reused for the next ones: nothing of an old line may show through,
+  // whatever the sizes, the order (sorted lists insert in the middle) or the source.
+  const std::string Long(300, 'L');
+  const std::vector<Lines> Passes = {
+      {"GET / HTTP/1.0", "Accept: */*", std::string(40, 'x'), Long, "", "a"},
+      {"b", std::string(100, 'y'), "Accept: */*", "", "GET / HTTP/1.0", Long, "c", "d"},
+      {},
+      {std::string(20, 'z'), "e"},
+  };
+  for (const bool Sorted : {false, true}) {
+    TStringList List;
+    List.SetSorted(Sorted);
+    for (const Lines& Pass : Passes) {
+      List.Clear();
+      Fill(List, Pass);
+      Lines Expected = Pass;
+      if (Sorted) std::stable_sort(Expected.begin(), Expected.end());
+      EXPECT_EQ(List.Lines(), Expected) << "sorted " << Sorted;
+    }
+    List.Clear();
+    Fill(List, {"one line that is longer than a short string"});
+    List.Add(List[0]);  // a line of the list itself
+    EXPECT_EQ(List.Lines(), Lines(2, "one line that is longer than a short string"));
+  }
 }
 
 TEST(StringList, IndexOutOfBoundsNamesTheIndex) {

@@ -30,8 +30,10 @@ class SocketTest : public ::testing::Test {
   }
 
   // Creates the component under test with every status text and event logged in order.
-  TQuaywire& Make(int ReportLevel = 8) {
-    Q.reset(new TQuaywire(nullptr));
+  template <class T = TQuaywire>
+  T& Make(int ReportLevel = 8) {
+    auto* Made = new T(nullptr);
+    Q.reset(Made);
     Log.clear();
     Q->ReportLevel = ReportLevel;
     Q->OnStatus = [this](TObject*, const std::string& S) { Log.push_back(S); };
@@ -39,7 +41,7 @@ class SocketTest : public ::testing::Test {
     Q->OnDisconnect = [this](TObject*) { Log.push_back("(OnDisconnect)"); };
     Q->OnHostResolved = [this](TObject*) { Log.push_back("(OnHostResolved)"); };
     Q->OnConnectionFailed = [this](TObject*) { Log.push_back("(OnConnectionFailed)"); };
-    return *Q;
+    return *Made;
   }
 
   // Pumps messages until Done() holds; false when the limit passed first.
