@@ -22,6 +22,7 @@
 #include "platform/MessageQueue.h"
 #include "platform/WinSock.h"
 #include "tests/hostile/THostilePeer.h"
+#include "tests/support/TestHelpers.h"
 
 namespace hostile {
 namespace {
@@ -80,22 +81,6 @@ std::string FullName(const THostileCase& C) {
 }
 
 void PrintTo(const THostileCase& C, std::ostream* Os) { *Os << FullName(C); }
-
-std::string Replaced(std::string Text, const std::string& Key, const std::string& Value) {
-  for (auto At = Text.find(Key); At != std::string::npos; At = Text.find(Key, At + Value.size()))
-    Text.replace(At, Key.size(), Value);
-  return Text;
-}
-
-int OpenDescriptors() {
-  int Count = 0;
-  if (DIR* D = ::opendir("/proc/self/fd")) {
-    while (const dirent* E = ::readdir(D))
-      if (E->d_name[0] != '.') ++Count;
-    ::closedir(D);
-  }
-  return Count;
-}
 
 // Ends the process with a message when a case outlives its limit: a wedged component must
 // fail the suite, not hold it until CTest gives up.

@@ -18,6 +18,7 @@
 #include "platform/MessageQueue.h"
 #include "tests/integration/ServerProcess.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/TestHelpers.h"
 
 namespace {
 
@@ -42,22 +43,6 @@ http {
   }
 }
 )";
-
-std::string Replaced(std::string Text, const std::string& Key, const std::string& Value) {
-  for (auto At = Text.find(Key); At != std::string::npos; At = Text.find(Key, At + Value.size()))
-    Text.replace(At, Key.size(), Value);
-  return Text;
-}
-
-int OpenDescriptors() {
-  int Count = 0;
-  if (DIR* D = ::opendir("/proc/self/fd")) {
-    while (const dirent* E = ::readdir(D))
-      if (E->d_name[0] != '.') ++Count;
-    ::closedir(D);
-  }
-  return Count;
-}
 
 long ResidentKiB() {
   std::ifstream Status("/proc/self/status");

@@ -18,6 +18,7 @@
 #include "platform/MessageQueue.h"
 #include "platform/WinSock.h"
 #include "tests/http/ScriptedHttpServer.h"
+#include "tests/support/TestHelpers.h"
 
 using Lines = std::vector<std::string>;
 
@@ -43,12 +44,6 @@ inline std::string FileText(const std::string& Name) {
   std::stringstream S;
   S << In.rdbuf();
   return S.str();
-}
-
-inline std::string Replaced(std::string Text, const std::string& Key, const std::string& Value) {
-  for (std::size_t At; (At = Text.find(Key)) != std::string::npos;)
-    Text.replace(At, Key.size(), Value);
-  return Text;
 }
 
 class HttpTest : public ::testing::Test {

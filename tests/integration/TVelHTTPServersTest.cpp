@@ -12,6 +12,7 @@
 #include "http/TVelHTTP.h"
 #include "platform/MessageQueue.h"
 #include "tests/integration/ServerProcess.h"
+#include "tests/support/TestHelpers.h"
 
 using testsupport::FreePort;
 using testsupport::ScratchDir;
@@ -25,12 +26,6 @@ const char* const NginxPath = "/usr/sbin/nginx";
 const char* const TinyproxyPath = "/usr/bin/tinyproxy";
 
 const std::string StaticPage = "<html><body>Orrery static page</body></html>\n";
-
-std::string Replaced(std::string Text, const std::string& Key, const std::string& Value) {
-  for (std::size_t At; (At = Text.find(Key)) != std::string::npos;)
-    Text.replace(At, Key.size(), Value);
-  return Text;
-}
 
 std::string FileText(const std::string& Name) {
   std::ifstream In(Name, std::ios::binary);
