@@ -227,7 +227,8 @@ int TCliSession::Run() {
   }
   bool Written = true;
   if (FOptions.IncludeHeader || FOptions.Head) Written = WriteOut(FHeaders + Http.Header);
-  if (Written && !Http.InputFileMode) Written = WriteOut(Http.Body);
+  // A reply to HEAD has no body; bytes a server sends after its header anyway are not one.
+  if (Written && !FOptions.Head && !Http.InputFileMode) Written = WriteOut(Http.Body);
   if (std::fflush(FOut) != 0 || !Written) {
     Complain(std::string("cannot write the reply to standard output: ") + std::strerror(errno));
     return ExitFailed;
