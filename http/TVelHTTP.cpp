@@ -93,7 +93,7 @@ void TVelHTTP::Abort() {
   Cancel();
 }
 
-// --- Request methods ---------------------------------------------------------------------------
+// --- Request methods ----------------------------------------------------------------------
 
 void TVelHTTP::CheckIdle() const {
   if (FBusy)
@@ -188,7 +188,7 @@ void TVelHTTP::Wrapped(const std::string& AURL, const std::string& Data) {
   RunRequest();
 }
 
-// --- URL splitting ------------------------------------------------------------------------------
+// --- URL splitting ------------------------------------------------------------------------
 
 void TVelHTTP::SplitURL() {
   if (URL.empty()) throw Exception("Empty URL");
@@ -241,7 +241,7 @@ void TVelHTTP::SplitURL() {
   }
 }
 
-// --- Composition -------------------------------------------------------------------------------
+// --- Composition --------------------------------------------------------------------------
 
 std::string TVelHTTP::ProxyTarget() const {
   if (URL.find("//") != std::string::npos) return URL;
@@ -280,6 +280,7 @@ void TVelHTTP::ComposeRequest() {
                       CurrentCmd == hcUnLink;
   if (Linked) CheckHeaderValue(TargetURI, "TargetURI");
 
+  if (CurrentCmd > hcWrapped) throw Exception("Unknown request command");
   RequestLines.Clear();
   FRequestHeaderSent.clear();
   const bool ViaProxy = !Proxy.empty();
@@ -324,8 +325,7 @@ bool TVelHTTP::HasRequestBody() const {
          CurrentCmd == hcTrace || CurrentCmd == hcWrapped;
 }
 
-// --- Sending
-// --------------------------------------------------------------------------------------
+// --- Sending ------------------------------------------------------------------------------
 
 void TVelHTTP::SendRequest() {
   Write(RequestLines.Text());
@@ -344,8 +344,7 @@ void TVelHTTP::SendRequest() {
   }
 }
 
-// --- Reading the reply
-// ------------------------------------------------------------------------------
+// --- Reading the reply --------------------------------------------------------------------
 
 void TVelHTTP::ReadResponseHeader() {
   BytesTotal = 0;
@@ -467,8 +466,7 @@ void TVelHTTP::ReadBody() {
   }
 }
 
-// --- The request loop
-// ----------------------------------------------------------------------------------
+// --- The request loop ---------------------------------------------------------------------
 
 std::string TVelHTTP::RedirectionTarget() const {
   if (HasScheme(Location) || (!Location.empty() && Location[0] == '/')) return Location;

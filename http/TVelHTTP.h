@@ -47,6 +47,17 @@ class TVelHTTP : public TQuaywire {
   // Reports no status text. The time-out calls it too.
   void Abort() override;
 
+  // --- Steps of a request (overridable) --------------------------------------------------------
+  virtual void RunRequest();
+  // Host, Port and RequestPath from URL (completing URL with "/" when it has no path).
+  virtual void SplitURL();
+  // Rebuilds RequestLines for CurrentCmd.
+  virtual void ComposeRequest();
+  // Reads the status line and the header lines of one reply.
+  virtual void ReadResponseHeader();
+  // Sends the header block, the empty line and the body, if the command has one.
+  virtual void SendRequest();
+
   // --- Request methods -----------------------------------------------------------------------
   // Each stores its arguments, sets CurrentCmd and runs the request loop; it returns when
   // the exchange is over. A reply status is reported only through the events; URL errors,
@@ -68,17 +79,6 @@ class TVelHTTP : public TQuaywire {
   virtual void UnLink(const std::string& AURL, const std::string& LinkValue);
   // Sends no request line: the header block starts with the Host line.
   virtual void Wrapped(const std::string& AURL, const std::string& Data);
-
-  // --- Steps of a request (overridable) --------------------------------------------------------
-  virtual void RunRequest();
-  // Host, Port and RequestPath from URL (completing URL with "/" when it has no path).
-  virtual void SplitURL();
-  // Rebuilds RequestLines for CurrentCmd.
-  virtual void ComposeRequest();
-  // Reads the status line and the header lines of one reply.
-  virtual void ReadResponseHeader();
-  // Sends the header block, the empty line and the body, if the command has one.
-  virtual void SendRequest();
 
   // --- Published properties ------------------------------------------------------------------
   // Host, Port, TimeOut, ReportLevel, Proxy, ProxyPort, ReplyNumber, BytesTotal, OnStatus,
@@ -119,8 +119,9 @@ class TVelHTTP : public TQuaywire {
   bool EncodePostData = true;  // Post URL-encodes its data (string mode only)
 
  private:
-  // Refuses a request while one of this component runs; stores the first argument.
+  // Refuses a request while one of this component runs.
   void CheckIdle() const;
+  // CheckIdle, then the command and the URL of a request method.
   void Start(CmdType Cmd, const std::string& AURL);
   bool HasRequestBody() const;
   std::string ProxyTarget() const;

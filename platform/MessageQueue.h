@@ -6,13 +6,15 @@
 //      the WSAAsyncSelect rules, the wake eventfd is drained, the look-up inbox is spliced in.
 //      No user code runs during a harvest, and after it the fd is readable only if new events
 //      have arrived since.
-//   2. if a posted message waits, pop the front and call its window's procedure (a message
-//      whose window is gone is dropped);
-//   3. else if a timer is due and has not fired during this call, reschedule it and dispatch
-//      WM_TIMER (expiries merge: at most one WM_TIMER per timer per call);
-//   4. else stop.
-// Window procedures may call DispatchAll again (nested waits); each call has its own
-// "already fired" set of timers.
+//   2. dispatch, in order, the posted messages that were queued when the harvest ended, each
+//      to its window's procedure (a message whose window is gone is dropped); messages posted
+//      meanwhile wait for the next pass;
+//   3. dispatch WM_TIMER for each timer that is due and has not fired during this call,
+//      rescheduling it (expiries merge: at most one WM_TIMER per timer per call);
+//   4. return; if messages are left for the next pass, the fd is left readable for them.
+// So no handler that keeps messages coming can hold a pass for ever or keep a due timer
+// from firing. Window procedures may call DispatchAll again (nested waits); each call has
+// its own "already fired" set of timers.
 //
 // WaitMessage never spins: it blocks in poll() on the queue's fd until something is ready,
 // the next timer is due or the timeout passes.
@@ -23,8 +25,8 @@
 
 namespace win {
 
-// Dispatches every pending message, due timers included, then returns. Returns the number
-// of messages dispatched.
+// Dispatches the messages pending after one harvest, then the due timers, then returns.
+// Returns the number of messages dispatched.
 int DispatchAll();
 
 // True when DispatchAll would dispatch something now (a posted message, a due timer, or

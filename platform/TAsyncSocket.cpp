@@ -299,6 +299,15 @@ int TAsyncSocket::Connect(const sockaddr* name, int namelen) {
     return Fail(WSAEWOULDBLOCK);
   }
 
+  if (FState == TSocketState::Failed) {
+    // Linux remembers the failed attempt: the next connect would only report it, once, as
+    // ECONNABORTED. The platform lets the application simply connect again, so dissolve
+    // the old attempt first.
+    sockaddr none{};
+    none.sa_family = AF_UNSPEC;
+    ::connect(FFd, &none, sizeof none);
+    FState = TSocketState::Idle;
+  }
   int err = ::connect(FFd, name, static_cast<socklen_t>(namelen)) == 0 ? 0 : errno;
   if (err == EINTR) {
     // The attempt goes on in the kernel; a blocking caller still waits for its outcome.
@@ -444,8 +453,22 @@ int TAsyncSocket::Send(const char* buf, int len, int flags) {
     Rearm();
     return Fail(WSAEWOULDBLOCK);
   }
+  if (FBrokenError == 0 && IsBroken(err)) {
+    // The send read the reset (SO_ERROR reads once): keep it, or the recv that comes later
+    // would take the connection's end for a graceful close.
+    FBrokenError = err;
+    PostBrokenClose();
+    Rearm();
+  }
   if (FBrokenError != 0) return Fail(WsaErrorFromErrno(FBrokenError));
   return Fail(WsaErrorFromErrno(err));
+}
+
+int TAsyncSocket::Available(DWORD* count) const {
+  if (FState == TSocketState::Listening) return Fail(WSAEINVAL);
+  // Before a connection, and after a failed one, there is nothing to read.
+  *count = FState == TSocketState::Connected ? static_cast<DWORD>(Unread()) : 0;
+  return 0;
 }
 
 void TAsyncSocket::RequestWriteWake() {

@@ -38,6 +38,7 @@ class TAsyncSocket {
   SOCKET Accept(sockaddr* addr, int* addrlen);
   int Recv(char* buf, int len, int flags);
   int Send(const char* buf, int len, int flags);
+  int Available(DWORD* count) const;  // FIONREAD; re-enables nothing
   void RequestWriteWake();
 
   // Harvest only: turns one epoll event into messages. Runs no user code.

@@ -21,6 +21,10 @@ void TInbox::Post(TLookupResult result) {
     std::lock_guard<std::mutex> guard(FLock);
     FResults.push_back(std::move(result));
   }
+  Wake();
+}
+
+void TInbox::Wake() {
   std::uint64_t one = 1;
   // The counter cannot overflow in practice; EINTR cannot happen on a non-blocking eventfd.
   [[maybe_unused]] ssize_t n = ::write(FWakeFd, &one, sizeof one);

@@ -34,6 +34,8 @@ class TInbox {
 
   // Any thread.
   void Post(TLookupResult result);
+  // Makes the fd readable without a result, so that a loop watching it comes back.
+  void Wake();
 
   // Owner thread: empties the eventfd, then hands over every result posted so far. Draining
   // first means a result posted during the call leaves the fd readable for the next harvest.

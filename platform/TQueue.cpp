@@ -237,8 +237,13 @@ LRESULT TQueue::SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 bool TQueue::PostMessage(TPostedMessage msg) {
   if (!IsWindow(msg.Window)) return false;
-  FPosted.push_back(std::move(msg));
+  Enqueue(std::move(msg));
   return true;
+}
+
+void TQueue::Enqueue(TPostedMessage msg) {
+  msg.Serial = ++FLastPostSerial;
+  FPosted.push_back(std::move(msg));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -340,7 +345,7 @@ void TQueue::SpliceInbox() {
     msg.Msg = task.Msg;
     msg.WParam = delivery->Result.Task;
     msg.Lookup = std::move(delivery);
-    FPosted.push_back(std::move(msg));
+    Enqueue(std::move(msg));
   }
 }
 
@@ -415,25 +420,25 @@ bool TQueue::DispatchDueTimer(std::vector<std::uint64_t>& fired) {
 }
 
 int TQueue::DispatchAll() {
+  // One pass takes what was pending after its harvest and nothing posted later: a handler
+  // that keeps a message coming (a peek in an FD_READ handler re-posts FD_READ at every
+  // harvest) would otherwise hold the pass for ever, and the time-out's WM_TIMER with it.
   // Each call keeps its own record of the timers it fired, so a nested call started from a
   // WM_TIMER handler may fire that timer again once it is due.
   std::vector<std::uint64_t> fired;
   int delivered = 0;
-  for (;;) {
-    Harvest();
-    if (!FPosted.empty()) {
-      if (DispatchPosted()) ++delivered;
-      continue;
-    }
-    if (DispatchDueTimer(fired)) {
-      ++delivered;
-      continue;
-    }
-    break;
+  Harvest();
+  const std::uint64_t last = FLastPostSerial;
+  // A nested call may take some of these first; the serial says where this pass ends.
+  while (!FPosted.empty() && FPosted.front().Serial <= last) {
+    if (DispatchPosted()) ++delivered;
   }
+  // A due timer fires in every pass, however many messages keep arriving.
+  while (DispatchDueTimer(fired)) ++delivered;
   // A timer that fell due again while this call ran leaves the fd readable, so that a GUI
-  // watching it comes back for it.
+  // watching it comes back for it; so do messages left for the next pass.
   ArmTimerFd(true);
+  if (!FPosted.empty()) FInbox->Wake();
   return delivered;
 }
 

@@ -47,6 +47,7 @@ struct TPostedMessage {
   LPARAM LParam = 0;
   int SocketFd = -1;  // set on socket notifications so that closesocket can purge them
   std::shared_ptr<TLookupDelivery> Lookup;
+  std::uint64_t Serial = 0;  // order of posting; a dispatch pass ends at the last one it saw
 };
 
 class TQueue {
@@ -125,6 +126,7 @@ class TQueue {
 
   void Harvest();
   void SpliceInbox();
+  void Enqueue(TPostedMessage msg);
   bool DispatchPosted();  // pops the front message; false when it was dropped
   bool DispatchDueTimer(std::vector<std::uint64_t>& fired);
   // Arms the timerfd for the earliest timer; with includePast false, timers already due are
@@ -141,6 +143,7 @@ class TQueue {
   std::int64_t FTimerFdArmedNs = 0;
   std::shared_ptr<TInbox> FInbox;
   std::deque<TPostedMessage> FPosted;
+  std::uint64_t FLastPostSerial = 0;
   std::map<TClassKey, TWindowClass> FClasses;
   std::unordered_map<HWND, TWindow> FWindows;
   std::vector<TTimer> FTimers;

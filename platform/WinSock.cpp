@@ -145,6 +145,14 @@ int recv(SOCKET s, char* buf, int len, int flags) {
   return socket->Recv(buf, len, flags);
 }
 
+int ioctlsocket(SOCKET s, long cmd, DWORD* argp) {
+  detail::TAsyncSocket* socket = Find(s);
+  if (socket == nullptr) return detail::Fail(WSAENOTSOCK);
+  if (argp == nullptr) return detail::Fail(WSAEFAULT);
+  if (cmd != static_cast<long>(FIONREAD)) return detail::Fail(WSAEINVAL);
+  return socket->Available(argp);
+}
+
 std::uint16_t htons(std::uint16_t v) { return ::htons(v); }
 std::uint16_t ntohs(std::uint16_t v) { return ::ntohs(v); }
 std::uint32_t htonl(std::uint32_t v) { return ::htonl(v); }

@@ -8,6 +8,7 @@
 
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <cstdint>
@@ -111,6 +112,9 @@ int connect(SOCKET s, const sockaddr* name, int namelen);
 SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen);
 int send(SOCKET s, const char* buf, int len, int flags);
 int recv(SOCKET s, char* buf, int len, int flags);
+// FIONREAD (the POSIX value) only: *argp = the bytes a recv could take now. A status query:
+// unlike recv with MSG_PEEK it re-enables no notification.
+int ioctlsocket(SOCKET s, long cmd, DWORD* argp);
 
 std::uint16_t htons(std::uint16_t v);
 std::uint16_t ntohs(std::uint16_t v);

@@ -175,11 +175,7 @@ void TQuaywire::InitWinsock() {
     try {
       FSocketLayerStarted = true;
       SocketHandle = OpenSocket(IPPROTO_TCP);
-      // Lingering on with a time of 0: closing resets the connection at once.
-      const linger Linger{1, 0};
-      win::setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&Linger),
-                      sizeof Linger);
-      win::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
+      PrepareSocket();
     } catch (...) {
       FSocketLayerStarted = false;
       if (--WinsockUsers == 0) win::WSACleanup();
@@ -269,6 +265,7 @@ void TQuaywire::Abort() {
 
 void TQuaywire::Disconnect() {
   StatusMessage(8, "Disconnecting");
+  FBrokenError = 0;  // the owner has ended the connection; how it broke concerns no one now
   RequestCloseSocket();
 }
 
@@ -292,20 +289,53 @@ void TQuaywire::RequestCloseSocket() {
       HandlerError = std::current_exception();
     }
   }
-  if (!BeingDestroyed) ReopenSocket();
+  // A handler that connected again has opened (and connected) a socket of its own.
+  if (!BeingDestroyed && SocketHandle == NoSocket) ReopenSocket();
   if (HandlerError) std::rethrow_exception(HandlerError);
 }
 
 void TQuaywire::ReopenSocket() {
   SocketHandle = OpenSocket(0);
+  PrepareSocket();
+}
+
+void TQuaywire::PrepareSocket() {
+  // Lingering on with a time of 0: closing resets the connection at once. Every socket of
+  // the component gets it, the replacements after a close as well as the first one.
+  const linger Linger{1, 0};
+  win::setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&Linger),
+                  sizeof Linger);
   win::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
+}
+
+void TQuaywire::DropPendingConnect() {
+  // Closed without a report or an event: no connection was ever made on it, and its
+  // queued notifications go with it.
+  if (SocketHandle == NoSocket) return;
+  win::closesocket(SocketHandle);
+  SocketHandle = NoSocket;
+  try {
+    ReopenSocket();
+  } catch (const ESockError&) {
+    // No socket to be had now; the next Connect tries again.
+  }
+}
+
+int TQuaywire::TransferError() {
+  int Error = win::WSAGetLastError();
+  if (Error == win::WSAENOTCONN && FBrokenError != 0) {
+    Error = FBrokenError;
+    win::WSASetLastError(Error);
+  }
+  return Error;
 }
 
 bool TQuaywire::DataAvailable() {
   StatusMessage(8, "Data Available");
-  // Peek into a byte of its own: IOBuffer may hold a line that ReadLn is still assembling.
-  char Byte;
-  return win::recv(SocketHandle, &Byte, 1, MSG_PEEK) > 0;
+  // A status query, not a peek: a peek re-enables the read notification while data waits,
+  // so a handler of OnDataAvailable that asks here would get another one at every pump.
+  win::DWORD Waiting = 0;
+  return win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 && Waiting > 0;
 }
 
 void TQuaywire::ResolveHost() {
@@ -365,6 +395,7 @@ void TQuaywire::Connect() {
   StatusMessage(8, "Connecting");
   Canceled = false;
   if (Connected) throw ESockError("Already connected");
+  FBrokenError = 0;
   if (SocketHandle == NoSocket && FSocketLayerStarted) ReopenSocket();
 
   for (int Retries = 0;; ++Retries) {
@@ -400,6 +431,9 @@ void TQuaywire::Connect() {
     WaitForEvent(Scope);
   Disarm.Off();
   if (!TimedOut && !Canceled && (EventSucceeded || FConnectNotified)) return;
+  // A wait that gave up drops its attempt: a connection completing later must neither make
+  // the component connected outside any call nor keep the next Connect from starting.
+  if ((TimedOut || Canceled) && !Connected) DropPendingConnect();
   if (!Fire(OnConnectionFailed, this)) throw EComponentDestroyed();
   if (TimedOut) throw ESockError("Connection Timed out");
   if (Canceled) throw ESockError("Connection Canceled");
@@ -417,6 +451,17 @@ void TQuaywire::HandleSocketMessage(TMessage& Msg) {
       FAbandonedLookups.erase(Stale);
       return;
     }
+  }
+  if (Msg.Msg == WM_SOCKET_EVENT && Msg.WParam != SocketHandle) {
+    // Another socket on this window (an accepted data connection): its news may interest
+    // a reader, but it never closes, connects or judges the component's own socket.
+    if (win::LOWORD(Msg.LParam) == win::FD_READ) {
+      try {
+        Fire(OnDataAvailable, this);
+      } catch (...) {
+      }
+    }
+    return;
   }
   EventSucceeded = win::HIWORD(Msg.LParam) == 0;
   try {
@@ -438,6 +483,9 @@ void TQuaywire::HandleSocketMessage(TMessage& Msg) {
           }
           break;
         case win::FD_CLOSE:
+          // A reset (or an abort) is kept: the socket that replaces this one would only say
+          // "not connected", and a reader must not take that for the peer's normal end.
+          if (!EventSucceeded) FBrokenError = win::HIWORD(Msg.LParam);
           // Unread data stays for the readers; the owner's Disconnect closes later.
           if (!DataAvailable()) RequestCloseSocket();
           break;

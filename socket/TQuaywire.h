@@ -179,6 +179,11 @@ class TQuaywire : public TComponent {
                           const std::function<void(const char*, int)>& Take,
                           const std::function<bool()>& WantMore);
 
+  // The error of the send or receive that just failed. After a reset whose notification
+  // has already replaced the socket, that is the reset, not the fresh socket's "not
+  // connected". The platform's last error is set to the value returned.
+  int TransferError();
+
   // Calls an event handler through a copy, since the handler may reassign or free it.
   // Returns false when the component was destroyed by the handler.
   template <class Event, class... Args>
@@ -198,6 +203,10 @@ class TQuaywire : public TComponent {
   std::uint16_t OpenSocket(int Protocol);
   // Opens and registers the replacement socket after a close.
   void ReopenSocket();
+  // Gives SocketHandle the component's options and registers it with NotifyWindow.
+  void PrepareSocket();
+  // Replaces the socket of a connect attempt that a wait gave up on.
+  void DropPendingConnect();
   // The destruction steps that need every override in place (Abort is virtual).
   void AbortForDestruction();
 
@@ -210,6 +219,9 @@ class TQuaywire : public TComponent {
   // Set by a successful connect notification: the peer may close in the same pump, before
   // the waiting Connect sees Connected, and the connection was made all the same.
   bool FConnectNotified = false;
+  // The error of a close notification that ended the connection abnormally (10054 for a
+  // reset); 0 after a graceful close, and cleared by Connect and Disconnect.
+  int FBrokenError = 0;
 };
 
 // A hidden window of class "QuaywireWindowClass" whose word 0 holds Component; 0 on failure.

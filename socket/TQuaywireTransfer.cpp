@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/Exception.h"
 #include "base/SysUtils.h"
 #include "base/TFileStream.h"
 #include "socket/TQuaywire.h"
@@ -31,6 +32,27 @@ class TTimeOutScope {
   }
   TTimeOutScope(const TTimeOutScope&) = delete;
   TTimeOutScope& operator=(const TTimeOutScope&) = delete;
+
+ private:
+  TQuaywire& FQ;
+  std::shared_ptr<bool> FAlive;
+};
+
+// Bounds one block of SendFile by TimeOut, as SendBuffer's own arming bounds its block, and
+// disarms on every way out. Quietly: the timer's status texts are no part of SendFile's.
+class TBlockTimeOut {
+ public:
+  TBlockTimeOut(TQuaywire& Q, std::shared_ptr<bool> Alive) : FQ(Q), FAlive(std::move(Alive)) {
+    if (FQ.TimeOut < 0) throw ERangeError("Range check error");
+    FQ.TimedOut = false;
+    FQ.Timer->SetInterval(static_cast<std::uint32_t>(FQ.TimeOut));
+    FQ.Timer->SetEnabled(true);
+  }
+  ~TBlockTimeOut() {
+    if (*FAlive && FQ.Timer != nullptr) FQ.Timer->SetEnabled(false);
+  }
+  TBlockTimeOut(const TBlockTimeOut&) = delete;
+  TBlockTimeOut& operator=(const TBlockTimeOut&) = delete;
 
  private:
   TQuaywire& FQ;
@@ -77,6 +99,7 @@ void TQuaywire::SendWhole(const TWaitScope& Scope, const char* Data, std::size_t
       Sent(N);
       continue;
     }
+    TransferError();
     std::string Msg;
     CheckSocketError(WouldBlock, Msg);
     // No room: wait for it (or for the time-out or a cancel) with messages flowing.
@@ -138,7 +161,7 @@ std::string TQuaywire::ReadLn() {
       Line.resize(Held);
       PumpMessages(Scope);
     } else {
-      LastErrorNo = win::WSAGetLastError();
+      LastErrorNo = TransferError();
       if (LastErrorNo == win::WSAENOTCONN) break;
       std::string Msg;
       CheckSocketError(WouldBlock, Msg);
@@ -158,6 +181,7 @@ std::string TQuaywire::ReadLn() {
         win::recv(SocketHandle, Line.data() + Held, static_cast<int>(LineEnd + 1 - Held), 0);
     if (Taken <= 0) {
       // The bytes were peeked a moment ago; only a reset can take them away.
+      TransferError();
       std::string Msg;
       CheckSocketError(WouldBlock, Msg);
       throw ESockError("Socket readln failed: the connection lost a peeked line");
@@ -199,6 +223,7 @@ void TQuaywire::SendFile(const std::string& FileName) {
     while (File.Position() < Size && !Canceled) {
       const std::int64_t Block = File.Read(IOBuffer.data(), IOBufferData);
       if (Block <= 0) break;  // the file shrank under us
+      const TBlockTimeOut TimeOutScope(*this, FAlive);
       SendWhole(Scope, IOBuffer.data(), static_cast<std::size_t>(Block), [&](int Sent) {
         BytesSent += Sent;
         if (!Fire(OnPacketSent, this)) throw EComponentDestroyed();
@@ -226,7 +251,7 @@ void TQuaywire::ReceiveUntilClosed(const TWaitScope& Scope,
       PumpMessages(Scope);
       continue;
     }
-    LastErrorNo = win::WSAGetLastError();
+    LastErrorNo = TransferError();
     if (LastErrorNo == win::WSAENOTCONN) return;  // closed, and the socket replaced
     std::string Msg;
     CheckSocketError(WouldBlock, Msg);

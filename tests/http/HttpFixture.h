@@ -6,7 +6,10 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,36 @@
 #include "tests/http/ScriptedHttpServer.h"
 
 using Lines = std::vector<std::string>;
+
+// A directory of its own for the files a case writes, removed with it.
+struct TempDir {
+  TempDir() {
+    char Pattern[] = "/tmp/orrery-http-XXXXXX";
+    Path = ::mkdtemp(Pattern);
+  }
+  ~TempDir() { std::filesystem::remove_all(Path); }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string File(const std::string& Name, const std::string& Content) const {
+    const std::string Full = Path + "/" + Name;
+    std::ofstream(Full, std::ios::binary) << Content;
+    return Full;
+  }
+  std::string Path;
+};
+
+inline std::string FileText(const std::string& Name) {
+  std::ifstream In(Name, std::ios::binary);
+  std::stringstream S;
+  S << In.rdbuf();
+  return S.str();
+}
+
+inline std::string Replaced(std::string Text, const std::string& Key, const std::string& Value) {
+  for (std::size_t At; (At = Text.find(Key)) != std::string::npos;)
+    Text.replace(At, Key.size(), Value);
+  return Text;
+}
 
 class HttpTest : public ::testing::Test {
  protected:

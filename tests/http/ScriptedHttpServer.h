@@ -37,13 +37,21 @@ class ConsumeWatch {
     std::unique_lock<std::mutex> Lock(FMutex);
     SendAll(Fd, Data);
     const std::uint64_t Before = FGeneration;
-    FCond.wait_for(Lock, std::chrono::seconds(5), [&] { return FGeneration > Before; });
+    if (!FCond.wait_for(Lock, std::chrono::seconds(5), [&] { return FGeneration > Before; }))
+      ++FMissed;
+  }
+
+  // Hand-offs where the client never came back for more.
+  int Missed() {
+    std::lock_guard<std::mutex> Lock(FMutex);
+    return FMissed;
   }
 
  private:
   std::mutex FMutex;
   std::condition_variable FCond;
   std::uint64_t FGeneration = 0;
+  int FMissed = 0;
 };
 
 // What the server does on one connection after it has read the request.

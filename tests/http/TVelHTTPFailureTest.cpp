@@ -1,11 +1,9 @@
 // Requests that end in an error: the connection is closed, no result event is raised, the
 // files keep what was written, and the same component then completes a normal request.
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
+#include "socket/TThreadTimer.h"
 #include "tests/http/HttpFixture.h"
 
 using testsupport::ReplyScript;
@@ -13,22 +11,6 @@ using testsupport::ScriptedHttpServer;
 using testsupport::Whole;
 
 namespace {
-
-struct TempDir {
-  TempDir() {
-    char Pattern[] = "/tmp/orrery-fail-XXXXXX";
-    Path = ::mkdtemp(Pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(Path); }
-  std::string Path;
-};
-
-std::string FileText(const std::string& Name) {
-  std::ifstream In(Name, std::ios::binary);
-  std::stringstream S;
-  S << In.rdbuf();
-  return S.str();
-}
 
 ReplyScript Parts(std::string Text, bool Reset, bool Hold) {
   ReplyScript S{{std::move(Text)}};
@@ -238,6 +220,33 @@ TEST_F(HttpTest, ComponentDestroyedByAResultHandler) {
   H.OnFailure = [this](CmdType) { Http.reset(); };
   EXPECT_EQ(ErrorOf([&] { H.Get(At(Server.Port())); }), "Aborted: the component was destroyed");
   EXPECT_EQ(Http, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Abort also ends the wait for a host look-up that never answers.
+TEST_F(HttpTest, AbortEndsAPendingLookUp) {
+  const auto Release = std::make_shared<testsupport::Gate>();
+  win::SetResolver([Release](const std::string&, std::vector<std::uint32_t>& Addrs, std::string&) {
+    Release->Wait(std::chrono::seconds(30));
+    Addrs = {htonl(INADDR_LOOPBACK)};
+    return 0;
+  });
+  auto& H = Make();
+  TOwned<TThreadTimer> Timer(new TThreadTimer(nullptr));
+  Timer->SetInterval(20);
+  Timer->SetOnTimer([&](TObject*) {
+    Timer->SetEnabled(false);
+    H.Abort();
+  });
+  Timer->SetEnabled(true);
+  EXPECT_EQ(ErrorOf([&] { H.Get("http://slow.test/"); }), "Host Lookup Canceled");
+  EXPECT_EQ(Log, Lines{"AboutToSend"});
+  Release->Open();
+  Timer.reset();
+  ExpectNormalRequest();
 }
 
 }  // namespace

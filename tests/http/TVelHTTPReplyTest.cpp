@@ -1,9 +1,6 @@
 // The HTTP component's side of a reply: status line, header lines, body, result events and
 // redirections, each scripted reply fed whole and split at every byte.
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "tests/http/HttpFixture.h"
 
@@ -12,28 +9,6 @@ using testsupport::ScriptedHttpServer;
 using testsupport::Whole;
 
 namespace {
-
-struct TempDir {
-  TempDir() {
-    char Pattern[] = "/tmp/orrery-reply-XXXXXX";
-    Path = ::mkdtemp(Pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(Path); }
-  std::string Path;
-};
-
-std::string FileText(const std::string& Name) {
-  std::ifstream In(Name, std::ios::binary);
-  std::stringstream S;
-  S << In.rdbuf();
-  return S.str();
-}
-
-std::string Replaced(std::string Text, const std::string& Key, const std::string& Value) {
-  for (std::size_t At; (At = Text.find(Key)) != std::string::npos;)
-    Text.replace(At, Key.size(), Value);
-  return Text;
-}
 
 std::string FirstLine(const std::string& Request) { return Request.substr(0, Request.find('\r')); }
 
@@ -271,6 +246,31 @@ const ReplyCase ReplyCases[] = {
        EXPECT_EQ(H.HeaderInfo.UserId, "Aladdin");
        EXPECT_EQ(H.Host, "other.test");
      }},
+    {"OtherPortOfTheSameHostGetsNoCredentials",
+     "/start",
+     {"HTTP/1.0 301 Moved\r\nLocation: http://127.0.0.1:{Q}/" + std::string(300, 'L') + "\r\n\r\n"},
+     {"HTTP/1.0 200 OK\r\n\r\n"},
+     {"AboutToSend", "Redirect", "AboutToSend", "Success 0", "Transaction Completed"},
+     200,
+     "HTTP/1.0 200 OK\r\n\r\n",
+     "",
+     0,
+     "",
+     {"GET /start HTTP/1.0"},
+     {"GET /" + std::string(300, 'L') + " HTTP/1.0"},
+     "",
+     [](TVelHTTP& H, const std::string&) {
+       H.HeaderInfo.UserId = "u";
+       H.HeaderInfo.Password = "p";
+     },
+     [](TVelHTTP& H, const Lines& Main, const Lines& Other, const std::string&) {
+       EXPECT_TRUE(HasLine(Main.at(0), "Authorization: Basic dTpw"));
+       EXPECT_EQ(Other.at(0).find("Authorization"), std::string::npos) << Other.at(0);
+       EXPECT_EQ(H.HeaderInfo.Password, "p");
+       // Never cut short.
+       ASSERT_GT(H.Location.size(), 301u);
+       EXPECT_EQ(H.Location.substr(H.Location.size() - 301), "/" + std::string(300, 'L'));
+     }},
     {"RelativeLocationStaysOnTheServerAndPort",
      "/dir/page",
      {"HTTP/1.0 302 Found\r\nLocation: next.html\r\n\r\n",
@@ -467,6 +467,7 @@ TEST_P(ScriptedReply, SplitAtEveryByte) {
     Run(C, At);
     if (HasFailure()) break;
   }
+  EXPECT_EQ(Watch->Missed(), 0) << "the client stopped reading before the reply's end";
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, ScriptedReply, ::testing::ValuesIn(ReplyCases),

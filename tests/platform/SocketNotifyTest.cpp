@@ -102,6 +102,31 @@ TEST_F(SocketNotifyTest, RefusedConnectReportsThroughFdConnectAndLeavesSocketUnc
   win::closesocket(s);
 }
 
+// Linux remembers a failed attempt and answers the next connect with ECONNABORTED, once;
+// the platform lets the application connect again at once, as after any failure.
+TEST_F(SocketNotifyTest, SocketThatFailedToConnectConnectsAgainAtOnce) {
+  win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(win::WSAAsyncSelect(s, Window(), WM_SOCKET, 61), 0);
+  sockaddr_in refused = Loopback(UnusedPort());
+  EXPECT_EQ(win::connect(s, reinterpret_cast<sockaddr*>(&refused), sizeof refused),
+            win::SOCKET_ERROR);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_CONNECT) == 1; }));
+  EXPECT_EQ(ErrorOf(s, FD_CONNECT), win::WSAECONNREFUSED);
+
+  std::uint16_t port = 0;
+  TFd listener = ListenLoopback(port);
+  sockaddr_in open = Loopback(port);
+  EXPECT_EQ(win::connect(s, reinterpret_cast<sockaddr*>(&open), sizeof open), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAEWOULDBLOCK);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_CONNECT) == 2; }));
+  EXPECT_EQ(ErrorOf(s, FD_CONNECT), 0);
+  TFd peer = AcceptPeer(listener.Get());
+  EXPECT_EQ(win::send(s, "x", 1, 0), 1);
+  char c = 0;
+  EXPECT_EQ(::recv(peer.Get(), &c, 1, 0), 1);
+  win::closesocket(s);
+}
+
 TEST_F(SocketNotifyTest, NeverConnectedSocketIsNotConnected) {
   win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
   char c;
@@ -150,6 +175,32 @@ TEST_F(SocketNotifyTest, PeekReenablesFdRead) {
   EXPECT_EQ(win::recv(s, buf, 1, MSG_PEEK), 1);
   ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 2; }));
   EXPECT_EQ(Unread(s), 5);
+  win::closesocket(s);
+}
+
+// A status query tells what waits without re-enabling FD_READ (a peek would).
+TEST_F(SocketNotifyTest, FionreadTellsWhatWaitsAndReenablesNothing) {
+  win::DWORD waiting = 99;
+  win::SOCKET idle = win::socket(AF_INET, SOCK_STREAM, 0);
+  EXPECT_EQ(win::ioctlsocket(idle, FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, 0u) << "a socket never connected has nothing to read";
+  win::closesocket(idle);
+  EXPECT_EQ(win::ioctlsocket(idle, FIONREAD, &waiting), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAENOTSOCK);
+
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  SendAll(peer.Get(), "hello", 5);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 1; }));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(win::ioctlsocket(s, FIONREAD, &waiting), 0);
+    EXPECT_EQ(waiting, 5u);
+    win::DispatchAll();
+  }
+  EXPECT_EQ(Rec().CountEvent(s, FD_READ), 1);
+  EXPECT_FALSE(win::HasPending());
+  EXPECT_EQ(win::ioctlsocket(s, FIONBIO, &waiting), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAEINVAL);
   win::closesocket(s);
 }
 
@@ -216,6 +267,23 @@ TEST_F(SocketNotifyTest, ResetPostsFdCloseWithConnReset) {
   EXPECT_EQ(win::WSAGetLastError(), win::WSAECONNRESET);
   win::DispatchAll();
   EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), 1);
+  win::closesocket(s);
+}
+
+// A send may be the call that reads the reset (the kernel reports it once); the close
+// notification and later receives must still tell a reset, never a graceful close.
+TEST_F(SocketNotifyTest, ResetReadBySendIsStillAReset) {
+  TFd peer;
+  win::SOCKET s = ConnectedPair(peer);
+  ResetPeer(peer);
+  ASSERT_TRUE(WaitFor([&] { return PeerFinArrived(s); }));
+  EXPECT_EQ(win::send(s, "x", 1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAECONNRESET);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_CLOSE) == 1; }));
+  EXPECT_EQ(ErrorOf(s, FD_CLOSE), win::WSAECONNRESET);
+  char c;
+  EXPECT_EQ(win::recv(s, &c, 1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAECONNRESET);
   win::closesocket(s);
 }
 

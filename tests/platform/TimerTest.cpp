@@ -1,5 +1,8 @@
 // Window timers: replacement, merging of missed expiries, low priority behind posted
 // messages, once per DispatchAll call, and their end with KillTimer or DestroyWindow.
+#include <poll.h>
+
+#include <algorithm>
 #include <vector>
 
 #include "PlatformTest.h"
@@ -42,11 +45,12 @@ TEST_F(TimerTest, MissedExpiriesMergeIntoOneMessage) {
   win::KillTimer(Window(), 1);
 }
 
-TEST_F(TimerTest, TimerIsDispatchedOnlyWhenNoPostedMessageWaits) {
+TEST_F(TimerTest, TimerFollowsThePostedMessagesOfItsPassAndLaterOnesWait) {
   win::SetTimer(Window(), 1, 1, nullptr);
   win::Sleep(5);
   bool reposted = false;
   Rec().OnMessage = [&](const TMessage& m) {
+    if (m.Msg == win::WM_TIMER) win::KillTimer(Window(), 1);  // once is enough here
     if (m.Msg == win::WM_USER && !reposted) {
       reposted = true;
       win::PostMessageA(Window(), win::WM_USER + 1, 0, 0);
@@ -54,13 +58,79 @@ TEST_F(TimerTest, TimerIsDispatchedOnlyWhenNoPostedMessageWaits) {
   };
   std::size_t before = Rec().Messages.size();
   win::PostMessageA(Window(), win::WM_USER, 0, 0);
-  win::DispatchAll();
-  std::vector<UINT> order;
-  for (std::size_t i = before; i < Rec().Messages.size(); ++i)
-    order.push_back(Rec().Messages[i].Msg);
-  EXPECT_EQ(order, (std::vector<UINT>{win::WM_USER, win::WM_USER + 1, win::WM_TIMER}));
+  auto order = [&] {
+    std::vector<UINT> msgs;
+    for (std::size_t i = before; i < Rec().Messages.size(); ++i)
+      msgs.push_back(Rec().Messages[i].Msg);
+    before = Rec().Messages.size();
+    return msgs;
+  };
+  // The timer was due first, but waits behind what was posted before the pass began.
+  EXPECT_EQ(win::DispatchAll(), 2);
+  EXPECT_EQ(order(), (std::vector<UINT>{win::WM_USER, win::WM_TIMER}));
+  // What a handler posted is left for the next pass, and the fd says so to a GUI loop.
+  pollfd p{win::QueuePollFd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 1);
+  EXPECT_TRUE(win::HasPending());
+  EXPECT_EQ(win::DispatchAll(), 1);
+  EXPECT_EQ(order(), (std::vector<UINT>{win::WM_USER + 1}));
   Rec().OnMessage = nullptr;
-  win::KillTimer(Window(), 1);
+}
+
+// A handler that keeps a message coming must hold no pass for ever: each pass dispatches
+// what was pending when it began, and a due timer fires within the pass.
+TEST_F(TimerTest, MessageStormNeitherHoldsAPassNorStarvesADueTimer) {
+  enum class Storm { Repost, PeekInFdRead };
+  for (Storm storm : {Storm::Repost, Storm::PeekInFdRead}) {
+    SCOPED_TRACE(storm == Storm::Repost ? "a handler re-posting its message"
+                                        : "a peek in the FD_READ handler while data waits");
+    TFd peer;
+    win::SOCKET s = win::INVALID_SOCKET;
+    int inPass = 0;
+    int mostInAPass = 0;
+    bool storming = true;
+    Rec().OnMessage = [&](const TMessage& m) {
+      bool stormMessage = storm == Storm::Repost
+                              ? m.Msg == win::WM_USER
+                              : m.Msg == WM_SOCKET && win::LOWORD(m.LParam) == win::FD_READ;
+      if (!stormMessage || !storming) return;
+      // Tripwire: a pass that never ends is cut off here instead of hanging the test.
+      if (++inPass > 10000) return;
+      char c;
+      if (storm == Storm::Repost)
+        win::PostMessageA(Window(), win::WM_USER, 0, 0);
+      else
+        win::recv(s, &c, 1, MSG_PEEK);
+    };
+    if (storm == Storm::Repost) {
+      win::PostMessageA(Window(), win::WM_USER, 0, 0);
+    } else {
+      s = ConnectedPair(peer);
+      SendAll(peer.Get(), "220 ready\r\n", 11);
+      ASSERT_TRUE(WaitFor([&] { return Unread(s) == 11; }));
+    }
+    win::SetTimer(Window(), 1, 1, nullptr);
+    win::Sleep(5);  // the timer is due before the first pass
+    int passes = 0;
+    while (Rec().Count(win::WM_TIMER) == 0 && passes < 100) {
+      inPass = 0;
+      win::DispatchAll();
+      mostInAPass = std::max(mostInAPass, inPass);
+      ++passes;
+    }
+    EXPECT_EQ(passes, 1) << "the due timer did not fire in the first pass";
+    EXPECT_EQ(mostInAPass, 1);
+    // The storm goes on in later passes, one message each.
+    inPass = 0;
+    win::DispatchAll();
+    EXPECT_EQ(inPass, 1);
+    storming = false;
+    win::KillTimer(Window(), 1);
+    PumpUntil([] { return !win::HasPending(); });
+    Rec().OnMessage = nullptr;
+    Rec().Messages.clear();
+    if (s != win::INVALID_SOCKET) win::closesocket(s);
+  }
 }
 
 TEST_F(TimerTest, EachTimerFiresOncePerCallButANestedCallMayFireItAgain) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -83,3 +84,18 @@ class SocketTest : public ::testing::Test {
 };
 
 using Lines = std::vector<std::string>;
+
+// Calls Action from a timer message after Delay, as a user's click during a wait would.
+class Later {
+ public:
+  Later(std::chrono::milliseconds Delay, std::function<void()> Action) : FTimer(nullptr) {
+    FTimer.SetInterval(static_cast<std::uint32_t>(Delay.count()));
+    FTimer.SetOnTimer([this, Action = std::move(Action)](TObject*) {
+      FTimer.SetEnabled(false);
+      Action();
+    });
+  }
+
+ private:
+  TThreadTimer FTimer;
+};

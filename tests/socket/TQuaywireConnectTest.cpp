@@ -2,6 +2,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 #include "tests/socket/SocketFixture.h"
 
@@ -334,4 +335,111 @@ TEST_F(SocketTest, ExceptionsFromHandlersAreSwallowedWhereTheComponentReports) {
   ConnectTo(Peer.Port());
   EXPECT_TRUE(C.Connected);
   EXPECT_EQ(C.LastStatus, "Timer Off");
+}
+
+TEST_F(SocketTest, ConnectAfterAFailedConnectWorksAtOnce) {
+  enum class Failure { Refused, TimedOut, Canceled };
+  struct Row {
+    Failure How;
+    const char* Error;
+  };
+  for (const Row& R :
+       {Row{Failure::Refused, "Connection Failed"}, Row{Failure::TimedOut, "Connection Timed out"},
+        Row{Failure::Canceled, "Connection Canceled"}}) {
+    SCOPED_TRACE(R.Error);
+    const std::uint16_t Dead = RefusingPort();
+    if (R.How != Failure::Refused) {
+      win::SetConnectFilter([Dead](const sockaddr_in& A) {
+        return ntohs(A.sin_port) == Dead ? win::ConnectVerdict::Hang : win::ConnectVerdict::Proceed;
+      });
+    }
+    LoopbackPeer Peer(HoldOpen);
+    auto& C = Make();
+    C.TimeOut = R.How == Failure::TimedOut ? 100 : 5000;
+    std::optional<Later> Cancel;
+    if (R.How == Failure::Canceled) Cancel.emplace(30ms, [&] { C.Cancel(); });
+    EXPECT_EQ(ErrorOf([&] { ConnectTo(Dead); }), R.Error);
+    // No Disconnect in between: the next Connect starts afresh.
+    Log.clear();
+    C.TimeOut = 5000;
+    EXPECT_EQ(ErrorOf([&] { ConnectTo(Peer.Port()); }), "");
+    EXPECT_TRUE(C.Connected);
+    EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "(OnConnect)", "Timer Off"}));
+    EXPECT_EQ(win::GetQueueStats().Sockets, Baseline.Sockets + 1);
+    win::SetConnectFilter(nullptr);
+  }
+}
+
+TEST_F(SocketTest, ConnectionCompletingAfterTheTimeOutIsDropped) {
+  // A listener whose accept queue is full drops the SYN, and the kernel sends it again a
+  // second later: long after the component's time-out.
+  const int Listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t Length = sizeof A;
+  ASSERT_EQ(::bind(Listener, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
+  ASSERT_EQ(::listen(Listener, 0), 0);
+  ASSERT_EQ(::getsockname(Listener, reinterpret_cast<sockaddr*>(&A), &Length), 0);
+  const int Filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(::connect(Filler, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
+
+  auto& C = Make();
+  C.TimeOut = 200;
+  EXPECT_EQ(ErrorOf([&] { ConnectTo(ntohs(A.sin_port)); }), "Connection Timed out");
+  const int Taken = ::accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC);  // room again
+  EXPECT_GE(Taken, 0);
+  Log.clear();
+  PumpFor(1500ms);  // past the SYN's first retry
+  EXPECT_FALSE(C.Connected);
+  EXPECT_EQ(Log, Lines{}) << "a late connection reached the component";
+  pollfd P{Listener, POLLIN, 0};
+  EXPECT_EQ(::poll(&P, 1, 0), 0) << "the abandoned attempt still connected";
+  ::close(Taken);
+  ::close(Filler);
+  ::close(Listener);
+}
+
+// A reconnect from OnDisconnect keeps its connection: the close it runs inside opens no
+// socket over it, and nothing leaks, round after round.
+TEST_F(SocketTest, ReconnectFromOnDisconnectKeepsTheNewConnectionAndLeaksNothing) {
+  enum class Close { ByOwner, ByPeer };
+  for (Close By : {Close::ByOwner, Close::ByPeer}) {
+    SCOPED_TRACE(By == Close::ByOwner ? "the owner's Disconnect" : "the peer's close");
+    constexpr int Rounds = 5;
+    LoopbackPeer Peer(
+        [By](int Fd) {
+          SendAll(Fd, "hello\r\n");
+          if (By == Close::ByPeer)
+            RecvExactly(Fd, 5);  // "bye" and its line end, then the peer closes
+          else
+            HoldOpen(Fd);
+        },
+        Rounds + 1);
+    auto& C = Make();
+    C.TimeOut = 5000;
+    int Reconnects = 0;
+    C.OnDisconnect = [&](TObject*) {
+      if (Reconnects < Rounds) {
+        ++Reconnects;
+        C.Connect();
+      }
+    };
+    ConnectTo(Peer.Port());
+    for (int I = 1; I <= Rounds; ++I) {
+      ASSERT_EQ(C.ReadLn(), "hello\r\n");
+      if (By == Close::ByOwner) {
+        C.Disconnect();
+      } else {
+        C.Writeln("bye");
+        ASSERT_TRUE(PumpUntil([&] { return Reconnects == I; }));
+      }
+      EXPECT_TRUE(C.Connected);
+      EXPECT_EQ(win::GetQueueStats().Sockets, Baseline.Sockets + 1) << "round " << I;
+    }
+    EXPECT_EQ(C.ReadLn(), "hello\r\n");  // the last connection is the component's own
+    EXPECT_EQ(Peer.Accepted(), Rounds + 1);
+    C.OnDisconnect = nullptr;
+    C.Disconnect();
+  }
 }

@@ -3,6 +3,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <mutex>
+
 #include "platform/WinUser.h"
 #include "tests/socket/SocketFixture.h"
 
@@ -99,7 +102,7 @@ TEST_F(SocketTest, NotificationWindowRoutesFromMessage1125Up) {
   EXPECT_EQ(win::SendMessageA(C.NotifyWindow, WM_SOCKET_EVENT - 1, 0, AcceptOk), 0);
   EXPECT_FALSE(Accepted);
 
-  EXPECT_EQ(win::SendMessageA(C.NotifyWindow, WM_SOCKET_EVENT, 0, AcceptOk), 0);
+  EXPECT_EQ(win::SendMessageA(C.NotifyWindow, WM_SOCKET_EVENT, C.SocketHandle, AcceptOk), 0);
   EXPECT_TRUE(Accepted);
   EXPECT_TRUE(C.Connected);
 
@@ -113,6 +116,75 @@ TEST_F(SocketTest, NotificationWindowRoutesFromMessage1125Up) {
   C.WaitDone = false;
   win::SendMessageA(C.NotifyWindow, WM_LOOKUP_DONE, 0, 0);
   EXPECT_TRUE(C.WaitDone);
+}
+
+TEST_F(SocketTest, NotificationsForAnotherSocketLeaveTheComponentsOwnAlone) {
+  LoopbackPeer Peer(HoldOpen);
+  auto& C = Make();
+  int DataSeen = 0;
+  C.OnDataAvailable = [&](TObject*) { ++DataSeen; };
+  C.OnAccept = [&](TObject*) { Log.push_back("(OnAccept)"); };
+  ConnectTo(Peer.Port());
+  const std::uint16_t Own = C.SocketHandle;
+  // Another socket on the component's window, as an accepted data connection is.
+  const win::SOCKET Other = win::socket(AF_INET, SOCK_STREAM, 0);
+  struct Row {
+    long Event;
+    win::WORD Error;
+  };
+  for (const Row& R : {Row{win::FD_CLOSE, 0}, Row{win::FD_CLOSE, 10054}, Row{win::FD_CONNECT, 0},
+                       Row{win::FD_CONNECT, 10061}, Row{win::FD_ACCEPT, 0}}) {
+    SCOPED_TRACE(testing::Message() << "event " << R.Event << ", error " << R.Error);
+    Log.clear();
+    win::SendMessageA(C.NotifyWindow, WM_SOCKET_EVENT, Other,
+                      win::MAKELPARAM(static_cast<win::WORD>(R.Event), R.Error));
+    EXPECT_EQ(Log, Lines{});
+    EXPECT_TRUE(C.Connected);
+    EXPECT_TRUE(C.EventSucceeded);
+    EXPECT_EQ(C.SocketHandle, Own);
+  }
+  // News of data there may still interest a reader.
+  win::SendMessageA(C.NotifyWindow, WM_SOCKET_EVENT, Other, win::MAKELPARAM(win::FD_READ, 0));
+  EXPECT_EQ(DataSeen, 1);
+  // The same close for the component's own socket does close it.
+  win::SendMessageA(C.NotifyWindow, WM_SOCKET_EVENT, Own, win::MAKELPARAM(win::FD_CLOSE, 0));
+  EXPECT_FALSE(C.Connected);
+  win::closesocket(Other);
+}
+
+// Lingering is off on every socket the component opens, not only on its first: closing
+// resets the connection at once whichever socket carried it.
+TEST_F(SocketTest, EverySocketOfTheComponentResetsItsConnectionOnClose) {
+  std::mutex EndsLock;
+  std::vector<std::string> Ends;
+  LoopbackPeer Peer(
+      [&](int Fd) {
+        char C;
+        const ssize_t N = ::recv(Fd, &C, 1, 0);
+        const std::string End = N == 0 ? "FIN" : (N < 0 && errno == ECONNRESET) ? "RST" : "other";
+        std::lock_guard<std::mutex> Lock(EndsLock);
+        Ends.push_back(End);
+      },
+      3);
+  auto& C = Make();
+  C.TimeOut = 5000;
+  ConnectTo(Peer.Port());  // the first socket
+  C.Disconnect();
+  ConnectTo(Peer.Port());  // the one opened by that close
+  C.Disconnect();
+  // The one that replaces a connect attempt given up on.
+  const std::uint16_t Dead = RefusingPort();
+  win::SetConnectFilter([Dead](const sockaddr_in& A) {
+    return ntohs(A.sin_port) == Dead ? win::ConnectVerdict::Hang : win::ConnectVerdict::Proceed;
+  });
+  C.TimeOut = 50;
+  EXPECT_EQ(ErrorOf([&] { ConnectTo(Dead); }), "Connection Timed out");
+  C.TimeOut = 5000;
+  ConnectTo(Peer.Port());
+  C.Disconnect();
+  ASSERT_TRUE(Peer.Finished.Wait());
+  std::lock_guard<std::mutex> Lock(EndsLock);
+  EXPECT_EQ(Ends, (Lines{"RST", "RST", "RST"}));
 }
 
 TEST_F(SocketTest, ErrorTextsAndTheErrorCheck) {

@@ -1,28 +1,11 @@
 // Handlers running inside the component's own calls: cancels, failures and destruction
 // from there, and transfers started from inside other transfers.
+#include <time.h>
+
 #include "tests/socket/SocketFixture.h"
 
 using namespace testsupport;
 using namespace std::chrono_literals;
-
-namespace {
-
-// Calls Action from a timer message after Delay, as a user's click during a wait would.
-class Later {
- public:
-  Later(std::chrono::milliseconds Delay, std::function<void()> Action) : FTimer(nullptr) {
-    FTimer.SetInterval(static_cast<std::uint32_t>(Delay.count()));
-    FTimer.SetOnTimer([this, Action = std::move(Action)](TObject*) {
-      FTimer.SetEnabled(false);
-      Action();
-    });
-  }
-
- private:
-  TThreadTimer FTimer;
-};
-
-}  // namespace
 
 TEST_F(SocketTest, UsersCancelEndsEachTransferWithItsAbortText) {
   Gate Done;
@@ -132,4 +115,50 @@ TEST_F(SocketTest, DesignModeChangedAfterConstructionKeepsTheCountsRight) {
   EXPECT_EQ(TQuaywire::WinsockUsers, 1);
   Live.reset();
   EXPECT_EQ(TQuaywire::WinsockUsers, 0);
+}
+
+// The handler asks whether data waits while the data stays unread: the question must not
+// bring the notification back, or the handler runs at every pump, spins a core, and (before
+// the dispatch was bounded) held Connect and every other component's time-out for ever.
+TEST_F(SocketTest, DataAvailableFromOnDataAvailableNeitherSpinsNorStarvesAnotherTimeOut) {
+  Gate Done;
+  LoopbackPeer Talker([&](int Fd) {
+    SendAll(Fd, "220 ready\r\n");
+    Done.Wait();
+  });
+  LoopbackPeer Silent([&](int) { Done.Wait(); });
+  auto& A = Make();
+  A.TimeOut = 1000;
+  int Calls = 0;
+  A.OnDataAvailable = [&](TObject*) {
+    if (++Calls < 10000) A.DataAvailable();  // past the tripwire the storm stops
+  };
+  ConnectTo(Talker.Port());
+  ASSERT_TRUE(PumpUntil([&] { return Calls > 0; }));
+
+  TOwned<TQuaywire> B(new TQuaywire(nullptr));
+  B->Host = "127.0.0.1";
+  B->Port = Silent.Port();
+  B->TimeOut = 300;
+  B->Connect();
+  const auto CpuTime = [] {
+    timespec T{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
+    return std::chrono::seconds(T.tv_sec) + std::chrono::nanoseconds(T.tv_nsec);
+  };
+  const auto CpuBefore = CpuTime();
+  const auto Start = std::chrono::steady_clock::now();
+  try {
+    B->ReadLn();
+    ADD_FAILURE() << "no time-out";
+  } catch (const EAbortError& E) {
+    EXPECT_STREQ(E.what(), "Socket readln aborted");
+  }
+  const auto Wall = std::chrono::steady_clock::now() - Start;
+  const auto Cpu = CpuTime() - CpuBefore;
+  EXPECT_TRUE(B->TimedOut);
+  EXPECT_LT(Cpu, Wall / 2) << "the wait burned CPU";
+  EXPECT_EQ(Calls, 1) << "the read notification came back without a receive";
+  EXPECT_EQ(A.ReadLn(), "220 ready\r\n");  // untouched by the questions
+  Done.Open();
 }

@@ -1,4 +1,5 @@
 // Data transfer over a connected component: lines, transactions, texts, files, captures.
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -295,20 +296,124 @@ TEST_F(SocketTest, SendFileInBlocksWithPacketEvents) {
 }
 
 TEST_F(SocketTest, SendBlockedByAPeerThatDoesNotReadEndsByTimeOut) {
-  Gate Done;
-  LoopbackPeer Peer([&](int) { Done.Wait(); });
-  auto& C = Make();
-  C.TimeOut = 300;
-  ConnectTo(Peer.Port());
-  const std::string Chunk(65535, 'x');
-  try {
-    for (int I = 0; I < 2000; ++I) C.Write(Chunk);  // far more than the socket buffers hold
-    ADD_FAILURE() << "the send never blocked";
-  } catch (const EAbortError& E) {
-    EXPECT_STREQ(E.what(), "Socket send aborted");
+  enum class Op { Write, SendFile };
+  for (Op Send : {Op::Write, Op::SendFile}) {
+    SCOPED_TRACE(Send == Op::Write ? "Write" : "SendFile");
+    Gate Done;
+    LoopbackPeer Peer([&](int) { Done.Wait(); });
+    auto& C = Make();
+    C.TimeOut = 300;
+    ConnectTo(Peer.Port());
+    TempFile File;
+    // Far more than the socket buffers hold; sparse, so it costs no disk.
+    const off_t Size = off_t{256} << 20;
+    File.Fill("");
+    ASSERT_EQ(::truncate(File.Name().c_str(), Size), 0);
+    const std::string Chunk(65535, 'x');
+    Log.clear();
+    try {
+      if (Send == Op::Write) {
+        for (int I = 0; I < 4000; ++I) C.Write(Chunk);
+      } else {
+        C.SendFile(File.Name());
+      }
+      ADD_FAILURE() << "the send never blocked";
+    } catch (const EAbortError& E) {
+      EXPECT_STREQ(E.what(), "Socket send aborted");
+    }
+    EXPECT_TRUE(C.TimedOut);
+    EXPECT_FALSE(C.Canceled);
+    if (Send == Op::SendFile) {
+      EXPECT_LT(C.BytesSent, Size);
+      // Bounded as SendBuffer is, without reports of its own beyond those of the time-out.
+      EXPECT_EQ(Log, (Lines{"SendFile", "Timer Triggered", "Timer Off", "Abort", "Canceling"}));
+    }
+    Done.Open();
   }
-  EXPECT_TRUE(C.TimedOut);
-  Done.Open();
+}
+
+// A peer that sends, then resets: the running reader ends with the reset's error text,
+// whether the reset was handled before the call or arrives during it, and what was
+// received before it stays where it went. A send afterwards reports the reset too.
+TEST_F(SocketTest, ResetEndsEveryReaderWithItsErrorAndKeepsWhatCameBefore) {
+  enum class Op { ReadLn, ReadLnAfterALine, CaptureString, CaptureFile, Transaction };
+  struct Row {
+    const char* Name;
+    Op Call;
+    std::string Sent;  // by the peer before its reset
+    bool ResetFirst;   // the reset is handled before the call starts
+  };
+  const std::vector<Row> Rows = {
+      {"ReadLn, nothing waiting, reset first", Op::ReadLn, "", true},
+      {"ReadLn, nothing waiting, reset during", Op::ReadLn, "", false},
+      {"ReadLn, partial line, reset first", Op::ReadLn, "partial", true},
+      {"ReadLn, partial line, reset during", Op::ReadLn, "partial", false},
+      {"ReadLn after a whole line, reset first", Op::ReadLnAfterALine, "line\r\n", true},
+      {"ReadLn after a whole line, reset during", Op::ReadLnAfterALine, "line\r\n", false},
+      {"CaptureString, reset first", Op::CaptureString, RandomBytes(100000, 5), true},
+      {"CaptureString, reset during", Op::CaptureString, RandomBytes(100000, 6), false},
+      {"CaptureString of nothing, reset during", Op::CaptureString, "", false},
+      {"CaptureFile, reset first", Op::CaptureFile, RandomBytes(100000, 7), true},
+      {"CaptureFile, reset during", Op::CaptureFile, RandomBytes(100000, 8), false},
+      {"Transaction, part of a reply", Op::Transaction, "220 par", false},
+  };
+  const std::string ResetText = "10054:Connection reset by peer";
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.Name);
+    Gate Reset;
+    LoopbackPeer Peer([&](int Fd) {
+      if (R.Call == Op::Transaction) RecvExactly(Fd, 6);
+      SendAll(Fd, R.Sent);
+      if (!R.ResetFirst) Reset.Wait();
+      WaitUntilAcked(Fd);
+      ResetOnClose(Fd);
+    });
+    auto& C = Make();
+    C.TimeOut = 5000;  // a tripwire: every row ends long before
+    int Errors = 0;
+    C.OnError = [&](TObject*, std::uint16_t, const std::string&) { ++Errors; };
+    ConnectTo(Peer.Port());
+    if (R.ResetFirst) {
+      ASSERT_TRUE(Peer.Finished.Wait());
+      // The reset is in: the kernel hangs up the socket (or its replacement, which is not
+      // connected), and every notification it made has been dispatched.
+      ASSERT_TRUE(PumpUntil([&] {
+        pollfd P{static_cast<int>(C.SocketHandle), POLLRDHUP, 0};
+        return ::poll(&P, 1, 0) == 1 && (P.revents & POLLHUP) != 0 && !win::HasPending();
+      }));
+    }
+    TempFile File;
+    std::string Text = "stale";
+    const Later OpenGate(30ms, [&] { Reset.Open(); });
+    const std::string Error = ErrorOf([&] {
+      switch (R.Call) {
+        case Op::ReadLn: C.ReadLn(); break;
+        case Op::ReadLnAfterALine:
+          EXPECT_EQ(C.ReadLn(), R.Sent);
+          C.ReadLn();
+          break;
+        case Op::CaptureString: C.CaptureString(Text, -1); break;
+        case Op::CaptureFile: C.CaptureFile(File.Name()); break;
+        case Op::Transaction: C.Transaction("NOOP"); break;
+      }
+    });
+    EXPECT_EQ(Error, ResetText);
+    EXPECT_EQ(C.LastErrorNo, win::WSAECONNRESET);
+    EXPECT_EQ(Errors, 1);
+    if (R.Call == Op::CaptureString) {
+      EXPECT_TRUE(Text == R.Sent) << "kept " << Text.size() << " bytes";
+      EXPECT_EQ(C.BytesRecvd, static_cast<std::int64_t>(R.Sent.size()));
+    }
+    if (R.Call == Op::CaptureFile) {
+      EXPECT_TRUE(ReadFile(File.Name()) == R.Sent);
+    }
+    EXPECT_EQ(Log.back(), "Timer Off");
+    EXPECT_EQ(ErrorOf([&] { C.Write("after"); }), ResetText);
+    // The owner's Disconnect ends the matter: the fresh socket is plainly not connected.
+    C.Disconnect();
+    EXPECT_EQ(C.ReadLn(), "");
+    EXPECT_EQ(C.LastErrorNo, win::WSAENOTCONN);
+  }
 }
 
 TEST_F(SocketTest, ReceivesOnAnUnconnectedSocketEndLikeAClose) {

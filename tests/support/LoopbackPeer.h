@@ -4,8 +4,11 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -78,6 +81,17 @@ inline std::string RecvExactly(int Fd, std::size_t Count) {
   return Data;
 }
 
+// Waits (bounded) until the other side has acknowledged every byte sent on Fd, so that a
+// reset made next cannot overtake data still on its way.
+inline bool WaitUntilAcked(int Fd) {
+  for (int I = 0; I < 10000; ++I) {
+    int Unacked = 0;
+    if (::ioctl(Fd, SIOCOUTQ, &Unacked) != 0 || Unacked == 0) return true;
+    ::poll(nullptr, 0, 1);
+  }
+  return false;
+}
+
 // Makes the peer's close (after the script returns) reset the connection.
 inline void ResetOnClose(int Fd) {
   const linger L{1, 0};
@@ -107,13 +121,14 @@ class LoopbackPeer {
   }
 
   ~LoopbackPeer() {
-    FStopping = true;
-    ::shutdown(FListen, SHUT_RDWR);  // wakes a pending accept
     {
-      // ... and a script still reading from its connection.
+      // Wakes a script still reading from its connection; a connection accepted but not
+      // yet handed to a script sees FStopping under the same lock and runs none.
       std::lock_guard<std::mutex> Lock(FCurrentLock);
+      FStopping = true;
       if (FCurrent >= 0) ::shutdown(FCurrent, SHUT_RDWR);
     }
+    ::shutdown(FListen, SHUT_RDWR);  // wakes a pending accept
     if (FThread.joinable()) FThread.join();
     ::close(FListen);
   }
@@ -139,6 +154,10 @@ class LoopbackPeer {
       ::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
       {
         std::lock_guard<std::mutex> Lock(FCurrentLock);
+        if (FStopping) {
+          ::close(Fd);
+          break;
+        }
         FCurrent = Fd;
       }
       FScript(Fd);
