@@ -367,6 +367,7 @@ void TVelHTTP::ReadResponseHeader() {
   if (!StatusLine.empty()) ReplyNumber = StatusCode(StatusLine);
   Store(StatusLine);
   if (StatusLine.empty()) return;
+  if (!Fire(OnStage, this, hsStatusLine)) throw EComponentDestroyed();
 
   for (;;) {
     const std::string Line = ReadLn();
@@ -488,6 +489,7 @@ void TVelHTTP::RunRequest() {
 
   FRedirected = false;
   for (int Further = 0;; ++Further) {
+    FPassIndex = Further;
     SplitURL();
     if (!FRedirected) {
       FFirstHost = Host;
@@ -499,9 +501,12 @@ void TVelHTTP::RunRequest() {
     try {
       Connect();
       SendRequest();
+      if (!Fire(OnStage, this, hsRequestSent)) throw EComponentDestroyed();
       ReplyNumber = 0;
       ReadResponseHeader();
+      if (!Fire(OnStage, this, hsHeaderEnd)) throw EComponentDestroyed();
       ReadBody();
+      if (!Fire(OnStage, this, hsBodyEnd)) throw EComponentDestroyed();
       if (ReplyNumber > 0 && ReplyNumber < 299) {
         if (!Fire(OnSuccess, CurrentCmd)) throw EComponentDestroyed();
         StatusMessage(2, "Transaction Completed");
