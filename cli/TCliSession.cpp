@@ -102,10 +102,7 @@ void TCliSession::Configure(TVelHTTP& Http) {
   const bool KeepHeaders = FOptions.IncludeHeader || FOptions.Head;
   Http.OnRedirect = [this, &Http, V, KeepHeaders](bool&) {
     if (KeepHeaders) FHeaders += Http.Header;
-    if (V) {
-      TraceReplyHeader(Http);
-      Trace("OnRedirect " + std::to_string(Http.ReplyNumber) + " to " + Http.URL);
-    }
+    if (V) Trace("OnRedirect " + std::to_string(Http.ReplyNumber) + " to " + Http.URL);
   };
   if (!V) {
     Http.ReportLevel = 0;
@@ -119,7 +116,9 @@ void TCliSession::Configure(TVelHTTP& Http) {
     FReplyHeaderTraced = false;
     Trace("OnAboutToSend " + std::string(CommandName(Http.CurrentCmd)) + " " + Http.URL +
           (Http.Proxy.empty() ? std::string()
-                              : " through " + Http.Proxy + ":" + std::to_string(Http.ProxyPort)));
+                              : " through " + Http.Proxy + ":" + std::to_string(Http.ProxyPort)) +
+          (Http.PassIndex() > 0 ? " (pass " + std::to_string(Http.PassIndex() + 1) + ")"
+                                : std::string()));
     ForEachLine(Http.RequestHeaderSent(), [this](const std::string& Line) { Trace("> " + Line); });
   };
   Http.OnHostResolved = [this, &Http](TObject*) {
@@ -133,7 +132,6 @@ void TCliSession::Configure(TVelHTTP& Http) {
     Trace("OnPacketSent " + std::to_string(Http.BytesSent) + " bytes");
   };
   Http.OnPacketRecvd = [this, &Http](TObject*) {
-    TraceReplyHeader(Http);
     Trace("OnPacketRecvd " + std::to_string(Http.BytesRecvd) + " bytes" +
           (Http.BytesTotal > 0 ? " of " + std::to_string(Http.BytesTotal) : std::string()));
   };
@@ -141,16 +139,20 @@ void TCliSession::Configure(TVelHTTP& Http) {
     Trace("OnError " + Text);
   };
   Http.OnSuccess = [this, &Http](CmdType Cmd) {
-    TraceReplyHeader(Http);
     Trace(std::string("OnSuccess ") + CommandName(Cmd) + " " + std::to_string(Http.ReplyNumber));
   };
   Http.OnFailure = [this, &Http](CmdType Cmd) {
-    TraceReplyHeader(Http);
     Trace(std::string("OnFailure ") + CommandName(Cmd) + " " + std::to_string(Http.ReplyNumber));
   };
   Http.OnDisconnect = [this, &Http](TObject*) {
+    // A reply cut off in its header has no header end: show what came.
     TraceReplyHeader(Http);
     Trace("OnDisconnect");
+  };
+  Http.OnStage = [this, &Http](TObject*, THttpStage Stage) {
+    static const char* const Names[] = {"RequestSent", "StatusLine", "HeaderEnd", "BodyEnd"};
+    Trace(std::string("OnStage ") + Names[Stage]);
+    if (Stage == hsHeaderEnd) TraceReplyHeader(Http);
   };
   Http.OnAuthenticationNeeded = [this](TObject*) { Trace("OnAuthenticationNeeded"); };
 }
