@@ -150,7 +150,8 @@ void TCliSession::Configure(TVelHTTP& Http) {
     Trace("OnDisconnect");
   };
   Http.OnStage = [this, &Http](TObject*, THttpStage Stage) {
-    static const char* const Names[] = {"RequestSent", "StatusLine", "HeaderEnd", "BodyEnd"};
+    static const char* const Names[] = {"PassStart", "RequestSent", "StatusLine", "HeaderEnd",
+                                        "BodyEnd"};
     Trace(std::string("OnStage ") + Names[Stage]);
     if (Stage == hsHeaderEnd) TraceReplyHeader(Http);
   };

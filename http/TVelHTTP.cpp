@@ -497,6 +497,7 @@ void TVelHTTP::RunRequest() {
     }
     ComposeRequest();
     if (!Fire(OnAboutToSend, this)) throw EComponentDestroyed();
+    if (!Fire(OnStage, this, hsPassStart)) throw EComponentDestroyed();
 
     try {
       Connect();

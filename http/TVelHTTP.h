@@ -38,9 +38,11 @@ enum CmdType : std::uint8_t {
 // Result of a request: the command that ended in success or failure. No sender.
 using TResultEvent = std::function<void(CmdType Cmd)>;
 
-// Points of one pass that no other event marks, in the order a pass reaches them, for a
-// caller that follows or times an exchange (OnHostResolved and OnConnect mark the others).
+// Points of one pass, in the order a pass reaches them, for a caller that follows or times
+// an exchange without taking over the events its owner handles (OnHostResolved and OnConnect
+// mark the look-up and the connection).
 enum THttpStage : std::uint8_t {
+  hsPassStart,    // composed, OnAboutToSend has run: RequestHeaderSent() and PassIndex() are set
   hsRequestSent,  // the header block and the body are sent
   hsStatusLine,   // the reply's status line has arrived (not raised when there was none)
   hsHeaderEnd,    // the reply's header is read: Header, ReplyNumber, BytesTotal are set
@@ -104,8 +106,8 @@ class TVelHTTP : public TQuaywire {
   TResultEvent OnFailure;               // status 400 and above, or no usable status
   THandlerEvent OnRedirect;             // status 300 to 398; Handled stops the request
   TNotifyEvent OnAuthenticationNeeded;  // status 401
-  // Each stage of a pass as it is reached, between OnConnect and the result event. A
-  // handler's error ends the request like a socket error.
+  // Each stage of a pass as it is reached, from after OnAboutToSend to before the result
+  // event. A handler's error ends the request like a socket error.
   TStageEvent OnStage;
 
   // --- Request state (public, unpublished) -------------------------------------------------

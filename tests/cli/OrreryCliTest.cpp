@@ -400,6 +400,7 @@ TEST_P(CliTraceTest, ListsTheStagesInOrder) {
     for (const std::string& T : Texts) EXPECT_NE(T.rfind(Expand(Raw), 0), 0u) << T;
 }
 
+// clang-format off: one stage after the other reads best here.
 INSTANTIATE_TEST_SUITE_P(
     Table, CliTraceTest,
     ::testing::Values(
@@ -409,6 +410,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"OnAboutToSend GET http://localhost:{port}/small.txt",
                    "> GET /small.txt HTTP/1.0",
                    "> Host: localhost",
+                   "OnStage PassStart",
                    "Connecting",
                    "Resolve Host",
                    "OnHostResolved localhost:{port} is 127.0.0.1",
@@ -457,7 +459,7 @@ INSTANTIATE_TEST_SUITE_P(
             {"http://127.0.0.1:{refused}/"},
             7,
             {"OnAboutToSend GET", "Connecting", "OnConnectionFailed", "Error: Connection Failed"},
-            {"OnConnect 127.0.0.1", "OnSuccess", "OnFailure"}},
+            {"OnConnect 127.0.0.1", "OnSuccess", "OnFailure", "OnStage RequestSent"}},
         TraceCase{
             "TimedOut",
             {"-m", "300", "http://127.0.0.1:{silent}/"},
@@ -471,5 +473,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {"< HTTP/1.0 200 OK", "< X-Evil: \\x1b[2J\\x07!", "OnSuccess GET 200"},
                   {}}),
     [](const auto& Info) { return std::string(Info.param.Name); });
+// clang-format on
 
 }  // namespace
