@@ -99,6 +99,7 @@ std::string ReadRequest(int Fd) {
 class CliProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (::access("/usr/sbin/nginx", X_OK) != 0) GTEST_SKIP() << "nginx is not installed";
     Nginx = std::make_unique<TNginxServer>(Locations);
     Nginx->Serve("small.txt", "hello, orrery\n");
     Nginx->Serve("all-bytes.bin", AllBytes());
