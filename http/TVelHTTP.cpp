@@ -403,7 +403,7 @@ namespace {
 class TTimeOutGuard {
  public:
   TTimeOutGuard(TQuaywire& Q, std::shared_ptr<bool> Alive) : FQ(Q), FAlive(std::move(Alive)) {
-    FQ.TimerOn();
+    FQ.StartTimeOut();
   }
   ~TTimeOutGuard() {
     if (!*FAlive) return;
@@ -436,15 +436,20 @@ void TVelHTTP::CaptureAnnounced(std::int64_t Limit) {
     const TTimeOutGuard Armed(*this, FAlive);
     ReceiveUntilClosed(
         Scope,
-        [&](const char* Data, int Count) {
-          // Anything past the announced length belongs to no reply of ours.
-          const std::int64_t Keep = std::min<std::int64_t>(Count, Limit - Taken);
-          Taken += Keep;
-          if (File)
-            File->WriteBuffer(Data, Keep);
-          else
-            Body.append(Data, static_cast<std::size_t>(Keep));
-        },
+        {[&](char*& Target, std::size_t& Size) {
+           // Asking for no more than the announced rest leaves the next reply in the socket.
+           Target = IOBuffer.data();
+           Size = static_cast<std::size_t>(std::min<std::int64_t>(IOBufferData, Limit - Taken));
+         },
+         [&](const char* Data, std::size_t Count) {
+           const auto Keep = static_cast<std::int64_t>(Count);
+           Taken += Keep;
+           if (Keep == 0) return;
+           if (File)
+             File->WriteBuffer(Data, Keep);
+           else
+             Body.append(Data, Count);
+         }},
         [&] { return Taken < Limit; });
   }
   if (Canceled) {

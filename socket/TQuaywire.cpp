@@ -37,12 +37,14 @@ TQuaywire::TWaitScope::~TWaitScope() {
 }
 
 void TQuaywire::WaitForEvent(const TWaitScope& Scope) {
+  SetPendingTimer();
   Application.WaitForEvent(-1);
   Application.ProcessMessages();
   if (!Scope.OwnerAlive()) throw EComponentDestroyed();
 }
 
 void TQuaywire::PumpMessages(const TWaitScope& Scope) {
+  SetPendingTimer();
   Application.ProcessMessages();
   if (!Scope.OwnerAlive()) throw EComponentDestroyed();
 }
@@ -227,15 +229,41 @@ void TQuaywire::CheckSocketError(std::uint16_t Tolerated, std::string& Msg) {
 // --- Time-out -----------------------------------------------------------------------------
 
 void TQuaywire::TimerOn() {
+  StartTimeOut();
+  SetPendingTimer();
+}
+
+void TQuaywire::StartTimeOut() {
   StatusMessage(8, "Timer On");
   TimedOut = false;
   if (TimeOut < 0) throw ERangeError("Range check error");
-  Timer->SetInterval(static_cast<std::uint32_t>(TimeOut));
+  const auto Interval = static_cast<std::uint32_t>(TimeOut);
+  // A running countdown goes on unless the time-out has changed meanwhile.
+  if (FTimeOutRunning && Interval == FTimeOutInterval) return;
+  FTimeOutRunning = true;
+  FTimeOutInterval = Interval;
+  FTimeOutStart = std::chrono::steady_clock::now();
+  // Most operations that arm the time-out find their data waiting and never let messages
+  // flow; setting and killing the system timer for each of them (every header line) would
+  // cost more than the operation itself.
+  if (Timer != nullptr) Timer->SetEnabled(false);
+}
+
+void TQuaywire::SetPendingTimer() {
+  if (!FTimeOutRunning || FTimeOutInterval == 0 || Timer == nullptr || Timer->Enabled()) return;
+  const auto Elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - FTimeOutStart)
+                           .count();
+  // Due already: the smallest interval fires at the next dispatch.
+  const std::uint32_t Left =
+      Elapsed >= FTimeOutInterval ? 1 : FTimeOutInterval - static_cast<std::uint32_t>(Elapsed);
+  Timer->SetInterval(Left);
   Timer->SetEnabled(true);
 }
 
 void TQuaywire::TimerOff() {
   StatusMessage(8, "Timer Off");
+  FTimeOutRunning = false;
   if (Timer != nullptr) Timer->SetEnabled(false);
 }
 
@@ -274,12 +302,18 @@ void TQuaywire::RequestCloseSocket() {
   Connected = false;
   // A component that never started the socket layer (design mode) has nothing to close.
   if (SocketHandle == NoSocket || !FSocketLayerStarted) return;
-  if (win::closesocket(SocketHandle) == win::SOCKET_ERROR) {
-    std::string Msg;
-    CheckSocketError(WouldBlock, Msg);
-    return;
+  DropLookAhead();
+  // A socket that was never used (the replacement opened when the server closed, before
+  // the owner's Disconnect) is already what a close and reopen would give: keep it.
+  const bool KeepUnused = FSocketUnused && !BeingDestroyed && !SocketBound();
+  if (!KeepUnused) {
+    if (win::closesocket(SocketHandle) == win::SOCKET_ERROR) {
+      std::string Msg;
+      CheckSocketError(WouldBlock, Msg);
+      return;
+    }
+    SocketHandle = NoSocket;
   }
-  SocketHandle = NoSocket;
   std::exception_ptr HandlerError;
   if (!IsDestroying()) {
     try {
@@ -299,7 +333,17 @@ void TQuaywire::ReopenSocket() {
   PrepareSocket();
 }
 
+bool TQuaywire::SocketBound() const {
+  // A derived component may have bound the socket and made it listen.
+  sockaddr_in Local{};
+  int Length = sizeof Local;
+  if (win::getsockname(SocketHandle, reinterpret_cast<sockaddr*>(&Local), &Length) != 0)
+    return true;
+  return Local.sin_port != 0;
+}
+
 void TQuaywire::PrepareSocket() {
+  FSocketUnused = true;
   // Lingering on with a time of 0: closing resets the connection at once. Every socket of
   // the component gets it, the replacements after a close as well as the first one.
   const linger Linger{1, 0};
@@ -335,12 +379,14 @@ bool TQuaywire::DataAvailable() {
   // A status query, not a peek: a peek re-enables the read notification while data waits,
   // so a handler of OnDataAvailable that asks here would get another one at every pump.
   win::DWORD Waiting = 0;
-  return win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 && Waiting > 0;
+  // Lines ReadLn has handed out from its look-ahead are still in the socket, but read.
+  return win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 && Waiting > FAheadUsed;
 }
 
 void TQuaywire::ResolveHost() {
   const TWaitScope Scope(*this);
   StatusMessage(8, "Resolve Host");
+  SettleLookAhead();  // the host name goes through IOBuffer
   const std::string& HostName = Proxy.empty() ? Host : Proxy;
   const std::size_t Length = std::min(HostName.size(), IOBufferData);
   std::memcpy(IOBuffer.data(), HostName.data(), Length);
@@ -419,6 +465,8 @@ void TQuaywire::Connect() {
   RemoteAddress.sin_port = win::htons(static_cast<std::uint16_t>(PortValue & 0xFFFF));
   WaitDone = false;
   EventSucceeded = true;
+  FSocketUnused = false;
+  DropLookAhead();
   FConnectNotified = false;
   if (win::connect(SocketHandle, reinterpret_cast<const sockaddr*>(&RemoteAddress),
                    sizeof RemoteAddress) == win::SOCKET_ERROR) {

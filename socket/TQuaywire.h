@@ -17,6 +17,7 @@
 #include <netinet/in.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,6 +39,10 @@ constexpr long SocketEventMask =
     win::FD_READ | win::FD_OOB | win::FD_ACCEPT | win::FD_CONNECT | win::FD_CLOSE;  // 61
 constexpr std::uint16_t NoSocket = 65535;
 constexpr std::size_t IOBufferData = 65536;  // data bytes of IOBuffer; one more holds a NUL
+// Bytes a receive of the captures may take at once, and how many they take between two
+// pumps of the messages.
+constexpr std::size_t CaptureReceive = 4 * IOBufferData;
+constexpr std::size_t PumpEvery = 4 * IOBufferData;
 
 class TQuaywire : public TComponent {
  public:
@@ -73,6 +78,10 @@ class TQuaywire : public TComponent {
   // --- Status, time-out and errors -------------------------------------------------------
   void StatusMessage(std::uint8_t Level, const std::string& Text);
   void TimerOn();
+  // The time-out as the component's own operations arm it: reported and counted from now
+  // like TimerOn, but the system timer is set only when the operation first lets messages
+  // flow, since only then can it fire.
+  void StartTimeOut();
   void TimerOff();
   void TimerTriggered(TObject* Sender);
   void CheckSocketError(std::uint16_t Tolerated, std::string& Msg);
@@ -173,11 +182,22 @@ class TQuaywire : public TComponent {
   void SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
                  const std::function<void(int)>& Sent);
 
-  // The receive loop of the captures: hands every block to Take until the peer closes, the
-  // socket is no longer connected, Canceled is set or WantMore() says enough.
-  void ReceiveUntilClosed(const TWaitScope& Scope,
-                          const std::function<void(const char*, int)>& Take,
+  // Where a capture receives next: Room(Target, Size) names at least one byte of room and
+  // Take(Data, Count) keeps what arrived there.
+  struct TReceiveTarget {
+    std::function<void(char*& Target, std::size_t& Size)> Room;
+    std::function<void(const char* Data, std::size_t Count)> Take;
+  };
+  // The receive loop of the captures: receives into Target until the peer closes, the
+  // socket is no longer connected, Canceled is set or WantMore() says enough. A receive may
+  // take up to CaptureReceive bytes at once; BytesRecvd and OnPacketRecvd still go by blocks
+  // of at most IOBufferData bytes. Messages are pumped after every PumpEvery bytes and
+  // whenever the loop has to wait.
+  void ReceiveUntilClosed(const TWaitScope& Scope, const TReceiveTarget& Target,
                           const std::function<bool()>& WantMore);
+  // A receive area of CaptureReceive bytes for the captures that have none of their own,
+  // made at the first use and kept.
+  char* CaptureBuffer();
 
   // The error of the send or receive that just failed. After a reset whose notification
   // has already replaced the socket, that is the reset, not the fresh socket's "not
@@ -205,10 +225,24 @@ class TQuaywire : public TComponent {
   void ReopenSocket();
   // Gives SocketHandle the component's options and registers it with NotifyWindow.
   void PrepareSocket();
+  // True when SocketHandle has a local address (bound, listening or connected).
+  bool SocketBound() const;
   // Replaces the socket of a connect attempt that a wait gave up on.
   void DropPendingConnect();
   // The destruction steps that need every override in place (Abort is virtual).
   void AbortForDestruction();
+  // Sets the system timer for what is left of a time-out started by StartTimeOut.
+  void SetPendingTimer();
+  // ReadLn's look-ahead: true with the next line when the bytes peeked earlier hold a whole
+  // one; false, with the look-ahead settled, when they do not.
+  bool LineFromLookAhead(std::string& Line);
+  // Receives, and so drops, the bytes ReadLn has handed out from its look-ahead, and forgets
+  // the look-ahead. Every other reader of the socket or of IOBuffer calls it first.
+  void SettleLookAhead();
+  // Settles the look-ahead when every byte of it has been handed out.
+  void SettleIfUsedUp();
+  // Forgets the look-ahead without touching the socket (it has been closed or replaced).
+  void DropLookAhead() { FAheadBegin = FAheadEnd = FAheadUsed = 0; }
 
   win::HANDLE FLookupTask = 0;                 // the look-up this component waits for; 0 when none
   std::vector<win::HANDLE> FAbandonedLookups;  // timed out or canceled, reply still to come
@@ -222,6 +256,23 @@ class TQuaywire : public TComponent {
   // The error of a close notification that ended the connection abnormally (10054 for a
   // reset); 0 after a graceful close, and cleared by Connect and Disconnect.
   int FBrokenError = 0;
+  // The socket has never been connected or asked to connect: closing it would only make
+  // another one like it.
+  bool FSocketUnused = false;
+
+  // The time-out: running from FTimeOutStart for FTimeOutInterval ms while FTimeOutRunning;
+  // the system timer is set lazily (SetPendingTimer).
+  bool FTimeOutRunning = false;
+  std::uint32_t FTimeOutInterval = 0;
+  std::chrono::steady_clock::time_point FTimeOutStart{};
+
+  // ReadLn's look-ahead: IOBuffer[FAheadBegin, FAheadEnd) holds bytes peeked from the socket
+  // and still in it, of which the first FAheadUsed have been handed out as lines already.
+  // A capture forgets the peeked bytes but drops the FAheadUsed ones from the socket.
+  std::size_t FAheadBegin = 0;
+  std::size_t FAheadEnd = 0;
+  std::size_t FAheadUsed = 0;
+  std::unique_ptr<char[]> FCaptureBuffer;
 };
 
 // A hidden window of class "QuaywireWindowClass" whose word 0 holds Component; 0 on failure.

@@ -3,8 +3,13 @@
 // The socket is non-blocking. Each loop tries its socket call; when the call would block it
 // waits for the next event (data, room to send, a message, the time-out) and dispatches the
 // pending messages, so the time-out, the notifications and a user's Cancel take effect.
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "base/Exception.h"
 #include "base/SysUtils.h"
@@ -20,7 +25,7 @@ constexpr std::size_t MaxSendBlock = 65535;  // SendBuffer's length is 16 bits
 class TTimeOutScope {
  public:
   TTimeOutScope(TQuaywire& Q, std::shared_ptr<bool> Alive) : FQ(Q), FAlive(std::move(Alive)) {
-    FQ.TimerOn();
+    FQ.StartTimeOut();
   }
   ~TTimeOutScope() {
     if (!*FAlive) return;
@@ -132,11 +137,13 @@ std::string TQuaywire::ReadLn() {
   const TTransferScope Transfer(*this);
   StatusMessage(8, "ReadLn");
   const TTimeOutScope TimeOutScope(*this, FAlive);
+  std::string Line;
+  if (LineFromLookAhead(Line)) return Line;
   // IOBuffer holds, from its start, every byte of the line peeked so far; the first Held of
   // them are already consumed into Line.
-  std::string Line;
   std::size_t Held = 0;
   std::size_t LineEnd = 0;
+  std::size_t PeekEnd = 0;
   bool Found = false;
   for (;;) {
     if (Held == IOBufferData) throw ESockError("Line too long: no line end within 65536 bytes");
@@ -148,6 +155,7 @@ std::string TQuaywire::ReadLn() {
           std::memchr(IOBuffer.data() + Held, '\n', static_cast<std::size_t>(Peeked)));
       if (Lf != nullptr) {
         LineEnd = static_cast<std::size_t>(Lf - IOBuffer.data());
+        PeekEnd = Held + static_cast<std::size_t>(Peeked);
         Found = true;
         break;
       }
@@ -175,20 +183,61 @@ std::string TQuaywire::ReadLn() {
     throw EAbortError("Socket readln aborted");
   }
   if (!Found) return {};  // not connected: there is no line end to build a line from
-  Line.resize(LineEnd + 1);
-  while (Held < LineEnd + 1) {
-    const int Taken =
-        win::recv(SocketHandle, Line.data() + Held, static_cast<int>(LineEnd + 1 - Held), 0);
+  // The rest of the line is taken from what was peeked; the socket gives the bytes up when
+  // they are settled. The lines that follow in the same peek are found there too, so a
+  // header block costs one peek instead of a peek and a receive per line.
+  Line.append(IOBuffer.data() + Held, LineEnd + 1 - Held);
+  FAheadBegin = Held;
+  FAheadEnd = PeekEnd;
+  FAheadUsed = LineEnd + 1 - Held;
+  SettleIfUsedUp();
+  return Line;
+}
+
+bool TQuaywire::LineFromLookAhead(std::string& Line) {
+  if (FAheadEnd == FAheadBegin) {
+    SettleLookAhead();  // handed-out bytes a capture ended before dropping
+    return false;
+  }
+  const char* Next = IOBuffer.data() + FAheadBegin + FAheadUsed;
+  const std::size_t Left = FAheadEnd - FAheadBegin - FAheadUsed;
+  const auto* Lf = static_cast<const char*>(std::memchr(Next, '\n', Left));
+  if (Lf == nullptr) {
+    SettleLookAhead();
+    return false;
+  }
+  // As when the line is peeked afresh: a cancel made before ends the call, line unread.
+  if (Canceled) {
+    Canceled = false;
+    throw EAbortError("Socket readln aborted");
+  }
+  const auto Length = static_cast<std::size_t>(Lf - Next) + 1;
+  Line.assign(Next, Length);
+  FAheadUsed += Length;
+  SettleIfUsedUp();
+  return true;
+}
+
+void TQuaywire::SettleIfUsedUp() {
+  // Once every peeked byte is handed out the socket must be drained as far as they go: the
+  // peer's close is told only when nothing is left unread, and nothing is.
+  if (FAheadUsed == FAheadEnd - FAheadBegin) SettleLookAhead();
+}
+
+void TQuaywire::SettleLookAhead() {
+  std::size_t Left = FAheadUsed;
+  DropLookAhead();
+  while (Left > 0) {
+    const int Taken = win::recv(SocketHandle, IOBuffer.data(), static_cast<int>(Left), 0);
     if (Taken <= 0) {
-      // The bytes were peeked a moment ago; only a reset can take them away.
+      // The bytes were peeked before; only a reset can take them away.
       TransferError();
       std::string Msg;
       CheckSocketError(WouldBlock, Msg);
-      throw ESockError("Socket readln failed: the connection lost a peeked line");
+      throw ESockError("Socket read failed: the connection lost bytes already peeked");
     }
-    Held += static_cast<std::size_t>(Taken);
+    Left -= static_cast<std::size_t>(Taken);
   }
-  return Line;
 }
 
 std::string TQuaywire::Transaction(const std::string& Command) {
@@ -218,6 +267,7 @@ void TQuaywire::SendFile(const std::string& FileName) {
   const TTransferScope Transfer(*this);
   StatusMessage(8, "SendFile");
   {
+    SettleLookAhead();  // the blocks go through IOBuffer
     TFileStream File(FileName, TFileMode::fmOpenRead);
     const std::int64_t Size = File.Size();
     while (File.Position() < Size && !Canceled) {
@@ -237,26 +287,72 @@ void TQuaywire::SendFile(const std::string& FileName) {
   }
 }
 
-void TQuaywire::ReceiveUntilClosed(const TWaitScope& Scope,
-                                   const std::function<void(const char*, int)>& Take,
+char* TQuaywire::CaptureBuffer() {
+  // Not zeroed: every byte is received before it is read.
+  if (!FCaptureBuffer) FCaptureBuffer.reset(new char[CaptureReceive]);
+  return FCaptureBuffer.get();
+}
+
+void TQuaywire::ReceiveUntilClosed(const TWaitScope& Scope, const TReceiveTarget& Target,
                                    const std::function<bool()>& WantMore) {
-  while (!Canceled && WantMore()) {
-    const int Received = win::recv(SocketHandle, IOBuffer.data(), IOBufferData, 0);
-    if (Received == 0) return;  // the peer closed
-    if (Received > 0) {
-      Take(IOBuffer.data(), Received);
-      BytesRecvd += Received;
-      if (!Fire(OnPacketRecvd, this)) throw EComponentDestroyed();
-      TimerOn();  // a running countdown goes on: the time-out counts from the start
-      PumpMessages(Scope);
-      continue;
+  // The lines ReadLn handed out from its look-ahead are still in the socket (FAheadUsed
+  // bytes): the first receive drops them along with the data that follows, when its room
+  // holds both. The peeked bytes themselves are not needed any more, and IOBuffer may be
+  // overwritten.
+  FAheadBegin = FAheadEnd = 0;
+  const auto Loop = [&] {
+    std::size_t SincePump = 0;
+    while (!Canceled && WantMore()) {
+      char* Room = nullptr;
+      std::size_t Size = 0;
+      Target.Room(Room, Size);
+      Size = std::min(Size, CaptureReceive);
+      if (FAheadUsed >= Size) SettleLookAhead();
+      int Received = win::recv(SocketHandle, Room, static_cast<int>(Size), 0);
+      const char* Data = Room;
+      if (Received > 0 && FAheadUsed > 0) {
+        // They were peeked before, so they are all there.
+        const std::size_t Dropped = std::min(FAheadUsed, static_cast<std::size_t>(Received));
+        FAheadUsed -= Dropped;
+        Data += Dropped;
+        Received -= static_cast<int>(Dropped);
+        if (Received == 0) continue;
+      }
+      Target.Take(Data, Received > 0 ? static_cast<std::size_t>(Received) : 0);
+      if (Received == 0) return;  // the peer closed
+      if (Received > 0) {
+        // Progress is told by blocks of IOBufferData, as if each had been received alone.
+        auto Left = static_cast<std::size_t>(Received);
+        while (Left > 0) {
+          const std::size_t Block = std::min(Left, IOBufferData);
+          Left -= Block;
+          BytesRecvd += static_cast<std::int64_t>(Block);
+          if (!Fire(OnPacketRecvd, this)) throw EComponentDestroyed();
+          StartTimeOut();  // a running countdown goes on: the time-out counts from the start
+          if (Canceled) {
+            BytesRecvd += static_cast<std::int64_t>(Left);  // kept all the same
+            break;
+          }
+        }
+        // Letting messages flow after every block would cost more calls than the receive;
+        // every few blocks still lets a cancel or the time-out in within a few blocks.
+        SincePump += static_cast<std::size_t>(Received);
+        if (SincePump >= PumpEvery && !Canceled) {
+          SincePump = 0;
+          PumpMessages(Scope);
+        }
+        continue;
+      }
+      LastErrorNo = TransferError();
+      if (LastErrorNo == win::WSAENOTCONN) return;  // closed, and the socket replaced
+      std::string Msg;
+      CheckSocketError(WouldBlock, Msg);
+      SincePump = 0;
+      WaitForEvent(Scope);
     }
-    LastErrorNo = TransferError();
-    if (LastErrorNo == win::WSAENOTCONN) return;  // closed, and the socket replaced
-    std::string Msg;
-    CheckSocketError(WouldBlock, Msg);
-    WaitForEvent(Scope);
-  }
+  };
+  Loop();
+  SettleLookAhead();  // a capture that took nothing leaves the socket as ReadLn would
 }
 
 void TQuaywire::CaptureFile(const std::string& FileName) {
@@ -267,15 +363,85 @@ void TQuaywire::CaptureFile(const std::string& FileName) {
   const TTimeOutScope TimeOutScope(*this, FAlive);
   {
     TFileStream File(FileName, TFileMode::fmCreate);
-    ReceiveUntilClosed(
-        Scope, [&](const char* Data, int Count) { File.WriteBuffer(Data, Count); },
-        [] { return true; });
+    char* const Buffer = CaptureBuffer();
+    ReceiveUntilClosed(Scope,
+                       {[&](char*& Target, std::size_t& Size) {
+                          Target = Buffer;
+                          Size = CaptureReceive;
+                        },
+                        [&](const char* Data, std::size_t Count) {
+                          if (Count > 0) File.WriteBuffer(Data, static_cast<std::int64_t>(Count));
+                        }},
+                       [] { return true; });
   }
   if (Canceled) {
     Canceled = false;
     throw EAbortError("Socket send aborted");
   }
 }
+
+namespace {
+
+constexpr std::size_t MaxReservation = std::size_t{1} << 30;  // whatever a server announces
+constexpr std::size_t LargeText = std::size_t{64} << 20;
+constexpr std::size_t MinDirectRoom = 4096;
+constexpr std::size_t PrefaultStep = std::size_t{4} << 20;
+
+// Fresh memory costs a fault per 4 KiB page at its first touch, and in a large capture those
+// faults cost more than the copies. Asking the kernel to fill a few MiB of the room at once
+// ahead of the data makes that one call instead of a thousand traps. The room past the data
+// is never filled further ahead than that: a server's length may be a lie.
+class TPrefault {
+ public:
+  void Ahead(std::string& Text, std::size_t Upto) {
+#ifdef MADV_POPULATE_WRITE
+    // A small room is cheaper to fault in than to ask for.
+    if (FUnsupported || Text.capacity() < PrefaultStep) return;
+    if (Text.data() != FBlock) {  // a new block: what the copy filled is filled
+      FBlock = Text.data();
+      FDone = Text.size();
+    }
+    if (Upto <= FDone) return;
+    const std::size_t Page = 4096;
+    const std::size_t End = std::min(Text.capacity(), std::max(Upto, FDone + PrefaultStep));
+    const auto Base = reinterpret_cast<std::uintptr_t>(FBlock);
+    const std::uintptr_t First = (Base + FDone) & ~(Page - 1);
+    if (::madvise(reinterpret_cast<void*>(First), Base + End - First, MADV_POPULATE_WRITE) != 0 &&
+        errno == EINVAL)
+      FUnsupported = true;  // an older kernel: the pages fault in as they are written
+    FDone = End;
+#else
+    (void)Text;
+    (void)Upto;
+#endif
+  }
+
+ private:
+  const char* FBlock = nullptr;
+  std::size_t FDone = 0;
+  bool FUnsupported = false;
+};
+
+// Room for at least Need more bytes. Below LargeText the room doubles; above it grows by
+// MaxReservation at a time, which costs address space but no memory until it is written,
+// so that a body of unknown length is not copied again and again on its way (each copy
+// holds the old and the new block at once).
+void MakeRoom(std::string& Text, std::size_t Need) {
+  const std::size_t Size = Text.size();
+  if (Text.capacity() - Size >= Need) return;
+  const std::size_t Doubled = std::max({Size + Need, 2 * Text.capacity(), CaptureReceive});
+  if (Size + Need <= LargeText) {
+    Text.reserve(Doubled);
+  } else {
+    try {
+      Text.reserve(Size + Need + MaxReservation);
+    } catch (const std::bad_alloc&) {
+      Text.reserve(Doubled);  // no address space to spare: grow as strings do
+    }
+  }
+}
+
+}  // namespace
 
 void TQuaywire::CaptureString(std::string& Text, std::int32_t MaxLength) {
   const TWaitScope Scope(*this);
@@ -284,11 +450,36 @@ void TQuaywire::CaptureString(std::string& Text, std::int32_t MaxLength) {
   Text.clear();
   BytesRecvd = 0;
   const TTimeOutScope TimeOutScope(*this, FAlive);
+  // Without a length limit, the receives take up to CaptureReceive bytes and the text's room
+  // is reserved up front for the size the transfer is expected to have (BytesTotal), within
+  // reason: the value may come from a server and be anything.
+  const bool Direct = MaxLength == -1;
+  if (Direct && BytesTotal > 0 && static_cast<std::size_t>(BytesTotal) > Text.capacity()) {
+    try {
+      Text.reserve(std::min(static_cast<std::size_t>(BytesTotal), MaxReservation));
+    } catch (const std::bad_alloc&) {
+      // The text grows as the data comes.
+    }
+  }
+  TPrefault Prefault;
+  char* const Buffer = Direct ? CaptureBuffer() : IOBuffer.data();
+  const std::size_t BufferSize = Direct ? CaptureReceive : IOBufferData;
   // The length is tested before each receive and blocks are kept whole, so the text may
   // end longer than MaxLength.
   ReceiveUntilClosed(
       Scope,
-      [&](const char* Data, int Count) { Text.append(Data, static_cast<std::size_t>(Count)); },
+      {[&](char*& Target, std::size_t& Size) {
+         Target = Buffer;
+         Size = BufferSize;
+       },
+       [&](const char* Data, std::size_t Count) {
+         if (Count == 0) return;
+         if (Direct) {
+           MakeRoom(Text, Count);
+           Prefault.Ahead(Text, Text.size() + Count);
+         }
+         Text.append(Data, Count);
+       }},
       [&] { return MaxLength == -1 || static_cast<std::int64_t>(Text.size()) < MaxLength; });
   if (Canceled) {
     Canceled = false;

@@ -406,6 +406,32 @@ const ReplyCase ReplyCases[] = {
      {},
      "",
      [](TVelHTTP& H, const std::string&) { H.Proxy = "127.0.0.1"; }},
+    // A server's length is only a hint for the room the body gets: an absurd one reserves
+    // nothing absurd, and a body shorter or longer than announced is kept as it came.
+    {"AbsurdLengthKeepsTheShortBody",
+     "/",
+     {"HTTP/1.0 200 OK\r\nContent-Length: 999999999999999999\r\n\r\nshort"},
+     {},
+     Succeeded,
+     200,
+     "HTTP/1.0 200 OK\r\nContent-Length: 999999999999999999\r\n\r\n",
+     "short",
+     999999999999999999,
+     "",
+     {"GET / HTTP/1.0"},
+     {}},
+    {"LengthLargerThanTheBody",
+     "/",
+     {"HTTP/1.0 200 OK\r\nContent-Length: 70000\r\n\r\nonly this"},
+     {},
+     Succeeded,
+     200,
+     "HTTP/1.0 200 OK\r\nContent-Length: 70000\r\n\r\n",
+     "only this",
+     70000,
+     "",
+     {"GET / HTTP/1.0"},
+     {}},
 };
 
 void PrintTo(const ReplyCase& C, std::ostream* Os) { *Os << C.Name; }

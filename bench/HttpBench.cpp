@@ -1,0 +1,210 @@
+// Headless driver of TVelHTTP for scripts/bench.sh, and the small tools that script needs to
+// measure our runs and the peer tools' runs the same way.
+//
+//   http_bench get URL N one|fresh [timeout-ms] N Gets in string mode on one component (or a
+//                                               fresh component per request)
+//   http_bench file URL PATH                   one Get with the body captured into PATH
+//   http_bench string URL                      one Get with the body captured into the string
+//   http_bench free-port                       prints a loopback port that is free now
+//   http_bench silent-server SECONDS           listens on a free loopback port, prints it,
+//                                               accepts and keeps every connection silent
+//   http_bench measure CMD ARGS...             runs CMD and prints its wall time, CPU time and
+//                                               peak resident size (from wait4), so that our
+//                                               program and the peer tools are measured alike
+//
+// Every mode but measure prints one line "bytes=B requests=R failures=F" and exits non-zero
+// when a request failed (a time-out is the expected end in the silent-server case, so the
+// caller decides what an error means).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/TComponent.h"
+#include "http/TVelHTTP.h"
+
+namespace {
+
+struct TTally {
+  std::int64_t Bytes = 0;
+  long Requests = 0;
+  long Failures = 0;
+  std::string LastError;
+};
+
+int Finish(const TTally& T) {
+  std::printf("bytes=%lld requests=%ld failures=%ld\n", static_cast<long long>(T.Bytes), T.Requests,
+              T.Failures);
+  if (T.Failures > 0) std::fprintf(stderr, "last error: %s\n", T.LastError.c_str());
+  return T.Failures > 0 ? 1 : 0;
+}
+
+// One request on Http, its outcome added to T. A reply status that is not a success counts
+// as a failure too: a benchmark of error pages measures nothing useful.
+void OneGet(TVelHTTP& Http, const std::string& URL, TTally& T) {
+  ++T.Requests;
+  try {
+    Http.Get(URL);
+    if (Http.ReplyNumber != 200) {
+      ++T.Failures;
+      T.LastError = "status " + std::to_string(Http.ReplyNumber);
+    }
+    T.Bytes += Http.BytesRecvd;
+  } catch (const std::exception& E) {
+    ++T.Failures;
+    T.LastError = E.what();
+  }
+}
+
+TOwned<TVelHTTP> MakeHttp(int TimeOutMs) {
+  TOwned<TVelHTTP> Http(new TVelHTTP(nullptr));
+  Http->TimeOut = TimeOutMs;
+  Http->ReportLevel = 2;  // what the desktop program asks for
+  return Http;
+}
+
+int RunGets(const std::string& URL, long N, bool Fresh, int TimeOutMs) {
+  TTally T;
+  if (Fresh) {
+    for (long I = 0; I < N; ++I) {
+      const TOwned<TVelHTTP> Http = MakeHttp(TimeOutMs);
+      OneGet(*Http, URL, T);
+    }
+  } else {
+    const TOwned<TVelHTTP> Http = MakeHttp(TimeOutMs);
+    for (long I = 0; I < N; ++I) OneGet(*Http, URL, T);
+  }
+  return Finish(T);
+}
+
+int RunCapture(const std::string& URL, const std::string* Path) {
+  TTally T;
+  const TOwned<TVelHTTP> Http = MakeHttp(60000);
+  if (Path != nullptr) {
+    Http->InputFileMode = true;
+    Http->Body = *Path;
+  }
+  OneGet(*Http, URL, T);
+  if (Path == nullptr && static_cast<std::int64_t>(Http->Body.size()) != Http->BytesRecvd) {
+    ++T.Failures;
+    T.LastError = "Body holds " + std::to_string(Http->Body.size()) + " bytes, " +
+                  std::to_string(Http->BytesRecvd) + " received";
+  }
+  return Finish(T);
+}
+
+// Accepts every connection and never writes to it; exits after Seconds.
+int SilentServer(int Seconds) {
+  const int Listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t Len = sizeof A;
+  if (::bind(Listener, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0 ||
+      ::listen(Listener, 16) != 0 ||
+      ::getsockname(Listener, reinterpret_cast<sockaddr*>(&A), &Len) != 0) {
+    std::perror("silent-server");
+    return 1;
+  }
+  std::printf("%d\n", ntohs(A.sin_port));
+  std::fflush(stdout);
+  std::thread([Listener] {
+    std::vector<int> Held;
+    for (;;) {
+      const int Fd = ::accept(Listener, nullptr, nullptr);
+      if (Fd >= 0) Held.push_back(Fd);
+    }
+  }).detach();
+  std::this_thread::sleep_for(std::chrono::seconds(Seconds));
+  return 0;
+}
+
+// A port the kernel picks for a socket bound to port 0; it is free again once closed.
+int FreePort() {
+  const int Fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t Len = sizeof A;
+  if (::bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0 ||
+      ::getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len) != 0) {
+    std::perror("free-port");
+    return 1;
+  }
+  std::printf("%d\n", ntohs(A.sin_port));
+  ::close(Fd);
+  return 0;
+}
+
+double Seconds(const timeval& T) {
+  return static_cast<double>(T.tv_sec) + static_cast<double>(T.tv_usec) / 1e6;
+}
+
+// Runs the command with its output discarded and reports what the kernel counted for it.
+int Measure(char** Argv) {
+  const auto Start = std::chrono::steady_clock::now();
+  const pid_t Child = ::fork();
+  if (Child < 0) {
+    std::perror("fork");
+    return 1;
+  }
+  if (Child == 0) {
+    std::FILE* Null = std::fopen("/dev/null", "w");
+    if (Null != nullptr) ::dup2(::fileno(Null), STDOUT_FILENO);
+    ::execvp(Argv[0], Argv);
+    std::perror(Argv[0]);
+    ::_exit(127);
+  }
+  int Status = 0;
+  rusage Usage{};
+  if (::wait4(Child, &Status, 0, &Usage) < 0) {
+    std::perror("wait4");
+    return 1;
+  }
+  const double Wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  std::printf("wall=%.6f user=%.6f sys=%.6f maxrss_kib=%ld status=%d\n", Wall,
+              Seconds(Usage.ru_utime), Seconds(Usage.ru_stime), Usage.ru_maxrss,
+              WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status));
+  return 0;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: http_bench get URL N one|fresh [timeout-ms] | file URL PATH | string URL |\n"
+               "       free-port | silent-server SECONDS | measure CMD ARGS...\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "free-port") == 0) return FreePort();
+  if (argc < 3) return Usage();
+  const std::string Mode = argv[1];
+  if (Mode == "measure") return Measure(argv + 2);
+  if (Mode == "silent-server") return SilentServer(std::atoi(argv[2]));
+  const std::string URL = argv[2];
+  if (Mode == "get" && argc >= 4) {
+    const bool Fresh = argc >= 5 && std::strcmp(argv[4], "fresh") == 0;
+    const int TimeOutMs = argc >= 6 ? std::atoi(argv[5]) : 30000;
+    return RunGets(URL, std::atol(argv[3]), Fresh, TimeOutMs);
+  }
+  if (Mode == "file" && argc >= 4) {
+    const std::string Path = argv[3];
+    return RunCapture(URL, &Path);
+  }
+  if (Mode == "string") return RunCapture(URL, nullptr);
+  return Usage();
+}

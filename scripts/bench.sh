@@ -1,0 +1,280 @@
+#!/usr/bin/env bash
+# Benchmarks TVelHTTP against ab and curl on a private nginx over loopback: each figure is
+# measured alternately ours, the peer's, three times, and printed with the ratio (min, median,
+# max). Wall time, CPU time and peak RSS come from wait4() for both sides alike.
+#
+#   scripts/bench.sh [figure ...]     figures: get get-fresh file-shm file-null string memory
+#                                     syscalls silent (default: all)
+# Environment: BENCH_N (3000 requests), BENCH_BIG_MIB (1024), BENCH_MID_MIB (256),
+#              BENCH_ROUNDS (3), BENCH_BUILD (build-bench).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+N=${BENCH_N:-3000}
+BIG=${BENCH_BIG_MIB:-1024}
+MID=${BENCH_MID_MIB:-256}
+ROUNDS=${BENCH_ROUNDS:-3}
+BUILD=${BENCH_BUILD:-build-bench}
+FIGURES=("$@")
+[ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh file-shm file-null string memory syscalls silent)
+
+# --- What the benchmark needs besides the build's own packages -------------------------------
+scripts/install-deps.sh
+bench_packages=(apache2-utils curl strace)
+missing=()
+for p in "${bench_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# --- Room: the files and one captured copy live in /dev/shm, the string in memory ------------
+need_shm_mib=$((BIG * 2 + MID + 64))
+need_mem_mib=$((BIG * 2 + MID * 2 + 512))
+shm_free_mib=$(df -Pm /dev/shm | awk 'NR == 2 { print $4 }')
+mem_free_mib=$(awk '/^MemAvailable:/ { print int($2 / 1024) }' /proc/meminfo)
+if [ "$shm_free_mib" -lt "$need_shm_mib" ] || [ "$mem_free_mib" -lt "$need_mem_mib" ]; then
+  echo "Not enough room: /dev/shm has ${shm_free_mib} MiB free (need ${need_shm_mib}), memory" \
+    "${mem_free_mib} MiB available (need ${need_mem_mib}). Lower BENCH_BIG_MIB / BENCH_MID_MIB." >&2
+  exit 1
+fi
+
+# --- Build --------------------------------------------------------------------------------
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=OFF \
+  -DORRERY_BUILD_APP=OFF -DORRERY_BUILD_BENCH=ON >/dev/null
+cmake --build "$BUILD" -j2 --target http_bench >/dev/null
+BIN=$(pwd)/$BUILD/bench/http_bench
+
+# --- A private nginx --------------------------------------------------------------------------
+T=$(mktemp -d /dev/shm/orrery-bench.XXXXXX)
+NGINX_PID=""
+SILENT_PID=""
+cleanup() {
+  [ -z "$NGINX_PID" ] || kill "$NGINX_PID" 2>/dev/null || true
+  [ -z "$SILENT_PID" ] || kill "$SILENT_PID" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$T"
+}
+trap cleanup EXIT
+chmod 755 "$T"
+mkdir -p "$T/www" "$T/tmp" "$T/out"
+chmod 777 "$T/tmp"
+echo "Generating test files in $T/www"
+make_file() { # name bytes
+  (set +o pipefail; yes 'Orrery benchmark body, 64 bytes a line, for the HTTP component.' |
+    head -c "$2" >"$T/www/$1")
+}
+make_file 1k 1024
+make_file mid $((MID << 20))
+make_file big $((BIG << 20))
+chmod 644 "$T/www"/*
+
+PORT=$("$BIN" free-port)
+cat >"$T/nginx.conf" <<EOF
+worker_processes 1;
+daemon off;
+pid $T/nginx.pid;
+error_log $T/error.log warn;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  client_body_temp_path $T/tmp/body;
+  proxy_temp_path $T/tmp/proxy;
+  fastcgi_temp_path $T/tmp/fastcgi;
+  uwsgi_temp_path $T/tmp/uwsgi;
+  scgi_temp_path $T/tmp/scgi;
+  default_type application/octet-stream;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_timeout 0;
+  server {
+    listen 127.0.0.1:$PORT;
+    root $T/www;
+    # The same files without a Content-Length: the include filter drops it.
+    location /nolen/ {
+      alias $T/www/;
+      ssi on;
+      ssi_types *;
+    }
+  }
+}
+EOF
+nginx -c "$T/nginx.conf" -p "$T" -e "$T/error.log" &
+NGINX_PID=$!
+for _ in $(seq 100); do
+  curl -s -o /dev/null "http://127.0.0.1:$PORT/1k" && break
+  sleep 0.1
+done
+curl -sf -o /dev/null "http://127.0.0.1:$PORT/1k" || { echo "nginx did not start" >&2; cat "$T/error.log" >&2; exit 1; }
+curl -sf -D - -o /dev/null "http://127.0.0.1:$PORT/nolen/1k" | grep -qi '^content-length' &&
+  { echo "nginx still sends a Content-Length under /nolen/" >&2; exit 1; }
+URL=http://127.0.0.1:$PORT
+echo "nginx on 127.0.0.1:$PORT; $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+
+# --- Measuring --------------------------------------------------------------------------------
+# field NAME LINE: the value of NAME=value in a measure line.
+field() { tr ' ' '\n' <<<"$2" | awk -F= -v k="$1" '$1 == k { print $2 }'; }
+# measure CMD...: one measure line; a failed run is reported and counted.
+FAILED=0
+measure() {
+  local line
+  line=$("$BIN" measure "$@")
+  if [ "$(field status "$line")" != 0 ]; then
+    echo "  run failed (status $(field status "$line")): $*" >&2
+    FAILED=$((FAILED + 1))
+  fi
+  echo "$line"
+}
+# stats V1 V2 ...: "min median max" of the values.
+stats() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.4g %.4g %.4g", v[1], v[int((NR + 1) / 2)], v[NR] }'; }
+calc() { awk "BEGIN { printf \"%.6g\", $1 }"; }
+median() { stats "$@" | cut -d' ' -f2; }
+
+SUMMARY=()
+# report NAME UNIT TARGET-OP TARGET OURS-VALUES / PEER-VALUES: per-run figures, ratios, verdict.
+# TARGET-OP is ">=" or "<=" on the median ratio of ours to the peer's.
+report() {
+  local name=$1 unit=$2 op=$3 target=$4
+  shift 4
+  local ours=() peer=() ratios=() in_peer=0
+  for v in "$@"; do
+    if [ "$v" = / ]; then in_peer=1; elif [ $in_peer = 0 ]; then ours+=("$v"); else peer+=("$v"); fi
+  done
+  for i in "${!ours[@]}"; do ratios+=("$(calc "${ours[$i]} / ${peer[$i]}")"); done
+  local r verdict
+  read -r -a r <<<"$(stats "${ratios[@]}")"
+  if [ "$op" = - ]; then
+    verdict=-
+  elif awk "BEGIN { exit !(${r[1]} $op $target) }"; then verdict=met; else verdict=MISSED; fi
+  printf '  %-22s ours %-24s peer %s\n' "$name" "${ours[*]} $unit" "${peer[*]} $unit"
+  SUMMARY+=("$(printf '%-22s %10s %10s %-6s %6s %6s %6s  %-8s %s' "$name" \
+    "$(median "${ours[@]}")" "$(median "${peer[@]}")" "$unit" "${r[0]}" "${r[1]}" "${r[2]}" \
+    "$op $target" "$verdict")")
+}
+# absolute NAME UNIT OP LIMIT VALUES...: a figure with a fixed limit on its worst run.
+absolute() {
+  local name=$1 unit=$2 op=$3 limit=$4
+  shift 4
+  local s verdict worst
+  read -r -a s <<<"$(stats "$@")"
+  if [ "$op" = "<=" ]; then worst=${s[2]}; else worst=${s[0]}; fi
+  if awk "BEGIN { exit !($worst $op $limit) }"; then verdict=met; else verdict=MISSED; fi
+  printf '  %-22s %s\n' "$name" "$* $unit"
+  SUMMARY+=("$(printf '%-22s %10s %10s %-6s %6s %6s %6s  %-8s %s' "$name" "${s[1]}" - \
+    "$unit" "${s[0]}" "${s[1]}" "${s[2]}" "$op $limit" "$verdict (worst run)")")
+}
+
+wants() { local f; for f in "${FIGURES[@]}"; do [ "$f" = "$1" ] && return 0; done; return 1; }
+
+# Sequential GETs of 1 KiB: requests per second and client CPU per request.
+bench_gets() { # name one|fresh
+  local rates=() prates=() cpu=() pcpu=() line
+  for _ in $(seq "$ROUNDS"); do
+    line=$(measure "$BIN" get "$URL/1k" "$N" "$2")
+    rates+=("$(calc "$N / $(field wall "$line")")")
+    cpu+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $N")")
+    line=$(measure ab -q -n "$N" -c 1 "$URL/1k")
+    prates+=("$(calc "$N / $(field wall "$line")")")
+    pcpu+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $N")")
+  done
+  if [ "$2" = one ]; then
+    report "$1 rate" req/s ">=" 1.0 "${rates[@]}" / "${prates[@]}"
+    report "$1 cpu/req" us "<=" 1.0 "${cpu[@]}" / "${pcpu[@]}"
+  else
+    report "$1 rate" req/s ">=" 0.95 "${rates[@]}" / "${prates[@]}"
+    report "$1 cpu/req" us - "" "${cpu[@]}" / "${pcpu[@]}"
+  fi
+}
+
+# A large body into a file or the string: MiB/s, against curl into the same kind of target.
+bench_capture() { # name target ours-mode ours-path curl-path
+  local tp=() ptp=() cpu=() pcpu=() rss=() line mib=$BIG
+  for _ in $(seq "$ROUNDS"); do
+    if [ "$3" = string ]; then
+      line=$(measure "$BIN" string "$URL/big")
+    else
+      line=$(measure "$BIN" file "$URL/big" "$4")
+    fi
+    tp+=("$(calc "$mib / $(field wall "$line")")")
+    cpu+=("$(calc "$(field user "$line") + $(field sys "$line")")")
+    rss+=("$(calc "$(field maxrss_kib "$line") / 1024")")
+    rm -f "$T/out/ours"
+    line=$(measure curl -s -o "$5" "$URL/big")
+    ptp+=("$(calc "$mib / $(field wall "$line")")")
+    pcpu+=("$(calc "$(field user "$line") + $(field sys "$line")")")
+    rm -f "$T/out/curl"
+  done
+  report "$1" MiB/s ">=" "$2" "${tp[@]}" / "${ptp[@]}"
+  report "$1 cpu" s - "" "${cpu[@]}" / "${pcpu[@]}"
+  [ "$3" != string ] || echo "  $1 peak RSS: ${rss[*]} MiB"
+}
+
+echo "Runs (ours first, then the peer, alternating, $ROUNDS rounds):"
+wants get && bench_gets "get 1KiB x$N" one
+wants get-fresh && bench_gets "get fresh x$N" fresh
+wants file-shm && bench_capture "file /dev/shm" 1.2 file "$T/out/ours" "$T/out/curl"
+wants file-null && bench_capture "file /dev/null" 1.0 file /dev/null /dev/null
+wants string && bench_capture "string" 1.0 string - "$T/out/curl"
+
+if wants memory; then
+  for kind in length nolength; do
+    path=mid
+    [ $kind = length ] || path=nolen/mid
+    rss=()
+    for _ in $(seq "$ROUNDS"); do
+      line=$(measure "$BIN" string "$URL/$path")
+      rss+=("$(calc "$(field maxrss_kib "$line") / 1024")")
+    done
+    if [ $kind = length ]; then limit=$(calc "$MID * 1.3 + 30"); else limit=$(calc "$MID * 1.6 + 30"); fi
+    absolute "RSS ${MID}M $kind" MiB "<=" "$limit" "${rss[@]}"
+  done
+fi
+
+if wants syscalls; then
+  blocks=$((MID * 16)) # 64 KiB blocks in the body
+  ours=()
+  peer=()
+  for _ in $(seq "$ROUNDS"); do
+    strace -c -f -o "$T/strace.ours" "$BIN" string "$URL/mid" >/dev/null
+    ours+=("$(calc "$(awk '$NF == "total" { print $4 }' "$T/strace.ours") / $blocks")")
+    strace -c -f -o "$T/strace.curl" curl -s -o "$T/out/curl" "$URL/mid"
+    peer+=("$(calc "$(awk '$NF == "total" { print $4 }' "$T/strace.curl") / $blocks")")
+    rm -f "$T/out/curl"
+  done
+  absolute "syscalls/64KiB" calls "<=" 2.5 "${ours[@]}"
+  echo "  (curl: ${peer[*]} calls per 64 KiB)"
+  echo "  ours, by call:"
+  awk 'NR > 2 && $NF != "total" && $1 !~ /^-/ { printf "    %-14s %s\n", $NF, $4 }' \
+    "$T/strace.ours" | sort -k2 -g -r | head -8
+fi
+
+if wants silent; then
+  SILENT_PORT_FILE=$T/silent.port
+  "$BIN" silent-server $((ROUNDS * 12 + 10)) >"$SILENT_PORT_FILE" &
+  SILENT_PID=$!
+  for _ in $(seq 50); do [ -s "$SILENT_PORT_FILE" ] && break; sleep 0.1; done
+  SURL=http://127.0.0.1:$(cat "$SILENT_PORT_FILE")/
+  ours=()
+  peer=()
+  for _ in $(seq "$ROUNDS"); do
+    # A time-out is the expected end of both runs; their exit status says nothing here.
+    line=$("$BIN" measure "$BIN" get "$SURL" 1 one 5000 2>/dev/null)
+    ours+=("$(calc "($(field user "$line") + $(field sys "$line")) * 100 / $(field wall "$line")")")
+    line=$("$BIN" measure curl -s -m 5 -o /dev/null "$SURL")
+    peer+=("$(calc "($(field user "$line") + $(field sys "$line")) * 100 / $(field wall "$line")")")
+  done
+  absolute "cpu % silent 5s" "%" "<" 1 "${ours[@]}"
+  echo "  (curl: ${peer[*]} %)"
+  kill "$SILENT_PID" 2>/dev/null || true
+  SILENT_PID=""
+fi
+
+echo
+echo "Summary (medians; ratio = ours / peer per round; $(nproc) cores; $(date -u '+%Y-%m-%d %H:%M UTC'))"
+printf '%-22s %10s %10s %-6s %6s %6s %6s  %-8s %s\n' figure ours peer unit min median max target verdict
+printf '%s\n' "${SUMMARY[@]}"
+[ "$FAILED" -eq 0 ] || { echo "$FAILED runs failed" >&2; exit 1; }
