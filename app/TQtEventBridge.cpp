@@ -1,6 +1,8 @@
 // The glue between Qt's event loop and the platform queue.
 #include "app/TQtEventBridge.h"
 
+#include "app/TAnsiText.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMessageBox>
@@ -34,7 +36,7 @@ TQtEventBridge::TQtEventBridge(QObject* Parent) : QObject(Parent) {
   };
   Application.OnException = [](const std::string& Message) {
     QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
-                          QString::fromLatin1(Message.c_str()));
+                          TAnsiText::ToQString(Message));
   };
 }
 

@@ -1,0 +1,342 @@
+// The main window's request actions, its status bar reports, its dialogs and its menu.
+#include "app/TForm1.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <algorithm>
+#include <array>
+#include <exception>
+
+#include "app/TAnsiText.h"
+#include "app/TForm2.h"
+#include "base/SysUtils.h"
+#include "base/TApplication.h"
+#include "ui_TForm1.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+struct TResultTexts {
+  const char* Success;
+  const char* Failure;
+};
+
+// By command code; Windows-1252 bytes ("\xE9" is "é").
+constexpr std::array<TResultTexts, 13> ResultTexts{{
+    {"Connection........ Sat..... checking...", "Get Failed"},
+    {"Options r\xE9ussi", "Options Failed"},
+    {"Connection HEAD r\xE9ussi", "Head Failed"},
+    {"Connection Post r\xE9ussi", "Post Failed"},
+    {"Connection Put r\xE9ussi", "Put Failed"},
+    {"Connection Patch r\xE9ussi", "Patch Failed"},
+    {"Copie r\xE9ussi", "Copy Failed"},
+    {"Changement r\xE9ussi", "Move Failed"},
+    {"Effacement r\xE9ussi", "Delete Failed"},
+    {"Lien r\xE9ussi", "Link Failed"},
+    {"D\xE9lien r\xE9ussi", "UnLink Failed"},
+    {"Trace r\xE9ussi", "Trace Failed"},
+    {"Wrapped r\xE9ussi", "Wrapped Failed"},
+}};
+
+}  // namespace
+
+TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::TForm1>()) {
+  FUi->setupUi(this);
+
+  QFont Font("MS Sans Serif");
+  Font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arial"});
+  Font.setPixelSize(11);
+  setFont(Font);
+  QPalette Face = palette();
+  Face.setColor(QPalette::Window, Face.color(QPalette::Button));
+  setPalette(Face);
+
+  // The status bar in simple mode: one text. A label rather than a temporary message, so
+  // that hovering the menu does not wipe the report.
+  FUi->StatusBar1->setFixedHeight(23);
+  auto* Simple = new QLabel(FUi->StatusBar1);
+  Simple->setObjectName("SimpleText");
+  Simple->setTextFormat(Qt::PlainText);
+  Simple->setIndent(2);
+  FUi->StatusBar1->addWidget(Simple, 1);
+  FStatusText = Simple;
+
+  // Hints show only on the panels that show them.
+  for (QWidget* Panel : {FUi->Panel1, FUi->Panel2, FUi->Panel3}) {
+    const bool Show = Panel->property("showHint").toBool();
+    for (auto* B : Panel->findChildren<QToolButton*>())
+      if (Show) B->setToolTip(B->property("hint").toString());
+  }
+  for (QLabel* L : FUi->TabSheet4->findChildren<QLabel*>()) L->adjustSize();
+  for (QWidget* Panel : {FUi->Panel1, FUi->Panel2, FUi->Panel3})
+    for (QLabel* L : Panel->findChildren<QLabel*>()) L->adjustSize();
+  // The stored positions suit MS Sans Serif; where this machine's font is wider, a
+  // caption keeps its right edge clear of its box instead of running under it, and the
+  // check box shows its whole caption.
+  for (QLabel* L :
+       {FUi->Label13, FUi->Label14, FUi->Label15, FUi->Label16, FUi->Label17, FUi->Label18}) {
+    const int Right = FUi->Edit5->x() - 3;
+    if (L->geometry().right() > Right) L->move(std::max(2, Right - L->width()), L->y());
+  }
+  FUi->CheckBox1->resize(std::max(FUi->CheckBox1->width(), FUi->CheckBox1->sizeHint().width()),
+                         FUi->CheckBox1->height());
+
+  // The page control gets the stored client size; the frame adds the rest.
+  resize(492, FUi->MainMenu1->sizeHint().height() + 291 + 23);
+  move(264, 250);
+
+  VelHTTP1 = new TVelHTTP(nullptr);
+  VelHTTP1->Name = "VelHTTP1";
+  VelHTTP1->Port = 0;
+  VelHTTP1->TimeOut = 0;
+  VelHTTP1->ReportLevel = 0;
+  VelHTTP1->ProxyPort = 0;
+  VelHTTP1->Body = "Default.htm";
+  VelHTTP1->Header = "Head.txt";
+  VelHTTP1->InputFileMode = false;
+  VelHTTP1->OutputFileMode = false;
+  VelHTTP1->OnConnect = [this](TObject* S) { VelHTTP1Connect(S); };
+  VelHTTP1->OnDisconnect = [this](TObject* S) { VelHTTP1Disconnect(S); };
+  VelHTTP1->OnHostResolved = [this](TObject* S) { VelHTTP1HostResolved(S); };
+  VelHTTP1->OnStatus = [this](TObject* S, const std::string& T) { VelHTTP1Status(S, T); };
+  VelHTTP1->OnInvalidHost = [this](bool& Handled) { VelHTTP1InvalidHost(Handled); };
+  VelHTTP1->OnConnectionFailed = [this](TObject* S) { VelHTTP1ConnectionFailed(S); };
+  VelHTTP1->OnPacketRecvd = [this](TObject* S) { VelHTTP1PacketRecvd(S); };
+  VelHTTP1->OnPacketSent = [this](TObject* S) { VelHTTP1PacketSent(S); };
+  VelHTTP1->OnSuccess = [this](CmdType Cmd) { VelHTTP1Success(Cmd); };
+  VelHTTP1->OnFailure = [this](CmdType Cmd) { VelHTTP1Failure(Cmd); };
+
+  connect(FUi->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(FUi->Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  connect(FUi->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+  // Enter in a URL or data box runs that page's request.
+  connect(FUi->Edit1, &QLineEdit::returnPressed, this, &TForm1::Button1Click);
+  connect(FUi->Edit2, &QLineEdit::returnPressed, this, &TForm1::Button2Click);
+  connect(FUi->Edit3, &QLineEdit::returnPressed, this, &TForm1::Button2Click);
+  connect(FUi->Edit4, &QLineEdit::returnPressed, this, &TForm1::Button3Click);
+  connect(FUi->SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
+  connect(FUi->SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
+  connect(FUi->SpeedButton3, &QToolButton::clicked, this, &TForm1::SpeedButton3Click);
+  connect(FUi->Arreter1, &QAction::triggered, this, &TForm1::Arreter1Click);
+  connect(FUi->Quitter1, &QAction::triggered, this, &TForm1::Quitter1Click);
+  connect(FUi->Apropos1, &QAction::triggered, this, &TForm1::Apropos1Click);
+}
+
+TForm1::~TForm1() {
+  // The status bar goes first: the component may still report while it is destroyed, and
+  // the handlers then find no status bar and do nothing.
+  delete FUi->StatusBar1;
+  VelHTTP1->Free();
+  VelHTTP1 = nullptr;
+  if (Form1 == this) Form1 = nullptr;
+}
+
+QString TForm1::StatusText() const { return FStatusText ? FStatusText->text() : QString(); }
+
+std::string TForm1::SuccessText(int Cmd) {
+  return Cmd >= 0 && Cmd < static_cast<int>(ResultTexts.size()) ? ResultTexts[Cmd].Success : "";
+}
+
+std::string TForm1::FailureText(int Cmd) {
+  return Cmd >= 0 && Cmd < static_cast<int>(ResultTexts.size()) ? ResultTexts[Cmd].Failure : "";
+}
+
+void TForm1::SetStatus(const QString& Text) {
+  if (!FStatusText) return;
+  FStatusText->setText(Text);
+  emit StatusTextChanged(Text);
+}
+
+void TForm1::SetStatusAnsi(const std::string& Text) { SetStatus(TAnsiText::ToQString(Text)); }
+
+void TForm1::ShowMessage(const QString& Text) {
+  QMessageBox Box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Text, QMessageBox::Ok,
+                  this);
+  Box.setTextFormat(Qt::PlainText);
+  Box.exec();
+}
+
+// --- Request actions ---------------------------------------------------------------------
+
+void TForm1::PrepareRequest() {
+  VelHTTP1->InputFileMode = false;
+  VelHTTP1->OutputFileMode = false;
+  VelHTTP1->ReportLevel = 2;
+  if (FUi->CheckBox1->isChecked()) {
+    VelHTTP1->Proxy = TAnsiText::FromQString(FUi->Edit11->text());
+    VelHTTP1->ProxyPort = StrToInt(TAnsiText::FromQString(FUi->Edit12->text()));
+  }
+  THeaderInfo& Info = VelHTTP1->HeaderInfo;
+  Info.Cookie = TAnsiText::FromQString(FUi->Edit5->text());
+  Info.LocalMailAddress = TAnsiText::FromQString(FUi->Edit6->text());
+  Info.LocalProgram = TAnsiText::FromQString(FUi->Edit7->text());
+  Info.Referer = TAnsiText::FromQString(FUi->Edit8->text());
+  Info.UserId = TAnsiText::FromQString(FUi->Edit9->text());
+  Info.Password = TAnsiText::FromQString(FUi->Edit10->text());
+}
+
+void TForm1::RunAction(const std::function<void()>& Request, const std::function<void()>& Show) {
+  if (FRequestRunning) {
+    // The running exchange is left alone; a second one would share its socket.
+    SetStatus(QString::fromUtf8("Requête déjà en cours"));
+    return;
+  }
+  FRequestRunning = true;
+  FStopRequested = false;
+  FUi->Arreter1->setEnabled(true);
+  std::exception_ptr Error;
+  try {
+    PrepareRequest();
+    Request();
+  } catch (...) {
+    Error = std::current_exception();
+  }
+  FRequestRunning = false;
+  FUi->Arreter1->setEnabled(false);
+  if (FClosing) return;  // the program is ending: nothing more to show
+  if (FStopRequested) {
+    // A stop the user asked for is no failure: no report, and the panes keep their text.
+    SetStatus(QString::fromUtf8("Requête arrêtée"));
+    return;
+  }
+  if (Error) {
+    Application.HandleException(Error);
+    return;
+  }
+  try {
+    Show();
+  } catch (...) {
+    Application.HandleException(std::current_exception());
+  }
+}
+
+void TForm1::Button1Click() {
+  RunAction([this] { VelHTTP1->Get(TAnsiText::FromQString(FUi->Edit1->text())); },
+            [this] {
+              FUi->Memo1->setPlainText(TAnsiText::ForPane(VelHTTP1->Body));
+              FUi->Memo2->setPlainText(TAnsiText::ForPane(VelHTTP1->Header));
+              if (!VelHTTP1->CookieIn().empty())
+                ShowMessage("Cookie:\n" + TAnsiText::FromReceived(VelHTTP1->CookieIn()));
+            });
+}
+
+void TForm1::Button2Click() {
+  RunAction(
+      [this] {
+        const std::string Data = TAnsiText::FromQString(FUi->Edit3->text());
+        VelHTTP1->Post(TAnsiText::FromQString(FUi->Edit2->text()), Data);
+      },
+      [this] {
+        FUi->Memo3->setPlainText(TAnsiText::ForPane(VelHTTP1->Header));
+        FUi->Memo4->setPlainText(TAnsiText::ForPane(VelHTTP1->Body));
+      });
+}
+
+void TForm1::Button3Click() {
+  RunAction([this] { VelHTTP1->Head(TAnsiText::FromQString(FUi->Edit4->text())); },
+            [this] { FUi->Memo5->setPlainText(TAnsiText::ForPane(VelHTTP1->Header)); });
+}
+
+void TForm1::SpeedButton1Click() {
+  FUi->Memo1->clear();
+  FUi->Memo2->clear();
+}
+
+void TForm1::SpeedButton2Click() {
+  FUi->Memo3->clear();
+  FUi->Memo4->clear();
+}
+
+void TForm1::SpeedButton3Click() { FUi->Memo5->clear(); }
+
+// --- Component events --------------------------------------------------------------------
+
+void TForm1::VelHTTP1Connect(TObject*) { SetStatus("Connected"); }
+
+void TForm1::VelHTTP1HostResolved(TObject*) { SetStatus("Host Resolved"); }
+
+void TForm1::VelHTTP1Status(TObject*, const std::string& Status) {
+  if (!FStatusText) return;
+  SetStatusAnsi(Status);
+  if (VelHTTP1->ReplyNumber == 404) SetStatusAnsi("Objet non trouv\xE9");
+}
+
+void TForm1::VelHTTP1PacketRecvd(TObject*) {
+  SetStatusAnsi(IntToStr(VelHTTP1->BytesRecvd) + " of " + IntToStr(VelHTTP1->BytesTotal) +
+                " retrieved");
+}
+
+void TForm1::VelHTTP1PacketSent(TObject*) {
+  SetStatusAnsi(IntToStr(VelHTTP1->BytesSent) + " of " + IntToStr(VelHTTP1->BytesTotal) + " sent");
+}
+
+void TForm1::VelHTTP1Disconnect(TObject*) {
+  if (!FStatusText) return;
+  SetStatus("Deconnection");
+}
+
+void TForm1::VelHTTP1Success(CmdType Cmd) {
+  const std::string Text = SuccessText(Cmd);
+  if (!Text.empty()) SetStatusAnsi(Text);
+}
+
+void TForm1::VelHTTP1Failure(CmdType Cmd) {
+  const std::string Text = FailureText(Cmd);
+  if (!Text.empty()) SetStatusAnsi(Text);
+}
+
+void TForm1::VelHTTP1ConnectionFailed(TObject*) {
+  ShowMessage(
+      TAnsiText::ToQString("Connection annul\xE9"
+                           "e"));
+}
+
+void TForm1::VelHTTP1InvalidHost(bool& Handled) {
+  QInputDialog Query(this);
+  Query.setObjectName("InvalidHostQuery");
+  Query.setInputMode(QInputDialog::TextInput);
+  Query.setWindowTitle("Serveur invalide");
+  Query.setLabelText(
+      TAnsiText::ToQString("Sp\xE9"
+                           "cifier un nouveau serveur:"));
+  Query.setTextValue(QString());
+  Query.setOkButtonText("OK");
+  Query.setCancelButtonText("Cancel");
+  if (Query.exec() != QDialog::Accepted) return;
+  VelHTTP1->Host = TAnsiText::FromQString(Query.textValue());
+  Handled = true;
+}
+
+// --- Menu and closing ----------------------------------------------------------------------
+
+void TForm1::Arreter1Click() {
+  if (!FRequestRunning) return;
+  FStopRequested = true;
+  VelHTTP1->Abort();
+}
+
+void TForm1::Quitter1Click() { close(); }
+
+void TForm1::Apropos1Click() {
+  if (!Form2) return;
+  Form2->show();
+  Form2->raise();
+  Form2->activateWindow();
+}
+
+void TForm1::closeEvent(QCloseEvent* Event) {
+  Event->accept();
+  if (Form2) Form2->hide();
+  if (FRequestRunning) {
+    // The request's handler is still on the stack: it unwinds after the abort, and the
+    // window is destroyed only after the event loop has returned.
+    FClosing = true;
+    VelHTTP1->Abort();
+  }
+  QCoreApplication::quit();
+}

@@ -1,0 +1,90 @@
+// The main window: three request pages (GET, POST, HEAD), the page of request header
+// settings, the status bar that follows each exchange, and the menu.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "http/TVelHTTP.h"
+
+class QLabel;
+namespace Ui {
+class TForm1;
+}
+
+// The window owns its HTTP component. A request runs inside the click handler that started
+// it: the component keeps Qt's loop running while it waits, so its events (the status bar
+// handlers, the two dialogs) and the user's further clicks arrive re-entrantly. Only one
+// request runs at a time; Esc or "&Arrêter" stops it, and closing the window aborts it and
+// ends the program once the handler has unwound.
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(QWidget* Parent = nullptr);
+  ~TForm1() override;
+
+  // The HTTP component, created with the window's stored settings.
+  TVelHTTP* VelHTTP1 = nullptr;
+
+  // The status bar's one text.
+  QString StatusText() const;
+  // True from a request button's click until its request has ended.
+  bool RequestRunning() const { return FRequestRunning; }
+
+  // Component event handlers.
+  void VelHTTP1Connect(TObject* Sender);
+  void VelHTTP1HostResolved(TObject* Sender);
+  void VelHTTP1Status(TObject* Sender, const std::string& Status);
+  void VelHTTP1PacketRecvd(TObject* Sender);
+  void VelHTTP1PacketSent(TObject* Sender);
+  void VelHTTP1Disconnect(TObject* Sender);
+  void VelHTTP1Success(CmdType Cmd);
+  void VelHTTP1Failure(CmdType Cmd);
+  void VelHTTP1ConnectionFailed(TObject* Sender);
+  void VelHTTP1InvalidHost(bool& Handled);
+
+  // The texts the status bar shows for a result, as Windows-1252 bytes; empty for a code
+  // outside the command table.
+  static std::string SuccessText(int Cmd);
+  static std::string FailureText(int Cmd);
+
+ signals:
+  // Every status bar report, in order, including one that repeats the current text.
+  void StatusTextChanged(const QString& Text);
+
+ public slots:
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+  void SpeedButton1Click();
+  void SpeedButton2Click();
+  void SpeedButton3Click();
+  void Arreter1Click();
+  void Quitter1Click();
+  void Apropos1Click();
+
+ protected:
+  void closeEvent(QCloseEvent* Event) override;
+
+ private:
+  // The settings page into VelHTTP1, shared by the three request actions.
+  void PrepareRequest();
+  // Runs one request action: refuses it while another runs, reports its errors, and tells
+  // a stop or a close apart from a failure. Show fills the panes once Request returned.
+  void RunAction(const std::function<void()>& Request, const std::function<void()>& Show);
+  void SetStatus(const QString& Text);
+  void SetStatusAnsi(const std::string& Text);
+  void ShowMessage(const QString& Text);
+
+  std::unique_ptr<Ui::TForm1> FUi;
+  QPointer<QLabel> FStatusText;  // null once the status bar is gone
+  bool FRequestRunning = false;
+  bool FStopRequested = false;
+  bool FClosing = false;
+};
+
+extern TForm1* Form1;

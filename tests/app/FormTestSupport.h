@@ -1,0 +1,77 @@
+// Helpers for driving the windows from QtTest: answering modal dialogs as they appear, and a
+// tripwire that ends a request the test would otherwise wait on for ever.
+#pragma once
+
+#include <QApplication>
+#include <QDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+
+namespace testsupport {
+
+// What a modal dialog showed.
+struct SeenDialog {
+  QString Kind;   // "message", "input" or the class name
+  QString Title;  // window title
+  QString Text;   // message text or input prompt
+};
+
+// Watches for modal dialogs while the test is inside a request (the request's waits keep
+// Qt's loop running) and answers each one once, through Answer; the default accepts.
+class ModalAnswerer : public QObject {
+ public:
+  std::function<void(QDialog*)> Answer = [](QDialog* D) { D->accept(); };
+  QList<SeenDialog> Seen;
+
+  ModalAnswerer() {
+    FPoll.setInterval(5);
+    QObject::connect(&FPoll, &QTimer::timeout, this, [this] { Poll(); });
+    FPoll.start();
+  }
+
+ private:
+  void Poll() {
+    auto* D = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (D == nullptr || !D->isVisible() || D->property("answered").toBool()) return;
+    D->setProperty("answered", true);
+    SeenDialog S;
+    S.Title = D->windowTitle();
+    if (auto* Box = qobject_cast<QMessageBox*>(D)) {
+      S.Kind = "message";
+      S.Text = Box->text();
+    } else if (auto* Input = qobject_cast<QInputDialog*>(D)) {
+      S.Kind = "input";
+      S.Text = Input->labelText();
+    } else {
+      S.Kind = D->metaObject()->className();
+    }
+    Seen.append(S);
+    Answer(D);
+  }
+
+  QTimer FPoll;
+};
+
+// Calls Trip once after Limit unless disarmed first; Tripped says whether it did.
+class Tripwire : public QObject {
+ public:
+  Tripwire(int LimitMs, std::function<void()> Trip) : FTrip(std::move(Trip)) {
+    FTimer.setSingleShot(true);
+    QObject::connect(&FTimer, &QTimer::timeout, this, [this] {
+      Tripped = true;
+      if (auto* D = QApplication::activeModalWidget()) D->close();
+      FTrip();
+    });
+    FTimer.start(LimitMs);
+  }
+  bool Tripped = false;
+
+ private:
+  std::function<void()> FTrip;
+  QTimer FTimer;
+};
+
+}  // namespace testsupport

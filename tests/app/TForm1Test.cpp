@@ -1,0 +1,722 @@
+// The main window driven as a person would, against scripted loopback servers: the request
+// actions and their panes, the status bar reports, the dialogs, stopping, closing and the menu.
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QtTest>
+
+#include "app/TForm1.h"
+#include "app/TForm2.h"
+#include "app/TQtEventBridge.h"
+#include "platform/WinSock.h"
+#include "tests/app/FormTestSupport.h"
+#include "tests/http/ScriptedHttpServer.h"
+#include "tests/support/LoopbackPeer.h"
+
+using namespace testsupport;
+
+namespace {
+
+const QStringList MemoNames{"Memo1", "Memo2", "Memo3", "Memo4", "Memo5"};
+const QString Old = "old text";
+
+QString Lf(QString Text) { return Text.replace("\r\n", "\n"); }
+
+QString Url(const char* Host, std::uint16_t Port, const char* Path = "/page") {
+  return QString("http://%1:%2%3").arg(Host).arg(Port).arg(Path);
+}
+
+}  // namespace
+
+class TForm1Test : public QObject {
+  Q_OBJECT
+
+ private:
+  TForm1* Form = nullptr;
+  TForm2* About = nullptr;
+  QStringList Reports;  // every status bar report of the current test
+  std::unique_ptr<TQtEventBridge> Bridge;
+  std::shared_ptr<Gate> SlowLookup = std::make_shared<Gate>();
+
+  template <class T>
+  T* W(const char* Name) {
+    T* Child = Form->findChild<T*>(Name);
+    if (Child == nullptr) qFatal("no control %s", Name);
+    return Child;
+  }
+  QLineEdit* Edit(const char* Name) { return W<QLineEdit>(Name); }
+  QPlainTextEdit* Memo(const QString& Name) {
+    return W<QPlainTextEdit>(Name.toLatin1().constData());
+  }
+
+  void FillMemos() {
+    for (const QString& M : MemoNames) Memo(M)->setPlainText(Old);
+  }
+  QStringList MemoTexts() {
+    QStringList Texts;
+    for (const QString& M : MemoNames) Texts << Memo(M)->toPlainText();
+    return Texts;
+  }
+  // Runs Trigger, which starts a request and returns when it is over (a ModalAnswerer of the
+  // test answers its dialogs meanwhile); a request that hangs is aborted by the tripwire.
+  bool Run(const std::function<void()>& Trigger) {
+    Tripwire Wire(10000, [this] { Form->VelHTTP1->Abort(); });
+    Trigger();
+    return !Wire.Tripped;
+  }
+  // Whatever runs the request of a page, by the control a person would use.
+  std::function<void()> TriggerOf(const QString& Control) {
+    return [this, Control] {
+      if (Control.startsWith("Button")) {
+        W<QPushButton>(Control.toLatin1().constData())->click();
+      } else {
+        QLineEdit* E = Edit(Control.toLatin1().constData());
+        E->setFocus();
+        QTest::keyClick(E, Qt::Key_Return);
+      }
+    };
+  }
+
+ private slots:
+  void initTestCase() {
+    QApplication::setApplicationName("Orrery");
+    Bridge = std::make_unique<TQtEventBridge>();
+    // No test ever asks a real DNS: "localhost" is the loopback, every other name is unknown.
+    // "slow.test" stands for a name server that does not answer until the test lets it.
+    win::SetResolver([Slow = SlowLookup](const std::string& Name, std::vector<std::uint32_t>& Addrs,
+                                         std::string& Canonical) {
+      if (Name == "slow.test") Slow->Wait();
+      if (Name != "localhost") return 11001;
+      Addrs.push_back(htonl(INADDR_LOOPBACK));
+      Canonical = Name;
+      return 0;
+    });
+  }
+  void cleanupTestCase() {
+    SlowLookup->Open();
+    win::SetResolver(nullptr);
+    Bridge.reset();
+  }
+
+  void init() {
+    About = new TForm2;
+    Form2 = About;
+    Form = new TForm1;
+    Form1 = Form;
+    Reports.clear();
+    connect(Form, &TForm1::StatusTextChanged, this, [this](const QString& T) { Reports << T; });
+    Form->show();
+    Form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Form));
+  }
+  void cleanup() {
+    delete Form;
+    delete About;
+    QCOMPARE(Form1, nullptr);
+    QCOMPARE(Form2, nullptr);
+  }
+
+  // --- The window as it starts ------------------------------------------------------------
+
+  void startsOnHeadExampleWithStoredSettings() {
+    auto* Pages = W<QTabWidget>("PageControl1");
+    QCOMPARE(Form->windowTitle(), QString("Orrery 1.00"));
+    QStringList Titles, Names;
+    for (int I = 0; I < Pages->count(); ++I) {
+      Titles << Pages->tabText(I);
+      Names << Pages->widget(I)->objectName();
+    }
+    QCOMPARE(Titles,
+             (QStringList{"Informations sur HEAD", "Aller", "Post Example", "Head Example"}));
+    QCOMPARE(Names, (QStringList{"TabSheet4", "TabSheet1", "TabSheet2", "TabSheet3"}));
+    QCOMPARE(Pages->currentWidget()->objectName(), QString("TabSheet3"));
+    QCOMPARE(Pages->size(), QSize(492, 291));
+    QCOMPARE(W<QStatusBar>("StatusBar1")->height(), 23);
+    QCOMPARE(Form->StatusText(), QString());
+    for (const QString& M : MemoNames) {
+      QVERIFY(Memo(M)->toPlainText().isEmpty());
+      QVERIFY(!Memo(M)->isReadOnly());
+      QCOMPARE(Memo(M)->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    }
+    QCOMPARE(Edit("Edit10")->echoMode(), QLineEdit::Normal);  // the password shows as typed
+    QVERIFY(!W<QCheckBox>("CheckBox1")->isChecked());
+    QVERIFY(!W<QAction>("Arreter1")->isEnabled());
+    TVelHTTP* H = Form->VelHTTP1;
+    QCOMPARE(H->Port, 0);
+    QCOMPARE(H->TimeOut, 0);
+    QCOMPARE(H->ReportLevel, 0);
+    QCOMPARE(H->ProxyPort, 0);
+    QCOMPARE(QString::fromStdString(H->Body), QString("Default.htm"));
+    QCOMPARE(QString::fromStdString(H->Header), QString("Head.txt"));
+    QVERIFY(!H->InputFileMode && !H->OutputFileMode);
+    QVERIFY(!H->OnAboutToSend && !H->OnRedirect && !H->OnAuthenticationNeeded);
+  }
+
+  void controlsSitWhereStored_data() {
+    QTest::addColumn<QString>("Name");
+    QTest::addColumn<QString>("Caption");
+    // An empty size is not compared; a negative top counts from the bottom of the page, where
+    // the docked panes stack up.
+    QTest::addColumn<QRect>("Geometry");
+    QTest::newRow("Edit5") << "Edit5"
+                           << "" << QRect(85, 27, 121, 21);
+    QTest::newRow("Edit6") << "Edit6"
+                           << "" << QRect(85, 51, 121, 21);
+    QTest::newRow("Edit7") << "Edit7"
+                           << "" << QRect(85, 75, 121, 21);
+    QTest::newRow("Edit8") << "Edit8"
+                           << "" << QRect(85, 99, 121, 21);
+    QTest::newRow("Edit9") << "Edit9"
+                           << "" << QRect(85, 123, 121, 21);
+    QTest::newRow("Edit10") << "Edit10"
+                            << "" << QRect(85, 147, 121, 21);
+    QTest::newRow("Edit11") << "Edit11"
+                            << "" << QRect(264, 43, 121, 21);
+    QTest::newRow("Edit12") << "Edit12"
+                            << "" << QRect(264, 82, 25, 21);
+    QTest::newRow("CheckBox1") << "CheckBox1"
+                               << "Utiliser un serveur prowy" << QRect(272, 8, 0, 0);
+    QTest::newRow("Edit1") << "Edit1"
+                           << "" << QRect(8, 10, 217, 21);
+    QTest::newRow("Button1") << "Button1"
+                             << "Aller !" << QRect(228, 8, 75, 17);
+    QTest::newRow("SpeedButton1") << "SpeedButton1"
+                                  << "" << QRect(339, 24, 9, 9);
+    QTest::newRow("Edit2") << "Edit2"
+                           << "" << QRect(61, 10, 164, 21);
+    QTest::newRow("Edit3") << "Edit3"
+                           << "" << QRect(61, 35, 164, 21);
+    QTest::newRow("Button2") << "Button2"
+                             << "&Envoyer" << QRect(234, 24, 75, 22);
+    QTest::newRow("SpeedButton2") << "SpeedButton2"
+                                  << "" << QRect(338, 56, 9, 9);
+    QTest::newRow("Edit4") << "Edit4"
+                           << "" << QRect(8, 16, 209, 21);
+    QTest::newRow("Button3") << "Button3"
+                             << "Go !" << QRect(224, 16, 75, 17);
+    QTest::newRow("SpeedButton3") << "SpeedButton3"
+                                  << "" << QRect(339, 24, 9, 9);
+    QTest::newRow("Panel1") << "Panel1"
+                            << "" << QRect(0, 0, 0, 41);
+    QTest::newRow("Panel2") << "Panel2"
+                            << "" << QRect(0, 0, 0, 73);
+    QTest::newRow("Panel3") << "Panel3"
+                            << "" << QRect(0, 0, 0, 41);
+    QTest::newRow("Memo1") << "Memo1"
+                           << "" << QRect(0, -104, 0, 104);
+    QTest::newRow("Memo2") << "Memo2"
+                           << "" << QRect(0, -188, 0, 58);
+    QTest::newRow("Memo3") << "Memo3"
+                           << "" << QRect(0, -86, 0, 73);
+    QTest::newRow("Memo4") << "Memo4"
+                           << "" << QRect(0, -155, 0, 56);
+    QTest::newRow("Label2") << "Label2"
+                            << "Corps du document" << QRect(0, -117, 0, 13);
+    QTest::newRow("Label3") << "Label3"
+                            << "HEAD doc" << QRect(0, -130, 0, 13);
+    QTest::newRow("Label6") << "Label6"
+                            << "Document Body" << QRect(0, -13, 0, 13);
+    QTest::newRow("Label7") << "Label7"
+                            << "Document Header" << QRect(0, -99, 0, 13);
+    QTest::newRow("Label12") << "Label12"
+                             << "Header Retrieved" << QRect(0, 41, 0, 13);
+    QTest::newRow("Label19") << "Label19"
+                             << "Request Header Information" << QRect(80, 4, 0, 0);
+    QTest::newRow("Label8") << "Label8"
+                            << "Effacer Memos" << QRect(313, 8, 0, 0);
+    QTest::newRow("Label9") << "Label9"
+                            << "Clear Memos" << QRect(313, 40, 0, 0);
+    QTest::newRow("Label11") << "Label11"
+                             << "Clear Memo" << QRect(313, 8, 0, 0);
+  }
+  void controlsSitWhereStored() {
+    QFETCH(QString, Name);
+    QFETCH(QString, Caption);
+    QFETCH(QRect, Geometry);
+    // Pages lay out their docked controls when shown.
+    auto* Pages = W<QTabWidget>("PageControl1");
+    for (int I = 0; I < Pages->count(); ++I) {
+      Pages->setCurrentIndex(I);
+      QCoreApplication::processEvents();
+    }
+    QWidget* C = W<QWidget>(Name.toLatin1().constData());
+    if (!Caption.isEmpty()) QCOMPARE(C->property("text").toString(), Caption);
+    const int Top = Geometry.y() < 0 ? C->parentWidget()->height() + Geometry.y() : Geometry.y();
+    QCOMPARE(C->pos(), QPoint(Geometry.x(), Top));
+    if (Geometry.width() > 0) QCOMPARE(C->width(), Geometry.width());
+    if (Geometry.height() > 0) QCOMPARE(C->height(), Geometry.height());
+    if (Geometry.width() == 0 && Geometry.height() > 0)
+      QCOMPARE(C->width(), C->parentWidget()->width());
+  }
+
+  void tabWalksTheSettingsInOrder() {
+    W<QTabWidget>("PageControl1")->setCurrentIndex(0);
+    Edit("Edit5")->setFocus();
+    QStringList Walk{QApplication::focusWidget()->objectName()};
+    for (int I = 0; I < 8; ++I) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      Walk << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(Walk, (QStringList{"Edit5", "Edit6", "Edit7", "Edit8", "Edit9", "Edit10", "CheckBox1",
+                                "Edit11", "Edit12"}));
+  }
+
+  void hintsShowOnlyWhereThePanelShowsThem() {
+    QCOMPARE(W<QToolButton>("SpeedButton1")->toolTip(), QString("Clear Body & Header Fields"));
+    QCOMPARE(W<QToolButton>("SpeedButton2")->toolTip(), QString());
+    QCOMPARE(W<QToolButton>("SpeedButton3")->toolTip(), QString("Clear Body & Header Fields"));
+  }
+
+  // --- Request actions --------------------------------------------------------------------
+
+  void requestFillsItsPanes_data() {
+    QTest::addColumn<QString>("Trigger");  // the button, or the box Enter is pressed in
+    QTest::addColumn<QString>("UrlBox");
+    QTest::addColumn<QString>("Reply");
+    QTest::addColumn<QString>("RequestStart");
+    QTest::addColumn<QStringList>("Panes");  // Memo1..Memo5 afterwards; "B"ody, "H"eader
+    QTest::addColumn<QString>("CookieBox");  // the message shown, empty for none
+    const QString Plain = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nthe body";
+    const QString Cookie = "HTTP/1.0 200 OK\r\nSet-Cookie: sid=A1b2; path=/\r\n\r\nthe body";
+    const QStringList Get{"B", "H", Old, Old, Old}, Post{Old, Old, "H", "B", Old},
+        Head{Old, Old, Old, Old, "H"};
+    QTest::newRow("GET") << "Button1"
+                         << "Edit1" << Plain << "GET /page HTTP/1.0\r\n"
+                         << Get << "";
+    QTest::newRow("GET by Enter") << "Edit1"
+                                  << "Edit1" << Plain << "GET /page HTTP/1.0\r\n"
+                                  << Get << "";
+    QTest::newRow("GET, cookie") << "Button1"
+                                 << "Edit1" << Cookie << "GET /page HTTP/1.0\r\n"
+                                 << Get << "Cookie:\nsid=A1b2; path=/";
+    QTest::newRow("POST") << "Button2"
+                          << "Edit2" << Plain << "POST /page HTTP/1.0\r\n"
+                          << Post << "";
+    QTest::newRow("POST by Enter in data") << "Edit3"
+                                           << "Edit2" << Plain << "POST /page HTTP/1.0\r\n"
+                                           << Post << "";
+    QTest::newRow("POST, cookie") << "Button2"
+                                  << "Edit2" << Cookie << "POST /page HTTP/1.0\r\n"
+                                  << Post << "";
+    QTest::newRow("HEAD") << "Button3"
+                          << "Edit4" << Plain << "HEAD /page HTTP/1.0\r\n"
+                          << Head << "";
+    QTest::newRow("HEAD by Enter") << "Edit4"
+                                   << "Edit4" << Plain << "HEAD /page HTTP/1.0\r\n"
+                                   << Head << "";
+    QTest::newRow("HEAD, cookie") << "Button3"
+                                  << "Edit4" << Cookie << "HEAD /page HTTP/1.0\r\n"
+                                  << Head << "";
+  }
+  void requestFillsItsPanes() {
+    QFETCH(QString, Trigger);
+    QFETCH(QString, UrlBox);
+    QFETCH(QString, Reply);
+    QFETCH(QString, RequestStart);
+    QFETCH(QStringList, Panes);
+    QFETCH(QString, CookieBox);
+    ScriptedHttpServer Server({Whole(Reply.toStdString())});
+    FillMemos();
+    Edit(UrlBox.toLatin1().constData())->setText(Url("127.0.0.1", Server.Port()));
+    Edit("Edit3")->setText("a b=c&d");
+    Edit("Edit5")->setText("k=v");
+    Edit("Edit9")->setText("user");
+    Edit("Edit10")->setText("secret");
+    Edit("Edit7")->setText(QString::fromUtf8("Orrery é€Ж"));  // Ж has no Windows-1252 byte
+    ModalAnswerer Answerer;
+    QVERIFY(Run(TriggerOf(Trigger)));
+
+    const QString HeaderPart = Lf(Reply.left(Reply.indexOf("\r\n\r\n") + 4));
+    const QString BodyPart = Reply.mid(Reply.indexOf("\r\n\r\n") + 4);
+    QStringList Expected;
+    for (const QString& P : Panes) Expected << (P == "B" ? BodyPart : P == "H" ? HeaderPart : P);
+    QCOMPARE(MemoTexts(), Expected);
+
+    QCOMPARE(Server.Requests().size(), std::size_t{1});
+    const QString Sent = QString::fromStdString(Server.Requests()[0]);
+    QVERIFY2(Sent.startsWith(RequestStart), qPrintable(Sent));
+    QVERIFY(Sent.contains("\r\nCookie: k=v\r\n"));
+    QVERIFY(Server.Requests()[0].find("\r\nUser-Agent: Orrery \xE9\x80?\r\n") != std::string::npos);
+    QVERIFY(Sent.contains("\r\nAuthorization: Basic dXNlcjpzZWNyZXQ=\r\n"));
+    if (RequestStart.startsWith("POST")) QVERIFY(Sent.endsWith("\r\n\r\na+b%3Dc%26d"));
+
+    if (CookieBox.isEmpty()) {
+      QCOMPARE(Answerer.Seen.size(), 0);
+    } else {
+      QCOMPARE(Answerer.Seen.size(), 1);
+      QCOMPARE(Answerer.Seen[0].Kind, QString("message"));
+      QCOMPARE(Answerer.Seen[0].Text, CookieBox);
+    }
+    QVERIFY(!Form->RequestRunning());
+    QVERIFY(!W<QAction>("Arreter1")->isEnabled());
+  }
+
+  void paneShowsTheBytesReceived_data() {
+    QTest::addColumn<QByteArray>("Body");
+    QTest::addColumn<QString>("Shown");
+    QTest::newRow("UTF-8") << QByteArray("caf\xC3\xA9 \xE2\x82\xAC") << QString::fromUtf8("café €");
+    QTest::newRow("Windows-1252") << QByteArray("caf\xE9 \x80\x93") << QString::fromUtf8("café €“");
+    QTest::newRow("NUL inside") << QByteArray("before\0after", 12)
+                                << QString("before") + QChar(0) + "after";
+    QTest::newRow("NUL and 1252") << QByteArray("\0\xE9", 2)
+                                  << QString(QChar(0)) + QString::fromUtf8("é");
+    QTest::newRow("BOM kept") << QByteArray("\xEF\xBB\xBFx") << QString(QChar(0xFEFF)) + "x";
+    QTest::newRow("one long line") << QByteArray(100000, 'x') << QString(100000, 'x');
+    QByteArray Faces("x");  // so that a pair straddles the piece boundary
+    for (int I = 0; I < 20001; ++I) Faces += "\xF0\x9F\x98\x80";  // U+1F600, two UTF-16 units
+    QTest::newRow("long line of surrogate pairs") << Faces << QString::fromUtf8(Faces);
+    QTest::newRow("3 MB without a line end")
+        << QByteArray(3 * 1024 * 1024, 'y') << QString(3 * 1024 * 1024, 'y');
+  }
+  void paneShowsTheBytesReceived() {
+    QFETCH(QByteArray, Body);
+    QFETCH(QString, Shown);
+    ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\n" + Body.toStdString())});
+    Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
+    ModalAnswerer Answerer;
+    QVERIFY(Run(TriggerOf("Button1")));
+    QString Text = Memo("Memo1")->toPlainText();
+    for (qsizetype I = Text.indexOf('\n'); I >= 0; I = Text.indexOf('\n', I + 1))
+      QVERIFY(I + 1 == Text.size() || !Text[I + 1].isLowSurrogate());
+    // Very long lines are shown in pieces; every character is still there, in order.
+    if (!Shown.contains('\n')) Text.remove('\n');
+    QCOMPARE(Text.size(), Shown.size());
+    QVERIFY(Text == Shown);
+  }
+
+  // --- Status bar ----------------------------------------------------------------------------
+
+  void statusBarFollowsTheExchange_data() {
+    QTest::addColumn<QString>("Host");
+    QTest::addColumn<QString>("Reply");
+    QTest::addColumn<int>("BodyBytes");
+    QTest::addColumn<int>("Total");           // shown after " of "
+    QTest::addColumn<QStringList>("Result");  // the texts after the transfer, in order
+    const QString Small(300, QChar(u'b'));
+    const QString Large(300000, QChar(u'L'));
+    const QString Done = "Connection........ Sat..... checking...";
+    QTest::newRow("host name, with length")
+        << "localhost"
+        << "HTTP/1.0 200 OK\r\nContent-Length: 300\r\n\r\n" + Small << 300 << 300
+        << QStringList{Done, "Transaction Completed", "Deconnection"};
+    QTest::newRow("dotted address, no length")
+        << "127.0.0.1"
+        << "HTTP/1.0 200 OK\r\n\r\n" + Small << 300 << 0
+        << QStringList{Done, "Transaction Completed", "Deconnection"};
+    QTest::newRow("several blocks")
+        << "127.0.0.1"
+        << "HTTP/1.0 200 OK\r\nContent-length:  300000\r\n\r\n" + Large << 300000 << 300000
+        << QStringList{Done, "Transaction Completed", "Deconnection"};
+    QTest::newRow("404") << "localhost"
+                         << "HTTP/1.0 404 Not Found\r\n\r\n" + Small << 300 << 0
+                         << QStringList{"Get Failed", "Deconnection"};
+  }
+  void statusBarFollowsTheExchange() {
+    QFETCH(QString, Host);
+    QFETCH(QString, Reply);
+    QFETCH(int, BodyBytes);
+    QFETCH(int, Total);
+    QFETCH(QStringList, Result);
+    ScriptedHttpServer Server({Whole(Reply.toStdString())});
+    Edit("Edit1")->setText(Url(Host.toLatin1().constData(), Server.Port()));
+    ModalAnswerer Answerer;
+    QVERIFY(Run(TriggerOf("Button1")));
+
+    // "Host Resolved" for a name only; "Connected"; progress with a growing count (the
+    // server's close may be noticed in between); then the result texts.
+    QStringList R = Reports;
+    if (Host == "localhost") QCOMPARE(R.takeFirst(), QString("Host Resolved"));
+    QCOMPARE(R.takeFirst(), QString("Connected"));
+    qint64 Last = 0;
+    const QRegularExpression Progress(QString("^(\\d+) of %1 retrieved$").arg(Total));
+    while (!R.isEmpty() && R.size() > Result.size()) {
+      const QString T = R.takeFirst();
+      if (T == "Deconnection") continue;
+      const auto M = Progress.match(T);
+      QVERIFY2(M.hasMatch(), qPrintable(T));
+      QVERIFY(M.captured(1).toLongLong() > Last);
+      Last = M.captured(1).toLongLong();
+    }
+    QCOMPARE(Last, qint64{BodyBytes});
+    QCOMPARE(R, Result);
+    QCOMPARE(Form->StatusText(), Result.last());
+  }
+
+  void statusReportAfterAReply_data() {
+    QTest::addColumn<int>("Code");
+    QTest::addColumn<QString>("Shown");
+    QTest::newRow("404") << 404 << QString::fromUtf8("Objet non trouvé");
+    QTest::newRow("200") << 200 << "Transaction Completed";
+    QTest::newRow("403") << 403 << "Transaction Completed";
+  }
+  void statusReportAfterAReply() {
+    QFETCH(int, Code);
+    QFETCH(QString, Shown);
+    ScriptedHttpServer Server({Whole(QString("HTTP/1.0 %1 X\r\n\r\n").arg(Code).toStdString())});
+    Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
+    ModalAnswerer Answerer;
+    QVERIFY(Run(TriggerOf("Button1")));
+    // Any status report while the component still holds the reply's code.
+    Reports.clear();
+    Form->VelHTTP1->StatusMessage(2, "Transaction Completed");
+    QCOMPARE(Form->StatusText(), Shown);
+    QCOMPARE(Reports.last(), Shown);
+  }
+
+  void resultTextsByCommand() {
+    // The bytes are Windows-1252: "é" is one byte.
+    QCOMPARE(TForm1::SuccessText(hcGet), std::string("Connection........ Sat..... checking..."));
+    QCOMPARE(TForm1::SuccessText(hcHead), std::string("Connection HEAD r\xE9ussi"));
+    QCOMPARE(TForm1::SuccessText(hcUnLink), std::string("D\xE9lien r\xE9ussi"));
+    QCOMPARE(TForm1::FailureText(hcUnLink), std::string("UnLink Failed"));
+    QCOMPARE(TForm1::FailureText(hcWrapped), std::string("Wrapped Failed"));
+    QCOMPARE(TForm1::SuccessText(13), std::string());
+    Form->VelHTTP1Status(nullptr, "before");
+    Form->VelHTTP1Success(static_cast<CmdType>(13));
+    QCOMPARE(Form->StatusText(), QString("before"));
+    Form->VelHTTP1Success(hcPost);
+    QCOMPARE(Form->StatusText(), QString::fromUtf8("Connection Post réussi"));
+  }
+
+  // --- Failures ------------------------------------------------------------------------------
+
+  void errorsAreReportedAndTheProgramGoesOn_data() {
+    QTest::addColumn<QString>("Address");  // %1 stands for a refusing port
+    QTest::addColumn<QStringList>("Dialogs");
+    QTest::newRow("empty URL") << "" << QStringList{"Empty URL"};
+    QTest::newRow("https") << "https://localhost/"
+                           << QStringList{"HTTP Secure Socket is not supported"};
+    QTest::newRow("refused") << "http://127.0.0.1:%1/"
+                             << QStringList{QString::fromUtf8("Connection annulée"),
+                                            "Connection Failed"};
+  }
+  void errorsAreReportedAndTheProgramGoesOn() {
+    QFETCH(QString, Address);
+    QFETCH(QStringList, Dialogs);
+    FillMemos();
+    Edit("Edit1")->setText(Address.contains("%1") ? Address.arg(RefusingPort()) : Address);
+    ModalAnswerer Answerer;
+    QVERIFY(Run(TriggerOf("Button1")));
+    QStringList Texts;
+    for (const SeenDialog& D : Answerer.Seen) Texts << D.Text;
+    QCOMPARE(Texts, Dialogs);
+    QCOMPARE(MemoTexts(), (QStringList{Old, Old, Old, Old, Old}));
+    // The program goes on: the next request works.
+    ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\nfine")});
+    Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
+    QVERIFY(Run(TriggerOf("Button1")));
+    QCOMPARE(Memo("Memo1")->toPlainText(), QString("fine"));
+  }
+
+  void proxyPortThatIsNoNumberSendsNothing_data() {
+    QTest::addColumn<QString>("PortText");
+    QTest::newRow("empty") << "";
+    QTest::newRow("letters") << "80a";
+    QTest::newRow("Windows-1252 text") << QString::fromUtf8("€");  // the report decodes it
+  }
+  void proxyPortThatIsNoNumberSendsNothing() {
+    QFETCH(QString, PortText);
+    ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\nx")});
+    W<QCheckBox>("CheckBox1")->setChecked(true);
+    Edit("Edit11")->setText("127.0.0.1");
+    Edit("Edit12")->setText(PortText);
+    Edit("Edit5")->setText("not copied");
+    Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
+    ModalAnswerer Answerer;
+    QVERIFY(Run(TriggerOf("Button1")));
+    QCOMPARE(Answerer.Seen.size(), 1);
+    QCOMPARE(Answerer.Seen[0].Text, QString("'%1' is not a valid integer value").arg(PortText));
+    QCOMPARE(Server.Accepted(), 0);
+    QCOMPARE(QString::fromStdString(Form->VelHTTP1->Proxy), QString("127.0.0.1"));
+    QCOMPARE(QString::fromStdString(Form->VelHTTP1->HeaderInfo.Cookie), QString());
+  }
+
+  void uncheckingTheProxyBoxKeepsTheProxy() {
+    ScriptedHttpServer Proxy(
+        {Whole("HTTP/1.0 200 OK\r\n\r\none"), Whole("HTTP/1.0 200 OK\r\n\r\ntwo")});
+    W<QCheckBox>("CheckBox1")->setChecked(true);
+    Edit("Edit11")->setText("127.0.0.1");
+    Edit("Edit12")->setText(QString::number(Proxy.Port()));
+    Edit("Edit1")->setText("http://origin.test/doc");
+    ModalAnswerer Answerer;
+    QVERIFY(Run(TriggerOf("Button1")));
+    W<QCheckBox>("CheckBox1")->setChecked(false);
+    Edit("Edit12")->setText("not read");
+    QVERIFY(Run(TriggerOf("Button1")));
+    QCOMPARE(Answerer.Seen.size(), 0);
+    QCOMPARE(Memo("Memo1")->toPlainText(), QString("two"));
+    const auto Requests = Proxy.Requests();
+    QCOMPARE(Requests.size(), std::size_t{2});
+    for (const std::string& R : Requests)
+      QVERIFY(QString::fromStdString(R).startsWith("GET http://origin.test/doc HTTP/1.0\r\n"));
+  }
+
+  void invalidHostAsksForAnother_data() {
+    QTest::addColumn<bool>("Confirm");
+    QTest::addColumn<QString>("Typed");
+    QTest::addColumn<QString>("HostAfter");
+    QTest::addColumn<QString>("Error");  // empty: the request went through
+    QTest::newRow("confirmed empty") << true << ""
+                                     << ""
+                                     << "Null Remote Address";
+    QTest::newRow("cancelled") << false << "ignored"
+                               << "unknown.test"
+                               << "Null Remote Address";
+    QTest::newRow("confirmed with a host") << true << "127.0.0.1"
+                                           << "127.0.0.1"
+                                           << "";
+  }
+  void invalidHostAsksForAnother() {
+    QFETCH(bool, Confirm);
+    QFETCH(QString, Typed);
+    QFETCH(QString, HostAfter);
+    QFETCH(QString, Error);
+    ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\nserved")});
+    Edit("Edit1")->setText(Url("unknown.test", Server.Port()));
+    ModalAnswerer Answerer;
+    QString Prompt, StartValue;
+    Answerer.Answer = [&](QDialog* D) {
+      if (auto* Input = qobject_cast<QInputDialog*>(D)) {
+        StartValue = Input->textValue();
+        QCOMPARE(Input->okButtonText(), QString("OK"));
+        QCOMPARE(Input->cancelButtonText(), QString("Cancel"));
+        Input->setTextValue(Typed);
+        if (Confirm)
+          Input->accept();
+        else
+          Input->reject();
+      } else {
+        D->accept();
+      }
+    };
+    QVERIFY(Run(TriggerOf("Button1")));
+    QVERIFY(Answerer.Seen.size() >= 1);
+    QCOMPARE(Answerer.Seen[0].Kind, QString("input"));
+    QCOMPARE(Answerer.Seen[0].Title, QString("Serveur invalide"));
+    QCOMPARE(Answerer.Seen[0].Text, QString::fromUtf8("Spécifier un nouveau serveur:"));
+    QCOMPARE(StartValue, QString());
+    QCOMPARE(QString::fromStdString(Form->VelHTTP1->Host), HostAfter);
+    if (Error.isEmpty()) {
+      QCOMPARE(Answerer.Seen.size(), 1);
+      QCOMPARE(Memo("Memo1")->toPlainText(), QString("served"));
+    } else {
+      QCOMPARE(Answerer.Seen.size(), 2);
+      QCOMPARE(Answerer.Seen[1].Text, Error);
+      QCOMPARE(Server.Accepted(), 0);
+    }
+  }
+
+  // --- Stopping, refusing, clearing ------------------------------------------------------------
+
+  void stopEndsTheRequestQuietly_data() {
+    QTest::addColumn<bool>("ByKey");
+    QTest::addColumn<bool>("InLookUp");  // else connected to a server that stays silent
+    QTest::newRow("Esc, silent server") << true << false;
+    QTest::newRow("menu item, silent server") << false << false;
+    QTest::newRow("Esc, look-up") << true << true;
+  }
+  void stopEndsTheRequestQuietly() {
+    QFETCH(bool, ByKey);
+    QFETCH(bool, InLookUp);
+    LoopbackPeer Silent([](int Fd) { HoldOpen(Fd); });
+    FillMemos();
+    Edit("Edit1")->setText(Url(InLookUp ? "slow.test" : "127.0.0.1", Silent.Port()));
+    auto* Stop = W<QAction>("Arreter1");
+    bool EnabledWhileRunning = false;
+    QTimer Act;
+    Act.setInterval(5);
+    connect(&Act, &QTimer::timeout, this, [&] {
+      // A timer runs only inside a wait of the request: for a look-up, the first one.
+      if (!Form->RequestRunning()) return;
+      if (!InLookUp && (Silent.Accepted() < 1 || Form->StatusText() != "Connected")) return;
+      Act.stop();
+      EnabledWhileRunning = Stop->isEnabled();
+      // A second request meanwhile is refused, and the running one goes on.
+      W<QPushButton>("Button3")->click();
+      QCOMPARE(Form->StatusText(), QString::fromUtf8("Requête déjà en cours"));
+      if (ByKey)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+      else
+        Stop->trigger();
+    });
+    Act.start();
+    ModalAnswerer Answerer;
+    QVERIFY(Run(TriggerOf("Edit1")));
+    QVERIFY(EnabledWhileRunning);
+    QVERIFY(!Stop->isEnabled());
+    QCOMPARE(Form->StatusText(), QString::fromUtf8("Requête arrêtée"));
+    QCOMPARE(Answerer.Seen.size(), 0);
+    QCOMPARE(MemoTexts(), (QStringList{Old, Old, Old, Old, Old}));
+    if (!InLookUp) QVERIFY(Silent.Finished.Wait());  // the connection was closed
+    QCOMPARE(Silent.Accepted(), InLookUp ? 0 : 1);
+  }
+
+  void clearButtonsEmptyTheirOwnPanes_data() {
+    QTest::addColumn<QString>("Button");
+    QTest::addColumn<QStringList>("After");
+    QTest::newRow("SpeedButton1") << "SpeedButton1" << QStringList{"", "", Old, Old, Old};
+    QTest::newRow("SpeedButton2") << "SpeedButton2" << QStringList{Old, Old, "", "", Old};
+    QTest::newRow("SpeedButton3") << "SpeedButton3" << QStringList{Old, Old, Old, Old, ""};
+  }
+  void clearButtonsEmptyTheirOwnPanes() {
+    QFETCH(QString, Button);
+    QFETCH(QStringList, After);
+    FillMemos();
+    Form->VelHTTP1Status(nullptr, "kept");
+    W<QToolButton>(Button.toLatin1().constData())->click();
+    QCOMPARE(MemoTexts(), After);
+    QCOMPARE(Form->StatusText(), QString("kept"));
+  }
+
+  // --- Ending the program ----------------------------------------------------------------------
+
+  void closingEndsTheProgram_data() {
+    QTest::addColumn<bool>("DuringRequest");
+    QTest::addColumn<bool>("ByMenu");
+    QTest::newRow("close, idle") << false << false;
+    QTest::newRow("Quitter, idle") << false << true;
+    QTest::newRow("close during a request") << true << false;
+    QTest::newRow("Quitter during a request") << true << true;
+  }
+  void closingEndsTheProgram() {
+    QFETCH(bool, DuringRequest);
+    QFETCH(bool, ByMenu);
+    LoopbackPeer Silent([](int Fd) { HoldOpen(Fd); });
+    Edit("Edit1")->setText(Url("127.0.0.1", Silent.Port()));
+    About->show();  // an open About dialog does not keep the program alive
+    auto Close = [&] {
+      if (ByMenu)
+        W<QAction>("Quitter1")->trigger();
+      else
+        Form->close();
+    };
+    QTimer Act;
+    Act.setInterval(5);
+    connect(&Act, &QTimer::timeout, this, [&] {
+      if (DuringRequest && (Silent.Accepted() < 1 || !Form->RequestRunning())) return;
+      Act.stop();
+      Close();
+    });
+    if (DuringRequest) QTimer::singleShot(0, this, [this] { W<QPushButton>("Button1")->click(); });
+    Act.start();
+    Tripwire Wire(10000, [] { QCoreApplication::exit(2); });
+    ModalAnswerer Answerer;
+    const int Code = QCoreApplication::exec();  // the event loop the program runs
+    QCOMPARE(Code, 0);
+    QVERIFY(!Wire.Tripped);
+    QVERIFY(!Form->isVisible());
+    QVERIFY(!About->isVisible());
+    QVERIFY(!Form->RequestRunning());
+    QCOMPARE(Answerer.Seen.size(), 0);
+    if (DuringRequest) QVERIFY(Silent.Finished.Wait());
+  }
+};
+
+QTEST_MAIN(TForm1Test)
+#include "TForm1Test.moc"

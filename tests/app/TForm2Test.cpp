@@ -1,0 +1,106 @@
+// The About dialog and the menu item that shows it: contents, picture, modeless showing,
+// bringing to the front, and hiding with "&Fermer".
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "app/TForm1.h"
+#include "app/TForm2.h"
+#include "app/TQtEventBridge.h"
+
+class TForm2Test : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TQtEventBridge> Bridge;
+
+  template <class T>
+  T* W(QWidget* Window, const char* Name) {
+    T* Child = Window->findChild<T*>(Name);
+    if (Child == nullptr) qFatal("no control %s", Name);
+    return Child;
+  }
+
+ private slots:
+  void initTestCase() { Bridge = std::make_unique<TQtEventBridge>(); }
+  void cleanupTestCase() { Bridge.reset(); }
+
+  void init() {
+    Form2 = new TForm2;
+    Form1 = new TForm1;
+    Form1->show();
+  }
+  void cleanup() {
+    delete Form1;
+    delete Form2;
+  }
+
+  void holdsItsContents() {
+    QCOMPARE(Form2->windowTitle(), QString("About..."));
+    QVERIFY(!Form2->isVisible());  // created hidden
+    QCOMPARE(Form2->size(), QSize(393, 195));
+    auto* Name = W<QLabel>(Form2, "Label1");
+    QCOMPARE(Name->text(), QString("KORVALINDE"));
+    QCOMPARE(Name->font().pixelSize(), 24);
+    QVERIFY(Name->font().bold());
+    auto* Text = W<QPlainTextEdit>(Form2, "Memo1");
+    QCOMPARE(Text->geometry(), QRect(0, 32, 265, 161));
+    QVERIFY(!Text->isReadOnly());
+    QVERIFY(Text->toPlainText().split("\n\n").size() >= 3);  // a few paragraphs
+    auto* Picture = W<QLabel>(Form2, "Image1");
+    QCOMPARE(Picture->geometry(), QRect(264, 0, 129, 105));
+    const QImage Image = Picture->pixmap().toImage();
+    QCOMPARE(Image.size(), QSize(132, 100));
+    QVERIFY(!Image.hasAlphaChannel());
+    QVERIFY(!Picture->hasScaledContents());
+    QCOMPARE(W<QPushButton>(Form2, "Button1")->text(), QString("&Fermer"));
+    QCOMPARE(Form2->palette().color(QPalette::Window),
+             Form2->palette().color(QPalette::HighlightedText));
+  }
+
+  void menuShowsItModelessAndFermerHidesIt() {
+    auto* Item = W<QAction>(Form1, "Apropos1");
+    QCOMPARE(Item->text(), QString("A propos"));
+    Item->trigger();
+    QVERIFY(Form2->isVisible());
+    QVERIFY(!Form2->isModal());
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    // Shown again while visible: still the one dialog, in front.
+    Form1->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Form1));
+    Item->trigger();
+    QVERIFY(QTest::qWaitForWindowActive(Form2));
+    int AboutDialogs = 0;
+    for (QWidget* Top : QApplication::topLevelWidgets())
+      AboutDialogs += qobject_cast<TForm2*>(Top) != nullptr && Top->isVisible() ? 1 : 0;
+    QCOMPARE(AboutDialogs, 1);
+    W<QPushButton>(Form2, "Button1")->click();
+    QVERIFY(!Form2->isVisible());
+    Item->trigger();  // and it can be shown again after hiding
+    QVERIFY(Form2->isVisible());
+  }
+
+  void menuHoldsItsItems_data() {
+    QTest::addColumn<QString>("Menu");
+    QTest::addColumn<QStringList>("Items");
+    QTest::newRow("Fichier1") << "Fichier1"
+                              << QStringList{QString::fromUtf8("&Arrêter"), "&Quitter"};
+    QTest::newRow("N1") << "N1" << QStringList{"A propos"};
+  }
+  void menuHoldsItsItems() {
+    QFETCH(QString, Menu);
+    QFETCH(QStringList, Items);
+    auto* M = W<QMenu>(Form1, Menu.toLatin1().constData());
+    QStringList Texts;
+    for (QAction* A : M->actions()) Texts << A->text();
+    QCOMPARE(Texts, Items);
+    QCOMPARE(M->title(), Menu == "N1" ? QString("&?") : QString("&Fichier"));
+    if (Menu == "Fichier1") QCOMPARE(M->actions()[0]->shortcut(), QKeySequence(Qt::Key_Escape));
+  }
+};
+
+QTEST_MAIN(TForm2Test)
+#include "TForm2Test.moc"
