@@ -1,8 +1,6 @@
 // TExchangeLog: the per-pass record of the last request, taken from the component's events.
 #include "app/TExchangeLog.h"
 
-#include <algorithm>
-
 namespace {
 
 const char* MethodOf(CmdType Cmd) {
@@ -16,8 +14,8 @@ bool SendsBody(CmdType Cmd) {
   return Cmd == hcPost || Cmd == hcPut || Cmd == hcPatch || Cmd == hcTrace || Cmd == hcWrapped;
 }
 
-// Adds Before in front of an event's handler: Before runs first, with the log still alive,
-// then the handler that was there already.
+// Puts Before in front of an event's handler: Before records, then the handler that was
+// there already (the window's own) runs as it did.
 template <class Event, class F>
 void Chain(Event& E, F Before) {
   E = [Before = std::move(Before), Earlier = E](auto&&... Args) {
