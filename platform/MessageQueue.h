@@ -5,7 +5,7 @@
 //   1. harvest: epoll_wait(0) on the queue's fd; socket readiness becomes posted messages by
 //      the WSAAsyncSelect rules, the wake eventfd is drained, the look-up inbox is spliced in.
 //      No user code runs during a harvest, and after it the fd is readable only if new events
-//      have arrived since.
+//      have arrived since. A pass right after a WaitMessage takes that wait's harvest instead.
 //   2. dispatch, in order, the posted messages that were queued when the harvest ended, each
 //      to its window's procedure (a message whose window is gone is dropped); messages posted
 //      meanwhile wait for the next pass;
@@ -16,8 +16,8 @@
 // from firing. Window procedures may call DispatchAll again (nested waits); each call has
 // its own "already fired" set of timers.
 //
-// WaitMessage never spins: it blocks in poll() on the queue's fd until something is ready,
-// the next timer is due or the timeout passes.
+// WaitMessage never spins: it blocks in the harvest's epoll_wait until something is ready,
+// the next timer is due or the timeout passes, and harvests what woke it.
 #pragma once
 
 #include <cstddef>
@@ -34,7 +34,8 @@ int DispatchAll();
 bool HasPending();
 
 // Blocks until HasPending() would be true or `timeoutMs` passes (-1: no limit). Returns
-// immediately when something is already pending. Dispatches nothing.
+// immediately when something is already pending. Dispatches nothing: readiness it finds is
+// harvested into posted messages, which the next DispatchAll dispatches.
 void WaitMessage(int timeoutMs = -1);
 
 // The fd a GUI loop watches for readability (level-triggered); run DispatchAll when it fires.
@@ -42,7 +43,7 @@ int QueuePollFd();
 
 // Counters for tests and benchmarks: blocking waits that returned, and handles still alive.
 struct QueueStats {
-  std::uint64_t Wakeups = 0;  // returns from a blocking wait inside WaitMessage
+  std::uint64_t Wakeups = 0;  // waits inside WaitMessage that ended (not by a signal)
   std::size_t Windows = 0;
   std::size_t Timers = 0;
   std::size_t Sockets = 0;

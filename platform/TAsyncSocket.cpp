@@ -94,7 +94,7 @@ int TAsyncSocket::Unread() const {
   return n;
 }
 
-std::uint32_t TAsyncSocket::WantedMask() const {
+std::uint32_t TAsyncSocket::WantedMask(int unread) const {
   std::uint32_t mask = 0;
   switch (FState) {
     case TSocketState::Connecting:
@@ -105,7 +105,7 @@ std::uint32_t TAsyncSocket::WantedMask() const {
       break;
     case TSocketState::Connected:
       // After EOF, EPOLLIN stays raised for good: watch it only while bytes are left.
-      if (Wants(FD_READ) && FReadEnabled && (!FEofSeen || Unread() > 0))
+      if (Wants(FD_READ) && FReadEnabled && (!FEofSeen || (unread < 0 ? Unread() : unread) > 0))
         mask |= EPOLLIN | EPOLLRDHUP;
       if (FHungUp) break;
       if (Wants(FD_OOB) && FOobEnabled && !FEofSeen) mask |= EPOLLPRI;
@@ -118,21 +118,27 @@ std::uint32_t TAsyncSocket::WantedMask() const {
   return mask;
 }
 
-void TAsyncSocket::Rearm() {
-  std::uint32_t mask = WantedMask();
+void TAsyncSocket::Rearm(int unread) {
+  std::uint32_t mask = WantedMask(unread);
+  // Armed for the same events already (or fired, and nothing is wanted): nothing to tell
+  // the kernel. This is what keeps a recv that changes nothing free of an epoll_ctl.
+  if (mask == FArmedMask) return;
   int epoll = FQueue.EpollFd();
   if (mask == 0) {
-    if (FInEpoll) ::epoll_ctl(epoll, EPOLL_CTL_DEL, FFd, nullptr);
+    // Armed, but nothing is wanted any more: only leaving epoll silences HUP and ERR.
+    ::epoll_ctl(epoll, EPOLL_CTL_DEL, FFd, nullptr);
     FInEpoll = false;
+    FArmedMask = 0;
     return;
   }
   epoll_event ev{};
   ev.events = mask | EPOLLONESHOT;
   ev.data.u64 = static_cast<std::uint64_t>(FFd);
   if (FInEpoll) {
-    ::epoll_ctl(epoll, EPOLL_CTL_MOD, FFd, &ev);
+    if (::epoll_ctl(epoll, EPOLL_CTL_MOD, FFd, &ev) == 0) FArmedMask = mask;
   } else if (::epoll_ctl(epoll, EPOLL_CTL_ADD, FFd, &ev) == 0) {
     FInEpoll = true;
+    FArmedMask = mask;
   }
 }
 
@@ -178,8 +184,12 @@ void TAsyncSocket::PostBrokenClose() {
 }
 
 void TAsyncSocket::OnReady(std::uint32_t events) {
+  FArmedMask = 0;  // the oneshot has fired: still in epoll, silent until armed again
   if (FState == TSocketState::Connecting) {
-    int err = SocketError(FFd);
+    // Writable without an error or a hang-up is a connection made: SO_ERROR has nothing to
+    // tell. (A reset that follows at once is read by the next event.)
+    bool made = (events & EPOLLOUT) != 0 && (events & (EPOLLERR | EPOLLHUP)) == 0;
+    int err = made ? 0 : SocketError(FFd);
     if (err == ECONNRESET) {
       // The handshake completed and the peer reset before we looked: the platform reports
       // a connection that was made, then its reset.
@@ -233,7 +243,13 @@ void TAsyncSocket::OnReady(std::uint32_t events) {
     Notify(FD_OOB, 0);
   }
 
-  int unread = Unread();
+  // Only near an end (EOF, hang-up, error) does the count matter. Before one, a plain
+  // EPOLLIN on a stream socket means bytes are waiting (an urgent byte alone does not raise
+  // it), and without EPOLLIN there is nothing to post FD_READ for: a byte that came since
+  // raises EPOLLIN again as soon as the fd is re-armed.
+  const bool plain =
+      (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0 && !FEofSeen && FBrokenError == 0;
+  int unread = plain ? ((events & EPOLLIN) != 0 ? 1 : 0) : Unread();
   if ((events & EPOLLIN) != 0 && unread == 0 && !FEofSeen && FBrokenError == 0) {
     // Readable with nothing to read: either EOF without EPOLLRDHUP or an error; ask recv.
     char probe;
@@ -259,14 +275,14 @@ void TAsyncSocket::OnReady(std::uint32_t events) {
     FWriteEnabled = false;
     Notify(FD_WRITE, 0);
   }
-  Rearm();
+  Rearm(plain ? -1 : unread);
 }
 
 int TAsyncSocket::Select(HWND hwnd, UINT msg, long events) {
   if (events != 0 && !FQueue.IsWindow(hwnd)) return Fail(WSAEINVAL);
-  int flags = ::fcntl(FFd, F_GETFL);
-  if (flags < 0 || ::fcntl(FFd, F_SETFL, flags | O_NONBLOCK) < 0)
-    return Fail(WsaErrorFromErrno(errno));
+  // The fd came from socket() or accept4() here, so O_NONBLOCK is the only status flag it
+  // can carry (F_SETFL leaves the access mode alone): no F_GETFL first.
+  if (!FNonBlocking && ::fcntl(FFd, F_SETFL, O_NONBLOCK) < 0) return Fail(WsaErrorFromErrno(errno));
   FNonBlocking = true;
   FWindow = hwnd;
   FMsg = msg;
@@ -401,6 +417,7 @@ int TAsyncSocket::Recv(char* buf, int len, int flags) {
   FReadEnabled = true;
   FOobEnabled = true;
   int result;
+  int unread = -1;  // not known
   if (FState != TSocketState::Connected) {
     // Linux would answer 0 after a failed connect; the platform says "not connected".
     result = Fail(WSAENOTCONN);
@@ -414,8 +431,13 @@ int TAsyncSocket::Recv(char* buf, int len, int flags) {
     int err = n < 0 ? errno : 0;
     if (n > 0) {
       result = static_cast<int>(n);
-      // Only after EOF can this read have drained the last byte before a graceful close.
-      if ((flags & MSG_PEEK) == 0 && FEofSeen) PostGracefulCloseIfDrained(Unread());
+      if ((flags & (MSG_PEEK | MSG_OOB)) == MSG_PEEK) {
+        unread = result;  // at least: the peeked bytes are all still there
+      } else if (FEofSeen) {
+        // Only after EOF can this read have drained the last byte before a graceful close.
+        unread = Unread();
+        PostGracefulCloseIfDrained(unread);
+      }
     } else if (n == 0 && len == 0) {
       result = 0;
     } else if (FBrokenError != 0 && (n == 0 || err == ENOTCONN || IsBroken(err))) {
@@ -424,6 +446,7 @@ int TAsyncSocket::Recv(char* buf, int len, int flags) {
       result = Fail(WsaErrorFromErrno(FBrokenError));
     } else if (n == 0) {
       FEofSeen = true;
+      unread = 0;
       PostGracefulCloseIfDrained(0);
       result = 0;
     } else if (IsBroken(err)) {
@@ -434,7 +457,7 @@ int TAsyncSocket::Recv(char* buf, int len, int flags) {
       result = Fail(WsaErrorFromErrno(err));
     }
   }
-  Rearm();
+  Rearm(unread);
   return result;
 }
 

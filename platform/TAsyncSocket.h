@@ -3,9 +3,12 @@
 // notification messages.
 //
 // The fd is registered EPOLLONESHOT. After every event and every re-enabling call the
-// wanted mask is worked out afresh from the registration and the re-enable flags and armed
-// again; an empty mask leaves the fd out of epoll, since only a disarmed fd is silent about
-// EPOLLHUP and EPOLLERR. So each notification is posted once, and posted again (for the
+// wanted mask is worked out afresh from the registration and the re-enable flags, and the
+// fd is armed again when that mask differs from what it is armed for: an armed oneshot
+// reports a condition that holds whenever it holds, so arming it again with the same mask
+// adds nothing. A fired oneshot stays in epoll, silent, until it is armed again; an armed
+// one that should go quiet leaves epoll, since only a disarmed fd is silent about EPOLLHUP
+// and EPOLLERR. So each notification is posted once, and posted again (for the
 // level-triggered READ, OOB and ACCEPT) only after its re-enabling call.
 #pragma once
 
@@ -47,8 +50,9 @@ class TAsyncSocket {
  private:
   bool Wants(long event) const { return (FEvents & event) != 0; }
   void Notify(long event, int error);
-  void Rearm();
-  std::uint32_t WantedMask() const;
+  // `unread`: the bytes waiting, when the caller knows it; -1 lets the mask ask if it must.
+  void Rearm(int unread = -1);
+  std::uint32_t WantedMask(int unread) const;
   int Unread() const;  // bytes waiting to be read (FIONREAD)
   void ResetConnection(TSocketState state);
   void ConnectFinished(int err);
@@ -66,7 +70,8 @@ class TAsyncSocket {
   long FEvents = 0;
 
   bool FInEpoll = false;
-  bool FHanging = false;  // a connect held back by the connect filter
+  std::uint32_t FArmedMask = 0;  // what the oneshot waits for now; 0 once it has fired
+  bool FHanging = false;         // a connect held back by the connect filter
 
   // Re-enable flags: an event is posted only while its flag is set.
   bool FReadEnabled = true;

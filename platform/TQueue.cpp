@@ -280,14 +280,17 @@ void TQueue::ArmTimerFd(bool includePast) {
     if (!any || t.Due < earliest) earliest = t.Due;
     any = true;
   }
-  std::int64_t ns = 0;
-  if (any) {
-    ns = std::chrono::duration_cast<std::chrono::nanoseconds>(earliest.time_since_epoch()).count();
-    if (ns < 1) ns = 1;  // an all-zero it_value would disarm instead of firing at once
-  }
-  // A deadline in the past has fired (or will at once) and been read by a harvest; arming it
-  // again is what makes the fd readable for it, so only an unchanged future one is skipped.
-  if (ns == FTimerFdArmedNs && (ns == 0 || earliest > now)) return;
+  // No timer: a deadline still armed (of a timer since killed) costs one early wake, whose
+  // harvest finds nothing due. Disarming would cost a call at every KillTimer instead, and a
+  // time-out is set and killed for every operation.
+  if (!any) return;
+  std::int64_t ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(earliest.time_since_epoch()).count();
+  if (ns < 1) ns = 1;  // an all-zero it_value would disarm instead of firing at once
+  // Armed for this deadline or an earlier one: that wake comes first (or has come, and the
+  // fd is readable until a harvest reads it), and its harvest arms for what is due then.
+  // So a timer moved later, or a new one behind the earliest, costs no system call.
+  if (FTimerFdArmedNs != 0 && FTimerFdArmedNs <= ns) return;
   FTimerFdArmedNs = ns;
   itimerspec when{};
   when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
@@ -352,24 +355,28 @@ void TQueue::SpliceInbox() {
 // ---------------------------------------------------------------------------------------
 // The loop
 
-void TQueue::Harvest() {
+bool TQueue::Harvest(int waitMs) {
   constexpr int Batch = 64;
   epoll_event events[Batch];
   bool timerFired = false;
   for (;;) {
-    int n = ::epoll_wait(FEpoll, events, Batch, 0);
+    int n = ::epoll_wait(FEpoll, events, Batch, waitMs);
     if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
+      if (errno != EINTR) break;
+      if (waitMs != 0) return false;  // the caller goes on with what is left of its wait
+      continue;
     }
+    waitMs = 0;  // a full batch: take the rest without waiting
     for (int i = 0; i < n; ++i) {
       std::uint64_t tag = events[i].data.u64;
       if (tag == WakeTag) {
         SpliceInbox();
       } else if (tag == TimerTag) {
         std::uint64_t expirations = 0;
-        [[maybe_unused]] ssize_t r = ::read(FTimerFd, &expirations, sizeof expirations);
-        timerFired = true;
+        if (::read(FTimerFd, &expirations, sizeof expirations) == sizeof expirations) {
+          FTimerFdArmedNs = 0;  // a one-shot timerfd is disarmed once it has expired
+          timerFired = true;
+        }
       } else if (TAsyncSocket* socket = FindSocket(tag)) {
         // No user code runs in a harvest, so no socket of this batch can have been closed
         // and its number reused before its event is handled.
@@ -379,6 +386,7 @@ void TQueue::Harvest() {
     if (n < Batch) break;
   }
   if (timerFired) ArmTimerFd(false);
+  return true;
 }
 
 bool TQueue::DispatchPosted() {
@@ -427,7 +435,10 @@ int TQueue::DispatchAll() {
   // WM_TIMER handler may fire that timer again once it is due.
   std::vector<std::uint64_t> fired;
   int delivered = 0;
-  Harvest();
+  // A WaitMessage that has just harvested (and so ended its wait) leaves that harvest to
+  // this pass: a second epoll_wait right after it would find nothing, for a system call.
+  if (!FHarvested) Harvest(0);
+  FHarvested = false;
   const std::uint64_t last = FLastPostSerial;
   // A nested call may take some of these first; the serial says where this pass ends.
   while (!FPosted.empty() && FPosted.front().Serial <= last) {
@@ -435,6 +446,8 @@ int TQueue::DispatchAll() {
   }
   // A due timer fires in every pass, however many messages keep arriving.
   while (DispatchDueTimer(fired)) ++delivered;
+  // A harvest by a wait nested in this pass is no fresh harvest for the next one.
+  FHarvested = false;
   // A timer that fell due again while this call ran leaves the fd readable, so that a GUI
   // watching it comes back for it; so do messages left for the next pass.
   ArmTimerFd(true);
@@ -443,17 +456,21 @@ int TQueue::DispatchAll() {
 }
 
 bool TQueue::HasPending() {
-  if (!FPosted.empty()) return true;
-  auto now = TClock::now();
-  for (const TTimer& t : FTimers) {
-    if (t.Due <= now) return true;
-  }
+  if (!FPosted.empty() || TimerDue()) return true;
   pollfd p{FEpoll, POLLIN, 0};
   return ::poll(&p, 1, 0) > 0;
 }
 
+bool TQueue::TimerDue() const {
+  auto now = TClock::now();
+  for (const TTimer& t : FTimers) {
+    if (t.Due <= now) return true;
+  }
+  return false;
+}
+
 void TQueue::WaitMessage(int timeoutMs) {
-  if (HasPending()) return;
+  if (!FPosted.empty() || TimerDue()) return;
   auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
     auto now = TClock::now();
@@ -464,16 +481,16 @@ void TQueue::WaitMessage(int timeoutMs) {
       int untilDue = CeilMs(t.Due - now);
       if (wait < 0 || untilDue < wait) wait = untilDue;
     }
-    // poll, not epoll_wait: epoll_wait would consume oneshot socket events here, outside
-    // a harvest, and their notifications would be lost.
-    pollfd p{FEpoll, POLLIN, 0};
-    int r = ::poll(&p, 1, wait);
-    if (r < 0 && errno == EINTR) {
-      // Retry with what is left of the timeout, not the whole of it again.
+    // The wait is the harvest's own epoll_wait: readiness becomes messages at once (no
+    // user code runs), so no oneshot event is consumed without its notification, and
+    // unharvested readiness ends the wait without blocking.
+    if (!Harvest(wait)) {
+      // Interrupted: go on with what is left of the timeout, not the whole of it again.
       if (timeoutMs >= 0 && TClock::now() >= deadline) return;
       continue;
     }
     ++FWakeups;
+    FHarvested = true;
     return;
   }
 }

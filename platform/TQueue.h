@@ -124,13 +124,19 @@ class TQueue {
     int Length = 0;
   };
 
-  void Harvest();
+  // Turns epoll readiness into posted messages, the inbox into look-up messages and a
+  // timerfd expiry into a re-arm. The first epoll_wait may block for waitMs (-1: no limit);
+  // false when a signal ended that wait.
+  bool Harvest(int waitMs);
+  bool TimerDue() const;
   void SpliceInbox();
   void Enqueue(TPostedMessage msg);
   bool DispatchPosted();  // pops the front message; false when it was dropped
   bool DispatchDueTimer(std::vector<std::uint64_t>& fired);
-  // Arms the timerfd for the earliest timer; with includePast false, timers already due are
-  // left to HasPending, so a harvest does not leave the fd readable for work it has seen.
+  // Makes the timerfd wake no later than the earliest timer (it may wake earlier, for a
+  // deadline since killed or moved; the harvest of that wake arms it again). With
+  // includePast false, timers already due are left to HasPending, so a harvest does not
+  // leave the fd readable for work it has seen.
   void ArmTimerFd(bool includePast);
   void ForgetWindow(HWND hwnd);  // timers, look-ups, queued messages, class count, record
   std::map<TClassKey, TWindowClass>::const_iterator FindClass(HINSTANCE instance,
@@ -138,8 +144,8 @@ class TQueue {
 
   int FEpoll = -1;
   int FTimerFd = -1;
-  // The absolute time the timerfd is armed for (0: disarmed), so that an unchanged deadline
-  // costs no system call.
+  // The absolute time the timerfd is armed for (0: disarmed, or expired and read), so that
+  // a deadline at or after it costs no system call.
   std::int64_t FTimerFdArmedNs = 0;
   std::shared_ptr<TInbox> FInbox;
   std::deque<TPostedMessage> FPosted;
@@ -151,6 +157,7 @@ class TQueue {
   std::unordered_map<int, std::unique_ptr<TAsyncSocket>> FSockets;
   std::unordered_map<HANDLE, TLookupTask> FLookups;
   std::uint64_t FWakeups = 0;
+  bool FHarvested = false;  // WaitMessage harvested; the next DispatchAll takes that harvest
   ATOM FNextAtom = 0xC000;
 };
 

@@ -27,6 +27,20 @@ constexpr std::uint16_t MaxUdpDatagram = 65467;  // 65535 less the IPv4 and UDP 
 
 detail::TAsyncSocket* Find(SOCKET s) { return detail::TQueue::Current().FindSocket(s); }
 
+// Every socket is an fd, so the fd limit is the socket limit (the field has 16 bits). Read
+// once: every component starts WinSock up, and the figure is only advice to the caller.
+std::uint16_t MaxSockets() {
+  static const std::uint16_t Limit = [] {
+    rlim_t maxSockets = 65535;
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+      maxSockets = std::min<rlim_t>(files.rlim_cur, 65535);
+    }
+    return static_cast<std::uint16_t>(maxSockets);
+  }();
+  return Limit;
+}
+
 void CopyText(char* to, std::size_t size, const char* text) {
   std::strncpy(to, text, size - 1);
   to[size - 1] = 0;
@@ -45,13 +59,7 @@ int WSAStartup(WORD versionRequested, WSADATA* data) {
   data->wHighVersion = Version11;
   CopyText(data->szDescription, sizeof data->szDescription, "Orrery Sockets 1.1 on Linux");
   CopyText(data->szSystemStatus, sizeof data->szSystemStatus, "Running");
-  // Every socket is an fd, so the fd limit is the socket limit (the field has 16 bits).
-  rlim_t maxSockets = 65535;
-  rlimit files{};
-  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
-    maxSockets = std::min<rlim_t>(files.rlim_cur, 65535);
-  }
-  data->iMaxSockets = static_cast<std::uint16_t>(maxSockets);
+  data->iMaxSockets = MaxSockets();
   data->iMaxUdpDg = MaxUdpDatagram;
   data->lpVendorInfo = nullptr;
   ++Startups;

@@ -256,6 +256,83 @@ TEST_F(SocketNotifyTest, FdCloseFollowsOnlyTheLastByteRead) {
   win::closesocket(s);
 }
 
+// Several receives in one FD_READ handler, with no harvest between them. The socket is
+// armed again only when what it waits for changes; the bytes left must still bring FD_READ
+// back, the last byte read must still bring the FIN's FD_CLOSE, and a drained socket must
+// still report new bytes.
+TEST_F(SocketNotifyTest, ReceivesWithoutAHarvestBetweenStillRepostAndClose) {
+  struct TRecv {
+    int Len;
+    bool Peek;
+  };
+  struct TRow {
+    const char* Name;
+    bool Fin;
+    std::vector<TRecv> Calls;
+  };
+  const std::string data = "hello world";
+  const TRow rows[] = {
+      {"peek, then read part", false, {{11, true}, {4, false}}},
+      {"peek, then read part, FIN behind", true, {{11, true}, {4, false}}},
+      {"peek, then read all", false, {{11, true}, {11, false}}},
+      {"peek, then read all, FIN behind", true, {{11, true}, {11, false}}},
+      {"two partial reads", false, {{4, false}, {4, false}}},
+      {"two partial reads, FIN behind", true, {{4, false}, {4, false}}},
+      {"read part, then the rest, FIN behind", true, {{4, false}, {16, false}}},
+      {"read all, then a peek that finds nothing", false, {{16, false}, {16, true}}},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TFd peer;
+    win::SOCKET s = ConnectedPair(peer);
+    SendAll(peer.Get(), data.data(), data.size());
+    if (row.Fin) peer.Reset();
+    ASSERT_TRUE(WaitFor([&] {
+      return Unread(s) == static_cast<int>(data.size()) && (!row.Fin || PeerFinArrived(s));
+    }));
+    std::string got;
+    bool handled = false;
+    Rec().OnMessage = [&](const TMessage& m) {
+      if (handled || m.Msg != WM_SOCKET || m.WParam != s || win::LOWORD(m.LParam) != FD_READ)
+        return;
+      handled = true;
+      for (const TRecv& call : row.Calls) {
+        char buf[16];
+        int n = win::recv(s, buf, call.Len, call.Peek ? MSG_PEEK : 0);
+        if (n > 0 && !call.Peek) got.append(buf, static_cast<std::size_t>(n));
+      }
+    };
+    ASSERT_TRUE(PumpUntil([&] { return handled; }));
+    Rec().OnMessage = nullptr;
+
+    if (got.size() < data.size()) {
+      ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 2; }))
+          << "bytes left, but no FD_READ";
+      EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), 0) << "FD_CLOSE while bytes are unread";
+      char rest[16];
+      int n = win::recv(s, rest, sizeof rest, 0);
+      ASSERT_GT(n, 0);
+      got.append(rest, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(got, data);
+    int reads = Rec().CountEvent(s, FD_READ);
+    if (row.Fin) {
+      ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_CLOSE) == 1; }));
+      EXPECT_EQ(ErrorOf(s, FD_CLOSE), 0);
+    } else {
+      win::DispatchAll();
+      EXPECT_EQ(Rec().CountEvent(s, FD_READ), reads) << "FD_READ for a drained socket";
+      SendAll(peer.Get(), "!", 1);
+      ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == reads + 1; }))
+          << "new bytes on a drained socket were not reported";
+    }
+    win::DispatchAll();
+    EXPECT_EQ(Rec().CountEvent(s, FD_CLOSE), row.Fin ? 1 : 0);
+    win::closesocket(s);
+    Rec().Messages.clear();
+  }
+}
+
 TEST_F(SocketNotifyTest, ResetPostsFdCloseWithConnReset) {
   TFd peer;
   win::SOCKET s = ConnectedPair(peer);

@@ -158,9 +158,69 @@ TEST_F(TimerTest, KillTimerStopsItAndReportsWhetherItExisted) {
   EXPECT_FALSE(win::KillTimer(Window(), 3));
   EXPECT_EQ(win::GetQueueStats().Timers, 0u);
   win::Sleep(15);
+  // The system timer may still wake the queue for the killed timer's deadline: that wake
+  // dispatches nothing and leaves the queue quiet.
+  EXPECT_EQ(win::DispatchAll(), 0);
   EXPECT_FALSE(win::HasPending());
-  win::DispatchAll();
   EXPECT_EQ(Ticks(3), 0);
+}
+
+// The system timer is left armed for a deadline that a KillTimer, DestroyWindow or a later
+// SetTimer made stale. Its early wake must neither fire a timer before its time nor leave
+// the queue readable (a waiting loop would spin): it arms for the real next deadline.
+TEST_F(TimerTest, StaleEarlyDeadlineNeitherFiresATimerEarlyNorSpins) {
+  enum class Stale { Killed, MovedLater, WindowDestroyed, KilledNoneLeft };
+  struct TRow {
+    const char* Name;
+    Stale How;
+  };
+  const TRow rows[] = {
+      {"killed, another timer due later", Stale::Killed},
+      {"the same timer set again for later", Stale::MovedLater},
+      {"its window destroyed, another timer due later", Stale::WindowDestroyed},
+      {"killed, no timer left", Stale::KilledNoneLeft},
+  };
+  constexpr auto Early = std::chrono::milliseconds(20);
+  constexpr auto Late = std::chrono::milliseconds(200);
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    Rec().Messages.clear();
+    auto other = std::make_unique<TMessageRecorder>();
+    win::HWND early = row.How == Stale::WindowDestroyed ? other->Window() : Window();
+    win::UINT_PTR earlyId = row.How == Stale::MovedLater ? 2 : 1;
+    ASSERT_NE(win::SetTimer(early, earlyId, static_cast<UINT>(Early.count()), nullptr), 0u);
+    auto set = Clock::now();
+    switch (row.How) {
+      case Stale::Killed:
+      case Stale::KilledNoneLeft: win::KillTimer(Window(), 1); break;
+      case Stale::WindowDestroyed: other.reset(); break;
+      case Stale::MovedLater: break;
+    }
+    if (row.How != Stale::KilledNoneLeft)
+      win::SetTimer(Window(), 2, static_cast<UINT>(Late.count()), nullptr);
+
+    std::uint64_t before = win::GetQueueStats().Wakeups;
+    if (row.How == Stale::KilledNoneLeft) {
+      // Nothing is due: the wait may end at the stale deadline, once, and then blocks.
+      for (auto left = Late; left > left.zero();
+           left =
+               Late - std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - set)) {
+        win::WaitMessage(static_cast<int>(left.count()));
+        win::DispatchAll();
+      }
+      EXPECT_EQ(Rec().Count(win::WM_TIMER), 0);
+    } else {
+      ASSERT_TRUE(PumpUntil([&] { return Ticks(2) == 1; }));
+      EXPECT_GE(Clock::now() - set, Late) << "fired at the stale deadline";
+      EXPECT_EQ(Rec().Count(win::WM_TIMER), 1);
+      win::KillTimer(Window(), 2);
+    }
+    // A wake at the stale deadline, one at the real one, and one for a rounding: a loop
+    // left readable would count thousands here.
+    EXPECT_LE(win::GetQueueStats().Wakeups - before, 3u);
+    EXPECT_EQ(win::DispatchAll(), 0);
+    EXPECT_FALSE(win::HasPending());
+  }
 }
 
 TEST_F(TimerTest, DestroyWindowKillsItsTimersAndDropsItsMessages) {
