@@ -101,7 +101,9 @@ void TExStringList::SetHeader(const std::string& Name, const std::string& Value)
     if (I >= 0) Delete(I);
     return;
   }
-  std::string Line = Name + ": " + Value;
+  std::string Line;
+  Line.reserve(Name.size() + 2 + Value.size());
+  Line.append(Name).append(": ").append(Value);
   if (Sorted()) {
     // A sorted list refuses a line at a chosen index. Sorting looks at name parts alone, so
     // the replacement keeps the order and the line stays the first of its name; a new name
@@ -112,6 +114,8 @@ void TExStringList::SetHeader(const std::string& Name, const std::string& Value)
       Add(Line);
     return;
   }
-  if (I < 0) I = Add(std::string());
-  SetStrings(I, Line);
+  if (I < 0)
+    Add(Line);  // an unsorted list appends it
+  else
+    SetStrings(I, Line);
 }

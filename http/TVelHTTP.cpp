@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <memory>
+#include <string_view>
 
 #include "base/Exception.h"
 #include "base/SysUtils.h"
@@ -23,9 +25,16 @@ constexpr const char* CommandWords[] = {"GET ",    "OPTIONS ", "HEAD ", "POST ",
 
 constexpr std::size_t MaxSendPiece = 65535;  // SendBuffer's length is 16 bits
 
-std::string UpperCase(std::string S) {
-  for (char& C : S) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
-  return S;
+char AsciiUpper(char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 'a' + 'A') : C; }
+
+char AsciiLower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
+
+// Equal when the ASCII letters are folded to lower case; Lower is given in lower case.
+bool SameLowerCase(std::string_view Text, std::string_view Lower) {
+  if (Text.size() != Lower.size()) return false;
+  for (std::size_t I = 0; I < Text.size(); ++I)
+    if (AsciiLower(Text[I]) != Lower[I]) return false;
+  return true;
 }
 
 std::string LowerCase(std::string S) {
@@ -38,22 +47,46 @@ bool SameHostName(const std::string& A, const std::string& B) {
 }
 
 // The text without its line end (the final LF and a CR before it).
-std::string WithoutLineEnd(std::string S) {
-  if (!S.empty() && S.back() == '\n') S.pop_back();
-  if (!S.empty() && S.back() == '\r') S.pop_back();
+std::string_view WithoutLineEnd(std::string_view S) {
+  if (!S.empty() && S.back() == '\n') S.remove_suffix(1);
+  if (!S.empty() && S.back() == '\r') S.remove_suffix(1);
   return S;
 }
 
 // A value that goes into a header line must not end that line early or add another one.
 void CheckHeaderValue(const std::string& Value, const char* Field) {
-  if (Value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-    throw Exception(std::string("Invalid character (CR, LF or NUL) in ") + Field);
+  for (const char C : Value)
+    if (C == '\r' || C == '\n' || C == '\0')
+      throw Exception(std::string("Invalid character (CR, LF or NUL) in ") + Field);
+}
+
+// Reply header names, as the line's first blank-separated word, colon included; the value
+// starts after the blank that must follow the word.
+constexpr std::string_view SetCookieWord = "SET-COOKIE:";
+constexpr std::string_view LocationWord = "LOCATION:";
+constexpr std::string_view ContentLengthWord = "CONTENT-LENGTH:";
+
+// Whether the line's first blank-separated word is Word (given in upper case) in any case
+// of its ASCII letters. A name with no blank after its colon is another word, and so is
+// one the text ends on: such a line is only stored, and its value is never looked for past
+// the line's end.
+bool HasHeaderWord(std::string_view Line, std::string_view Word) {
+  if (Line.size() <= Word.size() || Line[Word.size()] != ' ') return false;
+  for (std::size_t I = 0; I < Word.size(); ++I)
+    if (AsciiUpper(Line[I]) != Word[I]) return false;
+  return true;
+}
+
+// The value of a line that HasHeaderWord recognised: what follows the word and its blank,
+// without the line end.
+std::string_view HeaderValue(std::string_view Line, std::string_view Word) {
+  return WithoutLineEnd(Line.substr(Word.size() + 1));
 }
 
 // The status code: the second blank-separated word of the status line, without the line
 // end; 0 when that word is not a decimal number or does not fit the signed 16 bits.
 std::int16_t StatusCode(const std::string& StatusLine) {
-  const std::string Word = DelimitedField(WithoutLineEnd(StatusLine), ' ', 2);
+  const std::string_view Word = DelimitedFieldView(WithoutLineEnd(StatusLine), ' ', 2);
   if (Word.empty() || Word.size() > 5) return 0;
   int Value = 0;
   for (char C : Word) {
@@ -197,11 +230,16 @@ void TVelHTTP::SplitURL() {
 
   const bool HasSlashes = URL.find("//") != std::string::npos;
   const bool Absolute = !HasSlashes && URL[0] == '/';
+  // The pieces are views into URL (which stays unchanged until the end) and are assigned
+  // into the fields' own room: no copies on the way.
   if (HasSlashes) {
     const auto At = static_cast<std::size_t>(DelimiterPosition(URL, '/', 3));
-    RequestPath = At <= URL.size() ? URL.substr(At - 1) : std::string();
+    if (At <= URL.size())
+      RequestPath.assign(URL, At - 1);
+    else
+      RequestPath.clear();
   } else if (const auto Slash = URL.find('/'); Slash != std::string::npos) {
-    RequestPath = URL.substr(Slash);
+    RequestPath.assign(URL, Slash);
   } else {
     RequestPath.clear();
   }
@@ -209,31 +247,32 @@ void TVelHTTP::SplitURL() {
   // A path on the current server ("/x", also a redirection's) keeps its port even when a
   // ':' follows later in it.
   if (!Absolute && URL.find(':') != std::string::npos) {
-    const std::string Scheme = LowerCase(DelimitedField(URL, ':', 1));
-    if (Scheme == "gopher")
+    const std::string_view Scheme = DelimitedFieldView(URL, ':', 1);
+    if (SameLowerCase(Scheme, "gopher"))
       Port = 70;
-    else if (Scheme == "ftp")
+    else if (SameLowerCase(Scheme, "ftp"))
       Port = 21;
-    else if (Scheme == "https")
+    else if (SameLowerCase(Scheme, "https"))
       throw Exception("HTTP Secure Socket is not supported");
     else
       Port = 80;
   }
 
-  std::string HostPart;
+  std::string_view HostPart;
   if (HasSlashes)
-    HostPart = DelimitedField(URL, '/', 3);
+    HostPart = DelimitedFieldView(URL, '/', 3);
   else if (!Absolute)
-    HostPart = DelimitedField(URL, '/', 1);
-  if (const auto Colon = HostPart.find(':'); Colon != std::string::npos) {
-    const std::string PortText = DelimitedField(HostPart, ':', 2);
+    HostPart = DelimitedFieldView(URL, '/', 1);
+  if (const auto Colon = HostPart.find(':'); Colon != std::string_view::npos) {
+    const std::string PortText(DelimitedFieldView(HostPart, ':', 2));
     const int Value = StrToInt(PortText);
     // Only 16 bits reach the socket: a larger number would silently name another port.
-    if (Value < 0 || Value > 65535) throw Exception("Invalid port in URL: " + PortText);
+    // Port 0 names no server at all.
+    if (Value < 1 || Value > 65535) throw Exception("Invalid port in URL: " + PortText);
     Port = Value;
-    HostPart.resize(Colon);
+    HostPart = HostPart.substr(0, Colon);
   }
-  if (!HostPart.empty()) Host = HostPart;
+  if (!HostPart.empty()) Host.assign(HostPart);
 
   if (RequestPath.empty()) {
     RequestPath = "/";
@@ -281,19 +320,35 @@ void TVelHTTP::ComposeRequest() {
   if (Linked) CheckHeaderValue(TargetURI, "TargetURI");
 
   if (CurrentCmd > hcWrapped) throw Exception("Unknown request command");
+  // The fixed lines are made once; Add copies them.
+  static const std::string KeepAliveLine = "Proxy-Connection: Keep-Alive";
+  static const std::string FirstAcceptLine =
+      "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
+  static const std::string SecondAcceptLine =
+      "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
+  static const std::string ContentTypeLine = "Content-type: application/x-www-form-urlencoded";
+
   RequestLines.Clear();
   FRequestHeaderSent.clear();
   const bool ViaProxy = !Proxy.empty();
-  if (CurrentCmd != hcWrapped)
-    RequestLines.Add(CommandWords[CurrentCmd] + (ViaProxy ? ProxyTarget() : RequestPath) +
-                     " HTTP/1.0");
+  std::string Line;
+  if (CurrentCmd != hcWrapped) {
+    Line = CommandWords[CurrentCmd];
+    if (ViaProxy)
+      Line += ProxyTarget();
+    else
+      Line += RequestPath;
+    Line += " HTTP/1.0";
+    RequestLines.Add(Line);
+  }
   if (ViaProxy) {
-    RequestLines.Add("Proxy-Connection: Keep-Alive");
-    RequestLines.Add("Host: " + Host);
+    RequestLines.Add(KeepAliveLine);
+    Line.assign("Host: ").append(Host);
+    RequestLines.Add(Line);
   }
   RequestLines.SetHeader("Host", Host);
-  RequestLines.Add("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
-  RequestLines.Add("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
+  RequestLines.Add(FirstAcceptLine);
+  RequestLines.Add(SecondAcceptLine);
   if (!HeaderInfo.LocalProgram.empty())
     RequestLines.SetHeader("User-Agent", HeaderInfo.LocalProgram);
   if (!HeaderInfo.LocalMailAddress.empty())
@@ -305,7 +360,7 @@ void TVelHTTP::ComposeRequest() {
   const bool SameServer = !FRedirected || (SameHostName(Host, FFirstHost) && Port == FFirstPort);
   if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty() && SameServer)
     RequestLines.SetHeader("Authorization", "Basic " + BasicCredentials());
-  RequestLines.Add("Content-type: application/x-www-form-urlencoded");
+  RequestLines.Add(ContentTypeLine);
   if (CurrentCmd == hcCopy || CurrentCmd == hcMove) RequestLines.Add("URI-header: " + TargetURI);
   if (CurrentCmd == hcLink || CurrentCmd == hcUnLink) RequestLines.Add("Link: " + TargetURI);
   if (HasRequestBody()) {
@@ -316,7 +371,16 @@ void TVelHTTP::ComposeRequest() {
     }
     RequestLines.Add("Content-Length: " + IntToStr(Length));
   }
-  FRequestHeaderSent = RequestLines.Text() + "\r\n";
+  // As SendRequest writes it (every line with CR LF, then the empty line), built in the
+  // room of the last pass's copy.
+  std::size_t Size = 2;
+  for (const std::string& Each : RequestLines.Lines()) Size += Each.size() + 2;
+  FRequestHeaderSent.reserve(Size);
+  for (const std::string& Each : RequestLines.Lines()) {
+    FRequestHeaderSent += Each;
+    FRequestHeaderSent += "\r\n";
+  }
+  FRequestHeaderSent += "\r\n";
 }
 
 bool TVelHTTP::HasRequestBody() const {
@@ -363,31 +427,46 @@ void TVelHTTP::ReadResponseHeader() {
       Header += Line;
   };
 
+  // Each ReadLn has the time-out of its own, so a server that sends a line now and then
+  // would hold the header open for as long as it liked: the header as a whole gets it too.
+  const auto Started = std::chrono::steady_clock::now();
+  const auto CheckHeaderTime = [&] {
+    if (TimeOut <= 0 ||
+        std::chrono::steady_clock::now() - Started < std::chrono::milliseconds(TimeOut))
+      return;
+    TimedOut = true;
+    throw EAbortError("Socket readln aborted");
+  };
+
   const std::string StatusLine = ReadLn();
   if (!StatusLine.empty()) ReplyNumber = StatusCode(StatusLine);
   Store(StatusLine);
   if (StatusLine.empty()) return;
   if (!Fire(OnStage, this, hsStatusLine)) throw EComponentDestroyed();
 
+  // The names are compared in place: an upper-cased copy of each line and of its first word
+  // cost two heap strings a line, more than all the rest of the header's reading.
+  const auto IsDigit = [](char C) { return C >= '0' && C <= '9'; };
   for (;;) {
+    CheckHeaderTime();
     const std::string Line = ReadLn();
-    const std::string Upper = UpperCase(Line);
-    const std::string Word = DelimitedField(Upper, ' ', 1);
-    if (Word == "SET-COOKIE:") {
-      FCookieIn = WithoutLineEnd(Line.substr(12));
-    } else if (Word == "LOCATION:") {
-      Location = WithoutLineEnd(Line.substr(10));
+    if (HasHeaderWord(Line, SetCookieWord)) {
+      FCookieIn.assign(HeaderValue(Line, SetCookieWord));
+    } else if (HasHeaderWord(Line, LocationWord)) {
+      Location.assign(HeaderValue(Line, LocationWord));
       FLocationInReply = true;
-    } else if (Word == "CONTENT-LENGTH:") {
-      const std::string Value = Upper.substr(16);
+    } else if (HasHeaderWord(Line, ContentLengthWord)) {
+      // Everything after the name, its colon and one blank, line end included.
+      const std::string_view Value = std::string_view(Line).substr(ContentLengthWord.size() + 1);
       std::size_t At = 0;
-      while (At < Value.size() && !std::isdigit(static_cast<unsigned char>(Value[At]))) ++At;
+      while (At < Value.size() && !IsDigit(Value[At])) ++At;
       std::int64_t Length = 0;
       std::size_t Digits = 0;
-      for (; At < Value.size() && std::isdigit(static_cast<unsigned char>(Value[At])); ++At) {
-        Length = Length * 10 + (Value[At] - '0');
-        // More than 18 digits is no length anyone can send: treat it as none.
+      for (; At < Value.size() && IsDigit(Value[At]); ++At) {
+        // More than 18 digits is no length anyone can send: treat it as none. Counted
+        // before the digit is taken, since a 19th would overflow the 64 bits.
         if (++Digits > 18) break;
+        Length = Length * 10 + (Value[At] - '0');
       }
       BytesTotal = Digits > 0 && Digits <= 18 ? Length : 0;
       FLengthAnnounced = Digits > 0 && Digits <= 18;
@@ -534,16 +613,27 @@ void TVelHTTP::RunRequest() {
       throw;
     }
     Disconnect();
+    // An OnDisconnect handler may have freed the component: nothing of it may be touched.
+    if (!*Alive) throw EComponentDestroyed();
 
+    // A cookie that cannot go into a header line is not taken into HeaderInfo: it would
+    // make every later request of this component fail. The next pass would have to send it.
+    bool CookieUnsendable = false;
     if (ReplyNumber >= 300 && ReplyNumber <= 398) {
       bool Handled = false;
-      if (!FCookieIn.empty()) HeaderInfo.Cookie = FCookieIn;
+      if (!FCookieIn.empty()) {
+        if (FCookieIn.find_first_of(std::string("\r\n\0", 3)) == std::string::npos)
+          HeaderInfo.Cookie = FCookieIn;
+        else
+          CookieUnsendable = true;
+      }
       if (!Fire(OnRedirect, Handled)) throw EComponentDestroyed();
       if (Handled) return;
     }
     if (ReplyNumber == 401)
       if (!Fire(OnAuthenticationNeeded, this)) throw EComponentDestroyed();
     if (ReplyNumber < 299 || ReplyNumber > 399) return;
+    if (CookieUnsendable) CheckHeaderValue(FCookieIn, "Set-Cookie");
     if (Further == MaxRedirections) throw Exception("Too many redirections");
     FRedirected = true;
   }

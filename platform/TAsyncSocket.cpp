@@ -25,6 +25,22 @@ ConnectFilter& InstalledFilter() {
   return filter;
 }
 
+// Injected failures, by call kind: the call that brings the countdown to 0 fails.
+struct TFault {
+  int Countdown = 0;
+  int Error = 0;
+};
+std::mutex FaultLock;
+TFault Faults[3];
+
+// The error the current call must fail with, or 0 when it runs normally.
+int InjectedError(SocketCall call) {
+  std::lock_guard<std::mutex> guard(FaultLock);
+  TFault& fault = Faults[static_cast<int>(call)];
+  if (fault.Countdown <= 0 || --fault.Countdown > 0) return 0;
+  return fault.Error;
+}
+
 ConnectVerdict Verdict(const sockaddr* name, int namelen) {
   if (name->sa_family != AF_INET || namelen < static_cast<int>(sizeof(sockaddr_in))) {
     return ConnectVerdict::Proceed;
@@ -306,6 +322,7 @@ int TAsyncSocket::Connect(const sockaddr* name, int namelen) {
     case TSocketState::Failed: break;
   }
   if (name == nullptr || namelen <= 0) return Fail(WSAEFAULT);
+  if (int error = InjectedError(SocketCall::Connect)) return Fail(error);
 
   if (Verdict(name, namelen) == ConnectVerdict::Hang) {
     // As with a black-holed address: pending for ever, until closesocket.
@@ -418,7 +435,9 @@ int TAsyncSocket::Recv(char* buf, int len, int flags) {
   FOobEnabled = true;
   int result;
   int unread = -1;  // not known
-  if (FState != TSocketState::Connected) {
+  if (int error = InjectedError(SocketCall::Recv)) {
+    result = Fail(error);
+  } else if (FState != TSocketState::Connected) {
     // Linux would answer 0 after a failed connect; the platform says "not connected".
     result = Fail(WSAENOTCONN);
   } else if (len < 0 || (buf == nullptr && len > 0)) {
@@ -462,6 +481,7 @@ int TAsyncSocket::Recv(char* buf, int len, int flags) {
 }
 
 int TAsyncSocket::Send(const char* buf, int len, int flags) {
+  if (int error = InjectedError(SocketCall::Send)) return Fail(error);
   if (FState != TSocketState::Connected) return Fail(WSAENOTCONN);
   if (len < 0 || (buf == nullptr && len > 0)) return Fail(WSAEFAULT);
   ssize_t n;
@@ -505,6 +525,16 @@ void TAsyncSocket::RequestWriteWake() {
 void SetConnectFilter(ConnectFilter filter) {
   std::lock_guard<std::mutex> guard(detail::FilterLock);
   detail::InstalledFilter() = std::move(filter);
+}
+
+void SetSocketFault(SocketCall call, int nth, int error) {
+  std::lock_guard<std::mutex> guard(detail::FaultLock);
+  detail::Faults[static_cast<int>(call)] = {error != 0 ? nth : 0, error};
+}
+
+void ClearSocketFaults() {
+  for (SocketCall call : {SocketCall::Connect, SocketCall::Send, SocketCall::Recv})
+    SetSocketFault(call, 0, 0);
 }
 
 }  // namespace win

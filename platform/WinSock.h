@@ -156,6 +156,14 @@ enum class ConnectVerdict { Proceed, Hang };
 using ConnectFilter = std::function<ConnectVerdict(const sockaddr_in& addr)>;
 void SetConnectFilter(ConnectFilter filter);
 
+// Makes the nth call of one kind (1 = the next one), on any socket, fail with the WinSock
+// `error` before it does anything else; the calls before it run normally, and the fault is
+// spent once it has fired. A failing recv still re-enables FD_READ, as a real one does.
+// nth 0 or error 0 removes the fault.
+enum class SocketCall { Connect, Send, Recv };
+void SetSocketFault(SocketCall call, int nth, int error);
+void ClearSocketFaults();
+
 // Asks for one wake of the queue when `s` becomes writable (no message is posted). Lets a
 // sender that met WSAEWOULDBLOCK wait for room without FD_WRITE in its event mask.
 void RequestWriteWake(SOCKET s);

@@ -1,16 +1,20 @@
 // Field and delimiter scans over reply lines and URLs.
 #include "socket/Delimited.h"
 
-std::string DelimitedField(const std::string& Text, char Delimiter, int N) {
+std::string_view DelimitedFieldView(std::string_view Text, char Delimiter, int N) {
   if (Text.empty() || N < 1) return {};
   std::size_t Start = 0;
   for (int Field = 1; Field < N; ++Field) {
     const std::size_t At = Text.find(Delimiter, Start);
-    if (At == std::string::npos) return {};
+    if (At == std::string_view::npos) return {};
     Start = At + 1;
   }
   const std::size_t End = Text.find(Delimiter, Start);
-  return Text.substr(Start, End == std::string::npos ? std::string::npos : End - Start);
+  return Text.substr(Start, End == std::string_view::npos ? std::string_view::npos : End - Start);
+}
+
+std::string DelimitedField(const std::string& Text, char Delimiter, int N) {
+  return std::string(DelimitedFieldView(Text, Delimiter, N));
 }
 
 int DelimiterPosition(const std::string& Text, char Delimiter, int N) {

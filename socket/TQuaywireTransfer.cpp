@@ -384,7 +384,6 @@ namespace {
 
 constexpr std::size_t MaxReservation = std::size_t{1} << 30;  // whatever a server announces
 constexpr std::size_t LargeText = std::size_t{64} << 20;
-constexpr std::size_t MinDirectRoom = 4096;
 constexpr std::size_t PrefaultStep = std::size_t{4} << 20;
 
 // Fresh memory costs a fault per 4 KiB page at its first touch, and in a large capture those

@@ -171,6 +171,89 @@ const ReplyCase ReplyCases[] = {
      [](TVelHTTP& H, const Lines&, const Lines&, const std::string&) {
        EXPECT_EQ(H.Location, "");  // "Location:" without a blank is only stored
      }},
+    // A name is the line's first blank-separated word with its colon, in any case, and
+    // needs the blank after it.
+    {"HeaderWordsNeedTheirBlank",
+     "/",
+     {"HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nSet-Cookie : b=2\r\nSet-CookieX: c=3\r\n"
+      "sEt-CoOkIe:d=4\r\nLocation:\t/tab\r\nLOCATION: /Up\r\nLocationx: /no\r\n"
+      "Content-Length:9\r\ncOnTeNt-LeNgTh:   +42abc\r\nX-Content-Length: 7\r\n\r\nbody"},
+     {},
+     Succeeded,
+     200,
+     "HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nSet-Cookie : b=2\r\nSet-CookieX: c=3\r\n"
+     "sEt-CoOkIe:d=4\r\nLocation:\t/tab\r\nLOCATION: /Up\r\nLocationx: /no\r\n"
+     "Content-Length:9\r\ncOnTeNt-LeNgTh:   +42abc\r\nX-Content-Length: 7\r\n\r\n",
+     "body",
+     42,
+     "a=1",
+     {"GET / HTTP/1.0"},
+     {},
+     "",
+     nullptr,
+     [](TVelHTTP& H, const Lines&, const Lines&, const std::string&) {
+       EXPECT_EQ(H.Location, "/Up");
+     }},
+    // A later line of a name replaces the earlier value, even with an empty or unusable one.
+    {"LaterEmptyOrUnusableValuesReplaceEarlierOnes",
+     "/",
+     {"HTTP/1.0 200 OK\r\nContent-Length: 7\r\nSet-Cookie: a=1\r\n"
+      "Content-Length: 1234567890123456789\r\nSet-Cookie: \r\nLocation: \r\n\r\n"},
+     {},
+     Succeeded,
+     200,
+     "HTTP/1.0 200 OK\r\nContent-Length: 7\r\nSet-Cookie: a=1\r\n"
+     "Content-Length: 1234567890123456789\r\nSet-Cookie: \r\nLocation: \r\n\r\n",
+     "",
+     0,
+     "",
+     {"GET / HTTP/1.0"},
+     {},
+     "",
+     [](TVelHTTP& H, const std::string&) { H.Location = "/before"; },
+     [](TVelHTTP& H, const Lines&, const Lines&, const std::string&) {
+       EXPECT_EQ(H.Location, "");
+     }},
+    // The connection ends right after a name, with no line end: the unfinished line is
+    // lost and the values of the earlier lines stand.
+    {"EndsRightAfterSetCookieName",
+     "/",
+     {"HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nSet-Cookie:"},
+     {},
+     Succeeded,
+     200,
+     "HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\n",
+     "",
+     0,
+     "a=1",
+     {"GET / HTTP/1.0"},
+     {}},
+    {"EndsRightAfterContentLengthName",
+     "/",
+     {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length:"},
+     {},
+     Succeeded,
+     200,
+     "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n",
+     "",
+     5,
+     "",
+     {"GET / HTTP/1.0"},
+     {}},
+    {"EndsRightAfterLocationName",
+     "/old",
+     {"HTTP/1.0 302 Found\r\nLocation:", "HTTP/1.0 200 OK\r\n\r\nkept"},
+     {},
+     {"AboutToSend", "Redirect", "AboutToSend", "Success 0", "Transaction Completed"},
+     200,
+     "HTTP/1.0 200 OK\r\n\r\n",
+     "kept",
+     0,
+     "",
+     {"GET /old HTTP/1.0", "GET /kept HTTP/1.0"},
+     {},
+     "",
+     [](TVelHTTP& H, const std::string&) { H.Location = "/kept"; }},
     {"Unauthorized",
      "/secret",
      {"HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic\r\n\r\nno"},

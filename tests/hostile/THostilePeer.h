@@ -1,0 +1,170 @@
+// THostilePeer: a scripted server on 127.0.0.1, port 0, that misbehaves on purpose. Each
+// connection runs a list of steps (read the request, send bytes whole or one piece per
+// client wait, drip lines, stall, reset ...). The client side reports from its wait hook
+// each time it is about to block with nothing left unread, so that a piece the script says
+// is "consumed" really arrived on its own.
+#pragma once
+
+#include <sys/ioctl.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/LoopbackPeer.h"
+
+namespace hostile {
+
+// The hand-off between the client's wait hook and the peer thread.
+class TConsumeWatch {
+ public:
+  // Client thread, just before it blocks: counts a wait with nothing left to read on Fd.
+  void ClientWaits(int Fd) {
+    std::lock_guard<std::mutex> Lock(FMutex);
+    int Pending = 0;
+    if (Fd >= 0 && ::ioctl(Fd, FIONREAD, &Pending) == 0 && Pending == 0) {
+      ++FGeneration;
+      FCond.notify_all();
+    }
+  }
+  // Peer thread: sends Data, then returns once the client has read it and waits for more,
+  // or after a tripwire when the client stopped reading on its own.
+  void SendConsumed(int Fd, const std::string& Data) {
+    std::unique_lock<std::mutex> Lock(FMutex);
+    testsupport::SendAll(Fd, Data);
+    const std::uint64_t Before = FGeneration;
+    FCond.wait_for(Lock, std::chrono::seconds(5), [&] { return FGeneration > Before; });
+  }
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FCond;
+  std::uint64_t FGeneration = 0;
+};
+
+enum class TStepKind {
+  ReadRequest,  // the header block and the body its Content-Length announces
+  Send,         // the bytes at once
+  Piece,        // the bytes, then wait until the client has taken them
+  Trickle,      // the bytes one at a time, each taken before the next
+  Drip,         // Count copies of the bytes, one every Millis ms: a server that never ends
+  Stall,        // send nothing more and keep the connection until the client closes it
+  Reset         // end with a reset instead of a close
+};
+
+struct TStep {
+  TStepKind Kind;
+  std::string Bytes;
+  int Count = 0;
+  int Millis = 0;
+};
+
+inline TStep ReadRequest() { return {TStepKind::ReadRequest, {}}; }
+inline TStep Send(std::string B) { return {TStepKind::Send, std::move(B)}; }
+inline TStep Piece(std::string B) { return {TStepKind::Piece, std::move(B)}; }
+inline TStep Trickle(std::string B) { return {TStepKind::Trickle, std::move(B)}; }
+inline TStep Drip(std::string B, int Count, int Millis) {
+  return {TStepKind::Drip, std::move(B), Count, Millis};
+}
+inline TStep Stall() { return {TStepKind::Stall, {}}; }
+inline TStep Reset() { return {TStepKind::Reset, {}}; }
+
+using TConnectionScript = std::vector<TStep>;
+
+// Serves Script.size() connections, one after another, each with its own steps.
+class THostilePeer {
+ public:
+  THostilePeer(std::vector<TConnectionScript> Script, std::shared_ptr<TConsumeWatch> Watch)
+      : FScript(std::move(Script)),
+        FWatch(std::move(Watch)),
+        FPeer([this](int Fd) { Serve(Fd); }, static_cast<int>(FScript.size()), 32) {
+    Define("{P}", std::to_string(Port()));
+  }
+
+  std::uint16_t Port() const { return FPeer.Port(); }
+  // Replaces Key by Value in every byte the script sends from now on ("{P}" is this peer's
+  // own port from the start). Call before the client connects.
+  void Define(const std::string& Key, const std::string& Value) {
+    std::lock_guard<std::mutex> Lock(FMutex);
+    FDefines.emplace_back(Key, Value);
+  }
+  int Accepted() const { return FPeer.Accepted(); }
+  // The requests received so far, in order, each exactly as read.
+  std::vector<std::string> Requests() {
+    std::lock_guard<std::mutex> Lock(FMutex);
+    return FRequests;
+  }
+
+ private:
+  static std::string ReadOneRequest(int Fd) {
+    std::string Data;
+    char Buffer[4096];
+    std::size_t End;
+    while ((End = Data.find("\r\n\r\n")) == std::string::npos) {
+      const ssize_t N = ::recv(Fd, Buffer, sizeof Buffer, 0);
+      if (N <= 0) return Data;
+      Data.append(Buffer, static_cast<std::size_t>(N));
+    }
+    std::string Lower = Data.substr(0, End);
+    for (char& C : Lower) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+    std::size_t Length = 0;
+    if (const auto At = Lower.find("\r\ncontent-length: "); At != std::string::npos)
+      Length = std::stoul(Lower.substr(At + 18));
+    const std::size_t Want = End + 4 + Length;
+    if (Data.size() < Want) Data += testsupport::RecvExactly(Fd, Want - Data.size());
+    return Data;
+  }
+
+  std::string Expanded(std::string Text) {
+    std::lock_guard<std::mutex> Lock(FMutex);
+    for (const auto& [Key, Value] : FDefines)
+      for (auto At = Text.find(Key); At != std::string::npos;
+           At = Text.find(Key, At + Value.size()))
+        Text.replace(At, Key.size(), Value);
+    return Text;
+  }
+
+  void Serve(int Fd) {
+    TConnectionScript Steps = FScript[static_cast<std::size_t>(FServed++)];
+    for (TStep& S : Steps) S.Bytes = Expanded(std::move(S.Bytes));
+    for (const TStep& S : Steps) {
+      switch (S.Kind) {
+        case TStepKind::ReadRequest: {
+          std::string Request = ReadOneRequest(Fd);
+          std::lock_guard<std::mutex> Lock(FMutex);
+          FRequests.push_back(std::move(Request));
+          break;
+        }
+        case TStepKind::Send: testsupport::SendAll(Fd, S.Bytes); break;
+        case TStepKind::Piece: FWatch->SendConsumed(Fd, S.Bytes); break;
+        case TStepKind::Trickle:
+          for (char C : S.Bytes) FWatch->SendConsumed(Fd, std::string(1, C));
+          break;
+        case TStepKind::Drip:
+          for (int I = 0; I < S.Count; ++I) {
+            if (::send(Fd, S.Bytes.data(), S.Bytes.size(), MSG_NOSIGNAL) < 0) return;
+            // Pacing the server, not synchronising with the client.
+            std::this_thread::sleep_for(std::chrono::milliseconds(S.Millis));
+          }
+          break;
+        case TStepKind::Stall: testsupport::HoldOpen(Fd); break;
+        case TStepKind::Reset: testsupport::ResetOnClose(Fd); break;
+      }
+    }
+  }
+
+  std::vector<TConnectionScript> FScript;
+  std::shared_ptr<TConsumeWatch> FWatch;
+  std::mutex FMutex;
+  std::vector<std::string> FRequests;
+  std::vector<std::pair<std::string, std::string>> FDefines;
+  int FServed = 0;                  // peer thread only
+  testsupport::LoopbackPeer FPeer;  // last: its thread uses the members above
+};
+
+}  // namespace hostile
