@@ -3,6 +3,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -12,7 +14,9 @@
 #include <exception>
 
 #include "app/TAnsiText.h"
+#include "app/TExchangeDetails.h"
 #include "app/TForm2.h"
+#include "app/TReplyFile.h"
 #include "base/SysUtils.h"
 #include "base/TApplication.h"
 #include "ui_TForm1.h"
@@ -125,12 +129,21 @@ TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::
   connect(FUi->Arreter1, &QAction::triggered, this, &TForm1::Arreter1Click);
   connect(FUi->Quitter1, &QAction::triggered, this, &TForm1::Quitter1Click);
   connect(FUi->Apropos1, &QAction::triggered, this, &TForm1::Apropos1Click);
+
+  // The log calls on to the handlers above, so it comes after them.
+  FExchangeLog = std::make_unique<TExchangeLog>(*VelHTTP1);
+  FExchangeLog->OnChange = [this] {
+    if (FDetails && FDetails->isVisible()) FDetails->Refresh();
+  };
+  connect(FUi->DetailsEchange1, &QAction::triggered, this, &TForm1::DetailsEchange1Click);
+  connect(FUi->EnregistrerReponse1, &QAction::triggered, this, &TForm1::EnregistrerReponse1Click);
 }
 
 TForm1::~TForm1() {
   // The status bar goes first: the component may still report while it is destroyed, and
   // the handlers then find no status bar and do nothing.
   delete FUi->StatusBar1;
+  delete FDetails;
   VelHTTP1->Free();
   VelHTTP1 = nullptr;
   if (Form1 == this) Form1 = nullptr;
@@ -339,4 +352,44 @@ void TForm1::closeEvent(QCloseEvent* Event) {
     VelHTTP1->Abort();
   }
   QCoreApplication::quit();
+}
+
+// --- Exchange details and saving the reply ----------------------------------------------------
+
+void TForm1::DetailsEchange1Click() {
+  if (!FDetails) {
+    FDetails = new TExchangeDetails(*FExchangeLog, this);
+    // A window of its own: closing it leaves the program running, and the main window's
+    // closing still ends it.
+    FDetails->setAttribute(Qt::WA_QuitOnClose, false);
+  }
+  FDetails->Refresh();
+  FDetails->show();
+  FDetails->raise();
+  FDetails->activateWindow();
+}
+
+void TForm1::EnregistrerReponse1Click() {
+  if (FRequestRunning || !FExchangeLog->Complete()) {
+    SaveReply(QString());  // says there is nothing to save
+    return;
+  }
+  QFileDialog Dialog(this, QString::fromUtf8("Enregistrer la r\u00e9ponse"));
+  Dialog.setAcceptMode(QFileDialog::AcceptSave);
+  Dialog.setFileMode(QFileDialog::AnyFile);
+  if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty()) return;
+  SaveReply(Dialog.selectedFiles().constFirst());
+}
+
+void TForm1::SaveReply(const QString& FileName) {
+  // Between two passes, or after a reply cut short, Header and Body hold no whole reply.
+  if (FRequestRunning || !FExchangeLog->Complete()) {
+    ShowMessage(QString::fromUtf8("Aucune r\u00e9ponse compl\u00e8te \u00e0 enregistrer."));
+    return;
+  }
+  const QString Why = TReplyFile::Write(FileName, VelHTTP1->Header, VelHTTP1->Body);
+  if (!Why.isEmpty())
+    ShowMessage(
+        QString::fromUtf8("Impossible d'enregistrer la r\u00e9ponse dans \u00ab %1 \u00bb : %2")
+            .arg(QDir::toNativeSeparators(FileName), Why));
 }

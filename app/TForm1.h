@@ -8,9 +8,11 @@
 #include <memory>
 #include <string>
 
+#include "app/TExchangeLog.h"
 #include "http/TVelHTTP.h"
 
 class QLabel;
+class TExchangeDetails;
 namespace Ui {
 class TForm1;
 }
@@ -32,6 +34,9 @@ class TForm1 : public QMainWindow {
 
   // The status bar's one text.
   QString StatusText() const;
+  // Writes the last reply's header block and body to FileName exactly as received, or says
+  // in a message box why it cannot.
+  void SaveReply(const QString& FileName);
   // True from a request button's click until its request has ended.
   bool RequestRunning() const { return FRequestRunning; }
 
@@ -66,6 +71,8 @@ class TForm1 : public QMainWindow {
   void Arreter1Click();
   void Quitter1Click();
   void Apropos1Click();
+  void DetailsEchange1Click();
+  void EnregistrerReponse1Click();
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -85,6 +92,9 @@ class TForm1 : public QMainWindow {
   bool FRequestRunning = false;
   bool FStopRequested = false;
   bool FClosing = false;
+  // Records every request of VelHTTP1 for the details window, open or not.
+  std::unique_ptr<TExchangeLog> FExchangeLog;
+  QPointer<TExchangeDetails> FDetails;  // created when first opened
 };
 
 extern TForm1* Form1;

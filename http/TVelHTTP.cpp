@@ -442,6 +442,7 @@ void TVelHTTP::ReadResponseHeader() {
   if (!StatusLine.empty()) ReplyNumber = StatusCode(StatusLine);
   Store(StatusLine);
   if (StatusLine.empty()) return;
+  if (!Fire(OnStage, this, hsStatusLine)) throw EComponentDestroyed();
 
   // The names are compared in place: an upper-cased copy of each line and of its first word
   // cost two heap strings a line, more than all the rest of the header's reading.
@@ -572,6 +573,7 @@ void TVelHTTP::RunRequest() {
 
   FRedirected = false;
   for (int Further = 0;; ++Further) {
+    FPassIndex = Further;
     SplitURL();
     if (!FRedirected) {
       FFirstHost = Host;
@@ -579,13 +581,17 @@ void TVelHTTP::RunRequest() {
     }
     ComposeRequest();
     if (!Fire(OnAboutToSend, this)) throw EComponentDestroyed();
+    if (!Fire(OnStage, this, hsPassStart)) throw EComponentDestroyed();
 
     try {
       Connect();
       SendRequest();
+      if (!Fire(OnStage, this, hsRequestSent)) throw EComponentDestroyed();
       ReplyNumber = 0;
       ReadResponseHeader();
+      if (!Fire(OnStage, this, hsHeaderEnd)) throw EComponentDestroyed();
       ReadBody();
+      if (!Fire(OnStage, this, hsBodyEnd)) throw EComponentDestroyed();
       if (ReplyNumber > 0 && ReplyNumber < 299) {
         if (!Fire(OnSuccess, CurrentCmd)) throw EComponentDestroyed();
         StatusMessage(2, "Transaction Completed");

@@ -38,6 +38,18 @@ enum CmdType : std::uint8_t {
 // Result of a request: the command that ended in success or failure. No sender.
 using TResultEvent = std::function<void(CmdType Cmd)>;
 
+// Points of one pass, in the order a pass reaches them, for a caller that follows or times
+// an exchange without taking over the events its owner handles (OnHostResolved and OnConnect
+// mark the look-up and the connection).
+enum THttpStage : std::uint8_t {
+  hsPassStart,    // composed, OnAboutToSend has run: RequestHeaderSent() and PassIndex() are set
+  hsRequestSent,  // the header block and the body are sent
+  hsStatusLine,   // the reply's status line has arrived (not raised when there was none)
+  hsHeaderEnd,    // the reply's header is read: Header, ReplyNumber, BytesTotal are set
+  hsBodyEnd       // the body is read: Body (or its file) and BytesRecvd are final
+};
+using TStageEvent = std::function<void(TObject* Sender, THttpStage Stage)>;
+
 class TVelHTTP : public TQuaywire {
  public:
   explicit TVelHTTP(TComponent* AOwner);
@@ -94,6 +106,9 @@ class TVelHTTP : public TQuaywire {
   TResultEvent OnFailure;               // status 400 and above, or no usable status
   THandlerEvent OnRedirect;             // status 300 to 398; Handled stops the request
   TNotifyEvent OnAuthenticationNeeded;  // status 401
+  // Each stage of a pass as it is reached, from after OnAboutToSend to before the result
+  // event. A handler's error ends the request like a socket error.
+  TStageEvent OnStage;
 
   // --- Request state (public, unpublished) -------------------------------------------------
   std::string URL;          // of the request in progress; completed and redirected in place
@@ -111,6 +126,9 @@ class TVelHTTP : public TQuaywire {
   const std::string& RequestHeaderSent() const { return FRequestHeaderSent; }
   // True while a request method of this component runs.
   bool Busy() const { return FBusy; }
+  // The pass of the running (or last) request: 0 for the first, then 1 after one
+  // redirection and so on. Read in OnAboutToSend, it tells a new request from a further pass.
+  int PassIndex() const { return FPassIndex; }
 
   // Further passes after the first that one request may make before it gives up.
   static constexpr int MaxRedirections = 20;
@@ -134,6 +152,7 @@ class TVelHTTP : public TQuaywire {
   std::string FCookieIn;
   std::string FRequestHeaderSent;
   bool FBusy = false;
+  int FPassIndex = 0;
   bool FRedirected = false;  // a pass after the first
   std::string FFirstHost;    // the server the credentials are meant for
   int FFirstPort = 0;

@@ -1,0 +1,31 @@
+// orrery-cli: one HTTP/1.0 request from the command line, through the same component as the
+// desktop program, for scripts and terminals.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/CliExitStatus.h"
+#include "cli/TCliOptions.h"
+#include "cli/TCliSession.h"
+
+int main(int argc, char* argv[]) {
+  const auto Start = std::chrono::steady_clock::now();
+  const std::vector<std::string> Args(argv + 1, argv + argc);
+  TCliOptions Options;
+  try {
+    Options = TCliOptions::Parse(Args);
+  } catch (const EUsageError& E) {
+    std::fprintf(stderr, "orrery-cli: %s\n%sTry 'orrery-cli --help' for more information.\n",
+                 E.what(), CliUsageText().c_str());
+    return ExitUsage;
+  }
+  if (Options.Action != TCliOptions::caRequest) {
+    const std::string Text =
+        Options.Action == TCliOptions::caHelp ? CliHelpText() : CliVersionText();
+    std::fputs(Text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? ExitOk : ExitFailed;
+  }
+  TCliSession Session(Options, stdout, stderr, Start);
+  return Session.Run();
+}

@@ -1,0 +1,352 @@
+// The exchange details window and the saving of a reply, driven through the main window's
+// menu against scripted loopback servers: the bytes sent as the server saw them, one entry
+// per pass of a redirection chain, timings in order, and the reply saved byte for byte.
+#include <QAction>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "app/TExchangeDetails.h"
+#include "app/TForm1.h"
+#include "app/TForm2.h"
+#include "app/TQtEventBridge.h"
+#include "platform/WinSock.h"
+#include "tests/app/FormTestSupport.h"
+#include "tests/support/LoopbackPeer.h"
+
+using namespace testsupport;
+
+namespace {
+
+// The request a peer received: the header block and the body its Content-Length announces.
+std::string ReadRequest(int Fd) {
+  std::string Data;
+  std::size_t End;
+  while ((End = Data.find("\r\n\r\n")) == std::string::npos) {
+    char Buffer[4096];
+    const ssize_t N = ::recv(Fd, Buffer, sizeof Buffer, 0);
+    if (N <= 0) return Data;
+    Data.append(Buffer, static_cast<std::size_t>(N));
+  }
+  const auto At = Data.find("\r\nContent-Length: ");
+  const std::size_t Length =
+      At != std::string::npos && At < End ? std::stoul(Data.substr(At + 18)) : 0;
+  return Data + RecvExactly(Fd, End + 4 + Length - Data.size());
+}
+
+std::string FileBytes(const QString& Name) {
+  std::ifstream In(Name.toStdString(), std::ios::binary);
+  std::ostringstream All;
+  All << In.rdbuf();
+  return All.str();
+}
+
+// Every stage a whole pass reaches has a time, none negative and none before the stage
+// ahead of it; the look-up only for a host name.
+bool TimingsInOrder(const TExchangeLog::TPass& P, bool LookedUp) {
+  if (P.At[TExchangeLog::esLookedUp].has_value() != LookedUp) return false;
+  double Last = 0;
+  for (int S = 0; S < TExchangeLog::StageCount; ++S) {
+    if (S == TExchangeLog::esLookedUp && !LookedUp) continue;
+    if (!P.At[S] || *P.At[S] < Last) return false;
+    Last = *P.At[S];
+  }
+  return true;
+}
+
+std::string AllByteValues() {
+  std::string S;
+  for (int Round = 0; Round < 8; ++Round)
+    for (int B = 0; B < 256; ++B) S += static_cast<char>(B);
+  return S;
+}
+
+}  // namespace
+
+class TExchangeDetailsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  TForm1* Form = nullptr;
+  TForm2* About = nullptr;
+  std::unique_ptr<TQtEventBridge> Bridge;
+  QTemporaryDir Scratch;
+
+  template <class T>
+  T* W(const char* Name) {
+    T* Child = Form->findChild<T*>(Name);
+    if (Child == nullptr) qFatal("no control %s", Name);
+    return Child;
+  }
+  // Runs the request of a page by its button; false when the tripwire had to end it.
+  bool Run(const char* Button) {
+    Tripwire Wire(10000, [this] { Form->VelHTTP1->Abort(); });
+    W<QPushButton>(Button)->click();
+    return !Wire.Tripped;
+  }
+  bool Get(const QString& Url) {
+    W<QLineEdit>("Edit1")->setText(Url);
+    return Run("Button1");
+  }
+  TExchangeDetails* OpenDetails() {
+    W<QAction>("DetailsEchange1")->trigger();
+    return Form->findChild<TExchangeDetails*>("ExchangeDetails");
+  }
+  static QString Url(const char* Host, std::uint16_t Port, const char* Path = "/page") {
+    return QString("http://%1:%2%3").arg(Host).arg(Port).arg(Path);
+  }
+
+ private slots:
+  void initTestCase() {
+    QApplication::setApplicationName("Orrery");
+    Bridge = std::make_unique<TQtEventBridge>();
+    QVERIFY(Scratch.isValid());
+    // No test asks a real DNS: "localhost" is the loopback, every other name is unknown.
+    win::SetResolver(
+        [](const std::string& Name, std::vector<std::uint32_t>& Addrs, std::string& Canonical) {
+          if (Name != "localhost") return 11001;
+          Addrs.push_back(htonl(INADDR_LOOPBACK));
+          Canonical = Name;
+          return 0;
+        });
+  }
+  void cleanupTestCase() {
+    win::SetResolver(nullptr);
+    Bridge.reset();
+  }
+  void init() {
+    About = new TForm2;
+    Form2 = About;
+    Form = new TForm1;
+    Form1 = Form;
+    Form->show();
+  }
+  void cleanup() {
+    delete Form;
+    delete About;
+  }
+
+  // --- The menu --------------------------------------------------------------------------
+
+  void menuItems_data() {
+    QTest::addColumn<QString>("Name");
+    QTest::addColumn<QString>("Caption");
+    QTest::addColumn<QKeySequence>("Shortcut");
+    QTest::newRow("details") << "DetailsEchange1" << QString::fromUtf8("Détails de l'échange…")
+                             << QKeySequence("Ctrl+D");
+    QTest::newRow("save") << "EnregistrerReponse1" << QString::fromUtf8("Enregistrer la réponse…")
+                          << QKeySequence("Ctrl+S");
+  }
+  void menuItems() {
+    QFETCH(QString, Name);
+    QFETCH(QString, Caption);
+    QFETCH(QKeySequence, Shortcut);
+    auto* Item = W<QAction>(Name.toLatin1().constData());
+    QCOMPARE(Item->text(), Caption);
+    QCOMPARE(Item->shortcut(), Shortcut);
+    QVERIFY(W<QMenu>("Fichier1")->actions().contains(Item));
+  }
+
+  // --- The details window ----------------------------------------------------------------
+
+  void showsTheBytesTheServerReceived_data() {
+    QTest::addColumn<QString>("Button");
+    QTest::addColumn<QString>("Data");
+    QTest::addColumn<QString>("Agent");
+    QTest::newRow("get") << "Button1"
+                         << ""
+                         << "";
+    QTest::newRow("get with a program name") << "Button1"
+                                             << ""
+                                             << "Probe/1.0";
+    QTest::newRow("post") << "Button2"
+                          << "a b=c&d"
+                          << "";
+    QTest::newRow("post of more than 4 KiB") << "Button2" << QString(5000, 'x') << "";
+  }
+  void showsTheBytesTheServerReceived() {
+    QFETCH(QString, Button);
+    QFETCH(QString, Data);
+    QFETCH(QString, Agent);
+    std::mutex Lock;
+    std::string Received;
+    LoopbackPeer Peer([&](int Fd) {
+      const std::string R = ReadRequest(Fd);
+      {
+        std::lock_guard<std::mutex> Hold(Lock);
+        Received = R;
+      }
+      SendAll(Fd, "HTTP/1.0 200 OK\r\n\r\nok");
+    });
+    TExchangeDetails* Details = OpenDetails();
+    QVERIFY(Details != nullptr);
+    QVERIFY(Details->isVisible() && !Details->isModal());
+    W<QLineEdit>("Edit7")->setText(Agent);
+    W<QLineEdit>(Button == "Button1" ? "Edit1" : "Edit2")->setText(Url("127.0.0.1", Peer.Port()));
+    W<QLineEdit>("Edit3")->setText(Data);
+    QVERIFY(Run(Button.toLatin1().constData()));
+    QVERIFY(Peer.Finished.Wait());
+    std::lock_guard<std::mutex> Hold(Lock);
+
+    QCOMPARE(Details->Log().Passes().size(), std::size_t(1));
+    const TExchangeLog::TPass& P = Details->Log().Passes()[0];
+    const std::size_t HeaderEnd = Received.find("\r\n\r\n") + 4;
+    QCOMPARE(P.RequestHeader, Received.substr(0, HeaderEnd));
+    QCOMPARE(P.RequestBodySize, static_cast<std::int64_t>(Received.size() - HeaderEnd));
+    QCOMPARE(P.RequestBody, Received.substr(HeaderEnd, TExchangeLog::BodyShown));
+    // The window shows the same bytes, escaped, while it stays open.
+    QVERIFY(Details->Text().contains(TExchangeDetails::Escaped(P.RequestHeader)));
+    QVERIFY(Details->Text().contains(TExchangeDetails::Escaped(P.RequestBody)));
+    QVERIFY(Details->Text().contains(TExchangeDetails::Escaped("HTTP/1.0 200 OK\r\n\r\n")));
+  }
+
+  // Three redirections make four passes, each with its own request and reply.
+  void showsEveryPassOfARedirectionChain() {
+    LoopbackPeer Peer(
+        [](int Fd) {
+          const std::string R = ReadRequest(Fd);
+          const char Hop = R.size() > 5 ? R[5] : '?';  // "GET /a HTTP/1.0"
+          if (Hop >= 'a' && Hop <= 'c')
+            SendAll(Fd, std::string("HTTP/1.0 302 Found\r\nLocation: /") +
+                            static_cast<char>(Hop + 1) + "\r\n\r\n");
+          else
+            SendAll(Fd, "HTTP/1.0 200 OK\r\n\r\nfinal");
+        },
+        4);
+    QVERIFY(Get(Url("127.0.0.1", Peer.Port(), "/a")));
+    QVERIFY(Peer.Finished.Wait());
+    TExchangeDetails* Details = OpenDetails();
+    const auto& Passes = Details->Log().Passes();
+    QCOMPARE(Passes.size(), std::size_t(4));
+    const char* Paths[] = {"/a", "/b", "/c", "/d"};
+    for (std::size_t I = 0; I < Passes.size(); ++I) {
+      QCOMPARE(QString::fromStdString(Passes[I].URL), Url("127.0.0.1", Peer.Port(), Paths[I]));
+      QVERIFY(Passes[I].RequestHeader.rfind(std::string("GET ") + Paths[I] + " HTTP/1.0\r\n", 0) ==
+              0);
+      QCOMPARE(Passes[I].ReplyNumber, I < 3 ? 302 : 200);
+      QVERIFY(TimingsInOrder(Passes[I], false));
+      QVERIFY(Details->Text().contains(QString("=== Passage %1 : GET ").arg(I + 1)));
+    }
+    QVERIFY(!Details->Text().contains("=== Passage 5"));
+  }
+
+  void timingsAreInOrder_data() {
+    QTest::addColumn<QString>("Host");
+    QTest::addColumn<bool>("LookedUp");
+    QTest::newRow("dotted address") << "127.0.0.1" << false;
+    QTest::newRow("host name") << "localhost" << true;
+  }
+  void timingsAreInOrder() {
+    QFETCH(QString, Host);
+    QFETCH(bool, LookedUp);
+    LoopbackPeer Peer([](int Fd) {
+      ReadRequest(Fd);
+      SendAll(Fd, "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'b'));
+    });
+    QVERIFY(Get(Url(Host.toLatin1().constData(), Peer.Port())));
+    const TExchangeDetails* Details = OpenDetails();
+    QCOMPARE(Details->Log().Passes().size(), std::size_t(1));
+    const TExchangeLog::TPass& P = Details->Log().Passes()[0];
+    QVERIFY(TimingsInOrder(P, LookedUp));
+    QCOMPARE(P.BodyBytes, std::int64_t(100000));
+    QCOMPARE(P.BytesReceived(), std::int64_t(P.ReplyHeader.size() + 100000));
+    // A stage not reached shows as a blank.
+    const QRegularExpression Blank(QString::fromUtf8("^Recherche de l'hôte *$"),
+                                   QRegularExpression::MultilineOption);
+    QCOMPARE(Blank.match(Details->Text()).hasMatch(), !LookedUp);
+  }
+
+  // The window follows a request while it runs: the reply's header shows before its body.
+  void followsARunningRequest() {
+    Gate HeaderSeen;
+    LoopbackPeer Peer([&](int Fd) {
+      ReadRequest(Fd);
+      SendAll(Fd, "HTTP/1.0 200 OK\r\nX-Step: 1\r\n\r\n");
+      HeaderSeen.Wait();
+      SendAll(Fd, "body");
+    });
+    TExchangeDetails* Details = OpenDetails();
+    bool ShownEarly = false;
+    TVelHTTP* H = Form->VelHTTP1;
+    const TStageEvent Earlier = H->OnStage;
+    H->OnStage = [&](TObject* Sender, THttpStage Stage) {
+      if (Earlier) Earlier(Sender, Stage);
+      if (Stage != hsHeaderEnd) return;
+      ShownEarly = Details->Text().contains("X-Step: 1") && !Details->Log().Complete();
+      HeaderSeen.Open();
+    };
+    QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    HeaderSeen.Open();
+    QVERIFY(ShownEarly);
+    QVERIFY(Details->Log().Complete());
+  }
+
+  // --- Saving the reply -------------------------------------------------------------------
+
+  void savesTheReplyByteForByte_data() {
+    QTest::addColumn<QByteArray>("Reply");
+    const std::string Binary = AllByteValues();
+    QTest::newRow("text") << QByteArray(
+        "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nhello\n");
+    QTest::newRow("binary body") << QByteArray::fromStdString(
+        "HTTP/1.0 200 OK\r\nContent-Length: 2048\r\n\r\n" + Binary);
+    QTest::newRow("LF-only header") << QByteArray("HTTP/1.0 200 OK\nX-A: 1\n\nbody\r\n");
+    QTest::newRow("empty body") << QByteArray("HTTP/1.0 204 No Content\r\n\r\n");
+    QTest::newRow("404 page") << QByteArray("HTTP/1.0 404 Not Found\r\n\r\n<h1>nope</h1>");
+  }
+  void savesTheReplyByteForByte() {
+    QFETCH(QByteArray, Reply);
+    const std::string Sent = Reply.toStdString();
+    LoopbackPeer Peer([&](int Fd) {
+      ReadRequest(Fd);
+      SendAll(Fd, Sent);
+    });
+    QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    const QString File = Scratch.filePath(QString("reply-%1.bin").arg(QTest::currentDataTag()));
+    ModalAnswerer Answerer;
+    Answerer.Answer = [&](QDialog* D) {
+      if (auto* Files = qobject_cast<QFileDialog*>(D)) Files->selectFile(File);
+      D->accept();
+    };
+    W<QAction>("EnregistrerReponse1")->trigger();
+    QCOMPARE(Answerer.Seen.size(), 1);
+    QCOMPARE(Answerer.Seen[0].Kind, QString("QFileDialog"));
+    QVERIFY(FileBytes(File) == Sent);
+  }
+
+  void saveSaysWhatWentWrong_data() {
+    QTest::addColumn<bool>("Request");
+    QTest::addColumn<QString>("File");
+    QTest::addColumn<QString>("Message");
+    QTest::newRow("no reply yet") << false << "never.bin"
+                                  << QString::fromUtf8("Aucune réponse complète à enregistrer.");
+    QTest::newRow("folder missing") << true << "no/such/folder/reply.bin"
+                                    << QString::fromUtf8("Impossible d'enregistrer la réponse");
+  }
+  void saveSaysWhatWentWrong() {
+    QFETCH(bool, Request);
+    QFETCH(QString, File);
+    QFETCH(QString, Message);
+    LoopbackPeer Peer([](int Fd) {
+      ReadRequest(Fd);
+      SendAll(Fd, "HTTP/1.0 200 OK\r\n\r\nok");
+    });
+    if (Request) QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    const QString Path = Scratch.filePath(File);
+    ModalAnswerer Answerer;
+    Form->SaveReply(Path);
+    QCOMPARE(Answerer.Seen.size(), 1);
+    QCOMPARE(Answerer.Seen[0].Kind, QString("message"));
+    QVERIFY2(Answerer.Seen[0].Text.startsWith(Message), qPrintable(Answerer.Seen[0].Text));
+    QVERIFY(!QFile::exists(Path));
+  }
+};
+
+QTEST_MAIN(TExchangeDetailsTest)
+#include "TExchangeDetailsTest.moc"

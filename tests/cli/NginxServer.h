@@ -1,0 +1,66 @@
+// A real nginx for orrery-cli's tests, on a free loopback port, with its configuration,
+// document root and logs in a scratch folder of its own; built on the integration suite's
+// server process guard.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "tests/integration/ServerProcess.h"
+
+namespace clitest {
+
+inline std::string ReadBytes(const std::filesystem::path& File) {
+  std::ifstream In(File, std::ios::binary);
+  std::ostringstream All;
+  All << In.rdbuf();
+  return All.str();
+}
+
+class TNginxServer {
+ public:
+  // Locations: extra blocks for the server (redirections and the like).
+  explicit TNginxServer(const std::string& Locations) {
+    const std::string& D = FDir.Path();
+    FDir.Write("html/.keep", "");
+    // A port may be taken between the probe and nginx's bind: try a few.
+    for (int Attempt = 0; Attempt < 5; ++Attempt) {
+      FPort = testsupport::FreePort();
+      std::ostringstream C;
+      C << "daemon off;\nmaster_process off;\npid " << D << "/nginx.pid;\nerror_log " << D
+        << "/error.log;\nevents { worker_connections 64; }\n"
+        << "http {\n  access_log off;\n  default_type application/octet-stream;\n";
+      for (const char* Temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+        C << "  " << Temp << "_temp_path " << D << "/" << Temp << ";\n";
+      C << "  server {\n    listen 127.0.0.1:" << FPort << ";\n    root " << D << "/html;\n"
+        << Locations << "\n  }\n}\n";
+      const std::string Conf = FDir.Write("nginx.conf", C.str());
+      if (FProcess.Start({"/usr/sbin/nginx", "-p", D, "-c", Conf, "-e", D + "/error.log"}, FPort,
+                         D))
+        return;
+    }
+    throw std::runtime_error("nginx did not start: " + ReadBytes(D + "/error.log"));
+  }
+
+  std::uint16_t Port() const { return FPort; }
+  std::filesystem::path Root() const { return FDir.Path() + "/html"; }
+  // A folder for the test's own files, removed with the server's.
+  std::filesystem::path Scratch() const { return FDir.Path(); }
+  std::string Url(const std::string& Path) const {
+    return "http://127.0.0.1:" + std::to_string(FPort) + Path;
+  }
+  void Serve(const std::string& Name, const std::string& Bytes) {
+    FDir.Write("html/" + Name, Bytes);
+  }
+
+ private:
+  testsupport::ScratchDir FDir;  // outlives the process, which is stopped first
+  testsupport::ServerProcess FProcess;
+  std::uint16_t FPort = 0;
+};
+
+}  // namespace clitest
