@@ -283,7 +283,12 @@ void TVelHTTP::SplitURL() {
 // --- Composition --------------------------------------------------------------------------
 
 std::string TVelHTTP::ProxyTarget() const {
-  if (URL.find("//") != std::string::npos) return URL;
+  if (const auto Slashes = URL.find("//"); Slashes != std::string::npos) {
+    // Scheme and server as given, then the path as split: a URL that ends at its server's
+    // "/" gained another one in SplitURL, and "http://host//" would name another resource.
+    const auto PathAt = URL.find('/', Slashes + 2);
+    return URL.substr(0, PathAt) + RequestPath;
+  }
   // "host/path" or "/path": a proxy needs the absolute form to know where to go.
   return "http://" + Host + (Port != 80 ? ":" + IntToStr(Port) : std::string()) + RequestPath;
 }

@@ -140,6 +140,11 @@ const RequestCase RequestCases[] = {
        H.UnLink(O + "/a", "</b>");
      },
      "UNLINK /a HTTP/1.0\r\nHost: origin.test\r\n" + Accept + FormType + "Link: </b>\r\n\r\n"},
+    {"ProxyRootHasOneSlash", true,
+     [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Get(O + "/"); },
+     "GET http://origin.test:{P}/ HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
+     "Host: origin.test\r\n" +
+         Accept + FormType + "\r\n"},
     {"ProxyCompletesHostAndPath", true,
      [](TVelHTTP& H, const std::string& O, const TempDir&) {
        H.Port = 0;
