@@ -9,7 +9,6 @@
 // into pieces by "|~|". Flags: bits 0-1 the command (GET, HEAD, POST, PUT), bit 2 through a
 // proxy, bit 3 every scripted connection ends with a reset, bit 4 OnRedirect sets Handled,
 // bit 5 file modes, bit 6 credentials set.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -26,6 +25,7 @@
 #include "http/TVelHTTP.h"
 #include "platform/MessageQueue.h"
 #include "platform/WinSock.h"
+#include "tests/support/TestHelpers.h"
 
 namespace {
 
@@ -44,16 +44,6 @@ std::vector<std::string> SplitAt(const std::string& Text, const std::string& Mar
   }
   Out.push_back(Text.substr(At));
   return Out;
-}
-
-int OpenDescriptors() {
-  int Count = 0;
-  if (DIR* D = ::opendir("/proc/self/fd")) {
-    while (const dirent* E = ::readdir(D))
-      if (E->d_name[0] != '.') ++Count;
-    ::closedir(D);
-  }
-  return Count;
 }
 
 std::string FileText(const std::string& Name) {
