@@ -85,7 +85,11 @@ TQuaywire::TQuaywire(TComponent* AOwner) : TComponent(AOwner) {
   NotifyWindow = CreateNotifyWindow(this);
   if (NotifyWindow == 0) throw ESockError("Initializaton of windows sockets failed");
   Proxy.clear();
-  LookupBuffer = std::make_unique<char[]>(win::MAXGETHOSTSTRUCT);
+  // The transfer area is not cleared (64 KiB per component): its bytes are those the last
+  // transfer put there. It starts as an empty text, and the byte past the data stays a NUL.
+  IOBuffer[0] = '\0';
+  IOBuffer[IOBufferData] = '\0';
+  LookupBuffer = std::make_unique_for_overwrite<char[]>(win::MAXGETHOSTSTRUCT);
   std::memset(LookupBuffer.get(), 0, win::MAXGETHOSTSTRUCT);
   Timer = new TThreadTimer(this);
   Timer->SetEnabled(false);

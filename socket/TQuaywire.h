@@ -138,7 +138,7 @@ class TQuaywire : public TComponent {
   win::HWND NotifyWindow = 0;
   bool Connected = false;
 
-  std::array<char, IOBufferData + 1> IOBuffer{};
+  std::array<char, IOBufferData + 1> IOBuffer;  // what the last transfer put there
   std::unique_ptr<char[]> LookupBuffer;
 
  protected:
