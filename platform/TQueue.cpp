@@ -29,9 +29,12 @@ constexpr std::uint64_t TimerTag = std::uint64_t{1} << 61;
 // ever name nothing, which is what a generation tag buys, without a slot table.
 std::atomic<HWND> NextWindowHandle{0x10000};
 
+// Class names compare with ASCII letters folded, whatever locale the program has set.
+char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 std::string FoldCase(const char* name) {
   std::string folded(name);
-  for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : folded) c = FoldAscii(c);
   return folded;
 }
 
@@ -103,15 +106,23 @@ TQueue::~TQueue() {
 // ---------------------------------------------------------------------------------------
 // Window classes and windows
 
-std::map<TQueue::TClassKey, TQueue::TWindowClass>::const_iterator TQueue::FindClass(
-    HINSTANCE instance, const char* name) const {
+bool TQueue::TClassLess::Less(HINSTANCE ia, std::string_view a, HINSTANCE ib, std::string_view b) {
+  if (ia != ib) return ia < ib;
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(FoldAscii(x)) < static_cast<unsigned char>(FoldAscii(y));
+  });
+}
+
+TQueue::TClassMap::const_iterator TQueue::FindClass(HINSTANCE instance, const char* name) const {
   if (name == nullptr) return FClasses.end();
-  std::string folded = FoldCase(name);
-  auto it = FClasses.find({NormalInstance(instance), folded});
+  const std::string_view given(name);
+  auto it = FClasses.find(std::pair<HINSTANCE, std::string_view>{NormalInstance(instance), given});
   if (it != FClasses.end()) return it;
   // As on the platform, a class of another module is found when none of this one matches.
-  return std::find_if(FClasses.begin(), FClasses.end(),
-                      [&](const auto& entry) { return entry.first.second == folded; });
+  return std::find_if(FClasses.begin(), FClasses.end(), [&](const auto& entry) {
+    return !TClassLess::Less(0, entry.first.second, 0, given) &&
+           !TClassLess::Less(0, given, 0, entry.first.second);
+  });
 }
 
 ATOM TQueue::RegisterClass(const WNDCLASSA& wc) {
@@ -134,7 +145,7 @@ ATOM TQueue::RegisterClass(const WNDCLASSA& wc) {
 
 bool TQueue::GetClassInfo(HINSTANCE instance, const char* name, WNDCLASSA* out) const {
   if (name == nullptr) return false;
-  auto it = FClasses.find({NormalInstance(instance), FoldCase(name)});
+  auto it = FClasses.find(std::pair<HINSTANCE, std::string_view>{NormalInstance(instance), name});
   if (it == FClasses.end()) return false;
   if (out != nullptr) *out = it->second.Record;
   return true;
@@ -142,7 +153,7 @@ bool TQueue::GetClassInfo(HINSTANCE instance, const char* name, WNDCLASSA* out) 
 
 bool TQueue::UnregisterClass(const char* name, HINSTANCE instance) {
   if (name == nullptr) return false;
-  auto it = FClasses.find({NormalInstance(instance), FoldCase(name)});
+  auto it = FClasses.find(std::pair<HINSTANCE, std::string_view>{NormalInstance(instance), name});
   if (it == FClasses.end() || it->second.Windows != 0) return false;
   FClasses.erase(it);
   return true;
@@ -153,7 +164,8 @@ HWND TQueue::CreateWindow(const char* className, CREATESTRUCTA create) {
   if (cls == FClasses.end()) return 0;
   HWND hwnd = NextWindowHandle.fetch_add(1);
   TWindow window;
-  window.Class = cls->first;
+  // The class cannot be unregistered while it has windows, so its node outlives this one.
+  window.Class = const_cast<TWindowClass*>(&cls->second);
   window.Proc = cls->second.Record.lpfnWndProc;
   // Window words are addressed in whole LONG_PTRs, so a record that asks for fewer bytes
   // than a pointer (4 on the 32-bit platform) still gets the pointer-sized word 0.
@@ -161,7 +173,7 @@ HWND TQueue::CreateWindow(const char* className, CREATESTRUCTA create) {
   bytes = (bytes + sizeof(LONG_PTR) - 1) / sizeof(LONG_PTR) * sizeof(LONG_PTR);
   window.Words.assign(bytes, 0);
   WNDPROC proc = window.Proc;
-  FClasses.at(window.Class).Windows++;
+  window.Class->Windows++;
   FWindows.emplace(hwnd, std::move(window));
 
   create.lpszClass = className;
@@ -198,8 +210,8 @@ bool TQueue::DestroyWindow(HWND hwnd) {
 void TQueue::ForgetWindow(HWND hwnd) {
   auto it = FWindows.find(hwnd);
   if (it == FWindows.end()) return;
-  auto cls = FClasses.find(it->second.Class);
-  if (cls != FClasses.end() && cls->second.Windows > 0) cls->second.Windows--;
+  TWindowClass* cls = it->second.Class;
+  if (cls->Windows > 0) cls->Windows--;
   FWindows.erase(it);
   std::erase_if(FTimers, [hwnd](const TTimer& t) { return t.Window == hwnd; });
   std::erase_if(FLookups, [hwnd](const auto& entry) { return entry.second.Window == hwnd; });

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -101,9 +102,25 @@ class TQueue {
     std::size_t Windows = 0;
   };
   using TClassKey = std::pair<HINSTANCE, std::string>;  // name folded to lower case
+  // Orders the keys by module, then by name with ASCII case folded; a name looked up as
+  // given is folded while it is compared, so a look-up makes no copy of it.
+  struct TClassLess {
+    using is_transparent = void;
+    bool operator()(const TClassKey& a, const TClassKey& b) const {
+      return Less(a.first, a.second, b.first, b.second);
+    }
+    bool operator()(const TClassKey& a, const std::pair<HINSTANCE, std::string_view>& b) const {
+      return Less(a.first, a.second, b.first, b.second);
+    }
+    bool operator()(const std::pair<HINSTANCE, std::string_view>& a, const TClassKey& b) const {
+      return Less(a.first, a.second, b.first, b.second);
+    }
+    static bool Less(HINSTANCE ia, std::string_view a, HINSTANCE ib, std::string_view b);
+  };
+  using TClassMap = std::map<TClassKey, TWindowClass, TClassLess>;
 
   struct TWindow {
-    TClassKey Class;
+    TWindowClass* Class = nullptr;  // the node stays while the class has windows
     WNDPROC Proc = nullptr;
     std::vector<unsigned char> Words;
     bool Destroying = false;
@@ -139,8 +156,7 @@ class TQueue {
   // leave the fd readable for work it has seen.
   void ArmTimerFd(bool includePast);
   void ForgetWindow(HWND hwnd);  // timers, look-ups, queued messages, class count, record
-  std::map<TClassKey, TWindowClass>::const_iterator FindClass(HINSTANCE instance,
-                                                              const char* name) const;
+  TClassMap::const_iterator FindClass(HINSTANCE instance, const char* name) const;
 
   int FEpoll = -1;
   int FTimerFd = -1;
@@ -150,7 +166,7 @@ class TQueue {
   std::shared_ptr<TInbox> FInbox;
   std::deque<TPostedMessage> FPosted;
   std::uint64_t FLastPostSerial = 0;
-  std::map<TClassKey, TWindowClass> FClasses;
+  TClassMap FClasses;
   std::unordered_map<HWND, TWindow> FWindows;
   std::vector<TTimer> FTimers;
   std::uint64_t FNextTimerSerial = 1;
