@@ -443,10 +443,12 @@ void TVelHTTP::ReadResponseHeader() {
     throw EAbortError("Socket readln aborted");
   };
 
-  const std::string StatusLine = ReadLn();
-  if (!StatusLine.empty()) ReplyNumber = StatusCode(StatusLine);
-  Store(StatusLine);
-  if (StatusLine.empty()) return;
+  // One buffer for every line of the block: its room is kept from line to line.
+  std::string Line;
+  ReadLnInto(Line);
+  if (!Line.empty()) ReplyNumber = StatusCode(Line);
+  Store(Line);
+  if (Line.empty()) return;
   if (!Fire(OnStage, this, hsStatusLine)) throw EComponentDestroyed();
 
   // The names are compared in place: an upper-cased copy of each line and of its first word
@@ -454,7 +456,7 @@ void TVelHTTP::ReadResponseHeader() {
   const auto IsDigit = [](char C) { return C >= '0' && C <= '9'; };
   for (;;) {
     CheckHeaderTime();
-    const std::string Line = ReadLn();
+    ReadLnInto(Line);
     if (HasHeaderWord(Line, SetCookieWord)) {
       FCookieIn.assign(HeaderValue(Line, SetCookieWord));
     } else if (HasHeaderWord(Line, LocationWord)) {

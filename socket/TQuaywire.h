@@ -224,6 +224,9 @@ class TQuaywire : public TComponent {
   // hint holds for this call only, whatever way it ends; the last send of a message must be
   // made without it, or the kernel may hold the data back.
   void WriteMore(const std::string& Text);
+  // ReadLn into Line, whose room is kept for the next line: a reader of many lines allocates
+  // once instead of once a line. Line is the empty text where ReadLn returns one.
+  void ReadLnInto(std::string& Line);
 
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
   int FWaitDepth = 0;

@@ -146,16 +146,19 @@ void TQuaywire::Writeln(const std::string& Text) {
 }
 
 std::string TQuaywire::ReadLn() {
-  {
-    std::string Line;
-    if (QuickLineFromLookAhead(Line)) return Line;
-  }
+  std::string Line;
+  ReadLnInto(Line);
+  return Line;
+}
+
+void TQuaywire::ReadLnInto(std::string& Line) {
+  Line.clear();
+  if (QuickLineFromLookAhead(Line)) return;
   const TWaitScope Scope(*this);
   const TTransferScope Transfer(*this);
   StatusMessage(8, "ReadLn");
   const TTimeOutScope TimeOutScope(*this, FAlive);
-  std::string Line;
-  if (LineFromLookAhead(Line)) return Line;
+  if (LineFromLookAhead(Line)) return;
   // IOBuffer holds, from its start, every byte of the line peeked so far; the first Held of
   // them are already consumed into Line.
   std::size_t Held = 0;
@@ -166,7 +169,10 @@ std::string TQuaywire::ReadLn() {
     if (Held == IOBufferData) throw ESockError("Line too long: no line end within 65536 bytes");
     const int Peeked = win::recv(SocketHandle, IOBuffer.data() + Held,
                                  static_cast<int>(IOBufferData - Held), MSG_PEEK);
-    if (Peeked == 0) return {};  // the peer closed; a partial line is lost
+    if (Peeked == 0) {  // the peer closed; a partial line is lost
+      Line.clear();
+      return;
+    }
     if (Peeked > 0) {
       const auto* Lf = static_cast<const char*>(
           std::memchr(IOBuffer.data() + Held, '\n', static_cast<std::size_t>(Peeked)));
@@ -199,7 +205,10 @@ std::string TQuaywire::ReadLn() {
     Canceled = false;
     throw EAbortError("Socket readln aborted");
   }
-  if (!Found) return {};  // not connected: there is no line end to build a line from
+  if (!Found) {  // not connected: there is no line end to build a line from
+    Line.clear();
+    return;
+  }
   // The rest of the line is taken from what was peeked; the socket gives the bytes up when
   // they are settled. The lines that follow in the same peek are found there too, so a
   // header block costs one peek instead of a peek and a receive per line.
@@ -208,7 +217,6 @@ std::string TQuaywire::ReadLn() {
   FAheadEnd = PeekEnd;
   FAheadUsed = LineEnd + 1 - Held;
   SettleIfUsedUp();
-  return Line;
 }
 
 bool TQuaywire::QuickLineFromLookAhead(std::string& Line) {

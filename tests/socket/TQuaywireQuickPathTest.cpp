@@ -14,6 +14,7 @@ namespace {
 class TMoreQuaywire : public TQuaywire {
  public:
   using TQuaywire::TQuaywire;
+  using TQuaywire::ReadLnInto;
   using TQuaywire::WriteMore;
   bool MoreFollows() const { return FMoreFollows; }
 };
@@ -134,5 +135,38 @@ TEST_F(SocketTest, LinesFromTheLookAheadLeaveTheStateOfTheFullPath) {
     EXPECT_FALSE(C.DataAvailable());
     C.Disconnect();
     ASSERT_TRUE(Peer.Finished.Wait());
+  }
+}
+
+TEST_F(SocketTest, ReadLnIntoOneBufferGivesEachLineAloneOnEveryPath) {
+  // The buffer keeps the room of the line before: no byte of it may show in the next one,
+  // whichever path the next one takes (a peek, the look-ahead, a line over two segments)
+  // nor in the empty text of the end.
+  const std::string LongLine = std::string(300, 'x') + "\r\n";
+  for (const int Level : {1, 8}) {
+    SCOPED_TRACE(Level);
+    Gate Rest;
+    LoopbackPeer Peer([&](int Fd) {
+      SendAll(Fd, LongLine + "ab\r\nc\n");
+      Rest.Wait();
+      SendAll(Fd, "half ");
+      SendAll(Fd, "line\r\n");
+    });
+    auto& C = Make<TMoreQuaywire>(Level);
+    C.TimeOut = 5000;
+    ConnectTo(Peer.Port());
+    std::string Line = "left over from before";
+    std::vector<std::string> Got;
+    for (int I = 0; I < 3; ++I) {
+      C.ReadLnInto(Line);
+      Got.push_back(Line);
+    }
+    Rest.Open();
+    C.ReadLnInto(Line);
+    Got.push_back(Line);
+    ASSERT_TRUE(Peer.Finished.Wait());
+    C.ReadLnInto(Line);  // the peer has closed
+    Got.push_back(Line);
+    EXPECT_EQ(Got, (Lines{LongLine, "ab\r\n", "c\n", "half line\r\n", ""}));
   }
 }
