@@ -24,6 +24,29 @@ std::string VersionText(win::WORD Version) {
   return IntToStr(Version >> 8) + "." + IntToStr(Version & 0xFF);
 }
 
+// The six lines of the start-up report. A process that creates one component per request
+// starts the socket layer each time with the same answer: the lines are made again only
+// when the answer differs from the last one.
+const std::vector<std::string>& StartupReport(const win::WSADATA& Data) {
+  thread_local win::WSADATA Last{};
+  thread_local std::vector<std::string> Lines;
+  const auto Same = [&Data] {
+    return Last.wVersion == Data.wVersion && Last.wHighVersion == Data.wHighVersion &&
+           std::memcmp(Last.szDescription, Data.szDescription, sizeof Data.szDescription) == 0 &&
+           std::memcmp(Last.szSystemStatus, Data.szSystemStatus, sizeof Data.szSystemStatus) == 0 &&
+           Last.iMaxSockets == Data.iMaxSockets && Last.iMaxUdpDg == Data.iMaxUdpDg;
+  };
+  if (!Lines.empty() && Same()) return Lines;
+  Lines = {"Version= " + VersionText(Data.wVersion),
+           "High Version= " + VersionText(Data.wHighVersion),
+           "Description= " + TextUpToNul(Data.szDescription, sizeof Data.szDescription),
+           "System= " + TextUpToNul(Data.szSystemStatus, sizeof Data.szSystemStatus),
+           "Max Sockets= " + IntToStr(Data.iMaxSockets),
+           "Max Udp pack size= " + IntToStr(Data.iMaxUdpDg)};
+  Last = Data;
+  return Lines;
+}
+
 }  // namespace
 
 // --- Waiting ----------------------------------------------------------------------------
@@ -169,14 +192,7 @@ void TQuaywire::InitWinsock() {
   try {
     if (++WinsockUsers == 1) {
       win::WSAStartup(0x0101, &WinsockData);
-      WinsockInfo.Add("Version= " + VersionText(WinsockData.wVersion));
-      WinsockInfo.Add("High Version= " + VersionText(WinsockData.wHighVersion));
-      WinsockInfo.Add("Description= " +
-                      TextUpToNul(WinsockData.szDescription, sizeof WinsockData.szDescription));
-      WinsockInfo.Add("System= " +
-                      TextUpToNul(WinsockData.szSystemStatus, sizeof WinsockData.szSystemStatus));
-      WinsockInfo.Add("Max Sockets= " + IntToStr(WinsockData.iMaxSockets));
-      WinsockInfo.Add("Max Udp pack size= " + IntToStr(WinsockData.iMaxUdpDg));
+      for (const std::string& Line : StartupReport(WinsockData)) WinsockInfo.Add(Line);
     }
     try {
       FSocketLayerStarted = true;

@@ -25,6 +25,7 @@ TEST_F(SocketTest, OnlyTheFirstComponentReportsStartUpAndTheLastCleansUp) {
   EXPECT_EQ(First->WinsockInfo[4].rfind("Max Sockets= ", 0), 0u);
   EXPECT_EQ(First->WinsockInfo[5].rfind("Max Udp pack size= ", 0), 0u);
   EXPECT_EQ(Second->WinsockInfo.Count(), 0);
+  const std::vector<std::string> Report = First->WinsockInfo.Lines();
   First.reset();
   EXPECT_EQ(TQuaywire::WinsockUsers, 1);
   Second.reset();
@@ -32,6 +33,9 @@ TEST_F(SocketTest, OnlyTheFirstComponentReportsStartUpAndTheLastCleansUp) {
   // The last destruction cleaned up: nothing is left to clean.
   EXPECT_EQ(win::WSACleanup(), win::SOCKET_ERROR);
   EXPECT_EQ(win::WSAGetLastError(), win::WSANOTINITIALISED);
+  // The next component starts the layer again and reports it again, in full.
+  TOwned<TQuaywire> Third(new TQuaywire(nullptr));
+  EXPECT_EQ(Third->WinsockInfo.Lines(), Report);
 }
 
 TEST_F(SocketTest, DesignModeOpensNothingAndClosesNothing) {
