@@ -7,7 +7,7 @@
 //
 // One line per GET:
 //   get=I bytes=B shown_ms=S settled_ms=D from_success_ms=F total_ms=T pane_chars=C
-//   paints=P ready_mib=R maxrss_mib=M
+//   pane_blocks=K paints=P ready_mib=R maxrss_mib=M
 // shown_ms runs from the last OnPacketRecvd (the component has the last byte of the body) to
 // the return of a forced repaint of the pane's viewport after the click handler filled it;
 // settled_ms goes on until the events the filling posted have been handled, i.e. until the
@@ -173,10 +173,10 @@ int main(int argc, char* argv[]) {
     }
     std::printf(
         "get=%d bytes=%zu shown_ms=%.1f settled_ms=%.1f from_success_ms=%.1f total_ms=%.1f "
-        "pane_chars=%d paints=%d ready_mib=%.1f maxrss_mib=%.1f\n",
+        "pane_chars=%d pane_blocks=%d paints=%d ready_mib=%.1f maxrss_mib=%.1f\n",
         I, Http.Body.size(), Ms(LastPacket, Shown), Ms(LastPacket, Settled), Ms(Success, Shown),
-        Ms(Start, Settled), Pane->document()->characterCount(), Counter.Paints - PaintsBefore,
-        Ready, PeakMiB());
+        Ms(Start, Settled), Pane->document()->characterCount(), Pane->document()->blockCount(),
+        Counter.Paints - PaintsBefore, Ready, PeakMiB());
     std::fflush(stdout);
   }
   return Failed == 0 ? 0 : 1;

@@ -315,10 +315,12 @@ if wants window; then
       again+=("$(field shown_ms "$two")")
       totals+=("$(field total_ms "$one")")
       rss+=("$(field maxrss_mib "$two")")
+      blocks=$(field pane_blocks "$one")
     done
     [ ${#first[@]} -gt 0 ] || continue
     absolute "window $body" ms "<=" 1000 "${first[@]}"
-    echo "    replacing the text: ${again[*]} ms; whole click: ${totals[*]} ms; peak RSS: ${rss[*]} MiB"
+    echo "    replacing the text: ${again[*]} ms; whole click: ${totals[*]} ms"
+    echo "    peak RSS: ${rss[*]} MiB; blocks in the pane: $blocks"
   done
 fi
 
