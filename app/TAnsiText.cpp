@@ -55,30 +55,66 @@ QString TAnsiText::FromReceived(const std::string& Bytes) {
 
 QString TAnsiText::ForPane(const std::string& Bytes) {
   QString Text = FromReceived(Bytes);
-  // The pane ends a line at CR as well as at LF.
-  const auto LineEnd = [](QChar Ch) { return Ch == u'\n' || Ch == u'\r'; };
+  const auto* const Begin = reinterpret_cast<const char16_t*>(Text.constData());
+  const auto* const End = Begin + Text.size();
+  // The pane ends a line at CR as well as at LF, and at CR LF once.
+  const auto LineEnd = [](char16_t Ch) { return Ch == u'\n' || Ch == u'\r'; };
+  const auto AfterLineEnd = [End](const char16_t* At) {
+    return At[0] == u'\r' && At + 1 < End && At[1] == u'\n' ? At + 2 : At + 1;
+  };
+  qsizetype Lines = 0;
   qsizetype Run = 0;
   bool Long = false;
-  for (const QChar Ch : Text) {
-    Run = LineEnd(Ch) ? 0 : Run + 1;
-    if (Run > MaxPaneLine) {
+  for (const char16_t* At = Begin; At < End; ++At) {
+    if (LineEnd(*At)) {
+      ++Lines;
+      Run = 0;
+      At = AfterLineEnd(At) - 1;
+    } else if (++Run > MaxPaneLine) {
       Long = true;
-      break;
     }
   }
-  if (!Long) return Text;
-  QString Shown;
-  Shown.reserve(Text.size() + Text.size() / MaxPaneLine + 1);
+  const bool Group = Lines > MaxPaneBlocks;
+  if (!Long && !Group) return Text;
+
+  // Neither a line end nor a piece break makes the text longer: a line end gives one
+  // character for one or two, and a break comes at most once in MaxPaneLine characters.
+  QString Shown(Text.size() + Text.size() / MaxPaneLine + 1, Qt::Uninitialized);
+  auto* const ShownBegin = reinterpret_cast<char16_t*>(Shown.data());
+  char16_t* Out = ShownBegin;
+  qsizetype Block = 0;  // characters in the pane's current block
   Run = 0;
-  for (const QChar Ch : Text) {
-    if (LineEnd(Ch)) {
+  for (const char16_t* At = Begin; At < End; ++At) {
+    if (LineEnd(*At)) {
       Run = 0;
-    } else if (Run >= MaxPaneLine && !Ch.isLowSurrogate()) {
-      Shown += u'\n';
-      Run = 0;
+      if (!Group) {
+        *Out++ = *At;
+        continue;
+      }
+      const char16_t* const Next = AfterLineEnd(At);
+      At = Next - 1;
+      // The next line, or its first piece, joins this block when the block stays within
+      // MaxPaneLine characters; otherwise it starts a block of its own.
+      const char16_t* NextEnd = Next;
+      while (NextEnd < End && NextEnd - Next < MaxPaneLine && !LineEnd(*NextEnd)) ++NextEnd;
+      if (Block + 1 + (NextEnd - Next) > MaxPaneLine) {
+        *Out++ = u'\n';
+        Block = 0;
+      } else {
+        *Out++ = QChar::LineSeparator;
+        ++Block;
+      }
+      continue;
     }
-    if (!LineEnd(Ch)) ++Run;
-    Shown += Ch;
+    if (Run >= MaxPaneLine && !QChar::isLowSurrogate(*At)) {
+      *Out++ = u'\n';
+      Run = 0;
+      Block = 0;
+    }
+    *Out++ = *At;
+    ++Run;
+    ++Block;
   }
+  Shown.truncate(Out - ShownBegin);
   return Shown;
 }

@@ -18,8 +18,14 @@ class TAnsiText {
   static QString FromReceived(const std::string& Bytes);
   // The same, prepared for a text pane: a line longer than MaxPaneLine characters is shown
   // in pieces of that length, since one huge line would stall the pane's layout for minutes.
-  // No character is dropped.
+  // A text of more than MaxPaneBlocks lines is shown with several lines to one block of the
+  // pane, joined by line separators (U+2028) into blocks of at most MaxPaneLine characters
+  // (a longer line's pieces excepted): filling the pane costs a few microseconds and over a
+  // hundred bytes per block, so a 10 MB reply of short lines took seconds and half a
+  // gigabyte. The pane shows the same lines and gives the same plain text (a line separator
+  // reads as a line end); no character is dropped.
   static QString ForPane(const std::string& Bytes);
 
   static constexpr qsizetype MaxPaneLine = 16384;
+  static constexpr qsizetype MaxPaneBlocks = 10000;
 };

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Benchmarks TVelHTTP against ab and curl on a private nginx over loopback: each figure is
 # measured alternately ours, the peer's, three times, and printed with the ratio (min, median,
-# max). Wall time, CPU time and peak RSS come from wait4() for both sides alike.
+# max). Wall time, CPU time and peak RSS come from wait4() for both sides alike. The window
+# figure drives the real main window headless (Qt's offscreen platform) and has no peer.
 #
 #   scripts/bench.sh [figure ...]     figures: get get-fresh file-shm file-null string memory
-#                                     syscalls silent (default: all)
+#                                     syscalls silent window (default: all)
 # Environment: BENCH_N (3000 requests), BENCH_BIG_MIB (1024), BENCH_MID_MIB (256),
-#              BENCH_ROUNDS (3), BENCH_BUILD (build-bench).
+#              BENCH_ROUNDS (3), BENCH_BUILD (build-bench; the window figure builds the
+#              desktop program in BENCH_BUILD-window).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,7 +18,13 @@ MID=${BENCH_MID_MIB:-256}
 ROUNDS=${BENCH_ROUNDS:-3}
 BUILD=${BENCH_BUILD:-build-bench}
 FIGURES=("$@")
-[ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh file-shm file-null string memory syscalls silent)
+[ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh file-shm file-null string memory syscalls silent window)
+wants() { local f; for f in "${FIGURES[@]}"; do [ "$f" = "$1" ] && return 0; done; return 1; }
+# Only the figures that read the large files get them (and need the room).
+wants_any() { local f; for f in "$@"; do wants "$f" && return 0; done; return 1; }
+wants_any file-shm file-null string || BIG=0
+wants_any memory syscalls || MID=0
+WINDOW_BYTES=10000000
 
 # --- What the benchmark needs besides the build's own packages -------------------------------
 scripts/install-deps.sh
@@ -47,6 +55,13 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=OF
   -DORRERY_BUILD_APP=OFF -DORRERY_BUILD_BENCH=ON >/dev/null
 cmake --build "$BUILD" -j2 --target http_bench >/dev/null
 BIN=$(pwd)/$BUILD/bench/http_bench
+if wants window; then
+  # The same sources with the desktop program on, in a build of its own.
+  cmake -S . -B "$BUILD-window" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=OFF \
+    -DORRERY_BUILD_APP=ON -DORRERY_BUILD_BENCH=ON >/dev/null
+  cmake --build "$BUILD-window" -j2 --target window_bench >/dev/null
+  WINDOW_BIN=$(pwd)/$BUILD-window/bench/window_bench
+fi
 
 # --- A private nginx --------------------------------------------------------------------------
 T=$(mktemp -d /dev/shm/orrery-bench.XXXXXX)
@@ -68,8 +83,16 @@ make_file() { # name bytes
     head -c "$2" >"$T/www/$1")
 }
 make_file 1k 1024
-make_file mid $((MID << 20))
-make_file big $((BIG << 20))
+[ "$MID" -eq 0 ] || make_file mid $((MID << 20))
+[ "$BIG" -eq 0 ] || make_file big $((BIG << 20))
+if wants window; then
+  # 10 MB for the window: lines of 64 bytes; the same without a line end (the pane must cut
+  # it); and lines of 3 bytes (ten times as many lines as the first).
+  make_file lines "$WINDOW_BYTES"
+  (set +o pipefail; yes 'Orrery benchmark body, 64 bytes a line, for the HTTP component.' |
+    tr -d '\n' | head -c "$WINDOW_BYTES" >"$T/www/oneline")
+  (set +o pipefail; yes ab | head -c "$WINDOW_BYTES" >"$T/www/short")
+fi
 chmod 644 "$T/www"/*
 
 PORT=$("$BIN" free-port)
@@ -167,8 +190,6 @@ absolute() {
   SUMMARY+=("$(printf '%-22s %10s %10s %-6s %6s %6s %6s  %-8s %s' "$name" "${s[1]}" - \
     "$unit" "${s[0]}" "${s[1]}" "${s[2]}" "$op $limit" "$verdict (worst run)")")
 }
-
-wants() { local f; for f in "${FIGURES[@]}"; do [ "$f" = "$1" ] && return 0; done; return 1; }
 
 # Sequential GETs of 1 KiB: requests per second and client CPU per request.
 bench_gets() { # name one|fresh
@@ -271,6 +292,36 @@ if wants silent; then
   echo "  (curl: ${peer[*]} %)"
   kill "$SILENT_PID" 2>/dev/null || true
   SILENT_PID=""
+fi
+
+if wants window; then
+  # Each run: a GET on the "Aller" page into the empty pane, then a second one that replaces
+  # the text. The figure runs from the last block's progress event to the pane painted.
+  for body in lines oneline short; do
+    first=()
+    again=()
+    totals=()
+    rss=()
+    for _ in $(seq "$ROUNDS"); do
+      if ! out=$(timeout 300 "$WINDOW_BIN" "$URL/$body" "$WINDOW_BYTES" 2 2>"$T/window.err"); then
+        echo "  window run failed: $body" >&2
+        cat "$T/window.err" >&2
+        FAILED=$((FAILED + 1))
+        continue
+      fi
+      one=$(grep '^get=1 ' <<<"$out")
+      two=$(grep '^get=2 ' <<<"$out")
+      first+=("$(field shown_ms "$one")")
+      again+=("$(field shown_ms "$two")")
+      totals+=("$(field total_ms "$one")")
+      rss+=("$(field maxrss_mib "$two")")
+      blocks=$(field pane_blocks "$one")
+    done
+    [ ${#first[@]} -gt 0 ] || continue
+    absolute "window $body" ms "<=" 1000 "${first[@]}"
+    echo "    replacing the text: ${again[*]} ms; whole click: ${totals[*]} ms"
+    echo "    peak RSS: ${rss[*]} MiB; blocks in the pane: $blocks"
+  done
 fi
 
 echo

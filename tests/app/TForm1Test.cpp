@@ -8,9 +8,12 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QtTest>
 
+#include "app/TAnsiText.h"
 #include "app/TForm1.h"
 #include "app/TForm2.h"
 #include "app/TQtEventBridge.h"
@@ -373,6 +376,11 @@ class TForm1Test : public QObject {
     QTest::newRow("long line of surrogate pairs") << Faces << QString::fromUtf8(Faces);
     QTest::newRow("3 MB without a line end")
         << QByteArray(3 * 1024 * 1024, 'y') << QString(3 * 1024 * 1024, 'y');
+    QTest::newRow("many short CR LF lines")
+        << QByteArray("ab\r\n").repeated(30000) << QString("ab\n").repeated(30000);
+    QTest::newRow("many empty lines") << QByteArray(50000, '\n') << QString(50000, '\n');
+    QTest::newRow("many lines, lone CRs among them")
+        << QByteArray("a\rb\n").repeated(20000) << QString("a\nb\n").repeated(20000);
   }
   void paneShowsTheBytesReceived() {
     QFETCH(QByteArray, Body);
@@ -388,6 +396,11 @@ class TForm1Test : public QObject {
     if (!Shown.contains('\n')) Text.remove('\n');
     QCOMPARE(Text.size(), Shown.size());
     QVERIFY(Text == Shown);
+    // However many lines or however long, the pane holds few blocks of bounded size.
+    const QTextDocument* Document = Memo("Memo1")->document();
+    QVERIFY(Document->blockCount() <= TAnsiText::MaxPaneBlocks + 1);
+    for (QTextBlock B = Document->begin(); B.isValid(); B = B.next())
+      QVERIFY2(B.length() <= TAnsiText::MaxPaneLine + 2, qPrintable(QString::number(B.length())));
   }
 
   // --- Status bar ----------------------------------------------------------------------------

@@ -1,0 +1,114 @@
+// A body prepared for a text pane: every character and line end kept in order, very long
+// lines cut into pieces, and a text of many lines packed into few blocks of bounded size.
+#include <QtTest>
+
+#include "app/TAnsiText.h"
+
+namespace {
+
+constexpr qsizetype Max = TAnsiText::MaxPaneLine;
+const QChar Separator = QChar::LineSeparator;
+
+std::string Repeat(const std::string& Piece, int Times) {
+  std::string Out;
+  Out.reserve(Piece.size() * static_cast<std::size_t>(Times));
+  for (int I = 0; I < Times; ++I) Out += Piece;
+  return Out;
+}
+
+// The text with every kind of line end read as one LF, as the pane gives it back.
+QString Plain(QString Text) {
+  return Text.replace(QLatin1String("\r\n"), QLatin1String("\n"))
+      .replace(u'\r', u'\n')
+      .replace(Separator, u'\n');
+}
+
+// The pane's blocks: it starts one after LF, CR or CR LF, never after a line separator.
+QList<qsizetype> BlockSizes(const QString& Text) {
+  QList<qsizetype> Sizes{0};
+  for (qsizetype I = 0; I < Text.size(); ++I) {
+    if (Text[I] == u'\r' && I + 1 < Text.size() && Text[I + 1] == u'\n') ++I;
+    if (Text[I] == u'\n' || Text[I] == u'\r')
+      Sizes.append(0);
+    else
+      ++Sizes.last();
+  }
+  return Sizes;
+}
+
+}  // namespace
+
+class TAnsiTextTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void forPaneKeepsTheTextInBoundedBlocks_data() {
+    QTest::addColumn<QByteArray>("Body");
+    QTest::addColumn<bool>("Unchanged");  // shown exactly as received
+    QTest::addColumn<int>("MaxBlocks");   // at most this many blocks in the pane
+
+    const auto Row = [](const char* Name, const std::string& Body, bool Unchanged, int MaxBlocks) {
+      QTest::newRow(Name) << QByteArray::fromStdString(Body) << Unchanged << MaxBlocks;
+    };
+    const std::string Face = "\xF0\x9F\x98\x80";  // U+1F600, two UTF-16 units
+    Row("few lines of every ending", "a\r\nb\nc\rd\n\r\ne", true, 7);
+    Row("as many lines as blocks allowed", Repeat("line\n", 10000), true, 10001);
+    Row("one line more: packed", Repeat("line\n", 10001), false, 8);
+    Row("CR LF lines", Repeat("ab\r\n", 20000), false, 8);
+    Row("lone CRs", Repeat("ab\r", 20000), false, 8);
+    Row("empty lines", Repeat("\n", 100000), false, 8);
+    Row("empty CR LF lines", Repeat("\r\n", 30000), false, 8);
+    Row("mixed line ends", Repeat("a\r\nb\rc\n", 5000), false, 8);
+    Row("Windows-1252 lines", Repeat("caf\xE9 \x80\n", 12000), false, 12);
+    Row("pairs on many lines", Repeat(Face + Face + "\n", 15000), false, 16);
+    Row("one long line", std::string(50000, 'x'), false, 4);
+    Row("a line of exactly the limit", std::string(Max, 'x') + "\n" + std::string(Max + 1, 'y'),
+        false, 3);
+    Row("one line at the limit: as is", std::string(Max, 'x'), true, 1);
+    Row("long line among many short ones",
+        Repeat("x\n", 12000) + std::string(40000, 'y') + "\n" + Repeat("z\n", 12000), false, 12);
+    Row("long line of CR LF lines", Repeat(std::string(20000, 'w') + "\r\n", 3), false, 8);
+    Row("pairs across piece ends", "x" + Repeat(Face, 20001), false, 4);
+    Row("long lines of pairs, many lines",
+        Repeat("x" + Repeat(Face, 9000) + "\n", 2) + Repeat("v\n", 10000), false, 8);
+    Row("lines of half a block", Repeat(std::string(Max / 2 - 1, 'h') + "\n", 6), true, 7);
+    // 16 lines of 1024 characters with their ends fill a block: 10 001 lines make 626 blocks.
+    Row("many lines of 1 KiB", Repeat(std::string(1023, 'k') + "\n", 10001), false, 626);
+  }
+  void forPaneKeepsTheTextInBoundedBlocks() {
+    QFETCH(QByteArray, Body);
+    QFETCH(bool, Unchanged);
+    QFETCH(int, MaxBlocks);
+    const std::string Bytes = Body.toStdString();
+    const QString Received = TAnsiText::FromReceived(Bytes);
+    const QString Shown = TAnsiText::ForPane(Bytes);
+    if (Unchanged) QCOMPARE(Shown, Received);
+    QVERIFY(Unchanged || Shown != Received);
+
+    // Line for line the same text, with breaks added only where a line reached the limit.
+    const QString Expected = Plain(Received);
+    const QString Got = Plain(Shown);
+    qsizetype E = 0, Run = 0;
+    for (qsizetype G = 0; G < Got.size(); ++G) {
+      if (E < Expected.size() && Got[G] == Expected[E]) {
+        Run = Got[G] == u'\n' ? 0 : Run + 1;
+        ++E;
+        QVERIFY2(Run <= Max + 1, qPrintable(QString("a line of %1 at %2").arg(Run).arg(G)));
+        continue;
+      }
+      QVERIFY2(Got[G] == u'\n', qPrintable(QString("character %1 differs").arg(G)));
+      QVERIFY2(Run >= Max,
+               qPrintable(QString("a break after %1 characters at %2").arg(Run).arg(G)));
+      QVERIFY(E < Expected.size() && !Expected[E].isLowSurrogate());
+      Run = 0;
+    }
+    QCOMPARE(E, Expected.size());
+
+    const QList<qsizetype> Sizes = BlockSizes(Shown);
+    QVERIFY2(Sizes.size() <= MaxBlocks, qPrintable(QString("%1 blocks").arg(Sizes.size())));
+    for (const qsizetype Size : Sizes) QVERIFY2(Size <= Max + 1, qPrintable(QString::number(Size)));
+  }
+};
+
+QTEST_APPLESS_MAIN(TAnsiTextTest)
+#include "TAnsiTextTest.moc"
