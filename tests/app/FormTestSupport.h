@@ -20,7 +20,10 @@ struct SeenDialog {
 };
 
 // Watches for modal dialogs while the test is inside a request (the request's waits keep
-// Qt's loop running) and answers each one once, through Answer; the default accepts.
+// Qt's loop running) and answers each one through Answer; the default accepts. A dialog still
+// open a while after its answer (a file dialog can refuse an accept while it is still reading
+// its folder) is answered again, and after ten seconds rejected, so that the test fails
+// instead of waiting for ever; Seen lists each dialog once.
 class ModalAnswerer : public QObject {
  public:
   std::function<void(QDialog*)> Answer = [](QDialog* D) { D->accept(); };
@@ -33,9 +36,21 @@ class ModalAnswerer : public QObject {
   }
 
  private:
+  static constexpr int RetryTicks = 50;  // 250 ms at 5 ms a tick
+  static constexpr int GiveUpTicks = 2000;
+
   void Poll() {
     auto* D = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (D == nullptr || !D->isVisible() || D->property("answered").toBool()) return;
+    if (D == nullptr || !D->isVisible()) return;
+    if (D->property("answered").toBool()) {
+      const int Ticks = D->property("answerTicks").toInt() + 1;
+      D->setProperty("answerTicks", Ticks);
+      if (Ticks >= GiveUpTicks)
+        D->reject();
+      else if (Ticks % RetryTicks == 0)
+        Answer(D);
+      return;
+    }
     D->setProperty("answered", true);
     SeenDialog S;
     S.Title = D->windowTitle();
