@@ -23,9 +23,11 @@ class TAnsiText {
   // (a longer line's pieces excepted): filling the pane costs a few microseconds and over a
   // hundred bytes per block, so a 10 MB reply of short lines took seconds and half a
   // gigabyte. The pane shows the same lines and gives the same plain text (a line separator
-  // reads as a line end); no character is dropped.
+  // reads as a line end); no character is dropped. Below the limit every line keeps a block
+  // of its own, so that the scroll bar, a triple click and Ctrl+Up/Down work line by line:
+  // 100 000 blocks fill in about half a second.
   static QString ForPane(const std::string& Bytes);
 
   static constexpr qsizetype MaxPaneLine = 16384;
-  static constexpr qsizetype MaxPaneBlocks = 10000;
+  static constexpr qsizetype MaxPaneBlocks = 100000;
 };

@@ -376,11 +376,12 @@ class TForm1Test : public QObject {
     QTest::newRow("long line of surrogate pairs") << Faces << QString::fromUtf8(Faces);
     QTest::newRow("3 MB without a line end")
         << QByteArray(3 * 1024 * 1024, 'y') << QString(3 * 1024 * 1024, 'y');
+    // More lines than the pane gives a block each.
     QTest::newRow("many short CR LF lines")
-        << QByteArray("ab\r\n").repeated(30000) << QString("ab\n").repeated(30000);
-    QTest::newRow("many empty lines") << QByteArray(50000, '\n') << QString(50000, '\n');
+        << QByteArray("ab\r\n").repeated(300000) << QString("ab\n").repeated(300000);
+    QTest::newRow("many empty lines") << QByteArray(500000, '\n') << QString(500000, '\n');
     QTest::newRow("many lines, lone CRs among them")
-        << QByteArray("a\rb\n").repeated(20000) << QString("a\nb\n").repeated(20000);
+        << QByteArray("a\rb\n").repeated(200000) << QString("a\nb\n").repeated(200000);
   }
   void paneShowsTheBytesReceived() {
     QFETCH(QByteArray, Body);
