@@ -8,9 +8,24 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 
 namespace testsupport {
+
+// The child control Name of Parent; a missing one ends the run, as every later step of the
+// test would fail on it.
+template <class T>
+T* Control(QObject* Parent, const char* Name) {
+  T* Child = Parent->findChild<T*>(Name);
+  if (Child == nullptr) qFatal("no control %s", Name);
+  return Child;
+}
+
+// "http://Host:Port" followed by Path.
+inline QString Url(const char* Host, std::uint16_t Port, const char* Path = "/page") {
+  return QString("http://%1:%2%3").arg(Host).arg(Port).arg(Path);
+}
 
 // What a modal dialog showed.
 struct SeenDialog {

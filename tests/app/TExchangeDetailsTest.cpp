@@ -24,22 +24,6 @@ using namespace testsupport;
 
 namespace {
 
-// The request a peer received: the header block and the body its Content-Length announces.
-std::string ReadRequest(int Fd) {
-  std::string Data;
-  std::size_t End;
-  while ((End = Data.find("\r\n\r\n")) == std::string::npos) {
-    char Buffer[4096];
-    const ssize_t N = ::recv(Fd, Buffer, sizeof Buffer, 0);
-    if (N <= 0) return Data;
-    Data.append(Buffer, static_cast<std::size_t>(N));
-  }
-  const auto At = Data.find("\r\nContent-Length: ");
-  const std::size_t Length =
-      At != std::string::npos && At < End ? std::stoul(Data.substr(At + 18)) : 0;
-  return Data + RecvExactly(Fd, End + 4 + Length - Data.size());
-}
-
 std::string FileBytes(const QString& Name) {
   std::ifstream In(Name.toStdString(), std::ios::binary);
   std::ostringstream All;
@@ -80,9 +64,7 @@ class TExchangeDetailsTest : public QObject {
 
   template <class T>
   T* W(const char* Name) {
-    T* Child = Form->findChild<T*>(Name);
-    if (Child == nullptr) qFatal("no control %s", Name);
-    return Child;
+    return Control<T>(Form, Name);
   }
   // Runs the request of a page by its button; false when the tripwire had to end it.
   bool Run(const char* Button) {
@@ -97,9 +79,6 @@ class TExchangeDetailsTest : public QObject {
   TExchangeDetails* OpenDetails() {
     W<QAction>("DetailsEchange1")->trigger();
     return Form->findChild<TExchangeDetails*>("ExchangeDetails");
-  }
-  static QString Url(const char* Host, std::uint16_t Port, const char* Path = "/page") {
-    return QString("http://%1:%2%3").arg(Host).arg(Port).arg(Path);
   }
 
  private slots:
@@ -177,7 +156,7 @@ class TExchangeDetailsTest : public QObject {
     std::mutex Lock;
     std::string Received;
     LoopbackPeer Peer([&](int Fd) {
-      const std::string R = ReadRequest(Fd);
+      const std::string R = ReadHttpRequest(Fd);
       {
         std::lock_guard<std::mutex> Hold(Lock);
         Received = R;
@@ -210,7 +189,7 @@ class TExchangeDetailsTest : public QObject {
   void showsEveryPassOfARedirectionChain() {
     LoopbackPeer Peer(
         [](int Fd) {
-          const std::string R = ReadRequest(Fd);
+          const std::string R = ReadHttpRequest(Fd);
           const char Hop = R.size() > 5 ? R[5] : '?';  // "GET /a HTTP/1.0"
           if (Hop >= 'a' && Hop <= 'c')
             SendAll(Fd, std::string("HTTP/1.0 302 Found\r\nLocation: /") +
@@ -246,7 +225,7 @@ class TExchangeDetailsTest : public QObject {
     QFETCH(QString, Host);
     QFETCH(bool, LookedUp);
     LoopbackPeer Peer([](int Fd) {
-      ReadRequest(Fd);
+      ReadHttpRequest(Fd);
       SendAll(Fd, "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'b'));
     });
     QVERIFY(Get(Url(Host.toLatin1().constData(), Peer.Port())));
@@ -266,7 +245,7 @@ class TExchangeDetailsTest : public QObject {
   void followsARunningRequest() {
     Gate HeaderSeen;
     LoopbackPeer Peer([&](int Fd) {
-      ReadRequest(Fd);
+      ReadHttpRequest(Fd);
       SendAll(Fd, "HTTP/1.0 200 OK\r\nX-Step: 1\r\n\r\n");
       HeaderSeen.Wait();
       SendAll(Fd, "body");
@@ -304,7 +283,7 @@ class TExchangeDetailsTest : public QObject {
     QFETCH(QByteArray, Reply);
     const std::string Sent = Reply.toStdString();
     LoopbackPeer Peer([&](int Fd) {
-      ReadRequest(Fd);
+      ReadHttpRequest(Fd);
       SendAll(Fd, Sent);
     });
     QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
@@ -337,7 +316,7 @@ class TExchangeDetailsTest : public QObject {
     QFETCH(QString, File);
     QFETCH(QString, Message);
     LoopbackPeer Peer([](int Fd) {
-      ReadRequest(Fd);
+      ReadHttpRequest(Fd);
       SendAll(Fd, "HTTP/1.0 200 OK\r\n\r\nok");
     });
     if (Request) QVERIFY(Get(Url("127.0.0.1", Peer.Port())));

@@ -31,10 +31,6 @@ const QString Old = "old text";
 
 QString Lf(QString Text) { return Text.replace("\r\n", "\n"); }
 
-QString Url(const char* Host, std::uint16_t Port, const char* Path = "/page") {
-  return QString("http://%1:%2%3").arg(Host).arg(Port).arg(Path);
-}
-
 }  // namespace
 
 class TForm1Test : public QObject {
@@ -49,9 +45,7 @@ class TForm1Test : public QObject {
 
   template <class T>
   T* W(const char* Name) {
-    T* Child = Form->findChild<T*>(Name);
-    if (Child == nullptr) qFatal("no control %s", Name);
-    return Child;
+    return Control<T>(Form, Name);
   }
   QLineEdit* Edit(const char* Name) { return W<QLineEdit>(Name); }
   QPlainTextEdit* Memo(const QString& Name) {

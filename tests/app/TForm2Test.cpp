@@ -10,19 +10,13 @@
 #include "app/TForm1.h"
 #include "app/TForm2.h"
 #include "app/TQtEventBridge.h"
+#include "tests/app/FormTestSupport.h"
 
 class TForm2Test : public QObject {
   Q_OBJECT
 
  private:
   std::unique_ptr<TQtEventBridge> Bridge;
-
-  template <class T>
-  T* W(QWidget* Window, const char* Name) {
-    T* Child = Window->findChild<T*>(Name);
-    if (Child == nullptr) qFatal("no control %s", Name);
-    return Child;
-  }
 
  private slots:
   void initTestCase() { Bridge = std::make_unique<TQtEventBridge>(); }
@@ -42,27 +36,27 @@ class TForm2Test : public QObject {
     QCOMPARE(Form2->windowTitle(), QString("About..."));
     QVERIFY(!Form2->isVisible());  // created hidden
     QCOMPARE(Form2->size(), QSize(393, 195));
-    auto* Name = W<QLabel>(Form2, "Label1");
+    auto* Name = testsupport::Control<QLabel>(Form2, "Label1");
     QCOMPARE(Name->text(), QString("KORVALINDE"));
     QCOMPARE(Name->font().pixelSize(), 24);
     QVERIFY(Name->font().bold());
-    auto* Text = W<QPlainTextEdit>(Form2, "Memo1");
+    auto* Text = testsupport::Control<QPlainTextEdit>(Form2, "Memo1");
     QCOMPARE(Text->geometry(), QRect(0, 32, 265, 161));
     QVERIFY(!Text->isReadOnly());
     QVERIFY(Text->toPlainText().split("\n\n").size() >= 3);  // a few paragraphs
-    auto* Picture = W<QLabel>(Form2, "Image1");
+    auto* Picture = testsupport::Control<QLabel>(Form2, "Image1");
     QCOMPARE(Picture->geometry(), QRect(264, 0, 129, 105));
     const QImage Image = Picture->pixmap().toImage();
     QCOMPARE(Image.size(), QSize(132, 100));
     QVERIFY(!Image.hasAlphaChannel());
     QVERIFY(!Picture->hasScaledContents());
-    QCOMPARE(W<QPushButton>(Form2, "Button1")->text(), QString("&Fermer"));
+    QCOMPARE(testsupport::Control<QPushButton>(Form2, "Button1")->text(), QString("&Fermer"));
     QCOMPARE(Form2->palette().color(QPalette::Window),
              Form2->palette().color(QPalette::HighlightedText));
   }
 
   void menuShowsItModelessAndFermerHidesIt() {
-    auto* Item = W<QAction>(Form1, "Apropos1");
+    auto* Item = testsupport::Control<QAction>(Form1, "Apropos1");
     QCOMPARE(Item->text(), QString("A propos"));
     Item->trigger();
     QVERIFY(Form2->isVisible());
@@ -77,7 +71,7 @@ class TForm2Test : public QObject {
     for (QWidget* Top : QApplication::topLevelWidgets())
       AboutDialogs += qobject_cast<TForm2*>(Top) != nullptr && Top->isVisible() ? 1 : 0;
     QCOMPARE(AboutDialogs, 1);
-    W<QPushButton>(Form2, "Button1")->click();
+    testsupport::Control<QPushButton>(Form2, "Button1")->click();
     QVERIFY(!Form2->isVisible());
     Item->trigger();  // and it can be shown again after hiding
     QVERIFY(Form2->isVisible());
@@ -98,7 +92,7 @@ class TForm2Test : public QObject {
   void menuHoldsItsItems() {
     QFETCH(QString, Menu);
     QFETCH(QStringList, Items);
-    auto* M = W<QMenu>(Form1, Menu.toLatin1().constData());
+    auto* M = testsupport::Control<QMenu>(Form1, Menu.toLatin1().constData());
     QStringList Texts;
     for (QAction* A : M->actions()) Texts << A->text();
     QCOMPARE(Texts, Items);

@@ -25,25 +25,10 @@ class TNginxServer {
  public:
   // Locations: extra blocks for the server (redirections and the like).
   explicit TNginxServer(const std::string& Locations) {
-    const std::string& D = FDir.Path();
     FDir.Write("html/.keep", "");
-    // A port may be taken between the probe and nginx's bind: try a few.
-    for (int Attempt = 0; Attempt < 5; ++Attempt) {
-      FPort = testsupport::FreePort();
-      std::ostringstream C;
-      C << "daemon off;\nmaster_process off;\npid " << D << "/nginx.pid;\nerror_log " << D
-        << "/error.log;\nevents { worker_connections 64; }\n"
-        << "http {\n  access_log off;\n  default_type application/octet-stream;\n";
-      for (const char* Temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
-        C << "  " << Temp << "_temp_path " << D << "/" << Temp << ";\n";
-      C << "  server {\n    listen 127.0.0.1:" << FPort << ";\n    root " << D << "/html;\n"
-        << Locations << "\n  }\n}\n";
-      const std::string Conf = FDir.Write("nginx.conf", C.str());
-      if (FProcess.Start({"/usr/sbin/nginx", "-p", D, "-c", Conf, "-e", D + "/error.log"}, FPort,
-                         D))
-        return;
-    }
-    throw std::runtime_error("nginx did not start: " + ReadBytes(D + "/error.log"));
+    FPort = testsupport::StartNginx(FProcess, FDir, "    root {D}/html;\n" + Locations);
+    if (FPort == 0)
+      throw std::runtime_error("nginx did not start: " + ReadBytes(FDir.Path() + "/error.log"));
   }
 
   std::uint16_t Port() const { return FPort; }

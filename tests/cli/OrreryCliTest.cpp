@@ -74,28 +74,6 @@ class THeldPort {
   std::uint16_t FPort = 0;
 };
 
-// The request a peer received: the header block and the body its Content-Length announces.
-std::string ReadRequest(int Fd) {
-  std::string Data;
-  char Buffer[4096];
-  std::size_t End;
-  while ((End = Data.find("\r\n\r\n")) == std::string::npos) {
-    const ssize_t N = ::recv(Fd, Buffer, sizeof Buffer, 0);
-    if (N <= 0) return Data;
-    Data.append(Buffer, static_cast<std::size_t>(N));
-  }
-  End += 4;
-  std::size_t Length = 0;
-  const auto At = Data.find("\r\nContent-Length: ");
-  if (At != std::string::npos && At < End) Length = std::stoul(Data.substr(At + 18));
-  while (Data.size() < End + Length) {
-    const ssize_t N = ::recv(Fd, Buffer, sizeof Buffer, 0);
-    if (N <= 0) break;
-    Data.append(Buffer, static_cast<std::size_t>(N));
-  }
-  return Data;
-}
-
 class CliProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -192,7 +170,7 @@ class CliExitTest : public CliProgramTest, public ::testing::WithParamInterface<
 
 TEST_P(CliExitTest, StatusAndMessage) {
   const ExitCase& C = GetParam();
-  testsupport::LoopbackPeer Peer([](int Fd) { ReadRequest(Fd); });
+  testsupport::LoopbackPeer Peer([](int Fd) { testsupport::ReadHttpRequest(Fd); });
   PeerPort = Peer.Port();
   const TRunResult R = Cli(C.Args);
   EXPECT_EQ(R.Status, C.Status) << R.Err;
@@ -270,7 +248,7 @@ TEST_P(CliRequestTest, SendsWhatTheOptionsSay) {
   std::string Location;  // where /first is sent on
   testsupport::LoopbackPeer Peer(
       [&](int Fd) {
-        const std::string Got = ReadRequest(Fd);
+        const std::string Got = testsupport::ReadHttpRequest(Fd);
         if (Got.rfind("GET /first ", 0) == 0) {
           std::unique_lock<std::mutex> Hold(Lock);
           const std::string Reply = "HTTP/1.0 302 Found\r\nLocation: " + Location + "\r\n\r\n";
@@ -359,7 +337,7 @@ class CliTraceTest : public CliProgramTest, public ::testing::WithParamInterface
 TEST_P(CliTraceTest, ListsTheStagesInOrder) {
   const TraceCase& C = GetParam();
   testsupport::LoopbackPeer Peer([](int Fd) {
-    ReadRequest(Fd);
+    testsupport::ReadHttpRequest(Fd);
     testsupport::SendAll(Fd, "HTTP/1.0 200 OK\r\nX-Evil: \x1b[2J\x07!\r\n\r\nok");
   });
   PeerPort = Peer.Port();

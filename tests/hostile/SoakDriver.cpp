@@ -24,25 +24,8 @@ namespace {
 
 const char* const NginxPath = "/usr/sbin/nginx";
 
-const char* const NginxConf = R"(daemon off;
-master_process off;
-pid {D}/nginx.pid;
-error_log {D}/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path {D}/tmp_body;
-  proxy_temp_path {D}/tmp_proxy;
-  fastcgi_temp_path {D}/tmp_fastcgi;
-  uwsgi_temp_path {D}/tmp_uwsgi;
-  scgi_temp_path {D}/tmp_scgi;
-  server {
-    listen 127.0.0.1:{P};
-    root {D}/www;
-    location = /post { return 200 "posted $request_method $http_content_length\n"; }
-  }
-}
-)";
+const char* const NginxServer = R"(    root {D}/www;
+    location = /post { return 200 "posted $request_method $http_content_length\n"; })";
 
 long ResidentKiB() {
   std::ifstream Status("/proc/self/status");
@@ -73,17 +56,7 @@ int main(int Argc, char** Argv) {
   const std::string Page = "<html><body>" + std::string(3000, 'x') + "</body></html>\n";
   Dir.Write("www/static.html", Page);
   testsupport::ServerProcess Nginx;
-  std::uint16_t Port = 0;
-  for (int Try = 0; Try < 5; ++Try) {
-    Port = testsupport::FreePort();
-    const std::string Conf =
-        Dir.Write("nginx.conf",
-                  Replaced(Replaced(NginxConf, "{D}", Dir.Path()), "{P}", std::to_string(Port)));
-    if (Nginx.Start({NginxPath, "-p", Dir.Path(), "-c", Conf, "-e", Dir.Path() + "/error.log"},
-                    Port, Dir.Path()))
-      break;
-    Port = 0;
-  }
+  const std::uint16_t Port = testsupport::StartNginx(Nginx, Dir, NginxServer);
   if (Port == 0) {
     std::fprintf(stderr, "soak: nginx did not start\n");
     return 2;

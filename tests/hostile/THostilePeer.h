@@ -5,10 +5,7 @@
 // is "consumed" really arrived on its own.
 #pragma once
 
-#include <sys/ioctl.h>
-
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -16,36 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/ConsumeWatch.h"
 #include "tests/support/LoopbackPeer.h"
 
 namespace hostile {
 
 // The hand-off between the client's wait hook and the peer thread.
-class TConsumeWatch {
- public:
-  // Client thread, just before it blocks: counts a wait with nothing left to read on Fd.
-  void ClientWaits(int Fd) {
-    std::lock_guard<std::mutex> Lock(FMutex);
-    int Pending = 0;
-    if (Fd >= 0 && ::ioctl(Fd, FIONREAD, &Pending) == 0 && Pending == 0) {
-      ++FGeneration;
-      FCond.notify_all();
-    }
-  }
-  // Peer thread: sends Data, then returns once the client has read it and waits for more,
-  // or after a tripwire when the client stopped reading on its own.
-  void SendConsumed(int Fd, const std::string& Data) {
-    std::unique_lock<std::mutex> Lock(FMutex);
-    testsupport::SendAll(Fd, Data);
-    const std::uint64_t Before = FGeneration;
-    FCond.wait_for(Lock, std::chrono::seconds(5), [&] { return FGeneration > Before; });
-  }
-
- private:
-  std::mutex FMutex;
-  std::condition_variable FCond;
-  std::uint64_t FGeneration = 0;
-};
+using TConsumeWatch = testsupport::ConsumeWatch;
 
 enum class TStepKind {
   ReadRequest,  // the header block and the body its Content-Length announces
@@ -101,25 +75,6 @@ class THostilePeer {
   }
 
  private:
-  static std::string ReadOneRequest(int Fd) {
-    std::string Data;
-    char Buffer[4096];
-    std::size_t End;
-    while ((End = Data.find("\r\n\r\n")) == std::string::npos) {
-      const ssize_t N = ::recv(Fd, Buffer, sizeof Buffer, 0);
-      if (N <= 0) return Data;
-      Data.append(Buffer, static_cast<std::size_t>(N));
-    }
-    std::string Lower = Data.substr(0, End);
-    for (char& C : Lower) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
-    std::size_t Length = 0;
-    if (const auto At = Lower.find("\r\ncontent-length: "); At != std::string::npos)
-      Length = std::stoul(Lower.substr(At + 18));
-    const std::size_t Want = End + 4 + Length;
-    if (Data.size() < Want) Data += testsupport::RecvExactly(Fd, Want - Data.size());
-    return Data;
-  }
-
   std::string Expanded(std::string Text) {
     std::lock_guard<std::mutex> Lock(FMutex);
     for (const auto& [Key, Value] : FDefines)
@@ -135,15 +90,15 @@ class THostilePeer {
     for (const TStep& S : Steps) {
       switch (S.Kind) {
         case TStepKind::ReadRequest: {
-          std::string Request = ReadOneRequest(Fd);
+          std::string Request = testsupport::ReadHttpRequest(Fd);
           std::lock_guard<std::mutex> Lock(FMutex);
           FRequests.push_back(std::move(Request));
           break;
         }
         case TStepKind::Send: testsupport::SendAll(Fd, S.Bytes); break;
-        case TStepKind::Piece: FWatch->SendConsumed(Fd, S.Bytes); break;
+        case TStepKind::Piece: FWatch->SendAndAwaitConsumed(Fd, S.Bytes); break;
         case TStepKind::Trickle:
-          for (char C : S.Bytes) FWatch->SendConsumed(Fd, std::string(1, C));
+          for (char C : S.Bytes) FWatch->SendAndAwaitConsumed(Fd, std::string(1, C));
           break;
         case TStepKind::Drip:
           for (int I = 0; I < S.Count; ++I) {

@@ -3,56 +3,16 @@
 // letting the client consume one part before the next goes out.
 #pragma once
 
-#include <sys/ioctl.h>
-
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "tests/support/ConsumeWatch.h"
 #include "tests/support/LoopbackPeer.h"
 
 namespace testsupport {
-
-// The hand-off that makes a split reply really arrive in pieces. The client side reports,
-// from its wait hook, each time it is about to block with nothing left to read; the server
-// sends a part and waits for such a report made after the part was queued.
-class ConsumeWatch {
- public:
-  // Client thread, just before it blocks waiting for events.
-  void ClientWaits(int Fd) {
-    std::lock_guard<std::mutex> Lock(FMutex);
-    int Pending = 0;
-    if (Fd >= 0 && ::ioctl(Fd, FIONREAD, &Pending) == 0 && Pending == 0) {
-      ++FGeneration;
-      FCond.notify_all();
-    }
-  }
-
-  // Server thread: sends Data and returns once the client has read it and waits for more
-  // (or after a tripwire, when the client stopped reading on its own).
-  void SendAndAwaitConsumed(int Fd, const std::string& Data) {
-    std::unique_lock<std::mutex> Lock(FMutex);
-    SendAll(Fd, Data);
-    const std::uint64_t Before = FGeneration;
-    if (!FCond.wait_for(Lock, std::chrono::seconds(5), [&] { return FGeneration > Before; }))
-      ++FMissed;
-  }
-
-  // Hand-offs where the client never came back for more.
-  int Missed() {
-    std::lock_guard<std::mutex> Lock(FMutex);
-    return FMissed;
-  }
-
- private:
-  std::mutex FMutex;
-  std::condition_variable FCond;
-  std::uint64_t FGeneration = 0;
-  int FMissed = 0;
-};
 
 // What the server does on one connection after it has read the request.
 struct ReplyScript {
@@ -83,33 +43,13 @@ class ScriptedHttpServer {
   }
 
  private:
-  // The header block up to its empty line, then as many bytes as its Content-Length says.
-  static std::string ReadRequest(int Fd) {
-    std::string Data;
-    char Buffer[4096];
-    std::size_t End;
-    while ((End = Data.find("\r\n\r\n")) == std::string::npos) {
-      const ssize_t N = ::recv(Fd, Buffer, sizeof Buffer, 0);
-      if (N <= 0) return Data;
-      Data.append(Buffer, static_cast<std::size_t>(N));
-    }
-    std::size_t Length = 0;
-    std::string Lower = Data.substr(0, End);
-    for (char& C : Lower) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
-    if (const auto At = Lower.find("\r\ncontent-length: "); At != std::string::npos)
-      Length = std::stoul(Lower.substr(At + 18));
-    const std::size_t Want = End + 4 + Length;
-    if (Data.size() < Want) Data += RecvExactly(Fd, Want - Data.size());
-    return Data;
-  }
-
   void Serve(int Fd) {
     const ReplyScript& Script = FReplies[static_cast<std::size_t>(FServed++)];
     if (Script.Silent) {
       HoldOpen(Fd);
       return;
     }
-    const std::string Request = ReadRequest(Fd);
+    const std::string Request = ReadHttpRequest(Fd);
     {
       std::lock_guard<std::mutex> Lock(FMutex);
       FRequests.push_back(Request);

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/LoopbackPeer.h"
+
 extern char** environ;
 
 namespace testsupport {
@@ -46,18 +48,8 @@ class ScratchDir {
   std::string FPath;
 };
 
-// A loopback port that was free a moment ago.
-inline std::uint16_t FreePort() {
-  const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t Len = sizeof A;
-  ::bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A);
-  ::getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len);
-  ::close(Fd);
-  return ntohs(A.sin_port);
-}
+// A loopback port that was free a moment ago: one nothing listens on.
+inline std::uint16_t FreePort() { return RefusingPort(); }
 
 inline bool Accepts(std::uint16_t Port) {
   const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -127,5 +119,31 @@ class ServerProcess {
  private:
   pid_t FPid = -1;
 };
+
+// Starts nginx on a free loopback port with its configuration, pid, logs and temporary files
+// in Dir, and Server as the body of its one server block ("{D}" in it stands for Dir). A port
+// may be taken between the probe and nginx's bind, so a few are tried. Returns the port, or 0
+// when nginx did not start (Dir's error.log says why).
+inline std::uint16_t StartNginx(ServerProcess& Process, const ScratchDir& Dir,
+                                const std::string& Server) {
+  const std::string& D = Dir.Path();
+  std::string Body = Server;
+  for (auto At = Body.find("{D}"); At != std::string::npos; At = Body.find("{D}", At + D.size()))
+    Body.replace(At, 3, D);
+  for (int Try = 0; Try < 5; ++Try) {
+    const std::uint16_t Port = FreePort();
+    std::string Conf = "daemon off;\nmaster_process off;\npid " + D + "/nginx.pid;\nerror_log " +
+                       D + "/error.log;\nevents { worker_connections 64; }\nhttp {\n" +
+                       "  access_log off;\n  default_type application/octet-stream;\n";
+    for (const char* Temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+      Conf += std::string("  ") + Temp + "_temp_path " + D + "/tmp_" + Temp + ";\n";
+    Conf +=
+        "  server {\n    listen 127.0.0.1:" + std::to_string(Port) + ";\n" + Body + "\n  }\n}\n";
+    const std::string File = Dir.Write("nginx.conf", Conf);
+    if (Process.Start({"/usr/sbin/nginx", "-p", D, "-c", File, "-e", D + "/error.log"}, Port, D))
+      return Port;
+  }
+  return 0;
+}
 
 }  // namespace testsupport

@@ -42,22 +42,8 @@ std::string LargeContent() {
   return S;
 }
 
-const char* const NginxConf = R"(daemon off;
-master_process off;
-pid {D}/nginx.pid;
-error_log {D}/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path {D}/tmp_body;
-  proxy_temp_path {D}/tmp_proxy;
-  fastcgi_temp_path {D}/tmp_fastcgi;
-  uwsgi_temp_path {D}/tmp_uwsgi;
-  scgi_temp_path {D}/tmp_scgi;
-  default_type application/octet-stream;
-  server {
-    listen 127.0.0.1:{P};
-    root {D}/www;
+// The origin's server block ("{D}": its folder).
+const char* const NginxServer = R"(    root {D}/www;
     location = /redirect1 { return 302 /redirect2; }
     location = /redirect2 { return 302 /static.html; }
     location = /loop { return 302 /loop; }
@@ -69,10 +55,7 @@ http {
     location /private/ {
       auth_basic "Orrery";
       auth_basic_user_file {D}/htpasswd;
-    }
-  }
-}
-)";
+    })";
 
 const char* const TinyproxyConf = R"(Port {P}
 Listen 127.0.0.1
@@ -93,16 +76,8 @@ class ServersTest : public ::testing::Test {
     Dir.Write("www/large.bin", Large);
     Dir.Write("www/private/secret.txt", "the secret\n");
     Dir.Write("htpasswd", "alice:{PLAIN}right-password\n");
-    // A port may be taken between the probe and nginx's bind: try a few.
-    for (int Try = 0; Try < 5 && !Started; ++Try) {
-      OriginPort = FreePort();
-      const std::string Conf =
-          Replaced(Replaced(NginxConf, "{D}", Dir.Path()), "{P}", std::to_string(OriginPort));
-      const std::string ConfFile = Dir.Write("nginx.conf", Conf);
-      Started = Origin.Start(
-          {NginxPath, "-p", Dir.Path(), "-c", ConfFile, "-e", Dir.Path() + "/error.log"},
-          OriginPort, Dir.Path());
-    }
+    OriginPort = StartNginx(Origin, Dir, NginxServer);
+    Started = OriginPort != 0;
     ASSERT_TRUE(Started) << "nginx did not start: " << FileText(Dir.Path() + "/error.log");
     H.reset(new TVelHTTP(nullptr));
     H->TimeOut = 10000;  // tripwire for every wait

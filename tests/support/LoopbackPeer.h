@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -78,6 +79,27 @@ inline std::string RecvExactly(int Fd, std::size_t Count) {
     Done += static_cast<std::size_t>(N);
   }
   Data.resize(Done);
+  return Data;
+}
+
+// The request a peer received: the header block up to its empty line, then as many bytes as
+// its Content-Length (name in any case) announces; less if the other side closes first.
+inline std::string ReadHttpRequest(int Fd) {
+  std::string Data;
+  char Buffer[4096];
+  std::size_t End;
+  while ((End = Data.find("\r\n\r\n")) == std::string::npos) {
+    const ssize_t N = ::recv(Fd, Buffer, sizeof Buffer, 0);
+    if (N <= 0) return Data;
+    Data.append(Buffer, static_cast<std::size_t>(N));
+  }
+  std::string Lower = Data.substr(0, End);
+  for (char& C : Lower) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+  std::size_t Length = 0;
+  if (const auto At = Lower.find("\r\ncontent-length: "); At != std::string::npos)
+    Length = std::stoul(Lower.substr(At + 18));
+  const std::size_t Want = End + 4 + Length;
+  if (Data.size() < Want) Data += RecvExactly(Fd, Want - Data.size());
   return Data;
 }
 
