@@ -1,0 +1,80 @@
+// The HTTP component's own errors: one class per kind, so that a caller can tell a refused
+// URL from a misbehaving server or a body over its bound without reading message texts.
+// Socket-level failures (look-up, connection, reset, time-out) stay the socket layer's
+// ESockError and EAbortError.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/Exception.h"
+
+class EHttpError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The URL or a Location cannot be requested: empty, a bad port, an IPv6 literal, a
+// control character ("Invalid port in URL: 0", "IPv6 addresses are not supported: [::1]").
+class EHttpUrlError : public EHttpError {
+ public:
+  using EHttpError::EHttpError;
+};
+
+// A scheme the component does not speak ("HTTP Secure Socket is not supported",
+// "Unsupported scheme in URL: javascript").
+class EHttpSchemeError : public EHttpError {
+ public:
+  using EHttpError::EHttpError;
+};
+
+// A setting of the caller's that cannot go on the wire: a header value with CR, LF or NUL,
+// a proxy port outside 1-65535, a header line the component computes itself.
+class EHttpSettingError : public EHttpError {
+ public:
+  using EHttpError::EHttpError;
+};
+
+// The server's reply breaks HTTP's message syntax. The subclasses carry the fixed texts.
+class EHttpProtocolError : public EHttpError {
+ public:
+  using EHttpError::EHttpError;
+};
+class EHttpConflictingLength : public EHttpProtocolError {
+ public:
+  EHttpConflictingLength() : EHttpProtocolError("Conflicting Content-Length") {}
+};
+class EHttpHeaderTooLarge : public EHttpProtocolError {
+ public:
+  EHttpHeaderTooLarge() : EHttpProtocolError("Reply header too large") {}
+};
+class EHttpMalformedChunk : public EHttpProtocolError {
+ public:
+  EHttpMalformedChunk() : EHttpProtocolError("Malformed chunked body") {}
+};
+class EHttpProtocolSwitch : public EHttpProtocolError {
+ public:
+  EHttpProtocolSwitch() : EHttpProtocolError("Protocol switch not supported") {}
+};
+
+// The body passed MaxBodySize; what was kept is its first Limit() bytes.
+class EHttpBodyTooLarge : public EHttpError {
+ public:
+  explicit EHttpBodyTooLarge(std::int64_t ALimit)
+      : EHttpError("Reply body larger than " + std::to_string(ALimit) + " bytes"), FLimit(ALimit) {}
+  std::int64_t Limit() const { return FLimit; }
+
+ private:
+  std::int64_t FLimit;
+};
+
+class EHttpTooManyRedirections : public EHttpError {
+ public:
+  EHttpTooManyRedirections() : EHttpError("Too many redirections") {}
+};
+
+// Abort was called from a handler while a network step of the request was still to come.
+class EHttpRequestAborted : public EHttpError {
+ public:
+  EHttpRequestAborted() : EHttpError("Request aborted") {}
+};
