@@ -26,15 +26,15 @@
 
 namespace hostile {
 
-using testsupport::Answer;
-using testsupport::Drip;
-using testsupport::Piece;
-using testsupport::ReadRequest;
-using testsupport::Reset;
-using testsupport::Send;
-using testsupport::Stall;
 using testsupport::TConnectionScript;
-using testsupport::Trickle;
+using testsupport::steps::Answer;
+using testsupport::steps::Drip;
+using testsupport::steps::Piece;
+using testsupport::steps::ReadRequest;
+using testsupport::steps::Reset;
+using testsupport::steps::Send;
+using testsupport::steps::Stall;
+using testsupport::steps::Trickle;
 using TPeer = testsupport::TScriptedPeer;
 
 namespace {

@@ -66,7 +66,8 @@ int main(int Argc, char** Argv) {
   // The server that resets: reads the request, then aborts the connection.
   const int Resets = Requests / 30 + 2;
   testsupport::TScriptedPeer Resetter(std::vector<testsupport::TConnectionScript>(
-      static_cast<std::size_t>(Resets), {testsupport::ReadRequest(), testsupport::Reset()}));
+      static_cast<std::size_t>(Resets),
+      {testsupport::steps::ReadRequest(), testsupport::steps::Reset()}));
   const std::uint16_t Refusing = testsupport::RefusingPort();
   const std::string Base = "http://127.0.0.1:" + std::to_string(Port);
 

@@ -26,6 +26,7 @@ inline ReplyScript Whole(std::string Reply) { return ReplyScript{{std::move(Repl
 // close as soon as it has it. A reset waits until everything before it was taken, so that
 // it cannot overtake the reply.
 inline TConnectionScript StepsOf(const ReplyScript& R) {
+  using namespace steps;
   if (R.Silent) return {Stall()};
   TConnectionScript Steps{ReadRequest()};
   for (std::size_t I = 0; I < R.Parts.size(); ++I)

@@ -39,6 +39,12 @@ struct TStep {
   int Millis = 0;
 };
 
+using TConnectionScript = std::vector<TStep>;
+
+// The step makers live in a namespace of their own: their short names (Send, Reset ...)
+// must not collide with a suite's own helpers under "using namespace testsupport".
+namespace steps {
+
 inline TStep ReadRequest() { return {TStepKind::ReadRequest, {}}; }
 inline TStep Send(std::string B) { return {TStepKind::Send, std::move(B)}; }
 inline TStep Piece(std::string B) { return {TStepKind::Piece, std::move(B)}; }
@@ -49,12 +55,12 @@ inline TStep Drip(std::string B, int Count, int Millis) {
 inline TStep Stall() { return {TStepKind::Stall, {}}; }
 inline TStep Reset() { return {TStepKind::Reset, {}}; }
 
-using TConnectionScript = std::vector<TStep>;
-
 // A connection that reads the request and answers with Reply at once.
 inline TConnectionScript Answer(std::string Reply) {
   return {ReadRequest(), Send(std::move(Reply))};
 }
+
+}  // namespace steps
 
 // Serves Script.size() connections, one after another, each with its own steps. Without a
 // watch, Piece and Trickle send their bytes without waiting for the client.
