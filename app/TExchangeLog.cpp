@@ -14,6 +14,12 @@ bool SendsBody(CmdType Cmd) {
   return Cmd == hcPost || Cmd == hcPut || Cmd == hcPatch || Cmd == hcTrace || Cmd == hcWrapped;
 }
 
+// Replies that never carry a body, whatever their Content-Length says.
+bool ReplyHasBody(CmdType Cmd, int ReplyNumber) {
+  return Cmd != hcHead && ReplyNumber != 204 && ReplyNumber != 304 &&
+         !(ReplyNumber >= 100 && ReplyNumber < 200);
+}
+
 // Puts Before in front of an event's handler: Before records, then the handler that was
 // there already (the window's own) runs as it did.
 template <class Event, class F>
@@ -64,6 +70,7 @@ TExchangeLog::TExchangeLog(TVelHTTP& Http) : FState(std::make_shared<TState>()) 
       case hsHeaderEnd:
         if (!H->OutputFileMode) P.ReplyHeader = H->Header;
         P.ReplyNumber = H->ReplyNumber;
+        P.Announced = ReplyHasBody(H->CurrentCmd, H->ReplyNumber) ? H->BytesTotal : 0;
         Mark(*S, esHeaderEnd);
         break;
       case hsBodyEnd:
