@@ -12,28 +12,13 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "base/Events.h"
+#include "http/CmdNames.h"
 #include "http/TExStringList.h"
 #include "http/THeaderInfo.h"
 #include "socket/TQuaywire.h"
-
-// The request commands, in this order; a value fits one byte.
-enum CmdType : std::uint8_t {
-  hcGet,
-  hcOptions,
-  hcHead,
-  hcPost,
-  hcPut,
-  hcPatch,
-  hcCopy,
-  hcMove,
-  hcDelete,
-  hcLink,
-  hcUnLink,
-  hcTrace,
-  hcWrapped
-};
 
 // Result of a request: the command that ended in success or failure. No sender.
 using TResultEvent = std::function<void(CmdType Cmd)>;
@@ -133,8 +118,20 @@ class TVelHTTP : public TQuaywire {
   // Further passes after the first that one request may make before it gives up.
   static constexpr int MaxRedirections = 20;
 
- protected:
-  bool EncodePostData = true;  // Post URL-encodes its data (string mode only)
+  // --- Body bound, body sink and form encoding ---------------------------------------------
+  // Bound of a reply body received into Body or BodySink, in bytes (after a chunked coding is
+  // taken off); 0 sets none. Past it the request ends with EHttpBodyTooLarge ("Reply body
+  // larger than N bytes") and Body keeps exactly the first N bytes. A body into a file
+  // (InputFileMode) is not bounded.
+  std::int64_t MaxBodySize = 0;
+  // Receives each block of a reply body, in order, instead of Body, when set and
+  // InputFileMode is off: Body stays empty and nothing of the body is kept. MaxBodySize
+  // applies. An error the sink raises ends the request, after the connection is closed.
+  using TBodySink = std::function<void(std::string_view Block)>;
+  TBodySink BodySink;
+  // Post URL-encodes its data (string mode only). Off, SendData goes out as given, for data
+  // that is encoded already or is no form at all.
+  bool EncodePostData = true;
 
  private:
   // Refuses a request while one of this component runs.
@@ -146,8 +143,22 @@ class TVelHTTP : public TQuaywire {
   std::string BasicCredentials();
   std::string RedirectionTarget() const;
   void ReadBody();
-  // Reads at most Limit bytes of body, for a proxy that may keep the connection open.
-  void CaptureAnnounced(std::int64_t Limit);
+  // --- The request loop's own steps ----------------------------------------------------------
+  // Receives the body through a TBodyOutput: at most Announced raw bytes (a proxy may keep
+  // the connection open; 0 reads none) or, with -1, until the close or the end of a chunked
+  // body's framing.
+  void CaptureBody(std::int64_t Announced, bool Chunked);
+  // The reply's header block announces the chunked coding.
+  bool ReplyChunked() const;
+  // One pass on the open connection: send, read the reply, raise the result event.
+  void RunExchange();
+  // After the pass: cookie, OnRedirect and OnAuthenticationNeeded; true when a further pass
+  // is to follow.
+  bool AfterExchange(int Further);
+  // The reply is a redirection with a Location of its own: only such a reply is followed.
+  bool FollowsRedirection() const;
+  // The network step about to be taken is refused when Abort was called meanwhile.
+  void CheckAborted();
 
   std::string FCookieIn;
   std::string FRequestHeaderSent;
@@ -158,4 +169,9 @@ class TVelHTTP : public TQuaywire {
   int FFirstPort = 0;
   bool FLengthAnnounced = false;  // the last reply had a usable Content-Length
   bool FLocationInReply = false;  // the last reply had a Location line
+
+  // --- State of the request loop ------------------------------------------------------------
+  CmdType FRequestedCmd = hcGet;  // the caller's command; CurrentCmd is the pass's
+  bool FAbortRequested = false;   // Abort was called while the request ran
+  bool FFollow = false;           // the pass's reply is to be followed
 };
