@@ -6,7 +6,9 @@
 // the component's events (and the caller's own) run inside the call. One pass of the
 // request loop splits the URL, composes the header block, raises OnAboutToSend, connects,
 // sends, reads the reply, raises OnSuccess or OnFailure, disconnects, then OnRedirect and
-// OnAuthenticationNeeded. A redirection starts a further pass, at most MaxRedirections.
+// OnAuthenticationNeeded. Only a redirection (300-303, 307, 308) with a Location of its own
+// starts a further pass, at most MaxRedirections; 303, and 301/302 after a POST, go on with
+// a GET without body. A chunked body is decoded as it arrives.
 #pragma once
 
 #include <cstdint>
@@ -41,7 +43,10 @@ class TVelHTTP : public TQuaywire {
   ~TVelHTTP() override;
 
   // Ends the running wait (a pending look-up included) with the socket layer's abort error.
-  // Reports no status text. The time-out calls it too.
+  // Reports no status text. The time-out calls it too. Called from a handler between two
+  // waits, it stops the request all the same: no further connect, send, read or pass; the
+  // request ends with EHttpRequestAborted when a network step was still to come, and
+  // returns normally (Canceled cleared) when none was.
   void Abort() override;
 
   // --- Steps of a request (overridable) --------------------------------------------------------
@@ -100,6 +105,8 @@ class TVelHTTP : public TQuaywire {
   std::string RequestPath;  // path part of URL, sent in the request line without a proxy
   std::string SendData;     // request body text, or (OutputFileMode) its file name
   std::string TargetURI;    // second argument of Copy, Move, Link and UnLink
+  // The command of the pass in progress: the caller's, or GET after a redirection that
+  // asks for one. The result events name the caller's; it is back here after the request.
   CmdType CurrentCmd = hcGet;
   TExStringList RequestLines;  // the composed header lines, request line first
   std::string Location;        // last Location value received by any reply
