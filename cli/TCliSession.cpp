@@ -9,15 +9,6 @@
 
 namespace {
 
-const char* CommandName(CmdType Cmd) {
-  switch (Cmd) {
-    case hcGet: return "GET";
-    case hcHead: return "HEAD";
-    case hcPost: return "POST";
-    default: return "request";
-  }
-}
-
 // A server's bytes must not drive the terminal: control bytes are shown escaped.
 std::string Printable(const std::string& Text) {
   static const char Hex[] = "0123456789abcdef";
@@ -114,7 +105,7 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.OnStatus = [this](TObject*, const std::string& Status) { Trace(Status); };
   Http.OnAboutToSend = [this, &Http](TObject*) {
     FReplyHeaderTraced = false;
-    Trace("OnAboutToSend " + std::string(CommandName(Http.CurrentCmd)) + " " + Http.URL +
+    Trace("OnAboutToSend " + std::string(CommandWord(Http.CurrentCmd)) + " " + Http.URL +
           (Http.Proxy.empty() ? std::string()
                               : " through " + Http.Proxy + ":" + std::to_string(Http.ProxyPort)) +
           (Http.PassIndex() > 0 ? " (pass " + std::to_string(Http.PassIndex() + 1) + ")"
@@ -139,10 +130,10 @@ void TCliSession::Configure(TVelHTTP& Http) {
     Trace("OnError " + Text);
   };
   Http.OnSuccess = [this, &Http](CmdType Cmd) {
-    Trace(std::string("OnSuccess ") + CommandName(Cmd) + " " + std::to_string(Http.ReplyNumber));
+    Trace(std::string("OnSuccess ") + CommandWord(Cmd) + " " + std::to_string(Http.ReplyNumber));
   };
   Http.OnFailure = [this, &Http](CmdType Cmd) {
-    Trace(std::string("OnFailure ") + CommandName(Cmd) + " " + std::to_string(Http.ReplyNumber));
+    Trace(std::string("OnFailure ") + CommandWord(Cmd) + " " + std::to_string(Http.ReplyNumber));
   };
   Http.OnDisconnect = [this, &Http](TObject*) {
     // A reply cut off in its header has no header end: show what came.

@@ -12,6 +12,9 @@
 #include "base/SysUtils.h"
 #include "base/TFileStream.h"
 #include "base/TMemoryStream.h"
+#include "http/HttpErrors.h"
+#include "http/TBodyOutput.h"
+#include "http/TChunkedDecoder.h"
 #include "http/TVelURL.h"
 #include "http/TVelUUProcessor.h"
 #include "socket/Delimited.h"
@@ -111,6 +114,15 @@ bool IsRedirectionWithLocation(int Status) {
   return (Status >= 300 && Status <= 303) || Status == 307 || Status == 308;
 }
 
+// The command of the pass that follows a redirection. 303 asks for a GET of another
+// resource; a POST is not posted again on 301 and 302 either, as no client does, and HTTP/1.0
+// forbids it without the user's consent. 307 and 308 keep the method and its body.
+CmdType RedirectedCommand(CmdType Cmd, int Status) {
+  if (Status == 303) return Cmd == hcHead ? hcHead : hcGet;
+  if ((Status == 301 || Status == 302) && Cmd == hcPost) return hcGet;
+  return Cmd;
+}
+
 }  // namespace
 
 TVelHTTP::TVelHTTP(TComponent* AOwner) : TQuaywire(AOwner) {}
@@ -122,6 +134,8 @@ TVelHTTP::~TVelHTTP() {
 }
 
 void TVelHTTP::Abort() {
+  // Remembered for the request: Connect clears Canceled, and a later pass must not run.
+  if (FBusy) FAbortRequested = true;
   WaitDone = true;
   Cancel();
 }
@@ -388,11 +402,7 @@ void TVelHTTP::ComposeRequest() {
   FRequestHeaderSent += "\r\n";
 }
 
-bool TVelHTTP::HasRequestBody() const {
-  // LINK and UNLINK send no body, so they announce none either.
-  return CurrentCmd == hcPost || CurrentCmd == hcPut || CurrentCmd == hcPatch ||
-         CurrentCmd == hcTrace || CurrentCmd == hcWrapped;
-}
+bool TVelHTTP::HasRequestBody() const { return CarriesBody(CurrentCmd); }
 
 // --- Sending ------------------------------------------------------------------------------
 
@@ -508,7 +518,7 @@ class TTimeOutGuard {
 
 }  // namespace
 
-void TVelHTTP::CaptureAnnounced(std::int64_t Limit) {
+void TVelHTTP::CaptureBody(std::int64_t Announced, bool Chunked) {
   const TWaitScope Scope(*this);
   const TTransferScope Transfer(*this);
   BytesRecvd = 0;
@@ -517,26 +527,34 @@ void TVelHTTP::CaptureAnnounced(std::int64_t Limit) {
     File = std::make_unique<TFileStream>(Body, TFileMode::fmCreate);
   else
     Body.clear();
+  const bool ToSink = !File && BodySink;
+  TBodyOutput Output(File || ToSink ? nullptr : &Body, File.get(), ToSink ? BodySink : nullptr,
+                     File ? 0 : MaxBodySize, Chunked);
   std::int64_t Taken = 0;
-  if (Limit > 0) {
-    const TTimeOutGuard Armed(*this, FAlive);
-    ReceiveUntilClosed(
-        Scope,
-        {[&](char*& Target, std::size_t& Size) {
-           // Asking for no more than the announced rest leaves the next reply in the socket.
-           Target = IOBuffer.data();
-           Size = static_cast<std::size_t>(std::min<std::int64_t>(IOBufferData, Limit - Taken));
-         },
-         [&](const char* Data, std::size_t Count) {
-           const auto Keep = static_cast<std::int64_t>(Count);
-           Taken += Keep;
-           if (Keep == 0) return;
-           if (File)
-             File->WriteBuffer(Data, Keep);
-           else
-             Body.append(Data, Count);
-         }},
-        [&] { return Taken < Limit; });
+  try {
+    if (Announced != 0) {
+      const TTimeOutGuard Armed(*this, FAlive);
+      ReceiveUntilClosed(
+          Scope,
+          {[&](char*& Target, std::size_t& Size) {
+             // Asking for no more than the announced rest leaves the next reply in the socket;
+             // one block a receive lets BytesRecvd count the decoded bytes as each is told.
+             Target = IOBuffer.data();
+             Size = Announced < 0 ? IOBufferData
+                                  : static_cast<std::size_t>(
+                                        std::min<std::int64_t>(IOBufferData, Announced - Taken));
+           },
+           [&](const char* Data, std::size_t Count) {
+             Taken += static_cast<std::int64_t>(Count);
+             // The receive loop adds Count to BytesRecvd next: it is to count the body's bytes.
+             BytesRecvd += Output.Take(Data, Count) - static_cast<std::int64_t>(Count);
+           }},
+          [&] { return (Announced < 0 || Taken < Announced) && !Output.Complete(); });
+    }
+    if (!Canceled) Output.Closed();
+  } catch (const EHttpError&) {
+    BytesRecvd = Output.Delivered();
+    throw;
   }
   if (Canceled) {
     Canceled = false;
@@ -544,15 +562,30 @@ void TVelHTTP::CaptureAnnounced(std::int64_t Limit) {
   }
 }
 
+bool TVelHTTP::ReplyChunked() const {
+  if (!OutputFileMode) return TChunkedDecoder::Announced(Header);
+  // The header block went to its file: read it back, as far as a header block may go.
+  TFileStream File(Header, TFileMode::fmOpenRead);
+  std::string Block(static_cast<std::size_t>(std::min<std::int64_t>(File.Size(), 2 << 20)), '\0');
+  Block.resize(
+      static_cast<std::size_t>(File.Read(Block.data(), static_cast<std::int64_t>(Block.size()))));
+  return TChunkedDecoder::Announced(Block);
+}
+
 void TVelHTTP::ReadBody() {
-  // A proxy may keep the connection open after the reply: read what the reply announced.
-  // A direct server closes the connection after the body.
   const bool NoBody = CurrentCmd == hcHead || ReplyNumber == 204 || ReplyNumber == 304 ||
                       (ReplyNumber >= 100 && ReplyNumber < 200);
-  if (!Proxy.empty() && (NoBody || FLengthAnnounced)) {
-    CaptureAnnounced(NoBody ? 0 : BytesTotal);
+  if (!NoBody && ReplyChunked()) {
+    // The framing tells where the body ends, whatever the connection does.
+    CaptureBody(-1, true);
+  } else if (!Proxy.empty() && (NoBody || FLengthAnnounced)) {
+    // A proxy may keep the connection open after the reply: read what the reply announced.
+    CaptureBody(NoBody ? 0 : BytesTotal, false);
   } else if (InputFileMode) {
+    // A direct server closes the connection after the body.
     CaptureFile(Body);
+  } else if (MaxBodySize > 0 || BodySink) {
+    CaptureBody(-1, false);
   } else {
     CaptureString(Body, -1);
   }
@@ -566,20 +599,39 @@ std::string TVelHTTP::RedirectionTarget() const {
   return "http://" + Host + (Port != 80 ? ":" + IntToStr(Port) : std::string()) + "/" + Location;
 }
 
+bool TVelHTTP::FollowsRedirection() const {
+  return IsRedirectionWithLocation(ReplyNumber) && FLocationInReply;
+}
+
+void TVelHTTP::CheckAborted() {
+  if (!FAbortRequested) return;
+  Canceled = false;
+  throw EHttpRequestAborted();
+}
+
 void TVelHTTP::RunRequest() {
   CheckIdle();
   const std::shared_ptr<bool> Alive = FAlive;
   FBusy = true;
+  FAbortRequested = false;
+  FRequestedCmd = CurrentCmd;
+  // On every way out: idle again, the caller's command back, and an abort that found no
+  // network step to stop forgotten.
   struct TIdleAgain {
     TVelHTTP& Http;
     const std::shared_ptr<bool>& Alive;
     ~TIdleAgain() {
-      if (*Alive) Http.FBusy = false;
+      if (!*Alive) return;
+      Http.FBusy = false;
+      Http.CurrentCmd = Http.FRequestedCmd;
+      if (Http.FAbortRequested) Http.Canceled = false;
+      Http.FAbortRequested = false;
     }
   } IdleAgain{*this, Alive};
 
   FRedirected = false;
   for (int Further = 0;; ++Further) {
+    CheckAborted();
     FPassIndex = Further;
     SplitURL();
     if (!FRedirected) {
@@ -589,26 +641,10 @@ void TVelHTTP::RunRequest() {
     ComposeRequest();
     if (!Fire(OnAboutToSend, this)) throw EComponentDestroyed();
     if (!Fire(OnStage, this, hsPassStart)) throw EComponentDestroyed();
+    CheckAborted();
 
     try {
-      Connect();
-      SendRequest();
-      if (!Fire(OnStage, this, hsRequestSent)) throw EComponentDestroyed();
-      ReplyNumber = 0;
-      ReadResponseHeader();
-      if (!Fire(OnStage, this, hsHeaderEnd)) throw EComponentDestroyed();
-      ReadBody();
-      if (!Fire(OnStage, this, hsBodyEnd)) throw EComponentDestroyed();
-      if (ReplyNumber > 0 && ReplyNumber < 299) {
-        if (!Fire(OnSuccess, CurrentCmd)) throw EComponentDestroyed();
-        StatusMessage(2, "Transaction Completed");
-      } else if (ReplyNumber >= 400 || ReplyNumber <= 0) {
-        // No usable status line is no success: the server sent nothing we can judge.
-        if (!Fire(OnFailure, CurrentCmd)) throw EComponentDestroyed();
-      }
-      if (ReplyNumber <= 302 || FLocationInReply) {
-        if (IsRedirectionWithLocation(ReplyNumber)) URL = RedirectionTarget();
-      }
+      RunExchange();
     } catch (...) {
       if (*Alive) {
         try {
@@ -622,26 +658,55 @@ void TVelHTTP::RunRequest() {
     Disconnect();
     // An OnDisconnect handler may have freed the component: nothing of it may be touched.
     if (!*Alive) throw EComponentDestroyed();
-
-    // A cookie that cannot go into a header line is not taken into HeaderInfo: it would
-    // make every later request of this component fail. The next pass would have to send it.
-    bool CookieUnsendable = false;
-    if (ReplyNumber >= 300 && ReplyNumber <= 398) {
-      bool Handled = false;
-      if (!FCookieIn.empty()) {
-        if (FCookieIn.find_first_of(std::string("\r\n\0", 3)) == std::string::npos)
-          HeaderInfo.Cookie = FCookieIn;
-        else
-          CookieUnsendable = true;
-      }
-      if (!Fire(OnRedirect, Handled)) throw EComponentDestroyed();
-      if (Handled) return;
-    }
-    if (ReplyNumber == 401)
-      if (!Fire(OnAuthenticationNeeded, this)) throw EComponentDestroyed();
-    if (ReplyNumber < 299 || ReplyNumber > 399) return;
-    if (CookieUnsendable) CheckHeaderValue(FCookieIn, "Set-Cookie");
-    if (Further == MaxRedirections) throw Exception("Too many redirections");
-    FRedirected = true;
+    if (!AfterExchange(Further)) return;
   }
+}
+
+void TVelHTTP::RunExchange() {
+  Connect();
+  SendRequest();
+  if (!Fire(OnStage, this, hsRequestSent)) throw EComponentDestroyed();
+  CheckAborted();
+  ReplyNumber = 0;
+  ReadResponseHeader();
+  if (!Fire(OnStage, this, hsHeaderEnd)) throw EComponentDestroyed();
+  CheckAborted();
+  ReadBody();
+  if (!Fire(OnStage, this, hsBodyEnd)) throw EComponentDestroyed();
+  FFollow = FollowsRedirection();
+  // A redirection that is not followed (no Location of its own, 304, 305 ...) gets neither
+  // result event: OnRedirect alone tells of it.
+  if (ReplyNumber > 0 && ReplyNumber < 299) {
+    if (!Fire(OnSuccess, FRequestedCmd)) throw EComponentDestroyed();
+    StatusMessage(2, "Transaction Completed");
+  } else if (ReplyNumber >= 400 || ReplyNumber <= 0) {
+    // No usable status line is no success: the server sent nothing we can judge.
+    if (!Fire(OnFailure, FRequestedCmd)) throw EComponentDestroyed();
+  }
+  if (FFollow) URL = RedirectionTarget();
+}
+
+bool TVelHTTP::AfterExchange(int Further) {
+  // A cookie that cannot go into a header line is not taken into HeaderInfo: it would
+  // make every later request of this component fail. The next pass would have to send it.
+  bool CookieUnsendable = false;
+  if (ReplyNumber >= 300 && ReplyNumber <= 398) {
+    bool Handled = false;
+    if (!FCookieIn.empty()) {
+      if (FCookieIn.find_first_of(std::string("\r\n\0", 3)) == std::string::npos)
+        HeaderInfo.Cookie = FCookieIn;
+      else
+        CookieUnsendable = true;
+    }
+    if (!Fire(OnRedirect, Handled)) throw EComponentDestroyed();
+    if (Handled) return false;
+  }
+  if (ReplyNumber == 401)
+    if (!Fire(OnAuthenticationNeeded, this)) throw EComponentDestroyed();
+  if (!FFollow) return false;
+  if (CookieUnsendable) CheckHeaderValue(FCookieIn, "Set-Cookie");
+  if (Further == MaxRedirections) throw EHttpTooManyRedirections();
+  FRedirected = true;
+  CurrentCmd = RedirectedCommand(CurrentCmd, ReplyNumber);
+  return true;
 }

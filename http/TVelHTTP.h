@@ -6,34 +6,21 @@
 // the component's events (and the caller's own) run inside the call. One pass of the
 // request loop splits the URL, composes the header block, raises OnAboutToSend, connects,
 // sends, reads the reply, raises OnSuccess or OnFailure, disconnects, then OnRedirect and
-// OnAuthenticationNeeded. A redirection starts a further pass, at most MaxRedirections.
+// OnAuthenticationNeeded. Only a redirection (300-303, 307, 308) with a Location of its own
+// starts a further pass, at most MaxRedirections; 303, and 301/302 after a POST, go on with
+// a GET without body. A chunked body is decoded as it arrives.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "base/Events.h"
+#include "http/CmdNames.h"
 #include "http/TExStringList.h"
 #include "http/THeaderInfo.h"
 #include "socket/TQuaywire.h"
-
-// The request commands, in this order; a value fits one byte.
-enum CmdType : std::uint8_t {
-  hcGet,
-  hcOptions,
-  hcHead,
-  hcPost,
-  hcPut,
-  hcPatch,
-  hcCopy,
-  hcMove,
-  hcDelete,
-  hcLink,
-  hcUnLink,
-  hcTrace,
-  hcWrapped
-};
 
 // Result of a request: the command that ended in success or failure. No sender.
 using TResultEvent = std::function<void(CmdType Cmd)>;
@@ -56,7 +43,10 @@ class TVelHTTP : public TQuaywire {
   ~TVelHTTP() override;
 
   // Ends the running wait (a pending look-up included) with the socket layer's abort error.
-  // Reports no status text. The time-out calls it too.
+  // Reports no status text. The time-out calls it too. Called from a handler between two
+  // waits, it stops the request all the same: no further connect, send, read or pass; the
+  // request ends with EHttpRequestAborted when a network step was still to come, and
+  // returns normally (Canceled cleared) when none was.
   void Abort() override;
 
   // --- Steps of a request (overridable) --------------------------------------------------------
@@ -115,6 +105,8 @@ class TVelHTTP : public TQuaywire {
   std::string RequestPath;  // path part of URL, sent in the request line without a proxy
   std::string SendData;     // request body text, or (OutputFileMode) its file name
   std::string TargetURI;    // second argument of Copy, Move, Link and UnLink
+  // The command of the pass in progress: the caller's, or GET after a redirection that
+  // asks for one. The result events name the caller's; it is back here after the request.
   CmdType CurrentCmd = hcGet;
   TExStringList RequestLines;  // the composed header lines, request line first
   std::string Location;        // last Location value received by any reply
@@ -133,8 +125,20 @@ class TVelHTTP : public TQuaywire {
   // Further passes after the first that one request may make before it gives up.
   static constexpr int MaxRedirections = 20;
 
- protected:
-  bool EncodePostData = true;  // Post URL-encodes its data (string mode only)
+  // --- Body bound, body sink and form encoding ---------------------------------------------
+  // Bound of a reply body received into Body or BodySink, in bytes (after a chunked coding is
+  // taken off); 0 sets none. Past it the request ends with EHttpBodyTooLarge ("Reply body
+  // larger than N bytes") and Body keeps exactly the first N bytes. A body into a file
+  // (InputFileMode) is not bounded.
+  std::int64_t MaxBodySize = 0;
+  // Receives each block of a reply body, in order, instead of Body, when set and
+  // InputFileMode is off: Body stays empty and nothing of the body is kept. MaxBodySize
+  // applies. An error the sink raises ends the request, after the connection is closed.
+  using TBodySink = std::function<void(std::string_view Block)>;
+  TBodySink BodySink;
+  // Post URL-encodes its data (string mode only). Off, SendData goes out as given, for data
+  // that is encoded already or is no form at all.
+  bool EncodePostData = true;
 
  private:
   // Refuses a request while one of this component runs.
@@ -146,8 +150,22 @@ class TVelHTTP : public TQuaywire {
   std::string BasicCredentials();
   std::string RedirectionTarget() const;
   void ReadBody();
-  // Reads at most Limit bytes of body, for a proxy that may keep the connection open.
-  void CaptureAnnounced(std::int64_t Limit);
+  // --- The request loop's own steps ----------------------------------------------------------
+  // Receives the body through a TBodyOutput: at most Announced raw bytes (a proxy may keep
+  // the connection open; 0 reads none) or, with -1, until the close or the end of a chunked
+  // body's framing.
+  void CaptureBody(std::int64_t Announced, bool Chunked);
+  // The reply's header block announces the chunked coding.
+  bool ReplyChunked() const;
+  // One pass on the open connection: send, read the reply, raise the result event.
+  void RunExchange();
+  // After the pass: cookie, OnRedirect and OnAuthenticationNeeded; true when a further pass
+  // is to follow.
+  bool AfterExchange(int Further);
+  // The reply is a redirection with a Location of its own: only such a reply is followed.
+  bool FollowsRedirection() const;
+  // The network step about to be taken is refused when Abort was called meanwhile.
+  void CheckAborted();
 
   std::string FCookieIn;
   std::string FRequestHeaderSent;
@@ -158,4 +176,9 @@ class TVelHTTP : public TQuaywire {
   int FFirstPort = 0;
   bool FLengthAnnounced = false;  // the last reply had a usable Content-Length
   bool FLocationInReply = false;  // the last reply had a Location line
+
+  // --- State of the request loop ------------------------------------------------------------
+  CmdType FRequestedCmd = hcGet;  // the caller's command; CurrentCmd is the pass's
+  bool FAbortRequested = false;   // Abort was called while the request ran
+  bool FFollow = false;           // the pass's reply is to be followed
 };
