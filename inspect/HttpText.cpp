@@ -105,11 +105,11 @@ TUrlParts SplitAbsoluteURL(std::string_view URL) {
   if (Colon != std::string_view::npos) {
     int Port = 0;
     for (const char C : Server.substr(Colon + 1)) {
-      if (C < '0' || C > '9' || Port > 65535) {
+      Port = C >= '0' && C <= '9' ? Port * 10 + (C - '0') : -1;
+      if (Port < 0 || Port > 65535) {
         Port = -1;
         break;
       }
-      Port = Port * 10 + (C - '0');
     }
     Parts.Port = Port;
   }

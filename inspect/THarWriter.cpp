@@ -158,9 +158,10 @@ TJson Response(const TExchangePass& P) {
 }  // namespace
 
 TJson THarWriter::Timings(const TExchangePass& P) {
-  // Each span ends at its stage and starts where the one before ended.
-  const auto Span = [](std::optional<double> From, std::optional<double> To) {
-    return To && From ? Rounded(std::max(0.0, *To - *From)) : -1.0;
+  // Each span ends at its stage and starts where the one before ended; -1 stays an integer.
+  const auto Span = [](std::optional<double> From, std::optional<double> To) -> TJson {
+    if (!To || !From) return -1;
+    return Rounded(std::max(0.0, *To - *From));
   };
   const std::optional<double> Start = 0.0;
   const auto& At = P.At;
