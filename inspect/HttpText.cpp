@@ -127,9 +127,9 @@ std::vector<THeaderField> QueryFields(std::string_view URL) {
     const std::string_view Pair = Query.substr(0, Amp);
     if (!Pair.empty()) {
       const auto Eq = Pair.find('=');
-      Fields.push_back({std::string(Pair.substr(0, Eq)),
-                        Eq == std::string_view::npos ? std::string()
-                                                     : std::string(Pair.substr(Eq + 1))});
+      Fields.push_back({std::string(Pair.substr(0, Eq)), Eq == std::string_view::npos
+                                                             ? std::string()
+                                                             : std::string(Pair.substr(Eq + 1))});
     }
     if (Amp == std::string_view::npos) break;
     Query.remove_prefix(Amp + 1);
@@ -149,8 +149,7 @@ std::optional<std::size_t> TextLength(std::string_view Bytes, bool Cut) {
         if (Cut) return I;  // the character was cut where the kept bytes end
         return std::nullopt;
       }
-      if (!ContinuationFits(Lead, K, static_cast<unsigned char>(Bytes[I + K])))
-        return std::nullopt;
+      if (!ContinuationFits(Lead, K, static_cast<unsigned char>(Bytes[I + K]))) return std::nullopt;
     }
     I += static_cast<std::size_t>(Length);
   }
@@ -158,13 +157,13 @@ std::optional<std::size_t> TextLength(std::string_view Bytes, bool Cut) {
 }
 
 std::string Base64(std::string_view Bytes) {
-  static const char Alphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string Out;
   Out.reserve((Bytes.size() + 2) / 3 * 4);
   std::size_t I = 0;
-  const auto Byte = [&](std::size_t At) { return static_cast<std::uint32_t>(
-                                              static_cast<unsigned char>(Bytes[At])); };
+  const auto Byte = [&](std::size_t At) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(Bytes[At]));
+  };
   for (; I + 3 <= Bytes.size(); I += 3) {
     const std::uint32_t V = Byte(I) << 16 | Byte(I + 1) << 8 | Byte(I + 2);
     for (int Shift = 18; Shift >= 0; Shift -= 6) Out += Alphabet[(V >> Shift) & 63];

@@ -167,8 +167,9 @@ std::string TCommandRenderer::Curl(const TExchangePass& P) {
   TCommand C("curl -0");
   const std::string_view Target = U.Target;
   if (P.URL.find_first_of("[]{}") != std::string::npos) C.Flag("-g");
-  if (Target.find("/./") != std::string_view::npos || Target.find("/../") != std::string_view::npos ||
-      Target.ends_with("/.") || Target.ends_with("/.."))
+  if (Target.find("/./") != std::string_view::npos ||
+      Target.find("/../") != std::string_view::npos || Target.ends_with("/.") ||
+      Target.ends_with("/.."))
     C.Flag("--path-as-is");
   C.Method(P);
   for (const TLine& Line : L) {

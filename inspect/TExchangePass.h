@@ -32,9 +32,9 @@ struct TExchangePass {
   // Bytes of a request body and of a reply body kept per pass; the counts stay whole.
   static constexpr std::size_t BodyKept = std::size_t{1} << 20;
 
-  std::string Method;     // the request line's word ("GET"); empty for a wrapped request
-  std::string URL;        // absolute: a path on the current server gets "http://host:port"
-  std::string Proxy;      // the proxy's host; empty when the request went direct
+  std::string Method;  // the request line's word ("GET"); empty for a wrapped request
+  std::string URL;     // absolute: a path on the current server gets "http://host:port"
+  std::string Proxy;   // the proxy's host; empty when the request went direct
   int ProxyPort = 0;
   std::string TargetURI;  // the second argument of COPY, MOVE, LINK and UNLINK
 
@@ -69,6 +69,13 @@ struct TExchangePass {
   }
   // The reply's Content-Length (the last usable one), if it announced one.
   std::optional<std::int64_t> AnnouncedLength() const;
+  // Milliseconds from Origin (another pass's Started, say the first one's) to a stage, so
+  // that the passes of a request share one time scale.
+  std::optional<double> AtFrom(std::chrono::steady_clock::time_point Origin,
+                               TExchangeStage Stage) const {
+    if (!At[Stage]) return std::nullopt;
+    return std::chrono::duration<double, std::milli>(Started - Origin).count() + *At[Stage];
+  }
   // The time of the first byte of the reply: the status line, or the end of a header that
   // had none (the server closed at once).
   std::optional<double> FirstByte() const {

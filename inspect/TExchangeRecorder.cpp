@@ -123,6 +123,7 @@ void TExchangeRecorder::BeginPass(TState& S, const TVelHTTP& Http) {
   TakeRequestBody(P, Http);
   S.Passes.push_back(std::move(P));
   Changed(S);
+  Reached(S, std::nullopt);
 }
 
 void TExchangeRecorder::Stage(TState& S, const TVelHTTP& Http, THttpStage Stage) {
@@ -171,6 +172,7 @@ void TExchangeRecorder::Mark(TState& S, TExchangeStage Stage) {
   if (P.At[Stage]) return;  // the first time counts
   P.At[Stage] = MsSince(P.Started);
   Changed(S);
+  Reached(S, Stage);
 }
 
 void TExchangeRecorder::Report(TState& S, const std::string& Text) {
@@ -186,6 +188,10 @@ void TExchangeRecorder::Report(TState& S, const std::string& Text) {
 
 void TExchangeRecorder::Changed(const TState& S) {
   if (const auto Hook = S.Recorder->OnChange) Hook();
+}
+
+void TExchangeRecorder::Reached(const TState& S, std::optional<TExchangeStage> Stage) {
+  if (const auto Hook = S.Recorder->OnPassStage) Hook(S.Passes.back(), Stage);
 }
 
 bool TExchangeRecorder::Complete() const {

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,9 @@ class TExchangeRecorder {
 
   // Called after every change of the record, also while a request runs.
   std::function<void()> OnChange;
+  // Called when a pass begins (Stage empty) and when it reaches a stage, once the record
+  // holds it: what a live trace needs to print each step as it happens.
+  std::function<void(const TExchangePass& Pass, std::optional<TExchangeStage> Stage)> OnPassStage;
 
  private:
   // Lives as long as the recorder; the component's links hold it weakly, so a link that
@@ -78,6 +82,7 @@ class TExchangeRecorder {
   static void TakeBody(TState& S, const TVelHTTP& Http);
   static void Report(TState& S, const std::string& Text);
   static void Changed(const TState& S);
+  static void Reached(const TState& S, std::optional<TExchangeStage> Stage);
   void Link(TVelHTTP& Http);
 
   std::shared_ptr<TState> FState;

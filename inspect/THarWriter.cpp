@@ -43,9 +43,10 @@ TJson RequestCookies(const std::vector<THeaderField>& Fields) {
       const std::string_view Pair = Trim(Rest.substr(0, Semi));
       if (!Pair.empty()) {
         const auto Eq = Pair.find('=');
-        List.push_back({{"name", std::string(Pair.substr(0, Eq))},
-                        {"value", Eq == std::string_view::npos ? std::string()
-                                                               : std::string(Pair.substr(Eq + 1))}});
+        List.push_back(
+            {{"name", std::string(Pair.substr(0, Eq))},
+             {"value",
+              Eq == std::string_view::npos ? std::string() : std::string(Pair.substr(Eq + 1))}});
       }
       if (Semi == std::string_view::npos) break;
       Rest.remove_prefix(Semi + 1);
@@ -59,9 +60,9 @@ TJson ReplyCookie(std::string_view Value) {
   const auto Semi = Value.find(';');
   const std::string_view Pair = Trim(Value.substr(0, Semi));
   const auto Eq = Pair.find('=');
-  TJson Cookie = {{"name", std::string(Pair.substr(0, Eq))},
-                  {"value", Eq == std::string_view::npos ? std::string()
-                                                         : std::string(Pair.substr(Eq + 1))}};
+  TJson Cookie = {
+      {"name", std::string(Pair.substr(0, Eq))},
+      {"value", Eq == std::string_view::npos ? std::string() : std::string(Pair.substr(Eq + 1))}};
   std::string_view Rest = Semi == std::string_view::npos ? "" : Value.substr(Semi + 1);
   while (!Rest.empty()) {
     const auto Next = Rest.find(';');
@@ -114,7 +115,7 @@ TJson Request(const TExchangePass& P) {
   std::string Version;
   if (HasLine && !Lines.empty()) Version = std::string(Lines[0].substr(Lines[0].rfind(' ') + 1));
   TJson R = {{"method", P.Method},
-             {"url", P.URL},
+             {"url", P.URL.substr(0, P.URL.find('#'))},
              {"httpVersion", Version},
              {"cookies", RequestCookies(Fields)},
              {"headers", NameValues(Fields)},
@@ -236,8 +237,7 @@ std::string THarWriter::IsoTime(std::chrono::system_clock::time_point Time) {
   const long AbsOffset = Offset < 0 ? -Offset : Offset;
   char Text[64];
   std::snprintf(Text, sizeof Text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld",
-                Local.tm_year + 1900, Local.tm_mon + 1, Local.tm_mday, Local.tm_hour,
-                Local.tm_min, Local.tm_sec, Milli, Offset < 0 ? '-' : '+', AbsOffset / 60,
-                AbsOffset % 60);
+                Local.tm_year + 1900, Local.tm_mon + 1, Local.tm_mday, Local.tm_hour, Local.tm_min,
+                Local.tm_sec, Milli, Offset < 0 ? '-' : '+', AbsOffset / 60, AbsOffset % 60);
   return Text;
 }

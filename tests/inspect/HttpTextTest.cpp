@@ -26,13 +26,15 @@ TEST(HttpText, HeaderFieldsOfABlock) {
   const std::vector<Row> Rows = {
       {"HTTP/1.0 200 OK\r\nA: 1\r\nB:2\r\n\r\nC: body", true, {{"A", "1"}, {"B", "2"}}},
       {"HTTP/1.0 200 OK\nA:  spaced \t\nB: x: y\n\n", true, {{"A", "spaced"}, {"B", "x: y"}}},
-      {"Host: h\r\nno colon\r\n:empty name\r\n", false,
+      {"Host: h\r\nno colon\r\n:empty name\r\n",
+       false,
        {{"Host", "h"}, {"no colon", ""}, {"", "empty name"}}},
       {"HTTP/1.0 200 OK\r\nCut: before the end", true, {{"Cut", "before the end"}}},
       {"", true, {}},
       {"\r\nA: after the end\r\n", false, {}},
   };
-  for (const Row& R : Rows) EXPECT_EQ(Pairs(HeaderFields(R.Block, R.StartLine)), R.Expected) << R.Block;
+  for (const Row& R : Rows)
+    EXPECT_EQ(Pairs(HeaderFields(R.Block, R.StartLine)), R.Expected) << R.Block;
 
   const auto F = HeaderFields("content-length: 5\r\nContent-Length: 7\r\n", false);
   EXPECT_EQ(FieldValue(F, "CONTENT-LENGTH"), "7");
@@ -41,9 +43,14 @@ TEST(HttpText, HeaderFieldsOfABlock) {
 
 TEST(HttpText, ContentLengthValues) {
   const std::vector<std::pair<std::string, std::optional<std::int64_t>>> Rows = {
-      {"0", 0}, {" 42 ", 42}, {"123456789012345678", 123456789012345678},
-      {"1234567890123456789", std::nullopt}, {"", std::nullopt}, {"-1", std::nullopt},
-      {"12a", std::nullopt}, {"1 2", std::nullopt}};
+      {"0", 0},
+      {" 42 ", 42},
+      {"123456789012345678", 123456789012345678},
+      {"1234567890123456789", std::nullopt},
+      {"", std::nullopt},
+      {"-1", std::nullopt},
+      {"12a", std::nullopt},
+      {"1 2", std::nullopt}};
   for (const auto& [Text, Value] : Rows) EXPECT_EQ(ContentLengthValue(Text), Value) << Text;
 }
 
@@ -91,14 +98,14 @@ TEST(HttpText, TextIsUtf8WithoutNul) {
       {"plain\r\n\t", false, 8},
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", false, 14},
       {std::string("a\0b", 3), false, std::nullopt},
-      {"caf\xE9", false, std::nullopt},          // Windows-1252
-      {"\xC0\xAF", false, std::nullopt},         // overlong
-      {"\xED\xA0\x80", false, std::nullopt},     // a surrogate
-      {"\xF4\x90\x80\x80", false, std::nullopt}, // above U+10FFFF
-      {"\x80", false, std::nullopt},             // a continuation byte first
-      {"ab\xE2\x82", false, std::nullopt},       // cut, but the text is whole
-      {"ab\xE2\x82", true, 2},                   // cut where the kept bytes end
-      {"ab\xE2\x28", true, std::nullopt},        // broken, not cut
+      {"caf\xE9", false, std::nullopt},           // Windows-1252
+      {"\xC0\xAF", false, std::nullopt},          // overlong
+      {"\xED\xA0\x80", false, std::nullopt},      // a surrogate
+      {"\xF4\x90\x80\x80", false, std::nullopt},  // above U+10FFFF
+      {"\x80", false, std::nullopt},              // a continuation byte first
+      {"ab\xE2\x82", false, std::nullopt},        // cut, but the text is whole
+      {"ab\xE2\x82", true, 2},                    // cut where the kept bytes end
+      {"ab\xE2\x28", true, std::nullopt},         // broken, not cut
       {"ab\xC3", true, 2},
   };
   for (const Row& R : Rows) EXPECT_EQ(TextLength(R.Bytes, R.Cut), R.Length) << R.Bytes;
@@ -106,8 +113,14 @@ TEST(HttpText, TextIsUtf8WithoutNul) {
 
 TEST(HttpText, Base64OfEveryLengthModuloThree) {
   const std::vector<std::pair<std::string, std::string>> Rows = {
-      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {std::string("\0\xFF\xFE", 3), "AP/+"}};
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
+      {std::string("\0\xFF\xFE", 3), "AP/+"}};
   for (const auto& [In, Out] : Rows) EXPECT_EQ(Base64(In), Out) << In;
 }
 

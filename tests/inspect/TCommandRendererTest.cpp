@@ -33,7 +33,8 @@ TEST(ShellQuote, QuotesOnlyWhatTheShellWouldRead) {
       {"http://h/?a=1&b=2", "'http://h/?a=1&b=2'"},
       {"caf\xC3\xA9", "'caf\xC3\xA9'"},
   };
-  for (const auto& [Word, Quoted] : Rows) EXPECT_EQ(TCommandRenderer::ShellQuote(Word), Quoted) << Word;
+  for (const auto& [Word, Quoted] : Rows)
+    EXPECT_EQ(TCommandRenderer::ShellQuote(Word), Quoted) << Word;
 }
 
 TEST(PrintfFormat, PrintsTheBytesBack) {
@@ -47,7 +48,8 @@ TEST(PrintfFormat, PrintsTheBytesBack) {
       {"@file", "@file"},
       {"caf\xC3\xA9 '", "caf\xC3\xA9 '"},
   };
-  for (const auto& [Bytes, Format] : Rows) EXPECT_EQ(TCommandRenderer::PrintfFormat(Bytes), Format) << Bytes;
+  for (const auto& [Bytes, Format] : Rows)
+    EXPECT_EQ(TCommandRenderer::PrintfFormat(Bytes), Format) << Bytes;
 }
 
 // --- Both commands of a pass --------------------------------------------------------------
@@ -69,8 +71,8 @@ TExchangePass Composed(const std::string& Method, const std::string& URL,
   P.Method = Method;
   P.URL = URL;
   const TUrlParts U = SplitAbsoluteURL(URL);
-  P.RequestHeader = Method + " " + U.Target + " HTTP/1.0\r\nHost: " + U.Host + "\r\n" + A1 +
-                    "\r\n" + A2 + "\r\n";
+  P.RequestHeader =
+      Method + " " + U.Target + " HTTP/1.0\r\nHost: " + U.Host + "\r\n" + A1 + "\r\n" + A2 + "\r\n";
   for (const std::string& L : Extra) P.RequestHeader += L + "\r\n";
   P.RequestHeader += Form + "\r\n";
   for (const std::string& L : Tail) P.RequestHeader += L + "\r\n";
@@ -89,8 +91,10 @@ TExchangePass ViaProxy() {
   P.URL = "http://origin:8080/p";
   P.Proxy = "proxy";
   P.ProxyPort = 3128;
-  P.RequestHeader = "GET http://origin:8080/p HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
-                    "Host: origin\r\n" + A1 + "\r\n" + A2 + "\r\n" + Form + "\r\n\r\n";
+  P.RequestHeader =
+      "GET http://origin:8080/p HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
+      "Host: origin\r\n" +
+      A1 + "\r\n" + A2 + "\r\n" + Form + "\r\n\r\n";
   return P;
 }
 
@@ -132,8 +136,8 @@ std::vector<CommandCase> CommandCases() {
        Composed("POST", "http://h/f", {"Authorization: Basic dTpw"}, "a=1&b=it's\nnext line"),
        "orrery-cli -X POST -H 'Authorization: Basic dTpw' --data-binary "
        "'a=1&b=it'\\''s\nnext line' http://h/f",
-       "curl -0 -X POST -H " + QA1 + " -H " + QA2 + " -H 'Authorization: Basic dTpw' -H " +
-           QForm + " -H User-Agent: --data-binary 'a=1&b=it'\\''s\nnext line' http://h/f"},
+       "curl -0 -X POST -H " + QA1 + " -H " + QA2 + " -H 'Authorization: Basic dTpw' -H " + QForm +
+           " -H User-Agent: --data-binary 'a=1&b=it'\\''s\nnext line' http://h/f"},
       {"empty body", Composed("PUT", "http://h/", {}, ""),
        "orrery-cli -X PUT --data-binary '' http://h/",
        "curl -0 -X PUT -H " + QA1 + " -H " + QA2 + " -H " + QForm +
@@ -199,8 +203,8 @@ class CurlRun : public InspectTest, public ::testing::WithParamInterface<RunCase
 
 TEST_P(CurlRun, SendsTheSameRequest) {
   if (std::system("command -v curl >/dev/null 2>&1") != 0) GTEST_SKIP() << "no curl here";
-  ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\nfirst"),
-                             Whole("HTTP/1.0 200 OK\r\n\r\nagain")});
+  ScriptedHttpServer Server(
+      {Whole("HTTP/1.0 200 OK\r\n\r\nfirst"), Whole("HTTP/1.0 200 OK\r\n\r\nagain")});
   Http->HeaderInfo.LocalProgram = "Orrery test/1.0 (it's)";
   Http->HeaderInfo.Cookie = "a=1; b=\"two words\"";
   Http->HeaderInfo.UserId = "user";
@@ -209,8 +213,8 @@ TEST_P(CurlRun, SendsTheSameRequest) {
   GetParam().Request(*Http, At(Server.Port(), "/path?q=1&r=%20"));
   ASSERT_EQ(Recorder->Passes().size(), 1u);
   const std::string Command = TCommandRenderer::Curl(Recorder->Passes()[0]);
-  const std::string Shell = "timeout 20 sh -c " + TCommandRenderer::ShellQuote(Command) +
-                            " >/dev/null 2>&1";
+  const std::string Shell =
+      "timeout 20 sh -c " + TCommandRenderer::ShellQuote(Command) + " >/dev/null 2>&1";
   const int Status = std::system(Shell.c_str());
   ASSERT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Command;
   const auto Received = Server.Requests();

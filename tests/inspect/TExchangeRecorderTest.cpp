@@ -26,9 +26,9 @@ struct RecorderCase {
   std::vector<ReplyScript> Replies;
   std::string Host;  // "" for 127.0.0.1
   std::function<void(TVelHTTP&, const std::string& URL)> Request;
-  std::vector<int> Statuses;           // per pass, as recorded
+  std::vector<int> Statuses;            // per pass, as recorded
   std::vector<std::int64_t> BodySizes;  // per pass, whole
-  std::string LastBodyStart;           // what the last pass kept begins so
+  std::string LastBodyStart;            // what the last pass kept begins so
   bool ErrorInLastPass = false;
   bool LookedUp = false;
   bool StatusLine = true;  // the last pass saw a status line
@@ -43,22 +43,51 @@ std::vector<RecorderCase> RecorderCases() {
       {"ThreeHops", ThreeHopsReplies(), "", Get, {302, 301, 200}, {32, 0, 17}, "Bonjour"},
       {"SplitReply",
        {ReplyScript{{"HTTP/1.0 200 OK\r\n", "Content-Length: 6\r\n\r\n", "abc", "def"}}},
-       "", Get, {200}, {6}, "abcdef"},
+       "",
+       Get,
+       {200},
+       {6},
+       "abcdef"},
       {"NamedHost", {Whole(Ok("named"))}, "hops.test", Get, {200}, {5}, "named", false, true},
-      {"Post", {Whole(Ok("posted"))}, "",
-       [](TVelHTTP& H, const std::string& U) { H.Post(U, "a=1&b=it's"); }, {200}, {6}, "posted"},
-      {"Put", {Whole(Ok(""))}, "",
-       [](TVelHTTP& H, const std::string& U) { H.Put(U, std::string("x\0y", 3)); }, {200}, {0},
+      {"Post",
+       {Whole(Ok("posted"))},
+       "",
+       [](TVelHTTP& H, const std::string& U) { H.Post(U, "a=1&b=it's"); },
+       {200},
+       {6},
+       "posted"},
+      {"Put",
+       {Whole(Ok(""))},
+       "",
+       [](TVelHTTP& H, const std::string& U) { H.Put(U, std::string("x\0y", 3)); },
+       {200},
+       {0},
        ""},
-      {"Head", {Whole("HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\n")}, "",
-       [](TVelHTTP& H, const std::string& U) { H.Head(U); }, {200}, {0}, ""},
+      {"Head",
+       {Whole("HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\n")},
+       "",
+       [](TVelHTTP& H, const std::string& U) { H.Head(U); },
+       {200},
+       {0},
+       ""},
       {"LargeBody", {Whole(Ok(Big))}, "", Get, {200}, {1536 * 1024}, "xxxx"},
       {"ClosedAtOnce", {Whole("")}, "", Get, {0}, {0}, "", false, false, false},
       {"ResetMidBody",
        {ReplyScript{{"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n", "0123456789"}, true}},
-       "", Get, {200}, {10}, "0123456789", true},
-      {"ResetMidHeader", {ReplyScript{{"HTTP/1.0 404 Not Found\r\nServer: x"}, true}}, "", Get,
-       {404}, {0}, "", true},
+       "",
+       Get,
+       {200},
+       {10},
+       "0123456789",
+       true},
+      {"ResetMidHeader",
+       {ReplyScript{{"HTTP/1.0 404 Not Found\r\nServer: x"}, true}},
+       "",
+       Get,
+       {404},
+       {0},
+       "",
+       true},
   };
 }
 
@@ -145,6 +174,38 @@ TEST_F(RecorderTest, ThreeHopsNameTheirURLsAndReplies) {
   // One clock for the passes: each starts after the one before.
   EXPECT_LT(P[0].Started, P[1].Started);
   EXPECT_LE(P[0].StartedAt, P[1].StartedAt);
+  double Before = 0;
+  for (const TExchangePass& Each : P) {
+    for (const auto Stage : {xsConnected, xsBodyEnd}) {
+      const auto At = Each.AtFrom(P[0].Started, Stage);
+      ASSERT_TRUE(At.has_value());
+      EXPECT_GE(*At, Before);
+      Before = *At;
+    }
+  }
+  EXPECT_EQ(P[2].AtFrom(P[0].Started, xsLookedUp), std::nullopt);
+}
+
+// A live trace sees each pass begin and each of its stages, in order, with the record
+// already holding what the stage brought.
+TEST_F(RecorderTest, ReportsEachStageAsItIsReached) {
+  ScriptedHttpServer Server(
+      {Whole("HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n"), Whole(Ok("done"))});
+  Record();
+  std::vector<std::string> Seen;
+  Recorder->OnPassStage = [&](const TExchangePass& P, std::optional<TExchangeStage> Stage) {
+    if (!Stage) {
+      Seen.push_back("begin " + P.URL.substr(P.URL.rfind('/')));
+      return;
+    }
+    Seen.push_back(std::to_string(*Stage) + (*Stage == xsHeaderEnd
+                                                 ? " " + std::to_string(P.ReplyNumber)
+                                             : *Stage == xsBodyEnd ? " " + P.Body
+                                                                   : ""));
+  };
+  Http->Get("http://hops.test:" + std::to_string(Server.Port()) + "/first");
+  EXPECT_EQ(Seen, (std::vector<std::string>{"begin /first", "0", "1", "2", "3", "4 302", "5 ",
+                                            "begin /next", "0", "1", "2", "3", "4 200", "5 done"}));
 }
 
 TEST_F(RecorderTest, OwnersHandlersKeepRunningAndOutliveTheRecorder) {
@@ -159,8 +220,8 @@ TEST_F(RecorderTest, OwnersHandlersKeepRunningAndOutliveTheRecorder) {
   Http->OnDisconnect = [&](TObject*) { ++Disconnects; };
   Http->OnStatus = [&](TObject*, const std::string& S) { Seen.push_back(S); };
   const std::vector<std::string> Expected = {
-      "stage 0", "connect", "stage 1",    "stage 2", "stage 3", "packet",
-      "stage 4", "Transaction Completed"};
+      "stage 0", "connect", "stage 1", "stage 2",
+      "stage 3", "packet",  "stage 4", "Transaction Completed"};
   Record();
   Http->Get(At(Server.Port()));
   EXPECT_EQ(Seen, Expected);
@@ -240,10 +301,17 @@ TEST_F(RecorderTest, ErrorsGoToTheFailedPassOrToTheRequest) {
   const std::vector<Row> Rows = {
       {"refused", {}, true, 1, true, false},
       {"redirected to https",
-       {Whole("HTTP/1.0 302 Found\r\nLocation: https://127.0.0.1/\r\n\r\n")}, false, 1, false,
+       {Whole("HTTP/1.0 302 Found\r\nLocation: https://127.0.0.1/\r\n\r\n")},
+       false,
+       1,
+       false,
        true},
       {"reset after the header",
-       {ReplyScript{{"HTTP/1.0 200 OK\r\n\r\n"}, true}}, false, 1, true, false},
+       {ReplyScript{{"HTTP/1.0 200 OK\r\n\r\n"}, true}},
+       false,
+       1,
+       true,
+       false},
   };
   for (const Row& R : Rows) {
     SCOPED_TRACE(R.Name);

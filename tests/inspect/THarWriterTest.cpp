@@ -52,7 +52,8 @@ class HarExchangeTest : public InspectTest {
 
 TEST_F(HarExchangeTest, ThreeHopsEqualTheStoredReference) {
   const std::string Text = ThreeHopsHar();
-  if (std::getenv("ORRERY_UPDATE_REFERENCE")) std::ofstream(ReferenceFile, std::ios::binary) << Text;
+  if (std::getenv("ORRERY_UPDATE_REFERENCE"))
+    std::ofstream(ReferenceFile, std::ios::binary) << Text;
   const std::string Reference = FileText(ReferenceFile);
   ASSERT_FALSE(Reference.empty()) << "missing " << ReferenceFile;
   EXPECT_EQ(testsupport::MaskedHarText(Text), testsupport::MaskedHarText(Reference));
@@ -71,25 +72,43 @@ TEST_F(HarExchangeTest, EveryRequiredFieldIsThere) {
   using Is = bool (json::*)() const noexcept;
   const Is String = &json::is_string, Number = &json::is_number, Object = &json::is_object,
            Array = &json::is_array;
-  const std::vector<std::pair<std::string, Is>> LogFields = {
-      {"/log", Object},          {"/log/version", String},         {"/log/creator", Object},
-      {"/log/creator/name", String}, {"/log/creator/version", String}, {"/log/entries", Array}};
+  const std::vector<std::pair<std::string, Is>> LogFields = {{"/log", Object},
+                                                             {"/log/version", String},
+                                                             {"/log/creator", Object},
+                                                             {"/log/creator/name", String},
+                                                             {"/log/creator/version", String},
+                                                             {"/log/entries", Array}};
   const std::vector<std::pair<std::string, Is>> EntryFields = {
-      {"/startedDateTime", String},      {"/time", Number},
-      {"/request", Object},              {"/request/method", String},
-      {"/request/url", String},          {"/request/httpVersion", String},
-      {"/request/cookies", Array},       {"/request/headers", Array},
-      {"/request/queryString", Array},   {"/request/headersSize", Number},
-      {"/request/bodySize", Number},     {"/response", Object},
-      {"/response/status", Number},      {"/response/statusText", String},
-      {"/response/httpVersion", String}, {"/response/cookies", Array},
-      {"/response/headers", Array},      {"/response/content", Object},
-      {"/response/content/size", Number}, {"/response/content/mimeType", String},
-      {"/response/redirectURL", String}, {"/response/headersSize", Number},
-      {"/response/bodySize", Number},    {"/cache", Object},
-      {"/timings", Object},              {"/timings/blocked", Number},
-      {"/timings/dns", Number},          {"/timings/connect", Number},
-      {"/timings/send", Number},         {"/timings/wait", Number},
+      {"/startedDateTime", String},
+      {"/time", Number},
+      {"/request", Object},
+      {"/request/method", String},
+      {"/request/url", String},
+      {"/request/httpVersion", String},
+      {"/request/cookies", Array},
+      {"/request/headers", Array},
+      {"/request/queryString", Array},
+      {"/request/headersSize", Number},
+      {"/request/bodySize", Number},
+      {"/response", Object},
+      {"/response/status", Number},
+      {"/response/statusText", String},
+      {"/response/httpVersion", String},
+      {"/response/cookies", Array},
+      {"/response/headers", Array},
+      {"/response/content", Object},
+      {"/response/content/size", Number},
+      {"/response/content/mimeType", String},
+      {"/response/redirectURL", String},
+      {"/response/headersSize", Number},
+      {"/response/bodySize", Number},
+      {"/cache", Object},
+      {"/timings", Object},
+      {"/timings/blocked", Number},
+      {"/timings/dns", Number},
+      {"/timings/connect", Number},
+      {"/timings/send", Number},
+      {"/timings/wait", Number},
       {"/timings/receive", Number}};
   const std::regex Iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)");
   for (const json& Doc : Documents) {
@@ -127,7 +146,7 @@ using Stages = std::array<std::optional<double>, ExchangeStageCount>;
 
 struct TimingCase {
   std::string Name;
-  Stages At;  // looked up, connected, sent, status line, header end, body end
+  Stages At;                       // looked up, connected, sent, status line, header end, body end
   std::array<double, 5> Expected;  // dns, connect, send, wait, receive
   double Time;
 };
@@ -151,7 +170,8 @@ TEST(HarTimings, FollowTheStagesReached) {
     P.At = C.At;
     const json E = json::parse(THarWriter::Entry(P).dump());
     EXPECT_EQ(E["timings"]["blocked"], -1);
-    for (int I = 0; I < 5; ++I) EXPECT_NEAR(E["timings"][Names[I]].get<double>(), C.Expected[I], 1e-9) << Names[I];
+    for (int I = 0; I < 5; ++I)
+      EXPECT_NEAR(E["timings"][Names[I]].get<double>(), C.Expected[I], 1e-9) << Names[I];
     EXPECT_NEAR(E["time"].get<double>(), C.Time, 1e-9);
   }
 }
@@ -164,8 +184,7 @@ struct EntryCase {
   std::vector<std::string> Lacks;
 };
 
-TExchangePass Replied(const std::string& Header, const std::string& Body,
-                      std::int64_t Bytes = -1) {
+TExchangePass Replied(const std::string& Header, const std::string& Body, std::int64_t Bytes = -1) {
   TExchangePass P;
   P.Method = "GET";
   P.URL = "http://h/";
@@ -204,10 +223,12 @@ const std::string OkHeader = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n
 const std::string Cut = std::string(TExchangePass::BodyKept - 1, 'a') + "\xC3";
 
 std::vector<EntryCase> EntryCases() {
-  const std::string Form = "POST /f HTTP/1.0\r\nHost: h\r\nContent-type: "
-                           "application/x-www-form-urlencoded\r\nContent-Length: 7\r\n\r\n";
+  const std::string Form =
+      "POST /f HTTP/1.0\r\nHost: h\r\nContent-type: "
+      "application/x-www-form-urlencoded\r\nContent-Length: 7\r\n\r\n";
   return {
-      {"text body", Replied(OkHeader, "<p>caf\xC3\xA9</p>"),
+      {"text body",
+       Replied(OkHeader, "<p>caf\xC3\xA9</p>"),
        {{"/response/content/text", "<p>caf\xC3\xA9</p>"},
         {"/response/content/mimeType", "text/html"},
         {"/response/content/size", 12},
@@ -218,20 +239,28 @@ std::vector<EntryCase> EntryCases() {
         {"/response/bodySize", 12},
         {"/response/headers", json::array({{{"name", "Content-Type"}, {"value", "text/html"}}})}},
        {"/response/content/encoding", "/response/_error"}},
-      {"PNG body", Replied(OkHeader, std::string("\x89PNG\r\n\x1a\n\0", 9)),
+      {"PNG body",
+       Replied(OkHeader, std::string("\x89PNG\r\n\x1a\n\0", 9)),
        {{"/response/content/text", "iVBORw0KGgoA"}, {"/response/content/encoding", "base64"}},
        {}},
-      {"Windows-1252 body", Replied(OkHeader, "caf\xE9"),
-       {{"/response/content/text", "Y2Fm6Q=="}, {"/response/content/encoding", "base64"}}, {}},
-      {"NUL in ASCII", Replied(OkHeader, std::string("a\0b", 3)),
-       {{"/response/content/encoding", "base64"}}, {}},
-      {"cut inside a character", Replied(OkHeader, Cut, 5 << 20),
+      {"Windows-1252 body",
+       Replied(OkHeader, "caf\xE9"),
+       {{"/response/content/text", "Y2Fm6Q=="}, {"/response/content/encoding", "base64"}},
+       {}},
+      {"NUL in ASCII",
+       Replied(OkHeader, std::string("a\0b", 3)),
+       {{"/response/content/encoding", "base64"}},
+       {}},
+      {"cut inside a character",
+       Replied(OkHeader, Cut, 5 << 20),
        {{"/response/content/text", Cut.substr(0, Cut.size() - 1)},
         {"/response/content/size", 5 << 20},
         {"/response/bodySize", 5 << 20}},
        {"/response/content/encoding"}},
-      {"ends inside a character, whole", Replied(OkHeader, "ab\xC3"),
-       {{"/response/content/encoding", "base64"}}, {}},
+      {"ends inside a character, whole",
+       Replied(OkHeader, "ab\xC3"),
+       {{"/response/content/encoding", "base64"}},
+       {}},
       {"no content type, longer reason",
        Replied("HTTP/1.1 404 Not Found Here\r\n\r\n", ""),
        {{"/response/statusText", "Not Found Here"},
@@ -245,16 +274,16 @@ std::vector<EntryCase> EntryCases() {
                "Domain=d; HttpOnly; Secure\r\nset-cookie: b\r\n\r\n",
                ""),
        {{"/response/redirectURL", "/next"},
-        {"/response/cookies",
-         json::array({{{"name", "a"},
-                       {"value", "1"},
-                       {"path", "/x"},
-                       {"domain", "d"},
-                       {"httpOnly", true},
-                       {"secure", true}},
-                      {{"name", "b"}, {"value", ""}}})}},
+        {"/response/cookies", json::array({{{"name", "a"},
+                                            {"value", "1"},
+                                            {"path", "/x"},
+                                            {"domain", "d"},
+                                            {"httpOnly", true},
+                                            {"secure", true}},
+                                           {{"name", "b"}, {"value", ""}}})}},
        {}},
-      {"failed midway", Failed(Replied(OkHeader, "0123"), "Connection reset by peer", true),
+      {"failed midway",
+       Failed(Replied(OkHeader, "0123"), "Connection reset by peer", true),
        {{"/response/status", 0},
         {"/response/statusText", ""},
         {"/response/_error", "Connection reset by peer"},
@@ -263,7 +292,8 @@ std::vector<EntryCase> EntryCases() {
         {"/response/content/text", "0123"},
         {"/timings/receive", -1}},
        {}},
-      {"failed before any reply", Failed(Replied(OkHeader, ""), "Connection Failed", false),
+      {"failed before any reply",
+       Failed(Replied(OkHeader, ""), "Connection Failed", false),
        {{"/response/status", 0},
         {"/response/_error", "Connection Failed"},
         {"/response/httpVersion", ""},
@@ -279,13 +309,15 @@ std::vector<EntryCase> EntryCases() {
                                               {{"name", "b"}, {"value", ""}},
                                               {{"name", "c"}, {"value", ""}},
                                               {{"name", "d"}, {"value", "%41"}}})},
-        {"/request/cookies", json::array({{{"name", "s"}, {"value", "1"}},
-                                          {{"name", "t"}, {"value", "x=y"}}})},
+        {"/request/cookies",
+         json::array({{{"name", "s"}, {"value", "1"}}, {{"name", "t"}, {"value", "x=y"}}})},
+        {"/request/url", "http://h/p?a=1&b=&c&&d=%41"},
         {"/request/httpVersion", "HTTP/1.0"},
         {"/request/headersSize", 65},
         {"/request/bodySize", 0}},
        {"/request/postData"}},
-      {"form body", Sent("POST", "http://h/f", Form, "a%3D1+b"),
+      {"form body",
+       Sent("POST", "http://h/f", Form, "a%3D1+b"),
        {{"/request/postData",
          {{"mimeType", "application/x-www-form-urlencoded"}, {"text", "a%3D1+b"}}},
         {"/request/bodySize", 7},
@@ -296,9 +328,12 @@ std::vector<EntryCase> EntryCases() {
             std::string("x\0y", 3)),
        {{"/request/postData", {{"mimeType", ""}, {"text", "eAB5"}, {"_encoding", "base64"}}}},
        {}},
-      {"empty body announced", Sent("POST", "http://h/", "POST / HTTP/1.0\r\nContent-Length: 0\r\n\r\n"),
-       {{"/request/postData/text", ""}}, {}},
-      {"wrapped", Sent("", "http://h/", "Host: h\r\nContent-Length: 1\r\n\r\n", "z"),
+      {"empty body announced",
+       Sent("POST", "http://h/", "POST / HTTP/1.0\r\nContent-Length: 0\r\n\r\n"),
+       {{"/request/postData/text", ""}},
+       {}},
+      {"wrapped",
+       Sent("", "http://h/", "Host: h\r\nContent-Length: 1\r\n\r\n", "z"),
        {{"/request/method", ""},
         {"/request/httpVersion", ""},
         {"/request/headers/0", {{"name", "Host"}, {"value", "h"}}}},
@@ -360,8 +395,8 @@ TEST(HarDocument, IsoTimesCarryMillisecondsAndTheLocalOffset) {
 }
 
 TEST(HarDocument, SaveReplacesTheFileWholeOrRaises) {
-  const std::string Dir = std::filesystem::temp_directory_path() /
-                          ("orrery-har-" + std::to_string(::getpid()));
+  const std::string Dir =
+      std::filesystem::temp_directory_path() / ("orrery-har-" + std::to_string(::getpid()));
   std::filesystem::create_directories(Dir);
   const std::string Name = Dir + "/out.har";
   std::ofstream(Name) << "old";
