@@ -142,7 +142,9 @@ TJson Response(const TExchangePass& P) {
       StatusText = std::string(StatusLine.substr(Third + 1));
   TJson Content = {{"size", P.BodyBytes},
                    {"mimeType", FieldValue(Fields, "Content-Type").value_or("")}};
-  if (PutBody(Content, P.Body, P.BodyCut())) Content["encoding"] = "base64";
+  // A body that went to a file was not kept: no text rather than an empty one.
+  const bool NotKept = P.Body.empty() && P.BodyBytes > 0;
+  if (!NotKept && PutBody(Content, P.Body, P.BodyCut())) Content["encoding"] = "base64";
   TJson R = {{"status", P.Error.empty() ? P.ReplyNumber : 0},
              {"statusText", P.Error.empty() ? StatusText : ""},
              {"httpVersion", Word(StatusLine, 0)},

@@ -1,7 +1,10 @@
 // The recorder on scripted exchanges: what each pass sent and received, the order of its
 // stages, failures midway, bodies fed by a sink, and the owner's handlers kept working.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -343,6 +346,37 @@ TEST_F(RecorderTest, RunForgetsTheRequestBefore) {
   EXPECT_TRUE(Recorder->Passes().empty());
   EXPECT_EQ(Recorder->Error(), "Empty URL");
   EXPECT_EQ(Changes, 2);  // cleared, then the error
+}
+
+}  // namespace
+
+namespace {
+
+// In the file modes the request body is read back from its file; the reply's header and
+// body went to files and only their counts are known.
+TEST_F(RecorderTest, FileModesKeepTheSentFileAndTheCounts) {
+  const std::string Dir =
+      std::filesystem::temp_directory_path() / ("orrery-recorder-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(Dir);
+  std::ofstream(Dir + "/send.dat", std::ios::binary) << "file body";
+  ScriptedHttpServer Server({Whole(Ok("0123456789"))});
+  Http->OutputFileMode = true;
+  Http->InputFileMode = true;
+  Http->Header = Dir + "/head.txt";
+  Http->Body = Dir + "/body.txt";
+  Record();
+  Http->Post(At(Server.Port()), Dir + "/send.dat");
+  ASSERT_EQ(Recorder->Passes().size(), 1u);
+  const TExchangePass& P = Recorder->Passes()[0];
+  EXPECT_EQ(P.RequestBody, "file body");
+  EXPECT_EQ(P.RequestBodySize, 9);
+  EXPECT_EQ(P.RequestHeader + P.RequestBody, Server.Requests().at(0));
+  EXPECT_EQ(P.ReplyHeader, "");
+  EXPECT_EQ(P.ReplyNumber, 200);
+  EXPECT_EQ(P.Body, "");
+  EXPECT_EQ(P.BodyBytes, 10);
+  EXPECT_TRUE(P.Complete());
+  std::filesystem::remove_all(Dir);
 }
 
 }  // namespace

@@ -268,6 +268,9 @@ std::vector<EntryCase> EntryCases() {
         {"/response/content/mimeType", ""},
         {"/response/content/text", ""}},
        {}},
+      {"body not kept (file mode)", Replied(OkHeader, "", 5000),
+       {{"/response/content/size", 5000}, {"/response/bodySize", 5000}},
+       {"/response/content/text", "/response/content/encoding"}},
       {"no reason", Replied("HTTP/1.0 204\r\n\r\n", ""), {{"/response/statusText", ""}}, {}},
       {"redirection with cookies",
        Replied("HTTP/1.0 302 Found\r\nLocation: /next\r\nSet-Cookie: a=1; Path=/x; "
