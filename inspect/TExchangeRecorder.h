@@ -9,11 +9,16 @@
 //
 // The reply body is taken from the component's Body (string mode). A caller that streams the
 // body through a sink of its own instead hands each block to FeedBody, or lets Sink() wrap
-// its sink; the recorder then keeps what it was fed and never reads Body. In file modes only
-// the counts are known: the bodies and the reply header are not read back from the files.
+// its sink, and the recorder keeps what it was fed and never reads Body:
+//
+//   Http.BodySink = Recorder.Sink([&](std::string_view Block) { Write(Block); });
+//
+// In the file modes the request body is read back from its file (its first BodyKept
+// bytes); the reply's header and body are not, and only their counts are known.
 //
 // The component's request methods pass their errors to the caller, out of reach of the
-// events: the caller reports them with NoteError, or runs the request through Run.
+// events: the caller reports them with NoteError, or runs the request through Run, which
+// also forgets the request before (one that fails before its first pass shows no passes).
 #pragma once
 
 #include <chrono>
