@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace win {
 
