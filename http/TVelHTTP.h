@@ -12,10 +12,12 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/Events.h"
 #include "http/TExStringList.h"
 #include "http/THeaderInfo.h"
+#include "http/TReplyHead.h"
 #include "socket/TQuaywire.h"
 
 // The request commands, in this order; a value fits one byte.
@@ -61,11 +63,16 @@ class TVelHTTP : public TQuaywire {
 
   // --- Steps of a request (overridable) --------------------------------------------------------
   virtual void RunRequest();
-  // Host, Port and RequestPath from URL (completing URL with "/" when it has no path).
+  // Host, Port and RequestPath from URL (completing URL with "/" when it has no path). See
+  // THttpUrl::SplitUser for the reading; the fragment is dropped and RequestPath is the
+  // well-formed request target. A user name and password in the URL of the first pass
+  // become the request's Basic credentials; they never go into Host or the request line.
   virtual void SplitURL();
   // Rebuilds RequestLines for CurrentCmd.
   virtual void ComposeRequest();
-  // Reads the status line and the header lines of one reply.
+  // Reads the status line and the header lines of one reply, interim (1xx) replies before
+  // it included: their lines stay at the head of Header, and ReplyNumber is the final
+  // reply's. See TReplyHead for the fields and the bounds.
   virtual void ReadResponseHeader();
   // Sends the header block, the empty line and the body, if the command has one.
   virtual void SendRequest();
@@ -110,6 +117,21 @@ class TVelHTTP : public TQuaywire {
   // event. A handler's error ends the request like a socket error.
   TStageEvent OnStage;
 
+  // --- Request header lines of the caller's ------------------------------------------------
+  // Each "Name: value" line replaces every line of that name the component composes (Host,
+  // Accept, Content-type, User-Agent, From, Cookie, Referer, Authorization ...), at the place
+  // of the first, or is added after them; "Name:" with no value removes that line. Names
+  // compare in any case. Refused before connecting (EHttpSettingError): a line with CR, LF
+  // or NUL, one without a name and its colon, and a Content-Length line (the component
+  // computes it). An Authorization or Cookie line of these goes to the server (host and
+  // port) of the first pass only. Credentials: these lines first, then a user name and
+  // password in the URL, then HeaderInfo's.
+  std::vector<std::string> CustomHeaders;
+
+  // What the last reply asks of the request loop (see TReplyHead::Classify). A redirection
+  // counts only with a Location in that same reply.
+  TReplyClass ReplyClass() const;
+
   // --- Request state (public, unpublished) -------------------------------------------------
   std::string URL;          // of the request in progress; completed and redirected in place
   std::string RequestPath;  // path part of URL, sent in the request line without a proxy
@@ -143,7 +165,11 @@ class TVelHTTP : public TQuaywire {
   void Start(CmdType Cmd, const std::string& AURL);
   bool HasRequestBody() const;
   std::string ProxyTarget() const;
-  std::string BasicCredentials();
+  // Base64 of User, ":" and Password, as the Authorization line carries them.
+  std::string BasicCredentials(const std::string& User, const std::string& Password);
+  // The last reply's own Location resolved against the URL of the request that received
+  // it; the root of the current server when that reply had none (ReplyClass tells whether
+  // to follow at all). Refuses a scheme the component does not speak.
   std::string RedirectionTarget() const;
   void ReadBody();
   // Reads at most Limit bytes of body, for a proxy that may keep the connection open.
@@ -158,4 +184,18 @@ class TVelHTTP : public TQuaywire {
   int FFirstPort = 0;
   bool FLengthAnnounced = false;  // the last reply had a usable Content-Length
   bool FLocationInReply = false;  // the last reply had a Location line
+
+  // --- URL, composition and reply head ------------------------------------------------------
+  // Refuses what cannot go on the wire before anything is composed.
+  void CheckRequestSettings() const;
+  // The Authorization line, for the first pass's server only.
+  void AddCredentials(bool FirstServer);
+  void ApplyCustomHeaders(bool FirstServer);
+  // FRequestHeaderSent from RequestLines.
+  void KeepHeaderSent();
+  std::string FUrlScheme;         // the current URL's scheme as written; "" when none
+  bool FUrlCredentials = false;   // the first pass's URL named a user
+  std::string FUrlUser;
+  std::string FUrlPassword;
+  bool FChunked = false;          // the last reply's Transfer-Encoding ends with chunked
 };
