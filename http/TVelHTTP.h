@@ -123,9 +123,10 @@ class TVelHTTP : public TQuaywire {
   // of the first, or is added after them; "Name:" with no value removes that line. Names
   // compare in any case. Refused before connecting (EHttpSettingError): a line with CR, LF
   // or NUL, one without a name and its colon, and a Content-Length line (the component
-  // computes it). An Authorization or Cookie line of these goes to the server (host and
-  // port) of the first pass only. Credentials: these lines first, then a user name and
-  // password in the URL, then HeaderInfo's.
+  // computes it). Applied to every pass, but an Authorization or Cookie line, whether from
+  // here, the URL or HeaderInfo, goes to the server (host and port) of the first pass only;
+  // a cookie that a redirection set goes on to where it leads. Credentials: these lines
+  // first, then a user name and password in the URL, then HeaderInfo's.
   std::vector<std::string> CustomHeaders;
 
   // What the last reply asks of the request loop (see TReplyHead::Classify). A redirection
