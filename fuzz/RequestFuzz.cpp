@@ -91,8 +91,8 @@ void RequireWellFormedTarget(const std::string& Target, const char* Where) {
           [&] { return std::string(Where) + ": " + Escaped(Target); });
   for (std::size_t I = 0; I < Target.size(); ++I) {
     const auto C = static_cast<unsigned char>(Target[I]);
-    const bool Bad = C <= 0x20 || C >= 0x7F || std::string("\"<>\\^`{|}#").find(Target[I]) !=
-                                                   std::string::npos;
+    const bool Bad =
+        C <= 0x20 || C >= 0x7F || std::string("\"<>\\^`{|}#").find(Target[I]) != std::string::npos;
     const bool BadEscape = C == '%' && (I + 2 >= Target.size() || !std::isxdigit(Target[I + 1]) ||
                                         !std::isxdigit(Target[I + 2]));
     Require(!Bad && !BadEscape, "the target holds a byte HTTP does not allow there",
@@ -110,7 +110,9 @@ void CheckResolution(const TVelHTTP& Http, const std::string& Scheme, const std:
     Require(*E.what() != '\0', "a refused Location without a message");
     return;
   }
-  const auto Detail = [&] { return Escaped(Base) + " + " + Escaped(Ref) + " -> " + Escaped(Result); };
+  const auto Detail = [&] {
+    return Escaped(Base) + " + " + Escaped(Ref) + " -> " + Escaped(Result);
+  };
   const THttpUrl Parts = THttpUrl::SplitReference(Result);
   Require(THttpUrl::IsKnownScheme(Parts.Scheme) && Parts.HasAuthority,
           "a resolved Location is not an absolute URL of a known scheme", Detail);
@@ -121,8 +123,8 @@ void CheckResolution(const TVelHTTP& Http, const std::string& Scheme, const std:
   RequireWellFormedTarget(Parts.RequestTarget(), "resolved");
   const THttpUrl Reference = THttpUrl::SplitReference(Ref);
   const bool SameScheme =
-      Reference.Scheme.empty() ||
-      TExStringList::CompareHeaderNames(Reference.Scheme, THttpUrl::SplitReference(Base).Scheme) == 0;
+      Reference.Scheme.empty() || TExStringList::CompareHeaderNames(
+                                      Reference.Scheme, THttpUrl::SplitReference(Base).Scheme) == 0;
   if (Reference.HasAuthority || !SameScheme) return;
   // No server of its own: the host and the port stay the request's.
   Require(Parts.Authority == THttpUrl::SplitReference(Base).Authority,
@@ -181,10 +183,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
           [&] { return std::to_string(Http->Port) + " from " + Escaped(OriginalURL); });
   RequireWellFormedTarget(Http->RequestPath, "RequestPath");
   const THttpUrl Given = THttpUrl::SplitUser(OriginalURL);
-  const bool Completed = Http->URL.size() == OriginalURL.size() + 1 &&
-                         Http->URL.compare(Given.PathAt, 1, "/") == 0 &&
-                         Http->URL.substr(0, Given.PathAt) + Http->URL.substr(Given.PathAt + 1) ==
-                             OriginalURL;
+  const bool Completed =
+      Http->URL.size() == OriginalURL.size() + 1 && Http->URL.compare(Given.PathAt, 1, "/") == 0 &&
+      Http->URL.substr(0, Given.PathAt) + Http->URL.substr(Given.PathAt + 1) == OriginalURL;
   Require(Http->URL == OriginalURL || (Given.Path.empty() && Completed),
           "the URL changed beyond a '/' for an empty path",
           [&] { return Escaped(OriginalURL) + " -> " + Escaped(Http->URL); });
@@ -214,10 +215,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     const std::string Target = Line.substr(std::string(Words[Cmd]).size(),
                                            Line.size() - std::string(Words[Cmd]).size() - 9);
     if (ViaProxy)
-      Require(Target == THttpUrl::AbsoluteForm(Given.Scheme, Http->Host, Http->Port,
-                                               Http->RequestPath),
-              "through a proxy the request line has no absolute URL of the request",
-              [&] { return Escaped(Line); });
+      Require(
+          Target == THttpUrl::AbsoluteForm(Given.Scheme, Http->Host, Http->Port, Http->RequestPath),
+          "through a proxy the request line has no absolute URL of the request",
+          [&] { return Escaped(Line); });
     else
       Require(Target == Http->RequestPath, "the request line does not carry the whole path",
               [&] { return Escaped(Line) + " / " + Escaped(Http->RequestPath); });
@@ -235,21 +236,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     return true;
   };
   const auto& Info = Http->HeaderInfo;
-  const std::string HostValue = Http->Host.empty() ? "" : THttpUrl::HostValue(Http->Host, Http->Port);
+  const std::string HostValue =
+      Http->Host.empty() ? "" : THttpUrl::HostValue(Http->Host, Http->Port);
   if (Mine("Host"))
     Require(HeaderValue(Lines, First, "Host") == HostValue, "the Host line differs from Host");
   if (Mine("User-Agent"))
     Require(HeaderValue(Lines, First, "User-Agent") == Info.LocalProgram, "User-Agent changed");
   if (Mine("From"))
     Require(HeaderValue(Lines, First, "From") == Info.LocalMailAddress, "From changed");
-  if (Mine("Cookie"))
-    Require(HeaderValue(Lines, First, "Cookie") == Info.Cookie, "Cookie changed");
+  if (Mine("Cookie")) Require(HeaderValue(Lines, First, "Cookie") == Info.Cookie, "Cookie changed");
   if (Mine("Referer"))
     Require(HeaderValue(Lines, First, "Referer") == Info.Referer, "Referer changed");
   const std::string Authorization = HeaderValue(Lines, First, "Authorization");
   const bool UrlUser = Given.HasUserInfo && !Given.User().empty();
-  const std::string Expected = UrlUser ? Given.User() + ":" + Given.Password()
-                                       : Info.UserId + ":" + Info.Password;
+  const std::string Expected =
+      UrlUser ? Given.User() + ":" + Given.Password() : Info.UserId + ":" + Info.Password;
   if (!Mine("Authorization")) {
   } else if (UrlUser || (!Info.UserId.empty() && !Info.Password.empty())) {
     Require(StartsWith(Authorization, "Basic "), "no Basic credentials though they are given");

@@ -15,17 +15,17 @@
 // any scheme name counts, and text without "//" has no server of its own.
 class THttpUrl {
  public:
-  std::string Scheme;     // as written; empty when the URL names none
+  std::string Scheme;  // as written; empty when the URL names none
   bool HasAuthority = false;
   std::string Authority;  // as written: [userinfo "@"] host [":" port]
   bool HasUserInfo = false;
-  std::string UserInfo;   // still percent-encoded
-  std::string Host;       // as written
-  bool HasPort = false;   // a ":" follows the host
+  std::string UserInfo;  // still percent-encoded
+  std::string Host;      // as written
+  bool HasPort = false;  // a ":" follows the host
   std::string PortText;
   std::string Path;
   bool HasQuery = false;
-  std::string Query;      // without its "?"
+  std::string Query;  // without its "?"
   // Where the path starts in the text that was split, so that a caller can complete the
   // text with a "/" at that point.
   std::size_t PathAt = 0;

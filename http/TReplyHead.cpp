@@ -34,7 +34,8 @@ std::int64_t Digits(std::string_view S) {
 
 bool EndsWithChunked(std::string_view Value) {
   const auto Comma = Value.rfind(',');
-  const std::string_view Last = Trimmed(Comma == std::string_view::npos ? Value : Value.substr(Comma + 1));
+  const std::string_view Last =
+      Trimmed(Comma == std::string_view::npos ? Value : Value.substr(Comma + 1));
   static constexpr std::string_view Chunked = "chunked";
   if (Last.size() != Chunked.size()) return false;
   for (std::size_t I = 0; I < Last.size(); ++I)

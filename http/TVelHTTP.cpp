@@ -257,7 +257,8 @@ void TVelHTTP::ApplyCustomHeaders(bool FirstServer) {
     const std::string Field = CustomName(Line);
     const bool Private = SameHostName(Field, "authorization") || SameHostName(Field, "cookie");
     std::string_view Value = std::string_view(Line).substr(Field.size() + 1);
-    while (!Value.empty() && (Value.front() == ' ' || Value.front() == '\t')) Value.remove_prefix(1);
+    while (!Value.empty() && (Value.front() == ' ' || Value.front() == '\t'))
+      Value.remove_prefix(1);
     // The first line of the name takes the caller's; the others of that name go.
     int First = -1;
     for (int I = RequestLines.Count() - 1; I >= 0; --I) {
@@ -310,8 +311,7 @@ void TVelHTTP::ComposeRequest() {
   // The caller's cookie is for the first server; one a redirection just set (the loop
   // copies it into HeaderInfo) goes to the server it leads to.
   const bool CookieHere = FirstServer || HeaderInfo.Cookie == FCookieIn;
-  if (!HeaderInfo.Cookie.empty() && CookieHere)
-    RequestLines.SetHeader("Cookie", HeaderInfo.Cookie);
+  if (!HeaderInfo.Cookie.empty() && CookieHere) RequestLines.SetHeader("Cookie", HeaderInfo.Cookie);
   if (!HeaderInfo.Referer.empty()) RequestLines.SetHeader("Referer", HeaderInfo.Referer);
   AddCredentials(FirstServer);
   RequestLines.Add(ContentTypeLine);

@@ -194,9 +194,9 @@ class TVelHTTP : public TQuaywire {
   void ApplyCustomHeaders(bool FirstServer);
   // FRequestHeaderSent from RequestLines.
   void KeepHeaderSent();
-  std::string FUrlScheme;         // the current URL's scheme as written; "" when none
-  bool FUrlCredentials = false;   // the first pass's URL named a user
+  std::string FUrlScheme;        // the current URL's scheme as written; "" when none
+  bool FUrlCredentials = false;  // the first pass's URL named a user
   std::string FUrlUser;
   std::string FUrlPassword;
-  bool FChunked = false;          // the last reply's Transfer-Encoding ends with chunked
+  bool FChunked = false;  // the last reply's Transfer-Encoding ends with chunked
 };

@@ -26,13 +26,13 @@ const HeadCase HeadCases[] = {
     {"NoBlankAfterColon", "HTTP/1.0 302 F\r\nLocation:/ok\r\n\r\n", 302, "/ok", "", -1, false},
     {"TabAfterColon", "HTTP/1.0 302 F\r\nLocation:\t/ok\r\n\r\n", 302, "/ok", "", -1, false},
     {"BlanksAround", "HTTP/1.0 302 F\r\nLocation:  /ok \t\r\n\r\n", 302, "/ok", "", -1, false},
-    {"AnyCase", "HTTP/1.0 302 F\r\nlOcAtIoN: /ok\r\nSET-COOKIE: a=1\r\n\r\n", 302, "/ok", "a=1",
-     -1, false},
+    {"AnyCase", "HTTP/1.0 302 F\r\nlOcAtIoN: /ok\r\nSET-COOKIE: a=1\r\n\r\n", 302, "/ok", "a=1", -1,
+     false},
     {"LfOnly", "HTTP/1.0 302 F\nLocation: /ok\nContent-Length: 3\n\n", 302, "/ok", "", 3, false},
-    {"BlankBeforeColonIsAnotherName", "HTTP/1.0 302 F\r\nLocation : /no\r\n\r\n", 302, "-", "",
-     -1, false},
-    {"LongerNameIsAnotherName", "HTTP/1.0 302 F\r\nLocationX: /no\r\nX-Location: /no\r\n\r\n",
-     302, "-", "", -1, false},
+    {"BlankBeforeColonIsAnotherName", "HTTP/1.0 302 F\r\nLocation : /no\r\n\r\n", 302, "-", "", -1,
+     false},
+    {"LongerNameIsAnotherName", "HTTP/1.0 302 F\r\nLocationX: /no\r\nX-Location: /no\r\n\r\n", 302,
+     "-", "", -1, false},
     {"EmptyLocation", "HTTP/1.0 302 F\r\nLocation: /a\r\nLocation:\r\n\r\n", 302, "", "", -1,
      false},
     {"LastSetCookie", "HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nset-cookie:b=2 \r\n\r\n", 200, "-",
@@ -55,8 +55,8 @@ const HeadCase HeadCases[] = {
      false},
     {"LengthTwiceEqual", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\ncontent-length: 5\r\n\r\n", 200,
      "-", "", 5, false},
-    {"LengthUnusableThenUsable", "HTTP/1.0 200 OK\r\nContent-Length: x\r\nContent-Length: 5\r\n\r\n",
-     200, "-", "", 5, false},
+    {"LengthUnusableThenUsable",
+     "HTTP/1.0 200 OK\r\nContent-Length: x\r\nContent-Length: 5\r\n\r\n", 200, "-", "", 5, false},
     {"LengthTwiceDiffering", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n",
      200, "-", "", 6, false, "Conflicting Content-Length"},
     {"LengthListDiffering", "HTTP/1.0 200 OK\r\nContent-Length: 5,6\r\n\r\n", 200, "-", "", -1,
@@ -74,13 +74,13 @@ const HeadCase HeadCases[] = {
      "Content-Length: 9\r\n\r\nHTTP/1.1 302 Found\r\n\r\n",
      302, "-", "", -1, false},
     {"InterimThenEnd", "HTTP/1.1 100 Continue\r\n\r\n", 100, "-", "", -1, false},
-    {"SwitchingProtocols", "HTTP/1.1 101 Switching Protocols\r\nUpgrade: h2c\r\n\r\n", 101, "-",
+    {"SwitchingProtocols", "HTTP/1.1 101 Switching Protocols\r\nUpgrade: h2c\r\n\r\n", 101, "-", "",
+     -1, false, "Protocol switch not supported"},
+    {"SwitchAfterContinue", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 101 Switching\r\n\r\n", 101, "-",
      "", -1, false, "Protocol switch not supported"},
-    {"SwitchAfterContinue", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 101 Switching\r\n\r\n", 101,
-     "-", "", -1, false, "Protocol switch not supported"},
     {"InterimLengthDoesNotConflict",
-     "HTTP/1.1 103 H\r\nContent-Length: 1\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n",
-     200, "-", "", 2, false},
+     "HTTP/1.1 103 H\r\nContent-Length: 1\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", 200,
+     "-", "", 2, false},
     // The block as the connection ends it.
     {"Nothing", "", 0, "-", "", -1, false},
     {"EndsInFields", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n", 200, "-", "", 3, false},
@@ -155,10 +155,10 @@ TEST(StatusLine, GivesTheCode) {
     std::string Line;
     int Code;
   } Cases[] = {
-      {"HTTP/1.0 200 OK\r\n", 200}, {"HTTP/1.0 200\r\n", 200},     {"HTTP/1.0 200", 200},
-      {"HTTP/1.1 32767 X\n", 32767}, {"HTTP/1.0 32768 X\n", 0},     {"HTTP/1.0 100000\n", 0},
-      {"HTTP/1.0 20x OK\n", 0},      {"HTTP/1.0  200 OK\n", 0},     {"HTTP/1.0\r\n", 0},
-      {"HTTP/1.0 -1 X\n", 0},        {"ICY 200 OK\r\n", 200},       {"", 0},
+      {"HTTP/1.0 200 OK\r\n", 200},  {"HTTP/1.0 200\r\n", 200}, {"HTTP/1.0 200", 200},
+      {"HTTP/1.1 32767 X\n", 32767}, {"HTTP/1.0 32768 X\n", 0}, {"HTTP/1.0 100000\n", 0},
+      {"HTTP/1.0 20x OK\n", 0},      {"HTTP/1.0  200 OK\n", 0}, {"HTTP/1.0\r\n", 0},
+      {"HTTP/1.0 -1 X\n", 0},        {"ICY 200 OK\r\n", 200},   {"", 0},
   };
   for (const auto& C : Cases) EXPECT_EQ(TReplyHead::StatusCode(C.Line), C.Code) << C.Line;
 }
@@ -169,15 +169,15 @@ TEST(StatusClass, OnlyARedirectionWithItsOwnLocationIsFollowed) {
     bool HasLocation;
     TReplyClass Class;
   } Cases[] = {
-      {0, true, rcFailure},         {-1, false, rcFailure},       {100, false, rcSuccess},
-      {200, false, rcSuccess},      {204, true, rcSuccess},       {298, false, rcSuccess},
-      {299, true, rcFinal},         {300, true, rcRedirection},   {300, false, rcFinal},
-      {301, true, rcRedirection},   {301, false, rcFinal},        {302, true, rcRedirection},
-      {302, false, rcFinal},        {303, true, rcRedirection},   {303, false, rcFinal},
-      {304, true, rcFinal},         {305, true, rcFinal},         {306, true, rcFinal},
-      {307, true, rcRedirection},   {308, true, rcRedirection},   {308, false, rcFinal},
-      {399, true, rcFinal},         {400, true, rcFailure},       {401, false, rcFailure},
-      {599, false, rcFailure},      {32767, false, rcFailure},
+      {0, true, rcFailure},       {-1, false, rcFailure},     {100, false, rcSuccess},
+      {200, false, rcSuccess},    {204, true, rcSuccess},     {298, false, rcSuccess},
+      {299, true, rcFinal},       {300, true, rcRedirection}, {300, false, rcFinal},
+      {301, true, rcRedirection}, {301, false, rcFinal},      {302, true, rcRedirection},
+      {302, false, rcFinal},      {303, true, rcRedirection}, {303, false, rcFinal},
+      {304, true, rcFinal},       {305, true, rcFinal},       {306, true, rcFinal},
+      {307, true, rcRedirection}, {308, true, rcRedirection}, {308, false, rcFinal},
+      {399, true, rcFinal},       {400, true, rcFailure},     {401, false, rcFailure},
+      {599, false, rcFailure},    {32767, false, rcFailure},
   };
   for (const auto& C : Cases)
     EXPECT_EQ(TReplyHead::Classify(C.Status, C.HasLocation), C.Class)

@@ -26,14 +26,24 @@ struct LinesCase {
 
 const LinesCase LinesCases[] = {
     {"None", "http://h.test/x", {}, nullptr, Plain},
-    {"ReplacesBothAcceptLinesAtTheFirst", "http://h.test/x", {"accept: */*"}, nullptr,
+    {"ReplacesBothAcceptLinesAtTheFirst",
+     "http://h.test/x",
+     {"accept: */*"},
+     nullptr,
      "GET /x HTTP/1.0\r\nHost: h.test\r\naccept: */*\r\n" + FormType + "\r\n"},
-    {"RemovesWithAnEmptyValue", "http://h.test/x", {"Accept:", "Content-Type:  "}, nullptr,
+    {"RemovesWithAnEmptyValue",
+     "http://h.test/x",
+     {"Accept:", "Content-Type:  "},
+     nullptr,
      "GET /x HTTP/1.0\r\nHost: h.test\r\n\r\n"},
     {"RemovingWhatIsNotThereIsNothing", "http://h.test/x", {"Cookie:"}, nullptr, Plain},
-    {"AddsANewName", "http://h.test/x", {"X-A: 1", "X-B:\t2"}, nullptr,
+    {"AddsANewName",
+     "http://h.test/x",
+     {"X-A: 1", "X-B:\t2"},
+     nullptr,
      "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + FormType + "X-A: 1\r\nX-B: 2\r\n\r\n"},
-    {"ReplacesHostAndTheHeaderInfoLines", "http://h.test:8080/x",
+    {"ReplacesHostAndTheHeaderInfoLines",
+     "http://h.test:8080/x",
      {"Host: other", "User-Agent: mine", "COOKIE: c=2", "Referer: r2", "From: f2"},
      [](TVelHTTP& H) {
        H.HeaderInfo.LocalProgram = "p";
@@ -43,9 +53,14 @@ const LinesCase LinesCases[] = {
      },
      "GET /x HTTP/1.0\r\nHost: other\r\n" + Accept +
          "User-Agent: mine\r\nFrom: f2\r\nCOOKIE: c=2\r\nReferer: r2\r\n" + FormType + "\r\n"},
-    {"HostCarriesAPortOtherThan80", "h.test:8080/x", {}, nullptr,
+    {"HostCarriesAPortOtherThan80",
+     "h.test:8080/x",
+     {},
+     nullptr,
      "GET /x HTTP/1.0\r\nHost: h.test:8080\r\n" + Accept + FormType + "\r\n"},
-    {"ThroughAProxyToo", "http://h.test:81/x", {"X: y"},
+    {"ThroughAProxyToo",
+     "http://h.test:81/x",
+     {"X: y"},
      [](TVelHTTP& H) {
        H.Proxy = "127.0.0.1";
        H.ProxyPort = 3128;
@@ -54,54 +69,85 @@ const LinesCase LinesCases[] = {
          Accept + FormType + "X: y\r\n\r\n"},
     // Credentials: CustomHeaders, then the URL's, then HeaderInfo's; never in Host or the
     // request line, not even a proxy's.
-    {"UrlCredentialsBeforeHeaderInfo", "http://u:p@h.test/x", {},
+    {"UrlCredentialsBeforeHeaderInfo",
+     "http://u:p@h.test/x",
+     {},
      [](TVelHTTP& H) {
        H.HeaderInfo.UserId = "Aladdin";
        H.HeaderInfo.Password = "open sesame";
      },
      "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + "Authorization: Basic dTpw\r\n" + FormType +
          "\r\n"},
-    {"UrlUserWithoutPassword", "u@h.test/x", {}, nullptr,
+    {"UrlUserWithoutPassword",
+     "u@h.test/x",
+     {},
+     nullptr,
      "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + "Authorization: Basic dTo=\r\n" + FormType +
          "\r\n"},
-    {"UrlCredentialsThroughAProxy", "http://u:p@h.test/x", {},
+    {"UrlCredentialsThroughAProxy",
+     "http://u:p@h.test/x",
+     {},
      [](TVelHTTP& H) {
        H.Proxy = "127.0.0.1";
        H.ProxyPort = 3128;
      },
      "GET http://h.test/x HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: h.test\r\n" + Accept +
          "Authorization: Basic dTpw\r\n" + FormType + "\r\n"},
-    {"CustomAuthorizationFirst", "http://u:p@h.test/x", {"Authorization: Bearer t"}, nullptr,
+    {"CustomAuthorizationFirst",
+     "http://u:p@h.test/x",
+     {"Authorization: Bearer t"},
+     nullptr,
      "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + "Authorization: Bearer t\r\n" + FormType +
          "\r\n"},
     // Refused before anything is composed.
-    {"CrLfInALine", "http://h.test/x", {"X: a\r\nY: b"}, nullptr,
+    {"CrLfInALine",
+     "http://h.test/x",
+     {"X: a\r\nY: b"},
+     nullptr,
      "Invalid character (CR, LF or NUL) in CustomHeaders"},
-    {"NulInALine", "http://h.test/x", {std::string("X: a\0", 5)}, nullptr,
+    {"NulInALine",
+     "http://h.test/x",
+     {std::string("X: a\0", 5)},
+     nullptr,
      "Invalid character (CR, LF or NUL) in CustomHeaders"},
-    {"ContentLength", "http://h.test/x", {"content-length: 5"}, nullptr,
+    {"ContentLength",
+     "http://h.test/x",
+     {"content-length: 5"},
+     nullptr,
      "Content-Length cannot be set in CustomHeaders"},
-    {"NoColon", "http://h.test/x", {"X-A 1"}, nullptr,
+    {"NoColon",
+     "http://h.test/x",
+     {"X-A 1"},
+     nullptr,
      "Invalid header line in CustomHeaders: X-A 1"},
     {"NoName", "http://h.test/x", {": 1"}, nullptr, "Invalid header line in CustomHeaders: : 1"},
-    {"BlankInName", "http://h.test/x", {"X A: 1"}, nullptr,
+    {"BlankInName",
+     "http://h.test/x",
+     {"X A: 1"},
+     nullptr,
      "Invalid header line in CustomHeaders: X A: 1"},
-    {"ProxyPortTooLarge", "http://h.test/x", {},
+    {"ProxyPortTooLarge",
+     "http://h.test/x",
+     {},
      [](TVelHTTP& H) {
        H.Proxy = "127.0.0.1";
        H.ProxyPort = 99999;
      },
      "Invalid proxy port: 99999"},
-    {"ProxyPortZero", "http://h.test/x", {},
+    {"ProxyPortZero",
+     "http://h.test/x",
+     {},
      [](TVelHTTP& H) {
        H.Proxy = "127.0.0.1";
        H.ProxyPort = 0;
      },
      "Invalid proxy port: 0"},
-    {"ProxyPortUnusedWithoutProxy", "http://h.test/x", {},
-     [](TVelHTTP& H) { H.ProxyPort = 99999; }, Plain},
-    {"HostWithABlank", "/x", {}, [](TVelHTTP& H) { H.Host = "a b"; },
-     "Invalid host in URL: a b"},
+    {"ProxyPortUnusedWithoutProxy",
+     "http://h.test/x",
+     {},
+     [](TVelHTTP& H) { H.ProxyPort = 99999; },
+     Plain},
+    {"HostWithABlank", "/x", {}, [](TVelHTTP& H) { H.Host = "a b"; }, "Invalid host in URL: a b"},
 };
 
 void PrintTo(const LinesCase& C, std::ostream* Os) { *Os << C.Name; }
@@ -143,9 +189,9 @@ TEST_F(HttpTest, CredentialsAndCookiesStayWithTheFirstServer) {
     SCOPED_TRACE(C.Name);
     ScriptedHttpServer Other({Whole("HTTP/1.0 200 OK\r\n\r\nthere")});
     const std::string SetCookie = C.SetCookie.empty() ? "" : "Set-Cookie: " + C.SetCookie + "\r\n";
-    ScriptedHttpServer Main({Whole("HTTP/1.0 302 Found\r\n" + SetCookie +
-                                   "Location: http://other.test:" + std::to_string(Other.Port()) +
-                                   "/there\r\n\r\n")});
+    ScriptedHttpServer Main(
+        {Whole("HTTP/1.0 302 Found\r\n" + SetCookie +
+               "Location: http://other.test:" + std::to_string(Other.Port()) + "/there\r\n\r\n")});
     auto& H = Make();
     H.CustomHeaders = C.Custom;
     H.HeaderInfo.Cookie = C.UrlCredentials ? "mine=1" : "";

@@ -97,8 +97,8 @@ const RequestCase RequestCases[] = {
        EXPECT_EQ(H.BytesSent, 7);
        EXPECT_EQ(FileText(H.Header), "HTTP/1.0 200 OK\r\n\r\n");
      },
-     "POST /f HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType + "Content-Length: 7\r\n\r\n" +
-         std::string("x\0y=z &", 7)},
+     "POST /f HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType +
+         "Content-Length: 7\r\n\r\n" + std::string("x\0y=z &", 7)},
     {"PutStringBodyWholeWithNulBytes", false,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Put(O + "/p", BigBody()); },
      "PUT /p HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType +
@@ -121,7 +121,8 @@ const RequestCase RequestCases[] = {
          "Content-Length: 4\r\n\r\ndata"},
     {"CopyCarriesTheTarget", false,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Copy(O + "/a", "/b"); },
-     "COPY /a HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType + "URI-header: /b\r\n\r\n"},
+     "COPY /a HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType +
+         "URI-header: /b\r\n\r\n"},
     {"MoveViaProxy", true,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Move(O + "/a", "/c"); },
      "MOVE http://origin.test:{P}/a HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
@@ -220,15 +221,14 @@ const SplitCase SplitCases[] = {
     {"ftp://f.test:2121/x", "", 0, "f.test", "/x", "ftp://f.test:2121/x", 2121, ""},
     {"http://h.test" + LongPath, "", 0, "h.test", LongPath, "http://h.test" + LongPath, 80, ""},
     // The server only at the start; the fragment never sent; a well-formed target.
-    {"127.0.0.1:8080/echo/a//b", "", 0, "127.0.0.1", "/echo/a//b", "127.0.0.1:8080/echo/a//b",
-     8080, ""},
+    {"127.0.0.1:8080/echo/a//b", "", 0, "127.0.0.1", "/echo/a//b", "127.0.0.1:8080/echo/a//b", 8080,
+     ""},
     {"http://h.test/x/127.0.0.2//y", "", 0, "h.test", "/x/127.0.0.2//y",
      "http://h.test/x/127.0.0.2//y", 80, ""},
     {"/login?next=http://127.0.0.1:8080/after", "prev.test", 8081, "prev.test",
      "/login?next=http://127.0.0.1:8080/after", "/login?next=http://127.0.0.1:8080/after", 8081,
      ""},
-    {"http://h.test/page#section", "", 0, "h.test", "/page", "http://h.test/page#section", 80,
-     ""},
+    {"http://h.test/page#section", "", 0, "h.test", "/page", "http://h.test/page#section", 80, ""},
     {"http://h.test#top", "", 0, "h.test", "/", "http://h.test/#top", 80, ""},
     {"http://h.test?q=1", "", 0, "h.test", "/?q=1", "http://h.test/?q=1", 80, ""},
     {"http://h.test/a b", "", 0, "h.test", "/a%20b", "http://h.test/a b", 80, ""},
