@@ -15,11 +15,13 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/Events.h"
 #include "http/CmdNames.h"
 #include "http/TExStringList.h"
 #include "http/THeaderInfo.h"
+#include "http/TReplyHead.h"
 #include "socket/TQuaywire.h"
 
 // Result of a request: the command that ended in success or failure. No sender.
@@ -51,11 +53,16 @@ class TVelHTTP : public TQuaywire {
 
   // --- Steps of a request (overridable) --------------------------------------------------------
   virtual void RunRequest();
-  // Host, Port and RequestPath from URL (completing URL with "/" when it has no path).
+  // Host, Port and RequestPath from URL (completing URL with "/" when it has no path). See
+  // THttpUrl::SplitUser for the reading; the fragment is dropped and RequestPath is the
+  // well-formed request target. A user name and password in the URL of the first pass
+  // become the request's Basic credentials; they never go into Host or the request line.
   virtual void SplitURL();
   // Rebuilds RequestLines for CurrentCmd.
   virtual void ComposeRequest();
-  // Reads the status line and the header lines of one reply.
+  // Reads the status line and the header lines of one reply, interim (1xx) replies before
+  // it included: their lines stay at the head of Header, and ReplyNumber is the final
+  // reply's. See TReplyHead for the fields and the bounds.
   virtual void ReadResponseHeader();
   // Sends the header block, the empty line and the body, if the command has one.
   virtual void SendRequest();
@@ -99,6 +106,22 @@ class TVelHTTP : public TQuaywire {
   // Each stage of a pass as it is reached, from after OnAboutToSend to before the result
   // event. A handler's error ends the request like a socket error.
   TStageEvent OnStage;
+
+  // --- Request header lines of the caller's ------------------------------------------------
+  // Each "Name: value" line replaces every line of that name the component composes (Host,
+  // Accept, Content-type, User-Agent, From, Cookie, Referer, Authorization ...), at the place
+  // of the first, or is added after them; "Name:" with no value removes that line. Names
+  // compare in any case. Refused before connecting (EHttpSettingError): a line with CR, LF
+  // or NUL, one without a name and its colon, and a Content-Length line (the component
+  // computes it). Applied to every pass, but an Authorization or Cookie line, whether from
+  // here, the URL or HeaderInfo, goes to the server (host and port) of the first pass only;
+  // a cookie that a redirection set goes on to where it leads. Credentials: these lines
+  // first, then a user name and password in the URL, then HeaderInfo's.
+  std::vector<std::string> CustomHeaders;
+
+  // What the last reply asks of the request loop (see TReplyHead::Classify). A redirection
+  // counts only with a Location in that same reply.
+  TReplyClass ReplyClass() const;
 
   // --- Request state (public, unpublished) -------------------------------------------------
   std::string URL;          // of the request in progress; completed and redirected in place
@@ -147,7 +170,11 @@ class TVelHTTP : public TQuaywire {
   void Start(CmdType Cmd, const std::string& AURL);
   bool HasRequestBody() const;
   std::string ProxyTarget() const;
-  std::string BasicCredentials();
+  // Base64 of User, ":" and Password, as the Authorization line carries them.
+  std::string BasicCredentials(const std::string& User, const std::string& Password);
+  // The last reply's own Location resolved against the URL of the request that received
+  // it; asked only when ReplyClass says the reply is followed. Refuses a scheme the
+  // component does not speak.
   std::string RedirectionTarget() const;
   void ReadBody();
   // --- The request loop's own steps ----------------------------------------------------------
@@ -155,8 +182,6 @@ class TVelHTTP : public TQuaywire {
   // the connection open; 0 reads none) or, with -1, until the close or the end of a chunked
   // body's framing.
   void CaptureBody(std::int64_t Announced, bool Chunked);
-  // The reply's header block announces the chunked coding.
-  bool ReplyChunked() const;
   // One pass on the open connection: send, read the reply, raise the result event.
   void RunExchange();
   // After the pass: cookie, OnRedirect and OnAuthenticationNeeded; true when a further pass
@@ -181,4 +206,18 @@ class TVelHTTP : public TQuaywire {
   CmdType FRequestedCmd = hcGet;  // the caller's command; CurrentCmd is the pass's
   bool FAbortRequested = false;   // Abort was called while the request ran
   bool FFollow = false;           // the pass's reply is to be followed
+
+  // --- URL, composition and reply head ------------------------------------------------------
+  // Refuses what cannot go on the wire before anything is composed.
+  void CheckRequestSettings() const;
+  // The Authorization line, for the first pass's server only.
+  void AddCredentials(bool FirstServer);
+  void ApplyCustomHeaders(bool FirstServer);
+  // FRequestHeaderSent from RequestLines.
+  void KeepHeaderSent();
+  std::string FUrlScheme;        // the current URL's scheme as written; "" when none
+  bool FUrlCredentials = false;  // the first pass's URL named a user
+  std::string FUrlUser;
+  std::string FUrlPassword;
+  bool FChunked = false;  // the last reply's Transfer-Encoding ends with chunked
 };
