@@ -17,7 +17,11 @@ std::vector<QRectF> TBarDelegate::RowRects(int Row, const QRectF& Cell) const {
 
 void TBarDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Option,
                          const QModelIndex& Index) const {
-  QStyledItemDelegate::paint(Painter, Option, Index);  // the selection's background
+  // A selected row's highlight would hide the bars drawn in its colour: a paler one here.
+  if (Option.state & QStyle::State_Selected)
+    Painter->fillRect(Option.rect, Option.palette.highlight().color().lighter(170));
+  else
+    QStyledItemDelegate::paint(Painter, Option, Index);
   const int Row = Index.row();
   if (Row < 0 || Row >= static_cast<int>(FRows.size())) return;
   TTimingBars::Paint(*Painter, FRows[static_cast<std::size_t>(Row)], FScale,

@@ -51,7 +51,6 @@ TBodyView::TBodyView(QWidget* Parent) : QWidget(Parent) {
   FNote = new QLabel(this);
   FNote->setObjectName("BodyNote");
   FNote->setTextFormat(Qt::PlainText);
-  FNote->hide();
   FChoice = new QComboBox(this);
   FChoice->setObjectName("BodyMode");
   FChoice->addItems({"Texte", "Hexa", "Image"});
@@ -85,8 +84,11 @@ void TBodyView::SetBody(const std::string& Body, const std::string& ContentType,
   FContentType = ContentType;
   FImage = Picture(Body);
   FHexDone = false;
-  FNote->setText(Note);
-  FNote->setVisible(!Note.isEmpty());
+  FNote->setText(!Note.isEmpty() || FImage.isNull()
+                     ? Note
+                     : QString::fromUtf8("Image %1 \u00d7 %2")
+                           .arg(FImage.width())
+                           .arg(FImage.height()));
   const QString Json = PrettyJson(Body, ContentType);
   FText->setPlainText(Json.isEmpty() ? TAnsiText::ForPane(Body) : Json);
   FPicture->setPixmap(FImage.isNull() ? QPixmap() : QPixmap::fromImage(FImage));

@@ -69,6 +69,8 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
   FTable->setSelectionBehavior(QAbstractItemView::SelectRows);
   FTable->setSelectionMode(QAbstractItemView::SingleSelection);
   FTable->verticalHeader()->hide();
+  FTable->setWordWrap(false);
+  FTable->setTextElideMode(Qt::ElideMiddle);
   FTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   FTable->horizontalHeader()->setSectionResizeMode(pcURL, QHeaderView::Stretch);
   FTable->horizontalHeader()->setSectionResizeMode(pcBar, QHeaderView::Fixed);
