@@ -84,15 +84,19 @@ void TBodyView::SetBody(const std::string& Body, const std::string& ContentType,
   FContentType = ContentType;
   FImage = Picture(Body);
   FHexDone = false;
+  SetNote(Note);
+  const QString Json = PrettyJson(Body, ContentType);
+  FText->setPlainText(Json.isEmpty() ? TAnsiText::ForPane(Body) : Json);
+  FPicture->setPixmap(FImage.isNull() ? QPixmap() : QPixmap::fromImage(FImage));
+  SetMode(Choose(Body, FImage));
+}
+
+void TBodyView::SetNote(const QString& Note) {
   FNote->setText(!Note.isEmpty() || FImage.isNull()
                      ? Note
                      : QString::fromUtf8("Image %1 \u00d7 %2")
                            .arg(FImage.width())
                            .arg(FImage.height()));
-  const QString Json = PrettyJson(Body, ContentType);
-  FText->setPlainText(Json.isEmpty() ? TAnsiText::ForPane(Body) : Json);
-  FPicture->setPixmap(FImage.isNull() ? QPixmap() : QPixmap::fromImage(FImage));
-  SetMode(Choose(Body, FImage));
 }
 
 void TBodyView::SetMode(TMode Mode) {

@@ -25,6 +25,8 @@ class TBodyView : public QWidget {
   // Shows Body (the reply's Content-Type in ContentType); Note, when not empty, is a line
   // above the views (a body cut short, or kept only in part).
   void SetBody(const std::string& Body, const std::string& ContentType, const QString& Note);
+  // Replaces the note alone; a picture's size shows when there is no note.
+  void SetNote(const QString& Note);
   TMode Mode() const { return FMode; }
   // Switches the view; the picture only when the body is one.
   void SetMode(TMode Mode);

@@ -262,17 +262,20 @@ void TExchangeDetails::FillPass() {
   }
   SetKeeping(FRequest, Sent);
   SetKeeping(FReply, TPassText::Escaped(P.ReplyHeader));
-  // The body view is rebuilt only when the body changed: a picture or a 1 MiB hex dump costs.
+  QString Note = TPassText::ShortBodyText(P);
+  if (Note.isEmpty() && P.BodyCut())
+    Note = QString::fromUtf8("Les %1 premiers octets sur %2")
+               .arg(TAnsiText::Count(static_cast<std::int64_t>(P.Body.size())),
+                    TAnsiText::Count(P.BodyBytes));
+  // The body view is rebuilt only when what it shows changed: a picture or a 1 MiB hex dump
+  // costs, and past the kept 1 MiB only the count goes on growing.
   const std::string Key = std::to_string(FSelected) + ":" + std::to_string(P.Body.size()) + ":" +
-                          std::to_string(P.BodyBytes) + ":" + (P.At[xsBodyEnd] ? "end" : "");
+                          (P.At[xsBodyEnd] ? "end" : "");
   if (Key != FBodyShown) {
-    QString Note = TPassText::ShortBodyText(P);
-    if (Note.isEmpty() && P.BodyCut())
-      Note = QString::fromUtf8("Les %1 premiers octets sur %2")
-                 .arg(TAnsiText::Count(static_cast<std::int64_t>(P.Body.size())),
-                      TAnsiText::Count(P.BodyBytes));
     FBody->SetBody(P.Body, TPassText::ContentType(P), Note);
     FBodyShown = Key;
+  } else {
+    FBody->SetNote(Note);
   }
   FillTimes(P);
 }
