@@ -1,45 +1,161 @@
-// TExchangeDetails: renders the exchange log as text and follows it while a request runs.
+// TExchangeDetails: the exchange inspector's table, tabs and buttons, fed by the recorder.
 #include "app/TExchangeDetails.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/TAnsiText.h"
+#include "app/TBodyView.h"
+#include "app/TPassText.h"
+#include "inspect/TCommandRenderer.h"
 
 namespace {
 
-const char* const StageNames[TExchangeLog::StageCount] = {
-    "Recherche de l'h\u00f4te",  "Connexion",
-    "Requ\u00eate envoy\u00e9e", "Premier octet re\u00e7u",
-    "Fin de l'en-t\u00eate",     "Fin du corps"};
-
 QString Ms(double Value) { return QString::number(Value, 'f', 1); }
+
+QPlainTextEdit* NewText(QWidget* Parent, const char* Name) {
+  auto* Pane = new QPlainTextEdit(Parent);
+  Pane->setObjectName(Name);
+  Pane->setReadOnly(true);
+  Pane->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Pane->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  return Pane;
+}
+
+// Replaces a pane's text, keeping the reader's place when the text only grew.
+void SetKeeping(QPlainTextEdit* Pane, const QString& Text) {
+  if (Pane->toPlainText() == Text) return;
+  const int Line = Pane->verticalScrollBar()->value();
+  Pane->setPlainText(Text);
+  Pane->verticalScrollBar()->setValue(Line);
+}
+
+QTableWidgetItem* Item(const QString& Text, Qt::Alignment Align = Qt::AlignLeft) {
+  auto* I = new QTableWidgetItem(Text);
+  I->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  I->setTextAlignment(Align | Qt::AlignVCenter);
+  return I;
+}
 
 }  // namespace
 
-TExchangeDetails::TExchangeDetails(const TExchangeLog& Log, QWidget* Parent)
-    : QWidget(Parent, Qt::Window), FLog(Log) {
+TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* Parent)
+    : QWidget(Parent, Qt::Window), FRecorder(Recorder) {
   setObjectName("ExchangeDetails");
   setWindowTitle(QString::fromUtf8("D\u00e9tails de l'\u00e9change"));
-  FMemo = new QPlainTextEdit(this);
-  FMemo->setObjectName("DetailsText");
-  FMemo->setReadOnly(true);
-  FMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
-  FMemo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  FSoon.setSingleShot(true);
+  FSoon.setInterval(100);
+  connect(&FSoon, &QTimer::timeout, this, &TExchangeDetails::Refresh);
+  auto* Layout = new QVBoxLayout(this);
+  Layout->setContentsMargins(4, 4, 4, 4);
+  BuildTop();
+  FTable = new QTableWidget(0, ColumnCount, this);
+  FTable->setObjectName("PassTable");
+  FTable->setHorizontalHeaderLabels({QString::fromUtf8("N\u00b0"), QString::fromUtf8("M\u00e9thode"),
+                                     "URL", "Statut", "Taille", "Temps (ms)", "Chronologie"});
+  FTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+  FTable->setSelectionMode(QAbstractItemView::SingleSelection);
+  FTable->verticalHeader()->hide();
+  FTable->setWordWrap(false);
+  FTable->setTextElideMode(Qt::ElideMiddle);
+  FTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  FTable->horizontalHeader()->setSectionResizeMode(pcURL, QHeaderView::Stretch);
+  FTable->horizontalHeader()->setSectionResizeMode(pcBar, QHeaderView::Fixed);
+  FTable->setColumnWidth(pcBar, 220);
+  FBars = new TBarDelegate(FTable);
+  FTable->setItemDelegateForColumn(pcBar, FBars);
+  connect(FTable, &QTableWidget::itemSelectionChanged, this, [this] {
+    const int Row = FTable->currentRow();
+    if (Row >= 0 && Row != FSelected) SelectPass(Row);
+  });
+  FNote = new QLabel(this);
+  FNote->setObjectName("PassNote");
+  FNote->setTextFormat(Qt::PlainText);
+  FNote->setWordWrap(true);
+  BuildTabs();
+  auto* Lower = new QWidget(this);
+  auto* LowerLayout = new QVBoxLayout(Lower);
+  LowerLayout->setContentsMargins(0, 0, 0, 0);
+  LowerLayout->addWidget(FNote);
+  LowerLayout->addWidget(FTabs, 1);
+  auto* Split = new QSplitter(Qt::Vertical, this);
+  Split->addWidget(FTable);
+  Split->addWidget(Lower);
+  Split->setStretchFactor(1, 2);
+  Layout->addWidget(Split, 1);
+  resize(760, 560);
+  Refresh();
+}
+
+void TExchangeDetails::BuildTop() {
+  auto* Top = new QHBoxLayout;
   FStop = new QToolButton(this);
   FStop->setObjectName("StopButton");
   FStop->setToolButtonStyle(Qt::ToolButtonTextOnly);
   FStop->hide();
-  auto* Layout = new QVBoxLayout(this);
-  Layout->setContentsMargins(4, 4, 4, 4);
-  Layout->addWidget(FStop, 0, Qt::AlignLeft);
-  Layout->addWidget(FMemo);
-  resize(640, 480);
-  Refresh();
+  FCopy = new QPushButton("Copier comme commande", this);
+  FCopy->setObjectName("CopyCommandButton");
+  connect(FCopy, &QPushButton::clicked, this, &TExchangeDetails::CopyCommands);
+  FExport = new QToolButton(this);
+  FExport->setObjectName("ExportHarButton");
+  FExport->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  FExport->hide();
+  Top->addWidget(FStop);
+  Top->addWidget(FCopy);
+  Top->addWidget(FExport);
+  Top->addStretch(1);
+  // The legend of the bars' colours.
+  for (int K = 0; K < TTimingBars::KindCount; ++K) {
+    const auto Kind = static_cast<TBarSpan::TKind>(K);
+    auto* Swatch = new QLabel(this);
+    Swatch->setFixedSize(10, 10);
+    Swatch->setStyleSheet(QString("background: %1").arg(TTimingBars::Colour(Kind).name()));
+    Top->addWidget(Swatch);
+    Top->addWidget(new QLabel(TTimingBars::KindName(Kind), this));
+  }
+  static_cast<QVBoxLayout*>(layout())->addLayout(Top);
+}
+
+void TExchangeDetails::BuildTabs() {
+  FTabs = new QTabWidget(this);
+  FTabs->setObjectName("PassTabs");
+  FRequest = NewText(FTabs, "RequestText");
+  FReply = NewText(FTabs, "ReplyText");
+  FBody = new TBodyView(FTabs);
+  FBody->setObjectName("BodyView");
+  auto* Times = new QWidget(FTabs);
+  FStages = new QTableWidget(0, 4, Times);
+  FStages->setObjectName("StageTable");
+  FStages->setHorizontalHeaderLabels({QString::fromUtf8("\u00c9tape"), QString::fromUtf8("D\u00e9but (ms)"),
+                                      QString::fromUtf8("Dur\u00e9e (ms)"), QString()});
+  FStages->verticalHeader()->hide();
+  FStages->setSelectionMode(QAbstractItemView::NoSelection);
+  FStages->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  FStages->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
+  FStageBars = new TBarDelegate(FStages);
+  FStages->setItemDelegateForColumn(3, FStageBars);
+  FTotal = new QLabel(Times);
+  FTotal->setObjectName("TimesTotal");
+  auto* TimesLayout = new QVBoxLayout(Times);
+  TimesLayout->addWidget(FStages, 1);
+  TimesLayout->addWidget(FTotal);
+  FTabs->addTab(FRequest, QString::fromUtf8("Requ\u00eate"));
+  FTabs->addTab(FReply, QString::fromUtf8("R\u00e9ponse"));
+  FTabs->addTab(FBody, "Corps");
+  FTabs->addTab(Times, "Temps");
 }
 
 void TExchangeDetails::SetStopAction(QAction* Stop) {
@@ -48,72 +164,211 @@ void TExchangeDetails::SetStopAction(QAction* Stop) {
   addAction(Stop);
 }
 
-QString TExchangeDetails::Text() const { return FMemo->toPlainText(); }
+void TExchangeDetails::SetExportAction(QAction* Export) {
+  FExport->setDefaultAction(Export);
+  FExport->show();
+}
+
+void TExchangeDetails::RefreshSoon() {
+  if (!FSoon.isActive()) FSoon.start();
+}
+
+std::optional<double> TExchangeDetails::Now() const {
+  const auto& Passes = FRecorder.Passes();
+  if (Passes.empty() || Passes.back().At[xsBodyEnd] || !Passes.back().Error.empty() ||
+      !FRecorder.Error().empty())
+    return std::nullopt;
+  return std::chrono::duration<double, std::milli>(TTimingBars::TClock::now() -
+                                                   Passes.front().Started)
+      .count();
+}
 
 void TExchangeDetails::Refresh() {
-  const int Line = FMemo->verticalScrollBar()->value();
-  FMemo->setPlainText(Render(FLog));
-  FMemo->verticalScrollBar()->setValue(Line);
-}
-
-QString TExchangeDetails::Escaped(const std::string& Bytes) {
-  static const char Hex[] = "0123456789ABCDEF";
-  QString Text;
-  Text.reserve(static_cast<qsizetype>(Bytes.size()));
-  for (const char C : Bytes) {
-    const auto B = static_cast<unsigned char>(C);
-    if (B == '\r') {
-      Text += "\\r";
-    } else if (B == '\n') {
-      Text += "\\n\n";
-    } else if (B == '\t') {
-      Text += "\\t";
-    } else if (B == '\\') {
-      Text += "\\\\";
-    } else if (B < 0x20 || B > 0x7E) {
-      Text += "\\x";
-      Text += QChar(Hex[B >> 4]);
-      Text += QChar(Hex[B & 15]);
-    } else {
-      Text += QChar(B);
-    }
+  FSoon.stop();
+  const auto& Passes = FRecorder.Passes();
+  // A new request, or a further pass while the last one was being read: follow it.
+  const bool Follow = Passes.size() < FShownPasses ||
+                      FSelected == static_cast<int>(FShownPasses) - 1 || FSelected < 0;
+  FillTable(Passes);
+  FShownPasses = Passes.size();
+  FCopy->setEnabled(!Passes.empty());
+  const int Want = Passes.empty() ? -1
+                   : Follow      ? static_cast<int>(Passes.size()) - 1
+                                 : std::min(FSelected, static_cast<int>(Passes.size()) - 1);
+  if (Want != FSelected) FBodyShown.clear();
+  FSelected = Want;
+  {
+    const QSignalBlocker Quiet(FTable);
+    if (FSelected >= 0) FTable->selectRow(FSelected);
   }
-  return Text;
+  FillPass();
 }
 
-QString TExchangeDetails::Render(const TExchangeLog& Log) {
+void TExchangeDetails::SelectPass(int Index) {
+  if (Index < -1 || Index >= static_cast<int>(FRecorder.Passes().size())) return;
+  FSelected = Index;
+  FBodyShown.clear();
+  {
+    const QSignalBlocker Quiet(FTable);
+    if (Index >= 0) FTable->selectRow(Index);
+  }
+  FillPass();
+}
+
+void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
+  const int Rows = static_cast<int>(Passes.size());
+  FTable->setRowCount(Rows);
+  const auto Right = Qt::AlignRight;
+  for (int R = 0; R < Rows; ++R) {
+    const TExchangePass& P = Passes[static_cast<std::size_t>(R)];
+    const auto End = P.At[xsBodyEnd];
+    FTable->setItem(R, pcNumber, Item(QString::number(R + 1), Right));
+    FTable->setItem(R, pcMethod, Item(QString::fromLatin1(P.Method.c_str())));
+    FTable->setItem(R, pcURL, Item(TAnsiText::FromReceived(P.URL)));
+    FTable->setItem(R, pcStatus,
+                    Item(P.ReplyNumber > 0 ? QString::number(P.ReplyNumber)
+                         : P.Error.empty() ? QString()
+                                           : QString::fromUtf8("\u00e9chec"),
+                         Right));
+    FTable->setItem(R, pcSize, Item(TAnsiText::Count(P.BodyBytes), Right));
+    FTable->setItem(R, pcTime, Item(End ? Ms(*End) : QString(), Right));
+    FTable->setItem(R, pcBar, Item(QString()));
+  }
+  auto Bars = TTimingBars::Rows(Passes, Now());
+  const double Scale = TTimingBars::Scale(Bars);
+  FBars->SetRows(std::move(Bars), Scale);
+  FTable->viewport()->update();
+}
+
+void TExchangeDetails::FillPass() {
+  FillNote();
+  const auto& Passes = FRecorder.Passes();
+  if (FSelected < 0 || FSelected >= static_cast<int>(Passes.size())) {
+    SetKeeping(FRequest, QString());
+    SetKeeping(FReply, QString());
+    if (!FBodyShown.empty() || FBody->Text().size() > 0) FBody->SetBody({}, {}, {});
+    FBodyShown.clear();
+    FillTimes(TExchangePass());
+    return;
+  }
+  const TExchangePass& P = Passes[static_cast<std::size_t>(FSelected)];
+  QString Sent = TPassText::Escaped(P.RequestHeader);
+  if (P.RequestBodySize > 0) {
+    Sent += QString::fromUtf8("--- Corps (%1 octets").arg(TAnsiText::Count(P.RequestBodySize));
+    if (P.RequestBodySize > static_cast<std::int64_t>(P.RequestBody.size()))
+      Sent += QString::fromUtf8(", les %1 premiers").arg(TAnsiText::Count(
+                                    static_cast<std::int64_t>(P.RequestBody.size())));
+    Sent += ")\n" + TPassText::Escaped(P.RequestBody);
+  }
+  SetKeeping(FRequest, Sent);
+  SetKeeping(FReply, TPassText::Escaped(P.ReplyHeader));
+  QString Note = TPassText::ShortBodyText(P);
+  if (Note.isEmpty() && P.BodyCut())
+    Note = QString::fromUtf8("Les %1 premiers octets sur %2")
+               .arg(TAnsiText::Count(static_cast<std::int64_t>(P.Body.size())),
+                    TAnsiText::Count(P.BodyBytes));
+  // The body view is rebuilt only when what it shows changed: a picture or a 1 MiB hex dump
+  // costs, and past the kept 1 MiB only the count goes on growing.
+  const std::string Key = std::to_string(FSelected) + ":" + std::to_string(P.Body.size()) + ":" +
+                          (P.At[xsBodyEnd] ? "end" : "");
+  if (Key != FBodyShown) {
+    FBody->SetBody(P.Body, TPassText::ContentType(P), Note);
+    FBodyShown = Key;
+  } else {
+    FBody->SetNote(Note);
+  }
+  FillTimes(P);
+}
+
+void TExchangeDetails::FillTimes(const TExchangePass& Pass) {
+  // One row per stage reached, each on the pass's own clock and scale.
+  const bool Last = FSelected >= 0 && FSelected + 1 == static_cast<int>(FRecorder.Passes().size());
+  std::optional<double> Now;
+  if (Last && this->Now())
+    Now = std::chrono::duration<double, std::milli>(TTimingBars::TClock::now() - Pass.Started)
+              .count();
+  const std::vector<TBarSpan> Spans = TTimingBars::Spans(Pass, Pass.Started, Now);
+  FStages->setRowCount(static_cast<int>(Spans.size()));
+  std::vector<std::vector<TBarSpan>> Rows;
+  for (std::size_t I = 0; I < Spans.size(); ++I) {
+    const TBarSpan& S = Spans[I];
+    const int R = static_cast<int>(I);
+    FStages->setItem(R, 0, Item(TTimingBars::KindName(S.Kind)));
+    FStages->setItem(R, 1, Item(Ms(S.From), Qt::AlignRight));
+    FStages->setItem(R, 2, Item(Ms(S.To - S.From), Qt::AlignRight));
+    FStages->setItem(R, 3, Item(QString()));
+    Rows.push_back({S});
+  }
+  FStageBars->SetRows(std::move(Rows), Spans.empty() ? 0 : Spans.back().To);
+  FStages->viewport()->update();
+  const auto End = Pass.At[xsBodyEnd];
+  QString Total = QString::fromUtf8("Total : %1 ms, %2 octets re\u00e7us")
+                      .arg(End ? Ms(*End) : QString("-"), TAnsiText::Count(Pass.BytesReceived()));
+  if (End && *End > 0)
+    Total += QString::fromUtf8(", %1 Kio/s")
+                 .arg(static_cast<double>(Pass.BytesReceived()) / 1024.0 / (*End / 1000.0), 0,
+                      'f', 1);
+  FTotal->setText(Total);
+}
+
+void TExchangeDetails::FillNote() {
+  QStringList Lines;
+  const auto& Passes = FRecorder.Passes();
+  if (Passes.empty()) Lines << QString::fromUtf8("Aucune requ\u00eate pour l'instant.");
+  if (FSelected >= 0 && FSelected < static_cast<int>(Passes.size())) {
+    const TExchangePass& P = Passes[static_cast<std::size_t>(FSelected)];
+    if (!P.Proxy.empty())
+      Lines << "Proxy : " + TAnsiText::FromReceived(P.Proxy) + ":" + QString::number(P.ProxyPort);
+    if (!P.Error.empty()) Lines << "Erreur : " + TAnsiText::FromReceived(P.Error);
+    const QString Short = TPassText::ShortBodyText(P);
+    if (!Short.isEmpty()) Lines << Short;
+  }
+  if (!FRecorder.Error().empty()) Lines << "Erreur : " + TAnsiText::FromReceived(FRecorder.Error());
+  FNote->setText(Lines.join(u'\n'));
+  FNote->setVisible(!Lines.isEmpty());
+}
+
+int TExchangeDetails::RowCount() const { return FTable->rowCount(); }
+
+QString TExchangeDetails::Cell(int Row, TColumn Column) const {
+  const QTableWidgetItem* I = FTable->item(Row, Column);
+  return I ? I->text() : QString();
+}
+
+std::vector<QRectF> TExchangeDetails::BarRects(int Row, const QRectF& Cell) const {
+  return FBars->RowRects(Row, Cell);
+}
+
+QString TExchangeDetails::RequestText() const { return FRequest->toPlainText(); }
+
+QString TExchangeDetails::ReplyText() const { return FReply->toPlainText(); }
+
+QString TExchangeDetails::NoteText() const { return FNote->text(); }
+
+QString TExchangeDetails::TimesText() const {
   QString T;
-  if (Log.Passes().empty()) return QString::fromUtf8("Aucune requ\u00eate pour l'instant.\n");
-  int Number = 0;
-  for (const TExchangeLog::TPass& P : Log.Passes()) {
-    T += QString::fromUtf8("=== Passage %1 : %2 %3\n")
-             .arg(++Number)
-             .arg(QString::fromLatin1(P.Method.c_str()), Escaped(P.URL));
-    if (!P.Proxy.empty()) T += "Proxy : " + Escaped(P.Proxy) + "\n";
-    T += QString::fromUtf8("\n--- Octets envoy\u00e9s\n") + Escaped(P.RequestHeader);
-    if (P.RequestBodySize > 0 || !P.RequestBody.empty()) {
-      T += QString::fromUtf8("--- Corps (%1 octets").arg(P.RequestBodySize);
-      if (P.RequestBodySize > static_cast<std::int64_t>(TExchangeLog::BodyShown))
-        T += QString::fromUtf8(", les %1 premiers").arg(TExchangeLog::BodyShown);
-      T += ")\n" + Escaped(P.RequestBody) + "\n";
-    }
-    T += QString::fromUtf8("\n--- R\u00e9ponse\n") + Escaped(P.ReplyHeader);
-    T += QString::fromUtf8("\n--- Temps (ms depuis le d\u00e9but du passage)\n");
-    for (int S = 0; S < TExchangeLog::StageCount; ++S) {
-      const auto& At = P.At[S];
-      T += QString::fromUtf8(StageNames[S]).leftJustified(24) + (At ? Ms(*At) : QString()) + "\n";
-    }
-    const auto& End = P.At[TExchangeLog::esBodyEnd];
-    T += QString::fromUtf8("Total : %1 ms, %2 octets re\u00e7us")
-             .arg(End ? Ms(*End) : QString("-"))
-             .arg(P.BytesReceived());
-    if (End && *End > 0)
-      T += QString::fromUtf8(", %1 Kio/s")
-               .arg(P.BytesReceived() / 1024.0 / (*End / 1000.0), 0, 'f', 1);
-    if (P.BodyShort())
-      T += QString::fromUtf8("\nCorps incomplet : %1 octets sur %2")
-               .arg(TAnsiText::Count(P.BodyBytes), TAnsiText::Count(P.Announced));
-    T += "\n\n";
+  for (int R = 0; R < FStages->rowCount(); ++R)
+    T += FStages->item(R, 0)->text() + "\t" + FStages->item(R, 1)->text() + "\t" +
+         FStages->item(R, 2)->text() + "\n";
+  return T + FTotal->text();
+}
+
+QString TExchangeDetails::Text() const {
+  QString T;
+  for (int R = 0; R < RowCount(); ++R) {
+    QStringList Cells;
+    for (int C = pcNumber; C < pcBar; ++C) Cells << Cell(R, static_cast<TColumn>(C));
+    T += Cells.join(u'\t') + "\n";
   }
-  return T;
+  return T + NoteText() + "\n" + RequestText() + "\n" + ReplyText() + "\n" + TimesText() + "\n";
+}
+
+QString TExchangeDetails::Commands(const TExchangePass& Pass) {
+  return TAnsiText::FromReceived(TCommandRenderer::OrreryCli(Pass) + "\n" +
+                                 TCommandRenderer::Curl(Pass) + "\n");
+}
+
+void TExchangeDetails::CopyCommands() {
+  if (FRecorder.Passes().empty()) return;
+  QApplication::clipboard()->setText(Commands(FRecorder.Passes().front()));
 }

@@ -1,42 +1,98 @@
-// TExchangeDetails: the modeless window about the last request: for each pass, the method
-// and URL, the exact bytes sent, the reply's status line and header block, and the time at
-// which each stage was reached. It follows a running request as it goes.
+// TExchangeDetails: the modeless exchange inspector of "Détails de l'échange…": a table of
+// the passes of the last request, each with a timing bar on a scale shared by every row, and
+// tabs on the selected pass: the bytes sent, the reply's head, its body (text, hex or
+// picture) and its stage times. It follows a running request as it goes, stops it, copies
+// its request as commands and exports it as HAR.
 #pragma once
 
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <string>
 
-#include "app/TExchangeLog.h"
+#include "app/TBarDelegate.h"
+#include "inspect/TExchangeRecorder.h"
 
 class QAction;
+class QLabel;
 class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTableWidget;
 class QToolButton;
+class TBodyView;
 
 class TExchangeDetails : public QWidget {
   Q_OBJECT
 
  public:
-  // Shows Log, which must outlive the window (the main window owns both).
-  explicit TExchangeDetails(const TExchangeLog& Log, QWidget* Parent = nullptr);
+  // The columns of the pass table.
+  enum TColumn { pcNumber, pcMethod, pcURL, pcStatus, pcSize, pcTime, pcBar, ColumnCount };
+  // Shows Recorder, which must outlive the window (the main window owns both).
+  explicit TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* Parent = nullptr);
 
-  const TExchangeLog& Log() const { return FLog; }
-  // The window's text: every pass of the last request, as Render gives it.
-  QString Text() const;
-  // Rebuilds the text from the log, keeping the reader's place.
+  const TExchangeRecorder& Recorder() const { return FRecorder; }
+  // Rebuilds the table and the selected pass's tabs from the record, keeping the selection
+  // and the reader's place; RefreshSoon does it once for a burst of changes (the blocks of a
+  // body come by the thousand).
   void Refresh();
-  // The main window's stop: a button at the top, and its shortcut (Esc) while this window
-  // has the focus, so a request can be stopped from here too.
+  void RefreshSoon();
+  // The main window's stop, with its shortcut (Esc) while this window has the focus, and its
+  // HAR export: buttons at the top.
   void SetStopAction(QAction* Stop);
+  void SetExportAction(QAction* Export);
 
-  // The text for the passes of a log.
-  static QString Render(const TExchangeLog& Log);
-  // Bytes as text: printable ASCII as it is; CR, LF, tab and backslash as \r, \n, \t, \\;
-  // every other byte as \xNN. A line break follows each \n, so a header reads line by line.
-  static QString Escaped(const std::string& Bytes);
+  // The pass the tabs show; -1 when there is none.
+  int SelectedPass() const { return FSelected; }
+  void SelectPass(int Index);
+  // A cell of the pass table, as shown.
+  QString Cell(int Row, TColumn Column) const;
+  int RowCount() const;
+  // The rectangles of a row's timing bar in a cell of that size, and the scale (ms) of the
+  // column; the Temps tab's rows likewise.
+  std::vector<QRectF> BarRects(int Row, const QRectF& Cell) const;
+  const TBarDelegate& Bars() const { return *FBars; }
+  const TBarDelegate& StageBars() const { return *FStageBars; }
+  // The texts of the tabs and of the note under the table.
+  QString RequestText() const;
+  QString ReplyText() const;
+  QString TimesText() const;
+  QString NoteText() const;
+  TBodyView* BodyView() const { return FBody; }
+  // The table's rows and every tab's text, for a reader who wants them all at once.
+  QString Text() const;
+
+  // The first pass's request as an orrery-cli command and a curl command, one a line.
+  static QString Commands(const TExchangePass& Pass);
+  // Puts Commands of the first pass on the clipboard.
+  void CopyCommands();
 
  private:
-  const TExchangeLog& FLog;
-  QPlainTextEdit* FMemo;
+  void BuildTop();
+  void BuildTabs();
+  void FillTable(const std::vector<TExchangePass>& Passes);
+  void FillPass();
+  void FillTimes(const TExchangePass& Pass);
+  void FillNote();
+  // Milliseconds on the first pass's clock while the last pass is still under way.
+  std::optional<double> Now() const;
+
+  const TExchangeRecorder& FRecorder;
+  int FSelected = -1;
+  std::size_t FShownPasses = 0;
+  std::string FBodyShown;  // the key of what the body tab shows, to spare rebuilding it
+  QTimer FSoon;
   QToolButton* FStop;
+  QToolButton* FExport;
+  QPushButton* FCopy;
+  QTableWidget* FTable;
+  TBarDelegate* FBars;
+  QLabel* FNote;
+  QTabWidget* FTabs;
+  QPlainTextEdit* FRequest;
+  QPlainTextEdit* FReply;
+  TBodyView* FBody;
+  QTableWidget* FStages;
+  TBarDelegate* FStageBars;
+  QLabel* FTotal;
 };

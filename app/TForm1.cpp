@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
@@ -22,9 +23,15 @@
 #include "app/TDockLayout.h"
 #include "app/TExchangeDetails.h"
 #include "app/TForm2.h"
+#include "app/TPassText.h"
 #include "app/TReplyFile.h"
+#include "base/Exception.h"
 #include "base/SysUtils.h"
 #include "base/TApplication.h"
+#include "http/HttpErrors.h"
+#include <nlohmann/json.hpp>
+
+#include "inspect/THarWriter.h"
 #include "ui_TForm1.h"
 
 TForm1* Form1 = nullptr;
@@ -169,6 +176,8 @@ void TForm1::SetUpComponent() {
   VelHTTP1->Header = "Head.txt";
   VelHTTP1->InputFileMode = false;
   VelHTTP1->OutputFileMode = false;
+  // A body past this is cut and said to be longer; unbounded, a server could fill memory.
+  VelHTTP1->MaxBodySize = MaxBody;
   VelHTTP1->OnConnect = [this](TObject* S) { VelHTTP1Connect(S); };
   VelHTTP1->OnDisconnect = [this](TObject* S) { VelHTTP1Disconnect(S); };
   VelHTTP1->OnHostResolved = [this](TObject* S) { VelHTTP1HostResolved(S); };
@@ -179,9 +188,13 @@ void TForm1::SetUpComponent() {
   VelHTTP1->OnPacketSent = [this](TObject* S) { VelHTTP1PacketSent(S); };
   VelHTTP1->OnSuccess = [this](CmdType Cmd) { VelHTTP1Success(Cmd); };
   VelHTTP1->OnFailure = [this](CmdType Cmd) { VelHTTP1Failure(Cmd); };
-  // The log calls on to the handlers above, so it comes after them.
-  FExchangeLog = std::make_unique<TExchangeLog>(*VelHTTP1);
-  FExchangeLog->OnChange = [this] {
+  // The recorder calls on to the handlers above, so it comes after them.
+  FRecorder = std::make_unique<TExchangeRecorder>(*VelHTTP1);
+  // A stage reached shows at once; the thousands of body blocks once in a while.
+  FRecorder->OnChange = [this] {
+    if (FDetails && FDetails->isVisible()) FDetails->RefreshSoon();
+  };
+  FRecorder->OnPassStage = [this](const TExchangePass&, std::optional<TExchangeStage>) {
     if (FDetails && FDetails->isVisible()) FDetails->Refresh();
   };
 }
@@ -203,6 +216,7 @@ void TForm1::ConnectControls() {
   connect(FUi->Apropos1, &QAction::triggered, this, &TForm1::Apropos1Click);
   connect(FUi->DetailsEchange1, &QAction::triggered, this, &TForm1::DetailsEchange1Click);
   connect(FUi->EnregistrerReponse1, &QAction::triggered, this, &TForm1::EnregistrerReponse1Click);
+  connect(FUi->ExporterHar1, &QAction::triggered, this, &TForm1::ExporterHar1Click);
 }
 
 TForm1::~TForm1() {
@@ -273,16 +287,23 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
   FStopRequested = false;
   FUi->Arreter1->setEnabled(true);
   FUi->EnregistrerReponse1->setEnabled(false);
+  FUi->ExporterHar1->setEnabled(false);
+  FTooLarge = false;
   std::exception_ptr Error;
+  std::int64_t TooLarge = 0;
   try {
+    FRecorder->Clear();
     PrepareRequest();
-    Request();
+    FRecorder->Run(Request);
+  } catch (const EHttpBodyTooLarge& E) {
+    TooLarge = E.Limit();
   } catch (...) {
     Error = std::current_exception();
   }
   FRequestRunning = false;
   FUi->Arreter1->setEnabled(false);
   FUi->EnregistrerReponse1->setEnabled(true);
+  FUi->ExporterHar1->setEnabled(true);
   if (FClosing) return;  // the program is ending: nothing more to show
   if (FStopRequested) {
     // A stop the user asked for is no failure: no report, and the panes keep their text.
@@ -291,6 +312,10 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
   }
   if (Error) {
     Application.HandleException(Error);
+    return;
+  }
+  if (TooLarge > 0) {
+    ShowTooLarge(Show, TooLarge);
     return;
   }
   // A body cut short is kept and shown, and said to be short before anything else is shown.
@@ -304,10 +329,24 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
 }
 
 QString TForm1::ShortBodyText() const {
-  const auto& Passes = FExchangeLog->Passes();
-  if (Passes.empty() || !Passes.back().BodyShort()) return QString();
-  return QString::fromUtf8("Corps incomplet : %1 octets sur %2")
-      .arg(TAnsiText::Count(Passes.back().BodyBytes), TAnsiText::Count(Passes.back().Announced));
+  const auto& Passes = FRecorder->Passes();
+  return Passes.empty() ? QString() : TPassText::ShortBodyText(Passes.back());
+}
+
+void TForm1::ShowTooLarge(const std::function<void()>& Show, std::int64_t Limit) {
+  // The component kept the body's first Limit bytes: they are shown and can be saved.
+  FTooLarge = true;
+  const QString Text =
+      QString::fromUtf8("R\u00e9ponse plus longue que %1 octets : seuls ses %1 premiers octets "
+                        "sont gard\u00e9s et montr\u00e9s.")
+          .arg(TAnsiText::Count(Limit));
+  SetStatus(Text);
+  try {
+    Show();
+  } catch (...) {
+    Application.HandleException(std::current_exception());
+  }
+  ShowMessage(Text);
 }
 
 void TForm1::Button1Click() {
@@ -447,11 +486,12 @@ void TForm1::closeEvent(QCloseEvent* Event) {
 
 void TForm1::DetailsEchange1Click() {
   if (!FDetails) {
-    FDetails = new TExchangeDetails(*FExchangeLog, this);
+    FDetails = new TExchangeDetails(*FRecorder, this);
     // A window of its own: closing it leaves the program running, and the main window's
     // closing still ends it.
     FDetails->setAttribute(Qt::WA_QuitOnClose, false);
     FDetails->SetStopAction(FUi->Arreter1);
+    FDetails->SetExportAction(FUi->ExporterHar1);
   }
   FDetails->Refresh();
   FDetails->show();
@@ -461,12 +501,21 @@ void TForm1::DetailsEchange1Click() {
 
 void TForm1::EnregistrerReponse1Click() {
   if (FRequestRunning) return;  // disabled meanwhile: a dialog would hold the request's reads
-  if (!FExchangeLog->Complete()) {
+  if (!FRecorder->Complete() && !FTooLarge) {
     SaveReply(QString());  // says there is nothing to save
     return;
   }
   const QString Short = ShortBodyText();
-  if (!Short.isEmpty() && !ConfirmShortSave(Short)) return;
+  if (!Short.isEmpty() &&
+      !ConfirmPartialSave(Short, QString::fromUtf8("Le serveur a ferm\u00e9 la connexion avant la "
+                                                   "fin annonc\u00e9e.")))
+    return;
+  if (FTooLarge &&
+      !ConfirmPartialSave(QString::fromUtf8("Corps incomplet : les %1 premiers octets")
+                              .arg(TAnsiText::Count(MaxBody)),
+                          QString::fromUtf8("La r\u00e9ponse est plus longue que ce que la "
+                                            "fen\u00eatre garde.")))
+    return;
   QFileDialog Dialog(this, QString::fromUtf8("Enregistrer la r\u00e9ponse"));
   Dialog.setAcceptMode(QFileDialog::AcceptSave);
   Dialog.setFileMode(QFileDialog::AnyFile);
@@ -474,11 +523,10 @@ void TForm1::EnregistrerReponse1Click() {
   SaveReply(Dialog.selectedFiles().constFirst());
 }
 
-bool TForm1::ConfirmShortSave(const QString& Why) {
+bool TForm1::ConfirmPartialSave(const QString& Why, const QString& Reason) {
   QMessageBox Box(QMessageBox::Question, QCoreApplication::applicationName(),
-                  Why + QString::fromUtf8("\nLe serveur a ferm\u00e9 la connexion avant la fin "
-                                          "annonc\u00e9e. Enregistrer ce qui a \u00e9t\u00e9 "
-                                          "re\u00e7u ?"),
+                  Why + "\n" + Reason +
+                      QString::fromUtf8(" Enregistrer ce qui a \u00e9t\u00e9 re\u00e7u ?"),
                   QMessageBox::Save | QMessageBox::Cancel, this);
   Box.setTextFormat(Qt::PlainText);
   Box.button(QMessageBox::Save)->setText("Enregistrer");
@@ -491,7 +539,7 @@ bool TForm1::ConfirmShortSave(const QString& Why) {
 void TForm1::SaveReply(const QString& FileName) {
   if (FRequestRunning) return;  // nothing of ours opens while a request runs
   // After a reply cut off by an error or a stop, Header and Body hold no whole reply.
-  if (!FExchangeLog->Complete()) {
+  if (!FRecorder->Complete() && !FTooLarge) {
     ShowMessage(QString::fromUtf8("Aucune r\u00e9ponse compl\u00e8te \u00e0 enregistrer."));
     return;
   }
@@ -500,4 +548,35 @@ void TForm1::SaveReply(const QString& FileName) {
     ShowMessage(
         QString::fromUtf8("Impossible d'enregistrer la r\u00e9ponse dans \u00ab %1 \u00bb : %2")
             .arg(QDir::toNativeSeparators(FileName), Why));
+}
+
+void TForm1::ExporterHar1Click() {
+  if (FRequestRunning) return;  // disabled meanwhile: a dialog would hold the request's reads
+  if (FRecorder->Passes().empty()) {
+    ShowMessage(QString::fromUtf8("Aucun \u00e9change \u00e0 exporter."));
+    return;
+  }
+  QFileDialog Dialog(this, QString::fromUtf8("Exporter en HAR"));
+  Dialog.setAcceptMode(QFileDialog::AcceptSave);
+  Dialog.setFileMode(QFileDialog::AnyFile);
+  Dialog.setNameFilters({"HTTP Archive (*.har)", "Tous les fichiers (*)"});
+  Dialog.setDefaultSuffix("har");
+  if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty()) return;
+  ExportHar(Dialog.selectedFiles().constFirst());
+}
+
+void TForm1::ExportHar(const QString& FileName) {
+  if (FRequestRunning) return;  // nothing of ours opens while a request runs
+  QString Why;
+  try {
+    THarWriter::Save(QFile::encodeName(FileName).toStdString(), THarWriter::Document(*FRecorder));
+    return;
+  } catch (const EStreamError& E) {
+    Why = TAnsiText::FromReceived(E.what());
+  } catch (const std::exception& E) {
+    Why = TAnsiText::FromReceived(E.what());
+  }
+  ShowMessage(
+      QString::fromUtf8("Impossible d'exporter l'\u00e9change dans \u00ab %1 \u00bb : %2")
+          .arg(QDir::toNativeSeparators(FileName), Why));
 }

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/TAnchors.h"
-#include "app/TExchangeLog.h"
 #include "http/TVelHTTP.h"
+#include "inspect/TExchangeRecorder.h"
 
 class QLabel;
 class TExchangeDetails;
@@ -45,6 +45,13 @@ class TForm1 : public QMainWindow {
   // "Corps incomplet : <kept> octets sur <announced>" when the last reply's body ended before
   // the length it announced; empty otherwise.
   QString ShortBodyText() const;
+  // The record of the last request, pass by pass, that the details window shows.
+  const TExchangeRecorder& Recorder() const { return *FRecorder; }
+  // Writes the last exchange as HAR 1.2 to FileName (by way of a temporary file), or says in
+  // a message box why it cannot.
+  void ExportHar(const QString& FileName);
+  // The longest reply body the window takes; past it the panes show what was kept.
+  static constexpr std::int64_t MaxBody = std::int64_t{256} << 20;
   // The window's client size at its stored geometry, which is also its smallest.
   QSize StoredSize() const { return FStoredSize; }
 
@@ -81,6 +88,7 @@ class TForm1 : public QMainWindow {
   void Apropos1Click();
   void DetailsEchange1Click();
   void EnregistrerReponse1Click();
+  void ExporterHar1Click();
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -94,8 +102,10 @@ class TForm1 : public QMainWindow {
   void FitPortBox();
   void SetUpComponent();
   void ConnectControls();
-  // Asks whether to save a reply whose body is short; true to go on.
-  bool ConfirmShortSave(const QString& Why);
+  // Asks whether to save a reply whose body is not whole (Why, then Reason); true to go on.
+  bool ConfirmPartialSave(const QString& Why, const QString& Reason);
+  // Fills the panes after a body longer than MaxBody, and says so.
+  void ShowTooLarge(const std::function<void()>& Show, std::int64_t Limit);
   // The settings page into VelHTTP1, shared by the three request actions.
   void PrepareRequest();
   // Runs one request action: refuses it while another runs, reports its errors, and tells
@@ -112,8 +122,10 @@ class TForm1 : public QMainWindow {
   bool FRequestRunning = false;
   bool FStopRequested = false;
   bool FClosing = false;
+  // Set when the last reply's body went past MaxBody: the panes show what was kept.
+  bool FTooLarge = false;
   // Records every request of VelHTTP1 for the details window, open or not.
-  std::unique_ptr<TExchangeLog> FExchangeLog;
+  std::unique_ptr<TExchangeRecorder> FRecorder;
   QPointer<TExchangeDetails> FDetails;  // created when first opened
 };
 

@@ -12,7 +12,9 @@
 // the return of a forced repaint of the pane's viewport after the click handler filled it;
 // settled_ms goes on until the events the filling posted have been handled, i.e. until the
 // window answers again. from_success_ms starts at OnSuccess instead (the close has been seen).
-// total_ms is the whole click. ready_mib is the resident size before the first GET.
+// total_ms is the whole click. ready_mib is the resident size before the first GET; maxrss_mib
+// the peak up to the window's answer, before this driver checks the pane. A body longer than
+// a pane shows is checked against its first TAnsiText::MaxPaneBytes and the closing line.
 // Exits non-zero when a GET failed, the body is not whole, the pane does not hold it, or no
 // paint of the pane was processed.
 #include <sys/resource.h>
@@ -25,12 +27,15 @@
 #include <QTabWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <string_view>
 
+#include "app/TAnsiText.h"
 #include "app/TForm1.h"
 #include "app/TForm2.h"
 #include "app/TQtEventBridge.h"
@@ -78,11 +83,21 @@ T* Control(QWidget& Window, const char* Name) {
   return Child;
 }
 
-// The pane's text without the line ends the pane adds to very long lines, against the body.
+// The pane's text without the line ends the pane adds to very long lines, against the body
+// (its part a pane shows, for a long one; the body here is ASCII).
 bool PaneHoldsBody(const QPlainTextEdit& Pane, const std::string& Body) {
   QString Text = Pane.toPlainText();
-  if (Body.find_first_of("\r\n") == std::string::npos) Text.remove(u'\n');
-  const QString Expected = QString::fromUtf8(Body.data(), static_cast<qsizetype>(Body.size()))
+  const std::size_t Shown = std::min(Body.size(), TAnsiText::MaxPaneBytes);
+  const std::string_view Part(Body.data(), Shown);
+  if (Shown < Body.size()) {
+    // The closing line stands on a line of its own.
+    const QString Tail =
+        "\n" + TAnsiText::LeftOutLine(static_cast<std::int64_t>(Body.size() - Shown));
+    if (!Text.endsWith(Tail)) return false;
+    Text.chop(Tail.size() - (Part.empty() || Part.back() != '\n' ? 0 : 1));
+  }
+  if (Part.find_first_of("\r\n") == std::string_view::npos) Text.remove(u'\n');
+  const QString Expected = QString::fromUtf8(Part.data(), static_cast<qsizetype>(Part.size()))
                                .replace(QLatin1String("\r\n"), QLatin1String("\n"))
                                .replace(u'\r', u'\n');
   return Text == Expected;
@@ -155,6 +170,7 @@ int main(int argc, char* argv[]) {
     const auto Shown = TClock::now();
     QApplication::processEvents();
     const auto Settled = TClock::now();
+    const double Peak = PeakMiB();
 
     const bool Whole = Http.ReplyNumber == 200 && static_cast<long long>(Http.Body.size()) == Bytes;
     const bool Painted = Counter.Paints > PaintsBefore;
@@ -176,7 +192,7 @@ int main(int argc, char* argv[]) {
         "pane_chars=%d pane_blocks=%d paints=%d ready_mib=%.1f maxrss_mib=%.1f\n",
         I, Http.Body.size(), Ms(LastPacket, Shown), Ms(LastPacket, Settled), Ms(Success, Shown),
         Ms(Start, Settled), Pane->document()->characterCount(), Pane->document()->blockCount(),
-        Counter.Paints - PaintsBefore, Ready, PeakMiB());
+        Counter.Paints - PaintsBefore, Ready, Peak);
     std::fflush(stdout);
   }
   return Failed == 0 ? 0 : 1;

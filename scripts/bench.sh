@@ -2,10 +2,12 @@
 # Benchmarks TVelHTTP against ab and curl on a private nginx over loopback: each figure is
 # measured alternately ours, the peer's, three times, and printed with the ratio (min, median,
 # max). Wall time, CPU time and peak RSS come from wait4() for both sides alike. The window
-# figure drives the real main window headless (Qt's offscreen platform) and has no peer.
+# figures drive the real main window headless (Qt's offscreen platform) and have no peer:
+# "window" three 10 MB bodies, "window-large" a 200 MiB body (shown within 1 s of its end,
+# peak resident size under twice the body plus 150 MiB).
 #
 #   scripts/bench.sh [figure ...]     figures: get get-fresh file-shm file-null string memory
-#                                     syscalls silent window (default: all)
+#                                     syscalls silent window window-large (default: all)
 # Environment: BENCH_N (3000 requests), BENCH_BIG_MIB (1024), BENCH_MID_MIB (256),
 #              BENCH_ROUNDS (3), BENCH_BUILD (build-bench; the window figure builds the
 #              desktop program in BENCH_BUILD-window).
@@ -18,13 +20,15 @@ MID=${BENCH_MID_MIB:-256}
 ROUNDS=${BENCH_ROUNDS:-3}
 BUILD=${BENCH_BUILD:-build-bench}
 FIGURES=("$@")
-[ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh file-shm file-null string memory syscalls silent window)
+[ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh file-shm file-null string memory syscalls silent window window-large)
 wants() { local f; for f in "${FIGURES[@]}"; do [ "$f" = "$1" ] && return 0; done; return 1; }
 # Only the figures that read the large files get them (and need the room).
 wants_any() { local f; for f in "$@"; do wants "$f" && return 0; done; return 1; }
 wants_any file-shm file-null string || BIG=0
 wants_any memory syscalls || MID=0
 WINDOW_BYTES=10000000
+WINDOW_LARGE_MIB=200
+wants window-large || WINDOW_LARGE_MIB=0
 
 # --- What the benchmark needs besides the build's own packages -------------------------------
 scripts/install-deps.sh
@@ -40,8 +44,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # --- Room: the files and one captured copy live in /dev/shm, the string in memory ------------
-need_shm_mib=$((BIG * 2 + MID + 64))
-need_mem_mib=$((BIG * 2 + MID * 2 + 512))
+need_shm_mib=$((BIG * 2 + MID + WINDOW_LARGE_MIB + 64))
+need_mem_mib=$((BIG * 2 + MID * 2 + WINDOW_LARGE_MIB * 2 + 512))
 shm_free_mib=$(df -Pm /dev/shm | awk 'NR == 2 { print $4 }')
 mem_free_mib=$(awk '/^MemAvailable:/ { print int($2 / 1024) }' /proc/meminfo)
 if [ "$shm_free_mib" -lt "$need_shm_mib" ] || [ "$mem_free_mib" -lt "$need_mem_mib" ]; then
@@ -55,7 +59,7 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=OF
   -DORRERY_BUILD_APP=OFF -DORRERY_BUILD_BENCH=ON >/dev/null
 cmake --build "$BUILD" -j2 --target http_bench >/dev/null
 BIN=$(pwd)/$BUILD/bench/http_bench
-if wants window; then
+if wants_any window window-large; then
   # The same sources with the desktop program on, in a build of its own.
   cmake -S . -B "$BUILD-window" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=OFF \
     -DORRERY_BUILD_APP=ON -DORRERY_BUILD_BENCH=ON >/dev/null
@@ -93,6 +97,7 @@ if wants window; then
     tr -d '\n' | head -c "$WINDOW_BYTES" >"$T/www/oneline")
   (set +o pipefail; yes ab | head -c "$WINDOW_BYTES" >"$T/www/short")
 fi
+[ "$WINDOW_LARGE_MIB" -eq 0 ] || make_file large $((WINDOW_LARGE_MIB << 20))
 chmod 644 "$T/www"/*
 
 PORT=$("$BIN" free-port)
@@ -322,6 +327,29 @@ if wants window; then
     echo "    replacing the text: ${again[*]} ms; whole click: ${totals[*]} ms"
     echo "    peak RSS: ${rss[*]} MiB; blocks in the pane: $blocks"
   done
+fi
+
+if wants window-large; then
+  # One GET of the whole body into the "Aller" page: the pane shows its first 16 MiB, the
+  # component and the recorder hold the rest.
+  shown=()
+  rss=()
+  for _ in $(seq "$ROUNDS"); do
+    if ! out=$(timeout 300 "$WINDOW_BIN" "$URL/large" $((WINDOW_LARGE_MIB << 20)) 1 2>"$T/window.err"); then
+      echo "  window run failed: large" >&2
+      cat "$T/window.err" >&2
+      FAILED=$((FAILED + 1))
+      continue
+    fi
+    one=$(grep '^get=1 ' <<<"$out")
+    shown+=("$(field shown_ms "$one")")
+    rss+=("$(field maxrss_mib "$one")")
+    echo "    $one"
+  done
+  if [ ${#shown[@]} -gt 0 ]; then
+    absolute "window ${WINDOW_LARGE_MIB}MiB shown" ms "<=" 1000 "${shown[@]}"
+    absolute "window ${WINDOW_LARGE_MIB}MiB peak" MiB "<=" $((WINDOW_LARGE_MIB * 2 + 150)) "${rss[@]}"
+  fi
 fi
 
 echo

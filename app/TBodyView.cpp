@@ -1,0 +1,173 @@
+// TBodyView: the three views of a body and the choice between them.
+#include "app/TBodyView.h"
+
+#include <QBuffer>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+#include <nlohmann/json.hpp>
+
+#include "app/TAnsiText.h"
+#include "inspect/HttpText.h"
+
+namespace {
+
+QPlainTextEdit* NewPane(QWidget* Parent, const char* Name) {
+  auto* Pane = new QPlainTextEdit(Parent);
+  Pane->setObjectName(Name);
+  Pane->setReadOnly(true);
+  Pane->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Pane->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  return Pane;
+}
+
+// The format the first bytes name, as Qt's image readers call it; empty for none of the four.
+QByteArray Signature(std::string_view B) {
+  if (B.substr(0, 8) == std::string_view("\x89PNG\r\n\x1A\n", 8)) return "png";
+  if (B.substr(0, 3) == "\xFF\xD8\xFF") return "jpeg";
+  if (B.substr(0, 6) == "GIF87a" || B.substr(0, 6) == "GIF89a") return "gif";
+  if (B.substr(0, 2) == "BM" && B.size() > 14) return "bmp";
+  return {};
+}
+
+// Windows-1252 text: no control bytes but tab, CR, LF and form feed.
+bool PlainBytes(std::string_view B) {
+  for (const char C : B) {
+    const auto U = static_cast<unsigned char>(C);
+    if (U < 0x20 && U != '\t' && U != '\r' && U != '\n' && U != '\f') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TBodyView::TBodyView(QWidget* Parent) : QWidget(Parent) {
+  FNote = new QLabel(this);
+  FNote->setObjectName("BodyNote");
+  FNote->setTextFormat(Qt::PlainText);
+  FChoice = new QComboBox(this);
+  FChoice->setObjectName("BodyMode");
+  FChoice->addItems({"Texte", "Hexa", "Image"});
+  FStack = new QStackedWidget(this);
+  FText = NewPane(FStack, "BodyText");
+  FHex = NewPane(FStack, "BodyHex");
+  auto* Scroll = new QScrollArea(FStack);
+  FPicture = new QLabel(Scroll);
+  FPicture->setObjectName("BodyImage");
+  FPicture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Scroll->setWidget(FPicture);
+  Scroll->setWidgetResizable(true);
+  FStack->addWidget(FText);
+  FStack->addWidget(FHex);
+  FStack->addWidget(Scroll);
+  auto* Top = new QHBoxLayout;
+  Top->addWidget(new QLabel("Vue :", this));
+  Top->addWidget(FChoice);
+  Top->addWidget(FNote, 1);
+  auto* Layout = new QVBoxLayout(this);
+  Layout->setContentsMargins(0, 0, 0, 0);
+  Layout->addLayout(Top);
+  Layout->addWidget(FStack, 1);
+  connect(FChoice, &QComboBox::activated, this,
+          [this](int Index) { SetMode(static_cast<TMode>(Index)); });
+}
+
+void TBodyView::SetBody(const std::string& Body, const std::string& ContentType,
+                        const QString& Note) {
+  FBody = Body;
+  FContentType = ContentType;
+  FImage = Picture(Body);
+  FHexDone = false;
+  SetNote(Note);
+  const QString Json = PrettyJson(Body, ContentType);
+  FText->setPlainText(Json.isEmpty() ? TAnsiText::ForPane(Body) : Json);
+  FPicture->setPixmap(FImage.isNull() ? QPixmap() : QPixmap::fromImage(FImage));
+  SetMode(Choose(Body, FImage));
+}
+
+void TBodyView::SetNote(const QString& Note) {
+  FNote->setText(!Note.isEmpty() || FImage.isNull()
+                     ? Note
+                     : QString::fromUtf8("Image %1 \u00d7 %2")
+                           .arg(FImage.width())
+                           .arg(FImage.height()));
+}
+
+void TBodyView::SetMode(TMode Mode) {
+  if (Mode == bmImage && FImage.isNull()) Mode = bmHex;
+  FMode = Mode;
+  FChoice->setCurrentIndex(Mode);
+  Show();
+}
+
+void TBodyView::Show() {
+  if (FMode == bmHex && !FHexDone) {
+    FHex->setPlainText(HexDump(FBody));
+    FHexDone = true;
+  }
+  FStack->setCurrentIndex(FMode);
+}
+
+QString TBodyView::Text() const { return FText->toPlainText(); }
+
+QString TBodyView::Hex() const { return FHexDone ? FHex->toPlainText() : HexDump(FBody); }
+
+TBodyView::TMode TBodyView::Choose(std::string_view Body, const QImage& Image) {
+  if (!Image.isNull()) return bmImage;
+  // A body kept only in part may end in the middle of a character.
+  if (TextLength(Body, true) || PlainBytes(Body)) return bmText;
+  return bmHex;
+}
+
+QImage TBodyView::Picture(std::string_view Body) {
+  const QByteArray Format = Signature(Body);
+  if (Format.isEmpty()) return {};
+  QByteArray Bytes = QByteArray::fromRawData(Body.data(), static_cast<qsizetype>(Body.size()));
+  QBuffer Buffer(&Bytes);
+  QImageReader Reader(&Buffer, Format);
+  QImage Image = Reader.read();
+  Image.detach();  // no ties to the buffer's bytes
+  return Image;
+}
+
+QString TBodyView::HexDump(std::string_view Bytes) {
+  static const char Digits[] = "0123456789abcdef";
+  QString Out;
+  Out.reserve(static_cast<qsizetype>(Bytes.size() / 16 + 1) * 78);
+  for (std::size_t Line = 0; Line < Bytes.size(); Line += 16) {
+    Out += QString::number(static_cast<qulonglong>(Line), 16).rightJustified(8, u'0');
+    Out += "  ";
+    QString Chars;
+    for (std::size_t I = Line; I < Line + 16; ++I) {
+      if (I < Bytes.size()) {
+        const auto B = static_cast<unsigned char>(Bytes[I]);
+        Out += QChar(Digits[B >> 4]);
+        Out += QChar(Digits[B & 15]);
+        Chars += B >= 0x20 && B < 0x7F ? QChar(B) : QChar(u'.');
+      } else {
+        Out += "  ";
+      }
+      Out += I == Line + 7 ? "  " : " ";
+    }
+    Out += " |" + Chars + "|\n";
+  }
+  return Out;
+}
+
+QString TBodyView::PrettyJson(std::string_view Body, std::string_view ContentType) {
+  const auto Type = QString::fromLatin1(ContentType.data(), static_cast<qsizetype>(ContentType.size()))
+                        .section(u';', 0, 0)
+                        .trimmed()
+                        .toLower();
+  if (Type != "application/json" && !Type.endsWith("+json") && Type != "text/json") return {};
+  const auto Doc = nlohmann::ordered_json::parse(Body, nullptr, false);
+  if (Doc.is_discarded()) return {};
+  const std::string Text = Doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+  return QString::fromStdString(Text);
+}

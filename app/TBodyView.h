@@ -1,0 +1,63 @@
+// TBodyView: a reply body in three views: text (JSON pretty-printed when the reply says JSON
+// and it parses), hex with offsets, and a picture for PNG, JPEG, GIF and BMP. The view is
+// chosen from the bytes themselves; the user can switch.
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+#include <string>
+#include <string_view>
+
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QStackedWidget;
+
+class TBodyView : public QWidget {
+  Q_OBJECT
+
+ public:
+  enum TMode { bmText, bmHex, bmImage };
+
+  explicit TBodyView(QWidget* Parent = nullptr);
+
+  // Shows Body (the reply's Content-Type in ContentType); Note, when not empty, is a line
+  // above the views (a body cut short, or kept only in part).
+  void SetBody(const std::string& Body, const std::string& ContentType, const QString& Note);
+  // Replaces the note alone; a picture's size shows when there is no note.
+  void SetNote(const QString& Note);
+  TMode Mode() const { return FMode; }
+  // Switches the view; the picture only when the body is one.
+  void SetMode(TMode Mode);
+  // The text the text or hex view shows, and the size of the picture (empty when none).
+  QString Text() const;
+  QString Hex() const;
+  QSize ImageSize() const { return FImage.size(); }
+
+  // The view that suits the bytes: a picture when Qt reads them as one of the four formats,
+  // text when they are UTF-8 or Windows-1252 text, hex otherwise.
+  static TMode Choose(std::string_view Body, const QImage& Image);
+  // The picture in Body when its first bytes name PNG, JPEG, GIF or BMP and it decodes.
+  static QImage Picture(std::string_view Body);
+  // Sixteen bytes a line: the offset, the bytes in hex, the printable ones as characters.
+  static QString HexDump(std::string_view Bytes);
+  // Body indented by two when ContentType says JSON ("application/json", "...+json") and
+  // Body parses as JSON; empty otherwise.
+  static QString PrettyJson(std::string_view Body, std::string_view ContentType);
+
+ private:
+  void Show();
+
+  std::string FBody;
+  std::string FContentType;
+  QImage FImage;
+  TMode FMode = bmText;
+  bool FHexDone = false;  // the hex view is built when first shown
+  QLabel* FNote;
+  QComboBox* FChoice;
+  QStackedWidget* FStack;
+  QPlainTextEdit* FText;
+  QPlainTextEdit* FHex;
+  QLabel* FPicture;
+};

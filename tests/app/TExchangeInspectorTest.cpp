@@ -1,0 +1,491 @@
+// The exchange inspector against scripted loopback servers: its rows for a redirection chain,
+// the timing bars' geometry, the body view chosen by content, the commands it copies (run
+// again with curl), its HAR against the stored reference, stopping from it, and the window's
+// bound on a reply body.
+#include <QAction>
+#include <QBuffer>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QToolButton>
+#include <QtTest>
+#include <algorithm>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "app/TBodyView.h"
+#include "app/TExchangeDetails.h"
+#include "app/TForm1.h"
+#include "app/TForm2.h"
+#include "app/TQtEventBridge.h"
+#include "app/TTimingBars.h"
+#include "inspect/HttpText.h"
+#include "tests/app/FormTestSupport.h"
+#include "tests/inspect/ThreeHops.h"
+#include "tests/support/HarMask.h"
+#include "tests/support/LoopbackPeer.h"
+
+using namespace testsupport;
+
+namespace {
+
+std::string FileText(const QString& Name) {
+  std::ifstream In(Name.toStdString(), std::ios::binary);
+  std::ostringstream All;
+  All << In.rdbuf();
+  return All.str();
+}
+
+QByteArray Encoded(const QImage& Image, const char* Format) {
+  QByteArray Bytes;
+  QBuffer Buffer(&Bytes);
+  Buffer.open(QIODevice::WriteOnly);
+  Image.save(&Buffer, Format);
+  return Bytes;
+}
+
+// The request line and the header fields of a request, the fields sorted: what two clients
+// that send "the same request" must agree on, whatever order they write the fields in.
+struct TRequestShape {
+  std::string Line;
+  std::vector<std::string> Fields;
+  std::string Body;
+};
+TRequestShape Shape(const std::string& Request) {
+  TRequestShape S;
+  const std::size_t End = Request.find("\r\n\r\n");
+  S.Line = Request.substr(0, Request.find("\r\n"));
+  for (const THeaderField& F : HeaderFields(Request.substr(0, End + 4), true))
+    S.Fields.push_back(F.Name + ": " + F.Value);
+  std::sort(S.Fields.begin(), S.Fields.end());
+  S.Body = Request.substr(End + 4);
+  return S;
+}
+
+}  // namespace
+
+class TExchangeInspectorTest : public QObject {
+  Q_OBJECT
+
+ private:
+  TForm1* Form = nullptr;
+  TForm2* About = nullptr;
+  std::unique_ptr<TQtEventBridge> Bridge;
+  QTemporaryDir Scratch;
+
+  template <class T>
+  T* W(const char* Name) {
+    return Control<T>(Form, Name);
+  }
+  bool Get(const QString& Url) {
+    W<QLineEdit>("Edit1")->setText(Url);
+    Tripwire Wire(10000, [this] { Form->VelHTTP1->Abort(); });
+    W<QPushButton>("Button1")->click();
+    return !Wire.Tripped;
+  }
+  TExchangeDetails* OpenDetails() {
+    W<QAction>("DetailsEchange1")->trigger();
+    return Form->findChild<TExchangeDetails*>("ExchangeDetails");
+  }
+  // Runs the scripted three-hop chain through the "Aller" page.
+  bool ThreeHops() {
+    ScriptedHttpServer Server(ThreeHopsReplies());
+    return Get(Url("127.0.0.1", Server.Port(), ThreeHopsStart));
+  }
+  // Serves one reply with Fields and Body and opens the inspector on it.
+  TExchangeDetails* Served(const std::string& Fields, const std::string& Body) {
+    LoopbackPeer Peer([&](int Fd) {
+      ReadHttpRequest(Fd);
+      SendAll(Fd, "HTTP/1.0 200 OK\r\n" + Fields + "\r\n" + Body);
+    });
+    if (!Get(Url("127.0.0.1", Peer.Port()))) return nullptr;
+    return OpenDetails();
+  }
+
+ private slots:
+  void initTestCase() {
+    QApplication::setApplicationName("Orrery");
+    Bridge = std::make_unique<TQtEventBridge>();
+    QVERIFY(Scratch.isValid());
+  }
+  void cleanupTestCase() { Bridge.reset(); }
+  void init() {
+    About = new TForm2;
+    Form2 = About;
+    Form = new TForm1;
+    Form1 = Form;
+    Form->show();
+  }
+  void cleanup() {
+    delete Form;
+    delete About;
+  }
+
+  // --- The table of passes -----------------------------------------------------------------
+
+  void threeHopRows_data() {
+    QTest::addColumn<int>("Row");
+    QTest::addColumn<QString>("Path");
+    QTest::addColumn<QString>("Status");
+    QTest::addColumn<QString>("Size");
+    QTest::addColumn<QString>("BodyStart");
+    QTest::newRow("302") << 0 << "/start" << "302" << "32" << "<a href=";
+    QTest::newRow("301") << 1 << "/second" << "301" << "0" << "";
+    QTest::newRow("200") << 2 << "/third?lang=fr&q=caf%C3%A9" << "200" << "17" << "Bonjour";
+  }
+  void threeHopRows() {
+    QFETCH(int, Row);
+    QFETCH(QString, Path);
+    QFETCH(QString, Status);
+    QFETCH(QString, Size);
+    QFETCH(QString, BodyStart);
+    ScriptedHttpServer Server(ThreeHopsReplies());
+    QVERIFY(Get(Url("127.0.0.1", Server.Port(), ThreeHopsStart)));
+    TExchangeDetails* Details = OpenDetails();
+    QCOMPARE(Details->RowCount(), 3);
+    QCOMPARE(Details->Cell(Row, TExchangeDetails::pcNumber), QString::number(Row + 1));
+    QCOMPARE(Details->Cell(Row, TExchangeDetails::pcMethod), QString("GET"));
+    QCOMPARE(Details->Cell(Row, TExchangeDetails::pcURL),
+             Url("127.0.0.1", Server.Port(), Path.toUtf8().constData()));
+    QCOMPARE(Details->Cell(Row, TExchangeDetails::pcStatus), Status);
+    QCOMPARE(Details->Cell(Row, TExchangeDetails::pcSize), Size);
+    QVERIFY(!Details->Cell(Row, TExchangeDetails::pcTime).isEmpty());
+    // The last pass is selected; every pass keeps its own body and head to look at.
+    QCOMPARE(Details->SelectedPass(), 2);
+    Details->SelectPass(Row);
+    QVERIFY(Details->BodyView()->Text().startsWith(BodyStart));
+    QVERIFY(Details->ReplyText().startsWith("HTTP/1.0 " + Status + " "));
+    QVERIFY(Details->RequestText().startsWith("GET " + Path.section("127.0.0.1", 0, 0)));
+  }
+
+  // --- Timing bars --------------------------------------------------------------------------
+
+  // Spans on the first pass's clock, by the stage times of hand-made passes: the second pass
+  // starts Offset ms after the first.
+  void barGeometry_data() {
+    QTest::addColumn<double>("Offset");
+    QTest::addColumn<QList<double>>("At");  // look-up (or -1), connect, sent, status, end
+    QTest::addColumn<QList<double>>("Widths");
+    QTest::addColumn<QList<double>>("Lefts");
+    QTest::newRow("host name") << 10.0 << QList<double>{5, 15, 20, 60, 90}
+                               << QList<double>{5, 10, 5, 40, 30}
+                               << QList<double>{10, 15, 25, 30, 70};
+    QTest::newRow("dotted address") << 0.0 << QList<double>{-1, 4, 6, 50, 100}
+                                    << QList<double>{4, 2, 44, 50} << QList<double>{0, 4, 6, 50};
+    QTest::newRow("no body yet") << 50.0 << QList<double>{-1, 10, 20, -1, -1}
+                                 << QList<double>{10, 10} << QList<double>{50, 60};
+  }
+  void barGeometry() {
+    QFETCH(double, Offset);
+    QFETCH(QList<double>, At);
+    QFETCH(QList<double>, Widths);
+    QFETCH(QList<double>, Lefts);
+    const auto Origin = std::chrono::steady_clock::now();
+    std::vector<TExchangePass> Passes(2);
+    Passes[0].Started = Origin;
+    Passes[0].At = {std::nullopt, 1.0, 2.0, 3.0, 3.0, 200.0};  // sets the scale: 200 ms
+    Passes[1].Started = Origin + std::chrono::microseconds(static_cast<long>(Offset * 1000));
+    const TExchangeStage Stages[] = {xsLookedUp, xsConnected, xsRequestSent, xsStatusLine,
+                                     xsBodyEnd};
+    for (int I = 0; I < 5; ++I)
+      if (At[I] >= 0) Passes[1].At[Stages[I]] = At[I];
+    const auto Rows = TTimingBars::Rows(Passes);
+    const double Scale = TTimingBars::Scale(Rows);
+    QCOMPARE(Scale, 200.0);
+    // 2 pixels a millisecond.
+    const std::vector<QRectF> Rects = TTimingBars::Rects(Rows[1], Scale, QRectF(7, 3, 400, 10));
+    QCOMPARE(static_cast<int>(Rects.size()), Widths.size());
+    for (std::size_t I = 0; I < Rects.size(); ++I) {
+      QVERIFY(std::abs(Rects[I].width() - 2 * Widths[static_cast<qsizetype>(I)]) < 1e-6);
+      QVERIFY(std::abs(Rects[I].left() - 7 - 2 * Lefts[static_cast<qsizetype>(I)]) < 1e-6);
+      QCOMPARE(Rects[I].top(), 3.0);
+      QCOMPARE(Rects[I].height(), 10.0);
+    }
+  }
+
+  // In the window: every row's bar on one scale, the latest end at the right edge, each
+  // stage as wide as its time; the Temps tab gives the same times as numbers.
+  void barsFollowTheRecordedTimes() {
+    QVERIFY(ThreeHops());
+    TExchangeDetails* Details = OpenDetails();
+    const auto& Passes = Details->Recorder().Passes();
+    const QRectF Cell(0, 0, 1008, 24);
+    const QRectF Area = TBarDelegate::BarArea(Cell);
+    const double Scale = Details->Bars().Scale();
+    QCOMPARE(Scale, *Passes.back().AtFrom(Passes.front().Started, xsBodyEnd));
+    const double PerMs = Area.width() / Scale;
+    for (int Row = 0; Row < 3; ++Row) {
+      const TExchangePass& P = Passes[static_cast<std::size_t>(Row)];
+      const std::vector<QRectF> Rects = Details->BarRects(Row, Cell);
+      QCOMPARE(Rects.size(), std::size_t(4));  // a dotted address: no look-up
+      const TExchangeStage Ends[] = {xsConnected, xsRequestSent, xsStatusLine, xsBodyEnd};
+      double From = *P.AtFrom(Passes.front().Started, xsConnected) - *P.At[xsConnected];
+      for (std::size_t I = 0; I < 4; ++I) {
+        const double To = *P.AtFrom(Passes.front().Started, Ends[I]);
+        QVERIFY(std::abs(Rects[I].left() - (Area.left() + From * PerMs)) < 1e-6);
+        QVERIFY(std::abs(Rects[I].width() - std::max(1.0, (To - From) * PerMs)) < 1e-6);
+        From = To;
+      }
+    }
+    Details->SelectPass(1);
+    QCOMPARE(Details->StageBars().Rows().size(), std::size_t(4));
+    QVERIFY(Details->TimesText().contains(QString::fromUtf8("Réception")));
+    QVERIFY(Details->TimesText().contains(QString::fromUtf8("Total : ")));
+  }
+
+  // --- The body view -----------------------------------------------------------------------
+
+  void bodyViewByContent_data() {
+    QTest::addColumn<QByteArray>("Fields");
+    QTest::addColumn<QByteArray>("Body");
+    QTest::addColumn<int>("Mode");
+    QTest::addColumn<QSize>("ImageSize");
+    QTest::addColumn<QString>("Shows");  // the start of the text or hex view
+    QImage Picture(37, 23, QImage::Format_RGB32);
+    Picture.fill(Qt::darkCyan);
+    const QByteArray Png = Encoded(Picture, "PNG");
+    QTest::newRow("png") << QByteArray("Content-Type: image/png\r\n") << Png
+                         << int(TBodyView::bmImage) << QSize(37, 23) << "";
+    QTest::newRow("png named as text") << QByteArray("Content-Type: text/plain\r\n") << Png
+                                       << int(TBodyView::bmImage) << QSize(37, 23) << "";
+    QTest::newRow("jpeg") << QByteArray() << Encoded(Picture, "JPEG") << int(TBodyView::bmImage)
+                          << QSize(37, 23) << "";
+    QTest::newRow("bmp") << QByteArray() << Encoded(Picture, "BMP") << int(TBodyView::bmImage)
+                         << QSize(37, 23) << "";
+    QTest::newRow("gif") << QByteArray()
+                         << QByteArray("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00"
+                                       "\x00!\xf9\x04\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01"
+                                       "\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
+                                       43)
+                         << int(TBodyView::bmImage) << QSize(1, 1) << "";
+    QTest::newRow("broken png") << QByteArray() << Png.left(40) << int(TBodyView::bmHex)
+                                << QSize(0, 0) << "00000000  89 50 4e 47 0d 0a 1a 0a  00 00";
+    QByteArray Binary;
+    for (int B = 0; B < 256; ++B) Binary += static_cast<char>(B);
+    QTest::newRow("binary") << QByteArray("Content-Type: application/octet-stream\r\n") << Binary
+                            << int(TBodyView::bmHex) << QSize(0, 0)
+                            << "00000000  00 01 02 03 04 05 06 07  08 09 0a 0b 0c 0d 0e 0f  "
+                               "|................|\n00000010  10";
+    QTest::newRow("json") << QByteArray("Content-Type: application/json; charset=utf-8\r\n")
+                          << QByteArray("{\"b\":[1,2],\"a\":\"caf\xC3\xA9\"}")
+                          << int(TBodyView::bmText) << QSize(0, 0)
+                          << QString::fromUtf8("{\n  \"b\": [\n    1,\n    2\n  ],\n  \"a\": \"café\"\n}");
+    QTest::newRow("json named as text") << QByteArray("Content-Type: text/plain\r\n")
+                                        << QByteArray("{\"b\":[1,2]}") << int(TBodyView::bmText)
+                                        << QSize(0, 0) << "{\"b\":[1,2]}";
+    QTest::newRow("json that does not parse")
+        << QByteArray("Content-Type: application/problem+json\r\n") << QByteArray("{\"b\":")
+        << int(TBodyView::bmText) << QSize(0, 0) << "{\"b\":";
+    QTest::newRow("windows-1252 text") << QByteArray() << QByteArray("caf\xE9 cr\xE8me\r\n")
+                                       << int(TBodyView::bmText) << QSize(0, 0)
+                                       << QString::fromUtf8("café crème");
+  }
+  void bodyViewByContent() {
+    QFETCH(QByteArray, Fields);
+    QFETCH(QByteArray, Body);
+    QFETCH(int, Mode);
+    QFETCH(QSize, ImageSize);
+    QFETCH(QString, Shows);
+    TExchangeDetails* Details = Served(Fields.toStdString(), Body.toStdString());
+    QVERIFY(Details != nullptr);
+    TBodyView* View = Details->BodyView();
+    QCOMPARE(int(View->Mode()), Mode);
+    QCOMPARE(View->ImageSize(), ImageSize);
+    if (Mode == TBodyView::bmHex) QVERIFY2(View->Hex().startsWith(Shows), qPrintable(View->Hex()));
+    if (Mode == TBodyView::bmText)
+      QVERIFY2(View->Text().startsWith(Shows), qPrintable(View->Text()));
+    // The user can switch; a picture is offered only when there is one.
+    View->SetMode(TBodyView::bmHex);
+    QCOMPARE(View->Mode(), TBodyView::bmHex);
+    QVERIFY(View->Hex().startsWith("00000000  "));
+    View->SetMode(TBodyView::bmImage);
+    QCOMPARE(View->Mode(), !ImageSize.isEmpty() ? TBodyView::bmImage : TBodyView::bmHex);
+  }
+
+  // --- Copy as command --------------------------------------------------------------------
+
+  void copiedCurlSendsTheSameRequest_data() {
+    QTest::addColumn<QString>("Button");
+    QTest::addColumn<QString>("Data");
+    QTest::addColumn<QStringList>("Settings");  // Edit5 to Edit10
+    QTest::newRow("get") << "Button1" << "" << QStringList{"", "", "", "", "", ""};
+    QTest::newRow("get with every setting")
+        << "Button1" << ""
+        << QStringList{"id=1; lang=fr", "moi@example.org", "Probe/1.0 (it's mine)",
+                       "http://127.0.0.1/from?a=1&b=2", "user", "p\xC3\xA4ss"};
+    QTest::newRow("post") << "Button2" << QString::fromUtf8("a b=c&d=Zürich €") << QStringList{
+        "", "", "Probe/2", "", "", ""};
+    QTest::newRow("head") << "Button3" << "" << QStringList{"", "", "", "", "", ""};
+  }
+  void copiedCurlSendsTheSameRequest() {
+    QFETCH(QString, Button);
+    QFETCH(QString, Data);
+    QFETCH(QStringList, Settings);
+    std::mutex Lock;
+    std::vector<std::string> Received;
+    LoopbackPeer Peer(
+        [&](int Fd) {
+          const std::string R = ReadHttpRequest(Fd);
+          {
+            std::lock_guard<std::mutex> Hold(Lock);
+            Received.push_back(R);
+          }
+          SendAll(Fd, "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        },
+        2);
+    const char* Boxes[] = {"Edit5", "Edit6", "Edit7", "Edit8", "Edit9", "Edit10"};
+    for (int I = 0; I < 6; ++I) W<QLineEdit>(Boxes[I])->setText(Settings[I]);
+    const char* UrlBox = Button == "Button1" ? "Edit1" : Button == "Button2" ? "Edit2" : "Edit4";
+    W<QLineEdit>(UrlBox)->setText(Url("127.0.0.1", Peer.Port(), "/form?x=1"));
+    W<QLineEdit>("Edit3")->setText(Data);
+    {
+      Tripwire Wire(10000, [this] { Form->VelHTTP1->Abort(); });
+      W<QPushButton>(Button.toLatin1().constData())->click();
+      QVERIFY(!Wire.Tripped);
+    }
+    TExchangeDetails* Details = OpenDetails();
+    Control<QPushButton>(Details, "CopyCommandButton")->click();
+    const QStringList Lines = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(Lines.size(), 2);
+    QVERIFY(Lines[0].startsWith("orrery-cli "));
+    QVERIFY(Lines[1].startsWith("curl "));
+    QProcess Curl;
+    Curl.start("/bin/sh", {"-c", Lines[1] + " -s -o /dev/null"});
+    QVERIFY(Curl.waitForFinished(20000));
+    QCOMPARE(Curl.exitCode(), 0);
+    QVERIFY(Peer.Finished.Wait());
+    std::lock_guard<std::mutex> Hold(Lock);
+    QCOMPARE(Received.size(), std::size_t(2));
+    const TRequestShape Ours = Shape(Received[0]), Theirs = Shape(Received[1]);
+    QCOMPARE(Theirs.Line, Ours.Line);
+    QCOMPARE(Theirs.Fields, Ours.Fields);
+    QCOMPARE(Theirs.Body, Ours.Body);
+  }
+
+  // --- HAR --------------------------------------------------------------------------------
+
+  void harOfThreeHopsEqualsTheReference() {
+    QVERIFY(ThreeHops());
+    const QString File = Scratch.filePath("three-hops.har");
+    ModalAnswerer Answerer;
+    Form->ExportHar(File);
+    QCOMPARE(Answerer.Seen.size(), 0);
+    const std::string Reference = FileText(ORRERY_INSPECT_DATA "/three-hops.har");
+    QVERIFY(!Reference.empty());
+    QCOMPARE(QString::fromStdString(MaskedHarText(FileText(File))),
+             QString::fromStdString(MaskedHarText(Reference)));
+  }
+
+  void harExportThroughTheMenu_data() {
+    QTest::addColumn<QString>("File");
+    QTest::addColumn<QString>("Message");  // start of the message box's text; empty for none
+    QTest::newRow("written") << "menu.har" << "";
+    QTest::newRow("folder missing") << "no/such/folder/x.har"
+                                    << QString::fromUtf8("Impossible d'exporter l'échange");
+  }
+  void harExportThroughTheMenu() {
+    QFETCH(QString, File);
+    QFETCH(QString, Message);
+    QVERIFY(ThreeHops());
+    const QString Path = Scratch.filePath(File);
+    ModalAnswerer Answerer;
+    Answerer.Answer = [&](QDialog* D) {
+      auto* Files = qobject_cast<QFileDialog*>(D);
+      if (Files != nullptr) Files->selectFile(Path);
+      if (Files == nullptr || Files->selectedFiles() == QStringList{Path}) D->accept();
+    };
+    OpenDetails();
+    Control<QToolButton>(Form->findChild<TExchangeDetails*>("ExchangeDetails"), "ExportHarButton")
+        ->click();
+    QCOMPARE(Answerer.Seen.size(), Message.isEmpty() ? 1 : 2);
+    QCOMPARE(Answerer.Seen[0].Kind, QString("QFileDialog"));
+    if (Message.isEmpty()) {
+      QCOMPARE(MaskedHar(FileText(Path))["log"]["entries"].size(), std::size_t(3));
+    } else {
+      QCOMPARE(Answerer.Seen[1].Kind, QString("message"));
+      QVERIFY2(Answerer.Seen[1].Text.startsWith(Message), qPrintable(Answerer.Seen[1].Text));
+      QVERIFY(!QFile::exists(Path));
+    }
+  }
+
+  // --- Stopping from the inspector, and what is off meanwhile ------------------------------
+
+  void stopsFromTheInspector_data() {
+    QTest::addColumn<bool>("ByKey");
+    QTest::newRow("stop button") << false;
+    QTest::newRow("Esc") << true;
+  }
+  void stopsFromTheInspector() {
+    QFETCH(bool, ByKey);
+    Gate Done;
+    LoopbackPeer Peer([&](int Fd) {
+      ReadHttpRequest(Fd);
+      SendAll(Fd, "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nfirst part");
+      Done.Wait();
+    });
+    TExchangeDetails* Details = OpenDetails();
+    bool OffMeanwhile = false;
+    TVelHTTP* H = Form->VelHTTP1;
+    const TStageEvent Earlier = H->OnStage;
+    H->OnStage = [&](TObject* Sender, THttpStage Stage) {
+      if (Earlier) Earlier(Sender, Stage);
+      if (Stage != hsHeaderEnd) return;
+      OffMeanwhile = !W<QAction>("ExporterHar1")->isEnabled() &&
+                     !W<QAction>("EnregistrerReponse1")->isEnabled() &&
+                     W<QAction>("Arreter1")->isEnabled();
+      QTimer::singleShot(0, Details, [&] {
+        if (ByKey) {
+          Details->activateWindow();
+          QTest::keyClick(Details, Qt::Key_Escape);
+        } else {
+          Control<QToolButton>(Details, "StopButton")->click();
+        }
+      });
+    };
+    const bool Ended = Get(Url("127.0.0.1", Peer.Port()));
+    Done.Open();
+    QVERIFY(Ended);
+    QVERIFY(OffMeanwhile);
+    QCOMPARE(Form->StatusText(), QString::fromUtf8("Requête arrêtée"));
+    QVERIFY(W<QAction>("ExporterHar1")->isEnabled());
+    QVERIFY(!Details->Recorder().Complete());
+  }
+
+  // --- The bound on a body ----------------------------------------------------------------
+
+  // Past the bound the panes show what was kept, and a message says the reply was longer;
+  // the inspector has the same start. Another error leaves the panes as they were.
+  void aBodyPastTheBoundShowsWhatWasKept() {
+    QCOMPARE(Form->VelHTTP1->MaxBodySize, TForm1::MaxBody);
+    QCOMPARE(TForm1::MaxBody, std::int64_t{256} << 20);
+    Form->VelHTTP1->MaxBodySize = 1000;  // the same path, at a size a test can send
+    const std::string Body = std::string(1000, 'k') + std::string(4000, 'x');
+    LoopbackPeer Peer([&](int Fd) {
+      ReadHttpRequest(Fd);
+      SendAll(Fd, "HTTP/1.0 200 OK\r\nX-Bound: yes\r\n\r\n" + Body);
+    });
+    W<QPlainTextEdit>("Memo1")->setPlainText("before");
+    ModalAnswerer Answerer;
+    QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    QCOMPARE(W<QPlainTextEdit>("Memo1")->toPlainText(), QString(1000, 'k'));
+    QVERIFY(W<QPlainTextEdit>("Memo2")->toPlainText().contains("X-Bound: yes"));
+    const QString Longer = QString::fromUtf8("Réponse plus longue que 1 000 octets");
+    QVERIFY2(Form->StatusText().startsWith(Longer), qPrintable(Form->StatusText()));
+    QCOMPARE(Answerer.Seen.size(), 1);
+    QVERIFY(Answerer.Seen[0].Text.startsWith(Longer));
+    QCOMPARE(OpenDetails()->BodyView()->Text(), QString(1000, 'k'));
+
+    // A failure of another kind: the panes keep their text.
+    Answerer.Seen.clear();
+    W<QPlainTextEdit>("Memo1")->setPlainText("kept");
+    QVERIFY(Get("http://127.0.0.1:1/"));
+    QCOMPARE(W<QPlainTextEdit>("Memo1")->toPlainText(), QString("kept"));
+  }
+};
+
+QTEST_MAIN(TExchangeInspectorTest)
+#include "TExchangeInspectorTest.moc"
