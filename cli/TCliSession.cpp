@@ -1,78 +1,83 @@
-// TCliSession: the request of orrery-cli, its trace, its output and its outcome.
+// TCliSession: the request of orrery-cli, its output, its trace and its outcome.
 #include "cli/TCliSession.h"
 
 #include <arpa/inet.h>
 
-#include <cerrno>
-#include <cstring>
 #include <exception>
+
+#include "cli/CliCommands.h"
+#include "cli/CliRequestBody.h"
+#include "http/HttpErrors.h"
 
 namespace {
 
-const char* CommandName(CmdType Cmd) {
-  switch (Cmd) {
-    case hcGet: return "GET";
-    case hcHead: return "HEAD";
-    case hcPost: return "POST";
-    default: return "request";
-  }
-}
-
-// A server's bytes must not drive the terminal: control bytes are shown escaped.
-std::string Printable(const std::string& Text) {
-  static const char Hex[] = "0123456789abcdef";
-  std::string Shown;
-  Shown.reserve(Text.size());
-  for (const char C : Text) {
-    const auto Byte = static_cast<unsigned char>(C);
-    if ((Byte < 0x20 && Byte != '\t') || Byte == 0x7f) {
-      Shown += "\\x";
-      Shown += Hex[Byte >> 4];
-      Shown += Hex[Byte & 15];
-    } else {
-      Shown += C;
+// Whether the reply just read is a redirection the component goes on from: one of the
+// redirecting statuses with a Location line of its own.
+bool IsFollowedRedirection(const TVelHTTP& Http) {
+  const int Status = Http.ReplyNumber;
+  if (!((Status >= 300 && Status <= 303) || Status == 307 || Status == 308)) return false;
+  const std::string& H = Http.Header;
+  for (std::size_t From = 0; From < H.size();) {
+    const auto Lf = H.find('\n', From);
+    const std::size_t End = Lf == std::string::npos ? H.size() : Lf;
+    static constexpr std::string_view Name = "location:";
+    if (End - From > Name.size()) {
+      bool Same = true;
+      for (std::size_t I = 0; I < Name.size() && Same; ++I)
+        Same = static_cast<char>(std::tolower(static_cast<unsigned char>(H[From + I]))) == Name[I];
+      if (Same) return true;
     }
+    From = End + 1;
   }
-  return Shown;
+  return false;
 }
 
-// Calls Each with every line of Block, without its line end; a final empty line (the one
-// that ends a header block) is left out.
-template <class F>
-void ForEachLine(const std::string& Block, F Each) {
-  std::size_t From = 0;
-  while (From < Block.size()) {
-    auto Lf = Block.find('\n', From);
-    const bool Ended = Lf != std::string::npos;
-    if (!Ended) Lf = Block.size();
-    std::size_t To = Lf;
-    if (Ended && To > From && Block[To - 1] == '\r') --To;
-    if (To > From || !Ended || Lf + 1 < Block.size()) Each(Block.substr(From, To - From));
-    From = Lf + 1;
-  }
+std::string Address(const sockaddr_in& A) {
+  char Text[INET_ADDRSTRLEN] = "?";
+  inet_ntop(AF_INET, &A.sin_addr, Text, sizeof Text);
+  return Text;
 }
+
+// The component form-encodes Post's data unless told otherwise; -d sends it as it is.
+class TCliHttp : public TVelHTTP {
+ public:
+  using TVelHTTP::TVelHTTP;
+  void SetEncodePostData(bool Encode) { EncodePostData = Encode; }
+};
 
 }  // namespace
 
-TCliSession::TCliSession(const TCliOptions& Options, std::FILE* Out, std::FILE* Err,
+TCliSession::TCliSession(const TCliOptions& Options, int OutFd, std::FILE* Err,
                          std::chrono::steady_clock::time_point Start)
-    : FOptions(Options), FOut(Out), FErr(Err), FStart(Start) {}
+    : FOptions(Options),
+      FOutFd(OutFd),
+      FErr(Err),
+      FStart(Start),
+      FVerbose(Options.Verbose,
+               [Err](const std::string& Line) { std::fwrite(Line.data(), 1, Line.size(), Err); }),
+      FOut(Options.OutputFile, OutFd) {}
 
-void TCliSession::Trace(const std::string& Text) {
-  const auto Ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - FStart)
-                      .count();
-  std::fprintf(FErr, "[%6lld ms] %s\n", static_cast<long long>(Ms), Printable(Text).c_str());
+std::int64_t TCliSession::Milliseconds() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               FStart)
+      .count();
 }
 
-void TCliSession::Complain(const std::string& Message) {
-  std::fprintf(FErr, "orrery-cli: %s\n", Printable(Message).c_str());
+double TCliSession::Seconds() const {
+  if (!FStarted) return 0;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - FFirstPass).count();
 }
 
-void TCliSession::TraceReplyHeader(const TVelHTTP& Http) {
-  if (FReplyHeaderTraced || Http.Header.empty()) return;
-  FReplyHeaderTraced = true;
-  ForEachLine(Http.Header, [this](const std::string& Line) { Trace("< " + Line); });
+void TCliSession::Stage(const std::string& Text) const { FVerbose.Stage(Milliseconds(), Text); }
+
+void TCliSession::Complain(int Status, const std::string& Message) const {
+  if (FOptions.Silent && !FOptions.ShowError) return;
+  std::fprintf(FErr, "orrery-cli: (%d) %s\n", Status, TCliVerbose::Printable(Message).c_str());
+}
+
+std::string TCliSession::ServerName(const TVelHTTP& Http) const {
+  return Http.Proxy.empty() ? Http.Host + " port " + std::to_string(Http.Port)
+                            : Http.Proxy + " port " + std::to_string(Http.ProxyPort);
 }
 
 void TCliSession::Configure(TVelHTTP& Http) {
@@ -84,157 +89,220 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.HeaderInfo.Cookie = FOptions.Cookie;
   Http.HeaderInfo.UserId = FOptions.UserId;
   Http.HeaderInfo.Password = FOptions.Password;
-  // The body goes straight to the file; the header block always stays in memory.
-  Http.InputFileMode = !FOptions.OutputFile.empty();
+  Http.InputFileMode = false;
   Http.OutputFileMode = false;
-  if (Http.InputFileMode) Http.Body = FOptions.OutputFile;
-
-  // These three are needed with or without the trace: they tell how a request ended.
-  const bool V = FOptions.Verbose;
-  Http.OnInvalidHost = [this, V](bool&) {
-    FHostNotFound = true;
-    if (V) Trace("OnInvalidHost");
-  };
-  Http.OnConnectionFailed = [this, V](TObject*) {
-    FConnectFailed = true;
-    if (V) Trace("OnConnectionFailed");
-  };
-  const bool KeepHeaders = FOptions.IncludeHeader || FOptions.Head;
-  Http.OnRedirect = [this, &Http, V, KeepHeaders](bool&) {
-    if (KeepHeaders) FHeaders += Http.Header;
-    if (V) Trace("OnRedirect " + std::to_string(Http.ReplyNumber) + " to " + Http.URL);
-  };
-  if (!V) {
-    Http.ReportLevel = 0;
-    return;
-  }
-
-  // Every status text of the socket layer, down to its trace level.
-  Http.ReportLevel = 8;
-  Http.OnStatus = [this](TObject*, const std::string& Status) { Trace(Status); };
-  Http.OnAboutToSend = [this, &Http](TObject*) {
-    FReplyHeaderTraced = false;
-    Trace("OnAboutToSend " + std::string(CommandName(Http.CurrentCmd)) + " " + Http.URL +
-          (Http.Proxy.empty() ? std::string()
-                              : " through " + Http.Proxy + ":" + std::to_string(Http.ProxyPort)) +
-          (Http.PassIndex() > 0 ? " (pass " + std::to_string(Http.PassIndex() + 1) + ")"
-                                : std::string()));
-    ForEachLine(Http.RequestHeaderSent(), [this](const std::string& Line) { Trace("> " + Line); });
-  };
-  Http.OnHostResolved = [this, &Http](TObject*) {
-    char Address[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &Http.RemoteAddress.sin_addr, Address, sizeof Address);
-    Trace("OnHostResolved " + ServerName(Http) + " is " + Address);
-  };
-  Http.OnConnect = [this, &Http](TObject*) { Trace("OnConnect " + ServerName(Http)); };
-  Http.OnDataAvailable = [this](TObject*) { Trace("OnDataAvailable"); };
-  Http.OnPacketSent = [this, &Http](TObject*) {
-    Trace("OnPacketSent " + std::to_string(Http.BytesSent) + " bytes");
-  };
-  Http.OnPacketRecvd = [this, &Http](TObject*) {
-    Trace("OnPacketRecvd " + std::to_string(Http.BytesRecvd) + " bytes" +
-          (Http.BytesTotal > 0 ? " of " + std::to_string(Http.BytesTotal) : std::string()));
-  };
-  Http.OnError = [this](TObject*, std::uint16_t, const std::string& Text) {
-    Trace("OnError " + Text);
-  };
-  Http.OnSuccess = [this, &Http](CmdType Cmd) {
-    Trace(std::string("OnSuccess ") + CommandName(Cmd) + " " + std::to_string(Http.ReplyNumber));
-  };
-  Http.OnFailure = [this, &Http](CmdType Cmd) {
-    Trace(std::string("OnFailure ") + CommandName(Cmd) + " " + std::to_string(Http.ReplyNumber));
-  };
-  Http.OnDisconnect = [this, &Http](TObject*) {
-    // A reply cut off in its header has no header end: show what came.
-    TraceReplyHeader(Http);
-    Trace("OnDisconnect");
-  };
-  Http.OnStage = [this, &Http](TObject*, THttpStage Stage) {
-    static const char* const Names[] = {"PassStart", "RequestSent", "StatusLine", "HeaderEnd",
-                                        "BodyEnd"};
-    Trace(std::string("OnStage ") + Names[Stage]);
-    if (Stage == hsHeaderEnd) TraceReplyHeader(Http);
-  };
-  Http.OnAuthenticationNeeded = [this](TObject*) { Trace("OnAuthenticationNeeded"); };
+  Http.ReportLevel = FOptions.Verbose >= 2 ? 8 : 0;
+  // These tell how a request ended, with or without the trace.
+  Http.OnInvalidHost = [this](bool&) { FFacts.HostNotFound = true; };
+  Http.OnConnectionFailed = [this](TObject*) { FFacts.ConnectFailed = true; };
+  Http.OnRedirect = [this, &Http](bool& Handled) { Redirected(Http, Handled); };
+  HookStages(Http);
+  if (FOptions.Verbose > 0) HookTrace(Http);
 }
 
-std::string TCliSession::ServerName(const TVelHTTP& Http) const {
-  return Http.Proxy.empty() ? Http.Host + ":" + std::to_string(Http.Port)
-                            : Http.Proxy + ":" + std::to_string(Http.ProxyPort);
+void TCliSession::HookStages(TVelHTTP& Http) {
+  Http.OnHostResolved = [this, &Http](TObject*) {
+    FTimes.Resolved = Seconds();
+    Stage("Resolved " + Http.Host + " to " + Address(Http.RemoteAddress));
+  };
+  Http.OnConnect = [this, &Http](TObject*) {
+    FTimes.Connected = Seconds();
+    if (FTimes.Resolved < 0) FTimes.Resolved = FTimes.Start;
+    Stage("Connected to " + (Http.Proxy.empty() ? Http.Host : Http.Proxy) + " (" +
+          Address(Http.RemoteAddress) + ") port " +
+          std::to_string(Http.Proxy.empty() ? Http.Port : Http.ProxyPort));
+    FVerbose.RequestHeader(Http.RequestHeaderSent());
+  };
+  Http.OnStage = [this, &Http](TObject*, THttpStage Stage) {
+    switch (Stage) {
+      case hsPassStart:
+        if (!FStarted) FFirstPass = std::chrono::steady_clock::now();
+        FStarted = true;
+        FTimes = TPassTimes{Seconds()};
+        FRequestBytes += static_cast<std::int64_t>(Http.RequestHeaderSent().size());
+        this->Stage(std::string(CliCommandWord(Http.CurrentCmd)) + " " + Http.URL +
+                    (Http.Proxy.empty() ? std::string() : " through " + ServerName(Http)));
+        break;
+      case hsRequestSent:
+        FFacts.RequestSent = true;
+        this->Stage("Request sent");
+        break;
+      case hsStatusLine: FTimes.FirstByte = Seconds(); break;
+      case hsHeaderEnd: HeaderArrived(Http); break;
+      case hsBodyEnd:
+        FBodyBytes = Http.BytesRecvd;
+        if (FBodyWanted && !Http.Body.empty()) FOut.Write(Http.Body);
+        this->Stage("Received " + std::to_string(Http.BytesRecvd) + " bytes of body");
+        break;
+    }
+  };
+}
+
+void TCliSession::HookTrace(TVelHTTP& Http) {
+  Http.OnDisconnect = [this](TObject*) { Stage("Connection closed"); };
+  if (FOptions.Verbose < 2) return;
+  Http.OnStatus = [this](TObject*, const std::string& Status) {
+    FVerbose.Status(Milliseconds(), Status);
+  };
+  Http.OnPacketSent = [this, &Http](TObject*) {
+    FVerbose.Status(Milliseconds(), "OnPacketSent " + std::to_string(Http.BytesSent) + " bytes");
+  };
+  Http.OnPacketRecvd = [this, &Http](TObject*) {
+    FVerbose.Status(
+        Milliseconds(),
+        "OnPacketRecvd " + std::to_string(Http.BytesRecvd) + " bytes" +
+            (Http.BytesTotal > 0 ? " of " + std::to_string(Http.BytesTotal) : std::string()));
+  };
+  Http.OnError = [this](TObject*, std::uint16_t, const std::string& Text) {
+    FVerbose.Status(Milliseconds(), "OnError " + Text);
+  };
+}
+
+void TCliSession::HeaderArrived(TVelHTTP& Http) {
+  FHeaderBytes += static_cast<std::int64_t>(Http.Header.size());
+  FVerbose.ReplyHeader(Http.Header);
+  const bool Failed = FOptions.Fail && Http.ReplyNumber >= 400;
+  const bool Followed = FOptions.FollowLocation && IsFollowedRedirection(Http);
+  // A reply to HEAD has no body; bytes a server sends after its header anyway are not one.
+  FBodyWanted = !Failed && !Followed && FOptions.Command != hcHead;
+  // Each reply's header block goes out as it arrives, so a later failure keeps it.
+  if ((FOptions.IncludeHeader || FOptions.Head) && !Failed) {
+    FOut.Write(Http.Header);
+    FHeaderWritten = true;
+  }
+}
+
+void TCliSession::Redirected(TVelHTTP& Http, bool& Handled) {
+  // Without -L the first reply is the result, as in curl.
+  if (!FOptions.FollowLocation) {
+    Handled = true;
+    return;
+  }
+  if (FRedirects >= FOptions.MaxRedirs) throw EHttpTooManyRedirections();
+  ++FRedirects;
+  Stage("Following the redirection to " + Http.URL);
 }
 
 void TCliSession::Request(TVelHTTP& Http) {
-  if (FOptions.Head)
-    Http.Head(FOptions.URL);
-  else if (FOptions.Post)
-    Http.Post(FOptions.URL, FOptions.PostData);
-  else
-    Http.Get(FOptions.URL);
+  const std::string& URL = FOptions.URL;
+  const std::string Body = CliRequestBody(FOptions.Data, CliReadFile);
+  FUploadBytes = static_cast<std::int64_t>(Body.size());
+  switch (FOptions.Command) {
+    case hcHead: Http.Head(URL); break;
+    case hcPost: Http.Post(URL, Body); break;
+    case hcPut: Http.Put(URL, Body); break;
+    case hcPatch: Http.Patch(URL, Body); break;
+    case hcTrace: Http.Trace(URL, Body); break;
+    case hcDelete: Http.Delete(URL); break;
+    case hcOptions: Http.Options(URL); break;
+    case hcCopy: Http.Copy(URL, FOptions.Target); break;
+    case hcMove: Http.Move(URL, FOptions.Target); break;
+    case hcLink: Http.Link(URL, FOptions.Target); break;
+    case hcUnLink: Http.UnLink(URL, FOptions.Target); break;
+    default: Http.Get(URL); break;
+  }
 }
 
-TCliOutcome TCliSession::Classify(const TVelHTTP& Http) const {
-  // The time-out is checked first: a connection that timed out also reports its failure.
-  if (Http.TimedOut) return TCliOutcome::TimedOut;
-  if (FHostNotFound) return TCliOutcome::HostNotFound;
-  if (FConnectFailed) return TCliOutcome::ConnectFailed;
-  return TCliOutcome::Failed;
+std::string TCliSession::FailureText(const TVelHTTP& Http, TCliOutcome Outcome,
+                                     const std::string& Error) const {
+  switch (Outcome) {
+    case TCliOutcome::HostNotFound:
+      return "host not found: " + (Http.Proxy.empty() ? Http.Host : Http.Proxy) + " (" + Error +
+             ")";
+    case TCliOutcome::ConnectFailed:
+      return "could not connect to " + ServerName(Http) + " (" + Error + ")";
+    case TCliOutcome::TimedOut:
+      return "timed out: a wait took longer than " + std::to_string(FOptions.TimeOutMs) + " ms (" +
+             Error + ")";
+    case TCliOutcome::HttpError:
+      return "the requested URL returned error: " + std::to_string(Http.ReplyNumber);
+    case TCliOutcome::WeirdReply:
+      return Error.empty() ? "the server sent no usable status line" : Error;
+    default: return Error;
+  }
 }
 
-bool TCliSession::WriteOut(const std::string& Bytes) {
-  if (!Bytes.empty() && std::fwrite(Bytes.data(), 1, Bytes.size(), FOut) != Bytes.size())
-    return false;
-  return true;
+TWriteOutValues TCliSession::WriteOutValues(const TVelHTTP& Http, int Status,
+                                            const std::string& Error) const {
+  TWriteOutValues V;
+  V.HttpCode = Http.ReplyNumber;
+  V.UrlEffective = Http.URL.empty() ? FOptions.URL : Http.URL;
+  V.NumRedirects = FRedirects;
+  V.Method = std::string(CliCommandWord(Http.CurrentCmd));
+  V.ExitCode = Status;
+  V.ErrorMsg = Error;
+  if (FFacts.RequestSent || FTimes.Connected >= 0) {
+    V.RemoteIp = Address(Http.RemoteAddress);
+    V.RemotePort = Http.Proxy.empty() ? Http.Port : Http.ProxyPort;
+  }
+  V.SizeDownload = FBodyBytes;
+  V.SizeHeader = FHeaderBytes;
+  V.SizeRequest = FRequestBytes;
+  V.SizeUpload = FUploadBytes;
+  V.TimeTotal = Seconds();
+  V.SpeedDownload = V.TimeTotal > 0 ? static_cast<double>(FBodyBytes) / V.TimeTotal : 0;
+  V.TimeNamelookup = FTimes.Resolved;
+  V.TimeConnect = FTimes.Connected;
+  V.TimePretransfer = FTimes.Connected;
+  V.TimeStarttransfer = FTimes.FirstByte;
+  V.TimeRedirect = FRedirects > 0 ? FTimes.Start : 0;
+  return V;
+}
+
+int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& Error) {
+  // With -f and a failing status nothing is written, not even an empty file.
+  if (Outcome == TCliOutcome::Completed) {
+    try {
+      FOut.Finish();
+    } catch (const ECliWriteError&) {
+      Outcome = TCliOutcome::WriteError;
+    }
+  }
+  const int Status = CliExitStatus(Outcome);
+  const std::string Message = Status == 0 ? std::string() : FailureText(Http, Outcome, Error);
+  if (Status != 0) {
+    Stage("Failed: " + Message);
+    Complain(Status, Message);
+  }
+  if (FOptions.HasWriteOut) {
+    const std::string Text =
+        RenderWriteOut(FOptions.WriteOut, WriteOutValues(Http, Status, Message));
+    // -w goes to standard output, unless that is the stream that broke.
+    const bool StdoutBroken = FOptions.OutputFile.empty() && FOut.Failed();
+    if (!StdoutBroken) {
+      TCliOutput Stdout("", FOutFd);
+      try {
+        Stdout.Write(Text);
+      } catch (const ECliWriteError&) {
+      }
+    }
+  }
+  return Status;
 }
 
 int TCliSession::Run() {
-  std::string Error;
   try {
-    FHttp.reset(new TVelHTTP(nullptr));
+    auto* Http = new TCliHttp(nullptr);
+    FHttp.reset(Http);
+    Http->SetEncodePostData(FOptions.UrlEncodeData());
   } catch (const std::exception& E) {
-    Complain(E.what());
-    return ExitFailed;
+    Complain(1, E.what());
+    return 1;
   }
   TVelHTTP& Http = *FHttp;
   Configure(Http);
   TCliOutcome Outcome = TCliOutcome::Completed;
+  std::string Error;
   try {
     Request(Http);
+    Outcome = CliOutcomeOfReply(Http.ReplyNumber, FOptions.Fail);
   } catch (const std::exception& E) {
-    Outcome = Classify(Http);
+    FFacts.TimedOut = Http.TimedOut;
+    Outcome = CliOutcomeOf(E, FFacts);
     Error = E.what();
   } catch (...) {
     Outcome = TCliOutcome::Failed;
     Error = "unknown error";
   }
-  if (FOptions.Verbose && !Error.empty()) Trace("Error: " + Error);
-
-  switch (Outcome) {
-    case TCliOutcome::Completed: break;
-    case TCliOutcome::HostNotFound:
-      Complain("host not found: " + (Http.Proxy.empty() ? Http.Host : Http.Proxy) + " (" + Error +
-               ")");
-      return ExitHostNotFound;
-    case TCliOutcome::ConnectFailed:
-      Complain("could not connect to " + ServerName(Http) + " (" + Error + ")");
-      return ExitConnectFailed;
-    case TCliOutcome::TimedOut:
-      Complain("timed out after " + std::to_string(FOptions.TimeOutMs) + " ms (" + Error + ")");
-      return ExitTimedOut;
-    case TCliOutcome::Failed: Complain(Error); return ExitFailed;
-  }
-
-  const int Status = CliExitStatus(Outcome, Http.ReplyNumber);
-  if (Http.ReplyNumber <= 0) {
-    Complain("the server sent no usable status line");
-    return Status;
-  }
-  bool Written = true;
-  if (FOptions.IncludeHeader || FOptions.Head) Written = WriteOut(FHeaders + Http.Header);
-  // A reply to HEAD has no body; bytes a server sends after its header anyway are not one.
-  if (Written && !FOptions.Head && !Http.InputFileMode) Written = WriteOut(Http.Body);
-  if (std::fflush(FOut) != 0 || !Written) {
-    Complain(std::string("cannot write the reply to standard output: ") + std::strerror(errno));
-    return ExitFailed;
-  }
-  return Status;
+  return Finish(Http, Outcome, Error);
 }
