@@ -3,7 +3,9 @@
 
 #include <arpa/inet.h>
 
+#include <cctype>
 #include <exception>
+#include <string_view>
 
 #include "cli/CliCommands.h"
 #include "cli/CliRequestBody.h"
@@ -11,25 +13,33 @@
 
 namespace {
 
+// The value of the header field Name (given in lower case) in a reply's header block, without
+// the blanks around it; empty when the block has none.
+std::string HeaderField(std::string_view Block, std::string_view Name) {
+  for (std::size_t From = 0; From < Block.size();) {
+    auto End = Block.find('\n', From);
+    if (End == std::string_view::npos) End = Block.size();
+    const std::string_view Line = Block.substr(From, End - From);
+    From = End + 1;
+    if (Line.size() <= Name.size() || Line[Name.size()] != ':') continue;
+    bool Same = true;
+    for (std::size_t I = 0; I < Name.size() && Same; ++I)
+      Same = static_cast<char>(std::tolower(static_cast<unsigned char>(Line[I]))) == Name[I];
+    if (!Same) continue;
+    const std::string_view Value = Line.substr(Name.size() + 1);
+    const auto First = Value.find_first_not_of(" \t");
+    if (First == std::string_view::npos) return std::string();
+    return std::string(Value.substr(First, Value.find_last_not_of(" \t\r") - First + 1));
+  }
+  return std::string();
+}
+
 // Whether the reply just read is a redirection the component goes on from: one of the
 // redirecting statuses with a Location line of its own.
 bool IsFollowedRedirection(const TVelHTTP& Http) {
   const int Status = Http.ReplyNumber;
-  if (!((Status >= 300 && Status <= 303) || Status == 307 || Status == 308)) return false;
-  const std::string& H = Http.Header;
-  for (std::size_t From = 0; From < H.size();) {
-    const auto Lf = H.find('\n', From);
-    const std::size_t End = Lf == std::string::npos ? H.size() : Lf;
-    static constexpr std::string_view Name = "location:";
-    if (End - From > Name.size()) {
-      bool Same = true;
-      for (std::size_t I = 0; I < Name.size() && Same; ++I)
-        Same = static_cast<char>(std::tolower(static_cast<unsigned char>(H[From + I]))) == Name[I];
-      if (Same) return true;
-    }
-    From = End + 1;
-  }
-  return false;
+  return ((Status >= 300 && Status <= 303) || Status == 307 || Status == 308) &&
+         !HeaderField(Http.Header, "location").empty();
 }
 
 std::string Address(const sockaddr_in& A) {
@@ -231,6 +241,7 @@ TWriteOutValues TCliSession::WriteOutValues(const TVelHTTP& Http, int Status,
   V.Method = std::string(CliCommandWord(Http.CurrentCmd));
   V.ExitCode = Status;
   V.ErrorMsg = Error;
+  V.ContentType = HeaderField(Http.Header, "content-type");
   if (FFacts.RequestSent || FTimes.Connected >= 0) {
     V.RemoteIp = Address(Http.RemoteAddress);
     V.RemotePort = Http.Proxy.empty() ? Http.Port : Http.ProxyPort;

@@ -10,110 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/cli/ChildProcess.h"
-#include "tests/cli/NginxServer.h"
-#include "tests/support/LoopbackPeer.h"
+#include "tests/cli/CliProgramFixture.h"
 
+using clitest::CliProgramTest;
 using clitest::ReadBytes;
-using clitest::RunProgram;
-using clitest::TNginxServer;
+using clitest::Strings;
 using clitest::TRunResult;
-using Strings = std::vector<std::string>;
 
 namespace {
-
-const char* const Locations = R"(
-    location = /r3 { return 302 /r2; }
-    location = /r2 { return 302 /r1; }
-    location = /r1 { return 302 /all-bytes.bin; }
-    location = /loop { return 302 /loop; }
-)";
-
-// Every byte value, line ends and NULs included, many times over.
-std::string AllBytes() {
-  std::string S;
-  for (int Round = 0; Round < 64; ++Round)
-    for (int B = 0; B < 256; ++B) S += static_cast<char>(B);
-  return S;
-}
-
-// Several MiB that no pattern of block sizes lines up with.
-std::string LargeBytes() {
-  std::string S(3 * 1024 * 1024 + 77, '\0');
-  std::uint32_t X = 12345;
-  for (char& C : S) {
-    X = X * 1103515245u + 12345u;
-    C = static_cast<char>(X >> 23);
-  }
-  return S;
-}
-
-// A loopback port held for the test: with Listen, connections complete in the backlog and
-// never get a byte of reply; without, connecting there is refused.
-class THeldPort {
- public:
-  explicit THeldPort(bool Listen) {
-    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t Len = sizeof A;
-    if (FFd < 0 || ::bind(FFd, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0 ||
-        (Listen && ::listen(FFd, 8) != 0) ||
-        ::getsockname(FFd, reinterpret_cast<sockaddr*>(&A), &Len) != 0)
-      throw std::runtime_error("cannot hold a port");
-    FPort = ntohs(A.sin_port);
-  }
-  ~THeldPort() { ::close(FFd); }
-  THeldPort(const THeldPort&) = delete;
-  THeldPort& operator=(const THeldPort&) = delete;
-  std::uint16_t Port() const { return FPort; }
-
- private:
-  int FFd = -1;
-  std::uint16_t FPort = 0;
-};
-
-class CliProgramTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (::access("/usr/sbin/nginx", X_OK) != 0) GTEST_SKIP() << "nginx is not installed";
-    Nginx = std::make_unique<TNginxServer>(Locations);
-    Nginx->Serve("small.txt", "hello, orrery\n");
-    Nginx->Serve("all-bytes.bin", AllBytes());
-    Nginx->Serve("large.bin", LargeBytes());
-    Nginx->Serve("empty.bin", "");
-  }
-
-  // Replaces {nginx} (base URL), {port} (nginx's port), {refused}, {silent}, {peer} and
-  // {scratch} (a folder of the test's own) in Text.
-  std::string Expand(std::string Text) const {
-    const std::pair<std::string, std::string> Names[] = {
-        {"{nginx}", Nginx->Url("")},
-        {"{port}", std::to_string(Nginx->Port())},
-        {"{refused}", std::to_string(Refused.Port())},
-        {"{silent}", std::to_string(Silent.Port())},
-        {"{peer}", std::to_string(PeerPort)},
-        {"{scratch}", Nginx->Scratch().string()}};
-    for (const auto& [Name, Value] : Names)
-      for (auto At = Text.find(Name); At != std::string::npos; At = Text.find(Name, At))
-        Text.replace(At, Name.size(), Value);
-    return Text;
-  }
-
-  TRunResult Cli(const Strings& Args) const {
-    Strings Argv{ORRERY_CLI_PATH};
-    for (const std::string& A : Args) Argv.push_back(Expand(A));
-    TRunResult R = RunProgram(Argv);
-    EXPECT_FALSE(R.Killed) << "orrery-cli overran its time";
-    return R;
-  }
-
-  std::unique_ptr<TNginxServer> Nginx;
-  THeldPort Refused{false};
-  THeldPort Silent{true};
-  std::uint16_t PeerPort = 0;
-};
 
 // --- Byte-identical fetches ---------------------------------------------------------------
 
@@ -191,12 +95,17 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"Found", 0, "", {"{nginx}/small.txt"}, "hello, orrery"},
         // Without -f every complete reply is a success, as in curl.
         ExitCase{"NotFound", 0, "", {"{nginx}/missing"}, "404 Not Found"},
-        ExitCase{"NotFoundFail", 22, "(22) the requested URL returned error: 404", {"-f", "{nginx}/missing"}},
-        ExitCase{"NotFoundFailToFile", 22, "", {"-f", "-o", "{scratch}/nf.html", "{nginx}/missing"}},
+        ExitCase{"NotFoundFail",
+                 22,
+                 "(22) the requested URL returned error: 404",
+                 {"-f", "{nginx}/missing"}},
+        ExitCase{
+            "NotFoundFailToFile", 22, "", {"-f", "-o", "{scratch}/nf.html", "{nginx}/missing"}},
         ExitCase{"NotFoundFailSilent", 22, "", {"-fs", "{nginx}/missing"}, "", true},
         ExitCase{"Refused", 7, "could not connect", {"http://127.0.0.1:{refused}/"}},
         ExitCase{"RefusedSilent", 7, "", {"-s", "http://127.0.0.1:{refused}/"}, "", true},
-        ExitCase{"RefusedShowError", 7, "(7) could not connect", {"-sS", "http://127.0.0.1:{refused}/"}},
+        ExitCase{
+            "RefusedShowError", 7, "(7) could not connect", {"-sS", "http://127.0.0.1:{refused}/"}},
         ExitCase{"ProxyRefused",
                  7,
                  "could not connect",
@@ -214,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Without -L the first reply is the result.
         ExitCase{"RedirectNotFollowed", 0, "", {"-i", "{nginx}/loop"}, "302 Moved Temporarily"},
         ExitCase{"RedirectionLoop", 47, "Too many redirections", {"-L", "{nginx}/loop"}},
-        ExitCase{"MaxRedirs", 47, "Too many redirections", {"-L", "--max-redirs", "2", "{nginx}/r3"}},
+        ExitCase{
+            "MaxRedirs", 47, "Too many redirections", {"-L", "--max-redirs", "2", "{nginx}/r3"}},
         ExitCase{"MaxRedirsEnough", 0, "", {"-L", "--max-redirs", "3", "{nginx}/r3"}},
         ExitCase{"Https", 1, "HTTP Secure Socket is not supported", {"https://127.0.0.1:{port}/"}},
         ExitCase{"HeaderInjection",
@@ -225,7 +135,10 @@ INSTANTIATE_TEST_SUITE_P(
                  23,
                  "cannot create",
                  {"-o", "{scratch}/no/such/folder/out", "{nginx}/small.txt"}},
-        ExitCase{"DataFileMissing", 26, "cannot read", {"-d", "@{scratch}/no-such-file", "{nginx}/small.txt"}},
+        ExitCase{"DataFileMissing",
+                 26,
+                 "cannot read",
+                 {"-d", "@{scratch}/no-such-file", "{nginx}/small.txt"}},
         ExitCase{"NoStatusLine", 8, "no usable status line", {"http://127.0.0.1:{peer}/"}},
         ExitCase{"NoURL", 2, "no URL given", {}},
         ExitCase{"UnknownOption", 2, "Usage: orrery-cli", {"-z", "{nginx}/"}},
@@ -352,8 +265,8 @@ struct TraceCase {
   const char* Name;
   Strings Args;
   int Status;
-  Strings InOrder;  // beginnings of trace texts, to be found in this order
-  Strings Never;    // beginnings no trace text may have
+  Strings InOrder;           // beginnings of trace texts, to be found in this order
+  Strings Never;             // beginnings no trace text may have
   std::size_t MaxLines = 0;  // when not 0: at most this many lines
 };
 
@@ -422,18 +335,10 @@ INSTANTIATE_TEST_SUITE_P(
         TraceCase{"GetByName",
                   {"http://localhost:{port}/small.txt"},
                   0,
-                  {"GET http://localhost:{port}/small.txt",
-                   "Resolved localhost to 127.0.0.1",
-                   "Connected to localhost (127.0.0.1) port {port}",
-                   "> GET /small.txt HTTP/1.0",
-                   "> Host: localhost",
-                   ">",
-                   "Request sent",
-                   "< HTTP/1.1 200 OK",
-                   "< Content-Length: 14",
-                   "<",
-                   "Received 14 bytes of body",
-                   "Connection closed"},
+                  {"GET http://localhost:{port}/small.txt", "Resolved localhost to 127.0.0.1",
+                   "Connected to localhost (127.0.0.1) port {port}", "> GET /small.txt HTTP/1.0",
+                   "> Host: localhost", ">", "Request sent", "< HTTP/1.1 200 OK",
+                   "< Content-Length: 14", "<", "Received 14 bytes of body", "Connection closed"},
                   // The socket layer's own reports are for -vv.
                   {"Following", "Failed", "Connecting", "ReadLn", "Timer", "OnPacketRecvd"},
                   25},
