@@ -23,38 +23,58 @@ QString TAnsiText::ToQString(const std::string& Bytes) {
   return Text;
 }
 
-std::string TAnsiText::FromQString(const QString& Text) {
-  std::string Bytes;
-  Bytes.reserve(static_cast<std::size_t>(Text.size()));
-  for (const QChar Ch : Text) {
-    const char16_t U = Ch.unicode();
-    if (U < 0x80 || (U >= 0xA0 && U <= 0xFF)) {
-      Bytes += static_cast<char>(U);
-      continue;
-    }
-    char Mapped = '?';
-    for (int I = 0; I < 32; ++I) {
-      if (High[I] == U) {
-        Mapped = static_cast<char>(0x80 + I);
-        break;
-      }
-    }
-    Bytes += Mapped;
+std::string TAnsiText::FromQString(const QString& Text) { return Text.toStdString(); }
+
+QString TAnsiText::Count(std::int64_t Value) {
+  const std::uint64_t Magnitude =
+      Value < 0 ? 0 - static_cast<std::uint64_t>(Value) : static_cast<std::uint64_t>(Value);
+  const QString Digits = QString::number(Magnitude);
+  QString Grouped = Value < 0 ? QString("-") : QString();
+  for (qsizetype I = 0; I < Digits.size(); ++I) {
+    if (I > 0 && (Digits.size() - I) % 3 == 0) Grouped += u' ';
+    Grouped += Digits[I];
   }
-  return Bytes;
+  return Grouped;
 }
 
-QString TAnsiText::FromReceived(const std::string& Bytes) {
+QString TAnsiText::FromReceived(std::string_view Bytes) {
   // ConvertInitialBom keeps a leading BOM as the character it is: the pane shows every byte.
   QStringDecoder Utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless |
                                                 QStringConverter::Flag::ConvertInitialBom);
   QString Text = Utf8(QByteArrayView(Bytes.data(), static_cast<qsizetype>(Bytes.size())));
   if (!Utf8.hasError()) return Text;
-  return ToQString(Bytes);
+  return ToQString(std::string(Bytes));
 }
 
-QString TAnsiText::ForPane(const std::string& Bytes) {
-  QString Text = FromReceived(Bytes);
+QString TAnsiText::LeftOutLine(std::int64_t Bytes) {
+  return QString::fromUtf8(
+             "[\u2026 %1 octets de plus, non affich\u00e9s : \u00ab Enregistrer la "
+             "r\u00e9ponse\u2026 \u00bb garde le corps entier]")
+      .arg(Count(Bytes));
+}
+
+QString TAnsiText::ForPane(const std::string& Bytes, std::size_t MaxBytes) {
+  std::string_view Shown(Bytes);
+  if (Shown.size() > MaxBytes) {
+    // A UTF-8 sequence cut in two would make the whole of it read as Windows-1252.
+    std::size_t Cut = MaxBytes;
+    const auto Continues = [&](std::size_t At) {
+      return (static_cast<unsigned char>(Bytes[At]) & 0xC0) == 0x80;
+    };
+    for (int Back = 0; Back < 3 && Cut > 0 && Continues(Cut); ++Back) --Cut;
+    Shown = Shown.substr(0, Cut);
+  }
+  QString Text = InBlocks(FromReceived(Shown));
+  if (Shown.size() == Bytes.size()) return Text;
+  // The note goes on a line of its own, and in a block of its own.
+  if (Text.endsWith(QChar::LineSeparator))
+    Text.back() = u'\n';
+  else if (!Text.isEmpty() && !Text.endsWith(u'\n') && !Text.endsWith(u'\r'))
+    Text += u'\n';
+  return Text + LeftOutLine(static_cast<std::int64_t>(Bytes.size() - Shown.size()));
+}
+
+QString TAnsiText::InBlocks(QString Text) {
   const auto* const Begin = reinterpret_cast<const char16_t*>(Text.constData());
   const auto* const End = Begin + Text.size();
   // The pane ends a line at CR as well as at LF, and at CR LF once.

@@ -1,21 +1,28 @@
-// Conversions between the components' 8-bit strings (Windows-1252 bytes) and Qt's text.
+// Conversions between the components' 8-bit strings and Qt's text.
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
-// The components speak Windows-1252; what a server sends may be anything. These are the only
-// places where the window turns bytes into text and back.
+// The components' own texts are Windows-1252; what a server sends may be anything; what the
+// user types goes out as UTF-8, as browsers send it. These are the only places where the
+// window turns bytes into text and back.
 class TAnsiText {
  public:
   // Windows-1252 bytes as text; every byte maps to one character (the five bytes the code
   // page leaves undefined map to the control characters of the same value).
   static QString ToQString(const std::string& Bytes);
-  // Text as Windows-1252 bytes; a character the code page cannot hold becomes '?'.
+  // Typed text as the bytes that go to the components: UTF-8. A lone surrogate (which no
+  // keyboard gives, but a paste might) becomes U+FFFD.
   static std::string FromQString(const QString& Text);
-  // Bytes received from a server: UTF-8 when they are valid UTF-8, Windows-1252 otherwise.
-  // NUL bytes are kept.
-  static QString FromReceived(const std::string& Bytes);
+  // Bytes received from a server, or a message that may quote what the user typed: UTF-8
+  // when they are valid UTF-8, Windows-1252 otherwise. NUL bytes are kept.
+  static QString FromReceived(std::string_view Bytes);
+  // A count of bytes as the window writes it: digits in groups of three, separated by a
+  // space ("1 000 000").
+  static QString Count(std::int64_t Value);
   // The same, prepared for a text pane: a line longer than MaxPaneLine characters is shown
   // in pieces of that length, since one huge line would stall the pane's layout for minutes.
   // A text of more than MaxPaneBlocks lines is shown with several lines to one block of the
@@ -26,8 +33,18 @@ class TAnsiText {
   // reads as a line end); no character is dropped. Below the limit every line keeps a block
   // of its own, so that the scroll bar, a triple click and Ctrl+Up/Down work line by line:
   // 100 000 blocks fill in about half a second.
-  static QString ForPane(const std::string& Bytes);
+  // Of a body longer than MaxBytes only the first MaxBytes are shown (cut before a UTF-8
+  // sequence that would not fit), followed by a line that says how many bytes are left out:
+  // a pane of hundreds of megabytes takes gigabytes and minutes. Saving the reply keeps all.
+  static QString ForPane(const std::string& Bytes, std::size_t MaxBytes = MaxPaneBytes);
+  // The last line of a pane that shows only part of a body.
+  static QString LeftOutLine(std::int64_t Bytes);
 
   static constexpr qsizetype MaxPaneLine = 16384;
   static constexpr qsizetype MaxPaneBlocks = 100000;
+  static constexpr std::size_t MaxPaneBytes = std::size_t{16} << 20;  // 16 MiB
+
+ private:
+  // Text with its lines cut and packed as ForPane describes.
+  static QString InBlocks(QString Text);
 };

@@ -1,10 +1,14 @@
 // TExchangeDetails: renders the exchange log as text and follows it while a request runs.
 #include "app/TExchangeDetails.h"
 
+#include <QAction>
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QToolButton>
 #include <QVBoxLayout>
+
+#include "app/TAnsiText.h"
 
 namespace {
 
@@ -26,11 +30,22 @@ TExchangeDetails::TExchangeDetails(const TExchangeLog& Log, QWidget* Parent)
   FMemo->setReadOnly(true);
   FMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
   FMemo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  FStop = new QToolButton(this);
+  FStop->setObjectName("StopButton");
+  FStop->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  FStop->hide();
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(4, 4, 4, 4);
+  Layout->addWidget(FStop, 0, Qt::AlignLeft);
   Layout->addWidget(FMemo);
   resize(640, 480);
   Refresh();
+}
+
+void TExchangeDetails::SetStopAction(QAction* Stop) {
+  FStop->setDefaultAction(Stop);
+  FStop->show();
+  addAction(Stop);
 }
 
 QString TExchangeDetails::Text() const { return FMemo->toPlainText(); }
@@ -95,6 +110,9 @@ QString TExchangeDetails::Render(const TExchangeLog& Log) {
     if (End && *End > 0)
       T += QString::fromUtf8(", %1 Kio/s")
                .arg(P.BytesReceived() / 1024.0 / (*End / 1000.0), 0, 'f', 1);
+    if (P.BodyShort())
+      T += QString::fromUtf8("\nCorps incomplet : %1 octets sur %2")
+               .arg(TAnsiText::Count(P.BodyBytes), TAnsiText::Count(P.Announced));
     T += "\n\n";
   }
   return T;

@@ -9,7 +9,9 @@
 
 #include "app/TExchangeLog.h"
 
+class QAction;
 class QPlainTextEdit;
+class QToolButton;
 
 class TExchangeDetails : public QWidget {
   Q_OBJECT
@@ -23,6 +25,9 @@ class TExchangeDetails : public QWidget {
   QString Text() const;
   // Rebuilds the text from the log, keeping the reader's place.
   void Refresh();
+  // The main window's stop: a button at the top, and its shortcut (Esc) while this window
+  // has the focus, so a request can be stopped from here too.
+  void SetStopAction(QAction* Stop);
 
   // The text for the passes of a log.
   static QString Render(const TExchangeLog& Log);
@@ -33,4 +38,5 @@ class TExchangeDetails : public QWidget {
  private:
   const TExchangeLog& FLog;
   QPlainTextEdit* FMemo;
+  QToolButton* FStop;
 };

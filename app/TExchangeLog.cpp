@@ -3,15 +3,10 @@
 
 namespace {
 
-const char* MethodOf(CmdType Cmd) {
-  static const char* const Names[] = {"GET",    "OPTIONS", "HEAD",     "POST",   "PUT",
-                                      "PATCH",  "COPY",    "MOVE",     "DELETE", "LINK",
-                                      "UNLINK", "TRACE",   "(wrapped)"};
-  return Cmd <= hcWrapped ? Names[Cmd] : "?";
-}
-
-bool SendsBody(CmdType Cmd) {
-  return Cmd == hcPost || Cmd == hcPut || Cmd == hcPatch || Cmd == hcTrace || Cmd == hcWrapped;
+// Replies that never carry a body, whatever their Content-Length says.
+bool ReplyHasBody(CmdType Cmd, int ReplyNumber) {
+  return Cmd != hcHead && ReplyNumber != 204 && ReplyNumber != 304 &&
+         !(ReplyNumber >= 100 && ReplyNumber < 200);
 }
 
 // Puts Before in front of an event's handler: Before records, then the handler that was
@@ -64,6 +59,7 @@ TExchangeLog::TExchangeLog(TVelHTTP& Http) : FState(std::make_shared<TState>()) 
       case hsHeaderEnd:
         if (!H->OutputFileMode) P.ReplyHeader = H->Header;
         P.ReplyNumber = H->ReplyNumber;
+        P.Announced = ReplyHasBody(H->CurrentCmd, H->ReplyNumber) ? H->BytesTotal : 0;
         Mark(*S, esHeaderEnd);
         break;
       case hsBodyEnd:
@@ -78,15 +74,14 @@ void TExchangeLog::BeginPass(TState& S, const TVelHTTP& Http) {
   if (Http.PassIndex() == 0) S.Passes.clear();
   S.PassStart = std::chrono::steady_clock::now();
   TPass P;
-  P.Method = MethodOf(Http.CurrentCmd);
+  P.Method = CommandWord(Http.CurrentCmd);
   // A redirection to a path ("/next") stays on the server of the pass before: show where.
   P.URL = !Http.URL.empty() && Http.URL[0] == '/'
-              ? "http://" + Http.Host + (Http.Port != 80 ? ":" + std::to_string(Http.Port) : "") +
-                    Http.URL
+              ? ServerURL(Http.Host, Http.Port) + Http.URL
               : Http.URL;
   if (!Http.Proxy.empty()) P.Proxy = Http.Proxy + ":" + std::to_string(Http.ProxyPort);
   P.RequestHeader = Http.RequestHeaderSent();
-  if (SendsBody(Http.CurrentCmd)) {
+  if (CarriesBody(Http.CurrentCmd)) {
     if (Http.OutputFileMode) {
       P.RequestBody = "(file " + Http.SendData + ")";
     } else {

@@ -31,6 +31,9 @@ class TExchangeLog {
     std::int64_t RequestBodySize = 0;
     std::string ReplyHeader;  // status line and header lines exactly as received
     int ReplyNumber = 0;
+    // The body length the reply announced; 0 when it announced none or has no body at all
+    // (the reply to HEAD, 1xx, 204, 304).
+    std::int64_t Announced = 0;
     std::int64_t BodyBytes = 0;  // body bytes received so far
     // Milliseconds from the start of the pass; empty while not reached.
     // A dotted address needs no look-up, so esLookedUp stays empty for it.
@@ -39,6 +42,8 @@ class TExchangeLog {
     std::int64_t BytesReceived() const {
       return static_cast<std::int64_t>(ReplyHeader.size()) + BodyBytes;
     }
+    // The body ended (the server closed) before the length it announced.
+    bool BodyShort() const { return At[esBodyEnd].has_value() && BodyBytes < Announced; }
   };
 
   // Listens to Http from now on. Http must not be replaced while the log lives; a log that

@@ -7,13 +7,19 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QResizeEvent>
 #include <QStatusBar>
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <limits>
 
+#include "OrreryVersion.h"
 #include "app/TAnsiText.h"
+#include "app/TCookieMessage.h"
+#include "app/TDockLayout.h"
 #include "app/TExchangeDetails.h"
 #include "app/TForm2.h"
 #include "app/TReplyFile.h"
@@ -51,7 +57,20 @@ constexpr std::array<TResultTexts, 13> ResultTexts{{
 
 TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::TForm1>()) {
   FUi->setupUi(this);
+  setWindowTitle(QStringLiteral("Orrery " ORRERY_VERSION));
+  SetUpLook();
+  SetUpPages();
+  // The page control gets the stored client size; the frame adds the rest. Smaller, the
+  // pages' captions would have to overlap their panes.
+  resize(492, FUi->MainMenu1->sizeHint().height() + 291 + 23);
+  FStoredSize = size();
+  setMinimumSize(FStoredSize);
+  move(264, 250);
+  SetUpComponent();
+  ConnectControls();
+}
 
+void TForm1::SetUpLook() {
   QFont Font("MS Sans Serif");
   Font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arial"});
   Font.setPixelSize(11);
@@ -89,11 +108,57 @@ TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::
   }
   FUi->CheckBox1->resize(std::max(FUi->CheckBox1->width(), FUi->CheckBox1->sizeHint().width()),
                          FUi->CheckBox1->height());
+  FitPortBox();
+  // A line edit cuts what is typed or pasted at 32 767 characters unless told otherwise, and
+  // says nothing: a long URL or form would go out cut.
+  for (QLineEdit* Box : findChildren<QLineEdit*>())
+    Box->setMaxLength(std::numeric_limits<int>::max());
+}
 
-  // The page control gets the stored client size; the frame adds the rest.
-  resize(492, FUi->MainMenu1->sizeHint().height() + 291 + 23);
-  move(264, 250);
+void TForm1::FitPortBox() {
+  // Five digits must show whole; the stored width suits MS Sans Serif's digits only.
+  QLineEdit* Box = FUi->Edit12;
+  const QFontMetrics Metrics(Box->font());
+  int Digit = 0;
+  for (char16_t C = u'0'; C <= u'9'; ++C)
+    Digit = std::max(Digit, Metrics.horizontalAdvance(QChar(C)));
+  // The box's size hint is 17 'x' wide inside its frame and margins.
+  const int Around = Box->sizeHint().width() - 17 * Metrics.horizontalAdvance(u'x');
+  // The text, the cursor after it and the pixel the box keeps free beside it.
+  Box->resize(std::max(Box->width(), 5 * Digit + 2 + Around), Box->height());
+}
 
+void TForm1::SetUpPages() {
+  // Docked top to bottom as stored; a taller window gives its extra height to the panes.
+  const auto Growth = [this] { return height() - FStoredSize.height(); };
+  auto* Aller = new TDockLayout(FUi->TabSheet1, Growth);
+  Aller->AddFixed(FUi->Panel1, 41);
+  Aller->AddGap(34);
+  Aller->AddPane(FUi->Memo2, 58);
+  Aller->AddFixed(FUi->Label3, 13);
+  Aller->AddFixed(FUi->Label2, 13);
+  Aller->AddPane(FUi->Memo1, 104);
+  auto* Post = new TDockLayout(FUi->TabSheet2, Growth);
+  Post->AddFixed(FUi->Panel2, 73);
+  Post->AddGap(35);
+  Post->AddPane(FUi->Memo4, 56);
+  Post->AddFixed(FUi->Label7, 13);
+  Post->AddPane(FUi->Memo3, 73);
+  Post->AddFixed(FUi->Label6, 13);
+  auto* Head = new TDockLayout(FUi->TabSheet3, Growth);
+  Head->AddFixed(FUi->Panel3, 41);
+  Head->AddFixed(FUi->Label12, 13);
+  Head->AddPane(FUi->Memo5, Aller->StoredHeight() - 41 - 13);  // the rest of the page
+
+  // A wider window widens the URL and data boxes; what stands right of them moves along.
+  for (QWidget* Box : {FUi->Edit1, FUi->Edit2, FUi->Edit3, FUi->Edit4}) FAnchors.Stretch(Box);
+  for (QWidget* Right : std::initializer_list<QWidget*>{
+           FUi->Button1, FUi->Label8, FUi->SpeedButton1, FUi->Button2, FUi->Label9,
+           FUi->SpeedButton2, FUi->Button3, FUi->Label11, FUi->SpeedButton3})
+    FAnchors.Follow(Right);
+}
+
+void TForm1::SetUpComponent() {
   VelHTTP1 = new TVelHTTP(nullptr);
   VelHTTP1->Name = "VelHTTP1";
   VelHTTP1->Port = 0;
@@ -114,7 +179,14 @@ TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::
   VelHTTP1->OnPacketSent = [this](TObject* S) { VelHTTP1PacketSent(S); };
   VelHTTP1->OnSuccess = [this](CmdType Cmd) { VelHTTP1Success(Cmd); };
   VelHTTP1->OnFailure = [this](CmdType Cmd) { VelHTTP1Failure(Cmd); };
+  // The log calls on to the handlers above, so it comes after them.
+  FExchangeLog = std::make_unique<TExchangeLog>(*VelHTTP1);
+  FExchangeLog->OnChange = [this] {
+    if (FDetails && FDetails->isVisible()) FDetails->Refresh();
+  };
+}
 
+void TForm1::ConnectControls() {
   connect(FUi->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(FUi->Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   connect(FUi->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
@@ -129,12 +201,6 @@ TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::
   connect(FUi->Arreter1, &QAction::triggered, this, &TForm1::Arreter1Click);
   connect(FUi->Quitter1, &QAction::triggered, this, &TForm1::Quitter1Click);
   connect(FUi->Apropos1, &QAction::triggered, this, &TForm1::Apropos1Click);
-
-  // The log calls on to the handlers above, so it comes after them.
-  FExchangeLog = std::make_unique<TExchangeLog>(*VelHTTP1);
-  FExchangeLog->OnChange = [this] {
-    if (FDetails && FDetails->isVisible()) FDetails->Refresh();
-  };
   connect(FUi->DetailsEchange1, &QAction::triggered, this, &TForm1::DetailsEchange1Click);
   connect(FUi->EnregistrerReponse1, &QAction::triggered, this, &TForm1::EnregistrerReponse1Click);
 }
@@ -183,6 +249,10 @@ void TForm1::PrepareRequest() {
   if (FUi->CheckBox1->isChecked()) {
     VelHTTP1->Proxy = TAnsiText::FromQString(FUi->Edit11->text());
     VelHTTP1->ProxyPort = StrToInt(TAnsiText::FromQString(FUi->Edit12->text()));
+  } else {
+    // Unchecked means direct, as the user expects: no proxy of an earlier request lingers.
+    VelHTTP1->Proxy.clear();
+    VelHTTP1->ProxyPort = 0;
   }
   THeaderInfo& Info = VelHTTP1->HeaderInfo;
   Info.Cookie = TAnsiText::FromQString(FUi->Edit5->text());
@@ -202,6 +272,7 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
   FRequestRunning = true;
   FStopRequested = false;
   FUi->Arreter1->setEnabled(true);
+  FUi->EnregistrerReponse1->setEnabled(false);
   std::exception_ptr Error;
   try {
     PrepareRequest();
@@ -211,6 +282,7 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
   }
   FRequestRunning = false;
   FUi->Arreter1->setEnabled(false);
+  FUi->EnregistrerReponse1->setEnabled(true);
   if (FClosing) return;  // the program is ending: nothing more to show
   if (FStopRequested) {
     // A stop the user asked for is no failure: no report, and the panes keep their text.
@@ -221,6 +293,9 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
     Application.HandleException(Error);
     return;
   }
+  // A body cut short is kept and shown, and said to be short before anything else is shown.
+  const QString Short = ShortBodyText();
+  if (!Short.isEmpty()) SetStatus(Short);
   try {
     Show();
   } catch (...) {
@@ -228,13 +303,22 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
   }
 }
 
+QString TForm1::ShortBodyText() const {
+  const auto& Passes = FExchangeLog->Passes();
+  if (Passes.empty() || !Passes.back().BodyShort()) return QString();
+  return QString::fromUtf8("Corps incomplet : %1 octets sur %2")
+      .arg(TAnsiText::Count(Passes.back().BodyBytes), TAnsiText::Count(Passes.back().Announced));
+}
+
 void TForm1::Button1Click() {
   RunAction([this] { VelHTTP1->Get(TAnsiText::FromQString(FUi->Edit1->text())); },
             [this] {
               FUi->Memo1->setPlainText(TAnsiText::ForPane(VelHTTP1->Body));
               FUi->Memo2->setPlainText(TAnsiText::ForPane(VelHTTP1->Header));
-              if (!VelHTTP1->CookieIn().empty())
-                ShowMessage("Cookie:\n" + TAnsiText::FromReceived(VelHTTP1->CookieIn()));
+              if (!VelHTTP1->CookieIn().empty()) {
+                TCookieMessage Message(TAnsiText::FromReceived(VelHTTP1->CookieIn()), this);
+                Message.exec();
+              }
             });
 }
 
@@ -342,6 +426,11 @@ void TForm1::Apropos1Click() {
   Form2->activateWindow();
 }
 
+void TForm1::resizeEvent(QResizeEvent* Event) {
+  QMainWindow::resizeEvent(Event);
+  FAnchors.Apply(width() - FStoredSize.width());
+}
+
 void TForm1::closeEvent(QCloseEvent* Event) {
   Event->accept();
   if (Form2) Form2->hide();
@@ -362,6 +451,7 @@ void TForm1::DetailsEchange1Click() {
     // A window of its own: closing it leaves the program running, and the main window's
     // closing still ends it.
     FDetails->setAttribute(Qt::WA_QuitOnClose, false);
+    FDetails->SetStopAction(FUi->Arreter1);
   }
   FDetails->Refresh();
   FDetails->show();
@@ -370,10 +460,13 @@ void TForm1::DetailsEchange1Click() {
 }
 
 void TForm1::EnregistrerReponse1Click() {
-  if (FRequestRunning || !FExchangeLog->Complete()) {
+  if (FRequestRunning) return;  // disabled meanwhile: a dialog would hold the request's reads
+  if (!FExchangeLog->Complete()) {
     SaveReply(QString());  // says there is nothing to save
     return;
   }
+  const QString Short = ShortBodyText();
+  if (!Short.isEmpty() && !ConfirmShortSave(Short)) return;
   QFileDialog Dialog(this, QString::fromUtf8("Enregistrer la r\u00e9ponse"));
   Dialog.setAcceptMode(QFileDialog::AcceptSave);
   Dialog.setFileMode(QFileDialog::AnyFile);
@@ -381,9 +474,24 @@ void TForm1::EnregistrerReponse1Click() {
   SaveReply(Dialog.selectedFiles().constFirst());
 }
 
+bool TForm1::ConfirmShortSave(const QString& Why) {
+  QMessageBox Box(QMessageBox::Question, QCoreApplication::applicationName(),
+                  Why + QString::fromUtf8("\nLe serveur a ferm\u00e9 la connexion avant la fin "
+                                          "annonc\u00e9e. Enregistrer ce qui a \u00e9t\u00e9 "
+                                          "re\u00e7u ?"),
+                  QMessageBox::Save | QMessageBox::Cancel, this);
+  Box.setTextFormat(Qt::PlainText);
+  Box.button(QMessageBox::Save)->setText("Enregistrer");
+  Box.button(QMessageBox::Cancel)->setText("Annuler");
+  Box.setDefaultButton(QMessageBox::Cancel);
+  Box.exec();
+  return Box.clickedButton() == Box.button(QMessageBox::Save);
+}
+
 void TForm1::SaveReply(const QString& FileName) {
-  // Between two passes, or after a reply cut short, Header and Body hold no whole reply.
-  if (FRequestRunning || !FExchangeLog->Complete()) {
+  if (FRequestRunning) return;  // nothing of ours opens while a request runs
+  // After a reply cut off by an error or a stop, Header and Body hold no whole reply.
+  if (!FExchangeLog->Complete()) {
     ShowMessage(QString::fromUtf8("Aucune r\u00e9ponse compl\u00e8te \u00e0 enregistrer."));
     return;
   }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/TAnchors.h"
 #include "app/TExchangeLog.h"
 #include "http/TVelHTTP.h"
 
@@ -21,7 +22,9 @@ class TForm1;
 // it: the component keeps Qt's loop running while it waits, so its events (the status bar
 // handlers, the two dialogs) and the user's further clicks arrive re-entrantly. Only one
 // request runs at a time; Esc or "&Arrêter" stops it, and closing the window aborts it and
-// ends the program once the handler has unwound.
+// ends the program once the handler has unwound. While it runs no dialog of the window's own
+// opens: a modal dialog would hold the request's reads until it is closed, and a server that
+// times out its sending would cut the reply meanwhile.
 class TForm1 : public QMainWindow {
   Q_OBJECT
 
@@ -39,6 +42,11 @@ class TForm1 : public QMainWindow {
   void SaveReply(const QString& FileName);
   // True from a request button's click until its request has ended.
   bool RequestRunning() const { return FRequestRunning; }
+  // "Corps incomplet : <kept> octets sur <announced>" when the last reply's body ended before
+  // the length it announced; empty otherwise.
+  QString ShortBodyText() const;
+  // The window's client size at its stored geometry, which is also its smallest.
+  QSize StoredSize() const { return FStoredSize; }
 
   // Component event handlers.
   void VelHTTP1Connect(TObject* Sender);
@@ -76,8 +84,18 @@ class TForm1 : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
 
  private:
+  // Parts of the construction: the stored look and geometry, the pages' docking and
+  // anchors, the component with its stored settings, and the controls' signals.
+  void SetUpLook();
+  void SetUpPages();
+  void FitPortBox();
+  void SetUpComponent();
+  void ConnectControls();
+  // Asks whether to save a reply whose body is short; true to go on.
+  bool ConfirmShortSave(const QString& Why);
   // The settings page into VelHTTP1, shared by the three request actions.
   void PrepareRequest();
   // Runs one request action: refuses it while another runs, reports its errors, and tells
@@ -89,6 +107,8 @@ class TForm1 : public QMainWindow {
 
   std::unique_ptr<Ui::TForm1> FUi;
   QPointer<QLabel> FStatusText;  // null once the status bar is gone
+  QSize FStoredSize;
+  TAnchors FAnchors;  // the request bars' boxes and buttons, by the window's width
   bool FRequestRunning = false;
   bool FStopRequested = false;
   bool FClosing = false;

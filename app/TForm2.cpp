@@ -1,6 +1,7 @@
 // The About dialog's set-up and its one handler.
 #include "app/TForm2.h"
 
+#include "OrreryVersion.h"
 #include "ui_TForm2.h"
 
 TForm2* Form2 = nullptr;
@@ -12,6 +13,8 @@ static void InitResources() { Q_INIT_RESOURCE(orrery); }
 TForm2::TForm2(QWidget* Parent) : QDialog(Parent), FUi(std::make_unique<Ui::TForm2>()) {
   InitResources();
   FUi->setupUi(this);
+  // The text names the version set once for the whole project.
+  FUi->Memo1->setPlainText(FUi->Memo1->toPlainText().replace("@VERSION@", ORRERY_VERSION));
   QFont Font("MS Sans Serif");
   Font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arial"});
   Font.setPixelSize(11);

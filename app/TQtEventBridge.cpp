@@ -34,9 +34,13 @@ TQtEventBridge::TQtEventBridge(QObject* Parent) : QObject(Parent) {
     QEventLoop Loop;
     Loop.processEvents(QEventLoop::WaitForMoreEvents);
   };
+  // A message may quote what the user typed (UTF-8) as well as the components' own texts
+  // (Windows-1252); it is shown as plain text, whatever markup it quotes.
   Application.OnException = [](const std::string& Message) {
-    QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
-                          TAnsiText::ToQString(Message));
+    QMessageBox Box(QMessageBox::Critical, QCoreApplication::applicationName(),
+                    TAnsiText::FromReceived(Message), QMessageBox::Ok);
+    Box.setTextFormat(Qt::PlainText);
+    Box.exec();
   };
 }
 

@@ -3,17 +3,6 @@
 
 namespace {
 
-struct TCommandRow {
-  CmdType Cmd;
-  std::string_view Word;
-};
-
-constexpr TCommandRow Commands[] = {
-    {hcGet, "GET"},       {hcOptions, "OPTIONS"}, {hcHead, "HEAD"},     {hcPost, "POST"},
-    {hcPut, "PUT"},       {hcPatch, "PATCH"},     {hcCopy, "COPY"},     {hcMove, "MOVE"},
-    {hcDelete, "DELETE"}, {hcLink, "LINK"},       {hcUnLink, "UNLINK"}, {hcTrace, "TRACE"},
-};
-
 bool SameWord(std::string_view Given, std::string_view Upper) {
   if (Given.size() != Upper.size()) return false;
   for (std::size_t I = 0; I < Given.size(); ++I) {
@@ -27,20 +16,18 @@ bool SameWord(std::string_view Given, std::string_view Upper) {
 }  // namespace
 
 std::string_view CliCommandWord(CmdType Cmd) {
-  for (const TCommandRow& Row : Commands)
-    if (Row.Cmd == Cmd) return Row.Word;
-  return {};
+  return Cmd < hcWrapped ? CommandWord(Cmd) : std::string_view();
 }
 
 std::optional<CmdType> CliCommandFromWord(std::string_view Word) {
-  for (const TCommandRow& Row : Commands)
-    if (SameWord(Word, Row.Word)) return Row.Cmd;
+  for (int Each = hcGet; Each < hcWrapped; ++Each) {
+    const auto Cmd = static_cast<CmdType>(Each);
+    if (SameWord(Word, CommandWord(Cmd))) return Cmd;
+  }
   return std::nullopt;
 }
 
-bool CliCommandTakesBody(CmdType Cmd) {
-  return Cmd == hcPost || Cmd == hcPut || Cmd == hcPatch || Cmd == hcTrace;
-}
+bool CliCommandTakesBody(CmdType Cmd) { return Cmd != hcWrapped && CarriesBody(Cmd); }
 
 bool CliCommandTakesTarget(CmdType Cmd) {
   return Cmd == hcCopy || Cmd == hcMove || Cmd == hcLink || Cmd == hcUnLink;

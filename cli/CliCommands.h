@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "http/TVelHTTP.h"
+#include "http/CmdNames.h"
 
 // The method word of Cmd ("GET", "UNLINK"); empty for hcWrapped, which has no request line.
 std::string_view CliCommandWord(CmdType Cmd);

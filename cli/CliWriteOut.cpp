@@ -4,6 +4,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "inspect/HttpText.h"
+
 namespace {
 
 std::string Seconds(double Value) {
@@ -86,4 +88,45 @@ std::string RenderWriteOut(std::string_view Format, const TWriteOutValues& Value
     }
   }
   return Out;
+}
+
+namespace {
+
+double SecondsBetween(std::chrono::steady_clock::time_point From,
+                      std::chrono::steady_clock::time_point To) {
+  return std::chrono::duration<double>(To - From).count();
+}
+
+}  // namespace
+
+TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
+                                 std::chrono::steady_clock::time_point Now) {
+  TWriteOutValues V;
+  if (Passes.empty()) return V;
+  const TExchangePass& Last = Passes.back();
+  const auto Origin = Passes.front().Started;
+  for (const TExchangePass& Pass : Passes) {
+    // The last reply received: a pass that failed before its reply has none.
+    if (Pass.ReplyNumber > 0) V.HttpCode = Pass.ReplyNumber;
+    V.SizeHeader += static_cast<std::int64_t>(Pass.ReplyHeader.size());
+    V.SizeRequest += static_cast<std::int64_t>(Pass.RequestHeader.size());
+    V.SizeUpload += Pass.RequestBodySize;
+  }
+  V.UrlEffective = Last.URL;
+  V.NumRedirects = static_cast<int>(Passes.size()) - 1;
+  V.Method = Last.Method;
+  V.ContentType =
+      FieldValue(HeaderFields(Last.ReplyHeader, true), "Content-Type").value_or(std::string());
+  V.SizeDownload = Last.BodyBytes;
+  const double LastStart = SecondsBetween(Origin, Last.Started);
+  const auto At = [&](std::optional<double> Ms) { return Ms ? LastStart + *Ms / 1000 : -1.0; };
+  V.TimeConnect = At(Last.At[xsConnected]);
+  V.TimeNamelookup =
+      Last.At[xsLookedUp] ? At(Last.At[xsLookedUp]) : (V.TimeConnect >= 0 ? LastStart : -1.0);
+  V.TimePretransfer = V.TimeConnect;
+  V.TimeStarttransfer = At(Last.FirstByte());
+  V.TimeRedirect = Passes.size() > 1 ? LastStart : 0;
+  V.TimeTotal = SecondsBetween(Origin, Now);
+  V.SpeedDownload = V.TimeTotal > 0 ? static_cast<double>(V.SizeDownload) / V.TimeTotal : 0;
+  return V;
 }

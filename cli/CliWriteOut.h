@@ -2,10 +2,13 @@
 // ("%{http_code} %{time_total}\n"), rendered from the values the run collected.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "inspect/TExchangePass.h"
 
 // What -w can show of a run. Times are seconds from the start of the first pass; a stage the
 // run did not reach is negative and shows as 0.000000, as curl shows it.
@@ -37,3 +40,11 @@ struct TWriteOutValues {
 // Unknown (when given), and the variable itself gives nothing, as in curl.
 std::string RenderWriteOut(std::string_view Format, const TWriteOutValues& Values,
                            std::vector<std::string>* Unknown = nullptr);
+
+// The values of a recorded exchange that ended at Now: those of its last pass, the sizes of
+// every pass, and the times on the first pass's clock. A stage the last pass did not reach
+// stays negative; the name look-up of a dotted address, which needs none, counts as done at
+// the pass's start once it connected. The run's own values (method and URL when no pass
+// began, exit code, error message, remote address) are the caller's to fill in.
+TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
+                                 std::chrono::steady_clock::time_point Now);

@@ -1,14 +1,17 @@
 // TCliSession: one run of orrery-cli. It sets up a TVelHTTP from the options, writes each
-// reply's header block (-i) and the last reply's body as they arrive, traces the exchange
-// with -v, tells from the component's events and errors how the run ended, and writes -w's
-// text at the end.
+// reply's header block (-i) as it arrives and the last reply's body block by block through
+// the component's body sink, tells from the component's events and errors how the run ended,
+// and, when -v, -w or --har asks for it, records the exchange to trace it live, to fill -w's
+// variables and to write the HTTP Archive.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/TComponent.h"
 #include "cli/CliExitStatus.h"
@@ -17,6 +20,7 @@
 #include "cli/TCliOutput.h"
 #include "cli/TCliVerbose.h"
 #include "http/TVelHTTP.h"
+#include "inspect/TExchangeRecorder.h"
 
 class TCliSession {
  public:
@@ -24,36 +28,33 @@ class TCliSession {
   // and the error messages. Trace times count from Start.
   TCliSession(const TCliOptions& Options, int OutFd, std::FILE* Err,
               std::chrono::steady_clock::time_point Start);
+  ~TCliSession();
 
   // Runs the request and returns the exit status.
   int Run();
 
  private:
-  // When the stages of the last pass were reached, in seconds from the first pass's start;
-  // negative for a stage not reached.
-  struct TPassTimes {
-    double Start = -1;
-    double Resolved = -1;
-    double Connected = -1;
-    double FirstByte = -1;
-  };
-
   void Configure(TVelHTTP& Http);
-  void HookStages(TVelHTTP& Http);
-  void HookTrace(TVelHTTP& Http);
+  // Attaches the recorder once every handler of ours is set, and the -v trace to it.
+  void Record(TVelHTTP& Http);
+  void TracePass(const TVelHTTP& Http, const TExchangePass& Pass,
+                 std::optional<TExchangeStage> Reached) const;
   void Request(TVelHTTP& Http);
   void HeaderArrived(TVelHTTP& Http);
   void Redirected(TVelHTTP& Http, bool& Handled);
-  void Stage(const std::string& Text) const;
-  // The exit status of the run, with the error message (if any) told and -w written.
+  // The exit status of the run, with the error message (if any) told, -w written and the
+  // HAR saved.
   int Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& Error);
   std::string FailureText(const TVelHTTP& Http, TCliOutcome Outcome,
                           const std::string& Error) const;
-  TWriteOutValues WriteOutValues(const TVelHTTP& Http, int Status, const std::string& Error) const;
+  void WriteOut(const TVelHTTP& Http, int Status, const std::string& Message);
+  // Saves --har's file; false (with the message told) when it cannot be written.
+  bool SaveHar(int Status);
+  void Stage(std::int64_t Ms, const std::string& Text) const;
   void Complain(int Status, const std::string& Message) const;
   std::string ServerName(const TVelHTTP& Http) const;
-  double Seconds() const;
   std::int64_t Milliseconds() const;
+  std::int64_t Milliseconds(std::chrono::steady_clock::time_point At) const;
 
   const TCliOptions& FOptions;
   int FOutFd;
@@ -63,15 +64,8 @@ class TCliSession {
   TCliOutput FOut;
 
   TOwned<TVelHTTP> FHttp;
+  std::unique_ptr<TExchangeRecorder> FRecorder;  // only for -v, -w and --har
   TCliFailureFacts FFacts;
   int FRedirects = 0;
   bool FBodyWanted = false;  // the body of the pass being read is the one to write
-  bool FHeaderWritten = false;
-  std::chrono::steady_clock::time_point FFirstPass;
-  bool FStarted = false;
-  TPassTimes FTimes;
-  std::int64_t FHeaderBytes = 0;   // every reply's header block
-  std::int64_t FRequestBytes = 0;  // every request's header block
-  std::int64_t FUploadBytes = 0;
-  std::int64_t FBodyBytes = 0;  // the last reply's body
 };

@@ -22,6 +22,7 @@
 #include "base/TComponent.h"
 #include "fuzz/FuzzRequire.h"
 #include "fuzz/TReplyFeed.h"
+#include "http/TReplyHead.h"
 #include "http/TVelHTTP.h"
 #include "platform/MessageQueue.h"
 #include "platform/WinSock.h"
@@ -159,8 +160,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
                   Header.size() + Body.size() <= Sent.size(),
               "header and body are not what the server sent",
               [&] { return Escaped(Sent) + "  ->  " + Escaped(Header) + " | " + Escaped(Body); });
-      // Ended by its empty line; a blank status line alone ends nothing.
-      const bool HeaderComplete = EndsWith(Header, "\n\r\n") || EndsWith(Header, "\n\n");
+      // Ended by its empty line; a blank status line alone ends nothing, and neither does
+      // the empty line of an interim (1xx) reply, after which another status line is due.
+      const bool HeaderComplete = (EndsWith(Header, "\n\r\n") || EndsWith(Header, "\n\n")) &&
+                                  !TReplyHead::IsInterim(Http->ReplyNumber);
       if (!ViaProxy && Feed.LastEnded()) {
         // Direct: the body runs to the close. Only a last header line without its LF may
         // be missing, and only when the header never ended.

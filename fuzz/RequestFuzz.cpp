@@ -1,10 +1,16 @@
-// Fuzz target: URL splitting and request composition, fed arbitrary URLs, header values,
-// proxies and commands. Either the request is refused with an Exception before anything is
-// sent, or the header block is well formed: every line ends in CR LF and holds no other CR,
-// LF or NUL, each caller value arrives whole, and the port fits 16 bits.
+// Fuzz target: URL splitting, reference resolution and request composition, fed arbitrary
+// URLs, Location references, header values, caller's header lines, proxies and commands.
+// Either the request is refused with an Exception before anything is sent, or the header
+// block is well formed: every line ends in CR LF and holds no other CR, LF or NUL, each
+// caller value arrives whole, the port fits 16 bits, and the request target holds no CR,
+// LF, NUL or blank. A Location resolved against the request's URL is an absolute URL of a
+// known scheme or an error, and one without a server keeps the request's host and port.
 //
 // Input: fields separated by the byte 0xFF: command and flags, URL, Proxy, User-Agent,
-// From, Cookie, Referer, user, password, target URI, body, Host set beforehand.
+// From, Cookie, Referer, user, password, target URI, body, Host set beforehand, a Location
+// reference, the caller's header lines (separated by 0xFE).
+#include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +18,7 @@
 
 #include "base/TComponent.h"
 #include "fuzz/FuzzRequire.h"
+#include "http/THttpUrl.h"
 #include "http/TVelHTTP.h"
 
 namespace {
@@ -77,10 +84,66 @@ std::string HeaderValue(const std::vector<std::string>& Lines, std::size_t First
   return Found;
 }
 
+// What HTTP allows in a request target: no blank, control, DEL or byte above 0x7E, none of
+// the characters that must be percent-encoded, and every "%" starting an escape.
+void RequireWellFormedTarget(const std::string& Target, const char* Where) {
+  Require(!Target.empty() && Target[0] == '/', "the target does not start with '/'",
+          [&] { return std::string(Where) + ": " + Escaped(Target); });
+  for (std::size_t I = 0; I < Target.size(); ++I) {
+    const auto C = static_cast<unsigned char>(Target[I]);
+    const bool Bad =
+        C <= 0x20 || C >= 0x7F || std::string("\"<>\\^`{|}#").find(Target[I]) != std::string::npos;
+    const bool BadEscape = C == '%' && (I + 2 >= Target.size() || !std::isxdigit(Target[I + 1]) ||
+                                        !std::isxdigit(Target[I + 2]));
+    Require(!Bad && !BadEscape, "the target holds a byte HTTP does not allow there",
+            [&] { return std::string(Where) + ": " + Escaped(Target); });
+  }
+}
+
+// A Location resolved against the URL of the request that received it.
+void CheckResolution(const TVelHTTP& Http, const std::string& Scheme, const std::string& Ref) {
+  const std::string Base = THttpUrl::AbsoluteForm(Scheme, Http.Host, Http.Port, Http.RequestPath);
+  std::string Result;
+  try {
+    Result = THttpUrl::Resolve(Base, Ref);
+  } catch (const Exception& E) {
+    Require(*E.what() != '\0', "a refused Location without a message");
+    return;
+  }
+  const auto Detail = [&] {
+    return Escaped(Base) + " + " + Escaped(Ref) + " -> " + Escaped(Result);
+  };
+  const THttpUrl Parts = THttpUrl::SplitReference(Result);
+  Require(THttpUrl::IsKnownScheme(Parts.Scheme) && Parts.HasAuthority,
+          "a resolved Location is not an absolute URL of a known scheme", Detail);
+  Require(Parts.Scheme == THttpUrl::SplitUser(Result).Scheme,
+          "a resolved Location reads another way as the next pass's URL", Detail);
+  Require(!Parts.HasUserInfo || THttpUrl::SplitReference(Ref).HasAuthority,
+          "resolution made up credentials", Detail);
+  RequireWellFormedTarget(Parts.RequestTarget(), "resolved");
+  const THttpUrl Reference = THttpUrl::SplitReference(Ref);
+  const bool SameScheme =
+      Reference.Scheme.empty() || TExStringList::CompareHeaderNames(
+                                      Reference.Scheme, THttpUrl::SplitReference(Base).Scheme) == 0;
+  if (Reference.HasAuthority || !SameScheme) return;
+  // No server of its own: the host and the port stay the request's.
+  Require(Parts.Authority == THttpUrl::SplitReference(Base).Authority,
+          "a reference without a server changed the server", Detail);
+  int Port = 0;
+  try {
+    Port = Parts.PortNumber();
+  } catch (const Exception&) {
+    Broken("the request's own port does not read back", Detail());
+  }
+  Require((Port == 0 ? THttpUrl::SchemePort(Scheme.empty() ? "http" : Parts.Scheme) : Port) ==
+              Http.Port,
+          "a reference without a server changed the port", Detail);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-  const std::vector<std::string> F = Fields(Data, Size, 12);
+  const std::vector<std::string> F = Fields(Data, Size, 14);
   const std::string& Control = F[0];
   const auto Cmd =
       static_cast<CmdType>(Control.empty() ? 0 : static_cast<std::uint8_t>(Control[0]) % 13);
@@ -101,6 +164,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   Http->SendData = F[10];
   Http->Host = F[11];
   Http->Port = (Flags & 1) ? 8080 : 0;
+  for (std::size_t At = 0; !F[13].empty() && At <= F[13].size();) {
+    const std::size_t End = std::min(F[13].find('\xFE', At), F[13].size());
+    Http->CustomHeaders.push_back(F[13].substr(At, End - At));
+    At = End + 1;
+  }
   const std::string OriginalURL = F[1];
 
   try {
@@ -113,12 +181,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
 
   Require(Http->Port > 0 && Http->Port <= 65535, "the port does not fit 16 bits (or is 0)",
           [&] { return std::to_string(Http->Port) + " from " + Escaped(OriginalURL); });
-  Require(!Http->RequestPath.empty() && Http->RequestPath[0] == '/',
-          "the path does not start with '/'", [&] { return Escaped(Http->RequestPath); });
-  Require(EndsWith(Http->URL, Http->RequestPath), "the path is not the end of the URL",
-          [&] { return Escaped(Http->URL) + " / " + Escaped(Http->RequestPath); });
-  Require(StartsWith(Http->URL, OriginalURL), "the URL lost some of what the caller gave",
+  RequireWellFormedTarget(Http->RequestPath, "RequestPath");
+  const THttpUrl Given = THttpUrl::SplitUser(OriginalURL);
+  const bool Completed =
+      Http->URL.size() == OriginalURL.size() + 1 && Http->URL.compare(Given.PathAt, 1, "/") == 0 &&
+      Http->URL.substr(0, Given.PathAt) + Http->URL.substr(Given.PathAt + 1) == OriginalURL;
+  Require(Http->URL == OriginalURL || (Given.Path.empty() && Completed),
+          "the URL changed beyond a '/' for an empty path",
           [&] { return Escaped(OriginalURL) + " -> " + Escaped(Http->URL); });
+  CheckResolution(*Http, Given.Scheme, F[12]);
 
   const std::string Block = Http->RequestHeaderSent();
   Require(Block == Http->RequestLines.Text() + "\r\n", "the header block is not the lines sent");
@@ -144,9 +215,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     const std::string Target = Line.substr(std::string(Words[Cmd]).size(),
                                            Line.size() - std::string(Words[Cmd]).size() - 9);
     if (ViaProxy)
-      Require(StartsWith(Target, "http://") || Target == Http->URL,
-              "through a proxy the request line has no absolute URL",
-              [&] { return Escaped(Line); });
+      Require(
+          Target == THttpUrl::AbsoluteForm(Given.Scheme, Http->Host, Http->Port, Http->RequestPath),
+          "through a proxy the request line has no absolute URL of the request",
+          [&] { return Escaped(Line); });
     else
       Require(Target == Http->RequestPath, "the request line does not carry the whole path",
               [&] { return Escaped(Line) + " / " + Escaped(Http->RequestPath); });
@@ -156,20 +228,52 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     Require(Lines[I].find(": ") != std::string::npos, "a header line without ': '",
             [&] { return Escaped(Lines[I]); });
 
+  // A line the caller's own header lines name is theirs to set; the others are checked.
+  const auto Mine = [&](const std::string& Name) {
+    for (const std::string& Custom : Http->CustomHeaders)
+      if (TExStringList::CompareHeaderNames(Custom.substr(0, Custom.find(':')), Name) == 0)
+        return false;
+    return true;
+  };
   const auto& Info = Http->HeaderInfo;
-  Require(HeaderValue(Lines, First, "Host") == Http->Host, "the Host line differs from Host");
-  Require(HeaderValue(Lines, First, "User-Agent") == Info.LocalProgram, "User-Agent changed");
-  Require(HeaderValue(Lines, First, "From") == Info.LocalMailAddress, "From changed");
-  Require(HeaderValue(Lines, First, "Cookie") == Info.Cookie, "Cookie changed");
-  Require(HeaderValue(Lines, First, "Referer") == Info.Referer, "Referer changed");
+  const std::string HostValue =
+      Http->Host.empty() ? "" : THttpUrl::HostValue(Http->Host, Http->Port);
+  if (Mine("Host"))
+    Require(HeaderValue(Lines, First, "Host") == HostValue, "the Host line differs from Host");
+  if (Mine("User-Agent"))
+    Require(HeaderValue(Lines, First, "User-Agent") == Info.LocalProgram, "User-Agent changed");
+  if (Mine("From"))
+    Require(HeaderValue(Lines, First, "From") == Info.LocalMailAddress, "From changed");
+  if (Mine("Cookie")) Require(HeaderValue(Lines, First, "Cookie") == Info.Cookie, "Cookie changed");
+  if (Mine("Referer"))
+    Require(HeaderValue(Lines, First, "Referer") == Info.Referer, "Referer changed");
   const std::string Authorization = HeaderValue(Lines, First, "Authorization");
-  if (!Info.UserId.empty() && !Info.Password.empty()) {
-    Require(StartsWith(Authorization, "Basic "), "no Basic credentials though both are set");
-    Require(Base64Decode(Authorization.substr(6)) == Info.UserId + ":" + Info.Password,
+  const bool UrlUser = Given.HasUserInfo && !Given.User().empty();
+  const std::string Expected =
+      UrlUser ? Given.User() + ":" + Given.Password() : Info.UserId + ":" + Info.Password;
+  if (!Mine("Authorization")) {
+  } else if (UrlUser || (!Info.UserId.empty() && !Info.Password.empty())) {
+    Require(StartsWith(Authorization, "Basic "), "no Basic credentials though they are given");
+    Require(Base64Decode(Authorization.substr(6)) == Expected,
             "the credentials do not decode to user:password",
             [&] { return Escaped(Authorization); });
   } else {
     Require(Authorization.empty(), "credentials sent without both user and password");
+  }
+  // The last of the caller's lines has the last word on its name.
+  if (!Http->CustomHeaders.empty()) {
+    const std::string& Custom = Http->CustomHeaders.back();
+    const std::string Name = Custom.substr(0, Custom.find(':'));
+    const auto ValueAt = Custom.find_first_not_of(" \t", Name.size() + 1);
+    std::size_t Named = 0;
+    for (std::size_t I = First; I < Lines.size(); ++I)
+      if (TExStringList::CompareHeaderNames(Lines[I].substr(0, Lines[I].find(':')), Name) == 0)
+        Require(ValueAt != std::string::npos && ++Named == 1 &&
+                    Lines[I] == Name + ": " + Custom.substr(ValueAt),
+                "a caller's header line did not take effect",
+                [&] { return Escaped(Custom) + " in " + Escaped(Block); });
+    Require(ValueAt == std::string::npos || Named == 1, "a caller's header line is missing",
+            [&] { return Escaped(Custom) + " in " + Escaped(Block); });
   }
   const bool HasBody =
       Cmd == hcPost || Cmd == hcPut || Cmd == hcPatch || Cmd == hcTrace || Cmd == hcWrapped;
@@ -180,9 +284,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   else
     Require(Length.empty(), "a Content-Length for a command without a body",
             [&] { return Length; });
-  if (Cmd == hcCopy || Cmd == hcMove)
+  if ((Cmd == hcCopy || Cmd == hcMove) && Mine("URI-header"))
     Require(HeaderValue(Lines, First, "URI-header") == Http->TargetURI, "URI-header changed");
-  if (Cmd == hcLink || Cmd == hcUnLink)
+  if ((Cmd == hcLink || Cmd == hcUnLink) && Mine("Link"))
     Require(HeaderValue(Lines, First, "Link") == Http->TargetURI, "Link changed");
   return 0;
 }

@@ -6,34 +6,23 @@
 // the component's events (and the caller's own) run inside the call. One pass of the
 // request loop splits the URL, composes the header block, raises OnAboutToSend, connects,
 // sends, reads the reply, raises OnSuccess or OnFailure, disconnects, then OnRedirect and
-// OnAuthenticationNeeded. A redirection starts a further pass, at most MaxRedirections.
+// OnAuthenticationNeeded. Only a redirection (300-303, 307, 308) with a Location of its own
+// starts a further pass, at most MaxRedirections; 303, and 301/302 after a POST, go on with
+// a GET without body. A chunked body is decoded as it arrives.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/Events.h"
+#include "http/CmdNames.h"
 #include "http/TExStringList.h"
 #include "http/THeaderInfo.h"
+#include "http/TReplyHead.h"
 #include "socket/TQuaywire.h"
-
-// The request commands, in this order; a value fits one byte.
-enum CmdType : std::uint8_t {
-  hcGet,
-  hcOptions,
-  hcHead,
-  hcPost,
-  hcPut,
-  hcPatch,
-  hcCopy,
-  hcMove,
-  hcDelete,
-  hcLink,
-  hcUnLink,
-  hcTrace,
-  hcWrapped
-};
 
 // Result of a request: the command that ended in success or failure. No sender.
 using TResultEvent = std::function<void(CmdType Cmd)>;
@@ -56,16 +45,24 @@ class TVelHTTP : public TQuaywire {
   ~TVelHTTP() override;
 
   // Ends the running wait (a pending look-up included) with the socket layer's abort error.
-  // Reports no status text. The time-out calls it too.
+  // Reports no status text. The time-out calls it too. Called from a handler between two
+  // waits, it stops the request all the same: no further connect, send, read or pass; the
+  // request ends with EHttpRequestAborted when a network step was still to come, and
+  // returns normally (Canceled cleared) when none was.
   void Abort() override;
 
   // --- Steps of a request (overridable) --------------------------------------------------------
   virtual void RunRequest();
-  // Host, Port and RequestPath from URL (completing URL with "/" when it has no path).
+  // Host, Port and RequestPath from URL (completing URL with "/" when it has no path). See
+  // THttpUrl::SplitUser for the reading; the fragment is dropped and RequestPath is the
+  // well-formed request target. A user name and password in the URL of the first pass
+  // become the request's Basic credentials; they never go into Host or the request line.
   virtual void SplitURL();
   // Rebuilds RequestLines for CurrentCmd.
   virtual void ComposeRequest();
-  // Reads the status line and the header lines of one reply.
+  // Reads the status line and the header lines of one reply, interim (1xx) replies before
+  // it included: their lines stay at the head of Header, and ReplyNumber is the final
+  // reply's. See TReplyHead for the fields and the bounds.
   virtual void ReadResponseHeader();
   // Sends the header block, the empty line and the body, if the command has one.
   virtual void SendRequest();
@@ -110,11 +107,29 @@ class TVelHTTP : public TQuaywire {
   // event. A handler's error ends the request like a socket error.
   TStageEvent OnStage;
 
+  // --- Request header lines of the caller's ------------------------------------------------
+  // Each "Name: value" line replaces every line of that name the component composes (Host,
+  // Accept, Content-type, User-Agent, From, Cookie, Referer, Authorization ...), at the place
+  // of the first, or is added after them; "Name:" with no value removes that line. Names
+  // compare in any case. Refused before connecting (EHttpSettingError): a line with CR, LF
+  // or NUL, one without a name and its colon, and a Content-Length line (the component
+  // computes it). Applied to every pass, but an Authorization or Cookie line, whether from
+  // here, the URL or HeaderInfo, goes to the server (host and port) of the first pass only;
+  // a cookie that a redirection set goes on to where it leads. Credentials: these lines
+  // first, then a user name and password in the URL, then HeaderInfo's.
+  std::vector<std::string> CustomHeaders;
+
+  // What the last reply asks of the request loop (see TReplyHead::Classify). A redirection
+  // counts only with a Location in that same reply.
+  TReplyClass ReplyClass() const;
+
   // --- Request state (public, unpublished) -------------------------------------------------
   std::string URL;          // of the request in progress; completed and redirected in place
   std::string RequestPath;  // path part of URL, sent in the request line without a proxy
   std::string SendData;     // request body text, or (OutputFileMode) its file name
   std::string TargetURI;    // second argument of Copy, Move, Link and UnLink
+  // The command of the pass in progress: the caller's, or GET after a redirection that
+  // asks for one. The result events name the caller's; it is back here after the request.
   CmdType CurrentCmd = hcGet;
   TExStringList RequestLines;  // the composed header lines, request line first
   std::string Location;        // last Location value received by any reply
@@ -133,8 +148,20 @@ class TVelHTTP : public TQuaywire {
   // Further passes after the first that one request may make before it gives up.
   static constexpr int MaxRedirections = 20;
 
- protected:
-  bool EncodePostData = true;  // Post URL-encodes its data (string mode only)
+  // --- Body bound, body sink and form encoding ---------------------------------------------
+  // Bound of a reply body received into Body or BodySink, in bytes (after a chunked coding is
+  // taken off); 0 sets none. Past it the request ends with EHttpBodyTooLarge ("Reply body
+  // larger than N bytes") and Body keeps exactly the first N bytes. A body into a file
+  // (InputFileMode) is not bounded.
+  std::int64_t MaxBodySize = 0;
+  // Receives each block of a reply body, in order, instead of Body, when set and
+  // InputFileMode is off: Body stays empty and nothing of the body is kept. MaxBodySize
+  // applies. An error the sink raises ends the request, after the connection is closed.
+  using TBodySink = std::function<void(std::string_view Block)>;
+  TBodySink BodySink;
+  // Post URL-encodes its data (string mode only). Off, SendData goes out as given, for data
+  // that is encoded already or is no form at all.
+  bool EncodePostData = true;
 
  private:
   // Refuses a request while one of this component runs.
@@ -143,11 +170,27 @@ class TVelHTTP : public TQuaywire {
   void Start(CmdType Cmd, const std::string& AURL);
   bool HasRequestBody() const;
   std::string ProxyTarget() const;
-  std::string BasicCredentials();
+  // Base64 of User, ":" and Password, as the Authorization line carries them.
+  std::string BasicCredentials(const std::string& User, const std::string& Password);
+  // The last reply's own Location resolved against the URL of the request that received
+  // it; asked only when ReplyClass says the reply is followed. Refuses a scheme the
+  // component does not speak.
   std::string RedirectionTarget() const;
   void ReadBody();
-  // Reads at most Limit bytes of body, for a proxy that may keep the connection open.
-  void CaptureAnnounced(std::int64_t Limit);
+  // --- The request loop's own steps ----------------------------------------------------------
+  // Receives the body through a TBodyOutput: at most Announced raw bytes (a proxy may keep
+  // the connection open; 0 reads none) or, with -1, until the close or the end of a chunked
+  // body's framing.
+  void CaptureBody(std::int64_t Announced, bool Chunked);
+  // One pass on the open connection: send, read the reply, raise the result event.
+  void RunExchange();
+  // After the pass: cookie, OnRedirect and OnAuthenticationNeeded; true when a further pass
+  // is to follow.
+  bool AfterExchange(int Further);
+  // The reply is a redirection with a Location of its own: only such a reply is followed.
+  bool FollowsRedirection() const;
+  // The network step about to be taken is refused when Abort was called meanwhile.
+  void CheckAborted();
 
   std::string FCookieIn;
   std::string FRequestHeaderSent;
@@ -158,4 +201,23 @@ class TVelHTTP : public TQuaywire {
   int FFirstPort = 0;
   bool FLengthAnnounced = false;  // the last reply had a usable Content-Length
   bool FLocationInReply = false;  // the last reply had a Location line
+
+  // --- State of the request loop ------------------------------------------------------------
+  CmdType FRequestedCmd = hcGet;  // the caller's command; CurrentCmd is the pass's
+  bool FAbortRequested = false;   // Abort was called while the request ran
+  bool FFollow = false;           // the pass's reply is to be followed
+
+  // --- URL, composition and reply head ------------------------------------------------------
+  // Refuses what cannot go on the wire before anything is composed.
+  void CheckRequestSettings() const;
+  // The Authorization line, for the first pass's server only.
+  void AddCredentials(bool FirstServer);
+  void ApplyCustomHeaders(bool FirstServer);
+  // FRequestHeaderSent from RequestLines.
+  void KeepHeaderSent();
+  std::string FUrlScheme;        // the current URL's scheme as written; "" when none
+  bool FUrlCredentials = false;  // the first pass's URL named a user
+  std::string FUrlUser;
+  std::string FUrlPassword;
+  bool FChunked = false;  // the last reply's Transfer-Encoding ends with chunked
 };

@@ -1,6 +1,7 @@
 // Form-data encoding.
 #include "http/TVelURL.h"
 
+#include <algorithm>
 #include <new>
 
 #include "base/Exception.h"
@@ -42,4 +43,28 @@ std::string TVelURL::Encode() {
   // Reported outside the handlers so that a handler of OnError may raise in turn.
   if (OnError && !IsDestroying()) OnError(this, "Error during encode", ErrMsg);
   return InputString;
+}
+
+std::string TVelURL::EncodeFields() {
+  if (InputString.find('=') == std::string::npos) return Encode();
+  const std::string Whole = InputString;
+  std::string Result;
+  std::size_t From = 0;
+  for (;;) {
+    const std::size_t Amp = std::min(Whole.find('&', From), Whole.size());
+    const std::string Field = Whole.substr(From, Amp - From);
+    const std::size_t Equals = Field.find('=');
+    InputString = Field.substr(0, Equals);
+    Result += Encode();
+    if (Equals != std::string::npos) {
+      InputString = Field.substr(Equals + 1);
+      Result += '=';
+      Result += Encode();
+    }
+    if (Amp == Whole.size()) break;
+    Result += '&';
+    From = Amp + 1;
+  }
+  InputString = Whole;
+  return Result;
 }

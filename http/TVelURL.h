@@ -17,6 +17,10 @@ class TVelURL : public TComponent {
   // for want of memory (or any other Exception), OnError is raised with "Error during
   // encode" and the input comes back unencoded: a request then still goes out.
   std::string Encode();
+  // Form data of "name=value&name=value" fields, each name and value encoded as Encode does
+  // and the "=" and "&" between them kept: "a b=c&d" gives "a+b=c&d". Text without any
+  // "=" is encoded whole, like Encode. InputString is left as it was.
+  std::string EncodeFields();
 
   std::string InputString;
   TOnErrorEvent OnError;

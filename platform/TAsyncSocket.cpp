@@ -8,53 +8,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <mutex>
 
 #include "platform/Errors.h"
+#include "platform/FaultSeam.h"
 #include "platform/TQueue.h"
 
-namespace win {
-namespace detail {
+namespace win::detail {
 
 namespace {
-
-std::mutex FilterLock;
-ConnectFilter& InstalledFilter() {
-  static ConnectFilter filter;
-  return filter;
-}
-
-// Injected failures, by call kind: the call that brings the countdown to 0 fails.
-struct TFault {
-  int Countdown = 0;
-  int Error = 0;
-};
-std::mutex FaultLock;
-TFault Faults[3];
-
-// The error the current call must fail with, or 0 when it runs normally.
-int InjectedError(SocketCall call) {
-  std::lock_guard<std::mutex> guard(FaultLock);
-  TFault& fault = Faults[static_cast<int>(call)];
-  if (fault.Countdown <= 0 || --fault.Countdown > 0) return 0;
-  return fault.Error;
-}
-
-ConnectVerdict Verdict(const sockaddr* name, int namelen) {
-  if (name->sa_family != AF_INET || namelen < static_cast<int>(sizeof(sockaddr_in))) {
-    return ConnectVerdict::Proceed;
-  }
-  ConnectFilter filter;
-  {
-    std::lock_guard<std::mutex> guard(FilterLock);
-    filter = InstalledFilter();
-  }
-  if (!filter) return ConnectVerdict::Proceed;
-  sockaddr_in addr;
-  std::memcpy(&addr, name, sizeof addr);
-  return filter(addr);
-}
 
 int SocketError(int fd) {
   int err = 0;
@@ -114,19 +75,21 @@ std::uint32_t TAsyncSocket::WantedMask(int unread) const {
   std::uint32_t mask = 0;
   switch (FState) {
     case TSocketState::Connecting:
-      if (!FHanging) mask |= EPOLLOUT;
+      if (!FConn.Hanging) mask |= EPOLLOUT;
       break;
     case TSocketState::Listening:
       if (Wants(FD_ACCEPT) && FAcceptEnabled) mask |= EPOLLIN;
       break;
     case TSocketState::Connected:
       // After EOF, EPOLLIN stays raised for good: watch it only while bytes are left.
-      if (Wants(FD_READ) && FReadEnabled && (!FEofSeen || (unread < 0 ? Unread() : unread) > 0))
+      if (Wants(FD_READ) && FConn.ReadEnabled &&
+          (!FConn.EofSeen || (unread < 0 ? Unread() : unread) > 0))
         mask |= EPOLLIN | EPOLLRDHUP;
-      if (FHungUp) break;
-      if (Wants(FD_OOB) && FOobEnabled && !FEofSeen) mask |= EPOLLPRI;
-      if (Wants(FD_CLOSE) && !FCloseSent && !FEofSeen && FBrokenError == 0) mask |= EPOLLRDHUP;
-      if ((Wants(FD_WRITE) && FWriteEnabled) || FWriteWake) mask |= EPOLLOUT;
+      if (FConn.HungUp) break;
+      if (Wants(FD_OOB) && FConn.OobEnabled && !FConn.EofSeen) mask |= EPOLLPRI;
+      if (Wants(FD_CLOSE) && !FConn.CloseSent && !FConn.EofSeen && FConn.BrokenError == 0)
+        mask |= EPOLLRDHUP;
+      if ((Wants(FD_WRITE) && FConn.WriteEnabled) || FConn.WriteWake) mask |= EPOLLOUT;
       break;
     case TSocketState::Idle:
     case TSocketState::Failed: break;
@@ -160,15 +123,7 @@ void TAsyncSocket::Rearm(int unread) {
 
 void TAsyncSocket::ResetConnection(TSocketState state) {
   FState = state;
-  FHanging = false;
-  FEofSeen = false;
-  FHungUp = false;
-  FBrokenError = 0;
-  FCloseSent = false;
-  FReadEnabled = true;
-  FOobEnabled = true;
-  FWriteEnabled = false;
-  FWriteWake = false;
+  FConn = TConnection{};
 }
 
 void TAsyncSocket::ConnectFinished(int err) {
@@ -186,112 +141,130 @@ void TAsyncSocket::ConnectFinished(int err) {
 }
 
 void TAsyncSocket::PostGracefulCloseIfDrained(int unread) {
-  if (FEofSeen && FBrokenError == 0 && !FCloseSent && Wants(FD_CLOSE) && unread == 0) {
-    FCloseSent = true;
+  if (FConn.EofSeen && FConn.BrokenError == 0 && !FConn.CloseSent && Wants(FD_CLOSE) &&
+      unread == 0) {
+    FConn.CloseSent = true;
     Notify(FD_CLOSE, 0);
   }
 }
 
 void TAsyncSocket::PostBrokenClose() {
-  if (FBrokenError != 0 && !FCloseSent && Wants(FD_CLOSE)) {
-    FCloseSent = true;
-    Notify(FD_CLOSE, WsaErrorFromErrno(FBrokenError));
+  if (FConn.BrokenError != 0 && !FConn.CloseSent && Wants(FD_CLOSE)) {
+    FConn.CloseSent = true;
+    Notify(FD_CLOSE, WsaErrorFromErrno(FConn.BrokenError));
   }
 }
 
 void TAsyncSocket::OnReady(std::uint32_t events) {
   FArmedMask = 0;  // the oneshot has fired: still in epoll, silent until armed again
   if (FState == TSocketState::Connecting) {
-    // Writable without an error or a hang-up is a connection made: SO_ERROR has nothing to
-    // tell. (A reset that follows at once is read by the next event.)
-    bool made = (events & EPOLLOUT) != 0 && (events & (EPOLLERR | EPOLLHUP)) == 0;
-    int err = made ? 0 : SocketError(FFd);
-    if (err == ECONNRESET) {
-      // The handshake completed and the peer reset before we looked: the platform reports
-      // a connection that was made, then its reset.
-      ConnectFinished(0);
-      FBrokenError = err;
-      PostBrokenClose();
-      Rearm();
-      return;
-    }
-    if (err == 0 && (events & EPOLLOUT) == 0) {
-      if ((events & (EPOLLHUP | EPOLLERR)) == 0) {
-        Rearm();  // not finished after all
-        return;
-      }
-      // Hung up without a reason on record: re-arming would only report it again forever.
-      err = ECONNREFUSED;
-    }
-    ConnectFinished(err);
-    if (FState != TSocketState::Connected) {
-      Rearm();
-      return;
-    }
+    if (!OnConnectReady(events)) return;
     // This EPOLLOUT belonged to the connect; whatever else came with it is handled below,
     // so that FD_READ and FD_CLOSE follow FD_CONNECT in the same harvest.
     events &= ~static_cast<std::uint32_t>(EPOLLOUT);
   }
+  switch (FState) {
+    case TSocketState::Listening: OnListenReady(events); return;
+    case TSocketState::Connected: OnConnectedReady(events); return;
+    case TSocketState::Idle:
+    case TSocketState::Connecting:
+    case TSocketState::Failed: Rearm(); return;
+  }
+}
 
-  if (FState == TSocketState::Listening) {
-    if ((events & EPOLLIN) != 0 && Wants(FD_ACCEPT) && FAcceptEnabled) {
-      FAcceptEnabled = false;
-      Notify(FD_ACCEPT, 0);
+bool TAsyncSocket::OnConnectReady(std::uint32_t events) {
+  // Writable without an error or a hang-up is a connection made: SO_ERROR has nothing to
+  // tell. (A reset that follows at once is read by the next event.)
+  bool made = (events & EPOLLOUT) != 0 && (events & (EPOLLERR | EPOLLHUP)) == 0;
+  int err = made ? 0 : SocketError(FFd);
+  if (err == ECONNRESET) {
+    // The handshake completed and the peer reset before we looked: the platform reports
+    // a connection that was made, then its reset.
+    ConnectFinished(0);
+    FConn.BrokenError = err;
+    PostBrokenClose();
+    Rearm();
+    return false;
+  }
+  if (err == 0 && (events & EPOLLOUT) == 0) {
+    if ((events & (EPOLLHUP | EPOLLERR)) == 0) {
+      Rearm();  // not finished after all
+      return false;
     }
-    Rearm();
-    return;
+    // Hung up without a reason on record: re-arming would only report it again forever.
+    err = ECONNREFUSED;
   }
-  if (FState != TSocketState::Connected) {
-    Rearm();
-    return;
-  }
+  ConnectFinished(err);
+  if (FState == TSocketState::Connected) return true;
+  Rearm();
+  return false;
+}
 
+void TAsyncSocket::OnListenReady(std::uint32_t events) {
+  if ((events & EPOLLIN) != 0 && Wants(FD_ACCEPT) && FAcceptEnabled) {
+    FAcceptEnabled = false;
+    Notify(FD_ACCEPT, 0);
+  }
+  Rearm();
+}
+
+void TAsyncSocket::OnConnectedReady(std::uint32_t events) {
+  NoteConnectionEnd(events);
+  if ((events & EPOLLPRI) != 0 && Wants(FD_OOB) && FConn.OobEnabled) {
+    FConn.OobEnabled = false;
+    Notify(FD_OOB, 0);
+  }
+  // Only near an end (EOF, hang-up, error) does the count of waiting bytes matter.
+  const bool plain = (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0 && !FConn.EofSeen &&
+                     FConn.BrokenError == 0;
+  int unread = OnReadReady(events, plain);
+  OnWriteReady(events);
+  Rearm(plain ? -1 : unread);
+}
+
+void TAsyncSocket::NoteConnectionEnd(std::uint32_t events) {
   if ((events & EPOLLERR) != 0) {
     // SO_ERROR reads (and clears) the error once; keep it for the recv that comes later.
     int err = SocketError(FFd);
-    if (err != 0 && FBrokenError == 0) FBrokenError = err;
+    if (err != 0 && FConn.BrokenError == 0) FConn.BrokenError = err;
   }
-  if ((events & (EPOLLRDHUP | EPOLLHUP)) != 0) FEofSeen = true;
-  if ((events & EPOLLHUP) != 0) FHungUp = true;
+  if ((events & (EPOLLRDHUP | EPOLLHUP)) != 0) FConn.EofSeen = true;
+  if ((events & EPOLLHUP) != 0) FConn.HungUp = true;
+}
 
-  if ((events & EPOLLPRI) != 0 && Wants(FD_OOB) && FOobEnabled) {
-    FOobEnabled = false;
-    Notify(FD_OOB, 0);
-  }
-
-  // Only near an end (EOF, hang-up, error) does the count matter. Before one, a plain
-  // EPOLLIN on a stream socket means bytes are waiting (an urgent byte alone does not raise
-  // it), and without EPOLLIN there is nothing to post FD_READ for: a byte that came since
-  // raises EPOLLIN again as soon as the fd is re-armed.
-  const bool plain =
-      (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0 && !FEofSeen && FBrokenError == 0;
+int TAsyncSocket::OnReadReady(std::uint32_t events, bool plain) {
+  // Before an end, a plain EPOLLIN on a stream socket means bytes are waiting (an urgent
+  // byte alone does not raise it), and without EPOLLIN there is nothing to post FD_READ
+  // for: a byte that came since raises EPOLLIN again as soon as the fd is re-armed.
   int unread = plain ? ((events & EPOLLIN) != 0 ? 1 : 0) : Unread();
-  if ((events & EPOLLIN) != 0 && unread == 0 && !FEofSeen && FBrokenError == 0) {
+  if ((events & EPOLLIN) != 0 && unread == 0 && !FConn.EofSeen && FConn.BrokenError == 0) {
     // Readable with nothing to read: either EOF without EPOLLRDHUP or an error; ask recv.
     char probe;
     ssize_t n = ::recv(FFd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n == 0) {
-      FEofSeen = true;
+      FConn.EofSeen = true;
     } else if (n < 0 && IsBroken(errno)) {
-      FBrokenError = errno;
+      FConn.BrokenError = errno;
     }
   }
-  if (unread > 0 && Wants(FD_READ) && FReadEnabled) {
-    FReadEnabled = false;
+  if (unread > 0 && Wants(FD_READ) && FConn.ReadEnabled) {
+    FConn.ReadEnabled = false;
     Notify(FD_READ, 0);
   }
-  if (FBrokenError != 0) {
+  if (FConn.BrokenError != 0) {
     PostBrokenClose();
   } else {
     PostGracefulCloseIfDrained(unread);
   }
+  return unread;
+}
 
-  if ((events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) != 0) FWriteWake = false;
-  if ((events & EPOLLOUT) != 0 && Wants(FD_WRITE) && FWriteEnabled) {
-    FWriteEnabled = false;
+void TAsyncSocket::OnWriteReady(std::uint32_t events) {
+  if ((events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) != 0) FConn.WriteWake = false;
+  if ((events & EPOLLOUT) != 0 && Wants(FD_WRITE) && FConn.WriteEnabled) {
+    FConn.WriteEnabled = false;
     Notify(FD_WRITE, 0);
   }
-  Rearm(plain ? -1 : unread);
 }
 
 int TAsyncSocket::Select(HWND hwnd, UINT msg, long events) {
@@ -305,10 +278,10 @@ int TAsyncSocket::Select(HWND hwnd, UINT msg, long events) {
   FEvents = events;
   // Conditions that already hold are reported afresh under the new registration; FD_CONNECT
   // and FD_CLOSE keep their once-per-connection state.
-  FReadEnabled = true;
-  FOobEnabled = true;
+  FConn.ReadEnabled = true;
+  FConn.OobEnabled = true;
   FAcceptEnabled = true;
-  FWriteEnabled = FState == TSocketState::Connected;
+  FConn.WriteEnabled = FState == TSocketState::Connected;
   Rearm();
   return 0;
 }
@@ -324,14 +297,26 @@ int TAsyncSocket::Connect(const sockaddr* name, int namelen) {
   if (name == nullptr || namelen <= 0) return Fail(WSAEFAULT);
   if (int error = InjectedError(SocketCall::Connect)) return Fail(error);
 
-  if (Verdict(name, namelen) == ConnectVerdict::Hang) {
+  if (ConnectVerdictFor(name, namelen) == ConnectVerdict::Hang) {
     // As with a black-holed address: pending for ever, until closesocket.
     ResetConnection(TSocketState::Connecting);
-    FHanging = true;
+    FConn.Hanging = true;
     Rearm();
     return Fail(WSAEWOULDBLOCK);
   }
 
+  int err = StartConnect(name, namelen);
+  if (FNonBlocking) return ConnectPending(err);
+  if (err == 0) {
+    ResetConnection(TSocketState::Connected);
+    Rearm();
+    return 0;
+  }
+  if (IsConnectOutcome(err)) ResetConnection(TSocketState::Failed);
+  return Fail(WsaErrorFromErrno(err));
+}
+
+int TAsyncSocket::StartConnect(const sockaddr* name, int namelen) {
   if (FState == TSocketState::Failed) {
     // Linux remembers the failed attempt: the next connect would only report it, once, as
     // ECONNABORTED. The platform lets the application simply connect again, so dissolve
@@ -342,41 +327,29 @@ int TAsyncSocket::Connect(const sockaddr* name, int namelen) {
     FState = TSocketState::Idle;
   }
   int err = ::connect(FFd, name, static_cast<socklen_t>(namelen)) == 0 ? 0 : errno;
-  if (err == EINTR) {
-    // The attempt goes on in the kernel; a blocking caller still waits for its outcome.
-    if (FNonBlocking) {
-      err = EINPROGRESS;
-    } else {
-      pollfd p{FFd, POLLOUT, 0};
-      while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
-      }
-      err = SocketError(FFd);
-    }
+  if (err != EINTR) return err;
+  // The attempt goes on in the kernel; a blocking caller still waits for its outcome.
+  if (FNonBlocking) return EINPROGRESS;
+  pollfd p{FFd, POLLOUT, 0};
+  while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
   }
+  return SocketError(FFd);
+}
 
-  if (FNonBlocking) {
-    // The asynchronous platform always answers "would block" and reports the outcome
-    // through FD_CONNECT, even when Linux knew it at once; callers depend on that order.
-    if (err == EINPROGRESS || err == EAGAIN) {
-      ResetConnection(TSocketState::Connecting);
-      Rearm();
-      return Fail(WSAEWOULDBLOCK);
-    }
-    if (err == 0 || IsConnectOutcome(err)) {
-      ResetConnection(TSocketState::Connecting);
-      ConnectFinished(err);
-      Rearm();
-      return Fail(WSAEWOULDBLOCK);
-    }
-    return Fail(WsaErrorFromErrno(err));
-  }
-
-  if (err == 0) {
-    ResetConnection(TSocketState::Connected);
+int TAsyncSocket::ConnectPending(int err) {
+  // The asynchronous platform always answers "would block" and reports the outcome
+  // through FD_CONNECT, even when Linux knew it at once; callers depend on that order.
+  if (err == EINPROGRESS || err == EAGAIN) {
+    ResetConnection(TSocketState::Connecting);
     Rearm();
-    return 0;
+    return Fail(WSAEWOULDBLOCK);
   }
-  if (IsConnectOutcome(err)) ResetConnection(TSocketState::Failed);
+  if (err == 0 || IsConnectOutcome(err)) {
+    ResetConnection(TSocketState::Connecting);
+    ConnectFinished(err);
+    Rearm();
+    return Fail(WSAEWOULDBLOCK);
+  }
   return Fail(WsaErrorFromErrno(err));
 }
 
@@ -396,7 +369,7 @@ void TAsyncSocket::AdoptRegistration(const TAsyncSocket& listener) {
   FMsg = listener.FMsg;
   FEvents = listener.FEvents;
   ResetConnection(TSocketState::Connected);
-  FWriteEnabled = true;
+  FConn.WriteEnabled = true;
   Rearm();
 }
 
@@ -431,8 +404,8 @@ SOCKET TAsyncSocket::Accept(sockaddr* addr, int* addrlen) {
 
 int TAsyncSocket::Recv(char* buf, int len, int flags) {
   // recv re-enables FD_READ and FD_OOB whether it succeeds, peeks or fails.
-  FReadEnabled = true;
-  FOobEnabled = true;
+  FConn.ReadEnabled = true;
+  FConn.OobEnabled = true;
   int result;
   int unread = -1;  // not known
   if (int error = InjectedError(SocketCall::Recv)) {
@@ -452,24 +425,24 @@ int TAsyncSocket::Recv(char* buf, int len, int flags) {
       result = static_cast<int>(n);
       if ((flags & (MSG_PEEK | MSG_OOB)) == MSG_PEEK) {
         unread = result;  // at least: the peeked bytes are all still there
-      } else if (FEofSeen) {
+      } else if (FConn.EofSeen) {
         // Only after EOF can this read have drained the last byte before a graceful close.
         unread = Unread();
         PostGracefulCloseIfDrained(unread);
       }
     } else if (n == 0 && len == 0) {
       result = 0;
-    } else if (FBrokenError != 0 && (n == 0 || err == ENOTCONN || IsBroken(err))) {
+    } else if (FConn.BrokenError != 0 && (n == 0 || err == ENOTCONN || IsBroken(err))) {
       // After a reset Linux answers 0 or ENOTCONN once the error has been read elsewhere.
       PostBrokenClose();
-      result = Fail(WsaErrorFromErrno(FBrokenError));
+      result = Fail(WsaErrorFromErrno(FConn.BrokenError));
     } else if (n == 0) {
-      FEofSeen = true;
+      FConn.EofSeen = true;
       unread = 0;
       PostGracefulCloseIfDrained(0);
       result = 0;
     } else if (IsBroken(err)) {
-      FBrokenError = err;
+      FConn.BrokenError = err;
       PostBrokenClose();
       result = Fail(WsaErrorFromErrno(err));
     } else {
@@ -492,18 +465,18 @@ int TAsyncSocket::Send(const char* buf, int len, int flags) {
   int err = errno;
   if (err == EAGAIN || err == EWOULDBLOCK) {
     // FD_WRITE now waits for room, as on the platform.
-    FWriteEnabled = true;
+    FConn.WriteEnabled = true;
     Rearm();
     return Fail(WSAEWOULDBLOCK);
   }
-  if (FBrokenError == 0 && IsBroken(err)) {
+  if (FConn.BrokenError == 0 && IsBroken(err)) {
     // The send read the reset (SO_ERROR reads once): keep it, or the recv that comes later
     // would take the connection's end for a graceful close.
-    FBrokenError = err;
+    FConn.BrokenError = err;
     PostBrokenClose();
     Rearm();
   }
-  if (FBrokenError != 0) return Fail(WsaErrorFromErrno(FBrokenError));
+  if (FConn.BrokenError != 0) return Fail(WsaErrorFromErrno(FConn.BrokenError));
   return Fail(WsaErrorFromErrno(err));
 }
 
@@ -516,25 +489,8 @@ int TAsyncSocket::Available(DWORD* count) const {
 
 void TAsyncSocket::RequestWriteWake() {
   if (FState != TSocketState::Connected && FState != TSocketState::Connecting) return;
-  FWriteWake = true;
+  FConn.WriteWake = true;
   Rearm();
 }
 
-}  // namespace detail
-
-void SetConnectFilter(ConnectFilter filter) {
-  std::lock_guard<std::mutex> guard(detail::FilterLock);
-  detail::InstalledFilter() = std::move(filter);
-}
-
-void SetSocketFault(SocketCall call, int nth, int error) {
-  std::lock_guard<std::mutex> guard(detail::FaultLock);
-  detail::Faults[static_cast<int>(call)] = {error != 0 ? nth : 0, error};
-}
-
-void ClearSocketFaults() {
-  for (SocketCall call : {SocketCall::Connect, SocketCall::Send, SocketCall::Recv})
-    SetSocketFault(call, 0, 0);
-}
-
-}  // namespace win
+}  // namespace win::detail

@@ -10,6 +10,11 @@
 // one that should go quiet leaves epoll, since only a disarmed fd is silent about EPOLLHUP
 // and EPOLLERR. So each notification is posted once, and posted again (for the
 // level-triggered READ, OOB and ACCEPT) only after its re-enabling call.
+//
+// Readiness is handled by the socket's state (connecting, listening, connected), and on a
+// connection by kind: its end, then reading, then writing. What one connection has decided
+// is kept together, so a new connection starts afresh in one assignment. Failures injected
+// by tests (FaultSeam.h) are asked for before a connect, send or recv does anything.
 #pragma once
 
 #include <sys/socket.h>
@@ -48,6 +53,23 @@ class TAsyncSocket {
   void OnReady(std::uint32_t events);
 
  private:
+  // Everything one connection decides about itself: which events may be posted again and
+  // how far its end has come. A new connection starts from the defaults, in one assignment.
+  struct TConnection {
+    bool Hanging = false;  // a connect held back by the connect filter
+
+    // Re-enable flags: an event is posted only while its flag is set.
+    bool ReadEnabled = true;
+    bool OobEnabled = true;
+    bool WriteEnabled = false;
+    bool WriteWake = false;
+
+    bool EofSeen = false;    // the peer's FIN has arrived
+    bool HungUp = false;     // both directions are gone: only unread bytes are left to report
+    int BrokenError = 0;     // errno of a reset or abort, kept since SO_ERROR reads only once
+    bool CloseSent = false;  // FD_CLOSE is posted at most once per connection
+  };
+
   bool Wants(long event) const { return (FEvents & event) != 0; }
   void Notify(long event, int error);
   // `unread`: the bytes waiting, when the caller knows it; -1 lets the mask ask if it must.
@@ -60,6 +82,19 @@ class TAsyncSocket {
   void PostBrokenClose();
   void AdoptRegistration(const TAsyncSocket& listener);
 
+  // Connect's steps: the kernel call, and the answer a non-blocking caller gets.
+  int StartConnect(const sockaddr* name, int namelen);
+  int ConnectPending(int err);
+
+  // OnReady, by the socket's state. OnConnectReady says whether the connection was made
+  // by this event, so that what came with it is handled as on a connected socket.
+  bool OnConnectReady(std::uint32_t events);
+  void OnListenReady(std::uint32_t events);
+  void OnConnectedReady(std::uint32_t events);
+  void NoteConnectionEnd(std::uint32_t events);
+  int OnReadReady(std::uint32_t events, bool plain);  // returns the bytes known to wait
+  void OnWriteReady(std::uint32_t events);
+
   TQueue& FQueue;
   int FFd;
   TSocketState FState = TSocketState::Idle;
@@ -71,19 +106,9 @@ class TAsyncSocket {
 
   bool FInEpoll = false;
   std::uint32_t FArmedMask = 0;  // what the oneshot waits for now; 0 once it has fired
-  bool FHanging = false;         // a connect held back by the connect filter
 
-  // Re-enable flags: an event is posted only while its flag is set.
-  bool FReadEnabled = true;
-  bool FOobEnabled = true;
-  bool FAcceptEnabled = true;
-  bool FWriteEnabled = false;
-  bool FWriteWake = false;
-
-  bool FEofSeen = false;    // the peer's FIN has arrived
-  bool FHungUp = false;     // both directions are gone: only unread bytes are left to report
-  int FBrokenError = 0;     // errno of a reset or abort, kept since SO_ERROR reads only once
-  bool FCloseSent = false;  // FD_CLOSE is posted at most once per connection
+  bool FAcceptEnabled = true;  // the listener's re-enable flag; it outlives connections
+  TConnection FConn;
 };
 
 }  // namespace win::detail

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+// The injected socket faults live apart; included here for the tests that reach them by it.
+#include "platform/FaultSeam.h"
 #include "platform/WinTypes.h"
 
 // glibc makes these macros when optimising, which would rename the declarations below (and
@@ -142,6 +144,7 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
 HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buf, int buflen);
 
 // --- Seams for tests -------------------------------------------------------------------
+// (The injected connect filter and socket faults are in FaultSeam.h.)
 
 // Resolves `name` to IPv4 addresses (network order) and the canonical name; returns 0 or
 // a WinSock look-up error (11001 ...). Runs on the worker thread.
@@ -149,20 +152,6 @@ using Resolver = std::function<int(const std::string& name, std::vector<std::uin
                                    std::string& canonicalName)>;
 // Installs a resolver for the whole process; an empty function restores getaddrinfo.
 void SetResolver(Resolver resolver);
-
-// Decides, for a connect to `addr`, whether it goes ahead or hangs silently (no FD_CONNECT
-// ever, as with a black-holed address). An empty function lets every connect go ahead.
-enum class ConnectVerdict { Proceed, Hang };
-using ConnectFilter = std::function<ConnectVerdict(const sockaddr_in& addr)>;
-void SetConnectFilter(ConnectFilter filter);
-
-// Makes the nth call of one kind (1 = the next one), on any socket, fail with the WinSock
-// `error` before it does anything else; the calls before it run normally, and the fault is
-// spent once it has fired. A failing recv still re-enables FD_READ, as a real one does.
-// nth 0 or error 0 removes the fault.
-enum class SocketCall { Connect, Send, Recv };
-void SetSocketFault(SocketCall call, int nth, int error);
-void ClearSocketFaults();
 
 // Asks for one wake of the queue when `s` becomes writable (no message is posted). Lets a
 // sender that met WSAEWOULDBLOCK wait for room without FD_WRITE in its event mask.

@@ -7,7 +7,7 @@ packages=(
   g++ cmake make pkg-config
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-liberation
-  nginx-light tinyproxy
+  nginx-light tinyproxy nlohmann-json3-dev
 )
 
 missing=()

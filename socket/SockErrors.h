@@ -17,6 +17,14 @@ class EAbortError : public ESockError {
   using ESockError::ESockError;
 };
 
+// A host look-up whose wait ended by a time-out or a cancel, before any reply. Connect
+// passes it on; a look-up that failed is a plain ESockError, after which Connect asks
+// OnInvalidHost.
+class EHostLookupEnded : public ESockError {
+ public:
+  using ESockError::ESockError;
+};
+
 struct TSocketErrorRow {
   std::int32_t ErrorNo;
   const char* Text;

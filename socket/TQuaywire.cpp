@@ -1,4 +1,5 @@
-// TQuaywire: construction, connection, host resolution, notifications, status and errors.
+// TQuaywire: construction and destruction, the connection (look-up, connect, close, accept)
+// and the one wait every operation uses.
 #include "socket/TQuaywire.h"
 
 #include <algorithm>
@@ -51,12 +52,15 @@ const std::vector<std::string>& StartupReport(const win::WSADATA& Data) {
 
 // --- Waiting ----------------------------------------------------------------------------
 
-TQuaywire::TWaitScope::TWaitScope(TQuaywire& Owner) : FOwner(Owner), FAlive(Owner.FAlive) {
-  ++FOwner.FWaitDepth;
+TQuaywire::TWaitScope::TWaitScope(TQuaywire& Owner)
+    : FGuard(Owner.FAlive, [&Owner] { --Owner.FWaitDepth; }) {
+  ++Owner.FWaitDepth;
 }
 
-TQuaywire::TWaitScope::~TWaitScope() {
-  if (*FAlive) --FOwner.FWaitDepth;
+bool TQuaywire::AwaitEvent(const TWaitScope& Scope) {
+  if (Canceled) return false;
+  WaitForEvent(Scope);
+  return true;
 }
 
 void TQuaywire::WaitForEvent(const TWaitScope& Scope) {
@@ -72,34 +76,11 @@ void TQuaywire::PumpMessages(const TWaitScope& Scope) {
   if (!Scope.OwnerAlive()) throw EComponentDestroyed();
 }
 
-namespace {
-
-// Disarms the time-out on a way out that skipped the explicit TimerOff, unless the
-// component is gone.
-class TTimerDisarm {
- public:
-  explicit TTimerDisarm(TQuaywire& Q, std::shared_ptr<bool> Alive)
-      : FQ(Q), FAlive(std::move(Alive)) {}
-  ~TTimerDisarm() {
-    if (!FArmed || !*FAlive) return;
-    try {
-      FQ.TimerOff();
-    } catch (...) {
-      // A status handler that frees the component while an error unwinds: nothing left.
-    }
-  }
-  void Off() {
-    FArmed = false;
-    FQ.TimerOff();
-  }
-
- private:
-  TQuaywire& FQ;
-  std::shared_ptr<bool> FAlive;
-  bool FArmed = true;
-};
-
-}  // namespace
+void TQuaywire::ThrowIfCanceled(const char* Text) {
+  if (!Canceled) return;
+  Canceled = false;
+  throw EAbortError(Text);
+}
 
 // --- Life -------------------------------------------------------------------------------
 
@@ -208,97 +189,6 @@ void TQuaywire::InitWinsock() {
   }
 }
 
-// --- Status and errors ---------------------------------------------------------------------
-
-void TQuaywire::StatusMessage(std::uint8_t Level, const std::string& Text) {
-  if (Level > ReportLevel) return;
-  LastStatus = Text;
-  if (IsDestroying() || !OnStatus) return;
-  bool Alive = true;
-  try {
-    Alive = Fire(OnStatus, this, std::string(LastStatus));
-  } catch (...) {
-    // A status handler's own error never breaks the operation that reports.
-  }
-  // A handler that destroyed the component ends whatever reported, before it touches it.
-  if (!Alive) throw EComponentDestroyed();
-}
-
-void TQuaywire::LookupErrorMessage(std::uint16_t ErrorNo, std::string& Msg) {
-  StatusMessage(8, "Looking Up Error Message" + Msg);
-  Msg.clear();
-  if (ErrorNo == 0) return;
-  if (const char* Text = FindSocketErrorText(ErrorNo))
-    Msg = IntToStr(ErrorNo) + ":" + Text;
-  else
-    Msg = "Unknown Error No. " + IntToStr(ErrorNo);
-}
-
-void TQuaywire::CheckSocketError(std::uint16_t Tolerated, std::string& Msg) {
-  LastErrorNo = win::WSAGetLastError();
-  if (LastErrorNo != Tolerated && LastErrorNo > 10000) {
-    const auto ErrorNo = static_cast<std::uint16_t>(LastErrorNo);
-    std::string Text;
-    LookupErrorMessage(ErrorNo, Text);
-    Fire(OnError, this, ErrorNo, Text);
-    throw ESockError(Text);
-  }
-  Msg.clear();
-}
-
-// --- Time-out -----------------------------------------------------------------------------
-
-void TQuaywire::TimerOn() {
-  StartTimeOut();
-  SetPendingTimer();
-}
-
-void TQuaywire::StartTimeOut() {
-  StatusMessage(8, "Timer On");
-  TimedOut = false;
-  if (TimeOut < 0) throw ERangeError("Range check error");
-  const auto Interval = static_cast<std::uint32_t>(TimeOut);
-  // A running countdown goes on unless the time-out has changed meanwhile.
-  if (FTimeOutRunning && Interval == FTimeOutInterval) return;
-  FTimeOutRunning = true;
-  FTimeOutInterval = Interval;
-  FTimeOutStart = std::chrono::steady_clock::now();
-  // Most operations that arm the time-out find their data waiting and never let messages
-  // flow; setting and killing the system timer for each of them (every header line) would
-  // cost more than the operation itself.
-  if (Timer != nullptr) Timer->SetEnabled(false);
-}
-
-void TQuaywire::SetPendingTimer() {
-  if (!FTimeOutRunning || FTimeOutInterval == 0 || Timer == nullptr || Timer->Enabled()) return;
-  const auto Elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - FTimeOutStart)
-                           .count();
-  // Due already: the smallest interval fires at the next dispatch.
-  const std::uint32_t Left =
-      Elapsed >= FTimeOutInterval ? 1 : FTimeOutInterval - static_cast<std::uint32_t>(Elapsed);
-  Timer->SetInterval(Left);
-  Timer->SetEnabled(true);
-}
-
-void TQuaywire::TimerOff() {
-  StatusMessage(8, "Timer Off");
-  FTimeOutRunning = false;
-  if (Timer != nullptr) Timer->SetEnabled(false);
-}
-
-void TQuaywire::TimerTriggered(TObject*) {
-  try {
-    StatusMessage(8, "Timer Triggered");
-    TimerOff();
-    TimedOut = true;
-    WaitDone = true;
-    Abort();
-  } catch (const EComponentDestroyed&) {
-    // A handler freed the component: the wait it ended sees that for itself.
-  }
-}
-
 // --- Connection -----------------------------------------------------------------------------
 
 void TQuaywire::Cancel() {
@@ -322,7 +212,7 @@ void TQuaywire::RequestCloseSocket() {
   Connected = false;
   // A component that never started the socket layer (design mode) has nothing to close.
   if (SocketHandle == NoSocket || !FSocketLayerStarted) return;
-  DropLookAhead();
+  FLookAhead.Release();
   // A socket that was never used (the replacement opened when the server closed, before
   // the owner's Disconnect) is already what a close and reopen would give: keep it.
   const bool KeepUnused = FSocketUnused && !BeingDestroyed && !SocketBound();
@@ -385,22 +275,13 @@ void TQuaywire::DropPendingConnect() {
   }
 }
 
-int TQuaywire::TransferError() {
-  int Error = win::WSAGetLastError();
-  if (Error == win::WSAENOTCONN && FBrokenError != 0) {
-    Error = FBrokenError;
-    win::WSASetLastError(Error);
-  }
-  return Error;
-}
-
 bool TQuaywire::DataAvailable() {
   StatusMessage(8, "Data Available");
   // A status query, not a peek: a peek re-enables the read notification while data waits,
   // so a handler of OnDataAvailable that asks here would get another one at every pump.
   win::DWORD Waiting = 0;
   // Lines ReadLn has handed out from its look-ahead are still in the socket, but read.
-  return win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 && Waiting > FAheadUsed;
+  return win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 && Waiting > FLookAhead.Used();
 }
 
 void TQuaywire::ResolveHost() {
@@ -421,37 +302,35 @@ void TQuaywire::ResolveHost() {
 
   RemoteAddress.sin_addr.s_addr = 0;
   TimerOn();
-  TTimerDisarm Disarm(*this, FAlive);
+  TAliveGuard Disarm(FAlive, [this] { TimerOff(); });
+  const bool Asked = AwaitLookup(Scope);
+  Disarm.RunNow();
+  if (!Asked) throw ESockError("Host Lookup Failed");
+  switch (WaitEnded(true)) {
+    case TWaitEnd::TimedOut: throw EHostLookupEnded("Host Lookup Timed Out");
+    case TWaitEnd::Canceled: throw EHostLookupEnded("Host Lookup Canceled");
+    case TWaitEnd::Ready: break;
+  }
+  if (!EventSucceeded || FPending.Address == 0) throw ESockError("Host Lookup Failed");
+  RemoteAddress.sin_addr.s_addr = FPending.Address;
+  FireOrStop(OnHostResolved, this);
+}
+
+bool TQuaywire::AwaitLookup(const TWaitScope& Scope) {
   WaitDone = false;
-  FLookupAddress = 0;
-  FLookupTask = win::WSAAsyncGetHostByName(NotifyWindow, WM_LOOKUP_DONE, IOBuffer.data(),
-                                           LookupBuffer.get(), win::MAXGETHOSTSTRUCT);
-  if (FLookupTask == 0) {
-    // Refused at once: no reply will ever come.
-    Disarm.Off();
-    throw ESockError("Host Lookup Failed");
-  }
-  {
-    // However the wait ends, a look-up without its reply is abandoned: that reply, when it
-    // comes, must not be taken for a later look-up's.
-    const std::shared_ptr<bool> Alive = FAlive;
-    struct TAbandon {
-      TQuaywire& Q;
-      const std::shared_ptr<bool>& Alive;
-      ~TAbandon() {
-        if (!*Alive || Q.FLookupTask == 0) return;
-        Q.FAbandonedLookups.push_back(Q.FLookupTask);
-        Q.FLookupTask = 0;
-      }
-    } Abandon{*this, Alive};
-    while (!(WaitDone || TimedOut || Canceled)) WaitForEvent(Scope);
-  }
-  Disarm.Off();
-  if (TimedOut) throw ESockError("Host Lookup Timed Out");
-  if (Canceled) throw ESockError("Host Lookup Canceled");
-  if (!EventSucceeded || FLookupAddress == 0) throw ESockError("Host Lookup Failed");
-  RemoteAddress.sin_addr.s_addr = FLookupAddress;
-  if (!Fire(OnHostResolved, this)) throw EComponentDestroyed();
+  FPending.Address = 0;
+  FPending.LookupTask = win::WSAAsyncGetHostByName(NotifyWindow, WM_LOOKUP_DONE, IOBuffer.data(),
+                                                   LookupBuffer.get(), win::MAXGETHOSTSTRUCT);
+  if (FPending.LookupTask == 0) return false;
+  // However the wait ends, a look-up without its reply is abandoned: that reply, when it
+  // comes, must not be taken for a later look-up's.
+  const TAliveGuard Abandon(FAlive, [this] {
+    if (FPending.LookupTask == 0) return;
+    FAbandonedLookups.push_back(FPending.LookupTask);
+    FPending.LookupTask = 0;
+  });
+  WaitUntil(Scope, true, [this] { return WaitDone; });
+  return true;
 }
 
 void TQuaywire::Connect() {
@@ -463,114 +342,90 @@ void TQuaywire::Connect() {
   if (Connected) throw ESockError("Already connected");
   FBrokenError = 0;
   if (SocketHandle == NoSocket && FSocketLayerStarted) ReopenSocket();
+  ResolveForConnect();
+  StartConnect();
+  TimerOn();
+  TAliveGuard Disarm(FAlive, [this] { TimerOff(); });
+  WaitUntil(Scope, true,
+            [this] { return Connected || FPending.ConnectNotified || !EventSucceeded; });
+  Disarm.RunNow();
+  JudgeConnect();
+}
 
+void TQuaywire::ResolveForConnect() {
   for (int Retries = 0;; ++Retries) {
     try {
       ResolveHost();
+    } catch (const EHostLookupEnded&) {
+      throw;
     } catch (const EAbortError&) {
       throw;
-    } catch (const ESockError& E) {
-      const std::string Msg = E.what();
-      if (Msg == "Host Lookup Timed Out" || Msg == "Host Lookup Canceled") throw;
+    } catch (const ESockError&) {
+      // The look-up failed: OnInvalidHost may name another host.
     }
-    if (RemoteAddress.sin_addr.s_addr != 0) break;
+    if (RemoteAddress.sin_addr.s_addr != 0) return;
     if (Retries > 0 || !OnInvalidHost) throw ESockError("Null Remote Address");
     bool Handled = false;
-    if (!Fire(OnInvalidHost, Handled)) throw EComponentDestroyed();
+    FireOrStop(OnInvalidHost, Handled);
     if (!Handled) throw ESockError("Null Remote Address");
   }
+}
 
+void TQuaywire::StartConnect() {
   RemoteAddress.sin_family = AF_INET;
   const int PortValue = Proxy.empty() ? Port : ProxyPort;
   RemoteAddress.sin_port = win::htons(static_cast<std::uint16_t>(PortValue & 0xFFFF));
   WaitDone = false;
   EventSucceeded = true;
   FSocketUnused = false;
-  DropLookAhead();
-  FConnectNotified = false;
+  FLookAhead.Release();
+  FPending.ConnectNotified = false;
   if (win::connect(SocketHandle, reinterpret_cast<const sockaddr*>(&RemoteAddress),
                    sizeof RemoteAddress) == win::SOCKET_ERROR) {
     std::string Msg;
     CheckSocketError(WouldBlock, Msg);
   }
-  TimerOn();
-  TTimerDisarm Disarm(*this, FAlive);
-  while (!(Connected || FConnectNotified || TimedOut || Canceled || !EventSucceeded))
-    WaitForEvent(Scope);
-  Disarm.Off();
-  if (!TimedOut && !Canceled && (EventSucceeded || FConnectNotified)) return;
+}
+
+void TQuaywire::JudgeConnect() {
+  // A successful notification counts even when a close in the same pump has rewritten
+  // EventSucceeded since.
+  if (WaitEnded(true) == TWaitEnd::Ready && (EventSucceeded || FPending.ConnectNotified)) return;
   // A wait that gave up drops its attempt: a connection completing later must neither make
   // the component connected outside any call nor keep the next Connect from starting.
-  if ((TimedOut || Canceled) && !Connected) DropPendingConnect();
-  if (!Fire(OnConnectionFailed, this)) throw EComponentDestroyed();
-  if (TimedOut) throw ESockError("Connection Timed out");
-  if (Canceled) throw ESockError("Connection Canceled");
+  if (WaitEnded(true) != TWaitEnd::Ready && !Connected) DropPendingConnect();
+  // The handler may cancel: the text goes by the flags as they are after it.
+  FireOrStop(OnConnectionFailed, this);
+  switch (WaitEnded(true)) {
+    case TWaitEnd::TimedOut: throw ESockError("Connection Timed out");
+    case TWaitEnd::Canceled: throw ESockError("Connection Canceled");
+    case TWaitEnd::Ready: break;
+  }
   throw ESockError("Connection Failed");
 }
 
-// --- Notifications ----------------------------------------------------------------------------
-
-void TQuaywire::HandleSocketMessage(TMessage& Msg) {
-  // A look-up abandoned by an earlier wait (timed out or canceled) may still complete; its
-  // reply says nothing about the present one.
-  if (Msg.Msg == WM_LOOKUP_DONE) {
-    const auto Stale = std::find(FAbandonedLookups.begin(), FAbandonedLookups.end(), Msg.WParam);
-    if (Stale != FAbandonedLookups.end()) {
-      FAbandonedLookups.erase(Stale);
-      return;
-    }
+std::uint16_t TQuaywire::Accept() {
+  const TWaitScope Scope(*this);
+  StatusMessage(4, "Accepting");
+  // Not cleared first: a WaitDone left set by an earlier wait lets Accept go on at once.
+  WaitUntil(Scope, false, [this] { return WaitDone; });
+  if (WaitEnded(false) == TWaitEnd::Canceled) throw ESockError("Accepting Canceled");
+  if (!EventSucceeded) throw ESockError("Error creating Data Connection");
+  sockaddr_in Peer{};
+  int PeerLength = sizeof Peer;
+  const win::SOCKET Data =
+      win::accept(SocketHandle, reinterpret_cast<sockaddr*>(&Peer), &PeerLength);
+  if (Data == win::INVALID_SOCKET || Data >= NoSocket) {
+    if (Data != win::INVALID_SOCKET) win::closesocket(Data);
+    LastErrorNo = win::WSAGetLastError();
+    std::string Text;
+    LookupErrorMessage(static_cast<std::uint16_t>(LastErrorNo), Text);
+    throw ESockError(Text.empty() ? "Accept failed: no data connection could be made"
+                                  : "Accept failed: " + Text);
   }
-  if (Msg.Msg == WM_SOCKET_EVENT && Msg.WParam != SocketHandle) {
-    // Another socket on this window (an accepted data connection): its news may interest
-    // a reader, but it never closes, connects or judges the component's own socket.
-    if (win::LOWORD(Msg.LParam) == win::FD_READ) {
-      try {
-        Fire(OnDataAvailable, this);
-      } catch (...) {
-      }
-    }
-    return;
-  }
-  EventSucceeded = win::HIWORD(Msg.LParam) == 0;
-  try {
-    if (Msg.Msg == WM_SOCKET_EVENT) {
-      switch (win::LOWORD(Msg.LParam)) {
-        case win::FD_READ: try { Fire(OnDataAvailable, this);
-          } catch (...) {
-          }
-          break;
-        case win::FD_ACCEPT:
-          Connected = true;
-          Fire(OnAccept, this);
-          break;
-        case win::FD_CONNECT:
-          if (EventSucceeded) {
-            Connected = true;
-            FConnectNotified = true;
-            Fire(OnConnect, this);
-          }
-          break;
-        case win::FD_CLOSE:
-          // A reset (or an abort) is kept: the socket that replaces this one would only say
-          // "not connected", and a reader must not take that for the peer's normal end.
-          if (!EventSucceeded) FBrokenError = win::HIWORD(Msg.LParam);
-          // Unread data stays for the readers; the owner's Disconnect closes later.
-          if (!DataAvailable()) RequestCloseSocket();
-          break;
-        default: break;
-      }
-    } else if (Msg.Msg == WM_LOOKUP_DONE) {
-      if (FLookupTask != 0 && Msg.WParam == FLookupTask && EventSucceeded) {
-        // The platform has built the host entry in LookupBuffer before this message.
-        const auto* Entry = reinterpret_cast<const hostent*>(LookupBuffer.get());
-        if (Entry->h_length == 4 && Entry->h_addr_list != nullptr &&
-            Entry->h_addr_list[0] != nullptr)
-          std::memcpy(&FLookupAddress, Entry->h_addr_list[0], 4);
-      }
-      if (Msg.WParam == FLookupTask) FLookupTask = 0;
-      WaitDone = true;
-    }
-  } catch (...) {
-    // Nothing raised while handling a notification may reach the message loop.
-  }
+  win::WSAAsyncSelect(Data, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
+  std::memcpy(&RemoteAddress, &Peer, sizeof RemoteAddress);
+  if (Canceled) win::closesocket(Data);
+  ThrowIfCanceled("Socket send aborted");
+  return static_cast<std::uint16_t>(Data);
 }

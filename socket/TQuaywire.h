@@ -9,9 +9,18 @@
 // its time-out timer and the user's own actions (a Cancel button) run re-entrantly inside
 // the call, and the wait ends when one of them has set the flag it polls.
 //
+// Every wait goes through one primitive (WaitUntil, AwaitEvent) with one set of rules: a
+// cancel ends it, the time-out ends it where the operation armed one, and a component
+// destroyed under it ends it with EComponentDestroyed. The look-up, connect or accept a wait
+// is for is held in one record, FPending: what was asked and what came back.
+//
 // Everything happens on the thread that created the component. Status texts are reported
 // through OnStatus by level (1 reply lines, 2 "Transaction Completed", 4 send/accept/close,
 // 8 trace) up to ReportLevel.
+//
+// The sources: TQuaywire.cpp (life, connection, look-up, accept, the wait),
+// TQuaywireNotify.cpp (notifications, time-out, status and errors), TQuaywireTransfer.cpp
+// (sends, lines) and TQuaywireCapture.cpp (the captures).
 #pragma once
 
 #include <netinet/in.h>
@@ -29,7 +38,9 @@
 #include "base/TStringList.h"
 #include "platform/WinSock.h"
 #include "platform/WinUser.h"
+#include "socket/ComponentGuard.h"
 #include "socket/SockErrors.h"
+#include "socket/TLineLookAhead.h"
 #include "socket/TMessage.h"
 #include "socket/TThreadTimer.h"
 
@@ -150,14 +161,10 @@ class TQuaywire : public TComponent {
   class TWaitScope {
    public:
     explicit TWaitScope(TQuaywire& Owner);
-    ~TWaitScope();
-    TWaitScope(const TWaitScope&) = delete;
-    TWaitScope& operator=(const TWaitScope&) = delete;
-    bool OwnerAlive() const { return *FAlive; }
+    bool OwnerAlive() const { return FGuard.OwnerAlive(); }
 
    private:
-    TQuaywire& FOwner;
-    std::shared_ptr<bool> FAlive;
+    TAliveGuard FGuard;
   };
 
   // Marks a data transfer for as long as it lives; a second one started meanwhile (from a
@@ -165,21 +172,51 @@ class TQuaywire : public TComponent {
   class TTransferScope {
    public:
     explicit TTransferScope(TQuaywire& Owner);
-    ~TTransferScope();
-    TTransferScope(const TTransferScope&) = delete;
-    TTransferScope& operator=(const TTransferScope&) = delete;
 
    private:
-    TQuaywire& FOwner;
-    std::shared_ptr<bool> FAlive;
+    TAliveGuard FGuard;
   };
 
-  // One pass of a wait: block until the next event may be ready, then dispatch every
-  // pending message. Raises ESockError when the component was destroyed meanwhile, before
-  // touching any of its members.
+  // The time-out of a transfer: started (StartTimeOut) for as long as it lives, and
+  // disarmed (TimerOff) on every way out unless the component is gone.
+  class TTransferTimeOut {
+   public:
+    explicit TTransferTimeOut(TQuaywire& Owner);
+
+   private:
+    TAliveGuard FGuard;
+  };
+
+  // --- The wait -------------------------------------------------------------------------
+  // How a wait ended, as the flags tell at the moment of asking: TimedOut first (where the
+  // wait counts the time-out), then Canceled. The flags are read, not remembered, since a
+  // handler run after the wait (a status text, OnConnectionFailed) may still set them.
+  enum class TWaitEnd : std::uint8_t { Ready, TimedOut, Canceled };
+
+  // One pass of the wait: false at once when Canceled is set (a cancel made before the wait
+  // ends it without waiting); otherwise blocks until the next event may be ready (the
+  // time-out's system timer set first), dispatches every pending message and returns true.
+  // Raises EComponentDestroyed when the component was destroyed meanwhile, before touching
+  // any of its members.
+  bool AwaitEvent(const TWaitScope& Scope);
+  // The wait for a notification: passes of AwaitEvent until Ready() holds, Canceled is set
+  // or, when TimeOutEnds, TimedOut is set.
+  template <class Pred>
+  void WaitUntil(const TWaitScope& Scope, bool TimeOutEnds, Pred Ready) {
+    while (!Ready() && !(TimeOutEnds && TimedOut) && AwaitEvent(Scope)) {
+    }
+  }
+  TWaitEnd WaitEnded(bool TimeOutEnds) const {
+    if (TimeOutEnds && TimedOut) return TWaitEnd::TimedOut;
+    return Canceled ? TWaitEnd::Canceled : TWaitEnd::Ready;
+  }
+  // One pass without the cancel test: block, then dispatch (same destruction check).
   void WaitForEvent(const TWaitScope& Scope);
   // Dispatches what is pending without blocking; same destruction check.
   void PumpMessages(const TWaitScope& Scope);
+  // The end of a transfer that stopped for a cancel or a time-out: clears Canceled and
+  // raises EAbortError with Text. Nothing when Canceled is not set.
+  void ThrowIfCanceled(const char* Text);
 
   // The send loop of SendBuffer and SendFile: sends Count bytes unless Canceled, calling
   // Sent after every accepted send, and waits with messages flowing while there is no room.
@@ -212,11 +249,13 @@ class TQuaywire : public TComponent {
   // Returns false when the component was destroyed by the handler.
   template <class Event, class... Args>
   bool Fire(const Event& Handler, Args&&... A) {
-    if (!Handler) return true;
-    const std::shared_ptr<bool> Alive = FAlive;
-    const Event Copy = Handler;
-    Copy(std::forward<Args>(A)...);
-    return *Alive;
+    return FireEvent(FAlive, Handler, std::forward<Args>(A)...);
+  }
+  // The same, ending the running call with EComponentDestroyed when the handler destroyed
+  // the component.
+  template <class Event, class... Args>
+  void FireOrStop(const Event& Handler, Args&&... A) {
+    ::FireOrStop(FAlive, Handler, std::forward<Args>(A)...);
   }
 
   // Write, with the kernel told that more follows at once (MSG_MORE): the text may wait for
@@ -228,7 +267,7 @@ class TQuaywire : public TComponent {
   // once instead of once a line. Line is the empty text where ReadLn returns one.
   void ReadLnInto(std::string& Line);
 
-  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+  TAliveFlag FAlive = std::make_shared<bool>(true);
   int FWaitDepth = 0;
   // Set only while WriteMore runs: SendBuffer sends with MSG_MORE.
   bool FMoreFollows = false;
@@ -248,31 +287,63 @@ class TQuaywire : public TComponent {
   void AbortForDestruction();
   // Sets the system timer for what is left of a time-out started by StartTimeOut.
   void SetPendingTimer();
-  // ReadLn's look-ahead: true with the next line when the bytes peeked earlier hold a whole
-  // one; false, with the look-ahead settled, when they do not.
-  bool LineFromLookAhead(std::string& Line);
+  // Connect's steps: the address (a look-up, OnInvalidHost asked once), the connect call,
+  // and the outcome of its wait.
+  void ResolveForConnect();
+  void StartConnect();
+  void JudgeConnect();
+  // ResolveHost's request and its wait for the reply; false when the platform refused the
+  // request (no reply will come).
+  bool AwaitLookup(const TWaitScope& Scope);
+  // HandleSocketMessage's parts: a message for another socket on the window, an event of
+  // the component's own socket, a look-up reply.
+  void HandleOtherSocket(const TMessage& Msg);
+  void HandleSocketEvent(const TMessage& Msg);
+  void HandleLookupDone(const TMessage& Msg);
+  // The reset of the time-out that every arming makes: "Timer On", TimedOut cleared, the
+  // value checked. StartTimeOut then counts; ReadLn's quick path has nothing to count.
+  void ResetTimeOut();
+
+  // ReadLn's opening, the same for both of its paths: its status text and the time-out
+  // reset. Counted starts the time-out's clock; a line the look-ahead already holds is
+  // handed out before anything could fire, and needs none.
+  void OpenReadLn(bool Counted);
   // ReadLn when its line is in the look-ahead and nothing can run meanwhile: no status
   // handler will hear of it, no cancel, error or receive is due. The same effects as the
-  // full path (status texts, time-out armed and disarmed) without its scopes and clock.
-  // False, with nothing changed, when the full path must run.
-  bool QuickLineFromLookAhead(std::string& Line);
+  // full path, through the same calls, without its scopes and clock. False, with nothing
+  // changed, when the full path must run.
+  bool QuickReadLn(std::string& Line);
+  // The full path's use of the look-ahead: true with the next line when the bytes peeked
+  // earlier hold a whole one; false, with the look-ahead settled, when they do not.
+  bool LineFromLookAhead(std::string& Line);
+  // The full path's peeks and receives, when the look-ahead held no line.
+  void ReadLnFromSocket(const TWaitScope& Scope, std::string& Line);
   // Receives, and so drops, the bytes ReadLn has handed out from its look-ahead, and forgets
   // the look-ahead. Every other reader of the socket or of IOBuffer calls it first.
   void SettleLookAhead();
   // Settles the look-ahead when every byte of it has been handed out.
   void SettleIfUsedUp();
-  // Forgets the look-ahead without touching the socket (it has been closed or replaced).
-  void DropLookAhead() { FAheadBegin = FAheadEnd = FAheadUsed = 0; }
+  // The capture loop's receive and its hand-over of the data; false when the loop ends.
+  bool ReceiveOnce(const TWaitScope& Scope, const TReceiveTarget& Target,
+                   std::size_t& SincePump);
+  void CountReceived(const TWaitScope& Scope, std::size_t Received, std::size_t& SincePump);
 
-  win::HANDLE FLookupTask = 0;                 // the look-up this component waits for; 0 when none
+  // The look-up or connect that a wait of this component is (or was last) for: what was
+  // asked and what came back. The described flags keep their own values beside it
+  // (WaitDone, EventSucceeded and Connected are rewritten by notifications of any kind, and
+  // by the time-out); the record tells the outcome where they cannot: which reply is the
+  // pending look-up's, and whether the connect notification came even if a close followed
+  // in the same pump. Accept has nothing of its own to hold: it goes by the described flags.
+  struct TPendingOperation {
+    win::HANDLE LookupTask = 0;    // asked: the look-up whose reply is awaited; 0 when none
+    std::uint32_t Address = 0;     // came back: the look-up's first IPv4 address, network order
+    bool ConnectNotified = false;  // came back: a successful connect notification
+  };
+  TPendingOperation FPending;
   std::vector<win::HANDLE> FAbandonedLookups;  // timed out or canceled, reply still to come
-  std::uint32_t FLookupAddress = 0;            // its first address, network order
   bool FAbortedForDestruction = false;
   bool FSocketLayerStarted = false;  // this component counted in WinsockUsers and owns a socket
   bool FTransferRunning = false;     // a data transfer is using IOBuffer
-  // Set by a successful connect notification: the peer may close in the same pump, before
-  // the waiting Connect sees Connected, and the connection was made all the same.
-  bool FConnectNotified = false;
   // The error of a close notification that ended the connection abnormally (10054 for a
   // reset); 0 after a graceful close, and cleared by Connect and Disconnect.
   int FBrokenError = 0;
@@ -286,12 +357,9 @@ class TQuaywire : public TComponent {
   std::uint32_t FTimeOutInterval = 0;
   std::chrono::steady_clock::time_point FTimeOutStart{};
 
-  // ReadLn's look-ahead: IOBuffer[FAheadBegin, FAheadEnd) holds bytes peeked from the socket
-  // and still in it, of which the first FAheadUsed have been handed out as lines already.
-  // A capture forgets the peeked bytes but drops the FAheadUsed ones from the socket.
-  std::size_t FAheadBegin = 0;
-  std::size_t FAheadEnd = 0;
-  std::size_t FAheadUsed = 0;
+  // ReadLn's look-ahead in IOBuffer. A capture forgets the peeked bytes but drops the
+  // handed-out ones from the socket.
+  TLineLookAhead FLookAhead{IOBuffer.data()};
   std::unique_ptr<char[]> FCaptureBuffer;
 };
 

@@ -29,7 +29,7 @@ inline QString Url(const char* Host, std::uint16_t Port, const char* Path = "/pa
 
 // What a modal dialog showed.
 struct SeenDialog {
-  QString Kind;   // "message", "input" or the class name
+  QString Kind;   // "message" (a box, or a dialog with a text property), "input", a class name
   QString Title;  // window title
   QString Text;   // message text or input prompt
 };
@@ -75,6 +75,10 @@ class ModalAnswerer : public QObject {
     } else if (auto* Input = qobject_cast<QInputDialog*>(D)) {
       S.Kind = "input";
       S.Text = Input->labelText();
+    } else if (D->metaObject()->indexOfProperty("text") >= 0) {
+      // A message of the window's own make (the cookie's) that holds its text as a box would.
+      S.Kind = "message";
+      S.Text = D->property("text").toString();
     } else {
       S.Kind = D->metaObject()->className();
     }

@@ -1,6 +1,8 @@
 // A body prepared for a text pane: every character and line end kept in order, very long
-// lines cut into pieces, and a text of many lines packed into few blocks of bounded size.
+// lines cut into pieces, a text of many lines packed into few blocks of bounded size, and no
+// more than a bounded number of bytes shown; and counts written as the window writes them.
 #include <QtTest>
+#include <limits>
 
 #include "app/TAnsiText.h"
 
@@ -86,7 +88,8 @@ class TAnsiTextTest : public QObject {
     QFETCH(int, MaxBlocks);
     const std::string Bytes = Body.toStdString();
     const QString Received = TAnsiText::FromReceived(Bytes);
-    const QString Shown = TAnsiText::ForPane(Bytes);
+    // Every byte shown: how much of a body a pane shows at most is forPaneShowsAtMostMaxBytes's.
+    const QString Shown = TAnsiText::ForPane(Bytes, std::numeric_limits<std::size_t>::max());
     if (Unchanged) QCOMPARE(Shown, Received);
     QVERIFY(Unchanged || Shown != Received);
 
@@ -114,6 +117,79 @@ class TAnsiTextTest : public QObject {
     QVERIFY2(Sizes.size() <= Bound, qPrintable(QString("%1 blocks").arg(Sizes.size())));
     for (const qsizetype Size : Sizes)
       if (Size > Max + 1) QFAIL(qPrintable(QString("a block of %1").arg(Size)));
+  }
+  void forPaneShowsAtMostMaxBytes_data() {
+    QTest::addColumn<QByteArray>("Body");
+    QTest::addColumn<int>("MaxBytes");
+    QTest::addColumn<QString>("Shown");  // before the note
+    QTest::addColumn<int>("LeftOut");    // bytes the note counts; 0: no note
+    QTest::newRow("shorter") << QByteArray("abc") << 10 << "abc" << 0;
+    QTest::newRow("exactly the limit") << QByteArray("0123456789") << 10 << "0123456789" << 0;
+    QTest::newRow("empty") << QByteArray() << 0 << "" << 0;
+    QTest::newRow("longer") << QByteArray(25, 'a') << 10 << "aaaaaaaaaa\n" << 15;
+    QTest::newRow("line end at the cut") << QByteArray("123456789\nrest") << 10 << "123456789\n"
+                                         << 4;
+    QTest::newRow("CR LF across the cut")
+        << QByteArray("123456789\r\nrest") << 10 << "123456789\r" << 5;
+    QTest::newRow("UTF-8 pair across the cut")
+        << QByteArray("aaaaaaaaa\xC3\xA9zz") << 10 << "aaaaaaaaa\n"
+        << 4;
+    QTest::newRow("UTF-8 pair ending at the cut")
+        << QByteArray("aaaaaaaa\xC3\xA9zz") << 10 << QString::fromUtf8("aaaaaaaaé\n") << 2;
+    QTest::newRow("four bytes across the cut") << QByteArray(
+                                                      "aaaaaaaa\xF0\x9F\x98\x80"
+                                                      "b")
+                                               << 10 << "aaaaaaaa\n"
+                                               << 5;
+    QTest::newRow("Windows-1252") << QByteArray("caf\xE9\x80xxxxxxxxxxxxxx") << 10
+                                  << QString::fromUtf8("café€xxxxx\n") << 9;
+    QTest::newRow("nothing shown") << QByteArray("abc") << 0 << "" << 3;
+  }
+  void forPaneShowsAtMostMaxBytes() {
+    QFETCH(QByteArray, Body);
+    QFETCH(int, MaxBytes);
+    QFETCH(QString, Shown);
+    QFETCH(int, LeftOut);
+    const QString Pane = TAnsiText::ForPane(Body.toStdString(), static_cast<std::size_t>(MaxBytes));
+    if (LeftOut == 0) {
+      QCOMPARE(Pane, Shown);
+      return;
+    }
+    QCOMPARE(Pane.left(Shown.size()), Shown);
+    QCOMPARE(Pane.mid(Shown.size()), TAnsiText::LeftOutLine(LeftOut));
+  }
+
+  void theNoteSaysWhatIsLeftOut() {
+    QCOMPARE(TAnsiText::LeftOutLine(183886080),
+             QString::fromUtf8("[… 183 886 080 octets de plus, non affichés : « Enregistrer la "
+                               "réponse… » garde le corps entier]"));
+    // The real bound: 16 MiB shown, the rest counted.
+    const std::string Body((std::size_t{16} << 20) + 1000, 'q');
+    const QString Pane = TAnsiText::ForPane(Body);
+    QVERIFY(Pane.endsWith("\n" + TAnsiText::LeftOutLine(1000)));
+    QCOMPARE(Pane.count(u'q'), qsizetype{16} << 20);
+    // Lines packed into blocks: the note still starts a line, and a block, of its own.
+    const QString Packed = TAnsiText::ForPane(Repeat("ab\n", 200000), 300003);
+    QVERIFY(Packed.endsWith("ab\n" + TAnsiText::LeftOutLine(299997)));
+    QVERIFY(Packed.contains(Separator));
+  }
+
+  void countsAreGroupedByThousands_data() {
+    QTest::addColumn<qint64>("Value");
+    QTest::addColumn<QString>("Text");
+    QTest::newRow("0") << qint64{0} << "0";
+    QTest::newRow("999") << qint64{999} << "999";
+    QTest::newRow("1000") << qint64{1000} << "1 000";
+    QTest::newRow("100000") << qint64{100000} << "100 000";
+    QTest::newRow("1000000") << qint64{1000000} << "1 000 000";
+    QTest::newRow("-1234") << qint64{-1234} << "-1 234";
+    QTest::newRow("largest") << std::numeric_limits<qint64>::max() << "9 223 372 036 854 775 807";
+    QTest::newRow("smallest") << std::numeric_limits<qint64>::min() << "-9 223 372 036 854 775 808";
+  }
+  void countsAreGroupedByThousands() {
+    QFETCH(qint64, Value);
+    QFETCH(QString, Text);
+    QCOMPARE(TAnsiText::Count(Value), Text);
   }
 };
 

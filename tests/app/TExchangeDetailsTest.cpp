@@ -1,10 +1,13 @@
 // The exchange details window and the saving of a reply, driven through the main window's
 // menu against scripted loopback servers: the bytes sent as the server saw them, one entry
-// per pass of a redirection chain, timings in order, and the reply saved byte for byte.
+// per pass of a redirection chain, timings in order, and the reply saved byte for byte (a
+// body cut short only after a question).
 #include <QAction>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
 #include <filesystem>
@@ -12,6 +15,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "app/TAnsiText.h"
 #include "app/TExchangeDetails.h"
 #include "app/TForm1.h"
 #include "app/TForm2.h"
@@ -278,6 +282,10 @@ class TExchangeDetailsTest : public QObject {
     QTest::newRow("LF-only header") << QByteArray("HTTP/1.0 200 OK\nX-A: 1\n\nbody\r\n");
     QTest::newRow("empty body") << QByteArray("HTTP/1.0 204 No Content\r\n\r\n");
     QTest::newRow("404 page") << QByteArray("HTTP/1.0 404 Not Found\r\n\r\n<h1>nope</h1>");
+    // More than a pane shows: the pane ends on a note, the file holds every byte.
+    QTest::newRow("body over 16 MiB") << "HTTP/1.0 200 OK\r\n\r\n" +
+                                             QByteArray("0123456789abcde\n").repeated(1 << 20) +
+                                             QByteArray(1000, 'z');
   }
   void savesTheReplyByteForByte() {
     QFETCH(QByteArray, Reply);
@@ -300,6 +308,53 @@ class TExchangeDetailsTest : public QObject {
     QCOMPARE(Answerer.Seen.size(), 1);
     QCOMPARE(Answerer.Seen[0].Kind, QString("QFileDialog"));
     QVERIFY(FileBytes(File) == Sent);
+    const std::size_t BodySize = Sent.size() - Sent.find("\r\n\r\n") - 4;
+    const QString Pane = W<QPlainTextEdit>("Memo1")->toPlainText();
+    if (BodySize > TAnsiText::MaxPaneBytes)
+      QVERIFY(Pane.endsWith("\n" + TAnsiText::LeftOutLine(static_cast<std::int64_t>(
+                                       BodySize - TAnsiText::MaxPaneBytes))));
+    else
+      QVERIFY(!Pane.contains(TAnsiText::LeftOutLine(0).left(3)));
+  }
+
+  // A body cut short is kept; before it is saved, the user is told and asked.
+  void savingAShortBodyAsksFirst_data() {
+    QTest::addColumn<bool>("Confirm");
+    QTest::newRow("saved") << true;
+    QTest::newRow("cancelled") << false;
+  }
+  void savingAShortBodyAsksFirst() {
+    QFETCH(bool, Confirm);
+    const std::string Sent =
+        "HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n" + std::string(100000, 'c');
+    LoopbackPeer Peer([&](int Fd) {
+      ReadHttpRequest(Fd);
+      SendAll(Fd, Sent);
+    });
+    QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    const QString Short = QString::fromUtf8("Corps incomplet : 100 000 octets sur 1 000 000");
+    QVERIFY(OpenDetails()->Text().contains(Short));
+    const QString File = Scratch.filePath(QString("short-%1.bin").arg(QTest::currentDataTag()));
+    ModalAnswerer Answerer;
+    Answerer.Answer = [&](QDialog* D) {
+      if (auto* Box = qobject_cast<QMessageBox*>(D)) {
+        Box->button(Confirm ? QMessageBox::Save : QMessageBox::Cancel)->click();
+        return;
+      }
+      auto* Files = qobject_cast<QFileDialog*>(D);
+      if (Files != nullptr) Files->selectFile(File);
+      if (Files == nullptr || Files->selectedFiles() == QStringList{File}) D->accept();
+    };
+    W<QAction>("EnregistrerReponse1")->trigger();
+    QCOMPARE(Answerer.Seen.size(), Confirm ? 2 : 1);
+    QCOMPARE(Answerer.Seen[0].Kind, QString("message"));
+    QVERIFY2(Answerer.Seen[0].Text.startsWith(Short + "\n"), qPrintable(Answerer.Seen[0].Text));
+    if (Confirm) {
+      QCOMPARE(Answerer.Seen[1].Kind, QString("QFileDialog"));
+      QVERIFY(FileBytes(File) == Sent);
+    } else {
+      QVERIFY(!QFile::exists(File));
+    }
   }
 
   void saveSaysWhatWentWrong_data() {

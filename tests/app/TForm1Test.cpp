@@ -1,15 +1,18 @@
 // The main window driven as a person would, against scripted loopback servers: the request
 // actions and their panes, the status bar reports, the dialogs, stopping, closing and the menu.
+#include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QtTest>
 
@@ -66,6 +69,20 @@ class TForm1Test : public QObject {
     Tripwire Wire(10000, [this] { Form->VelHTTP1->Abort(); });
     Trigger();
     return !Wire.Tripped;
+  }
+  // Every named control's geometry, with each page laid out by showing it in turn.
+  QHash<QString, QRect> Geometries() {
+    auto* Pages = W<QTabWidget>("PageControl1");
+    const int Current = Pages->currentIndex();
+    for (int I = 0; I < Pages->count(); ++I) {
+      Pages->setCurrentIndex(I);
+      QCoreApplication::processEvents();
+    }
+    Pages->setCurrentIndex(Current);
+    QHash<QString, QRect> All;
+    for (QWidget* C : Form->findChildren<QWidget*>())
+      if (!C->objectName().isEmpty()) All[C->objectName()] = C->geometry();
+    return All;
   }
   // Whatever runs the request of a page, by the control a person would use.
   std::function<void()> TriggerOf(const QString& Control) {
@@ -175,8 +192,9 @@ class TForm1Test : public QObject {
                             << "" << QRect(85, 147, 121, 21);
     QTest::newRow("Edit11") << "Edit11"
                             << "" << QRect(264, 43, 121, 21);
+    // The port box is as wide as five digits need (portBoxShowsFiveDigits).
     QTest::newRow("Edit12") << "Edit12"
-                            << "" << QRect(264, 82, 25, 21);
+                            << "" << QRect(264, 82, -1, 21);
     QTest::newRow("CheckBox1") << "CheckBox1"
                                << "Utiliser un serveur prowy" << QRect(272, 8, 0, 0);
     QTest::newRow("Edit1") << "Edit1"
@@ -264,6 +282,92 @@ class TForm1Test : public QObject {
                                 "Edit11", "Edit12"}));
   }
 
+  // Five digits of a port show whole: the text does not scroll when the cursor goes past them.
+  void portBoxShowsFiveDigits() {
+    W<QTabWidget>("PageControl1")->setCurrentIndex(0);
+    QLineEdit* Port = Edit("Edit12");
+    Port->setText("88888");
+    Port->setCursorPosition(0);
+    Port->grab();  // a line edit scrolls its text as it paints
+    const auto Cursor = [Port] { return Port->inputMethodQuery(Qt::ImCursorRectangle).toRect(); };
+    const int Home = Cursor().center().x();
+    Port->setCursorPosition(5);
+    Port->grab();
+    const int End = Cursor().center().x();
+    QVERIFY2(qAbs(End - Home - Port->fontMetrics().horizontalAdvance("88888")) <= 1,
+             qPrintable(QString("%1 to %2 in a box of %3").arg(Home).arg(End).arg(Port->width())));
+    QVERIFY(End < Port->width());
+    QCOMPARE(Port->geometry().topLeft(), QPoint(264, 82));
+  }
+
+  void pagesFollowTheWindowSize_data() {
+    QTest::addColumn<QSize>("Growth");  // asked of the window beyond its stored size
+    QTest::newRow("stored size") << QSize(0, 0);
+    QTest::newRow("1000 x 780") << QSize(500, 420);
+    QTest::newRow("wider only") << QSize(300, 0);
+    QTest::newRow("taller only") << QSize(0, 200);
+    QTest::newRow("one pixel taller") << QSize(0, 1);
+    QTest::newRow("three pixels taller") << QSize(1, 3);
+    QTest::newRow("smaller than stored") << QSize(-200, -150);
+    QTest::newRow("narrower, taller") << QSize(-100, 50);
+  }
+  void pagesFollowTheWindowSize() {
+    QFETCH(QSize, Growth);
+    const QHash<QString, QRect> Stored = Geometries();
+    Form->resize(Form->StoredSize() + Growth);
+    // Never smaller than stored: below, a caption would have to overlap a pane.
+    const QSize Grown(std::max(Growth.width(), 0), std::max(Growth.height(), 0));
+    QCOMPARE(Form->size(), Form->StoredSize() + Grown);
+    const QHash<QString, QRect> Now = Geometries();
+    QCOMPARE(Now["PageControl1"].size(), Stored["PageControl1"].size() + Grown);
+    QCOMPARE(Now["StatusBar1"].height(), 23);
+
+    // The URL and data boxes take the extra width; what stands right of them moves along;
+    // the settings page stays as stored.
+    for (const char* Box : {"Edit1", "Edit2", "Edit3", "Edit4"})
+      QCOMPARE(Now[Box], Stored[Box].adjusted(0, 0, Grown.width(), 0));
+    for (const char* Right : {"Button1", "Label8", "SpeedButton1", "Button2", "Label9",
+                              "SpeedButton2", "Button3", "Label11", "SpeedButton3"})
+      QCOMPARE(Now[Right], Stored[Right].translated(Grown.width(), 0));
+    for (const char* Setting : {"Edit5", "Edit10", "Edit11", "Edit12", "CheckBox1", "Label18"})
+      QCOMPARE(Now[Setting], Stored[Setting]);
+
+    // Top to bottom, each page is tiled by its docked controls, each as wide as the page.
+    // The panes share the extra height in proportion to their stored heights; captions and
+    // the empty strip ("") keep theirs.
+    const QList<QStringList> Pages{{"Panel1", "", "Memo2", "Label3", "Label2", "Memo1"},
+                                   {"Panel2", "", "Memo4", "Label7", "Memo3", "Label6"},
+                                   {"Panel3", "Label12", "Memo5"}};
+    for (const QStringList& Docked : Pages) {
+      const QString Page = W<QWidget>(qPrintable(Docked[0]))->parentWidget()->objectName();
+      int Y = 0, Weights = 0, Given = 0;
+      for (const QString& Name : Docked)
+        if (Name.startsWith("Memo")) Weights += Stored[Name].height();
+      for (qsizetype I = 0; I < Docked.size(); ++I) {
+        const QString& Name = Docked[I];
+        if (Name.isEmpty()) {
+          const int Gap = Now[Docked[I + 1]].y() - Y;
+          QCOMPARE(Gap, Stored[Docked[I + 1]].y() - Stored[Docked[I - 1]].bottom() - 1);
+          Y += Gap;
+          continue;
+        }
+        QCOMPARE(Now[Name].y(), Y);
+        QCOMPARE(Now[Name].width(), Now[Page].width());
+        const int Extra = Now[Name].height() - Stored[Name].height();
+        if (Name.startsWith("Memo")) {
+          const double Share = double(Grown.height()) * Stored[Name].height() / Weights;
+          QVERIFY2(qAbs(Extra - Share) < 1, qPrintable(QString("%1: %2").arg(Name).arg(Extra)));
+          Given += Extra;
+        } else {
+          QCOMPARE(Extra, 0);
+        }
+        Y += Now[Name].height();
+      }
+      QCOMPARE(Y, Now[Page].height());
+      QCOMPARE(Given, Grown.height());
+    }
+  }
+
   void hintsShowOnlyWhereThePanelShowsThem() {
     QCOMPARE(W<QToolButton>("SpeedButton1")->toolTip(), QString("Clear Body & Header Fields"));
     QCOMPARE(W<QToolButton>("SpeedButton2")->toolTip(), QString());
@@ -339,9 +443,11 @@ class TForm1Test : public QObject {
     const QString Sent = QString::fromStdString(Server.Requests()[0]);
     QVERIFY2(Sent.startsWith(RequestStart), qPrintable(Sent));
     QVERIFY(Sent.contains("\r\nCookie: k=v\r\n"));
-    QVERIFY(Server.Requests()[0].find("\r\nUser-Agent: Orrery \xE9\x80?\r\n") != std::string::npos);
+    // Typed text goes out as UTF-8, Ж (which Windows-1252 lacks) included.
+    QVERIFY(Server.Requests()[0].find("\r\nUser-Agent: Orrery \xC3\xA9\xE2\x82\xAC\xD0\x96\r\n") !=
+            std::string::npos);
     QVERIFY(Sent.contains("\r\nAuthorization: Basic dXNlcjpzZWNyZXQ=\r\n"));
-    if (RequestStart.startsWith("POST")) QVERIFY(Sent.endsWith("\r\n\r\na+b%3Dc%26d"));
+    if (RequestStart.startsWith("POST")) QVERIFY(Sent.endsWith("\r\n\r\na+b=c&d"));
 
     if (CookieBox.isEmpty()) {
       QCOMPARE(Answerer.Seen.size(), 0);
@@ -396,6 +502,183 @@ class TForm1Test : public QObject {
     QVERIFY(Document->blockCount() <= TAnsiText::MaxPaneBlocks + 1);
     for (QTextBlock B = Document->begin(); B.isValid(); B = B.next())
       QVERIFY2(B.length() <= TAnsiText::MaxPaneLine + 2, qPrintable(QString::number(B.length())));
+  }
+
+  // Everything typed goes to the component as UTF-8, as browsers send it, and at any length.
+  void typedTextGoesOutAsUtf8_data() {
+    QTest::addColumn<QString>("Box");
+    QTest::addColumn<QString>("Typed");    // for a URL box, the path
+    QTest::addColumn<QByteArray>("Sent");  // found in the request as the server received it
+    const auto Basic = [](const char* Credentials) {
+      return "\r\nAuthorization: Basic " + QByteArray(Credentials).toBase64() + "\r\n";
+    };
+    const QString Long(100000, u'p');
+    QTest::newRow("URL for GET") << "Edit1" << QString::fromUtf8("/café")
+                                 << QByteArray("GET /caf%C3%A9 HTTP/1.0\r\n");
+    QTest::newRow("URL for POST") << "Edit2" << QString::fromUtf8("/Zürich")
+                                  << QByteArray("POST /Z%C3%BCrich HTTP/1.0\r\n");
+    QTest::newRow("URL for HEAD") << "Edit4" << QString::fromUtf8("/€")
+                                  << QByteArray("HEAD /%E2%82%AC HTTP/1.0\r\n");
+    QTest::newRow("Post Data") << "Edit3" << QString::fromUtf8("ville=Zürich €")
+                               << QByteArray("\r\n\r\nville=Z%C3%BCrich+%E2%82%AC");
+    QTest::newRow("cookie") << "Edit5" << QString::fromUtf8("ville=Zürich")
+                            << QByteArray("\r\nCookie: ville=Z\xC3\xBCrich\r\n");
+    QTest::newRow("e-mail") << "Edit6" << QString::fromUtf8("jürgen@exemple.fr")
+                            << QByteArray("\r\nFrom: j\xC3\xBCrgen@exemple.fr\r\n");
+    QTest::newRow("program") << "Edit7" << QString::fromUtf8("Orrery ж")
+                             << QByteArray("\r\nUser-Agent: Orrery \xD0\xB6\r\n");
+    QTest::newRow("referring page") << "Edit8" << QString::fromUtf8("http://exemple.fr/café")
+                                    << QByteArray("\r\nReferer: http://exemple.fr/caf\xC3\xA9\r\n");
+    QTest::newRow("login") << "Edit9" << QString::fromUtf8("jürgen") << Basic("j\xC3\xBCrgen:x");
+    QTest::newRow("password") << "Edit10" << QString::fromUtf8("€uro")
+                              << Basic("u:\xE2\x82\xACuro");
+    QTest::newRow("URL of 100 000 characters")
+        << "Edit1"
+        << "/" + Long << "GET /" + Long.toLatin1() + " HTTP/1.0\r\n";
+    QTest::newRow("Post Data of 100 000 characters")
+        << "Edit3" << Long << "Content-Length: 100000\r\n\r\n" + Long.toLatin1();
+  }
+  void typedTextGoesOutAsUtf8() {
+    QFETCH(QString, Box);
+    QFETCH(QString, Typed);
+    QFETCH(QByteArray, Sent);
+    ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\nok")});
+    const QString UrlBox = Box == "Edit3"                     ? "Edit2"
+                           : Box == "Edit2" || Box == "Edit4" ? Box
+                                                              : "Edit1";
+    const bool TypedUrl = UrlBox == Box;
+    Edit(qPrintable(UrlBox))
+        ->setText(Url("127.0.0.1", Server.Port(), "") + (TypedUrl ? Typed : "/p"));
+    Edit("Edit9")->setText("u");
+    Edit("Edit10")->setText("x");
+    if (!TypedUrl) Edit(qPrintable(Box))->setText(Typed);
+    ModalAnswerer Answerer;
+    QVERIFY(Run(TriggerOf(UrlBox == "Edit1"   ? "Button1"
+                          : UrlBox == "Edit2" ? "Button2"
+                                              : "Button3")));
+    QCOMPARE(Answerer.Seen.size(), 0);
+    QCOMPARE(Server.Requests().size(), std::size_t{1});
+    QVERIFY(Server.Requests()[0].find(Sent.toStdString()) != std::string::npos);
+  }
+
+  // A line edit cuts text at 32 767 characters unless told otherwise; none of ours does.
+  void everyBoxTakesAnyLength() {
+    const QString Long(100000, u'a');
+    const QList<QLineEdit*> Boxes = Form->findChildren<QLineEdit*>();
+    QCOMPARE(Boxes.size(), 12);
+    for (QLineEdit* Box : Boxes) {
+      Box->setText(Long);
+      QVERIFY2(Box->text() == Long, qPrintable(Box->objectName()));
+      Box->clear();
+      Box->insert(Long);  // as a paste goes
+      QVERIFY2(Box->text() == Long, qPrintable(Box->objectName()));
+    }
+  }
+
+  // A body that ends before its announced length is kept and shown, and the status bar says
+  // it is short; a reply that has no body (HEAD, 204) is never short.
+  void shortBodyIsKeptAndSaidToBeShort_data() {
+    QTest::addColumn<QString>("Button");
+    QTest::addColumn<bool>("ViaProxy");
+    QTest::addColumn<QByteArray>("Reply");
+    QTest::addColumn<QString>("Short");  // the status bar's text afterwards; empty: not short
+    const QByteArray Cut =
+        "HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n" + QByteArray(100000, 'c');
+    const QString CutText = "Corps incomplet : 100 000 octets sur 1 000 000";
+    QTest::newRow("GET, cut") << "Button1" << false << Cut << CutText;
+    QTest::newRow("GET through a proxy, cut") << "Button1" << true << Cut << CutText;
+    QTest::newRow("POST, cut") << "Button2" << false << Cut << CutText;
+    QTest::newRow("404 page, cut")
+        << "Button1" << false
+        << QByteArray("HTTP/1.0 404 Not Found\r\nContent-Length: 50\r\n\r\nshort")
+        << "Corps incomplet : 5 octets sur 50";
+    QTest::newRow("GET, whole") << "Button1" << false
+                                << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nwhole")
+                                << "";
+    QTest::newRow("GET through a proxy, whole")
+        << "Button1" << true << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nwhole")
+        << "";
+    QTest::newRow("HEAD announcing a length")
+        << "Button3" << false << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n")
+        << "";
+    QTest::newRow("204 announcing a length")
+        << "Button1" << false
+        << QByteArray("HTTP/1.0 204 No Content\r\nContent-Length: 1000\r\n\r\n") << "";
+  }
+  void shortBodyIsKeptAndSaidToBeShort() {
+    QFETCH(QString, Button);
+    QFETCH(bool, ViaProxy);
+    QFETCH(QByteArray, Reply);
+    QFETCH(QString, Short);
+    ScriptedHttpServer Server({Whole(Reply.toStdString())});
+    const QString Address =
+        ViaProxy ? "http://origin.test/p" : Url("127.0.0.1", Server.Port(), "/p");
+    for (const char* Box : {"Edit1", "Edit2", "Edit4"}) Edit(Box)->setText(Address);
+    if (ViaProxy) {
+      W<QCheckBox>("CheckBox1")->setChecked(true);
+      Edit("Edit11")->setText("127.0.0.1");
+      Edit("Edit12")->setText(QString::number(Server.Port()));
+    }
+    ModalAnswerer Answerer;
+    QVERIFY(Run(TriggerOf(Button)));
+    QCOMPARE(Answerer.Seen.size(), 0);
+    const QByteArray Body = Reply.mid(Reply.indexOf("\r\n\r\n") + 4);
+    if (Button != "Button3")
+      QCOMPARE(Memo(Button == "Button1" ? "Memo1" : "Memo4")->toPlainText().remove('\n'),
+               QString(Body));
+    QCOMPARE(Form->ShortBodyText(), Short);
+    if (Short.isEmpty())
+      QVERIFY(!Form->StatusText().startsWith("Corps"));
+    else
+      QCOMPARE(Form->StatusText(), Short);
+  }
+
+  // The cookie's message wraps a cookie of any length within the screen, and scrolls it.
+  void cookieMessageStaysOnScreen_data() {
+    QTest::addColumn<int>("Length");
+    QTest::addColumn<bool>("Scrolls");
+    QTest::newRow("short") << 12 << false;
+    QTest::newRow("6 KB") << 6144 << true;
+    QTest::newRow("16 KB") << 16384 << true;
+  }
+  void cookieMessageStaysOnScreen() {
+    QFETCH(int, Length);
+    QFETCH(bool, Scrolls);
+    QString Cookie = "sid=";
+    while (Cookie.size() < Length) Cookie += "A1b2C3d4-_";
+    Cookie.truncate(Length);
+    ScriptedHttpServer Server(
+        {Whole("HTTP/1.0 200 OK\r\nSet-Cookie: " + Cookie.toStdString() + "\r\n\r\nbody")});
+    Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
+    int Width = 0, ScreenWidth = 0, LineCount = 0, WidestLine = 0, PaneWidth = 0, ScrollRange = 0;
+    QString Shown;
+    ModalAnswerer Answerer;
+    Answerer.Answer = [&](QDialog* D) {
+      auto* Pane = D->findChild<QPlainTextEdit*>("CookieText");
+      if (Pane != nullptr) {
+        Width = D->frameGeometry().width();
+        ScreenWidth = D->screen()->availableGeometry().width();
+        Shown = Pane->toPlainText();
+        const QTextBlock Block = Pane->document()->firstBlock();
+        Pane->document()->documentLayout()->blockBoundingRect(Block);  // lays the block out
+        LineCount = Block.layout()->lineCount();
+        for (int I = 0; I < LineCount; ++I)
+          WidestLine = std::max(WidestLine, qCeil(Block.layout()->lineAt(I).naturalTextWidth()));
+        PaneWidth = Pane->viewport()->width();
+        ScrollRange = Pane->verticalScrollBar()->maximum();
+      }
+      D->accept();
+    };
+    QVERIFY(Run(TriggerOf("Button1")));
+    QCOMPARE(Answerer.Seen.size(), 1);
+    QCOMPARE(Answerer.Seen[0].Kind, QString("message"));
+    QCOMPARE(Answerer.Seen[0].Text, "Cookie:\n" + Cookie);
+    QCOMPARE(Shown, Cookie);
+    QVERIFY2(Width <= ScreenWidth, qPrintable(QString("%1 of %2").arg(Width).arg(ScreenWidth)));
+    QVERIFY(LineCount >= 1);
+    QVERIFY2(WidestLine <= PaneWidth,
+             qPrintable(QString("%1 in %2").arg(WidestLine).arg(PaneWidth)));
+    QCOMPARE(ScrollRange > 0, Scrolls);
   }
 
   // --- Status bar ----------------------------------------------------------------------------
@@ -545,24 +828,31 @@ class TForm1Test : public QObject {
     QCOMPARE(QString::fromStdString(Form->VelHTTP1->HeaderInfo.Cookie), QString());
   }
 
-  void uncheckingTheProxyBoxKeepsTheProxy() {
-    ScriptedHttpServer Proxy(
-        {Whole("HTTP/1.0 200 OK\r\n\r\none"), Whole("HTTP/1.0 200 OK\r\n\r\ntwo")});
+  // Unchecked means direct: the proxy of an earlier request is not used again, and the port
+  // box is not read.
+  void uncheckingTheProxyBoxGoesDirect() {
+    ScriptedHttpServer Proxy({Whole("HTTP/1.0 200 OK\r\n\r\none")});
+    ScriptedHttpServer Origin({Whole("HTTP/1.0 200 OK\r\n\r\ntwo")});
     W<QCheckBox>("CheckBox1")->setChecked(true);
     Edit("Edit11")->setText("127.0.0.1");
     Edit("Edit12")->setText(QString::number(Proxy.Port()));
-    Edit("Edit1")->setText("http://origin.test/doc");
+    Edit("Edit1")->setText(Url("127.0.0.1", Origin.Port(), "/doc"));
     ModalAnswerer Answerer;
     QVERIFY(Run(TriggerOf("Button1")));
+    QCOMPARE(Memo("Memo1")->toPlainText(), QString("one"));
     W<QCheckBox>("CheckBox1")->setChecked(false);
     Edit("Edit12")->setText("not read");
     QVERIFY(Run(TriggerOf("Button1")));
     QCOMPARE(Answerer.Seen.size(), 0);
     QCOMPARE(Memo("Memo1")->toPlainText(), QString("two"));
-    const auto Requests = Proxy.Requests();
-    QCOMPARE(Requests.size(), std::size_t{2});
-    for (const std::string& R : Requests)
-      QVERIFY(QString::fromStdString(R).startsWith("GET http://origin.test/doc HTTP/1.0\r\n"));
+    QCOMPARE(QString::fromStdString(Form->VelHTTP1->Proxy), QString());
+    QCOMPARE(Form->VelHTTP1->ProxyPort, 0);
+    QCOMPARE(Proxy.Requests().size(), std::size_t{1});
+    QVERIFY(QString::fromStdString(Proxy.Requests()[0])
+                .startsWith(
+                    QString("GET %1 HTTP/1.0\r\n").arg(Url("127.0.0.1", Origin.Port(), "/doc"))));
+    QCOMPARE(Origin.Requests().size(), std::size_t{1});
+    QVERIFY(QString::fromStdString(Origin.Requests()[0]).startsWith("GET /doc HTTP/1.0\r\n"));
   }
 
   void invalidHostAsksForAnother_data() {
@@ -624,19 +914,32 @@ class TForm1Test : public QObject {
 
   void stopEndsTheRequestQuietly_data() {
     QTest::addColumn<bool>("ByKey");
-    QTest::addColumn<bool>("InLookUp");  // else connected to a server that stays silent
-    QTest::newRow("Esc, silent server") << true << false;
-    QTest::newRow("menu item, silent server") << false << false;
-    QTest::newRow("Esc, look-up") << true << true;
+    QTest::addColumn<bool>("InLookUp");   // else connected to a server that stays silent
+    QTest::addColumn<bool>("InDetails");  // the details window has the focus
+    QTest::newRow("Esc, silent server") << true << false << false;
+    QTest::newRow("menu item, silent server") << false << false << false;
+    QTest::newRow("Esc, look-up") << true << true << false;
+    QTest::newRow("Esc in the details window") << true << false << true;
+    QTest::newRow("stop button of the details window") << false << false << true;
   }
   void stopEndsTheRequestQuietly() {
     QFETCH(bool, ByKey);
     QFETCH(bool, InLookUp);
+    QFETCH(bool, InDetails);
     LoopbackPeer Silent([](int Fd) { HoldOpen(Fd); });
     FillMemos();
     Edit("Edit1")->setText(Url(InLookUp ? "slow.test" : "127.0.0.1", Silent.Port()));
     auto* Stop = W<QAction>("Arreter1");
+    auto* Save = W<QAction>("EnregistrerReponse1");
+    QWidget* Details = nullptr;
+    if (InDetails) {
+      W<QAction>("DetailsEchange1")->trigger();
+      Details = W<QWidget>("ExchangeDetails");
+      Details->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(Details));
+    }
     bool EnabledWhileRunning = false;
+    bool SaveEnabledWhileRunning = true;
     QTimer Act;
     Act.setInterval(5);
     connect(&Act, &QTimer::timeout, this, [&] {
@@ -645,21 +948,32 @@ class TForm1Test : public QObject {
       if (!InLookUp && (Silent.Accepted() < 1 || Form->StatusText() != "Connected")) return;
       Act.stop();
       EnabledWhileRunning = Stop->isEnabled();
+      SaveEnabledWhileRunning = Save->isEnabled();
       // A second request meanwhile is refused, and the running one goes on.
       W<QPushButton>("Button3")->click();
       QCOMPARE(Form->StatusText(), QString::fromUtf8("Requête déjà en cours"));
+      // Saving opens no dialog meanwhile: neither by its key nor when asked directly.
+      QWidget* Focus = QApplication::focusWidget();
+      QTest::keyClick(Focus, Qt::Key_S, Qt::ControlModifier);
+      Form->SaveReply("never-written.bin");
+      QVERIFY(!InDetails || Focus->window() == Details);
       if (ByKey)
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTest::keyClick(Focus, Qt::Key_Escape);
+      else if (InDetails)
+        W<QToolButton>("StopButton")->click();
       else
         Stop->trigger();
     });
     Act.start();
     ModalAnswerer Answerer;
-    QVERIFY(Run(TriggerOf("Edit1")));
+    QVERIFY(Run(InDetails ? TriggerOf("Button1") : TriggerOf("Edit1")));
     QVERIFY(EnabledWhileRunning);
+    QVERIFY(!SaveEnabledWhileRunning);
     QVERIFY(!Stop->isEnabled());
+    QVERIFY(Save->isEnabled());
     QCOMPARE(Form->StatusText(), QString::fromUtf8("Requête arrêtée"));
     QCOMPARE(Answerer.Seen.size(), 0);
+    QVERIFY(!QFile::exists("never-written.bin"));
     QCOMPARE(MemoTexts(), (QStringList{Old, Old, Old, Old, Old}));
     if (!InLookUp) QVERIFY(Silent.Finished.Wait());  // the connection was closed
     QCOMPARE(Silent.Accepted(), InLookUp ? 0 : 1);

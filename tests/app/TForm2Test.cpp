@@ -1,5 +1,5 @@
-// The About dialog and the menu item that shows it: contents, picture, modeless showing,
-// bringing to the front, and hiding with "&Fermer".
+// The About dialog and the menu item that shows it: contents (read-only, with the project's
+// version), picture, modeless showing, bringing to the front, and hiding with "&Fermer".
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "OrreryVersion.h"
 #include "app/TForm1.h"
 #include "app/TForm2.h"
 #include "app/TQtEventBridge.h"
@@ -42,8 +43,18 @@ class TForm2Test : public QObject {
     QVERIFY(Name->font().bold());
     auto* Text = testsupport::Control<QPlainTextEdit>(Form2, "Memo1");
     QCOMPARE(Text->geometry(), QRect(0, 32, 265, 161));
-    QVERIFY(!Text->isReadOnly());
     QVERIFY(Text->toPlainText().split("\n\n").size() >= 3);  // a few paragraphs
+    // Read-only, and true: it names the version set for the project, and says what is saved.
+    QVERIFY(Text->isReadOnly());
+    const QString Before = Text->toPlainText();
+    Text->setFocus();
+    QTest::keyClicks(Text, "typed");
+    QTest::keyClick(Text, Qt::Key_Backspace);
+    QCOMPARE(Text->toPlainText(), Before);
+    QVERIFY(Before.contains(QString("Orrery ") + ORRERY_VERSION + " "));
+    QVERIFY(!Before.contains("@"));
+    QVERIFY(!Before.contains("sans rien enregistrer"));
+    QVERIFY(Before.contains(QString::fromUtf8("« Enregistrer la réponse… » (Ctrl+S)")));
     auto* Picture = testsupport::Control<QLabel>(Form2, "Image1");
     QCOMPARE(Picture->geometry(), QRect(264, 0, 129, 105));
     const QImage Image = Picture->pixmap().toImage();

@@ -157,8 +157,7 @@ class CliStreamTest : public CliProgramTest, public ::testing::WithParamInterfac
 // The server sends its header and a first block, then waits until the test has seen that
 // block on orrery-cli's standard output before it sends the rest: the order of the events
 // shows the streaming, whatever the machine's speed.
-// Enabled once the component hands out body blocks as they arrive.
-TEST_P(CliStreamTest, DISABLED_FirstBlockGoesOutBeforeTheRestComes) {
+TEST_P(CliStreamTest, FirstBlockGoesOutBeforeTheRestComes) {
   const StreamCase& C = GetParam();
   testsupport::Gate Seen;
   std::atomic<bool> SeenFirst{false};

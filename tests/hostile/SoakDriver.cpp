@@ -12,12 +12,14 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "base/TApplication.h"
 #include "http/TVelHTTP.h"
 #include "platform/MessageQueue.h"
 #include "tests/integration/ServerProcess.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/TScriptedPeer.h"
 #include "tests/support/TestHelpers.h"
 
 namespace {
@@ -63,18 +65,9 @@ int main(int Argc, char** Argv) {
   }
   // The server that resets: reads the request, then aborts the connection.
   const int Resets = Requests / 30 + 2;
-  testsupport::LoopbackPeer Resetter(
-      [](int Fd) {
-        std::string Request;
-        char Buffer[4096];
-        while (Request.find("\r\n\r\n") == std::string::npos) {
-          const ssize_t N = ::recv(Fd, Buffer, sizeof Buffer, 0);
-          if (N <= 0) break;
-          Request.append(Buffer, static_cast<std::size_t>(N));
-        }
-        testsupport::ResetOnClose(Fd);
-      },
-      Resets);
+  testsupport::TScriptedPeer Resetter(std::vector<testsupport::TConnectionScript>(
+      static_cast<std::size_t>(Resets),
+      {testsupport::steps::ReadRequest(), testsupport::steps::Reset()}));
   const std::uint16_t Refusing = testsupport::RefusingPort();
   const std::string Base = "http://127.0.0.1:" + std::to_string(Port);
 

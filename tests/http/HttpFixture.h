@@ -1,6 +1,7 @@
-// Common ground of the HTTP component tests: a component whose events are logged in one
-// list, names under ".test" that resolve to 127.0.0.1, the client half of the split-reply
-// hand-off, and a check that nothing is left registered.
+// Common ground of the HTTP component tests, and the base of the hostile-server fixture: a
+// component whose events are logged in one list, names under ".test" that resolve to
+// 127.0.0.1, the client half of the split-reply hand-off, and a check that nothing is left
+// registered.
 #pragma once
 
 #include <arpa/inet.h>

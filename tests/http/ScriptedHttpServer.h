@@ -1,16 +1,14 @@
-// A scripted HTTP server on 127.0.0.1, port 0, for the HTTP component's tests: it reads each
-// request (header block and announced body), records it, and sends a canned reply in parts,
-// letting the client consume one part before the next goes out.
+// The short form of the scripted server for the HTTP component's tests: each connection reads
+// the request and sends a canned reply in parts, letting the client consume one part before
+// the next goes out. A ReplyScript is written out as the steps of the shared TScriptedPeer.
 #pragma once
 
-#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "tests/support/ConsumeWatch.h"
-#include "tests/support/LoopbackPeer.h"
+#include "tests/support/TScriptedPeer.h"
 
 namespace testsupport {
 
@@ -24,55 +22,35 @@ struct ReplyScript {
 
 inline ReplyScript Whole(std::string Reply) { return ReplyScript{{std::move(Reply)}}; }
 
+// The steps of one reply script. The last part goes out without a wait: the client may
+// close as soon as it has it. A reset waits until everything before it was taken, so that
+// it cannot overtake the reply.
+inline TConnectionScript StepsOf(const ReplyScript& R) {
+  using namespace steps;
+  if (R.Silent) return {Stall()};
+  TConnectionScript Steps{ReadRequest()};
+  for (std::size_t I = 0; I < R.Parts.size(); ++I)
+    Steps.push_back(I + 1 < R.Parts.size() ? Piece(R.Parts[I]) : Send(R.Parts[I]));
+  if (R.Reset) {
+    Steps.push_back(Piece(""));
+    Steps.push_back(Reset());
+  }
+  if (R.Hold) Steps.push_back(Stall());
+  return Steps;
+}
+
+inline std::vector<TConnectionScript> StepsOf(const std::vector<ReplyScript>& Replies) {
+  std::vector<TConnectionScript> Script;
+  for (const ReplyScript& R : Replies) Script.push_back(StepsOf(R));
+  return Script;
+}
+
 // Serves Replies.size() connections, one reply script each, in order.
-class ScriptedHttpServer {
+class ScriptedHttpServer : public TScriptedPeer {
  public:
-  explicit ScriptedHttpServer(std::vector<ReplyScript> Replies,
+  explicit ScriptedHttpServer(const std::vector<ReplyScript>& Replies,
                               std::shared_ptr<ConsumeWatch> Watch = nullptr)
-      : FReplies(std::move(Replies)),
-        FWatch(std::move(Watch)),
-        FPeer([this](int Fd) { Serve(Fd); }, static_cast<int>(FReplies.size())) {}
-
-  std::uint16_t Port() const { return FPeer.Port(); }
-  int Accepted() const { return FPeer.Accepted(); }
-
-  // The requests received so far, each exactly as sent.
-  std::vector<std::string> Requests() {
-    std::lock_guard<std::mutex> Lock(FMutex);
-    return FRequests;
-  }
-
- private:
-  void Serve(int Fd) {
-    const ReplyScript& Script = FReplies[static_cast<std::size_t>(FServed++)];
-    if (Script.Silent) {
-      HoldOpen(Fd);
-      return;
-    }
-    const std::string Request = ReadHttpRequest(Fd);
-    {
-      std::lock_guard<std::mutex> Lock(FMutex);
-      FRequests.push_back(Request);
-    }
-    for (std::size_t I = 0; I < Script.Parts.size(); ++I) {
-      if (FWatch && I + 1 < Script.Parts.size())
-        FWatch->SendAndAwaitConsumed(Fd, Script.Parts[I]);
-      else
-        SendAll(Fd, Script.Parts[I]);
-    }
-    if (Script.Reset) {
-      if (FWatch) FWatch->SendAndAwaitConsumed(Fd, "");
-      ResetOnClose(Fd);
-    }
-    if (Script.Hold) HoldOpen(Fd);
-  }
-
-  std::vector<ReplyScript> FReplies;
-  std::shared_ptr<ConsumeWatch> FWatch;
-  std::mutex FMutex;
-  std::vector<std::string> FRequests;
-  int FServed = 0;     // used by the peer thread only
-  LoopbackPeer FPeer;  // last: its thread uses the members above
+      : TScriptedPeer(StepsOf(Replies), std::move(Watch)) {}
 };
 
 }  // namespace testsupport

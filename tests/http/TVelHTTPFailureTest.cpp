@@ -38,6 +38,13 @@ Lines Repeated(const Lines& Part, int Count) {
 
 const std::string Reset = "10054:Connection reset by peer";
 
+// Header lines past the bound of a reply's header block, with no end in sight.
+std::string EndlessHeader() {
+  std::string Text = "HTTP/1.0 200 OK\r\n";
+  while (Text.size() <= (std::size_t{1} << 20)) Text += "X: " + std::string(1000, 'x') + "\r\n";
+  return Text;
+}
+
 struct FailureCase {
   const char* Name;
   std::vector<ReplyScript> Scripts;  // empty: nothing listens on the port
@@ -117,6 +124,30 @@ const FailureCase FailureCases[] = {
      "",
      "",
      "half"},
+    // A reply HTTP's message syntax does not allow: refused, the connection closed.
+    {"ConflictingContentLength",
+     {Whole("HTTP/1.0 200 OK\r\nContent-Length: 5\r\ncontent-length:6\r\n\r\nhello")},
+     [](TVelHTTP& H, const std::string& Dir) { Files(H, Dir); },
+     "Conflicting Content-Length",
+     {"AboutToSend"},
+     "HTTP/1.0 200 OK\r\nContent-Length: 5\r\ncontent-length:6\r\n\r\n",
+     ""},
+    {"ProtocolSwitch",
+     {Whole("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 101 Switching Protocols\r\n"
+            "Upgrade: h2c\r\n\r\nnot http")},
+     [](TVelHTTP& H, const std::string& Dir) { Files(H, Dir); },
+     "Protocol switch not supported",
+     {"AboutToSend"},
+     "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 101 Switching Protocols\r\nUpgrade: h2c\r\n\r\n",
+     ""},
+    {"HeaderWithoutEnd",
+     {Parts(EndlessHeader(), false, true)},
+     nullptr,
+     "Reply header too large",
+     {"AboutToSend"},
+     "",
+     "",
+     "Default.htm"},
     {"TooManyRedirections", Redirections(21), nullptr, "Too many redirections",
      Repeated({"AboutToSend", "Redirect"}, 21), "", ""},
     {"HeaderFileCannotBeCreated",

@@ -1,5 +1,6 @@
 // The HTTP component's side of a request: the exact bytes of every command with and without
-// a proxy, URL splitting, refused header injection and refused re-entrant requests.
+// a proxy (the Host line carries a port other than 80), URL splitting, refused header
+// injection and refused re-entrant requests.
 #include <functional>
 
 #include "tests/http/HttpFixture.h"
@@ -48,14 +49,14 @@ const RequestCase RequestCases[] = {
        SetAllInfo(H);
        H.Get(O + "/a/b.html");
      },
-     "GET /a/b.html HTTP/1.0\r\nHost: origin.test\r\n" + Accept + AllInfo + FormType + "\r\n"},
+     "GET /a/b.html HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + AllInfo + FormType + "\r\n"},
     {"ExampleProxy", true,
      [](TVelHTTP& H, const std::string& O, const TempDir&) {
        SetAllInfo(H);
        H.Get(O + "/a/b.html");
      },
      "GET http://origin.test:{P}/a/b.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
-     "Host: origin.test\r\n" +
+     "Host: origin.test:{P}\r\n" +
          Accept + AllInfo + FormType + "\r\n"},
     {"LongCredentialsOneLine", false,
      [](TVelHTTP& H, const std::string& O, const TempDir&) {
@@ -63,7 +64,7 @@ const RequestCase RequestCases[] = {
        H.HeaderInfo.Password = "and-an-even-longer-password-0123456789";
        H.Get(O + "/");
      },
-     "GET / HTTP/1.0\r\nHost: origin.test\r\n" + Accept +
+     "GET / HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept +
          "Authorization: Basic "
          "YS1yYXRoZXItbG9uZy11c2VyLW5hbWVAZXhhbXBsZS5vcmc6YW5kLWFuLWV2ZW4tbG9uZ2VyLXBhc3N3b3JkLTAx"
          "MjM0NTY3ODk=\r\n" +
@@ -73,18 +74,18 @@ const RequestCase RequestCases[] = {
        H.HeaderInfo.UserId = "Aladdin";
        H.Head(O + "/h");
      },
-     "HEAD /h HTTP/1.0\r\nHost: origin.test\r\n" + Accept + FormType + "\r\n"},
+     "HEAD /h HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType + "\r\n"},
     {"OptionsNoBody", false,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Options(O + "/o"); },
-     "OPTIONS /o HTTP/1.0\r\nHost: origin.test\r\n" + Accept + FormType + "\r\n"},
+     "OPTIONS /o HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType + "\r\n"},
     {"DeleteViaProxy", true, [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Delete(O); },
      "DELETE http://origin.test:{P}/ HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
-     "Host: origin.test\r\n" +
+     "Host: origin.test:{P}\r\n" +
          Accept + FormType + "\r\n"},
-    {"PostEncodesTheWholeText", false,
+    {"PostEncodesFieldByField", false,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Post(O + "/f", "a b=c&d"); },
-     "POST /f HTTP/1.0\r\nHost: origin.test\r\n" + Accept + FormType +
-         "Content-Length: 11\r\n\r\na+b%3Dc%26d"},
+     "POST /f HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType +
+         "Content-Length: 7\r\n\r\na+b=c&d"},
     {"PostFileModeSendsTheFileRaw", false,
      [](TVelHTTP& H, const std::string& O, const TempDir& D) {
        H.OutputFileMode = true;
@@ -96,42 +97,43 @@ const RequestCase RequestCases[] = {
        EXPECT_EQ(H.BytesSent, 7);
        EXPECT_EQ(FileText(H.Header), "HTTP/1.0 200 OK\r\n\r\n");
      },
-     "POST /f HTTP/1.0\r\nHost: origin.test\r\n" + Accept + FormType + "Content-Length: 7\r\n\r\n" +
-         std::string("x\0y=z &", 7)},
+     "POST /f HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType +
+         "Content-Length: 7\r\n\r\n" + std::string("x\0y=z &", 7)},
     {"PutStringBodyWholeWithNulBytes", false,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Put(O + "/p", BigBody()); },
-     "PUT /p HTTP/1.0\r\nHost: origin.test\r\n" + Accept + FormType +
+     "PUT /p HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType +
          "Content-Length: 70000\r\n\r\n" + BigBody()},
     {"PatchViaProxy", true,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Patch(O + "/p", "k=v"); },
      "PATCH http://origin.test:{P}/p HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
-     "Host: origin.test\r\n" +
+     "Host: origin.test:{P}\r\n" +
          Accept + FormType + "Content-Length: 3\r\n\r\nk=v"},
     {"TraceEmptyBody", false,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Trace(O + "/t", ""); },
-     "TRACE /t HTTP/1.0\r\nHost: origin.test\r\n" + Accept + FormType +
+     "TRACE /t HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType +
          "Content-Length: 0\r\n\r\n"},
     {"WrappedHasNoRequestLine", false,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Wrapped(O + "/w", "data"); },
-     "Host: origin.test\r\n" + Accept + FormType + "Content-Length: 4\r\n\r\ndata"},
+     "Host: origin.test:{P}\r\n" + Accept + FormType + "Content-Length: 4\r\n\r\ndata"},
     {"WrappedViaProxy", true,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Wrapped(O + "/w", "data"); },
-     "Proxy-Connection: Keep-Alive\r\nHost: origin.test\r\n" + Accept + FormType +
+     "Proxy-Connection: Keep-Alive\r\nHost: origin.test:{P}\r\n" + Accept + FormType +
          "Content-Length: 4\r\n\r\ndata"},
     {"CopyCarriesTheTarget", false,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Copy(O + "/a", "/b"); },
-     "COPY /a HTTP/1.0\r\nHost: origin.test\r\n" + Accept + FormType + "URI-header: /b\r\n\r\n"},
+     "COPY /a HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType +
+         "URI-header: /b\r\n\r\n"},
     {"MoveViaProxy", true,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Move(O + "/a", "/c"); },
      "MOVE http://origin.test:{P}/a HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
-     "Host: origin.test\r\n" +
+     "Host: origin.test:{P}\r\n" +
          Accept + FormType + "URI-header: /c\r\n\r\n"},
     {"LinkAnnouncesNoBody", false,
      [](TVelHTTP& H, const std::string& O, const TempDir&) {
        H.Link(O + "/a", "</b>; rel=next");
        EXPECT_EQ(H.SendData, "Send.dat");
      },
-     "LINK /a HTTP/1.0\r\nHost: origin.test\r\n" + Accept + FormType +
+     "LINK /a HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType +
          "Link: </b>; rel=next\r\n\r\n"},
     {"UnLinkInFileModeStillNoBody", false,
      [](TVelHTTP& H, const std::string& O, const TempDir&) {
@@ -139,11 +141,11 @@ const RequestCase RequestCases[] = {
        H.Header = "/dev/null";
        H.UnLink(O + "/a", "</b>");
      },
-     "UNLINK /a HTTP/1.0\r\nHost: origin.test\r\n" + Accept + FormType + "Link: </b>\r\n\r\n"},
+     "UNLINK /a HTTP/1.0\r\nHost: origin.test:{P}\r\n" + Accept + FormType + "Link: </b>\r\n\r\n"},
     {"ProxyRootHasOneSlash", true,
      [](TVelHTTP& H, const std::string& O, const TempDir&) { H.Get(O + "/"); },
      "GET http://origin.test:{P}/ HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
-     "Host: origin.test\r\n" +
+     "Host: origin.test:{P}\r\n" +
          Accept + FormType + "\r\n"},
     {"ProxyCompletesHostAndPath", true,
      [](TVelHTTP& H, const std::string& O, const TempDir&) {
@@ -206,7 +208,7 @@ const SplitCase SplitCases[] = {
     {"http://h.test:8080/a/b.html", "", 0, "h.test", "/a/b.html", "http://h.test:8080/a/b.html",
      8080, ""},
     {"http://h.test", "old", 81, "h.test", "/", "http://h.test/", 80, ""},
-    {"http://h.test/", "", 0, "h.test", "/", "http://h.test//", 80, ""},
+    {"http://h.test/", "", 0, "h.test", "/", "http://h.test/", 80, ""},
     {"HTTP://h.test/x", "", 0, "h.test", "/x", "HTTP://h.test/x", 80, ""},
     {"h.test/x/y", "", 0, "h.test", "/x/y", "h.test/x/y", 80, ""},
     {"h.test/x", "", 8081, "h.test", "/x", "h.test/x", 8081, ""},
@@ -218,6 +220,21 @@ const SplitCase SplitCases[] = {
     {"FTP://f.test/x", "", 0, "f.test", "/x", "FTP://f.test/x", 21, ""},
     {"ftp://f.test:2121/x", "", 0, "f.test", "/x", "ftp://f.test:2121/x", 2121, ""},
     {"http://h.test" + LongPath, "", 0, "h.test", LongPath, "http://h.test" + LongPath, 80, ""},
+    // The server only at the start; the fragment never sent; a well-formed target.
+    {"127.0.0.1:8080/echo/a//b", "", 0, "127.0.0.1", "/echo/a//b", "127.0.0.1:8080/echo/a//b", 8080,
+     ""},
+    {"http://h.test/x/127.0.0.2//y", "", 0, "h.test", "/x/127.0.0.2//y",
+     "http://h.test/x/127.0.0.2//y", 80, ""},
+    {"/login?next=http://127.0.0.1:8080/after", "prev.test", 8081, "prev.test",
+     "/login?next=http://127.0.0.1:8080/after", "/login?next=http://127.0.0.1:8080/after", 8081,
+     ""},
+    {"http://h.test/page#section", "", 0, "h.test", "/page", "http://h.test/page#section", 80, ""},
+    {"http://h.test#top", "", 0, "h.test", "/", "http://h.test/#top", 80, ""},
+    {"http://h.test?q=1", "", 0, "h.test", "/?q=1", "http://h.test/?q=1", 80, ""},
+    {"http://h.test/a b", "", 0, "h.test", "/a%20b", "http://h.test/a b", 80, ""},
+    {"http://u:p@h.test:81/x", "", 0, "h.test", "/x", "http://u:p@h.test:81/x", 81, ""},
+    {"http://[::1]:8080/", "", 0, "", "", "", 0, "IPv6 addresses are not supported: [::1]"},
+    {"/x", "a b", 0, "", "", "", 0, "Invalid host in URL: a b"},
     {"", "", 0, "", "", "", 0, "Empty URL"},
     {"https://s.test/", "", 0, "", "", "", 0, "HTTP Secure Socket is not supported"},
     {"http://h.test:abc/", "", 0, "", "", "", 0, "'abc' is not a valid integer value"},

@@ -72,6 +72,28 @@ TEST_F(URLTest, Examples) {
   for (const auto& C : Cases) EXPECT_EQ(Encode(C.In), C.Out) << C.In;
 }
 
+// Form fields keep their "=" and "&"; text without "=" is encoded whole.
+TEST_F(URLTest, FieldsAreEncodedOneByOne) {
+  const struct {
+    std::string In, Out;
+  } Cases[] = {
+      {"a b=c&d", "a+b=c&d"},
+      {"a=1&b=2", "a=1&b=2"},
+      {"x=1 2&y=a+b", "x=1+2&y=a%2Bb"},
+      {"a=b=c", "a=b%3Dc"},
+      {"=v&n=", "=v&n="},
+      {"a=1&&b=2&", "a=1&&b=2&"},
+      {"k=\xE9&\r=\n", "k=%E9&%0D=%0A"},
+      {"no fields & here", "no+fields+%26+here"},
+      {"", ""},
+  };
+  for (const auto& C : Cases) {
+    Url->InputString = C.In;
+    EXPECT_EQ(Url->EncodeFields(), C.Out) << C.In;
+    EXPECT_EQ(Url->InputString, C.In);
+  }
+}
+
 TEST_F(URLTest, EveryByteValue) {
   std::string All;
   std::string Expected;

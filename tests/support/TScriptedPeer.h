@@ -1,9 +1,11 @@
-// THostilePeer: a scripted server on 127.0.0.1, port 0, that misbehaves on purpose. Each
-// connection runs a list of steps (read the request, send bytes whole or one piece per
-// client wait, drip lines, stall, reset ...). The client side reports from its wait hook
-// each time it is about to block with nothing left unread, so that a piece the script says
-// is "consumed" really arrived on its own.
+// TScriptedPeer: the scripted server of the HTTP and hostile-server tests, on 127.0.0.1,
+// port 0. Each connection runs its own list of steps (read the request, send bytes whole or
+// one piece per client wait, drip lines, stall, reset ...). A piece the script says is
+// "consumed" really arrived on its own: the client reports from its wait hook through a
+// ConsumeWatch each time it is about to block with nothing left unread.
 #pragma once
+
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdint>
@@ -11,18 +13,17 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/support/ConsumeWatch.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/TestHelpers.h"
 
-namespace hostile {
-
-// The hand-off between the client's wait hook and the peer thread.
-using TConsumeWatch = testsupport::ConsumeWatch;
+namespace testsupport {
 
 enum class TStepKind {
-  ReadRequest,  // the header block and the body its Content-Length announces
+  ReadRequest,  // the header block and the body its Content-Length announces; recorded
   Send,         // the bytes at once
   Piece,        // the bytes, then wait until the client has taken them
   Trickle,      // the bytes one at a time, each taken before the next
@@ -38,6 +39,12 @@ struct TStep {
   int Millis = 0;
 };
 
+using TConnectionScript = std::vector<TStep>;
+
+// The step makers live in a namespace of their own: their short names (Send, Reset ...)
+// must not collide with a suite's own helpers under "using namespace testsupport".
+namespace steps {
+
 inline TStep ReadRequest() { return {TStepKind::ReadRequest, {}}; }
 inline TStep Send(std::string B) { return {TStepKind::Send, std::move(B)}; }
 inline TStep Piece(std::string B) { return {TStepKind::Piece, std::move(B)}; }
@@ -48,26 +55,33 @@ inline TStep Drip(std::string B, int Count, int Millis) {
 inline TStep Stall() { return {TStepKind::Stall, {}}; }
 inline TStep Reset() { return {TStepKind::Reset, {}}; }
 
-using TConnectionScript = std::vector<TStep>;
+// A connection that reads the request and answers with Reply at once.
+inline TConnectionScript Answer(std::string Reply) {
+  return {ReadRequest(), Send(std::move(Reply))};
+}
 
-// Serves Script.size() connections, one after another, each with its own steps.
-class THostilePeer {
+}  // namespace steps
+
+// Serves Script.size() connections, one after another, each with its own steps. Without a
+// watch, Piece and Trickle send their bytes without waiting for the client.
+class TScriptedPeer {
  public:
-  THostilePeer(std::vector<TConnectionScript> Script, std::shared_ptr<TConsumeWatch> Watch)
+  explicit TScriptedPeer(std::vector<TConnectionScript> Script,
+                         std::shared_ptr<ConsumeWatch> Watch = nullptr, int Backlog = 8)
       : FScript(std::move(Script)),
         FWatch(std::move(Watch)),
-        FPeer([this](int Fd) { Serve(Fd); }, static_cast<int>(FScript.size()), 32) {
-    Define("{P}", std::to_string(Port()));
-  }
+        FPeer([this](int Fd) { Serve(Fd); }, static_cast<int>(FScript.size()), Backlog) {}
 
   std::uint16_t Port() const { return FPeer.Port(); }
-  // Replaces Key by Value in every byte the script sends from now on ("{P}" is this peer's
-  // own port from the start). Call before the client connects.
+  int Accepted() const { return FPeer.Accepted(); }
+
+  // Replaces Key by Value in every byte the script sends on connections accepted from now on
+  // ("{P}" for this peer's own port, say). Call before the client connects.
   void Define(const std::string& Key, const std::string& Value) {
     std::lock_guard<std::mutex> Lock(FMutex);
     FDefines.emplace_back(Key, Value);
   }
-  int Accepted() const { return FPeer.Accepted(); }
+
   // The requests received so far, in order, each exactly as read.
   std::vector<std::string> Requests() {
     std::lock_guard<std::mutex> Lock(FMutex);
@@ -77,11 +91,16 @@ class THostilePeer {
  private:
   std::string Expanded(std::string Text) {
     std::lock_guard<std::mutex> Lock(FMutex);
-    for (const auto& [Key, Value] : FDefines)
-      for (auto At = Text.find(Key); At != std::string::npos;
-           At = Text.find(Key, At + Value.size()))
-        Text.replace(At, Key.size(), Value);
+    for (const auto& [Key, Value] : FDefines) Text = Replaced(std::move(Text), Key, Value);
     return Text;
+  }
+
+  // One piece sent, and with a watch, taken by the client before the script goes on.
+  void Hand(int Fd, const std::string& Bytes) {
+    if (FWatch)
+      FWatch->SendAndAwaitConsumed(Fd, Bytes);
+    else
+      SendAll(Fd, Bytes);
   }
 
   void Serve(int Fd) {
@@ -90,15 +109,15 @@ class THostilePeer {
     for (const TStep& S : Steps) {
       switch (S.Kind) {
         case TStepKind::ReadRequest: {
-          std::string Request = testsupport::ReadHttpRequest(Fd);
+          std::string Request = ReadHttpRequest(Fd);
           std::lock_guard<std::mutex> Lock(FMutex);
           FRequests.push_back(std::move(Request));
           break;
         }
-        case TStepKind::Send: testsupport::SendAll(Fd, S.Bytes); break;
-        case TStepKind::Piece: FWatch->SendAndAwaitConsumed(Fd, S.Bytes); break;
+        case TStepKind::Send: SendAll(Fd, S.Bytes); break;
+        case TStepKind::Piece: Hand(Fd, S.Bytes); break;
         case TStepKind::Trickle:
-          for (char C : S.Bytes) FWatch->SendAndAwaitConsumed(Fd, std::string(1, C));
+          for (char C : S.Bytes) Hand(Fd, std::string(1, C));
           break;
         case TStepKind::Drip:
           for (int I = 0; I < S.Count; ++I) {
@@ -107,19 +126,19 @@ class THostilePeer {
             std::this_thread::sleep_for(std::chrono::milliseconds(S.Millis));
           }
           break;
-        case TStepKind::Stall: testsupport::HoldOpen(Fd); break;
-        case TStepKind::Reset: testsupport::ResetOnClose(Fd); break;
+        case TStepKind::Stall: HoldOpen(Fd); break;
+        case TStepKind::Reset: ResetOnClose(Fd); break;
       }
     }
   }
 
   std::vector<TConnectionScript> FScript;
-  std::shared_ptr<TConsumeWatch> FWatch;
+  std::shared_ptr<ConsumeWatch> FWatch;
   std::mutex FMutex;
   std::vector<std::string> FRequests;
   std::vector<std::pair<std::string, std::string>> FDefines;
-  int FServed = 0;                  // peer thread only
-  testsupport::LoopbackPeer FPeer;  // last: its thread uses the members above
+  int FServed = 0;     // peer thread only
+  LoopbackPeer FPeer;  // last: its thread uses the members above
 };
 
-}  // namespace hostile
+}  // namespace testsupport

@@ -1,0 +1,43 @@
+// The request commands and what every layer needs to know of them, kept in one place: the
+// word each sends, which carry a body, and how a server's URL is written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The request commands, in this order; a value fits one byte.
+enum CmdType : std::uint8_t {
+  hcGet,
+  hcOptions,
+  hcHead,
+  hcPost,
+  hcPut,
+  hcPatch,
+  hcCopy,
+  hcMove,
+  hcDelete,
+  hcLink,
+  hcUnLink,
+  hcTrace,
+  hcWrapped
+};
+
+// The method word of the request line ("GET"); hcWrapped sends none and is shown as
+// "(wrapped)"; a value outside the enumeration as "?".
+inline const char* CommandWord(CmdType Cmd) {
+  static const char* const Words[] = {"GET",    "OPTIONS", "HEAD",     "POST",   "PUT",
+                                      "PATCH",  "COPY",    "MOVE",     "DELETE", "LINK",
+                                      "UNLINK", "TRACE",   "(wrapped)"};
+  return Cmd <= hcWrapped ? Words[Cmd] : "?";
+}
+
+// The commands whose request carries a body (SendData) with its Content-Length. LINK and
+// UNLINK send none, so they announce none either.
+inline bool CarriesBody(CmdType Cmd) {
+  return Cmd == hcPost || Cmd == hcPut || Cmd == hcPatch || Cmd == hcTrace || Cmd == hcWrapped;
+}
+
+// "http://host" with ":port" when the port is not HTTP's own 80.
+inline std::string ServerURL(const std::string& Host, int Port) {
+  return "http://" + Host + (Port != 80 ? ":" + std::to_string(Port) : std::string());
+}

@@ -1,0 +1,42 @@
+// TBodyOutput: one body's destination, decoding and bound.
+#include "http/TBodyOutput.h"
+
+#include "http/HttpErrors.h"
+
+TBodyOutput::TBodyOutput(std::string* Text, TStream* File, TSink Sink, std::int64_t Limit,
+                         bool Chunked)
+    : FText(Text), FFile(File), FSink(std::move(Sink)), FLimit(Limit) {
+  if (Chunked) FDecoder.emplace();
+}
+
+std::int64_t TBodyOutput::Take(const char* Data, std::size_t Count) {
+  const std::int64_t Before = FDelivered;
+  if (FDecoder)
+    FDecoder->Feed(Data, Count, [this](std::string_view Block) { Deliver(Block); });
+  else
+    Deliver(std::string_view(Data, Count));
+  return FDelivered - Before;
+}
+
+void TBodyOutput::Closed() const {
+  if (FDecoder && !FDecoder->Finished()) throw EHttpMalformedChunk();
+}
+
+void TBodyOutput::Deliver(std::string_view Block) {
+  if (Block.empty()) return;
+  bool Over = false;
+  if (FLimit > 0 && static_cast<std::int64_t>(Block.size()) > FLimit - FDelivered) {
+    Block = Block.substr(0, static_cast<std::size_t>(FLimit - FDelivered));
+    Over = true;
+  }
+  if (!Block.empty()) {
+    if (FText)
+      FText->append(Block);
+    else if (FFile)
+      FFile->WriteBuffer(Block.data(), static_cast<std::int64_t>(Block.size()));
+    else if (FSink)
+      FSink(Block);
+    FDelivered += static_cast<std::int64_t>(Block.size());
+  }
+  if (Over) throw EHttpBodyTooLarge(FLimit);
+}

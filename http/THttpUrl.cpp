@@ -1,0 +1,261 @@
+// URL splitting, reference resolution and request-target encoding, by RFC 3986 and RFC 9112.
+#include "http/THttpUrl.h"
+
+#include "base/SysUtils.h"
+#include "http/HttpErrors.h"
+
+namespace {
+
+constexpr auto Npos = std::string_view::npos;
+
+char Lower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
+
+std::string LowerText(std::string_view S) {
+  std::string Out(S);
+  for (char& C : Out) C = Lower(C);
+  return Out;
+}
+
+bool IsAlpha(char C) { return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); }
+bool IsDigit(char C) { return C >= '0' && C <= '9'; }
+bool IsHex(char C) { return IsDigit(C) || (Lower(C) >= 'a' && Lower(C) <= 'f'); }
+int HexValue(char C) { return IsDigit(C) ? C - '0' : Lower(C) - 'a' + 10; }
+
+// Length of an RFC 3986 scheme name at the start of Text followed by ":", or 0.
+std::size_t SchemeLength(std::string_view Text) {
+  if (Text.empty() || !IsAlpha(Text[0])) return 0;
+  for (std::size_t I = 1; I < Text.size(); ++I) {
+    const char C = Text[I];
+    if (C == ':') return I;
+    if (!IsAlpha(C) && !IsDigit(C) && C != '+' && C != '-' && C != '.') return 0;
+  }
+  return 0;
+}
+
+std::string PercentDecoded(std::string_view S) {
+  std::string Out;
+  for (std::size_t I = 0; I < S.size(); ++I) {
+    if (S[I] == '%' && I + 2 < S.size() && IsHex(S[I + 1]) && IsHex(S[I + 2])) {
+      Out += static_cast<char>(HexValue(S[I + 1]) * 16 + HexValue(S[I + 2]));
+      I += 2;
+    } else {
+      Out += S[I];
+    }
+  }
+  return Out;
+}
+
+// Cuts the authority that starts at From (ending at "/", "?", "#" or the end) into Url,
+// and returns where the path starts.
+std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url) {
+  const std::size_t End = std::min(Text.find_first_of("/?#", From), Text.size());
+  Url.HasAuthority = true;
+  Url.Authority.assign(Text.substr(From, End - From));
+  std::string_view HostPort = Url.Authority;
+  if (const auto At = HostPort.rfind('@'); At != std::string_view::npos) {
+    Url.HasUserInfo = true;
+    Url.UserInfo.assign(HostPort.substr(0, At));
+    HostPort.remove_prefix(At + 1);
+  }
+  if (!HostPort.empty() && HostPort[0] == '[') {
+    const auto Close = HostPort.find(']');
+    throw EHttpUrlError("IPv6 addresses are not supported: " +
+                        std::string(HostPort.substr(0, Close == Npos ? Close : Close + 1)));
+  }
+  const auto Colon = HostPort.find(':');
+  Url.Host.assign(HostPort.substr(0, Colon));
+  if (Colon != std::string_view::npos) {
+    Url.HasPort = true;
+    Url.PortText.assign(HostPort.substr(Colon + 1));
+  }
+  return End;
+}
+
+// Cuts path and query from From on; the fragment is dropped.
+void TakePathAndQuery(std::string_view Text, std::size_t From, THttpUrl& Url) {
+  Url.PathAt = From;
+  const std::size_t Fragment = std::min(Text.find('#', From), Text.size());
+  const std::size_t Question = std::min(Text.find('?', From), Fragment);
+  Url.Path.assign(Text.substr(From, Question - From));
+  if (Question < Fragment) {
+    Url.HasQuery = true;
+    Url.Query.assign(Text.substr(Question + 1, Fragment - Question - 1));
+  }
+}
+
+// RFC 3986, 5.2.3: the reference's path after the base's last "/".
+std::string Merged(const THttpUrl& Base, const std::string& Path) {
+  if (Base.HasAuthority && Base.Path.empty()) return "/" + Path;
+  const auto Slash = Base.Path.rfind('/');
+  return Slash == std::string::npos ? Path : Base.Path.substr(0, Slash + 1) + Path;
+}
+
+}  // namespace
+
+THttpUrl THttpUrl::SplitUser(std::string_view Text) {
+  THttpUrl Url;
+  std::size_t At = 0;
+  if (const std::size_t Length = SchemeLength(Text);
+      Length > 0 && IsKnownScheme(Text.substr(0, Length))) {
+    Url.Scheme.assign(Text.substr(0, Length));
+    At = Length + 1;
+  }
+  if (Text.substr(At, 2) == "//")
+    At = TakeAuthority(Text, At + 2, Url);
+  else if (Url.Scheme.empty() && At < Text.size() && Text[At] != '/')
+    At = TakeAuthority(Text, At, Url);
+  TakePathAndQuery(Text, At, Url);
+  return Url;
+}
+
+THttpUrl THttpUrl::SplitReference(std::string_view Text) {
+  THttpUrl Url;
+  std::size_t At = 0;
+  if (const std::size_t Length = SchemeLength(Text); Length > 0) {
+    Url.Scheme.assign(Text.substr(0, Length));
+    At = Length + 1;
+  }
+  if (Text.substr(At, 2) == "//") At = TakeAuthority(Text, At + 2, Url);
+  TakePathAndQuery(Text, At, Url);
+  return Url;
+}
+
+std::string THttpUrl::RemoveDotSegments(std::string_view In) {
+  std::string Out;
+  while (!In.empty()) {
+    if (In.substr(0, 3) == "../") {
+      In.remove_prefix(3);
+    } else if (In.substr(0, 2) == "./") {
+      In.remove_prefix(2);
+    } else if (In.substr(0, 3) == "/./") {
+      In.remove_prefix(2);
+    } else if (In == "/.") {
+      In = "/";
+    } else if (In.substr(0, 4) == "/../" || In == "/..") {
+      In = In.size() == 3 ? std::string_view("/") : In.substr(3);
+      const auto Slash = Out.rfind('/');
+      Out.erase(Slash == std::string::npos ? 0 : Slash);
+    } else if (In == "." || In == "..") {
+      In = {};
+    } else {
+      const std::size_t End = std::min(In.find('/', In[0] == '/' ? 1 : 0), In.size());
+      Out.append(In.substr(0, End));
+      In.remove_prefix(End);
+    }
+  }
+  return Out;
+}
+
+std::string THttpUrl::Resolve(std::string_view BaseText, std::string_view Reference) {
+  const THttpUrl Base = SplitReference(BaseText);
+  THttpUrl R = SplitReference(Reference);
+  if (!R.Scheme.empty() && !R.HasAuthority && LowerText(R.Scheme) == LowerText(Base.Scheme))
+    R.Scheme.clear();
+  THttpUrl T = R;
+  if (!R.Scheme.empty() || R.HasAuthority) {
+    T.Path = RemoveDotSegments(R.Path);
+  } else {
+    T.HasAuthority = Base.HasAuthority;
+    T.Authority = Base.Authority;
+    if (R.Path.empty()) {
+      T.Path = Base.Path;
+      if (!R.HasQuery) {
+        T.HasQuery = Base.HasQuery;
+        T.Query = Base.Query;
+      }
+    } else {
+      T.Path = RemoveDotSegments(R.Path[0] == '/' ? R.Path : Merged(Base, R.Path));
+    }
+  }
+  T.Scheme = LowerText(R.Scheme.empty() ? Base.Scheme : R.Scheme);
+  if (!IsKnownScheme(T.Scheme)) throw EHttpSchemeError("Unsupported scheme in URL: " + T.Scheme);
+  if (!T.HasAuthority) throw EHttpUrlError("No server in URL: " + T.Text());
+  return T.Text();
+}
+
+std::string THttpUrl::Text() const {
+  std::string Out;
+  if (!Scheme.empty()) Out.append(Scheme).append(":");
+  if (HasAuthority) Out.append("//").append(Authority);
+  Out += Path;
+  if (HasQuery) Out.append("?").append(Query);
+  return Out;
+}
+
+int THttpUrl::PortNumber() const {
+  if (!HasPort) return 0;
+  const int Value = StrToInt(PortText);
+  // Only 16 bits reach the socket: a larger number would silently name another port.
+  // Port 0 names no server at all.
+  if (Value < 1 || Value > 65535) throw EHttpUrlError("Invalid port in URL: " + PortText);
+  return Value;
+}
+
+std::string THttpUrl::User() const {
+  return PercentDecoded(std::string_view(UserInfo).substr(0, UserInfo.find(':')));
+}
+
+std::string THttpUrl::Password() const {
+  const auto Colon = UserInfo.find(':');
+  return Colon == std::string::npos ? std::string()
+                                    : PercentDecoded(std::string_view(UserInfo).substr(Colon + 1));
+}
+
+std::string THttpUrl::RequestTarget() const {
+  std::string Target = Path.empty() || Path[0] != '/' ? "/" + Path : Path;
+  if (HasQuery) Target.append("?").append(Query);
+  return EncodeTarget(Target);
+}
+
+std::string THttpUrl::EncodeTarget(std::string_view Target) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  static constexpr std::string_view Unsafe = "\"<>\\^`{|}";
+  std::string Out;
+  Out.reserve(Target.size());
+  for (std::size_t I = 0; I < Target.size(); ++I) {
+    const auto C = static_cast<unsigned char>(Target[I]);
+    const bool Escape = C <= 0x20 || C >= 0x7F || Unsafe.find(static_cast<char>(C)) != Npos;
+    if (C == '%' && !(I + 2 < Target.size() && IsHex(Target[I + 1]) && IsHex(Target[I + 2]))) {
+      Out += "%25";
+    } else if (Escape) {
+      Out += '%';
+      Out += Hex[C >> 4];
+      Out += Hex[C & 15];
+    } else {
+      Out += static_cast<char>(C);
+    }
+  }
+  return Out;
+}
+
+int THttpUrl::SchemePort(std::string_view Scheme) {
+  const std::string S = LowerText(Scheme);
+  if (S == "gopher") return 70;
+  if (S == "ftp") return 21;
+  if (S == "https") throw EHttpSchemeError("HTTP Secure Socket is not supported");
+  return 80;
+}
+
+bool THttpUrl::IsKnownScheme(std::string_view Scheme) {
+  const std::string S = LowerText(Scheme);
+  return S == "http" || S == "https" || S == "ftp" || S == "gopher";
+}
+
+std::string THttpUrl::HostValue(const std::string& Host, int Port) {
+  return Port == 80 ? Host : Host + ":" + std::to_string(Port);
+}
+
+std::string THttpUrl::AbsoluteForm(std::string_view Scheme, const std::string& Host, int Port,
+                                   const std::string& Target) {
+  const std::string S = Scheme.empty() ? std::string("http") : std::string(Scheme);
+  const bool OwnPort = Port == (LowerText(S) == "https" ? 443 : SchemePort(S));
+  return S + "://" + Host + (OwnPort ? std::string() : ":" + std::to_string(Port)) + Target;
+}
+
+void THttpUrl::CheckHost(const std::string& Host) {
+  for (const char Ch : Host) {
+    const auto C = static_cast<unsigned char>(Ch);
+    if (C <= 0x20 || C == 0x7F || std::string_view("\"<>\\^`{|}/?#@[]:").find(Ch) != Npos)
+      throw EHttpUrlError("Invalid host in URL: " + Host);
+  }
+}

@@ -1,0 +1,144 @@
+// Reading a reply's header block by RFC 9112 (message syntax) and RFC 9110 (semantics).
+#include "http/TReplyHead.h"
+
+#include "http/HttpErrors.h"
+
+namespace {
+
+char Lower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
+
+bool IsBlank(char C) { return C == ' ' || C == '\t'; }
+
+std::string_view WithoutLineEnd(std::string_view S) {
+  if (!S.empty() && S.back() == '\n') S.remove_suffix(1);
+  if (!S.empty() && S.back() == '\r') S.remove_suffix(1);
+  return S;
+}
+
+std::string_view Trimmed(std::string_view S) {
+  while (!S.empty() && IsBlank(S.front())) S.remove_prefix(1);
+  while (!S.empty() && IsBlank(S.back())) S.remove_suffix(1);
+  return S;
+}
+
+// The number of 1 to 18 decimal digits, or -1.
+std::int64_t Digits(std::string_view S) {
+  if (S.empty() || S.size() > 18) return -1;
+  std::int64_t Value = 0;
+  for (const char C : S) {
+    if (C < '0' || C > '9') return -1;
+    Value = Value * 10 + (C - '0');
+  }
+  return Value;
+}
+
+bool EndsWithChunked(std::string_view Value) {
+  const auto Comma = Value.rfind(',');
+  const std::string_view Last =
+      Trimmed(Comma == std::string_view::npos ? Value : Value.substr(Comma + 1));
+  static constexpr std::string_view Chunked = "chunked";
+  if (Last.size() != Chunked.size()) return false;
+  for (std::size_t I = 0; I < Last.size(); ++I)
+    if (Lower(Last[I]) != Chunked[I]) return false;
+  return true;
+}
+
+}  // namespace
+
+bool TReplyHead::Take(std::string_view Line) {
+  if (Line.size() > MaxSize - FSize) throw EHttpHeaderTooLarge();
+  FSize += Line.size();
+  if (Line.empty()) return true;
+  if (FAwaitingStatus) {
+    FAwaitingStatus = false;
+    ++FStatusLines;
+    FStatus = StatusCode(Line);
+    Forget();
+    return false;
+  }
+  if (WithoutLineEnd(Line).empty()) {
+    if (!IsInterim(FStatus)) return true;
+    FAwaitingStatus = true;
+    return false;
+  }
+  TakeField(Line);
+  return false;
+}
+
+void TReplyHead::Check() const {
+  if (FStatus == 101) throw EHttpProtocolSwitch();
+  if (FConflict) throw EHttpConflictingLength();
+}
+
+void TReplyHead::Forget() {
+  FHasLocation = false;
+  FLocation.clear();
+  FCookieIn.clear();
+  FHasLength = false;
+  FConflict = false;
+  FLength = 0;
+  FChunked = false;
+}
+
+void TReplyHead::TakeField(std::string_view Line) {
+  std::string_view Value;
+  if (IsField(Line, "set-cookie", Value)) {
+    FCookieIn.assign(Value);
+  } else if (IsField(Line, "location", Value)) {
+    FHasLocation = true;
+    FLocation.assign(Value);
+  } else if (IsField(Line, "content-length", Value)) {
+    const std::int64_t Length = LengthValue(Value);
+    if (Length == -2 || (Length >= 0 && FHasLength && Length != FLength)) FConflict = true;
+    if (Length >= 0) {
+      FHasLength = true;
+      FLength = Length;
+    }
+  } else if (IsField(Line, "transfer-encoding", Value)) {
+    FChunked = EndsWithChunked(Value);
+  }
+}
+
+std::int16_t TReplyHead::StatusCode(std::string_view StatusLine) {
+  const std::string_view Bare = WithoutLineEnd(StatusLine);
+  const auto First = Bare.find(' ');
+  if (First == std::string_view::npos) return 0;
+  std::string_view Word = Bare.substr(First + 1);
+  Word = Word.substr(0, Word.find(' '));
+  if (Word.empty() || Word.size() > 5) return 0;
+  int Value = 0;
+  for (const char C : Word) {
+    if (C < '0' || C > '9') return 0;
+    Value = Value * 10 + (C - '0');
+  }
+  return Value <= INT16_MAX ? static_cast<std::int16_t>(Value) : 0;
+}
+
+TReplyClass TReplyHead::Classify(int Status, bool HasLocation) {
+  if (Status <= 0 || Status >= 400) return rcFailure;
+  if (Status < 299) return rcSuccess;
+  const bool Followed = (Status >= 300 && Status <= 303) || Status == 307 || Status == 308;
+  return Followed && HasLocation ? rcRedirection : rcFinal;
+}
+
+bool TReplyHead::IsField(std::string_view Line, std::string_view LowerName,
+                         std::string_view& Value) {
+  if (Line.size() <= LowerName.size() || Line[LowerName.size()] != ':') return false;
+  for (std::size_t I = 0; I < LowerName.size(); ++I)
+    if (Lower(Line[I]) != LowerName[I]) return false;
+  Value = Trimmed(WithoutLineEnd(Line.substr(LowerName.size() + 1)));
+  return true;
+}
+
+std::int64_t TReplyHead::LengthValue(std::string_view Value) {
+  std::int64_t Result = -1;
+  for (;;) {
+    const auto Comma = Value.find(',');
+    const std::int64_t One = Digits(Trimmed(Value.substr(0, Comma)));
+    if (One < 0) return -1;
+    if (Result >= 0 && One != Result) return -2;
+    Result = One;
+    if (Comma == std::string_view::npos) return Result;
+    Value.remove_prefix(Comma + 1);
+  }
+}

@@ -1,0 +1,80 @@
+// TReplyHead: the reading of one reply's header block, apart from any socket: the status
+// line, the header fields the component uses, interim (1xx) replies before the final one,
+// the bound on the block's size, and the one classification of a status that the request
+// loop follows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// What a reply's status asks of the request loop.
+enum TReplyClass : std::uint8_t {
+  rcSuccess,      // 1-298: OnSuccess
+  rcFailure,      // 400 and above, or no usable status: OnFailure
+  rcRedirection,  // 300-303, 307, 308 with a Location in that same reply: one more pass
+  rcFinal         // any other 299-399: no result event and no further pass
+};
+
+// Fed the lines of a header block as they are read; knows when the block is over. A reply
+// of 100 or 102-199 is an interim reply: its fields are forgotten and the next status line
+// starts over. A field name is matched in any case up to its colon, and the blanks around
+// a value are not part of it.
+class TReplyHead {
+ public:
+  // The whole block, interim replies included, may hold this many bytes.
+  static constexpr std::size_t MaxSize = std::size_t{1} << 20;
+
+  // Takes one line as read, line end included; an empty text means the connection ended.
+  // True when the block is over (the empty line after the final reply, or the end). Refuses
+  // a line that would take the block past MaxSize (EHttpHeaderTooLarge), taking nothing.
+  bool Take(std::string_view Line);
+  // Once the block is over: refuses a 101 reply (EHttpProtocolSwitch) and a final reply
+  // with two Content-Length values that differ (EHttpConflictingLength).
+  void Check() const;
+
+  // The status of the last status line taken; 0 before one, or when it has none.
+  std::int16_t Status() const { return FStatus; }
+  bool HasStatusLine() const { return FStatusLines > 0; }
+  // The final reply's last Location value; HasLocation is false when it had none.
+  bool HasLocation() const { return FHasLocation; }
+  const std::string& Location() const { return FLocation; }
+  // The final reply's last Set-Cookie value, "" when it had none.
+  const std::string& CookieIn() const { return FCookieIn; }
+  // The final reply's Content-Length when it gave a usable one: all digits (at most 18),
+  // or a list of equal such values.
+  bool HasLength() const { return FHasLength; }
+  std::int64_t Length() const { return FLength; }
+  // The final reply's Transfer-Encoding ends with "chunked".
+  bool Chunked() const { return FChunked; }
+  std::size_t Size() const { return FSize; }
+
+  // The second blank-separated word of a status line as a number; 0 when it is not a
+  // decimal number or does not fit the signed 16 bits.
+  static std::int16_t StatusCode(std::string_view StatusLine);
+  static bool IsInterim(int Status) { return Status == 100 || (Status >= 102 && Status <= 199); }
+  // HasLocation: the reply itself carries a Location line with a value.
+  static TReplyClass Classify(int Status, bool HasLocation);
+  // Whether Line is a field named LowerName (lower case); Value then gets its trimmed value.
+  static bool IsField(std::string_view Line, std::string_view LowerName, std::string_view& Value);
+  // A Content-Length value: its number, or -1 when it is not usable, or -2 when it lists
+  // values that differ.
+  static std::int64_t LengthValue(std::string_view Value);
+
+ private:
+  void TakeField(std::string_view Line);
+  void Forget();
+
+  std::size_t FSize = 0;
+  int FStatusLines = 0;
+  bool FAwaitingStatus = true;
+  std::int16_t FStatus = 0;
+  bool FHasLocation = false;
+  std::string FLocation;
+  std::string FCookieIn;
+  bool FHasLength = false;
+  bool FConflict = false;
+  std::int64_t FLength = 0;
+  bool FChunked = false;
+};

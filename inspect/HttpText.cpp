@@ -1,0 +1,179 @@
+// Header blocks, URLs and body bytes read as HTTP and JSON need them.
+#include "inspect/HttpText.h"
+
+#include <cstdint>
+
+namespace {
+
+char Lower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
+
+std::string_view Trimmed(std::string_view S) {
+  while (!S.empty() && (S.front() == ' ' || S.front() == '\t')) S.remove_prefix(1);
+  while (!S.empty() && (S.back() == ' ' || S.back() == '\t')) S.remove_suffix(1);
+  return S;
+}
+
+// Length of the UTF-8 sequence a lead byte starts, 0 for a byte that cannot lead one.
+int SequenceLength(unsigned char B) {
+  if (B < 0x80) return 1;
+  if (B >= 0xC2 && B <= 0xDF) return 2;
+  if (B >= 0xE0 && B <= 0xEF) return 3;
+  if (B >= 0xF0 && B <= 0xF4) return 4;
+  return 0;
+}
+
+// Whether the continuation byte at Index of a sequence led by Lead is allowed: the second
+// byte's range excludes overlong forms, surrogates and code points above U+10FFFF.
+bool ContinuationFits(unsigned char Lead, int Index, unsigned char B) {
+  if ((B & 0xC0) != 0x80) return false;
+  if (Index != 1) return true;
+  if (Lead == 0xE0) return B >= 0xA0;
+  if (Lead == 0xED) return B <= 0x9F;
+  if (Lead == 0xF0) return B >= 0x90;
+  if (Lead == 0xF4) return B <= 0x8F;
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string_view> HeaderLines(std::string_view Block) {
+  std::vector<std::string_view> Lines;
+  while (!Block.empty()) {
+    const auto End = Block.find('\n');
+    std::string_view Line = Block.substr(0, End);
+    if (!Line.empty() && Line.back() == '\r') Line.remove_suffix(1);
+    if (Line.empty()) break;
+    Lines.push_back(Line);
+    if (End == std::string_view::npos) break;
+    Block.remove_prefix(End + 1);
+  }
+  return Lines;
+}
+
+std::vector<THeaderField> HeaderFields(std::string_view Block, bool HasStartLine) {
+  std::vector<THeaderField> Fields;
+  const auto Lines = HeaderLines(Block);
+  for (std::size_t I = HasStartLine ? 1 : 0; I < Lines.size(); ++I) {
+    const std::string_view Line = Lines[I];
+    const auto Colon = Line.find(':');
+    if (Colon == std::string_view::npos) {
+      Fields.push_back({std::string(Line), std::string()});
+      continue;
+    }
+    Fields.push_back(
+        {std::string(Line.substr(0, Colon)), std::string(Trimmed(Line.substr(Colon + 1)))});
+  }
+  return Fields;
+}
+
+bool SameFieldName(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (std::size_t I = 0; I < A.size(); ++I)
+    if (Lower(A[I]) != Lower(B[I])) return false;
+  return true;
+}
+
+std::optional<std::string> FieldValue(const std::vector<THeaderField>& Fields,
+                                      std::string_view Name) {
+  std::optional<std::string> Value;
+  for (const THeaderField& F : Fields)
+    if (SameFieldName(F.Name, Name)) Value = F.Value;
+  return Value;
+}
+
+std::optional<std::int64_t> ContentLengthValue(std::string_view Value) {
+  Value = Trimmed(Value);
+  if (Value.empty() || Value.size() > 18) return std::nullopt;
+  std::int64_t Length = 0;
+  for (const char C : Value) {
+    if (C < '0' || C > '9') return std::nullopt;
+    Length = Length * 10 + (C - '0');
+  }
+  return Length;
+}
+
+TUrlParts SplitAbsoluteURL(std::string_view URL) {
+  TUrlParts Parts;
+  const auto Slashes = URL.find("//");
+  const std::size_t ServerAt = Slashes == std::string_view::npos ? 0 : Slashes + 2;
+  const auto PathAt = URL.find('/', ServerAt);
+  const std::string_view Server = URL.substr(ServerAt, PathAt - ServerAt);
+  Parts.Origin = std::string(URL.substr(0, PathAt));
+  Parts.Target = PathAt == std::string_view::npos ? "/" : std::string(URL.substr(PathAt));
+  const auto Colon = Server.find(':');
+  Parts.Host = std::string(Server.substr(0, Colon));
+  if (Colon != std::string_view::npos) {
+    int Port = 0;
+    for (const char C : Server.substr(Colon + 1)) {
+      Port = C >= '0' && C <= '9' ? Port * 10 + (C - '0') : -1;
+      if (Port < 0 || Port > 65535) {
+        Port = -1;
+        break;
+      }
+    }
+    Parts.Port = Port;
+  }
+  return Parts;
+}
+
+std::vector<THeaderField> QueryFields(std::string_view URL) {
+  std::vector<THeaderField> Fields;
+  URL = URL.substr(0, URL.find('#'));
+  const auto Mark = URL.find('?');
+  if (Mark == std::string_view::npos) return Fields;
+  std::string_view Query = URL.substr(Mark + 1);
+  while (!Query.empty()) {
+    const auto Amp = Query.find('&');
+    const std::string_view Pair = Query.substr(0, Amp);
+    if (!Pair.empty()) {
+      const auto Eq = Pair.find('=');
+      Fields.push_back({std::string(Pair.substr(0, Eq)), Eq == std::string_view::npos
+                                                             ? std::string()
+                                                             : std::string(Pair.substr(Eq + 1))});
+    }
+    if (Amp == std::string_view::npos) break;
+    Query.remove_prefix(Amp + 1);
+  }
+  return Fields;
+}
+
+std::optional<std::size_t> TextLength(std::string_view Bytes, bool Cut) {
+  std::size_t I = 0;
+  while (I < Bytes.size()) {
+    const auto Lead = static_cast<unsigned char>(Bytes[I]);
+    if (Lead == 0) return std::nullopt;
+    const int Length = SequenceLength(Lead);
+    if (Length == 0) return std::nullopt;
+    for (int K = 1; K < Length; ++K) {
+      if (I + static_cast<std::size_t>(K) == Bytes.size()) {
+        if (Cut) return I;  // the character was cut where the kept bytes end
+        return std::nullopt;
+      }
+      if (!ContinuationFits(Lead, K, static_cast<unsigned char>(Bytes[I + K]))) return std::nullopt;
+    }
+    I += static_cast<std::size_t>(Length);
+  }
+  return I;
+}
+
+std::string Base64(std::string_view Bytes) {
+  static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string Out;
+  Out.reserve((Bytes.size() + 2) / 3 * 4);
+  std::size_t I = 0;
+  const auto Byte = [&](std::size_t At) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(Bytes[At]));
+  };
+  for (; I + 3 <= Bytes.size(); I += 3) {
+    const std::uint32_t V = Byte(I) << 16 | Byte(I + 1) << 8 | Byte(I + 2);
+    for (int Shift = 18; Shift >= 0; Shift -= 6) Out += Alphabet[(V >> Shift) & 63];
+  }
+  if (const std::size_t Left = Bytes.size() - I; Left > 0) {
+    const std::uint32_t V = Byte(I) << 16 | (Left == 2 ? Byte(I + 1) << 8 : 0);
+    Out += Alphabet[(V >> 18) & 63];
+    Out += Alphabet[(V >> 12) & 63];
+    Out += Left == 2 ? Alphabet[(V >> 6) & 63] : '=';
+    Out += '=';
+  }
+  return Out;
+}

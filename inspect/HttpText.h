@@ -1,0 +1,56 @@
+// Reading the texts of an exchange without changing them: the lines and fields of a header
+// block, the parts of a URL, and whether a body is text. Shared by the HAR writer and the
+// command renderer.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct THeaderField {
+  std::string Name;
+  std::string Value;
+};
+
+// The lines of a header block without their line ends (CR LF or LF), up to the empty line
+// or the end of the text.
+std::vector<std::string_view> HeaderLines(std::string_view Block);
+
+// The fields of a header block: each line cut at its first ':', the value without the blanks
+// around it. With HasStartLine the first line (request or status line) is left out. A line
+// without ':' becomes a field of that name and an empty value, so that nothing is hidden.
+std::vector<THeaderField> HeaderFields(std::string_view Block, bool HasStartLine);
+
+// Header names compare without regard to the case of ASCII letters.
+bool SameFieldName(std::string_view A, std::string_view B);
+
+// The value of the last field of that name.
+std::optional<std::string> FieldValue(const std::vector<THeaderField>& Fields,
+                                      std::string_view Name);
+
+// The digits of a Content-Length value, or nothing when it is no plain decimal number.
+std::optional<std::int64_t> ContentLengthValue(std::string_view Value);
+
+// An absolute http URL's parts: scheme and server ("http://host:port"), the host, the port
+// (80 unless given) and the rest from the first '/' on ("/" when there is none).
+struct TUrlParts {
+  std::string Origin;
+  std::string Host;
+  int Port = 80;
+  std::string Target;
+};
+TUrlParts SplitAbsoluteURL(std::string_view URL);
+
+// The query of a URL (after '?', before '#'), cut into "name=value" pairs at '&'. The names
+// and values stay as they are written: nothing is decoded.
+std::vector<THeaderField> QueryFields(std::string_view URL);
+
+// Bytes that can stand in a JSON text as they are: valid UTF-8 without NUL. With Cut, an
+// incomplete sequence at the very end (a cut in the middle of a character) is allowed; the
+// length of the text without it is returned then. Nothing when the bytes are not text.
+std::optional<std::size_t> TextLength(std::string_view Bytes, bool Cut);
+
+// Standard Base64 (RFC 4648) with padding, on one line.
+std::string Base64(std::string_view Bytes);

@@ -1,0 +1,186 @@
+// TCommandRenderer: the orrery-cli and curl commands of a recorded request.
+#include "inspect/TCommandRenderer.h"
+
+#include <vector>
+
+#include "inspect/HttpText.h"
+
+namespace {
+
+// The lines the component composes by itself, as the command line would compose them too.
+constexpr std::string_view FirstAccept =
+    "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
+constexpr std::string_view SecondAccept =
+    "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
+constexpr std::string_view FormContentType = "Content-type: application/x-www-form-urlencoded";
+constexpr std::string_view KeepAlive = "Proxy-Connection: Keep-Alive";
+
+// A header line of the pass, with its name.
+struct TLine {
+  std::string_view Text;
+  std::string_view Name;
+};
+
+std::vector<TLine> Lines(const TExchangePass& P) {
+  std::vector<TLine> Result;
+  const auto All = HeaderLines(P.RequestHeader);
+  for (std::size_t I = P.Method.empty() ? 0 : 1; I < All.size(); ++I)
+    Result.push_back({All[I], All[I].substr(0, All[I].find(':'))});
+  return Result;
+}
+
+bool Has(const std::vector<TLine>& Lines, std::string_view Name) {
+  for (const TLine& L : Lines)
+    if (SameFieldName(L.Name, Name)) return true;
+  return false;
+}
+
+std::string_view ValueOf(const TLine& L) {
+  std::string_view V = L.Text.substr(std::min(L.Text.size(), L.Name.size() + 1));
+  while (!V.empty() && (V.front() == ' ' || V.front() == '\t')) V.remove_prefix(1);
+  return V;
+}
+
+// Whether the body must come through a pipe rather than as a word on the command line.
+bool NeedsPipe(std::string_view Body) {
+  if (!Body.empty() && Body[0] == '@') return true;
+  for (const char C : Body) {
+    const auto B = static_cast<unsigned char>(C);
+    if ((B < 0x20 && B != '\n' && B != '\t') || B == 0x7F) return true;
+  }
+  return false;
+}
+
+class TCommand {
+ public:
+  explicit TCommand(std::string Program) : FWords(Program) {}
+  void Word(std::string_view W) { FWords += " " + TCommandRenderer::ShellQuote(W); }
+  void Option(std::string_view Name, std::string_view Value) {
+    FWords += " ";
+    FWords += Name;
+    Word(Value);
+  }
+  void Flag(std::string_view Name) {
+    FWords += " ";
+    FWords += Name;
+  }
+  void Method(const TExchangePass& P) {
+    if (P.Method == "HEAD")
+      Flag("-I");
+    else if (!P.Method.empty())
+      Option("-X", P.Method);
+  }
+  // The body as the last option before the proxy and the URL.
+  void Body(const TExchangePass& P) {
+    const std::string_view Data = P.RequestBody;
+    if (!NeedsPipe(Data)) {
+      Option("--data-binary", Data);
+      return;
+    }
+    FPipe = "printf " + TCommandRenderer::ShellQuote(TCommandRenderer::PrintfFormat(Data)) + " | ";
+    Option("--data-binary", "@-");
+  }
+  void Proxy(const TExchangePass& P) {
+    if (!P.Proxy.empty()) Option("-x", P.Proxy + ":" + std::to_string(P.ProxyPort));
+  }
+  std::string Text() const { return FPipe + FWords; }
+
+ private:
+  std::string FWords;
+  std::string FPipe;
+};
+
+bool SendsBody(const TExchangePass& P, const std::vector<TLine>& L) {
+  return Has(L, "Content-Length") || P.RequestBodySize > 0;
+}
+
+}  // namespace
+
+std::string TCommandRenderer::ShellQuote(std::string_view Word) {
+  static constexpr std::string_view Safe =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@%+=:,./-";
+  if (!Word.empty() && Word.find_first_not_of(Safe) == std::string_view::npos)
+    return std::string(Word);
+  std::string Quoted = "'";
+  for (const char C : Word) {
+    if (C == '\'')
+      Quoted += "'\\''";
+    else
+      Quoted += C;
+  }
+  return Quoted + "'";
+}
+
+std::string TCommandRenderer::PrintfFormat(std::string_view Bytes) {
+  std::string Format;
+  for (std::size_t I = 0; I < Bytes.size(); ++I) {
+    const auto B = static_cast<unsigned char>(Bytes[I]);
+    if (B == '%') {
+      Format += "%%";
+    } else if (B == '\\') {
+      Format += "\\\\";
+    } else if ((B < 0x20 && B != '\n' && B != '\t') || B == 0x7F || (I == 0 && B == '-')) {
+      const char Octal[] = {'\\', static_cast<char>('0' + (B >> 6)),
+                            static_cast<char>('0' + ((B >> 3) & 7)),
+                            static_cast<char>('0' + (B & 7)), '\0'};
+      Format += Octal;
+    } else {
+      Format += static_cast<char>(B);
+    }
+  }
+  return Format;
+}
+
+std::string TCommandRenderer::OrreryCli(const TExchangePass& P) {
+  const auto L = Lines(P);
+  const TUrlParts U = SplitAbsoluteURL(P.URL);
+  const std::string HostPort = U.Host + ":" + std::to_string(U.Port);
+  TCommand C("orrery-cli");
+  C.Method(P);
+  for (const TLine& Line : L) {
+    if (SameFieldName(Line.Name, "Host") && (ValueOf(Line) == U.Host || ValueOf(Line) == HostPort))
+      continue;
+    if (Line.Text == FirstAccept || Line.Text == SecondAccept || Line.Text == FormContentType)
+      continue;
+    if (SameFieldName(Line.Name, "Content-Length")) continue;
+    if (!P.Proxy.empty() && Line.Text == KeepAlive) continue;
+    if (!P.TargetURI.empty() &&
+        (SameFieldName(Line.Name, "URI-header") || SameFieldName(Line.Name, "Link")) &&
+        ValueOf(Line) == P.TargetURI)
+      continue;
+    C.Option("-H", Line.Text);
+  }
+  for (const std::string_view Composed : {"Host", "Accept", "Content-type"})
+    if (!Has(L, Composed)) C.Option("-H", std::string(Composed) + ":");
+  if (!P.TargetURI.empty()) C.Option("--target", P.TargetURI);
+  if (SendsBody(P, L)) C.Body(P);
+  C.Proxy(P);
+  C.Word(P.URL);
+  return C.Text();
+}
+
+std::string TCommandRenderer::Curl(const TExchangePass& P) {
+  const auto L = Lines(P);
+  const TUrlParts U = SplitAbsoluteURL(P.URL);
+  // What curl sends as Host for the URL: the port only when it is not http's.
+  const std::string CurlHost = U.Host + (U.Port != 80 ? ":" + std::to_string(U.Port) : "");
+  TCommand C("curl -0");
+  const std::string_view Target = U.Target;
+  if (P.URL.find_first_of("[]{}") != std::string::npos) C.Flag("-g");
+  if (Target.find("/./") != std::string_view::npos ||
+      Target.find("/../") != std::string_view::npos || Target.ends_with("/.") ||
+      Target.ends_with("/.."))
+    C.Flag("--path-as-is");
+  C.Method(P);
+  for (const TLine& Line : L) {
+    if (SameFieldName(Line.Name, "Host") && ValueOf(Line) == CurlHost) continue;
+    if (SameFieldName(Line.Name, "Content-Length")) continue;
+    C.Option("-H", Line.Text);
+  }
+  for (const std::string_view Added : {"Host", "User-Agent", "Accept"})
+    if (!Has(L, Added)) C.Option("-H", std::string(Added) + ":");
+  if (SendsBody(P, L)) C.Body(P);
+  C.Proxy(P);
+  C.Word(P.URL);
+  return C.Text();
+}

@@ -1,0 +1,40 @@
+// TCommandRenderer: a pass's request as a command that sends it again, for a POSIX shell:
+// an orrery-cli command and a curl command.
+//
+// Both name the method, every header line that the program would not compose the same way
+// by itself, the body and the proxy, and end with the URL. A body that cannot stand on a
+// command line as it is (a NUL or another control byte but LF and tab, or a first '@' that
+// both programs would read as a file name) is piped in by printf and named "@-". Only the
+// bytes of the body the pass kept (TExchangePass::BodyKept) can be rendered.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "inspect/TExchangePass.h"
+
+class TCommandRenderer {
+ public:
+  // "orrery-cli -X METHOD [-H 'Name: value']... [--target URI] [--data-binary DATA]
+  // [-x HOST:PORT] URL". Lines the component composes by itself are left out (Host for the
+  // URL's server, its two Accept lines and its form Content-type, Proxy-Connection, the
+  // computed Content-Length, and the URI-header or Link line, which --target gives); a
+  // composed line that is missing is removed with "-H 'Name:'". HEAD is "-I".
+  static std::string OrreryCli(const TExchangePass& Pass);
+
+  // "curl -0 -X METHOD [-H 'Name: value']... [--data-binary DATA] [-x HOST:PORT] URL", one
+  // -H per header line sent, except Content-Length (curl computes it) and Host when it is
+  // what curl sends for the URL. Headers curl adds by itself that the pass did not send
+  // (User-Agent, Accept, Host) are removed with "-H 'Name:'". HEAD is "-I", since with
+  // "-X HEAD" curl would wait for a body. "-g" keeps curl from expanding [] and {} in the
+  // URL, and "--path-as-is" from merging "/./" and "/../".
+  static std::string Curl(const TExchangePass& Pass);
+
+  // Word quoted for a POSIX shell: as it is when it holds only letters, digits and
+  // "_@%+=:,./-", else in single quotes with each ' written as '\''.
+  static std::string ShellQuote(std::string_view Word);
+
+  // A printf(1) format that prints Bytes exactly: '%' and '\' doubled, control bytes but
+  // LF and tab (and a leading '-') as three-digit octal escapes.
+  static std::string PrintfFormat(std::string_view Bytes);
+};

@@ -1,0 +1,84 @@
+// TExchangePass: what one pass of a request sent and received, and when each stage of it was
+// reached. Plain data, filled by TExchangeRecorder and read by the HAR writer, the command
+// renderer, the command line's trace and the window's inspector.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The stages timed in a pass after its start, in the order a pass reaches them. A dotted
+// address needs no look-up, so xsLookedUp stays unset for it.
+enum TExchangeStage : std::uint8_t {
+  xsLookedUp,     // the host name is resolved (OnHostResolved)
+  xsConnected,    // the connection stands (OnConnect)
+  xsRequestSent,  // the header block and the body are sent
+  xsStatusLine,   // the reply's status line has arrived
+  xsHeaderEnd,    // the reply's header block is read
+  xsBodyEnd       // the body is read to its end
+};
+constexpr int ExchangeStageCount = xsBodyEnd + 1;
+
+// A status report of the component, with its time in milliseconds from the pass's start.
+struct TStatusReport {
+  double At = 0;
+  std::string Text;
+};
+
+struct TExchangePass {
+  // Bytes of a request body and of a reply body kept per pass; the counts stay whole.
+  static constexpr std::size_t BodyKept = std::size_t{1} << 20;
+
+  std::string Method;  // the request line's word ("GET"); empty for a wrapped request
+  std::string URL;     // absolute: a path on the current server gets "http://host:port"
+  std::string Proxy;   // the proxy's host; empty when the request went direct
+  int ProxyPort = 0;
+  std::string TargetURI;  // the second argument of COPY, MOVE, LINK and UNLINK
+
+  std::string RequestHeader;  // the header block exactly as sent, empty line included
+  std::string RequestBody;    // the first BodyKept bytes of the body sent
+  std::int64_t RequestBodySize = 0;
+
+  std::string ReplyHeader;  // the status line and header lines exactly as received
+  int ReplyNumber = 0;
+  std::string Body;  // the first BodyKept bytes of the reply body
+  std::int64_t BodyBytes = 0;
+
+  // The message of the error that ended the pass; empty when it ran to its end.
+  std::string Error;
+
+  std::chrono::system_clock::time_point StartedAt;  // wall clock, for dates
+  std::chrono::steady_clock::time_point Started;    // monotonic, for durations
+  // Milliseconds from Started to each stage; unset while (or when never) reached.
+  std::array<std::optional<double>, ExchangeStageCount> At;
+
+  std::vector<TStatusReport> Reports;  // at most MaxReports, then only counted
+  std::int64_t ReportsDropped = 0;
+  static constexpr std::size_t MaxReports = 10000;
+
+  // The body was read to its end and nothing failed.
+  bool Complete() const { return At[xsBodyEnd].has_value() && Error.empty(); }
+  // More body arrived than Body keeps.
+  bool BodyCut() const { return BodyBytes > static_cast<std::int64_t>(Body.size()); }
+  // Header plus body bytes received.
+  std::int64_t BytesReceived() const {
+    return static_cast<std::int64_t>(ReplyHeader.size()) + BodyBytes;
+  }
+  // The reply's Content-Length (the last usable one), if it announced one.
+  std::optional<std::int64_t> AnnouncedLength() const;
+  // Milliseconds from Origin (another pass's Started, say the first one's) to a stage, so
+  // that the passes of a request share one time scale.
+  std::optional<double> AtFrom(std::chrono::steady_clock::time_point Origin,
+                               TExchangeStage Stage) const {
+    if (!At[Stage]) return std::nullopt;
+    return std::chrono::duration<double, std::milli>(Started - Origin).count() + *At[Stage];
+  }
+  // The time of the first byte of the reply: the status line, or the end of a header that
+  // had none (the server closed at once).
+  std::optional<double> FirstByte() const {
+    return At[xsStatusLine] ? At[xsStatusLine] : At[xsHeaderEnd];
+  }
+};

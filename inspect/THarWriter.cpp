@@ -1,0 +1,245 @@
+// THarWriter: the fields of HAR 1.2 from the record of each pass.
+#include "inspect/THarWriter.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "OrreryVersion.h"
+#include "base/Exception.h"
+#include "inspect/HttpText.h"
+#include "inspect/TExchangeRecorder.h"
+
+namespace {
+
+using TJson = THarWriter::TJson;
+
+// Milliseconds as the document gives them: to the microsecond, -1 when unknown.
+double Rounded(double Ms) { return std::round(Ms * 1000.0) / 1000.0; }
+
+TJson NameValues(const std::vector<THeaderField>& Fields) {
+  TJson List = TJson::array();
+  for (const THeaderField& F : Fields) List.push_back({{"name", F.Name}, {"value", F.Value}});
+  return List;
+}
+
+std::string_view Trim(std::string_view S) {
+  while (!S.empty() && S.front() == ' ') S.remove_prefix(1);
+  while (!S.empty() && S.back() == ' ') S.remove_suffix(1);
+  return S;
+}
+
+// "a=1; b=2" of a Cookie line.
+TJson RequestCookies(const std::vector<THeaderField>& Fields) {
+  TJson List = TJson::array();
+  for (const THeaderField& F : Fields) {
+    if (!SameFieldName(F.Name, "Cookie")) continue;
+    std::string_view Rest = F.Value;
+    while (!Rest.empty()) {
+      const auto Semi = Rest.find(';');
+      const std::string_view Pair = Trim(Rest.substr(0, Semi));
+      if (!Pair.empty()) {
+        const auto Eq = Pair.find('=');
+        List.push_back(
+            {{"name", std::string(Pair.substr(0, Eq))},
+             {"value",
+              Eq == std::string_view::npos ? std::string() : std::string(Pair.substr(Eq + 1))}});
+      }
+      if (Semi == std::string_view::npos) break;
+      Rest.remove_prefix(Semi + 1);
+    }
+  }
+  return List;
+}
+
+// One Set-Cookie value: its name and value, then the attributes HAR has fields for.
+TJson ReplyCookie(std::string_view Value) {
+  const auto Semi = Value.find(';');
+  const std::string_view Pair = Trim(Value.substr(0, Semi));
+  const auto Eq = Pair.find('=');
+  TJson Cookie = {
+      {"name", std::string(Pair.substr(0, Eq))},
+      {"value", Eq == std::string_view::npos ? std::string() : std::string(Pair.substr(Eq + 1))}};
+  std::string_view Rest = Semi == std::string_view::npos ? "" : Value.substr(Semi + 1);
+  while (!Rest.empty()) {
+    const auto Next = Rest.find(';');
+    const std::string_view Attribute = Trim(Rest.substr(0, Next));
+    const auto AttrEq = Attribute.find('=');
+    const std::string_view Name = Attribute.substr(0, AttrEq);
+    const std::string AttrValue =
+        AttrEq == std::string_view::npos ? "" : std::string(Attribute.substr(AttrEq + 1));
+    if (SameFieldName(Name, "Path")) Cookie["path"] = AttrValue;
+    if (SameFieldName(Name, "Domain")) Cookie["domain"] = AttrValue;
+    if (SameFieldName(Name, "HttpOnly")) Cookie["httpOnly"] = true;
+    if (SameFieldName(Name, "Secure")) Cookie["secure"] = true;
+    if (Next == std::string_view::npos) break;
+    Rest.remove_prefix(Next + 1);
+  }
+  return Cookie;
+}
+
+TJson ReplyCookies(const std::vector<THeaderField>& Fields) {
+  TJson List = TJson::array();
+  for (const THeaderField& F : Fields)
+    if (SameFieldName(F.Name, "Set-Cookie")) List.push_back(ReplyCookie(F.Value));
+  return List;
+}
+
+// Body bytes as HAR text: as they are when they are UTF-8, else in Base64. Returns whether
+// Base64 was used.
+bool PutBody(TJson& Into, const std::string& Body, bool Cut) {
+  if (const auto Length = TextLength(Body, Cut)) {
+    Into["text"] = Body.substr(0, *Length);
+    return false;
+  }
+  Into["text"] = Base64(Body);
+  return true;
+}
+
+std::string Word(std::string_view Line, int Index) {
+  for (int I = 0; I < Index; ++I) {
+    const auto Blank = Line.find(' ');
+    if (Blank == std::string_view::npos) return "";
+    Line.remove_prefix(Blank + 1);
+  }
+  return std::string(Line.substr(0, Line.find(' ')));
+}
+
+TJson Request(const TExchangePass& P) {
+  const bool HasLine = !P.Method.empty();
+  const auto Lines = HeaderLines(P.RequestHeader);
+  const auto Fields = HeaderFields(P.RequestHeader, HasLine);
+  std::string Version;
+  if (HasLine && !Lines.empty()) Version = std::string(Lines[0].substr(Lines[0].rfind(' ') + 1));
+  TJson R = {{"method", P.Method},
+             {"url", P.URL.substr(0, P.URL.find('#'))},
+             {"httpVersion", Version},
+             {"cookies", RequestCookies(Fields)},
+             {"headers", NameValues(Fields)},
+             {"queryString", NameValues(QueryFields(P.URL))}};
+  if (FieldValue(Fields, "Content-Length")) {
+    TJson Post = {{"mimeType", FieldValue(Fields, "Content-Type").value_or("")}};
+    const bool Cut = P.RequestBodySize > static_cast<std::int64_t>(P.RequestBody.size());
+    if (PutBody(Post, P.RequestBody, Cut)) Post["_encoding"] = "base64";
+    R["postData"] = Post;
+  }
+  R["headersSize"] = static_cast<std::int64_t>(P.RequestHeader.size());
+  R["bodySize"] = P.RequestBodySize;
+  return R;
+}
+
+TJson Response(const TExchangePass& P) {
+  const auto Lines = HeaderLines(P.ReplyHeader);
+  const auto Fields = HeaderFields(P.ReplyHeader, true);
+  const std::string_view StatusLine = Lines.empty() ? std::string_view() : Lines[0];
+  const bool HeaderRead = P.At[xsHeaderEnd].has_value() || !P.ReplyHeader.empty();
+  std::string StatusText;
+  if (const auto Second = StatusLine.find(' '); Second != std::string_view::npos)
+    if (const auto Third = StatusLine.find(' ', Second + 1); Third != std::string_view::npos)
+      StatusText = std::string(StatusLine.substr(Third + 1));
+  TJson Content = {{"size", P.BodyBytes},
+                   {"mimeType", FieldValue(Fields, "Content-Type").value_or("")}};
+  // A body that went to a file was not kept: no text rather than an empty one.
+  const bool NotKept = P.Body.empty() && P.BodyBytes > 0;
+  if (!NotKept && PutBody(Content, P.Body, P.BodyCut())) Content["encoding"] = "base64";
+  TJson R = {{"status", P.Error.empty() ? P.ReplyNumber : 0},
+             {"statusText", P.Error.empty() ? StatusText : ""},
+             {"httpVersion", Word(StatusLine, 0)},
+             {"cookies", ReplyCookies(Fields)},
+             {"headers", NameValues(Fields)},
+             {"content", Content},
+             {"redirectURL", FieldValue(Fields, "Location").value_or("")},
+             {"headersSize", HeaderRead ? static_cast<std::int64_t>(P.ReplyHeader.size()) : -1},
+             {"bodySize", P.At[xsHeaderEnd] ? P.BodyBytes : -1}};
+  if (!P.Error.empty()) R["_error"] = P.Error;
+  return R;
+}
+
+}  // namespace
+
+TJson THarWriter::Timings(const TExchangePass& P) {
+  // Each span ends at its stage and starts where the one before ended; -1 stays an integer.
+  const auto Span = [](std::optional<double> From, std::optional<double> To) -> TJson {
+    if (!To || !From) return -1;
+    return Rounded(std::max(0.0, *To - *From));
+  };
+  const std::optional<double> Start = 0.0;
+  const auto& At = P.At;
+  const auto Connected = At[xsConnected];
+  const auto Sent = At[xsRequestSent];
+  const auto First = P.FirstByte();
+  return {{"blocked", -1},
+          {"dns", Span(Start, At[xsLookedUp])},
+          {"connect", Span(At[xsLookedUp] ? At[xsLookedUp] : Start, Connected)},
+          {"send", Span(Connected, Sent)},
+          {"wait", Span(Sent, First)},
+          {"receive", Span(First, At[xsBodyEnd])}};
+}
+
+TJson THarWriter::Entry(const TExchangePass& P) {
+  const TJson T = Timings(P);
+  double Total = 0;
+  for (const auto& [Name, Value] : T.items())
+    if (Value.get<double>() > 0) Total += Value.get<double>();
+  return {{"startedDateTime", IsoTime(P.StartedAt)},
+          {"time", Rounded(Total)},
+          {"request", Request(P)},
+          {"response", Response(P)},
+          {"cache", TJson::object()},
+          {"timings", T}};
+}
+
+TJson THarWriter::Document(const std::vector<TExchangePass>& Passes, const std::string& Error) {
+  TJson Entries = TJson::array();
+  for (const TExchangePass& P : Passes) Entries.push_back(Entry(P));
+  TJson Log = {{"version", "1.2"},
+               {"creator", {{"name", "Orrery"}, {"version", ORRERY_VERSION}}},
+               {"entries", Entries}};
+  if (!Error.empty()) Log["_error"] = Error;
+  return {{"log", Log}};
+}
+
+TJson THarWriter::Document(const TExchangeRecorder& Recorder) {
+  return Document(Recorder.Passes(), Recorder.Error());
+}
+
+std::string THarWriter::Text(const TJson& Document) {
+  return Document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+void THarWriter::Save(const std::string& FileName, const TJson& Document) {
+  const std::string Data = Text(Document);
+  const std::string Temporary = FileName + ".part";
+  std::FILE* File = std::fopen(Temporary.c_str(), "wb");
+  if (!File) throw EFCreateError("Cannot create file \"" + FileName + "\"");
+  const bool Written = std::fwrite(Data.data(), 1, Data.size(), File) == Data.size() &&
+                       std::fflush(File) == 0 && ::fsync(::fileno(File)) == 0;
+  const bool Closed = std::fclose(File) == 0;
+  if (!Written || !Closed || std::rename(Temporary.c_str(), FileName.c_str()) != 0) {
+    std::remove(Temporary.c_str());
+    throw EWriteError("Cannot write file \"" + FileName + "\"");
+  }
+}
+
+std::string THarWriter::IsoTime(std::chrono::system_clock::time_point Time) {
+  using namespace std::chrono;
+  const auto Ms = duration_cast<milliseconds>(Time.time_since_epoch()).count();
+  auto Seconds = static_cast<std::time_t>(Ms / 1000);
+  auto Milli = static_cast<int>(Ms % 1000);
+  if (Milli < 0) {
+    Milli += 1000;
+    --Seconds;
+  }
+  std::tm Local{};
+  ::localtime_r(&Seconds, &Local);
+  const long Offset = Local.tm_gmtoff / 60;
+  const long AbsOffset = Offset < 0 ? -Offset : Offset;
+  char Text[64];
+  std::snprintf(Text, sizeof Text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld",
+                Local.tm_year + 1900, Local.tm_mon + 1, Local.tm_mday, Local.tm_hour, Local.tm_min,
+                Local.tm_sec, Milli, Offset < 0 ? '-' : '+', AbsOffset / 60, AbsOffset % 60);
+  return Text;
+}

@@ -1,0 +1,40 @@
+// THarWriter: an exchange as an HTTP Archive (HAR 1.2), one entry per pass, written with
+// nlohmann-json. Fields of our own start with "_", as the format allows: "_error" holds the
+// message of a pass that failed midway (its response status is 0 then), or, on the log, of
+// an error that came after the last pass; "_encoding" marks a request body given in Base64.
+#pragma once
+
+#include <chrono>
+#include <nlohmann/json_fwd.hpp>
+#include <string>
+#include <vector>
+
+#include "inspect/TExchangePass.h"
+
+class TExchangeRecorder;
+
+class THarWriter {
+ public:
+  using TJson = nlohmann::ordered_json;
+
+  // The whole document: log.version "1.2", log.creator ("Orrery" and the project's
+  // version), one entry per pass; Error, when not empty, as the log's "_error".
+  static TJson Document(const std::vector<TExchangePass>& Passes, const std::string& Error = "");
+  static TJson Document(const TExchangeRecorder& Recorder);
+
+  // The document as UTF-8 text, indented by two. Bytes of header values and URLs that are
+  // not UTF-8 come out as U+FFFD (bodies that are not text are in Base64 already).
+  static std::string Text(const TJson& Document);
+  // Writes the text to FileName by way of a temporary file in the same folder, renamed over
+  // it at the end, so that a failed write leaves an existing file as it was. Raises
+  // EFCreateError or EWriteError naming the file.
+  static void Save(const std::string& FileName, const TJson& Document);
+
+  // One pass as an entry.
+  static TJson Entry(const TExchangePass& Pass);
+  // blocked, dns, connect, send, wait, receive in milliseconds; -1 for a stage not reached
+  // (dns also for a dotted address, which needs no look-up; blocked always).
+  static TJson Timings(const TExchangePass& Pass);
+  // ISO 8601 in local time with milliseconds and the offset: "2026-12-08T15:04:05.123+01:00".
+  static std::string IsoTime(std::chrono::system_clock::time_point Time);
+};

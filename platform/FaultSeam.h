@@ -1,0 +1,39 @@
+// Failures that tests inject into the socket calls: a connect filter that makes chosen
+// connects hang as if the address were black-holed, and one-shot faults that make the nth
+// connect, send or recv fail with a given WinSock error. Process-wide and locked, since a
+// test may install them from any thread. The product never installs either: with nothing
+// installed every call goes ahead.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <functional>
+
+namespace win {
+
+// Decides, for a connect to `addr`, whether it goes ahead or hangs silently (no FD_CONNECT
+// ever, as with a black-holed address). An empty function lets every connect go ahead.
+enum class ConnectVerdict { Proceed, Hang };
+using ConnectFilter = std::function<ConnectVerdict(const sockaddr_in& addr)>;
+void SetConnectFilter(ConnectFilter filter);
+
+// Makes the nth call of one kind (1 = the next one), on any socket, fail with the WinSock
+// `error` before it does anything else; the calls before it run normally, and the fault is
+// spent once it has fired. A failing recv still re-enables FD_READ, as a real one does.
+// nth 0 or error 0 removes the fault.
+enum class SocketCall { Connect, Send, Recv };
+void SetSocketFault(SocketCall call, int nth, int error);
+void ClearSocketFaults();
+
+namespace detail {
+
+// What the socket calls ask before they run.
+// The error this call must fail with, or 0 when it runs normally; counts the call.
+int InjectedError(SocketCall call);
+// The installed filter's verdict on a connect to `name` (Proceed for anything but IPv4).
+ConnectVerdict ConnectVerdictFor(const sockaddr* name, int namelen);
+
+}  // namespace detail
+
+}  // namespace win

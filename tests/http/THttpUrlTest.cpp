@@ -1,0 +1,214 @@
+// The URL rules: the user's URL and a Location split into parts, references resolved by
+// RFC 3986 (its own examples included), the request target's encoding, Host and the
+// absolute form a proxy gets.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/Exception.h"
+#include "http/HttpErrors.h"
+#include "http/THttpUrl.h"
+
+namespace {
+
+template <class F>
+std::string ErrorOf(F&& Call) {
+  try {
+    Call();
+  } catch (const std::exception& E) {
+    return E.what();
+  }
+  return "";
+}
+
+// --- A URL the user gives ------------------------------------------------------------------
+
+struct UserCase {
+  std::string Text;
+  std::string Scheme, Host, PortText, Target, User, Password;
+  std::string Error = "";
+};
+
+const UserCase UserCases[] = {
+    {"http://h.test:8080/a/b.html", "http", "h.test", "8080", "/a/b.html", "", ""},
+    {"HTTP://H.test", "HTTP", "H.test", "", "/", "", ""},
+    {"Gopher://g.test/x", "Gopher", "g.test", "", "/x", "", ""},
+    {"fTp://f.test:2121/x", "fTp", "f.test", "2121", "/x", "", ""},
+    // The authority only at the start: "//" and URLs later on are path or query.
+    {"127.0.0.1:8080/echo/a//b", "", "127.0.0.1", "8080", "/echo/a//b", "", ""},
+    {"http://h.test/x/127.0.0.2//y", "http", "h.test", "", "/x/127.0.0.2//y", "", ""},
+    {"http://h.test/login?next=http://127.0.0.1:8080/after", "http", "h.test", "",
+     "/login?next=http://127.0.0.1:8080/after", "", ""},
+    {"localhost:8080/x", "", "localhost", "8080", "/x", "", ""},
+    {"host/path:1", "", "host", "", "/path:1", "", ""},
+    {"host", "", "host", "", "/", "", ""},
+    {"/path//x", "", "", "", "/path//x", "", ""},
+    {"//h.test/x", "", "h.test", "", "/x", "", ""},
+    {"host?q=1", "", "host", "", "/?q=1", "", ""},
+    // Fragments never go out.
+    {"http://h.test/page#section", "http", "h.test", "", "/page", "", ""},
+    {"http://h.test/p?q=1#f?g", "http", "h.test", "", "/p?q=1", "", ""},
+    {"http://h.test#f", "http", "h.test", "", "/", "", ""},
+    // A well-formed target.
+    {"http://h.test/a b", "http", "h.test", "", "/a%20b", "", ""},
+    {"/x?a=\"<>\\^`{|}\x7F\x01\xE9", "", "", "", "/x?a=%22%3C%3E%5C%5E%60%7B%7C%7D%7F%01%E9", "",
+     ""},
+    {"/%41%4g%%2f%", "", "", "", "/%41%254g%25%2f%25", "", ""},
+    // Credentials, never part of the host.
+    {"user:pa%3Ass@h.test:81/x", "", "h.test", "81", "/x", "user", "pa:ss"},
+    {"http://u%40x@h.test/", "http", "h.test", "", "/", "u@x", ""},
+    {"http://a@b@h.test/", "http", "h.test", "", "/", "a@b", ""},
+    // Refused.
+    {"http://[::1]:8080/", "", "", "", "", "", "", "IPv6 addresses are not supported: [::1]"},
+    {"[fe80::1]/x", "", "", "", "", "", "", "IPv6 addresses are not supported: [fe80::1]"},
+    {"http://h.test:70000/", "", "", "", "", "", "", "Invalid port in URL: 70000"},
+    {"http://h.test:0/", "", "", "", "", "", "", "Invalid port in URL: 0"},
+    {"http://h.test:8x/", "", "", "", "", "", "", "'8x' is not a valid integer value"},
+};
+
+class UserUrl : public ::testing::TestWithParam<UserCase> {};
+
+TEST_P(UserUrl, SplitsIntoItsParts) {
+  const UserCase& C = GetParam();
+  const std::string Error = ErrorOf([&] {
+    const THttpUrl U = THttpUrl::SplitUser(C.Text);
+    U.PortNumber();
+    EXPECT_EQ(U.Scheme, C.Scheme);
+    EXPECT_EQ(U.Host, C.Host);
+    EXPECT_EQ(U.PortText, C.PortText);
+    EXPECT_EQ(U.RequestTarget(), C.Target);
+    EXPECT_EQ(U.User(), C.User);
+    EXPECT_EQ(U.Password(), C.Password);
+  });
+  EXPECT_EQ(Error, C.Error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, UserUrl, ::testing::ValuesIn(UserCases));
+
+// --- Resolution --------------------------------------------------------------------------
+
+struct ResolveCase {
+  std::string Base, Reference, Result;
+};
+
+const std::string R = "http://a/b/c/d;p?q";
+const std::string Page = "http://127.0.0.1:8080/dir/page";
+
+// RFC 3986, 5.4.1 and 5.4.2, the fragment left out of every result; "g:h" names a scheme
+// this component does not speak, and "http:g" takes the reading for older parsers.
+const ResolveCase ResolveCases[] = {
+    {R, "g:h", "Unsupported scheme in URL: g"},
+    {R, "g", "http://a/b/c/g"},
+    {R, "./g", "http://a/b/c/g"},
+    {R, "g/", "http://a/b/c/g/"},
+    {R, "/g", "http://a/g"},
+    {R, "//g", "http://g"},
+    {R, "?y", "http://a/b/c/d;p?y"},
+    {R, "g?y", "http://a/b/c/g?y"},
+    {R, "#s", "http://a/b/c/d;p?q"},
+    {R, "g#s", "http://a/b/c/g"},
+    {R, "g?y#s", "http://a/b/c/g?y"},
+    {R, ";x", "http://a/b/c/;x"},
+    {R, "g;x", "http://a/b/c/g;x"},
+    {R, "g;x?y#s", "http://a/b/c/g;x?y"},
+    {R, "", "http://a/b/c/d;p?q"},
+    {R, ".", "http://a/b/c/"},
+    {R, "./", "http://a/b/c/"},
+    {R, "..", "http://a/b/"},
+    {R, "../", "http://a/b/"},
+    {R, "../g", "http://a/b/g"},
+    {R, "../..", "http://a/"},
+    {R, "../../", "http://a/"},
+    {R, "../../g", "http://a/g"},
+    {R, "../../../g", "http://a/g"},
+    {R, "../../../../g", "http://a/g"},
+    {R, "/./g", "http://a/g"},
+    {R, "/../g", "http://a/g"},
+    {R, "g.", "http://a/b/c/g."},
+    {R, ".g", "http://a/b/c/.g"},
+    {R, "g..", "http://a/b/c/g.."},
+    {R, "..g", "http://a/b/c/..g"},
+    {R, "./../g", "http://a/b/g"},
+    {R, "./g/.", "http://a/b/c/g/"},
+    {R, "g/./h", "http://a/b/c/g/h"},
+    {R, "g/../h", "http://a/b/c/h"},
+    {R, "g;x=1/./y", "http://a/b/c/g;x=1/y"},
+    {R, "g;x=1/../y", "http://a/b/c/y"},
+    {R, "g?y/./x", "http://a/b/c/g?y/./x"},
+    {R, "g?y/../x", "http://a/b/c/g?y/../x"},
+    {R, "g#s/./x", "http://a/b/c/g"},
+    {R, "g#s/../x", "http://a/b/c/g"},
+    {R, "http:g", "http://a/b/c/g"},
+    // What servers send.
+    {Page, "/x/127.0.0.2//y", "http://127.0.0.1:8080/x/127.0.0.2//y"},
+    {Page, "/login?next=http://127.0.0.1:8080/after",
+     "http://127.0.0.1:8080/login?next=http://127.0.0.1:8080/after"},
+    {Page, "next.html", "http://127.0.0.1:8080/dir/next.html"},
+    {Page, "?q=1", "http://127.0.0.1:8080/dir/page?q=1"},
+    {Page, "../a", "http://127.0.0.1:8080/a"},
+    {Page, "//other.test:81/p", "http://other.test:81/p"},
+    {Page, "#f", "http://127.0.0.1:8080/dir/page"},
+    {Page, "HTTPS://s.test/", "https://s.test/"},
+    {Page, "FTP://f.test/x", "ftp://f.test/x"},
+    {Page, "gopher://g.test", "gopher://g.test"},
+    {Page, "localhost:8080/x", "Unsupported scheme in URL: localhost"},
+    {Page, "127.0.0.1:8080/x", "http://127.0.0.1:8080/dir/127.0.0.1:8080/x"},
+    {Page, "javascript:alert(1)", "Unsupported scheme in URL: javascript"},
+    {Page, "JavaScript:alert(1)", "Unsupported scheme in URL: javascript"},
+    {Page, "mailto:me@h.test", "Unsupported scheme in URL: mailto"},
+    {Page, "ftp:x", "No server in URL: ftp:x"},
+    {Page, "//[::1]/x", "IPv6 addresses are not supported: [::1]"},
+    {"http://h.test", "a", "http://h.test/a"},
+};
+
+class Resolution : public ::testing::TestWithParam<ResolveCase> {};
+
+TEST_P(Resolution, FollowsRfc3986) {
+  const ResolveCase& C = GetParam();
+  std::string Result;
+  const std::string Error = ErrorOf([&] { Result = THttpUrl::Resolve(C.Base, C.Reference); });
+  EXPECT_EQ(Error.empty() ? Result : Error, C.Result);
+}
+
+INSTANTIATE_TEST_SUITE_P(References, Resolution, ::testing::ValuesIn(ResolveCases));
+
+// The errors come as the classes a caller tells apart.
+TEST(UrlErrors, HaveTheirOwnClasses) {
+  EXPECT_THROW(THttpUrl::Resolve(Page, "javascript:x"), EHttpSchemeError);
+  EXPECT_THROW(THttpUrl::SchemePort("HTTPS"), EHttpSchemeError);
+  EXPECT_THROW(THttpUrl::SplitUser("http://[::1]/"), EHttpUrlError);
+  EXPECT_THROW(THttpUrl::SplitUser("h:99999").PortNumber(), EHttpUrlError);
+  EXPECT_THROW(THttpUrl::CheckHost("a b"), EHttpUrlError);
+}
+
+// --- Host line, ports and the proxy's absolute form -----------------------------------------
+
+TEST(UrlParts, HostPortsAndAbsoluteForm) {
+  const struct {
+    std::string Scheme, Host;
+    int Port;
+    std::string HostValue, Absolute;
+  } Cases[] = {
+      {"", "h.test", 80, "h.test", "http://h.test/t"},
+      {"http", "h.test", 8080, "h.test:8080", "http://h.test:8080/t"},
+      {"HTTP", "H.test", 80, "H.test", "HTTP://H.test/t"},
+      {"gopher", "g.test", 70, "g.test:70", "gopher://g.test/t"},
+      {"ftp", "f.test", 80, "f.test", "ftp://f.test:80/t"},
+      {"", "h.test", 65535, "h.test:65535", "http://h.test:65535/t"},
+  };
+  for (const auto& C : Cases) {
+    EXPECT_EQ(THttpUrl::HostValue(C.Host, C.Port), C.HostValue);
+    EXPECT_EQ(THttpUrl::AbsoluteForm(C.Scheme, C.Host, C.Port, "/t"), C.Absolute);
+  }
+  const struct {
+    std::string Scheme;
+    int Port;
+  } Ports[] = {{"", 80}, {"http", 80}, {"Http", 80}, {"gopher", 70}, {"FTP", 21}};
+  for (const auto& P : Ports) EXPECT_EQ(THttpUrl::SchemePort(P.Scheme), P.Port) << P.Scheme;
+  for (const std::string Bad : {"a b", "a/b", "a?b", "a#b", "a@b", "a:1", "[::1]", "a\tb", "a\x7F"})
+    EXPECT_EQ(ErrorOf([&] { THttpUrl::CheckHost(Bad); }), "Invalid host in URL: " + Bad);
+  for (const std::string Good : {"", "h.test", "my_host-1.example", "xn--bcher-kva.example"})
+    EXPECT_EQ(ErrorOf([&] { THttpUrl::CheckHost(Good); }), "");
+}
+
+}  // namespace

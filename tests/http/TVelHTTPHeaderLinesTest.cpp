@@ -1,0 +1,218 @@
+// The request's header lines beyond the fixed ones: the caller's CustomHeaders, credentials
+// in the URL, the Host line's port, the proxy port check, and which lines a redirection to
+// another server no longer carries.
+#include <vector>
+
+#include "tests/http/HttpFixture.h"
+
+using testsupport::ScriptedHttpServer;
+using testsupport::Whole;
+
+namespace {
+
+const std::string Accept =
+    "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
+    "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
+const std::string FormType = "Content-type: application/x-www-form-urlencoded\r\n";
+const std::string Plain = "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + FormType + "\r\n";
+
+struct LinesCase {
+  const char* Name;
+  std::string URL;
+  std::vector<std::string> Custom;
+  std::function<void(TVelHTTP&)> Setup;
+  std::string Expected;  // the header block, or the error's text
+};
+
+const LinesCase LinesCases[] = {
+    {"None", "http://h.test/x", {}, nullptr, Plain},
+    {"ReplacesBothAcceptLinesAtTheFirst",
+     "http://h.test/x",
+     {"accept: */*"},
+     nullptr,
+     "GET /x HTTP/1.0\r\nHost: h.test\r\naccept: */*\r\n" + FormType + "\r\n"},
+    {"RemovesWithAnEmptyValue",
+     "http://h.test/x",
+     {"Accept:", "Content-Type:  "},
+     nullptr,
+     "GET /x HTTP/1.0\r\nHost: h.test\r\n\r\n"},
+    {"RemovingWhatIsNotThereIsNothing", "http://h.test/x", {"Cookie:"}, nullptr, Plain},
+    {"AddsANewName",
+     "http://h.test/x",
+     {"X-A: 1", "X-B:\t2"},
+     nullptr,
+     "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + FormType + "X-A: 1\r\nX-B: 2\r\n\r\n"},
+    {"ReplacesHostAndTheHeaderInfoLines",
+     "http://h.test:8080/x",
+     {"Host: other", "User-Agent: mine", "COOKIE: c=2", "Referer: r2", "From: f2"},
+     [](TVelHTTP& H) {
+       H.HeaderInfo.LocalProgram = "p";
+       H.HeaderInfo.LocalMailAddress = "m";
+       H.HeaderInfo.Cookie = "c=1";
+       H.HeaderInfo.Referer = "r";
+     },
+     "GET /x HTTP/1.0\r\nHost: other\r\n" + Accept +
+         "User-Agent: mine\r\nFrom: f2\r\nCOOKIE: c=2\r\nReferer: r2\r\n" + FormType + "\r\n"},
+    {"HostCarriesAPortOtherThan80",
+     "h.test:8080/x",
+     {},
+     nullptr,
+     "GET /x HTTP/1.0\r\nHost: h.test:8080\r\n" + Accept + FormType + "\r\n"},
+    {"ThroughAProxyToo",
+     "http://h.test:81/x",
+     {"X: y"},
+     [](TVelHTTP& H) {
+       H.Proxy = "127.0.0.1";
+       H.ProxyPort = 3128;
+     },
+     "GET http://h.test:81/x HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: h.test:81\r\n" +
+         Accept + FormType + "X: y\r\n\r\n"},
+    // Credentials: CustomHeaders, then the URL's, then HeaderInfo's; never in Host or the
+    // request line, not even a proxy's.
+    {"UrlCredentialsBeforeHeaderInfo",
+     "http://u:p@h.test/x",
+     {},
+     [](TVelHTTP& H) {
+       H.HeaderInfo.UserId = "Aladdin";
+       H.HeaderInfo.Password = "open sesame";
+     },
+     "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + "Authorization: Basic dTpw\r\n" + FormType +
+         "\r\n"},
+    {"UrlUserWithoutPassword",
+     "u@h.test/x",
+     {},
+     nullptr,
+     "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + "Authorization: Basic dTo=\r\n" + FormType +
+         "\r\n"},
+    {"UrlCredentialsThroughAProxy",
+     "http://u:p@h.test/x",
+     {},
+     [](TVelHTTP& H) {
+       H.Proxy = "127.0.0.1";
+       H.ProxyPort = 3128;
+     },
+     "GET http://h.test/x HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: h.test\r\n" + Accept +
+         "Authorization: Basic dTpw\r\n" + FormType + "\r\n"},
+    {"CustomAuthorizationFirst",
+     "http://u:p@h.test/x",
+     {"Authorization: Bearer t"},
+     nullptr,
+     "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + "Authorization: Bearer t\r\n" + FormType +
+         "\r\n"},
+    // Refused before anything is composed.
+    {"CrLfInALine",
+     "http://h.test/x",
+     {"X: a\r\nY: b"},
+     nullptr,
+     "Invalid character (CR, LF or NUL) in CustomHeaders"},
+    {"NulInALine",
+     "http://h.test/x",
+     {std::string("X: a\0", 5)},
+     nullptr,
+     "Invalid character (CR, LF or NUL) in CustomHeaders"},
+    {"ContentLength",
+     "http://h.test/x",
+     {"content-length: 5"},
+     nullptr,
+     "Content-Length cannot be set in CustomHeaders"},
+    {"NoColon",
+     "http://h.test/x",
+     {"X-A 1"},
+     nullptr,
+     "Invalid header line in CustomHeaders: X-A 1"},
+    {"NoName", "http://h.test/x", {": 1"}, nullptr, "Invalid header line in CustomHeaders: : 1"},
+    {"BlankInName",
+     "http://h.test/x",
+     {"X A: 1"},
+     nullptr,
+     "Invalid header line in CustomHeaders: X A: 1"},
+    {"ProxyPortTooLarge",
+     "http://h.test/x",
+     {},
+     [](TVelHTTP& H) {
+       H.Proxy = "127.0.0.1";
+       H.ProxyPort = 99999;
+     },
+     "Invalid proxy port: 99999"},
+    {"ProxyPortZero",
+     "http://h.test/x",
+     {},
+     [](TVelHTTP& H) {
+       H.Proxy = "127.0.0.1";
+       H.ProxyPort = 0;
+     },
+     "Invalid proxy port: 0"},
+    {"ProxyPortUnusedWithoutProxy",
+     "http://h.test/x",
+     {},
+     [](TVelHTTP& H) { H.ProxyPort = 99999; },
+     Plain},
+    {"HostWithABlank", "/x", {}, [](TVelHTTP& H) { H.Host = "a b"; }, "Invalid host in URL: a b"},
+};
+
+void PrintTo(const LinesCase& C, std::ostream* Os) { *Os << C.Name; }
+
+class HeaderLines : public HttpTest, public ::testing::WithParamInterface<LinesCase> {};
+
+TEST_P(HeaderLines, AreComposedAsTheCallerAsked) {
+  const LinesCase& C = GetParam();
+  auto& H = Make();
+  H.URL = C.URL;
+  H.CustomHeaders = C.Custom;
+  if (C.Setup) C.Setup(H);
+  const std::string Error = ErrorOf([&] {
+    H.SplitURL();
+    H.ComposeRequest();
+  });
+  EXPECT_EQ(Error.empty() ? H.RequestHeaderSent() : Error, C.Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HeaderLines, ::testing::ValuesIn(LinesCases),
+                         [](const auto& I) { return std::string(I.param.Name); });
+
+bool HasName(const std::string& Request, const std::string& Name) {
+  return Request.find("\r\n" + Name + ": ") != std::string::npos;
+}
+
+// Authorization and Cookie lines go to the first pass's server only, whatever their source;
+// a cookie the redirection set goes on with it.
+TEST_F(HttpTest, CredentialsAndCookiesStayWithTheFirstServer) {
+  const struct {
+    const char* Name;
+    std::vector<std::string> Custom;
+    std::string SetCookie;
+    bool UrlCredentials;
+  } Cases[] = {{"custom", {"Authorization: Bearer t", "Cookie: c=1", "X-Trace: 7"}, "", false},
+               {"url and caller's cookie", {"X-Trace: 7"}, "", true},
+               {"cookie of the redirection", {"X-Trace: 7"}, "k=v", true}};
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    ScriptedHttpServer Other({Whole("HTTP/1.0 200 OK\r\n\r\nthere")});
+    const std::string SetCookie = C.SetCookie.empty() ? "" : "Set-Cookie: " + C.SetCookie + "\r\n";
+    ScriptedHttpServer Main(
+        {Whole("HTTP/1.0 302 Found\r\n" + SetCookie +
+               "Location: http://other.test:" + std::to_string(Other.Port()) + "/there\r\n\r\n")});
+    auto& H = Make();
+    H.CustomHeaders = C.Custom;
+    H.HeaderInfo.Cookie = C.UrlCredentials ? "mine=1" : "";
+    const std::string Creds = C.UrlCredentials ? "u:p@" : "";
+    H.Get("http://" + Creds + "127.0.0.1:" + std::to_string(Main.Port()) + "/start");
+    ASSERT_EQ(Main.Requests().size(), 1u);
+    ASSERT_EQ(Other.Requests().size(), 1u);
+    const std::string First = Main.Requests()[0];
+    const std::string Second = Other.Requests()[0];
+    EXPECT_TRUE(HasName(First, "Authorization")) << First;
+    EXPECT_TRUE(HasName(First, "Cookie")) << First;
+    EXPECT_FALSE(HasName(Second, "Authorization")) << Second;
+    EXPECT_EQ(HasName(Second, "Cookie"), !C.SetCookie.empty()) << Second;
+    if (!C.SetCookie.empty()) {
+      EXPECT_NE(Second.find("\r\nCookie: k=v\r\n"), std::string::npos);
+    }
+    EXPECT_TRUE(HasName(Second, "X-Trace")) << Second;
+    EXPECT_EQ(Second.find("u:p"), std::string::npos);
+    EXPECT_NE(Second.find("\r\nHost: other.test:" + std::to_string(Other.Port()) + "\r\n"),
+              std::string::npos);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,237 @@
+// Rendering a request as a command: the shell quoting and both commands by tables, and the
+// curl command run against a scripted server, which must receive the same request.
+#include "inspect/TCommandRenderer.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "inspect/HttpText.h"
+#include "tests/inspect/InspectFixture.h"
+
+using testsupport::ScriptedHttpServer;
+using testsupport::Whole;
+
+namespace {
+
+TEST(ShellQuote, QuotesOnlyWhatTheShellWouldRead) {
+  const std::vector<std::pair<std::string, std::string>> Rows = {
+      {"plain", "plain"},
+      {"http://h:8080/a,b.c_d-e@f%20+g=h", "http://h:8080/a,b.c_d-e@f%20+g=h"},
+      {"", "''"},
+      {"two words", "'two words'"},
+      {"it's", "'it'\\''s'"},
+      {"'", "''\\'''"},
+      {"''", "''\\'''\\'''"},
+      {"a\nb", "'a\nb'"},
+      {"$HOME `x` \"q\" \\ * ? [a] ~ ! # & ; | < > ( ) { }",
+       "'$HOME `x` \"q\" \\ * ? [a] ~ ! # & ; | < > ( ) { }'"},
+      {"http://h/?a=1&b=2", "'http://h/?a=1&b=2'"},
+      {"caf\xC3\xA9", "'caf\xC3\xA9'"},
+  };
+  for (const auto& [Word, Quoted] : Rows)
+    EXPECT_EQ(TCommandRenderer::ShellQuote(Word), Quoted) << Word;
+}
+
+TEST(PrintfFormat, PrintsTheBytesBack) {
+  const std::vector<std::pair<std::string, std::string>> Rows = {
+      {"plain", "plain"},
+      {"100% \\n", "100%% \\\\n"},
+      {std::string("x\0y", 3), "x\\000y"},
+      {"a\r\nb\tc\x1b\x7f", "a\\015\nb\tc\\033\\177"},
+      {"-n", "\\055n"},
+      {"a-", "a-"},
+      {"@file", "@file"},
+      {"caf\xC3\xA9 '", "caf\xC3\xA9 '"},
+  };
+  for (const auto& [Bytes, Format] : Rows)
+    EXPECT_EQ(TCommandRenderer::PrintfFormat(Bytes), Format) << Bytes;
+}
+
+// --- Both commands of a pass --------------------------------------------------------------
+
+const std::string A1 = "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
+const std::string A2 = "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
+const std::string Form = "Content-type: application/x-www-form-urlencoded";
+const std::string QA1 = "'" + A1 + "'";
+const std::string QA2 = "'" + A2 + "'";
+const std::string QForm = "'" + Form + "'";
+
+// A pass as the component composes it: the request line, the Host line, the two Accept
+// lines, Extra, the form Content-type, Tail, and a Content-Length when there is a body.
+TExchangePass Composed(const std::string& Method, const std::string& URL,
+                       const std::vector<std::string>& Extra = {},
+                       const std::optional<std::string>& Body = std::nullopt,
+                       const std::vector<std::string>& Tail = {}) {
+  TExchangePass P;
+  P.Method = Method;
+  P.URL = URL;
+  const TUrlParts U = SplitAbsoluteURL(URL);
+  P.RequestHeader =
+      Method + " " + U.Target + " HTTP/1.0\r\nHost: " + U.Host + "\r\n" + A1 + "\r\n" + A2 + "\r\n";
+  for (const std::string& L : Extra) P.RequestHeader += L + "\r\n";
+  P.RequestHeader += Form + "\r\n";
+  for (const std::string& L : Tail) P.RequestHeader += L + "\r\n";
+  if (Body) {
+    P.RequestHeader += "Content-Length: " + std::to_string(Body->size()) + "\r\n";
+    P.RequestBody = *Body;
+    P.RequestBodySize = static_cast<std::int64_t>(Body->size());
+  }
+  P.RequestHeader += "\r\n";
+  return P;
+}
+
+TExchangePass ViaProxy() {
+  TExchangePass P;
+  P.Method = "GET";
+  P.URL = "http://origin:8080/p";
+  P.Proxy = "proxy";
+  P.ProxyPort = 3128;
+  P.RequestHeader =
+      "GET http://origin:8080/p HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
+      "Host: origin\r\n" +
+      A1 + "\r\n" + A2 + "\r\n" + Form + "\r\n\r\n";
+  return P;
+}
+
+TExchangePass Copied() {
+  TExchangePass P = Composed("COPY", "http://h/src", {}, std::nullopt, {"URI-header: /dest x"});
+  P.TargetURI = "/dest x";
+  return P;
+}
+
+TExchangePass WithoutAccept() {
+  TExchangePass P;
+  P.Method = "GET";
+  P.URL = "http://h/";
+  P.RequestHeader = "GET / HTTP/1.0\r\nHost: h\r\nUser-Agent: u\r\n\r\n";
+  return P;
+}
+
+struct CommandCase {
+  std::string Name;
+  TExchangePass Pass;
+  std::string OrreryCli;
+  std::string Curl;
+};
+
+std::vector<CommandCase> CommandCases() {
+  const std::string Headers = "-H 'Host: 127.0.0.1' -H " + QA1 + " -H " + QA2;
+  return {
+      {"plain GET", Composed("GET", "http://127.0.0.1:8080/p"),
+       "orrery-cli -X GET http://127.0.0.1:8080/p",
+       "curl -0 -X GET " + Headers + " -H " + QForm + " -H User-Agent: http://127.0.0.1:8080/p"},
+      {"fields with blanks and quotes",
+       Composed("GET", "http://h/x?a=1&b=2", {"User-Agent: a b", "Cookie: it's", "Referer: r"}),
+       "orrery-cli -X GET -H 'User-Agent: a b' -H 'Cookie: it'\\''s' -H 'Referer: r' "
+       "'http://h/x?a=1&b=2'",
+       "curl -0 -X GET -H " + QA1 + " -H " + QA2 +
+           " -H 'User-Agent: a b' -H 'Cookie: it'\\''s' -H 'Referer: r' -H " + QForm +
+           " 'http://h/x?a=1&b=2'"},
+      {"POST with quotes, blanks and a newline",
+       Composed("POST", "http://h/f", {"Authorization: Basic dTpw"}, "a=1&b=it's\nnext line"),
+       "orrery-cli -X POST -H 'Authorization: Basic dTpw' --data-binary "
+       "'a=1&b=it'\\''s\nnext line' http://h/f",
+       "curl -0 -X POST -H " + QA1 + " -H " + QA2 + " -H 'Authorization: Basic dTpw' -H " + QForm +
+           " -H User-Agent: --data-binary 'a=1&b=it'\\''s\nnext line' http://h/f"},
+      {"empty body", Composed("PUT", "http://h/", {}, ""),
+       "orrery-cli -X PUT --data-binary '' http://h/",
+       "curl -0 -X PUT -H " + QA1 + " -H " + QA2 + " -H " + QForm +
+           " -H User-Agent: --data-binary '' http://h/"},
+      {"body with NUL and CR", Composed("PUT", "http://h/", {}, std::string("x\0y\r", 4)),
+       "printf 'x\\000y\\015' | orrery-cli -X PUT --data-binary @- http://h/",
+       "printf 'x\\000y\\015' | curl -0 -X PUT -H " + QA1 + " -H " + QA2 + " -H " + QForm +
+           " -H User-Agent: --data-binary @- http://h/"},
+      {"body that names a file", Composed("POST", "http://h/", {}, "@/etc/passwd"),
+       "printf @/etc/passwd | orrery-cli -X POST --data-binary @- http://h/",
+       "printf @/etc/passwd | curl -0 -X POST -H " + QA1 + " -H " + QA2 + " -H " + QForm +
+           " -H User-Agent: --data-binary @- http://h/"},
+      {"HEAD", Composed("HEAD", "http://h/"), "orrery-cli -I http://h/",
+       "curl -0 -I -H " + QA1 + " -H " + QA2 + " -H " + QForm + " -H User-Agent: http://h/"},
+      {"proxy", ViaProxy(), "orrery-cli -X GET -x proxy:3128 http://origin:8080/p",
+       "curl -0 -X GET -H 'Proxy-Connection: Keep-Alive' -H 'Host: origin' -H " + QA1 + " -H " +
+           QA2 + " -H " + QForm + " -H User-Agent: -x proxy:3128 http://origin:8080/p"},
+      {"COPY with its target", Copied(), "orrery-cli -X COPY --target '/dest x' http://h/src",
+       "curl -0 -X COPY -H " + QA1 + " -H " + QA2 + " -H " + QForm +
+           " -H 'URI-header: /dest x' -H User-Agent: http://h/src"},
+      {"URL curl would change", Composed("GET", "http://h/a/../b[1-2]{x}"),
+       "orrery-cli -X GET 'http://h/a/../b[1-2]{x}'",
+       "curl -0 -g --path-as-is -X GET -H " + QA1 + " -H " + QA2 + " -H " + QForm +
+           " -H User-Agent: 'http://h/a/../b[1-2]{x}'"},
+      {"composed lines missing", WithoutAccept(),
+       "orrery-cli -X GET -H 'User-Agent: u' -H Accept: -H Content-type: http://h/",
+       "curl -0 -X GET -H 'User-Agent: u' -H Accept: http://h/"},
+  };
+}
+
+TEST(CommandRenderer, RendersBothCommands) {
+  for (const CommandCase& C : CommandCases()) {
+    SCOPED_TRACE(C.Name);
+    EXPECT_EQ(TCommandRenderer::OrreryCli(C.Pass), C.OrreryCli);
+    EXPECT_EQ(TCommandRenderer::Curl(C.Pass), C.Curl);
+  }
+}
+
+// --- The curl command run -----------------------------------------------------------------
+
+// The request line, the header lines in sorted order (curl orders them its own way) and
+// the body.
+std::string Comparable(const std::string& Request) {
+  const auto End = Request.find("\r\n\r\n");
+  const std::string Head = Request.substr(0, End) + "\r\n";
+  std::vector<std::string> Lines;
+  for (const auto& L : HeaderLines(Head)) Lines.emplace_back(L);
+  if (Lines.empty()) return Request;
+  std::sort(Lines.begin() + 1, Lines.end());
+  std::string Out;
+  for (const std::string& L : Lines) Out += L + "\n";
+  return Out + "--\n" + (End == std::string::npos ? "" : Request.substr(End + 4));
+}
+
+struct RunCase {
+  std::string Name;
+  std::function<void(TVelHTTP&, const std::string& URL)> Request;
+};
+
+void PrintTo(const RunCase& C, std::ostream* Os) { *Os << C.Name; }
+
+class CurlRun : public InspectTest, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(CurlRun, SendsTheSameRequest) {
+  if (std::system("command -v curl >/dev/null 2>&1") != 0) GTEST_SKIP() << "no curl here";
+  ScriptedHttpServer Server(
+      {Whole("HTTP/1.0 200 OK\r\n\r\nfirst"), Whole("HTTP/1.0 200 OK\r\n\r\nagain")});
+  Http->HeaderInfo.LocalProgram = "Orrery test/1.0 (it's)";
+  Http->HeaderInfo.Cookie = "a=1; b=\"two words\"";
+  Http->HeaderInfo.UserId = "user";
+  Http->HeaderInfo.Password = "pa ss";
+  Record();
+  GetParam().Request(*Http, At(Server.Port(), "/path?q=1&r=%20"));
+  ASSERT_EQ(Recorder->Passes().size(), 1u);
+  const std::string Command = TCommandRenderer::Curl(Recorder->Passes()[0]);
+  const std::string Shell =
+      "timeout 20 sh -c " + TCommandRenderer::ShellQuote(Command) + " >/dev/null 2>&1";
+  const int Status = std::system(Shell.c_str());
+  ASSERT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Command;
+  const auto Received = Server.Requests();
+  ASSERT_EQ(Received.size(), 2u);
+  EXPECT_EQ(Comparable(Received[1]), Comparable(Received[0])) << Command;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, CurlRun,
+    ::testing::Values(
+        RunCase{"Get", [](TVelHTTP& H, const std::string& U) { H.Get(U); }},
+        RunCase{"Delete", [](TVelHTTP& H, const std::string& U) { H.Delete(U); }},
+        RunCase{"PostWithQuotesAndNewline",
+                [](TVelHTTP& H, const std::string& U) { H.Post(U, "a=1&b='x'\nline two"); }},
+        RunCase{"PutWithNul",
+                [](TVelHTTP& H, const std::string& U) { H.Put(U, std::string("@x\0y%\\", 6)); }},
+        RunCase{"Move", [](TVelHTTP& H, const std::string& U) { H.Move(U, "/to it's"); }}),
+    [](const auto& Info) { return Info.param.Name; });
+
+}  // namespace

@@ -1,0 +1,415 @@
+// The HAR writer: the scripted three-hop exchange against its stored reference, every field
+// HAR 1.2 requires, and the mapping of passes to timings, requests and responses by tables.
+//
+// To write the reference again after a deliberate change of what the component sends or
+// records, run the suite once with ORRERY_UPDATE_REFERENCE=1 and review the file's diff.
+#include "inspect/THarWriter.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "OrreryVersion.h"
+#include "base/Exception.h"
+#include "tests/inspect/InspectFixture.h"
+#include "tests/inspect/ThreeHops.h"
+#include "tests/support/HarMask.h"
+
+using nlohmann::json;
+using testsupport::ScriptedHttpServer;
+
+namespace {
+
+const std::string ReferenceFile = std::string(ORRERY_INSPECT_DATA) + "/three-hops.har";
+
+std::string FileText(const std::string& Name) {
+  std::ifstream In(Name, std::ios::binary);
+  std::stringstream S;
+  S << In.rdbuf();
+  return S.str();
+}
+
+json Har(const std::vector<TExchangePass>& Passes, const std::string& Error = "") {
+  return json::parse(THarWriter::Text(THarWriter::Document(Passes, Error)));
+}
+
+class HarExchangeTest : public InspectTest {
+ protected:
+  std::string ThreeHopsHar() {
+    ScriptedHttpServer Server(ThreeHopsReplies());
+    Record();
+    Recorder->Run([&] { Http->Get(At(Server.Port(), ThreeHopsStart)); });
+    return THarWriter::Text(THarWriter::Document(*Recorder));
+  }
+};
+
+TEST_F(HarExchangeTest, ThreeHopsEqualTheStoredReference) {
+  const std::string Text = ThreeHopsHar();
+  if (std::getenv("ORRERY_UPDATE_REFERENCE"))
+    std::ofstream(ReferenceFile, std::ios::binary) << Text;
+  const std::string Reference = FileText(ReferenceFile);
+  ASSERT_FALSE(Reference.empty()) << "missing " << ReferenceFile;
+  EXPECT_EQ(testsupport::MaskedHarText(Text), testsupport::MaskedHarText(Reference));
+}
+
+// Every field HAR 1.2 requires, with its type, on every entry: of the three hops and of a
+// pass that failed before any reply.
+TEST_F(HarExchangeTest, EveryRequiredFieldIsThere) {
+  TExchangePass Failed;
+  Failed.Method = "GET";
+  Failed.URL = "http://127.0.0.1:9/";
+  Failed.RequestHeader = "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+  Failed.Error = "Connection Failed";
+  const std::vector<json> Documents = {json::parse(ThreeHopsHar()), Har({Failed})};
+
+  using Is = bool (json::*)() const noexcept;
+  const Is String = &json::is_string, Number = &json::is_number, Object = &json::is_object,
+           Array = &json::is_array;
+  const std::vector<std::pair<std::string, Is>> LogFields = {{"/log", Object},
+                                                             {"/log/version", String},
+                                                             {"/log/creator", Object},
+                                                             {"/log/creator/name", String},
+                                                             {"/log/creator/version", String},
+                                                             {"/log/entries", Array}};
+  const std::vector<std::pair<std::string, Is>> EntryFields = {
+      {"/startedDateTime", String},
+      {"/time", Number},
+      {"/request", Object},
+      {"/request/method", String},
+      {"/request/url", String},
+      {"/request/httpVersion", String},
+      {"/request/cookies", Array},
+      {"/request/headers", Array},
+      {"/request/queryString", Array},
+      {"/request/headersSize", Number},
+      {"/request/bodySize", Number},
+      {"/response", Object},
+      {"/response/status", Number},
+      {"/response/statusText", String},
+      {"/response/httpVersion", String},
+      {"/response/cookies", Array},
+      {"/response/headers", Array},
+      {"/response/content", Object},
+      {"/response/content/size", Number},
+      {"/response/content/mimeType", String},
+      {"/response/redirectURL", String},
+      {"/response/headersSize", Number},
+      {"/response/bodySize", Number},
+      {"/cache", Object},
+      {"/timings", Object},
+      {"/timings/blocked", Number},
+      {"/timings/dns", Number},
+      {"/timings/connect", Number},
+      {"/timings/send", Number},
+      {"/timings/wait", Number},
+      {"/timings/receive", Number}};
+  const std::regex Iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)");
+  for (const json& Doc : Documents) {
+    for (const auto& [Pointer, Check] : LogFields) {
+      ASSERT_TRUE(Doc.contains(json::json_pointer(Pointer))) << Pointer;
+      EXPECT_TRUE((Doc.at(json::json_pointer(Pointer)).*Check)()) << Pointer;
+    }
+    EXPECT_EQ(Doc["log"]["version"], "1.2");
+    EXPECT_EQ(Doc["log"]["creator"]["name"], "Orrery");
+    EXPECT_EQ(Doc["log"]["creator"]["version"], ORRERY_VERSION);
+    for (const json& Entry : Doc["log"]["entries"]) {
+      for (const auto& [Pointer, Check] : EntryFields) {
+        ASSERT_TRUE(Entry.contains(json::json_pointer(Pointer))) << Pointer;
+        EXPECT_TRUE((Entry.at(json::json_pointer(Pointer)).*Check)()) << Pointer;
+      }
+      EXPECT_TRUE(std::regex_match(Entry["startedDateTime"].get<std::string>(), Iso));
+      EXPECT_EQ(Entry["timings"]["blocked"], -1);
+      for (const char* List : {"/request/headers", "/response/headers", "/request/cookies",
+                               "/response/cookies", "/request/queryString"})
+        for (const json& Pair : Entry.at(json::json_pointer(List))) {
+          EXPECT_TRUE(Pair["name"].is_string()) << List;
+          EXPECT_TRUE(Pair["value"].is_string()) << List;
+        }
+      // time is the sum of the timings that apply.
+      double Sum = 0;
+      for (const auto& T : Entry["timings"]) Sum += T.get<double>() > 0 ? T.get<double>() : 0;
+      EXPECT_NEAR(Entry["time"].get<double>(), Sum, 0.01);
+    }
+  }
+}
+
+// --- Passes built by hand -----------------------------------------------------------------
+
+using Stages = std::array<std::optional<double>, ExchangeStageCount>;
+
+struct TimingCase {
+  std::string Name;
+  Stages At;                       // looked up, connected, sent, status line, header end, body end
+  std::array<double, 5> Expected;  // dns, connect, send, wait, receive
+  double Time;
+};
+
+TEST(HarTimings, FollowTheStagesReached) {
+  const auto N = std::nullopt;
+  const std::vector<TimingCase> Cases = {
+      {"named host", {2, 5, 6, 10, 11, 20}, {2, 3, 1, 4, 10}, 20},
+      {"dotted address", {N, 5, 6, 10, 11, 20}, {-1, 5, 1, 4, 10}, 20},
+      {"refused", {N, N, N, N, N, N}, {-1, -1, -1, -1, -1}, 0},
+      {"looked up, not connected", {2, N, N, N, N, N}, {2, -1, -1, -1, -1}, 2},
+      {"no reply", {N, 1, 2, N, N, N}, {-1, 1, 1, -1, -1}, 2},
+      {"closed at once", {N, 1, 2, N, 3, 3}, {-1, 1, 1, 1, 0}, 3},
+      {"reset mid-body", {N, 1, 2, 4, 4.5, N}, {-1, 1, 1, 2, -1}, 4},
+      {"fractions", {N, 1.23456, 1.5, 2, 2, 2.0004}, {-1, 1.235, 0.265, 0.5, 0}, 2},
+  };
+  const char* Names[] = {"dns", "connect", "send", "wait", "receive"};
+  for (const TimingCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TExchangePass P;
+    P.At = C.At;
+    const json E = json::parse(THarWriter::Entry(P).dump());
+    EXPECT_EQ(E["timings"]["blocked"], -1);
+    for (int I = 0; I < 5; ++I)
+      EXPECT_NEAR(E["timings"][Names[I]].get<double>(), C.Expected[I], 1e-9) << Names[I];
+    EXPECT_NEAR(E["time"].get<double>(), C.Time, 1e-9);
+  }
+}
+
+// A pass and what its entry must hold (JSON pointers into the entry), and must not.
+struct EntryCase {
+  std::string Name;
+  TExchangePass Pass;
+  std::vector<std::pair<std::string, json>> Holds;
+  std::vector<std::string> Lacks;
+};
+
+TExchangePass Replied(const std::string& Header, const std::string& Body, std::int64_t Bytes = -1) {
+  TExchangePass P;
+  P.Method = "GET";
+  P.URL = "http://h/";
+  P.RequestHeader = "GET / HTTP/1.0\r\nHost: h\r\n\r\n";
+  P.ReplyHeader = Header;
+  P.ReplyNumber = 200;
+  P.Body = Body;
+  P.BodyBytes = Bytes < 0 ? static_cast<std::int64_t>(Body.size()) : Bytes;
+  P.At = {std::nullopt, 1, 2, 3, 4, 5};
+  return P;
+}
+
+TExchangePass Failed(TExchangePass P, const std::string& Error, bool HeaderRead) {
+  P.Error = Error;
+  P.At[xsBodyEnd].reset();
+  if (!HeaderRead) {
+    P.At = {};
+    P.ReplyHeader.clear();
+    P.ReplyNumber = 0;
+  }
+  return P;
+}
+
+TExchangePass Sent(const std::string& Method, const std::string& URL, const std::string& Header,
+                   const std::string& Body = "") {
+  TExchangePass P = Replied("HTTP/1.0 200 OK\r\n\r\n", "");
+  P.Method = Method;
+  P.URL = URL;
+  P.RequestHeader = Header;
+  P.RequestBody = Body;
+  P.RequestBodySize = static_cast<std::int64_t>(Body.size());
+  return P;
+}
+
+const std::string OkHeader = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n";
+const std::string Cut = std::string(TExchangePass::BodyKept - 1, 'a') + "\xC3";
+
+std::vector<EntryCase> EntryCases() {
+  const std::string Form =
+      "POST /f HTTP/1.0\r\nHost: h\r\nContent-type: "
+      "application/x-www-form-urlencoded\r\nContent-Length: 7\r\n\r\n";
+  return {
+      {"text body",
+       Replied(OkHeader, "<p>caf\xC3\xA9</p>"),
+       {{"/response/content/text", "<p>caf\xC3\xA9</p>"},
+        {"/response/content/mimeType", "text/html"},
+        {"/response/content/size", 12},
+        {"/response/status", 200},
+        {"/response/statusText", "OK"},
+        {"/response/httpVersion", "HTTP/1.0"},
+        {"/response/headersSize", OkHeader.size()},
+        {"/response/bodySize", 12},
+        {"/response/headers", json::array({{{"name", "Content-Type"}, {"value", "text/html"}}})}},
+       {"/response/content/encoding", "/response/_error"}},
+      {"PNG body",
+       Replied(OkHeader, std::string("\x89PNG\r\n\x1a\n\0", 9)),
+       {{"/response/content/text", "iVBORw0KGgoA"}, {"/response/content/encoding", "base64"}},
+       {}},
+      {"Windows-1252 body",
+       Replied(OkHeader, "caf\xE9"),
+       {{"/response/content/text", "Y2Fm6Q=="}, {"/response/content/encoding", "base64"}},
+       {}},
+      {"NUL in ASCII",
+       Replied(OkHeader, std::string("a\0b", 3)),
+       {{"/response/content/encoding", "base64"}},
+       {}},
+      {"cut inside a character",
+       Replied(OkHeader, Cut, 5 << 20),
+       {{"/response/content/text", Cut.substr(0, Cut.size() - 1)},
+        {"/response/content/size", 5 << 20},
+        {"/response/bodySize", 5 << 20}},
+       {"/response/content/encoding"}},
+      {"ends inside a character, whole",
+       Replied(OkHeader, "ab\xC3"),
+       {{"/response/content/encoding", "base64"}},
+       {}},
+      {"no content type, longer reason",
+       Replied("HTTP/1.1 404 Not Found Here\r\n\r\n", ""),
+       {{"/response/statusText", "Not Found Here"},
+        {"/response/httpVersion", "HTTP/1.1"},
+        {"/response/content/mimeType", ""},
+        {"/response/content/text", ""}},
+       {}},
+      {"body not kept (file mode)",
+       Replied(OkHeader, "", 5000),
+       {{"/response/content/size", 5000}, {"/response/bodySize", 5000}},
+       {"/response/content/text", "/response/content/encoding"}},
+      {"no reason", Replied("HTTP/1.0 204\r\n\r\n", ""), {{"/response/statusText", ""}}, {}},
+      {"redirection with cookies",
+       Replied("HTTP/1.0 302 Found\r\nLocation: /next\r\nSet-Cookie: a=1; Path=/x; "
+               "Domain=d; HttpOnly; Secure\r\nset-cookie: b\r\n\r\n",
+               ""),
+       {{"/response/redirectURL", "/next"},
+        {"/response/cookies", json::array({{{"name", "a"},
+                                            {"value", "1"},
+                                            {"path", "/x"},
+                                            {"domain", "d"},
+                                            {"httpOnly", true},
+                                            {"secure", true}},
+                                           {{"name", "b"}, {"value", ""}}})}},
+       {}},
+      {"failed midway",
+       Failed(Replied(OkHeader, "0123"), "Connection reset by peer", true),
+       {{"/response/status", 0},
+        {"/response/statusText", ""},
+        {"/response/_error", "Connection reset by peer"},
+        {"/response/httpVersion", "HTTP/1.0"},
+        {"/response/bodySize", 4},
+        {"/response/content/text", "0123"},
+        {"/timings/receive", -1}},
+       {}},
+      {"failed before any reply",
+       Failed(Replied(OkHeader, ""), "Connection Failed", false),
+       {{"/response/status", 0},
+        {"/response/_error", "Connection Failed"},
+        {"/response/httpVersion", ""},
+        {"/response/headers", json::array()},
+        {"/response/headersSize", -1},
+        {"/response/bodySize", -1},
+        {"/time", 0}},
+       {}},
+      {"query and cookies",
+       Sent("GET", "http://h/p?a=1&b=&c&&d=%41#frag",
+            "GET /p?a=1&b=&c&&d=%41 HTTP/1.0\r\nHost: h\r\nCookie: s=1; t=x=y;\r\n\r\n"),
+       {{"/request/queryString", json::array({{{"name", "a"}, {"value", "1"}},
+                                              {{"name", "b"}, {"value", ""}},
+                                              {{"name", "c"}, {"value", ""}},
+                                              {{"name", "d"}, {"value", "%41"}}})},
+        {"/request/cookies",
+         json::array({{{"name", "s"}, {"value", "1"}}, {{"name", "t"}, {"value", "x=y"}}})},
+        {"/request/url", "http://h/p?a=1&b=&c&&d=%41"},
+        {"/request/httpVersion", "HTTP/1.0"},
+        {"/request/headersSize", 65},
+        {"/request/bodySize", 0}},
+       {"/request/postData"}},
+      {"form body",
+       Sent("POST", "http://h/f", Form, "a%3D1+b"),
+       {{"/request/postData",
+         {{"mimeType", "application/x-www-form-urlencoded"}, {"text", "a%3D1+b"}}},
+        {"/request/bodySize", 7},
+        {"/request/headers/2", {{"name", "Content-Length"}, {"value", "7"}}}},
+       {"/request/postData/_encoding"}},
+      {"binary body",
+       Sent("PUT", "http://h/", "PUT / HTTP/1.0\r\nContent-Length: 3\r\n\r\n",
+            std::string("x\0y", 3)),
+       {{"/request/postData", {{"mimeType", ""}, {"text", "eAB5"}, {"_encoding", "base64"}}}},
+       {}},
+      {"empty body announced",
+       Sent("POST", "http://h/", "POST / HTTP/1.0\r\nContent-Length: 0\r\n\r\n"),
+       {{"/request/postData/text", ""}},
+       {}},
+      {"wrapped",
+       Sent("", "http://h/", "Host: h\r\nContent-Length: 1\r\n\r\n", "z"),
+       {{"/request/method", ""},
+        {"/request/httpVersion", ""},
+        {"/request/headers/0", {{"name", "Host"}, {"value", "h"}}}},
+       {}},
+  };
+}
+
+TEST(HarEntries, HoldWhatEachPassRecorded) {
+  for (const EntryCase& C : EntryCases()) {
+    SCOPED_TRACE(C.Name);
+    const json E = json::parse(THarWriter::Text(THarWriter::Entry(C.Pass)));
+    for (const auto& [Pointer, Value] : C.Holds) {
+      ASSERT_TRUE(E.contains(json::json_pointer(Pointer))) << Pointer;
+      EXPECT_EQ(E.at(json::json_pointer(Pointer)), Value) << Pointer;
+    }
+    for (const std::string& Pointer : C.Lacks)
+      EXPECT_FALSE(E.contains(json::json_pointer(Pointer))) << Pointer;
+  }
+}
+
+TEST(HarDocument, CarriesTheRequestsErrorAndSurvivesBytesThatAreNotUtf8) {
+  TExchangePass P = Replied("HTTP/1.0 200 OK\r\nX-Name: caf\xE9\r\n\r\n", "");
+  P.URL = "http://h/\xFF";
+  const json Doc = Har({P, P}, "Too many redirections");
+  EXPECT_EQ(Doc["log"]["entries"].size(), 2u);
+  EXPECT_EQ(Doc["log"]["_error"], "Too many redirections");
+  EXPECT_EQ(Doc["log"]["entries"][0]["response"]["headers"][0]["value"], "caf\xEF\xBF\xBD");
+  EXPECT_EQ(Doc["log"]["entries"][0]["request"]["url"], "http://h/\xEF\xBF\xBD");
+  EXPECT_FALSE(Har({P}).at("log").contains("_error"));
+  EXPECT_EQ(Har({}).at("log").at("entries"), json::array());
+}
+
+TEST(HarDocument, IsoTimesCarryMillisecondsAndTheLocalOffset) {
+  struct Row {
+    const char* Zone;
+    std::int64_t Ms;
+    const char* Expected;
+  };
+  const Row Rows[] = {
+      {"UTC0", 0, "1970-01-01T00:00:00.000+00:00"},
+      {"UTC0", -1, "1969-12-31T23:59:59.999+00:00"},
+      {"IST-05:30", 1700000000123, "2023-11-15T03:43:20.123+05:30"},
+      {"BRT+03", 1700000000999, "2023-11-14T19:13:20.999-03:00"},
+      {"NPT-05:45", 1700000000000, "2023-11-15T03:58:20.000+05:45"},
+  };
+  const char* Saved = std::getenv("TZ");
+  const std::string Before = Saved ? Saved : "";
+  for (const Row& R : Rows) {
+    ::setenv("TZ", R.Zone, 1);
+    ::tzset();
+    const std::chrono::system_clock::time_point T{std::chrono::milliseconds(R.Ms)};
+    EXPECT_EQ(THarWriter::IsoTime(T), R.Expected) << R.Zone;
+  }
+  if (Saved)
+    ::setenv("TZ", Before.c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
+}
+
+TEST(HarDocument, SaveReplacesTheFileWholeOrRaises) {
+  const std::string Dir =
+      std::filesystem::temp_directory_path() / ("orrery-har-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(Dir);
+  const std::string Name = Dir + "/out.har";
+  std::ofstream(Name) << "old";
+  const auto Doc = THarWriter::Document({Replied(OkHeader, "x")});
+  THarWriter::Save(Name, Doc);
+  EXPECT_EQ(FileText(Name), THarWriter::Text(Doc));
+  EXPECT_FALSE(std::filesystem::exists(Name + ".part"));
+  EXPECT_THROW(THarWriter::Save(Dir + "/missing/out.har", Doc), EFCreateError);
+  std::filesystem::remove_all(Dir);
+}
+
+}  // namespace
