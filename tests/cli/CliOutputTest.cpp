@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <regex>
 #include <string>
 
 #include "tests/cli/CliProgramFixture.h"
@@ -142,6 +143,62 @@ INSTANTIATE_TEST_SUITE_P(
                    "302 1 7 [could not connect to 127.0.0.1 port {refused} (Connection Failed)]"}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 // clang-format on
+
+// --- -w times ----------------------------------------------------------------------------
+
+// The six times of -w against real exchanges: seconds with six decimals on the first pass's
+// clock, in the order of the stages, time_redirect before the last pass, and 0 for a stage a
+// failed run did not reach.
+TEST_F(CliProgramTest, WriteOutTimesFollowTheStages) {
+  struct Row {
+    Strings Args;
+    int Status;
+    bool Connected;
+    bool Replied;
+    bool Redirected;
+  };
+  const Row Rows[] = {
+      {{"{nginx}/small.txt"}, 0, true, true, false},
+      {{"http://localhost:{port}/small.txt"}, 0, true, true, false},
+      {{"-L", "{nginx}/r3"}, 0, true, true, true},
+      {{"http://127.0.0.1:{refused}/"}, 7, false, false, false},
+      {{"-m", "0.3", "http://127.0.0.1:{silent}/"}, 28, true, false, false},
+  };
+  const std::regex Format(R"(([0-9]+\.[0-9]{6}) ?)");
+  for (const Row& Each : Rows) {
+    Strings Args = {"-s", "-o", "/dev/null", "-w",
+                    "%{time_namelookup} %{time_connect} %{time_pretransfer} "
+                    "%{time_starttransfer} %{time_redirect} %{time_total}"};
+    Args.insert(Args.end(), Each.Args.begin(), Each.Args.end());
+    const TRunResult R = Cli(Args);
+    const std::string Where = Each.Args.back();
+    EXPECT_EQ(R.Status, Each.Status) << Where << R.Err;
+    std::vector<double> T;
+    for (std::sregex_iterator It(R.Out.begin(), R.Out.end(), Format), End; It != End; ++It)
+      T.push_back(std::stod((*It)[1]));
+    ASSERT_EQ(T.size(), 6u) << Where << ": " << R.Out;
+    const double Lookup = T[0], Connect = T[1], Pre = T[2], Start = T[3], Redirect = T[4],
+                 Total = T[5];
+    EXPECT_GT(Total, 0) << Where;
+    EXPECT_EQ(Connect > 0, Each.Connected) << Where << ": " << R.Out;
+    // A dotted address needs no look-up: it is done when its pass starts.
+    if (Where.find("localhost") != std::string::npos) {
+      EXPECT_GT(Lookup, 0) << Where;
+    }
+    EXPECT_EQ(Start > 0, Each.Replied) << Where << ": " << R.Out;
+    EXPECT_EQ(Redirect > 0, Each.Redirected) << Where << ": " << R.Out;
+    if (Each.Connected) {
+      EXPECT_LE(Redirect, Lookup) << Where;
+      EXPECT_LE(Lookup, Connect) << Where;
+      EXPECT_LE(Connect, Pre) << Where;
+      EXPECT_LE(Pre, Total) << Where;
+    }
+    if (Each.Replied) {
+      EXPECT_LE(Pre, Start) << Where;
+      EXPECT_LE(Start, Total) << Where;
+    }
+  }
+}
 
 // --- Streaming -----------------------------------------------------------------------------
 

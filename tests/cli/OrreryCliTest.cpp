@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/cli/CliProgramFixture.h"
+#include "tests/http/ScriptedHttpServer.h"
 
 using clitest::CliProgramTest;
 using clitest::ReadBytes;
@@ -115,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
                  6,
                  "host not found",
                  {"-x", "no-such-proxy.invalid:3128", "{nginx}/small.txt"}},
-        ExitCase{"SilentServer", 28, "timed out", {"-m", "0.3", "http://127.0.0.1:{silent}/"}},
+        ExitCase{"SilentServer", 28, "(28) timed out", {"-m", "0.5", "http://127.0.0.1:{silent}/"}},
         ExitCase{"SilentProxy",
                  28,
                  "timed out",
@@ -127,6 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
             "MaxRedirs", 47, "Too many redirections", {"-L", "--max-redirs", "2", "{nginx}/r3"}},
         ExitCase{"MaxRedirsEnough", 0, "", {"-L", "--max-redirs", "3", "{nginx}/r3"}},
         ExitCase{"Https", 1, "HTTP Secure Socket is not supported", {"https://127.0.0.1:{port}/"}},
+        ExitCase{"MalformedPort", 3, "(3) Invalid port in URL", {"http://127.0.0.1:0/"}},
+        ExitCase{
+            "MalformedPortTooLarge", 3, "(3) Invalid port in URL", {"http://127.0.0.1:65536/"}},
+        ExitCase{"Ipv6Literal", 3, "(3) IPv6 addresses are not supported", {"http://[::1]/"}},
         ExitCase{"HeaderInjection",
                  1,
                  "Invalid character",
@@ -148,6 +153,142 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"TwoURLs", 2, "only one URL", {"{nginx}/", "{nginx}/"}},
         ExitCase{"Help", 0, "", {"--help"}, "Usage: orrery-cli"},
         ExitCase{"Version", 0, "", {"--version"}, "orrery-cli " ORRERY_VERSION "\n"}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+// clang-format on
+
+// --- Exit statuses of what a server sends -------------------------------------------------
+
+struct ReplyExitCase {
+  const char* Name;
+  std::vector<testsupport::ReplyScript> Replies;  // "{P}" is the server's own port
+  Strings Args;                                   // before the URL, which is "/start"
+  int Status;
+  const char* InErr;
+  const char* Out = "";  // the whole of standard output
+};
+
+class CliReplyExitTest : public CliProgramTest,
+                         public ::testing::WithParamInterface<ReplyExitCase> {};
+
+TEST_P(CliReplyExitTest, StatusAndMessage) {
+  const ReplyExitCase& C = GetParam();
+  testsupport::ScriptedHttpServer Server(C.Replies);
+  Server.Define("{P}", std::to_string(Server.Port()));
+  Strings Args = C.Args;
+  Args.push_back("http://127.0.0.1:" + std::to_string(Server.Port()) + "/start");
+  const TRunResult R = Cli(Args);
+  EXPECT_EQ(R.Status, C.Status) << R.Err;
+  EXPECT_NE(R.Err.find(C.InErr), std::string::npos) << R.Err;
+  EXPECT_EQ(R.Out, C.Out);
+}
+
+std::string LargeHeader() {
+  std::string H = "HTTP/1.0 200 OK\r\n";
+  while (H.size() < (std::size_t{1} << 20) + 4096)
+    H += "X-Filler: " + std::string(1000, 'f') + "\r\n";
+  return H + "\r\nok";
+}
+
+using testsupport::ReplyScript;
+using testsupport::Whole;
+const std::string Hundred(100, 'h');
+
+// clang-format off: one reply a row reads best here.
+INSTANTIATE_TEST_SUITE_P(
+    Table, CliReplyExitTest,
+    ::testing::Values(
+        ReplyExitCase{
+            "ConflictingLength",
+            {Whole("HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd")},
+            {},
+            8,
+            "(8) Conflicting Content-Length"},
+        ReplyExitCase{
+            "HeaderTooLarge", {Whole(LargeHeader())}, {}, 8, "(8) Reply header too large"},
+        ReplyExitCase{"MalformedChunk",
+                      {Whole("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nab\r\n")},
+                      {},
+                      8,
+                      "(8) Malformed chunked body"},
+        ReplyExitCase{"ProtocolSwitch",
+                      {Whole("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n\r\n")},
+                      {},
+                      8,
+                      "(8) Protocol switch not supported"},
+        ReplyExitCase{"NoStatusLine", {Whole("")}, {}, 8, "(8) "},
+        ReplyExitCase{
+            "ResetWhileReceiving",
+            {ReplyScript{{"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npartial"}, true}},
+            {},
+            56,
+            "(56) ",
+            "partial"},
+        ReplyExitCase{"MaxFileSizeAnnounced",
+                      {Whole("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + Hundred)},
+                      {"--max-filesize", "99"},
+                      63,
+                      "(63) Reply body larger than 99 bytes"},
+        ReplyExitCase{"MaxFileSizeAnnouncedKeepsTheHeader",
+                      {Whole("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + Hundred)},
+                      {"-i", "--max-filesize", "99"},
+                      63,
+                      "(63) ",
+                      "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n"},
+        ReplyExitCase{"MaxFileSizeUnannounced",
+                      {Whole("HTTP/1.0 200 OK\r\n\r\n" + Hundred)},
+                      {"--max-filesize", "10"},
+                      63,
+                      "(63) Reply body larger than 10 bytes",
+                      "hhhhhhhhhh"},
+        ReplyExitCase{"MaxFileSizeEnough",
+                      {Whole("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + Hundred)},
+                      {"--max-filesize", "100"},
+                      0,
+                      "",
+                      Hundred.c_str()},
+        ReplyExitCase{
+            "MaxFileSizeNotForARedirection",
+            {Whole("HTTP/1.0 302 Found\r\nLocation: /next\r\nContent-Length: 5\r\n\r\nmoved"),
+             Whole("HTTP/1.0 200 OK\r\n\r\nok")},
+            {"-L", "--max-filesize", "4"},
+            63,
+            "(63) "},
+        ReplyExitCase{"UnknownLocationScheme",
+                      {Whole("HTTP/1.0 302 Found\r\nLocation: javascript:alert(1)\r\n\r\n")},
+                      {"-L"},
+                      1,
+                      "(1) Unsupported scheme in URL: javascript"},
+        ReplyExitCase{"HttpsLocation",
+                      {Whole("HTTP/1.0 301 Moved\r\nLocation: https://127.0.0.1/\r\n\r\n")},
+                      {"-L"},
+                      1,
+                      "(1) HTTP Secure Socket is not supported"},
+        ReplyExitCase{"HttpsLocationNotFollowed",
+                      {Whole("HTTP/1.0 301 Moved\r\nLocation: https://127.0.0.1/\r\n\r\nbye")},
+                      {},
+                      0,
+                      "",
+                      "bye"},
+        ReplyExitCase{"RedirectionWithoutLocation",
+                      {Whole("HTTP/1.0 302 Found\r\n\r\nstay")},
+                      {"-L"},
+                      0,
+                      "",
+                      "stay"},
+        ReplyExitCase{"NotModified", {Whole("HTTP/1.0 304 Not Modified\r\n\r\n")}, {"-Lf"}, 0, ""},
+        ReplyExitCase{"InterimReplySkipped",
+                      {Whole("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 200 OK\r\n\r\nfine")},
+                      {"-f"},
+                      0,
+                      "",
+                      "fine"},
+        ReplyExitCase{"FailOnTheLastHop",
+                      {Whole("HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n"),
+                       Whole("HTTP/1.0 503 Unavailable\r\n\r\nlater")},
+                      {"-Lfi"},
+                      22,
+                      "(22) the requested URL returned error: 503",
+                      "HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n"}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 // clang-format on
 
@@ -251,6 +392,124 @@ INSTANTIATE_TEST_SUITE_P(
                     "HTTP/1.0 302 Found\r\nLocation: http://localhost:{peer}/second\r\n\r\n"
                     "HTTP/1.0 200 OK\r\nContent-Length: 2\r\nX-Probe: 1\r\n\r\nok",
                     {"Authorization", "Cookie"},
+                    2},
+        RequestCase{"ThroughProxyWithScheme",
+                    {"-x", "http://127.0.0.1:{peer}/", "http://example.invalid/x"},
+                    {"GET http://example.invalid/x HTTP/1.0\r\n"},
+                    "ok"},
+        // -X: every command of the component, with its body or its second argument.
+        RequestCase{"Put",
+                    {"-X", "PUT", "-d", "body", "http://127.0.0.1:{peer}/p"},
+                    {"PUT /p HTTP/1.0\r\n", "\r\nContent-Length: 4\r\n\r\nbody"},
+                    "ok"},
+        RequestCase{"PutEmpty",
+                    {"-X", "PUT", "http://127.0.0.1:{peer}/p"},
+                    {"PUT /p HTTP/1.0\r\n", "\r\nContent-Length: 0\r\n\r\n"},
+                    "ok"},
+        RequestCase{"Patch",
+                    {"--request=PATCH", "--data-raw", "@x", "http://127.0.0.1:{peer}/p"},
+                    {"PATCH /p HTTP/1.0\r\n", "\r\nContent-Length: 2\r\n\r\n@x"},
+                    "ok"},
+        RequestCase{"Trace",
+                    {"-X", "trace", "-d", "t", "http://127.0.0.1:{peer}/p"},
+                    {"TRACE /p HTTP/1.0\r\n", "\r\n\r\nt"},
+                    "ok"},
+        RequestCase{"Delete",
+                    {"-X", "DELETE", "http://127.0.0.1:{peer}/p"},
+                    {"DELETE /p HTTP/1.0\r\n"},
+                    "ok",
+                    {"Content-Length"}},
+        RequestCase{"Options",
+                    {"-X", "OPTIONS", "http://127.0.0.1:{peer}/p"},
+                    {"OPTIONS /p HTTP/1.0\r\n"},
+                    "ok",
+                    {"Content-Length"}},
+        RequestCase{
+            "HeadByX", {"-X", "HEAD", "http://127.0.0.1:{peer}/p"}, {"HEAD /p HTTP/1.0\r\n"}, ""},
+        RequestCase{"Copy",
+                    {"-X", "COPY", "--target", "/q", "http://127.0.0.1:{peer}/p"},
+                    {"COPY /p HTTP/1.0\r\n", "\r\nURI-header: /q\r\n"},
+                    "ok"},
+        RequestCase{"Move",
+                    {"-X", "MOVE", "--target", "/q", "http://127.0.0.1:{peer}/p"},
+                    {"MOVE /p HTTP/1.0\r\n", "\r\nURI-header: /q\r\n"},
+                    "ok"},
+        RequestCase{"Link",
+                    {"-X", "LINK", "--target", "<l>", "http://127.0.0.1:{peer}/p"},
+                    {"LINK /p HTTP/1.0\r\n", "\r\nLink: <l>\r\n"},
+                    "ok"},
+        RequestCase{"UnLink",
+                    {"-X", "UNLINK", "--target", "<l>", "http://127.0.0.1:{peer}/p"},
+                    {"UNLINK /p HTTP/1.0\r\n", "\r\nLink: <l>\r\n"},
+                    "ok"},
+        // Bodies from files, as given and through the form encoding.
+        RequestCase{"DataBinaryFile",
+                    {"--data-binary", "@{scratch}/html/small.txt", "http://127.0.0.1:{peer}/p"},
+                    {"\r\nContent-Length: 14\r\n\r\nhello, orrery\n"},
+                    "ok"},
+        RequestCase{"DataFileWithoutLineEnds",
+                    {"-d", "@{scratch}/html/small.txt", "http://127.0.0.1:{peer}/p"},
+                    {"\r\nContent-Length: 13\r\n\r\nhello, orrery"},
+                    "ok"},
+        RequestCase{"DataUrlEncodeFields",
+                    {"--data-urlencode", "a b=c&d", "http://127.0.0.1:{peer}/form"},
+                    {"\r\nContent-Length: 7\r\n\r\na+b=c&d"},
+                    "ok"},
+        // -H replaces the line the component composes, adds one, or leaves one out.
+        RequestCase{"HeaderReplaces",
+                    {"-A", "Old/1", "-H", "User-Agent: New/2", "http://127.0.0.1:{peer}/p"},
+                    {"\r\nUser-Agent: New/2\r\n"},
+                    "ok",
+                    {"Old/1"}},
+        RequestCase{"HeaderReplacesInAnyCase",
+                    {"-H", "host: other.test", "http://127.0.0.1:{peer}/p"},
+                    {"\r\nhost: other.test\r\n"},
+                    "ok",
+                    {"Host: 127.0.0.1"}},
+        RequestCase{"HeaderAdds",
+                    {"-H", "X-Extra: yes", "http://127.0.0.1:{peer}/p"},
+                    {"GET /p HTTP/1.0\r\n", "\r\nX-Extra: yes\r\n"},
+                    "ok"},
+        RequestCase{"HeaderRemoves",
+                    {"-H", "Accept:", "--header=Content-type:", "http://127.0.0.1:{peer}/p"},
+                    {"GET /p HTTP/1.0\r\nHost: 127.0.0.1:"},
+                    "ok",
+                    {"Accept", "Content-type"}},
+        RequestCase{"HeaderBeatsTheUser",
+                    {"-u", "ann:x", "-H", "Authorization: Bearer t0k", "http://127.0.0.1:{peer}/p"},
+                    {"\r\nAuthorization: Bearer t0k\r\n"},
+                    "ok",
+                    {"Basic"}},
+        RequestCase{"UrlCredentialsBeatTheUser",
+                    {"-u", "ann:x", "http://bob:pw@127.0.0.1:{peer}/p"},
+                    {"GET /p HTTP/1.0\r\n", "\r\nAuthorization: Basic Ym9iOnB3\r\n"},
+                    "ok",
+                    {"bob", "YW5uOng="}},
+        // Authorization and Cookie lines go to the first host and port only, whatever their
+        // source (curl's rule since CVE-2022-27776).
+        RequestCase{"AuthorizationHeaderStaysWithTheFirstHost",
+                    {"-L", "-H", "Authorization: Bearer t0k", "http://127.0.0.1:{peer}/first"},
+                    {"GET /second HTTP/1.0\r\n"},
+                    "ok",
+                    {"Authorization", "t0k"},
+                    2},
+        RequestCase{"CookieHeaderStaysWithTheFirstHost",
+                    {"-L", "-H", "Cookie: a=b", "http://127.0.0.1:{peer}/first"},
+                    {"GET /second HTTP/1.0\r\n"},
+                    "ok",
+                    {"Cookie", "a=b"},
+                    2},
+        RequestCase{"UrlCredentialsStayWithTheFirstHost",
+                    {"-L", "http://bob:pw@127.0.0.1:{peer}/first"},
+                    {"GET /second HTTP/1.0\r\n"},
+                    "ok",
+                    {"Authorization"},
+                    2},
+        RequestCase{"OtherHeadersFollow",
+                    {"-L", "-H", "X-Extra: yes", "http://127.0.0.1:{peer}/first"},
+                    {"GET /second HTTP/1.0\r\n", "\r\nX-Extra: yes\r\n"},
+                    "ok",
+                    {},
                     2},
         RequestCase{"ThroughProxy",
                     {"-x", "127.0.0.1:{peer}", "http://example.invalid:8080/x"},
