@@ -35,12 +35,10 @@ TCliSession::TCliSession(const TCliOptions& Options, int OutFd, std::FILE* Err,
 // The recorder goes first: its links into the component call on to ours.
 TCliSession::~TCliSession() { FRecorder.reset(); }
 
-std::int64_t TCliSession::Milliseconds(std::chrono::steady_clock::time_point At) const {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(At - FStart).count();
-}
-
 std::int64_t TCliSession::Milliseconds() const {
-  return Milliseconds(std::chrono::steady_clock::now());
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               FStart)
+      .count();
 }
 
 void TCliSession::Stage(std::int64_t Ms, const std::string& Text) const {
@@ -104,9 +102,9 @@ void TCliSession::Record(TVelHTTP& Http) {
 
 void TCliSession::TracePass(const TVelHTTP& Http, const TExchangePass& Pass,
                             std::optional<TExchangeStage> Reached) const {
-  const std::int64_t Ms =
-      Milliseconds(Pass.Started) +
-      (Reached && Pass.At[*Reached] ? static_cast<std::int64_t>(*Pass.At[*Reached]) : 0);
+  // The recorder calls as soon as it has the stage: the clock now is the stage's time, and
+  // it keeps the trace's times in the order of its lines, status reports included.
+  const std::int64_t Ms = Milliseconds();
   if (!Reached) {
     Stage(Ms, Pass.Method + " " + Pass.URL +
                   (Pass.Proxy.empty() ? std::string() : " through " + ServerName(Http)));

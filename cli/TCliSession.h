@@ -54,7 +54,6 @@ class TCliSession {
   void Complain(int Status, const std::string& Message) const;
   std::string ServerName(const TVelHTTP& Http) const;
   std::int64_t Milliseconds() const;
-  std::int64_t Milliseconds(std::chrono::steady_clock::time_point At) const;
 
   const TCliOptions& FOptions;
   int FOutFd;
