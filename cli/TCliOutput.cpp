@@ -38,7 +38,6 @@ void TCliOutput::Write(std::string_view Bytes) {
                              : "cannot write to '" + FFileName + "'",
            Done < 0 ? errno : ENOSPC);
     Bytes.remove_prefix(static_cast<std::size_t>(Done));
-    FWritten += Done;
   }
 }
 

@@ -3,7 +3,6 @@
 // leaves the stream alone from then on: nothing more is tried on it.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,7 +21,6 @@ class TCliOutput {
   void Finish();
 
   bool Failed() const { return FFailed; }
-  std::int64_t Written() const { return FWritten; }
 
  private:
   void Open();
@@ -32,5 +30,4 @@ class TCliOutput {
   int FFd;
   bool FOwnsFd = false;
   bool FFailed = false;
-  std::int64_t FWritten = 0;
 };
