@@ -1,6 +1,7 @@
 // TCliOptions: parsing of orrery-cli's command line, and its usage, help and version texts.
 #include "cli/TCliOptions.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <string_view>
@@ -152,12 +153,8 @@ void SetNonEmpty(std::string& Field, const char* Option, const std::string& Valu
   Field = Value;
 }
 
-}  // namespace
-
 // The table of options: each row names its short letter (0 for none), its long name, whether
 // it takes a value, and what it sets.
-namespace {
-
 using TSetter = void (*)(TCliOptions&, const std::string&);
 struct TOptionRow {
   char Short;
