@@ -246,8 +246,9 @@ INSTANTIATE_TEST_SUITE_P(
                       0,
                       "",
                       Hundred.c_str()},
+        // As in curl, the bound holds for every reply of the chain, followed ones included.
         ReplyExitCase{
-            "MaxFileSizeNotForARedirection",
+            "MaxFileSizeAlsoForARedirection",
             {Whole("HTTP/1.0 302 Found\r\nLocation: /next\r\nContent-Length: 5\r\n\r\nmoved"),
              Whole("HTTP/1.0 200 OK\r\n\r\nok")},
             {"-L", "--max-filesize", "4"},
