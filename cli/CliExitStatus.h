@@ -1,23 +1,55 @@
-// The exit statuses of orrery-cli. They are curl's numbers, which script writers know.
+// The exit statuses of orrery-cli: curl's numbers, which script writers know, as one table
+// from the way a run ended to its status, and the reading of that way from what the run
+// raised and what the component's events reported on the way.
 #pragma once
 
-// How a request ended, as far as its exit status is concerned.
+#include <exception>
+
+// How a run ended, as far as its exit status is concerned.
 enum class TCliOutcome {
-  Completed,      // a reply was read; its status decides
-  HostNotFound,   // the host name has no address
-  ConnectFailed,  // the connection was refused or could not be made
-  TimedOut,       // a look-up, connection or read took longer than -m
-  Failed,         // any other error (URL, file, reset, redirections, ...)
+  Completed,            // a complete reply (with -f, one below 400)
+  UnsupportedScheme,    // https, or a Location's unknown scheme
+  Usage,                // a command line that cannot be run
+  MalformedUrl,         // a URL or Location that cannot be requested
+  HostNotFound,         // the host name (or the proxy's) has no address
+  ConnectFailed,        // the connection was refused or could not be made
+  WeirdReply,           // no status line, conflicting lengths, header too large, ...
+  HttpError,            // -f and a status of 400 or above
+  WriteError,           // the output could not be written
+  ReadError,            // a file given with @FILE could not be read
+  TimedOut,             // a look-up, connection or read took longer than -m
+  TooManyRedirections,  // more than --max-redirs (or the component's 20)
+  SendFailed,           // the connection broke while the request was being sent
+  ReceiveFailed,        // the connection broke (a reset) while the reply was coming
+  FileTooLarge,         // the body passed --max-filesize
+  Failed,               // anything else
 };
 
-constexpr int ExitOk = 0;
-constexpr int ExitFailed = 1;
-constexpr int ExitUsage = 2;
-constexpr int ExitHostNotFound = 6;
-constexpr int ExitConnectFailed = 7;
-constexpr int ExitHttpError = 22;
-constexpr int ExitTimedOut = 28;
+struct TCliExitRow {
+  TCliOutcome Outcome;
+  int Status;
+  const char* When;  // for the help text
+};
 
-// ReplyNumber counts only for a completed request. A reply without a usable status (0) is
-// no answer at all, so it is an error, not a success.
-int CliExitStatus(TCliOutcome Outcome, int ReplyNumber);
+// Every outcome once, in the order of the statuses.
+extern const TCliExitRow CliExitTable[16];
+
+constexpr int ExitOk = 0;
+constexpr int ExitUsage = 2;
+
+int CliExitStatus(TCliOutcome Outcome);
+
+// What the component's events told about a request that raised an error.
+struct TCliFailureFacts {
+  bool HostNotFound = false;   // OnInvalidHost
+  bool ConnectFailed = false;  // OnConnectionFailed
+  bool TimedOut = false;       // the component's time-out fired
+  bool RequestSent = false;    // the request was out: what broke was the reply
+};
+
+// The outcome of a request that raised Error.
+TCliOutcome CliOutcomeOf(const std::exception& Error, const TCliFailureFacts& Facts);
+
+// The outcome of a request that returned with its last reply's status: 0 means the reply
+// had no usable status line, which is no answer at all.
+TCliOutcome CliOutcomeOfReply(int ReplyNumber, bool Fail);

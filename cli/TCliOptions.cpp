@@ -1,7 +1,13 @@
 // TCliOptions: parsing of orrery-cli's command line, and its usage, help and version texts.
 #include "cli/TCliOptions.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <string_view>
+
+#include "cli/CliCommands.h"
+#include "cli/CliExitStatus.h"
 
 #ifndef ORRERY_VERSION
 #define ORRERY_VERSION "0"
@@ -9,24 +15,43 @@
 
 namespace {
 
+bool IsDigit(char C) { return C >= '0' && C <= '9'; }
+
 // A decimal number of at most Max, digits only: no sign, no blank, no suffix.
-bool ReadNumber(const std::string& Text, long long Max, long long& Value) {
-  if (Text.empty() || Text.size() > 10) return false;
+bool ReadNumber(std::string_view Text, long long Max, long long& Value) {
+  if (Text.empty() || Text.size() > 18) return false;
   Value = 0;
   for (char C : Text) {
-    if (C < '0' || C > '9') return false;
+    if (!IsDigit(C)) return false;
     Value = Value * 10 + (C - '0');
   }
   return Value <= Max;
 }
 
-void SetProxy(TCliOptions& O, const std::string& Value) {
+bool StartsWithNoCase(std::string_view Text, std::string_view Lower) {
+  if (Text.size() < Lower.size()) return false;
+  for (std::size_t I = 0; I < Lower.size(); ++I) {
+    char C = Text[I];
+    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
+    if (C != Lower[I]) return false;
+  }
+  return true;
+}
+
+void SetProxy(TCliOptions& O, const std::string& Given) {
+  // curl's "http://HOST:PORT" (with or without a final "/") and the bare "HOST:PORT".
+  std::string_view Value = Given;
+  if (StartsWithNoCase(Value, "http://"))
+    Value.remove_prefix(7);
+  else if (Value.find("://") != std::string_view::npos)
+    throw EUsageError("-x takes only an HTTP proxy, not '" + Given + "'");
+  if (!Value.empty() && Value.back() == '/') Value.remove_suffix(1);
   const auto Colon = Value.rfind(':');
   long long Port = 0;
-  if (Colon == std::string::npos || Colon == 0 ||
+  if (Colon == std::string_view::npos || Colon == 0 ||
       !ReadNumber(Value.substr(Colon + 1), 65535, Port) || Port == 0)
-    throw EUsageError("-x needs HOST:PORT with a port from 1 to 65535, not '" + Value + "'");
-  O.ProxyHost = Value.substr(0, Colon);
+    throw EUsageError("-x needs HOST:PORT with a port from 1 to 65535, not '" + Given + "'");
+  O.ProxyHost = std::string(Value.substr(0, Colon));
   O.ProxyPort = static_cast<int>(Port);
 }
 
@@ -38,55 +63,236 @@ void SetCredentials(TCliOptions& O, const std::string& Value) {
   O.Password = Value.substr(Colon + 1);
 }
 
+// Seconds, with decimals as curl takes them ("0.5", ".5"), to whole milliseconds. A part of
+// a millisecond counts as one: "-m 0.0001" must not become 0, which would mean no limit.
 void SetTimeOut(TCliOptions& O, const std::string& Value) {
-  long long Ms = 0;
-  if (!ReadNumber(Value, INT_MAX, Ms))
-    throw EUsageError("-m needs a number of milliseconds from 0 to " + std::to_string(INT_MAX) +
-                      ", not '" + Value + "'");
+  const auto Refuse = [&Value] {
+    return EUsageError("-m needs a number of seconds from 0 to 2147483.647, not '" + Value + "'");
+  };
+  const auto Dot = Value.find('.');
+  const std::string_view Whole = std::string_view(Value).substr(0, Dot);
+  const std::string_view Part =
+      Dot == std::string::npos ? std::string_view() : std::string_view(Value).substr(Dot + 1);
+  long long Seconds = 0;
+  if ((Whole.empty() && Part.empty()) || (!Whole.empty() && !ReadNumber(Whole, INT_MAX, Seconds)) ||
+      Part.find_first_not_of("0123456789") != std::string_view::npos)
+    throw Refuse();
+  long long Ms = Seconds * 1000;
+  static constexpr int Weights[] = {100, 10, 1};
+  for (std::size_t I = 0; I < Part.size() && I < 3; ++I) Ms += (Part[I] - '0') * Weights[I];
+  if (Part.size() > 3 && Part.find_first_not_of('0', 3) != std::string_view::npos) ++Ms;
+  if (Ms > INT_MAX) throw Refuse();
   O.TimeOutMs = static_cast<int>(Ms);
 }
 
-bool TakesValue(char Letter) {
-  switch (Letter) {
-    case 'd':
-    case 'x':
-    case 'u':
-    case 'A':
-    case 'e':
-    case 'b':
-    case 'm':
-    case 'o': return true;
-    default: return false;
+void SetMaxRedirs(TCliOptions& O, const std::string& Value) {
+  // curl's -1 means "no bound": here that is the component's own bound.
+  long long N = 0;
+  if (Value == "-1")
+    N = TVelHTTP::MaxRedirections;
+  else if (!ReadNumber(Value, LLONG_MAX / 10, N))
+    throw EUsageError("--max-redirs needs a number of redirections, not '" + Value + "'");
+  O.MaxRedirs = static_cast<int>(std::min<long long>(N, TVelHTTP::MaxRedirections));
+}
+
+// Bytes, or with curl's suffixes k, M and G (powers of 1024).
+void SetMaxFileSize(TCliOptions& O, const std::string& Value) {
+  std::string_view Digits = Value;
+  long long Unit = 1;
+  if (!Digits.empty()) {
+    switch (Digits.back()) {
+      case 'k':
+      case 'K': Unit = 1LL << 10; break;
+      case 'm':
+      case 'M': Unit = 1LL << 20; break;
+      case 'g':
+      case 'G': Unit = 1LL << 30; break;
+      default: break;
+    }
+    if (Unit != 1) Digits.remove_suffix(1);
+  }
+  long long N = 0;
+  if (!ReadNumber(Digits, INT64_MAX / Unit, N))
+    throw EUsageError("--max-filesize needs a number of bytes (k, M or G may follow), not '" +
+                      Value + "'");
+  O.MaxFileSize = N * Unit;
+}
+
+void SetCommand(TCliOptions& O, const std::string& Value) {
+  const auto Cmd = CliCommandFromWord(Value);
+  if (!Cmd)
+    throw EUsageError(
+        "-X takes GET, HEAD, POST, PUT, PATCH, DELETE, OPTIONS, TRACE, COPY, "
+        "MOVE, LINK or UNLINK, not '" +
+        Value + "'");
+  O.Command = *Cmd;
+  O.CommandGiven = true;
+}
+
+void AddHeader(TCliOptions& O, const std::string& Value) {
+  const auto Colon = Value.find(':');
+  const std::string_view Name = std::string_view(Value).substr(0, Colon);
+  if (Colon == std::string::npos || Name.empty() ||
+      Name.find_first_of(" \t") != std::string_view::npos)
+    throw EUsageError("-H needs 'Name: value' (or 'Name:' to leave a line out), not '" + Value +
+                      "'");
+  if (Value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+    throw EUsageError("-H cannot hold a line end");
+  if (StartsWithNoCase(Name, "content-length") && Name.size() == 14)
+    throw EUsageError("-H cannot set Content-Length: it is computed from the body");
+  O.Headers.push_back(Value);
+}
+
+void AddData(TCliOptions& O, TCliOptions::TDataKind Kind, const std::string& Value) {
+  O.Data.push_back({Kind, Value});
+  O.HasData = true;
+}
+
+void SetNonEmpty(std::string& Field, const char* Option, const std::string& Value) {
+  if (Value.empty()) throw EUsageError(std::string(Option) + " needs a file name");
+  Field = Value;
+}
+
+// The table of options: each row names its short letter (0 for none), its long name, whether
+// it takes a value, and what it sets.
+using TSetter = void (*)(TCliOptions&, const std::string&);
+struct TOptionRow {
+  char Short;
+  std::string_view Long;
+  bool TakesValue;
+  TSetter Set;
+};
+
+const TOptionRow OptionRows[] = {
+    {'m', "max-time", true, SetTimeOut},
+    {'L', "location", false, [](TCliOptions& O, const std::string&) { O.FollowLocation = true; }},
+    {0, "max-redirs", true, SetMaxRedirs},
+    {'f', "fail", false, [](TCliOptions& O, const std::string&) { O.Fail = true; }},
+    {'s', "silent", false, [](TCliOptions& O, const std::string&) { O.Silent = true; }},
+    {'S', "show-error", false, [](TCliOptions& O, const std::string&) { O.ShowError = true; }},
+    {'X', "request", true, SetCommand},
+    {'d', "data", true,
+     [](TCliOptions& O, const std::string& V) { AddData(O, TCliOptions::dkText, V); }},
+    {0, "data-ascii", true,
+     [](TCliOptions& O, const std::string& V) { AddData(O, TCliOptions::dkText, V); }},
+    {0, "data-binary", true,
+     [](TCliOptions& O, const std::string& V) { AddData(O, TCliOptions::dkBinary, V); }},
+    {0, "data-raw", true,
+     [](TCliOptions& O, const std::string& V) { AddData(O, TCliOptions::dkRaw, V); }},
+    {0, "data-urlencode", true,
+     [](TCliOptions& O, const std::string& V) { AddData(O, TCliOptions::dkUrlEncode, V); }},
+    {0, "target", true, [](TCliOptions& O, const std::string& V) { O.Target = V; }},
+    {'H', "header", true, AddHeader},
+    {'x', "proxy", true, SetProxy},
+    {0, "max-filesize", true, SetMaxFileSize},
+    {'I', "head", false, [](TCliOptions& O, const std::string&) { O.Head = true; }},
+    {'i', "include", false, [](TCliOptions& O, const std::string&) { O.IncludeHeader = true; }},
+    {'o', "output", true,
+     [](TCliOptions& O, const std::string& V) {
+       SetNonEmpty(O.OutputFile, "-o", V);
+       if (V == "-") O.OutputFile.clear();
+     }},
+    {'u', "user", true, SetCredentials},
+    {'A', "user-agent", true, [](TCliOptions& O, const std::string& V) { O.Agent = V; }},
+    {'e', "referer", true, [](TCliOptions& O, const std::string& V) { O.Referer = V; }},
+    {'b', "cookie", true, [](TCliOptions& O, const std::string& V) { O.Cookie = V; }},
+    {'v', "verbose", false, [](TCliOptions& O, const std::string&) { ++O.Verbose; }},
+    {'w', "write-out", true,
+     [](TCliOptions& O, const std::string& V) {
+       O.WriteOut = V;
+       O.HasWriteOut = true;
+     }},
+    {0, "har", true,
+     [](TCliOptions& O, const std::string& V) { SetNonEmpty(O.HarFile, "--har", V); }},
+    // Every request is HTTP/1.0: curl's switch for it is accepted, and changes nothing.
+    {'0', "http1.0", false, [](TCliOptions&, const std::string&) {}},
+    // --help and --version win over the rest of the line, as scripts and people expect.
+    {'h', "help", false,
+     [](TCliOptions& O, const std::string&) { O.Action = TCliOptions::caHelp; }},
+    {'V', "version", false,
+     [](TCliOptions& O, const std::string&) {
+       if (O.Action != TCliOptions::caHelp) O.Action = TCliOptions::caVersion;
+     }},
+};
+
+const TOptionRow* FindShort(char Letter) {
+  for (const TOptionRow& Row : OptionRows)
+    if (Row.Short == Letter) return &Row;
+  return nullptr;
+}
+
+const TOptionRow* FindLong(std::string_view Name) {
+  for (const TOptionRow& Row : OptionRows)
+    if (Row.Long == Name) return &Row;
+  return nullptr;
+}
+
+// "--name", "--name=value" or "--name value"; I moves past a value taken from the next one.
+void ReadLong(TCliOptions& O, const std::vector<std::string>& Args, std::size_t& I) {
+  const std::string& Arg = Args[I];
+  const auto Equals = Arg.find('=');
+  const std::string Name =
+      Arg.substr(2, Equals == std::string::npos ? std::string::npos : Equals - 2);
+  const TOptionRow* Row = FindLong(Name);
+  if (!Row) throw EUsageError("unknown option --" + Name);
+  if (!Row->TakesValue) {
+    if (Equals != std::string::npos) throw EUsageError("option --" + Name + " takes no value");
+    Row->Set(O, std::string());
+  } else if (Equals != std::string::npos) {
+    Row->Set(O, Arg.substr(Equals + 1));
+  } else {
+    if (I + 1 >= Args.size()) throw EUsageError("option --" + Name + " needs a value");
+    Row->Set(O, Args[++I]);
   }
 }
 
-void SetValue(TCliOptions& O, char Letter, const std::string& Value) {
-  switch (Letter) {
-    case 'd':
-      O.Post = true;
-      O.PostData = Value;
-      break;
-    case 'x': SetProxy(O, Value); break;
-    case 'u': SetCredentials(O, Value); break;
-    case 'A': O.Agent = Value; break;
-    case 'e': O.Referer = Value; break;
-    case 'b': O.Cookie = Value; break;
-    case 'm': SetTimeOut(O, Value); break;
-    case 'o':
-      if (Value.empty()) throw EUsageError("-o needs a file name");
-      O.OutputFile = Value == "-" ? std::string() : Value;
-      break;
-    default: break;
+// "-abc", where a letter that takes a value ends the cluster with it ("-m5", "-m 5").
+void ReadShort(TCliOptions& O, const std::vector<std::string>& Args, std::size_t& I) {
+  const std::string& Arg = Args[I];
+  for (std::size_t At = 1; At < Arg.size(); ++At) {
+    const char Letter = Arg[At];
+    const TOptionRow* Row = FindShort(Letter);
+    if (!Row) throw EUsageError(std::string("unknown option -") + Letter);
+    if (!Row->TakesValue) {
+      Row->Set(O, std::string());
+      continue;
+    }
+    if (At + 1 < Arg.size()) {
+      Row->Set(O, Arg.substr(At + 1));
+    } else {
+      if (I + 1 >= Args.size())
+        throw EUsageError(std::string("option -") + Letter + " needs a value");
+      Row->Set(O, Args[++I]);
+    }
+    return;
   }
 }
 
-void SetFlag(TCliOptions& O, char Letter) {
-  switch (Letter) {
-    case 'I': O.Head = true; break;
-    case 'i': O.IncludeHeader = true; break;
-    case 'v': O.Verbose = true; break;
-    default: throw EUsageError(std::string("unknown option -") + Letter);
+std::string Word(CmdType Cmd) { return std::string(CliCommandWord(Cmd)); }
+
+// The command, from -X, -I and the body, and the refusals of what cannot go together.
+void ResolveCommand(TCliOptions& O) {
+  if (O.Head) {
+    if (O.HasData) throw EUsageError("-I and -d cannot be used together: HEAD sends no body");
+    if (O.CommandGiven && O.Command != hcHead)
+      throw EUsageError("-I and -X " + Word(O.Command) + " cannot be used together");
+    O.Command = hcHead;
+  } else if (!O.CommandGiven) {
+    O.Command = O.HasData ? hcPost : hcGet;
   }
+  if (O.HasData && !CliCommandTakesBody(O.Command))
+    throw EUsageError("-X " + Word(O.Command) + " sends no body: -d cannot be used with it");
+  bool Encoded = false;
+  bool Plain = false;
+  for (const TCliOptions::TDataPiece& Piece : O.Data)
+    (Piece.Kind == TCliOptions::dkUrlEncode ? Encoded : Plain) = true;
+  if (Encoded && Plain)
+    throw EUsageError("--data-urlencode cannot be mixed with -d, --data-binary or --data-raw");
+  const bool Linked = CliCommandTakesTarget(O.Command);
+  if (Linked && O.Target.empty())
+    throw EUsageError("-X " + Word(O.Command) + " needs --target URI");
+  if (!Linked && !O.Target.empty())
+    throw EUsageError("--target is only for COPY, MOVE, LINK and UNLINK");
 }
 
 }  // namespace
@@ -101,74 +307,67 @@ TCliOptions TCliOptions::Parse(const std::vector<std::string>& Args) {
       if (HaveURL) throw EUsageError("only one URL may be given ('" + Arg + "' is a second one)");
       O.URL = Arg;
       HaveURL = true;
-      continue;
-    }
-    if (Arg == "--") {
+    } else if (Arg == "--") {
       OptionsEnded = true;
-      continue;
-    }
-    if (Arg[1] == '-') {
-      // --help and --version win over the rest of the line, as scripts and people expect.
-      if (Arg == "--help")
-        O.Action = caHelp;
-      else if (Arg == "--version")
-        O.Action = O.Action == caHelp ? caHelp : caVersion;
-      else
-        throw EUsageError("unknown option " + Arg);
-      continue;
-    }
-    for (std::size_t At = 1; At < Arg.size(); ++At) {
-      const char Letter = Arg[At];
-      if (!TakesValue(Letter)) {
-        SetFlag(O, Letter);
-        continue;
-      }
-      if (At + 1 < Arg.size()) {
-        SetValue(O, Letter, Arg.substr(At + 1));
-      } else {
-        if (I + 1 >= Args.size())
-          throw EUsageError(std::string("option -") + Letter + " needs a value");
-        SetValue(O, Letter, Args[++I]);
-      }
-      break;
+    } else if (Arg[1] == '-') {
+      ReadLong(O, Args, I);
+    } else {
+      ReadShort(O, Args, I);
     }
   }
   if (O.Action != caRequest) return O;
-  if (O.Head && O.Post) throw EUsageError("-I and -d cannot be used together");
   // An empty URL is no URL: the request would fail only after the options were accepted.
   if (O.URL.empty()) throw EUsageError("no URL given");
+  ResolveCommand(O);
   return O;
 }
 
-std::string CliUsageText() {
-  return "Usage: orrery-cli [-I] [-i] [-d DATA] [-x HOST:PORT] [-u USER:PASSWORD] [-A AGENT]\n"
-         "                  [-e REFERER] [-b COOKIE] [-m MILLISECONDS] [-o FILE] [-v] URL\n";
-}
+std::string CliUsageText() { return "Usage: orrery-cli [options] URL\n"; }
 
 std::string CliHelpText() {
-  return "orrery-cli sends one HTTP/1.0 request, follows its redirections and prints the reply.\n"
-         "\n" +
-         CliUsageText() +
-         "\n"
-         "  -I               send HEAD instead of GET, and print the header block\n"
-         "  -i               print the header block of every reply before the body\n"
-         "  -d DATA          send POST with DATA, form-encoded\n"
-         "  -x HOST:PORT     go through the HTTP proxy at HOST:PORT\n"
-         "  -u USER:PASSWORD send Basic credentials (only to the first server)\n"
-         "  -A AGENT         send AGENT as User-Agent\n"
-         "  -e REFERER       send REFERER as Referer\n"
-         "  -b COOKIE        send COOKIE as Cookie\n"
-         "  -m MILLISECONDS  give up when the look-up, the connection, a reply line or the\n"
-         "                   body takes longer (0, the default, waits without limit)\n"
-         "  -o FILE          write the body to FILE instead of standard output (\"-\": stdout)\n"
-         "  -v               trace every status report and event on standard error, each\n"
-         "                   line with the milliseconds since the start\n"
-         "      --help       print this help and exit\n"
-         "      --version    print the version and exit\n"
-         "\n"
-         "Exit status: 0 when the reply's status is below 400, 22 when it is 400 or above,\n"
-         "7 when the connection failed, 6 when the host was not found, 28 on a time-out,\n"
-         "1 on any other error, 2 for a bad command line.\n";
+  std::string Text =
+      "orrery-cli sends one HTTP/1.0 request and writes the reply's body to standard output\n"
+      "as it arrives. Its options are curl's.\n"
+      "\n" +
+      CliUsageText() +
+      "\n"
+      "  -X, --request METHOD     GET, HEAD, POST, PUT, PATCH, DELETE, OPTIONS, TRACE, COPY,\n"
+      "                           MOVE, LINK or UNLINK (default: GET, or POST with -d)\n"
+      "  -d, --data DATA          send DATA as the body, as it is; @FILE reads FILE without\n"
+      "                           its line ends, @- standard input; pieces join with '&'\n"
+      "      --data-binary DATA   as -d, but @FILE is sent byte for byte\n"
+      "      --data-raw DATA      as -d, with no meaning for '@'\n"
+      "      --data-urlencode DATA  send DATA form-encoded (names and values)\n"
+      "      --target URI         the second argument of COPY, MOVE, LINK and UNLINK\n"
+      "  -H, --header 'NAME: VALUE'  replace (or add) that request line; 'NAME:' leaves it out\n"
+      "  -I, --head               send HEAD and write the header block\n"
+      "  -i, --include            write each reply's header block before the body\n"
+      "  -L, --location           follow redirections\n"
+      "      --max-redirs N       follow at most N of them (at most 20, the default)\n"
+      "  -f, --fail               on a status of 400 or above write no body and exit 22\n"
+      "  -o, --output FILE        write the body to FILE (\"-\": standard output)\n"
+      "  -m, --max-time SECONDS   bound every wait (0.5 and the like; 0: no bound)\n"
+      "      --max-filesize BYTES end with status 63 on a longer body (k, M, G may follow)\n"
+      "  -x, --proxy [http://]HOST:PORT  go through this HTTP proxy\n"
+      "  -u, --user USER:PASSWORD send Basic credentials (only to the first server)\n"
+      "  -A, --user-agent AGENT   send AGENT as User-Agent\n"
+      "  -e, --referer URL        send URL as Referer\n"
+      "  -b, --cookie COOKIE      send COOKIE as Cookie\n"
+      "  -s, --silent             write no error messages\n"
+      "  -S, --show-error         with -s, write them all the same\n"
+      "  -v, --verbose            trace the exchange on standard error; -vv: every status too\n"
+      "  -w, --write-out FORMAT   write FORMAT at the end, with %{http_code}, %{time_total}, ...\n"
+      "      --har FILE           write the exchange to FILE as an HTTP Archive (HAR 1.2)\n"
+      "  -0, --http1.0            accepted for curl's sake: every request is HTTP/1.0\n"
+      "  -h, --help               write this help and exit\n"
+      "  -V, --version            write the version and exit\n"
+      "\n"
+      "Exit status:\n";
+  for (const TCliExitRow& Row : CliExitTable) {
+    const std::string Number = std::to_string(Row.Status);
+    Text += "  " + std::string(3 - Number.size(), ' ') + Number + "  " + Row.When + "\n";
+  }
+  return Text;
 }
 
 std::string CliVersionText() { return std::string("orrery-cli ") + ORRERY_VERSION + "\n"; }

@@ -1,43 +1,70 @@
 // TCliOptions: the command line of orrery-cli, read without touching the network, so that a
-// script's mistake gets a usage message and exit status 2 before anything is sent.
+// script's mistake gets a usage message and exit status 2 before anything is sent. The
+// options and their meaning are curl's wherever the component can do what curl does.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "base/Exception.h"
-
-// A command line that cannot be run: unknown option, missing value, bad number, no URL.
-class EUsageError : public Exception {
- public:
-  using Exception::Exception;
-};
+#include "cli/CliErrors.h"
+#include "http/TVelHTTP.h"
 
 class TCliOptions {
  public:
   enum TAction { caRequest, caHelp, caVersion };
 
-  // Reads the arguments that follow the program name. Options may be clustered ("-iv") and
-  // a value may follow its letter directly ("-m500") or as the next argument; "--" ends
-  // the options. Raises EUsageError with a one-line reason.
+  // How a piece of request body given on the command line becomes bytes.
+  enum TDataKind {
+    dkText,       // -d, --data, --data-ascii: "@FILE" reads FILE without its CR and LF
+    dkBinary,     // --data-binary: "@FILE" reads FILE as it is
+    dkRaw,        // --data-raw: the text as given, "@" included
+    dkUrlEncode,  // --data-urlencode: the text, form-encoded by the component
+  };
+  struct TDataPiece {
+    TDataKind Kind;
+    std::string Value;
+  };
+
+  // Reads the arguments that follow the program name. Short options may be clustered
+  // ("-sSL"), and a value may follow its letter directly ("-m5") or come as the next
+  // argument; a long option takes its value as "--name=value" or as the next argument;
+  // "--" ends the options. Raises EUsageError with a one-line reason.
   static TCliOptions Parse(const std::vector<std::string>& Args);
 
+  // Whether the body of the request is to be form-encoded by the component.
+  bool UrlEncodeData() const { return !Data.empty() && Data.front().Kind == dkUrlEncode; }
+
   TAction Action = caRequest;
-  bool Head = false;           // -I: HEAD; also prints the header block
-  bool IncludeHeader = false;  // -i: the header block before the body
-  bool Post = false;           // -d given
-  std::string PostData;        // -d: form-encoded by the component
-  std::string ProxyHost;       // -x HOST:PORT
+  // The command sent: -X, else HEAD for -I, POST when a body is given, else GET.
+  CmdType Command = hcGet;
+  bool Head = false;            // -I: the header block is the output, there is no body
+  bool IncludeHeader = false;   // -i: each reply's header block before the body
+  bool FollowLocation = false;  // -L
+  int MaxRedirs = TVelHTTP::MaxRedirections;  // --max-redirs, bounded by the component's
+  bool Fail = false;                          // -f: 400 and above writes no body, exits 22
+  bool Silent = false;                        // -s: no error messages...
+  bool ShowError = false;                     // -S: ...except these
+  std::vector<TDataPiece> Data;               // joined with "&", as curl joins them
+  bool HasData = false;                       // some -d was given, even an empty one
+  std::string Target;                         // --target: for COPY, MOVE, LINK and UNLINK
+  std::vector<std::string> Headers;           // -H, as given: "Name: value" or "Name:"
+  std::string ProxyHost;                      // -x [http://]HOST:PORT
   int ProxyPort = 0;
-  std::string UserId;  // -u USER:PASSWORD
+  std::int64_t MaxFileSize = 0;  // --max-filesize; 0 sets no bound
+  std::string UserId;            // -u USER:PASSWORD
   std::string Password;
   std::string Agent;       // -A
   std::string Referer;     // -e
   std::string Cookie;      // -b
-  int TimeOutMs = 0;       // -m; 0 waits without limit
+  int TimeOutMs = 0;       // -m, given in seconds; 0 waits without limit
   std::string OutputFile;  // -o; empty (or "-") for standard output
-  bool Verbose = false;    // -v
+  int Verbose = 0;         // -v: 1, -vv: 2 (every status report too)
+  std::string WriteOut;    // -w FORMAT
+  bool HasWriteOut = false;
+  std::string HarFile;  // --har FILE
   std::string URL;
+  bool CommandGiven = false;  // -X was given: Command is what it named
 };
 
 // The one-line synopsis, the full help (for --help) and the version line (for --version).

@@ -1,69 +1,58 @@
-// TCliSession: the request of orrery-cli, its trace, its output and its outcome.
+// TCliSession: the request of orrery-cli, its output, its trace and its outcome.
 #include "cli/TCliSession.h"
 
 #include <arpa/inet.h>
 
-#include <cerrno>
-#include <cstring>
 #include <exception>
+
+#include <nlohmann/json.hpp>
+#include "cli/CliCommands.h"
+#include "cli/CliRequestBody.h"
+#include "http/HttpErrors.h"
+
+#include "inspect/THarWriter.h"
 
 namespace {
 
-// A server's bytes must not drive the terminal: control bytes are shown escaped.
-std::string Printable(const std::string& Text) {
-  static const char Hex[] = "0123456789abcdef";
-  std::string Shown;
-  Shown.reserve(Text.size());
-  for (const char C : Text) {
-    const auto Byte = static_cast<unsigned char>(C);
-    if ((Byte < 0x20 && Byte != '\t') || Byte == 0x7f) {
-      Shown += "\\x";
-      Shown += Hex[Byte >> 4];
-      Shown += Hex[Byte & 15];
-    } else {
-      Shown += C;
-    }
-  }
-  return Shown;
-}
-
-// Calls Each with every line of Block, without its line end; a final empty line (the one
-// that ends a header block) is left out.
-template <class F>
-void ForEachLine(const std::string& Block, F Each) {
-  std::size_t From = 0;
-  while (From < Block.size()) {
-    auto Lf = Block.find('\n', From);
-    const bool Ended = Lf != std::string::npos;
-    if (!Ended) Lf = Block.size();
-    std::size_t To = Lf;
-    if (Ended && To > From && Block[To - 1] == '\r') --To;
-    if (To > From || !Ended || Lf + 1 < Block.size()) Each(Block.substr(From, To - From));
-    From = Lf + 1;
-  }
+std::string Address(const sockaddr_in& A) {
+  char Text[INET_ADDRSTRLEN] = "?";
+  inet_ntop(AF_INET, &A.sin_addr, Text, sizeof Text);
+  return Text;
 }
 
 }  // namespace
 
-TCliSession::TCliSession(const TCliOptions& Options, std::FILE* Out, std::FILE* Err,
+TCliSession::TCliSession(const TCliOptions& Options, int OutFd, std::FILE* Err,
                          std::chrono::steady_clock::time_point Start)
-    : FOptions(Options), FOut(Out), FErr(Err), FStart(Start) {}
+    : FOptions(Options),
+      FOutFd(OutFd),
+      FErr(Err),
+      FStart(Start),
+      FVerbose(Options.Verbose,
+               [Err](const std::string& Line) { std::fwrite(Line.data(), 1, Line.size(), Err); }),
+      FOut(Options.OutputFile, OutFd) {}
 
-void TCliSession::Trace(const std::string& Text) {
-  const auto Ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - FStart)
-                      .count();
-  std::fprintf(FErr, "[%6lld ms] %s\n", static_cast<long long>(Ms), Printable(Text).c_str());
+// The recorder goes first: its links into the component call on to ours.
+TCliSession::~TCliSession() { FRecorder.reset(); }
+
+std::int64_t TCliSession::Milliseconds() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               FStart)
+      .count();
 }
 
-void TCliSession::Complain(const std::string& Message) {
-  std::fprintf(FErr, "orrery-cli: %s\n", Printable(Message).c_str());
+void TCliSession::Stage(std::int64_t Ms, const std::string& Text) const {
+  FVerbose.Stage(Ms, Text);
 }
 
-void TCliSession::TraceReplyHeader(const TVelHTTP& Http) {
-  if (FReplyHeaderTraced || Http.Header.empty()) return;
-  FReplyHeaderTraced = true;
-  ForEachLine(Http.Header, [this](const std::string& Line) { Trace("< " + Line); });
+void TCliSession::Complain(int Status, const std::string& Message) const {
+  if (FOptions.Silent && !FOptions.ShowError) return;
+  std::fprintf(FErr, "orrery-cli: (%d) %s\n", Status, TCliVerbose::Printable(Message).c_str());
+}
+
+std::string TCliSession::ServerName(const TVelHTTP& Http) const {
+  return Http.Proxy.empty() ? Http.Host + " port " + std::to_string(Http.Port)
+                            : Http.Proxy + " port " + std::to_string(Http.ProxyPort);
 }
 
 void TCliSession::Configure(TVelHTTP& Http) {
@@ -75,157 +64,221 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.HeaderInfo.Cookie = FOptions.Cookie;
   Http.HeaderInfo.UserId = FOptions.UserId;
   Http.HeaderInfo.Password = FOptions.Password;
-  // The body goes straight to the file; the header block always stays in memory.
-  Http.InputFileMode = !FOptions.OutputFile.empty();
+  Http.CustomHeaders = FOptions.Headers;
+  Http.MaxBodySize = FOptions.MaxFileSize;
+  Http.EncodePostData = FOptions.UrlEncodeData();
+  Http.InputFileMode = false;
   Http.OutputFileMode = false;
-  if (Http.InputFileMode) Http.Body = FOptions.OutputFile;
-
-  // These three are needed with or without the trace: they tell how a request ended.
-  const bool V = FOptions.Verbose;
-  Http.OnInvalidHost = [this, V](bool&) {
-    FHostNotFound = true;
-    if (V) Trace("OnInvalidHost");
+  Http.ReportLevel = FOptions.Verbose >= 2 ? 8 : 0;
+  Http.BodySink = [this](std::string_view Block) {
+    if (FBodyWanted) FOut.Write(Block);
   };
-  Http.OnConnectionFailed = [this, V](TObject*) {
-    FConnectFailed = true;
-    if (V) Trace("OnConnectionFailed");
-  };
-  const bool KeepHeaders = FOptions.IncludeHeader || FOptions.Head;
-  Http.OnRedirect = [this, &Http, V, KeepHeaders](bool&) {
-    if (KeepHeaders) FHeaders += Http.Header;
-    if (V) Trace("OnRedirect " + std::to_string(Http.ReplyNumber) + " to " + Http.URL);
-  };
-  if (!V) {
-    Http.ReportLevel = 0;
-    return;
-  }
-
-  // Every status text of the socket layer, down to its trace level.
-  Http.ReportLevel = 8;
-  Http.OnStatus = [this](TObject*, const std::string& Status) { Trace(Status); };
-  Http.OnAboutToSend = [this, &Http](TObject*) {
-    FReplyHeaderTraced = false;
-    Trace("OnAboutToSend " + std::string(CommandWord(Http.CurrentCmd)) + " " + Http.URL +
-          (Http.Proxy.empty() ? std::string()
-                              : " through " + Http.Proxy + ":" + std::to_string(Http.ProxyPort)) +
-          (Http.PassIndex() > 0 ? " (pass " + std::to_string(Http.PassIndex() + 1) + ")"
-                                : std::string()));
-    ForEachLine(Http.RequestHeaderSent(), [this](const std::string& Line) { Trace("> " + Line); });
-  };
-  Http.OnHostResolved = [this, &Http](TObject*) {
-    char Address[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &Http.RemoteAddress.sin_addr, Address, sizeof Address);
-    Trace("OnHostResolved " + ServerName(Http) + " is " + Address);
-  };
-  Http.OnConnect = [this, &Http](TObject*) { Trace("OnConnect " + ServerName(Http)); };
-  Http.OnDataAvailable = [this](TObject*) { Trace("OnDataAvailable"); };
-  Http.OnPacketSent = [this, &Http](TObject*) {
-    Trace("OnPacketSent " + std::to_string(Http.BytesSent) + " bytes");
-  };
-  Http.OnPacketRecvd = [this, &Http](TObject*) {
-    Trace("OnPacketRecvd " + std::to_string(Http.BytesRecvd) + " bytes" +
-          (Http.BytesTotal > 0 ? " of " + std::to_string(Http.BytesTotal) : std::string()));
-  };
-  Http.OnError = [this](TObject*, std::uint16_t, const std::string& Text) {
-    Trace("OnError " + Text);
-  };
-  Http.OnSuccess = [this, &Http](CmdType Cmd) {
-    Trace(std::string("OnSuccess ") + CommandWord(Cmd) + " " + std::to_string(Http.ReplyNumber));
-  };
-  Http.OnFailure = [this, &Http](CmdType Cmd) {
-    Trace(std::string("OnFailure ") + CommandWord(Cmd) + " " + std::to_string(Http.ReplyNumber));
-  };
-  Http.OnDisconnect = [this, &Http](TObject*) {
-    // A reply cut off in its header has no header end: show what came.
-    TraceReplyHeader(Http);
-    Trace("OnDisconnect");
-  };
+  // These tell how a request ended, with or without the trace.
+  Http.OnInvalidHost = [this](bool&) { FFacts.HostNotFound = true; };
+  Http.OnConnectionFailed = [this](TObject*) { FFacts.ConnectFailed = true; };
+  Http.OnRedirect = [this, &Http](bool& Handled) { Redirected(Http, Handled); };
   Http.OnStage = [this, &Http](TObject*, THttpStage Stage) {
-    static const char* const Names[] = {"PassStart", "RequestSent", "StatusLine", "HeaderEnd",
-                                        "BodyEnd"};
-    Trace(std::string("OnStage ") + Names[Stage]);
-    if (Stage == hsHeaderEnd) TraceReplyHeader(Http);
+    if (Stage == hsRequestSent) FFacts.RequestSent = true;
+    if (Stage == hsHeaderEnd) HeaderArrived(Http);
   };
-  Http.OnAuthenticationNeeded = [this](TObject*) { Trace("OnAuthenticationNeeded"); };
+  if (FOptions.Verbose > 0)
+    Http.OnDisconnect = [this](TObject*) { Stage(Milliseconds(), "Connection closed"); };
+  if (FOptions.Verbose >= 2)
+    Http.OnStatus = [this](TObject*, const std::string& Status) {
+      FVerbose.Status(Milliseconds(), Status);
+    };
 }
 
-std::string TCliSession::ServerName(const TVelHTTP& Http) const {
-  return Http.Proxy.empty() ? Http.Host + ":" + std::to_string(Http.Port)
-                            : Http.Proxy + ":" + std::to_string(Http.ProxyPort);
+void TCliSession::Record(TVelHTTP& Http) {
+  if (FOptions.Verbose == 0 && !FOptions.HasWriteOut && FOptions.HarFile.empty()) return;
+  FRecorder = std::make_unique<TExchangeRecorder>(Http);
+  Http.BodySink = FRecorder->Sink(std::move(Http.BodySink));
+  if (FOptions.Verbose > 0)
+    FRecorder->OnPassStage = [this, &Http](const TExchangePass& Pass,
+                                           std::optional<TExchangeStage> Stage) {
+      TracePass(Http, Pass, Stage);
+    };
+}
+
+void TCliSession::TracePass(const TVelHTTP& Http, const TExchangePass& Pass,
+                            std::optional<TExchangeStage> Reached) const {
+  // The recorder calls as soon as it has the stage: the clock now is the stage's time, and
+  // it keeps the trace's times in the order of its lines, status reports included.
+  const std::int64_t Ms = Milliseconds();
+  if (!Reached) {
+    Stage(Ms, Pass.Method + " " + Pass.URL +
+                  (Pass.Proxy.empty() ? std::string() : " through " + ServerName(Http)));
+    return;
+  }
+  switch (*Reached) {
+    case xsLookedUp:
+      Stage(Ms, "Resolved " + (Http.Proxy.empty() ? Http.Host : Http.Proxy) + " to " +
+                    Address(Http.RemoteAddress));
+      break;
+    case xsConnected:
+      Stage(Ms, "Connected to " + (Http.Proxy.empty() ? Http.Host : Http.Proxy) + " (" +
+                    Address(Http.RemoteAddress) + ") port " +
+                    std::to_string(Http.Proxy.empty() ? Http.Port : Http.ProxyPort));
+      FVerbose.RequestHeader(Pass.RequestHeader);
+      break;
+    case xsRequestSent:
+      Stage(Ms, Pass.RequestBodySize > 0
+                    ? "Request sent with " + std::to_string(Pass.RequestBodySize) + " bytes of body"
+                    : std::string("Request sent"));
+      break;
+    case xsStatusLine: break;
+    case xsHeaderEnd: FVerbose.ReplyHeader(Pass.ReplyHeader); break;
+    case xsBodyEnd:
+      Stage(Ms, "Received " + std::to_string(Pass.BodyBytes) + " bytes of body");
+      break;
+  }
+}
+
+void TCliSession::HeaderArrived(TVelHTTP& Http) {
+  const bool Failed = FOptions.Fail && Http.ReplyNumber >= 400;
+  const bool Followed = FOptions.FollowLocation && Http.ReplyClass() == rcRedirection;
+  // A reply to HEAD has no body; bytes a server sends after its header anyway are not one.
+  FBodyWanted = !Failed && !Followed && FOptions.Command != hcHead;
+  // Each reply's header block goes out as it arrives, so a later failure keeps it.
+  if ((FOptions.IncludeHeader || FOptions.Head) && !Failed) FOut.Write(Http.Header);
+  // An announced length over the bound ends the run before any of the body is written, as
+  // curl does; an unannounced one ends it when the component's bound is passed.
+  if (FBodyWanted && FOptions.MaxFileSize > 0 && Http.BytesTotal > FOptions.MaxFileSize)
+    throw EHttpBodyTooLarge(FOptions.MaxFileSize);
+}
+
+void TCliSession::Redirected(TVelHTTP& Http, bool& Handled) {
+  // A 3xx that is no redirection to follow ends the request anyway.
+  if (Http.ReplyClass() != rcRedirection) return;
+  // Without -L the first reply is the result, as in curl.
+  if (!FOptions.FollowLocation) {
+    Handled = true;
+    return;
+  }
+  if (FRedirects >= FOptions.MaxRedirs) throw EHttpTooManyRedirections();
+  ++FRedirects;
+  Stage(Milliseconds(), "Following the redirection to " + Http.URL);
 }
 
 void TCliSession::Request(TVelHTTP& Http) {
-  if (FOptions.Head)
-    Http.Head(FOptions.URL);
-  else if (FOptions.Post)
-    Http.Post(FOptions.URL, FOptions.PostData);
-  else
-    Http.Get(FOptions.URL);
+  const std::string& URL = FOptions.URL;
+  const std::string Body = CliRequestBody(FOptions.Data, CliReadFile);
+  switch (FOptions.Command) {
+    case hcHead: Http.Head(URL); break;
+    case hcPost: Http.Post(URL, Body); break;
+    case hcPut: Http.Put(URL, Body); break;
+    case hcPatch: Http.Patch(URL, Body); break;
+    case hcTrace: Http.Trace(URL, Body); break;
+    case hcDelete: Http.Delete(URL); break;
+    case hcOptions: Http.Options(URL); break;
+    case hcCopy: Http.Copy(URL, FOptions.Target); break;
+    case hcMove: Http.Move(URL, FOptions.Target); break;
+    case hcLink: Http.Link(URL, FOptions.Target); break;
+    case hcUnLink: Http.UnLink(URL, FOptions.Target); break;
+    default: Http.Get(URL); break;
+  }
 }
 
-TCliOutcome TCliSession::Classify(const TVelHTTP& Http) const {
-  // The time-out is checked first: a connection that timed out also reports its failure.
-  if (Http.TimedOut) return TCliOutcome::TimedOut;
-  if (FHostNotFound) return TCliOutcome::HostNotFound;
-  if (FConnectFailed) return TCliOutcome::ConnectFailed;
-  return TCliOutcome::Failed;
+std::string TCliSession::FailureText(const TVelHTTP& Http, TCliOutcome Outcome,
+                                     const std::string& Error) const {
+  switch (Outcome) {
+    case TCliOutcome::HostNotFound:
+      return "host not found: " + (Http.Proxy.empty() ? Http.Host : Http.Proxy) + " (" + Error +
+             ")";
+    case TCliOutcome::ConnectFailed:
+      return "could not connect to " + ServerName(Http) + " (" + Error + ")";
+    case TCliOutcome::TimedOut:
+      return "timed out: a wait took longer than " + std::to_string(FOptions.TimeOutMs) + " ms (" +
+             Error + ")";
+    case TCliOutcome::HttpError:
+      return "the requested URL returned error: " + std::to_string(Http.ReplyNumber);
+    case TCliOutcome::WeirdReply:
+      return Error.empty() ? "the server sent no usable status line" : Error;
+    default: return Error;
+  }
 }
 
-bool TCliSession::WriteOut(const std::string& Bytes) {
-  if (!Bytes.empty() && std::fwrite(Bytes.data(), 1, Bytes.size(), FOut) != Bytes.size())
+void TCliSession::WriteOut(const TVelHTTP& Http, int Status, const std::string& Message) {
+  TWriteOutValues V = FRecorder
+                          ? WriteOutValuesOf(FRecorder->Passes(), std::chrono::steady_clock::now())
+                          : TWriteOutValues();
+  if (!FRecorder || FRecorder->Passes().empty()) {
+    V.UrlEffective = FOptions.URL;
+    V.Method = std::string(CliCommandWord(FOptions.Command));
+  }
+  V.ExitCode = Status;
+  V.ErrorMsg = Message;
+  if (V.TimeConnect >= 0) {
+    V.RemoteIp = Address(Http.RemoteAddress);
+    V.RemotePort = ntohs(Http.RemoteAddress.sin_port);
+  }
+  // -w goes to standard output, unless that is the stream that broke.
+  if (FOptions.OutputFile.empty() && FOut.Failed()) return;
+  TCliOutput Stdout("", FOutFd);
+  try {
+    Stdout.Write(RenderWriteOut(FOptions.WriteOut, V));
+  } catch (const ECliWriteError&) {
+    // Nothing more can be said on a stream that does not take it.
+  }
+}
+
+bool TCliSession::SaveHar(int Status) {
+  try {
+    THarWriter::Save(FOptions.HarFile, THarWriter::Document(*FRecorder));
+    return true;
+  } catch (const std::exception& E) {
+    // The run's own failure is the one its status tells; this one is told all the same.
+    Complain(Status != 0 ? Status : CliExitStatus(TCliOutcome::WriteError), E.what());
     return false;
-  return true;
+  }
+}
+
+int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& Error) {
+  // With -f and a failing status nothing is written, not even an empty file.
+  if (Outcome == TCliOutcome::Completed) {
+    try {
+      FOut.Finish();
+    } catch (const ECliWriteError&) {
+      Outcome = TCliOutcome::WriteError;
+    }
+  }
+  int Status = CliExitStatus(Outcome);
+  const std::string Message = Status == 0 ? std::string() : FailureText(Http, Outcome, Error);
+  if (Status != 0) {
+    Stage(Milliseconds(), "Failed: " + Message);
+    Complain(Status, Message);
+  }
+  if (!FOptions.HarFile.empty() && !SaveHar(Status) && Status == 0)
+    Status = CliExitStatus(TCliOutcome::WriteError);
+  if (FOptions.HasWriteOut) WriteOut(Http, Status, Message);
+  return Status;
 }
 
 int TCliSession::Run() {
-  std::string Error;
   try {
     FHttp.reset(new TVelHTTP(nullptr));
   } catch (const std::exception& E) {
-    Complain(E.what());
-    return ExitFailed;
+    Complain(1, E.what());
+    return 1;
   }
   TVelHTTP& Http = *FHttp;
   Configure(Http);
+  Record(Http);
   TCliOutcome Outcome = TCliOutcome::Completed;
+  std::string Error;
   try {
-    Request(Http);
+    if (FRecorder)
+      FRecorder->Run([&] { Request(Http); });
+    else
+      Request(Http);
+    Outcome = CliOutcomeOfReply(Http.ReplyNumber, FOptions.Fail);
   } catch (const std::exception& E) {
-    Outcome = Classify(Http);
+    FFacts.TimedOut = Http.TimedOut;
+    Outcome = CliOutcomeOf(E, FFacts);
     Error = E.what();
   } catch (...) {
     Outcome = TCliOutcome::Failed;
     Error = "unknown error";
   }
-  if (FOptions.Verbose && !Error.empty()) Trace("Error: " + Error);
-
-  switch (Outcome) {
-    case TCliOutcome::Completed: break;
-    case TCliOutcome::HostNotFound:
-      Complain("host not found: " + (Http.Proxy.empty() ? Http.Host : Http.Proxy) + " (" + Error +
-               ")");
-      return ExitHostNotFound;
-    case TCliOutcome::ConnectFailed:
-      Complain("could not connect to " + ServerName(Http) + " (" + Error + ")");
-      return ExitConnectFailed;
-    case TCliOutcome::TimedOut:
-      Complain("timed out after " + std::to_string(FOptions.TimeOutMs) + " ms (" + Error + ")");
-      return ExitTimedOut;
-    case TCliOutcome::Failed: Complain(Error); return ExitFailed;
-  }
-
-  const int Status = CliExitStatus(Outcome, Http.ReplyNumber);
-  if (Http.ReplyNumber <= 0) {
-    Complain("the server sent no usable status line");
-    return Status;
-  }
-  bool Written = true;
-  if (FOptions.IncludeHeader || FOptions.Head) Written = WriteOut(FHeaders + Http.Header);
-  // A reply to HEAD has no body; bytes a server sends after its header anyway are not one.
-  if (Written && !FOptions.Head && !Http.InputFileMode) Written = WriteOut(Http.Body);
-  if (std::fflush(FOut) != 0 || !Written) {
-    Complain(std::string("cannot write the reply to standard output: ") + std::strerror(errno));
-    return ExitFailed;
-  }
-  return Status;
+  return Finish(Http, Outcome, Error);
 }

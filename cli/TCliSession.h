@@ -1,47 +1,70 @@
-// TCliSession: one run of orrery-cli. It sets up a TVelHTTP from the options, traces its
-// status reports and events with -v, writes the reply out, and tells from the component's
-// events how a failed request ended, for the exit status.
+// TCliSession: one run of orrery-cli. It sets up a TVelHTTP from the options, writes each
+// reply's header block (-i) as it arrives and the last reply's body block by block through
+// the component's body sink, tells from the component's events and errors how the run ended,
+// and, when -v, -w or --har asks for it, records the exchange to trace it live, to fill -w's
+// variables and to write the HTTP Archive.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/TComponent.h"
 #include "cli/CliExitStatus.h"
+#include "cli/CliWriteOut.h"
 #include "cli/TCliOptions.h"
+#include "cli/TCliOutput.h"
+#include "cli/TCliVerbose.h"
 #include "http/TVelHTTP.h"
+#include "inspect/TExchangeRecorder.h"
 
 class TCliSession {
  public:
-  // Out receives the reply (header block with -i or -I, body unless -o), Err the trace and
-  // the error messages. Trace times count from Start.
-  TCliSession(const TCliOptions& Options, std::FILE* Out, std::FILE* Err,
+  // The reply goes to OutFd (or to -o's file), -w's text to OutFd; Err receives the trace
+  // and the error messages. Trace times count from Start.
+  TCliSession(const TCliOptions& Options, int OutFd, std::FILE* Err,
               std::chrono::steady_clock::time_point Start);
+  ~TCliSession();
 
   // Runs the request and returns the exit status.
   int Run();
 
  private:
   void Configure(TVelHTTP& Http);
+  // Attaches the recorder once every handler of ours is set, and the -v trace to it.
+  void Record(TVelHTTP& Http);
+  void TracePass(const TVelHTTP& Http, const TExchangePass& Pass,
+                 std::optional<TExchangeStage> Reached) const;
   void Request(TVelHTTP& Http);
-  // The outcome of a request that raised an error, from what its events reported.
-  TCliOutcome Classify(const TVelHTTP& Http) const;
+  void HeaderArrived(TVelHTTP& Http);
+  void Redirected(TVelHTTP& Http, bool& Handled);
+  // The exit status of the run, with the error message (if any) told, -w written and the
+  // HAR saved.
+  int Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& Error);
+  std::string FailureText(const TVelHTTP& Http, TCliOutcome Outcome,
+                          const std::string& Error) const;
+  void WriteOut(const TVelHTTP& Http, int Status, const std::string& Message);
+  // Saves --har's file; false (with the message told) when it cannot be written.
+  bool SaveHar(int Status);
+  void Stage(std::int64_t Ms, const std::string& Text) const;
+  void Complain(int Status, const std::string& Message) const;
   std::string ServerName(const TVelHTTP& Http) const;
-  void Trace(const std::string& Text);
-  // The reply's header block in the trace, once per pass, as soon as it has been read.
-  void TraceReplyHeader(const TVelHTTP& Http);
-  void Complain(const std::string& Message);
-  bool WriteOut(const std::string& Bytes);
+  std::int64_t Milliseconds() const;
 
   const TCliOptions& FOptions;
-  std::FILE* FOut;
+  int FOutFd;
   std::FILE* FErr;
   std::chrono::steady_clock::time_point FStart;
+  TCliVerbose FVerbose;
+  TCliOutput FOut;
 
   TOwned<TVelHTTP> FHttp;
-  std::string FHeaders;  // header blocks of the redirections, for -i
-  bool FHostNotFound = false;
-  bool FConnectFailed = false;
-  bool FReplyHeaderTraced = false;
+  std::unique_ptr<TExchangeRecorder> FRecorder;  // only for -v, -w and --har
+  TCliFailureFacts FFacts;
+  int FRedirects = 0;
+  bool FBodyWanted = false;  // the body of the pass being read is the one to write
 };

@@ -1,5 +1,8 @@
 // orrery-cli: one HTTP/1.0 request from the command line, through the same component as the
 // desktop program, for scripts and terminals.
+#include <signal.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -11,6 +14,9 @@
 
 int main(int argc, char* argv[]) {
   const auto Start = std::chrono::steady_clock::now();
+  // A reader that goes away (| head) must end the run with curl's write error, 23, not
+  // kill the program before it can say so.
+  ::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> Args(argv + 1, argv + argc);
   TCliOptions Options;
   try {
@@ -24,8 +30,8 @@ int main(int argc, char* argv[]) {
     const std::string Text =
         Options.Action == TCliOptions::caHelp ? CliHelpText() : CliVersionText();
     std::fputs(Text.c_str(), stdout);
-    return std::fflush(stdout) == 0 ? ExitOk : ExitFailed;
+    return std::fflush(stdout) == 0 ? ExitOk : CliExitStatus(TCliOutcome::WriteError);
   }
-  TCliSession Session(Options, stdout, stderr, Start);
+  TCliSession Session(Options, STDOUT_FILENO, stderr, Start);
   return Session.Run();
 }

@@ -4,10 +4,12 @@
 # max). Wall time, CPU time and peak RSS come from wait4() for both sides alike. The window
 # figures drive the real main window headless (Qt's offscreen platform) and have no peer:
 # "window" three 10 MB bodies, "window-large" a 200 MiB body (shown within 1 s of its end,
-# peak resident size under twice the body plus 150 MiB).
+# peak resident size under twice the body plus 150 MiB). The cli figures run orrery-cli
+# against curl -0 as a script would, with the same options.
 #
 #   scripts/bench.sh [figure ...]     figures: get get-fresh file-shm file-null string memory
-#                                     syscalls silent window window-large (default: all)
+#                                     syscalls silent window window-large cli-runs cli-pipe
+#                                     (default: all)
 # Environment: BENCH_N (3000 requests), BENCH_BIG_MIB (1024), BENCH_MID_MIB (256),
 #              BENCH_ROUNDS (3), BENCH_BUILD (build-bench; the window figure builds the
 #              desktop program in BENCH_BUILD-window).
@@ -20,11 +22,11 @@ MID=${BENCH_MID_MIB:-256}
 ROUNDS=${BENCH_ROUNDS:-3}
 BUILD=${BENCH_BUILD:-build-bench}
 FIGURES=("$@")
-[ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh file-shm file-null string memory syscalls silent window window-large)
+[ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh file-shm file-null string memory syscalls silent window window-large cli-runs cli-pipe)
 wants() { local f; for f in "${FIGURES[@]}"; do [ "$f" = "$1" ] && return 0; done; return 1; }
 # Only the figures that read the large files get them (and need the room).
 wants_any() { local f; for f in "$@"; do wants "$f" && return 0; done; return 1; }
-wants_any file-shm file-null string || BIG=0
+wants_any file-shm file-null string cli-pipe || BIG=0
 wants_any memory syscalls || MID=0
 WINDOW_BYTES=10000000
 WINDOW_LARGE_MIB=200
@@ -59,6 +61,10 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=OF
   -DORRERY_BUILD_APP=OFF -DORRERY_BUILD_BENCH=ON >/dev/null
 cmake --build "$BUILD" -j2 --target http_bench >/dev/null
 BIN=$(pwd)/$BUILD/bench/http_bench
+if wants_any cli-runs cli-pipe; then
+  cmake --build "$BUILD" -j2 --target orrery-cli >/dev/null
+  CLI=$(pwd)/$BUILD/cli/orrery-cli
+fi
 if wants_any window window-large; then
   # The same sources with the desktop program on, in a build of its own.
   cmake -S . -B "$BUILD-window" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=OFF \
@@ -297,6 +303,38 @@ if wants silent; then
   echo "  (curl: ${peer[*]} %)"
   kill "$SILENT_PID" 2>/dev/null || true
   SILENT_PID=""
+fi
+
+# orrery-cli as scripts use it: 200 invocations one after the other (the wall time of the
+# whole loop), and 1 GiB written to a pipe (the rate, and the peak resident size of the
+# largest process of the pipeline, which is the client's). Both sides run the same shell
+# line with their own program.
+if wants cli-runs; then
+  ours=()
+  peer=()
+  for _ in $(seq "$ROUNDS"); do
+    line=$(measure sh -c 'for i in $(seq 200); do "$1" -0 -sf -o /dev/null "$2" || exit 1; done' \
+      sh "$CLI" "$URL/1k")
+    ours+=("$(field wall "$line")")
+    line=$(measure sh -c 'for i in $(seq 200); do "$1" -0 -sf -o /dev/null "$2" || exit 1; done' \
+      sh curl "$URL/1k")
+    peer+=("$(field wall "$line")")
+  done
+  report "cli 200 runs wall" s "<=" 0.5 "${ours[@]}" / "${peer[@]}"
+fi
+if wants cli-pipe; then
+  ours=()
+  peer=()
+  rss=()
+  for _ in $(seq "$ROUNDS"); do
+    line=$(measure bash -c 'set -o pipefail; "$1" -0 -sf "$2" | cat >/dev/null' sh "$CLI" "$URL/big")
+    ours+=("$(calc "$BIG / $(field wall "$line")")")
+    rss+=("$(calc "$(field maxrss_kib "$line") / 1024")")
+    line=$(measure bash -c 'set -o pipefail; "$1" -0 -sf "$2" | cat >/dev/null' sh curl "$URL/big")
+    peer+=("$(calc "$BIG / $(field wall "$line")")")
+  done
+  report "cli ${BIG}M to a pipe" MiB/s ">=" 1.0 "${ours[@]}" / "${peer[@]}"
+  absolute "cli pipe peak RSS" MiB "<=" 32 "${rss[@]}"
 fi
 
 if wants window; then

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,12 +27,26 @@ struct TRunResult {
   std::string Err;
 };
 
+struct TRunOptions {
+  std::chrono::milliseconds Limit = std::chrono::seconds(30);
+  // The reader of standard output goes away at once, as "| head -c 0" would.
+  bool CloseStdout = false;
+  // Called on the test's thread each time standard output has grown, with all of it so far.
+  std::function<void(const std::string& Out)> OnOut;
+};
+
 inline TRunResult RunProgram(const std::vector<std::string>& Argv,
-                             std::chrono::milliseconds Limit = std::chrono::seconds(30)) {
+                             const TRunOptions& Options = TRunOptions()) {
+  const std::chrono::milliseconds Limit = Options.Limit;
   int OutPipe[2];
   int ErrPipe[2];
   if (::pipe2(OutPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   if (::pipe2(ErrPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (Options.CloseStdout) {
+    // Before the start, so that not even the first write can find a reader.
+    ::close(OutPipe[0]);
+    OutPipe[0] = -1;
+  }
   posix_spawn_file_actions_t Actions;
   posix_spawn_file_actions_init(&Actions);
   posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
@@ -46,7 +61,7 @@ inline TRunResult RunProgram(const std::vector<std::string>& Argv,
   ::close(OutPipe[1]);
   ::close(ErrPipe[1]);
   if (Spawned != 0) {
-    ::close(OutPipe[0]);
+    if (OutPipe[0] >= 0) ::close(OutPipe[0]);
     ::close(ErrPipe[0]);
     throw std::runtime_error("cannot start " + Argv[0]);
   }
@@ -55,7 +70,7 @@ inline TRunResult RunProgram(const std::vector<std::string>& Argv,
   const auto Deadline = std::chrono::steady_clock::now() + Limit;
   pollfd Fds[2] = {{OutPipe[0], POLLIN, 0}, {ErrPipe[0], POLLIN, 0}};
   std::string* Sinks[2] = {&R.Out, &R.Err};
-  int Open = 2;
+  int Open = Options.CloseStdout ? 1 : 2;
   while (Open > 0) {
     const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(
                           Deadline - std::chrono::steady_clock::now())
@@ -73,6 +88,7 @@ inline TRunResult RunProgram(const std::vector<std::string>& Argv,
       const ssize_t N = ::read(Fds[I].fd, Buffer, sizeof Buffer);
       if (N > 0) {
         Sinks[I]->append(Buffer, static_cast<std::size_t>(N));
+        if (I == 0 && Options.OnOut) Options.OnOut(R.Out);
       } else if (N == 0 || errno != EINTR) {
         ::close(Fds[I].fd);
         Fds[I].fd = -1;

@@ -1,0 +1,132 @@
+// -w FORMAT, rendered from the values of a run.
+#include "cli/CliWriteOut.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "inspect/HttpText.h"
+
+namespace {
+
+std::string Seconds(double Value) {
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%.6f", Value > 0 ? Value : 0.0);
+  return Text;
+}
+
+std::string Count(std::int64_t Value) { return std::to_string(Value); }
+
+std::string StatusCode(int Code) {
+  char Text[16];
+  std::snprintf(Text, sizeof Text, "%03d", Code);
+  return Text;
+}
+
+using TRender = std::string (*)(const TWriteOutValues&);
+struct TVariable {
+  std::string_view Name;
+  TRender Render;
+};
+
+using V = TWriteOutValues;
+const TVariable Variables[] = {
+    {"http_code", [](const V& W) { return StatusCode(W.HttpCode); }},
+    {"response_code", [](const V& W) { return StatusCode(W.HttpCode); }},
+    {"url_effective", [](const V& W) { return W.UrlEffective; }},
+    {"num_redirects", [](const V& W) { return Count(W.NumRedirects); }},
+    {"method", [](const V& W) { return W.Method; }},
+    {"exitcode", [](const V& W) { return Count(W.ExitCode); }},
+    {"errormsg", [](const V& W) { return W.ErrorMsg; }},
+    {"content_type", [](const V& W) { return W.ContentType; }},
+    {"remote_ip", [](const V& W) { return W.RemoteIp; }},
+    {"remote_port",
+     [](const V& W) { return W.RemotePort > 0 ? Count(W.RemotePort) : std::string(); }},
+    {"size_download", [](const V& W) { return Count(W.SizeDownload); }},
+    {"size_header", [](const V& W) { return Count(W.SizeHeader); }},
+    {"size_request", [](const V& W) { return Count(W.SizeRequest); }},
+    {"size_upload", [](const V& W) { return Count(W.SizeUpload); }},
+    // curl writes the speed as whole bytes per second.
+    {"speed_download",
+     [](const V& W) {
+       return Count(W.SpeedDownload > 0 ? static_cast<std::int64_t>(W.SpeedDownload) : 0);
+     }},
+    {"time_namelookup", [](const V& W) { return Seconds(W.TimeNamelookup); }},
+    {"time_connect", [](const V& W) { return Seconds(W.TimeConnect); }},
+    {"time_pretransfer", [](const V& W) { return Seconds(W.TimePretransfer); }},
+    {"time_starttransfer", [](const V& W) { return Seconds(W.TimeStarttransfer); }},
+    {"time_redirect", [](const V& W) { return Seconds(W.TimeRedirect); }},
+    {"time_total", [](const V& W) { return Seconds(W.TimeTotal); }},
+};
+
+}  // namespace
+
+std::string RenderWriteOut(std::string_view Format, const TWriteOutValues& Values,
+                           std::vector<std::string>* Unknown) {
+  std::string Out;
+  for (std::size_t At = 0; At < Format.size(); ++At) {
+    const char C = Format[At];
+    const char Next = At + 1 < Format.size() ? Format[At + 1] : '\0';
+    if (C == '\\' && (Next == 'n' || Next == 'r' || Next == 't')) {
+      Out += Next == 'n' ? '\n' : Next == 'r' ? '\r' : '\t';
+      ++At;
+    } else if (C == '%' && Next == '%') {
+      Out += '%';
+      ++At;
+    } else if (C == '%' && Next == '{' && Format.find('}', At + 2) != std::string_view::npos) {
+      const auto Close = Format.find('}', At + 2);
+      const std::string_view Name = Format.substr(At + 2, Close - At - 2);
+      bool Known = false;
+      for (const TVariable& Var : Variables)
+        if (Var.Name == Name) {
+          Out += Var.Render(Values);
+          Known = true;
+        }
+      if (!Known && Unknown) Unknown->emplace_back(Name);
+      At = Close;
+    } else {
+      Out += C;
+    }
+  }
+  return Out;
+}
+
+namespace {
+
+double SecondsBetween(std::chrono::steady_clock::time_point From,
+                      std::chrono::steady_clock::time_point To) {
+  return std::chrono::duration<double>(To - From).count();
+}
+
+}  // namespace
+
+TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
+                                 std::chrono::steady_clock::time_point Now) {
+  TWriteOutValues V;
+  if (Passes.empty()) return V;
+  const TExchangePass& Last = Passes.back();
+  const auto Origin = Passes.front().Started;
+  for (const TExchangePass& Pass : Passes) {
+    // The last reply received: a pass that failed before its reply has none.
+    if (Pass.ReplyNumber > 0) V.HttpCode = Pass.ReplyNumber;
+    V.SizeHeader += static_cast<std::int64_t>(Pass.ReplyHeader.size());
+    V.SizeRequest += static_cast<std::int64_t>(Pass.RequestHeader.size());
+    V.SizeUpload += Pass.RequestBodySize;
+  }
+  V.UrlEffective = Last.URL;
+  V.NumRedirects = static_cast<int>(Passes.size()) - 1;
+  V.Method = Last.Method;
+  V.ContentType =
+      FieldValue(HeaderFields(Last.ReplyHeader, true), "Content-Type").value_or(std::string());
+  V.SizeDownload = Last.BodyBytes;
+  const double LastStart = SecondsBetween(Origin, Last.Started);
+  const auto At = [&](std::optional<double> Ms) { return Ms ? LastStart + *Ms / 1000 : -1.0; };
+  V.TimeConnect = At(Last.At[xsConnected]);
+  V.TimeNamelookup =
+      Last.At[xsLookedUp] ? At(Last.At[xsLookedUp]) : (V.TimeConnect >= 0 ? LastStart : -1.0);
+  V.TimePretransfer = V.TimeConnect;
+  V.TimeStarttransfer = At(Last.FirstByte());
+  V.TimeRedirect = Passes.size() > 1 ? LastStart : 0;
+  V.TimeTotal = SecondsBetween(Origin, Now);
+  V.SpeedDownload = V.TimeTotal > 0 ? static_cast<double>(V.SizeDownload) / V.TimeTotal : 0;
+  return V;
+}

@@ -1,0 +1,50 @@
+// -w FORMAT: the text a script asks for at the end of a run, with curl's variables
+// ("%{http_code} %{time_total}\n"), rendered from the values the run collected.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "inspect/TExchangePass.h"
+
+// What -w can show of a run. Times are seconds from the start of the first pass; a stage the
+// run did not reach is negative and shows as 0.000000, as curl shows it.
+struct TWriteOutValues {
+  int HttpCode = 0;  // of the last reply; 0 when none was read
+  std::string UrlEffective;
+  int NumRedirects = 0;
+  std::string Method;  // of the last pass
+  int ExitCode = 0;
+  std::string ErrorMsg;  // empty when the run succeeded
+  std::string ContentType;
+  std::string RemoteIp;
+  int RemotePort = 0;
+  std::int64_t SizeDownload = 0;  // body bytes of the last reply
+  std::int64_t SizeHeader = 0;    // header bytes of every reply
+  std::int64_t SizeRequest = 0;   // request header bytes of every pass
+  std::int64_t SizeUpload = 0;    // body bytes sent
+  double SpeedDownload = 0;       // bytes per second
+  double TimeNamelookup = -1;
+  double TimeConnect = -1;
+  double TimePretransfer = -1;
+  double TimeStarttransfer = -1;
+  double TimeRedirect = 0;  // the passes before the last
+  double TimeTotal = 0;
+};
+
+// FORMAT with every %{name} replaced by its value, "%%" by "%", and "\n", "\r" and "\t" by
+// their characters; anything else is copied. The names of unknown variables are added to
+// Unknown (when given), and the variable itself gives nothing, as in curl.
+std::string RenderWriteOut(std::string_view Format, const TWriteOutValues& Values,
+                           std::vector<std::string>* Unknown = nullptr);
+
+// The values of a recorded exchange that ended at Now: those of its last pass, the sizes of
+// every pass, and the times on the first pass's clock. A stage the last pass did not reach
+// stays negative; the name look-up of a dotted address, which needs none, counts as done at
+// the pass's start once it connected. The run's own values (method and URL when no pass
+// began, exit code, error message, remote address) are the caller's to fill in.
+TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
+                                 std::chrono::steady_clock::time_point Now);
