@@ -74,7 +74,8 @@ class TVelHTTP : public TQuaywire {
   // request of this component runs (from one of its handlers) is refused with Exception.
   virtual void Options(const std::string& AURL);
   virtual void Get(const std::string& AURL);
-  // PostData is URL-encoded as a whole; with OutputFileMode on it names the file to send.
+  // PostData is URL-encoded field by field (EncodePostData); with OutputFileMode on it
+  // names the file to send.
   virtual void Post(const std::string& AURL, const std::string& PostData);
   // Data is the body text, or with OutputFileMode on the name of the file holding it.
   virtual void Put(const std::string& AURL, const std::string& Data);
@@ -163,6 +164,14 @@ class TVelHTTP : public TQuaywire {
   // that is encoded already or is no form at all.
   bool EncodePostData = true;
 
+ protected:
+  // The server answered while the body was still being sent (a 413 or a 401 to a large
+  // upload): the rest is not sent, and the reply is read. An interim reply is no answer.
+  bool AnswerEndsSend() override;
+  // The body has arrived whole by its announced length, or the reply has none: a reset
+  // then ends the body as the close would.
+  bool ReplyComplete() const override;
+
  private:
   // Refuses a request while one of this component runs.
   void CheckIdle() const;
@@ -208,6 +217,9 @@ class TVelHTTP : public TQuaywire {
   bool FFollow = false;           // the pass's reply is to be followed
 
   // --- URL, composition and reply head ------------------------------------------------------
+  // Refuses a value with CR, LF or NUL for a header line: EHttpUrlError for the URL
+  // (InUrl), EHttpSettingError for a setting.
+  static void CheckHeaderValue(const std::string& Value, const char* Field, bool InUrl = false);
   // Refuses what cannot go on the wire before anything is composed.
   void CheckRequestSettings() const;
   // The Authorization line, for the first pass's server only.

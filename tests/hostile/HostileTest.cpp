@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "http/TVelHTTP.h"
+#include "platform/FaultSeam.h"
 #include "platform/MessageQueue.h"
 #include "platform/WinSock.h"
 #include "tests/http/HttpFixture.h"
