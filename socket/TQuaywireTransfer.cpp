@@ -86,11 +86,10 @@ void TQuaywire::SendWhole(const TWaitScope& Scope, const char* Data, std::size_t
 bool TQuaywire::PeerAnswered(int Error) {
   // Only a send that cannot go on asks: one that goes through costs no extra call. A
   // connection the peer reset still holds what it sent before, for the readers.
-  const bool Stuck = Error == WouldBlock || Error == win::WSAECONNRESET ||
-                     Error == win::WSAECONNABORTED;
+  const bool Stuck =
+      Error == WouldBlock || Error == win::WSAECONNRESET || Error == win::WSAECONNABORTED;
   win::DWORD Waiting = 0;
-  const bool Answered = Stuck &&
-                        win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 &&
+  const bool Answered = Stuck && win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 &&
                         Waiting > FLookAhead.Used() && AnswerEndsSend();
   win::WSASetLastError(Error);  // for CheckSocketError, whatever the question cost
   if (!Answered) return false;

@@ -868,8 +868,8 @@ std::vector<THostileCase> RuleCases() {
   // Header fields: names in any case, blanks around values, lengths all digits or none.
   T.push_back({.Name = "FieldNameCaseAndBlanksThroughAKeptProxy",
                .Group = G::Header,
-               .Peer = {{ReadRequest(), Send("HTTP/1.0 200 OK\r\ncONTENT-lENGTH:\t 4 \t\r\n\r\nbody"),
-                         Stall()}},
+               .Peer = {{ReadRequest(),
+                         Send("HTTP/1.0 200 OK\r\ncONTENT-lENGTH:\t 4 \t\r\n\r\nbody"), Stall()}},
                .ViaProxy = true,
                .Events = SuccessEvents,
                .Reply = 200,
@@ -892,16 +892,17 @@ std::vector<THostileCase> RuleCases() {
                .Body = "0123456789abcdef",
                .Check = [](const TOutcome&, TVelHTTP& H) { EXPECT_EQ(H.BytesTotal, 0); }});
   // Interim replies.
-  T.push_back({.Name = "InterimRepliesAreSkipped",
-               .Group = G::Status,
-               .Peer = {Answer("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\nX: 1\r\n\r\n"
-                               "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")},
-               .Events = SuccessEvents,
-               .Reply = 200,
-               .Body = "ok",
-               .Check = [](const TOutcome&, TVelHTTP& H) {
-                 EXPECT_EQ(H.Header.substr(0, 25), "HTTP/1.1 100 Continue\r\n\r\n");
-               }});
+  T.push_back(
+      {.Name = "InterimRepliesAreSkipped",
+       .Group = G::Status,
+       .Peer = {Answer("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\nX: 1\r\n\r\n"
+                       "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")},
+       .Events = SuccessEvents,
+       .Reply = 200,
+       .Body = "ok",
+       .Check = [](const TOutcome&, TVelHTTP& H) {
+         EXPECT_EQ(H.Header.substr(0, 25), "HTTP/1.1 100 Continue\r\n\r\n");
+       }});
   T.push_back({.Name = "SwitchingProtocolsEndsTheRequest",
                .Group = G::Status,
                .Peer = {Answer("HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n")},
@@ -909,15 +910,15 @@ std::vector<THostileCase> RuleCases() {
                .Events = Lines{"AboutToSend"},
                .Reply = 101});
   // Bounds.
-  T.push_back({.Name = "InterimRepliesPastTheHeaderBound",
-               .Group = G::Header,
-               .Peer = {{ReadRequest(),
-                         Send(Repeat("HTTP/1.1 100 Continue\r\nX: " + std::string(1000, 'a') +
-                                         "\r\n\r\n",
-                                     1100)),
-                         Stall()}},
-               .Error = "Reply header too large",
-               .Events = Lines{"AboutToSend"}});
+  T.push_back(
+      {.Name = "InterimRepliesPastTheHeaderBound",
+       .Group = G::Header,
+       .Peer = {{ReadRequest(),
+                 Send(Repeat("HTTP/1.1 100 Continue\r\nX: " + std::string(1000, 'a') + "\r\n\r\n",
+                             1100)),
+                 Stall()}},
+       .Error = "Reply header too large",
+       .Events = Lines{"AboutToSend"}});
   T.push_back({.Name = "BodyPastMaxBodySize",
                .Group = G::Body,
                .Peer = {Answer("HTTP/1.0 200 OK\r\n\r\n" + std::string(100000, 'b'))},
@@ -927,15 +928,15 @@ std::vector<THostileCase> RuleCases() {
                .Reply = 200,
                .Body = std::string(10, 'b')});
   // A reply is never lost to a reset.
-  T.push_back({.Name = "AnswerBeforeTheBodyIsReadThenReset",
-               .Group = G::Body,
-               .Peer = {{Send("HTTP/1.0 413 Payload Too Large\r\nContent-Length: 4\r\n\r\nbig!"),
-                         Reset()}},
-               .Cmd = TCmd::Post,
-               .Data = std::string(1 << 20, 'x'),
-               .Events = PostFailure,
-               .Reply = 413,
-               .Body = "big!"});
+  T.push_back(
+      {.Name = "AnswerBeforeTheBodyIsReadThenReset",
+       .Group = G::Body,
+       .Peer = {{Send("HTTP/1.0 413 Payload Too Large\r\nContent-Length: 4\r\n\r\nbig!"), Reset()}},
+       .Cmd = TCmd::Post,
+       .Data = std::string(1 << 20, 'x'),
+       .Events = PostFailure,
+       .Reply = 413,
+       .Body = "big!"});
   T.push_back({.Name = "ResetAfterTheWholeReply",
                .Group = G::Body,
                .Peer = {{ReadRequest(), Send(Ok), Reset()}},

@@ -126,8 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nok", 200, "", Reset},
         TEarlyCase{"InterimReplyAsksForTheBody", TServer::InterimThenRead, false, Large,
                    "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", 200, "ok", ""},
-        TEarlyCase{"ResetWithoutAnswer", TServer::ResetUnanswered, false, Large, "", 0, "",
-                   Reset}),
+        TEarlyCase{"ResetWithoutAnswer", TServer::ResetUnanswered, false, Large, "", 0, "", Reset}),
     [](const ::testing::TestParamInfo<TEarlyCase>& Info) { return std::string(Info.param.Name); });
 
 }  // namespace

@@ -476,8 +476,8 @@ namespace {
 // protocol above the socket does; the plain component opts into neither.
 class TAnsweredQuaywire : public TQuaywire {
  public:
-  using TQuaywire::TQuaywire;
   using TQuaywire::SendCutShort;
+  using TQuaywire::TQuaywire;
   bool Answers = false;
   bool Complete = false;
 
@@ -521,7 +521,8 @@ TEST_F(SocketTest, PeerAnswerStopsASendAndAResetAfterAWholeReplyIsNoError) {
     const std::string Block(60000, 'x');
     std::string Error;
     for (int I = 0; I < 400 && Error.empty() && !C.SendCutShort(); ++I)  // 24 MB at most
-      Error = ErrorOf([&] { C.SendBuffer(Block.data(), static_cast<std::uint16_t>(Block.size())); });
+      Error =
+          ErrorOf([&] { C.SendBuffer(Block.data(), static_cast<std::uint16_t>(Block.size())); });
     EXPECT_EQ(Error, R.SendError);
     EXPECT_EQ(C.SendCutShort(), R.CutShort);
     if (R.CutShort) {
