@@ -8,7 +8,9 @@
 // sends, reads the reply, raises OnSuccess or OnFailure, disconnects, then OnRedirect and
 // OnAuthenticationNeeded. Only a redirection (300-303, 307, 308) with a Location of its own
 // starts a further pass, at most MaxRedirections; 303, and 301/302 after a POST, go on with
-// a GET without body. A chunked body is decoded as it arrives.
+// a GET without body. A chunked body is decoded as it arrives. A server that answers while
+// the body is still being sent (a 413 to a large upload) is heard: the rest is not sent, and
+// a reset after a reply whole by its own length leaves that reply standing.
 #pragma once
 
 #include <cstdint>
