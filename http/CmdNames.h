@@ -1,5 +1,6 @@
 // The request commands and what every layer needs to know of them, kept in one place: the
-// word each sends, which carry a body, and how a server's URL is written.
+// word each sends, which carry a body, which replies carry none, and how a server's URL is
+// written.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +36,12 @@ inline const char* CommandWord(CmdType Cmd) {
 // UNLINK send none, so they announce none either.
 inline bool CarriesBody(CmdType Cmd) {
   return Cmd == hcPost || Cmd == hcPut || Cmd == hcPatch || Cmd == hcTrace || Cmd == hcWrapped;
+}
+
+// A reply that never carries a body, whatever its Content-Length says (RFC 9112 §6.3): the
+// answer to a HEAD, an interim (1xx), 204 and 304.
+inline bool ReplyWithoutBody(CmdType Cmd, int Status) {
+  return Cmd == hcHead || Status == 204 || Status == 304 || (Status >= 100 && Status < 200);
 }
 
 // "http://host" with ":port" when the port is not HTTP's own 80.

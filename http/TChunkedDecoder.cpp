@@ -53,44 +53,10 @@ std::size_t TChunkedDecoder::Feed(const char* Data, std::size_t Count, const TOu
 }
 
 void TChunkedDecoder::Step(char C) {
-  const auto EndSizeLine = [this] {
-    FLineSize = 0;
-    FDigits = 0;
-    FState = FLeft == 0 ? sTrailerStart : sData;
-  };
-  const auto CountLine = [this] {
-    if (++FLineSize > MaxLineSize) Refuse();
-  };
   switch (FState) {
     case sSize:
-      CountLine();
-      if (const int V = HexValue(C); V >= 0) {
-        // 15 hex digits are 60 bits: no body is larger, and the next digit cannot overflow.
-        if (++FDigits > 15) Refuse();
-        FLeft = FLeft * 16 + static_cast<std::uint64_t>(V);
-      } else if (FDigits == 0) {
-        Refuse();
-      } else if (C == ';' || IsBlank(C)) {
-        FState = sExtension;
-      } else if (C == '\r') {
-        FState = sSizeLF;
-      } else if (C == '\n') {
-        EndSizeLine();
-      } else {
-        Refuse();
-      }
-      return;
     case sExtension:
-      CountLine();
-      if (C == '\r')
-        FState = sSizeLF;
-      else if (C == '\n')
-        EndSizeLine();
-      return;
-    case sSizeLF:
-      if (C != '\n') Refuse();
-      EndSizeLine();
-      return;
+    case sSizeLF: StepSizeLine(C); return;
     case sDataCR:
       if (C == '\r')
         FState = sDataLF;
@@ -121,6 +87,47 @@ void TChunkedDecoder::Step(char C) {
       return;
     case sData:
     case sDone: return;
+  }
+}
+
+void TChunkedDecoder::CountLine() {
+  if (++FLineSize > MaxLineSize) Refuse();
+}
+
+void TChunkedDecoder::EndSizeLine() {
+  FLineSize = 0;
+  FDigits = 0;
+  FState = FLeft == 0 ? sTrailerStart : sData;
+}
+
+void TChunkedDecoder::StepSizeLine(char C) {
+  if (FState == sSizeLF) {
+    if (C != '\n') Refuse();
+    EndSizeLine();
+    return;
+  }
+  CountLine();
+  if (FState == sExtension) {
+    if (C == '\r')
+      FState = sSizeLF;
+    else if (C == '\n')
+      EndSizeLine();
+    return;
+  }
+  if (const int V = HexValue(C); V >= 0) {
+    // 15 hex digits are 60 bits: no body is larger, and the next digit cannot overflow.
+    if (++FDigits > 15) Refuse();
+    FLeft = FLeft * 16 + static_cast<std::uint64_t>(V);
+  } else if (FDigits == 0) {
+    Refuse();
+  } else if (C == ';' || IsBlank(C)) {
+    FState = sExtension;
+  } else if (C == '\r') {
+    FState = sSizeLF;
+  } else if (C == '\n') {
+    EndSizeLine();
+  } else {
+    Refuse();
   }
 }
 

@@ -48,6 +48,12 @@ class TChunkedDecoder {
 
   // One framing byte (not chunk data); raises on a byte the framing refuses.
   void Step(char C);
+  // Step's part for the size line: the hex size, its extensions, its line end.
+  void StepSizeLine(char C);
+  // One more byte of a size or trailer line; refused past MaxLineSize.
+  void CountLine();
+  // The size line is over: the chunk's data follows, or the trailer after the last chunk.
+  void EndSizeLine();
   [[noreturn]] static void Refuse();
 
   TState FState = sSize;

@@ -8,7 +8,9 @@
 // sends, reads the reply, raises OnSuccess or OnFailure, disconnects, then OnRedirect and
 // OnAuthenticationNeeded. Only a redirection (300-303, 307, 308) with a Location of its own
 // starts a further pass, at most MaxRedirections; 303, and 301/302 after a POST, go on with
-// a GET without body. A chunked body is decoded as it arrives.
+// a GET without body. A chunked body is decoded as it arrives. A server that answers while
+// the body is still being sent (a 413 to a large upload) is heard: the rest is not sent, and
+// a reset after a reply whole by its own length leaves that reply standing.
 #pragma once
 
 #include <cstdint>
@@ -74,7 +76,8 @@ class TVelHTTP : public TQuaywire {
   // request of this component runs (from one of its handlers) is refused with Exception.
   virtual void Options(const std::string& AURL);
   virtual void Get(const std::string& AURL);
-  // PostData is URL-encoded as a whole; with OutputFileMode on it names the file to send.
+  // PostData is URL-encoded field by field (EncodePostData); with OutputFileMode on it
+  // names the file to send.
   virtual void Post(const std::string& AURL, const std::string& PostData);
   // Data is the body text, or with OutputFileMode on the name of the file holding it.
   virtual void Put(const std::string& AURL, const std::string& Data);
@@ -163,6 +166,14 @@ class TVelHTTP : public TQuaywire {
   // that is encoded already or is no form at all.
   bool EncodePostData = true;
 
+ protected:
+  // The server answered while the body was still being sent (a 413 or a 401 to a large
+  // upload): the rest is not sent, and the reply is read. An interim reply is no answer.
+  bool AnswerEndsSend() override;
+  // The body has arrived whole by its announced length, or the reply has none: a reset
+  // then ends the body as the close would.
+  bool ReplyComplete() const override;
+
  private:
   // Refuses a request while one of this component runs.
   void CheckIdle() const;
@@ -208,6 +219,9 @@ class TVelHTTP : public TQuaywire {
   bool FFollow = false;           // the pass's reply is to be followed
 
   // --- URL, composition and reply head ------------------------------------------------------
+  // Refuses a value with CR, LF or NUL for a header line: EHttpUrlError for the URL
+  // (InUrl), EHttpSettingError for a setting.
+  static void CheckHeaderValue(const std::string& Value, const char* Field, bool InUrl = false);
   // Refuses what cannot go on the wire before anything is composed.
   void CheckRequestSettings() const;
   // The Authorization line, for the first pass's server only.

@@ -16,8 +16,6 @@
 #include <string>
 #include <vector>
 
-// The injected socket faults live apart; included here for the tests that reach them by it.
-#include "platform/FaultSeam.h"
 #include "platform/WinTypes.h"
 
 // glibc makes these macros when optimising, which would rename the declarations below (and
@@ -144,7 +142,7 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
 HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buf, int buflen);
 
 // --- Seams for tests -------------------------------------------------------------------
-// (The injected connect filter and socket faults are in FaultSeam.h.)
+// (The injected connect filter and socket faults are in FaultSeam.h, which tests include.)
 
 // Resolves `name` to IPv4 addresses (network order) and the canonical name; returns 0 or
 // a WinSock look-up error (11001 ...). Runs on the worker thread.

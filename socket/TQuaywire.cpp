@@ -341,6 +341,7 @@ void TQuaywire::Connect() {
   Canceled = false;
   if (Connected) throw ESockError("Already connected");
   FBrokenError = 0;
+  FSendCutShort = false;
   if (SocketHandle == NoSocket && FSocketLayerStarted) ReopenSocket();
   ResolveForConnect();
   StartConnect();

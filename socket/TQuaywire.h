@@ -240,6 +240,21 @@ class TQuaywire : public TComponent {
   // made at the first use and kept.
   char* CaptureBuffer();
 
+  // --- A reply that comes early, a reset that comes late ----------------------------------
+  // Asked by the send loop when a send finds no room, or the connection broken under it,
+  // while bytes from the peer wait unread: true when they are the peer's answer, so that
+  // the rest is not sent (SendCutShort) and the answer can be read. A plain socket sends
+  // all it is given; a request-reply protocol whose server may answer before it has read
+  // everything (an error to a large upload) says yes.
+  virtual bool AnswerEndsSend() { return false; }
+  // Asked when a capture's receive finds the connection reset: true when everything the
+  // peer meant to send has arrived by the protocol's own framing, so that the reset ends
+  // the capture as the peer's close would. Otherwise the reset is the capture's error.
+  virtual bool ReplyComplete() const { return false; }
+  // The sends of this connection stopped early for the peer's answer; further sends do
+  // nothing until the next Connect.
+  bool SendCutShort() const { return FSendCutShort; }
+
   // The error of the send or receive that just failed. After a reset whose notification
   // has already replaced the socket, that is the reset, not the fresh socket's "not
   // connected". The platform's last error is set to the value returned.
@@ -344,6 +359,10 @@ class TQuaywire : public TComponent {
   bool FAbortedForDestruction = false;
   bool FSocketLayerStarted = false;  // this component counted in WinsockUsers and owns a socket
   bool FTransferRunning = false;     // a data transfer is using IOBuffer
+  // Set by the send loop when AnswerEndsSend stopped it; cleared by Connect.
+  bool FSendCutShort = false;
+  // The send loop's question: the send cannot go on (Error), and the peer's answer waits.
+  bool PeerAnswered(int Error);
   // The error of a close notification that ended the connection abnormally (10054 for a
   // reset); 0 after a graceful close, and cleared by Connect and Disconnect.
   int FBrokenError = 0;

@@ -62,6 +62,9 @@ bool TQuaywire::ReceiveOnce(const TWaitScope& Scope, const TReceiveTarget& Targe
   }
   LastErrorNo = TransferError();
   if (LastErrorNo == win::WSAENOTCONN) return false;  // closed, and the socket replaced
+  // A reset once the reply is whole by its own framing takes nothing from it.
+  if ((LastErrorNo == win::WSAECONNRESET || LastErrorNo == win::WSAECONNABORTED) && ReplyComplete())
+    return false;
   std::string Msg;
   CheckSocketError(WouldBlock, Msg);
   SincePump = 0;

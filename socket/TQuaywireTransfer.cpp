@@ -66,7 +66,7 @@ void TQuaywire::SendBuffer(const char* Buffer, std::uint16_t Length) {
 void TQuaywire::SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
                           const std::function<void(int)>& Sent, int Flags) {
   std::size_t Done = 0;
-  while (Done < Count && !Canceled) {
+  while (Done < Count && !Canceled && !FSendCutShort) {
     const int N = win::send(SocketHandle, Data + Done, static_cast<int>(Count - Done), Flags);
     if (N == 0) return;
     if (N > 0) {
@@ -74,13 +74,28 @@ void TQuaywire::SendWhole(const TWaitScope& Scope, const char* Data, std::size_t
       Sent(N);
       continue;
     }
-    TransferError();
+    if (PeerAnswered(TransferError())) return;
     std::string Msg;
     CheckSocketError(WouldBlock, Msg);
     // No room: wait for it (or for the time-out or a cancel) with messages flowing.
     win::RequestWriteWake(SocketHandle);
     AwaitEvent(Scope);
   }
+}
+
+bool TQuaywire::PeerAnswered(int Error) {
+  // Only a send that cannot go on asks: one that goes through costs no extra call. A
+  // connection the peer reset still holds what it sent before, for the readers.
+  const bool Stuck =
+      Error == WouldBlock || Error == win::WSAECONNRESET || Error == win::WSAECONNABORTED;
+  win::DWORD Waiting = 0;
+  const bool Answered = Stuck && win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 &&
+                        Waiting > FLookAhead.Used() && AnswerEndsSend();
+  win::WSASetLastError(Error);  // for CheckSocketError, whatever the question cost
+  if (!Answered) return false;
+  FSendCutShort = true;
+  StatusMessage(8, "Send stopped: the peer has answered");
+  return true;
 }
 
 void TQuaywire::Write(const std::string& Text) {
@@ -261,7 +276,7 @@ void TQuaywire::SendFile(const std::string& FileName) {
     SettleLookAhead();  // the blocks go through IOBuffer
     TFileStream File(FileName, TFileMode::fmOpenRead);
     const std::int64_t Size = File.Size();
-    while (File.Position() < Size && !Canceled) {
+    while (File.Position() < Size && !Canceled && !FSendCutShort) {
       const std::int64_t Block = File.Read(IOBuffer.data(), IOBufferData);
       if (Block <= 0) break;  // the file shrank under us
       // Each block is bounded by TimeOut, as SendBuffer's own arming bounds its block.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "http/TVelHTTP.h"
+#include "platform/FaultSeam.h"
 #include "platform/MessageQueue.h"
 #include "platform/WinSock.h"
 #include "tests/http/HttpFixture.h"
@@ -839,11 +840,157 @@ std::vector<THostileCase> ReentryCases() {
   return T;
 }
 
+// --- HTTP's own rules: one row or a few per rule, against servers that test them -----------
+
+std::vector<THostileCase> RuleCases() {
+  std::vector<THostileCase> T;
+  using G = TGroup;
+  const Lines PostFailure = {"AboutToSend", "Failure 3"};
+  const std::string Moved = "HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n";
+  auto AbortFrom = [](auto Member) {
+    return [Member](TVelHTTP& H, TContext&) { After(H.*Member, [&H] { H.Abort(); }); };
+  };
+
+  // Only a redirection with a Location of its own starts another pass.
+  T.push_back({.Name = "PostAnswered304IsOnePass",
+               .Group = G::Redirect,
+               .Peer = {Answer("HTTP/1.0 304 Not Modified\r\n\r\n"), Answer(Ok)},
+               .Cmd = TCmd::Post,
+               .Events = Lines{"AboutToSend", "Redirect"},
+               .Reply = 304,
+               .Connections = 1});
+  T.push_back({.Name = "RedirectionWithoutLocationAfterOneWithIt",
+               .Group = G::Redirect,
+               .Peer = {Answer(Moved), Answer("HTTP/1.0 302 Found\r\n\r\n"), Answer(Ok)},
+               .Events = Lines{"AboutToSend", "Redirect", "AboutToSend", "Redirect"},
+               .Reply = 302,
+               .Connections = 2});
+  // Header fields: names in any case, blanks around values, lengths all digits or none.
+  T.push_back({.Name = "FieldNameCaseAndBlanksThroughAKeptProxy",
+               .Group = G::Header,
+               .Peer = {{ReadRequest(),
+                         Send("HTTP/1.0 200 OK\r\ncONTENT-lENGTH:\t 4 \t\r\n\r\nbody"), Stall()}},
+               .ViaProxy = true,
+               .Events = SuccessEvents,
+               .Reply = 200,
+               .Body = "body"});
+  T.push_back({.Name = "LocationWithoutBlankAfterTheColon",
+               .Group = G::Header,
+               .Peer = {Answer("HTTP/1.0 302 Found\r\nLocation:/ok\r\n\r\n"), Answer(Ok)},
+               .Events = Lines{"AboutToSend", "Redirect", "AboutToSend", "Success 0",
+                               "Transaction Completed"},
+               .Body = "body",
+               .Check = [](const TOutcome& O, TVelHTTP&) {
+                 ASSERT_EQ(O.Requests.size(), 2u);
+                 EXPECT_EQ(O.Requests[1].substr(0, 8), "GET /ok ");
+               }});
+  T.push_back({.Name = "ContentLengthNotAllDigitsIsNoLength",
+               .Group = G::Header,
+               .Peer = {Answer("HTTP/1.0 200 OK\r\nContent-Length: 12abc\r\n\r\n0123456789abcdef")},
+               .ViaProxy = true,
+               .Events = SuccessEvents,
+               .Body = "0123456789abcdef",
+               .Check = [](const TOutcome&, TVelHTTP& H) { EXPECT_EQ(H.BytesTotal, 0); }});
+  // Interim replies.
+  T.push_back(
+      {.Name = "InterimRepliesAreSkipped",
+       .Group = G::Status,
+       .Peer = {Answer("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\nX: 1\r\n\r\n"
+                       "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")},
+       .Events = SuccessEvents,
+       .Reply = 200,
+       .Body = "ok",
+       .Check = [](const TOutcome&, TVelHTTP& H) {
+         EXPECT_EQ(H.Header.substr(0, 25), "HTTP/1.1 100 Continue\r\n\r\n");
+       }});
+  T.push_back({.Name = "SwitchingProtocolsEndsTheRequest",
+               .Group = G::Status,
+               .Peer = {Answer("HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n")},
+               .Error = "Protocol switch not supported",
+               .Events = Lines{"AboutToSend"},
+               .Reply = 101});
+  // Bounds.
+  T.push_back(
+      {.Name = "InterimRepliesPastTheHeaderBound",
+       .Group = G::Header,
+       .Peer = {{ReadRequest(),
+                 Send(Repeat("HTTP/1.1 100 Continue\r\nX: " + std::string(1000, 'a') + "\r\n\r\n",
+                             1100)),
+                 Stall()}},
+       .Error = "Reply header too large",
+       .Events = Lines{"AboutToSend"}});
+  T.push_back({.Name = "BodyPastMaxBodySize",
+               .Group = G::Body,
+               .Peer = {Answer("HTTP/1.0 200 OK\r\n\r\n" + std::string(100000, 'b'))},
+               .Setup = [](TVelHTTP& H, TContext&) { H.MaxBodySize = 10; },
+               .Error = "Reply body larger than 10 bytes",
+               .Events = Lines{"AboutToSend"},
+               .Reply = 200,
+               .Body = std::string(10, 'b')});
+  // A reply is never lost to a reset.
+  T.push_back(
+      {.Name = "AnswerBeforeTheBodyIsReadThenReset",
+       .Group = G::Body,
+       .Peer = {{Send("HTTP/1.0 413 Payload Too Large\r\nContent-Length: 4\r\n\r\nbig!"), Reset()}},
+       .Cmd = TCmd::Post,
+       .Data = std::string(1 << 20, 'x'),
+       .Events = PostFailure,
+       .Reply = 413,
+       .Body = "big!"});
+  T.push_back({.Name = "ResetAfterTheWholeReply",
+               .Group = G::Body,
+               .Peer = {{ReadRequest(), Send(Ok), Reset()}},
+               .Events = SuccessEvents,
+               .Reply = 200,
+               .Body = "body"});
+  // Abort from a handler stops the request.
+  T.push_back({.Name = "AbortFromOnAboutToSendConnectsNowhere",
+               .Group = G::Reentry,
+               .Peer = {Answer(Ok)},
+               .Setup = AbortFrom(&TVelHTTP::OnAboutToSend),
+               .Error = "Request aborted",
+               .Events = Lines{"AboutToSend"},
+               .Connections = 0});
+  T.push_back({.Name = "AbortFromOnRedirectMakesNoFurtherPass",
+               .Group = G::Reentry,
+               .Peer = {Answer(Moved), Answer(Ok)},
+               .Setup = AbortFrom(&TVelHTTP::OnRedirect),
+               .Error = "Request aborted",
+               .Events = Lines{"AboutToSend", "Redirect"},
+               .Connections = 1});
+  T.push_back({.Name = "AbortFromTheLastOnSuccessReturnsNormally",
+               .Group = G::Reentry,
+               .Peer = {Answer(Ok)},
+               .Setup = AbortFrom(&TVelHTTP::OnSuccess),
+               .Events = SuccessEvents,
+               .Reply = 200,
+               .Check = [](const TOutcome&, TVelHTTP& H) { EXPECT_FALSE(H.Canceled); }});
+  // A chunked body is decoded.
+  T.push_back({.Name = "ChunkedBodyIsDecoded",
+               .Group = G::Body,
+               .Peer = {Answer("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                               "4\r\nbody\r\n3;x=y\r\n!!!\r\n0\r\nT: v\r\n\r\n")},
+               .Events = SuccessEvents,
+               .Reply = 200,
+               .Body = "body!!!",
+               .Check = [](const TOutcome&, TVelHTTP& H) { EXPECT_EQ(H.BytesRecvd, 7); }});
+  T.push_back({.Name = "MalformedChunkKeepsWhatWasDecoded",
+               .Group = G::Body,
+               .Peer = {Answer("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                               "2\r\nok\r\nzz\r\n")},
+               .Error = "Malformed chunked body",
+               .Events = Lines{"AboutToSend"},
+               .Reply = 200,
+               .Body = "ok"});
+  return T;
+}
+
 std::vector<THostileCase> AllCases() {
   std::vector<THostileCase> All = ServerCases();
   for (auto& C : FaultCases()) All.push_back(std::move(C));
   for (auto& C : InputCases()) All.push_back(std::move(C));
   for (auto& C : ReentryCases()) All.push_back(std::move(C));
+  for (auto& C : RuleCases()) All.push_back(std::move(C));
   return All;
 }
 

@@ -105,9 +105,9 @@ int main(int Argc, char** Argv) {
     } catch (const std::exception& E) {
       Error = E.what();
     }
-    // "n=" goes out URL-encoded, as "n%3D".
+    // Form data keeps its "=": "n=" goes out as it is.
     const std::string PostBody =
-        "posted POST " + std::to_string(4 + std::to_string(I).size()) + "\n";
+        "posted POST " + std::to_string(2 + std::to_string(I).size()) + "\n";
     bool Right = false;
     switch (Kind) {
       case TKind::Get:

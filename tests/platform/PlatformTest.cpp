@@ -10,6 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/FaultSeam.h"
 #include "platform/WinUser.h"
 
 namespace platformtest {

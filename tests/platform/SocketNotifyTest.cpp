@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "PlatformTest.h"
+#include "platform/FaultSeam.h"
 #include "platform/WinUser.h"
 
 namespace platformtest {

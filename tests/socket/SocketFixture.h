@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/TApplication.h"
+#include "platform/FaultSeam.h"
 #include "platform/MessageQueue.h"
 #include "platform/WinSock.h"
 #include "socket/TQuaywire.h"

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/FaultSeam.h"
 #include "tests/socket/SocketFixture.h"
 
 using namespace testsupport;

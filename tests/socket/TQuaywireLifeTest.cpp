@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <mutex>
 
+#include "platform/FaultSeam.h"
 #include "platform/WinUser.h"
 #include "tests/socket/SocketFixture.h"
 

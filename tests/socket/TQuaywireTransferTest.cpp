@@ -469,3 +469,69 @@ TEST_F(SocketTest, AcceptTakesADataConnectionAnnouncedThroughTheLookUpMessage) {
   EXPECT_EQ(ErrorOf([&] { C.Accept(); }), "Accepting Canceled");
   EXPECT_TRUE(C.Canceled);
 }
+
+namespace {
+
+// A component that opts into the early-answer and complete-reply rules, as a request-reply
+// protocol above the socket does; the plain component opts into neither.
+class TAnsweredQuaywire : public TQuaywire {
+ public:
+  using TQuaywire::SendCutShort;
+  using TQuaywire::TQuaywire;
+  bool Answers = false;
+  bool Complete = false;
+
+ protected:
+  bool AnswerEndsSend() override { return Answers; }
+  bool ReplyComplete() const override { return Complete; }
+};
+
+}  // namespace
+
+TEST_F(SocketTest, PeerAnswerStopsASendAndAResetAfterAWholeReplyIsNoError) {
+  struct TRow {
+    const char* Name;
+    bool Answers;   // AnswerEndsSend's verdict
+    bool Complete;  // ReplyComplete's verdict
+    std::string SendError;
+    bool CutShort;
+    std::string CaptureError;
+  };
+  const std::string ResetText = "10054:Connection reset by peer";
+  const TRow Rows[] = {
+      {"plain socket: the reset is the send's error", false, false, ResetText, false, ""},
+      {"answer waiting: the send stops, the reset ends the capture", true, false, "", true,
+       ResetText},
+      {"answer whole: the reset is the end of the reply", true, true, "", true, ""},
+  };
+  for (const TRow& R : Rows) {
+    SCOPED_TRACE(R.Name);
+    LoopbackPeer Peer([](int Fd) {
+      char Head[16];
+      ::recv(Fd, Head, sizeof Head, 0);  // some of the data, never all of it
+      SendAll(Fd, "answer\r\nrest");
+      WaitUntilAcked(Fd);
+      ResetOnClose(Fd);
+    });
+    auto& C = Make<TAnsweredQuaywire>(4);
+    C.Answers = R.Answers;
+    C.Complete = R.Complete;
+    C.TimeOut = 10000;  // tripwire
+    ConnectTo(Peer.Port());
+    const std::string Block(60000, 'x');
+    std::string Error;
+    for (int I = 0; I < 400 && Error.empty() && !C.SendCutShort(); ++I)  // 24 MB at most
+      Error =
+          ErrorOf([&] { C.SendBuffer(Block.data(), static_cast<std::uint16_t>(Block.size())); });
+    EXPECT_EQ(Error, R.SendError);
+    EXPECT_EQ(C.SendCutShort(), R.CutShort);
+    if (R.CutShort) {
+      EXPECT_EQ(C.ReadLn(), "answer\r\n");
+      std::string Rest;
+      EXPECT_EQ(ErrorOf([&] { C.CaptureString(Rest, -1); }), R.CaptureError);
+      EXPECT_EQ(Rest, "rest") << "what came before the reset is kept";
+    }
+    C.Disconnect();
+    ASSERT_TRUE(Peer.Finished.Wait());
+  }
+}

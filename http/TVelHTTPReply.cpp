@@ -1,0 +1,127 @@
+// TVelHTTP's reply: the header block read line by line through TReplyHead (interim replies,
+// fields, bounds), and the body: until the close, the announced length through a proxy, or
+// the end of a chunked body's framing, into Body, its file or the caller's sink.
+#include <chrono>
+#include <memory>
+
+#include "base/TFileStream.h"
+#include "http/HttpErrors.h"
+#include "http/TBodyOutput.h"
+#include "http/TVelHTTP.h"
+
+// --- Reading the reply --------------------------------------------------------------------
+
+void TVelHTTP::ReadResponseHeader() {
+  BytesTotal = 0;
+  FCookieIn.clear();
+  FLengthAnnounced = false;
+  FLocationInReply = false;
+  FChunked = false;
+  std::unique_ptr<TFileStream> File;
+  if (OutputFileMode)
+    File = std::make_unique<TFileStream>(Header, TFileMode::fmCreate);
+  else
+    Header.clear();
+
+  // Each ReadLn has the time-out of its own, so a server that sends a line now and then
+  // would hold the header open for as long as it liked: the header as a whole gets it too.
+  const auto Started = std::chrono::steady_clock::now();
+  const auto CheckHeaderTime = [&] {
+    if (TimeOut <= 0 ||
+        std::chrono::steady_clock::now() - Started < std::chrono::milliseconds(TimeOut))
+      return;
+    TimedOut = true;
+    throw EAbortError("Socket readln aborted");
+  };
+
+  TReplyHead Head;
+  // One buffer for every line of the block: its room is kept from line to line.
+  std::string Line;
+  for (bool Done = false; !Done;) {
+    if (Head.HasStatusLine()) CheckHeaderTime();
+    ReadLnInto(Line);
+    const bool WasStatusLine = !Head.HasStatusLine();
+    Done = Head.Take(Line);
+    ReplyNumber = Head.Status();
+    if (File)
+      File->WriteBuffer(Line.data(), static_cast<std::int64_t>(Line.size()));
+    else
+      Header += Line;
+    if (WasStatusLine && !Line.empty()) FireOrStop(OnStage, this, hsStatusLine);
+  }
+  FCookieIn = Head.CookieIn();
+  if (Head.HasLocation()) Location = Head.Location();
+  FLocationInReply = Head.HasLocation() && !Head.Location().empty();
+  FLengthAnnounced = Head.HasLength();
+  BytesTotal = Head.HasLength() ? Head.Length() : 0;
+  FChunked = Head.Chunked();
+  Head.Check();
+}
+
+void TVelHTTP::CaptureBody(std::int64_t Announced, bool Chunked) {
+  const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
+  BytesRecvd = 0;
+  std::unique_ptr<TFileStream> File;
+  if (InputFileMode)
+    File = std::make_unique<TFileStream>(Body, TFileMode::fmCreate);
+  else
+    Body.clear();
+  const bool ToSink = !File && BodySink;
+  TBodyOutput Output(File || ToSink ? nullptr : &Body, File.get(), ToSink ? BodySink : nullptr,
+                     File ? 0 : MaxBodySize, Chunked);
+  std::int64_t Taken = 0;
+  try {
+    if (Announced != 0) {
+      const TTransferTimeOut Armed(*this);
+      ReceiveUntilClosed(
+          Scope,
+          {[&](char*& Target, std::size_t& Size) {
+             // Asking for no more than the announced rest leaves the next reply in the socket;
+             // one block a receive lets BytesRecvd count the decoded bytes as each is told.
+             Target = IOBuffer.data();
+             Size = Announced < 0 ? IOBufferData
+                                  : static_cast<std::size_t>(
+                                        std::min<std::int64_t>(IOBufferData, Announced - Taken));
+           },
+           [&](const char* Data, std::size_t Count) {
+             Taken += static_cast<std::int64_t>(Count);
+             // The receive loop adds Count to BytesRecvd next: it is to count the body's bytes.
+             BytesRecvd += Output.Take(Data, Count) - static_cast<std::int64_t>(Count);
+           }},
+          [&] { return (Announced < 0 || Taken < Announced) && !Output.Complete(); });
+    }
+    if (!Canceled) Output.Closed();
+  } catch (const EHttpError&) {
+    BytesRecvd = Output.Delivered();
+    throw;
+  }
+  ThrowIfCanceled("Socket capture aborted");
+}
+
+void TVelHTTP::ReadBody() {
+  const bool NoBody = ReplyWithoutBody(CurrentCmd, ReplyNumber);
+  if (!NoBody && FChunked) {
+    // The framing tells where the body ends, whatever the connection does.
+    CaptureBody(-1, true);
+  } else if (!Proxy.empty() && (NoBody || FLengthAnnounced)) {
+    // A proxy may keep the connection open after the reply: read what the reply announced.
+    CaptureBody(NoBody ? 0 : BytesTotal, false);
+  } else if (InputFileMode) {
+    // A direct server closes the connection after the body.
+    CaptureFile(Body);
+  } else if (MaxBodySize > 0 || BodySink) {
+    CaptureBody(-1, false);
+  } else {
+    CaptureString(Body, -1);
+  }
+}
+
+bool TVelHTTP::ReplyComplete() const {
+  // Asked only while a body is read: a reset after the whole announced body (or after a
+  // reply that has none) takes nothing from the reply. A chunked body's own end stops the
+  // reading before any reset could be seen.
+  if (FChunked) return false;
+  if (ReplyWithoutBody(CurrentCmd, ReplyNumber)) return true;
+  return FLengthAnnounced && BytesRecvd >= BytesTotal;
+}

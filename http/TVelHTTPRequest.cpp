@@ -1,0 +1,234 @@
+// TVelHTTP's request: the header block composed for the current pass (request line, Host
+// with its port, the fixed Accept lines, HeaderInfo's fields, credentials for the first server
+// only, the caller's CustomHeaders, Content-Length), the checks that refuse what cannot go on
+// the wire, and the sending of the block and the body, which stops early when the server
+// answers before it has read the body.
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
+#include "base/Exception.h"
+#include "base/SysUtils.h"
+#include "base/TFileStream.h"
+#include "base/TMemoryStream.h"
+#include "http/HttpErrors.h"
+#include "http/THttpUrl.h"
+#include "http/TVelHTTP.h"
+#include "http/TVelUUProcessor.h"
+
+namespace {
+
+constexpr std::size_t MaxSendPiece = 65535;  // SendBuffer's length is 16 bits
+
+std::string LowerCase(std::string S) {
+  for (char& C : S) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+  return S;
+}
+
+bool SameHostName(const std::string& A, const std::string& B) {
+  return LowerCase(A) == LowerCase(B);
+}
+
+// The name of a caller's header line: the text before its colon, which must be there and
+// hold no blank or control byte.
+std::string CustomName(const std::string& Line) {
+  const auto Colon = Line.find(':');
+  bool Valid = Colon != std::string::npos && Colon > 0;
+  for (std::size_t I = 0; Valid && I < Colon; ++I)
+    Valid = static_cast<unsigned char>(Line[I]) > 0x20 && Line[I] != 0x7F;
+  if (!Valid) throw EHttpSettingError("Invalid header line in CustomHeaders: " + Line);
+  return Line.substr(0, Colon);
+}
+
+}  // namespace
+
+void TVelHTTP::CheckHeaderValue(const std::string& Value, const char* Field, bool InUrl) {
+  // A value that goes into a header line must not end that line early or add another one.
+  if (Value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos) return;
+  const std::string Text = std::string("Invalid character (CR, LF or NUL) in ") + Field;
+  if (InUrl) throw EHttpUrlError(Text);
+  throw EHttpSettingError(Text);
+}
+
+// --- Composition --------------------------------------------------------------------------
+
+std::string TVelHTTP::ProxyTarget() const {
+  return THttpUrl::AbsoluteForm(FUrlScheme, Host, Port, RequestPath);
+}
+
+std::string TVelHTTP::BasicCredentials(const std::string& User, const std::string& Password) {
+  TMemoryStream Input;
+  TMemoryStream Output;
+  const std::string Plain = User + ":" + Password;
+  Input.WriteBuffer(Plain.data(), static_cast<std::int64_t>(Plain.size()));
+  {
+    const TOwned<TVelUUProcessor> Encoder(new TVelUUProcessor(this));
+    Encoder->InputStream = &Input;
+    Encoder->OutputStream = &Output;
+    Encoder->Method = uuMime;
+    Encoder->Encode();
+  }
+  std::string Credentials;
+  for (char C : Output.DataString())
+    if (C != '\r' && C != '\n') Credentials += C;
+  return Credentials;
+}
+
+void TVelHTTP::CheckRequestSettings() const {
+  CheckHeaderValue(HeaderInfo.LocalProgram, "HeaderInfo.LocalProgram");
+  CheckHeaderValue(HeaderInfo.LocalMailAddress, "HeaderInfo.LocalMailAddress");
+  CheckHeaderValue(HeaderInfo.Cookie, "HeaderInfo.Cookie");
+  CheckHeaderValue(HeaderInfo.Referer, "HeaderInfo.Referer");
+  CheckHeaderValue(HeaderInfo.UserId, "HeaderInfo.UserId");
+  CheckHeaderValue(HeaderInfo.Password, "HeaderInfo.Password");
+  CheckHeaderValue(URL, "URL", true);
+  CheckHeaderValue(Host, "Host");
+  const bool Linked = CurrentCmd == hcCopy || CurrentCmd == hcMove || CurrentCmd == hcLink ||
+                      CurrentCmd == hcUnLink;
+  if (Linked) CheckHeaderValue(TargetURI, "TargetURI");
+  for (const std::string& Line : CustomHeaders) {
+    CheckHeaderValue(Line, "CustomHeaders");
+    if (SameHostName(CustomName(Line), "content-length"))
+      throw EHttpSettingError("Content-Length cannot be set in CustomHeaders");
+  }
+  // Only 16 bits reach the socket: 99999 would silently name port 34463.
+  if (!Proxy.empty() && (ProxyPort < 1 || ProxyPort > 65535))
+    throw EHttpSettingError("Invalid proxy port: " + IntToStr(ProxyPort));
+  if (CurrentCmd > hcWrapped) throw Exception("Unknown request command");
+}
+
+void TVelHTTP::AddCredentials(bool FirstServer) {
+  // The credentials were given for the server of the first pass; a redirection elsewhere
+  // must not carry them along.
+  if (!FirstServer) return;
+  if (FUrlCredentials)
+    RequestLines.SetHeader("Authorization", "Basic " + BasicCredentials(FUrlUser, FUrlPassword));
+  else if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
+    RequestLines.SetHeader("Authorization",
+                           "Basic " + BasicCredentials(HeaderInfo.UserId, HeaderInfo.Password));
+}
+
+void TVelHTTP::ApplyCustomHeaders(bool FirstServer) {
+  for (const std::string& Line : CustomHeaders) {
+    const std::string Field = CustomName(Line);
+    const bool Private = SameHostName(Field, "authorization") || SameHostName(Field, "cookie");
+    std::string_view Value = std::string_view(Line).substr(Field.size() + 1);
+    while (!Value.empty() && (Value.front() == ' ' || Value.front() == '\t'))
+      Value.remove_prefix(1);
+    // The first line of the name takes the caller's; the others of that name go.
+    int First = -1;
+    for (int I = RequestLines.Count() - 1; I >= 0; --I) {
+      const std::string& Each = RequestLines[I];
+      const auto Colon = Each.find(':');
+      if (Colon == std::string::npos || (I == 0 && CurrentCmd != hcWrapped)) continue;
+      if (TExStringList::CompareHeaderNames(Each.substr(0, Colon), Field) != 0) continue;
+      if (First >= 0) RequestLines.Delete(First);
+      First = I;
+    }
+    const bool Keep = !Value.empty() && (FirstServer || !Private);
+    if (First >= 0 && Keep)
+      RequestLines.SetStrings(First, Field + ": " + std::string(Value));
+    else if (First >= 0)
+      RequestLines.Delete(First);
+    else if (Keep)
+      RequestLines.Add(Field + ": " + std::string(Value));
+  }
+}
+
+void TVelHTTP::ComposeRequest() {
+  CheckRequestSettings();
+  // The fixed lines are made once; Add copies them.
+  static const std::string KeepAliveLine = "Proxy-Connection: Keep-Alive";
+  static const std::string FirstAcceptLine =
+      "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
+  static const std::string SecondAcceptLine =
+      "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
+  static const std::string ContentTypeLine = "Content-type: application/x-www-form-urlencoded";
+
+  RequestLines.Clear();
+  FRequestHeaderSent.clear();
+  const bool ViaProxy = !Proxy.empty();
+  const std::string HostValue = Host.empty() ? Host : THttpUrl::HostValue(Host, Port);
+  if (CurrentCmd != hcWrapped)
+    RequestLines.Add(std::string(CommandWord(CurrentCmd)) + " " +
+                     (ViaProxy ? ProxyTarget() : RequestPath) + " HTTP/1.0");
+  if (ViaProxy) {
+    RequestLines.Add(KeepAliveLine);
+    RequestLines.Add("Host: " + HostValue);
+  }
+  RequestLines.SetHeader("Host", HostValue);
+  RequestLines.Add(FirstAcceptLine);
+  RequestLines.Add(SecondAcceptLine);
+  if (!HeaderInfo.LocalProgram.empty())
+    RequestLines.SetHeader("User-Agent", HeaderInfo.LocalProgram);
+  if (!HeaderInfo.LocalMailAddress.empty())
+    RequestLines.SetHeader("From", HeaderInfo.LocalMailAddress);
+  const bool FirstServer = !FRedirected || (SameHostName(Host, FFirstHost) && Port == FFirstPort);
+  // The caller's cookie is for the first server; one a redirection just set (the loop
+  // copies it into HeaderInfo) goes to the server it leads to.
+  const bool CookieHere = FirstServer || HeaderInfo.Cookie == FCookieIn;
+  if (!HeaderInfo.Cookie.empty() && CookieHere) RequestLines.SetHeader("Cookie", HeaderInfo.Cookie);
+  if (!HeaderInfo.Referer.empty()) RequestLines.SetHeader("Referer", HeaderInfo.Referer);
+  AddCredentials(FirstServer);
+  RequestLines.Add(ContentTypeLine);
+  if (CurrentCmd == hcCopy || CurrentCmd == hcMove) RequestLines.Add("URI-header: " + TargetURI);
+  if (CurrentCmd == hcLink || CurrentCmd == hcUnLink) RequestLines.Add("Link: " + TargetURI);
+  ApplyCustomHeaders(FirstServer);
+  if (HasRequestBody()) {
+    std::int64_t Length = static_cast<std::int64_t>(SendData.size());
+    if (OutputFileMode) {
+      TFileStream File(SendData, TFileMode::fmOpenRead);
+      Length = File.Size();
+    }
+    RequestLines.Add("Content-Length: " + IntToStr(Length));
+  }
+  KeepHeaderSent();
+}
+
+void TVelHTTP::KeepHeaderSent() {
+  // As SendRequest writes it (every line with CR LF, then the empty line), built in the
+  // room of the last pass's copy.
+  std::size_t Size = 2;
+  for (const std::string& Each : RequestLines.Lines()) Size += Each.size() + 2;
+  FRequestHeaderSent.reserve(Size);
+  for (const std::string& Each : RequestLines.Lines()) {
+    FRequestHeaderSent += Each;
+    FRequestHeaderSent += "\r\n";
+  }
+  FRequestHeaderSent += "\r\n";
+}
+
+bool TVelHTTP::HasRequestBody() const { return CarriesBody(CurrentCmd); }
+
+// --- Sending ------------------------------------------------------------------------------
+
+void TVelHTTP::SendRequest() {
+  WriteMore(RequestLines.Text());  // the empty line goes in the same segment
+  Writeln("");
+  if (!HasRequestBody()) return;
+  if (OutputFileMode) {
+    SendFile(SendData);
+    return;
+  }
+  // Write would stop at a NUL byte; the body must match its Content-Length, so it goes out
+  // whole, in pieces that fit SendBuffer (a length of 0 there would mean "up to the NUL").
+  const std::string Data = SendData;
+  // A server that answers before it has read the body (413, 401) stops the sending.
+  for (std::size_t Offset = 0; Offset < Data.size() && !SendCutShort(); Offset += MaxSendPiece) {
+    const std::size_t Piece = std::min(Data.size() - Offset, MaxSendPiece);
+    SendBuffer(Data.data() + Offset, static_cast<std::uint16_t>(Piece));
+  }
+}
+
+bool TVelHTTP::AnswerEndsSend() {
+  // An interim reply ("100 Continue") asks for the rest of the body; any other status line,
+  // or whatever else the server sends, is its answer, and the body is not wanted.
+  char Start[16];
+  const int Got = win::recv(SocketHandle, Start, sizeof Start, MSG_PEEK);
+  if (Got <= 0) return false;
+  const std::string_view Seen(Start, static_cast<std::size_t>(Got));
+  const auto Space = Seen.find(' ');
+  const bool Interim = Seen.substr(0, 5) == "HTTP/" && Space != std::string_view::npos &&
+                       Space + 1 < Seen.size() && Seen[Space + 1] == '1';
+  return !Interim;
+}
