@@ -946,6 +946,13 @@ class TForm1Test : public QObject {
       // A timer runs only inside a wait of the request: for a look-up, the first one.
       if (!Form->RequestRunning()) return;
       if (!InLookUp && (Silent.Accepted() < 1 || Form->StatusText() != "Connected")) return;
+      // The window manager's activation is asynchronous and, on a busy machine, the main
+      // window's may land after the details window's: act only once the details window has
+      // the keyboard, as a user pressing keys there would.
+      if (InDetails && !Details->isActiveWindow()) {
+        Details->activateWindow();
+        return;
+      }
       Act.stop();
       EnabledWhileRunning = Stop->isEnabled();
       SaveEnabledWhileRunning = Save->isEnabled();
