@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "http/TReplyHead.h"
+
 namespace {
 
 char Lower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
@@ -81,39 +83,23 @@ std::optional<std::string> FieldValue(const std::vector<THeaderField>& Fields,
   return Value;
 }
 
-std::optional<std::int64_t> ContentLengthValue(std::string_view Value) {
-  Value = Trimmed(Value);
-  if (Value.empty() || Value.size() > 18) return std::nullopt;
-  std::int64_t Length = 0;
-  for (const char C : Value) {
-    if (C < '0' || C > '9') return std::nullopt;
-    Length = Length * 10 + (C - '0');
-  }
-  return Length;
-}
-
-TUrlParts SplitAbsoluteURL(std::string_view URL) {
-  TUrlParts Parts;
-  const auto Slashes = URL.find("//");
-  const std::size_t ServerAt = Slashes == std::string_view::npos ? 0 : Slashes + 2;
-  const auto PathAt = URL.find('/', ServerAt);
-  const std::string_view Server = URL.substr(ServerAt, PathAt - ServerAt);
-  Parts.Origin = std::string(URL.substr(0, PathAt));
-  Parts.Target = PathAt == std::string_view::npos ? "/" : std::string(URL.substr(PathAt));
-  const auto Colon = Server.find(':');
-  Parts.Host = std::string(Server.substr(0, Colon));
-  if (Colon != std::string_view::npos) {
-    int Port = 0;
-    for (const char C : Server.substr(Colon + 1)) {
-      Port = C >= '0' && C <= '9' ? Port * 10 + (C - '0') : -1;
-      if (Port < 0 || Port > 65535) {
-        Port = -1;
-        break;
-      }
+std::string_view FinalReply(std::string_view Head) {
+  for (;;) {
+    const auto StatusEnd = Head.find('\n');
+    if (StatusEnd == std::string_view::npos) return Head;
+    if (!TReplyHead::IsInterim(TReplyHead::StatusCode(Head.substr(0, StatusEnd)))) return Head;
+    // The interim block ends with its empty line; the next status line follows it.
+    std::size_t At = StatusEnd + 1;
+    for (;;) {
+      const auto End = Head.find('\n', At);
+      if (End == std::string_view::npos) return Head;
+      const std::string_view Line = Head.substr(At, End - At);
+      At = End + 1;
+      if (Line.empty() || Line == "\r") break;
     }
-    Parts.Port = Port;
+    if (At == Head.size()) return Head;
+    Head.remove_prefix(At);
   }
-  return Parts;
 }
 
 std::vector<THeaderField> QueryFields(std::string_view URL) {
