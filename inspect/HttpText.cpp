@@ -2,8 +2,11 @@
 #include "inspect/HttpText.h"
 
 #include <cstdint>
+#include <string>
 
+#include "base/TMemoryStream.h"
 #include "http/TReplyHead.h"
+#include "http/TVelUUProcessor.h"
 
 namespace {
 
@@ -143,23 +146,17 @@ std::optional<std::size_t> TextLength(std::string_view Bytes, bool Cut) {
 }
 
 std::string Base64(std::string_view Bytes) {
-  static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string Out;
-  Out.reserve((Bytes.size() + 2) / 3 * 4);
-  std::size_t I = 0;
-  const auto Byte = [&](std::size_t At) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(Bytes[At]));
-  };
-  for (; I + 3 <= Bytes.size(); I += 3) {
-    const std::uint32_t V = Byte(I) << 16 | Byte(I + 1) << 8 | Byte(I + 2);
-    for (int Shift = 18; Shift >= 0; Shift -= 6) Out += Alphabet[(V >> Shift) & 63];
-  }
-  if (const std::size_t Left = Bytes.size() - I; Left > 0) {
-    const std::uint32_t V = Byte(I) << 16 | (Left == 2 ? Byte(I + 1) << 8 : 0);
-    Out += Alphabet[(V >> 18) & 63];
-    Out += Alphabet[(V >> 12) & 63];
-    Out += Left == 2 ? Alphabet[(V >> 6) & 63] : '=';
-    Out += '=';
-  }
-  return Out;
+  // The component's MIME encoder: its lines hold whole groups of three bytes, so without
+  // their line ends they make one Base64 text.
+  TMemoryStream Input;
+  TMemoryStream Output;
+  Input.WriteBuffer(Bytes.data(), static_cast<std::int64_t>(Bytes.size()));
+  const TOwned<TVelUUProcessor> Encoder(new TVelUUProcessor(nullptr));
+  Encoder->InputStream = &Input;
+  Encoder->OutputStream = &Output;
+  Encoder->Method = uuMime;
+  Encoder->Encode();
+  std::string Text = Output.DataString();
+  std::erase_if(Text, [](char C) { return C == '\r' || C == '\n'; });
+  return Text;
 }

@@ -127,6 +127,13 @@ TEST(HttpText, TextIsUtf8WithoutNul) {
   for (const Row& R : Rows) EXPECT_EQ(TextLength(R.Bytes, R.Cut), R.Length) << R.Bytes;
 }
 
+// The bytes 0 to 90.
+std::string Bytes91() {
+  std::string B;
+  for (int I = 0; I < 91; ++I) B += static_cast<char>(I);
+  return B;
+}
+
 TEST(HttpText, Base64OfEveryLengthModuloThree) {
   const std::vector<std::pair<std::string, std::string>> Rows = {
       {"", ""},
@@ -136,7 +143,12 @@ TEST(HttpText, Base64OfEveryLengthModuloThree) {
       {"foob", "Zm9vYg=="},
       {"fooba", "Zm9vYmE="},
       {"foobar", "Zm9vYmFy"},
-      {std::string("\0\xFF\xFE", 3), "AP/+"}};
+      {std::string("\0\xFF\xFE", 3), "AP/+"},
+      // Past one line of the MIME encoder (45 bytes): still one line.
+      {std::string(46, 'a'), "YWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYQ=="},
+      {Bytes91(),
+       "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4OTo7PD0+P0BB"
+       "QkNERUZHSElKS0xNTk9QUVJTVFVWV1hZWg=="}};
   for (const auto& [In, Out] : Rows) EXPECT_EQ(Base64(In), Out) << In;
 }
 
