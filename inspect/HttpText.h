@@ -1,6 +1,6 @@
 // Reading the texts of an exchange without changing them: the lines and fields of a header
-// block, the final reply of a reply head, the query of a URL, and whether a body is text. Shared by the HAR writer and the
-// command renderer.
+// block, the final reply of a reply head, the query of a URL, and whether a body is text.
+// Shared by the HAR writer, the command renderer and the window.
 #pragma once
 
 #include <cstdint>

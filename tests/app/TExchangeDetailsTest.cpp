@@ -327,8 +327,7 @@ class TExchangeDetailsTest : public QObject {
     const QByteArray Plain = "HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n";
     QTest::newRow("saved") << true << Plain;
     QTest::newRow("cancelled") << false << Plain;
-    QTest::newRow("after 100 Continue")
-        << false << "HTTP/1.1 100 Continue\r\n\r\n" + Plain;
+    QTest::newRow("after 100 Continue") << false << "HTTP/1.1 100 Continue\r\n\r\n" + Plain;
     QTest::newRow("length listed twice")
         << false << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 1000000, 1000000\r\n\r\n");
   }

@@ -286,9 +286,8 @@ class TExchangeInspectorTest : public QObject {
     QTest::newRow("json nested 400 000 deep")
         << Json << QByteArray(400000, '[') + QByteArray(400000, ']') << int(TBodyView::bmText)
         << QSize(0, 0) << "[[[[[[[[";
-    QTest::newRow("json nested 257 deep")
-        << Json << QByteArray(257, '[') + QByteArray(257, ']') << int(TBodyView::bmText)
-        << QSize(0, 0) << "[[[[[[[[";
+    QTest::newRow("json nested 257 deep") << Json << QByteArray(257, '[') + QByteArray(257, ']')
+                                          << int(TBodyView::bmText) << QSize(0, 0) << "[[[[[[[[";
     QTest::newRow("json nested 256 deep")
         << Json << QByteArray(256, '[') + QByteArray(256, ']') << int(TBodyView::bmText)
         << QSize(0, 0) << "[\n  [\n    [";

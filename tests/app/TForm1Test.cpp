@@ -594,7 +594,8 @@ class TForm1Test : public QObject {
         << "Corps incomplet : 5 octets sur 50";
     QTest::newRow("GET after 100 Continue, cut")
         << "Button1" << false
-        << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\nshort")
+        << QByteArray(
+               "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\nshort")
         << "Corps incomplet : 5 octets sur 50";
     QTest::newRow("length listed twice, cut")
         << "Button1" << false

@@ -211,10 +211,8 @@ TEST_F(RecorderTest, URLIsTheAbsoluteFormOfThePass) {
   for (const Row& R : Rows) {
     SCOPED_TRACE(R.Typed);
     ScriptedHttpServer Server({Whole(Ok("fine"))});
-    const std::string Server_ = "127.0.0.1:" + std::to_string(Server.Port());
-    const auto Filled = [&](std::string Text) {
-      return Text.replace(Text.find("%s"), 2, Server_);
-    };
+    const std::string Address = "127.0.0.1:" + std::to_string(Server.Port());
+    const auto Filled = [&](std::string Text) { return Text.replace(Text.find("%s"), 2, Address); };
     Record();
     Recorder->Run([&] { Http->Get(Filled(R.Typed)); });
     ASSERT_EQ(Recorder->Passes().size(), 1u);
