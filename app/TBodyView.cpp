@@ -18,15 +18,6 @@
 
 namespace {
 
-QPlainTextEdit* NewPane(QWidget* Parent, const char* Name) {
-  auto* Pane = new QPlainTextEdit(Parent);
-  Pane->setObjectName(Name);
-  Pane->setReadOnly(true);
-  Pane->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Pane->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  return Pane;
-}
-
 // The format the first bytes name, as Qt's image readers call it; empty for none of the four.
 QByteArray Signature(std::string_view B) {
   if (B.substr(0, 8) == std::string_view("\x89PNG\r\n\x1A\n", 8)) return "png";
@@ -45,7 +36,39 @@ bool PlainBytes(std::string_view B) {
   return true;
 }
 
+// Whether the arrays and objects of a JSON text nest deeper than Limit. Brackets inside
+// strings do not count; the text need not be valid.
+bool NestsDeeper(std::string_view Text, int Limit) {
+  int Depth = 0;
+  bool InString = false;
+  for (std::size_t I = 0; I < Text.size(); ++I) {
+    const char C = Text[I];
+    if (InString) {
+      if (C == '\\')
+        ++I;  // the escaped character cannot end the string
+      else if (C == '"')
+        InString = false;
+    } else if (C == '"') {
+      InString = true;
+    } else if (C == '[' || C == '{') {
+      if (++Depth > Limit) return true;
+    } else if (C == ']' || C == '}') {
+      --Depth;
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+QPlainTextEdit* TBodyView::NewPane(QWidget* Parent, const char* Name) {
+  auto* Pane = new QPlainTextEdit(Parent);
+  Pane->setObjectName(Name);
+  Pane->setReadOnly(true);
+  Pane->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Pane->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  return Pane;
+}
 
 TBodyView::TBodyView(QWidget* Parent) : QWidget(Parent) {
   FNote = new QLabel(this);
@@ -166,6 +189,7 @@ QString TBodyView::PrettyJson(std::string_view Body, std::string_view ContentTyp
                         .trimmed()
                         .toLower();
   if (Type != "application/json" && !Type.endsWith("+json") && Type != "text/json") return {};
+  if (NestsDeeper(Body, MaxJsonDepth)) return {};
   const auto Doc = nlohmann::ordered_json::parse(Body, nullptr, false);
   if (Doc.is_discarded()) return {};
   const std::string Text = Doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -43,8 +43,12 @@ class TBodyView : public QWidget {
   // Sixteen bytes a line: the offset, the bytes in hex, the printable ones as characters.
   static QString HexDump(std::string_view Bytes);
   // Body indented by two when ContentType says JSON ("application/json", "...+json") and
-  // Body parses as JSON; empty otherwise.
+  // Body parses as JSON nested at most MaxJsonDepth deep; empty otherwise.
   static QString PrettyJson(std::string_view Body, std::string_view ContentType);
+  // Deeper JSON is shown as it came: parsing and writing it again recurse once per level.
+  static constexpr int MaxJsonDepth = 256;
+  // The read-only pane of fixed-width text, not wrapped, that the inspector's texts use.
+  static QPlainTextEdit* NewPane(QWidget* Parent, const char* Name);
 
  private:
   void Show();

@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -25,15 +24,6 @@
 namespace {
 
 QString Ms(double Value) { return QString::number(Value, 'f', 1); }
-
-QPlainTextEdit* NewText(QWidget* Parent, const char* Name) {
-  auto* Pane = new QPlainTextEdit(Parent);
-  Pane->setObjectName(Name);
-  Pane->setReadOnly(true);
-  Pane->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Pane->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  return Pane;
-}
 
 // Replaces a pane's text, keeping the reader's place when the text only grew.
 void SetKeeping(QPlainTextEdit* Pane, const QString& Text) {
@@ -132,8 +122,8 @@ void TExchangeDetails::BuildTop() {
 void TExchangeDetails::BuildTabs() {
   FTabs = new QTabWidget(this);
   FTabs->setObjectName("PassTabs");
-  FRequest = NewText(FTabs, "RequestText");
-  FReply = NewText(FTabs, "ReplyText");
+  FRequest = TBodyView::NewPane(FTabs, "RequestText");
+  FReply = TBodyView::NewPane(FTabs, "ReplyText");
   FBody = new TBodyView(FTabs);
   FBody->setObjectName("BodyView");
   auto* Times = new QWidget(FTabs);

@@ -571,8 +571,6 @@ void TForm1::ExportHar(const QString& FileName) {
   try {
     THarWriter::Save(QFile::encodeName(FileName).toStdString(), THarWriter::Document(*FRecorder));
     return;
-  } catch (const EStreamError& E) {
-    Why = TAnsiText::FromReceived(E.what());
   } catch (const std::exception& E) {
     Why = TAnsiText::FromReceived(E.what());
   }

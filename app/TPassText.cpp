@@ -43,5 +43,5 @@ QString TPassText::ShortBodyText(const TExchangePass& Pass) {
 }
 
 std::string TPassText::ContentType(const TExchangePass& Pass) {
-  return FieldValue(HeaderFields(Pass.ReplyHeader, true), "Content-Type").value_or("");
+  return FieldValue(HeaderFields(FinalReply(Pass.ReplyHeader), true), "Content-Type").value_or("");
 }

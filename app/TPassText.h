@@ -18,6 +18,6 @@ class TPassText {
   // "Corps incomplet : <kept> octets sur <announced>" when the pass read its body to the
   // server's close before the length the reply announced; empty otherwise.
   static QString ShortBodyText(const TExchangePass& Pass);
-  // The reply's Content-Type value; empty when it has none.
+  // The final reply's Content-Type value (not an interim reply's); empty when it has none.
   static std::string ContentType(const TExchangePass& Pass);
 };

@@ -2,6 +2,11 @@
 #include "inspect/HttpText.h"
 
 #include <cstdint>
+#include <string>
+
+#include "base/TMemoryStream.h"
+#include "http/TReplyHead.h"
+#include "http/TVelUUProcessor.h"
 
 namespace {
 
@@ -81,39 +86,23 @@ std::optional<std::string> FieldValue(const std::vector<THeaderField>& Fields,
   return Value;
 }
 
-std::optional<std::int64_t> ContentLengthValue(std::string_view Value) {
-  Value = Trimmed(Value);
-  if (Value.empty() || Value.size() > 18) return std::nullopt;
-  std::int64_t Length = 0;
-  for (const char C : Value) {
-    if (C < '0' || C > '9') return std::nullopt;
-    Length = Length * 10 + (C - '0');
-  }
-  return Length;
-}
-
-TUrlParts SplitAbsoluteURL(std::string_view URL) {
-  TUrlParts Parts;
-  const auto Slashes = URL.find("//");
-  const std::size_t ServerAt = Slashes == std::string_view::npos ? 0 : Slashes + 2;
-  const auto PathAt = URL.find('/', ServerAt);
-  const std::string_view Server = URL.substr(ServerAt, PathAt - ServerAt);
-  Parts.Origin = std::string(URL.substr(0, PathAt));
-  Parts.Target = PathAt == std::string_view::npos ? "/" : std::string(URL.substr(PathAt));
-  const auto Colon = Server.find(':');
-  Parts.Host = std::string(Server.substr(0, Colon));
-  if (Colon != std::string_view::npos) {
-    int Port = 0;
-    for (const char C : Server.substr(Colon + 1)) {
-      Port = C >= '0' && C <= '9' ? Port * 10 + (C - '0') : -1;
-      if (Port < 0 || Port > 65535) {
-        Port = -1;
-        break;
-      }
+std::string_view FinalReply(std::string_view Head) {
+  for (;;) {
+    const auto StatusEnd = Head.find('\n');
+    if (StatusEnd == std::string_view::npos) return Head;
+    if (!TReplyHead::IsInterim(TReplyHead::StatusCode(Head.substr(0, StatusEnd)))) return Head;
+    // The interim block ends with its empty line; the next status line follows it.
+    std::size_t At = StatusEnd + 1;
+    for (;;) {
+      const auto End = Head.find('\n', At);
+      if (End == std::string_view::npos) return Head;
+      const std::string_view Line = Head.substr(At, End - At);
+      At = End + 1;
+      if (Line.empty() || Line == "\r") break;
     }
-    Parts.Port = Port;
+    if (At == Head.size()) return Head;
+    Head.remove_prefix(At);
   }
-  return Parts;
 }
 
 std::vector<THeaderField> QueryFields(std::string_view URL) {
@@ -157,23 +146,17 @@ std::optional<std::size_t> TextLength(std::string_view Bytes, bool Cut) {
 }
 
 std::string Base64(std::string_view Bytes) {
-  static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string Out;
-  Out.reserve((Bytes.size() + 2) / 3 * 4);
-  std::size_t I = 0;
-  const auto Byte = [&](std::size_t At) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(Bytes[At]));
-  };
-  for (; I + 3 <= Bytes.size(); I += 3) {
-    const std::uint32_t V = Byte(I) << 16 | Byte(I + 1) << 8 | Byte(I + 2);
-    for (int Shift = 18; Shift >= 0; Shift -= 6) Out += Alphabet[(V >> Shift) & 63];
-  }
-  if (const std::size_t Left = Bytes.size() - I; Left > 0) {
-    const std::uint32_t V = Byte(I) << 16 | (Left == 2 ? Byte(I + 1) << 8 : 0);
-    Out += Alphabet[(V >> 18) & 63];
-    Out += Alphabet[(V >> 12) & 63];
-    Out += Left == 2 ? Alphabet[(V >> 6) & 63] : '=';
-    Out += '=';
-  }
-  return Out;
+  // The component's MIME encoder: its lines hold whole groups of three bytes, so without
+  // their line ends they make one Base64 text.
+  TMemoryStream Input;
+  TMemoryStream Output;
+  Input.WriteBuffer(Bytes.data(), static_cast<std::int64_t>(Bytes.size()));
+  const TOwned<TVelUUProcessor> Encoder(new TVelUUProcessor(nullptr));
+  Encoder->InputStream = &Input;
+  Encoder->OutputStream = &Output;
+  Encoder->Method = uuMime;
+  Encoder->Encode();
+  std::string Text = Output.DataString();
+  std::erase_if(Text, [](char C) { return C == '\r' || C == '\n'; });
+  return Text;
 }

@@ -1,6 +1,6 @@
 // Reading the texts of an exchange without changing them: the lines and fields of a header
-// block, the parts of a URL, and whether a body is text. Shared by the HAR writer and the
-// command renderer.
+// block, the final reply of a reply head, the query of a URL, and whether a body is text.
+// Shared by the HAR writer, the command renderer and the window.
 #pragma once
 
 #include <cstdint>
@@ -30,18 +30,10 @@ bool SameFieldName(std::string_view A, std::string_view B);
 std::optional<std::string> FieldValue(const std::vector<THeaderField>& Fields,
                                       std::string_view Name);
 
-// The digits of a Content-Length value, or nothing when it is no plain decimal number.
-std::optional<std::int64_t> ContentLengthValue(std::string_view Value);
-
-// An absolute http URL's parts: scheme and server ("http://host:port"), the host, the port
-// (80 unless given) and the rest from the first '/' on ("/" when there is none).
-struct TUrlParts {
-  std::string Origin;
-  std::string Host;
-  int Port = 80;
-  std::string Target;
-};
-TUrlParts SplitAbsoluteURL(std::string_view URL);
+// The block of the final reply in a reply head as received: interim replies (100,
+// 102-199, as TReplyHead reads them) and their empty lines come first and are skipped. A head
+// that ends after an interim reply gives that interim block, the last one there is.
+std::string_view FinalReply(std::string_view Head);
 
 // The query of a URL (after '?', before '#'), cut into "name=value" pairs at '&'. The names
 // and values stay as they are written: nothing is decoded.
@@ -52,5 +44,5 @@ std::vector<THeaderField> QueryFields(std::string_view URL);
 // length of the text without it is returned then. Nothing when the bytes are not text.
 std::optional<std::size_t> TextLength(std::string_view Bytes, bool Cut);
 
-// Standard Base64 (RFC 4648) with padding, on one line.
+// Standard Base64 (RFC 4648) with padding, on one line: the MIME encoding of the component.
 std::string Base64(std::string_view Bytes);

@@ -3,9 +3,33 @@
 
 #include <vector>
 
+#include "http/THttpUrl.h"
 #include "inspect/HttpText.h"
 
 namespace {
+
+// The server and target of a pass's URL, which the recorder writes in absolute form.
+struct TServer {
+  std::string Host;
+  int Port = 80;
+  std::string Target;
+};
+
+TServer ServerOf(const TExchangePass& P) {
+  TServer S;
+  // A pass put together by hand may name what the component refuses (an IPv6 literal, a port
+  // out of range, https): then no Host line is taken for the URL's own.
+  try {
+    const THttpUrl U = THttpUrl::SplitReference(P.URL);
+    S.Host = U.Host;
+    S.Target = U.RequestTarget();
+    S.Port = U.PortNumber();
+    if (S.Port == 0) S.Port = THttpUrl::SchemePort(U.Scheme);
+  } catch (const std::exception&) {
+    S.Port = -1;
+  }
+  return S;
+}
 
 // The lines the component composes by itself, as the command line would compose them too.
 constexpr std::string_view FirstAccept =
@@ -133,7 +157,7 @@ std::string TCommandRenderer::PrintfFormat(std::string_view Bytes) {
 
 std::string TCommandRenderer::OrreryCli(const TExchangePass& P) {
   const auto L = Lines(P);
-  const TUrlParts U = SplitAbsoluteURL(P.URL);
+  const TServer U = ServerOf(P);
   const std::string HostPort = U.Host + ":" + std::to_string(U.Port);
   TCommand C("orrery-cli");
   C.Method(P);
@@ -161,7 +185,7 @@ std::string TCommandRenderer::OrreryCli(const TExchangePass& P) {
 
 std::string TCommandRenderer::Curl(const TExchangePass& P) {
   const auto L = Lines(P);
-  const TUrlParts U = SplitAbsoluteURL(P.URL);
+  const TServer U = ServerOf(P);
   // What curl sends as Host for the URL: the port only when it is not http's.
   const std::string CurlHost = U.Host + (U.Port != 80 ? ":" + std::to_string(U.Port) : "");
   TCommand C("curl -0");

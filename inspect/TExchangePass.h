@@ -33,7 +33,7 @@ struct TExchangePass {
   static constexpr std::size_t BodyKept = std::size_t{1} << 20;
 
   std::string Method;  // the request line's word ("GET"); empty for a wrapped request
-  std::string URL;     // absolute: a path on the current server gets "http://host:port"
+  std::string URL;     // absolute, as the pass's request target names it: no user, no fragment
   std::string Proxy;   // the proxy's host; empty when the request went direct
   int ProxyPort = 0;
   std::string TargetURI;  // the second argument of COPY, MOVE, LINK and UNLINK
@@ -67,7 +67,8 @@ struct TExchangePass {
   std::int64_t BytesReceived() const {
     return static_cast<std::int64_t>(ReplyHeader.size()) + BodyBytes;
   }
-  // The reply's Content-Length (the last usable one), if it announced one.
+  // The final reply's Content-Length (the last usable one; a list of equal values is one),
+  // if it announced one. An interim reply's fields do not count.
   std::optional<std::int64_t> AnnouncedLength() const;
   // Milliseconds from Origin (another pass's Started, say the first one's) to a stage, so
   // that the passes of a request share one time scale.

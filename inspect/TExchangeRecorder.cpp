@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <fstream>
 
+#include "http/THttpUrl.h"
+#include "http/TReplyHead.h"
 #include "inspect/HttpText.h"
 
 namespace {
@@ -28,12 +30,13 @@ bool TakesTarget(CmdType Cmd) {
   return Cmd == hcCopy || Cmd == hcMove || Cmd == hcLink || Cmd == hcUnLink;
 }
 
-// The URL as a client would name it: a path on the current server ("/next", also a
-// redirection's) or a URL without scheme gets the server it went to.
+// The URL of the pass as a proxy would be asked for it: the scheme the URL names (http when
+// none), the server and port the pass went to, and the target it sent. User information and
+// fragment never go on the wire, so they are not part of it: credentials travel in the
+// Authorization line the pass recorded.
 std::string AbsoluteURL(const TVelHTTP& Http) {
-  if (Http.URL.find("//") != std::string::npos) return Http.URL;
-  return "http://" + Http.Host + (Http.Port != 80 ? ":" + std::to_string(Http.Port) : "") +
-         Http.RequestPath;
+  return THttpUrl::AbsoluteForm(THttpUrl::SplitUser(Http.URL).Scheme, Http.Host, Http.Port,
+                                Http.RequestPath);
 }
 
 // The first BodyKept bytes of the file a request body is sent from.
@@ -52,7 +55,7 @@ void TakeRequestBody(TExchangePass& P, const TVelHTTP& Http) {
   if (!Length) return;
   if (Http.OutputFileMode) {
     P.RequestBody = FileStart(Http.SendData);
-    P.RequestBodySize = ContentLengthValue(*Length).value_or(0);
+    P.RequestBodySize = std::max<std::int64_t>(TReplyHead::LengthValue(*Length), 0);
   } else {
     P.RequestBody = Http.SendData.substr(0, TExchangePass::BodyKept);
     P.RequestBodySize = static_cast<std::int64_t>(Http.SendData.size());

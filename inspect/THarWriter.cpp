@@ -1,8 +1,10 @@
 // THarWriter: the fields of HAR 1.2 from the record of each pass.
 #include "inspect/THarWriter.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -132,8 +134,10 @@ TJson Request(const TExchangePass& P) {
 }
 
 TJson Response(const TExchangePass& P) {
-  const auto Lines = HeaderLines(P.ReplyHeader);
-  const auto Fields = HeaderFields(P.ReplyHeader, true);
+  // An interim reply (100 Continue) tells nothing of the result: the final one's block does.
+  const std::string_view Final = FinalReply(P.ReplyHeader);
+  const auto Lines = HeaderLines(Final);
+  const auto Fields = HeaderFields(Final, true);
   const std::string_view StatusLine = Lines.empty() ? std::string_view() : Lines[0];
   const bool HeaderRead = P.At[xsHeaderEnd].has_value() || !P.ReplyHeader.empty();
   std::string StatusText;
@@ -212,14 +216,25 @@ std::string THarWriter::Text(const TJson& Document) {
 
 void THarWriter::Save(const std::string& FileName, const TJson& Document) {
   const std::string Data = Text(Document);
-  const std::string Temporary = FileName + ".part";
-  std::FILE* File = std::fopen(Temporary.c_str(), "wb");
-  if (!File) throw EFCreateError("Cannot create file \"" + FileName + "\"");
-  const bool Written = std::fwrite(Data.data(), 1, Data.size(), File) == Data.size() &&
-                       std::fflush(File) == 0 && ::fsync(::fileno(File)) == 0;
-  const bool Closed = std::fclose(File) == 0;
+  // A name of its own in the target's directory, made by mkstemp (O_EXCL): a file or link
+  // someone put at a name we chose cannot be followed, and the rename stays on one file system.
+  std::string Temporary = FileName + ".XXXXXX";
+  const int Fd = ::mkstemp(Temporary.data());
+  if (Fd < 0) throw EFCreateError("Cannot create file \"" + FileName + "\"");
+  // mkstemp makes the file 0600; a saved document gets the mode a new file gets here.
+  const ::mode_t Mask = ::umask(0);
+  ::umask(Mask);
+  bool Written = ::fchmod(Fd, 0666 & ~Mask) == 0;
+  for (std::size_t Done = 0; Written && Done < Data.size();) {
+    const ::ssize_t N = ::write(Fd, Data.data() + Done, Data.size() - Done);
+    if (N < 0 && errno == EINTR) continue;
+    Written = N > 0;
+    if (Written) Done += static_cast<std::size_t>(N);
+  }
+  Written = Written && ::fsync(Fd) == 0;
+  const bool Closed = ::close(Fd) == 0;
   if (!Written || !Closed || std::rename(Temporary.c_str(), FileName.c_str()) != 0) {
-    std::remove(Temporary.c_str());
+    ::unlink(Temporary.c_str());
     throw EWriteError("Cannot write file \"" + FileName + "\"");
   }
 }

@@ -320,15 +320,21 @@ class TExchangeDetailsTest : public QObject {
   }
 
   // A body cut short is kept; before it is saved, the user is told and asked.
+  // The length is the final reply's, not an interim reply's, and a list of equal values counts.
   void savingAShortBodyAsksFirst_data() {
     QTest::addColumn<bool>("Confirm");
-    QTest::newRow("saved") << true;
-    QTest::newRow("cancelled") << false;
+    QTest::addColumn<QByteArray>("Head");
+    const QByteArray Plain = "HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n";
+    QTest::newRow("saved") << true << Plain;
+    QTest::newRow("cancelled") << false << Plain;
+    QTest::newRow("after 100 Continue") << false << "HTTP/1.1 100 Continue\r\n\r\n" + Plain;
+    QTest::newRow("length listed twice")
+        << false << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 1000000, 1000000\r\n\r\n");
   }
   void savingAShortBodyAsksFirst() {
     QFETCH(bool, Confirm);
-    const std::string Sent =
-        "HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n" + std::string(100000, 'c');
+    QFETCH(QByteArray, Head);
+    const std::string Sent = Head.toStdString() + std::string(100000, 'c');
     LoopbackPeer Peer([&](int Fd) {
       ReadHttpRequest(Fd);
       SendAll(Fd, Sent);

@@ -280,6 +280,20 @@ class TExchangeInspectorTest : public QObject {
     QTest::newRow("json that does not parse")
         << QByteArray("Content-Type: application/problem+json\r\n") << QByteArray("{\"b\":")
         << int(TBodyView::bmText) << QSize(0, 0) << "{\"b\":";
+    // Nesting past the bound stays as it came (parsing and writing recurse per level);
+    // brackets inside strings are no nesting.
+    const QByteArray Json = "Content-Type: application/json\r\n";
+    QTest::newRow("json nested 400 000 deep")
+        << Json << QByteArray(400000, '[') + QByteArray(400000, ']') << int(TBodyView::bmText)
+        << QSize(0, 0) << "[[[[[[[[";
+    QTest::newRow("json nested 257 deep") << Json << QByteArray(257, '[') + QByteArray(257, ']')
+                                          << int(TBodyView::bmText) << QSize(0, 0) << "[[[[[[[[";
+    QTest::newRow("json nested 256 deep")
+        << Json << QByteArray(256, '[') + QByteArray(256, ']') << int(TBodyView::bmText)
+        << QSize(0, 0) << "[\n  [\n    [";
+    QTest::newRow("json with brackets in a string")
+        << Json << "{\"a\":\"\\\"" + QByteArray(300, '[') + "\"}" << int(TBodyView::bmText)
+        << QSize(0, 0) << "{\n  \"a\": \"\\\"[[[";
     QTest::newRow("windows-1252 text") << QByteArray() << QByteArray("caf\xE9 cr\xE8me\r\n")
                                        << int(TBodyView::bmText) << QSize(0, 0)
                                        << QString::fromUtf8("café crème");

@@ -1,6 +1,8 @@
-// The text readers of the inspect layer by tables: header fields, URLs, query strings,
-// UTF-8 text and Base64.
+// The text readers of the inspect layer by tables: header fields, the final reply and its
+// announced length, query strings, UTF-8 text and Base64.
 #include "inspect/HttpText.h"
+
+#include "inspect/TExchangePass.h"
 
 #include <gtest/gtest.h>
 
@@ -41,39 +43,53 @@ TEST(HttpText, HeaderFieldsOfABlock) {
   EXPECT_EQ(FieldValue(F, "Content-Type"), std::nullopt);
 }
 
-TEST(HttpText, ContentLengthValues) {
+// Content-Length as the component reads it (a list of equal values is one), and only the
+// final reply's: an interim reply's fields are gone when the final one starts.
+TEST(HttpText, AnnouncedLengthIsTheFinalReplys) {
+  const std::string Continue = "HTTP/1.1 100 Continue\r\n";
   const std::vector<std::pair<std::string, std::optional<std::int64_t>>> Rows = {
-      {"0", 0},
-      {" 42 ", 42},
-      {"123456789012345678", 123456789012345678},
-      {"1234567890123456789", std::nullopt},
-      {"", std::nullopt},
-      {"-1", std::nullopt},
-      {"12a", std::nullopt},
-      {"1 2", std::nullopt}};
-  for (const auto& [Text, Value] : Rows) EXPECT_EQ(ContentLengthValue(Text), Value) << Text;
+      {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", 0},
+      {"HTTP/1.0 200 OK\r\nContent-Length:  42 \r\n\r\n", 42},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 123456789012345678\r\n\r\n", 123456789012345678},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 1234567890123456789\r\n\r\n", std::nullopt},
+      {"HTTP/1.0 200 OK\r\nContent-Length: \r\n\r\n", std::nullopt},
+      {"HTTP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n", std::nullopt},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 12a\r\n\r\n", std::nullopt},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 1 2\r\n\r\n", std::nullopt},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 5, 5\r\n\r\n", 5},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 5,5 , 5\r\n\r\n", 5},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 5, 6\r\n\r\n", std::nullopt},
+      {"HTTP/1.0 200 OK\r\ncontent-length: 3\r\nContent-Length: x\r\n\r\n", 3},
+      {Continue + "\r\nHTTP/1.1 302 Found\r\nContent-Length: 7\r\n\r\n", 7},
+      {Continue + "Content-Length: 3\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", std::nullopt},
+      {Continue + "\r\nHTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 200 OK\r\n"
+                  "Content-Length: 9\r\n\r\n",
+       9},
+      {"HTTP/1.0 200 OK\r\n\r\nContent-Length: 4\r\n", std::nullopt},
+  };
+  for (const auto& [Head, Length] : Rows) {
+    TExchangePass P;
+    P.ReplyHeader = Head;
+    EXPECT_EQ(P.AnnouncedLength(), Length) << Head;
+  }
 }
 
-TEST(HttpText, PartsOfAbsoluteURLs) {
-  struct Row {
-    std::string URL, Origin, Host;
-    int Port;
-    std::string Target;
+TEST(HttpText, FinalReplySkipsInterimBlocks) {
+  const std::string Final = "HTTP/1.1 302 Found\r\nLocation: /next\r\n\r\n";
+  const std::vector<std::pair<std::string, std::string>> Rows = {
+      {"", ""},
+      {Final, Final},
+      {"HTTP/1.1 100 Continue\r\n\r\n" + Final, Final},
+      {"HTTP/1.1 100 Continue\nX: 1\n\nHTTP/1.1 103 Early Hints\r\nLink: </s>\r\n\r\n" + Final,
+       Final},
+      // 101 is no interim reply: the exchange ends there.
+      {"HTTP/1.1 101 Switching\r\n\r\n" + Final, "HTTP/1.1 101 Switching\r\n\r\n" + Final},
+      // The connection ended after the interim reply or inside it: that is all there is.
+      {"HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 100 Continue\r\n\r\n"},
+      {"HTTP/1.1 100 Continue\r\nX: 1", "HTTP/1.1 100 Continue\r\nX: 1"},
+      {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200", "HTTP/1.1 200"},
   };
-  const std::vector<Row> Rows = {
-      {"http://h/p?q", "http://h", "h", 80, "/p?q"},
-      {"http://127.0.0.1:8080/", "http://127.0.0.1:8080", "127.0.0.1", 8080, "/"},
-      {"http://h:80", "http://h:80", "h", 80, "/"},
-      {"HTTP://H:x/", "HTTP://H:x", "H", -1, "/"},
-      {"http://h:99999/", "http://h:99999", "h", -1, "/"},
-  };
-  for (const Row& R : Rows) {
-    const TUrlParts P = SplitAbsoluteURL(R.URL);
-    EXPECT_EQ(P.Origin, R.Origin) << R.URL;
-    EXPECT_EQ(P.Host, R.Host) << R.URL;
-    EXPECT_EQ(P.Port, R.Port) << R.URL;
-    EXPECT_EQ(P.Target, R.Target) << R.URL;
-  }
+  for (const auto& [Head, Expected] : Rows) EXPECT_EQ(FinalReply(Head), Expected) << Head;
 }
 
 TEST(HttpText, QueryFieldsStayAsWritten) {
@@ -111,6 +127,13 @@ TEST(HttpText, TextIsUtf8WithoutNul) {
   for (const Row& R : Rows) EXPECT_EQ(TextLength(R.Bytes, R.Cut), R.Length) << R.Bytes;
 }
 
+// The bytes 0 to 90.
+std::string Bytes91() {
+  std::string B;
+  for (int I = 0; I < 91; ++I) B += static_cast<char>(I);
+  return B;
+}
+
 TEST(HttpText, Base64OfEveryLengthModuloThree) {
   const std::vector<std::pair<std::string, std::string>> Rows = {
       {"", ""},
@@ -120,7 +143,12 @@ TEST(HttpText, Base64OfEveryLengthModuloThree) {
       {"foob", "Zm9vYg=="},
       {"fooba", "Zm9vYmE="},
       {"foobar", "Zm9vYmFy"},
-      {std::string("\0\xFF\xFE", 3), "AP/+"}};
+      {std::string("\0\xFF\xFE", 3), "AP/+"},
+      // Past one line of the MIME encoder (45 bytes): still one line.
+      {std::string(46, 'a'), "YWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYQ=="},
+      {Bytes91(),
+       "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4OTo7PD0+P0BB"
+       "QkNERUZHSElKS0xNTk9QUVJTVFVWV1hZWg=="}};
   for (const auto& [In, Out] : Rows) EXPECT_EQ(Base64(In), Out) << In;
 }
 

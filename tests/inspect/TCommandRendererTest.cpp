@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "http/THttpUrl.h"
 #include "inspect/HttpText.h"
 #include "tests/inspect/InspectFixture.h"
 
@@ -70,9 +71,9 @@ TExchangePass Composed(const std::string& Method, const std::string& URL,
   TExchangePass P;
   P.Method = Method;
   P.URL = URL;
-  const TUrlParts U = SplitAbsoluteURL(URL);
-  P.RequestHeader =
-      Method + " " + U.Target + " HTTP/1.0\r\nHost: " + U.Host + "\r\n" + A1 + "\r\n" + A2 + "\r\n";
+  const THttpUrl U = THttpUrl::SplitReference(URL);
+  P.RequestHeader = Method + " " + U.RequestTarget() + " HTTP/1.0\r\nHost: " + U.Host + "\r\n" +
+                    A1 + "\r\n" + A2 + "\r\n";
   for (const std::string& L : Extra) P.RequestHeader += L + "\r\n";
   P.RequestHeader += Form + "\r\n";
   for (const std::string& L : Tail) P.RequestHeader += L + "\r\n";

@@ -6,9 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "inspect/TCommandRenderer.h"
+#include "inspect/THarWriter.h"
 #include "tests/inspect/InspectFixture.h"
 #include "tests/inspect/ThreeHops.h"
 
@@ -187,6 +190,48 @@ TEST_F(RecorderTest, ThreeHopsNameTheirURLsAndReplies) {
     }
   }
   EXPECT_EQ(P[2].AtFrom(P[0].Started, xsLookedUp), std::nullopt);
+}
+
+// The recorded URL is the one the pass asked for, in absolute form, whatever the user typed:
+// no "//" in a path taken for a server, no credentials (they travel in the Authorization
+// line, which the commands carry as the component sent it), no fragment.
+TEST_F(RecorderTest, URLIsTheAbsoluteFormOfThePass) {
+  struct Row {
+    std::string Typed;     // "%s" stands for 127.0.0.1:port
+    std::string Recorded;  // likewise
+    std::string Authorization;
+  };
+  const std::vector<Row> Rows = {
+      {"%s/echo/a//b", "http://%s/echo/a//b", ""},
+      {"%s//x//y?q=//z", "http://%s//x//y?q=//z", ""},
+      {"HTTP://user:pw@%s/p", "HTTP://%s/p", "Authorization: Basic dXNlcjpwdw=="},
+      {"http://%s/p?a=1#frag//x", "http://%s/p?a=1", ""},
+      {"http://%s", "http://%s/", ""},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.Typed);
+    ScriptedHttpServer Server({Whole(Ok("fine"))});
+    const std::string Address = "127.0.0.1:" + std::to_string(Server.Port());
+    const auto Filled = [&](std::string Text) { return Text.replace(Text.find("%s"), 2, Address); };
+    Record();
+    Recorder->Run([&] { Http->Get(Filled(R.Typed)); });
+    ASSERT_EQ(Recorder->Passes().size(), 1u);
+    const TExchangePass& P = Recorder->Passes()[0];
+    EXPECT_EQ(P.URL, Filled(R.Recorded));
+    const auto Har = THarWriter::Document(*Recorder);
+    EXPECT_EQ(Har["log"]["entries"][0]["request"]["url"], Filled(R.Recorded));
+    for (const std::string& Command : {TCommandRenderer::OrreryCli(P), TCommandRenderer::Curl(P)}) {
+      SCOPED_TRACE(Command);
+      EXPECT_TRUE(Command.ends_with(" " + TCommandRenderer::ShellQuote(Filled(R.Recorded))));
+      EXPECT_EQ(Command.find("pw@"), std::string::npos);
+      EXPECT_EQ(Command.find("frag"), std::string::npos);
+      if (!R.Authorization.empty()) {
+        EXPECT_NE(Command.find("-H '" + R.Authorization + "'"), std::string::npos);
+      }
+    }
+    // The Host line names the server of the URL: the command line composes it itself.
+    EXPECT_EQ(TCommandRenderer::OrreryCli(P).find("Host"), std::string::npos);
+  }
 }
 
 // A live trace sees each pass begin and each of its stages, in order, with the record

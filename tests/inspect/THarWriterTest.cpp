@@ -6,12 +6,15 @@
 #include "inspect/THarWriter.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -221,6 +224,9 @@ TExchangePass Sent(const std::string& Method, const std::string& URL, const std:
 
 const std::string OkHeader = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n";
 const std::string Cut = std::string(TExchangePass::BodyKept - 1, 'a') + "\xC3";
+const std::string Continued =
+    "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\nHTTP/1.1 302 Found\r\nLocation: /next\r\n"
+    "Content-Type: text/plain\r\nContent-Length: 0\r\n\r\n";
 
 std::vector<EntryCase> EntryCases() {
   const std::string Form =
@@ -285,6 +291,22 @@ std::vector<EntryCase> EntryCases() {
                                             {"httpOnly", true},
                                             {"secure", true}},
                                            {{"name", "b"}, {"value", ""}}})}},
+       {}},
+      {"final reply after 100 Continue",
+       [] {
+         TExchangePass P = Replied(Continued, "");
+         P.ReplyNumber = 302;
+         return P;
+       }(),
+       {{"/response/status", 302},
+        {"/response/statusText", "Found"},
+        {"/response/httpVersion", "HTTP/1.1"},
+        {"/response/redirectURL", "/next"},
+        {"/response/content/mimeType", "text/plain"},
+        {"/response/headersSize", Continued.size()},
+        {"/response/headers", json::array({{{"name", "Location"}, {"value", "/next"}},
+                                           {{"name", "Content-Type"}, {"value", "text/plain"}},
+                                           {{"name", "Content-Length"}, {"value", "0"}}})}},
        {}},
       {"failed midway",
        Failed(Replied(OkHeader, "0123"), "Connection reset by peer", true),
@@ -398,17 +420,71 @@ TEST(HarDocument, IsoTimesCarryMillisecondsAndTheLocalOffset) {
   ::tzset();
 }
 
+// The names in a folder.
+std::vector<std::string> Listing(const std::string& Dir) {
+  std::vector<std::string> Names;
+  for (const auto& E : std::filesystem::directory_iterator(Dir))
+    Names.push_back(E.path().filename().string());
+  std::sort(Names.begin(), Names.end());
+  return Names;
+}
+
+// The document goes in whole under a temporary name of its own, then is renamed over the
+// file: a link or file placed at a name one could guess is never written through, the
+// new file gets the usual mode, and a failure leaves nothing behind.
 TEST(HarDocument, SaveReplacesTheFileWholeOrRaises) {
   const std::string Dir =
       std::filesystem::temp_directory_path() / ("orrery-har-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(Dir);
-  const std::string Name = Dir + "/out.har";
-  std::ofstream(Name) << "old";
   const auto Doc = THarWriter::Document({Replied(OkHeader, "x")});
-  THarWriter::Save(Name, Doc);
-  EXPECT_EQ(FileText(Name), THarWriter::Text(Doc));
-  EXPECT_FALSE(std::filesystem::exists(Name + ".part"));
+  struct Row {
+    std::string Name;
+    std::function<void(const std::string& Target)> Before;  // what lies there beforehand
+    bool Fails;
+  };
+  const std::vector<Row> Rows = {
+      {"new file", [](const std::string&) {}, false},
+      {"old file", [](const std::string& T) { std::ofstream(T) << "old"; }, false},
+      {"links at guessable names",
+       [&](const std::string& T) {
+         std::ofstream(Dir + "/victim") << "keep";
+         for (const char* Suffix : {".part", ".tmp", "~", ".XXXXXX"})
+           std::filesystem::create_symlink(Dir + "/victim", T + Suffix);
+       },
+       false},
+      {"missing folder", [](const std::string&) {}, true},
+      {"a folder in the way", [](const std::string& T) { std::filesystem::create_directory(T); },
+       true},
+  };
+  const ::mode_t Mask = ::umask(022);
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.Name);
+    std::filesystem::remove_all(Dir);
+    std::filesystem::create_directories(Dir);
+    const std::string Target = Dir + (R.Name == "missing folder" ? "/missing/out.har" : "/out.har");
+    R.Before(Target);
+    const auto Present = Listing(Dir);
+    if (R.Fails) {
+      EXPECT_ANY_THROW(THarWriter::Save(Target, Doc));
+      EXPECT_EQ(Listing(Dir), Present) << "nothing left behind";
+      continue;
+    }
+    THarWriter::Save(Target, Doc);
+    EXPECT_EQ(FileText(Target), THarWriter::Text(Doc));
+    EXPECT_FALSE(std::filesystem::is_symlink(Target));
+    auto Expected = Present;
+    if (std::find(Expected.begin(), Expected.end(), "out.har") == Expected.end())
+      Expected.push_back("out.har");
+    std::sort(Expected.begin(), Expected.end());
+    EXPECT_EQ(Listing(Dir), Expected) << "no temporary file left";
+    if (std::filesystem::exists(Dir + "/victim")) {
+      EXPECT_EQ(FileText(Dir + "/victim"), "keep");
+    }
+    struct stat Info {};
+    ASSERT_EQ(::stat(Target.c_str(), &Info), 0);
+    EXPECT_EQ(Info.st_mode & 0777, 0644u);
+  }
   EXPECT_THROW(THarWriter::Save(Dir + "/missing/out.har", Doc), EFCreateError);
+  ::umask(Mask);
   std::filesystem::remove_all(Dir);
 }
 
