@@ -116,7 +116,8 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
   V.NumRedirects = static_cast<int>(Passes.size()) - 1;
   V.Method = Last.Method;
   V.ContentType =
-      FieldValue(HeaderFields(Last.ReplyHeader, true), "Content-Type").value_or(std::string());
+      FieldValue(HeaderFields(FinalReply(Last.ReplyHeader), true), "Content-Type")
+          .value_or(std::string());
   V.SizeDownload = Last.BodyBytes;
   const double LastStart = SecondsBetween(Origin, Last.Started);
   const auto At = [&](std::optional<double> Ms) { return Ms ? LastStart + *Ms / 1000 : -1.0; };

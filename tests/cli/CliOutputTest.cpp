@@ -58,6 +58,8 @@ const std::map<std::string, std::string> Site = {
     {"/last", "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nfinal body"},
     {"/gone", "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:{refused}/x\r\n\r\nbye"},
     {"/missing", "HTTP/1.0 404 Not Found\r\n\r\nnot here"},
+    {"/continued", "HTTP/1.1 100 Continue\r\nContent-Type: text/x-interim\r\n\r\n"
+                   "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\npage"},
 };
 
 struct OutputCase {
@@ -135,6 +137,12 @@ INSTANTIATE_TEST_SUITE_P(
                    3,
                    0,
                    "final body\n200 2 http://localhost:{peer}/last GET 10 0 text/plain"},
+        // The type is the final reply's, not an interim reply's before it.
+        OutputCase{"WriteOutTypeOfTheFinalReply",
+                   {"-w", " %{http_code} %{content_type}", "http://127.0.0.1:{peer}/continued"},
+                   1,
+                   0,
+                   "page 200 text/html"},
         OutputCase{"WriteOutOfAFailure",
                    {"-L", "-w", "%{http_code} %{num_redirects} %{exitcode} [%{errormsg}]",
                     "http://127.0.0.1:{peer}/gone"},
