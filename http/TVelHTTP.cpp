@@ -166,7 +166,7 @@ std::string TVelHTTP::RedirectionTarget() const {
 }
 
 TReplyClass TVelHTTP::ReplyClass() const {
-  return TReplyHead::Classify(ReplyNumber, FLocationInReply);
+  return TReplyHead::Classify(ReplyNumber, FHead.HasLocation());
 }
 
 bool TVelHTTP::FollowsRedirection() const { return ReplyClass() == rcRedirection; }
@@ -227,17 +227,22 @@ void TVelHTTP::RunExchange() {
   CheckAborted();
   ReadBody();
   FireOrStop(OnStage, this, hsBodyEnd);
-  FFollow = FollowsRedirection();
-  // A redirection that is not followed (no Location of its own, 304, 305 ...) gets neither
-  // result event: OnRedirect alone tells of it.
-  if (ReplyNumber > 0 && ReplyNumber < 299) {
-    FireOrStop(OnSuccess, FRequestedCmd);
-    StatusMessage(2, "Transaction Completed");
-  } else if (ReplyNumber >= 400 || ReplyNumber <= 0) {
-    // No usable status line is no success: the server sent nothing we can judge.
-    FireOrStop(OnFailure, FRequestedCmd);
+  const TReplyClass Class = ReplyClass();
+  FFollow = Class == rcRedirection;
+  switch (Class) {
+    case rcSuccess:
+      FireOrStop(OnSuccess, FRequestedCmd);
+      StatusMessage(2, "Transaction Completed");
+      break;
+    case rcFailure:
+      // No usable status line is no success either: the server sent nothing we can judge.
+      FireOrStop(OnFailure, FRequestedCmd);
+      break;
+    case rcRedirection:
+    case rcFinal:
+      // Followed or not, a redirection gets neither result event: OnRedirect tells of it.
+      break;
   }
-  if (FFollow) URL = RedirectionTarget();
 }
 
 bool TVelHTTP::AfterExchange(int Further) {
@@ -246,9 +251,9 @@ bool TVelHTTP::AfterExchange(int Further) {
   bool CookieUnsendable = false;
   if (ReplyNumber >= 300 && ReplyNumber <= 398) {
     bool Handled = false;
-    if (!FCookieIn.empty()) {
-      if (FCookieIn.find_first_of(std::string("\r\n\0", 3)) == std::string::npos)
-        HeaderInfo.Cookie = FCookieIn;
+    if (!CookieIn().empty()) {
+      if (CookieIn().find_first_of(std::string("\r\n\0", 3)) == std::string::npos)
+        HeaderInfo.Cookie = CookieIn();
       else
         CookieUnsendable = true;
     }
@@ -257,8 +262,11 @@ bool TVelHTTP::AfterExchange(int Further) {
   }
   if (ReplyNumber == 401) FireOrStop(OnAuthenticationNeeded, this);
   if (!FFollow) return false;
-  if (CookieUnsendable) CheckHeaderValue(FCookieIn, "Set-Cookie");
+  if (CookieUnsendable) CheckHeaderValue(CookieIn(), "Set-Cookie");
   if (Further == MaxRedirections) throw EHttpTooManyRedirections();
+  // Resolved only now: a caller that stops the loop in OnRedirect, or the bound, must not be
+  // refused for a target that will never be asked for.
+  URL = RedirectionTarget();
   FRedirected = true;
   CurrentCmd = RedirectedCommand(CurrentCmd, ReplyNumber);
   return true;
