@@ -15,6 +15,25 @@ std::string LowerText(std::string_view S) {
   return Out;
 }
 
+// A set of bytes as a table: one look-up a byte where a search of a list would cost a call.
+struct TByteSet {
+  bool In[256] = {};
+  constexpr TByteSet(std::string_view Chars, bool ControlsAndBlank) {
+    for (const char C : Chars) In[static_cast<unsigned char>(C)] = true;
+    if (!ControlsAndBlank) return;
+    for (int C = 0; C <= 0x20; ++C) In[C] = true;
+    In[0x7F] = true;
+  }
+  bool operator()(char C) const { return In[static_cast<unsigned char>(C)]; }
+};
+
+// Where an authority ends.
+constexpr TByteSet AuthorityEnd("/?#", false);
+// Bytes a request target may not carry as they are (besides 0x80-0xFF).
+constexpr TByteSet TargetUnsafe("\"<>\\^`{|}", true);
+// Bytes that would break the request line or the Host line if a host held them.
+constexpr TByteSet HostUnsafe("\"<>\\^`{|}/?#@[]:", true);
+
 bool IsAlpha(char C) { return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); }
 bool IsDigit(char C) { return C >= '0' && C <= '9'; }
 bool IsHex(char C) { return HexDigit(C) >= 0; }
@@ -46,7 +65,8 @@ std::string PercentDecoded(std::string_view S) {
 // Cuts the authority that starts at From (ending at "/", "?", "#" or the end) into Url,
 // and returns where the path starts.
 std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url) {
-  const std::size_t End = std::min(Text.find_first_of("/?#", From), Text.size());
+  std::size_t End = From;
+  while (End < Text.size() && !AuthorityEnd(Text[End])) ++End;
   Url.HasAuthority = true;
   Url.Authority.assign(Text.substr(From, End - From));
   std::string_view HostPort = Url.Authority;
@@ -217,12 +237,11 @@ std::string THttpUrl::RequestTarget() const {
 
 std::string THttpUrl::EncodeTarget(std::string_view Target) {
   static constexpr char Hex[] = "0123456789ABCDEF";
-  static constexpr std::string_view Unsafe = "\"<>\\^`{|}";
   std::string Out;
   Out.reserve(Target.size());
   for (std::size_t I = 0; I < Target.size(); ++I) {
     const auto C = static_cast<unsigned char>(Target[I]);
-    const bool Escape = C <= 0x20 || C >= 0x7F || Unsafe.find(static_cast<char>(C)) != Npos;
+    const bool Escape = C >= 0x80 || TargetUnsafe(static_cast<char>(C));
     if (C == '%' && !(I + 2 < Target.size() && IsHex(Target[I + 1]) && IsHex(Target[I + 2]))) {
       Out += "%25";
     } else if (Escape) {
@@ -260,9 +279,6 @@ std::string THttpUrl::AbsoluteForm(std::string_view Scheme, const std::string& H
 }
 
 void THttpUrl::CheckHost(const std::string& Host) {
-  for (const char Ch : Host) {
-    const auto C = static_cast<unsigned char>(Ch);
-    if (C <= 0x20 || C == 0x7F || std::string_view("\"<>\\^`{|}/?#@[]:").find(Ch) != Npos)
-      throw EHttpUrlError("Invalid host in URL: " + Host);
-  }
+  for (const char C : Host)
+    if (HostUnsafe(C)) throw EHttpUrlError("Invalid host in URL: " + Host);
 }

@@ -76,20 +76,23 @@ void TReplyHead::Forget() {
 }
 
 void TReplyHead::TakeField(std::string_view Line) {
+  // Most fields are none of these four: their first letter tells at once.
   std::string_view Value;
-  if (IsField(Line, "set-cookie", Value)) {
+  const char First = AsciiLower(Line[0]);
+  if (First != 's' && First != 'l' && First != 'c' && First != 't') return;
+  if (First == 's' && IsField(Line, "set-cookie", Value)) {
     FCookieIn.assign(Value);
-  } else if (IsField(Line, "location", Value)) {
+  } else if (First == 'l' && IsField(Line, "location", Value)) {
     FHasLocation = true;
     FLocation.assign(Value);
-  } else if (IsField(Line, "content-length", Value)) {
+  } else if (First == 'c' && IsField(Line, "content-length", Value)) {
     const std::int64_t Length = LengthValue(Value);
     if (Length == -2 || (Length >= 0 && FHasLength && Length != FLength)) FConflict = true;
     if (Length >= 0) {
       FHasLength = true;
       FLength = Length;
     }
-  } else if (IsField(Line, "transfer-encoding", Value)) {
+  } else if (First == 't' && IsField(Line, "transfer-encoding", Value)) {
     FChunked = EndsWithChunked(Value);
   }
 }

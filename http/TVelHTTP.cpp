@@ -3,8 +3,10 @@
 // sending a request is in TVelHTTPRequest.cpp, reading the reply in TVelHTTPReply.cpp.
 #include "http/TVelHTTP.h"
 
+#include <exception>
 #include <string>
 
+#include "http/HttpChars.h"
 #include "http/HttpErrors.h"
 #include "http/THttpUrl.h"
 #include "http/TVelURL.h"
@@ -249,10 +251,20 @@ bool TVelHTTP::AfterExchange(int Further) {
   // A cookie that cannot go into a header line is not taken into HeaderInfo: it would
   // make every later request of this component fail. The next pass would have to send it.
   bool CookieUnsendable = false;
+  // OnRedirect reads URL as the target to follow; a target the component cannot follow is
+  // refused only once the handler has had its say and the loop would really go on.
+  std::exception_ptr Unfollowable;
+  if (FFollow) {
+    try {
+      URL = RedirectionTarget();
+    } catch (const EHttpError&) {
+      Unfollowable = std::current_exception();
+    }
+  }
   if (ReplyNumber >= 300 && ReplyNumber <= 398) {
     bool Handled = false;
     if (!CookieIn().empty()) {
-      if (CookieIn().find_first_of(std::string("\r\n\0", 3)) == std::string::npos)
+      if (!HasLineBreak(CookieIn()))
         HeaderInfo.Cookie = CookieIn();
       else
         CookieUnsendable = true;
@@ -264,9 +276,7 @@ bool TVelHTTP::AfterExchange(int Further) {
   if (!FFollow) return false;
   if (CookieUnsendable) CheckHeaderValue(CookieIn(), "Set-Cookie");
   if (Further == MaxRedirections) throw EHttpTooManyRedirections();
-  // Resolved only now: a caller that stops the loop in OnRedirect, or the bound, must not be
-  // refused for a target that will never be asked for.
-  URL = RedirectionTarget();
+  if (Unfollowable) std::rethrow_exception(Unfollowable);
   FRedirected = true;
   CurrentCmd = RedirectedCommand(CurrentCmd, ReplyNumber);
   return true;

@@ -35,7 +35,7 @@ std::string CustomName(const std::string& Line) {
 
 void TVelHTTP::CheckHeaderValue(const std::string& Value, const char* Field, bool InUrl) {
   // A value that goes into a header line must not end that line early or add another one.
-  if (Value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos) return;
+  if (!HasLineBreak(Value)) return;
   const std::string Text = std::string("Invalid character (CR, LF or NUL) in ") + Field;
   if (InUrl) throw EHttpUrlError(Text);
   throw EHttpSettingError(Text);

@@ -386,8 +386,23 @@ const LoopCase LoopCases[] = {
      nullptr,
      true},
 
-    // A Location is resolved only once the loop is to follow it: OnRedirect runs first, and
-    // a caller that handles the redirection is not refused for a target never asked for.
+    // OnRedirect sees the target in URL; a target the component cannot follow is refused only
+    // after OnRedirect, and not at all when the caller handles the redirection.
+    {"OnRedirectSeesTheResolvedTarget",
+     hcGet,
+     {To("302 Found", "b?q=1#f"), Ok},
+     Then(Redirected, Done),
+     200,
+     "fine",
+     {"GET /p HTTP/1.0|", "GET /b?q=1 HTTP/1.0|"},
+     NoError,
+     "",
+     [](TVelHTTP& H, LoopContext& C) {
+       After(H.OnRedirect, [&H, &C](bool&) { C.Sunk = H.URL; });
+     },
+     [](TVelHTTP&, LoopContext& C) {
+       EXPECT_EQ(C.Sunk, "http://127.0.0.1:" + std::to_string(C.Port) + "/b?q=1");
+     }},
     {"UnspokenSchemeHandled",
      hcGet,
      {To("302 Found", "javascript:alert(1)")},
