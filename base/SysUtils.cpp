@@ -7,14 +7,14 @@
 
 #include "base/Exception.h"
 
-namespace {
-
 int HexDigit(char C) {
   if (C >= '0' && C <= '9') return C - '0';
   if (C >= 'a' && C <= 'f') return C - 'a' + 10;
   if (C >= 'A' && C <= 'F') return C - 'A' + 10;
   return -1;
 }
+
+namespace {
 
 std::optional<int> ParseInt(const std::string& S) {
   std::size_t I = 0;

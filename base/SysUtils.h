@@ -10,5 +10,7 @@ std::string IntToStr(std::int64_t Value);
 // -1). Raises EConvertError "'<S>' is not a valid integer value" otherwise,
 // including for an empty text and a value outside 32 bits.
 int StrToInt(const std::string& S);
+// The value of one hexadecimal digit in either case, or -1 for any other character.
+int HexDigit(char C);
 // Like StrToInt, but returns Default instead of raising.
 int StrToIntDef(const std::string& S, int Default);

@@ -264,12 +264,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   if (!Http->CustomHeaders.empty()) {
     const std::string& Custom = Http->CustomHeaders.back();
     const std::string Name = Custom.substr(0, Custom.find(':'));
+    // Its value without the blanks at either end.
     const auto ValueAt = Custom.find_first_not_of(" \t", Name.size() + 1);
+    const std::string Value = ValueAt == std::string::npos
+                                  ? std::string()
+                                  : Custom.substr(ValueAt, Custom.find_last_not_of(" \t") + 1 - ValueAt);
     std::size_t Named = 0;
     for (std::size_t I = First; I < Lines.size(); ++I)
       if (TExStringList::CompareHeaderNames(Lines[I].substr(0, Lines[I].find(':')), Name) == 0)
         Require(ValueAt != std::string::npos && ++Named == 1 &&
-                    Lines[I] == Name + ": " + Custom.substr(ValueAt),
+                    Lines[I] == Name + ": " + Value,
                 "a caller's header line did not take effect",
                 [&] { return Escaped(Custom) + " in " + Escaped(Block); });
     Require(ValueAt == std::string::npos || Named == 1, "a caller's header line is missing",

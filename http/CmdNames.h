@@ -1,10 +1,12 @@
 // The request commands and what every layer needs to know of them, kept in one place: the
-// word each sends, which carry a body, which replies carry none, and how a server's URL is
-// written.
+// word each sends, which carry a body or a target, which replies carry none, and how a
+// server's URL is written.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "http/THttpUrl.h"
 
 // The request commands, in this order; a value fits one byte.
 enum CmdType : std::uint8_t {
@@ -38,6 +40,14 @@ inline bool CarriesBody(CmdType Cmd) {
   return Cmd == hcPost || Cmd == hcPut || Cmd == hcPatch || Cmd == hcTrace || Cmd == hcWrapped;
 }
 
+// The commands that send TargetURI: COPY and MOVE as "URI-header", LINK and UNLINK as "Link".
+// A template only so that a file's own copy of this rule (inspect/ has one still) is chosen
+// before it instead of making the call ambiguous; make it a plain function once that goes.
+template <typename = void>
+bool TakesTarget(CmdType Cmd) {
+  return Cmd == hcCopy || Cmd == hcMove || Cmd == hcLink || Cmd == hcUnLink;
+}
+
 // A reply that never carries a body, whatever its Content-Length says (RFC 9112 §6.3): the
 // answer to a HEAD, an interim (1xx), 204 and 304.
 inline bool ReplyWithoutBody(CmdType Cmd, int Status) {
@@ -46,5 +56,5 @@ inline bool ReplyWithoutBody(CmdType Cmd, int Status) {
 
 // "http://host" with ":port" when the port is not HTTP's own 80.
 inline std::string ServerURL(const std::string& Host, int Port) {
-  return "http://" + Host + (Port != 80 ? ":" + std::to_string(Port) : std::string());
+  return THttpUrl::AbsoluteForm("http", Host, Port, std::string());
 }

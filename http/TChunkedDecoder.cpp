@@ -4,35 +4,9 @@
 
 #include <algorithm>
 
+#include "base/SysUtils.h"
+#include "http/HttpChars.h"
 #include "http/HttpErrors.h"
-
-namespace {
-
-int HexValue(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
-}
-
-bool IsBlank(char C) { return C == ' ' || C == '\t'; }
-
-std::string_view Trimmed(std::string_view S) {
-  while (!S.empty() && (IsBlank(S.front()) || S.front() == '\r')) S.remove_prefix(1);
-  while (!S.empty() && (IsBlank(S.back()) || S.back() == '\r')) S.remove_suffix(1);
-  return S;
-}
-
-bool SameNoCase(std::string_view A, std::string_view Lower) {
-  if (A.size() != Lower.size()) return false;
-  for (std::size_t I = 0; I < A.size(); ++I) {
-    const char C = A[I] >= 'A' && A[I] <= 'Z' ? static_cast<char>(A[I] - 'A' + 'a') : A[I];
-    if (C != Lower[I]) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 void TChunkedDecoder::Refuse() { throw EHttpMalformedChunk(); }
 
@@ -114,7 +88,7 @@ void TChunkedDecoder::StepSizeLine(char C) {
       EndSizeLine();
     return;
   }
-  if (const int V = HexValue(C); V >= 0) {
+  if (const int V = HexDigit(C); V >= 0) {
     // 15 hex digits are 60 bits: no body is larger, and the next digit cannot overflow.
     if (++FDigits > 15) Refuse();
     FLeft = FLeft * 16 + static_cast<std::uint64_t>(V);
@@ -129,26 +103,4 @@ void TChunkedDecoder::StepSizeLine(char C) {
   } else {
     Refuse();
   }
-}
-
-bool TChunkedDecoder::Announced(std::string_view HeaderBlock) {
-  bool Chunked = false;
-  while (!HeaderBlock.empty()) {
-    const std::size_t End = HeaderBlock.find('\n');
-    const std::string_view Line = HeaderBlock.substr(0, End);
-    HeaderBlock.remove_prefix(End == std::string_view::npos ? HeaderBlock.size() : End + 1);
-    // The lines of an interim reply come first; each status line starts a reply of its own.
-    if (Line.substr(0, 5) == "HTTP/") {
-      Chunked = false;
-      continue;
-    }
-    const std::size_t Colon = Line.find(':');
-    if (Colon == std::string_view::npos || !SameNoCase(Line.substr(0, Colon), "transfer-encoding"))
-      continue;
-    std::string_view Codings = Line.substr(Colon + 1);
-    if (const std::size_t Comma = Codings.rfind(','); Comma != std::string_view::npos)
-      Codings.remove_prefix(Comma + 1);
-    Chunked = SameNoCase(Trimmed(Codings), "chunked");
-  }
-  return Chunked;
 }

@@ -25,10 +25,6 @@ class TChunkedDecoder {
   // The last chunk and the trailer section have been read.
   bool Finished() const { return FState == sDone; }
 
-  // Whether a reply's header block announces the chunked coding: its last Transfer-Encoding
-  // line names "chunked" as its final coding (names and coding in any case).
-  static bool Announced(std::string_view HeaderBlock);
-
   // A size line or a trailer section longer than this is refused as malformed.
   static constexpr std::size_t MaxLineSize = 64 * 1024;
 

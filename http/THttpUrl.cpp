@@ -2,24 +2,41 @@
 #include "http/THttpUrl.h"
 
 #include "base/SysUtils.h"
+#include "http/HttpChars.h"
 #include "http/HttpErrors.h"
 
 namespace {
 
 constexpr auto Npos = std::string_view::npos;
 
-char Lower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
-
 std::string LowerText(std::string_view S) {
   std::string Out(S);
-  for (char& C : Out) C = Lower(C);
+  for (char& C : Out) C = AsciiLower(C);
   return Out;
 }
 
+// A set of bytes as a table: one look-up a byte where a search of a list would cost a call.
+struct TByteSet {
+  bool In[256] = {};
+  constexpr TByteSet(std::string_view Chars, bool ControlsAndBlank) {
+    for (const char C : Chars) In[static_cast<unsigned char>(C)] = true;
+    if (!ControlsAndBlank) return;
+    for (int C = 0; C <= 0x20; ++C) In[C] = true;
+    In[0x7F] = true;
+  }
+  bool operator()(char C) const { return In[static_cast<unsigned char>(C)]; }
+};
+
+// Where an authority ends.
+constexpr TByteSet AuthorityEnd("/?#", false);
+// Bytes a request target may not carry as they are (besides 0x80-0xFF).
+constexpr TByteSet TargetUnsafe("\"<>\\^`{|}", true);
+// Bytes that would break the request line or the Host line if a host held them.
+constexpr TByteSet HostUnsafe("\"<>\\^`{|}/?#@[]:", true);
+
 bool IsAlpha(char C) { return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); }
 bool IsDigit(char C) { return C >= '0' && C <= '9'; }
-bool IsHex(char C) { return IsDigit(C) || (Lower(C) >= 'a' && Lower(C) <= 'f'); }
-int HexValue(char C) { return IsDigit(C) ? C - '0' : Lower(C) - 'a' + 10; }
+bool IsHex(char C) { return HexDigit(C) >= 0; }
 
 // Length of an RFC 3986 scheme name at the start of Text followed by ":", or 0.
 std::size_t SchemeLength(std::string_view Text) {
@@ -36,7 +53,7 @@ std::string PercentDecoded(std::string_view S) {
   std::string Out;
   for (std::size_t I = 0; I < S.size(); ++I) {
     if (S[I] == '%' && I + 2 < S.size() && IsHex(S[I + 1]) && IsHex(S[I + 2])) {
-      Out += static_cast<char>(HexValue(S[I + 1]) * 16 + HexValue(S[I + 2]));
+      Out += static_cast<char>(HexDigit(S[I + 1]) * 16 + HexDigit(S[I + 2]));
       I += 2;
     } else {
       Out += S[I];
@@ -48,7 +65,8 @@ std::string PercentDecoded(std::string_view S) {
 // Cuts the authority that starts at From (ending at "/", "?", "#" or the end) into Url,
 // and returns where the path starts.
 std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url) {
-  const std::size_t End = std::min(Text.find_first_of("/?#", From), Text.size());
+  std::size_t End = From;
+  while (End < Text.size() && !AuthorityEnd(Text[End])) ++End;
   Url.HasAuthority = true;
   Url.Authority.assign(Text.substr(From, End - From));
   std::string_view HostPort = Url.Authority;
@@ -149,7 +167,7 @@ std::string THttpUrl::RemoveDotSegments(std::string_view In) {
 std::string THttpUrl::Resolve(std::string_view BaseText, std::string_view Reference) {
   const THttpUrl Base = SplitReference(BaseText);
   THttpUrl R = SplitReference(Reference);
-  if (!R.Scheme.empty() && !R.HasAuthority && LowerText(R.Scheme) == LowerText(Base.Scheme))
+  if (!R.Scheme.empty() && !R.HasAuthority && SameNoCase(R.Scheme, Base.Scheme))
     R.Scheme.clear();
   THttpUrl T = R;
   if (!R.Scheme.empty() || R.HasAuthority) {
@@ -183,8 +201,18 @@ std::string THttpUrl::Text() const {
 }
 
 int THttpUrl::PortNumber() const {
-  if (!HasPort) return 0;
-  const int Value = StrToInt(PortText);
+  // An empty port is the scheme's own (RFC 3986, 3.2.3).
+  if (!HasPort || PortText.empty()) return 0;
+  int Value = 0;
+  for (const char C : PortText) {
+    if (!IsDigit(C)) {
+      // Text that is no integer at all gets the conversion error; an integer written any
+      // other way than in decimal digits ("+80", "0x50", " 80") names no port either.
+      StrToInt(PortText);
+      throw EHttpUrlError("Invalid port in URL: " + PortText);
+    }
+    if (Value <= 65535) Value = Value * 10 + (C - '0');
+  }
   // Only 16 bits reach the socket: a larger number would silently name another port.
   // Port 0 names no server at all.
   if (Value < 1 || Value > 65535) throw EHttpUrlError("Invalid port in URL: " + PortText);
@@ -209,12 +237,11 @@ std::string THttpUrl::RequestTarget() const {
 
 std::string THttpUrl::EncodeTarget(std::string_view Target) {
   static constexpr char Hex[] = "0123456789ABCDEF";
-  static constexpr std::string_view Unsafe = "\"<>\\^`{|}";
   std::string Out;
   Out.reserve(Target.size());
   for (std::size_t I = 0; I < Target.size(); ++I) {
     const auto C = static_cast<unsigned char>(Target[I]);
-    const bool Escape = C <= 0x20 || C >= 0x7F || Unsafe.find(static_cast<char>(C)) != Npos;
+    const bool Escape = C >= 0x80 || TargetUnsafe(static_cast<char>(C));
     if (C == '%' && !(I + 2 < Target.size() && IsHex(Target[I + 1]) && IsHex(Target[I + 2]))) {
       Out += "%25";
     } else if (Escape) {
@@ -229,16 +256,15 @@ std::string THttpUrl::EncodeTarget(std::string_view Target) {
 }
 
 int THttpUrl::SchemePort(std::string_view Scheme) {
-  const std::string S = LowerText(Scheme);
-  if (S == "gopher") return 70;
-  if (S == "ftp") return 21;
-  if (S == "https") throw EHttpSchemeError("HTTP Secure Socket is not supported");
+  if (SameNoCase(Scheme, "gopher")) return 70;
+  if (SameNoCase(Scheme, "ftp")) return 21;
+  if (SameNoCase(Scheme, "https")) throw EHttpSchemeError("HTTP Secure Socket is not supported");
   return 80;
 }
 
 bool THttpUrl::IsKnownScheme(std::string_view Scheme) {
-  const std::string S = LowerText(Scheme);
-  return S == "http" || S == "https" || S == "ftp" || S == "gopher";
+  return SameNoCase(Scheme, "http") || SameNoCase(Scheme, "https") ||
+         SameNoCase(Scheme, "ftp") || SameNoCase(Scheme, "gopher");
 }
 
 std::string THttpUrl::HostValue(const std::string& Host, int Port) {
@@ -248,14 +274,11 @@ std::string THttpUrl::HostValue(const std::string& Host, int Port) {
 std::string THttpUrl::AbsoluteForm(std::string_view Scheme, const std::string& Host, int Port,
                                    const std::string& Target) {
   const std::string S = Scheme.empty() ? std::string("http") : std::string(Scheme);
-  const bool OwnPort = Port == (LowerText(S) == "https" ? 443 : SchemePort(S));
+  const bool OwnPort = Port == (SameNoCase(S, "https") ? 443 : SchemePort(S));
   return S + "://" + Host + (OwnPort ? std::string() : ":" + std::to_string(Port)) + Target;
 }
 
 void THttpUrl::CheckHost(const std::string& Host) {
-  for (const char Ch : Host) {
-    const auto C = static_cast<unsigned char>(Ch);
-    if (C <= 0x20 || C == 0x7F || std::string_view("\"<>\\^`{|}/?#@[]:").find(Ch) != Npos)
-      throw EHttpUrlError("Invalid host in URL: " + Host);
-  }
+  for (const char C : Host)
+    if (HostUnsafe(C)) throw EHttpUrlError("Invalid host in URL: " + Host);
 }

@@ -44,8 +44,9 @@ class THttpUrl {
 
   // The parts written out again (RFC 3986, 5.3), without a fragment.
   std::string Text() const;
-  // The port the URL names: 0 when it names none. Refuses text that is not a number
-  // (the conversion error) and a number outside 1-65535 ("Invalid port in URL: ...").
+  // The port the URL names: 0 when it names none or leaves it empty (the scheme's own).
+  // Decimal digits only: refuses text that is no integer (the conversion error), and any
+  // other text or a number outside 1-65535 ("Invalid port in URL: ...").
   int PortNumber() const;
   // User name and password of the user information, percent-decoded.
   std::string User() const;

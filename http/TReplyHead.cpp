@@ -1,23 +1,14 @@
 // Reading a reply's header block by RFC 9112 (message syntax) and RFC 9110 (semantics).
 #include "http/TReplyHead.h"
 
+#include "http/HttpChars.h"
 #include "http/HttpErrors.h"
 
 namespace {
 
-char Lower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
-
-bool IsBlank(char C) { return C == ' ' || C == '\t'; }
-
 std::string_view WithoutLineEnd(std::string_view S) {
   if (!S.empty() && S.back() == '\n') S.remove_suffix(1);
   if (!S.empty() && S.back() == '\r') S.remove_suffix(1);
-  return S;
-}
-
-std::string_view Trimmed(std::string_view S) {
-  while (!S.empty() && IsBlank(S.front())) S.remove_prefix(1);
-  while (!S.empty() && IsBlank(S.back())) S.remove_suffix(1);
   return S;
 }
 
@@ -35,12 +26,8 @@ std::int64_t Digits(std::string_view S) {
 bool EndsWithChunked(std::string_view Value) {
   const auto Comma = Value.rfind(',');
   const std::string_view Last =
-      Trimmed(Comma == std::string_view::npos ? Value : Value.substr(Comma + 1));
-  static constexpr std::string_view Chunked = "chunked";
-  if (Last.size() != Chunked.size()) return false;
-  for (std::size_t I = 0; I < Last.size(); ++I)
-    if (Lower(Last[I]) != Chunked[I]) return false;
-  return true;
+      TrimBlanks(Comma == std::string_view::npos ? Value : Value.substr(Comma + 1));
+  return SameNoCase(Last, "chunked");
 }
 
 }  // namespace
@@ -48,7 +35,15 @@ bool EndsWithChunked(std::string_view Value) {
 bool TReplyHead::Take(std::string_view Line) {
   if (Line.size() > MaxSize - FSize) throw EHttpHeaderTooLarge();
   FSize += Line.size();
-  if (Line.empty()) return true;
+  if (Line.empty()) {
+    // The connection ended where the final reply's status line was due: an interim reply
+    // alone is no answer, so there is no status to judge, as for a reply without one.
+    if (FAwaitingStatus && FStatusLines > 0) {
+      FStatus = 0;
+      Forget();
+    }
+    return true;
+  }
   if (FAwaitingStatus) {
     FAwaitingStatus = false;
     ++FStatusLines;
@@ -81,20 +76,23 @@ void TReplyHead::Forget() {
 }
 
 void TReplyHead::TakeField(std::string_view Line) {
+  // Most fields are none of these four: their first letter tells at once.
   std::string_view Value;
-  if (IsField(Line, "set-cookie", Value)) {
+  const char First = AsciiLower(Line[0]);
+  if (First != 's' && First != 'l' && First != 'c' && First != 't') return;
+  if (First == 's' && IsField(Line, "set-cookie", Value)) {
     FCookieIn.assign(Value);
-  } else if (IsField(Line, "location", Value)) {
+  } else if (First == 'l' && IsField(Line, "location", Value)) {
     FHasLocation = true;
     FLocation.assign(Value);
-  } else if (IsField(Line, "content-length", Value)) {
+  } else if (First == 'c' && IsField(Line, "content-length", Value)) {
     const std::int64_t Length = LengthValue(Value);
     if (Length == -2 || (Length >= 0 && FHasLength && Length != FLength)) FConflict = true;
     if (Length >= 0) {
       FHasLength = true;
       FLength = Length;
     }
-  } else if (IsField(Line, "transfer-encoding", Value)) {
+  } else if (First == 't' && IsField(Line, "transfer-encoding", Value)) {
     FChunked = EndsWithChunked(Value);
   }
 }
@@ -125,8 +123,8 @@ bool TReplyHead::IsField(std::string_view Line, std::string_view LowerName,
                          std::string_view& Value) {
   if (Line.size() <= LowerName.size() || Line[LowerName.size()] != ':') return false;
   for (std::size_t I = 0; I < LowerName.size(); ++I)
-    if (Lower(Line[I]) != LowerName[I]) return false;
-  Value = Trimmed(WithoutLineEnd(Line.substr(LowerName.size() + 1)));
+    if (AsciiLower(Line[I]) != LowerName[I]) return false;
+  Value = TrimBlanks(WithoutLineEnd(Line.substr(LowerName.size() + 1)));
   return true;
 }
 
@@ -134,7 +132,7 @@ std::int64_t TReplyHead::LengthValue(std::string_view Value) {
   std::int64_t Result = -1;
   for (;;) {
     const auto Comma = Value.find(',');
-    const std::int64_t One = Digits(Trimmed(Value.substr(0, Comma)));
+    const std::int64_t One = Digits(TrimBlanks(Value.substr(0, Comma)));
     if (One < 0) return -1;
     if (Result >= 0 && One != Result) return -2;
     Result = One;

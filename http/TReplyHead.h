@@ -37,8 +37,10 @@ class TReplyHead {
   // The status of the last status line taken; 0 before one, or when it has none.
   std::int16_t Status() const { return FStatus; }
   bool HasStatusLine() const { return FStatusLines > 0; }
-  // The final reply's last Location value; HasLocation is false when it had none.
-  bool HasLocation() const { return FHasLocation; }
+  // The final reply's last Location value. HasLocation: that value is not empty;
+  // HasLocationLine: the reply had a Location line at all, empty or not.
+  bool HasLocation() const { return FHasLocation && !FLocation.empty(); }
+  bool HasLocationLine() const { return FHasLocation; }
   const std::string& Location() const { return FLocation; }
   // The final reply's last Set-Cookie value, "" when it had none.
   const std::string& CookieIn() const { return FCookieIn; }

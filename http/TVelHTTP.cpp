@@ -3,8 +3,10 @@
 // sending a request is in TVelHTTPRequest.cpp, reading the reply in TVelHTTPReply.cpp.
 #include "http/TVelHTTP.h"
 
+#include <exception>
 #include <string>
 
+#include "http/HttpChars.h"
 #include "http/HttpErrors.h"
 #include "http/THttpUrl.h"
 #include "http/TVelURL.h"
@@ -166,7 +168,7 @@ std::string TVelHTTP::RedirectionTarget() const {
 }
 
 TReplyClass TVelHTTP::ReplyClass() const {
-  return TReplyHead::Classify(ReplyNumber, FLocationInReply);
+  return TReplyHead::Classify(ReplyNumber, FHead.HasLocation());
 }
 
 bool TVelHTTP::FollowsRedirection() const { return ReplyClass() == rcRedirection; }
@@ -227,28 +229,43 @@ void TVelHTTP::RunExchange() {
   CheckAborted();
   ReadBody();
   FireOrStop(OnStage, this, hsBodyEnd);
-  FFollow = FollowsRedirection();
-  // A redirection that is not followed (no Location of its own, 304, 305 ...) gets neither
-  // result event: OnRedirect alone tells of it.
-  if (ReplyNumber > 0 && ReplyNumber < 299) {
-    FireOrStop(OnSuccess, FRequestedCmd);
-    StatusMessage(2, "Transaction Completed");
-  } else if (ReplyNumber >= 400 || ReplyNumber <= 0) {
-    // No usable status line is no success: the server sent nothing we can judge.
-    FireOrStop(OnFailure, FRequestedCmd);
+  const TReplyClass Class = ReplyClass();
+  FFollow = Class == rcRedirection;
+  switch (Class) {
+    case rcSuccess:
+      FireOrStop(OnSuccess, FRequestedCmd);
+      StatusMessage(2, "Transaction Completed");
+      break;
+    case rcFailure:
+      // No usable status line is no success either: the server sent nothing we can judge.
+      FireOrStop(OnFailure, FRequestedCmd);
+      break;
+    case rcRedirection:
+    case rcFinal:
+      // Followed or not, a redirection gets neither result event: OnRedirect tells of it.
+      break;
   }
-  if (FFollow) URL = RedirectionTarget();
 }
 
 bool TVelHTTP::AfterExchange(int Further) {
   // A cookie that cannot go into a header line is not taken into HeaderInfo: it would
   // make every later request of this component fail. The next pass would have to send it.
   bool CookieUnsendable = false;
+  // OnRedirect reads URL as the target to follow; a target the component cannot follow is
+  // refused only once the handler has had its say and the loop would really go on.
+  std::exception_ptr Unfollowable;
+  if (FFollow) {
+    try {
+      URL = RedirectionTarget();
+    } catch (const EHttpError&) {
+      Unfollowable = std::current_exception();
+    }
+  }
   if (ReplyNumber >= 300 && ReplyNumber <= 398) {
     bool Handled = false;
-    if (!FCookieIn.empty()) {
-      if (FCookieIn.find_first_of(std::string("\r\n\0", 3)) == std::string::npos)
-        HeaderInfo.Cookie = FCookieIn;
+    if (!CookieIn().empty()) {
+      if (!HasLineBreak(CookieIn()))
+        HeaderInfo.Cookie = CookieIn();
       else
         CookieUnsendable = true;
     }
@@ -257,8 +274,9 @@ bool TVelHTTP::AfterExchange(int Further) {
   }
   if (ReplyNumber == 401) FireOrStop(OnAuthenticationNeeded, this);
   if (!FFollow) return false;
-  if (CookieUnsendable) CheckHeaderValue(FCookieIn, "Set-Cookie");
+  if (CookieUnsendable) CheckHeaderValue(CookieIn(), "Set-Cookie");
   if (Further == MaxRedirections) throw EHttpTooManyRedirections();
+  if (Unfollowable) std::rethrow_exception(Unfollowable);
   FRedirected = true;
   CurrentCmd = RedirectedCommand(CurrentCmd, ReplyNumber);
   return true;

@@ -138,7 +138,7 @@ class TVelHTTP : public TQuaywire {
   std::string Location;        // last Location value received by any reply
 
   // Value of the last Set-Cookie line of the last reply; empty when it had none.
-  const std::string& CookieIn() const { return FCookieIn; }
+  const std::string& CookieIn() const { return FHead.CookieIn(); }
   // The header block composed for the last pass exactly as SendRequest writes it: every
   // line of RequestLines with CR LF, then the empty line. The body is not included.
   const std::string& RequestHeaderSent() const { return FRequestHeaderSent; }
@@ -203,15 +203,14 @@ class TVelHTTP : public TQuaywire {
   // The network step about to be taken is refused when Abort was called meanwhile.
   void CheckAborted();
 
-  std::string FCookieIn;
+  // The last reply's header block as read: its status, Location, cookie, length and coding.
+  TReplyHead FHead;
   std::string FRequestHeaderSent;
   bool FBusy = false;
   int FPassIndex = 0;
   bool FRedirected = false;  // a pass after the first
   std::string FFirstHost;    // the server the credentials are meant for
   int FFirstPort = 0;
-  bool FLengthAnnounced = false;  // the last reply had a usable Content-Length
-  bool FLocationInReply = false;  // the last reply had a Location line
 
   // --- State of the request loop ------------------------------------------------------------
   CmdType FRequestedCmd = hcGet;  // the caller's command; CurrentCmd is the pass's
@@ -233,5 +232,4 @@ class TVelHTTP : public TQuaywire {
   bool FUrlCredentials = false;  // the first pass's URL named a user
   std::string FUrlUser;
   std::string FUrlPassword;
-  bool FChunked = false;  // the last reply's Transfer-Encoding ends with chunked
 };

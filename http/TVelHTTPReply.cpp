@@ -3,6 +3,7 @@
 // the end of a chunked body's framing, into Body, its file or the caller's sink.
 #include <chrono>
 #include <memory>
+#include <utility>
 
 #include "base/TFileStream.h"
 #include "http/HttpErrors.h"
@@ -13,10 +14,7 @@
 
 void TVelHTTP::ReadResponseHeader() {
   BytesTotal = 0;
-  FCookieIn.clear();
-  FLengthAnnounced = false;
-  FLocationInReply = false;
-  FChunked = false;
+  FHead = TReplyHead();
   std::unique_ptr<TFileStream> File;
   if (OutputFileMode)
     File = std::make_unique<TFileStream>(Header, TFileMode::fmCreate);
@@ -49,13 +47,11 @@ void TVelHTTP::ReadResponseHeader() {
       Header += Line;
     if (WasStatusLine && !Line.empty()) FireOrStop(OnStage, this, hsStatusLine);
   }
-  FCookieIn = Head.CookieIn();
-  if (Head.HasLocation()) Location = Head.Location();
-  FLocationInReply = Head.HasLocation() && !Head.Location().empty();
-  FLengthAnnounced = Head.HasLength();
-  BytesTotal = Head.HasLength() ? Head.Length() : 0;
-  FChunked = Head.Chunked();
-  Head.Check();
+  // Kept whole only once read: a block that ends in an error leaves the fields of none.
+  FHead = std::move(Head);
+  if (FHead.HasLocationLine()) Location = FHead.Location();
+  BytesTotal = FHead.HasLength() ? FHead.Length() : 0;
+  FHead.Check();
 }
 
 void TVelHTTP::CaptureBody(std::int64_t Announced, bool Chunked) {
@@ -101,10 +97,10 @@ void TVelHTTP::CaptureBody(std::int64_t Announced, bool Chunked) {
 
 void TVelHTTP::ReadBody() {
   const bool NoBody = ReplyWithoutBody(CurrentCmd, ReplyNumber);
-  if (!NoBody && FChunked) {
+  if (!NoBody && FHead.Chunked()) {
     // The framing tells where the body ends, whatever the connection does.
     CaptureBody(-1, true);
-  } else if (!Proxy.empty() && (NoBody || FLengthAnnounced)) {
+  } else if (!Proxy.empty() && (NoBody || FHead.HasLength())) {
     // A proxy may keep the connection open after the reply: read what the reply announced.
     CaptureBody(NoBody ? 0 : BytesTotal, false);
   } else if (InputFileMode) {
@@ -121,7 +117,7 @@ bool TVelHTTP::ReplyComplete() const {
   // Asked only while a body is read: a reset after the whole announced body (or after a
   // reply that has none) takes nothing from the reply. A chunked body's own end stops the
   // reading before any reset could be seen.
-  if (FChunked) return false;
+  if (FHead.Chunked()) return false;
   if (ReplyWithoutBody(CurrentCmd, ReplyNumber)) return true;
-  return FLengthAnnounced && BytesRecvd >= BytesTotal;
+  return FHead.HasLength() && BytesRecvd >= BytesTotal;
 }

@@ -4,30 +4,21 @@
 // the wire, and the sending of the block and the body, which stops early when the server
 // answers before it has read the body.
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 
 #include "base/Exception.h"
 #include "base/SysUtils.h"
 #include "base/TFileStream.h"
-#include "base/TMemoryStream.h"
+#include "http/Base64.h"
+#include "http/FixedLines.h"
+#include "http/HttpChars.h"
 #include "http/HttpErrors.h"
 #include "http/THttpUrl.h"
 #include "http/TVelHTTP.h"
-#include "http/TVelUUProcessor.h"
 
 namespace {
 
 constexpr std::size_t MaxSendPiece = 65535;  // SendBuffer's length is 16 bits
-
-std::string LowerCase(std::string S) {
-  for (char& C : S) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
-  return S;
-}
-
-bool SameHostName(const std::string& A, const std::string& B) {
-  return LowerCase(A) == LowerCase(B);
-}
 
 // The name of a caller's header line: the text before its colon, which must be there and
 // hold no blank or control byte.
@@ -44,7 +35,7 @@ std::string CustomName(const std::string& Line) {
 
 void TVelHTTP::CheckHeaderValue(const std::string& Value, const char* Field, bool InUrl) {
   // A value that goes into a header line must not end that line early or add another one.
-  if (Value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos) return;
+  if (!HasLineBreak(Value)) return;
   const std::string Text = std::string("Invalid character (CR, LF or NUL) in ") + Field;
   if (InUrl) throw EHttpUrlError(Text);
   throw EHttpSettingError(Text);
@@ -57,21 +48,7 @@ std::string TVelHTTP::ProxyTarget() const {
 }
 
 std::string TVelHTTP::BasicCredentials(const std::string& User, const std::string& Password) {
-  TMemoryStream Input;
-  TMemoryStream Output;
-  const std::string Plain = User + ":" + Password;
-  Input.WriteBuffer(Plain.data(), static_cast<std::int64_t>(Plain.size()));
-  {
-    const TOwned<TVelUUProcessor> Encoder(new TVelUUProcessor(this));
-    Encoder->InputStream = &Input;
-    Encoder->OutputStream = &Output;
-    Encoder->Method = uuMime;
-    Encoder->Encode();
-  }
-  std::string Credentials;
-  for (char C : Output.DataString())
-    if (C != '\r' && C != '\n') Credentials += C;
-  return Credentials;
+  return Base64(User + ":" + Password);
 }
 
 void TVelHTTP::CheckRequestSettings() const {
@@ -83,12 +60,10 @@ void TVelHTTP::CheckRequestSettings() const {
   CheckHeaderValue(HeaderInfo.Password, "HeaderInfo.Password");
   CheckHeaderValue(URL, "URL", true);
   CheckHeaderValue(Host, "Host");
-  const bool Linked = CurrentCmd == hcCopy || CurrentCmd == hcMove || CurrentCmd == hcLink ||
-                      CurrentCmd == hcUnLink;
-  if (Linked) CheckHeaderValue(TargetURI, "TargetURI");
+  if (TakesTarget(CurrentCmd)) CheckHeaderValue(TargetURI, "TargetURI");
   for (const std::string& Line : CustomHeaders) {
     CheckHeaderValue(Line, "CustomHeaders");
-    if (SameHostName(CustomName(Line), "content-length"))
+    if (SameNoCase(CustomName(Line), "content-length"))
       throw EHttpSettingError("Content-Length cannot be set in CustomHeaders");
   }
   // Only 16 bits reach the socket: 99999 would silently name port 34463.
@@ -111,10 +86,8 @@ void TVelHTTP::AddCredentials(bool FirstServer) {
 void TVelHTTP::ApplyCustomHeaders(bool FirstServer) {
   for (const std::string& Line : CustomHeaders) {
     const std::string Field = CustomName(Line);
-    const bool Private = SameHostName(Field, "authorization") || SameHostName(Field, "cookie");
-    std::string_view Value = std::string_view(Line).substr(Field.size() + 1);
-    while (!Value.empty() && (Value.front() == ' ' || Value.front() == '\t'))
-      Value.remove_prefix(1);
+    const bool Private = SameNoCase(Field, "authorization") || SameNoCase(Field, "cookie");
+    const std::string_view Value = TrimBlanks(std::string_view(Line).substr(Field.size() + 1));
     // The first line of the name takes the caller's; the others of that name go.
     int First = -1;
     for (int I = RequestLines.Count() - 1; I >= 0; --I) {
@@ -138,12 +111,10 @@ void TVelHTTP::ApplyCustomHeaders(bool FirstServer) {
 void TVelHTTP::ComposeRequest() {
   CheckRequestSettings();
   // The fixed lines are made once; Add copies them.
-  static const std::string KeepAliveLine = "Proxy-Connection: Keep-Alive";
-  static const std::string FirstAcceptLine =
-      "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
-  static const std::string SecondAcceptLine =
-      "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
-  static const std::string ContentTypeLine = "Content-type: application/x-www-form-urlencoded";
+  static const std::string KeepAliveLine(ProxyConnectionLine);
+  static const std::string FirstAccept(FirstAcceptLine);
+  static const std::string SecondAccept(SecondAcceptLine);
+  static const std::string ContentType(ContentTypeLine);
 
   RequestLines.Clear();
   FRequestHeaderSent.clear();
@@ -157,20 +128,20 @@ void TVelHTTP::ComposeRequest() {
     RequestLines.Add("Host: " + HostValue);
   }
   RequestLines.SetHeader("Host", HostValue);
-  RequestLines.Add(FirstAcceptLine);
-  RequestLines.Add(SecondAcceptLine);
+  RequestLines.Add(FirstAccept);
+  RequestLines.Add(SecondAccept);
   if (!HeaderInfo.LocalProgram.empty())
     RequestLines.SetHeader("User-Agent", HeaderInfo.LocalProgram);
   if (!HeaderInfo.LocalMailAddress.empty())
     RequestLines.SetHeader("From", HeaderInfo.LocalMailAddress);
-  const bool FirstServer = !FRedirected || (SameHostName(Host, FFirstHost) && Port == FFirstPort);
+  const bool FirstServer = !FRedirected || (SameNoCase(Host, FFirstHost) && Port == FFirstPort);
   // The caller's cookie is for the first server; one a redirection just set (the loop
   // copies it into HeaderInfo) goes to the server it leads to.
-  const bool CookieHere = FirstServer || HeaderInfo.Cookie == FCookieIn;
+  const bool CookieHere = FirstServer || HeaderInfo.Cookie == CookieIn();
   if (!HeaderInfo.Cookie.empty() && CookieHere) RequestLines.SetHeader("Cookie", HeaderInfo.Cookie);
   if (!HeaderInfo.Referer.empty()) RequestLines.SetHeader("Referer", HeaderInfo.Referer);
   AddCredentials(FirstServer);
-  RequestLines.Add(ContentTypeLine);
+  RequestLines.Add(ContentType);
   if (CurrentCmd == hcCopy || CurrentCmd == hcMove) RequestLines.Add("URI-header: " + TargetURI);
   if (CurrentCmd == hcLink || CurrentCmd == hcUnLink) RequestLines.Add("Link: " + TargetURI);
   ApplyCustomHeaders(FirstServer);

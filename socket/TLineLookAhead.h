@@ -19,8 +19,9 @@ class TLineLookAhead {
   bool Holds() const { return FEnd != FBegin; }
   // Bytes handed out but still in the socket.
   std::size_t Used() const { return FUsed; }
-  // Peeked bytes not handed out yet.
-  std::size_t Left() const { return FEnd - FBegin - FUsed; }
+  // Peeked bytes not handed out yet: none once ForgetPeeked has left handed-out bytes
+  // counted without the peeked ones they came from.
+  std::size_t Left() const { return FUsed >= FEnd - FBegin ? 0 : FEnd - FBegin - FUsed; }
   // True when every peeked byte is handed out.
   bool UsedUp() const { return FUsed == FEnd - FBegin; }
 

@@ -95,9 +95,9 @@ class TQuaywire : public TComponent {
   void TimerOn();
   // The time-out as the component's own operations arm it: reported and counted from now
   // like TimerOn, but the system timer is set only when the operation first lets messages
-  // flow, since only then can it fire.
-  void StartTimeOut();
-  void TimerOff();
+  // flow, since only then can it fire. Quiet: without the "Timer On"/"Timer Off" texts.
+  void StartTimeOut(bool Quiet = false);
+  void TimerOff(bool Quiet = false);
   void TimerTriggered(TObject* Sender);
   void CheckSocketError(std::uint16_t Tolerated, std::string& Msg);
   void LookupErrorMessage(std::uint16_t ErrorNo, std::string& Msg);
@@ -178,10 +178,11 @@ class TQuaywire : public TComponent {
   };
 
   // The time-out of a transfer: started (StartTimeOut) for as long as it lives, and
-  // disarmed (TimerOff) on every way out unless the component is gone.
+  // disarmed (TimerOff) on every way out unless the component is gone. Quiet: for an
+  // operation whose status texts do not include the timer's.
   class TTransferTimeOut {
    public:
-    explicit TTransferTimeOut(TQuaywire& Owner);
+    explicit TTransferTimeOut(TQuaywire& Owner, bool Quiet = false);
 
    private:
     TAliveGuard FGuard;
@@ -317,7 +318,7 @@ class TQuaywire : public TComponent {
   void HandleLookupDone(const TMessage& Msg);
   // The reset of the time-out that every arming makes: "Timer On", TimedOut cleared, the
   // value checked. StartTimeOut then counts; ReadLn's quick path has nothing to count.
-  void ResetTimeOut();
+  void ResetTimeOut(bool Quiet = false);
 
   // ReadLn's opening, the same for both of its paths: its status text and the time-out
   // reset. Counted starts the time-out's clock; a line the look-ahead already holds is

@@ -52,14 +52,14 @@ void TQuaywire::TimerOn() {
   SetPendingTimer();
 }
 
-void TQuaywire::ResetTimeOut() {
-  StatusMessage(8, "Timer On");
+void TQuaywire::ResetTimeOut(bool Quiet) {
+  if (!Quiet) StatusMessage(8, "Timer On");
   TimedOut = false;
   if (TimeOut < 0) throw ERangeError("Range check error");
 }
 
-void TQuaywire::StartTimeOut() {
-  ResetTimeOut();
+void TQuaywire::StartTimeOut(bool Quiet) {
+  ResetTimeOut(Quiet);
   const auto Interval = static_cast<std::uint32_t>(TimeOut);
   // A running countdown goes on unless the time-out has changed meanwhile.
   if (FTimeOutRunning && Interval == FTimeOutInterval) return;
@@ -84,8 +84,8 @@ void TQuaywire::SetPendingTimer() {
   Timer->SetEnabled(true);
 }
 
-void TQuaywire::TimerOff() {
-  StatusMessage(8, "Timer Off");
+void TQuaywire::TimerOff(bool Quiet) {
+  if (!Quiet) StatusMessage(8, "Timer Off");
   FTimeOutRunning = false;
   if (Timer != nullptr) Timer->SetEnabled(false);
 }

@@ -33,13 +33,13 @@ TQuaywire::TTransferScope::TTransferScope(TQuaywire& Owner)
           }(),
           [&Owner] { Owner.FTransferRunning = false; }) {}
 
-TQuaywire::TTransferTimeOut::TTransferTimeOut(TQuaywire& Owner)
+TQuaywire::TTransferTimeOut::TTransferTimeOut(TQuaywire& Owner, bool Quiet)
     : FGuard(
-          [&Owner] {
-            Owner.StartTimeOut();
+          [&Owner, Quiet] {
+            Owner.StartTimeOut(Quiet);
             return Owner.FAlive;
           }(),
-          [&Owner] { Owner.TimerOff(); }) {}
+          [&Owner, Quiet] { Owner.TimerOff(Quiet); }) {}
 
 int TQuaywire::TransferError() {
   int Error = win::WSAGetLastError();
@@ -281,13 +281,7 @@ void TQuaywire::SendFile(const std::string& FileName) {
       if (Block <= 0) break;  // the file shrank under us
       // Each block is bounded by TimeOut, as SendBuffer's own arming bounds its block.
       // Quietly: the timer's status texts are no part of SendFile's.
-      if (TimeOut < 0) throw ERangeError("Range check error");
-      TimedOut = false;
-      Timer->SetInterval(static_cast<std::uint32_t>(TimeOut));
-      Timer->SetEnabled(true);
-      const TAliveGuard Quiet(FAlive, [this] {
-        if (Timer != nullptr) Timer->SetEnabled(false);
-      });
+      const TTransferTimeOut Armed(*this, true);
       SendWhole(Scope, IOBuffer.data(), static_cast<std::size_t>(Block), [&](int Sent) {
         BytesSent += Sent;
         FireOrStop(OnPacketSent, this);

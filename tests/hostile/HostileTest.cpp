@@ -715,7 +715,7 @@ std::vector<THostileCase> InputCases() {
                       "/b\nX-Evil: 1"));
   T.push_back(
       Refused("PortNotANumber", "http://127.0.0.1:abc/", "'abc' is not a valid integer value"));
-  T.push_back(Refused("EmptyPort", "http://127.0.0.1:/", "'' is not a valid integer value"));
+  T.push_back(Refused("HexPort", "http://127.0.0.1:0x50/", "Invalid port in URL: 0x50"));
   T.push_back(Refused("PortPast16Bits", "http://127.0.0.1:70000/", "Invalid port in URL: 70000"));
   T.push_back(Refused("NegativePort", "http://127.0.0.1:-1/", "Invalid port in URL: -1"));
   T.push_back(Refused("PortZero", "http://127.0.0.1:0/", "Invalid port in URL: 0"));
@@ -903,6 +903,13 @@ std::vector<THostileCase> RuleCases() {
        .Check = [](const TOutcome&, TVelHTTP& H) {
          EXPECT_EQ(H.Header.substr(0, 25), "HTTP/1.1 100 Continue\r\n\r\n");
        }});
+  T.push_back({.Name = "InterimReplyThenClose",
+               .Group = G::Status,
+               .Peer = {Answer("HTTP/1.1 100 Continue\r\n\r\n")},
+               .Events = FailureEvents,
+               .Reply = 0,
+               .Header = "HTTP/1.1 100 Continue\r\n\r\n",
+               .Body = ""});
   T.push_back({.Name = "SwitchingProtocolsEndsTheRequest",
                .Group = G::Status,
                .Peer = {Answer("HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n")},

@@ -112,30 +112,6 @@ TEST(ChunkedDecoder, EndlessSizeLineOrTrailerIsMalformed) {
   }
 }
 
-TEST(ChunkedDecoder, AnnouncedByTheFinalCodingOfTheFinalReply) {
-  const struct {
-    const char* Header;
-    bool Chunked;
-  } Rows[] = {
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", true},
-      {"HTTP/1.1 200 OK\r\ntransfer-encoding:CHUNKED\r\n\r\n", true},
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: \t chunked \t\r\n\r\n", true},
-      {"HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\n", true},
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n", true},
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n", true},
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n\r\n", false},
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunkedx\r\n\r\n", false},
-      {"HTTP/1.1 200 OK\r\nX-Transfer-Encoding: chunked\r\n\r\n", false},
-      {"HTTP/1.1 200 OK\r\nContent-Type: chunked\r\n\r\n", false},
-      {"HTTP/1.1 200 OK\r\n\r\n", false},
-      {"", false},
-      // An interim reply's lines are not the final reply's.
-      {"HTTP/1.1 103 Hints\r\nTransfer-Encoding: chunked\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", false},
-      {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", true},
-  };
-  for (const auto& R : Rows) EXPECT_EQ(TChunkedDecoder::Announced(R.Header), R.Chunked) << R.Header;
-}
-
 // TBodyOutput: every destination, with and without the coding, under and over the bound.
 TEST(BodyOutput, BoundKeepsExactlyTheFirstBytesInEveryDestination) {
   const struct {

@@ -33,8 +33,10 @@ const HeadCase HeadCases[] = {
      false},
     {"LongerNameIsAnotherName", "HTTP/1.0 302 F\r\nLocationX: /no\r\nX-Location: /no\r\n\r\n", 302,
      "-", "", -1, false},
-    {"EmptyLocation", "HTTP/1.0 302 F\r\nLocation: /a\r\nLocation:\r\n\r\n", 302, "", "", -1,
+    // An empty Location names no target: the reply has none to follow.
+    {"EmptyLocation", "HTTP/1.0 302 F\r\nLocation: /a\r\nLocation:\r\n\r\n", 302, "-", "", -1,
      false},
+    {"BlankLocation", "HTTP/1.0 302 F\r\nLocation: \t \r\n\r\n", 302, "-", "", -1, false},
     {"LastSetCookie", "HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nset-cookie:b=2 \r\n\r\n", 200, "-",
      "b=2", -1, false},
     // Content-Length: all digits after the blanks, or no length.
@@ -73,7 +75,10 @@ const HeadCase HeadCases[] = {
      "HTTP/1.1 103 Early Hints\r\nLink: </s>\r\nLocation: /early\r\nSet-Cookie: e=1\r\n"
      "Content-Length: 9\r\n\r\nHTTP/1.1 302 Found\r\n\r\n",
      302, "-", "", -1, false},
-    {"InterimThenEnd", "HTTP/1.1 100 Continue\r\n\r\n", 100, "-", "", -1, false},
+    // The end where the final status line was due: no status, no fields of the interim reply.
+    {"InterimThenEnd", "HTTP/1.1 100 Continue\r\n\r\n", 0, "-", "", -1, false},
+    {"EarlyHintsThenEnd", "HTTP/1.1 103 H\r\nLocation: /x\r\nContent-Length: 1\r\n\r\n", 0, "-",
+     "", -1, false},
     {"SwitchingProtocols", "HTTP/1.1 101 Switching Protocols\r\nUpgrade: h2c\r\n\r\n", 101, "-", "",
      -1, false, "Protocol switch not supported"},
     {"SwitchAfterContinue", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 101 Switching\r\n\r\n", 101, "-",
@@ -122,6 +127,41 @@ TEST_P(HeadBlock, GivesTheFinalReplysFields) {
 
 INSTANTIATE_TEST_SUITE_P(Blocks, HeadBlock, ::testing::ValuesIn(HeadCases),
                          [](const auto& I) { return std::string(I.param.Name); });
+
+// The chunked coding as the request loop learns it: the final coding of the final reply's
+// last Transfer-Encoding line.
+TEST(HeadChunked, AnnouncedByTheFinalCodingOfTheFinalReply) {
+  const struct {
+    const char* Header;
+    bool Chunked;
+  } Rows[] = {
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\ntransfer-encoding:CHUNKED\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: \t chunked \t\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\n", true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunkedx\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nX-Transfer-Encoding: chunked\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nContent-Type: chunked\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\n\r\n", false},
+      {"", false},
+      // An interim reply's lines are not the final reply's.
+      {"HTTP/1.1 103 Hints\r\nTransfer-Encoding: chunked\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", false},
+      {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", true},
+  };
+  for (const auto& R : Rows) {
+    TReplyHead Head;
+    std::string_view Block = R.Header;
+    for (bool Done = false; !Done;) {
+      const std::size_t End = Block.find('\n');
+      Done = Head.Take(End == std::string_view::npos ? std::string_view() : Block.substr(0, End + 1));
+      Block.remove_prefix(End == std::string_view::npos ? Block.size() : End + 1);
+    }
+    EXPECT_EQ(Head.Chunked(), R.Chunked) << R.Header;
+  }
+}
 
 // The block as a whole, interim replies included, stays within 1 MiB; the line that would
 // pass it is refused before it is taken.

@@ -3,6 +3,7 @@
 // another server no longer carries.
 #include <vector>
 
+#include "http/FixedLines.h"
 #include "tests/http/HttpFixture.h"
 
 using testsupport::ScriptedHttpServer;
@@ -40,6 +41,11 @@ const LinesCase LinesCases[] = {
     {"AddsANewName",
      "http://h.test/x",
      {"X-A: 1", "X-B:\t2"},
+     nullptr,
+     "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + FormType + "X-A: 1\r\nX-B: 2\r\n\r\n"},
+    {"BlanksAtTheEndOfAValueAreNotSent",
+     "http://h.test/x",
+     {"X-A: 1 \t", "X-B:\t2  "},
      nullptr,
      "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + FormType + "X-A: 1\r\nX-B: 2\r\n\r\n"},
     {"ReplacesHostAndTheHeaderInfoLines",
@@ -176,6 +182,16 @@ bool HasName(const std::string& Request, const std::string& Name) {
 
 // Authorization and Cookie lines go to the first pass's server only, whatever their source;
 // a cookie the redirection set goes on with it.
+// The constants others show a request by are the lines the component sends.
+TEST(FixedLines, AreTheLinesSent) {
+  EXPECT_EQ(std::string(FirstAcceptLine) + "\r\n" + std::string(SecondAcceptLine) + "\r\n", Accept);
+  EXPECT_EQ(std::string(ContentTypeLine) + "\r\n", FormType);
+  for (const LinesCase& C : LinesCases)
+    if (std::string_view(C.Name) == "ThroughAProxyToo") {
+      EXPECT_NE(C.Expected.find(std::string(ProxyConnectionLine) + "\r\n"), std::string::npos);
+    }
+}
+
 TEST_F(HttpTest, CredentialsAndCookiesStayWithTheFirstServer) {
   const struct {
     const char* Name;

@@ -386,6 +386,53 @@ const LoopCase LoopCases[] = {
      nullptr,
      true},
 
+    // OnRedirect sees the target in URL; a target the component cannot follow is refused only
+    // after OnRedirect, and not at all when the caller handles the redirection.
+    {"OnRedirectSeesTheResolvedTarget",
+     hcGet,
+     {To("302 Found", "b?q=1#f"), Ok},
+     Then(Redirected, Done),
+     200,
+     "fine",
+     {"GET /p HTTP/1.0|", "GET /b?q=1 HTTP/1.0|"},
+     NoError,
+     "",
+     [](TVelHTTP& H, LoopContext& C) {
+       After(H.OnRedirect, [&H, &C](bool&) { C.Sunk = H.URL; });
+     },
+     [](TVelHTTP&, LoopContext& C) {
+       EXPECT_EQ(C.Sunk, "http://127.0.0.1:" + std::to_string(C.Port) + "/b?q=1");
+     }},
+    {"UnspokenSchemeHandled",
+     hcGet,
+     {To("302 Found", "javascript:alert(1)")},
+     Redirected,
+     302,
+     "",
+     {"GET /p HTTP/1.0|"},
+     NoError,
+     "",
+     [](TVelHTTP& H, LoopContext&) { After(H.OnRedirect, [](bool& Handled) { Handled = true; }); }},
+    {"UnspokenSchemeAfterOnRedirect",
+     hcGet,
+     {To("302 Found", "javascript:alert(1)")},
+     Redirected,
+     302,
+     "",
+     {"GET /p HTTP/1.0|"},
+     OtherError,
+     "Unsupported scheme in URL: javascript"},
+    {"Ipv6LocationHandled",
+     hcGet,
+     {To("301 Moved", "http://[::1]/x")},
+     Redirected,
+     301,
+     "",
+     {"GET /p HTTP/1.0|"},
+     NoError,
+     "",
+     [](TVelHTTP& H, LoopContext&) { After(H.OnRedirect, [](bool& Handled) { Handled = true; }); }},
+
     // Abort from a handler: no further network step; one still to come ends the request.
     {"AbortInAboutToSend",
      hcGet,

@@ -57,6 +57,7 @@ TEST_P(LineLookAheadTable, HandsOutEachLineOnceThenHoldsTheRest) {
   Ahead.ForgetPeeked();
   EXPECT_FALSE(Ahead.Holds());
   EXPECT_EQ(Ahead.NextLine(), 0u) << "no line without a peek, whatever was handed out";
+  EXPECT_EQ(Ahead.Left(), 0u) << "nothing left to hand out, and no wrap below zero";
   EXPECT_EQ(Ahead.Used(), Handed);
   if (Handed > 0) {
     Ahead.Dropped(1);
