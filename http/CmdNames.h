@@ -41,10 +41,7 @@ inline bool CarriesBody(CmdType Cmd) {
 }
 
 // The commands that send TargetURI: COPY and MOVE as "URI-header", LINK and UNLINK as "Link".
-// A template only so that a file's own copy of this rule (inspect/ has one still) is chosen
-// before it instead of making the call ambiguous; make it a plain function once that goes.
-template <typename = void>
-bool TakesTarget(CmdType Cmd) {
+inline bool TakesTarget(CmdType Cmd) {
   return Cmd == hcCopy || Cmd == hcMove || Cmd == hcLink || Cmd == hcUnLink;
 }
 

@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/TMemoryStream.h"
 #include "http/TReplyHead.h"
-#include "http/TVelUUProcessor.h"
 
 namespace {
 
@@ -143,20 +141,4 @@ std::optional<std::size_t> TextLength(std::string_view Bytes, bool Cut) {
     I += static_cast<std::size_t>(Length);
   }
   return I;
-}
-
-std::string Base64(std::string_view Bytes) {
-  // The component's MIME encoder: its lines hold whole groups of three bytes, so without
-  // their line ends they make one Base64 text.
-  TMemoryStream Input;
-  TMemoryStream Output;
-  Input.WriteBuffer(Bytes.data(), static_cast<std::int64_t>(Bytes.size()));
-  const TOwned<TVelUUProcessor> Encoder(new TVelUUProcessor(nullptr));
-  Encoder->InputStream = &Input;
-  Encoder->OutputStream = &Output;
-  Encoder->Method = uuMime;
-  Encoder->Encode();
-  std::string Text = Output.DataString();
-  std::erase_if(Text, [](char C) { return C == '\r' || C == '\n'; });
-  return Text;
 }

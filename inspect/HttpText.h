@@ -44,5 +44,3 @@ std::vector<THeaderField> QueryFields(std::string_view URL);
 // length of the text without it is returned then. Nothing when the bytes are not text.
 std::optional<std::size_t> TextLength(std::string_view Bytes, bool Cut);
 
-// Standard Base64 (RFC 4648) with padding, on one line: the MIME encoding of the component.
-std::string Base64(std::string_view Bytes);

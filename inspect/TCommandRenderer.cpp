@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "http/FixedLines.h"
 #include "http/THttpUrl.h"
 #include "inspect/HttpText.h"
 
@@ -32,12 +33,6 @@ TServer ServerOf(const TExchangePass& P) {
 }
 
 // The lines the component composes by itself, as the command line would compose them too.
-constexpr std::string_view FirstAccept =
-    "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
-constexpr std::string_view SecondAccept =
-    "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
-constexpr std::string_view FormContentType = "Content-type: application/x-www-form-urlencoded";
-constexpr std::string_view KeepAlive = "Proxy-Connection: Keep-Alive";
 
 // A header line of the pass, with its name.
 struct TLine {
@@ -164,10 +159,10 @@ std::string TCommandRenderer::OrreryCli(const TExchangePass& P) {
   for (const TLine& Line : L) {
     if (SameFieldName(Line.Name, "Host") && (ValueOf(Line) == U.Host || ValueOf(Line) == HostPort))
       continue;
-    if (Line.Text == FirstAccept || Line.Text == SecondAccept || Line.Text == FormContentType)
+    if (Line.Text == FirstAcceptLine || Line.Text == SecondAcceptLine || Line.Text == ContentTypeLine)
       continue;
     if (SameFieldName(Line.Name, "Content-Length")) continue;
-    if (!P.Proxy.empty() && Line.Text == KeepAlive) continue;
+    if (!P.Proxy.empty() && Line.Text == ProxyConnectionLine) continue;
     if (!P.TargetURI.empty() &&
         (SameFieldName(Line.Name, "URI-header") || SameFieldName(Line.Name, "Link")) &&
         ValueOf(Line) == P.TargetURI)

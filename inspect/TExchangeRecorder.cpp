@@ -26,10 +26,6 @@ double MsSince(Clock::time_point Start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - Start).count();
 }
 
-bool TakesTarget(CmdType Cmd) {
-  return Cmd == hcCopy || Cmd == hcMove || Cmd == hcLink || Cmd == hcUnLink;
-}
-
 // The URL of the pass as a proxy would be asked for it: the scheme the URL names (http when
 // none), the server and port the pass went to, and the target it sent. User information and
 // fragment never go on the wire, so they are not part of it: credentials travel in the

@@ -12,6 +12,7 @@
 
 #include "OrreryVersion.h"
 #include "base/Exception.h"
+#include "http/Base64.h"
 #include "inspect/HttpText.h"
 #include "inspect/TExchangeRecorder.h"
 

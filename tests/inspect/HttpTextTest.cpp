@@ -2,6 +2,7 @@
 // announced length, query strings, UTF-8 text and Base64.
 #include "inspect/HttpText.h"
 
+#include "http/Base64.h"
 #include "inspect/TExchangePass.h"
 
 #include <gtest/gtest.h>
