@@ -42,6 +42,10 @@ TCliOutcome CliOutcomeOf(const std::exception& Error, const TCliFailureFacts& Fa
     return TCliOutcome::TooManyRedirections;
   if (dynamic_cast<const EHttpSchemeError*>(&Error)) return TCliOutcome::UnsupportedScheme;
   if (dynamic_cast<const EHttpUrlError*>(&Error)) return TCliOutcome::MalformedUrl;
+  // Before anything is sent, a text that is no number can only be the URL's port
+  // ("host:abc/" keeps the component's conversion error): a malformed URL too.
+  if (dynamic_cast<const EConvertError*>(&Error) && !Facts.RequestSent && !Facts.ConnectFailed)
+    return TCliOutcome::MalformedUrl;
   if (dynamic_cast<const EHttpProtocolError*>(&Error)) return TCliOutcome::WeirdReply;
   if (dynamic_cast<const ESockError*>(&Error)) {
     if (Facts.HostNotFound) return TCliOutcome::HostNotFound;

@@ -296,6 +296,10 @@ TEST(CliExitTable, OutcomeOfWhatTheRunRaised) {
   Timed.TimedOut = true;
   const OutcomeCase Cases[] = {
       {"url", [] { throw EHttpUrlError("Invalid port in URL: 0"); }, None, 3},
+      {"port no number", [] { throw EConvertError("'abc' is not a valid integer value"); }, None,
+       3},
+      {"no number after sending",
+       [] { throw EConvertError("'abc' is not a valid integer value"); }, Sent, 1},
       {"scheme", [] { throw EHttpSchemeError("HTTP Secure Socket is not supported"); }, None, 1},
       {"setting", [] { throw EHttpSettingError("Invalid proxy port"); }, None, 1},
       {"protocol", [] { throw EHttpProtocolError("x"); }, Sent, 8},
