@@ -11,6 +11,7 @@
 #include "tests/cli/CliProgramFixture.h"
 #include "tests/http/ScriptedHttpServer.h"
 #include "tests/inspect/ThreeHops.h"
+#include "tests/support/HarFields.h"
 #include "tests/support/HarMask.h"
 
 using clitest::CliProgramTest;
@@ -75,63 +76,7 @@ TEST_F(CliHarTest, EveryRequiredFieldIsThere) {
   std::vector<json> Documents = {
       json::parse(ThreeHops()), json::parse(Har({"-s", "http://127.0.0.1:{refused}/"}, 7)),
       json::parse(Har({"-s", "--max-filesize", "3", "{nginx}/small.txt"}, 63))};
-  using Is = bool (json::*)() const noexcept;
-  const Is String = &json::is_string, Number = &json::is_number, Object = &json::is_object,
-           Array = &json::is_array;
-  const std::vector<std::pair<std::string, Is>> LogFields = {{"/log", Object},
-                                                             {"/log/version", String},
-                                                             {"/log/creator", Object},
-                                                             {"/log/creator/name", String},
-                                                             {"/log/creator/version", String},
-                                                             {"/log/entries", Array}};
-  const std::vector<std::pair<std::string, Is>> EntryFields = {
-      {"/startedDateTime", String},
-      {"/time", Number},
-      {"/request/method", String},
-      {"/request/url", String},
-      {"/request/httpVersion", String},
-      {"/request/cookies", Array},
-      {"/request/headers", Array},
-      {"/request/queryString", Array},
-      {"/request/headersSize", Number},
-      {"/request/bodySize", Number},
-      {"/response/status", Number},
-      {"/response/statusText", String},
-      {"/response/httpVersion", String},
-      {"/response/cookies", Array},
-      {"/response/headers", Array},
-      {"/response/content/size", Number},
-      {"/response/content/mimeType", String},
-      {"/response/redirectURL", String},
-      {"/response/headersSize", Number},
-      {"/response/bodySize", Number},
-      {"/cache", Object},
-      {"/timings/blocked", Number},
-      {"/timings/dns", Number},
-      {"/timings/connect", Number},
-      {"/timings/send", Number},
-      {"/timings/wait", Number},
-      {"/timings/receive", Number}};
-  const std::regex Iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z))");
-  for (const json& Doc : Documents) {
-    for (const auto& [Pointer, Check] : LogFields) {
-      ASSERT_TRUE(Doc.contains(json::json_pointer(Pointer))) << Pointer;
-      EXPECT_TRUE((Doc.at(json::json_pointer(Pointer)).*Check)()) << Pointer;
-    }
-    EXPECT_EQ(Doc["log"]["version"], "1.2");
-    EXPECT_EQ(Doc["log"]["creator"]["version"], ORRERY_VERSION);
-    ASSERT_FALSE(Doc["log"]["entries"].empty());
-    for (const json& Entry : Doc["log"]["entries"]) {
-      for (const auto& [Pointer, Check] : EntryFields) {
-        ASSERT_TRUE(Entry.contains(json::json_pointer(Pointer))) << Pointer;
-        EXPECT_TRUE((Entry.at(json::json_pointer(Pointer)).*Check)()) << Pointer;
-      }
-      EXPECT_TRUE(std::regex_match(Entry["startedDateTime"].get<std::string>(), Iso))
-          << Entry["startedDateTime"];
-      // A stage not reached is -1; the ones reached are not negative.
-      for (const auto& T : Entry["timings"]) EXPECT_GE(T.get<double>(), -1);
-    }
-  }
+  for (const json& Doc : Documents) testsupport::ExpectRequiredHarFields(Doc);
   const json& Cut = Documents[2]["log"]["entries"][0];
   EXPECT_EQ(Cut["response"]["status"], 0) << Cut.dump(2);
   EXPECT_EQ(Cut["response"]["_error"], "Reply body larger than 3 bytes");
