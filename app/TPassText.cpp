@@ -29,17 +29,10 @@ QString TPassText::Escaped(const std::string& Bytes) {
   return Text;
 }
 
-bool TPassText::ReplyHasBody(const TExchangePass& Pass) {
-  const int N = Pass.ReplyNumber;
-  return Pass.Method != "HEAD" && N != 204 && N != 304 && !(N >= 100 && N < 200);
-}
-
 QString TPassText::ShortBodyText(const TExchangePass& Pass) {
-  if (!Pass.At[xsBodyEnd] || !ReplyHasBody(Pass)) return QString();
-  const auto Announced = Pass.AnnouncedLength();
-  if (!Announced || Pass.BodyBytes >= *Announced) return QString();
+  if (!Pass.BodyShort()) return QString();
   return QString::fromUtf8("Corps incomplet : %1 octets sur %2")
-      .arg(TAnsiText::Count(Pass.BodyBytes), TAnsiText::Count(*Announced));
+      .arg(TAnsiText::Count(Pass.BodyBytes), TAnsiText::Count(*Pass.AnnouncedLength()));
 }
 
 std::string TPassText::ContentType(const TExchangePass& Pass) {

@@ -12,9 +12,6 @@ class TPassText {
   // Bytes as text: printable ASCII as it is; CR, LF, tab and backslash as \r, \n, \t, \\;
   // every other byte as \xNN. A line break follows each \n, so a header reads line by line.
   static QString Escaped(const std::string& Bytes);
-  // The reply may carry a body: not the reply to HEAD, nor 1xx, 204 or 304, whatever their
-  // Content-Length says.
-  static bool ReplyHasBody(const TExchangePass& Pass);
   // "Corps incomplet : <kept> octets sur <announced>" when the pass read its body to the
   // server's close before the length the reply announced; empty otherwise.
   static QString ShortBodyText(const TExchangePass& Pass);

@@ -125,6 +125,10 @@ class TVelHTTP : public TQuaywire {
   // What the last reply asks of the request loop (see TReplyHead::Classify). A redirection
   // counts only with a Location in that same reply.
   TReplyClass ReplyClass() const;
+  // The last reply's body ended (by the close or a reset) before the Content-Length its
+  // header announced: the reply is incomplete. The body is kept as it came; the events are
+  // those of a complete reply, and a caller that reports a result says so.
+  bool BodyShort() const;
 
   // --- Request state (public, unpublished) -------------------------------------------------
   std::string URL;          // of the request in progress; completed and redirected in place

@@ -121,3 +121,8 @@ bool TVelHTTP::ReplyComplete() const {
   if (ReplyWithoutBody(CurrentCmd, ReplyNumber)) return true;
   return FHead.HasLength() && BytesRecvd >= BytesTotal;
 }
+
+bool TVelHTTP::BodyShort() const {
+  if (FHead.Chunked() || ReplyWithoutBody(CurrentCmd, ReplyNumber)) return false;
+  return FHead.HasLength() && BytesRecvd < BytesTotal;
+}

@@ -11,3 +11,14 @@ std::optional<std::int64_t> TExchangePass::AnnouncedLength() const {
       if (const std::int64_t Value = TReplyHead::LengthValue(F.Value); Value >= 0) Length = Value;
   return Length;
 }
+
+bool TExchangePass::ReplyHasBody() const {
+  const int N = ReplyNumber;
+  return Method != "HEAD" && N != 204 && N != 304 && !(N >= 100 && N < 200);
+}
+
+bool TExchangePass::BodyShort() const {
+  if (!At[xsBodyEnd] || !ReplyHasBody()) return false;
+  const auto Announced = AnnouncedLength();
+  return Announced && BodyBytes < *Announced;
+}

@@ -49,6 +49,9 @@ struct TExchangePass {
 
   // The message of the error that ended the pass; empty when it ran to its end.
   std::string Error;
+  // Milliseconds from Started to the moment the pass ended: its body's end, or the error or
+  // stop that cut it short (the reception lasts until then). Unset while it runs.
+  std::optional<double> EndedAt;
 
   std::chrono::system_clock::time_point StartedAt;  // wall clock, for dates
   std::chrono::steady_clock::time_point Started;    // monotonic, for durations
@@ -61,6 +64,11 @@ struct TExchangePass {
 
   // The body was read to its end and nothing failed.
   bool Complete() const { return At[xsBodyEnd].has_value() && Error.empty(); }
+  // The final reply may carry a body: it answers no HEAD and is no 204, 304 or 1xx.
+  bool ReplyHasBody() const;
+  // The body ended (by the close or a reset) before the length the final reply announced:
+  // the reply is incomplete, whatever status it carries.
+  bool BodyShort() const;
   // More body arrived than Body keeps.
   bool BodyCut() const { return BodyBytes > static_cast<std::int64_t>(Body.size()); }
   // Header plus body bytes received.
