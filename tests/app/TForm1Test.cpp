@@ -70,6 +70,11 @@ class TForm1Test : public QObject {
     Trigger();
     return !Wire.Tripped;
   }
+  // Whether each request button is enabled, Button1 to Button3.
+  QList<bool> RequestButtons() {
+    return {W<QPushButton>("Button1")->isEnabled(), W<QPushButton>("Button2")->isEnabled(),
+            W<QPushButton>("Button3")->isEnabled()};
+  }
   // Every named control's geometry, with each page laid out by showing it in turn.
   QHash<QString, QRect> Geometries() {
     auto* Pages = W<QTabWidget>("PageControl1");
@@ -458,6 +463,7 @@ class TForm1Test : public QObject {
     }
     QVERIFY(!Form->RequestRunning());
     QVERIFY(!W<QAction>("Arreter1")->isEnabled());
+    QCOMPARE(RequestButtons(), (QList<bool>{true, true, true}));
   }
 
   void paneShowsTheBytesReceived_data() {
@@ -925,16 +931,19 @@ class TForm1Test : public QObject {
     QTest::addColumn<bool>("ByKey");
     QTest::addColumn<bool>("InLookUp");   // else connected to a server that stays silent
     QTest::addColumn<bool>("InDetails");  // the details window has the focus
-    QTest::newRow("Esc, silent server") << true << false << false;
-    QTest::newRow("menu item, silent server") << false << false << false;
-    QTest::newRow("Esc, look-up") << true << true << false;
-    QTest::newRow("Esc in the details window") << true << false << true;
-    QTest::newRow("stop button of the details window") << false << false << true;
+    QTest::addColumn<QString>("Again");   // tried meanwhile: a button, or a box to press Enter in
+    QTest::newRow("Esc, silent server") << true << false << false << "Button3";
+    QTest::newRow("menu item, silent server") << false << false << false << "Button3";
+    QTest::newRow("Esc, look-up") << true << true << false << "Button3";
+    QTest::newRow("Esc in the details window") << true << false << true << "Button3";
+    QTest::newRow("stop button of the details window") << false << false << true << "Button3";
+    QTest::newRow("Enter in the data box meanwhile") << true << false << false << "Edit3";
   }
   void stopEndsTheRequestQuietly() {
     QFETCH(bool, ByKey);
     QFETCH(bool, InLookUp);
     QFETCH(bool, InDetails);
+    QFETCH(QString, Again);
     LoopbackPeer Silent([](int Fd) { HoldOpen(Fd); });
     FillMemos();
     Edit("Edit1")->setText(Url(InLookUp ? "slow.test" : "127.0.0.1", Silent.Port()));
@@ -949,6 +958,7 @@ class TForm1Test : public QObject {
     }
     bool EnabledWhileRunning = false;
     bool SaveEnabledWhileRunning = true;
+    QList<bool> ButtonsWhileRunning;
     QTimer Act;
     Act.setInterval(5);
     connect(&Act, &QTimer::timeout, this, [&] {
@@ -965,9 +975,12 @@ class TForm1Test : public QObject {
       Act.stop();
       EnabledWhileRunning = Stop->isEnabled();
       SaveEnabledWhileRunning = Save->isEnabled();
-      // A second request meanwhile is refused, and the running one goes on.
-      W<QPushButton>("Button3")->click();
-      QCOMPARE(Form->StatusText(), QString::fromUtf8("Requête déjà en cours"));
+      // The request buttons are disabled meanwhile: neither a click nor Enter starts a second
+      // request or changes the status bar, and the running one goes on.
+      ButtonsWhileRunning = RequestButtons();
+      const QString Before = Form->StatusText();
+      TriggerOf(Again)();
+      QCOMPARE(Form->StatusText(), Before);
       // Saving opens no dialog meanwhile: neither by its key nor when asked directly.
       QWidget* Focus = QApplication::focusWidget();
       QTest::keyClick(Focus, Qt::Key_S, Qt::ControlModifier);
@@ -985,6 +998,8 @@ class TForm1Test : public QObject {
     QVERIFY(Run(InDetails ? TriggerOf("Button1") : TriggerOf("Edit1")));
     QVERIFY(EnabledWhileRunning);
     QVERIFY(!SaveEnabledWhileRunning);
+    QCOMPARE(ButtonsWhileRunning, (QList<bool>{false, false, false}));
+    QCOMPARE(RequestButtons(), (QList<bool>{true, true, true}));
     QVERIFY(!Stop->isEnabled());
     QVERIFY(Save->isEnabled());
     QCOMPARE(Form->StatusText(), QString::fromUtf8("Requête arrêtée"));
@@ -1051,6 +1066,7 @@ class TForm1Test : public QObject {
     QVERIFY(!Form->isVisible());
     QVERIFY(!About->isVisible());
     QVERIFY(!Form->RequestRunning());
+    QCOMPARE(RequestButtons(), (QList<bool>{true, true, true}));
     QCOMPARE(Answerer.Seen.size(), 0);
     if (DuringRequest) QVERIFY(Silent.Finished.Wait());
   }
