@@ -264,6 +264,12 @@ void TForm1::PrepareRequest() {
   if (FUi->CheckBox1->isChecked()) {
     VelHTTP1->Proxy = TAnsiText::FromQString(FUi->Edit11->text());
     VelHTTP1->ProxyPort = StrToInt(TAnsiText::FromQString(FUi->Edit12->text()));
+    // An empty proxy means a direct connection to the component: the request would pass the
+    // proxy the user asked for by without a word.
+    if (FUi->Edit11->text().trimmed().isEmpty())
+      throw EHttpSettingError(TAnsiText::FromQString(
+          QString::fromUtf8("Serveur proxy vide : indiquez-le, ou d\u00e9cochez \u00ab %1 \u00bb.")
+              .arg(FUi->CheckBox1->text())));
   } else {
     // Unchecked means direct, as the user expects: no proxy of an earlier request lingers.
     VelHTTP1->Proxy.clear();

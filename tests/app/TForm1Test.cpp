@@ -820,27 +820,44 @@ class TForm1Test : public QObject {
     QCOMPARE(Memo("Memo1")->toPlainText(), QString("fine"));
   }
 
-  void proxyPortThatIsNoNumberSendsNothing_data() {
+  void proxySettingThatCannotBeUsedSendsNothing_data() {
+    QTest::addColumn<QString>("ProxyText");
     QTest::addColumn<QString>("PortText");
-    QTest::newRow("empty") << "";
-    QTest::newRow("letters") << "80a";
-    QTest::newRow("Windows-1252 text") << QString::fromUtf8("€");  // the report decodes it
+    QTest::addColumn<QString>("Error");
+    const QString NoInteger = "'%1' is not a valid integer value";
+    const QString NoServer = QString::fromUtf8(
+        "Serveur proxy vide : indiquez-le, ou décochez « Utiliser un serveur prowy ».");
+    QTest::newRow("empty port") << "127.0.0.1"
+                                << "" << NoInteger.arg("");
+    QTest::newRow("letters") << "127.0.0.1"
+                             << "80a" << NoInteger.arg("80a");
+    // The report decodes it.
+    QTest::newRow("Windows-1252 text")
+        << "127.0.0.1" << QString::fromUtf8("€") << NoInteger.arg(QString::fromUtf8("€"));
+    // An empty proxy would mean a direct connection, past the proxy the user asked for.
+    QTest::newRow("empty server") << ""
+                                  << "3128" << NoServer;
+    QTest::newRow("blank server") << "  "
+                                  << "3128" << NoServer;
   }
-  void proxyPortThatIsNoNumberSendsNothing() {
+  void proxySettingThatCannotBeUsedSendsNothing() {
+    QFETCH(QString, ProxyText);
     QFETCH(QString, PortText);
+    QFETCH(QString, Error);
     ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\nx")});
     W<QCheckBox>("CheckBox1")->setChecked(true);
-    Edit("Edit11")->setText("127.0.0.1");
+    Edit("Edit11")->setText(ProxyText);
     Edit("Edit12")->setText(PortText);
     Edit("Edit5")->setText("not copied");
     Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
     ModalAnswerer Answerer;
     QVERIFY(Run(TriggerOf("Button1")));
     QCOMPARE(Answerer.Seen.size(), 1);
-    QCOMPARE(Answerer.Seen[0].Text, QString("'%1' is not a valid integer value").arg(PortText));
+    QCOMPARE(Answerer.Seen[0].Text, Error);
     QCOMPARE(Server.Accepted(), 0);
-    QCOMPARE(QString::fromStdString(Form->VelHTTP1->Proxy), QString("127.0.0.1"));
+    QCOMPARE(QString::fromStdString(Form->VelHTTP1->Proxy), ProxyText);
     QCOMPARE(QString::fromStdString(Form->VelHTTP1->HeaderInfo.Cookie), QString());
+    QCOMPARE(RequestButtons(), (QList<bool>{true, true, true}));
   }
 
   // Unchecked means direct: the proxy of an earlier request is not used again, and the port
