@@ -375,7 +375,7 @@ void TForm1::Button1Click() {
               FUi->Memo1->setPlainText(TAnsiText::ForPane(VelHTTP1->Body));
               FUi->Memo2->setPlainText(TAnsiText::ForPane(VelHTTP1->Header));
               if (!VelHTTP1->CookieIn().empty()) {
-                TCookieMessage Message(TAnsiText::FromReceived(VelHTTP1->CookieIn()), this);
+                TCookieMessage Message(TAnsiText::ForMessage(VelHTTP1->CookieIn()), this);
                 Message.exec();
               }
             });

@@ -401,6 +401,19 @@ class TForm1Test : public QObject {
     QTest::newRow("GET, cookie") << "Button1"
                                  << "Edit1" << Cookie << "GET /page HTTP/1.0\r\n"
                                  << Get << "Cookie:\nsid=A1b2; path=/";
+    // A server's bidirectional controls would reorder what the panes and the message show.
+    QTest::newRow("GET, bidirectional controls")
+        << "Button1"
+        << "Edit1"
+        << QString::fromUtf8(
+               "HTTP/1.0 200 OK\r\nSet-Cookie: id=\u202Egpj.exe\r\nX-A: \u2067b\u2069"
+               "\r\n\r\nok\u200F")
+        << "GET /page HTTP/1.0\r\n"
+        << QStringList{"ok<U+200F>",
+                       "HTTP/1.0 200 OK\nSet-Cookie: id=<U+202E>gpj.exe\nX-A: "
+                       "<U+2067>b<U+2069>\n\n",
+                       Old, Old, Old}
+        << "Cookie:\nid=<U+202E>gpj.exe";
     QTest::newRow("POST") << "Button2"
                           << "Edit2" << Plain << "POST /page HTTP/1.0\r\n"
                           << Post << "";
@@ -798,6 +811,9 @@ class TForm1Test : public QObject {
     QTest::newRow("empty URL") << "" << QStringList{"Empty URL"};
     QTest::newRow("https") << "https://localhost/"
                            << QStringList{"HTTP Secure Socket is not supported"};
+    QTest::newRow("bidirectional control quoted")
+        << QString::fromUtf8("http://127.0.0.1:8\u202E0/")
+        << QStringList{"'8<U+202E>0' is not a valid integer value"};
     QTest::newRow("refused") << "http://127.0.0.1:%1/"
                              << QStringList{QString::fromUtf8("Connection annulée"),
                                             "Connection Failed"};
