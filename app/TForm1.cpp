@@ -264,8 +264,8 @@ void TForm1::PrepareRequest() {
   if (FUi->CheckBox1->isChecked()) {
     VelHTTP1->Proxy = TAnsiText::FromQString(FUi->Edit11->text());
     VelHTTP1->ProxyPort = StrToInt(TAnsiText::FromQString(FUi->Edit12->text()));
-    // An empty proxy means a direct connection to the component: the request would pass the
-    // proxy the user asked for by without a word.
+    // To the component an empty Proxy means a direct connection: the request would go past
+    // the proxy the user asked for, without a word.
     if (FUi->Edit11->text().trimmed().isEmpty())
       throw EHttpSettingError(TAnsiText::FromQString(
           QString::fromUtf8("Serveur proxy vide : indiquez-le, ou d\u00e9cochez \u00ab %1 \u00bb.")
