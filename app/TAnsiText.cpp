@@ -2,6 +2,7 @@
 #include "app/TAnsiText.h"
 
 #include <QStringDecoder>
+#include <algorithm>
 
 namespace {
 
@@ -10,6 +11,12 @@ constexpr char16_t High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0
                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
                                0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// Unicode's Bidi_Control characters: the marks, embeddings, overrides and isolates.
+bool IsBidiControl(char16_t C) {
+  return C == 0x061C || C == 0x200E || C == 0x200F || (C >= 0x202A && C <= 0x202E) ||
+         (C >= 0x2066 && C <= 0x2069);
+}
 
 }  // namespace
 
@@ -46,6 +53,27 @@ QString TAnsiText::FromReceived(std::string_view Bytes) {
   return ToQString(std::string(Bytes));
 }
 
+QString TAnsiText::WithVisibleBidi(QString Text) {
+  const auto* const Begin = reinterpret_cast<const char16_t*>(Text.constData());
+  const auto* const End = Begin + Text.size();
+  const char16_t* At = std::find_if(Begin, End, IsBidiControl);
+  if (At == End) return Text;  // the usual case: nothing to copy
+  QString Shown;
+  Shown.reserve(Text.size() + 16);
+  Shown.append(QStringView(Begin, At));
+  for (; At < End; ++At) {
+    if (IsBidiControl(*At))
+      Shown += QString("<U+%1>").arg(unsigned{*At}, 4, 16, QChar(u'0')).toUpper();
+    else
+      Shown += QChar(*At);
+  }
+  return Shown;
+}
+
+QString TAnsiText::ForMessage(std::string_view Bytes) {
+  return WithVisibleBidi(FromReceived(Bytes));
+}
+
 QString TAnsiText::LeftOutLine(std::int64_t Bytes) {
   return QString::fromUtf8(
              "[\u2026 %1 octets de plus, non affich\u00e9s : \u00ab Enregistrer la "
@@ -64,7 +92,7 @@ QString TAnsiText::ForPane(const std::string& Bytes, std::size_t MaxBytes) {
     for (int Back = 0; Back < 3 && Cut > 0 && Continues(Cut); ++Back) --Cut;
     Shown = Shown.substr(0, Cut);
   }
-  QString Text = InBlocks(FromReceived(Shown));
+  QString Text = InBlocks(ForMessage(Shown));
   if (Shown.size() == Bytes.size()) return Text;
   // The note goes on a line of its own, and in a block of its own.
   if (Text.endsWith(QChar::LineSeparator))

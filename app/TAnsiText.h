@@ -20,6 +20,13 @@ class TAnsiText {
   // Bytes received from a server, or a message that may quote what the user typed: UTF-8
   // when they are valid UTF-8, Windows-1252 otherwise. NUL bytes are kept.
   static QString FromReceived(std::string_view Bytes);
+  // Text as the window shows it: each bidirectional control (U+061C, U+200E, U+200F,
+  // U+202A-U+202E, U+2066-U+2069) becomes a visible mark such as "<U+202E>". Left as it is,
+  // such a character reorders the text after it, and a server could make a value read as
+  // another: "abc<U+202E>fed" would show as "abcdef". Only what is shown changes.
+  static QString WithVisibleBidi(QString Text);
+  // Bytes received from a server as a message shows them: FromReceived, then WithVisibleBidi.
+  static QString ForMessage(std::string_view Bytes);
   // A count of bytes as the window writes it: digits in groups of three, separated by a
   // space ("1 000 000").
   static QString Count(std::int64_t Value);
@@ -36,6 +43,7 @@ class TAnsiText {
   // Of a body longer than MaxBytes only the first MaxBytes are shown (cut before a UTF-8
   // sequence that would not fit), followed by a line that says how many bytes are left out:
   // a pane of hundreds of megabytes takes gigabytes and minutes. Saving the reply keeps all.
+  // Bidirectional controls show as WithVisibleBidi's marks.
   static QString ForPane(const std::string& Bytes, std::size_t MaxBytes = MaxPaneBytes);
   // The last line of a pane that shows only part of a body.
   static QString LeftOutLine(std::int64_t Bytes);

@@ -109,7 +109,7 @@ void TBodyView::SetBody(const std::string& Body, const std::string& ContentType,
   FHexDone = false;
   SetNote(Note);
   const QString Json = PrettyJson(Body, ContentType);
-  FText->setPlainText(Json.isEmpty() ? TAnsiText::ForPane(Body) : Json);
+  FText->setPlainText(Json.isEmpty() ? TAnsiText::ForPane(Body) : TAnsiText::WithVisibleBidi(Json));
   FPicture->setPixmap(FImage.isNull() ? QPixmap() : QPixmap::fromImage(FImage));
   SetMode(Choose(Body, FImage));
 }

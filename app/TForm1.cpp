@@ -203,11 +203,12 @@ void TForm1::ConnectControls() {
   connect(FUi->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(FUi->Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   connect(FUi->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-  // Enter in a URL or data box runs that page's request.
-  connect(FUi->Edit1, &QLineEdit::returnPressed, this, &TForm1::Button1Click);
-  connect(FUi->Edit2, &QLineEdit::returnPressed, this, &TForm1::Button2Click);
-  connect(FUi->Edit3, &QLineEdit::returnPressed, this, &TForm1::Button2Click);
-  connect(FUi->Edit4, &QLineEdit::returnPressed, this, &TForm1::Button3Click);
+  // Enter in a URL or data box clicks that page's button, so that it does nothing while the
+  // button is disabled.
+  connect(FUi->Edit1, &QLineEdit::returnPressed, FUi->Button1, &QAbstractButton::click);
+  connect(FUi->Edit2, &QLineEdit::returnPressed, FUi->Button2, &QAbstractButton::click);
+  connect(FUi->Edit3, &QLineEdit::returnPressed, FUi->Button2, &QAbstractButton::click);
+  connect(FUi->Edit4, &QLineEdit::returnPressed, FUi->Button3, &QAbstractButton::click);
   connect(FUi->SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
   connect(FUi->SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
   connect(FUi->SpeedButton3, &QToolButton::clicked, this, &TForm1::SpeedButton3Click);
@@ -263,6 +264,12 @@ void TForm1::PrepareRequest() {
   if (FUi->CheckBox1->isChecked()) {
     VelHTTP1->Proxy = TAnsiText::FromQString(FUi->Edit11->text());
     VelHTTP1->ProxyPort = StrToInt(TAnsiText::FromQString(FUi->Edit12->text()));
+    // To the component an empty Proxy means a direct connection: the request would go past
+    // the proxy the user asked for, without a word.
+    if (FUi->Edit11->text().trimmed().isEmpty())
+      throw EHttpSettingError(TAnsiText::FromQString(
+          QString::fromUtf8("Serveur proxy vide : indiquez-le, ou d\u00e9cochez \u00ab %1 \u00bb.")
+              .arg(FUi->CheckBox1->text())));
   } else {
     // Unchecked means direct, as the user expects: no proxy of an earlier request lingers.
     VelHTTP1->Proxy.clear();
@@ -283,11 +290,8 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
     SetStatus(QString::fromUtf8("Requête déjà en cours"));
     return;
   }
-  FRequestRunning = true;
+  SetRunning(true);
   FStopRequested = false;
-  FUi->Arreter1->setEnabled(true);
-  FUi->EnregistrerReponse1->setEnabled(false);
-  FUi->ExporterHar1->setEnabled(false);
   FTooLarge = false;
   std::exception_ptr Error;
   std::int64_t TooLarge = 0;
@@ -300,10 +304,7 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
   } catch (...) {
     Error = std::current_exception();
   }
-  FRequestRunning = false;
-  FUi->Arreter1->setEnabled(false);
-  FUi->EnregistrerReponse1->setEnabled(true);
-  FUi->ExporterHar1->setEnabled(true);
+  SetRunning(false);
   if (FClosing) return;  // the program is ending: nothing more to show
   if (FStopRequested) {
     // A stop the user asked for is no failure: no report, and the panes keep their text.
@@ -325,6 +326,25 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
     Show();
   } catch (...) {
     Application.HandleException(std::current_exception());
+  }
+}
+
+void TForm1::SetRunning(bool Running) {
+  FRequestRunning = Running;
+  FUi->Arreter1->setEnabled(Running);
+  FUi->EnregistrerReponse1->setEnabled(!Running);
+  FUi->ExporterHar1->setEnabled(!Running);
+  // A click meanwhile could only be refused, and the refusal would be overwritten by the next
+  // progress report: the buttons say beforehand that they cannot start another request.
+  QWidget* const Focus = focusWidget();
+  for (QPushButton* Button : {FUi->Button1, FUi->Button2, FUi->Button3})
+    Button->setEnabled(!Running);
+  // A disabled button hands its focus on; it takes it back at the end, unless it has moved on
+  // meanwhile, so that Space on the button runs the request again.
+  if (Running) {
+    FRunFocus = {Focus, Focus != focusWidget() ? focusWidget() : nullptr};
+  } else if (FRunFocus.Before && FRunFocus.Moved && FRunFocus.Moved == focusWidget()) {
+    FRunFocus.Before->setFocus();
   }
 }
 
@@ -355,7 +375,7 @@ void TForm1::Button1Click() {
               FUi->Memo1->setPlainText(TAnsiText::ForPane(VelHTTP1->Body));
               FUi->Memo2->setPlainText(TAnsiText::ForPane(VelHTTP1->Header));
               if (!VelHTTP1->CookieIn().empty()) {
-                TCookieMessage Message(TAnsiText::FromReceived(VelHTTP1->CookieIn()), this);
+                TCookieMessage Message(TAnsiText::ForMessage(VelHTTP1->CookieIn()), this);
                 Message.exec();
               }
             });

@@ -111,6 +111,9 @@ class TForm1 : public QMainWindow {
   // Runs one request action: refuses it while another runs, reports its errors, and tells
   // a stop or a close apart from a failure. Show fills the panes once Request returned.
   void RunAction(const std::function<void()>& Request, const std::function<void()>& Show);
+  // The run state: the flag, the stop item, the saving items and the request buttons, which
+  // are disabled while a request runs.
+  void SetRunning(bool Running);
   void SetStatus(const QString& Text);
   void SetStatusAnsi(const std::string& Text);
   void ShowMessage(const QString& Text);
@@ -120,6 +123,11 @@ class TForm1 : public QMainWindow {
   QSize FStoredSize;
   TAnchors FAnchors;  // the request bars' boxes and buttons, by the window's width
   bool FRequestRunning = false;
+  // Where the focus was when the request started, and where disabling the buttons moved it.
+  struct TRunFocus {
+    QPointer<QWidget> Before;
+    QPointer<QWidget> Moved;
+  } FRunFocus;
   bool FStopRequested = false;
   bool FClosing = false;
   // Set when the last reply's body went past MaxBody: the panes show what was kept.

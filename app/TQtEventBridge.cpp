@@ -35,10 +35,11 @@ TQtEventBridge::TQtEventBridge(QObject* Parent) : QObject(Parent) {
     Loop.processEvents(QEventLoop::WaitForMoreEvents);
   };
   // A message may quote what the user typed (UTF-8) as well as the components' own texts
-  // (Windows-1252); it is shown as plain text, whatever markup it quotes.
+  // (Windows-1252), and a server's text (a Location it sent); it is shown as plain text,
+  // whatever markup or bidirectional controls it quotes.
   Application.OnException = [](const std::string& Message) {
     QMessageBox Box(QMessageBox::Critical, QCoreApplication::applicationName(),
-                    TAnsiText::FromReceived(Message), QMessageBox::Ok);
+                    TAnsiText::ForMessage(Message), QMessageBox::Ok);
     Box.setTextFormat(Qt::PlainText);
     Box.exec();
   };

@@ -144,6 +144,11 @@ class TAnsiTextTest : public QObject {
     QTest::newRow("Windows-1252") << QByteArray("caf\xE9\x80xxxxxxxxxxxxxx") << 10
                                   << QString::fromUtf8("café€xxxxx\n") << 9;
     QTest::newRow("nothing shown") << QByteArray("abc") << 0 << "" << 3;
+    // Bidirectional controls as marks, their neighbours U+200D, U+202F, U+2065 as they are.
+    QTest::newRow("bidi")
+        << QString("\u061C\u200E\u200F\u202A\u202E\u2066\u2069\u200D\u202F\u2065").toUtf8() << 100
+        << QString("<U+061C><U+200E><U+200F><U+202A><U+202E><U+2066><U+2069>\u200D\u202F\u2065")
+        << 0;
   }
   void forPaneShowsAtMostMaxBytes() {
     QFETCH(QByteArray, Body);

@@ -385,6 +385,7 @@ class TForm1Test : public QObject {
     QTest::addColumn<QString>("CookieBox");  // the message shown, empty for none
     const QString Plain = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nthe body";
     const QString Cookie = "HTTP/1.0 200 OK\r\nSet-Cookie: sid=A1b2; path=/\r\n\r\nthe body";
+    const QString Bidi = "HTTP/1.0 200 OK\r\nSet-Cookie: id=\u202Egpj.exe\r\n\r\nok\u2067";
     const QStringList Get{"B", "H", Old, Old, Old}, Post{Old, Old, "H", "B", Old},
         Head{Old, Old, Old, Old, "H"};
     QTest::newRow("GET") << "Button1"
@@ -396,6 +397,12 @@ class TForm1Test : public QObject {
     QTest::newRow("GET, cookie") << "Button1"
                                  << "Edit1" << Cookie << "GET /page HTTP/1.0\r\n"
                                  << Get << "Cookie:\nsid=A1b2; path=/";
+    QTest::newRow("GET, bidirectional controls shown as marks")
+        << "Button1"
+        << "Edit1" << Bidi << "GET /page HTTP/1.0\r\n"
+        << QStringList{"ok<U+2067>", "HTTP/1.0 200 OK\nSet-Cookie: id=<U+202E>gpj.exe\n\n", Old,
+                       Old, Old}
+        << "Cookie:\nid=<U+202E>gpj.exe";
     QTest::newRow("POST") << "Button2"
                           << "Edit2" << Plain << "POST /page HTTP/1.0\r\n"
                           << Post << "";
@@ -814,26 +821,40 @@ class TForm1Test : public QObject {
     QCOMPARE(Memo("Memo1")->toPlainText(), QString("fine"));
   }
 
-  void proxyPortThatIsNoNumberSendsNothing_data() {
+  void proxySettingThatCannotBeUsedSendsNothing_data() {
+    QTest::addColumn<QString>("ProxyText");
     QTest::addColumn<QString>("PortText");
-    QTest::newRow("empty") << "";
-    QTest::newRow("letters") << "80a";
-    QTest::newRow("Windows-1252 text") << QString::fromUtf8("€");  // the report decodes it
+    QTest::addColumn<QString>("Error");
+    const auto Row = [](const char* Name, const char* Proxy, const char* Port, const char* Error) {
+      QTest::newRow(Name) << QString(Proxy) << QString(Port) << QString(Error).replace("%1", Port);
+    };
+    const char* NoInteger = "'%1' is not a valid integer value";
+    Row("empty", "127.0.0.1", "", NoInteger);
+    Row("letters", "127.0.0.1", "80a", NoInteger);
+    Row("Windows-1252 text", "127.0.0.1", "€", NoInteger);  // the report decodes it
+    Row("bidi control", "127.0.0.1", "\u202E", "'<U+202E>' is not a valid integer value");
+    // An empty proxy would mean a direct connection, past the proxy the user asked for.
+    const char* NoServer =
+        "Serveur proxy vide : indiquez-le, ou décochez « Utiliser un serveur prowy ».";
+    Row("empty server", "", "3128", NoServer);
+    Row("blank server", "  ", "3128", NoServer);
   }
-  void proxyPortThatIsNoNumberSendsNothing() {
+  void proxySettingThatCannotBeUsedSendsNothing() {
+    QFETCH(QString, ProxyText);
     QFETCH(QString, PortText);
+    QFETCH(QString, Error);
     ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\nx")});
     W<QCheckBox>("CheckBox1")->setChecked(true);
-    Edit("Edit11")->setText("127.0.0.1");
+    Edit("Edit11")->setText(ProxyText);
     Edit("Edit12")->setText(PortText);
     Edit("Edit5")->setText("not copied");
     Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
     ModalAnswerer Answerer;
     QVERIFY(Run(TriggerOf("Button1")));
     QCOMPARE(Answerer.Seen.size(), 1);
-    QCOMPARE(Answerer.Seen[0].Text, QString("'%1' is not a valid integer value").arg(PortText));
+    QCOMPARE(Answerer.Seen[0].Text, Error);
     QCOMPARE(Server.Accepted(), 0);
-    QCOMPARE(QString::fromStdString(Form->VelHTTP1->Proxy), QString("127.0.0.1"));
+    QCOMPARE(QString::fromStdString(Form->VelHTTP1->Proxy), ProxyText);
     QCOMPARE(QString::fromStdString(Form->VelHTTP1->HeaderInfo.Cookie), QString());
   }
 
@@ -965,9 +986,11 @@ class TForm1Test : public QObject {
       Act.stop();
       EnabledWhileRunning = Stop->isEnabled();
       SaveEnabledWhileRunning = Save->isEnabled();
-      // A second request meanwhile is refused, and the running one goes on.
+      // The request buttons are disabled meanwhile: neither a click nor Enter says a word.
+      const QString Before = Form->StatusText();
       W<QPushButton>("Button3")->click();
-      QCOMPARE(Form->StatusText(), QString::fromUtf8("Requête déjà en cours"));
+      QTest::keyClick(Edit("Edit3"), Qt::Key_Return);
+      QCOMPARE(Form->StatusText(), Before);
       // Saving opens no dialog meanwhile: neither by its key nor when asked directly.
       QWidget* Focus = QApplication::focusWidget();
       QTest::keyClick(Focus, Qt::Key_S, Qt::ControlModifier);
@@ -985,6 +1008,7 @@ class TForm1Test : public QObject {
     QVERIFY(Run(InDetails ? TriggerOf("Button1") : TriggerOf("Edit1")));
     QVERIFY(EnabledWhileRunning);
     QVERIFY(!SaveEnabledWhileRunning);
+    for (auto* B : {"Button1", "Button2", "Button3"}) QVERIFY(W<QPushButton>(B)->isEnabled());
     QVERIFY(!Stop->isEnabled());
     QVERIFY(Save->isEnabled());
     QCOMPARE(Form->StatusText(), QString::fromUtf8("Requête arrêtée"));
