@@ -139,8 +139,9 @@ void TCliSession::HeaderArrived(TVelHTTP& Http) {
   const bool Followed = FOptions.FollowLocation && Http.ReplyClass() == rcRedirection;
   // A reply to HEAD has no body; bytes a server sends after its header anyway are not one.
   FBodyWanted = !Failed && !Followed && FOptions.Command != hcHead;
-  // Each reply's header block goes out as it arrives, so a later failure keeps it.
-  if ((FOptions.IncludeHeader || FOptions.Head) && !Failed) FOut.Write(Http.Header);
+  // Each reply's header block goes out as it arrives, so a later failure keeps it; with -f
+  // a failing reply's too, as curl writes it, only its body is left out.
+  if (FOptions.IncludeHeader || FOptions.Head) FOut.Write(Http.Header);
   // An announced length over the bound ends the run before any of the body is written, as
   // curl does; an unannounced one ends it when the component's bound is passed.
   if (FBodyWanted && FOptions.MaxFileSize > 0 && Http.BytesTotal > FOptions.MaxFileSize)

@@ -123,7 +123,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "HTTP/1.0 302 Found\r\nLocation: /second\r\n\r\n"
                    "HTTP/1.0 301 Moved\r\nLocation: http://localhost:{peer}/last\r\n\r\n"},
         OutputCase{"FailWritesNoBody", {"-f", "http://127.0.0.1:{peer}/missing"}, 1, 22, ""},
-        OutputCase{"FailWritesNoHeader", {"-fi", "http://127.0.0.1:{peer}/missing"}, 1, 22, ""},
+        OutputCase{"FailWritesTheHeaderOnly",
+                   {"-fi", "http://127.0.0.1:{peer}/missing"},
+                   1,
+                   22,
+                   "HTTP/1.0 404 Not Found\r\n\r\n"},
         OutputCase{"NoFailWritesTheErrorPage",
                    {"-i", "http://127.0.0.1:{peer}/missing"},
                    1,

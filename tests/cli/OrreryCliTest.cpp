@@ -289,7 +289,8 @@ INSTANTIATE_TEST_SUITE_P(
                       {"-Lfi"},
                       22,
                       "(22) the requested URL returned error: 503",
-                      "HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n"}),
+                      "HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n"
+                      "HTTP/1.0 503 Unavailable\r\n\r\n"}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 // clang-format on
 
