@@ -199,10 +199,9 @@ std::string TCliSession::FailureText(const TVelHTTP& Http, TCliOutcome Outcome,
   }
 }
 
-void TCliSession::WriteOut(const TVelHTTP& Http, int Status, const std::string& Message) {
-  TWriteOutValues V = FRecorder
-                          ? WriteOutValuesOf(FRecorder->Passes(), std::chrono::steady_clock::now())
-                          : TWriteOutValues();
+void TCliSession::WriteOut(const TVelHTTP& Http, const TWriteOutValues& Values, int Status,
+                           const std::string& Message) {
+  TWriteOutValues V = Values;
   if (!FRecorder || FRecorder->Passes().empty()) {
     V.UrlEffective = FOptions.URL;
     V.Method = std::string(CliCommandWord(FOptions.Command));
@@ -235,6 +234,11 @@ bool TCliSession::SaveHar(int Status) {
 }
 
 int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& Error) {
+  // -w's times end with the transfer: a slow disk under -o or --har must not count.
+  const TWriteOutValues Values =
+      FOptions.HasWriteOut && FRecorder
+          ? WriteOutValuesOf(FRecorder->Passes(), std::chrono::steady_clock::now())
+          : TWriteOutValues();
   // With -f and a failing status nothing is written, not even an empty file.
   if (Outcome == TCliOutcome::Completed) {
     try {
@@ -251,7 +255,7 @@ int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& 
   }
   if (!FOptions.HarFile.empty() && !SaveHar(Status) && Status == 0)
     Status = CliExitStatus(TCliOutcome::WriteError);
-  if (FOptions.HasWriteOut) WriteOut(Http, Status, Message);
+  if (FOptions.HasWriteOut) WriteOut(Http, Values, Status, Message);
   return Status;
 }
 
