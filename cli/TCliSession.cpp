@@ -239,8 +239,9 @@ int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& 
       FOptions.HasWriteOut && FRecorder
           ? WriteOutValuesOf(FRecorder->Passes(), std::chrono::steady_clock::now())
           : TWriteOutValues();
-  // With -f and a failing status nothing is written, not even an empty file.
-  if (Outcome == TCliOutcome::Completed) {
+  // With -f and a failing status no body is written, not even an empty file; a body cut
+  // short is kept as it came, as curl keeps it.
+  if (Outcome == TCliOutcome::Completed || Outcome == TCliOutcome::PartialFile) {
     try {
       FOut.Finish();
     } catch (const ECliWriteError&) {
@@ -276,7 +277,10 @@ int TCliSession::Run() {
       FRecorder->Run([&] { Request(Http); });
     else
       Request(Http);
-    Outcome = CliOutcomeOfReply(Http.ReplyNumber, FOptions.Fail);
+    Outcome = CliOutcomeOfReply(Http.ReplyNumber, FOptions.Fail, Http.BodyShort());
+    if (Outcome == TCliOutcome::PartialFile)
+      Error = "transfer closed with " + std::to_string(Http.BytesTotal - Http.BytesRecvd) +
+              " bytes remaining to read";
   } catch (const std::exception& E) {
     FFacts.TimedOut = Http.TimedOut;
     Outcome = CliOutcomeOf(E, FFacts);
