@@ -8,7 +8,7 @@
 const TCliExitRow CliExitTable[17] = {
     {TCliOutcome::Completed, 0, "a complete reply (with -f, a status below 400)"},
     {TCliOutcome::Failed, 1, "any other error"},
-    {TCliOutcome::UnsupportedScheme, 1, "an unsupported scheme (https, or in a Location)"},
+    {TCliOutcome::UnsupportedScheme, 1, "an unsupported scheme (https, ftp, gopher, ...)"},
     {TCliOutcome::Usage, 2, "a command line that cannot be run"},
     {TCliOutcome::MalformedUrl, 3, "a malformed URL"},
     {TCliOutcome::HostNotFound, 6, "the host was not found"},

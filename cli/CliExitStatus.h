@@ -8,7 +8,7 @@
 // How a run ended, as far as its exit status is concerned.
 enum class TCliOutcome {
   Completed,            // a complete reply (with -f, one below 400)
-  UnsupportedScheme,    // https, or a Location's unknown scheme
+  UnsupportedScheme,    // https, ftp, gopher, or a Location's unknown scheme
   Usage,                // a command line that cannot be run
   MalformedUrl,         // a URL or Location that cannot be requested
   HostNotFound,         // the host name (or the proxy's) has no address

@@ -8,7 +8,9 @@
 #include <nlohmann/json.hpp>
 #include "cli/CliCommands.h"
 #include "cli/CliRequestBody.h"
+#include "http/HttpChars.h"
 #include "http/HttpErrors.h"
+#include "http/THttpUrl.h"
 
 #include "inspect/THarWriter.h"
 
@@ -18,6 +20,20 @@ std::string Address(const sockaddr_in& A) {
   char Text[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &A.sin_addr, Text, sizeof Text);
   return Text;
+}
+
+// The component would send HTTP to an FTP or gopher server; curl refuses a protocol it was
+// built without, in these words. A URL that does not split is the component's to refuse.
+void RefuseOtherProtocols(const std::string& URL) {
+  std::string Scheme;
+  try {
+    Scheme = THttpUrl::SplitUser(URL).Scheme;
+  } catch (const EHttpError&) {
+    return;
+  }
+  for (char& C : Scheme) C = AsciiLower(C);
+  if (Scheme == "ftp" || Scheme == "gopher")
+    throw EHttpSchemeError("Protocol " + Scheme + " not supported");
 }
 
 }  // namespace
@@ -157,12 +173,14 @@ void TCliSession::Redirected(TVelHTTP& Http, bool& Handled) {
     return;
   }
   if (FRedirects >= FOptions.MaxRedirs) throw EHttpTooManyRedirections();
+  RefuseOtherProtocols(Http.URL);
   ++FRedirects;
   Stage(Milliseconds(), "Following the redirection to " + Http.URL);
 }
 
 void TCliSession::Request(TVelHTTP& Http) {
   const std::string& URL = FOptions.URL;
+  RefuseOtherProtocols(URL);
   const std::string Body = CliRequestBody(FOptions.Data, CliReadFile);
   switch (FOptions.Command) {
     case hcHead: Http.Head(URL); break;
