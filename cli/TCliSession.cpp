@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include "cli/CliCommands.h"
 #include "cli/CliRequestBody.h"
+#include "http/Base64.h"
 #include "http/HttpChars.h"
 #include "http/HttpErrors.h"
 #include "http/THttpUrl.h"
@@ -34,6 +35,21 @@ void RefuseOtherProtocols(const std::string& URL) {
   for (char& C : Scheme) C = AsciiLower(C);
   if (Scheme == "ftp" || Scheme == "gopher")
     throw EHttpSchemeError("Protocol " + Scheme + " not supported");
+}
+
+bool HasField(const std::vector<std::string>& Lines, std::string_view Name) {
+  for (const std::string& Line : Lines)
+    if (SameNoCase(std::string_view(Line).substr(0, Line.find(':')), Name)) return true;
+  return false;
+}
+
+// -u's line is the command line's own, as curl's is: the component sends none unless both
+// parts are given, and curl sends "-u ann:" and "-u :secret" too. As a caller's line it goes
+// to the first server only, and it comes before a user in the URL, as in curl; a line of
+// -H comes before it.
+void AddCredentials(const TCliOptions& O, std::vector<std::string>& Lines) {
+  if (O.HasUser && !HasField(Lines, "Authorization"))
+    Lines.push_back("Authorization: Basic " + Base64(O.UserId + ":" + O.Password));
 }
 
 }  // namespace
@@ -81,6 +97,7 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.HeaderInfo.UserId = FOptions.UserId;
   Http.HeaderInfo.Password = FOptions.Password;
   Http.CustomHeaders = FOptions.Headers;
+  AddCredentials(FOptions, Http.CustomHeaders);
   Http.MaxBodySize = FOptions.MaxFileSize;
   Http.EncodePostData = FOptions.UrlEncodeData();
   Http.InputFileMode = false;
