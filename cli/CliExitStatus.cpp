@@ -5,15 +5,16 @@
 #include "http/HttpErrors.h"
 #include "socket/SockErrors.h"
 
-const TCliExitRow CliExitTable[16] = {
+const TCliExitRow CliExitTable[17] = {
     {TCliOutcome::Completed, 0, "a complete reply (with -f, a status below 400)"},
     {TCliOutcome::Failed, 1, "any other error"},
-    {TCliOutcome::UnsupportedScheme, 1, "an unsupported scheme (https, or in a Location)"},
+    {TCliOutcome::UnsupportedScheme, 1, "an unsupported scheme (https, ftp, gopher, ...)"},
     {TCliOutcome::Usage, 2, "a command line that cannot be run"},
     {TCliOutcome::MalformedUrl, 3, "a malformed URL"},
     {TCliOutcome::HostNotFound, 6, "the host was not found"},
     {TCliOutcome::ConnectFailed, 7, "no connection could be made"},
     {TCliOutcome::WeirdReply, 8, "a reply that breaks HTTP's syntax (no status line, ...)"},
+    {TCliOutcome::PartialFile, 18, "the body ended before its announced length"},
     {TCliOutcome::HttpError, 22, "-f and a status of 400 or above"},
     {TCliOutcome::WriteError, 23, "the output could not be written"},
     {TCliOutcome::ReadError, 26, "a file given with @FILE could not be read"},
@@ -55,8 +56,8 @@ TCliOutcome CliOutcomeOf(const std::exception& Error, const TCliFailureFacts& Fa
   return TCliOutcome::Failed;
 }
 
-TCliOutcome CliOutcomeOfReply(int ReplyNumber, bool Fail) {
+TCliOutcome CliOutcomeOfReply(int ReplyNumber, bool Fail, bool BodyShort) {
   if (ReplyNumber <= 0) return TCliOutcome::WeirdReply;
   if (Fail && ReplyNumber >= 400) return TCliOutcome::HttpError;
-  return TCliOutcome::Completed;
+  return BodyShort ? TCliOutcome::PartialFile : TCliOutcome::Completed;
 }

@@ -8,12 +8,13 @@
 // How a run ended, as far as its exit status is concerned.
 enum class TCliOutcome {
   Completed,            // a complete reply (with -f, one below 400)
-  UnsupportedScheme,    // https, or a Location's unknown scheme
+  UnsupportedScheme,    // https, ftp, gopher, or a Location's unknown scheme
   Usage,                // a command line that cannot be run
   MalformedUrl,         // a URL or Location that cannot be requested
   HostNotFound,         // the host name (or the proxy's) has no address
   ConnectFailed,        // the connection was refused or could not be made
   WeirdReply,           // no status line, conflicting lengths, header too large, ...
+  PartialFile,          // the body ended before the length its header announced
   HttpError,            // -f and a status of 400 or above
   WriteError,           // the output could not be written
   ReadError,            // a file given with @FILE could not be read
@@ -32,7 +33,7 @@ struct TCliExitRow {
 };
 
 // Every outcome once, in the order of the statuses.
-extern const TCliExitRow CliExitTable[16];
+extern const TCliExitRow CliExitTable[17];
 
 constexpr int ExitOk = 0;
 constexpr int ExitUsage = 2;
@@ -51,5 +52,6 @@ struct TCliFailureFacts {
 TCliOutcome CliOutcomeOf(const std::exception& Error, const TCliFailureFacts& Facts);
 
 // The outcome of a request that returned with its last reply's status: 0 means the reply
-// had no usable status line, which is no answer at all.
-TCliOutcome CliOutcomeOfReply(int ReplyNumber, bool Fail);
+// had no usable status line, which is no answer at all. BodyShort: the body ended before
+// its announced length, which -f's failure outranks, as in curl.
+TCliOutcome CliOutcomeOfReply(int ReplyNumber, bool Fail, bool BodyShort = false);

@@ -61,6 +61,7 @@ void SetCredentials(TCliOptions& O, const std::string& Value) {
   if (Colon == std::string::npos) throw EUsageError("-u needs USER:PASSWORD");
   O.UserId = Value.substr(0, Colon);
   O.Password = Value.substr(Colon + 1);
+  O.HasUser = true;
 }
 
 // Seconds, with decimals as curl takes them ("0.5", ".5"), to whole milliseconds. A part of

@@ -52,8 +52,9 @@ class TCliOptions {
   std::string ProxyHost;                      // -x [http://]HOST:PORT
   int ProxyPort = 0;
   std::int64_t MaxFileSize = 0;  // --max-filesize; 0 sets no bound
-  std::string UserId;            // -u USER:PASSWORD
+  std::string UserId;            // -u USER:PASSWORD; either may be empty
   std::string Password;
+  bool HasUser = false;    // -u was given, even as "-u :"
   std::string Agent;       // -A
   std::string Referer;     // -e
   std::string Cookie;      // -b

@@ -8,7 +8,10 @@
 #include <nlohmann/json.hpp>
 #include "cli/CliCommands.h"
 #include "cli/CliRequestBody.h"
+#include "http/Base64.h"
+#include "http/HttpChars.h"
 #include "http/HttpErrors.h"
+#include "http/THttpUrl.h"
 
 #include "inspect/THarWriter.h"
 
@@ -18,6 +21,35 @@ std::string Address(const sockaddr_in& A) {
   char Text[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &A.sin_addr, Text, sizeof Text);
   return Text;
+}
+
+// The component would send HTTP to an FTP or gopher server; curl refuses a protocol it was
+// built without, in these words. A URL that does not split is the component's to refuse.
+void RefuseOtherProtocols(const std::string& URL) {
+  std::string Scheme;
+  try {
+    Scheme = THttpUrl::SplitUser(URL).Scheme;
+  } catch (const EHttpError&) {
+    return;
+  }
+  for (char& C : Scheme) C = AsciiLower(C);
+  if (Scheme == "ftp" || Scheme == "gopher")
+    throw EHttpSchemeError("Protocol " + Scheme + " not supported");
+}
+
+bool HasField(const std::vector<std::string>& Lines, std::string_view Name) {
+  for (const std::string& Line : Lines)
+    if (SameNoCase(std::string_view(Line).substr(0, Line.find(':')), Name)) return true;
+  return false;
+}
+
+// -u's line is the command line's own, as curl's is: the component sends none unless both
+// parts are given, and curl sends "-u ann:" and "-u :secret" too. As a caller's line it goes
+// to the first server only, and it comes before a user in the URL, as in curl; a line of
+// -H comes before it.
+void AddCredentials(const TCliOptions& O, std::vector<std::string>& Lines) {
+  if (O.HasUser && !HasField(Lines, "Authorization"))
+    Lines.push_back("Authorization: Basic " + Base64(O.UserId + ":" + O.Password));
 }
 
 }  // namespace
@@ -65,6 +97,7 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.HeaderInfo.UserId = FOptions.UserId;
   Http.HeaderInfo.Password = FOptions.Password;
   Http.CustomHeaders = FOptions.Headers;
+  AddCredentials(FOptions, Http.CustomHeaders);
   Http.MaxBodySize = FOptions.MaxFileSize;
   Http.EncodePostData = FOptions.UrlEncodeData();
   Http.InputFileMode = false;
@@ -139,8 +172,9 @@ void TCliSession::HeaderArrived(TVelHTTP& Http) {
   const bool Followed = FOptions.FollowLocation && Http.ReplyClass() == rcRedirection;
   // A reply to HEAD has no body; bytes a server sends after its header anyway are not one.
   FBodyWanted = !Failed && !Followed && FOptions.Command != hcHead;
-  // Each reply's header block goes out as it arrives, so a later failure keeps it.
-  if ((FOptions.IncludeHeader || FOptions.Head) && !Failed) FOut.Write(Http.Header);
+  // Each reply's header block goes out as it arrives, so a later failure keeps it; with -f
+  // a failing reply's too, as curl writes it, only its body is left out.
+  if (FOptions.IncludeHeader || FOptions.Head) FOut.Write(Http.Header);
   // An announced length over the bound ends the run before any of the body is written, as
   // curl does; an unannounced one ends it when the component's bound is passed.
   if (FBodyWanted && FOptions.MaxFileSize > 0 && Http.BytesTotal > FOptions.MaxFileSize)
@@ -156,12 +190,14 @@ void TCliSession::Redirected(TVelHTTP& Http, bool& Handled) {
     return;
   }
   if (FRedirects >= FOptions.MaxRedirs) throw EHttpTooManyRedirections();
+  RefuseOtherProtocols(Http.URL);
   ++FRedirects;
   Stage(Milliseconds(), "Following the redirection to " + Http.URL);
 }
 
 void TCliSession::Request(TVelHTTP& Http) {
   const std::string& URL = FOptions.URL;
+  RefuseOtherProtocols(URL);
   const std::string Body = CliRequestBody(FOptions.Data, CliReadFile);
   switch (FOptions.Command) {
     case hcHead: Http.Head(URL); break;
@@ -198,10 +234,9 @@ std::string TCliSession::FailureText(const TVelHTTP& Http, TCliOutcome Outcome,
   }
 }
 
-void TCliSession::WriteOut(const TVelHTTP& Http, int Status, const std::string& Message) {
-  TWriteOutValues V = FRecorder
-                          ? WriteOutValuesOf(FRecorder->Passes(), std::chrono::steady_clock::now())
-                          : TWriteOutValues();
+void TCliSession::WriteOut(const TVelHTTP& Http, const TWriteOutValues& Values, int Status,
+                           const std::string& Message) {
+  TWriteOutValues V = Values;
   if (!FRecorder || FRecorder->Passes().empty()) {
     V.UrlEffective = FOptions.URL;
     V.Method = std::string(CliCommandWord(FOptions.Command));
@@ -234,8 +269,14 @@ bool TCliSession::SaveHar(int Status) {
 }
 
 int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& Error) {
-  // With -f and a failing status nothing is written, not even an empty file.
-  if (Outcome == TCliOutcome::Completed) {
+  // -w's times end with the transfer: a slow disk under -o or --har must not count.
+  const TWriteOutValues Values =
+      FOptions.HasWriteOut && FRecorder
+          ? WriteOutValuesOf(FRecorder->Passes(), std::chrono::steady_clock::now())
+          : TWriteOutValues();
+  // With -f and a failing status no body is written, not even an empty file; a body cut
+  // short is kept as it came, as curl keeps it.
+  if (Outcome == TCliOutcome::Completed || Outcome == TCliOutcome::PartialFile) {
     try {
       FOut.Finish();
     } catch (const ECliWriteError&) {
@@ -250,7 +291,7 @@ int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& 
   }
   if (!FOptions.HarFile.empty() && !SaveHar(Status) && Status == 0)
     Status = CliExitStatus(TCliOutcome::WriteError);
-  if (FOptions.HasWriteOut) WriteOut(Http, Status, Message);
+  if (FOptions.HasWriteOut) WriteOut(Http, Values, Status, Message);
   return Status;
 }
 
@@ -271,7 +312,10 @@ int TCliSession::Run() {
       FRecorder->Run([&] { Request(Http); });
     else
       Request(Http);
-    Outcome = CliOutcomeOfReply(Http.ReplyNumber, FOptions.Fail);
+    Outcome = CliOutcomeOfReply(Http.ReplyNumber, FOptions.Fail, Http.BodyShort());
+    if (Outcome == TCliOutcome::PartialFile)
+      Error = "transfer closed with " + std::to_string(Http.BytesTotal - Http.BytesRecvd) +
+              " bytes remaining to read";
   } catch (const std::exception& E) {
     FFacts.TimedOut = Http.TimedOut;
     Outcome = CliOutcomeOf(E, FFacts);

@@ -47,7 +47,8 @@ class TCliSession {
   int Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& Error);
   std::string FailureText(const TVelHTTP& Http, TCliOutcome Outcome,
                           const std::string& Error) const;
-  void WriteOut(const TVelHTTP& Http, int Status, const std::string& Message);
+  void WriteOut(const TVelHTTP& Http, const TWriteOutValues& Values, int Status,
+                const std::string& Message);
   // Saves --har's file; false (with the message told) when it cannot be written.
   bool SaveHar(int Status);
   void Stage(std::int64_t Ms, const std::string& Text) const;

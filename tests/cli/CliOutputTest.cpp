@@ -2,6 +2,7 @@
 // reply's body with -L, each header block with -i as it comes (kept when a later hop fails),
 // and curl's write error, 23, for a closed pipe or a full disk.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "tests/cli/CliProgramFixture.h"
 
@@ -123,7 +125,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "HTTP/1.0 302 Found\r\nLocation: /second\r\n\r\n"
                    "HTTP/1.0 301 Moved\r\nLocation: http://localhost:{peer}/last\r\n\r\n"},
         OutputCase{"FailWritesNoBody", {"-f", "http://127.0.0.1:{peer}/missing"}, 1, 22, ""},
-        OutputCase{"FailWritesNoHeader", {"-fi", "http://127.0.0.1:{peer}/missing"}, 1, 22, ""},
+        OutputCase{"FailWritesTheHeaderOnly",
+                   {"-fi", "http://127.0.0.1:{peer}/missing"},
+                   1,
+                   22,
+                   "HTTP/1.0 404 Not Found\r\n\r\n"},
         OutputCase{"NoFailWritesTheErrorPage",
                    {"-i", "http://127.0.0.1:{peer}/missing"},
                    1,
@@ -164,6 +170,7 @@ TEST_F(CliProgramTest, WriteOutTimesFollowTheStages) {
     bool Connected;
     bool Replied;
     bool Redirected;
+    bool SlowFile = false;  // -o names a FIFO whose reader comes a second late: a slow disk
   };
   const Row Rows[] = {
       {{"{nginx}/small.txt"}, 0, true, true, false},
@@ -171,6 +178,7 @@ TEST_F(CliProgramTest, WriteOutTimesFollowTheStages) {
       {{"-L", "{nginx}/r3"}, 0, true, true, true},
       {{"http://127.0.0.1:{refused}/"}, 7, false, false, false},
       {{"-m", "0.3", "http://127.0.0.1:{silent}/"}, 28, true, false, false},
+      {{"-o", "{scratch}/slow", "{nginx}/empty.bin"}, 0, true, true, false, true},
   };
   const std::regex Format(R"(([0-9]+\.[0-9]{6}) ?)");
   for (const Row& Each : Rows) {
@@ -178,7 +186,16 @@ TEST_F(CliProgramTest, WriteOutTimesFollowTheStages) {
                     "%{time_namelookup} %{time_connect} %{time_pretransfer} "
                     "%{time_starttransfer} %{time_redirect} %{time_total}"};
     Args.insert(Args.end(), Each.Args.begin(), Each.Args.end());
+    std::thread Late;
+    if (Each.SlowFile) {
+      ASSERT_EQ(::mkfifo(Expand("{scratch}/slow").c_str(), 0600), 0);
+      Late = std::thread([this] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));  // the slowness, not a wait
+        ::close(::open(Expand("{scratch}/slow").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+      });
+    }
     const TRunResult R = Cli(Args);
+    if (Late.joinable()) Late.join();
     const std::string Where = Each.Args.back();
     EXPECT_EQ(R.Status, Each.Status) << Where << R.Err;
     std::vector<double> T;
@@ -188,6 +205,7 @@ TEST_F(CliProgramTest, WriteOutTimesFollowTheStages) {
     const double Lookup = T[0], Connect = T[1], Pre = T[2], Start = T[3], Redirect = T[4],
                  Total = T[5];
     EXPECT_GT(Total, 0) << Where;
+    EXPECT_TRUE(!Each.SlowFile || Total < 0.5) << "the time to open the file counted";
     EXPECT_EQ(Connect > 0, Each.Connected) << Where << ": " << R.Out;
     // A dotted address needs no look-up: it is done when its pass starts.
     if (Where.find("localhost") != std::string::npos) {

@@ -22,6 +22,7 @@ inline const char* const Locations = R"(
     location = /r2 { return 302 /r1; }
     location = /r1 { return 302 /all-bytes.bin; }
     location = /loop { return 302 /loop; }
+    location = /go { return 302 gopher://127.0.0.1/; }
 )";
 
 // Every byte value, line ends and NULs included, many times over.

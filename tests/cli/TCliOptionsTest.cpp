@@ -264,6 +264,7 @@ TEST(CliExitTable, EveryOutcomeOnceWithCurlsNumber) {
       {TCliOutcome::TimedOut, 28},     {TCliOutcome::TooManyRedirections, 47},
       {TCliOutcome::SendFailed, 55},   {TCliOutcome::ReceiveFailed, 56},
       {TCliOutcome::FileTooLarge, 63}, {TCliOutcome::Failed, 1},
+      {TCliOutcome::PartialFile, 18},
   };
   for (const Row& R : Expected)
     EXPECT_EQ(CliExitStatus(R.Outcome), R.Status) << static_cast<int>(R.Outcome);
@@ -345,15 +346,17 @@ TEST(CliExitTable, OutcomeOfAReply) {
     int Reply;
     bool Fail;
     int Expected;
+    bool Short = false;  // the body ended before its announced length
   };
-  const Row Rows[] = {{200, false, 0}, {100, false, 0},   {304, false, 0}, {399, false, 0},
-                      {400, false, 0}, {404, false, 0},   {599, false, 0}, {200, true, 0},
-                      {302, true, 0},  {399, true, 0},    {400, true, 22}, {404, true, 22},
-                      {599, true, 22}, {32767, true, 22}, {0, false, 8},   {0, true, 8},
-                      {-1, false, 8}};
+  const Row Rows[] = {
+      {200, false, 0}, {100, false, 0},        {304, false, 0},      {399, false, 0},
+      {400, false, 0}, {404, false, 0},        {599, false, 0},      {200, true, 0},
+      {302, true, 0},  {399, true, 0},         {400, true, 22},      {404, true, 22},
+      {599, true, 22}, {32767, true, 22},      {0, false, 8},        {0, true, 8},
+      {-1, false, 8},  {200, false, 18, true}, {404, true, 22, true}};
   for (const Row& R : Rows)
-    EXPECT_EQ(CliExitStatus(CliOutcomeOfReply(R.Reply, R.Fail)), R.Expected)
-        << R.Reply << (R.Fail ? " -f" : "");
+    EXPECT_EQ(CliExitStatus(CliOutcomeOfReply(R.Reply, R.Fail, R.Short)), R.Expected)
+        << R.Reply << (R.Fail ? " -f" : "") << (R.Short ? " short" : "");
 }
 
 TEST(CliCommands, WordsBothWays) {
