@@ -203,18 +203,14 @@ std::vector<THostileCase> ServerCases() {
                .Body = ""});
   // A first line that is no HTTP status line is no reply, whatever number it holds, and
   // nothing after it is read: a stream that never ends ends the request at once.
-  const std::pair<const char*, std::string> Greetings[] = {
-      {"Hello", "hello 200 world\r\n"},
-      {"SshGreeting", "SSH-2.0-OpenSSH_9.2 200 x\r\n"},
-      {"IcyStream", "ICY 200 OK\r\n"}};
-  for (const auto& [What, Greeting] : Greetings)
-    T.push_back({.Name = std::string(What) + "IsNoReply",
-                 .Group = G::Status,
-                 .Peer = {{ReadRequest(), Send(Greeting + "Content-Length: 1\r\n\r\nx"), Stall()}},
-                 .Events = FailureEvents,
-                 .Reply = 0,
-                 .Header = Greeting,
-                 .Body = ""});
+  T.push_back(
+      {.Name = "GreetingWithANumberIsNoReply",
+       .Group = G::Status,
+       .Peer = {{ReadRequest(), Send("SSH-2.0-OpenSSH_9.2 200 x\r\nX: 1\r\n\r\nx"), Stall()}},
+       .Events = FailureEvents,
+       .Reply = 0,
+       .Header = "SSH-2.0-OpenSSH_9.2 200 x\r\n",
+       .Body = ""});
   T.push_back({.Name = "EmptyReply",
                .Group = G::Status,
                .Peer = {{ReadRequest()}},
@@ -516,12 +512,6 @@ std::vector<THostileCase> ServerCases() {
          EXPECT_EQ(O.Requests[1].substr(0, 20016),
                    "GET /" + std::string(20000, 'p') + " HTTP/1.0\r\n");
        }});
-  T.push_back({.Name = "LocationWithAnEmptyHost",
-               .Group = G::Redirect,
-               .Peer = {Answer("HTTP/1.0 302 Found\r\nLocation: http:///x\r\n\r\n")},
-               .Error = "No server in URL: http:///x",
-               .Events = Lines{"AboutToSend", "Redirect"},
-               .Connections = 1});
   T.push_back({.Name = "LocationWithCrInside",
                .Group = G::Redirect,
                .Peer = {Answer("HTTP/1.0 302 Found\r\nLocation: /a\rX-Evil: 1\r\n\r\n")},

@@ -93,23 +93,13 @@ const HeadCase HeadCases[] = {
     {"NoStatusCode", "HTTP/1.0 abc\r\nLocation: /x\r\n\r\n", 0, "/x", "", -1, false},
     // No HTTP status line: no reply, and nothing after that line is read.
     {"HelloIsNoReply", "hello 200 world\r\nLocation: /x\r\n\r\n", 0, "-", "", -1, false, "", 17},
-    {"GreetingIsNoReply", "SSH-2.0-OpenSSH_9.2 200 x\r\nContent-Length: 1\r\n\r\n", 0, "-", "",
-     -1, false, "", 27},
-    {"IcyIsNoReply", "ICY 200 OK\r\nicy-name: x\r\n\r\n", 0, "-", "", -1, false, "", 12},
-    {"VersionWithoutMinorIsNoReply", "HTTP/1 200 OK\r\n\r\n", 0, "-", "", -1, false, "", 15},
     {"NotHttpAfterContinue", "HTTP/1.1 100 Continue\r\n\r\nhello 200 x\r\nSet-Cookie: a=1\r\n\r\n",
      0, "-", "", -1, false, "", 38},
     // A folded line continues the field before it, joined with one space.
-    {"FoldedLocation", "HTTP/1.0 302 F\r\nLocation: /a\r\n b\r\n\r\n", 302, "/a b", "", -1,
-     false},
-    {"FoldedTwiceWithTabs", "HTTP/1.0 302 F\r\nLocation: /a \r\n\t b \r\n c\r\n\r\n", 302,
-     "/a b c", "", -1, false},
-    {"FoldedCookie", "HTTP/1.0 200 OK\r\nSet-Cookie: a=1;\r\n Path=/\n\n", 200, "-",
-     "a=1; Path=/", -1, false},
+    {"FoldedTwiceWithTabs", "HTTP/1.0 302 F\r\nLocation: /a \r\n\t b \r\n c\r\n\r\n", 302, "/a b c",
+     "", -1, false},
     {"FoldedLengthIsOneValue", "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n 2\r\n\r\n", 200, "-", "",
      -1, false},
-    {"FoldContinuesTheLastField", "HTTP/1.0 302 F\r\nLocation: /a\r\nX: 1\r\n b\r\n\r\n", 302,
-     "/a", "", -1, false},
 };
 
 void PrintTo(const HeadCase& C, std::ostream* Os) { *Os << C.Name; }

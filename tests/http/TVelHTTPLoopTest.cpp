@@ -78,6 +78,20 @@ void After(Event& E, F Act) {
   };
 }
 
+// A reply "HTTP/1.1 <Head>" with "fineEXTRA" after its header, on a connection the server
+// keeps open.
+LoopCase Framed(const char* Name, CmdType Cmd, const std::string& Head, Lines Expected, int Reply,
+                std::string Body, std::function<void(TVelHTTP&, LoopContext&)> Setup = nullptr,
+                std::function<void(TVelHTTP&, LoopContext&)> Extra = nullptr) {
+  LoopCase C{};
+  C.Name = Name, C.Cmd = Cmd, C.Expected = std::move(Expected), C.Reply = Reply;
+  C.Replies = {"HTTP/1.1 " + Head + "\r\n\r\nfineEXTRA"};
+  C.Body = std::move(Body), C.Setup = std::move(Setup), C.Extra = std::move(Extra);
+  C.Requests = {std::string(CommandWord(Cmd)) + " /p HTTP/1.0|"};
+  C.Hold = true;
+  return C;
+}
+
 const LoopCase LoopCases[] = {
     // Only a redirection with a Location of its own starts another pass.
     {"PostOn304IsSentOnce",
@@ -216,101 +230,25 @@ const LoopCase LoopCases[] = {
      "fine",
      {"DELETE /p HTTP/1.0|", "DELETE /b HTTP/1.0|"}},
 
-    // The body ends where its framing says, into every destination, and the bytes after it
-    // are no part of it; a kept connection (Hold) would hold the request until the time-out.
-    {"LengthEndsTheBody",
-     hcGet,
-     {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbodyEXTRA"},
-     Done,
-     200,
-     "body",
-     {"GET /p HTTP/1.0|"},
-     NoError,
-     "",
-     nullptr,
-     [](TVelHTTP& H, LoopContext&) {
-       EXPECT_EQ(H.BytesRecvd, 4);
-       EXPECT_FALSE(H.BodyShort());
-     },
-     true},
-    {"LengthEndsTheBodyInTheFile",
-     hcGet,
-     {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nfineEXTRA"},
-     Done,
-     200,
-     "@body",
-     {"GET /p HTTP/1.0|"},
-     NoError,
-     "",
-     [](TVelHTTP& H, LoopContext& C) {
-       H.InputFileMode = true;
-       H.Body = C.Dir + "/body";
-     },
-     [](TVelHTTP& H, LoopContext&) { EXPECT_EQ(FileText(H.Body), "fine"); },
-     true},
-    {"LengthEndsTheBodyInTheSink",
-     hcGet,
-     {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nfineEXTRA"},
-     Done,
-     200,
-     "",
-     {"GET /p HTTP/1.0|"},
-     NoError,
-     "",
-     [](TVelHTTP& H, LoopContext& C) {
-       H.MaxBodySize = 100;
-       H.BodySink = [&C](std::string_view B) { C.Sunk.append(B); };
-     },
-     [](TVelHTTP&, LoopContext& C) { EXPECT_EQ(C.Sunk, "fine"); },
-     true},
-    {"NoContentHasNoBody",
-     hcGet,
-     {"HTTP/1.0 204 No Content\r\n\r\nstray"},
-     Done,
-     204,
-     "",
-     {"GET /p HTTP/1.0|"},
-     NoError,
-     "",
-     nullptr,
-     nullptr,
-     true},
-    {"NotModifiedHasNoBody",
-     hcGet,
-     {"HTTP/1.0 304 Not Modified\r\nContent-Length: 5\r\n\r\nstray"},
-     Redirected,
-     304,
-     "",
-     {"GET /p HTTP/1.0|"},
-     NoError,
-     "",
-     nullptr,
-     nullptr,
-     true},
-    {"HeadHasNoBody",
-     hcHead,
-     {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nstray"},
-     Result("Success", hcHead),
-     200,
-     "",
-     {"HEAD /p HTTP/1.0|"},
-     NoError,
-     "",
-     nullptr,
-     nullptr,
-     true},
-    {"InterimThenLength",
-     hcGet,
-     {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nfineEXTRA"},
-     Done,
-     200,
-     "fine",
-     {"GET /p HTTP/1.0|"},
-     NoError,
-     "",
-     nullptr,
-     nullptr,
-     true},
+    // The body ends where its framing says, into every destination, and what follows is no
+    // part of it; the connection is kept (Hold), which would hold the request to the time-out.
+    Framed("LengthEndsTheBody", hcGet, "200 OK\r\nContent-Length: 4", Done, 200, "fine", nullptr,
+           [](TVelHTTP& H, LoopContext&) { EXPECT_EQ(H.BytesRecvd, 4); }),
+    Framed(
+        "LengthEndsTheBodyInTheFile", hcGet, "200 OK\r\nContent-Length: 4", Done, 200, "@body",
+        [](TVelHTTP& H, LoopContext& C) { H.InputFileMode = true, H.Body = C.Dir + "/body"; },
+        [](TVelHTTP& H, LoopContext&) { EXPECT_EQ(FileText(H.Body), "fine"); }),
+    Framed(
+        "LengthEndsTheBodyInTheSink", hcGet, "200 OK\r\nContent-Length: 4", Done, 200, "",
+        [](TVelHTTP& H, LoopContext& C) {
+          H.BodySink = [&C](std::string_view B) { C.Sunk.append(B); };
+        },
+        [](TVelHTTP&, LoopContext& C) { EXPECT_EQ(C.Sunk, "fine"); }),
+    Framed("NoContentHasNoBody", hcGet, "204 No Content", Done, 204, ""),
+    Framed("NotModifiedHasNoBody", hcGet, "304 Not Modified\r\nContent-Length: 4", Redirected, 304,
+           ""),
+    Framed("HeadHasNoBody", hcHead, "200 OK\r\nContent-Length: 4", Result("Success", hcHead), 200,
+           ""),
     // A folded Location line is one value: its parts joined with a space.
     {"FoldedLocationIsJoined",
      hcGet,
@@ -501,9 +439,7 @@ const LoopCase LoopCases[] = {
      {"GET /p HTTP/1.0|", "GET /b?q=1 HTTP/1.0|"},
      NoError,
      "",
-     [](TVelHTTP& H, LoopContext& C) {
-       After(H.OnRedirect, [&H, &C](bool&) { C.Sunk = H.URL; });
-     },
+     [](TVelHTTP& H, LoopContext& C) { After(H.OnRedirect, [&H, &C](bool&) { C.Sunk = H.URL; }); },
      [](TVelHTTP&, LoopContext& C) {
        EXPECT_EQ(C.Sunk, "http://127.0.0.1:" + std::to_string(C.Port) + "/b?q=1");
      }},
