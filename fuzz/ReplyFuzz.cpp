@@ -56,11 +56,6 @@ std::string FileText(const std::string& Name) {
   return Text.str();
 }
 
-bool EndsWith(const std::string& S, const std::string& Suffix) {
-  return S.size() >= Suffix.size() &&
-         S.compare(S.size() - Suffix.size(), Suffix.size(), Suffix) == 0;
-}
-
 // A scratch folder for the file modes, made once per process.
 const std::string& Scratch() {
   static const std::string Dir = [] {
@@ -72,15 +67,18 @@ const std::string& Scratch() {
   return Dir;
 }
 
-// Header read again as the component read it.
-TReplyHead HeadOf(const std::string& Header) {
+// Header read again as the component read it; Over tells whether its lines end the block
+// (with an empty line after a final reply, or with a first line that is no status line).
+TReplyHead HeadOf(const std::string& Header, bool* Over = nullptr) {
   TReplyHead Reading;
   std::string_view Rest = Header;
+  bool Ended = false;
   while (!Rest.empty()) {
     const std::size_t End = std::min(Rest.find('\n'), Rest.size() - 1);
-    Reading.Take(Rest.substr(0, End + 1));
+    Ended = Reading.Take(Rest.substr(0, End + 1));
     Rest.remove_prefix(End + 1);
   }
+  if (Over) *Over = Ended;
   return Reading;
 }
 
@@ -186,10 +184,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
       // Ended by its empty line, but not by the empty line of an interim (1xx) reply, after
       // which another status line is due; or by a first line that is no status line (a
       // blank one too), which is all that is read of a stream that is no reply.
-      const bool NotHttp = HeadOf(Header).NotHttp();
-      const bool HeaderComplete =
-          NotHttp || ((EndsWith(Header, "\n\r\n") || EndsWith(Header, "\n\n")) &&
-                      !TReplyHead::IsInterim(Http->ReplyNumber));
+      bool HeaderComplete = false;
+      HeadOf(Header, &HeaderComplete);
       const bool Head = (Flags & 3) == 1;
       if (Feed.LastEnded()) {
         // The body runs to the close unless its framing ended it first (then nothing after
