@@ -439,7 +439,9 @@ const LoopCase LoopCases[] = {
      {"GET /p HTTP/1.0|", "GET /b?q=1 HTTP/1.0|"},
      NoError,
      "",
-     [](TVelHTTP& H, LoopContext& C) { After(H.OnRedirect, [&H, &C](bool&) { C.Sunk = H.URL; }); },
+     [](TVelHTTP& H, LoopContext& C) {
+       After(H.OnRedirect, [&H, &C](bool&) { C.Sunk = H.URL; });
+     },
      [](TVelHTTP&, LoopContext& C) {
        EXPECT_EQ(C.Sunk, "http://127.0.0.1:" + std::to_string(C.Port) + "/b?q=1");
      }},
