@@ -1,7 +1,7 @@
 // Fuzz target: the reply reader and the request loop. Arbitrary server bytes, cut into
 // arbitrary pieces, one reply per connection, go through ReadLn, ReadResponseHeader, the
 // body capture and the redirections. Whatever arrives, the request ends (normally or with an
-// Exception), keeps every byte that a complete header announced as body, never passes a
+// Exception), keeps the body its framing gives and reads nothing past it, never passes a
 // reset off as a normal end, leaves no descriptor or socket behind, and the same component
 // then completes a normal request.
 //
@@ -56,11 +56,6 @@ std::string FileText(const std::string& Name) {
   return Text.str();
 }
 
-bool EndsWith(const std::string& S, const std::string& Suffix) {
-  return S.size() >= Suffix.size() &&
-         S.compare(S.size() - Suffix.size(), Suffix.size(), Suffix) == 0;
-}
-
 // A scratch folder for the file modes, made once per process.
 const std::string& Scratch() {
   static const std::string Dir = [] {
@@ -72,17 +67,26 @@ const std::string& Scratch() {
   return Dir;
 }
 
-// The reply in Header (its final part) needs nothing after BodySize bytes of body: it carries
-// none, or announced a length that has arrived, without a chunked coding.
-bool WholeByItsLength(const std::string& Header, std::size_t BodySize, bool Head, int Status) {
-  if (ReplyWithoutBody(Head ? hcHead : hcGet, Status)) return true;
+// Header read again as the component read it; Over tells whether its lines end the block
+// (with an empty line after a final reply, or with a first line that is no status line).
+TReplyHead HeadOf(const std::string& Header, bool* Over = nullptr) {
   TReplyHead Reading;
   std::string_view Rest = Header;
+  bool Ended = false;
   while (!Rest.empty()) {
     const std::size_t End = std::min(Rest.find('\n'), Rest.size() - 1);
-    Reading.Take(Rest.substr(0, End + 1));
+    Ended = Reading.Take(Rest.substr(0, End + 1));
     Rest.remove_prefix(End + 1);
   }
+  if (Over) *Over = Ended;
+  return Reading;
+}
+
+// The reply in Header (its final part) needs nothing after BodySize bytes of body: it is no
+// HTTP reply, carries none, or announced a length that has arrived, without a chunked coding.
+bool WholeByItsLength(const std::string& Header, std::size_t BodySize, bool Head, int Status) {
+  const TReplyHead Reading = HeadOf(Header);
+  if (Reading.NotHttp() || ReplyWithoutBody(Head ? hcHead : hcGet, Status)) return true;
   return !Reading.Chunked() && Reading.HasLength() &&
          static_cast<std::int64_t>(BodySize) >= Reading.Length();
 }
@@ -177,28 +181,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
                   Header.size() + Body.size() <= Sent.size(),
               "header and body are not what the server sent",
               [&] { return Escaped(Sent) + "  ->  " + Escaped(Header) + " | " + Escaped(Body); });
-      // Ended by its empty line; a blank status line alone ends nothing, and neither does
-      // the empty line of an interim (1xx) reply, after which another status line is due.
-      const bool HeaderComplete = (EndsWith(Header, "\n\r\n") || EndsWith(Header, "\n\n")) &&
-                                  !TReplyHead::IsInterim(Http->ReplyNumber);
-      if (!ViaProxy && Feed.LastEnded()) {
-        // Direct: the body runs to the close. Only a last header line without its LF may
-        // be missing, and only when the header never ended.
+      // Ended by its empty line, but not by the empty line of an interim (1xx) reply, after
+      // which another status line is due; or by a first line that is no status line (a
+      // blank one too), which is all that is read of a stream that is no reply.
+      bool HeaderComplete = false;
+      HeadOf(Header, &HeaderComplete);
+      const bool Head = (Flags & 3) == 1;
+      if (Feed.LastEnded()) {
+        // The body runs to the close unless its framing ended it first (then nothing after
+        // it is read). Otherwise only a last header line without its LF may be missing, and
+        // only when the header never ended.
         const std::string Missing = Sent.substr(Header.size() + Body.size());
-        Require(Missing.empty() ||
+        const bool Framed =
+            HeaderComplete && WholeByItsLength(Header, Body.size(), Head, Http->ReplyNumber);
+        Require(Missing.empty() || Framed ||
                     (!HeaderComplete && Body.empty() && Missing.find('\n') == std::string::npos),
                 "bytes the server sent were lost",
                 [&] { return Escaped(Sent) + "  lost: " + Escaped(Missing); });
         // A reset passes only after a reply whole by its own framing: one that carries no
         // body, or one whose announced length has arrived.
         if (Scripted && Script[Index].Reset)
-          Require(HeaderComplete &&
-                      WholeByItsLength(Header, Body.size(), (Flags & 3) == 1, Http->ReplyNumber),
+          Require(HeaderComplete && WholeByItsLength(Header, Body.size(), Head, Http->ReplyNumber),
                   "a reset passed before the end of the reply", [&] { return Escaped(Sent); });
       }
-      if (ViaProxy && HeaderComplete && Http->BytesTotal > 0)
+      if (HeaderComplete && Http->BytesTotal > 0 && !HeadOf(Header).Chunked())
         Require(static_cast<std::int64_t>(Body.size()) <= Http->BytesTotal,
-                "through a proxy, more body was kept than announced");
+                "more body was kept than announced");
     }
 
     // The same component must serve the next request as if nothing had happened.

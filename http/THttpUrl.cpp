@@ -187,7 +187,9 @@ std::string THttpUrl::Resolve(std::string_view BaseText, std::string_view Refere
   }
   T.Scheme = LowerText(R.Scheme.empty() ? Base.Scheme : R.Scheme);
   if (!IsKnownScheme(T.Scheme)) throw EHttpSchemeError("Unsupported scheme in URL: " + T.Scheme);
-  if (!T.HasAuthority) throw EHttpUrlError("No server in URL: " + T.Text());
+  // A server named and left empty ("http:///x") is no server either (RFC 9110, 4.2.1).
+  const bool EmptyHost = R.HasAuthority ? R.Host.empty() : Base.Host.empty();
+  if (!T.HasAuthority || EmptyHost) throw EHttpUrlError("No server in URL: " + T.Text());
   return T.Text();
 }
 

@@ -37,7 +37,8 @@ class THttpUrl {
   // Reference resolved against Base (an absolute URL) and written out again without its
   // fragment, scheme in lower case. A reference whose scheme is the base's and that names
   // no server is read as relative, as RFC 3986 allows for older parsers. Refuses a result
-  // whose scheme is not http, https, ftp or gopher, and one without a server.
+  // whose scheme is not http, https, ftp or gopher, and one without a server or with an
+  // empty one.
   static std::string Resolve(std::string_view Base, std::string_view Reference);
   // RFC 3986, 5.2.4.
   static std::string RemoveDotSegments(std::string_view Path);

@@ -36,6 +36,7 @@ bool TReplyHead::Take(std::string_view Line) {
   if (Line.size() > MaxSize - FSize) throw EHttpHeaderTooLarge();
   FSize += Line.size();
   if (Line.empty()) {
+    TakeHeldField();
     // The connection ended where the final reply's status line was due: an interim reply
     // alone is no answer, so there is no status to judge, as for a reply without one.
     if (FAwaitingStatus && FStatusLines > 0) {
@@ -47,16 +48,26 @@ bool TReplyHead::Take(std::string_view Line) {
   if (FAwaitingStatus) {
     FAwaitingStatus = false;
     ++FStatusLines;
-    FStatus = StatusCode(Line);
     Forget();
-    return false;
+    FNotHttp = !IsHttpStatusLine(Line);
+    FStatus = FNotHttp ? 0 : StatusCode(Line);
+    return FNotHttp;
   }
-  if (WithoutLineEnd(Line).empty()) {
+  const std::string_view Bare = WithoutLineEnd(Line);
+  if (Bare.empty()) {
+    TakeHeldField();
     if (!IsInterim(FStatus)) return true;
     FAwaitingStatus = true;
     return false;
   }
-  TakeField(Line);
+  if (IsBlank(Bare[0])) {
+    // RFC 9112, 5.2: a user agent replaces the folding with a space. A folded line with no
+    // field before it (right after the status line) belongs to none and is only stored.
+    if (FHeld != fNone) FHeldValue.append(" ").append(TrimBlanks(Bare));
+    return false;
+  }
+  TakeHeldField();
+  HoldField(Line);
   return false;
 }
 
@@ -66,6 +77,8 @@ void TReplyHead::Check() const {
 }
 
 void TReplyHead::Forget() {
+  FHeld = fNone;
+  FNotHttp = false;
   FHasLocation = false;
   FLocation.clear();
   FCookieIn.clear();
@@ -75,26 +88,53 @@ void TReplyHead::Forget() {
   FChunked = false;
 }
 
-void TReplyHead::TakeField(std::string_view Line) {
+void TReplyHead::HoldField(std::string_view Line) {
   // Most fields are none of these four: their first letter tells at once.
   std::string_view Value;
   const char First = AsciiLower(Line[0]);
   if (First != 's' && First != 'l' && First != 'c' && First != 't') return;
-  if (First == 's' && IsField(Line, "set-cookie", Value)) {
-    FCookieIn.assign(Value);
-  } else if (First == 'l' && IsField(Line, "location", Value)) {
-    FHasLocation = true;
-    FLocation.assign(Value);
-  } else if (First == 'c' && IsField(Line, "content-length", Value)) {
-    const std::int64_t Length = LengthValue(Value);
-    if (Length == -2 || (Length >= 0 && FHasLength && Length != FLength)) FConflict = true;
-    if (Length >= 0) {
-      FHasLength = true;
-      FLength = Length;
+  if (First == 's' && IsField(Line, "set-cookie", Value))
+    FHeld = fCookie;
+  else if (First == 'l' && IsField(Line, "location", Value))
+    FHeld = fLocation;
+  else if (First == 'c' && IsField(Line, "content-length", Value))
+    FHeld = fLength;
+  else if (First == 't' && IsField(Line, "transfer-encoding", Value))
+    FHeld = fCoding;
+  else
+    return;
+  FHeldValue.assign(Value);
+}
+
+void TReplyHead::TakeHeldField() {
+  const TField Field = FHeld;
+  FHeld = fNone;
+  const std::string_view Value = TrimBlanks(FHeldValue);
+  switch (Field) {
+    case fNone: break;
+    case fCookie: FCookieIn.assign(Value); break;
+    case fLocation:
+      FHasLocation = true;
+      FLocation.assign(Value);
+      break;
+    case fLength: {
+      const std::int64_t Length = LengthValue(Value);
+      if (Length == -2 || (Length >= 0 && FHasLength && Length != FLength)) FConflict = true;
+      if (Length >= 0) {
+        FHasLength = true;
+        FLength = Length;
+      }
+      break;
     }
-  } else if (First == 't' && IsField(Line, "transfer-encoding", Value)) {
-    FChunked = EndsWithChunked(Value);
+    case fCoding: FChunked = EndsWithChunked(Value); break;
   }
+}
+
+bool TReplyHead::IsHttpStatusLine(std::string_view Line) {
+  const std::string_view Bare = WithoutLineEnd(Line);
+  const auto Digit = [](char C) { return C >= '0' && C <= '9'; };
+  return Bare.size() >= 8 && Bare.substr(0, 5) == "HTTP/" && Digit(Bare[5]) && Bare[6] == '.' &&
+         Digit(Bare[7]) && (Bare.size() == 8 || Bare[8] == ' ');
 }
 
 std::int16_t TReplyHead::StatusCode(std::string_view StatusLine) {

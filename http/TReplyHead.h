@@ -20,7 +20,13 @@ enum TReplyClass : std::uint8_t {
 // Fed the lines of a header block as they are read; knows when the block is over. A reply
 // of 100 or 102-199 is an interim reply: its fields are forgotten and the next status line
 // starts over. A field name is matched in any case up to its colon, and the blanks around
-// a value are not part of it.
+// a value are not part of it. A line that starts with a blank continues the field before it
+// (an obsolete line folding): it joins that field's value with one space.
+//
+// A status line must start with "HTTP/", a digit, "." and a digit. One that does not is no
+// HTTP reply at all (another protocol's greeting, an "ICY 200 OK" stream): the status is 0
+// and the block ends with that line, so that nothing more of the stream is read as a
+// header, or as a body either: the stream has no framing that would tell where it ends.
 class TReplyHead {
  public:
   // The whole block, interim replies included, may hold this many bytes.
@@ -37,6 +43,8 @@ class TReplyHead {
   // The status of the last status line taken; 0 before one, or when it has none.
   std::int16_t Status() const { return FStatus; }
   bool HasStatusLine() const { return FStatusLines > 0; }
+  // The last status line taken does not start as an HTTP status line does.
+  bool NotHttp() const { return FNotHttp; }
   // The final reply's last Location value. HasLocation: that value is not empty;
   // HasLocationLine: the reply had a Location line at all, empty or not.
   bool HasLocation() const { return FHasLocation && !FLocation.empty(); }
@@ -55,6 +63,8 @@ class TReplyHead {
   // The second blank-separated word of a status line as a number; 0 when it is not a
   // decimal number or does not fit the signed 16 bits.
   static std::int16_t StatusCode(std::string_view StatusLine);
+  // "HTTP/", a digit, "." and a digit, then a space or the line end (RFC 9112, 2.3 and 4).
+  static bool IsHttpStatusLine(std::string_view Line);
   static bool IsInterim(int Status) { return Status == 100 || (Status >= 102 && Status <= 199); }
   // HasLocation: the reply itself carries a Location line with a value.
   static TReplyClass Classify(int Status, bool HasLocation);
@@ -65,8 +75,16 @@ class TReplyHead {
   static std::int64_t LengthValue(std::string_view Value);
 
  private:
-  void TakeField(std::string_view Line);
+  // The four fields the component reads; the others are only stored.
+  enum TField : std::uint8_t { fNone, fCookie, fLocation, fLength, fCoding };
+  // A field line is held until the next line shows whether a folded line continues it.
+  void HoldField(std::string_view Line);
+  void TakeHeldField();
   void Forget();
+
+  TField FHeld = fNone;
+  std::string FHeldValue;
+  bool FNotHttp = false;
 
   std::size_t FSize = 0;
   int FStatusLines = 0;

@@ -140,6 +140,9 @@ void TVelHTTP::SplitURL() {
   if (URL.empty()) throw EHttpUrlError("Empty URL");
   CheckHeaderValue(URL, "URL", true);
   const THttpUrl Parts = THttpUrl::SplitUser(URL);
+  // "http:///x" and "http://:80/x" name a server and leave it empty (RFC 9110, 4.2.1); only
+  // a URL that names no server at all ("/x") goes to the current one.
+  if (Parts.HasAuthority && Parts.Host.empty()) throw EHttpUrlError("No server in URL: " + URL);
   int NewPort = Port == 0 ? 80 : Port;
   if (!Parts.Scheme.empty()) NewPort = THttpUrl::SchemePort(Parts.Scheme);
   if (const int Given = Parts.PortNumber(); Given != 0) NewPort = Given;
@@ -159,6 +162,12 @@ void TVelHTTP::SplitURL() {
     FUrlPassword = FUrlCredentials ? Parts.Password() : std::string();
   }
   if (Parts.Path.empty()) URL.insert(Parts.PathAt, "/");
+}
+
+TPassServer TVelHTTP::PassServer() const {
+  std::string Scheme = FUrlScheme.empty() ? std::string("http") : FUrlScheme;
+  for (char& C : Scheme) C = AsciiLower(C);
+  return {Scheme, Host, Port};
 }
 
 // --- The request loop ---------------------------------------------------------------------
@@ -193,14 +202,12 @@ void TVelHTTP::RunRequest() {
     FAbortRequested = false;
   });
   FRedirected = false;
+  FServerCookie = TServerCookie();
   for (int Further = 0;; ++Further) {
     CheckAborted();
     FPassIndex = Further;
     SplitURL();
-    if (!FRedirected) {
-      FFirstHost = Host;
-      FFirstPort = Port;
-    }
+    if (!FRedirected) FFirstServer = PassServer();
     ComposeRequest();
     FireOrStop(OnAboutToSend, this);
     FireOrStop(OnStage, this, hsPassStart);
@@ -264,10 +271,13 @@ bool TVelHTTP::AfterExchange(int Further) {
   if (ReplyNumber >= 300 && ReplyNumber <= 398) {
     bool Handled = false;
     if (!CookieIn().empty()) {
-      if (!HasLineBreak(CookieIn()))
+      if (!HasLineBreak(CookieIn())) {
         HeaderInfo.Cookie = CookieIn();
-      else
+        // Remembered as the server's, for the rule of where it may go next.
+        FServerCookie = {true, CookieIn(), CredentialScope::CookiePair(CookieIn()), PassServer()};
+      } else {
         CookieUnsendable = true;
+      }
     }
     FireOrStop(OnRedirect, Handled);
     if (Handled) return false;

@@ -1,6 +1,7 @@
 // TVelHTTP: an HTTP/1.0 client component with one method per request command, built on the
 // client socket component. Every request uses one connection of its own: connect, send,
-// read until the server closes (or, through a proxy, until the announced length), close.
+// read the reply up to where its framing ends it (its length, its last chunk, or without
+// either the server's close), close.
 //
 // A request method waits while the socket layer keeps dispatching the thread's messages, so
 // the component's events (and the caller's own) run inside the call. One pass of the
@@ -21,6 +22,7 @@
 
 #include "base/Events.h"
 #include "http/CmdNames.h"
+#include "http/CredentialScope.h"
 #include "http/TExStringList.h"
 #include "http/THeaderInfo.h"
 #include "http/TReplyHead.h"
@@ -111,15 +113,18 @@ class TVelHTTP : public TQuaywire {
   TStageEvent OnStage;
 
   // --- Request header lines of the caller's ------------------------------------------------
-  // Each "Name: value" line replaces every line of that name the component composes (Host,
-  // Accept, Content-type, User-Agent, From, Cookie, Referer, Authorization ...), at the place
-  // of the first, or is added after them; "Name:" with no value removes that line. Names
-  // compare in any case. Refused before connecting (EHttpSettingError): a line with CR, LF
-  // or NUL, one without a name and its colon, and a Content-Length line (the component
-  // computes it). Applied to every pass, but an Authorization or Cookie line, whether from
-  // here, the URL or HeaderInfo, goes to the server (host and port) of the first pass only;
-  // a cookie that a redirection set goes on to where it leads. Credentials: these lines
-  // first, then a user name and password in the URL, then HeaderInfo's.
+  // The first "Name: value" line of a name replaces every line of that name the component
+  // composes (Host, Accept, Content-type, User-Agent, From, Cookie, Referer, Authorization
+  // ...), at the place of the first, or is added after them; later lines of that name are
+  // all sent too, each after the one before, as repeated header lines. "Name:" with no
+  // value removes the composed line(s) of that name. Names compare in any case. Refused
+  // before connecting (EHttpSettingError): a line with CR, LF or NUL, one without a name and
+  // its colon, and a Content-Length line (the component computes it). Applied to every pass,
+  // by the one rule for credentials (CredentialScope.h): an Authorization or Cookie line of
+  // the caller's, whether from here, the URL or HeaderInfo, goes to the server (host and
+  // port) of the first pass only; a cookie a redirecting reply set goes on, as its name and
+  // value only, to passes to that reply's host alone. Credentials: these lines first, then a
+  // user name and password in the URL, then HeaderInfo's.
   std::vector<std::string> CustomHeaders;
 
   // What the last reply asks of the request loop (see TReplyHead::Classify). A redirection
@@ -193,9 +198,8 @@ class TVelHTTP : public TQuaywire {
   std::string RedirectionTarget() const;
   void ReadBody();
   // --- The request loop's own steps ----------------------------------------------------------
-  // Receives the body through a TBodyOutput: at most Announced raw bytes (a proxy may keep
-  // the connection open; 0 reads none) or, with -1, until the close or the end of a chunked
-  // body's framing.
+  // Receives the body through a TBodyOutput: at most Announced raw bytes (0 reads none) or,
+  // with -1, until the close or the end of a chunked body's framing.
   void CaptureBody(std::int64_t Announced, bool Chunked);
   // One pass on the open connection: send, read the reply, raise the result event.
   void RunExchange();
@@ -213,8 +217,20 @@ class TVelHTTP : public TQuaywire {
   bool FBusy = false;
   int FPassIndex = 0;
   bool FRedirected = false;  // a pass after the first
-  std::string FFirstHost;    // the server the credentials are meant for
-  int FFirstPort = 0;
+  TPassServer FFirstServer;  // the server the caller's credentials are meant for
+  // The cookie of the last redirecting reply that set one in this request: the value the
+  // loop copied into HeaderInfo.Cookie, the pair that is sent, and the server that set it.
+  // While HeaderInfo.Cookie still holds that copy, it is the server's cookie, not the
+  // caller's.
+  struct TServerCookie {
+    bool Set = false;
+    std::string Copied;
+    std::string Pair;
+    TPassServer Setter;
+  };
+  TServerCookie FServerCookie;
+  // The server of the pass in progress, as CredentialScope compares servers.
+  TPassServer PassServer() const;
 
   // --- State of the request loop ------------------------------------------------------------
   CmdType FRequestedCmd = hcGet;  // the caller's command; CurrentCmd is the pass's
@@ -229,7 +245,14 @@ class TVelHTTP : public TQuaywire {
   void CheckRequestSettings() const;
   // The Authorization line, for the first pass's server only.
   void AddCredentials(bool FirstServer);
+  // The Cookie line by the credentials' rule: the server's cookie, or the caller's.
+  void AddCookie(bool FirstServer);
   void ApplyCustomHeaders(bool FirstServer);
+  // The first caller's line of Field: it takes the place of the composed lines of that
+  // name, or removes them when Value is empty.
+  void ReplaceComposed(const std::string& Field, std::string_view Value);
+  // A further caller's line of Field, after the last line of that name.
+  void AddAfterLast(const std::string& Field, std::string_view Value);
   // FRequestHeaderSent from RequestLines.
   void KeepHeaderSent();
   std::string FUrlScheme;        // the current URL's scheme as written; "" when none

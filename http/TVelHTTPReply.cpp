@@ -1,6 +1,6 @@
 // TVelHTTP's reply: the header block read line by line through TReplyHead (interim replies,
-// fields, bounds), and the body: until the close, the announced length through a proxy, or
-// the end of a chunked body's framing, into Body, its file or the caller's sink.
+// fields, bounds), and the body: up to the announced length, the end of a chunked body's
+// framing, or without either until the close, into Body, its file or the caller's sink.
 #include <chrono>
 #include <memory>
 #include <utility>
@@ -37,7 +37,13 @@ void TVelHTTP::ReadResponseHeader() {
   std::string Line;
   for (bool Done = false; !Done;) {
     if (Head.HasStatusLine()) CheckHeaderTime();
-    ReadLnInto(Line);
+    try {
+      ReadLnInto(Line);
+    } catch (const ELineTooLong&) {
+      // A line is part of the block: one past the socket layer's bound makes the block too
+      // large, a fault of the reply, not of the connection.
+      throw EHttpHeaderTooLarge();
+    }
     const bool WasStatusLine = !Head.HasStatusLine();
     Done = Head.Take(Line);
     ReplyNumber = Head.Status();
@@ -96,21 +102,21 @@ void TVelHTTP::CaptureBody(std::int64_t Announced, bool Chunked) {
 }
 
 void TVelHTTP::ReadBody() {
-  const bool NoBody = ReplyWithoutBody(CurrentCmd, ReplyNumber);
-  if (!NoBody && FHead.Chunked()) {
-    // The framing tells where the body ends, whatever the connection does.
+  // The body ends where the reply's framing says, whatever the connection does after it
+  // (RFC 9112, 6.3): none for a reply that carries none or is no HTTP reply at all, the end
+  // of a chunked body, or the announced length; only a reply without any of these ends with
+  // the close. Reading stops there, and the close follows at once.
+  const bool None = FHead.NotHttp() || ReplyWithoutBody(CurrentCmd, ReplyNumber);
+  const bool Chunked = !None && FHead.Chunked();
+  const std::int64_t Announced = None ? 0 : Chunked || !FHead.HasLength() ? -1 : BytesTotal;
+  if (Chunked)
     CaptureBody(-1, true);
-  } else if (!Proxy.empty() && (NoBody || FHead.HasLength())) {
-    // A proxy may keep the connection open after the reply: read what the reply announced.
-    CaptureBody(NoBody ? 0 : BytesTotal, false);
-  } else if (InputFileMode) {
-    // A direct server closes the connection after the body.
-    CaptureFile(Body);
-  } else if (MaxBodySize > 0 || BodySink) {
-    CaptureBody(-1, false);
-  } else {
-    CaptureString(Body, -1);
-  }
+  else if (InputFileMode)
+    CaptureFileAtMost(Body, Announced);
+  else if (MaxBodySize > 0 || BodySink)
+    CaptureBody(Announced, false);
+  else
+    CaptureStringAtMost(Body, Announced);
 }
 
 bool TVelHTTP::ReplyComplete() const {

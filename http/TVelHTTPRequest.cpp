@@ -1,10 +1,11 @@
 // TVelHTTP's request: the header block composed for the current pass (request line, Host
-// with its port, the fixed Accept lines, HeaderInfo's fields, credentials for the first server
-// only, the caller's CustomHeaders, Content-Length), the checks that refuse what cannot go on
-// the wire, and the sending of the block and the body, which stops early when the server
-// answers before it has read the body.
+// with its port, the fixed Accept lines, HeaderInfo's fields, credentials and cookies by the
+// one rule of CredentialScope, the caller's CustomHeaders, Content-Length), the checks that
+// refuse what cannot go on the wire, and the sending of the block and the body, which stops
+// early when the server answers before it has read the body.
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "base/Exception.h"
 #include "base/SysUtils.h"
@@ -83,28 +84,75 @@ void TVelHTTP::AddCredentials(bool FirstServer) {
                            "Basic " + BasicCredentials(HeaderInfo.UserId, HeaderInfo.Password));
 }
 
+void TVelHTTP::AddCookie(bool FirstServer) {
+  // The server's cookie while HeaderInfo holds the loop's copy of it; the caller's otherwise.
+  if (FServerCookie.Set && HeaderInfo.Cookie == FServerCookie.Copied) {
+    if (!FServerCookie.Pair.empty() &&
+        CredentialScope::ServerCookieGoes(FServerCookie.Setter, PassServer()))
+      RequestLines.SetHeader("Cookie", FServerCookie.Pair);
+  } else if (!HeaderInfo.Cookie.empty() && FirstServer) {
+    RequestLines.SetHeader("Cookie", HeaderInfo.Cookie);
+  }
+}
+
+namespace {
+
+// Whether line I of Lines is a header line named Field (the request line is none).
+bool IsLineOf(const TExStringList& Lines, int I, const std::string& Field, bool Wrapped) {
+  if (I == 0 && !Wrapped) return false;
+  const std::string& Each = Lines[I];
+  const auto Colon = Each.find(':');
+  return Colon != std::string::npos &&
+         TExStringList::CompareHeaderNames(Each.substr(0, Colon), Field) == 0;
+}
+
+}  // namespace
+
+void TVelHTTP::ReplaceComposed(const std::string& Field, std::string_view Value) {
+  // The first line of the name takes the caller's; the others of that name go.
+  int First = -1;
+  for (int I = RequestLines.Count() - 1; I >= 0; --I) {
+    if (!IsLineOf(RequestLines, I, Field, CurrentCmd == hcWrapped)) continue;
+    if (First >= 0) RequestLines.Delete(First);
+    First = I;
+  }
+  if (First >= 0 && !Value.empty())
+    RequestLines.SetStrings(First, Field + ": " + std::string(Value));
+  else if (First >= 0)
+    RequestLines.Delete(First);
+  else if (!Value.empty())
+    RequestLines.Add(Field + ": " + std::string(Value));
+}
+
+void TVelHTTP::AddAfterLast(const std::string& Field, std::string_view Value) {
+  int Last = RequestLines.Count() - 1;
+  while (Last >= 0 && !IsLineOf(RequestLines, Last, Field, CurrentCmd == hcWrapped)) --Last;
+  const std::string Line = Field + ": " + std::string(Value);
+  if (Last < 0)
+    RequestLines.Add(Line);
+  else
+    RequestLines.Insert(Last + 1, Line);
+}
+
 void TVelHTTP::ApplyCustomHeaders(bool FirstServer) {
+  // The names the caller's lines have given so far: only the first line of a name replaces
+  // what the component composed, so that repeated lines are all sent, as curl sends them.
+  std::vector<std::string> Given;
   for (const std::string& Line : CustomHeaders) {
     const std::string Field = CustomName(Line);
-    const bool Private = SameNoCase(Field, "authorization") || SameNoCase(Field, "cookie");
     const std::string_view Value = TrimBlanks(std::string_view(Line).substr(Field.size() + 1));
-    // The first line of the name takes the caller's; the others of that name go.
-    int First = -1;
-    for (int I = RequestLines.Count() - 1; I >= 0; --I) {
-      const std::string& Each = RequestLines[I];
-      const auto Colon = Each.find(':');
-      if (Colon == std::string::npos || (I == 0 && CurrentCmd != hcWrapped)) continue;
-      if (TExStringList::CompareHeaderNames(Each.substr(0, Colon), Field) != 0) continue;
-      if (First >= 0) RequestLines.Delete(First);
-      First = I;
+    // The caller's own credentials go by their rule; a removal carries none and always holds.
+    const bool Private = SameNoCase(Field, "authorization") || SameNoCase(Field, "cookie");
+    if (Private && !FirstServer && !Value.empty()) continue;
+    const bool Again = std::any_of(Given.begin(), Given.end(), [&](const std::string& Earlier) {
+      return TExStringList::CompareHeaderNames(Earlier, Field) == 0;
+    });
+    if (!Again) {
+      Given.push_back(Field);
+      ReplaceComposed(Field, Value);
+    } else if (!Value.empty()) {
+      AddAfterLast(Field, Value);
     }
-    const bool Keep = !Value.empty() && (FirstServer || !Private);
-    if (First >= 0 && Keep)
-      RequestLines.SetStrings(First, Field + ": " + std::string(Value));
-    else if (First >= 0)
-      RequestLines.Delete(First);
-    else if (Keep)
-      RequestLines.Add(Field + ": " + std::string(Value));
   }
 }
 
@@ -134,11 +182,9 @@ void TVelHTTP::ComposeRequest() {
     RequestLines.SetHeader("User-Agent", HeaderInfo.LocalProgram);
   if (!HeaderInfo.LocalMailAddress.empty())
     RequestLines.SetHeader("From", HeaderInfo.LocalMailAddress);
-  const bool FirstServer = !FRedirected || (SameNoCase(Host, FFirstHost) && Port == FFirstPort);
-  // The caller's cookie is for the first server; one a redirection just set (the loop
-  // copies it into HeaderInfo) goes to the server it leads to.
-  const bool CookieHere = FirstServer || HeaderInfo.Cookie == CookieIn();
-  if (!HeaderInfo.Cookie.empty() && CookieHere) RequestLines.SetHeader("Cookie", HeaderInfo.Cookie);
+  const bool FirstServer =
+      !FRedirected || CredentialScope::CallerCredentialsGo(FFirstServer, PassServer());
+  AddCookie(FirstServer);
   if (!HeaderInfo.Referer.empty()) RequestLines.SetHeader("Referer", HeaderInfo.Referer);
   AddCredentials(FirstServer);
   RequestLines.Add(ContentType);

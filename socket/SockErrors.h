@@ -17,6 +17,14 @@ class EAbortError : public ESockError {
   using ESockError::ESockError;
 };
 
+// A line that found no line end within ReadLn's 65,536 bytes. A reader of a protocol with
+// its own name for an over-long line (a reply header too large) can tell it from a
+// connection's failure by its class; the text stays the socket layer's.
+class ELineTooLong : public ESockError {
+ public:
+  ELineTooLong() : ESockError("Line too long: no line end within 65536 bytes") {}
+};
+
 // A host look-up whose wait ended by a time-out or a cancel, before any reply. Connect
 // passes it on; a look-up that failed is a plain ESockError, after which Connect asks
 // OnInvalidHost.

@@ -85,6 +85,11 @@ class TQuaywire : public TComponent {
   void SendFile(const std::string& FileName);
   void CaptureFile(const std::string& FileName);
   void CaptureString(std::string& Text, std::int32_t MaxLength);
+  // The same captures ending also once Limit bytes have arrived, without receiving one more:
+  // what follows stays in the socket. For a protocol whose message says its own length; a
+  // Limit of -1 sets no bound, and 0 receives nothing.
+  void CaptureFileAtMost(const std::string& FileName, std::int64_t Limit);
+  void CaptureStringAtMost(std::string& Text, std::int64_t Limit);
 
   // --- Status, time-out and errors -------------------------------------------------------
   void StatusMessage(std::uint8_t Level, const std::string& Text);
@@ -343,6 +348,9 @@ class TQuaywire : public TComponent {
   bool ReceiveOnce(const TWaitScope& Scope, const TReceiveTarget& Target,
                    std::size_t& SincePump);
   void CountReceived(const TWaitScope& Scope, std::size_t Received, std::size_t& SincePump);
+  // CaptureString's loop: MaxLength as CaptureString takes it (tested before each receive,
+  // blocks kept whole) and Limit as CaptureStringAtMost does.
+  void CaptureText(std::string& Text, std::int32_t MaxLength, std::int64_t Limit);
 
   // The look-up or connect that a wait of this component is (or was last) for: what was
   // asked and what came back. The described flags keep their own values beside it

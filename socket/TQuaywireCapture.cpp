@@ -1,6 +1,6 @@
-// TQuaywire's captures: everything up to the end of the connection into a file or a
-// string, with the receive loop they share (and that derived components use for bodies of a
-// known length).
+// TQuaywire's captures: everything up to the end of the connection (or up to a bound) into a
+// file or a string, with the receive loop they share (and that derived components use for
+// bodies they decode as they arrive).
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -16,6 +16,11 @@
 namespace {
 
 constexpr std::uint16_t WouldBlock = win::WSAEWOULDBLOCK;
+
+// A receive's room when Left more bytes are wanted: the rest of the message is not asked for.
+std::size_t RoomWithin(std::int64_t Left) {
+  return static_cast<std::size_t>(std::min<std::int64_t>(Left, CaptureReceive));
+}
 
 }  // namespace
 
@@ -96,7 +101,9 @@ void TQuaywire::CountReceived(const TWaitScope& Scope, std::size_t Received,
   }
 }
 
-void TQuaywire::CaptureFile(const std::string& FileName) {
+void TQuaywire::CaptureFile(const std::string& FileName) { CaptureFileAtMost(FileName, -1); }
+
+void TQuaywire::CaptureFileAtMost(const std::string& FileName, std::int64_t Limit) {
   const TWaitScope Scope(*this);
   const TTransferScope Transfer(*this);
   StatusMessage(8, "CaptureFile");
@@ -105,15 +112,18 @@ void TQuaywire::CaptureFile(const std::string& FileName) {
   {
     TFileStream File(FileName, TFileMode::fmCreate);
     char* const Buffer = CaptureBuffer();
+    std::int64_t Taken = 0;
     ReceiveUntilClosed(Scope,
                        {[&](char*& Target, std::size_t& Size) {
                           Target = Buffer;
-                          Size = CaptureReceive;
+                          Size = Limit < 0 ? CaptureReceive : RoomWithin(Limit - Taken);
                         },
                         [&](const char* Data, std::size_t Count) {
-                          if (Count > 0) File.WriteBuffer(Data, static_cast<std::int64_t>(Count));
+                          if (Count == 0) return;
+                          File.WriteBuffer(Data, static_cast<std::int64_t>(Count));
+                          Taken += static_cast<std::int64_t>(Count);
                         }},
-                       [] { return true; });
+                       [&] { return Limit < 0 || Taken < Limit; });
   }
   ThrowIfCanceled("Socket send aborted");
 }
@@ -181,6 +191,14 @@ void MakeRoom(std::string& Text, std::size_t Need) {
 }  // namespace
 
 void TQuaywire::CaptureString(std::string& Text, std::int32_t MaxLength) {
+  CaptureText(Text, MaxLength, -1);
+}
+
+void TQuaywire::CaptureStringAtMost(std::string& Text, std::int64_t Limit) {
+  CaptureText(Text, -1, Limit);
+}
+
+void TQuaywire::CaptureText(std::string& Text, std::int32_t MaxLength, std::int64_t Limit) {
   const TWaitScope Scope(*this);
   const TTransferScope Transfer(*this);
   StatusMessage(8, "Capture String");
@@ -191,9 +209,10 @@ void TQuaywire::CaptureString(std::string& Text, std::int32_t MaxLength) {
   // is reserved up front for the size the transfer is expected to have (BytesTotal), within
   // reason: the value may come from a server and be anything.
   const bool Direct = MaxLength == -1;
-  if (Direct && BytesTotal > 0 && static_cast<std::size_t>(BytesTotal) > Text.capacity()) {
+  const std::int64_t Expected = Limit < 0 ? BytesTotal : std::min(BytesTotal, Limit);
+  if (Direct && Expected > 0 && static_cast<std::size_t>(Expected) > Text.capacity()) {
     try {
-      Text.reserve(std::min(static_cast<std::size_t>(BytesTotal), MaxReservation));
+      Text.reserve(std::min(static_cast<std::size_t>(Expected), MaxReservation));
     } catch (const std::bad_alloc&) {
       // The text grows as the data comes.
     }
@@ -201,13 +220,14 @@ void TQuaywire::CaptureString(std::string& Text, std::int32_t MaxLength) {
   TPrefault Prefault;
   char* const Buffer = Direct ? CaptureBuffer() : IOBuffer.data();
   const std::size_t BufferSize = Direct ? CaptureReceive : IOBufferData;
+  const auto Held = [&] { return static_cast<std::int64_t>(Text.size()); };
   // The length is tested before each receive and blocks are kept whole, so the text may
-  // end longer than MaxLength.
+  // end longer than MaxLength; never longer than Limit.
   ReceiveUntilClosed(
       Scope,
       {[&](char*& Target, std::size_t& Size) {
          Target = Buffer;
-         Size = BufferSize;
+         Size = Limit < 0 ? BufferSize : std::min(BufferSize, RoomWithin(Limit - Held()));
        },
        [&](const char* Data, std::size_t Count) {
          if (Count == 0) return;
@@ -217,6 +237,6 @@ void TQuaywire::CaptureString(std::string& Text, std::int32_t MaxLength) {
          }
          Text.append(Data, Count);
        }},
-      [&] { return MaxLength == -1 || static_cast<std::int64_t>(Text.size()) < MaxLength; });
+      [&] { return (MaxLength == -1 || Held() < MaxLength) && (Limit < 0 || Held() < Limit); });
   ThrowIfCanceled("Socket capture aborted");
 }

@@ -182,7 +182,7 @@ void TQuaywire::ReadLnFromSocket(const TWaitScope& Scope, std::string& Line) {
   // them are already consumed into Line.
   std::size_t Held = 0;
   for (;;) {
-    if (Held == IOBufferData) throw ESockError("Line too long: no line end within 65536 bytes");
+    if (Held == IOBufferData) throw ELineTooLong();
     const int Peeked = win::recv(SocketHandle, IOBuffer.data() + Held,
                                  static_cast<int>(IOBufferData - Held), MSG_PEEK);
     if (Peeked == 0) {  // the peer closed; a partial line is lost

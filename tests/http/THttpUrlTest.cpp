@@ -157,6 +157,8 @@ const ResolveCase ResolveCases[] = {
     {Page, "JavaScript:alert(1)", "Unsupported scheme in URL: javascript"},
     {Page, "mailto:me@h.test", "Unsupported scheme in URL: mailto"},
     {Page, "ftp:x", "No server in URL: ftp:x"},
+    {Page, "http:///x", "No server in URL: http:///x"},
+    {Page, "//:81/x", "No server in URL: http://:81/x"},
     {Page, "//[::1]/x", "IPv6 addresses are not supported: [::1]"},
     {"http://h.test", "a", "http://h.test/a"},
 };

@@ -19,6 +19,7 @@ struct HeadCase {
   std::int64_t Length;  // -1 for none
   bool Chunked;
   std::string Error = "";  // from Check
+  std::size_t Taken = 0;   // bytes the block ends after; 0: all of them
 };
 
 const HeadCase HeadCases[] = {
@@ -90,6 +91,15 @@ const HeadCase HeadCases[] = {
     {"Nothing", "", 0, "-", "", -1, false},
     {"EndsInFields", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n", 200, "-", "", 3, false},
     {"NoStatusCode", "HTTP/1.0 abc\r\nLocation: /x\r\n\r\n", 0, "/x", "", -1, false},
+    // No HTTP status line: no reply, and nothing after that line is read.
+    {"HelloIsNoReply", "hello 200 world\r\nLocation: /x\r\n\r\n", 0, "-", "", -1, false, "", 17},
+    {"NotHttpAfterContinue", "HTTP/1.1 100 Continue\r\n\r\nhello 200 x\r\nSet-Cookie: a=1\r\n\r\n",
+     0, "-", "", -1, false, "", 38},
+    // A folded line continues the field before it, joined with one space.
+    {"FoldedTwiceWithTabs", "HTTP/1.0 302 F\r\nLocation: /a \r\n\t b \r\n c\r\n\r\n", 302, "/a b c",
+     "", -1, false},
+    {"FoldedLengthIsOneValue", "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n 2\r\n\r\n", 200, "-", "",
+     -1, false},
 };
 
 void PrintTo(const HeadCase& C, std::ostream* Os) { *Os << C.Name; }
@@ -115,7 +125,8 @@ TEST_P(HeadBlock, GivesTheFinalReplysFields) {
   EXPECT_EQ(Head.CookieIn(), C.Cookie);
   EXPECT_EQ(Head.HasLength() ? Head.Length() : -1, C.Length);
   EXPECT_EQ(Head.Chunked(), C.Chunked);
-  EXPECT_EQ(Head.Size(), C.Block.size());
+  EXPECT_EQ(Head.Size(), C.Taken == 0 ? C.Block.size() : C.Taken);
+  EXPECT_EQ(Head.NotHttp(), C.Taken != 0);
   std::string Error;
   try {
     Head.Check();
@@ -185,7 +196,7 @@ TEST(HeadBound, CountsEveryLineOfTheBlock) {
     EXPECT_EQ(Taken, 15u);
   }
   TReplyHead Exact;
-  EXPECT_FALSE(Exact.Take(std::string(TReplyHead::MaxSize - 2, 'H') + "\n"));
+  EXPECT_FALSE(Exact.Take("HTTP/1.0 " + std::string(TReplyHead::MaxSize - 11, 'H') + "\n"));
   EXPECT_TRUE(Exact.Take("\n"));
   EXPECT_EQ(Exact.Size(), TReplyHead::MaxSize);
 }

@@ -78,6 +78,20 @@ void After(Event& E, F Act) {
   };
 }
 
+// A reply "HTTP/1.1 <Head>" with "fineEXTRA" after its header, on a connection the server
+// keeps open.
+LoopCase Framed(const char* Name, CmdType Cmd, const std::string& Head, Lines Expected, int Reply,
+                std::string Body, std::function<void(TVelHTTP&, LoopContext&)> Setup = nullptr,
+                std::function<void(TVelHTTP&, LoopContext&)> Extra = nullptr) {
+  LoopCase C{};
+  C.Name = Name, C.Cmd = Cmd, C.Expected = std::move(Expected), C.Reply = Reply;
+  C.Replies = {"HTTP/1.1 " + Head + "\r\n\r\nfineEXTRA"};
+  C.Body = std::move(Body), C.Setup = std::move(Setup), C.Extra = std::move(Extra);
+  C.Requests = {std::string(CommandWord(Cmd)) + " /p HTTP/1.0|"};
+  C.Hold = true;
+  return C;
+}
+
 const LoopCase LoopCases[] = {
     // Only a redirection with a Location of its own starts another pass.
     {"PostOn304IsSentOnce",
@@ -215,6 +229,34 @@ const LoopCase LoopCases[] = {
      200,
      "fine",
      {"DELETE /p HTTP/1.0|", "DELETE /b HTTP/1.0|"}},
+
+    // The body ends where its framing says, into every destination, and what follows is no
+    // part of it; the connection is kept (Hold), which would hold the request to the time-out.
+    Framed("LengthEndsTheBody", hcGet, "200 OK\r\nContent-Length: 4", Done, 200, "fine", nullptr,
+           [](TVelHTTP& H, LoopContext&) { EXPECT_EQ(H.BytesRecvd, 4); }),
+    Framed(
+        "LengthEndsTheBodyInTheFile", hcGet, "200 OK\r\nContent-Length: 4", Done, 200, "@body",
+        [](TVelHTTP& H, LoopContext& C) { H.InputFileMode = true, H.Body = C.Dir + "/body"; },
+        [](TVelHTTP& H, LoopContext&) { EXPECT_EQ(FileText(H.Body), "fine"); }),
+    Framed(
+        "LengthEndsTheBodyInTheSink", hcGet, "200 OK\r\nContent-Length: 4", Done, 200, "",
+        [](TVelHTTP& H, LoopContext& C) {
+          H.BodySink = [&C](std::string_view B) { C.Sunk.append(B); };
+        },
+        [](TVelHTTP&, LoopContext& C) { EXPECT_EQ(C.Sunk, "fine"); }),
+    Framed("NoContentHasNoBody", hcGet, "204 No Content", Done, 204, ""),
+    Framed("NotModifiedHasNoBody", hcGet, "304 Not Modified\r\nContent-Length: 4", Redirected, 304,
+           ""),
+    Framed("HeadHasNoBody", hcHead, "200 OK\r\nContent-Length: 4", Result("Success", hcHead), 200,
+           ""),
+    // A folded Location line is one value: its parts joined with a space.
+    {"FoldedLocationIsJoined",
+     hcGet,
+     {"HTTP/1.0 302 Found\r\nLocation: /a\r\n b\r\n\r\n", Ok},
+     Then(Redirected, Done),
+     200,
+     "fine",
+     {"GET /p HTTP/1.0|", "GET /a%20b HTTP/1.0|"}},
 
     // The body's bound and its sink.
     {"BodyOverTheBound",

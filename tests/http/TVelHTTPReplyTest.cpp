@@ -93,11 +93,11 @@ const ReplyCase ReplyCases[] = {
      {}},
     {"StatusCodeNotANumber",
      "/",
-     {"ICY 2OO OK\r\n\r\n"},
+     {"HTTP/1.0 2OO OK\r\n\r\n"},
      {},
      {"AboutToSend", "Failure 0"},
      0,
-     "ICY 2OO OK\r\n\r\n",
+     "HTTP/1.0 2OO OK\r\n\r\n",
      "",
      0,
      "",
@@ -139,14 +139,14 @@ const ReplyCase ReplyCases[] = {
      "Sid=AbC; Path=/",
      {"GET / HTTP/1.0"},
      {}},
-    {"TwoBlanksInContentLengthAndALongerBody",
+    {"TwoBlanksInContentLength",
      "/",
-     {"HTTP/1.0 200 OK\r\nContent-Length:  2\r\n\r\nlonger body"},
+     {"HTTP/1.0 200 OK\r\nContent-Length:  2\r\n\r\nok"},
      {},
      Succeeded,
      200,
      "HTTP/1.0 200 OK\r\nContent-Length:  2\r\n\r\n",
-     "longer body",
+     "ok",
      2,
      "",
      {"GET / HTTP/1.0"},
@@ -326,7 +326,8 @@ const ReplyCase ReplyCases[] = {
        EXPECT_TRUE(HasLine(Main.at(0), Auth));
        EXPECT_FALSE(HasLine(Other.at(0), Auth)) << Other.at(0);
        EXPECT_TRUE(HasLine(Other.at(0), "Host: other.test:" + std::to_string(H.Port)));
-       EXPECT_TRUE(HasLine(Other.at(0), "Cookie: k=v"));
+       // The cookie is the first server's: another host gets none, HeaderInfo keeps its copy.
+       EXPECT_EQ(Other.at(0).find("Cookie"), std::string::npos) << Other.at(0);
        EXPECT_EQ(H.HeaderInfo.Cookie, "k=v");
        EXPECT_EQ(H.HeaderInfo.UserId, "Aladdin");
        EXPECT_EQ(H.Host, "other.test");

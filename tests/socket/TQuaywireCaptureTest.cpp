@@ -33,6 +33,7 @@ struct CaptureCase {
   std::size_t Size;   // body bytes the peer sends before it closes
   std::int64_t Hint;  // BytesTotal when the capture starts; -1: the body's own size
   bool ToFile;
+  std::int64_t Limit = -1;  // the bounded capture's bound; -1: the unbounded one
 };
 
 const CaptureCase CaptureCases[] = {
@@ -47,6 +48,10 @@ const CaptureCase CaptureCases[] = {
     {"NegativeHint", 70000, -5, false},
     {"FileLarge", 1500000, 0, true},
     {"FileEmpty", 0, 0, true},
+    // Bounded: exactly the first Limit bytes, not one more taken from the socket.
+    {"BoundedLarge", 1500000, 0, false, 1400000},
+    {"BoundedZero", 1000, 0, false, 0},
+    {"BoundedFile", 1500000, 0, true, 70000},
 };
 
 void PrintTo(const CaptureCase& C, std::ostream* Os) { *Os << C.Name; }
@@ -57,8 +62,9 @@ class Capture : public SocketTest, public ::testing::WithParamInterface<CaptureC
 // blocks of at most 64 KiB that add up to the whole.
 TEST_P(Capture, KeepsExactlyWhatCameAndTellsProgressByBlocks) {
   const CaptureCase& P = GetParam();
-  const std::string Body = Pattern(P.Size);
-  LoopbackPeer Peer([&](int Fd) { SendAll(Fd, Body); });
+  const std::string Sent = Pattern(P.Size);
+  const std::string Body = P.Limit < 0 ? Sent : Sent.substr(0, static_cast<std::size_t>(P.Limit));
+  LoopbackPeer Peer([&](int Fd) { SendAll(Fd, Sent); });
   auto& C = Make(2);
   C.TimeOut = 10000;
   std::vector<std::int64_t> Steps;
@@ -75,15 +81,20 @@ TEST_P(Capture, KeepsExactlyWhatCameAndTellsProgressByBlocks) {
     const int Fd = ::mkstemp(Name);
     ASSERT_GE(Fd, 0);
     ::close(Fd);
-    C.CaptureFile(Name);
+    if (P.Limit < 0)
+      C.CaptureFile(Name);
+    else
+      C.CaptureFileAtMost(Name, P.Limit);
     Got = FileText(Name);
     ::unlink(Name);
-  } else {
+  } else if (P.Limit < 0) {
     C.CaptureString(Got, -1);
+  } else {
+    C.CaptureStringAtMost(Got, P.Limit);
   }
   EXPECT_TRUE(Got == Body) << "captured " << Got.size() << " of " << Body.size() << " bytes";
-  EXPECT_EQ(C.BytesRecvd, static_cast<std::int64_t>(P.Size));
-  EXPECT_GE(Steps.size(), (P.Size + 65535) / 65536);
+  EXPECT_EQ(C.BytesRecvd, static_cast<std::int64_t>(Body.size()));
+  EXPECT_GE(Steps.size(), (Body.size() + 65535) / 65536);
   for (const std::int64_t Step : Steps) {
     EXPECT_GT(Step, 0);
     EXPECT_LE(Step, 65536);

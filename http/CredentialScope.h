@@ -1,0 +1,42 @@
+// The one rule for where a request's credentials go while its passes follow redirections:
+// a cookie a server set goes only to the host that set it; an Authorization line and the
+// caller's own cookie go only to the first server (its host and port).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "http/HttpChars.h"
+
+// The server a pass goes to, as the rule tells servers apart.
+struct TPassServer {
+  std::string Scheme;  // lower case; "http" when the URL names none
+  std::string Host;
+  int Port = 0;
+};
+
+namespace CredentialScope {
+
+// Every scheme the component requests is spoken as plain HTTP, so the scheme tells no two
+// servers apart yet; a secure scheme is to join both comparisons here.
+inline bool CallerCredentialsGo(const TPassServer& First, const TPassServer& Pass) {
+  return SameNoCase(First.Host, Pass.Host) && First.Port == Pass.Port;
+}
+
+// Any port of the host: cookies do not tell ports apart (RFC 6265, 8.5).
+inline bool ServerCookieGoes(const TPassServer& Setter, const TPassServer& Pass) {
+  return SameNoCase(Setter.Host, Pass.Host);
+}
+
+// The name=value pair a Set-Cookie value carries, without its attributes (RFC 6265, 5.2):
+// "" when it names no cookie (no "=", or an empty name).
+inline std::string CookiePair(std::string_view SetCookie) {
+  const std::string_view Pair = SetCookie.substr(0, SetCookie.find(';'));
+  const auto Equals = Pair.find('=');
+  if (Equals == std::string_view::npos) return {};
+  const std::string_view Name = TrimBlanks(Pair.substr(0, Equals));
+  if (Name.empty()) return {};
+  return std::string(Name) + "=" + std::string(TrimBlanks(Pair.substr(Equals + 1)));
+}
+
+}  // namespace CredentialScope
