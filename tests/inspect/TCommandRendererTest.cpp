@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,13 @@ TExchangePass WithoutAccept() {
   return P;
 }
 
+// The look-up of nosuch.test failed, and the owner named 127.0.0.1 instead.
+TExchangePass SentElsewhere() {
+  TExchangePass P = Composed("GET", "http://nosuch.test:8080/p");
+  P.HostQuestion = THostQuestion{1, 2, "127.0.0.1"};
+  return P;
+}
+
 struct CommandCase {
   std::string Name;
   TExchangePass Pass;
@@ -166,6 +175,11 @@ std::vector<CommandCase> CommandCases() {
       {"composed lines missing", WithoutAccept(),
        "orrery-cli -X GET -H 'User-Agent: u' -H Accept: -H Content-type: http://h/",
        "curl -0 -X GET -H 'User-Agent: u' -H Accept: http://h/"},
+      {"another host given", SentElsewhere(),
+       "orrery-cli -X GET -H 'Host: nosuch.test' http://127.0.0.1:8080/p",
+       "curl -0 -X GET -H 'Host: nosuch.test' -H " + QA1 + " -H " + QA2 + " -H " + QForm +
+           " -H User-Agent: --connect-to nosuch.test:8080:127.0.0.1:8080 "
+           "http://nosuch.test:8080/p"},
   };
 }
 
@@ -196,7 +210,16 @@ std::string Comparable(const std::string& Request) {
 struct RunCase {
   std::string Name;
   std::function<void(TVelHTTP&, const std::string& URL)> Request;
+  std::function<void(TVelHTTP&)> Before = nullptr;  // the owner's settings and handlers
 };
+
+// The owner answers a failed look-up with 127.0.0.1, as the window's "Serveur invalide" does.
+void NamesTheLoopback(TVelHTTP& H) {
+  H.OnInvalidHost = [&H](bool& Handled) {
+    H.Host = "127.0.0.1";
+    Handled = true;
+  };
+}
 
 void PrintTo(const RunCase& C, std::ostream* Os) { *Os << C.Name; }
 
@@ -210,14 +233,18 @@ TEST_P(CurlRun, SendsTheSameRequest) {
   Http->HeaderInfo.Cookie = "a=1; b=\"two words\"";
   Http->HeaderInfo.UserId = "user";
   Http->HeaderInfo.Password = "pa ss";
+  if (GetParam().Before) GetParam().Before(*Http);
   Record();
   GetParam().Request(*Http, At(Server.Port(), "/path?q=1&r=%20"));
   ASSERT_EQ(Recorder->Passes().size(), 1u);
   const std::string Command = TCommandRenderer::Curl(Recorder->Passes()[0]);
-  const std::string Shell =
-      "timeout 20 sh -c " + TCommandRenderer::ShellQuote(Command) + " >/dev/null 2>&1";
-  const int Status = std::system(Shell.c_str());
-  ASSERT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Command;
+  // From a script, as a paste into a terminal runs it: "sh -c" would make the whole
+  // command one word, bounded as every word of a program's start is.
+  const std::string Script = ::testing::TempDir() + "curl-run-" + GetParam().Name + ".sh";
+  std::ofstream(Script) << Command << "\n";
+  const int Status = std::system(("timeout 20 sh " + Script + " >/dev/null 2>&1").c_str());
+  std::remove(Script.c_str());
+  ASSERT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Command.substr(0, 2000);
   const auto Received = Server.Requests();
   ASSERT_EQ(Received.size(), 2u);
   EXPECT_EQ(Comparable(Received[1]), Comparable(Received[0])) << Command;
@@ -232,7 +259,18 @@ INSTANTIATE_TEST_SUITE_P(
                 [](TVelHTTP& H, const std::string& U) { H.Post(U, "a=1&b='x'\nline two"); }},
         RunCase{"PutWithNul",
                 [](TVelHTTP& H, const std::string& U) { H.Put(U, std::string("@x\0y%\\", 6)); }},
-        RunCase{"Move", [](TVelHTTP& H, const std::string& U) { H.Move(U, "/to it's"); }}),
+        RunCase{"Move", [](TVelHTTP& H, const std::string& U) { H.Move(U, "/to it's"); }},
+        RunCase{"PostWithoutContentType",
+                [](TVelHTTP& H, const std::string& U) {
+                  H.CustomHeaders = {"Content-type:"};
+                  H.Post(U, "a=1");
+                }},
+        RunCase{"PutOfLongText",
+                [](TVelHTTP& H, const std::string& U) { H.Put(U, std::string(200 << 10, 't')); }},
+        RunCase{"ToTheHostGivenAfterAFailedLookUp",
+                [](TVelHTTP& H,
+                   std::string U) { H.Get(U.replace(U.find("127.0.0.1"), 9, "nosuch.invalid")); },
+                NamesTheLoopback}),
     [](const auto& Info) { return Info.param.Name; });
 
 }  // namespace
