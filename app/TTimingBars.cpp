@@ -27,10 +27,11 @@ std::vector<TBarSpan> TTimingBars::Spans(const TExchangePass& Pass, TClock::time
         {TBarSpan::bkQuestion, Out.back().To, std::max(Out.back().To, Offset + Q->Answered)});
     Last = Out.back().To;
   }
-  // Where the stage in progress ends: the pass's end, or now while it runs; -1 for none.
-  const double Until = Pass.EndedAt                ? Offset + *Pass.EndedAt
-                       : Now && Pass.Error.empty() ? *Now
-                                                   : -1.0;
+  // Where the stage in progress ends: the pass's end once its request was sent (as in the
+  // HAR: a connection never made has no span), or now while it runs; -1 for none.
+  const double Until = Pass.EndedAt && Pass.At[xsRequestSent] ? Offset + *Pass.EndedAt
+                       : Now && Pass.Error.empty()            ? *Now
+                                                              : -1.0;
   for (const TStep& S : Steps) {
     if (S.End) {
       Out.push_back({S.Kind, Last, std::max(Last, Offset + *S.End)});

@@ -31,10 +31,11 @@ class TTimingBars {
   using TClock = std::chrono::steady_clock;
 
   // The spans of a pass on the clock that starts at Origin. A stage not reached has no span;
-  // the stage a pass was in when an error or a stop ended it reaches up to that end
-  // (EndedAt), and with Now (ms on the same clock) the stage in progress of a pass still
-  // running reaches up to Now, so that a bar grows while the transfer goes on. A question
-  // for another server after a failed look-up is a span of its own between the look-ups.
+  // once the request was sent, the stage a pass was in when an error or a stop ended it
+  // reaches up to that end (EndedAt), and with Now (ms on the same clock) the stage in
+  // progress of a pass still running reaches up to Now, so that a bar grows while the
+  // transfer goes on. A question for another server after a failed look-up is a span of its
+  // own between the look-ups.
   static std::vector<TBarSpan> Spans(const TExchangePass& Pass, TClock::time_point Origin,
                                      std::optional<double> Now = std::nullopt);
   // Every pass's spans, on the first pass's clock.

@@ -174,8 +174,9 @@ TJson Response(const TExchangePass& P) {
 }  // namespace
 
 TJson THarWriter::Timings(const TExchangePass& P) {
-  // Each span ends at its stage and starts where the one before ended; the stage a pass
-  // was in when an error or a stop ended it lasts until then. -1 stays an integer.
+  // Each span ends at its stage and starts where the one before ended; once the request is
+  // sent, the stage a pass was in when an error or a stop ended it (waiting, receiving)
+  // lasts until then. A connection never made stays -1. -1 stays an integer.
   const auto& At = P.At;
   const auto Question = P.HostQuestion;
   // The time the owner was asked for another host is "blocked"; the look-ups before and
@@ -198,7 +199,7 @@ TJson THarWriter::Timings(const TExchangePass& P) {
   double From = LookUpEnd.value_or(0.0);
   bool Going = true;  // the stages before were all reached
   for (const auto& [Name, End] : Ends) {
-    const std::optional<double> To = End ? End : P.EndedAt;
+    const std::optional<double> To = End ? End : At[xsRequestSent] ? P.EndedAt : std::nullopt;
     T[Name] = Going && To ? TJson(Rounded(std::max(0.0, *To - From))) : TJson(-1);
     Going = Going && End.has_value();
     From = End.value_or(From);

@@ -35,9 +35,10 @@ class THarWriter {
   // One pass as an entry.
   static TJson Entry(const TExchangePass& Pass);
   // blocked, dns, connect, send, wait, receive in milliseconds; -1 for a stage not reached
-  // (dns also for a dotted address, which needs no look-up). The stage in progress when an
-  // error or a stop ended the pass lasts until then (EndedAt). blocked is the time the
-  // owner was asked for another host after a failed look-up, -1 when it was not.
+  // (dns also for a dotted address, which needs no look-up). Once the request is sent, the
+  // stage in progress when an error or a stop ended the pass lasts until then (EndedAt).
+  // blocked is the time the owner was asked for another host after a failed look-up, -1
+  // when it was not.
   static TJson Timings(const TExchangePass& Pass);
   // ISO 8601 in local time with milliseconds and the offset: "2026-12-08T15:04:05.123+01:00".
   static std::string IsoTime(std::chrono::system_clock::time_point Time);

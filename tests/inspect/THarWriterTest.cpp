@@ -118,9 +118,10 @@ TEST(HarTimings, FollowTheStagesReached) {
       {"closed at once", {N, 1, 2, N, 3, 3}, {-1, 1, 1, 1, 0}, 3},
       {"reset mid-body", {N, 1, 2, 4, 4.5, N}, {-1, 1, 1, 2, -1}, 4},
       {"fractions", {N, 1.23456, 1.5, 2, 2, 2.0004}, {-1, 1.235, 0.265, 0.5, 0}, 2},
-      // The stage in progress lasts until the error or the stop that ended the pass.
+      // Once the request is sent, the stage in progress lasts until the error or the stop.
       {"stopped mid-body", {N, 1, 2, 4, 4.5, N}, {-1, 1, 1, 2, 1496}, 1500, 1500},
-      {"refused after 3 ms", {N, N, N, N, N, N}, {-1, 3, -1, -1, -1}, 3, 3},
+      {"stopped waiting", {N, 1, 2, N, N, N}, {-1, 1, 1, 7, -1}, 9, 9},
+      {"refused after 3 ms", {N, N, N, N, N, N}, {-1, -1, -1, -1, -1}, 0, 3},
       // The user was asked for another host from 2 to 10 ms: "blocked", no stage's time.
       {"another host given", {12, 13, 14, 15, 15, 16}, {4, 1, 1, 1, 1}, 16, 16, Asked, 8},
       {"another dotted host", {N, 13, 14, 15, 15, 16}, {2, 3, 1, 1, 1}, 16, 16, Asked, 8},
