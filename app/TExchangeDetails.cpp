@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/TAnsiText.h"
 #include "app/TBodyView.h"
@@ -47,8 +48,7 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
   setObjectName("ExchangeDetails");
   setWindowTitle(QString::fromUtf8("D\u00e9tails de l'\u00e9change"));
   FSoon.setSingleShot(true);
-  FSoon.setInterval(100);
-  connect(&FSoon, &QTimer::timeout, this, &TExchangeDetails::Refresh);
+  connect(&FSoon, &QTimer::timeout, this, &TExchangeDetails::SoonTimedOut);
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(4, 4, 4, 4);
   BuildTop();
@@ -160,7 +160,25 @@ void TExchangeDetails::SetExportAction(QAction* Export) {
 }
 
 void TExchangeDetails::RefreshSoon() {
-  if (!FSoon.isActive()) FSoon.start();
+  if (!FSoon.isActive()) FSoon.start(RefreshDelay());
+}
+
+int TExchangeDetails::RefreshDelay() const {
+  if (!Now()) return 0;
+  using namespace std::chrono;
+  const auto Since = std::max(FRefreshed, FRecorder.Passes().front().Started);
+  const auto Left =
+      milliseconds(RefreshGapMs) - duration_cast<milliseconds>(TTimingBars::TClock::now() - Since);
+  return static_cast<int>(std::max<milliseconds::rep>(0, Left.count()));
+}
+
+void TExchangeDetails::SoonTimedOut() {
+  // A zero delay asked between two passes of a chain finds the next pass running: it waits.
+  if (const int Delay = RefreshDelay(); Delay > 0) {
+    FSoon.start(Delay);
+    return;
+  }
+  Refresh();
 }
 
 std::optional<double> TExchangeDetails::Now() const {
@@ -175,6 +193,7 @@ std::optional<double> TExchangeDetails::Now() const {
 
 void TExchangeDetails::Refresh() {
   FSoon.stop();
+  FRefreshed = TTimingBars::TClock::now();
   const auto& Passes = FRecorder.Passes();
   // A new request, or a further pass while the last one was being read: follow it.
   const bool Follow = Passes.size() < FShownPasses ||
@@ -211,7 +230,7 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
   const auto Right = Qt::AlignRight;
   for (int R = 0; R < Rows; ++R) {
     const TExchangePass& P = Passes[static_cast<std::size_t>(R)];
-    const auto End = P.At[xsBodyEnd];
+    const auto End = P.At[xsBodyEnd] ? P.At[xsBodyEnd] : P.EndedAt;
     FTable->setItem(R, pcNumber, Item(QString::number(R + 1), Right));
     FTable->setItem(R, pcMethod, Item(QString::fromLatin1(P.Method.c_str())));
     FTable->setItem(R, pcURL, Item(TAnsiText::FromReceived(P.URL)));
@@ -291,7 +310,7 @@ void TExchangeDetails::FillTimes(const TExchangePass& Pass) {
   }
   FStageBars->SetRows(std::move(Rows), Spans.empty() ? 0 : Spans.back().To);
   FStages->viewport()->update();
-  const auto End = Pass.At[xsBodyEnd];
+  const auto End = Pass.At[xsBodyEnd] ? Pass.At[xsBodyEnd] : Pass.EndedAt;
   QString Total = QString::fromUtf8("Total : %1 ms, %2 octets re\u00e7us")
                       .arg(End ? Ms(*End) : QString("-"), TAnsiText::Count(Pass.BytesReceived()));
   if (End && *End > 0)
@@ -309,6 +328,11 @@ void TExchangeDetails::FillNote() {
     const TExchangePass& P = Passes[static_cast<std::size_t>(FSelected)];
     if (!P.Proxy.empty())
       Lines << "Proxy : " + TAnsiText::FromReceived(P.Proxy) + ":" + QString::number(P.ProxyPort);
+    if (!P.HostUsed().empty())
+      Lines << QString::fromUtf8(
+                   "Serveur utilis\u00e9 : %1 (donn\u00e9 apr\u00e8s \u00ab Serveur "
+                   "invalide \u00bb)")
+                   .arg(TAnsiText::FromReceived(P.HostUsed()));
     if (!P.Error.empty()) Lines << "Erreur : " + TAnsiText::FromReceived(P.Error);
     const QString Short = TPassText::ShortBodyText(P);
     if (!Short.isEmpty()) Lines << Short;

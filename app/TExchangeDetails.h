@@ -33,10 +33,16 @@ class TExchangeDetails : public QWidget {
 
   const TExchangeRecorder& Recorder() const { return FRecorder; }
   // Rebuilds the table and the selected pass's tabs from the record, keeping the selection
-  // and the reader's place; RefreshSoon does it once for a burst of changes (the blocks of a
-  // body come by the thousand).
+  // and the reader's place.
   void Refresh();
+  // Asks for a Refresh on the window's own schedule, never at once: a change of the record
+  // comes inside the component's events, and a rebuild there would be charged to the stage
+  // being timed. While a pass runs the window is redrawn at most every RefreshGapMs, and
+  // not before RefreshGapMs after the request began, so that a short exchange is drawn
+  // once; when no pass runs (the request has ended) it is redrawn at the next turn of the
+  // event loop.
   void RefreshSoon();
+  static constexpr int RefreshGapMs = 250;
   // The main window's stop, with its shortcut (Esc) while this window has the focus, and its
   // HAR export: buttons at the top.
   void SetStopAction(QAction* Stop);
@@ -76,12 +82,16 @@ class TExchangeDetails : public QWidget {
   void FillNote();
   // Milliseconds on the first pass's clock while the last pass is still under way.
   std::optional<double> Now() const;
+  // How long RefreshSoon's timer still waits: 0 when no pass runs.
+  int RefreshDelay() const;
+  void SoonTimedOut();
 
   const TExchangeRecorder& FRecorder;
   int FSelected = -1;
   std::size_t FShownPasses = 0;
   std::string FBodyShown;  // the key of what the body tab shows, to spare rebuilding it
   QTimer FSoon;
+  TTimingBars::TClock::time_point FRefreshed;  // the last Refresh
   QToolButton* FStop;
   QToolButton* FExport;
   QPushButton* FCopy;

@@ -190,11 +190,13 @@ void TForm1::SetUpComponent() {
   VelHTTP1->OnFailure = [this](CmdType Cmd) { VelHTTP1Failure(Cmd); };
   // The recorder calls on to the handlers above, so it comes after them.
   FRecorder = std::make_unique<TExchangeRecorder>(*VelHTTP1);
-  // A stage reached shows at once; the thousands of body blocks once in a while.
+  // The inspector redraws on its own schedule, never inside the component's events: its
+  // work there would be charged to the stage the recorder is timing.
   FRecorder->OnChange = [this] {
     if (FDetails && FDetails->isVisible()) FDetails->RefreshSoon();
   };
-  FRecorder->OnPassStage = [this](const TExchangePass&, std::optional<TExchangeStage>) {
+  // Once the request is over nothing is timed: its end shows at once.
+  FRecorder->OnRequestEnd = [this] {
     if (FDetails && FDetails->isVisible()) FDetails->Refresh();
   };
 }

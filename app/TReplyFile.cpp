@@ -1,20 +1,18 @@
-// TReplyFile: an all-or-nothing write of a reply's bytes.
+// TReplyFile: a reply's bytes through the one save of the inspect layer.
 #include "app/TReplyFile.h"
 
-#include <QSaveFile>
+#include <QFile>
+#include <exception>
+
+#include "app/TAnsiText.h"
+#include "inspect/FileSave.h"
 
 QString TReplyFile::Write(const QString& FileName, const std::string& Header,
                           const std::string& Body) {
-  QSaveFile File(FileName);
-  if (!File.open(QIODevice::WriteOnly)) return File.errorString();
-  for (const std::string* Part : {&Header, &Body}) {
-    if (File.write(Part->data(), static_cast<qint64>(Part->size())) !=
-        static_cast<qint64>(Part->size())) {
-      const QString Why = File.errorString();
-      File.cancelWriting();
-      return Why;
-    }
+  try {
+    SaveFile(QFile::encodeName(FileName).toStdString(), {Header, Body});
+  } catch (const std::exception& E) {
+    return TAnsiText::FromReceived(E.what());
   }
-  if (!File.commit()) return File.errorString();
   return QString();
 }

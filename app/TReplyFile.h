@@ -6,8 +6,9 @@
 
 class TReplyFile {
  public:
-  // Writes Header then Body to FileName through a temporary file that replaces it only
-  // once every byte is written, so a failure leaves an existing file as it was. Returns
-  // an empty text on success, otherwise why the file could not be written.
+  // Writes Header then Body to FileName as SaveFile does: a regular file is replaced only
+  // once every byte is written (a failure leaves it as it was), a device, a FIFO or a link
+  // is written in place and never replaced. Returns an empty text on success, otherwise why
+  // the file could not be written (a full device included).
   static QString Write(const QString& FileName, const std::string& Header, const std::string& Body);
 };

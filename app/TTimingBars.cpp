@@ -21,6 +21,17 @@ std::vector<TBarSpan> TTimingBars::Spans(const TExchangePass& Pass, TClock::time
                                             {TBarSpan::bkReceive, Pass.At[xsBodyEnd], false}}};
   std::vector<TBarSpan> Out;
   double Last = Offset;
+  if (const auto& Q = Pass.HostQuestion) {
+    Out.push_back({TBarSpan::bkLookUp, Last, Offset + Q->Asked});
+    Out.push_back(
+        {TBarSpan::bkQuestion, Out.back().To, std::max(Out.back().To, Offset + Q->Answered)});
+    Last = Out.back().To;
+  }
+  // Where the stage in progress ends: the pass's end once its request was sent (as in the
+  // HAR: a connection never made has no span), or now while it runs; -1 for none.
+  const double Until = Pass.EndedAt && Pass.At[xsRequestSent] ? Offset + *Pass.EndedAt
+                       : Now && Pass.Error.empty()            ? *Now
+                                                              : -1.0;
   for (const TStep& S : Steps) {
     if (S.End) {
       Out.push_back({S.Kind, Last, std::max(Last, Offset + *S.End)});
@@ -28,7 +39,7 @@ std::vector<TBarSpan> TTimingBars::Spans(const TExchangePass& Pass, TClock::time
       continue;
     }
     if (S.Optional) continue;
-    if (Now && Pass.Error.empty() && *Now > Last) Out.push_back({S.Kind, Last, *Now});
+    if (Until > Last) Out.push_back({S.Kind, Last, Until});
     break;
   }
   return Out;
@@ -79,12 +90,12 @@ QColor TTimingBars::Colour(TBarSpan::TKind Kind) {
   // The colours of the browsers' panels, which a user already reads without a legend.
   static const std::array<QColor, KindCount> Colours{
       QColor(0x00, 0x96, 0x88), QColor(0xFF, 0x98, 0x00), QColor(0x9E, 0x9E, 0x9E),
-      QColor(0x4C, 0xAF, 0x50), QColor(0x21, 0x96, 0xF3)};
+      QColor(0x4C, 0xAF, 0x50), QColor(0x21, 0x96, 0xF3), QColor(0xCE, 0x93, 0xD8)};
   return Colours[Kind];
 }
 
 QString TTimingBars::KindName(TBarSpan::TKind Kind) {
   static const std::array<const char*, KindCount> Names{
-      "Recherche de l'h\u00f4te", "Connexion", "Envoi", "Attente", "R\u00e9ception"};
+      "Recherche de l'h\u00f4te", "Connexion", "Envoi", "Attente", "R\u00e9ception", "Question"};
   return QString::fromUtf8(Names[Kind]);
 }

@@ -17,7 +17,9 @@ class QPainter;
 
 // One stage of a pass, in milliseconds on the exchange's clock (0 is the first pass's start).
 struct TBarSpan {
-  enum TKind { bkLookUp, bkConnect, bkSend, bkWait, bkReceive };
+  // bkQuestion: the look-up failed and the user was asked for another server; that time
+  // belongs to no stage of the exchange.
+  enum TKind { bkLookUp, bkConnect, bkSend, bkWait, bkReceive, bkQuestion };
   TKind Kind = bkLookUp;
   double From = 0;
   double To = 0;
@@ -25,12 +27,15 @@ struct TBarSpan {
 
 class TTimingBars {
  public:
-  static constexpr int KindCount = TBarSpan::bkReceive + 1;
+  static constexpr int KindCount = TBarSpan::bkQuestion + 1;
   using TClock = std::chrono::steady_clock;
 
   // The spans of a pass on the clock that starts at Origin. A stage not reached has no span;
-  // with Now (ms on the same clock), the stage in progress of a pass still running reaches
-  // up to it, so that a bar grows while the transfer goes on.
+  // once the request was sent, the stage a pass was in when an error or a stop ended it
+  // reaches up to that end (EndedAt), and with Now (ms on the same clock) the stage in
+  // progress of a pass still running reaches up to Now, so that a bar grows while the
+  // transfer goes on. A question for another server after a failed look-up is a span of its
+  // own between the look-ups.
   static std::vector<TBarSpan> Spans(const TExchangePass& Pass, TClock::time_point Origin,
                                      std::optional<double> Now = std::nullopt);
   // Every pass's spans, on the first pass's clock.

@@ -60,8 +60,14 @@ std::string_view ValueOf(const TLine& L) {
   return V;
 }
 
-// Whether the body must come through a pipe rather than as a word on the command line.
+// Linux refuses to start a program with a word longer than 128 KiB ("Argument list too
+// long"), and all words together are bounded too: a body well short of that stays a word.
+constexpr std::size_t LongestBodyWord = 64 * 1024;
+
+// Whether the body must come through a pipe rather than as a word on the command line. The
+// shell's printf is a builtin, which no such bound applies to.
 bool NeedsPipe(std::string_view Body) {
+  if (Body.size() > LongestBodyWord) return true;
   if (!Body.empty() && Body[0] == '@') return true;
   for (const char C : Body) {
     const auto B = static_cast<unsigned char>(C);
@@ -113,6 +119,10 @@ bool SendsBody(const TExchangePass& P, const std::vector<TLine>& L) {
   return Has(L, "Content-Length") || P.RequestBodySize > 0;
 }
 
+// Where the pass really connected when the owner named another host after a failed look-up
+// (direct passes only: through a proxy the proxy is looked up).
+std::string HostUsed(const TExchangePass& P) { return P.Proxy.empty() ? P.HostUsed() : ""; }
+
 }  // namespace
 
 std::string TCommandRenderer::ShellQuote(std::string_view Word) {
@@ -152,7 +162,14 @@ std::string TCommandRenderer::PrintfFormat(std::string_view Bytes) {
 
 std::string TCommandRenderer::OrreryCli(const TExchangePass& P) {
   const auto L = Lines(P);
-  const TServer U = ServerOf(P);
+  TServer U = ServerOf(P);
+  // The command line cannot be told to connect elsewhere than its URL says: the URL names
+  // the host used, and the Host line, which then differs from the URL's, is given as sent.
+  std::string URL = P.URL;
+  if (const std::string Used = HostUsed(P); !Used.empty() && U.Port > 0) {
+    URL = THttpUrl::AbsoluteForm(THttpUrl::SplitReference(P.URL).Scheme, Used, U.Port, U.Target);
+    U.Host = Used;
+  }
   const std::string HostPort = U.Host + ":" + std::to_string(U.Port);
   TCommand C("orrery-cli");
   C.Method(P);
@@ -174,7 +191,7 @@ std::string TCommandRenderer::OrreryCli(const TExchangePass& P) {
   if (!P.TargetURI.empty()) C.Option("--target", P.TargetURI);
   if (SendsBody(P, L)) C.Body(P);
   C.Proxy(P);
-  C.Word(P.URL);
+  C.Word(URL);
   return C.Text();
 }
 
@@ -198,8 +215,15 @@ std::string TCommandRenderer::Curl(const TExchangePass& P) {
   }
   for (const std::string_view Added : {"Host", "User-Agent", "Accept"})
     if (!Has(L, Added)) C.Option("-H", std::string(Added) + ":");
-  if (SendsBody(P, L)) C.Body(P);
+  const bool Body = SendsBody(P, L);
+  // With a body curl adds its form Content-Type, unless told not to.
+  if (Body && !Has(L, "Content-Type")) C.Option("-H", "Content-Type:");
+  if (Body) C.Body(P);
   C.Proxy(P);
+  if (const std::string Used = HostUsed(P); !Used.empty() && U.Port > 0) {
+    const std::string Port = std::to_string(U.Port);
+    C.Option("--connect-to", U.Host + ":" + Port + ":" + Used + ":" + Port);
+  }
   C.Word(P.URL);
   return C.Text();
 }

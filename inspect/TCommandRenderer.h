@@ -3,9 +3,15 @@
 //
 // Both name the method, every header line that the program would not compose the same way
 // by itself, the body and the proxy, and end with the URL. A body that cannot stand on a
-// command line as it is (a NUL or another control byte but LF and tab, or a first '@' that
-// both programs would read as a file name) is piped in by printf and named "@-". Only the
-// bytes of the body the pass kept (TExchangePass::BodyKept) can be rendered.
+// command line as it is (a NUL or another control byte but LF and tab, a first '@' that
+// both programs would read as a file name, or more than 64 KiB, past which a program may
+// not be started with it) is piped in by the shell's printf and named "@-". Only the bytes
+// of the body the pass kept (TExchangePass::BodyKept) can be rendered.
+//
+// A pass that went to another host than its URL's, named by the owner after a failed
+// look-up (TExchangePass::HostUsed), is sent there again: curl with "--connect-to
+// HOST:PORT:USED:PORT"; orrery-cli, which has no such option, with the host used in the URL
+// and the Host line as it was sent.
 #pragma once
 
 #include <string>
@@ -25,7 +31,8 @@ class TCommandRenderer {
   // "curl -0 -X METHOD [-H 'Name: value']... [--data-binary DATA] [-x HOST:PORT] URL", one
   // -H per header line sent, except Content-Length (curl computes it) and Host when it is
   // what curl sends for the URL. Headers curl adds by itself that the pass did not send
-  // (User-Agent, Accept, Host) are removed with "-H 'Name:'". HEAD is "-I", since with
+  // (User-Agent, Accept, Host, and Content-Type with a body) are removed with "-H 'Name:'".
+  // HEAD is "-I", since with
   // "-X HEAD" curl would wait for a body. "-g" keeps curl from expanding [] and {} in the
   // URL, and "--path-as-is" from merging "/./" and "/../".
   static std::string Curl(const TExchangePass& Pass);

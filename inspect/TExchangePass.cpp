@@ -22,3 +22,9 @@ bool TExchangePass::BodyShort() const {
   const auto Announced = AnnouncedLength();
   return Announced && BodyBytes < *Announced;
 }
+
+std::string TExchangePass::ShortBodyError() const {
+  if (!BodyShort()) return "";
+  return "transfer closed with " + std::to_string(*AnnouncedLength() - BodyBytes) +
+         " bytes remaining to read";
+}

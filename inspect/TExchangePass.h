@@ -28,6 +28,15 @@ struct TStatusReport {
   std::string Text;
 };
 
+// The look-up failed and the component's owner was asked for another host (OnInvalidHost):
+// when the question was put and when it was answered, in milliseconds from the pass's start,
+// and the host the pass then went to ("" when the owner named none and the pass gave up).
+struct THostQuestion {
+  double Asked = 0;
+  double Answered = 0;
+  std::string Host;
+};
+
 struct TExchangePass {
   // Bytes of a request body and of a reply body kept per pass; the counts stay whole.
   static constexpr std::size_t BodyKept = std::size_t{1} << 20;
@@ -53,6 +62,10 @@ struct TExchangePass {
   // stop that cut it short (the reception lasts until then). Unset while it runs.
   std::optional<double> EndedAt;
 
+  // Set when the look-up failed and the owner was asked for another host; the time the
+  // question was open belongs to no stage of the exchange.
+  std::optional<THostQuestion> HostQuestion;
+
   std::chrono::system_clock::time_point StartedAt;  // wall clock, for dates
   std::chrono::steady_clock::time_point Started;    // monotonic, for durations
   // Milliseconds from Started to each stage; unset while (or when never) reached.
@@ -69,6 +82,12 @@ struct TExchangePass {
   // The body ended (by the close or a reset) before the length the final reply announced:
   // the reply is incomplete, whatever status it carries.
   bool BodyShort() const;
+  // "transfer closed with N bytes remaining to read" for a short body, as curl words it;
+  // empty when the body is not short.
+  std::string ShortBodyError() const;
+  // The host the pass connected to instead of its URL's, named by the owner when the
+  // look-up failed; empty when it went to its URL's host.
+  std::string HostUsed() const { return HostQuestion ? HostQuestion->Host : std::string(); }
   // More body arrived than Body keeps.
   bool BodyCut() const { return BodyBytes > static_cast<std::int64_t>(Body.size()); }
   // Header plus body bytes received.

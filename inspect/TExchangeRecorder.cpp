@@ -89,6 +89,8 @@ void TExchangeRecorder::Link(TVelHTTP& Http) {
     if (!S || S->Passes.empty()) return;
     TExchangePass& P = S->Passes.back();
     if (P.At[xsBodyEnd]) return;
+    // The latest close before the body's end is where an error or a stop cut the pass.
+    P.EndedAt = MsSince(P.Started);
     if (!P.At[xsRequestSent]) return;  // Header still holds the pass before's reply
     if (!P.At[xsHeaderEnd]) {
       if (!H->OutputFileMode) P.ReplyHeader = H->Header;
@@ -101,6 +103,30 @@ void TExchangeRecorder::Link(TVelHTTP& Http) {
   Chain(Http.OnStatus, [Weak](TObject*, const std::string& Text) {
     if (auto S = Weak.lock()) Report(*S, Text);
   });
+  // Without a handler the component asks nobody: nothing to chain, and nothing to time.
+  if (!Http.OnInvalidHost) return;
+  Http.OnInvalidHost = [Weak, H, Earlier = Http.OnInvalidHost](bool& Handled) {
+    if (auto S = Weak.lock()) Asked(*S);
+    Earlier(Handled);
+    // The question may have been open for long: the recorder may be gone since.
+    if (auto S = Weak.lock()) Answered(*S, *H, Handled);
+  };
+}
+
+void TExchangeRecorder::Asked(TState& S) {
+  if (S.Passes.empty()) return;
+  TExchangePass& P = S.Passes.back();
+  const double Now = MsSince(P.Started);
+  P.HostQuestion = THostQuestion{Now, Now, ""};
+}
+
+void TExchangeRecorder::Answered(TState& S, const TVelHTTP& Http, bool Handled) {
+  if (S.Passes.empty() || !S.Passes.back().HostQuestion) return;
+  TExchangePass& P = S.Passes.back();
+  P.HostQuestion->Answered = MsSince(P.Started);
+  // Through a proxy the component looks the proxy up again, whatever Host now says.
+  if (Handled && Http.Proxy.empty()) P.HostQuestion->Host = Http.Host;
+  Changed(S);
 }
 
 void TExchangeRecorder::BeginPass(TState& S, const TVelHTTP& Http) {
@@ -132,22 +158,25 @@ void TExchangeRecorder::Stage(TState& S, const TVelHTTP& Http, THttpStage Stage)
   }
   if (S.Passes.empty()) return;
   TExchangePass& P = S.Passes.back();
+  // The time first: copying a header or a body's kept start is no part of the stage.
+  const double Now = MsSince(P.Started);
   switch (Stage) {
     case hsPassStart: break;
-    case hsRequestSent: Mark(S, xsRequestSent); break;
+    case hsRequestSent: Mark(S, xsRequestSent, Now); break;
     case hsStatusLine:
       if (!Http.OutputFileMode) P.ReplyHeader = Http.Header;
-      Mark(S, xsStatusLine);
+      Mark(S, xsStatusLine, Now);
       break;
     case hsHeaderEnd:
       if (!Http.OutputFileMode) P.ReplyHeader = Http.Header;
       P.ReplyNumber = Http.ReplyNumber;
-      Mark(S, xsHeaderEnd);
+      Mark(S, xsHeaderEnd, Now);
       break;
     case hsBodyEnd:
       if (!S.Recorder->BodyFromSink && !Http.InputFileMode) P.Body.clear();
       TakeBody(S, Http);
-      Mark(S, xsBodyEnd);
+      if (!P.At[xsBodyEnd]) P.EndedAt = Now;
+      Mark(S, xsBodyEnd, Now);
       break;
   }
 }
@@ -165,11 +194,11 @@ void TExchangeRecorder::TakeBody(TState& S, const TVelHTTP& Http) {
   if (P.Body.size() < Want) P.Body.append(Body, P.Body.size(), Want - P.Body.size());
 }
 
-void TExchangeRecorder::Mark(TState& S, TExchangeStage Stage) {
+void TExchangeRecorder::Mark(TState& S, TExchangeStage Stage, std::optional<double> At) {
   if (S.Passes.empty()) return;
   TExchangePass& P = S.Passes.back();
   if (P.At[Stage]) return;  // the first time counts
-  P.At[Stage] = MsSince(P.Started);
+  P.At[Stage] = At ? *At : MsSince(P.Started);
   Changed(S);
   Reached(S, Stage);
 }
@@ -204,24 +233,34 @@ void TExchangeRecorder::Clear() {
 }
 
 void TExchangeRecorder::NoteError(const std::string& Message) {
-  if (!FState->Passes.empty() && !FState->Passes.back().At[xsBodyEnd])
-    FState->Passes.back().Error = Message;
-  else
+  if (!FState->Passes.empty() && !FState->Passes.back().At[xsBodyEnd]) {
+    TExchangePass& P = FState->Passes.back();
+    P.Error = Message;
+    // A pass that ended without a close (a refused connection) ends with its error.
+    if (!P.EndedAt) P.EndedAt = MsSince(P.Started);
+  } else
     FState->Error = Message;
   Changed(*FState);
 }
 
 void TExchangeRecorder::Run(const std::function<void()>& Request) {
   Clear();
+  // A copy: the hook may be replaced meanwhile.
+  const auto Ended = [Hook = OnRequestEnd] {
+    if (Hook) Hook();
+  };
   try {
     Request();
   } catch (const std::exception& E) {
     NoteError(E.what());
+    Ended();
     throw;
   } catch (...) {
     NoteError("Unknown error");
+    Ended();
     throw;
   }
+  Ended();
 }
 
 void TExchangeRecorder::FeedBody(std::string_view Block) {

@@ -2,10 +2,12 @@
 // sent and received and the time of each stage, taken from the component's own events.
 //
 // It chains itself in front of the handlers the component has when it attaches (OnStage,
-// OnHostResolved, OnConnect, OnPacketRecvd, OnDisconnect, OnStatus), which keep running as
-// before. Attach it after the owner has set its handlers: a handler set later replaces the
-// recorder's link. Times come from the monotonic clock, read inside the events; each pass
-// also keeps its wall-clock start for dates.
+// OnHostResolved, OnConnect, OnPacketRecvd, OnDisconnect, OnStatus, and OnInvalidHost when
+// there is one), which keep running as before. Attach it after the owner has set its
+// handlers: a handler set later replaces the recorder's link. Times come from the monotonic
+// clock, read first thing in each event, before the record is touched and before any
+// handler or hook runs, so that no observer's work is charged to a stage; each pass also
+// keeps its wall-clock start for dates.
 //
 // The reply body is taken from the component's Body (string mode). A caller that streams the
 // body through a sink of its own instead hands each block to FeedBody, or lets Sink() wrap
@@ -66,8 +68,12 @@ class TExchangeRecorder {
   // The body is what FeedBody is given, never the component's Body.
   bool BodyFromSink = false;
 
-  // Called after every change of the record, also while a request runs.
+  // Called after every change of the record, also while a request runs: inside the
+  // component's events, so it should only note that something changed.
   std::function<void()> OnChange;
+  // Called when Run returns or raises, its error noted: the request is over and nothing of
+  // it is timed any more, so an observer may do its slow work here.
+  std::function<void()> OnRequestEnd;
   // Called when a pass begins (Stage empty) and when it reaches a stage, once the record
   // holds it: what a live trace needs to print each step as it happens.
   std::function<void(const TExchangePass& Pass, std::optional<TExchangeStage> Stage)> OnPassStage;
@@ -82,7 +88,10 @@ class TExchangeRecorder {
   };
   static void BeginPass(TState& S, const TVelHTTP& Http);
   static void Stage(TState& S, const TVelHTTP& Http, THttpStage Stage);
-  static void Mark(TState& S, TExchangeStage Stage);
+  // Stage reached At (ms on the pass's clock), or now.
+  static void Mark(TState& S, TExchangeStage Stage, std::optional<double> At = std::nullopt);
+  static void Asked(TState& S);
+  static void Answered(TState& S, const TVelHTTP& Http, bool Handled);
   // Copies what is new of the component's Body (up to BodyKept) into the current pass.
   static void TakeBody(TState& S, const TVelHTTP& Http);
   static void Report(TState& S, const std::string& Text);

@@ -1,18 +1,14 @@
 // THarWriter: the fields of HAR 1.2 from the record of each pass.
 #include "inspect/THarWriter.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "OrreryVersion.h"
-#include "base/Exception.h"
 #include "http/Base64.h"
+#include "inspect/FileSave.h"
 #include "inspect/HttpText.h"
 #include "inspect/TExchangeRecorder.h"
 
@@ -92,14 +88,19 @@ TJson ReplyCookies(const std::vector<THeaderField>& Fields) {
 }
 
 // Body bytes as HAR text: as they are when they are UTF-8, else in Base64. Returns whether
-// Base64 was used.
-bool PutBody(TJson& Into, const std::string& Body, bool Cut) {
-  if (const auto Length = TextLength(Body, Cut)) {
-    Into["text"] = Body.substr(0, *Length);
-    return false;
+// Base64 was used. A text that holds less than the whole body (Size bytes) says so, in
+// words and in "_textKept", the count of the body's bytes it holds.
+bool PutBody(TJson& Into, const std::string& Body, std::int64_t Size) {
+  const bool Cut = Size > static_cast<std::int64_t>(Body.size());
+  const auto Length = TextLength(Body, Cut);
+  Into["text"] = Length ? Body.substr(0, *Length) : Base64(Body);
+  const auto Kept = static_cast<std::int64_t>(Length ? *Length : Body.size());
+  if (Kept < Size) {
+    Into["comment"] =
+        "text holds the first " + std::to_string(Kept) + " of " + std::to_string(Size) + " bytes";
+    Into["_textKept"] = Kept;
   }
-  Into["text"] = Base64(Body);
-  return true;
+  return !Length;
 }
 
 std::string Word(std::string_view Line, int Index) {
@@ -125,8 +126,7 @@ TJson Request(const TExchangePass& P) {
              {"queryString", NameValues(QueryFields(P.URL))}};
   if (FieldValue(Fields, "Content-Length")) {
     TJson Post = {{"mimeType", FieldValue(Fields, "Content-Type").value_or("")}};
-    const bool Cut = P.RequestBodySize > static_cast<std::int64_t>(P.RequestBody.size());
-    if (PutBody(Post, P.RequestBody, Cut)) Post["_encoding"] = "base64";
+    if (PutBody(Post, P.RequestBody, P.RequestBodySize)) Post["_encoding"] = "base64";
     R["postData"] = Post;
   }
   R["headersSize"] = static_cast<std::int64_t>(P.RequestHeader.size());
@@ -141,6 +141,8 @@ TJson Response(const TExchangePass& P) {
   const auto Fields = HeaderFields(Final, true);
   const std::string_view StatusLine = Lines.empty() ? std::string_view() : Lines[0];
   const bool HeaderRead = P.At[xsHeaderEnd].has_value() || !P.ReplyHeader.empty();
+  // A reply whose header came whole keeps its status when an error or a stop cut its body.
+  const bool Replied = P.At[xsHeaderEnd].has_value() || P.Error.empty();
   std::string StatusText;
   if (const auto Second = StatusLine.find(' '); Second != std::string_view::npos)
     if (const auto Third = StatusLine.find(' ', Second + 1); Third != std::string_view::npos)
@@ -149,9 +151,9 @@ TJson Response(const TExchangePass& P) {
                    {"mimeType", FieldValue(Fields, "Content-Type").value_or("")}};
   // A body that went to a file was not kept: no text rather than an empty one.
   const bool NotKept = P.Body.empty() && P.BodyBytes > 0;
-  if (!NotKept && PutBody(Content, P.Body, P.BodyCut())) Content["encoding"] = "base64";
-  TJson R = {{"status", P.Error.empty() ? P.ReplyNumber : 0},
-             {"statusText", P.Error.empty() ? StatusText : ""},
+  if (!NotKept && PutBody(Content, P.Body, P.BodyBytes)) Content["encoding"] = "base64";
+  TJson R = {{"status", Replied ? P.ReplyNumber : 0},
+             {"statusText", Replied ? StatusText : ""},
              {"httpVersion", Word(StatusLine, 0)},
              {"cookies", ReplyCookies(Fields)},
              {"headers", NameValues(Fields)},
@@ -160,28 +162,49 @@ TJson Response(const TExchangePass& P) {
              {"headersSize", HeaderRead ? static_cast<std::int64_t>(P.ReplyHeader.size()) : -1},
              {"bodySize", P.At[xsHeaderEnd] ? P.BodyBytes : -1}};
   if (!P.Error.empty()) R["_error"] = P.Error;
+  // A body cut short by the close is no complete reply, whatever its status says.
+  if (const std::string Short = P.ShortBodyError(); P.Error.empty() && !Short.empty()) {
+    R["_error"] = Short;
+    R["comment"] = "Corps incomplet : " + std::to_string(P.BodyBytes) + " octets sur " +
+                   std::to_string(*P.AnnouncedLength());
+  }
   return R;
 }
 
 }  // namespace
 
 TJson THarWriter::Timings(const TExchangePass& P) {
-  // Each span ends at its stage and starts where the one before ended; -1 stays an integer.
-  const auto Span = [](std::optional<double> From, std::optional<double> To) -> TJson {
-    if (!To || !From) return -1;
-    return Rounded(std::max(0.0, *To - *From));
-  };
-  const std::optional<double> Start = 0.0;
+  // Each span ends at its stage and starts where the one before ended; once the request is
+  // sent, the stage a pass was in when an error or a stop ended it (waiting, receiving)
+  // lasts until then. A connection never made stays -1. -1 stays an integer.
   const auto& At = P.At;
-  const auto Connected = At[xsConnected];
-  const auto Sent = At[xsRequestSent];
-  const auto First = P.FirstByte();
-  return {{"blocked", -1},
-          {"dns", Span(Start, At[xsLookedUp])},
-          {"connect", Span(At[xsLookedUp] ? At[xsLookedUp] : Start, Connected)},
-          {"send", Span(Connected, Sent)},
-          {"wait", Span(Sent, First)},
-          {"receive", Span(First, At[xsBodyEnd])}};
+  const auto Question = P.HostQuestion;
+  // The time the owner was asked for another host is "blocked"; the look-ups before and
+  // after the question together are "dns".
+  TJson Blocked = -1, Dns = -1;
+  std::optional<double> LookUpEnd = At[xsLookedUp];
+  if (Question) {
+    Blocked = Rounded(std::max(0.0, Question->Answered - Question->Asked));
+    const double After = LookUpEnd ? std::max(0.0, *LookUpEnd - Question->Answered) : 0.0;
+    Dns = Rounded(Question->Asked + After);
+    if (!LookUpEnd) LookUpEnd = Question->Answered;
+  } else if (LookUpEnd) {
+    Dns = Rounded(std::max(0.0, *LookUpEnd));
+  }
+  TJson T = {{"blocked", Blocked}, {"dns", Dns}};
+  const std::pair<const char*, std::optional<double>> Ends[] = {{"connect", At[xsConnected]},
+                                                                {"send", At[xsRequestSent]},
+                                                                {"wait", P.FirstByte()},
+                                                                {"receive", At[xsBodyEnd]}};
+  double From = LookUpEnd.value_or(0.0);
+  bool Going = true;  // the stages before were all reached
+  for (const auto& [Name, End] : Ends) {
+    const std::optional<double> To = End ? End : At[xsRequestSent] ? P.EndedAt : std::nullopt;
+    T[Name] = Going && To ? TJson(Rounded(std::max(0.0, *To - From))) : TJson(-1);
+    Going = Going && End.has_value();
+    From = End.value_or(From);
+  }
+  return T;
 }
 
 TJson THarWriter::Entry(const TExchangePass& P) {
@@ -216,28 +239,7 @@ std::string THarWriter::Text(const TJson& Document) {
 }
 
 void THarWriter::Save(const std::string& FileName, const TJson& Document) {
-  const std::string Data = Text(Document);
-  // A name of its own in the target's directory, made by mkstemp (O_EXCL): a file or link
-  // someone put at a name we chose cannot be followed, and the rename stays on one file system.
-  std::string Temporary = FileName + ".XXXXXX";
-  const int Fd = ::mkstemp(Temporary.data());
-  if (Fd < 0) throw EFCreateError("Cannot create file \"" + FileName + "\"");
-  // mkstemp makes the file 0600; a saved document gets the mode a new file gets here.
-  const ::mode_t Mask = ::umask(0);
-  ::umask(Mask);
-  bool Written = ::fchmod(Fd, 0666 & ~Mask) == 0;
-  for (std::size_t Done = 0; Written && Done < Data.size();) {
-    const ::ssize_t N = ::write(Fd, Data.data() + Done, Data.size() - Done);
-    if (N < 0 && errno == EINTR) continue;
-    Written = N > 0;
-    if (Written) Done += static_cast<std::size_t>(N);
-  }
-  Written = Written && ::fsync(Fd) == 0;
-  const bool Closed = ::close(Fd) == 0;
-  if (!Written || !Closed || std::rename(Temporary.c_str(), FileName.c_str()) != 0) {
-    ::unlink(Temporary.c_str());
-    throw EWriteError("Cannot write file \"" + FileName + "\"");
-  }
+  SaveFile(FileName, {Text(Document)});
 }
 
 std::string THarWriter::IsoTime(std::chrono::system_clock::time_point Time) {

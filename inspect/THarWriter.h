@@ -1,7 +1,9 @@
 // THarWriter: an exchange as an HTTP Archive (HAR 1.2), one entry per pass, written with
 // nlohmann-json. Fields of our own start with "_", as the format allows: "_error" holds the
-// message of a pass that failed midway (its response status is 0 then), or, on the log, of
-// an error that came after the last pass; "_encoding" marks a request body given in Base64.
+// message of a pass that failed midway (its response status is 0 then, unless its header
+// had come whole), of a body shorter than its announced length, or, on the log, of an error
+// that came after the last pass; "_encoding" marks a request body given in Base64;
+// "_textKept" is the count of body bytes a text holds when it holds only the body's start.
 #pragma once
 
 #include <chrono>
@@ -25,15 +27,18 @@ class THarWriter {
   // The document as UTF-8 text, indented by two. Bytes of header values and URLs that are
   // not UTF-8 come out as U+FFFD (bodies that are not text are in Base64 already).
   static std::string Text(const TJson& Document);
-  // Writes the text to FileName by way of a temporary file in the same folder, renamed over
-  // it at the end, so that a failed write leaves an existing file as it was. Raises
-  // EFCreateError or EWriteError naming the file.
+  // Writes the text to FileName as SaveFile does: a regular file is replaced whole, a
+  // device, a FIFO or a link is written in place. Raises EFCreateError or EWriteError
+  // naming the file and the reason.
   static void Save(const std::string& FileName, const TJson& Document);
 
   // One pass as an entry.
   static TJson Entry(const TExchangePass& Pass);
   // blocked, dns, connect, send, wait, receive in milliseconds; -1 for a stage not reached
-  // (dns also for a dotted address, which needs no look-up; blocked always).
+  // (dns also for a dotted address, which needs no look-up). Once the request is sent, the
+  // stage in progress when an error or a stop ended the pass lasts until then (EndedAt).
+  // blocked is the time the owner was asked for another host after a failed look-up, -1
+  // when it was not.
   static TJson Timings(const TExchangePass& Pass);
   // ISO 8601 in local time with milliseconds and the offset: "2026-12-08T15:04:05.123+01:00".
   static std::string IsoTime(std::chrono::system_clock::time_point Time);

@@ -6,10 +6,12 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QToolButton>
 #include <QtTest>
 #include <algorithm>
@@ -24,6 +26,7 @@
 #include "app/TQtEventBridge.h"
 #include "app/TTimingBars.h"
 #include "inspect/HttpText.h"
+#include "platform/WinSock.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/inspect/ThreeHops.h"
 #include "tests/support/HarMask.h"
@@ -168,7 +171,9 @@ class TExchangeInspectorTest : public QObject {
   // starts Offset ms after the first.
   void barGeometry_data() {
     QTest::addColumn<double>("Offset");
-    QTest::addColumn<QList<double>>("At");  // look-up (or -1), connect, sent, status, end
+    // Look-up (or -1), connect, sent, status, end; then the end of a pass cut short, and
+    // when a question for another server was put and answered.
+    QTest::addColumn<QList<double>>("At");
     QTest::addColumn<QList<double>>("Widths");
     QTest::addColumn<QList<double>>("Lefts");
     QTest::newRow("host name") << 10.0 << QList<double>{5, 15, 20, 60, 90}
@@ -178,6 +183,11 @@ class TExchangeInspectorTest : public QObject {
                                     << QList<double>{4, 2, 44, 50} << QList<double>{0, 4, 6, 50};
     QTest::newRow("no body yet") << 50.0 << QList<double>{-1, 10, 20, -1, -1}
                                  << QList<double>{10, 10} << QList<double>{50, 60};
+    QTest::newRow("stopped mid-body") << 0.0 << QList<double>{-1, 4, 6, 50, -1, 150}
+                                      << QList<double>{4, 2, 44, 100} << QList<double>{0, 4, 6, 50};
+    QTest::newRow("another server given")
+        << 0.0 << QList<double>{-1, 30, 32, 40, 60, 60, 5, 25} << QList<double>{5, 20, 5, 2, 8, 20}
+        << QList<double>{0, 5, 25, 30, 32, 40};
   }
   void barGeometry() {
     QFETCH(double, Offset);
@@ -193,6 +203,8 @@ class TExchangeInspectorTest : public QObject {
                                      xsBodyEnd};
     for (int I = 0; I < 5; ++I)
       if (At[I] >= 0) Passes[1].At[Stages[I]] = At[I];
+    if (At.size() > 5) Passes[1].EndedAt = At[5];
+    if (At.size() > 7) Passes[1].HostQuestion = THostQuestion{At[6], At[7], "h"};
     const auto Rows = TTimingBars::Rows(Passes);
     const double Scale = TTimingBars::Scale(Rows);
     QCOMPARE(Scale, 200.0);
@@ -334,6 +346,9 @@ class TExchangeInspectorTest : public QObject {
     QTest::newRow("post") << "Button2" << QString::fromUtf8("a b=c&d=Zürich €") << QStringList{
         "", "", "Probe/2", "", "", ""};
     QTest::newRow("head") << "Button3" << "" << QStringList{"", "", "", "", "", ""};
+    // The name is unknown here, and "Serveur invalide" is answered with 127.0.0.1.
+    QTest::newRow("after Serveur invalide") << "Button1"
+                                            << "" << QStringList{"", "", "", "", "", ""};
   }
   void copiedCurlSendsTheSameRequest() {
     QFETCH(QString, Button);
@@ -354,7 +369,17 @@ class TExchangeInspectorTest : public QObject {
     const char* Boxes[] = {"Edit5", "Edit6", "Edit7", "Edit8", "Edit9", "Edit10"};
     for (int I = 0; I < 6; ++I) W<QLineEdit>(Boxes[I])->setText(Settings[I]);
     const char* UrlBox = Button == "Button1" ? "Edit1" : Button == "Button2" ? "Edit2" : "Edit4";
-    W<QLineEdit>(UrlBox)->setText(Url("127.0.0.1", Peer.Port(), "/form?x=1"));
+    const bool Asked = QByteArray(QTest::currentDataTag()).contains("Serveur");
+    W<QLineEdit>(UrlBox)->setText(
+        Url(Asked ? "nosuch.invalid" : "127.0.0.1", Peer.Port(), "/form?x=1"));
+    win::SetResolver(
+        [](const std::string&, std::vector<std::uint32_t>&, std::string&) { return 11001; });
+    const auto Unset = qScopeGuard([] { win::SetResolver(nullptr); });
+    ModalAnswerer Answerer;
+    Answerer.Answer = [](QDialog* D) {
+      if (auto* Input = qobject_cast<QInputDialog*>(D)) Input->setTextValue("127.0.0.1");
+      D->accept();
+    };
     W<QLineEdit>("Edit3")->setText(Data);
     {
       Tripwire Wire(10000, [this] { Form->VelHTTP1->Abort(); });
@@ -378,6 +403,8 @@ class TExchangeInspectorTest : public QObject {
     QCOMPARE(Theirs.Line, Ours.Line);
     QCOMPARE(Theirs.Fields, Ours.Fields);
     QCOMPARE(Theirs.Body, Ours.Body);
+    // The inspector names the server used.
+    QCOMPARE(Details->NoteText().contains("127.0.0.1"), Asked);
   }
 
   // --- HAR --------------------------------------------------------------------------------

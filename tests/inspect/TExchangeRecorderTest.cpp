@@ -37,7 +37,8 @@ struct RecorderCase {
   std::string LastBodyStart;            // what the last pass kept begins so
   bool ErrorInLastPass = false;
   bool LookedUp = false;
-  bool StatusLine = true;  // the last pass saw a status line
+  bool StatusLine = true;      // the last pass saw a status line
+  std::string AskedHost = "";  // the owner names it when the look-up fails
 };
 
 void PrintTo(const RecorderCase& C, std::ostream* Os) { *Os << C.Name; }
@@ -94,6 +95,17 @@ std::vector<RecorderCase> RecorderCases() {
        {0},
        "",
        true},
+      {"AnotherHostAsked",
+       {Whole(Ok("there"))},
+       "nosuch.invalid",
+       Get,
+       {200},
+       {5},
+       "there",
+       false,
+       false,
+       true,
+       "127.0.0.1"},
   };
 }
 
@@ -124,6 +136,11 @@ TEST_P(RecorderTable, RecordsEachPass) {
   ScriptedHttpServer Server(C.Replies, Watch);
   const std::string Host = C.Host.empty() ? "127.0.0.1" : C.Host;
   const std::string URL = "http://" + Host + ":" + std::to_string(Server.Port()) + "/start";
+  if (!C.AskedHost.empty())
+    Http->OnInvalidHost = [&](bool& Handled) {
+      Http->Host = C.AskedHost;
+      Handled = true;
+    };
   Record();
   const std::string Error = RunRecorded([&] { C.Request(*Http, URL); });
   EXPECT_EQ(!Error.empty(), C.ErrorInLastPass) << Error;
@@ -148,6 +165,11 @@ TEST_P(RecorderTable, RecordsEachPass) {
     const bool Last = I + 1 == Passes.size();
     EXPECT_EQ(P.Error.empty(), !(Last && C.ErrorInLastPass));
     EXPECT_EQ(P.At[xsBodyEnd].has_value(), !(Last && C.ErrorInLastPass));
+    // A pass ends at its body's end, or where its error cut it, after every stage it reached.
+    ASSERT_TRUE(P.EndedAt.has_value());
+    EXPECT_EQ(P.EndedAt, P.At[xsBodyEnd].value_or(*P.EndedAt));
+    for (const auto& Reached : P.At) EXPECT_GE(*P.EndedAt, Reached.value_or(0));
+    EXPECT_EQ(P.HostUsed(), C.AskedHost);
     if (Last) {
       EXPECT_EQ(P.At[xsStatusLine].has_value(), C.StatusLine);
       EXPECT_EQ(P.Body.substr(0, C.LastBodyStart.size()), C.LastBodyStart);

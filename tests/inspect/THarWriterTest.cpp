@@ -5,6 +5,7 @@
 // records, run the suite once with ORRERY_UPDATE_REFERENCE=1 and review the file's diff.
 #include "inspect/THarWriter.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,10 +101,14 @@ struct TimingCase {
   Stages At;                       // looked up, connected, sent, status line, header end, body end
   std::array<double, 5> Expected;  // dns, connect, send, wait, receive
   double Time;
+  std::optional<double> EndedAt = std::nullopt;
+  std::optional<THostQuestion> Question = std::nullopt;
+  double Blocked = -1;
 };
 
 TEST(HarTimings, FollowTheStagesReached) {
   const auto N = std::nullopt;
+  const THostQuestion Asked{2, 10, "h"};
   const std::vector<TimingCase> Cases = {
       {"named host", {2, 5, 6, 10, 11, 20}, {2, 3, 1, 4, 10}, 20},
       {"dotted address", {N, 5, 6, 10, 11, 20}, {-1, 5, 1, 4, 10}, 20},
@@ -113,14 +118,23 @@ TEST(HarTimings, FollowTheStagesReached) {
       {"closed at once", {N, 1, 2, N, 3, 3}, {-1, 1, 1, 1, 0}, 3},
       {"reset mid-body", {N, 1, 2, 4, 4.5, N}, {-1, 1, 1, 2, -1}, 4},
       {"fractions", {N, 1.23456, 1.5, 2, 2, 2.0004}, {-1, 1.235, 0.265, 0.5, 0}, 2},
+      // Once the request is sent, the stage in progress lasts until the error or the stop.
+      {"stopped mid-body", {N, 1, 2, 4, 4.5, N}, {-1, 1, 1, 2, 1496}, 1500, 1500},
+      {"stopped waiting", {N, 1, 2, N, N, N}, {-1, 1, 1, 7, -1}, 9, 9},
+      {"refused after 3 ms", {N, N, N, N, N, N}, {-1, -1, -1, -1, -1}, 0, 3},
+      // The user was asked for another host from 2 to 10 ms: "blocked", no stage's time.
+      {"another host given", {12, 13, 14, 15, 15, 16}, {4, 1, 1, 1, 1}, 16, 16, Asked, 8},
+      {"another dotted host", {N, 13, 14, 15, 15, 16}, {2, 3, 1, 1, 1}, 16, 16, Asked, 8},
   };
   const char* Names[] = {"dns", "connect", "send", "wait", "receive"};
   for (const TimingCase& C : Cases) {
     SCOPED_TRACE(C.Name);
     TExchangePass P;
     P.At = C.At;
+    P.EndedAt = C.EndedAt;
+    P.HostQuestion = C.Question;
     const json E = json::parse(THarWriter::Entry(P).dump());
-    EXPECT_EQ(E["timings"]["blocked"], -1);
+    EXPECT_EQ(E["timings"]["blocked"], C.Blocked);
     for (int I = 0; I < 5; ++I)
       EXPECT_NEAR(E["timings"][Names[I]].get<double>(), C.Expected[I], 1e-9) << Names[I];
     EXPECT_NEAR(E["time"].get<double>(), C.Time, 1e-9);
@@ -148,8 +162,10 @@ TExchangePass Replied(const std::string& Header, const std::string& Body, std::i
   return P;
 }
 
-TExchangePass Failed(TExchangePass P, const std::string& Error, bool HeaderRead) {
+TExchangePass Failed(TExchangePass P, const std::string& Error, bool HeaderRead,
+                     std::optional<double> EndedAt = std::nullopt) {
   P.Error = Error;
+  P.EndedAt = EndedAt;
   P.At[xsBodyEnd].reset();
   if (!HeaderRead) {
     P.At = {};
@@ -192,7 +208,13 @@ std::vector<EntryCase> EntryCases() {
         {"/response/headersSize", OkHeader.size()},
         {"/response/bodySize", 12},
         {"/response/headers", json::array({{{"name", "Content-Type"}, {"value", "text/html"}}})}},
-       {"/response/content/encoding", "/response/_error"}},
+       {"/response/content/encoding", "/response/_error", "/response/content/_textKept"}},
+      {"body shorter than announced",
+       Replied("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n", "0123"),
+       {{"/response/status", 200},
+        {"/response/_error", "transfer closed with 6 bytes remaining to read"},
+        {"/response/comment", "Corps incomplet : 4 octets sur 10"}},
+       {}},
       {"PNG body",
        Replied(OkHeader, std::string("\x89PNG\r\n\x1a\n\0", 9)),
        {{"/response/content/text", "iVBORw0KGgoA"}, {"/response/content/encoding", "base64"}},
@@ -209,6 +231,8 @@ std::vector<EntryCase> EntryCases() {
        Replied(OkHeader, Cut, 5 << 20),
        {{"/response/content/text", Cut.substr(0, Cut.size() - 1)},
         {"/response/content/size", 5 << 20},
+        {"/response/content/_textKept", Cut.size() - 1},
+        {"/response/content/comment", "text holds the first 1048575 of 5242880 bytes"},
         {"/response/bodySize", 5 << 20}},
        {"/response/content/encoding"}},
       {"ends inside a character, whole",
@@ -256,15 +280,16 @@ std::vector<EntryCase> EntryCases() {
                                            {{"name", "Content-Type"}, {"value", "text/plain"}},
                                            {{"name", "Content-Length"}, {"value", "0"}}})}},
        {}},
+      // The header came whole: its status stays, and the reception lasts until the reset.
       {"failed midway",
-       Failed(Replied(OkHeader, "0123"), "Connection reset by peer", true),
-       {{"/response/status", 0},
-        {"/response/statusText", ""},
+       Failed(Replied(OkHeader, "0123"), "Connection reset by peer", true, 1500),
+       {{"/response/status", 200},
+        {"/response/statusText", "OK"},
         {"/response/_error", "Connection reset by peer"},
         {"/response/httpVersion", "HTTP/1.0"},
         {"/response/bodySize", 4},
         {"/response/content/text", "0123"},
-        {"/timings/receive", -1}},
+        {"/timings/receive", 1497}},
        {}},
       {"failed before any reply",
        Failed(Replied(OkHeader, ""), "Connection Failed", false),
@@ -377,13 +402,15 @@ std::vector<std::string> Listing(const std::string& Dir) {
   return Names;
 }
 
-// The document goes in whole under a temporary name of its own, then is renamed over the
+// A regular file goes in whole under a temporary name of its own, then is renamed over the
 // file: a link or file placed at a name one could guess is never written through, the
-// new file gets the usual mode, and a failure leaves nothing behind.
-TEST(HarDocument, SaveReplacesTheFileWholeOrRaises) {
+// new file gets the usual mode, and a failure leaves nothing behind. Anything else is
+// written in place and stays what it was: a link a link, a FIFO a FIFO, a device a device.
+TEST(HarDocument, SaveReplacesOnlyARegularFile) {
   const std::string Dir =
       std::filesystem::temp_directory_path() / ("orrery-har-" + std::to_string(::getpid()));
   const auto Doc = THarWriter::Document({Replied(OkHeader, "x")});
+  int Fifo = -1;  // the reader's end, open before the save; the document fits its buffer
   struct Row {
     std::string Name;
     std::function<void(const std::string& Target)> Before;  // what lies there beforehand
@@ -399,6 +426,23 @@ TEST(HarDocument, SaveReplacesTheFileWholeOrRaises) {
            std::filesystem::create_symlink(Dir + "/victim", T + Suffix);
        },
        false},
+      {"link to a file",
+       [&](const std::string& T) {
+         std::ofstream(Dir + "/to") << "old";
+         std::filesystem::create_symlink(Dir + "/to", T);
+       },
+       false},
+      {"FIFO with a reader",
+       [&](const std::string& T) {
+         ::mkfifo(T.c_str(), 0600);
+         Fifo = ::open(T.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+       },
+       false},
+      // Through a link: a fault then replaces the link, never a device of the machine's.
+      {"null device", [](const std::string& T) { std::filesystem::create_symlink("/dev/null", T); },
+       false},
+      {"full device", [](const std::string& T) { std::filesystem::create_symlink("/dev/full", T); },
+       true},
       {"missing folder", [](const std::string&) {}, true},
       {"a folder in the way", [](const std::string& T) { std::filesystem::create_directory(T); },
        true},
@@ -410,6 +454,8 @@ TEST(HarDocument, SaveReplacesTheFileWholeOrRaises) {
     std::filesystem::create_directories(Dir);
     const std::string Target = Dir + (R.Name == "missing folder" ? "/missing/out.har" : "/out.har");
     R.Before(Target);
+    struct stat Was {};
+    const bool Existed = ::lstat(Target.c_str(), &Was) == 0;
     const auto Present = Listing(Dir);
     if (R.Fails) {
       EXPECT_ANY_THROW(THarWriter::Save(Target, Doc));
@@ -417,8 +463,14 @@ TEST(HarDocument, SaveReplacesTheFileWholeOrRaises) {
       continue;
     }
     THarWriter::Save(Target, Doc);
-    EXPECT_EQ(FileText(Target), THarWriter::Text(Doc));
-    EXPECT_FALSE(std::filesystem::is_symlink(Target));
+    struct stat Is {};
+    ASSERT_EQ(::lstat(Target.c_str(), &Is), 0);
+    EXPECT_EQ(Is.st_mode & S_IFMT, Existed ? Was.st_mode & S_IFMT : S_IFREG) << "what it was";
+    std::string Landed(1 << 16, '\0');
+    if (S_ISFIFO(Is.st_mode))
+      Landed.resize(std::max<::ssize_t>(0, ::read(Fifo, &Landed[0], 1 << 16)));
+    EXPECT_EQ(S_ISFIFO(Is.st_mode) ? Landed : FileText(Target),
+              R.Name == "null device" ? "" : THarWriter::Text(Doc));
     auto Expected = Present;
     if (std::find(Expected.begin(), Expected.end(), "out.har") == Expected.end())
       Expected.push_back("out.har");
@@ -427,11 +479,10 @@ TEST(HarDocument, SaveReplacesTheFileWholeOrRaises) {
     if (std::filesystem::exists(Dir + "/victim")) {
       EXPECT_EQ(FileText(Dir + "/victim"), "keep");
     }
-    struct stat Info {};
-    ASSERT_EQ(::stat(Target.c_str(), &Info), 0);
-    EXPECT_EQ(Info.st_mode & 0777, 0644u);
+    EXPECT_EQ(Is.st_mode & 0777, Existed ? Was.st_mode & 0777 : 0644u);
   }
   EXPECT_THROW(THarWriter::Save(Dir + "/missing/out.har", Doc), EFCreateError);
+  ::close(Fifo);
   ::umask(Mask);
   std::filesystem::remove_all(Dir);
 }
