@@ -233,7 +233,7 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
     const auto End = P.At[xsBodyEnd] ? P.At[xsBodyEnd] : P.EndedAt;
     FTable->setItem(R, pcNumber, Item(QString::number(R + 1), Right));
     FTable->setItem(R, pcMethod, Item(QString::fromLatin1(P.Method.c_str())));
-    FTable->setItem(R, pcURL, Item(TAnsiText::FromReceived(P.URL)));
+    FTable->setItem(R, pcURL, Item(TAnsiText::ForMessage(P.URL)));
     FTable->setItem(R, pcStatus,
                     Item(P.ReplyNumber > 0 ? QString::number(P.ReplyNumber)
                          : P.Error.empty() ? QString()
@@ -327,17 +327,17 @@ void TExchangeDetails::FillNote() {
   if (FSelected >= 0 && FSelected < static_cast<int>(Passes.size())) {
     const TExchangePass& P = Passes[static_cast<std::size_t>(FSelected)];
     if (!P.Proxy.empty())
-      Lines << "Proxy : " + TAnsiText::FromReceived(P.Proxy) + ":" + QString::number(P.ProxyPort);
+      Lines << "Proxy : " + TAnsiText::ForMessage(P.Proxy) + ":" + QString::number(P.ProxyPort);
     if (!P.HostUsed().empty())
       Lines << QString::fromUtf8(
                    "Serveur utilis\u00e9 : %1 (donn\u00e9 apr\u00e8s \u00ab Serveur "
                    "invalide \u00bb)")
-                   .arg(TAnsiText::FromReceived(P.HostUsed()));
-    if (!P.Error.empty()) Lines << "Erreur : " + TAnsiText::FromReceived(P.Error);
+                   .arg(TAnsiText::ForMessage(P.HostUsed()));
+    if (!P.Error.empty()) Lines << "Erreur : " + TAnsiText::ForMessage(P.Error);
     const QString Short = TPassText::ShortBodyText(P);
     if (!Short.isEmpty()) Lines << Short;
   }
-  if (!FRecorder.Error().empty()) Lines << "Erreur : " + TAnsiText::FromReceived(FRecorder.Error());
+  if (!FRecorder.Error().empty()) Lines << "Erreur : " + TAnsiText::ForMessage(FRecorder.Error());
   FNote->setText(Lines.join(u'\n'));
   FNote->setVisible(!Lines.isEmpty());
 }

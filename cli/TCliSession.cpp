@@ -314,8 +314,7 @@ int TCliSession::Run() {
       Request(Http);
     Outcome = CliOutcomeOfReply(Http.ReplyNumber, FOptions.Fail, Http.BodyShort());
     if (Outcome == TCliOutcome::PartialFile)
-      Error = "transfer closed with " + std::to_string(Http.BytesTotal - Http.BytesRecvd) +
-              " bytes remaining to read";
+      Error = ShortBodyMessage(Http.BytesTotal - Http.BytesRecvd);
   } catch (const std::exception& E) {
     FFacts.TimedOut = Http.TimedOut;
     Outcome = CliOutcomeOf(E, FFacts);

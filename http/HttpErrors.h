@@ -68,6 +68,12 @@ class EHttpBodyTooLarge : public EHttpError {
   std::int64_t FLimit;
 };
 
+// How a body that ended before its announced length is reported, in curl's words: the
+// command line's exit 18 and the HAR's "_error" say the same.
+inline std::string ShortBodyMessage(std::int64_t Remaining) {
+  return "transfer closed with " + std::to_string(Remaining) + " bytes remaining to read";
+}
+
 class EHttpTooManyRedirections : public EHttpError {
  public:
   EHttpTooManyRedirections() : EHttpError("Too many redirections") {}

@@ -1,6 +1,7 @@
 // TExchangePass: the values derived from what a pass recorded.
 #include "inspect/TExchangePass.h"
 
+#include "http/HttpErrors.h"
 #include "http/TReplyHead.h"
 #include "inspect/HttpText.h"
 
@@ -25,6 +26,5 @@ bool TExchangePass::BodyShort() const {
 
 std::string TExchangePass::ShortBodyError() const {
   if (!BodyShort()) return "";
-  return "transfer closed with " + std::to_string(*AnnouncedLength() - BodyBytes) +
-         " bytes remaining to read";
+  return ShortBodyMessage(*AnnouncedLength() - BodyBytes);
 }
