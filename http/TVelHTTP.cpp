@@ -202,7 +202,8 @@ void TVelHTTP::RunRequest() {
     FAbortRequested = false;
   });
   FRedirected = false;
-  FServerCookie = TServerCookie();
+  // FServerCookie outlives the request: HeaderInfo keeps its copy, which a later request
+  // must still tell from the caller's own cookie, and send only to the host that set it.
   for (int Further = 0;; ++Further) {
     CheckAborted();
     FPassIndex = Further;

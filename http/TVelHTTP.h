@@ -116,7 +116,8 @@ class TVelHTTP : public TQuaywire {
   // The first "Name: value" line of a name replaces every line of that name the component
   // composes (Host, Accept, Content-type, User-Agent, From, Cookie, Referer, Authorization
   // ...), at the place of the first, or is added after them; later lines of that name are
-  // all sent too, each after the one before, as repeated header lines. "Name:" with no
+  // all sent too: beside the one before for a name the component composes, at the end (in
+  // the order given, as curl sends them) for a name of the caller's own. "Name:" with no
   // value removes the composed line(s) of that name. Names compare in any case. Refused
   // before connecting (EHttpSettingError): a line with CR, LF or NUL, one without a name and
   // its colon, and a Content-Length line (the component computes it). Applied to every pass,
@@ -249,8 +250,8 @@ class TVelHTTP : public TQuaywire {
   void AddCookie(bool FirstServer);
   void ApplyCustomHeaders(bool FirstServer);
   // The first caller's line of Field: it takes the place of the composed lines of that
-  // name, or removes them when Value is empty.
-  void ReplaceComposed(const std::string& Field, std::string_view Value);
+  // name, or removes them when Value is empty; true when the component had composed one.
+  bool ReplaceComposed(const std::string& Field, std::string_view Value);
   // A further caller's line of Field, after the last line of that name.
   void AddAfterLast(const std::string& Field, std::string_view Value);
   // FRequestHeaderSent from RequestLines.

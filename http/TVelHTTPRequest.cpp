@@ -108,7 +108,7 @@ bool IsLineOf(const TExStringList& Lines, int I, const std::string& Field, bool 
 
 }  // namespace
 
-void TVelHTTP::ReplaceComposed(const std::string& Field, std::string_view Value) {
+bool TVelHTTP::ReplaceComposed(const std::string& Field, std::string_view Value) {
   // The first line of the name takes the caller's; the others of that name go.
   int First = -1;
   for (int I = RequestLines.Count() - 1; I >= 0; --I) {
@@ -122,6 +122,7 @@ void TVelHTTP::ReplaceComposed(const std::string& Field, std::string_view Value)
     RequestLines.Delete(First);
   else if (!Value.empty())
     RequestLines.Add(Field + ": " + std::string(Value));
+  return First >= 0;
 }
 
 void TVelHTTP::AddAfterLast(const std::string& Field, std::string_view Value) {
@@ -137,22 +138,28 @@ void TVelHTTP::AddAfterLast(const std::string& Field, std::string_view Value) {
 void TVelHTTP::ApplyCustomHeaders(bool FirstServer) {
   // The names the caller's lines have given so far: only the first line of a name replaces
   // what the component composed, so that repeated lines are all sent, as curl sends them.
-  std::vector<std::string> Given;
+  // A later line of a name the component composed joins the lines of that name; one of a
+  // name of the caller's own goes at the end, so those lines leave in the order given.
+  struct TGiven {
+    std::string Field;
+    bool Composed;
+  };
+  std::vector<TGiven> Given;
   for (const std::string& Line : CustomHeaders) {
     const std::string Field = CustomName(Line);
     const std::string_view Value = TrimBlanks(std::string_view(Line).substr(Field.size() + 1));
     // The caller's own credentials go by their rule; a removal carries none and always holds.
     const bool Private = SameNoCase(Field, "authorization") || SameNoCase(Field, "cookie");
     if (Private && !FirstServer && !Value.empty()) continue;
-    const bool Again = std::any_of(Given.begin(), Given.end(), [&](const std::string& Earlier) {
-      return TExStringList::CompareHeaderNames(Earlier, Field) == 0;
+    const auto Earlier = std::find_if(Given.begin(), Given.end(), [&](const TGiven& G) {
+      return TExStringList::CompareHeaderNames(G.Field, Field) == 0;
     });
-    if (!Again) {
-      Given.push_back(Field);
-      ReplaceComposed(Field, Value);
-    } else if (!Value.empty()) {
+    if (Earlier == Given.end())
+      Given.push_back({Field, ReplaceComposed(Field, Value)});
+    else if (!Value.empty() && Earlier->Composed)
       AddAfterLast(Field, Value);
-    }
+    else if (!Value.empty())
+      RequestLines.Add(Field + ": " + std::string(Value));
   }
 }
 

@@ -49,7 +49,7 @@ const LinesCase LinesCases[] = {
      {"X-A: 1", "X-B: 1", "x-a: 2"},
      nullptr,
      "GET /x HTTP/1.0\r\nHost: h.test\r\n" + Accept + FormType +
-         "X-A: 1\r\nx-a: 2\r\nX-B: 1\r\n\r\n"},
+         "X-A: 1\r\nX-B: 1\r\nx-a: 2\r\n\r\n"},
     {"RepeatedComposedNameReplacesItOnce",
      "http://h.test/x",
      {"Accept: a", "Accept: b", "Accept:", "Accept: c"},
@@ -247,6 +247,12 @@ TEST_F(HttpTest, CredentialsAndCookiesStayWithTheFirstServer) {
     EXPECT_TRUE(HasName(Second, "X-Trace")) << Second;
     EXPECT_EQ(Second.find("u:p"), std::string::npos);
     EXPECT_NE(Second.find("\r\nHost: " + OtherAt + "\r\n"), std::string::npos);
+    // HeaderInfo keeps the server's cookie; the next request of the component to another
+    // host still does not carry it.
+    ScriptedHttpServer Next({Whole("HTTP/1.0 200 OK\r\n\r\nnext")});
+    H.Get("http://other.test:" + std::to_string(Next.Port()) + "/next");
+    ASSERT_EQ(Next.Requests().size(), 1u);
+    EXPECT_EQ(Next.Requests()[0].find("k=v"), std::string::npos) << Next.Requests()[0];
   }
 }
 
