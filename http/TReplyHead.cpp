@@ -23,12 +23,6 @@ std::int64_t Digits(std::string_view S) {
   return Value;
 }
 
-bool EndsWithChunked(std::string_view Value) {
-  const auto Comma = Value.rfind(',');
-  const std::string_view Last =
-      TrimBlanks(Comma == std::string_view::npos ? Value : Value.substr(Comma + 1));
-  return SameNoCase(Last, "chunked");
-}
 
 }  // namespace
 
@@ -179,4 +173,11 @@ std::int64_t TReplyHead::LengthValue(std::string_view Value) {
     if (Comma == std::string_view::npos) return Result;
     Value.remove_prefix(Comma + 1);
   }
+}
+
+bool TReplyHead::EndsWithChunked(std::string_view Value) {
+  const auto Comma = Value.rfind(',');
+  const std::string_view Last =
+      TrimBlanks(Comma == std::string_view::npos ? Value : Value.substr(Comma + 1));
+  return SameNoCase(Last, "chunked");
 }

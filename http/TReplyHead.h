@@ -70,6 +70,9 @@ class TReplyHead {
   static TReplyClass Classify(int Status, bool HasLocation);
   // Whether Line is a field named LowerName (lower case); Value then gets its trimmed value.
   static bool IsField(std::string_view Line, std::string_view LowerName, std::string_view& Value);
+  // A Transfer-Encoding value whose last coding is "chunked": the body is framed by chunks,
+  // and a Content-Length beside it says nothing.
+  static bool EndsWithChunked(std::string_view Value);
   // A Content-Length value: its number, or -1 when it is not usable, or -2 when it lists
   // values that differ.
   static std::int64_t LengthValue(std::string_view Value);

@@ -58,6 +58,15 @@ std::vector<THeaderField> HeaderFields(std::string_view Block, bool HasStartLine
   const auto Lines = HeaderLines(Block);
   for (std::size_t I = HasStartLine ? 1 : 0; I < Lines.size(); ++I) {
     const std::string_view Line = Lines[I];
+    // A folded line (it starts with a blank) goes on with the field before it, joined with
+    // one space, as the component reads it; one with no field before it belongs to none.
+    if (Line[0] == ' ' || Line[0] == '\t') {
+      const std::string_view More = Trimmed(Line);
+      if (Fields.empty() || More.empty()) continue;
+      std::string& Value = Fields.back().Value;
+      Value += (Value.empty() ? "" : " ") + std::string(More);
+      continue;
+    }
     const auto Colon = Line.find(':');
     if (Colon == std::string_view::npos) {
       Fields.push_back({std::string(Line), std::string()});

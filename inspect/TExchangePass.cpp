@@ -20,6 +20,9 @@ bool TExchangePass::ReplyHasBody() const {
 
 bool TExchangePass::BodyShort() const {
   if (!At[xsBodyEnd] || !ReplyHasBody()) return false;
+  // A chunked body is framed by its chunks: a Content-Length beside them announces nothing.
+  const auto Coding = FieldValue(HeaderFields(FinalReply(ReplyHeader), true), "Transfer-Encoding");
+  if (Coding && TReplyHead::EndsWithChunked(*Coding)) return false;
   const auto Announced = AnnouncedLength();
   return Announced && BodyBytes < *Announced;
 }

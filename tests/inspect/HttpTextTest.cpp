@@ -1,5 +1,6 @@
 // The text readers of the inspect layer by tables: header fields, the final reply and its
 // announced length, query strings, UTF-8 text and Base64.
+#include "http/TReplyHead.h"
 #include "inspect/HttpText.h"
 
 #include "http/Base64.h"
@@ -35,6 +36,7 @@ TEST(HttpText, HeaderFieldsOfABlock) {
       {"HTTP/1.0 200 OK\r\nCut: before the end", true, {{"Cut", "before the end"}}},
       {"", true, {}},
       {"\r\nA: after the end\r\n", false, {}},
+      {"HTTP/1.0 302 F\r\n none\r\nLocation: /a\r\n b\r\n\tc\r\n", true, {{"Location", "/a b c"}}},
   };
   for (const Row& R : Rows)
     EXPECT_EQ(Pairs(HeaderFields(R.Block, R.StartLine)), R.Expected) << R.Block;
@@ -72,6 +74,30 @@ TEST(HttpText, AnnouncedLengthIsTheFinalReplys) {
     TExchangePass P;
     P.ReplyHeader = Head;
     EXPECT_EQ(P.AnnouncedLength(), Length) << Head;
+  }
+}
+
+// A body is short when it ended before the final reply's length, as the component frames
+// it: not for a chunked body beside a Content-Length, a HEAD, a 204 or a 304.
+TEST(HttpText, BodyShortFollowsTheFraming) {
+  const struct {
+    const char* Method;
+    std::string Head;
+    bool Short;
+  } Rows[] = {
+      {"GET", "HTTP/1.0 200 OK\r\nContent-Length: 15\r\n\r\n", true},
+      {"GET", "HTTP/1.0 200 OK\r\nContent-Length: 15\r\nTransfer-Encoding: chunked\r\n\r\n", false},
+      {"HEAD", "HTTP/1.0 200 OK\r\nContent-Length: 15\r\n\r\n", false},
+      {"GET", "HTTP/1.0 304 Not Modified\r\nContent-Length: 15\r\n\r\n", false},
+  };
+  for (const auto& R : Rows) {
+    TExchangePass P;
+    P.Method = R.Method;
+    P.ReplyHeader = R.Head;
+    P.ReplyNumber = TReplyHead::StatusCode(R.Head);
+    P.BodyBytes = 5;
+    P.At[xsBodyEnd] = 1.0;
+    EXPECT_EQ(P.BodyShort(), R.Short) << R.Method << " " << R.Head;
   }
 }
 
