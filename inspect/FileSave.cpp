@@ -66,11 +66,19 @@ int WriteAll(int Fd, std::initializer_list<std::string_view> Parts) {
 
 // A device, a FIFO or a link: opened as it is, truncated, written, never renamed over.
 void WriteInPlace(const std::string& FileName, std::initializer_list<std::string_view> Parts) {
+  // Opened without blocking: a FIFO that nobody reads would otherwise hold the caller (the
+  // window's only thread) for as long as nobody comes. It then says ENXIO, and is refused.
   int Fd;
   do {
-    Fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    Fd = ::open(FileName.c_str(),
+                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   } while (Fd < 0 && errno == EINTR);
+  if (Fd < 0 && errno == ENXIO)
+    throw EFCreateError("Cannot create file \"" + FileName + "\": nothing reads from it");
   if (Fd < 0) throw EFCreateError(Why("Cannot create file", FileName, errno));
+  // The writes themselves block as any writer's do: a reader that is there takes its time.
+  const int Flags = ::fcntl(Fd, F_GETFL);
+  if (Flags >= 0) ::fcntl(Fd, F_SETFL, Flags & ~O_NONBLOCK);
   int Error = WriteAll(Fd, Parts);
   // Only a regular file (behind a link) has anything to flush; a device or a FIFO says EINVAL.
   struct stat Info {};
@@ -115,6 +123,9 @@ void SaveFile(const std::string& FileName, std::initializer_list<std::string_vie
     return;
   }
   if (S_ISREG(Info.st_mode)) {
+    // A rename would replace a file its owner made read-only: refused, as a writer is.
+    if (::access(FileName.c_str(), W_OK) != 0)
+      throw EFCreateError(Why("Cannot create file", FileName, errno));
     Replace(FileName, &Info, Parts);
     return;
   }

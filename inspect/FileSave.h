@@ -13,7 +13,8 @@
 // that a failure leaves what was there as it was (a file replaced keeps its mode; a new one
 // gets the mode a new file gets here). Anything else is opened and written in place, as
 // curl's -o writes: a link is followed (it stays a link, and what it points to gets the
-// bytes), a device or a FIFO is opened for writing with truncation and never replaced.
+// bytes), a device or a FIFO is opened for writing with truncation and never replaced. A
+// FIFO that no process reads, and a regular file that may not be written, are refused.
 //
 // Raises EFCreateError when FileName cannot be opened or created, EWriteError when a write
 // fails (a full device, a FIFO whose reader left); the message names the file and the

@@ -438,6 +438,7 @@ TEST(HarDocument, SaveReplacesOnlyARegularFile) {
          Fifo = ::open(T.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
        },
        false},
+      {"FIFO without a reader", [](const std::string& T) { ::mkfifo(T.c_str(), 0600); }, true},
       // Through a link: a fault then replaces the link, never a device of the machine's.
       {"null device", [](const std::string& T) { std::filesystem::create_symlink("/dev/null", T); },
        false},
