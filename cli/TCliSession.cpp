@@ -2,6 +2,9 @@
 #include "cli/TCliSession.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <exception>
 
@@ -259,7 +262,23 @@ void TCliSession::WriteOut(const TVelHTTP& Http, const TWriteOutValues& Values, 
 
 bool TCliSession::SaveHar(int Status) {
   try {
-    THarWriter::Save(FOptions.HarFile, THarWriter::Document(*FRecorder));
+    const auto Document = THarWriter::Document(*FRecorder);
+    // --har naming the file the reply went to (standard output sent to a file, and
+    // --har /dev/stdout; or -o's own name): saving it anew would take the body away, so
+    // the archive follows the body there, as a second write to one stream would.
+    if (const int Fd = ReplyFileOf(FOptions.HarFile); Fd >= 0) {
+      const struct TCloser {
+        int Fd;
+        bool Own;
+        ~TCloser() {
+          if (Own) ::close(Fd);
+        }
+      } Closer{Fd, Fd != FOutFd};
+      TCliOutput Reply("", Fd);
+      Reply.Write(THarWriter::Text(Document));
+      return true;
+    }
+    THarWriter::Save(FOptions.HarFile, Document);
     return true;
   } catch (const std::exception& E) {
     // The run's own failure is the one its status tells; this one is told all the same.
@@ -268,8 +287,24 @@ bool TCliSession::SaveHar(int Status) {
   }
 }
 
+int TCliSession::ReplyFileOf(const std::string& FileName) const {
+  struct stat Named {}, Reply {};
+  if (::stat(FileName.c_str(), &Named) != 0 || !S_ISREG(Named.st_mode)) return -1;
+  if (FOptions.OutputFile.empty()) {
+    const bool Same = ::fstat(FOutFd, &Reply) == 0 && Reply.st_dev == Named.st_dev &&
+                      Reply.st_ino == Named.st_ino;
+    return Same ? FOutFd : -1;
+  }
+  if (::stat(FOptions.OutputFile.c_str(), &Reply) != 0 || Reply.st_dev != Named.st_dev ||
+      Reply.st_ino != Named.st_ino)
+    return -1;
+  // -o's file is closed by now: the archive goes after the body.
+  return ::open(FOptions.OutputFile.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+}
+
 int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& Error) {
-  // -w's times end with the transfer: a slow disk under -o or --har must not count.
+  // -w's times end with the transfer: writing the HAR, and creating and closing -o's file,
+  // come after it and do not count.
   const TWriteOutValues Values =
       FOptions.HasWriteOut && FRecorder
           ? WriteOutValuesOf(FRecorder->Passes(), std::chrono::steady_clock::now())

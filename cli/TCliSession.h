@@ -51,6 +51,9 @@ class TCliSession {
                 const std::string& Message);
   // Saves --har's file; false (with the message told) when it cannot be written.
   bool SaveHar(int Status);
+  // A descriptor to append to when FileName is the regular file the reply was written to
+  // (FOutFd itself for standard output); -1 when it is another file.
+  int ReplyFileOf(const std::string& FileName) const;
   void Stage(std::int64_t Ms, const std::string& Text) const;
   void Complain(int Status, const std::string& Message) const;
   std::string ServerName(const TVelHTTP& Http) const;

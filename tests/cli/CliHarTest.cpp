@@ -93,4 +93,15 @@ TEST_F(CliHarTest, AnUnwritableFileIsAWriteError) {
   EXPECT_NE(R.Err.find("orrery-cli: (23) "), std::string::npos) << R.Err;
 }
 
+// --har naming the reply's own file (-o's, or standard output's through /dev/stdout): the
+// archive follows the body; a save by rename would have taken the body away.
+TEST_F(CliHarTest, TheReplysOwnFileKeepsTheBody) {
+  const std::string File = (Nginx->Scratch() / "both").string();
+  const TRunResult R = Cli({"-s", "-o", File, "--har", File, "{nginx}/small.txt"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  const std::string Text = ReadBytes(File);
+  ASSERT_EQ(Text.rfind("hello, orrery\n", 0), 0u) << Text.substr(0, 80);
+  EXPECT_EQ(json::parse(Text.substr(14))["log"]["entries"].size(), 1u);
+}
+
 }  // namespace
