@@ -277,10 +277,17 @@ void TExchangeDetails::FillPass() {
                .arg(TAnsiText::Count(static_cast<std::int64_t>(P.Body.size())),
                     TAnsiText::Count(P.BodyBytes));
   // The body view is rebuilt only when what it shows changed: a picture or a 1 MiB hex dump
-  // costs, and past the kept 1 MiB only the count goes on growing.
-  const std::string Key = std::to_string(FSelected) + ":" + std::to_string(P.Body.size()) + ":" +
-                          (P.At[xsBodyEnd] ? "end" : "");
-  if (Key != FBodyShown) {
+  // costs, and past the kept 1 MiB only the count goes on growing. While the pass is still
+  // read it waits for the end, showing only the note: a rebuild then would be charged to the
+  // reception it shows.
+  const bool Reading = FSelected + 1 == static_cast<int>(Passes.size()) && Now();
+  const std::string Key = std::to_string(FSelected) + ":" +
+                          (Reading ? std::string("reading") : std::to_string(P.Body.size())) +
+                          ":" + (P.At[xsBodyEnd] ? "end" : "");
+  if (Key != FBodyShown && Reading) {
+    FBody->SetBody({}, {}, Note);
+    FBodyShown = Key;
+  } else if (Key != FBodyShown) {
     FBody->SetBody(P.Body, TPassText::ContentType(P), Note);
     FBodyShown = Key;
   } else {

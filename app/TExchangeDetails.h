@@ -37,10 +37,11 @@ class TExchangeDetails : public QWidget {
   void Refresh();
   // Asks for a Refresh on the window's own schedule, never at once: a change of the record
   // comes inside the component's events, and a rebuild there would be charged to the stage
-  // being timed. While a pass runs the window is redrawn at most every RefreshGapMs, and
-  // not before RefreshGapMs after the request began, so that a short exchange is drawn
-  // once; when no pass runs (the request has ended) it is redrawn at the next turn of the
-  // event loop.
+  // being timed. The timer still fires inside the component's waits, so what a redraw
+  // costs is bounded instead: while a pass runs the window is redrawn at most every
+  // RefreshGapMs, and not before RefreshGapMs after the request began, so that a short
+  // exchange is drawn once, and the body view waits for the body's end; when no pass runs
+  // (the request has ended) it is redrawn at the next turn of the event loop.
   void RefreshSoon();
   static constexpr int RefreshGapMs = 250;
   // The main window's stop, with its shortcut (Esc) while this window has the focus, and its
