@@ -106,12 +106,11 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.BodySink = [this](std::string_view Block) {
     if (FBodyWanted) FOut.Write(Block);
   };
-  // These tell how a request ended, with or without the trace.
-  Http.OnInvalidHost = [this](bool&) { FFacts.HostNotFound = true; };
-  Http.OnConnectionFailed = [this](TObject*) { FFacts.ConnectFailed = true; };
+  // Asked for another host after a failed look-up, the command line names none; it answers
+  // all the same, so that the recorder times the failed look-up (the HAR's dns).
+  Http.OnInvalidHost = [](bool&) {};
   Http.OnRedirect = [this, &Http](bool& Handled) { Redirected(Http, Handled); };
   Http.OnStage = [this, &Http](TObject*, THttpStage Stage) {
-    if (Stage == hsRequestSent) FFacts.RequestSent = true;
     if (Stage == hsHeaderEnd) HeaderArrived(Http);
   };
   if (FOptions.Verbose > 0)
@@ -316,8 +315,7 @@ int TCliSession::Run() {
     if (Outcome == TCliOutcome::PartialFile)
       Error = ShortBodyMessage(Http.BytesTotal - Http.BytesRecvd);
   } catch (const std::exception& E) {
-    FFacts.TimedOut = Http.TimedOut;
-    Outcome = CliOutcomeOf(E, FFacts);
+    Outcome = CliOutcomeOf(E);
     Error = E.what();
   } catch (...) {
     Outcome = TCliOutcome::Failed;
