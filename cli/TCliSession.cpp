@@ -134,9 +134,9 @@ void TCliSession::Record(TVelHTTP& Http) {
 
 void TCliSession::TracePass(const TVelHTTP& Http, const TExchangePass& Pass,
                             std::optional<TExchangeStage> Reached) const {
-  // The recorder calls as soon as it has the stage: the clock now is the stage's time, and
-  // it keeps the trace's times in the order of its lines, status reports included.
-  const std::int64_t Ms = Milliseconds();
+  // The recorder calls as soon as it has the stage, so the time the pass recorded for it is
+  // never later than the status reports that follow.
+  const std::int64_t Ms = TCliVerbose::StageMs(Pass, Reached, FStart);
   if (!Reached) {
     Stage(Ms, Pass.Method + " " + Pass.URL +
                   (Pass.Proxy.empty() ? std::string() : " through " + ServerName(Http)));
