@@ -5,84 +5,72 @@ using namespace testsupport;
 using namespace std::chrono_literals;
 using enum TSockStep;
 using enum TSockCause;
+using TRun = std::function<void(TQuaywire&)>;
 
 namespace {
 
 struct StepCase {
   const char* Name;
-  std::function<void(TQuaywire&)> Run;  // given a component with a 100 ms time-out
+  TRun Run;  // given a component with a 100 ms time-out
   const char* Text;
   TSockStep Step;
   TSockCause Cause;
 };
 
-// Connects to a peer that reads and never answers, then runs Action.
-std::function<void(TQuaywire&)> Connected(std::function<void(TQuaywire&)> Action) {
+void Connect(TQuaywire& C, const char* Host, std::uint16_t Port = 80) {
+  C.Host = Host;
+  C.Port = Port;
+  C.Connect();
+}
+
+// Connected to a peer that reads and never answers, then Action.
+TRun Connected(TRun Action) {
   return [Action](TQuaywire& C) {
     LoopbackPeer Peer(HoldOpen);
-    C.Host = "127.0.0.1";
-    C.Port = Peer.Port();
-    C.Connect();
+    Connect(C, "127.0.0.1", Peer.Port());
     Action(C);
   };
 }
 
-void StuckLookUp(TQuaywire& C, bool Cancel) {
+// A look-up that does not end before the time-out.
+void StuckLookUp(TQuaywire& C) {
   auto Open = std::make_shared<Gate>();  // the resolver's thread may outlive the test
-  win::SetResolver([Open](const std::string&, std::vector<std::uint32_t>&, std::string&) {
+  win::SetResolver([Open](auto&, auto&, auto&) {
     Open->Wait(2s);
     return win::WSATRY_AGAIN;
   });
-  C.TimeOut = Cancel ? 0 : 100;
-  const Later Cancels(Cancel ? 30ms : 10s, [&C] { C.Cancel(); });
-  C.Host = "slow.test";
-  C.Connect();
+  Connect(C, "slow.test");
 }
+
+TRun Fault(win::SocketCall Call, TRun Action) {
+  return Connected([Call, Action](TQuaywire& C) {
+    win::SetSocketFault(Call, 1, win::WSAECONNRESET);
+    Action(C);
+  });
+}
+
+const char* const Reset = "10054:Connection reset by peer";
 
 const StepCase StepCases[] = {
     {"LookUpFailed",
      [](TQuaywire& C) {
-       win::SetResolver([](const std::string&, std::vector<std::uint32_t>&, std::string&) {
-         return win::WSAHOST_NOT_FOUND;
-       });
-       C.Host = "nowhere.test";
-       C.Connect();
+       win::SetResolver([](auto&, auto&, auto&) { return win::WSAHOST_NOT_FOUND; });
+       Connect(C, "nowhere.test");
      },
      "Null Remote Address", ssLookUp, scError},
-    {"LookUpTimedOut", [](TQuaywire& C) { StuckLookUp(C, false); }, "Host Lookup Timed Out",
-     ssLookUp, scTimedOut},
-    {"LookUpCanceled", [](TQuaywire& C) { StuckLookUp(C, true); }, "Host Lookup Canceled",
-     ssLookUp, scCanceled},
-    {"ConnectRefused",
-     [](TQuaywire& C) {
-       C.Host = "127.0.0.1";
-       C.Port = RefusingPort();
-       C.Connect();
-     },
+    {"LookUpTimedOut", StuckLookUp, "Host Lookup Timed Out", ssLookUp, scTimedOut},
+    {"ConnectRefused", [](TQuaywire& C) { Connect(C, "127.0.0.1", RefusingPort()); },
      "Connection Failed", ssConnect, scError},
     {"ConnectTimedOut",
      [](TQuaywire& C) {
        win::SetConnectFilter([](const sockaddr_in&) { return win::ConnectVerdict::Hang; });
-       C.Host = "127.0.0.1";
-       C.Port = RefusingPort();
-       C.Connect();
+       Connect(C, "127.0.0.1", RefusingPort());
      },
      "Connection Timed out", ssConnect, scTimedOut},
-    {"SendReset", Connected([](TQuaywire& C) {
-       win::SetSocketFault(win::SocketCall::Send, 1, win::WSAECONNRESET);
-       C.Write("x");
-     }),
-     "10054:Connection reset by peer", ssSend, scError},
-    {"SendCanceled", Connected([](TQuaywire& C) {
-       C.Canceled = true;
-       C.Write("x");
-     }),
-     "Socket send aborted", ssSend, scCanceled},
-    {"ReadLnReset", Connected([](TQuaywire& C) {
-       win::SetSocketFault(win::SocketCall::Recv, 1, win::WSAECONNRESET);
-       C.ReadLn();
-     }),
-     "10054:Connection reset by peer", ssReceive, scError},
+    {"SendReset", Fault(win::SocketCall::Send, [](TQuaywire& C) { C.Write("x"); }), Reset, ssSend,
+     scError},
+    {"ReadLnReset", Fault(win::SocketCall::Recv, [](TQuaywire& C) { C.ReadLn(); }), Reset,
+     ssReceive, scError},
     {"ReadLnTimedOut", Connected([](TQuaywire& C) { C.ReadLn(); }), "Socket readln aborted",
      ssReceive, scTimedOut},
     {"CaptureCanceled", Connected([](TQuaywire& C) {
