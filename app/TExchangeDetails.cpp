@@ -26,6 +26,20 @@ namespace {
 
 QString Ms(double Value) { return QString::number(Value, 'f', 1); }
 
+// The step an error happened in, in the words of the timing bars; empty when it says none.
+QString StepWords(TSockStep Step) {
+  switch (Step) {
+    case TSockStep::ssLookUp: return QString::fromUtf8("recherche de l'h\u00f4te");
+    case TSockStep::ssConnect: return "connexion";
+    case TSockStep::ssHandshake: return QString::fromUtf8("n\u00e9gociation TLS");
+    case TSockStep::ssCertificate: return QString::fromUtf8("v\u00e9rification du certificat");
+    case TSockStep::ssSend: return "envoi";
+    case TSockStep::ssReceive: return QString::fromUtf8("r\u00e9ception");
+    case TSockStep::ssNone: break;
+  }
+  return QString();
+}
+
 // Replaces a pane's text, keeping the reader's place when the text only grew.
 void SetKeeping(QPlainTextEdit* Pane, const QString& Text) {
   if (Pane->toPlainText() == Text) return;
@@ -340,7 +354,11 @@ void TExchangeDetails::FillNote() {
                    "Serveur utilis\u00e9 : %1 (donn\u00e9 apr\u00e8s \u00ab Serveur "
                    "invalide \u00bb)")
                    .arg(TAnsiText::ForMessage(P.HostUsed()));
-    if (!P.Error.empty()) Lines << "Erreur : " + TAnsiText::ForMessage(P.Error);
+    if (!P.Error.empty()) {
+      const QString Step = StepWords(P.ErrorStep);
+      Lines << "Erreur : " + TAnsiText::ForMessage(P.Error) +
+                   (Step.isEmpty() ? QString() : QString::fromUtf8(" (\u00e9tape : %1)").arg(Step));
+    }
     const QString Short = TPassText::ShortBodyText(P);
     if (!Short.isEmpty()) Lines << Short;
   }

@@ -1,4 +1,4 @@
-// TTimingBars: spans of the stages of each pass, their rectangles and their colours.
+// TTimingBars: the passes' spans on one clock, their rectangles and their colours.
 #include "app/TTimingBars.h"
 
 #include <QPainter>
@@ -8,39 +8,17 @@
 std::vector<TBarSpan> TTimingBars::Spans(const TExchangePass& Pass, TClock::time_point Origin,
                                          std::optional<double> Now) {
   const double Offset = std::chrono::duration<double, std::milli>(Pass.Started - Origin).count();
-  struct TStep {
-    TBarSpan::TKind Kind;
-    std::optional<double> End;
-    bool Optional;  // a dotted address needs no look-up
-  };
-  // Waiting lasts up to the reply's first byte; receiving from there to the body's end.
-  const std::array<TStep, KindCount> Steps{{{TBarSpan::bkLookUp, Pass.At[xsLookedUp], true},
-                                            {TBarSpan::bkConnect, Pass.At[xsConnected], false},
-                                            {TBarSpan::bkSend, Pass.At[xsRequestSent], false},
-                                            {TBarSpan::bkWait, Pass.FirstByte(), false},
-                                            {TBarSpan::bkReceive, Pass.At[xsBodyEnd], false}}};
+  // A TLS handshake is drawn as part of the connection, as the HAR counts it.
+  static constexpr TBarSpan::TKind Kinds[] = {TBarSpan::bkLookUp, TBarSpan::bkQuestion,
+                                              TBarSpan::bkConnect, TBarSpan::bkConnect,
+                                              TBarSpan::bkSend,    TBarSpan::bkWait,
+                                              TBarSpan::bkReceive};
   std::vector<TBarSpan> Out;
-  double Last = Offset;
-  if (const auto& Q = Pass.HostQuestion) {
-    Out.push_back({TBarSpan::bkLookUp, Last, Offset + Q->Asked});
-    Out.push_back(
-        {TBarSpan::bkQuestion, Out.back().To, std::max(Out.back().To, Offset + Q->Answered)});
-    Last = Out.back().To;
-  }
-  // Where the stage in progress ends: the pass's end once its request was sent (as in the
-  // HAR: a connection never made has no span), or now while it runs; -1 for none.
-  const double Until = Pass.EndedAt && Pass.At[xsRequestSent] ? Offset + *Pass.EndedAt
-                       : Now && Pass.Error.empty()            ? *Now
-                                                              : -1.0;
-  for (const TStep& S : Steps) {
-    if (S.End) {
-      Out.push_back({S.Kind, Last, std::max(Last, Offset + *S.End)});
-      Last = Out.back().To;
-      continue;
-    }
-    if (S.Optional) continue;
-    if (Until > Last) Out.push_back({S.Kind, Last, Until});
-    break;
+  for (const TPassSpan& S :
+       Pass.Spans(Now ? std::optional<double>(*Now - Offset) : std::nullopt)) {
+    // A stage in progress that has taken no time yet has nothing to draw.
+    if (!S.Reached && S.To <= S.From) continue;
+    Out.push_back({Kinds[static_cast<int>(S.Kind)], Offset + S.From, Offset + S.To});
   }
   return Out;
 }

@@ -1,7 +1,7 @@
 // TTimingBars: the timing picture of an exchange, as a browser's network panel draws it: each
 // pass a row of spans (look-up, connection, sending, waiting, receiving) on one time scale
-// shared by every row. The spans are computed apart from the painting, so that their
-// geometry can be checked without pixels.
+// shared by every row. The spans are the pass record's own, placed on that scale apart
+// from the painting, so that their geometry can be checked without pixels.
 #pragma once
 
 #include <QColor>
@@ -30,12 +30,10 @@ class TTimingBars {
   static constexpr int KindCount = TBarSpan::bkQuestion + 1;
   using TClock = std::chrono::steady_clock;
 
-  // The spans of a pass on the clock that starts at Origin. A stage not reached has no span;
-  // once the request was sent, the stage a pass was in when an error or a stop ended it
-  // reaches up to that end (EndedAt), and with Now (ms on the same clock) the stage in
-  // progress of a pass still running reaches up to Now, so that a bar grows while the
-  // transfer goes on. A question for another server after a failed look-up is a span of its
-  // own between the look-ups.
+  // The pass's spans (TExchangePass::Spans) on the clock that starts at Origin, Now in ms
+  // on the same clock: the stage in progress of a pass still running reaches up to Now, so
+  // that a bar grows while the transfer goes on. A stage in progress that has taken no time
+  // yet has no bar.
   static std::vector<TBarSpan> Spans(const TExchangePass& Pass, TClock::time_point Origin,
                                      std::optional<double> Now = std::nullopt);
   // Every pass's spans, on the first pass's clock.

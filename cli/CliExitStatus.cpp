@@ -1,4 +1,4 @@
-// The exit statuses of orrery-cli, and how a run's end is told from what it raised.
+// The exit statuses of orrery-cli, and the table that tells a run's end from what it raised.
 #include "cli/CliExitStatus.h"
 
 #include "cli/CliErrors.h"
@@ -31,28 +31,44 @@ int CliExitStatus(TCliOutcome Outcome) {
   return 1;
 }
 
-TCliOutcome CliOutcomeOf(const std::exception& Error, const TCliFailureFacts& Facts) {
-  // The order matters: a write error ends the run whatever else was going on, and a
-  // time-out also shows as the abort of the wait it ended.
-  if (dynamic_cast<const ECliWriteError*>(&Error)) return TCliOutcome::WriteError;
-  if (dynamic_cast<const ECliReadError*>(&Error)) return TCliOutcome::ReadError;
-  if (dynamic_cast<const EUsageError*>(&Error)) return TCliOutcome::Usage;
-  if (Facts.TimedOut) return TCliOutcome::TimedOut;
-  if (dynamic_cast<const EHttpBodyTooLarge*>(&Error)) return TCliOutcome::FileTooLarge;
-  if (dynamic_cast<const EHttpTooManyRedirections*>(&Error))
-    return TCliOutcome::TooManyRedirections;
-  if (dynamic_cast<const EHttpSchemeError*>(&Error)) return TCliOutcome::UnsupportedScheme;
-  if (dynamic_cast<const EHttpUrlError*>(&Error)) return TCliOutcome::MalformedUrl;
-  // Before anything is sent, a text that is no number can only be the URL's port
-  // ("host:abc/" keeps the component's conversion error): a malformed URL too.
-  if (dynamic_cast<const EConvertError*>(&Error) && !Facts.RequestSent && !Facts.ConnectFailed)
-    return TCliOutcome::MalformedUrl;
-  if (dynamic_cast<const EHttpProtocolError*>(&Error)) return TCliOutcome::WeirdReply;
-  if (dynamic_cast<const ESockError*>(&Error)) {
-    if (Facts.HostNotFound) return TCliOutcome::HostNotFound;
-    if (Facts.ConnectFailed) return TCliOutcome::ConnectFailed;
-    return Facts.RequestSent ? TCliOutcome::ReceiveFailed : TCliOutcome::SendFailed;
-  }
+namespace {
+
+template <class E>
+bool Is(const std::exception& Error) {
+  return dynamic_cast<const E*>(&Error) != nullptr;
+}
+
+// A wait that the time-out ended, in whatever step.
+bool TimeOut(const std::exception& Error) {
+  const auto* Sock = dynamic_cast<const ESockError*>(&Error);
+  return Sock && Sock->Cause() == TSockCause::scTimedOut;
+}
+
+}  // namespace
+
+// The order matters: a write error ends the run whatever else was going on, and a time-out
+// is a time-out in every step, not that step's failure.
+const TCliErrorRow CliErrorTable[13] = {
+    {Is<ECliWriteError>, std::nullopt, TCliOutcome::WriteError},
+    {Is<ECliReadError>, std::nullopt, TCliOutcome::ReadError},
+    {Is<EUsageError>, std::nullopt, TCliOutcome::Usage},
+    {TimeOut, std::nullopt, TCliOutcome::TimedOut},
+    {Is<EHttpBodyTooLarge>, std::nullopt, TCliOutcome::FileTooLarge},
+    {Is<EHttpTooManyRedirections>, std::nullopt, TCliOutcome::TooManyRedirections},
+    {Is<EHttpSchemeError>, std::nullopt, TCliOutcome::UnsupportedScheme},
+    {Is<EHttpUrlError>, std::nullopt, TCliOutcome::MalformedUrl},
+    {Is<EHttpProtocolError>, std::nullopt, TCliOutcome::WeirdReply},
+    {Is<ESockError>, TSockStep::ssLookUp, TCliOutcome::HostNotFound},
+    {Is<ESockError>, TSockStep::ssConnect, TCliOutcome::ConnectFailed},
+    {Is<ESockError>, TSockStep::ssSend, TCliOutcome::SendFailed},
+    {Is<ESockError>, TSockStep::ssReceive, TCliOutcome::ReceiveFailed},
+};
+
+TCliOutcome CliOutcomeOf(const std::exception& Error) {
+  const auto* Sock = dynamic_cast<const ESockError*>(&Error);
+  const TSockStep Step = Sock ? Sock->Step() : TSockStep::ssNone;
+  for (const TCliErrorRow& Row : CliErrorTable)
+    if (Row.Is(Error) && (!Row.Step || *Row.Step == Step)) return Row.Outcome;
   return TCliOutcome::Failed;
 }
 

@@ -1,9 +1,12 @@
 // The exit statuses of orrery-cli: curl's numbers, which script writers know, as one table
-// from the way a run ended to its status, and the reading of that way from what the run
-// raised and what the component's events reported on the way.
+// from the way a run ended to its status, and one from what a run raised (its class, and
+// for a socket error its step) to that way.
 #pragma once
 
 #include <exception>
+#include <optional>
+
+#include "socket/SockErrors.h"
 
 // How a run ended, as far as its exit status is concerned.
 enum class TCliOutcome {
@@ -40,16 +43,19 @@ constexpr int ExitUsage = 2;
 
 int CliExitStatus(TCliOutcome Outcome);
 
-// What the component's events told about a request that raised an error.
-struct TCliFailureFacts {
-  bool HostNotFound = false;   // OnInvalidHost
-  bool ConnectFailed = false;  // OnConnectionFailed
-  bool TimedOut = false;       // the component's time-out fired
-  bool RequestSent = false;    // the request was out: what broke was the reply
+// One row of CliErrorTable: an error of the class Is accepts, raised in Step (in any step
+// when unset), ends the run as Outcome. The first row that matches decides; an error no row
+// matches is TCliOutcome::Failed.
+struct TCliErrorRow {
+  bool (*Is)(const std::exception& Error);
+  std::optional<TSockStep> Step;
+  TCliOutcome Outcome;
 };
+extern const TCliErrorRow CliErrorTable[13];
 
-// The outcome of a request that raised Error.
-TCliOutcome CliOutcomeOf(const std::exception& Error, const TCliFailureFacts& Facts);
+// The outcome of a request that raised Error: its class, and for the socket layer's errors
+// the step they happened in and their cause, looked up in CliErrorTable.
+TCliOutcome CliOutcomeOf(const std::exception& Error);
 
 // The outcome of a request that returned with its last reply's status: 0 means the reply
 // had no usable status line, which is no answer at all. BodyShort: the body ended before

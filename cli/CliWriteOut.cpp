@@ -120,12 +120,21 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
           .value_or(std::string());
   V.SizeDownload = Last.BodyBytes;
   const double LastStart = SecondsBetween(Origin, Last.Started);
-  const auto At = [&](std::optional<double> Ms) { return Ms ? LastStart + *Ms / 1000 : -1.0; };
-  V.TimeConnect = At(Last.At[xsConnected]);
-  V.TimeNamelookup =
-      Last.At[xsLookedUp] ? At(Last.At[xsLookedUp]) : (V.TimeConnect >= 0 ? LastStart : -1.0);
-  V.TimePretransfer = V.TimeConnect;
-  V.TimeStarttransfer = At(Last.FirstByte());
+  // The last pass's stages reached, as points: where a span ends, or where one starts.
+  const std::vector<TPassSpan> Spans = Last.Spans();
+  const auto End = [&](TSpanKind Kind) {
+    const TPassSpan* S = TExchangePass::Find(Spans, Kind);
+    return S && S->Reached ? LastStart + S->To / 1000 : -1.0;
+  };
+  const TPassSpan* Connect = TExchangePass::Find(Spans, TSpanKind::skConnect);
+  V.TimeConnect = End(TSpanKind::skConnect);
+  // The name is known where the connection starts; a dotted address needs no look-up.
+  V.TimeNamelookup = Connect && Connect->Reached ? LastStart + Connect->From / 1000
+                     : Last.At[xsLookedUp]       ? LastStart + *Last.At[xsLookedUp] / 1000
+                                                 : -1.0;
+  V.TimePretransfer = TExchangePass::Find(Spans, TSpanKind::skTls) ? End(TSpanKind::skTls)
+                                                                    : V.TimeConnect;
+  V.TimeStarttransfer = End(TSpanKind::skWait);
   V.TimeRedirect = Passes.size() > 1 ? LastStart : 0;
   V.TimeTotal = SecondsBetween(Origin, Now);
   V.SpeedDownload = V.TimeTotal > 0 ? static_cast<double>(V.SizeDownload) / V.TimeTotal : 0;

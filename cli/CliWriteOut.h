@@ -42,9 +42,10 @@ std::string RenderWriteOut(std::string_view Format, const TWriteOutValues& Value
                            std::vector<std::string>* Unknown = nullptr);
 
 // The values of a recorded exchange that ended at Now: those of its last pass, the sizes of
-// every pass, and the times on the first pass's clock. A stage the last pass did not reach
-// stays negative; the name look-up of a dotted address, which needs none, counts as done at
-// the pass's start once it connected. The run's own values (method and URL when no pass
+// every pass, and the times on the first pass's clock, read from the last pass's spans. A
+// stage the last pass did not reach stays negative; the name look-up counts as done where
+// the connection started, so that a dotted address, which needs none, has it at the pass's
+// start once it connected. The run's own values (method and URL when no pass
 // began, exit code, error message, remote address) are the caller's to fill in.
 TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
                                  std::chrono::steady_clock::time_point Now);

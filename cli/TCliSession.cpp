@@ -109,12 +109,11 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.BodySink = [this](std::string_view Block) {
     if (FBodyWanted) FOut.Write(Block);
   };
-  // These tell how a request ended, with or without the trace.
-  Http.OnInvalidHost = [this](bool&) { FFacts.HostNotFound = true; };
-  Http.OnConnectionFailed = [this](TObject*) { FFacts.ConnectFailed = true; };
+  // Asked for another host after a failed look-up, the command line names none; it answers
+  // all the same, so that the recorder times the failed look-up (the HAR's dns).
+  Http.OnInvalidHost = [](bool&) {};
   Http.OnRedirect = [this, &Http](bool& Handled) { Redirected(Http, Handled); };
   Http.OnStage = [this, &Http](TObject*, THttpStage Stage) {
-    if (Stage == hsRequestSent) FFacts.RequestSent = true;
     if (Stage == hsHeaderEnd) HeaderArrived(Http);
   };
   if (FOptions.Verbose > 0)
@@ -138,9 +137,9 @@ void TCliSession::Record(TVelHTTP& Http) {
 
 void TCliSession::TracePass(const TVelHTTP& Http, const TExchangePass& Pass,
                             std::optional<TExchangeStage> Reached) const {
-  // The recorder calls as soon as it has the stage: the clock now is the stage's time, and
-  // it keeps the trace's times in the order of its lines, status reports included.
-  const std::int64_t Ms = Milliseconds();
+  // The recorder calls as soon as it has the stage, so the time the pass recorded for it is
+  // never later than the status reports that follow.
+  const std::int64_t Ms = TCliVerbose::StageMs(Pass, Reached, FStart);
   if (!Reached) {
     Stage(Ms, Pass.Method + " " + Pass.URL +
                   (Pass.Proxy.empty() ? std::string() : " through " + ServerName(Http)));
@@ -351,8 +350,7 @@ int TCliSession::Run() {
     if (Outcome == TCliOutcome::PartialFile)
       Error = ShortBodyMessage(Http.BytesTotal - Http.BytesRecvd);
   } catch (const std::exception& E) {
-    FFacts.TimedOut = Http.TimedOut;
-    Outcome = CliOutcomeOf(E, FFacts);
+    Outcome = CliOutcomeOf(E);
     Error = E.what();
   } catch (...) {
     Outcome = TCliOutcome::Failed;

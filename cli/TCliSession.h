@@ -1,7 +1,7 @@
 // TCliSession: one run of orrery-cli. It sets up a TVelHTTP from the options, writes each
 // reply's header block (-i) as it arrives and the last reply's body block by block through
-// the component's body sink, tells from the component's events and errors how the run ended,
-// and, when -v, -w or --har asks for it, records the exchange to trace it live, to fill -w's
+// the component's body sink, tells from the reply or the error (its class and step) how the
+// run ended, and, when -v, -w or --har asks for it, records the exchange to trace it live, to fill -w's
 // variables and to write the HTTP Archive.
 #pragma once
 
@@ -68,7 +68,6 @@ class TCliSession {
 
   TOwned<TVelHTTP> FHttp;
   std::unique_ptr<TExchangeRecorder> FRecorder;  // only for -v, -w and --har
-  TCliFailureFacts FFacts;
   int FRedirects = 0;
   bool FBodyWanted = false;  // the body of the pass being read is the one to write
 };

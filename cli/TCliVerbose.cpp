@@ -24,6 +24,13 @@ std::string TCliVerbose::Printable(std::string_view Text) {
   return Shown;
 }
 
+std::int64_t TCliVerbose::StageMs(const TExchangePass& Pass, std::optional<TExchangeStage> Stage,
+                                  std::chrono::steady_clock::time_point Start) {
+  const double Ms = std::chrono::duration<double, std::milli>(Pass.Started - Start).count() +
+                    (Stage ? Pass.At[*Stage].value_or(0.0) : 0.0);
+  return static_cast<std::int64_t>(Ms);
+}
+
 void TCliVerbose::Stage(std::int64_t Ms, std::string_view Text) const {
   if (FLevel < 1) return;
   char Time[40];

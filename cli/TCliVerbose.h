@@ -7,10 +7,14 @@
 // escaped (\x1b), tabs excepted.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "inspect/TExchangePass.h"
 
 class TCliVerbose {
  public:
@@ -33,6 +37,10 @@ class TCliVerbose {
 
   // Text with its control bytes escaped.
   static std::string Printable(std::string_view Text);
+  // The time of a stage's line: when Pass reached Stage (its start when Stage is unset), as
+  // the pass recorded it, in ms since Start. So the trace, the HAR and -w agree.
+  static std::int64_t StageMs(const TExchangePass& Pass, std::optional<TExchangeStage> Stage,
+                              std::chrono::steady_clock::time_point Start);
 
  private:
   void HeaderBlock(char Mark, std::string_view Block) const;

@@ -1,7 +1,7 @@
 // The HTTP component's own errors: one class per kind, so that a caller can tell a refused
 // URL from a misbehaving server or a body over its bound without reading message texts.
 // Socket-level failures (look-up, connection, reset, time-out) stay the socket layer's
-// ESockError and EAbortError.
+// ESockError and EAbortError, which say in which step and why they happened.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,9 @@ class EHttpError : public Exception {
 };
 
 // The URL or a Location cannot be requested: empty, a bad port, an IPv6 literal, a
-// control character ("Invalid port in URL: 0", "IPv6 addresses are not supported: [::1]").
+// control character ("Invalid port in URL: 0", "IPv6 addresses are not supported: [::1]"),
+// a port that is no number at all, in the conversion's words ("'abc' is not a valid
+// integer value").
 class EHttpUrlError : public EHttpError {
  public:
   using EHttpError::EHttpError;

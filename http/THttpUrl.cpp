@@ -208,9 +208,14 @@ int THttpUrl::PortNumber() const {
   int Value = 0;
   for (const char C : PortText) {
     if (!IsDigit(C)) {
-      // Text that is no integer at all gets the conversion error; an integer written any
-      // other way than in decimal digits ("+80", "0x50", " 80") names no port either.
-      StrToInt(PortText);
+      // Text that is no integer at all keeps the conversion's words, as a URL error; an
+      // integer written any other way than in decimal digits ("+80", "0x50", " 80") names
+      // no port either.
+      try {
+        StrToInt(PortText);
+      } catch (const EConvertError& E) {
+        throw EHttpUrlError(E.what());
+      }
       throw EHttpUrlError("Invalid port in URL: " + PortText);
     }
     if (Value <= 65535) Value = Value * 10 + (C - '0');

@@ -29,7 +29,7 @@ void TVelHTTP::ReadResponseHeader() {
         std::chrono::steady_clock::now() - Started < std::chrono::milliseconds(TimeOut))
       return;
     TimedOut = true;
-    throw EAbortError("Socket readln aborted");
+    throw EAbortError("Socket readln aborted", TSockStep::ssReceive, TSockCause::scTimedOut);
   };
 
   TReplyHead Head;
@@ -98,7 +98,7 @@ void TVelHTTP::CaptureBody(std::int64_t Announced, bool Chunked) {
     BytesRecvd = Output.Delivered();
     throw;
   }
-  ThrowIfCanceled("Socket capture aborted");
+  ThrowIfCanceled("Socket capture aborted", TSockStep::ssReceive);
 }
 
 void TVelHTTP::ReadBody() {

@@ -1,5 +1,7 @@
-// TExchangePass: the values derived from what a pass recorded.
+// TExchangePass: the values derived from what a pass recorded, its spans among them.
 #include "inspect/TExchangePass.h"
+
+#include <algorithm>
 
 #include "http/HttpErrors.h"
 #include "http/TReplyHead.h"
@@ -30,4 +32,61 @@ bool TExchangePass::BodyShort() const {
 std::string TExchangePass::ShortBodyError() const {
   if (!BodyShort()) return "";
   return ShortBodyMessage(*AnnouncedLength() - BodyBytes);
+}
+
+std::vector<TPassSpan> TExchangePass::Spans(std::optional<double> Now) const {
+  std::vector<TPassSpan> Out;
+  double Last = 0;
+  const auto Add = [&](TSpanKind Kind, double To, bool Reached) {
+    Out.push_back({Kind, Last, std::max(Last, To), Reached});
+    Last = Out.back().To;
+  };
+  if (HostQuestion) {
+    Add(TSpanKind::skLookUp, HostQuestion->Asked, true);
+    Add(TSpanKind::skQuestion, HostQuestion->Answered, true);
+  }
+  // Where the stage in progress ends, if it has a span at all.
+  bool Open = false;
+  double Until = 0;
+  if (EndedAt && At[xsRequestSent]) {
+    Open = true;
+    Until = *EndedAt;
+  } else if (Now && Error.empty()) {
+    Open = true;
+    Until = *Now;
+  }
+  struct TStep {
+    TSpanKind Kind;
+    std::optional<double> End;
+    bool Optional;  // a dotted address needs no look-up, plain http no handshake
+  };
+  const TStep Steps[] = {{TSpanKind::skLookUp, At[xsLookedUp], true},
+                         {TSpanKind::skConnect, At[xsConnected], false},
+                         {TSpanKind::skTls, SecuredAt, true},
+                         {TSpanKind::skSend, At[xsRequestSent], false},
+                         {TSpanKind::skWait, FirstByte(), false},
+                         {TSpanKind::skReceive, At[xsBodyEnd], false}};
+  for (const TStep& S : Steps) {
+    if (S.End) {
+      Add(S.Kind, *S.End, true);
+    } else if (!S.Optional) {
+      if (Open) Add(S.Kind, Until, false);
+      break;
+    }
+  }
+  return Out;
+}
+
+const TPassSpan* TExchangePass::Find(const std::vector<TPassSpan>& Spans, TSpanKind Kind) {
+  const auto It =
+      std::find_if(Spans.begin(), Spans.end(), [Kind](const TPassSpan& S) { return S.Kind == Kind; });
+  return It == Spans.end() ? nullptr : &*It;
+}
+
+TSockStep TExchangePass::ErrorStepOf(const std::exception& Error) {
+  if (const auto* Sock = dynamic_cast<const ESockError*>(&Error)) return Sock->Step();
+  if (dynamic_cast<const EHttpProtocolError*>(&Error) ||
+      dynamic_cast<const EHttpBodyTooLarge*>(&Error))
+    return TSockStep::ssReceive;
+  return TSockStep::ssNone;
 }

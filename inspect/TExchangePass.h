@@ -1,14 +1,17 @@
-// TExchangePass: what one pass of a request sent and received, and when each stage of it was
-// reached. Plain data, filled by TExchangeRecorder and read by the HAR writer, the command
-// renderer, the command line's trace and the window's inspector.
+// TExchangePass: what one pass of a request sent and received, when each stage of it was
+// reached, and the spans of its stages, computed here once for every view (the HAR's timings,
+// the inspector's bars and times, -w and -v). Filled by TExchangeRecorder.
 #pragma once
 
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "socket/SockErrors.h"
 
 // The stages timed in a pass after its start, in the order a pass reaches them. A dotted
 // address needs no look-up, so xsLookedUp stays unset for it.
@@ -37,6 +40,30 @@ struct THostQuestion {
   std::string Host;
 };
 
+// What a span of a pass stands for. skQuestion is the time the owner was asked for another
+// host after a failed look-up: it belongs to no stage of the exchange. skTls, the TLS
+// handshake after the connection, exists only for a pass that made one.
+enum class TSpanKind : std::uint8_t {
+  skLookUp,
+  skQuestion,
+  skConnect,
+  skTls,
+  skSend,
+  skWait,
+  skReceive
+};
+
+// One span, in milliseconds from the pass's start. Each starts where the one before ended.
+struct TPassSpan {
+  TSpanKind Kind = TSpanKind::skLookUp;
+  double From = 0;
+  double To = 0;
+  // False for the stage a pass was in when an error or a stop ended it, or is in now: it
+  // lasts up to that end, but the stage was never reached.
+  bool Reached = true;
+  double Length() const { return To - From; }
+};
+
 struct TExchangePass {
   // Bytes of a request body and of a reply body kept per pass; the counts stay whole.
   static constexpr std::size_t BodyKept = std::size_t{1} << 20;
@@ -58,6 +85,8 @@ struct TExchangePass {
 
   // The message of the error that ended the pass; empty when it ran to its end.
   std::string Error;
+  // Where that error happened, when it says (a socket error does; ErrorStepOf tells).
+  TSockStep ErrorStep = TSockStep::ssNone;
   // Milliseconds from Started to the moment the pass ended: its body's end, or the error or
   // stop that cut it short (the reception lasts until then). Unset while it runs.
   std::optional<double> EndedAt;
@@ -70,6 +99,8 @@ struct TExchangePass {
   std::chrono::steady_clock::time_point Started;    // monotonic, for durations
   // Milliseconds from Started to each stage; unset while (or when never) reached.
   std::array<std::optional<double>, ExchangeStageCount> At;
+  // Milliseconds from Started to the end of the TLS handshake; unset for plain http.
+  std::optional<double> SecuredAt;
 
   std::vector<TStatusReport> Reports;  // at most MaxReports, then only counted
   std::int64_t ReportsDropped = 0;
@@ -109,4 +140,18 @@ struct TExchangePass {
   std::optional<double> FirstByte() const {
     return At[xsStatusLine] ? At[xsStatusLine] : At[xsHeaderEnd];
   }
+
+  // The spans of the stages reached, in their order: look-up (twice around a question for
+  // another host), connection, TLS, sending, waiting (from the request sent to the reply's
+  // first byte), receiving (from there to the body's end). A dotted address has no look-up.
+  // Then the stage in progress, not reached: once the request was sent, up to the moment an
+  // error or a stop ended the pass (EndedAt); with Now (ms from Started), of a pass still
+  // running, up to Now. A connection never made has no span.
+  std::vector<TPassSpan> Spans(std::optional<double> Now = std::nullopt) const;
+  // The first span of Kind, if any.
+  static const TPassSpan* Find(const std::vector<TPassSpan>& Spans, TSpanKind Kind);
+
+  // The step an error names, for ErrorStep: a socket error's own; a reply that breaks HTTP
+  // or passes a bound was being received; any other error belongs to no step.
+  static TSockStep ErrorStepOf(const std::exception& Error);
 };

@@ -162,6 +162,8 @@ TJson Response(const TExchangePass& P) {
              {"headersSize", HeaderRead ? static_cast<std::int64_t>(P.ReplyHeader.size()) : -1},
              {"bodySize", P.At[xsHeaderEnd] ? P.BodyBytes : -1}};
   if (!P.Error.empty()) R["_error"] = P.Error;
+  if (!P.Error.empty() && P.ErrorStep != TSockStep::ssNone)
+    R["_errorStep"] = SockStepName(P.ErrorStep);
   // A body cut short by the close is no complete reply, whatever its status says.
   if (const std::string Short = P.ShortBodyError(); P.Error.empty() && !Short.empty()) {
     R["_error"] = Short;
@@ -174,44 +176,35 @@ TJson Response(const TExchangePass& P) {
 }  // namespace
 
 TJson THarWriter::Timings(const TExchangePass& P) {
-  // Each span ends at its stage and starts where the one before ended; once the request is
-  // sent, the stage a pass was in when an error or a stop ended it (waiting, receiving)
-  // lasts until then. A connection never made stays -1. -1 stays an integer.
-  const auto& At = P.At;
-  const auto Question = P.HostQuestion;
-  // The time the owner was asked for another host is "blocked"; the look-ups before and
-  // after the question together are "dns".
-  TJson Blocked = -1, Dns = -1;
-  std::optional<double> LookUpEnd = At[xsLookedUp];
-  if (Question) {
-    Blocked = Rounded(std::max(0.0, Question->Answered - Question->Asked));
-    const double After = LookUpEnd ? std::max(0.0, *LookUpEnd - Question->Answered) : 0.0;
-    Dns = Rounded(Question->Asked + After);
-    if (!LookUpEnd) LookUpEnd = Question->Answered;
-  } else if (LookUpEnd) {
-    Dns = Rounded(std::max(0.0, *LookUpEnd));
-  }
-  TJson T = {{"blocked", Blocked}, {"dns", Dns}};
-  const std::pair<const char*, std::optional<double>> Ends[] = {{"connect", At[xsConnected]},
-                                                                {"send", At[xsRequestSent]},
-                                                                {"wait", P.FirstByte()},
-                                                                {"receive", At[xsBodyEnd]}};
-  double From = LookUpEnd.value_or(0.0);
-  bool Going = true;  // the stages before were all reached
-  for (const auto& [Name, End] : Ends) {
-    const std::optional<double> To = End ? End : At[xsRequestSent] ? P.EndedAt : std::nullopt;
-    T[Name] = Going && To ? TJson(Rounded(std::max(0.0, *To - From))) : TJson(-1);
-    Going = Going && End.has_value();
-    From = End.value_or(From);
-  }
+  // The pass's spans, each kind summed: the look-ups before and after a question for another
+  // host are "dns" together, the question is "blocked". A stage with no span is -1, and -1
+  // stays an integer. A TLS handshake is "ssl" and, as HAR counts it, part of "connect".
+  const std::vector<TPassSpan> Spans = P.Spans();
+  const auto Sum = [&Spans](TSpanKind Kind) -> std::optional<double> {
+    std::optional<double> Total;
+    for (const TPassSpan& S : Spans)
+      if (S.Kind == Kind) Total = Total.value_or(0.0) + S.Length();
+    return Total;
+  };
+  const auto Ms = [](std::optional<double> Value) {
+    return Value ? TJson(Rounded(*Value)) : TJson(-1);
+  };
+  const std::optional<double> Tls = Sum(TSpanKind::skTls);
+  std::optional<double> Connect = Sum(TSpanKind::skConnect);
+  if (Connect && Tls) *Connect += *Tls;
+  TJson T = {{"blocked", Ms(Sum(TSpanKind::skQuestion))}, {"dns", Ms(Sum(TSpanKind::skLookUp))},
+             {"connect", Ms(Connect)},                     {"send", Ms(Sum(TSpanKind::skSend))},
+             {"wait", Ms(Sum(TSpanKind::skWait))},         {"receive", Ms(Sum(TSpanKind::skReceive))}};
+  if (Tls) T["ssl"] = Ms(Tls);
   return T;
 }
 
 TJson THarWriter::Entry(const TExchangePass& P) {
   const TJson T = Timings(P);
   double Total = 0;
+  // "ssl" is counted in "connect" already.
   for (const auto& [Name, Value] : T.items())
-    if (Value.get<double>() > 0) Total += Value.get<double>();
+    if (Name != "ssl" && Value.get<double>() > 0) Total += Value.get<double>();
   return {{"startedDateTime", IsoTime(P.StartedAt)},
           {"time", Rounded(Total)},
           {"request", Request(P)},

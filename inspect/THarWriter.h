@@ -2,7 +2,8 @@
 // nlohmann-json. Fields of our own start with "_", as the format allows: "_error" holds the
 // message of a pass that failed midway (its response status is 0 then, unless its header
 // had come whole), of a body shorter than its announced length, or, on the log, of an error
-// that came after the last pass; "_encoding" marks a request body given in Base64;
+// that came after the last pass; "_errorStep" where that error happened ("lookup",
+// "connect", "send", "receive", ...) when it says; "_encoding" marks a request body given in Base64;
 // "_textKept" is the count of body bytes a text holds when it holds only the body's start.
 #pragma once
 
@@ -34,11 +35,12 @@ class THarWriter {
 
   // One pass as an entry.
   static TJson Entry(const TExchangePass& Pass);
-  // blocked, dns, connect, send, wait, receive in milliseconds; -1 for a stage not reached
-  // (dns also for a dotted address, which needs no look-up). Once the request is sent, the
-  // stage in progress when an error or a stop ended the pass lasts until then (EndedAt).
-  // blocked is the time the owner was asked for another host after a failed look-up, -1
-  // when it was not.
+  // blocked, dns, connect, send, wait, receive in milliseconds, from the pass's spans; -1
+  // for a stage not reached (dns also for a dotted address, which needs no look-up). Once
+  // the request is sent, the stage in progress when an error or a stop ended the pass lasts
+  // until then (EndedAt). blocked is the time the owner was asked for another host after a
+  // failed look-up, -1 when it was not; ssl, only for a pass that made a TLS handshake, is
+  // also counted in connect.
   static TJson Timings(const TExchangePass& Pass);
   // ISO 8601 in local time with milliseconds and the offset: "2026-12-08T15:04:05.123+01:00".
   static std::string IsoTime(std::chrono::system_clock::time_point Time);

@@ -1,5 +1,19 @@
-// Texts of the socket error numbers, as reported to users in "<number>:<text>" form.
+// Texts of the socket error numbers, as reported to users in "<number>:<text>" form, and the
+// words of the steps an error names.
 #include "socket/SockErrors.h"
+
+const char* SockStepName(TSockStep Step) {
+  switch (Step) {
+    case TSockStep::ssLookUp: return "lookup";
+    case TSockStep::ssConnect: return "connect";
+    case TSockStep::ssHandshake: return "handshake";
+    case TSockStep::ssCertificate: return "certificate";
+    case TSockStep::ssSend: return "send";
+    case TSockStep::ssReceive: return "receive";
+    case TSockStep::ssNone: break;
+  }
+  return "";
+}
 
 const TSocketErrorRow SocketErrorTable[51] = {
     {10004, "Interrupted system call"},

@@ -1,4 +1,5 @@
-// The socket layer's exceptions and its table of error texts.
+// The socket layer's exceptions, each with the step it happened in and its cause, and the
+// table of error texts.
 #pragma once
 
 #include <cstdint>
@@ -6,9 +7,36 @@
 
 #include "base/Exception.h"
 
+// Where a socket error happened. ssNone: outside any step of an exchange (the socket's
+// creation, a call refused because another one is running). The TLS steps come between the
+// connection and the sending.
+enum class TSockStep : std::uint8_t {
+  ssNone,
+  ssLookUp,
+  ssConnect,
+  ssHandshake,
+  ssCertificate,
+  ssSend,
+  ssReceive
+};
+// Why: the platform reported an error, the time-out ended the wait, or a cancel did.
+enum class TSockCause : std::uint8_t { scError, scTimedOut, scCanceled };
+
+// The step's word, as the HAR's "_errorStep" gives it: "lookup", "connect", "handshake",
+// "certificate", "send", "receive"; "" for ssNone.
+const char* SockStepName(TSockStep Step);
+
 class ESockError : public Exception {
  public:
-  using Exception::Exception;
+  explicit ESockError(const std::string& Text, TSockStep AStep = TSockStep::ssNone,
+                      TSockCause ACause = TSockCause::scError)
+      : Exception(Text), FStep(AStep), FCause(ACause) {}
+  TSockStep Step() const { return FStep; }
+  TSockCause Cause() const { return FCause; }
+
+ private:
+  TSockStep FStep;
+  TSockCause FCause;
 };
 
 // A transfer ended by a cancel or a time-out.
@@ -22,7 +50,8 @@ class EAbortError : public ESockError {
 // connection's failure by its class; the text stays the socket layer's.
 class ELineTooLong : public ESockError {
  public:
-  ELineTooLong() : ESockError("Line too long: no line end within 65536 bytes") {}
+  ELineTooLong()
+      : ESockError("Line too long: no line end within 65536 bytes", TSockStep::ssReceive) {}
 };
 
 // A host look-up whose wait ended by a time-out or a cancel, before any reply. Connect
@@ -48,5 +77,7 @@ const char* FindSocketErrorText(std::int32_t ErrorNo);
 // window that owns it closed). Raised without touching the destroyed component.
 class EComponentDestroyed : public EAbortError {
  public:
-  EComponentDestroyed() : EAbortError("Aborted: the component was destroyed") {}
+  EComponentDestroyed()
+      : EAbortError("Aborted: the component was destroyed", TSockStep::ssNone,
+                    TSockCause::scCanceled) {}
 };

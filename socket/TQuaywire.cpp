@@ -76,10 +76,11 @@ void TQuaywire::PumpMessages(const TWaitScope& Scope) {
   if (!Scope.OwnerAlive()) throw EComponentDestroyed();
 }
 
-void TQuaywire::ThrowIfCanceled(const char* Text) {
+void TQuaywire::ThrowIfCanceled(const char* Text, TSockStep Step, bool TimeOutCounts) {
   if (!Canceled) return;
   Canceled = false;
-  throw EAbortError(Text);
+  throw EAbortError(Text, Step,
+                    TimeOutCounts && TimedOut ? TSockCause::scTimedOut : TSockCause::scCanceled);
 }
 
 // --- Life -------------------------------------------------------------------------------
@@ -305,13 +306,16 @@ void TQuaywire::ResolveHost() {
   TAliveGuard Disarm(FAlive, [this] { TimerOff(); });
   const bool Asked = AwaitLookup(Scope);
   Disarm.RunNow();
-  if (!Asked) throw ESockError("Host Lookup Failed");
+  constexpr TSockStep LookUp = TSockStep::ssLookUp;
+  if (!Asked) throw ESockError("Host Lookup Failed", LookUp);
   switch (WaitEnded(true)) {
-    case TWaitEnd::TimedOut: throw EHostLookupEnded("Host Lookup Timed Out");
-    case TWaitEnd::Canceled: throw EHostLookupEnded("Host Lookup Canceled");
+    case TWaitEnd::TimedOut:
+      throw EHostLookupEnded("Host Lookup Timed Out", LookUp, TSockCause::scTimedOut);
+    case TWaitEnd::Canceled:
+      throw EHostLookupEnded("Host Lookup Canceled", LookUp, TSockCause::scCanceled);
     case TWaitEnd::Ready: break;
   }
-  if (!EventSucceeded || FPending.Address == 0) throw ESockError("Host Lookup Failed");
+  if (!EventSucceeded || FPending.Address == 0) throw ESockError("Host Lookup Failed", LookUp);
   RemoteAddress.sin_addr.s_addr = FPending.Address;
   FireOrStop(OnHostResolved, this);
 }
@@ -335,11 +339,12 @@ bool TQuaywire::AwaitLookup(const TWaitScope& Scope) {
 
 void TQuaywire::Connect() {
   if (FWaitDepth > 0)
-    throw ESockError("Cannot connect: this component is still waiting in another call");
+    throw ESockError("Cannot connect: this component is still waiting in another call",
+                     TSockStep::ssConnect);
   const TWaitScope Scope(*this);
   StatusMessage(8, "Connecting");
   Canceled = false;
-  if (Connected) throw ESockError("Already connected");
+  if (Connected) throw ESockError("Already connected", TSockStep::ssConnect);
   FBrokenError = 0;
   FSendCutShort = false;
   if (SocketHandle == NoSocket && FSocketLayerStarted) ReopenSocket();
@@ -365,10 +370,10 @@ void TQuaywire::ResolveForConnect() {
       // The look-up failed: OnInvalidHost may name another host.
     }
     if (RemoteAddress.sin_addr.s_addr != 0) return;
-    if (Retries > 0 || !OnInvalidHost) throw ESockError("Null Remote Address");
+    if (Retries > 0 || !OnInvalidHost) throw ESockError("Null Remote Address", TSockStep::ssLookUp);
     bool Handled = false;
     FireOrStop(OnInvalidHost, Handled);
-    if (!Handled) throw ESockError("Null Remote Address");
+    if (!Handled) throw ESockError("Null Remote Address", TSockStep::ssLookUp);
   }
 }
 
@@ -384,7 +389,7 @@ void TQuaywire::StartConnect() {
   if (win::connect(SocketHandle, reinterpret_cast<const sockaddr*>(&RemoteAddress),
                    sizeof RemoteAddress) == win::SOCKET_ERROR) {
     std::string Msg;
-    CheckSocketError(WouldBlock, Msg);
+    CheckSocketError(WouldBlock, Msg, TSockStep::ssConnect);
   }
 }
 
@@ -397,12 +402,13 @@ void TQuaywire::JudgeConnect() {
   if (WaitEnded(true) != TWaitEnd::Ready && !Connected) DropPendingConnect();
   // The handler may cancel: the text goes by the flags as they are after it.
   FireOrStop(OnConnectionFailed, this);
+  constexpr TSockStep Step = TSockStep::ssConnect;
   switch (WaitEnded(true)) {
-    case TWaitEnd::TimedOut: throw ESockError("Connection Timed out");
-    case TWaitEnd::Canceled: throw ESockError("Connection Canceled");
+    case TWaitEnd::TimedOut: throw ESockError("Connection Timed out", Step, TSockCause::scTimedOut);
+    case TWaitEnd::Canceled: throw ESockError("Connection Canceled", Step, TSockCause::scCanceled);
     case TWaitEnd::Ready: break;
   }
-  throw ESockError("Connection Failed");
+  throw ESockError("Connection Failed", Step);
 }
 
 std::uint16_t TQuaywire::Accept() {
@@ -410,8 +416,11 @@ std::uint16_t TQuaywire::Accept() {
   StatusMessage(4, "Accepting");
   // Not cleared first: a WaitDone left set by an earlier wait lets Accept go on at once.
   WaitUntil(Scope, false, [this] { return WaitDone; });
-  if (WaitEnded(false) == TWaitEnd::Canceled) throw ESockError("Accepting Canceled");
-  if (!EventSucceeded) throw ESockError("Error creating Data Connection");
+  // Accepting makes the data connection: its errors are the connection's.
+  constexpr TSockStep Step = TSockStep::ssConnect;
+  if (WaitEnded(false) == TWaitEnd::Canceled)
+    throw ESockError("Accepting Canceled", Step, TSockCause::scCanceled);
+  if (!EventSucceeded) throw ESockError("Error creating Data Connection", Step);
   sockaddr_in Peer{};
   int PeerLength = sizeof Peer;
   const win::SOCKET Data =
@@ -422,11 +431,12 @@ std::uint16_t TQuaywire::Accept() {
     std::string Text;
     LookupErrorMessage(static_cast<std::uint16_t>(LastErrorNo), Text);
     throw ESockError(Text.empty() ? "Accept failed: no data connection could be made"
-                                  : "Accept failed: " + Text);
+                                  : "Accept failed: " + Text,
+                     Step);
   }
   win::WSAAsyncSelect(Data, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
   std::memcpy(&RemoteAddress, &Peer, sizeof RemoteAddress);
   if (Canceled) win::closesocket(Data);
-  ThrowIfCanceled("Socket send aborted");
+  ThrowIfCanceled("Socket send aborted", Step, false);
   return static_cast<std::uint16_t>(Data);
 }

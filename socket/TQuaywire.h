@@ -104,7 +104,10 @@ class TQuaywire : public TComponent {
   void StartTimeOut(bool Quiet = false);
   void TimerOff(bool Quiet = false);
   void TimerTriggered(TObject* Sender);
-  void CheckSocketError(std::uint16_t Tolerated, std::string& Msg);
+  // Raises ESockError with the text of the platform's last error, unless that is Tolerated
+  // (or no socket error); Step is where the failed call was made.
+  void CheckSocketError(std::uint16_t Tolerated, std::string& Msg,
+                        TSockStep Step = TSockStep::ssNone);
   void LookupErrorMessage(std::uint16_t ErrorNo, std::string& Msg);
   void InitWinsock();
   void HandleSocketMessage(TMessage& Msg);
@@ -221,8 +224,10 @@ class TQuaywire : public TComponent {
   // Dispatches what is pending without blocking; same destruction check.
   void PumpMessages(const TWaitScope& Scope);
   // The end of a transfer that stopped for a cancel or a time-out: clears Canceled and
-  // raises EAbortError with Text. Nothing when Canceled is not set.
-  void ThrowIfCanceled(const char* Text);
+  // raises EAbortError with Text, for Step, caused by the time-out when TimedOut is set and
+  // the operation armed one (TimeOutCounts), else by a cancel. Nothing when Canceled is not
+  // set.
+  void ThrowIfCanceled(const char* Text, TSockStep Step, bool TimeOutCounts = true);
 
   // The send loop of SendBuffer and SendFile: sends Count bytes unless Canceled, calling
   // Sent after every accepted send, and waits with messages flowing while there is no room.

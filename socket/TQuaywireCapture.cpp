@@ -71,7 +71,7 @@ bool TQuaywire::ReceiveOnce(const TWaitScope& Scope, const TReceiveTarget& Targe
   if ((LastErrorNo == win::WSAECONNRESET || LastErrorNo == win::WSAECONNABORTED) && ReplyComplete())
     return false;
   std::string Msg;
-  CheckSocketError(WouldBlock, Msg);
+  CheckSocketError(WouldBlock, Msg, TSockStep::ssReceive);
   SincePump = 0;
   AwaitEvent(Scope);
   return true;
@@ -125,7 +125,7 @@ void TQuaywire::CaptureFileAtMost(const std::string& FileName, std::int64_t Limi
                         }},
                        [&] { return Limit < 0 || Taken < Limit; });
   }
-  ThrowIfCanceled("Socket send aborted");
+  ThrowIfCanceled("Socket send aborted", TSockStep::ssReceive);
 }
 
 namespace {
@@ -238,5 +238,5 @@ void TQuaywire::CaptureText(std::string& Text, std::int32_t MaxLength, std::int6
          Text.append(Data, Count);
        }},
       [&] { return (MaxLength == -1 || Held() < MaxLength) && (Limit < 0 || Held() < Limit); });
-  ThrowIfCanceled("Socket capture aborted");
+  ThrowIfCanceled("Socket capture aborted", TSockStep::ssReceive);
 }

@@ -33,14 +33,14 @@ void TQuaywire::LookupErrorMessage(std::uint16_t ErrorNo, std::string& Msg) {
     Msg = "Unknown Error No. " + IntToStr(ErrorNo);
 }
 
-void TQuaywire::CheckSocketError(std::uint16_t Tolerated, std::string& Msg) {
+void TQuaywire::CheckSocketError(std::uint16_t Tolerated, std::string& Msg, TSockStep Step) {
   LastErrorNo = win::WSAGetLastError();
   if (LastErrorNo != Tolerated && LastErrorNo > 10000) {
     const auto ErrorNo = static_cast<std::uint16_t>(LastErrorNo);
     std::string Text;
     LookupErrorMessage(ErrorNo, Text);
     Fire(OnError, this, ErrorNo, Text);
-    throw ESockError(Text);
+    throw ESockError(Text, Step);
   }
   Msg.clear();
 }

@@ -60,7 +60,7 @@ void TQuaywire::SendBuffer(const char* Buffer, std::uint16_t Length) {
     SendWhole(
         Scope, Buffer, Total, [](int) {}, FMoreFollows ? MSG_MORE : 0);
   }
-  ThrowIfCanceled("Socket send aborted");
+  ThrowIfCanceled("Socket send aborted", TSockStep::ssSend);
 }
 
 void TQuaywire::SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
@@ -76,7 +76,7 @@ void TQuaywire::SendWhole(const TWaitScope& Scope, const char* Data, std::size_t
     }
     if (PeerAnswered(TransferError())) return;
     std::string Msg;
-    CheckSocketError(WouldBlock, Msg);
+    CheckSocketError(WouldBlock, Msg, TSockStep::ssSend);
     // No room: wait for it (or for the time-out or a cancel) with messages flowing.
     win::RequestWriteWake(SocketHandle);
     AwaitEvent(Scope);
@@ -171,7 +171,7 @@ bool TQuaywire::LineFromLookAhead(std::string& Line) {
     return false;
   }
   // As when the line is peeked afresh: a cancel made before ends the call, line unread.
-  ThrowIfCanceled("Socket readln aborted");
+  ThrowIfCanceled("Socket readln aborted", TSockStep::ssReceive);
   FLookAhead.HandOut(Length, Line);
   SettleIfUsedUp();
   return true;
@@ -193,7 +193,7 @@ void TQuaywire::ReadLnFromSocket(const TWaitScope& Scope, std::string& Line) {
       const auto Count = static_cast<std::size_t>(Peeked);
       const auto* Lf = static_cast<const char*>(std::memchr(IOBuffer.data() + Held, '\n', Count));
       if (Lf != nullptr) {
-        ThrowIfCanceled("Socket readln aborted");
+        ThrowIfCanceled("Socket readln aborted", TSockStep::ssReceive);
         // The rest of the line is taken from what was peeked; the socket gives the bytes up
         // when they are settled. The lines that follow in the same peek are found there
         // too, so a header block costs one peek instead of a peek and a receive per line.
@@ -207,7 +207,7 @@ void TQuaywire::ReadLnFromSocket(const TWaitScope& Scope, std::string& Line) {
       const int Received = win::recv(SocketHandle, Line.data() + Held, Peeked, 0);
       if (Received < 0) {
         std::string Msg;
-        CheckSocketError(WouldBlock, Msg);
+        CheckSocketError(WouldBlock, Msg, TSockStep::ssReceive);
       }
       Held += static_cast<std::size_t>(std::max(Received, 0));
       Line.resize(Held);
@@ -216,12 +216,12 @@ void TQuaywire::ReadLnFromSocket(const TWaitScope& Scope, std::string& Line) {
       LastErrorNo = TransferError();
       if (LastErrorNo == win::WSAENOTCONN) break;
       std::string Msg;
-      CheckSocketError(WouldBlock, Msg);
+      CheckSocketError(WouldBlock, Msg, TSockStep::ssReceive);
       if (!AwaitEvent(Scope)) break;  // a cancel made before the wait ends it without waiting
     }
     if (Canceled) break;
   }
-  ThrowIfCanceled("Socket readln aborted");
+  ThrowIfCanceled("Socket readln aborted", TSockStep::ssReceive);
   Line.clear();  // not connected: there is no line end to build a line from
 }
 
@@ -239,8 +239,9 @@ void TQuaywire::SettleLookAhead() {
       // The bytes were peeked before; only a reset can take them away.
       TransferError();
       std::string Msg;
-      CheckSocketError(WouldBlock, Msg);
-      throw ESockError("Socket read failed: the connection lost bytes already peeked");
+      CheckSocketError(WouldBlock, Msg, TSockStep::ssReceive);
+      throw ESockError("Socket read failed: the connection lost bytes already peeked",
+                       TSockStep::ssReceive);
     }
     Left -= static_cast<std::size_t>(Taken);
   }
@@ -289,5 +290,5 @@ void TQuaywire::SendFile(const std::string& FileName) {
       });
     }
   }
-  ThrowIfCanceled("Socket send aborted");
+  ThrowIfCanceled("Socket send aborted", TSockStep::ssSend);
 }

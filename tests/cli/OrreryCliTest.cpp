@@ -129,6 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"MaxRedirsEnough", 0, "", {"-L", "--max-redirs", "3", "{nginx}/r3"}},
         ExitCase{"Https", 1, "HTTP Secure Socket is not supported", {"https://127.0.0.1:{port}/"}},
         ExitCase{"MalformedPort", 3, "(3) Invalid port in URL", {"http://127.0.0.1:0/"}},
+        ExitCase{"PortNoNumber", 3, "(3) 'abc' is not a valid integer value", {"http://h:abc/"}},
         ExitCase{
             "MalformedPortTooLarge", 3, "(3) Invalid port in URL", {"http://127.0.0.1:65536/"}},
         ExitCase{"Ftp", 1, "(1) Protocol ftp not supported", {"FTP://127.0.0.1:{peer}/"}},

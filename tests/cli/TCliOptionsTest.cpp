@@ -281,62 +281,51 @@ TEST(CliExitTable, EveryOutcomeOnceWithCurlsNumber) {
 struct OutcomeCase {
   const char* Name;
   std::function<void()> Raise;
-  TCliFailureFacts Facts;
   int Expected;
 };
 
 TEST(CliExitTable, OutcomeOfWhatTheRunRaised) {
-  const TCliFailureFacts None;
-  TCliFailureFacts Host;
-  Host.HostNotFound = true;
-  TCliFailureFacts Connect;
-  Connect.ConnectFailed = true;
-  TCliFailureFacts Sent;
-  Sent.RequestSent = true;
-  TCliFailureFacts Timed = Sent;
-  Timed.TimedOut = true;
+  using enum TSockStep;
+  const auto Sock = [](TSockStep Step, TSockCause Cause = TSockCause::scError) {
+    return [Step, Cause] { throw ESockError("x", Step, Cause); };
+  };
   const OutcomeCase Cases[] = {
-      {"url", [] { throw EHttpUrlError("Invalid port in URL: 0"); }, None, 3},
-      {"port no number", [] { throw EConvertError("'abc' is not a valid integer value"); }, None,
-       3},
-      {"no number after sending", [] { throw EConvertError("'abc' is not a valid integer value"); },
-       Sent, 1},
-      {"scheme", [] { throw EHttpSchemeError("HTTP Secure Socket is not supported"); }, None, 1},
-      {"setting", [] { throw EHttpSettingError("Invalid proxy port"); }, None, 1},
-      {"protocol", [] { throw EHttpProtocolError("x"); }, Sent, 8},
-      {"conflicting length", [] { throw EHttpConflictingLength(); }, Sent, 8},
-      {"header too large", [] { throw EHttpHeaderTooLarge(); }, Sent, 8},
-      {"malformed chunk", [] { throw EHttpMalformedChunk(); }, Sent, 8},
-      {"protocol switch", [] { throw EHttpProtocolSwitch(); }, Sent, 8},
-      {"body too large", [] { throw EHttpBodyTooLarge(10); }, Sent, 63},
-      {"redirections", [] { throw EHttpTooManyRedirections(); }, Sent, 47},
-      {"aborted", [] { throw EHttpRequestAborted(); }, Sent, 1},
-      {"host", [] { throw ESockError("11001:Host not found"); }, Host, 6},
-      {"connect", [] { throw ESockError("Connection Failed"); }, Connect, 7},
-      {"send", [] { throw ESockError("10054:Connection reset by peer"); }, None, 55},
-      {"reset", [] { throw ESockError("10054:Connection reset by peer"); }, Sent, 56},
-      {"timed out", [] { throw EAbortError("Socket readln aborted"); }, Timed, 28},
-      // A time-out during the look-up or the connection is a time-out, not their failure.
-      {"timed out connecting", [] { throw EAbortError("Connection Timed out"); },
-       [] {
-         TCliFailureFacts F;
-         F.ConnectFailed = true;
-         F.TimedOut = true;
-         return F;
-       }(),
-       28},
-      {"write", [] { throw ECliWriteError("closed pipe"); }, Timed, 23},
-      {"read", [] { throw ECliReadError("no file"); }, None, 26},
-      {"usage", [] { throw EUsageError("x"); }, None, 2},
-      {"plain", [] { throw Exception("Empty URL"); }, None, 1},
-      {"std", [] { throw std::bad_alloc(); }, None, 1},
+      {"url", [] { throw EHttpUrlError("Invalid port in URL: 0"); }, 3},
+      {"no number", [] { throw EConvertError("'abc' is not a valid integer value"); }, 1},
+      {"scheme", [] { throw EHttpSchemeError("HTTP Secure Socket is not supported"); }, 1},
+      {"setting", [] { throw EHttpSettingError("Invalid proxy port"); }, 1},
+      {"protocol", [] { throw EHttpProtocolError("x"); }, 8},
+      {"conflicting length", [] { throw EHttpConflictingLength(); }, 8},
+      {"header too large", [] { throw EHttpHeaderTooLarge(); }, 8},
+      {"malformed chunk", [] { throw EHttpMalformedChunk(); }, 8},
+      {"protocol switch", [] { throw EHttpProtocolSwitch(); }, 8},
+      {"body too large", [] { throw EHttpBodyTooLarge(10); }, 63},
+      {"redirections", [] { throw EHttpTooManyRedirections(); }, 47},
+      {"aborted", [] { throw EHttpRequestAborted(); }, 1},
+      {"look-up", Sock(ssLookUp), 6},
+      {"connect", Sock(ssConnect), 7},
+      {"send", Sock(ssSend), 55},
+      {"receive", Sock(ssReceive), 56},
+      {"no step", Sock(ssNone), 1},
+      {"look-up canceled", Sock(ssLookUp, TSockCause::scCanceled), 6},
+      {"receive aborted", [] { throw EAbortError("x", ssReceive, TSockCause::scCanceled); }, 56},
+      // A time-out in any step is a time-out, not that step's failure.
+      {"look-up timed out", Sock(ssLookUp, TSockCause::scTimedOut), 28},
+      {"connect timed out", Sock(ssConnect, TSockCause::scTimedOut), 28},
+      {"send timed out", Sock(ssSend, TSockCause::scTimedOut), 28},
+      {"receive timed out", [] { throw EAbortError("x", ssReceive, TSockCause::scTimedOut); }, 28},
+      {"write", [] { throw ECliWriteError("closed pipe"); }, 23},
+      {"read", [] { throw ECliReadError("no file"); }, 26},
+      {"usage", [] { throw EUsageError("x"); }, 2},
+      {"plain", [] { throw Exception("Empty URL"); }, 1},
+      {"std", [] { throw std::bad_alloc(); }, 1},
   };
   for (const OutcomeCase& C : Cases) {
     try {
       C.Raise();
       ADD_FAILURE() << C.Name << " raised nothing";
     } catch (const std::exception& E) {
-      EXPECT_EQ(CliExitStatus(CliOutcomeOf(E, C.Facts)), C.Expected) << C.Name;
+      EXPECT_EQ(CliExitStatus(CliOutcomeOf(E)), C.Expected) << C.Name;
     }
   }
 }

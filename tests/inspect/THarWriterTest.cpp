@@ -22,6 +22,7 @@
 
 #include "OrreryVersion.h"
 #include "base/Exception.h"
+#include "http/HttpErrors.h"
 #include "tests/inspect/InspectFixture.h"
 #include "tests/inspect/ThreeHops.h"
 #include "tests/support/HarFields.h"
@@ -301,6 +302,23 @@ std::vector<EntryCase> EntryCases() {
         {"/response/bodySize", -1},
         {"/time", 0}},
        {}},
+      {"failed connecting, its step named",
+       [] {
+         TExchangePass P = Failed(Replied(OkHeader, ""), "Connection Timed out", false);
+         P.ErrorStep = TSockStep::ssConnect;
+         return P;
+       }(),
+       {{"/response/_errorStep", "connect"}},
+       {"/timings/ssl"}},
+      // A TLS handshake counts in the connection, as HAR has it, and once in the total.
+      {"secured",
+       [] {
+         TExchangePass P = Replied(OkHeader, "");
+         P.SecuredAt = 1.5;
+         return P;
+       }(),
+       {{"/timings/connect", 1.5}, {"/timings/ssl", 0.5}, {"/timings/send", 0.5}, {"/time", 5}},
+       {}},
       {"query and cookies",
        Sent("GET", "http://h/p?a=1&b=&c&&d=%41#frag",
             "GET /p?a=1&b=&c&&d=%41 HTTP/1.0\r\nHost: h\r\nCookie: s=1; t=x=y;\r\n\r\n"),
@@ -338,6 +356,13 @@ std::vector<EntryCase> EntryCases() {
         {"/request/headers/0", {{"name", "Host"}, {"value", "h"}}}},
        {}},
   };
+}
+
+TEST(PassRecord, ErrorStepOfEachKindOfError) {
+  EXPECT_EQ(TExchangePass::ErrorStepOf(EAbortError("x", TSockStep::ssSend)), TSockStep::ssSend);
+  EXPECT_EQ(TExchangePass::ErrorStepOf(EHttpMalformedChunk()), TSockStep::ssReceive);
+  EXPECT_EQ(TExchangePass::ErrorStepOf(EHttpBodyTooLarge(1)), TSockStep::ssReceive);
+  EXPECT_EQ(TExchangePass::ErrorStepOf(EHttpUrlError("x")), TSockStep::ssNone);
 }
 
 TEST(HarEntries, HoldWhatEachPassRecorded) {
