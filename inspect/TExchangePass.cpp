@@ -48,7 +48,9 @@ std::vector<TPassSpan> TExchangePass::Spans(std::optional<double> Now) const {
   // Where the stage in progress ends, if it has a span at all.
   bool Open = false;
   double Until = 0;
-  if (EndedAt && At[xsRequestSent]) {
+  // A pass stopped once connected (mid-upload, or in the reply) lasts until its stop; one
+  // that never connected has no stage in progress to speak of.
+  if (EndedAt && At[xsConnected]) {
     Open = true;
     Until = *EndedAt;
   } else if (Now && Error.empty()) {
