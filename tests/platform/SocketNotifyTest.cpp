@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -153,13 +152,8 @@ TEST_F(SocketNotifyTest, SocketNeverSelectedBlocksInConnectSendAndRecv) {
   TFd peer = AcceptPeer(listener.Get());
   const std::vector<char> block(8 << 20, 'x');
   std::thread drain([&] {
-    std::vector<char> sink(65536);
-    std::size_t got = 0;
-    ssize_t n = 1;
-    while (got < block.size() && n > 0) {
-      n = ::recv(peer.Get(), sink.data(), sink.size(), 0);
-      got += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
-    }
+    std::vector<char> sink(block.size());
+    ::recv(peer.Get(), sink.data(), sink.size(), MSG_WAITALL);
     ::send(peer.Get(), "ok", 2, MSG_NOSIGNAL);
   });
   EXPECT_EQ(win::send(s, block.data(), static_cast<int>(block.size()), 0),

@@ -192,12 +192,8 @@ TEST_F(WaitTest, AfterDispatchTheQueueFdIsQuiet) {
 // what the harvest and a handler's recv re-enabled must reach epoll before DispatchAll
 // returns, or the bytes left, or those that come next, are never reported.
 TEST_F(WaitTest, AWatchedFdComesBackForWhatAHandlersRecvReenabled) {
-  struct TRow {
-    const char* Name;
-    int Read;  // of the 4 bytes sent, in the FD_READ handler
-  };
-  for (const TRow& row : {TRow{"bytes left", 2}, TRow{"drained, then new bytes", 4}}) {
-    SCOPED_TRACE(row.Name);
+  for (int read : {2, 4}) {  // of the 4 bytes sent: bytes left; drained, then new bytes
+    SCOPED_TRACE(read);
     int fd = win::QueuePollFd();
     TFd peer;
     win::SOCKET s = ConnectedPair(peer);
@@ -207,12 +203,12 @@ TEST_F(WaitTest, AWatchedFdComesBackForWhatAHandlersRecvReenabled) {
     Rec().OnMessage = [&](const TMessage& m) {
       char buf[4];
       if (m.Msg == WM_SOCKET && win::LOWORD(m.LParam) == win::FD_READ)
-        win::recv(s, buf, row.Read, 0);
+        win::recv(s, buf, read, 0);
     };
     win::DispatchAll();
     Rec().OnMessage = nullptr;
     ASSERT_EQ(Rec().CountEvent(s, win::FD_READ), 1);
-    if (row.Read == 4) SendAll(peer.Get(), "e", 1);
+    if (read == 4) SendAll(peer.Get(), "e", 1);
     EXPECT_TRUE(WaitFor([&] { return FdReadable(fd); })) << "the watching loop was not woken";
     win::DispatchAll();
     EXPECT_EQ(Rec().CountEvent(s, win::FD_READ), 2);
