@@ -8,7 +8,7 @@ namespace win {
 int DispatchAll() { return detail::TQueue::Current().DispatchAll(); }
 bool HasPending() { return detail::TQueue::Current().HasPending(); }
 void WaitMessage(int timeoutMs) { detail::TQueue::Current().WaitMessage(timeoutMs); }
-int QueuePollFd() { return detail::TQueue::Current().EpollFd(); }
+int QueuePollFd() { return detail::TQueue::Current().SharePollFd(); }
 QueueStats GetQueueStats() { return detail::TQueue::Current().Stats(); }
 
 }  // namespace win

@@ -39,6 +39,8 @@ bool HasPending();
 void WaitMessage(int timeoutMs = -1);
 
 // The fd a GUI loop watches for readability (level-triggered); run DispatchAll when it fires.
+// Once it has been asked for, every DispatchAll leaves the fd up to date for such a loop
+// (without one, the queue brings epoll up to date only when it waits or checks itself).
 int QueuePollFd();
 
 // Counters for tests and benchmarks: blocking waits that returned, and handles still alive.

@@ -1,7 +1,6 @@
 // Socket calls and readiness-to-notification rules for one socket; see TAsyncSocket.h.
 #include "platform/TAsyncSocket.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
@@ -50,7 +49,9 @@ bool IsBroken(int err) {
 TAsyncSocket::TAsyncSocket(TQueue& queue, int fd) : FQueue(queue), FFd(fd) {}
 
 TAsyncSocket::~TAsyncSocket() {
-  if (FInEpoll) ::epoll_ctl(FQueue.EpollFd(), EPOLL_CTL_DEL, FFd, nullptr);
+  // A fired oneshot (or one never armed) can report nothing again: only a MOD re-arms it,
+  // and a MOD names the fd's present file. The close takes it out of epoll with the file.
+  if (FInEpoll && FArmedMask != 0) ::epoll_ctl(FQueue.EpollFd(), EPOLL_CTL_DEL, FFd, nullptr);
   ::close(FFd);
 }
 
@@ -71,7 +72,17 @@ int TAsyncSocket::Unread() const {
   return n;
 }
 
-std::uint32_t TAsyncSocket::WantedMask(int unread) const {
+int TAsyncSocket::UnreadAfterEof() {
+  if (FConn.LeftAfterEof < 0) FConn.LeftAfterEof = Unread();
+  return FConn.LeftAfterEof;
+}
+
+void TAsyncSocket::TakenAfterEof(int n) {
+  // More taken than counted: the count was wrong (a reset, an urgent byte); ask again.
+  FConn.LeftAfterEof = FConn.LeftAfterEof >= n ? FConn.LeftAfterEof - n : -1;
+}
+
+std::uint32_t TAsyncSocket::WantedMask(int unread) {
   std::uint32_t mask = 0;
   switch (FState) {
     case TSocketState::Connecting:
@@ -83,7 +94,7 @@ std::uint32_t TAsyncSocket::WantedMask(int unread) const {
     case TSocketState::Connected:
       // After EOF, EPOLLIN stays raised for good: watch it only while bytes are left.
       if (Wants(FD_READ) && FConn.ReadEnabled &&
-          (!FConn.EofSeen || (unread < 0 ? Unread() : unread) > 0))
+          (!FConn.EofSeen || (unread < 0 ? UnreadAfterEof() : unread) > 0))
         mask |= EPOLLIN | EPOLLRDHUP;
       if (FConn.HungUp) break;
       if (Wants(FD_OOB) && FConn.OobEnabled && !FConn.EofSeen) mask |= EPOLLPRI;
@@ -98,7 +109,16 @@ std::uint32_t TAsyncSocket::WantedMask(int unread) const {
 }
 
 void TAsyncSocket::Rearm(int unread) {
-  std::uint32_t mask = WantedMask(unread);
+  FPendingUnread = unread;
+  if (FArmPending) return;
+  FArmPending = true;
+  FQueue.ScheduleArming(FFd);
+}
+
+void TAsyncSocket::ApplyArming() {
+  if (!FArmPending) return;
+  FArmPending = false;
+  std::uint32_t mask = WantedMask(FPendingUnread);
   // Armed for the same events already (or fired, and nothing is wanted): nothing to tell
   // the kernel. This is what keeps a recv that changes nothing free of an epoll_ctl.
   if (mask == FArmedMask) return;
@@ -237,6 +257,7 @@ int TAsyncSocket::OnReadReady(std::uint32_t events, bool plain) {
   // byte alone does not raise it), and without EPOLLIN there is nothing to post FD_READ
   // for: a byte that came since raises EPOLLIN again as soon as the fd is re-armed.
   int unread = plain ? ((events & EPOLLIN) != 0 ? 1 : 0) : Unread();
+  if (!plain && FConn.EofSeen && FConn.BrokenError == 0) FConn.LeftAfterEof = unread;
   if ((events & EPOLLIN) != 0 && unread == 0 && !FConn.EofSeen && FConn.BrokenError == 0) {
     // Readable with nothing to read: either EOF without EPOLLRDHUP or an error; ask recv.
     char probe;
@@ -269,10 +290,7 @@ void TAsyncSocket::OnWriteReady(std::uint32_t events) {
 
 int TAsyncSocket::Select(HWND hwnd, UINT msg, long events) {
   if (events != 0 && !FQueue.IsWindow(hwnd)) return Fail(WSAEINVAL);
-  // The fd came from socket() or accept4() here, so O_NONBLOCK is the only status flag it
-  // can carry (F_SETFL leaves the access mode alone): no F_GETFL first.
-  if (!FNonBlocking && ::fcntl(FFd, F_SETFL, O_NONBLOCK) < 0) return Fail(WsaErrorFromErrno(errno));
-  FNonBlocking = true;
+  FNonBlocking = true;  // the fd itself is non-blocking from the start
   FWindow = hwnd;
   FMsg = msg;
   FEvents = events;
@@ -327,12 +345,10 @@ int TAsyncSocket::StartConnect(const sockaddr* name, int namelen) {
     FState = TSocketState::Idle;
   }
   int err = ::connect(FFd, name, static_cast<socklen_t>(namelen)) == 0 ? 0 : errno;
-  if (err != EINTR) return err;
+  if (err != EINTR && err != EINPROGRESS) return err;
   // The attempt goes on in the kernel; a blocking caller still waits for its outcome.
   if (FNonBlocking) return EINPROGRESS;
-  pollfd p{FFd, POLLOUT, 0};
-  while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
-  }
+  BlockUntil(POLLOUT);
   return SocketError(FFd);
 }
 
@@ -386,9 +402,8 @@ SOCKET TAsyncSocket::Accept(sockaddr* addr, int* addrlen) {
   socklen_t len = addrlen != nullptr ? static_cast<socklen_t>(*addrlen) : 0;
   int fd;
   do {
-    fd = ::accept4(FFd, addr, addr != nullptr ? &len : nullptr,
-                   SOCK_CLOEXEC | (FNonBlocking ? SOCK_NONBLOCK : 0));
-  } while (fd < 0 && errno == EINTR);
+    fd = ::accept4(FFd, addr, addr != nullptr ? &len : nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  } while (fd < 0 && (errno == EINTR || (WouldBlock(errno, 0) && BlockUntil(POLLIN))));
   if (fd < 0) {
     int err = errno;
     Rearm();
@@ -419,15 +434,19 @@ int TAsyncSocket::Recv(char* buf, int len, int flags) {
     ssize_t n;
     do {
       n = ::recv(FFd, buf, static_cast<std::size_t>(len), flags);
-    } while (n < 0 && errno == EINTR);
+    } while (n < 0 && (errno == EINTR || (WouldBlock(errno, flags) &&
+                                          BlockUntil((flags & MSG_OOB) != 0 ? POLLPRI : POLLIN))));
     int err = n < 0 ? errno : 0;
     if (n > 0) {
       result = static_cast<int>(n);
       if ((flags & (MSG_PEEK | MSG_OOB)) == MSG_PEEK) {
         unread = result;  // at least: the peeked bytes are all still there
+      } else if ((flags & MSG_OOB) != 0) {
+        FConn.LeftAfterEof = -1;  // an urgent byte moves the kernel's count its own way
       } else if (FConn.EofSeen) {
         // Only after EOF can this read have drained the last byte before a graceful close.
-        unread = Unread();
+        TakenAfterEof(result);
+        unread = UnreadAfterEof();
         PostGracefulCloseIfDrained(unread);
       }
     } else if (n == 0 && len == 0) {
@@ -457,10 +476,7 @@ int TAsyncSocket::Send(const char* buf, int len, int flags) {
   if (int error = InjectedError(SocketCall::Send)) return Fail(error);
   if (FState != TSocketState::Connected) return Fail(WSAENOTCONN);
   if (len < 0 || (buf == nullptr && len > 0)) return Fail(WSAEFAULT);
-  ssize_t n;
-  do {
-    n = ::send(FFd, buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR);
+  ssize_t n = SendInMode(buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL);
   if (n >= 0) return static_cast<int>(n);
   int err = errno;
   if (err == EAGAIN || err == EWOULDBLOCK) {
@@ -478,6 +494,32 @@ int TAsyncSocket::Send(const char* buf, int len, int flags) {
   }
   if (FConn.BrokenError != 0) return Fail(WsaErrorFromErrno(FConn.BrokenError));
   return Fail(WsaErrorFromErrno(err));
+}
+
+bool TAsyncSocket::WouldBlock(int err, int flags) const {
+  return !FNonBlocking && (flags & MSG_DONTWAIT) == 0 && (err == EAGAIN || err == EWOULDBLOCK);
+}
+
+bool TAsyncSocket::BlockUntil(short events) const {
+  pollfd p{FFd, events, 0};
+  int n;
+  while ((n = ::poll(&p, 1, -1)) < 0 && errno == EINTR) {
+  }
+  return n > 0;
+}
+
+ssize_t TAsyncSocket::SendInMode(const char* buf, std::size_t len, int flags) {
+  // A blocking send returns once everything is sent, or with what was sent when it fails.
+  std::size_t done = 0;
+  for (;;) {
+    ssize_t n = ::send(FFd, buf + done, len - done, flags);
+    if (n >= 0) {
+      done += static_cast<std::size_t>(n);
+      if (done == len || FNonBlocking) return static_cast<ssize_t>(done);
+    } else if (errno != EINTR && !(WouldBlock(errno, flags) && BlockUntil(POLLOUT))) {
+      return done > 0 ? static_cast<ssize_t>(done) : -1;
+    }
+  }
 }
 
 int TAsyncSocket::Available(DWORD* count) const {

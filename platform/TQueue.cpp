@@ -326,6 +326,16 @@ TAsyncSocket& TQueue::AdoptSocket(int fd) {
   return ref;
 }
 
+void TQueue::FlushArming() {
+  // ApplyArming runs no user code and schedules nothing, so the list holds still. A closed
+  // socket's fd may name a newer socket by now; ApplyArming does nothing for one that has
+  // not scheduled itself.
+  for (int fd : FArming) {
+    if (TAsyncSocket* socket = FindSocket(static_cast<SOCKET>(fd))) socket->ApplyArming();
+  }
+  FArming.clear();
+}
+
 bool TQueue::CloseSocket(SOCKET s) {
   TAsyncSocket* socket = FindSocket(s);
   if (socket == nullptr) return false;
@@ -371,6 +381,8 @@ bool TQueue::Harvest(int waitMs) {
   constexpr int Batch = 64;
   epoll_event events[Batch];
   bool timerFired = false;
+  FHarvestedOthers = false;
+  FlushArming();
   for (;;) {
     int n = ::epoll_wait(FEpoll, events, Batch, waitMs);
     if (n < 0) {
@@ -381,14 +393,17 @@ bool TQueue::Harvest(int waitMs) {
     waitMs = 0;  // a full batch: take the rest without waiting
     for (int i = 0; i < n; ++i) {
       std::uint64_t tag = events[i].data.u64;
-      if (tag == WakeTag) {
-        SpliceInbox();
-      } else if (tag == TimerTag) {
+      if (tag == TimerTag) {
         std::uint64_t expirations = 0;
         if (::read(FTimerFd, &expirations, sizeof expirations) == sizeof expirations) {
           FTimerFdArmedNs = 0;  // a one-shot timerfd is disarmed once it has expired
           timerFired = true;
         }
+        continue;
+      }
+      FHarvestedOthers = true;
+      if (tag == WakeTag) {
+        SpliceInbox();
       } else if (TAsyncSocket* socket = FindSocket(tag)) {
         // No user code runs in a harvest, so no socket of this batch can have been closed
         // and its number reused before its event is handled.
@@ -461,13 +476,16 @@ int TQueue::DispatchAll() {
   // A harvest by a wait nested in this pass is no fresh harvest for the next one.
   FHarvested = false;
   // A timer that fell due again while this call ran leaves the fd readable, so that a GUI
-  // watching it comes back for it; so do messages left for the next pass.
+  // watching it comes back for it; so do messages left for the next pass, and what the
+  // handlers' socket calls re-enabled. Without such a loop every wait flushes first.
   ArmTimerFd(true);
+  if (FPollFdShared) FlushArming();
   if (!FPosted.empty()) FInbox->Wake();
   return delivered;
 }
 
 bool TQueue::HasPending() {
+  FlushArming();
   if (!FPosted.empty() || TimerDue()) return true;
   pollfd p{FEpoll, POLLIN, 0};
   return ::poll(&p, 1, 0) > 0;
@@ -482,6 +500,7 @@ bool TQueue::TimerDue() const {
 }
 
 void TQueue::WaitMessage(int timeoutMs) {
+  FlushArming();
   if (!FPosted.empty() || TimerDue()) return;
   auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
@@ -501,8 +520,13 @@ void TQueue::WaitMessage(int timeoutMs) {
       if (timeoutMs >= 0 && TClock::now() >= deadline) return;
       continue;
     }
-    ++FWakeups;
     FHarvested = true;
+    // The timerfd alone woke us, for a deadline since killed or moved later (it is left
+    // armed for those): nothing is due, so the wait goes on, for the time left.
+    if (!FHarvestedOthers && FPosted.empty() && !TimerDue() &&
+        (timeoutMs < 0 || TClock::now() < deadline))
+      continue;
+    ++FWakeups;
     return;
   }
 }

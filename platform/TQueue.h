@@ -84,6 +84,21 @@ class TQueue {
   // number to the next socket at once, and a stale FD_READ must never reach that one.
   bool CloseSocket(SOCKET s);
   int EpollFd() const { return FEpoll; }
+  // A socket whose wanted events may have changed; the next FlushArming tells epoll.
+  void ScheduleArming(int fd) {
+    FArming.push_back(fd);
+    // A program that makes and closes sockets without ever waiting still keeps it short.
+    if (FArming.size() > 2 * FSockets.size() + 64) FlushArming();
+  }
+  // Brings epoll up to date with every scheduled socket. Runs before the queue looks at
+  // the epoll fd (harvest, wait, pending check), and at the end of a dispatch pass once a
+  // loop of its own watches the fd (QueuePollFd): it would not come back for what a
+  // handler's recv or the harvest re-enabled.
+  void FlushArming();
+  int SharePollFd() {
+    FPollFdShared = true;
+    return FEpoll;
+  }
 
   // --- host look-ups
   HANDLE StartLookup(HWND hwnd, UINT msg, const std::string& name, char* buf, int buflen);
@@ -171,9 +186,12 @@ class TQueue {
   std::vector<TTimer> FTimers;
   std::uint64_t FNextTimerSerial = 1;
   std::unordered_map<int, std::unique_ptr<TAsyncSocket>> FSockets;
+  std::vector<int> FArming;    // fds scheduled for FlushArming (closed ones are skipped there)
+  bool FPollFdShared = false;  // someone else may wait on the epoll fd
   std::unordered_map<HANDLE, TLookupTask> FLookups;
   std::uint64_t FWakeups = 0;
   bool FHarvested = false;  // WaitMessage harvested; the next DispatchAll takes that harvest
+  bool FHarvestedOthers = false;  // the last harvest saw more than the timerfd
   ATOM FNextAtom = 0xC000;
 };
 

@@ -75,7 +75,9 @@ int WSACleanup() {
 }
 
 SOCKET socket(int af, int type, int protocol) {
-  int fd = ::socket(af, type | SOCK_CLOEXEC, protocol);
+  // Non-blocking from the start: a socket blocks only in the platform's emulation until
+  // WSAAsyncSelect, which then needs no fcntl of its own.
+  int fd = ::socket(af, type | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
   if (fd < 0) {
     detail::Fail(detail::WsaErrorFromErrno(errno));
     return INVALID_SOCKET;

@@ -7,9 +7,9 @@
 # peak resident size under twice the body plus 150 MiB). The cli figures run orrery-cli
 # against curl -0 as a script would, with the same options.
 #
-#   scripts/bench.sh [figure ...]     figures: get get-fresh file-shm file-null string memory
-#                                     syscalls silent window window-large cli-runs cli-pipe
-#                                     (default: all)
+#   scripts/bench.sh [figure ...]     figures: get get-fresh syscalls-get file-shm file-null
+#                                     string memory syscalls silent window window-large
+#                                     cli-runs cli-pipe (default: all)
 # Environment: BENCH_N (3000 requests), BENCH_BIG_MIB (1024), BENCH_MID_MIB (256),
 #              BENCH_ROUNDS (3), BENCH_BUILD (build-bench; the window figure builds the
 #              desktop program in BENCH_BUILD-window).
@@ -22,7 +22,7 @@ MID=${BENCH_MID_MIB:-256}
 ROUNDS=${BENCH_ROUNDS:-3}
 BUILD=${BENCH_BUILD:-build-bench}
 FIGURES=("$@")
-[ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh file-shm file-null string memory syscalls silent window window-large cli-runs cli-pipe)
+[ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh syscalls-get file-shm file-null string memory syscalls silent window window-large cli-runs cli-pipe)
 wants() { local f; for f in "${FIGURES[@]}"; do [ "$f" = "$1" ] && return 0; done; return 1; }
 # Only the figures that read the large files get them (and need the room).
 wants_any() { local f; for f in "$@"; do wants "$f" && return 0; done; return 1; }
@@ -251,6 +251,34 @@ wants get-fresh && bench_gets "get fresh x$N" fresh
 wants file-shm && bench_capture "file /dev/shm" 1.2 file "$T/out/ours" "$T/out/curl"
 wants file-null && bench_capture "file /dev/null" 1.0 file /dev/null /dev/null
 wants string && bench_capture "string" 1.0 string - "$T/out/curl"
+
+# System calls per 1 KiB GET on one component, against ab -c 1: strace -c counts a run of
+# 1200 and one of 200 requests, and the difference over 1000 leaves out the start-up of
+# either program. Ours vary with the race between the reply and the first look for it (a
+# read that finds nothing yet costs a wait more); the last round's calls are listed.
+syscall_total() { awk '$NF == "total" { print $4 }' "$1"; }
+syscalls_of() { # out-prefix CMD-with-N... (N is replaced by the count)
+  local prefix=$1 n
+  shift
+  for n in 1200 200; do
+    strace -c -f -o "$prefix.$n" "${@//@N@/$n}" >/dev/null 2>&1
+  done
+  calc "($(syscall_total "$prefix.1200") - $(syscall_total "$prefix.200")) / 1000"
+}
+if wants syscalls-get; then
+  ours=()
+  peer=()
+  for _ in $(seq "$ROUNDS"); do
+    ours+=("$(syscalls_of "$T/sc.ours" "$BIN" get "$URL/1k" @N@ one)")
+    peer+=("$(syscalls_of "$T/sc.ab" ab -q -n @N@ -c 1 "$URL/1k")")
+  done
+  absolute "syscalls/GET" calls "<=" 11 "${ours[@]}"
+  report "syscalls/GET vs ab" calls - "" "${ours[@]}" / "${peer[@]}"
+  echo "  ours, by call (per GET, last round):"
+  join -a 1 -e 0 -o 0,1.2,2.2 <(awk 'NR > 2 && $NF != "total" && $1 !~ /^-/ { print $NF, $4 }' "$T/sc.ours.1200" | sort) \
+    <(awk 'NR > 2 && $NF != "total" && $1 !~ /^-/ { print $NF, $4 }' "$T/sc.ours.200" | sort) |
+    awk '{ d = ($2 - $3) / 1000; if (d > 0.001) printf "    %-14s %.3f\n", $1, d }' | sort -k2 -g -r
+fi
 
 if wants memory; then
   for kind in length nolength; do

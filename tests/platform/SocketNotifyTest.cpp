@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PlatformTest.h"
@@ -138,6 +139,30 @@ TEST_F(SocketNotifyTest, NeverConnectedSocketIsNotConnected) {
   EXPECT_EQ(win::send(s, "x", 1, 0), win::SOCKET_ERROR);
   EXPECT_EQ(win::WSAGetLastError(), win::WSAENOTCONN);
   win::closesocket(s);
+}
+
+// Until WSAAsyncSelect a socket blocks: connect returns once connected, a send once all of
+// it is sent (the peer drains it meanwhile), a recv once the peer's answer is there.
+TEST_F(SocketNotifyTest, SocketNeverSelectedBlocksInConnectSendAndRecv) {
+  std::uint16_t port = 0;
+  TFd listener = ListenLoopback(port);
+  win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr = Loopback(port);
+  ASSERT_EQ(win::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  TFd peer = AcceptPeer(listener.Get());
+  const std::vector<char> block(8 << 20, 'x');
+  std::thread drain([&] {
+    std::vector<char> sink(block.size());
+    ::recv(peer.Get(), sink.data(), sink.size(), MSG_WAITALL);
+    ::send(peer.Get(), "ok", 2, MSG_NOSIGNAL);
+  });
+  EXPECT_EQ(win::send(s, block.data(), static_cast<int>(block.size()), 0),
+            static_cast<int>(block.size()));
+  char reply = 0;
+  EXPECT_EQ(win::recv(s, &reply, 1, 0), 1);
+  EXPECT_EQ(reply, 'o');
+  win::closesocket(s);  // a send cut short leaves the peer waiting for the rest: end it
+  drain.join();
 }
 
 TEST_F(SocketNotifyTest, FdReadIsPostedOnceUntilRecvThenAgainWhileDataRemains) {

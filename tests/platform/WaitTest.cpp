@@ -188,5 +188,34 @@ TEST_F(WaitTest, AfterDispatchTheQueueFdIsQuiet) {
   win::closesocket(s);
 }
 
+// A loop of its own that watches the queue's fd (a GUI) runs none of the queue's waits:
+// what the harvest and a handler's recv re-enabled must reach epoll before DispatchAll
+// returns, or the bytes left, or those that come next, are never reported.
+TEST_F(WaitTest, AWatchedFdComesBackForWhatAHandlersRecvReenabled) {
+  for (int read : {2, 4}) {  // of the 4 bytes sent: bytes left; drained, then new bytes
+    SCOPED_TRACE(read);
+    int fd = win::QueuePollFd();
+    TFd peer;
+    win::SOCKET s = ConnectedPair(peer);
+    win::DispatchAll();
+    SendAll(peer.Get(), "abcd", 4);
+    ASSERT_TRUE(WaitFor([&] { return FdReadable(fd); })) << "bytes after FD_CONNECT";
+    Rec().OnMessage = [&](const TMessage& m) {
+      char buf[4];
+      if (m.Msg == WM_SOCKET && win::LOWORD(m.LParam) == win::FD_READ)
+        win::recv(s, buf, read, 0);
+    };
+    win::DispatchAll();
+    Rec().OnMessage = nullptr;
+    ASSERT_EQ(Rec().CountEvent(s, win::FD_READ), 1);
+    if (read == 4) SendAll(peer.Get(), "e", 1);
+    EXPECT_TRUE(WaitFor([&] { return FdReadable(fd); })) << "the watching loop was not woken";
+    win::DispatchAll();
+    EXPECT_EQ(Rec().CountEvent(s, win::FD_READ), 2);
+    win::closesocket(s);
+    Rec().Messages.clear();
+  }
+}
+
 }  // namespace
 }  // namespace platformtest
