@@ -227,7 +227,7 @@ void TQuaywire::RequestCloseSocket() {
   std::exception_ptr HandlerError;
   if (!IsDestroying()) {
     try {
-      if (!Fire(OnDisconnect, this)) return;
+      if (!SocketStep(ssClosed, {}) || !Fire(OnDisconnect, this)) return;
     } catch (...) {
       // Reopen first: a failing handler must not leave the component without a socket.
       HandlerError = std::current_exception();
@@ -313,6 +313,7 @@ void TQuaywire::ResolveHost() {
   }
   if (!EventSucceeded || FPending.Address == 0) throw ESockError("Host Lookup Failed");
   RemoteAddress.sin_addr.s_addr = FPending.Address;
+  if (!SocketStep(ssLookedUp, {})) throw EComponentDestroyed();
   FireOrStop(OnHostResolved, this);
 }
 
@@ -367,7 +368,9 @@ void TQuaywire::ResolveForConnect() {
     if (RemoteAddress.sin_addr.s_addr != 0) return;
     if (Retries > 0 || !OnInvalidHost) throw ESockError("Null Remote Address");
     bool Handled = false;
+    if (!SocketStep(ssHostAsked, {})) throw EComponentDestroyed();
     FireOrStop(OnInvalidHost, Handled);
+    if (!SocketStep(Handled ? ssHostGiven : ssHostRefused, {})) throw EComponentDestroyed();
     if (!Handled) throw ESockError("Null Remote Address");
   }
 }
