@@ -50,10 +50,10 @@ class THttpObserver {
   virtual void PassStarted(THttpTime, const THttpPassStart&) {}
   // Name (the host or the proxy) gave Address, dotted.
   virtual void LookedUp(THttpTime, std::string_view /*Name*/, std::string_view /*Address*/) {}
-  // The look-up failed and the owner is asked for another host (OnInvalidHost); Host is
-  // the one it named, empty when it named none (or the pass goes through a proxy, which is
-  // looked up again whatever it named).
+  // The look-up failed and the owner is asked for another host (OnInvalidHost).
   virtual void HostAsked(THttpTime) {}
+  // The owner answered: Host is the one it named, empty when it named none (or when the pass
+  // goes through a proxy, which is looked up again whatever it named).
   virtual void HostAnswered(THttpTime, std::string_view /*Host*/) {}
   // The connection stands, to Name (host or proxy) at Address and Port.
   virtual void Connected(THttpTime, std::string_view /*Name*/, std::string_view /*Address*/,

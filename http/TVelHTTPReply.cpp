@@ -77,11 +77,10 @@ void TVelHTTP::CaptureBody(std::int64_t Announced, bool Chunked) {
                      File ? 0 : MaxBodySize, Chunked);
   // The observers are told the decoded blocks, not the bytes as they came.
   const TAliveGuard Untap(FAlive, [this] { FRun.BodyTapped = false; });
-  FRun.BodyTapped = !FObservers.empty();
-  if (FRun.BodyTapped)
-    Output.Tap = [this](std::string_view Block) {
-      TellOrStop([&](THttpObserver& O, THttpTime At) { O.BodyBlock(At, Block); });
-    };
+  FRun.BodyTapped = true;
+  Output.Tap = [this](std::string_view Block) {
+    TellOrStop([&](THttpObserver& O, THttpTime At) { O.BodyBlock(At, Block); });
+  };
   std::int64_t Taken = 0;
   try {
     if (Announced != 0) {

@@ -18,6 +18,9 @@
 // through OnStatus by level (1 reply lines, 2 "Transaction Completed", 4 send/accept/close,
 // 8 trace) up to ReportLevel.
 //
+// A derived component hears of the socket's own steps (look-up, connect, receive, close,
+// status texts) through SocketStep, before their events, to tell observers of its own.
+//
 // The sources: TQuaywire.cpp (life, connection, look-up, accept, the wait),
 // TQuaywireNotify.cpp (notifications, time-out, status and errors), TQuaywireTransfer.cpp
 // (sends, lines) and TQuaywireCapture.cpp (the captures).
