@@ -188,7 +188,7 @@ void TForm1::SetUpComponent() {
   VelHTTP1->OnPacketSent = [this](TObject* S) { VelHTTP1PacketSent(S); };
   VelHTTP1->OnSuccess = [this](CmdType Cmd) { VelHTTP1Success(Cmd); };
   VelHTTP1->OnFailure = [this](CmdType Cmd) { VelHTTP1Failure(Cmd); };
-  // The recorder calls on to the handlers above, so it comes after them.
+  // One observer of the component among any: the handlers above are not its business.
   FRecorder = std::make_unique<TExchangeRecorder>(*VelHTTP1);
   // The inspector redraws on its own schedule, never inside the component's events: its
   // work there would be charged to the stage the recorder is timing.

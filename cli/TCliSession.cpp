@@ -67,8 +67,7 @@ TCliSession::TCliSession(const TCliOptions& Options, int OutFd, std::FILE* Err,
                [Err](const std::string& Line) { std::fwrite(Line.data(), 1, Line.size(), Err); }),
       FOut(Options.OutputFile, OutFd) {}
 
-// The recorder goes first: its links into the component call on to ours.
-TCliSession::~TCliSession() { FRecorder.reset(); }
+TCliSession::~TCliSession() = default;
 
 std::int64_t TCliSession::Milliseconds() const {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -116,57 +115,15 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.OnStage = [this, &Http](TObject*, THttpStage Stage) {
     if (Stage == hsHeaderEnd) HeaderArrived(Http);
   };
-  if (FOptions.Verbose > 0)
-    Http.OnDisconnect = [this](TObject*) { Stage(Milliseconds(), "Connection closed"); };
-  if (FOptions.Verbose >= 2)
-    Http.OnStatus = [this](TObject*, const std::string& Status) {
-      FVerbose.Status(Milliseconds(), Status);
-    };
 }
 
 void TCliSession::Record(TVelHTTP& Http) {
+  if (FOptions.Verbose > 0) {
+    FTrace = std::make_unique<TCliTrace>(FVerbose, FStart);
+    Http.AddObserver(*FTrace);
+  }
   if (FOptions.Verbose == 0 && !FOptions.HasWriteOut && FOptions.HarFile.empty()) return;
   FRecorder = std::make_unique<TExchangeRecorder>(Http);
-  Http.BodySink = FRecorder->Sink(std::move(Http.BodySink));
-  if (FOptions.Verbose > 0)
-    FRecorder->OnPassStage = [this, &Http](const TExchangePass& Pass,
-                                           std::optional<TExchangeStage> Stage) {
-      TracePass(Http, Pass, Stage);
-    };
-}
-
-void TCliSession::TracePass(const TVelHTTP& Http, const TExchangePass& Pass,
-                            std::optional<TExchangeStage> Reached) const {
-  // The recorder calls as soon as it has the stage, so the time the pass recorded for it is
-  // never later than the status reports that follow.
-  const std::int64_t Ms = TCliVerbose::StageMs(Pass, Reached, FStart);
-  if (!Reached) {
-    Stage(Ms, Pass.Method + " " + Pass.URL +
-                  (Pass.Proxy.empty() ? std::string() : " through " + ServerName(Http)));
-    return;
-  }
-  switch (*Reached) {
-    case xsLookedUp:
-      Stage(Ms, "Resolved " + (Http.Proxy.empty() ? Http.Host : Http.Proxy) + " to " +
-                    Address(Http.RemoteAddress));
-      break;
-    case xsConnected:
-      Stage(Ms, "Connected to " + (Http.Proxy.empty() ? Http.Host : Http.Proxy) + " (" +
-                    Address(Http.RemoteAddress) + ") port " +
-                    std::to_string(Http.Proxy.empty() ? Http.Port : Http.ProxyPort));
-      FVerbose.RequestHeader(Pass.RequestHeader);
-      break;
-    case xsRequestSent:
-      Stage(Ms, Pass.RequestBodySize > 0
-                    ? "Request sent with " + std::to_string(Pass.RequestBodySize) + " bytes of body"
-                    : std::string("Request sent"));
-      break;
-    case xsStatusLine: break;
-    case xsHeaderEnd: FVerbose.ReplyHeader(Pass.ReplyHeader); break;
-    case xsBodyEnd:
-      Stage(Ms, "Received " + std::to_string(Pass.BodyBytes) + " bytes of body");
-      break;
-  }
 }
 
 void TCliSession::HeaderArrived(TVelHTTP& Http) {

@@ -1,8 +1,9 @@
 // TCliSession: one run of orrery-cli. It sets up a TVelHTTP from the options, writes each
 // reply's header block (-i) as it arrives and the last reply's body block by block through
 // the component's body sink, tells from the reply or the error (its class and step) how the
-// run ended, and, when -v, -w or --har asks for it, records the exchange to trace it live, to fill -w's
-// variables and to write the HTTP Archive.
+// run ended, traces the passes live for -v, and, when -v, -w or --har asks for it, records
+// the exchange to fill -w's variables and to write the HTTP Archive. The trace and the
+// recorder are observers of the component, beside the handlers set here in any order.
 #pragma once
 
 #include <chrono>
@@ -35,10 +36,8 @@ class TCliSession {
 
  private:
   void Configure(TVelHTTP& Http);
-  // Attaches the recorder once every handler of ours is set, and the -v trace to it.
+  // The -v trace and the recorder, as observers of Http.
   void Record(TVelHTTP& Http);
-  void TracePass(const TVelHTTP& Http, const TExchangePass& Pass,
-                 std::optional<TExchangeStage> Reached) const;
   void Request(TVelHTTP& Http);
   void HeaderArrived(TVelHTTP& Http);
   void Redirected(TVelHTTP& Http, bool& Handled);
@@ -67,6 +66,7 @@ class TCliSession {
   TCliOutput FOut;
 
   TOwned<TVelHTTP> FHttp;
+  std::unique_ptr<TCliTrace> FTrace;             // only for -v
   std::unique_ptr<TExchangeRecorder> FRecorder;  // only for -v, -w and --har
   int FRedirects = 0;
   bool FBodyWanted = false;  // the body of the pass being read is the one to write

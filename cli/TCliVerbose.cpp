@@ -1,7 +1,9 @@
-// TCliVerbose: the -v trace in curl's style.
+// TCliVerbose: the -v trace in curl's style, and TCliTrace, which writes it as the passes go.
 #include "cli/TCliVerbose.h"
 
+#include <chrono>
 #include <cstdio>
+#include <string>
 #include <utility>
 
 TCliVerbose::TCliVerbose(int Level, TWriteLine WriteLine)
@@ -22,13 +24,6 @@ std::string TCliVerbose::Printable(std::string_view Text) {
     }
   }
   return Shown;
-}
-
-std::int64_t TCliVerbose::StageMs(const TExchangePass& Pass, std::optional<TExchangeStage> Stage,
-                                  std::chrono::steady_clock::time_point Start) {
-  const double Ms = std::chrono::duration<double, std::milli>(Pass.Started - Start).count() +
-                    (Stage ? Pass.At[*Stage].value_or(0.0) : 0.0);
-  return static_cast<std::int64_t>(Ms);
 }
 
 void TCliVerbose::Stage(std::int64_t Ms, std::string_view Text) const {
@@ -58,3 +53,49 @@ void TCliVerbose::HeaderBlock(char Mark, std::string_view Block) const {
     From = Lf + 1;
   }
 }
+
+std::int64_t TCliTrace::Ms(THttpTime At) const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(At - FStart).count();
+}
+
+void TCliTrace::PassStarted(THttpTime At, const THttpPassStart& Pass) {
+  FHeader = Pass.Header;
+  FReceived = 0;
+  std::string Line = std::string(Pass.Method) + " " + std::string(Pass.URL);
+  if (!Pass.Proxy.empty())
+    Line += " through " + std::string(Pass.Proxy) + " port " + std::to_string(Pass.ProxyPort);
+  FVerbose.Stage(Ms(At), Line);
+}
+
+void TCliTrace::LookedUp(THttpTime At, std::string_view Name, std::string_view Address) {
+  FVerbose.Stage(Ms(At), "Resolved " + std::string(Name) + " to " + std::string(Address));
+}
+
+void TCliTrace::Connected(THttpTime At, std::string_view Name, std::string_view Address,
+                          int Port) {
+  FVerbose.Stage(Ms(At), "Connected to " + std::string(Name) + " (" + std::string(Address) +
+                             ") port " + std::to_string(Port));
+  FVerbose.RequestHeader(FHeader);
+}
+
+void TCliTrace::RequestSent(THttpTime At, std::string_view, std::int64_t BodySize) {
+  FVerbose.Stage(Ms(At), BodySize > 0
+                             ? "Request sent with " + std::to_string(BodySize) + " bytes of body"
+                             : std::string("Request sent"));
+}
+
+void TCliTrace::HeaderEnded(THttpTime, std::string_view Head, int) { FVerbose.ReplyHeader(Head); }
+
+void TCliTrace::BodyBlock(THttpTime, std::string_view Block) {
+  FReceived += static_cast<std::int64_t>(Block.size());
+}
+
+void TCliTrace::BodyEnded(THttpTime At, std::int64_t) {
+  FVerbose.Stage(Ms(At), "Received " + std::to_string(FReceived) + " bytes of body");
+}
+
+void TCliTrace::Closed(THttpTime At, std::string_view, int) {
+  FVerbose.Stage(Ms(At), "Connection closed");
+}
+
+void TCliTrace::Reported(THttpTime At, std::string_view Text) { FVerbose.Status(Ms(At), Text); }

@@ -1,7 +1,8 @@
 // TCliVerbose: the -v trace in curl's style, on standard error. "*" lines tell the stages
 // of the exchange with the milliseconds since the start, ">" lines are the request's header
 // block as it was sent, "<" lines each reply's header block as it came. -vv adds every
-// status report of the component as a "*" line of its own.
+// status report of the component as a "*" line of its own. TCliTrace writes it as one of the
+// component's observers, from what each step tells and at the step's own time.
 //
 // A server's bytes must not drive the terminal: control bytes in any line are shown
 // escaped (\x1b), tabs excepted.
@@ -14,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "inspect/TExchangePass.h"
+#include "http/THttpObserver.h"
 
 class TCliVerbose {
  public:
@@ -37,14 +38,34 @@ class TCliVerbose {
 
   // Text with its control bytes escaped.
   static std::string Printable(std::string_view Text);
-  // The time of a stage's line: when Pass reached Stage (its start when Stage is unset), as
-  // the pass recorded it, in ms since Start. So the trace, the HAR and -w agree.
-  static std::int64_t StageMs(const TExchangePass& Pass, std::optional<TExchangeStage> Stage,
-                              std::chrono::steady_clock::time_point Start);
 
  private:
   void HeaderBlock(char Mark, std::string_view Block) const;
 
   int FLevel;
   TWriteLine FWriteLine;
+};
+
+class TCliTrace : public THttpObserver {
+ public:
+  // Times count from Start.
+  TCliTrace(const TCliVerbose& Verbose, THttpTime Start) : FVerbose(Verbose), FStart(Start) {}
+
+ private:
+  void PassStarted(THttpTime At, const THttpPassStart& Pass) override;
+  void LookedUp(THttpTime At, std::string_view Name, std::string_view Address) override;
+  void Connected(THttpTime At, std::string_view Name, std::string_view Address,
+                 int Port) override;
+  void RequestSent(THttpTime At, std::string_view, std::int64_t BodySize) override;
+  void HeaderEnded(THttpTime, std::string_view Head, int) override;
+  void BodyBlock(THttpTime, std::string_view Block) override;
+  void BodyEnded(THttpTime At, std::int64_t) override;
+  void Closed(THttpTime At, std::string_view, int) override;
+  void Reported(THttpTime At, std::string_view Text) override;
+  std::int64_t Ms(THttpTime At) const;
+
+  const TCliVerbose& FVerbose;
+  THttpTime FStart;
+  std::string FHeader;          // the pass's header block, shown once connected
+  std::int64_t FReceived = 0;  // body bytes of the pass
 };

@@ -30,6 +30,7 @@ void TBodyOutput::Deliver(std::string_view Block) {
     Over = true;
   }
   if (!Block.empty()) {
+    if (Tap) Tap(Block);
     if (FText)
       FText->append(Block);
     else if (FFile)

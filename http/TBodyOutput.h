@@ -35,6 +35,8 @@ class TBodyOutput {
   void Closed() const;
   // Body bytes handed on so far.
   std::int64_t Delivered() const { return FDelivered; }
+  // Told each block (within the bound) just before its destination, when set.
+  TSink Tap;
 
  private:
   void Deliver(std::string_view Block);

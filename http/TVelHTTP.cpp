@@ -1,6 +1,7 @@
 // TVelHTTP: the request methods, the splitting of the URL, and the request loop: its passes,
 // their events, redirections and the abort that may come from any handler. Composing and
-// sending a request is in TVelHTTPRequest.cpp, reading the reply in TVelHTTPReply.cpp.
+// sending a request is in TVelHTTPRequest.cpp, reading the reply in TVelHTTPReply.cpp, the
+// observers in TVelHTTPObservers.cpp.
 #include "http/TVelHTTP.h"
 
 #include <exception>
@@ -30,11 +31,13 @@ TVelHTTP::~TVelHTTP() {
   Destroying();
   // The base destructor can only reach its own Abort; this one also ends a look-up's wait.
   WaitDone = true;
+  for (THttpObserver* Each : FObservers)
+    if (Each) Each->FSubject = nullptr;
 }
 
 void TVelHTTP::Abort() {
   // Remembered for the request: Connect clears Canceled, and a later pass must not run.
-  if (FBusy) FAbortRequested = true;
+  if (FRun.Busy) FRun.AbortRequested = true;
   WaitDone = true;
   Cancel();
 }
@@ -42,7 +45,7 @@ void TVelHTTP::Abort() {
 // --- Request methods ----------------------------------------------------------------------
 
 void TVelHTTP::CheckIdle() const {
-  if (FBusy)
+  if (FRun.Busy)
     throw Exception("A request of this component is already running: wait until it has ended");
 }
 
@@ -153,19 +156,19 @@ void TVelHTTP::SplitURL() {
 
   Port = NewPort;
   Host = NewHost;
-  FUrlScheme = Parts.Scheme;
+  FRun.UrlScheme = Parts.Scheme;
   RequestPath = Parts.RequestTarget();
   // Credentials in the URL are the user's, given for the first server; a Location's are not.
-  if (!FRedirected) {
-    FUrlCredentials = Parts.HasUserInfo && !Parts.User().empty();
-    FUrlUser = FUrlCredentials ? Parts.User() : std::string();
-    FUrlPassword = FUrlCredentials ? Parts.Password() : std::string();
+  if (!FRun.Redirected) {
+    FRun.UrlCredentials = Parts.HasUserInfo && !Parts.User().empty();
+    FRun.UrlUser = FRun.UrlCredentials ? Parts.User() : std::string();
+    FRun.UrlPassword = FRun.UrlCredentials ? Parts.Password() : std::string();
   }
   if (Parts.Path.empty()) URL.insert(Parts.PathAt, "/");
 }
 
 TPassServer TVelHTTP::PassServer() const {
-  std::string Scheme = FUrlScheme.empty() ? std::string("http") : FUrlScheme;
+  std::string Scheme = FRun.UrlScheme.empty() ? std::string("http") : FRun.UrlScheme;
   for (char& C : Scheme) C = AsciiLower(C);
   return {Scheme, Host, Port};
 }
@@ -183,34 +186,40 @@ TReplyClass TVelHTTP::ReplyClass() const {
 bool TVelHTTP::FollowsRedirection() const { return ReplyClass() == rcRedirection; }
 
 void TVelHTTP::CheckAborted() {
-  if (!FAbortRequested) return;
+  if (!FRun.AbortRequested) return;
   Canceled = false;
   throw EHttpRequestAborted();
 }
 
 void TVelHTTP::RunRequest() {
   CheckIdle();
-  FBusy = true;
-  FAbortRequested = false;
-  FRequestedCmd = CurrentCmd;
+  FRun = TRun{.Busy = true, .RequestedCmd = CurrentCmd};
   // On every way out: idle again, the caller's command back, and an abort that found no
   // network step to stop forgotten.
   const TAliveGuard IdleAgain(FAlive, [this] {
-    FBusy = false;
-    CurrentCmd = FRequestedCmd;
-    if (FAbortRequested) Canceled = false;
-    FAbortRequested = false;
+    FRun.Busy = false;
+    CurrentCmd = FRun.RequestedCmd;
+    if (FRun.AbortRequested) Canceled = false;
+    FRun.AbortRequested = false;
   });
-  FRedirected = false;
-  // FServerCookie outlives the request: HeaderInfo keeps its copy, which a later request
-  // must still tell from the caller's own cookie, and send only to the host that set it.
+  const TAliveFlag Alive = FAlive;
+  try {
+    RunPasses();
+  } catch (...) {
+    if (*Alive) TellFailure(std::current_exception());
+    throw;
+  }
+}
+
+void TVelHTTP::RunPasses() {
   for (int Further = 0;; ++Further) {
     CheckAborted();
-    FPassIndex = Further;
+    FRun.PassIndex = Further;
     SplitURL();
-    if (!FRedirected) FFirstServer = PassServer();
+    if (!FRun.Redirected) FRun.FirstServer = PassServer();
     ComposeRequest();
     FireOrStop(OnAboutToSend, this);
+    TellPassStart();
     FireOrStop(OnStage, this, hsPassStart);
     CheckAborted();
     {
@@ -222,31 +231,43 @@ void TVelHTTP::RunRequest() {
       // An OnDisconnect handler may have freed the component: nothing of it may be touched.
       if (!Close.OwnerAlive()) throw EComponentDestroyed();
     }
-    if (!AfterExchange(Further)) return;
+    const std::optional<TNextPass> Next = AfterExchange(Further);
+    if (!Next) return;
+    FRun.Redirected = true;
+    CurrentCmd = Next->Cmd;
   }
 }
 
 void TVelHTTP::RunExchange() {
   Connect();
   SendRequest();
+  TellOrStop([&](THttpObserver& O, THttpTime At) {
+    O.RequestSent(At, FRequestHeaderSent, FRun.BodySize);
+  });
   FireOrStop(OnStage, this, hsRequestSent);
   CheckAborted();
   ReplyNumber = 0;
+  FRun.InHead = true;
   ReadResponseHeader();
+  FRun.InHead = false;
+  TellOrStop([&](THttpObserver& O, THttpTime At) {
+    O.HeaderEnded(At, OutputFileMode ? std::string_view() : std::string_view(Header), ReplyNumber);
+  });
   FireOrStop(OnStage, this, hsHeaderEnd);
   CheckAborted();
   ReadBody();
+  TellOrStop([&](THttpObserver& O, THttpTime At) { O.BodyEnded(At, BytesRecvd); });
   FireOrStop(OnStage, this, hsBodyEnd);
   const TReplyClass Class = ReplyClass();
-  FFollow = Class == rcRedirection;
+  FRun.Follow = Class == rcRedirection;
   switch (Class) {
     case rcSuccess:
-      FireOrStop(OnSuccess, FRequestedCmd);
+      FireOrStop(OnSuccess, FRun.RequestedCmd);
       StatusMessage(2, "Transaction Completed");
       break;
     case rcFailure:
       // No usable status line is no success either: the server sent nothing we can judge.
-      FireOrStop(OnFailure, FRequestedCmd);
+      FireOrStop(OnFailure, FRun.RequestedCmd);
       break;
     case rcRedirection:
     case rcFinal:
@@ -255,40 +276,46 @@ void TVelHTTP::RunExchange() {
   }
 }
 
-bool TVelHTTP::AfterExchange(int Further) {
+TVelHTTP::TNextPass TVelHTTP::NextPassOf() const {
+  TNextPass Next;
+  Next.Cmd = RedirectedCommand(CurrentCmd, ReplyNumber);
+  if (FRun.Follow) {
+    try {
+      Next.Target = RedirectionTarget();
+    } catch (const EHttpError&) {
+      Next.Refused = std::current_exception();
+    }
+  }
   // A cookie that cannot go into a header line is not taken into HeaderInfo: it would
   // make every later request of this component fail. The next pass would have to send it.
-  bool CookieUnsendable = false;
+  if (ReplyNumber >= 300 && ReplyNumber <= 398 && !CookieIn().empty()) {
+    if (HasLineBreak(CookieIn()))
+      Next.CookieUnsendable = true;
+    else
+      Next.Cookie = {true, CookieIn(), CredentialScope::CookiePair(CookieIn()), PassServer()};
+  }
+  return Next;
+}
+
+std::optional<TVelHTTP::TNextPass> TVelHTTP::AfterExchange(int Further) {
+  TNextPass Next = NextPassOf();
   // OnRedirect reads URL as the target to follow; a target the component cannot follow is
   // refused only once the handler has had its say and the loop would really go on.
-  std::exception_ptr Unfollowable;
-  if (FFollow) {
-    try {
-      URL = RedirectionTarget();
-    } catch (const EHttpError&) {
-      Unfollowable = std::current_exception();
-    }
-  }
+  if (FRun.Follow && !Next.Refused) URL = Next.Target;
   if (ReplyNumber >= 300 && ReplyNumber <= 398) {
     bool Handled = false;
-    if (!CookieIn().empty()) {
-      if (!HasLineBreak(CookieIn())) {
-        HeaderInfo.Cookie = CookieIn();
-        // Remembered as the server's, for the rule of where it may go next.
-        FServerCookie = {true, CookieIn(), CredentialScope::CookiePair(CookieIn()), PassServer()};
-      } else {
-        CookieUnsendable = true;
-      }
+    if (Next.Cookie) {
+      HeaderInfo.Cookie = Next.Cookie->Copied;
+      // Remembered as the server's, for the rule of where it may go next.
+      FServerCookie = *Next.Cookie;
     }
     FireOrStop(OnRedirect, Handled);
-    if (Handled) return false;
+    if (Handled) return std::nullopt;
   }
   if (ReplyNumber == 401) FireOrStop(OnAuthenticationNeeded, this);
-  if (!FFollow) return false;
-  if (CookieUnsendable) CheckHeaderValue(CookieIn(), "Set-Cookie");
+  if (!FRun.Follow) return std::nullopt;
+  if (Next.CookieUnsendable) CheckHeaderValue(CookieIn(), "Set-Cookie");
   if (Further == MaxRedirections) throw EHttpTooManyRedirections();
-  if (Unfollowable) std::rethrow_exception(Unfollowable);
-  FRedirected = true;
-  CurrentCmd = RedirectedCommand(CurrentCmd, ReplyNumber);
-  return true;
+  if (Next.Refused) std::rethrow_exception(Next.Refused);
+  return Next;
 }

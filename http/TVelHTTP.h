@@ -12,10 +12,16 @@
 // a GET without body. A chunked body is decoded as it arrives. A server that answers while
 // the body is still being sent (a 413 to a large upload) is heard: the rest is not sent, and
 // a reset after a reply whole by its own length leaves that reply standing.
+//
+// Besides the single-slot events, any number of observers (THttpObserver) follow the passes,
+// told every step with its data and its time. The state of a running request is one record
+// (TRun), set in one assignment at its start.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +31,7 @@
 #include "http/CredentialScope.h"
 #include "http/TExStringList.h"
 #include "http/THeaderInfo.h"
+#include "http/THttpObserver.h"
 #include "http/TReplyHead.h"
 #include "socket/TQuaywire.h"
 
@@ -68,8 +75,16 @@ class TVelHTTP : public TQuaywire {
   // it included: their lines stay at the head of Header, and ReplyNumber is the final
   // reply's. See TReplyHead for the fields and the bounds.
   virtual void ReadResponseHeader();
-  // Sends the header block, the empty line and the body, if the command has one.
+  // Sends the header block with its empty line, in one send when it fits one, and the body,
+  // if the command has one.
   virtual void SendRequest();
+
+  // --- Observers -------------------------------------------------------------------------------
+  // Observer follows every pass from now on, after those added before; adding it again
+  // changes nothing. It stays until removed, destroyed or the component is.
+  void AddObserver(THttpObserver& Observer);
+  // Observer is told nothing more, even of a step being told now.
+  void RemoveObserver(THttpObserver& Observer);
 
   // --- Request methods -----------------------------------------------------------------------
   // Each stores its arguments, sets CurrentCmd and runs the request loop; it returns when
@@ -149,14 +164,14 @@ class TVelHTTP : public TQuaywire {
 
   // Value of the last Set-Cookie line of the last reply; empty when it had none.
   const std::string& CookieIn() const { return FHead.CookieIn(); }
-  // The header block composed for the last pass exactly as SendRequest writes it: every
-  // line of RequestLines with CR LF, then the empty line. The body is not included.
+  // The header block of the last pass: the bytes SendRequest sends, every line of
+  // RequestLines with CR LF, then the empty line. The body is not included.
   const std::string& RequestHeaderSent() const { return FRequestHeaderSent; }
   // True while a request method of this component runs.
-  bool Busy() const { return FBusy; }
+  bool Busy() const { return FRun.Busy; }
   // The pass of the running (or last) request: 0 for the first, then 1 after one
   // redirection and so on. Read in OnAboutToSend, it tells a new request from a further pass.
-  int PassIndex() const { return FPassIndex; }
+  int PassIndex() const { return FRun.PassIndex; }
 
   // Further passes after the first that one request may make before it gives up.
   static constexpr int MaxRedirections = 20;
@@ -183,6 +198,8 @@ class TVelHTTP : public TQuaywire {
   // The body has arrived whole by its announced length, or the reply has none: a reset
   // then ends the body as the close would.
   bool ReplyComplete() const override;
+  // Tells the observers of the socket's own steps.
+  bool SocketStep(TSocketStep Step, std::string_view Data) override;
 
  private:
   // Refuses a request while one of this component runs.
@@ -204,9 +221,15 @@ class TVelHTTP : public TQuaywire {
   void CaptureBody(std::int64_t Announced, bool Chunked);
   // One pass on the open connection: send, read the reply, raise the result event.
   void RunExchange();
-  // After the pass: cookie, OnRedirect and OnAuthenticationNeeded; true when a further pass
-  // is to follow.
-  bool AfterExchange(int Further);
+  // The passes of a request, from the first to the one that is not followed.
+  void RunPasses();
+  // What the last reply asks of the next pass: the one place that decides its command, its
+  // target and the cookie it carries.
+  struct TNextPass;  // below
+  TNextPass NextPassOf() const;
+  // After the pass: URL becomes the target (OnRedirect reads it there), the cookie is
+  // taken, OnRedirect and OnAuthenticationNeeded run; the next pass when one is to follow.
+  std::optional<TNextPass> AfterExchange(int Further);
   // The reply is a redirection with a Location of its own: only such a reply is followed.
   bool FollowsRedirection() const;
   // The network step about to be taken is refused when Abort was called meanwhile.
@@ -214,11 +237,8 @@ class TVelHTTP : public TQuaywire {
 
   // The last reply's header block as read: its status, Location, cookie, length and coding.
   TReplyHead FHead;
+  // The header block of the pass, composed once: what is sent and what everyone is shown.
   std::string FRequestHeaderSent;
-  bool FBusy = false;
-  int FPassIndex = 0;
-  bool FRedirected = false;  // a pass after the first
-  TPassServer FFirstServer;  // the server the caller's credentials are meant for
   // The cookie of the last redirecting reply that set one in this request: the value the
   // loop copied into HeaderInfo.Cookie, the pair that is sent, and the server that set it.
   // While HeaderInfo.Cookie still holds that copy, it is the server's cookie, not the
@@ -229,14 +249,39 @@ class TVelHTTP : public TQuaywire {
     std::string Pair;
     TPassServer Setter;
   };
-  TServerCookie FServerCookie;
+  struct TNextPass {
+    CmdType Cmd = hcGet;
+    std::string Target;          // where a followed reply sends the next pass
+    std::exception_ptr Refused;  // the target cannot be followed: raised if the loop goes on
+    std::optional<TServerCookie> Cookie;  // the cookie a redirecting reply set
+    bool CookieUnsendable = false;        // one that cannot go into a header line
+  };
   // The server of the pass in progress, as CredentialScope compares servers.
   TPassServer PassServer() const;
 
   // --- State of the request loop ------------------------------------------------------------
-  CmdType FRequestedCmd = hcGet;  // the caller's command; CurrentCmd is the pass's
-  bool FAbortRequested = false;   // Abort was called while the request ran
-  bool FFollow = false;           // the pass's reply is to be followed
+  // The running (or last) request, from RunRequest's start, where it is set in one
+  // assignment; Busy and AbortRequested are cleared on the way out, the rest stays readable.
+  struct TRun {
+    bool Busy = false;
+    bool AbortRequested = false;   // Abort was called while the request ran
+    CmdType RequestedCmd = hcGet;  // the caller's command; CurrentCmd is the pass's
+    int PassIndex = 0;
+    bool Redirected = false;  // a pass after the first
+    bool Follow = false;      // the pass's reply is to be followed
+    bool InHead = false;      // the pass is reading its reply's head
+    bool BodyTapped = false;  // the body goes through a TBodyOutput, which tells its blocks
+    std::int64_t BodySize = 0;  // the pass's request body, as its Content-Length says
+    TPassServer FirstServer{};  // the server the caller's credentials are meant for
+    std::string UrlScheme{};      // the current URL's scheme as written; "" when none
+    bool UrlCredentials = false;  // the first pass's URL named a user
+    std::string UrlUser{};
+    std::string UrlPassword{};
+  };
+  TRun FRun;
+  // Outlives the request: HeaderInfo keeps the loop's copy of a redirection's cookie, which a
+  // later request must still tell from the caller's own, and send only to the host that set it.
+  TServerCookie FServerCookie;
 
   // --- URL, composition and reply head ------------------------------------------------------
   // Refuses a value with CR, LF or NUL for a header line: EHttpUrlError for the URL
@@ -254,10 +299,44 @@ class TVelHTTP : public TQuaywire {
   bool ReplaceComposed(const std::string& Field, std::string_view Value);
   // A further caller's line of Field, after the last line of that name.
   void AddAfterLast(const std::string& Field, std::string_view Value);
-  // FRequestHeaderSent from RequestLines.
-  void KeepHeaderSent();
-  std::string FUrlScheme;        // the current URL's scheme as written; "" when none
-  bool FUrlCredentials = false;  // the first pass's URL named a user
-  std::string FUrlUser;
-  std::string FUrlPassword;
+  // FRequestHeaderSent from RequestLines: the header block as it goes on the wire.
+  void ComposeHeaderBlock();
+  void SendHeaderBlock();
+
+  // --- Observers ------------------------------------------------------------------------------
+  // Calls Step(Observer, Time) for each observer, the time read once before the first; false
+  // when one of them destroyed the component.
+  template <class F>
+  bool Tell(F Step);
+  // Tell, ending the running call with EComponentDestroyed when the component is gone.
+  template <class F>
+  void TellOrStop(F Step) {
+    if (!Tell(std::move(Step))) throw EComponentDestroyed();
+  }
+  void TellPassStart();
+  // The error leaving the request, told to the observers; raised again by the caller.
+  void TellFailure(const std::exception_ptr& Error);
+  // The name the socket looks up and connects to: the proxy's, else the host's.
+  const std::string& ServerName() const { return Proxy.empty() ? Host : Proxy; }
+  std::vector<THttpObserver*> FObservers;  // a removed one is nulled while they are told
+  int FTelling = 0;                        // depth of Tell
 };
+
+template <class F>
+bool TVelHTTP::Tell(F Step) {
+  if (FObservers.empty()) return true;
+  const THttpTime At = std::chrono::steady_clock::now();
+  const TAliveFlag Alive = FAlive;
+  ++FTelling;
+  // Once every observer is told, or on an observer's error: the places of those removed
+  // meanwhile go, unless the component went with them.
+  const TAliveGuard Done(Alive, [this] {
+    if (--FTelling == 0) std::erase(FObservers, nullptr);
+  });
+  // The size is read each time: an observer added meanwhile is told too.
+  for (std::size_t I = 0; I < FObservers.size(); ++I) {
+    if (THttpObserver* Each = FObservers[I]) Step(*Each, At);
+    if (!*Alive) return false;
+  }
+  return true;
+}

@@ -51,7 +51,10 @@ void TVelHTTP::ReadResponseHeader() {
       File->WriteBuffer(Line.data(), static_cast<std::int64_t>(Line.size()));
     else
       Header += Line;
-    if (WasStatusLine && !Line.empty()) FireOrStop(OnStage, this, hsStatusLine);
+    if (WasStatusLine && !Line.empty()) {
+      TellOrStop([&](THttpObserver& O, THttpTime At) { O.StatusLine(At, Line); });
+      FireOrStop(OnStage, this, hsStatusLine);
+    }
   }
   // Kept whole only once read: a block that ends in an error leaves the fields of none.
   FHead = std::move(Head);
@@ -72,6 +75,12 @@ void TVelHTTP::CaptureBody(std::int64_t Announced, bool Chunked) {
   const bool ToSink = !File && BodySink;
   TBodyOutput Output(File || ToSink ? nullptr : &Body, File.get(), ToSink ? BodySink : nullptr,
                      File ? 0 : MaxBodySize, Chunked);
+  // The observers are told the decoded blocks, not the bytes as they came.
+  const TAliveGuard Untap(FAlive, [this] { FRun.BodyTapped = false; });
+  FRun.BodyTapped = true;
+  Output.Tap = [this](std::string_view Block) {
+    TellOrStop([&](THttpObserver& O, THttpTime At) { O.BodyBlock(At, Block); });
+  };
   std::int64_t Taken = 0;
   try {
     if (Announced != 0) {

@@ -1,8 +1,9 @@
 // TVelHTTP's request: the header block composed for the current pass (request line, Host
 // with its port, the fixed Accept lines, HeaderInfo's fields, credentials and cookies by the
 // one rule of CredentialScope, the caller's CustomHeaders, Content-Length), the checks that
-// refuse what cannot go on the wire, and the sending of the block and the body, which stops
-// early when the server answers before it has read the body.
+// refuse what cannot go on the wire, the header block made once into the bytes that are
+// sent, and the sending of the block and the body, which stops early when the server
+// answers before it has read the body.
 #include <algorithm>
 #include <string_view>
 #include <vector>
@@ -45,7 +46,7 @@ void TVelHTTP::CheckHeaderValue(const std::string& Value, const char* Field, boo
 // --- Composition --------------------------------------------------------------------------
 
 std::string TVelHTTP::ProxyTarget() const {
-  return THttpUrl::AbsoluteForm(FUrlScheme, Host, Port, RequestPath);
+  return THttpUrl::AbsoluteForm(FRun.UrlScheme, Host, Port, RequestPath);
 }
 
 std::string TVelHTTP::BasicCredentials(const std::string& User, const std::string& Password) {
@@ -77,8 +78,9 @@ void TVelHTTP::AddCredentials(bool FirstServer) {
   // The credentials were given for the server of the first pass; a redirection elsewhere
   // must not carry them along.
   if (!FirstServer) return;
-  if (FUrlCredentials)
-    RequestLines.SetHeader("Authorization", "Basic " + BasicCredentials(FUrlUser, FUrlPassword));
+  if (FRun.UrlCredentials)
+    RequestLines.SetHeader("Authorization",
+                           "Basic " + BasicCredentials(FRun.UrlUser, FRun.UrlPassword));
   else if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
     RequestLines.SetHeader("Authorization",
                            "Basic " + BasicCredentials(HeaderInfo.UserId, HeaderInfo.Password));
@@ -86,10 +88,10 @@ void TVelHTTP::AddCredentials(bool FirstServer) {
 
 void TVelHTTP::AddCookie(bool FirstServer) {
   // The server's cookie while HeaderInfo holds the loop's copy of it; the caller's otherwise.
-  if (FServerCookie.Set && HeaderInfo.Cookie == FServerCookie.Copied) {
-    if (!FServerCookie.Pair.empty() &&
-        CredentialScope::ServerCookieGoes(FServerCookie.Setter, PassServer()))
-      RequestLines.SetHeader("Cookie", FServerCookie.Pair);
+  const TServerCookie& Server = FServerCookie;
+  if (Server.Set && HeaderInfo.Cookie == Server.Copied) {
+    if (!Server.Pair.empty() && CredentialScope::ServerCookieGoes(Server.Setter, PassServer()))
+      RequestLines.SetHeader("Cookie", Server.Pair);
   } else if (!HeaderInfo.Cookie.empty() && FirstServer) {
     RequestLines.SetHeader("Cookie", HeaderInfo.Cookie);
   }
@@ -190,7 +192,7 @@ void TVelHTTP::ComposeRequest() {
   if (!HeaderInfo.LocalMailAddress.empty())
     RequestLines.SetHeader("From", HeaderInfo.LocalMailAddress);
   const bool FirstServer =
-      !FRedirected || CredentialScope::CallerCredentialsGo(FFirstServer, PassServer());
+      !FRun.Redirected || CredentialScope::CallerCredentialsGo(FRun.FirstServer, PassServer());
   AddCookie(FirstServer);
   if (!HeaderInfo.Referer.empty()) RequestLines.SetHeader("Referer", HeaderInfo.Referer);
   AddCredentials(FirstServer);
@@ -198,20 +200,20 @@ void TVelHTTP::ComposeRequest() {
   if (CurrentCmd == hcCopy || CurrentCmd == hcMove) RequestLines.Add("URI-header: " + TargetURI);
   if (CurrentCmd == hcLink || CurrentCmd == hcUnLink) RequestLines.Add("Link: " + TargetURI);
   ApplyCustomHeaders(FirstServer);
+  FRun.BodySize = 0;
   if (HasRequestBody()) {
-    std::int64_t Length = static_cast<std::int64_t>(SendData.size());
+    FRun.BodySize = static_cast<std::int64_t>(SendData.size());
     if (OutputFileMode) {
       TFileStream File(SendData, TFileMode::fmOpenRead);
-      Length = File.Size();
+      FRun.BodySize = File.Size();
     }
-    RequestLines.Add("Content-Length: " + IntToStr(Length));
+    RequestLines.Add("Content-Length: " + IntToStr(FRun.BodySize));
   }
-  KeepHeaderSent();
+  ComposeHeaderBlock();
 }
 
-void TVelHTTP::KeepHeaderSent() {
-  // As SendRequest writes it (every line with CR LF, then the empty line), built in the
-  // room of the last pass's copy.
+void TVelHTTP::ComposeHeaderBlock() {
+  // Every line with CR LF, then the empty line, built in the room of the last pass's block.
   std::size_t Size = 2;
   for (const std::string& Each : RequestLines.Lines()) Size += Each.size() + 2;
   FRequestHeaderSent.reserve(Size);
@@ -226,9 +228,32 @@ bool TVelHTTP::HasRequestBody() const { return CarriesBody(CurrentCmd); }
 
 // --- Sending ------------------------------------------------------------------------------
 
+void TVelHTTP::SendHeaderBlock() {
+  // The block is the lines' write and the empty line's: their reports are those of the two
+  // writes, in their order, but the empty line travels in the lines' last send when both
+  // fit one, so that the block takes one system call.
+  const std::string& Block = FRequestHeaderSent;
+  const std::size_t Lines = Block.size() - 2;
+  StatusMessage(8, "Write");
+  std::size_t Offset = 0;
+  for (; Lines - Offset > MaxSendPiece; Offset += MaxSendPiece)
+    SendBuffer(Block.data() + Offset, static_cast<std::uint16_t>(MaxSendPiece));
+  if (Block.size() - Offset > MaxSendPiece) {
+    SendBuffer(Block.data() + Offset, static_cast<std::uint16_t>(Lines - Offset));
+    Writeln("");
+    return;
+  }
+  SendBuffer(Block.data() + Offset, static_cast<std::uint16_t>(Block.size() - Offset));
+  // The empty line's own write, its bytes gone already: Writeln, its Write and SendBuffer
+  // with its time-out; a cancel made meanwhile still ends the send.
+  for (const char* Text : {"Writeln", "Write"}) StatusMessage(8, Text);
+  StatusMessage(4, "Sending Buffer");
+  for (const char* Text : {"Timer On", "Timer Off"}) StatusMessage(8, Text);
+  ThrowIfCanceled("Socket send aborted");
+}
+
 void TVelHTTP::SendRequest() {
-  WriteMore(RequestLines.Text());  // the empty line goes in the same segment
-  Writeln("");
+  SendHeaderBlock();
   if (!HasRequestBody()) return;
   if (OutputFileMode) {
     SendFile(SendData);

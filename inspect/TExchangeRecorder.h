@@ -1,29 +1,28 @@
 // TExchangeRecorder: the passes of the last request of an HTTP component, with the exact bytes
-// sent and received and the time of each stage, taken from the component's own events.
+// sent and received and the time of each stage, as the component tells them to its observers.
 //
-// It chains itself in front of the handlers the component has when it attaches (OnStage,
-// OnHostResolved, OnConnect, OnPacketRecvd, OnDisconnect, OnStatus, and OnInvalidHost when
-// there is one), which keep running as before. Attach it after the owner has set its
-// handlers: a handler set later replaces the recorder's link. Times come from the monotonic
-// clock, read first thing in each event, before the record is touched and before any
-// handler or hook runs, so that no observer's work is charged to a stage; each pass also
+// It is one observer of the component (THttpObserver) among any others, beside the owner's
+// handlers, which it neither replaces nor calls: it may be made before or after them. The
+// times are those the component read for each step before telling anyone; each pass also
 // keeps its wall-clock start for dates.
 //
-// The reply body is taken from the component's Body (string mode). A caller that streams the
-// body through a sink of its own instead hands each block to FeedBody, or lets Sink() wrap
-// its sink, and the recorder keeps what it was fed and never reads Body:
+// The reply body is what the component tells of it, block by block. A caller that feeds the
+// recorder a body of its own instead hands each block to FeedBody, or lets Sink() wrap a
+// sink, and the recorder keeps what it was fed from then on:
 //
 //   Http.BodySink = Recorder.Sink([&](std::string_view Block) { Write(Block); });
 //
-// In the file modes the request body is read back from its file (its first BodyKept
-// bytes); the reply's header and body are not, and only their counts are known.
+// In the file modes the request body shown is the start of its file; the reply's header and
+// body went to files and only their counts are kept.
 //
-// The component's request methods pass their errors to the caller, out of reach of the
-// events: the caller reports them with NoteError, or runs the request through Run, which
-// also forgets the request before (one that fails before its first pass shows no passes).
+// The error that ends a request is told by the component as well; Run also notes one that
+// the request method raised before the request began (a request already running), and
+// forgets the request before (one that fails before its first pass shows no passes).
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,10 +33,9 @@
 #include "http/TVelHTTP.h"
 #include "inspect/TExchangePass.h"
 
-class TExchangeRecorder {
+class TExchangeRecorder : private THttpObserver {
  public:
-  // Listens to Http from now on. A recorder destroyed first leaves links behind that only
-  // call on to the handlers that were there before it.
+  // Follows Http from now on, until either of them is destroyed.
   explicit TExchangeRecorder(TVelHTTP& Http);
   TExchangeRecorder(const TExchangeRecorder&) = delete;
   TExchangeRecorder& operator=(const TExchangeRecorder&) = delete;
@@ -69,7 +67,7 @@ class TExchangeRecorder {
   bool BodyFromSink = false;
 
   // Called after every change of the record, also while a request runs: inside the
-  // component's events, so it should only note that something changed.
+  // component's steps, so it should only note that something changed.
   std::function<void()> OnChange;
   // Called when Run returns or raises, its error noted: the request is over and nothing of
   // it is timed any more, so an observer may do its slow work here.
@@ -79,25 +77,37 @@ class TExchangeRecorder {
   std::function<void(const TExchangePass& Pass, std::optional<TExchangeStage> Stage)> OnPassStage;
 
  private:
-  // Lives as long as the recorder; the component's links hold it weakly, so a link that
+  void PassStarted(THttpTime At, const THttpPassStart& Pass) override;
+  void LookedUp(THttpTime At, std::string_view, std::string_view) override;
+  void HostAsked(THttpTime At) override;
+  void HostAnswered(THttpTime At, std::string_view Host) override;
+  void Connected(THttpTime At, std::string_view, std::string_view, int) override;
+  void RequestSent(THttpTime At, std::string_view, std::int64_t) override;
+  void StatusLine(THttpTime At, std::string_view Line) override;
+  void HeaderEnded(THttpTime At, std::string_view Head, int Status) override;
+  void BodyBlock(THttpTime At, std::string_view Block) override;
+  void BodyEnded(THttpTime At, std::int64_t) override;
+  void Closed(THttpTime At, std::string_view HeadSoFar, int Status) override;
+  void Failed(THttpTime At, const std::exception_ptr& Error) override;
+  void Reported(THttpTime At, std::string_view Text) override;
+
+  // Stage reached At, the first time only.
+  void Mark(TExchangeStage Stage, THttpTime At);
+  // The error against the last pass when that pass had not read its body to the end,
+  // else against the request as a whole.
+  void Note(const std::string& Message, THttpTime At, TSockStep Step = TSockStep::ssNone);
+  void Changed() const;
+  void Reached(std::optional<TExchangeStage> Stage) const;
+
+  // Lives as long as the recorder; a sink made by Sink holds it weakly, so a sink that
   // outlives the recorder finds it gone and only calls on.
   struct TState {
     TExchangeRecorder* Recorder;
     std::vector<TExchangePass> Passes;
     std::string Error;
   };
-  static void BeginPass(TState& S, const TVelHTTP& Http);
-  static void Stage(TState& S, const TVelHTTP& Http, THttpStage Stage);
-  // Stage reached At (ms on the pass's clock), or now.
-  static void Mark(TState& S, TExchangeStage Stage, std::optional<double> At = std::nullopt);
-  static void Asked(TState& S);
-  static void Answered(TState& S, const TVelHTTP& Http, bool Handled);
-  // Copies what is new of the component's Body (up to BodyKept) into the current pass.
-  static void TakeBody(TState& S, const TVelHTTP& Http);
-  static void Report(TState& S, const std::string& Text);
-  static void Changed(const TState& S);
-  static void Reached(const TState& S, std::optional<TExchangeStage> Stage);
-  void Link(TVelHTTP& Http);
-
   std::shared_ptr<TState> FState;
+  bool FHeaderToFile = false;  // of the current pass
+  bool FBodyToFile = false;
+  bool FErrorTold = false;  // the component told the error of the request Run runs
 };

@@ -228,7 +228,7 @@ void TQuaywire::RequestCloseSocket() {
   std::exception_ptr HandlerError;
   if (!IsDestroying()) {
     try {
-      if (!Fire(OnDisconnect, this)) return;
+      if (!SocketStep(ssClosed, {}) || !Fire(OnDisconnect, this)) return;
     } catch (...) {
       // Reopen first: a failing handler must not leave the component without a socket.
       HandlerError = std::current_exception();
@@ -317,6 +317,7 @@ void TQuaywire::ResolveHost() {
   }
   if (!EventSucceeded || FPending.Address == 0) throw ESockError("Host Lookup Failed", LookUp);
   RemoteAddress.sin_addr.s_addr = FPending.Address;
+  if (!SocketStep(ssLookedUp, {})) throw EComponentDestroyed();
   FireOrStop(OnHostResolved, this);
 }
 
@@ -372,7 +373,9 @@ void TQuaywire::ResolveForConnect() {
     if (RemoteAddress.sin_addr.s_addr != 0) return;
     if (Retries > 0 || !OnInvalidHost) throw ESockError("Null Remote Address", TSockStep::ssLookUp);
     bool Handled = false;
+    if (!SocketStep(ssHostAsked, {})) throw EComponentDestroyed();
     FireOrStop(OnInvalidHost, Handled);
+    if (!SocketStep(Handled ? ssHostGiven : ssHostRefused, {})) throw EComponentDestroyed();
     if (!Handled) throw ESockError("Null Remote Address", TSockStep::ssLookUp);
   }
 }

@@ -18,6 +18,9 @@
 // through OnStatus by level (1 reply lines, 2 "Transaction Completed", 4 send/accept/close,
 // 8 trace) up to ReportLevel.
 //
+// A derived component hears of the socket's own steps (look-up, connect, receive, close,
+// status texts) through SocketStep, before their events, to tell observers of its own.
+//
 // The sources: TQuaywire.cpp (life, connection, look-up, accept, the wait),
 // TQuaywireNotify.cpp (notifications, time-out, status and errors), TQuaywireTransfer.cpp
 // (sends, lines) and TQuaywireCapture.cpp (the captures).
@@ -31,6 +34,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Events.h"
@@ -265,6 +269,22 @@ class TQuaywire : public TComponent {
   // The sends of this connection stopped early for the peer's answer; further sends do
   // nothing until the next Connect.
   bool SendCutShort() const { return FSendCutShort; }
+
+  // --- Steps a derived component tells parties of its own -------------------------------
+  // The socket's own steps, each told before its event runs and before anything is done
+  // for it, so that a party that times them is charged nothing of the handlers' work.
+  enum TSocketStep : std::uint8_t {
+    ssLookedUp,     // the host name gave its address (RemoteAddress), before OnHostResolved
+    ssHostAsked,    // the look-up failed and OnInvalidHost is about to be asked
+    ssHostGiven,    // OnInvalidHost set Handled: Host (or Proxy) is looked up again
+    ssHostRefused,  // OnInvalidHost left Handled clear
+    ssConnected,    // the connect notification, before OnConnect
+    ssReceived,     // a capture's receive gave Data (the peer's bytes as they came)
+    ssClosed,       // the socket is closed, before OnDisconnect
+    ssReported      // a status text passed ReportLevel (Data), before OnStatus
+  };
+  // False when the component was destroyed meanwhile: nothing of it may be touched then.
+  virtual bool SocketStep(TSocketStep, std::string_view) { return true; }
 
   // The error of the send or receive that just failed. After a reset whose notification
   // has already replaced the socket, that is the reset, not the fresh socket's "not

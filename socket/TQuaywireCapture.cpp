@@ -62,6 +62,8 @@ bool TQuaywire::ReceiveOnce(const TWaitScope& Scope, const TReceiveTarget& Targe
   Target.Take(Data, Received > 0 ? static_cast<std::size_t>(Received) : 0);
   if (Received == 0) return false;  // the peer closed
   if (Received > 0) {
+    if (!SocketStep(ssReceived, {Data, static_cast<std::size_t>(Received)}))
+      throw EComponentDestroyed();
     CountReceived(Scope, static_cast<std::size_t>(Received), SincePump);
     return true;
   }

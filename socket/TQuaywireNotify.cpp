@@ -12,10 +12,11 @@
 void TQuaywire::StatusMessage(std::uint8_t Level, const std::string& Text) {
   if (Level > ReportLevel) return;
   LastStatus = Text;
-  if (IsDestroying() || !OnStatus) return;
+  if (IsDestroying()) return;
   bool Alive = true;
   try {
-    Alive = Fire(OnStatus, this, std::string(LastStatus));
+    Alive = SocketStep(ssReported, LastStatus);
+    if (Alive && OnStatus) Alive = Fire(OnStatus, this, std::string(LastStatus));
   } catch (...) {
     // A status handler's own error never breaks the operation that reports.
   }
@@ -155,7 +156,7 @@ void TQuaywire::HandleSocketEvent(const TMessage& Msg) {
       if (EventSucceeded) {
         Connected = true;
         FPending.ConnectNotified = true;
-        Fire(OnConnect, this);
+        if (SocketStep(ssConnected, {})) Fire(OnConnect, this);
       }
       break;
     case win::FD_CLOSE:

@@ -627,17 +627,18 @@ std::vector<THostileCase> FaultCases() {
                .Setup = Fault(SC::Send, 1, 10054),
                .Error = ResetText,
                .Events = Sent});
-  T.push_back({.Name = "SendOfTheEmptyLineFails",
+  // The header block goes in one send, its empty line with it: send 2 is the body's.
+  T.push_back({.Name = "SendOfTheHeaderBlockFails",
                .Group = TGroup::Fault,
                .Peer = {Answer(Ok)},
-               .Setup = Fault(SC::Send, 2, 10055),
+               .Setup = Fault(SC::Send, 1, 10055),
                .Error = "10055:No buffer space available",
                .Events = Sent});
   T.push_back({.Name = "SendOfTheBodyAborted",
                .Group = TGroup::Fault,
                .Peer = {Answer(Ok)},
                .Cmd = TCmd::Post,
-               .Setup = Fault(SC::Send, 3, 10053),
+               .Setup = Fault(SC::Send, 2, 10053),
                .Error = "10053:Software caused connection abort",
                .Events = Sent});
   T.push_back({.Name = "SendWouldBlockOnce",

@@ -1,0 +1,80 @@
+// THttpObserver: a party that follows every pass of a TVelHTTP (AddObserver), told each step
+// with what the component knows at that step and the time it read for it.
+//
+// Any number of observers may follow one component, added and removed in any order and
+// beside the component's own single-slot events, which stay the owner's. The component
+// reads the step's time (steady clock) before any observer runs, so no observer's work is
+// charged to the exchange; observers run before the step's event. An observer may remove
+// itself, add another or destroy the component while it is told; one destroyed first leaves
+// its component on its own. An observer's error ends the request like a handler's, except
+// for Reported, whose errors are swallowed as a status handler's are.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string_view>
+
+class TVelHTTP;
+
+using THttpTime = std::chrono::steady_clock::time_point;
+
+// A pass as it is about to go: composed, OnAboutToSend has run. The views last as long as
+// the call.
+struct THttpPassStart {
+  int PassIndex = 0;            // 0 for the first pass, 1 after one redirection ...
+  std::string_view Method;      // the request line's word; empty for a wrapped request
+  std::string_view URL;         // absolute: scheme, server, port and target; no user, no fragment
+  std::string_view Proxy;       // empty when the pass goes direct
+  int ProxyPort = 0;
+  std::string_view TargetURI;   // the second argument of COPY, MOVE, LINK and UNLINK, else empty
+  std::string_view Header;      // the header block, empty line included: the bytes sent
+  std::string_view Body;        // the body sent; from a file, its first FileBodyShown bytes
+  std::int64_t BodySize = 0;    // the whole body's size; 0 without one
+  bool HeaderToFile = false;    // the reply's header goes to a file (OutputFileMode)
+  bool BodyToFile = false;      // the reply's body goes to a file (InputFileMode)
+};
+
+class THttpObserver {
+ public:
+  // The first bytes of a body sent from a file that PassStarted shows.
+  static constexpr std::size_t FileBodyShown = std::size_t{1} << 20;
+
+  THttpObserver() = default;
+  THttpObserver(const THttpObserver&) = delete;
+  THttpObserver& operator=(const THttpObserver&) = delete;
+  // Leaves the component it follows, if that one still lives.
+  virtual ~THttpObserver();
+
+  virtual void PassStarted(THttpTime, const THttpPassStart&) {}
+  // Name (the host or the proxy) gave Address, dotted.
+  virtual void LookedUp(THttpTime, std::string_view /*Name*/, std::string_view /*Address*/) {}
+  // The look-up failed and the owner is asked for another host (OnInvalidHost).
+  virtual void HostAsked(THttpTime) {}
+  // The owner answered: Host is the one it named, empty when it named none (or when the pass
+  // goes through a proxy, which is looked up again whatever it named).
+  virtual void HostAnswered(THttpTime, std::string_view /*Host*/) {}
+  // The connection stands, to Name (host or proxy) at Address and Port.
+  virtual void Connected(THttpTime, std::string_view /*Name*/, std::string_view /*Address*/,
+                         int /*Port*/) {}
+  // The header block (the bytes PassStarted showed) and BodySize bytes of body are sent.
+  virtual void RequestSent(THttpTime, std::string_view /*Header*/, std::int64_t /*BodySize*/) {}
+  virtual void StatusLine(THttpTime, std::string_view /*Line*/) {}
+  // The reply's head as read (empty when it went to a file) and the final status.
+  virtual void HeaderEnded(THttpTime, std::string_view /*Head*/, int /*Status*/) {}
+  // A block of the reply body, its coding taken off, as it arrives.
+  virtual void BodyBlock(THttpTime, std::string_view /*Block*/) {}
+  virtual void BodyEnded(THttpTime, std::int64_t /*Bytes*/) {}
+  // The connection is closed. When that happens while the reply's head is being read,
+  // HeadSoFar holds what came of it (empty when it goes to a file) and Status its status.
+  virtual void Closed(THttpTime, std::string_view /*HeadSoFar*/, int /*Status*/) {}
+  // The error that ends the request, as it leaves the component.
+  virtual void Failed(THttpTime, const std::exception_ptr&) {}
+  // A status text that passed ReportLevel.
+  virtual void Reported(THttpTime, std::string_view /*Text*/) {}
+
+ private:
+  friend class TVelHTTP;
+  TVelHTTP* FSubject = nullptr;
+};
