@@ -249,7 +249,7 @@ void TVelHTTP::SendHeaderBlock() {
   for (const char* Text : {"Writeln", "Write"}) StatusMessage(8, Text);
   StatusMessage(4, "Sending Buffer");
   for (const char* Text : {"Timer On", "Timer Off"}) StatusMessage(8, Text);
-  ThrowIfCanceled("Socket send aborted");
+  ThrowIfCanceled("Socket send aborted", TSockStep::ssSend);
 }
 
 void TVelHTTP::SendRequest() {
