@@ -287,13 +287,12 @@ void TForm1::PrepareRequest() {
 }
 
 void TForm1::RunAction(const std::function<void()>& Request, const std::function<void()>& Show) {
-  if (FRequestRunning) {
+  if (RequestRunning()) {
     // The running exchange is left alone; a second one would share its socket.
     SetStatus(QString::fromUtf8("Requête déjà en cours"));
     return;
   }
   SetRunning(true);
-  FStopRequested = false;
   FTooLarge = false;
   std::exception_ptr Error;
   std::int64_t TooLarge = 0;
@@ -306,9 +305,10 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
   } catch (...) {
     Error = std::current_exception();
   }
+  const TRunState Ended = FRun;
   SetRunning(false);
-  if (FClosing) return;  // the program is ending: nothing more to show
-  if (FStopRequested) {
+  if (Ended == TRunState::Closing) return;  // the program is ending: nothing more to show
+  if (Ended == TRunState::Stopping) {
     // A stop the user asked for is no failure: no report, and the panes keep their text.
     SetStatus(QString::fromUtf8("Requête arrêtée"));
     return;
@@ -332,7 +332,7 @@ void TForm1::RunAction(const std::function<void()>& Request, const std::function
 }
 
 void TForm1::SetRunning(bool Running) {
-  FRequestRunning = Running;
+  FRun = Running ? TRunState::Running : TRunState::Idle;
   FUi->Arreter1->setEnabled(Running);
   FUi->EnregistrerReponse1->setEnabled(!Running);
   FUi->ExporterHar1->setEnabled(!Running);
@@ -473,8 +473,8 @@ void TForm1::VelHTTP1InvalidHost(bool& Handled) {
 // --- Menu and closing ----------------------------------------------------------------------
 
 void TForm1::Arreter1Click() {
-  if (!FRequestRunning) return;
-  FStopRequested = true;
+  if (FRun == TRunState::Idle) return;
+  if (FRun == TRunState::Running) FRun = TRunState::Stopping;
   VelHTTP1->Abort();
 }
 
@@ -495,10 +495,10 @@ void TForm1::resizeEvent(QResizeEvent* Event) {
 void TForm1::closeEvent(QCloseEvent* Event) {
   Event->accept();
   if (Form2) Form2->hide();
-  if (FRequestRunning) {
+  if (FRun != TRunState::Idle) {
     // The request's handler is still on the stack: it unwinds after the abort, and the
     // window is destroyed only after the event loop has returned.
-    FClosing = true;
+    FRun = TRunState::Closing;
     VelHTTP1->Abort();
   }
   QCoreApplication::quit();
@@ -522,7 +522,7 @@ void TForm1::DetailsEchange1Click() {
 }
 
 void TForm1::EnregistrerReponse1Click() {
-  if (FRequestRunning) return;  // disabled meanwhile: a dialog would hold the request's reads
+  if (RequestRunning()) return;  // disabled meanwhile: a dialog would hold the request's reads
   if (!FRecorder->Complete() && !FTooLarge) {
     SaveReply(QString());  // says there is nothing to save
     return;
@@ -559,7 +559,7 @@ bool TForm1::ConfirmPartialSave(const QString& Why, const QString& Reason) {
 }
 
 void TForm1::SaveReply(const QString& FileName) {
-  if (FRequestRunning) return;  // nothing of ours opens while a request runs
+  if (RequestRunning()) return;  // nothing of ours opens while a request runs
   // After a reply cut off by an error or a stop, Header and Body hold no whole reply.
   if (!FRecorder->Complete() && !FTooLarge) {
     ShowMessage(QString::fromUtf8("Aucune r\u00e9ponse compl\u00e8te \u00e0 enregistrer."));
@@ -573,7 +573,7 @@ void TForm1::SaveReply(const QString& FileName) {
 }
 
 void TForm1::ExporterHar1Click() {
-  if (FRequestRunning) return;  // disabled meanwhile: a dialog would hold the request's reads
+  if (RequestRunning()) return;  // disabled meanwhile: a dialog would hold the request's reads
   if (FRecorder->Passes().empty()) {
     ShowMessage(QString::fromUtf8("Aucun \u00e9change \u00e0 exporter."));
     return;
@@ -588,7 +588,7 @@ void TForm1::ExporterHar1Click() {
 }
 
 void TForm1::ExportHar(const QString& FileName) {
-  if (FRequestRunning) return;  // nothing of ours opens while a request runs
+  if (RequestRunning()) return;  // nothing of ours opens while a request runs
   QString Why;
   try {
     THarWriter::Save(QFile::encodeName(FileName).toStdString(), THarWriter::Document(*FRecorder));

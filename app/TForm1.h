@@ -41,7 +41,7 @@ class TForm1 : public QMainWindow {
   // in a message box why it cannot.
   void SaveReply(const QString& FileName);
   // True from a request button's click until its request has ended.
-  bool RequestRunning() const { return FRequestRunning; }
+  bool RequestRunning() const { return FRun != TRunState::Idle; }
   // "Corps incomplet : <kept> octets sur <announced>" when the last reply's body ended before
   // the length it announced; empty otherwise.
   QString ShortBodyText() const;
@@ -111,8 +111,8 @@ class TForm1 : public QMainWindow {
   // Runs one request action: refuses it while another runs, reports its errors, and tells
   // a stop or a close apart from a failure. Show fills the panes once Request returned.
   void RunAction(const std::function<void()>& Request, const std::function<void()>& Show);
-  // The run state: the flag, the stop item, the saving items and the request buttons, which
-  // are disabled while a request runs.
+  // Running, or idle again: the run state, the stop item, the saving items and the request
+  // buttons, which are disabled while a request runs.
   void SetRunning(bool Running);
   void SetStatus(const QString& Text);
   void SetStatusAnsi(const std::string& Text);
@@ -122,14 +122,15 @@ class TForm1 : public QMainWindow {
   QPointer<QLabel> FStatusText;  // null once the status bar is gone
   QSize FStoredSize;
   TAnchors FAnchors;  // the request bars' boxes and buttons, by the window's width
-  bool FRequestRunning = false;
+  // The window's run state, changed together and in one place: a request runs, its stop was
+  // asked (no failure then), or the window is closing under it (nothing more is shown).
+  enum class TRunState { Idle, Running, Stopping, Closing };
+  TRunState FRun = TRunState::Idle;
   // Where the focus was when the request started, and where disabling the buttons moved it.
   struct TRunFocus {
     QPointer<QWidget> Before;
     QPointer<QWidget> Moved;
   } FRunFocus;
-  bool FStopRequested = false;
-  bool FClosing = false;
   // Set when the last reply's body went past MaxBody: the panes show what was kept.
   bool FTooLarge = false;
   // Records every request of VelHTTP1 for the details window, open or not.
