@@ -3,6 +3,7 @@
 
 #include <QStringDecoder>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -102,14 +103,17 @@ QString TAnsiText::ForPane(const std::string& Bytes, std::size_t MaxBytes) {
   return Text + LeftOutLine(static_cast<std::int64_t>(Bytes.size() - Shown.size()));
 }
 
-QString TAnsiText::InBlocks(QString Text) {
-  const auto* const Begin = reinterpret_cast<const char16_t*>(Text.constData());
-  const auto* const End = Begin + Text.size();
-  // The pane ends a line at CR as well as at LF, and at CR LF once.
-  const auto LineEnd = [](char16_t Ch) { return Ch == u'\n' || Ch == u'\r'; };
-  const auto AfterLineEnd = [End](const char16_t* At) {
-    return At[0] == u'\r' && At + 1 < End && At[1] == u'\n' ? At + 2 : At + 1;
-  };
+namespace {
+
+// The pane ends a line at CR as well as at LF, and at CR LF once.
+bool LineEnd(char16_t Ch) { return Ch == u'\n' || Ch == u'\r'; }
+const char16_t* AfterLineEnd(const char16_t* At, const char16_t* End) {
+  return At[0] == u'\r' && At + 1 < End && At[1] == u'\n' ? At + 2 : At + 1;
+}
+
+// How many lines the text has, and whether one of them is longer than Max characters.
+std::pair<qsizetype, bool> LinesAndLong(const char16_t* Begin, const char16_t* End,
+                                        qsizetype Max) {
   qsizetype Lines = 0;
   qsizetype Run = 0;
   bool Long = false;
@@ -117,11 +121,20 @@ QString TAnsiText::InBlocks(QString Text) {
     if (LineEnd(*At)) {
       ++Lines;
       Run = 0;
-      At = AfterLineEnd(At) - 1;
-    } else if (++Run > MaxPaneLine) {
+      At = AfterLineEnd(At, End) - 1;
+    } else if (++Run > Max) {
       Long = true;
     }
   }
+  return {Lines, Long};
+}
+
+}  // namespace
+
+QString TAnsiText::InBlocks(QString Text) {
+  const auto* const Begin = reinterpret_cast<const char16_t*>(Text.constData());
+  const auto* const End = Begin + Text.size();
+  const auto [Lines, Long] = LinesAndLong(Begin, End, MaxPaneLine);
   const bool Group = Lines > MaxPaneBlocks;
   if (!Long && !Group) return Text;
 
@@ -131,7 +144,7 @@ QString TAnsiText::InBlocks(QString Text) {
   auto* const ShownBegin = reinterpret_cast<char16_t*>(Shown.data());
   char16_t* Out = ShownBegin;
   qsizetype Block = 0;  // characters in the pane's current block
-  Run = 0;
+  qsizetype Run = 0;
   for (const char16_t* At = Begin; At < End; ++At) {
     if (LineEnd(*At)) {
       Run = 0;
@@ -139,7 +152,7 @@ QString TAnsiText::InBlocks(QString Text) {
         *Out++ = *At;
         continue;
       }
-      const char16_t* const Next = AfterLineEnd(At);
+      const char16_t* const Next = AfterLineEnd(At, End);
       At = Next - 1;
       // The next line, or its first piece, joins this block when the block stays within
       // MaxPaneLine characters; otherwise it starts a block of its own.
