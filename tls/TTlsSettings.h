@@ -1,0 +1,21 @@
+// The caller's TLS settings for one pass. Every field takes part in the session cache's key, so
+// a session made under one set of settings is never resumed under another.
+#pragma once
+
+#include <string>
+
+// TLS versions as the settings name them; 0 in MaxVersion means the highest the library has.
+enum class TTlsVersion : int { tvAny = 0, tv12 = 12, tv13 = 13 };
+
+struct TTlsSettings {
+  bool Verify = true;            // false: the caller waives the checks (recorded with the pass)
+  std::string CaFile;            // PEM bundle trusted instead of the system's store
+  std::string CaPath;            // hashed directory trusted instead of the system's store
+  std::string CertFile;          // the caller's certificate (PEM), offered to the first server only
+  std::string KeyFile;           // its key (PEM); empty: the key is in CertFile
+  std::string KeyPassphrase;     // for an encrypted key; never read from a terminal here
+  TTlsVersion MinVersion = TTlsVersion::tv12;
+  TTlsVersion MaxVersion = TTlsVersion::tvAny;
+
+  bool operator==(const TTlsSettings&) const = default;
+};
