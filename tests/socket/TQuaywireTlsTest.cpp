@@ -150,7 +150,7 @@ TEST_P(TlsHandshake, FailsAtItsStepWithoutSpinningOrSending) {
   EXPECT_THROW(Q->Write("GET / HTTP/1.0\r\n\r\n"), ESockError);
   Q->Disconnect();
   ASSERT_TRUE(Peer.Finished());
-  EXPECT_EQ(Peer.Received(), Lines{""});
+  EXPECT_EQ(Peer.Received().at(0).find("GET"), std::string::npos);  // raw reads hold the hello
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, TlsHandshake, ::testing::ValuesIn(HandshakeCases),
