@@ -7,8 +7,8 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 
-#include <csignal>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -24,7 +24,9 @@ namespace testsupport {
 // Raw and ReadRaw move bytes beside TLS (garbage, a proxy's side of CONNECT, plain HTTP, the
 // ClientHello read and never answered); Send is one SSL_write: up to 16 KiB, one record.
 // Steps after a failed Accept are skipped. "{T}" in sent bytes is the peer's own port.
+// clang-format off
 enum class TTlsStepKind { Accept, ReadRequest, ReadToEnd, Send, CloseNotify, Raw, ReadRaw, Stall, Reset };
+// clang-format on
 struct TTlsStep {
   TTlsStepKind Kind;
   std::string Bytes{};
@@ -43,7 +45,8 @@ class TTlsPeer {
     X509* Extra = PEM_read_X509(In, nullptr, nullptr, nullptr);
     std::fclose(In);
     const auto Each = static_cast<std::size_t>(i2d_X509(Extra, nullptr));
-    for (std::size_t Sent = 0; Sent < ChainBytes; Sent += Each) SSL_CTX_add1_chain_cert(FCtx, Extra);
+    for (std::size_t Sent = 0; Sent < ChainBytes; Sent += Each)
+      SSL_CTX_add1_chain_cert(FCtx, Extra);
     X509_free(Extra);
     FPeer = std::make_unique<LoopbackPeer>([this](int Fd) { Serve(Fd); },
                                            static_cast<int>(FScript.size()));
