@@ -42,8 +42,10 @@ void ExplainUnknownIssuer(const std::vector<TTlsCertificate>& Chain, TTlsReason&
   if (Chain.empty()) return;
   const TTlsCertificate& Last = Chain.back();
   if (Last.SelfIssued) {
-    if (Chain.size() == 1) Reason.Problem = TTlsProblem::tpSelfSigned;
-    else Reason.Authority = NameOf(Last);
+    if (Chain.size() == 1)
+      Reason.Problem = TTlsProblem::tpSelfSigned;
+    else
+      Reason.Authority = NameOf(Last);
     return;
   }
   Reason.Authority = IssuerNameOf(Last);
@@ -84,18 +86,14 @@ void ExplainCheck(const TTlsOutcome& Outcome, const std::vector<TTlsCertificate>
                                    Leaf->IpAddresses.end());
       }
       return;
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-      Reason.Problem = TTlsProblem::tpSelfSigned;
-      return;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT: Reason.Problem = TTlsProblem::tpSelfSigned; return;
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
       Reason.Problem = TTlsProblem::tpUntrustedAuthority;
       Reason.Authority = SentRoot(Chain, Outcome.VerifyDepth);
       return;
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-      ExplainUnknownIssuer(Chain, Reason);
-      return;
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: ExplainUnknownIssuer(Chain, Reason); return;
     case X509_V_ERR_CA_MD_TOO_WEAK:
       Reason.Problem = TTlsProblem::tpWeakSignature;
       if (At) {
@@ -125,10 +123,8 @@ bool IsVersionRefusal(int SslReason, int Alert) {
     case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
     case SSL_R_VERSION_TOO_LOW:
     case SSL_R_VERSION_TOO_HIGH:
-    case SSL_R_NO_PROTOCOLS_AVAILABLE:
-      return true;
-    default:
-      return Alert == SSL_AD_PROTOCOL_VERSION;
+    case SSL_R_NO_PROTOCOLS_AVAILABLE: return true;
+    default: return Alert == SSL_AD_PROTOCOL_VERSION;
   }
 }
 
@@ -189,7 +185,8 @@ std::string UtcText(std::int64_t Seconds) {
   const auto Time = static_cast<std::time_t>(Seconds);
   std::tm Parts{};
   char Text[64] = {};
-  if (!::gmtime_r(&Time, &Parts) || !std::strftime(Text, sizeof Text, "%Y-%m-%d %H:%M:%S UTC", &Parts))
+  if (!::gmtime_r(&Time, &Parts) ||
+      !std::strftime(Text, sizeof Text, "%Y-%m-%d %H:%M:%S UTC", &Parts))
     return std::to_string(Seconds);
   return Text;
 }

@@ -27,8 +27,10 @@ std::vector<TTlsCertificate> ReadChain(const std::string& File) {
 
 std::string OpensslSays(const std::string& File) {
   std::string Out;
-  const std::string Line = "openssl x509 -noout -serial -fingerprint -sha256 -issuer -nameopt "
-                           "RFC2253 -in '" + File + "'";
+  const std::string Line =
+      "openssl x509 -noout -serial -fingerprint -sha256 -issuer -nameopt "
+      "RFC2253 -in '" +
+      File + "'";
   FILE* Pipe = ::popen(Line.c_str(), "r");
   char Block[512];
   for (std::size_t N; Pipe && (N = std::fread(Block, 1, sizeof Block, Pipe)) > 0;)
