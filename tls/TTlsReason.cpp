@@ -224,6 +224,14 @@ std::string Whose(const TTlsReason& Reason) {
   return Reason.Subject.empty() ? "the server's certificate" : Reason.Subject + "'s certificate";
 }
 
+// ": a.test's certificate was valid until <date> (3 days ago)"; nothing without the date (no
+// chain was known), rather than a date of 1970.
+std::string DateText(const TTlsReason& Reason, const char* Verb) {
+  if (Reason.When == 0) return "";
+  return ": " + Whose(Reason) + Verb + UtcText(Reason.When) + " (" +
+         Relative(Reason.When, Reason.Now) + ")";
+}
+
 std::string Quoted(const std::string& Name) { return "\"" + Name + "\""; }
 
 std::string WeakFamily(std::string Algorithm) {
@@ -274,11 +282,9 @@ std::string ReasonInEnglish(const TTlsReason& Reason) {
   switch (Reason.Problem) {
     case TTlsProblem::tpNone: return "";
     case TTlsProblem::tpExpired:
-      return "certificate has expired: " + Whose(Reason) + " was valid until " +
-             UtcText(Reason.When) + " (" + Relative(Reason.When, Reason.Now) + ")";
+      return "certificate has expired" + DateText(Reason, " was valid until ");
     case TTlsProblem::tpNotYetValid:
-      return "certificate is not yet valid: " + Whose(Reason) + " is valid from " +
-             UtcText(Reason.When) + " (" + Relative(Reason.When, Reason.Now) + ")";
+      return "certificate is not yet valid" + DateText(Reason, " is valid from ");
     case TTlsProblem::tpNameMismatch: return NameMismatchText(Reason);
     case TTlsProblem::tpSelfSigned:
       return "self-signed certificate: " + Whose(Reason) +
