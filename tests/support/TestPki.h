@@ -1,6 +1,5 @@
 // A throw-away PKI for the TLS tests: a root, an intermediate, a leaf for each case a check must
-// tell apart and a client certificate, made with OpenSSL's API once per test process and written
-// as PEM files into a temporary directory that is removed when the process ends.
+// tell apart and a client certificate, as PEM files in a temporary directory removed at exit.
 #pragma once
 
 #include <cstdint>

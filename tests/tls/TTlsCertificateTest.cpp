@@ -1,6 +1,5 @@
-// The facts read from the test PKI's certificates against what each was made with, and against
-// what the openssl command prints for the same file. (Names, SANs, keys and signatures are also
-// read by the reason tests, over OpenSSL's own check of the same certificates.)
+// The facts read from the test PKI's certificates against what each was made with and what the
+// openssl command prints; names, SANs, keys and signatures are read again by the reason tests.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 
