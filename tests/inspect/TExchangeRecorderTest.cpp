@@ -1,10 +1,7 @@
 // The recorder on scripted exchanges: what each pass sent and received, the order of its
 // stages, failures midway, bodies fed by a sink, and the owner's handlers kept working.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -422,17 +419,12 @@ TEST_F(RecorderTest, RunForgetsTheRequestBefore) {
   EXPECT_EQ(Changes, 2);  // cleared, then the error
 }
 
-}  // namespace
-
-namespace {
-
 // In the file modes the request body is read back from its file; the reply's header and
 // body went to files and only their counts are known.
 TEST_F(RecorderTest, FileModesKeepTheSentFileAndTheCounts) {
-  const std::string Dir =
-      std::filesystem::temp_directory_path() / ("orrery-recorder-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(Dir);
-  std::ofstream(Dir + "/send.dat", std::ios::binary) << "file body";
+  const TempDir Scratch;
+  const std::string& Dir = Scratch.Path;
+  Scratch.File("send.dat", "file body");
   ScriptedHttpServer Server({Whole(Ok("0123456789"))});
   Http->OutputFileMode = true;
   Http->InputFileMode = true;
@@ -450,7 +442,6 @@ TEST_F(RecorderTest, FileModesKeepTheSentFileAndTheCounts) {
   EXPECT_EQ(P.Body, "");
   EXPECT_EQ(P.BodyBytes, 10);
   EXPECT_TRUE(P.Complete());
-  std::filesystem::remove_all(Dir);
 }
 
 }  // namespace
