@@ -10,7 +10,6 @@
 #include "inspect/TCommandRenderer.h"
 #include "inspect/THarWriter.h"
 #include "tests/inspect/InspectFixture.h"
-#include "tests/inspect/ThreeHops.h"
 
 using testsupport::ReplyScript;
 using testsupport::ScriptedHttpServer;
@@ -189,12 +188,9 @@ INSTANTIATE_TEST_SUITE_P(Exchanges, RecorderTable, ::testing::ValuesIn(RecorderC
 using RecorderTest = InspectTest;
 
 TEST_F(RecorderTest, ThreeHopsNameTheirURLsAndReplies) {
-  ScriptedHttpServer Server(ThreeHopsReplies());
-  Record();
-  Recorder->Run([&] { Http->Get(At(Server.Port(), ThreeHopsStart)); });
+  const std::string Origin = At(RecordThreeHops(), "");
   const auto& P = Recorder->Passes();
   ASSERT_EQ(P.size(), 3u);
-  const std::string Origin = At(Server.Port(), "");
   EXPECT_EQ(P[0].URL, Origin + "/start");
   EXPECT_EQ(P[1].URL, Origin + "/second");
   EXPECT_EQ(P[2].URL, Origin + "/third?lang=fr&q=caf%C3%A9");
@@ -312,10 +308,8 @@ TEST_F(RecorderTest, OwnersHandlersKeepRunningAndOutliveTheRecorder) {
 }
 
 TEST_F(RecorderTest, StatusReportsGoToTheirPassWithTheirTimes) {
-  ScriptedHttpServer Server(ThreeHopsReplies());
   Http->ReportLevel = 8;
-  Record();
-  Http->Get(At(Server.Port(), ThreeHopsStart));
+  RecordThreeHops();
   ASSERT_EQ(Recorder->Passes().size(), 3u);
   for (const TExchangePass& P : Recorder->Passes()) {
     ASSERT_FALSE(P.Reports.empty());

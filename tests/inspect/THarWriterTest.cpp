@@ -22,12 +22,10 @@
 #include "base/Exception.h"
 #include "http/HttpErrors.h"
 #include "tests/inspect/InspectFixture.h"
-#include "tests/inspect/ThreeHops.h"
 #include "tests/support/HarFields.h"
 #include "tests/support/HarMask.h"
 
 using nlohmann::json;
-using testsupport::ScriptedHttpServer;
 
 namespace {
 
@@ -40,9 +38,7 @@ json Har(const std::vector<TExchangePass>& Passes, const std::string& Error = ""
 class HarExchangeTest : public InspectTest {
  protected:
   std::string ThreeHopsHar() {
-    ScriptedHttpServer Server(ThreeHopsReplies());
-    Record();
-    Recorder->Run([&] { Http->Get(At(Server.Port(), ThreeHopsStart)); });
+    RecordThreeHops();
     return THarWriter::Text(THarWriter::Document(*Recorder));
   }
 };
