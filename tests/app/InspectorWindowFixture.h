@@ -1,7 +1,7 @@
 // The ground of the two inspector suites: a fresh main window (and its about box) for each
 // case, the Qt event bridge, a scratch folder, names that never reach a real DNS, and the
-// steps their cases share: a request run by its button under a tripwire, the details window
-// opened from the menu, a file dialog answered with a path.
+// steps their cases share: a request run by its button under a tripwire, one reply served and
+// fetched, the details window opened from the menu, a file dialog answered with a path.
 #pragma once
 
 #include <arpa/inet.h>
@@ -24,6 +24,7 @@
 #include "app/TQtEventBridge.h"
 #include "platform/WinSock.h"
 #include "tests/app/FormTestSupport.h"
+#include "tests/http/ScriptedHttpServer.h"
 
 class InspectorWindowTest : public QObject {
   Q_OBJECT
@@ -46,6 +47,12 @@ class InspectorWindowTest : public QObject {
   bool Get(const QString& Url) {
     W<QLineEdit>("Edit1")->setText(Url);
     return Run("Button1");
+  }
+
+  // Gets "/page" from a server on Host that answers the one request with Reply.
+  bool GetReply(const std::string& Reply, const char* Host = "127.0.0.1") {
+    testsupport::ScriptedHttpServer Server({testsupport::Whole(Reply)});
+    return Get(testsupport::Url(Host, Server.Port()));
   }
 
   TExchangeDetails* OpenDetails() {

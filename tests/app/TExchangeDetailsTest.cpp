@@ -9,7 +9,6 @@
 #include "app/TAnsiText.h"
 #include "app/TPassText.h"
 #include "tests/app/InspectorWindowFixture.h"
-#include "tests/http/ScriptedHttpServer.h"
 
 using namespace testsupport;
 
@@ -139,9 +138,8 @@ class TExchangeDetailsTest : public InspectorWindowTest {
   void timingsAreInOrder() {
     QFETCH(QString, Host);
     QFETCH(bool, LookedUp);
-    ScriptedHttpServer Peer(
-        {Whole("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'b'))});
-    QVERIFY(Get(Url(Host.toLatin1().constData(), Peer.Port())));
+    QVERIFY(GetReply("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'b'),
+                     Host.toLatin1().constData()));
     const TExchangeDetails* Details = OpenDetails();
     QCOMPARE(Details->Recorder().Passes().size(), std::size_t(1));
     const TExchangePass& P = Details->Recorder().Passes()[0];
@@ -209,8 +207,7 @@ class TExchangeDetailsTest : public InspectorWindowTest {
   void savesTheReplyByteForByte() {
     QFETCH(QByteArray, Reply);
     const std::string Sent = Reply.toStdString();
-    ScriptedHttpServer Peer({Whole(Sent)});
-    QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    QVERIFY(GetReply(Sent));
     const QString File = Scratch.filePath(QString("reply-%1.bin").arg(QTest::currentDataTag()));
     ModalAnswerer Answerer;
     Answerer.Answer = [&](QDialog* D) { SaveAs(D, File); };
@@ -243,8 +240,7 @@ class TExchangeDetailsTest : public InspectorWindowTest {
     QFETCH(bool, Confirm);
     QFETCH(QByteArray, Head);
     const std::string Sent = Head.toStdString() + std::string(100000, 'c');
-    ScriptedHttpServer Peer({Whole(Sent)});
-    QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    QVERIFY(GetReply(Sent));
     const QString Short = QString::fromUtf8("Corps incomplet : 100 000 octets sur 1 000 000");
     QVERIFY(OpenDetails()->Text().contains(Short));
     const QString File = Scratch.filePath(QString("short-%1.bin").arg(QTest::currentDataTag()));
@@ -281,8 +277,7 @@ class TExchangeDetailsTest : public InspectorWindowTest {
     QFETCH(bool, Request);
     QFETCH(QString, File);
     QFETCH(QString, Message);
-    ScriptedHttpServer Peer({Whole("HTTP/1.0 200 OK\r\n\r\nok")});
-    if (Request) QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    if (Request) QVERIFY(GetReply("HTTP/1.0 200 OK\r\n\r\nok"));
     const QString Path = Scratch.filePath(File);
     ModalAnswerer Answerer;
     Form->SaveReply(Path);

@@ -42,12 +42,6 @@ class TExchangeInspectorTest : public InspectorWindowTest {
     if (Port != nullptr) *Port = Server.Port();
     return Get(Url("127.0.0.1", Server.Port(), ThreeHopsStart));
   }
-  // Serves one reply with Fields and Body and opens the inspector on it.
-  TExchangeDetails* Served(const std::string& Fields, const std::string& Body) {
-    ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n" + Fields + "\r\n" + Body)});
-    if (!Get(Url("127.0.0.1", Server.Port()))) return nullptr;
-    return OpenDetails();
-  }
 
  private slots:
   // --- The table of passes -----------------------------------------------------------------
@@ -238,9 +232,8 @@ class TExchangeInspectorTest : public InspectorWindowTest {
     QFETCH(int, Mode);
     QFETCH(QSize, ImageSize);
     QFETCH(QString, Shows);
-    TExchangeDetails* Details = Served(Fields.toStdString(), Body.toStdString());
-    QVERIFY(Details != nullptr);
-    TBodyView* View = Details->BodyView();
+    QVERIFY(GetReply("HTTP/1.0 200 OK\r\n" + Fields.toStdString() + "\r\n" + Body.toStdString()));
+    TBodyView* View = OpenDetails()->BodyView();
     QCOMPARE(int(View->Mode()), Mode);
     QCOMPARE(View->ImageSize(), ImageSize);
     if (Mode == TBodyView::bmHex) QVERIFY2(View->Hex().startsWith(Shows), qPrintable(View->Hex()));
@@ -396,10 +389,9 @@ class TExchangeInspectorTest : public InspectorWindowTest {
     QCOMPARE(TForm1::MaxBody, std::int64_t{256} << 20);
     Form->VelHTTP1->MaxBodySize = 1000;  // the same path, at a size a test can send
     const std::string Body = std::string(1000, 'k') + std::string(4000, 'x');
-    ScriptedHttpServer Peer({Whole("HTTP/1.0 200 OK\r\nX-Bound: yes\r\n\r\n" + Body)});
     W<QPlainTextEdit>("Memo1")->setPlainText("before");
     ModalAnswerer Answerer;
-    QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    QVERIFY(GetReply("HTTP/1.0 200 OK\r\nX-Bound: yes\r\n\r\n" + Body));
     QCOMPARE(W<QPlainTextEdit>("Memo1")->toPlainText(), QString(1000, 'k'));
     QVERIFY(W<QPlainTextEdit>("Memo2")->toPlainText().contains("X-Bound: yes"));
     const QString Longer = QString::fromUtf8("Réponse plus longue que 1 000 octets");
