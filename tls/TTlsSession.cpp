@@ -240,6 +240,9 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
 
 TTlsSession::~TTlsSession() {
   SSL_SESSION_free(F->Pending);
+  // SSL_free takes a connection that ended without close_notify for a bad one and spoils the
+  // session we keep; only a failed one is (OpenSSL already did at the fatal alert).
+  if (!F->Failed) SSL_set_shutdown(F->Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
   SSL_free(F->Ssl);
 }
 
