@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "base/AsciiText.h"
 #include "base/Exception.h"
 
 int HexDigit(char C) {
@@ -19,7 +20,7 @@ namespace {
 std::optional<int> ParseInt(const std::string& S) {
   std::size_t I = 0;
   const std::size_t N = S.size();
-  while (I < N && (S[I] == ' ' || S[I] == '\t')) ++I;
+  while (I < N && IsBlank(S[I])) ++I;
   bool Negative = false;
   if (I < N && (S[I] == '+' || S[I] == '-')) {
     Negative = S[I] == '-';

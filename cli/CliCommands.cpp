@@ -1,19 +1,7 @@
 // The request commands orrery-cli can send, by the word a script writes after -X.
 #include "cli/CliCommands.h"
 
-namespace {
-
-bool SameWord(std::string_view Given, std::string_view Upper) {
-  if (Given.size() != Upper.size()) return false;
-  for (std::size_t I = 0; I < Given.size(); ++I) {
-    char C = Given[I];
-    if (C >= 'a' && C <= 'z') C = static_cast<char>(C - 'a' + 'A');
-    if (C != Upper[I]) return false;
-  }
-  return true;
-}
-
-}  // namespace
+#include "base/AsciiText.h"
 
 std::string_view CliCommandWord(CmdType Cmd) {
   return Cmd < hcWrapped ? CommandWord(Cmd) : std::string_view();
@@ -22,7 +10,7 @@ std::string_view CliCommandWord(CmdType Cmd) {
 std::optional<CmdType> CliCommandFromWord(std::string_view Word) {
   for (int Each = hcGet; Each < hcWrapped; ++Each) {
     const auto Cmd = static_cast<CmdType>(Each);
-    if (SameWord(Word, CommandWord(Cmd))) return Cmd;
+    if (SameNoCase(Word, CommandWord(Cmd))) return Cmd;
   }
   return std::nullopt;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/AsciiText.h"
 #include "cli/CliCommands.h"
 #include "cli/CliExitStatus.h"
 
@@ -26,16 +27,6 @@ bool ReadNumber(std::string_view Text, long long Max, long long& Value) {
     Value = Value * 10 + (C - '0');
   }
   return Value <= Max;
-}
-
-bool StartsWithNoCase(std::string_view Text, std::string_view Lower) {
-  if (Text.size() < Lower.size()) return false;
-  for (std::size_t I = 0; I < Lower.size(); ++I) {
-    char C = Text[I];
-    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
-    if (C != Lower[I]) return false;
-  }
-  return true;
 }
 
 void SetProxy(TCliOptions& O, const std::string& Given) {

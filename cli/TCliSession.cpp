@@ -9,10 +9,10 @@
 #include <exception>
 
 #include <nlohmann/json.hpp>
+#include "base/AsciiText.h"
 #include "cli/CliCommands.h"
 #include "cli/CliRequestBody.h"
 #include "http/Base64.h"
-#include "http/HttpChars.h"
 #include "http/HttpErrors.h"
 #include "http/THttpUrl.h"
 
@@ -35,7 +35,7 @@ void RefuseOtherProtocols(const std::string& URL) {
   } catch (const EHttpError&) {
     return;
   }
-  for (char& C : Scheme) C = AsciiLower(C);
+  Scheme = AsciiLowered(Scheme);
   if (Scheme == "ftp" || Scheme == "gopher")
     throw EHttpSchemeError("Protocol " + Scheme + " not supported");
 }

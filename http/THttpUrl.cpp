@@ -9,12 +9,6 @@ namespace {
 
 constexpr auto Npos = std::string_view::npos;
 
-std::string LowerText(std::string_view S) {
-  std::string Out(S);
-  for (char& C : Out) C = AsciiLower(C);
-  return Out;
-}
-
 // A set of bytes as a table: one look-up a byte where a search of a list would cost a call.
 struct TByteSet {
   bool In[256] = {};
@@ -185,7 +179,7 @@ std::string THttpUrl::Resolve(std::string_view BaseText, std::string_view Refere
       T.Path = RemoveDotSegments(R.Path[0] == '/' ? R.Path : Merged(Base, R.Path));
     }
   }
-  T.Scheme = LowerText(R.Scheme.empty() ? Base.Scheme : R.Scheme);
+  T.Scheme = AsciiLowered(R.Scheme.empty() ? Base.Scheme : R.Scheme);
   if (!IsKnownScheme(T.Scheme)) throw EHttpSchemeError("Unsupported scheme in URL: " + T.Scheme);
   // A server named and left empty ("http:///x") is no server either (RFC 9110, 4.2.1).
   const bool EmptyHost = R.HasAuthority ? R.Host.empty() : Base.Host.empty();

@@ -168,9 +168,7 @@ void TVelHTTP::SplitURL() {
 }
 
 TPassServer TVelHTTP::PassServer() const {
-  std::string Scheme = FRun.UrlScheme.empty() ? std::string("http") : FRun.UrlScheme;
-  for (char& C : Scheme) C = AsciiLower(C);
-  return {Scheme, Host, Port};
+  return {FRun.UrlScheme.empty() ? std::string("http") : AsciiLowered(FRun.UrlScheme), Host, Port};
 }
 
 // --- The request loop ---------------------------------------------------------------------

@@ -8,14 +8,6 @@
 
 namespace {
 
-char Lower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
-
-std::string_view Trimmed(std::string_view S) {
-  while (!S.empty() && (S.front() == ' ' || S.front() == '\t')) S.remove_prefix(1);
-  while (!S.empty() && (S.back() == ' ' || S.back() == '\t')) S.remove_suffix(1);
-  return S;
-}
-
 // Length of the UTF-8 sequence a lead byte starts, 0 for a byte that cannot lead one.
 int SequenceLength(unsigned char B) {
   if (B < 0x80) return 1;
@@ -60,8 +52,8 @@ std::vector<THeaderField> HeaderFields(std::string_view Block, bool HasStartLine
     const std::string_view Line = Lines[I];
     // A folded line (it starts with a blank) goes on with the field before it, joined with
     // one space, as the component reads it; one with no field before it belongs to none.
-    if (Line[0] == ' ' || Line[0] == '\t') {
-      const std::string_view More = Trimmed(Line);
+    if (IsBlank(Line[0])) {
+      const std::string_view More = TrimBlanks(Line);
       if (Fields.empty() || More.empty()) continue;
       std::string& Value = Fields.back().Value;
       Value += (Value.empty() ? "" : " ") + std::string(More);
@@ -73,23 +65,16 @@ std::vector<THeaderField> HeaderFields(std::string_view Block, bool HasStartLine
       continue;
     }
     Fields.push_back(
-        {std::string(Line.substr(0, Colon)), std::string(Trimmed(Line.substr(Colon + 1)))});
+        {std::string(Line.substr(0, Colon)), std::string(TrimBlanks(Line.substr(Colon + 1)))});
   }
   return Fields;
-}
-
-bool SameFieldName(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (std::size_t I = 0; I < A.size(); ++I)
-    if (Lower(A[I]) != Lower(B[I])) return false;
-  return true;
 }
 
 std::optional<std::string> FieldValue(const std::vector<THeaderField>& Fields,
                                       std::string_view Name) {
   std::optional<std::string> Value;
   for (const THeaderField& F : Fields)
-    if (SameFieldName(F.Name, Name)) Value = F.Value;
+    if (SameNoCase(F.Name, Name)) Value = F.Value;
   return Value;
 }
 

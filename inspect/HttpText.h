@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/AsciiText.h"
+
 struct THeaderField {
   std::string Name;
   std::string Value;
@@ -22,9 +24,6 @@ std::vector<std::string_view> HeaderLines(std::string_view Block);
 // around it. With HasStartLine the first line (request or status line) is left out. A line
 // without ':' becomes a field of that name and an empty value, so that nothing is hidden.
 std::vector<THeaderField> HeaderFields(std::string_view Block, bool HasStartLine);
-
-// Header names compare without regard to the case of ASCII letters.
-bool SameFieldName(std::string_view A, std::string_view B);
 
 // The value of the last field of that name.
 std::optional<std::string> FieldValue(const std::vector<THeaderField>& Fields,

@@ -50,14 +50,12 @@ std::vector<TLine> Lines(const TExchangePass& P) {
 
 bool Has(const std::vector<TLine>& Lines, std::string_view Name) {
   for (const TLine& L : Lines)
-    if (SameFieldName(L.Name, Name)) return true;
+    if (SameNoCase(L.Name, Name)) return true;
   return false;
 }
 
 std::string_view ValueOf(const TLine& L) {
-  std::string_view V = L.Text.substr(std::min(L.Text.size(), L.Name.size() + 1));
-  while (!V.empty() && (V.front() == ' ' || V.front() == '\t')) V.remove_prefix(1);
-  return V;
+  return SkipBlanks(L.Text.substr(std::min(L.Text.size(), L.Name.size() + 1)));
 }
 
 // Linux refuses to start a program with a word longer than 128 KiB ("Argument list too
@@ -174,14 +172,14 @@ std::string TCommandRenderer::OrreryCli(const TExchangePass& P) {
   TCommand C("orrery-cli");
   C.Method(P);
   for (const TLine& Line : L) {
-    if (SameFieldName(Line.Name, "Host") && (ValueOf(Line) == U.Host || ValueOf(Line) == HostPort))
+    if (SameNoCase(Line.Name, "Host") && (ValueOf(Line) == U.Host || ValueOf(Line) == HostPort))
       continue;
     if (Line.Text == FirstAcceptLine || Line.Text == SecondAcceptLine || Line.Text == ContentTypeLine)
       continue;
-    if (SameFieldName(Line.Name, "Content-Length")) continue;
+    if (SameNoCase(Line.Name, "Content-Length")) continue;
     if (!P.Proxy.empty() && Line.Text == ProxyConnectionLine) continue;
     if (!P.TargetURI.empty() &&
-        (SameFieldName(Line.Name, "URI-header") || SameFieldName(Line.Name, "Link")) &&
+        (SameNoCase(Line.Name, "URI-header") || SameNoCase(Line.Name, "Link")) &&
         ValueOf(Line) == P.TargetURI)
       continue;
     C.Option("-H", Line.Text);
@@ -209,8 +207,8 @@ std::string TCommandRenderer::Curl(const TExchangePass& P) {
     C.Flag("--path-as-is");
   C.Method(P);
   for (const TLine& Line : L) {
-    if (SameFieldName(Line.Name, "Host") && ValueOf(Line) == CurlHost) continue;
-    if (SameFieldName(Line.Name, "Content-Length")) continue;
+    if (SameNoCase(Line.Name, "Host") && ValueOf(Line) == CurlHost) continue;
+    if (SameNoCase(Line.Name, "Content-Length")) continue;
     C.Option("-H", Line.Text);
   }
   for (const std::string_view Added : {"Host", "User-Agent", "Accept"})

@@ -10,7 +10,7 @@
 std::optional<std::int64_t> TExchangePass::AnnouncedLength() const {
   std::optional<std::int64_t> Length;
   for (const THeaderField& F : HeaderFields(FinalReply(ReplyHeader), true))
-    if (SameFieldName(F.Name, "Content-Length"))
+    if (SameNoCase(F.Name, "Content-Length"))
       if (const std::int64_t Value = TReplyHead::LengthValue(F.Value); Value >= 0) Length = Value;
   return Length;
 }

@@ -25,21 +25,15 @@ TJson NameValues(const std::vector<THeaderField>& Fields) {
   return List;
 }
 
-std::string_view Trim(std::string_view S) {
-  while (!S.empty() && S.front() == ' ') S.remove_prefix(1);
-  while (!S.empty() && S.back() == ' ') S.remove_suffix(1);
-  return S;
-}
-
 // "a=1; b=2" of a Cookie line.
 TJson RequestCookies(const std::vector<THeaderField>& Fields) {
   TJson List = TJson::array();
   for (const THeaderField& F : Fields) {
-    if (!SameFieldName(F.Name, "Cookie")) continue;
+    if (!SameNoCase(F.Name, "Cookie")) continue;
     std::string_view Rest = F.Value;
     while (!Rest.empty()) {
       const auto Semi = Rest.find(';');
-      const std::string_view Pair = Trim(Rest.substr(0, Semi));
+      const std::string_view Pair = TrimBlanks(Rest.substr(0, Semi));
       if (!Pair.empty()) {
         const auto Eq = Pair.find('=');
         List.push_back(
@@ -57,7 +51,7 @@ TJson RequestCookies(const std::vector<THeaderField>& Fields) {
 // One Set-Cookie value: its name and value, then the attributes HAR has fields for.
 TJson ReplyCookie(std::string_view Value) {
   const auto Semi = Value.find(';');
-  const std::string_view Pair = Trim(Value.substr(0, Semi));
+  const std::string_view Pair = TrimBlanks(Value.substr(0, Semi));
   const auto Eq = Pair.find('=');
   TJson Cookie = {
       {"name", std::string(Pair.substr(0, Eq))},
@@ -65,15 +59,15 @@ TJson ReplyCookie(std::string_view Value) {
   std::string_view Rest = Semi == std::string_view::npos ? "" : Value.substr(Semi + 1);
   while (!Rest.empty()) {
     const auto Next = Rest.find(';');
-    const std::string_view Attribute = Trim(Rest.substr(0, Next));
+    const std::string_view Attribute = TrimBlanks(Rest.substr(0, Next));
     const auto AttrEq = Attribute.find('=');
     const std::string_view Name = Attribute.substr(0, AttrEq);
     const std::string AttrValue =
         AttrEq == std::string_view::npos ? "" : std::string(Attribute.substr(AttrEq + 1));
-    if (SameFieldName(Name, "Path")) Cookie["path"] = AttrValue;
-    if (SameFieldName(Name, "Domain")) Cookie["domain"] = AttrValue;
-    if (SameFieldName(Name, "HttpOnly")) Cookie["httpOnly"] = true;
-    if (SameFieldName(Name, "Secure")) Cookie["secure"] = true;
+    if (SameNoCase(Name, "Path")) Cookie["path"] = AttrValue;
+    if (SameNoCase(Name, "Domain")) Cookie["domain"] = AttrValue;
+    if (SameNoCase(Name, "HttpOnly")) Cookie["httpOnly"] = true;
+    if (SameNoCase(Name, "Secure")) Cookie["secure"] = true;
     if (Next == std::string_view::npos) break;
     Rest.remove_prefix(Next + 1);
   }
@@ -83,7 +77,7 @@ TJson ReplyCookie(std::string_view Value) {
 TJson ReplyCookies(const std::vector<THeaderField>& Fields) {
   TJson List = TJson::array();
   for (const THeaderField& F : Fields)
-    if (SameFieldName(F.Name, "Set-Cookie")) List.push_back(ReplyCookie(F.Value));
+    if (SameNoCase(F.Name, "Set-Cookie")) List.push_back(ReplyCookie(F.Value));
   return List;
 }
 
