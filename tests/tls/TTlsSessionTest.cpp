@@ -232,6 +232,39 @@ TEST_F(TlsTest, CloseNotifyIsAnEndAndAnythingElseACut) {
   }
 }
 
+// A server that requires a client certificate: it gets the caller's, or refuses the pass in
+// the handshake (TLS 1.2) or at the first read (TLS 1.3, where the client finishes first).
+TEST_F(TlsTest, ClientCertificateIsOfferedWhenAskedFor) {
+  struct {
+    bool WithCertificate;
+    int ServerMax;
+    TKind InHandshake, InRead;
+    int Alert;
+  } const Cases[] = {{true, 0, {}, {}, 0},
+                     {false, TLS1_2_VERSION, tkHandshake, {}, SSL_AD_HANDSHAKE_FAILURE},
+                     {false, TLS1_3_VERSION, {}, tkRecord, TLS13_AD_CERTIFICATE_REQUIRED}};
+  for (const auto& P : Cases) {
+    SCOPED_TRACE(&P - Cases);
+    TServerSide Server(Pki.Good, 0, P.ServerMax);
+    SSL_CTX_set_verify(Server.Ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    SSL_CTX_load_verify_file(Server.Ctx, Pki.RootFile.c_str());
+    TTlsSettings S = Trusting;
+    if (P.WithCertificate) S.CertFile = Pki.ClientCombined;
+    TTlsSession Client(TTlsContext::For(S), "good.test", 443);
+    TServerPass Pass(Server);
+    EXPECT_EQ(Thrown([&] { Pass.Shake(Client); }), P.InHandshake);
+    if (!P.InHandshake) {
+      Client.Check();
+      Pass.Send("ok");
+      Pass.To(Client);
+      EXPECT_EQ(Thrown([&] { ReadAll(Client); }), P.InRead);
+    }
+    EXPECT_EQ(SSL_get0_peer_certificate(Pass.Ssl) != nullptr, P.WithCertificate);
+    EXPECT_TRUE(Client.Facts().CertificateAsked);
+    EXPECT_EQ(Client.Facts().Outcome.Alert, P.Alert);
+  }
+}
+
 TEST_F(TlsTest, UnusableFilesAreErrorsOfTheirOwn) {
   const std::string &Root = Pki.RootFile, &Cert = Pki.Client.Cert, &Key = Pki.ClientKeyEncrypted;
   const std::string Missing = Pki.Dir + "/none";
