@@ -208,8 +208,10 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
   F->Facts.VerifyWaived = !F->Context->Settings().Verify;
   F->Ssl = SSL_new(F->Context->Handle());
   BIO* Bio = F->Ssl != nullptr ? BIO_new(WireMethod()) : nullptr;
-  if (Bio == nullptr)
+  if (Bio == nullptr) {
+    SSL_free(F->Ssl);
     throw ETlsError("OpenSSL could not make a TLS session", TTlsErrorKind::tkHandshake);
+  }
   BIO_set_data(Bio, &F->Wire);
   BIO_set_init(Bio, 1);
   SSL_set_bio(F->Ssl, Bio, Bio);
@@ -235,8 +237,8 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
 
 TTlsSession::~TTlsSession() {
   SSL_SESSION_free(F->Pending);
-  // SSL_free takes a connection that ended without close_notify for a bad one and spoils the
-  // session we keep; only a failed one is (OpenSSL already did at the fatal alert).
+  // SSL_free takes a connection that ended without close_notify for a bad one and marks the
+  // session we keep as not resumable. A failed one's was spoiled at its fatal alert anyway.
   if (!F->Failed) SSL_set_shutdown(F->Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
   SSL_free(F->Ssl);
 }

@@ -105,6 +105,7 @@ TEST_P(TlsChecks, RecordTheOutcomeAndLetOnlyAPassingOrWaivedPassWrite) {
       << X509_verify_cert_error_string(Facts.Outcome.VerifyResult);
   EXPECT_EQ(Facts.ChainCount, P.Chain);
   EXPECT_EQ(Facts.VerifyWaived, !P.Verify);
+  EXPECT_FALSE(Facts.CertificateAsked);
   const TKind Refused = !P.Verify || P.Result == X509_V_OK ? std::nullopt : TKind(tkCheck);
   EXPECT_EQ(Thrown([&] { Client.Check(); }), Refused);
   EXPECT_EQ(Thrown([&] { Client.Write("GET", 3); }), Refused);
