@@ -62,9 +62,7 @@ TEST_F(TlsTest, VersionsAgreeOnTheHighestCommonOneOrFail) {
   for (const auto& P : Cases) {
     SCOPED_TRACE(&P - Cases);
     TServerSide Server(Pki.Good, P.ServerMin, P.ServerMax);
-    TTlsSettings S = Trusting;
-    S.MinVersion = P.Min;
-    S.MaxVersion = P.Max;
+    const TTlsSettings S{.CaFile = Pki.RootFile, .MinVersion = P.Min, .MaxVersion = P.Max};
     TTlsSession Client(TTlsContext::For(S), "good.test", 443);
     TServerPass Pass(Server);
     const bool Fails = P.Version.empty();
@@ -92,8 +90,7 @@ class TlsChecks : public TlsTest, public ::testing::WithParamInterface<TCheckCas
 TEST_P(TlsChecks, RecordTheOutcomeAndLetOnlyAPassingOrWaivedPassWrite) {
   const TCheckCase& P = GetParam();
   TServerSide Server(Pki.*P.Cert);
-  TTlsSettings S = P.SystemStore ? TTlsSettings{} : Trusting;
-  S.Verify = P.Verify;
+  const TTlsSettings S{.Verify = P.Verify, .CaFile = P.SystemStore ? "" : Pki.RootFile};
   TTlsSession Client(TTlsContext::For(S), P.Host, 443);
   TServerPass Pass(Server);
   Pass.Shake(Client);
@@ -150,9 +147,7 @@ TEST_P(TlsResumption, ResumesOnlyUnderTheSameKeyAndKeepsTheFirstPassFacts) {
   const TResumeCase& P = GetParam();
   TServerSide Server(Pki.*P.Cert, 0, P.ServerMax);
   auto Pass = [&](bool Verify, int Port) {
-    TTlsSettings S = Trusting;
-    S.Verify = Verify;
-    TTlsSession Client(TTlsContext::For(S), P.Host, Port);
+    TTlsSession Client(TTlsContext::For({.Verify = Verify, .CaFile = Pki.RootFile}), P.Host, Port);
     TServerPass On(Server);
     On.Shake(Client);
     Thrown([&] { Client.Check(); });
@@ -249,8 +244,8 @@ TEST_F(TlsTest, ClientCertificateIsOfferedWhenAskedFor) {
     TServerSide Server(Pki.Good, 0, P.ServerMax);
     SSL_CTX_set_verify(Server.Ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
     SSL_CTX_load_verify_file(Server.Ctx, Pki.RootFile.c_str());
-    TTlsSettings S = Trusting;
-    if (P.WithCertificate) S.CertFile = Pki.ClientCombined;
+    const TTlsSettings S{.CaFile = Pki.RootFile,
+                         .CertFile = P.WithCertificate ? Pki.ClientCombined : ""};
     TTlsSession Client(TTlsContext::For(S), "good.test", 443);
     TServerPass Pass(Server);
     EXPECT_EQ(Thrown([&] { Pass.Shake(Client); }), P.InHandshake);
