@@ -306,8 +306,13 @@ std::string_view TTlsSession::Outgoing() const {
 void TTlsSession::Sent(std::size_t Count) {
   TWire& W = F->Wire;
   W.OutAt += std::min(Count, W.Out.size() - W.OutAt);
+  // A caller that writes again before everything went out must not make the buffer grow with
+  // every byte it ever sent.
   if (W.OutAt == W.Out.size()) {
     W.Out.clear();
+    W.OutAt = 0;
+  } else if (W.OutAt >= W.Out.size() / 2) {
+    W.Out.erase(0, W.OutAt);
     W.OutAt = 0;
   }
 }
