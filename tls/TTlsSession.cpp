@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "base/AsciiText.h"
 #include "tls/TTlsContext.h"
@@ -266,8 +267,10 @@ void TTlsSession::Hook() {
   });
   SSL_set_cert_cb(
       F->Ssl,
-      [](SSL*, void* State) {
-        static_cast<TState*>(State)->Facts.CertificateAsked = true;
+      [](SSL* Ssl, void* State) {
+        TTlsOutcome& Outcome = static_cast<TState*>(State)->Facts.Outcome;
+        Outcome.CertificateRequested = true;
+        Outcome.CertificateOffered = SSL_get_certificate(Ssl) != nullptr;
         return 1;
       },
       F.get());
@@ -344,19 +347,18 @@ void TTlsSession::Finish() {
   Outcome.HandshakeDone = true;
   Outcome.Checked = !Facts.VerifyWaived;
   if (Facts.Resumed && F->Offered) {
-    Facts.ChainCount = F->OfferedFacts.ChainCount;
     Facts.Chain = F->OfferedFacts.Chain;
     Outcome.VerifyResult = F->OfferedFacts.Outcome.VerifyResult;
     Outcome.VerifyDepth = F->OfferedFacts.Outcome.VerifyDepth;
     Facts.Reason = F->OfferedFacts.Reason;
   } else {
-    STACK_OF(X509)* Chain = SSL_get_peer_cert_chain(F->Ssl);
-    Facts.ChainCount = Chain != nullptr ? sk_X509_num(Chain) : 0;
+    Facts.Chain = ChainFacts(SSL_get_peer_cert_chain(F->Ssl));
     Outcome.VerifyResult = F->VerifyResult;
     Outcome.VerifyDepth = F->VerifyDepth;
     // No certificate at all leaves the verifier unasked; that is no pass.
     if (SSL_get0_peer_certificate(F->Ssl) == nullptr && Outcome.VerifyResult == X509_V_OK)
       Outcome.VerifyResult = X509_V_ERR_UNSPECIFIED;
+    Facts.Reason = ExplainTls(Outcome, Facts.Chain, F->Name, std::time(nullptr));
   }
   F->Done = true;
   if (F->Pending != nullptr) {
@@ -378,9 +380,9 @@ void TTlsSession::Finish() {
   ERR_clear_error();
   if (InHandshake) {
     F->Facts.Outcome.HandshakeError = Code;
-    STACK_OF(X509)* Chain = SSL_get_peer_cert_chain(F->Ssl);
-    F->Facts.ChainCount = Chain != nullptr ? sk_X509_num(Chain) : 0;
+    F->Facts.Chain = ChainFacts(SSL_get_peer_cert_chain(F->Ssl));
   }
+  F->Facts.Reason = ExplainTls(F->Facts.Outcome, F->Facts.Chain, F->Name, std::time(nullptr));
   F->FailText = Text;
   throw ETlsError(Text, InHandshake ? TTlsErrorKind::tkHandshake : TTlsErrorKind::tkRecord,
                   F->Facts.Reason);

@@ -73,6 +73,7 @@ TEST_F(TlsTest, VersionsAgreeOnTheHighestCommonOneOrFail) {
     EXPECT_EQ(Facts.Version, P.Version);
     EXPECT_EQ(Facts.Alpn, Fails ? "" : "http/1.0");
     EXPECT_EQ(Facts.Group.empty(), Fails);
+    EXPECT_EQ(Facts.Reason.Problem, Fails ? TTlsProblem::tpNoCommonVersion : TTlsProblem::tpNone);
   }
 }
 
@@ -100,11 +101,12 @@ TEST_P(TlsChecks, RecordTheOutcomeAndLetOnlyAPassingOrWaivedPassWrite) {
   EXPECT_EQ(Facts.Sni, P.Sni != nullptr ? P.Sni : P.Host);
   EXPECT_EQ(Facts.Outcome.VerifyResult, P.Result)
       << X509_verify_cert_error_string(Facts.Outcome.VerifyResult);
-  EXPECT_EQ(Facts.ChainCount, P.Chain);
+  EXPECT_EQ(Facts.Chain.size(), std::size_t(P.Chain));
   EXPECT_EQ(Facts.VerifyWaived, !P.Verify);
-  EXPECT_FALSE(Facts.CertificateAsked);
+  EXPECT_FALSE(Facts.Outcome.CertificateRequested);
   const TKind Refused = !P.Verify || P.Result == X509_V_OK ? std::nullopt : TKind(tkCheck);
   EXPECT_EQ(Thrown([&] { Client.Check(); }), Refused);
+  EXPECT_EQ(Facts.Reason.Problem != TTlsProblem::tpNone, Refused.has_value());
   EXPECT_EQ(Thrown([&] { Client.Write("GET", 3); }), Refused);
 }
 
@@ -160,7 +162,7 @@ TEST_P(TlsResumption, ResumesOnlyUnderTheSameKeyAndKeepsTheFirstPassFacts) {
   const TTlsFacts Second = Pass(P.SecondVerify, P.SecondPort);
   EXPECT_FALSE(First.Resumed);
   EXPECT_EQ(Second.Resumed, P.Resumed);
-  EXPECT_EQ(Second.ChainCount, First.ChainCount);
+  EXPECT_EQ(Second.Chain, First.Chain);
   EXPECT_EQ(Second.Outcome.VerifyResult, First.Outcome.VerifyResult);
 }
 
@@ -256,8 +258,10 @@ TEST_F(TlsTest, ClientCertificateIsOfferedWhenAskedFor) {
       EXPECT_EQ(Thrown([&] { ReadAll(Client); }), P.InRead);
     }
     EXPECT_EQ(SSL_get0_peer_certificate(Pass.Ssl) != nullptr, P.WithCertificate);
-    EXPECT_TRUE(Client.Facts().CertificateAsked);
+    EXPECT_TRUE(Client.Facts().Outcome.CertificateRequested);
     EXPECT_EQ(Client.Facts().Outcome.Alert, P.Alert);
+    EXPECT_EQ(Client.Facts().Reason.Problem,
+              P.WithCertificate ? TTlsProblem::tpNone : TTlsProblem::tpClientCertificateWanted);
   }
 }
 
