@@ -87,13 +87,14 @@ void TVelHTTP::CaptureBody(std::int64_t Announced, bool Chunked) {
       const TTransferTimeOut Armed(*this);
       ReceiveUntilClosed(
           Scope,
-          {[&](char*& Target, std::size_t& Size) {
+          {[&](char*& Target, std::size_t& Size, std::size_t& Wanted) {
              // Asking for no more than the announced rest leaves the next reply in the socket;
              // one block a receive lets BytesRecvd count the decoded bytes as each is told.
              Target = IOBuffer.data();
-             Size = Announced < 0 ? IOBufferData
-                                  : static_cast<std::size_t>(
-                                        std::min<std::int64_t>(IOBufferData, Announced - Taken));
+             Size = IOBufferData;
+             Wanted = Announced < 0 ? IOBufferData
+                                    : static_cast<std::size_t>(
+                                          std::min<std::int64_t>(IOBufferData, Announced - Taken));
            },
            [&](const char* Data, std::size_t Count) {
              Taken += static_cast<std::int64_t>(Count);
