@@ -33,8 +33,9 @@ void TVelHTTP::ReadResponseHeader() {
   };
 
   TReplyHead Head;
-  // One buffer for every line of the block: its room is kept from line to line.
-  std::string Line;
+  // One buffer for every line of the block, its room taken over from the last reply's (a
+  // local, so that a handler that frees the component leaves the line it was shown intact).
+  std::string Line = std::move(FHeaderLine);
   for (bool Done = false; !Done;) {
     if (Head.HasStatusLine()) CheckHeaderTime();
     try {
@@ -56,6 +57,7 @@ void TVelHTTP::ReadResponseHeader() {
       FireOrStop(OnStage, this, hsStatusLine);
     }
   }
+  FHeaderLine = std::move(Line);
   // Kept whole only once read: a block that ends in an error leaves the fields of none.
   FHead = std::move(Head);
   if (FHead.HasLocationLine()) Location = FHead.Location();

@@ -97,10 +97,12 @@ class TQuaywire : public TComponent {
   void CaptureStringAtMost(std::string& Text, std::int64_t Limit);
 
   // --- Status, time-out and errors -------------------------------------------------------
-  void StatusMessage(std::uint8_t Level, const std::string& Text);
-  // The same for a fixed text, made into a string only when it is reported: most are not.
+  void StatusMessage(std::uint8_t Level, const std::string& Text) {
+    if (Level <= ReportLevel) ReportStatus(Text);
+  }
+  // The same for a fixed text: it goes into LastStatus's room, without a string of its own.
   void StatusMessage(std::uint8_t Level, const char* Text) {
-    if (Level <= ReportLevel) StatusMessage(Level, std::string(Text));
+    if (Level <= ReportLevel) ReportStatus(Text);
   }
   void TimerOn();
   // The time-out as the component's own operations arm it: reported and counted from now
@@ -352,6 +354,8 @@ class TQuaywire : public TComponent {
   // The reset of the time-out that every arming makes: "Timer On", TimedOut cleared, the
   // value checked. StartTimeOut then counts; ReadLn's quick path has nothing to count.
   void ResetTimeOut(bool Quiet = false);
+  // A status text of a reported level: LastStatus, the derived component, then OnStatus.
+  void ReportStatus(std::string_view Text);
 
   // ReadLn's opening, the same for both of its paths: its status text and the time-out
   // reset. Counted starts the time-out's clock; a line the look-ahead already holds is
