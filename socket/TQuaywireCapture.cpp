@@ -54,7 +54,7 @@ bool TQuaywire::ReceiveOnce(const TWaitScope& Scope, const TReceiveTarget& Targe
   // alone has them dropped first.
   if (FLookAhead.Used() >= Size) SettleLookAhead();
   Size = std::min(Size, FLookAhead.Used() + std::min(Wanted, Size));
-  int Received = win::recv(SocketHandle, Room, static_cast<int>(Size), 0);
+  int Received = ReceiveData(Room, static_cast<int>(Size), 0);
   const char* Data = Room;
   if (Received > 0 && FLookAhead.Used() > 0) {
     // They were peeked before, so they are all there.
