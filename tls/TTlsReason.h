@@ -18,6 +18,12 @@ struct TTlsOutcome {
   long VerifyResult = 0;             // X509_V_OK or X509_V_ERR_* from the check
   int VerifyDepth = -1;              // the depth of the certificate the check stopped at
   bool Checked = false;              // the check ran (false: waived by the caller, or not reached)
+  // Evidence for "the server wants a client certificate" behind a bare handshake_failure alert:
+  // the server sent a CertificateRequest, and whether the caller had a certificate to give.
+  bool CertificateRequested = false;
+  bool CertificateOffered = false;
+
+  bool operator==(const TTlsOutcome&) const = default;
 };
 
 enum class TTlsProblem : std::uint8_t {
@@ -46,10 +52,18 @@ struct TTlsReason {
   std::string Algorithm;                  // the weak signature's
   int KeyBits = 0;                        // the weak key's
   std::string Detail;                     // OpenSSL's own words, for tpOther / tpHandshakeFailed
+  std::string Subject;                    // the certificate it is about: its CN, else its first
+                                          // name, else its subject line
+  std::string KeyType;                    // the weak key's ("RSA", "EC" ...)
+  bool NoneOffered = false;               // no common version: the caller's own lowest and
+                                          // highest versions left nothing to offer
+
+  bool operator==(const TTlsReason&) const = default;
 };
 
 TTlsReason ExplainTls(const TTlsOutcome& Outcome, const std::vector<TTlsCertificate>& Chain,
                       std::string_view NameAsked, std::int64_t Now);
-// One or two sentences for a terminal, e.g. "the certificate of a.test expired on 2026-01-02
-// 00:00:00 UTC, 341 days ago".
+// OpenSSL's short words for the problem, then the precise facts, for a terminal, e.g.
+// "certificate has expired: a.test's certificate was valid until 2026-01-02 00:00:00 UTC
+// (341 days ago)". Empty for tpNone.
 std::string ReasonInEnglish(const TTlsReason& Reason);

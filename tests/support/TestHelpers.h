@@ -3,6 +3,9 @@
 
 #include <dirent.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include <string>
 
 // Every occurrence of Key in Text replaced by Value; a Value that contains Key is not
@@ -23,3 +26,24 @@ inline int OpenDescriptors() {
   }
   return Count;
 }
+
+// The process's local time zone set to Zone until the end of the scope, so that a test shows
+// where local time was used for UTC.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* Zone) {
+    if (const char* Old = std::getenv("TZ")) FOld = Old, FHad = true;
+    ::setenv("TZ", Zone, 1);
+    ::tzset();
+  }
+  ~ScopedTimeZone() {
+    FHad ? ::setenv("TZ", FOld.c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
+  }
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  std::string FOld;
+  bool FHad = false;
+};
