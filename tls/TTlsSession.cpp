@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/AsciiText.h"
 #include "tls/TTlsContext.h"
 #include "tls/TTlsError.h"
 
@@ -128,12 +129,6 @@ bool IsIpLiteral(const std::string& Name) {
          inet_pton(AF_INET6, Name.c_str(), Address) == 1;
 }
 
-std::string LowerCase(std::string Text) {
-  for (char& C : Text)
-    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
-  return Text;
-}
-
 std::string OpenSslText(unsigned long Code) {
   char Text[256];
   ERR_error_string_n(Code, Text, sizeof Text);
@@ -210,7 +205,7 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
   F->Where = F->Name + ":" + std::to_string(Port);
   const bool IsIp = IsIpLiteral(F->Name);
   if (!IsIp) F->Facts.Sni = F->Name;
-  F->Key = LowerCase(F->Name) + '\n' + std::to_string(Port) + '\n' + LowerCase(F->Facts.Sni);
+  F->Key = AsciiLowered(F->Name) + '\n' + std::to_string(Port) + '\n' + AsciiLowered(F->Facts.Sni);
   F->Facts.VerifyWaived = !F->Context->Settings().Verify;
   F->Ssl = SSL_new(F->Context->Handle());
   BIO* Bio = F->Ssl != nullptr ? BIO_new(WireMethod()) : nullptr;
@@ -240,6 +235,9 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
 
 TTlsSession::~TTlsSession() {
   SSL_SESSION_free(F->Pending);
+  // SSL_free takes a connection that ended without close_notify for a bad one and spoils the
+  // session we keep; only a failed one is (OpenSSL already did at the fatal alert).
+  if (!F->Failed) SSL_set_shutdown(F->Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
   SSL_free(F->Ssl);
 }
 
