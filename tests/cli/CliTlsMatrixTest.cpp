@@ -4,8 +4,10 @@
 // (scripts/tls-matrix.sh prints the two side by side); then the -v, -w and HAR facts of a
 // verified pass, and a proxy's refusal of the tunnel.
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
 
 #include <cstdio>
+#include <thread>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -108,8 +110,9 @@ class CliTlsTest : public ::testing::Test {
     if (!Nginx) GTEST_SKIP() << "nginx is not installed";
   }
 
-  // Replaces {root}, {client}, {combined}, {encrypted}, {pass}, {scratch}; "{url:LISTENER:HOST}"
-  // becomes the URL of that listener under HOST, with --resolve sending HOST to 127.0.0.1.
+  // Replaces {root}, {client}, {clientkey}, {combined}, {encrypted}, {pass}, {scratch} and
+  // {port:LISTENER}; "{url:LISTENER:HOST}" becomes the URL of that listener under HOST, with
+  // --resolve sending HOST to 127.0.0.1.
   static Strings Expand(const Strings& Args) {
     const TTestPki& Pki = TTestPki::Get();
     const std::pair<std::string, std::string> Names[] = {
@@ -122,6 +125,10 @@ class CliTlsTest : public ::testing::Test {
       for (const auto& [Name, Value] : Names)
         for (auto At = A.find(Name); At != std::string::npos; At = A.find(Name, At))
           A.replace(At, Name.size(), Value);
+      if (const auto At = A.find("{port:"); At != std::string::npos) {
+        const auto End = A.find('}', At);
+        A.replace(At, End + 1 - At, std::to_string(Nginx->Port(A.substr(At + 6, End - At - 6))));
+      }
       if (A.rfind("{url:", 0) == 0) {
         const auto Colon = A.find(':', 5);
         const std::string Host = A.substr(Colon + 1, A.size() - Colon - 2);
@@ -184,6 +191,9 @@ const MatrixRow Matrix[] = {
     {"-k, self-signed", {"-k", "{url:self:self.test}"}, 0},
     {"-k, expired", {"-k", "{url:expired:expired.test}"}, 0},
     {"system store only", {"{url:good:good.test}"}, 60},
+    // The connection moves; the name checked stays the URL's.
+    {"--connect-to", {"--cacert", "{root}", "--connect-to", "good.test:443:127.0.0.1:{port:good}", "https://good.test/"}, 0},
+    {"--connect-to, other name", {"--cacert", "{root}", "--connect-to", "::127.0.0.1:{port:good}", "https://wrong.test/"}, 60},
 };
 // clang-format on
 
@@ -248,6 +258,82 @@ TEST_F(CliTlsTest, VerboseAndHarTellTheSession) {
   EXPECT_EQ(Entry["_tls"]["verified"], true);
   EXPECT_GT(Entry["timings"]["ssl"].get<double>(), 0);
   EXPECT_GE(Entry["timings"]["connect"].get<double>(), Entry["timings"]["ssl"].get<double>());
+}
+
+// A TLS server of the test's own that answers each connection with a body that has no length
+// and then closes without close_notify, as a server that crashed (or an attacker) would.
+class TCutServer {
+ public:
+  explicit TCutServer(int Connections) : FListener(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t Len = sizeof A;
+    ::bind(FListener, reinterpret_cast<sockaddr*>(&A), sizeof A);
+    ::listen(FListener, 4);
+    ::getsockname(FListener, reinterpret_cast<sockaddr*>(&A), &Len);
+    FPort = ntohs(A.sin_port);
+    FCtx = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate_chain_file(FCtx, TTestPki::Get().Good.Chain.c_str());
+    SSL_CTX_use_PrivateKey_file(FCtx, TTestPki::Get().Good.Key.c_str(), SSL_FILETYPE_PEM);
+    // A client that never comes leaves the server after a while, so the test cannot hang.
+    FThread = std::thread([this, Connections] {
+      pollfd P{FListener, POLLIN, 0};
+      for (int I = 0; I < Connections && ::poll(&P, 1, 10000) == 1; ++I)
+        Serve(::accept(FListener, nullptr, nullptr));
+    });
+  }
+  ~TCutServer() {
+    FThread.join();
+    ::close(FListener);
+    SSL_CTX_free(FCtx);
+  }
+  std::uint16_t Port() const { return FPort; }
+
+ private:
+  void Serve(int Fd) {
+    SSL* Ssl = SSL_new(FCtx);
+    SSL_set_fd(Ssl, Fd);
+    std::string Request;
+    char Buffer[4096];
+    int Got = 0;
+    if (SSL_accept(Ssl) == 1)
+      while (Request.find("\r\n\r\n") == std::string::npos &&
+             (Got = SSL_read(Ssl, Buffer, sizeof Buffer)) > 0)
+        Request.append(Buffer, static_cast<std::size_t>(Got));
+    const std::string Reply = "HTTP/1.0 200 OK\r\n\r\nthe start of a body";
+    SSL_write(Ssl, Reply.data(), static_cast<int>(Reply.size()));
+    SSL_free(Ssl);  // no SSL_shutdown: the close comes without close_notify
+    ::close(Fd);
+  }
+
+  int FListener;
+  std::uint16_t FPort = 0;
+  SSL_CTX* FCtx = nullptr;
+  std::thread FThread;
+};
+
+// Without a length, such a close may have cut the body: it is written, the run succeeds as
+// curl's does, and standard error says what may have happened, unless -s.
+TEST_F(CliTlsTest, BodyEndedByACloseWithoutCloseNotifyIsWrittenAndTold) {
+  const bool HaveCurl = ::access(CurlPath, X_OK) == 0;
+  TCutServer Server(HaveCurl ? 3 : 2);
+  const std::string Port = std::to_string(Server.Port());
+  const Strings Args{"--cacert", TTestPki::Get().RootFile, "--resolve",
+                     "good.test:" + Port + ":127.0.0.1", "https://good.test:" + Port + "/"};
+  Strings Loud{ORRERY_CLI_PATH}, Quiet{ORRERY_CLI_PATH, "-s"}, Curl{CurlPath, "-0", "-s"};
+  for (Strings* Argv : {&Loud, &Quiet, &Curl}) Argv->insert(Argv->end(), Args.begin(), Args.end());
+  const TRunResult R = clitest::RunProgram(Loud);
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, "the start of a body");
+  EXPECT_EQ(R.Err, "orrery-cli: the server closed without ending TLS: the body may be cut short\n");
+  const TRunResult S = clitest::RunProgram(Quiet);
+  EXPECT_EQ(S.Status, 0);
+  EXPECT_EQ(S.Err, "");
+  if (!HaveCurl) return;
+  const TRunResult C = clitest::RunProgram(Curl);
+  EXPECT_EQ(C.Status, 0) << C.Err;
+  EXPECT_EQ(C.Out, R.Out);
 }
 
 // A proxy that answers CONNECT with a refusal: curl's 56, no body written, and -i still
