@@ -58,6 +58,19 @@ void AddCredentials(const TCliOptions& O, std::vector<std::string>& Lines) {
 
 }  // namespace
 
+// With -i (or -I), the head of the proxy's reply that opened a tunnel goes out before the
+// server's, as curl writes it; a refusal is the pass's reply and goes out as every reply.
+class TCliSession::TTunnelHead final : public THttpObserver {
+ public:
+  explicit TTunnelHead(TCliOutput& Out) : FOut(Out) {}
+
+ private:
+  void TunnelAnswered(THttpTime, std::string_view Head, int Status) override {
+    if (Status >= 200 && Status <= 299) FOut.Write(Head);
+  }
+  TCliOutput& FOut;
+};
+
 TCliSession::TCliSession(const TCliOptions& Options, int OutFd, std::FILE* Err,
                          std::chrono::steady_clock::time_point Start)
     : FOptions(Options),
@@ -124,6 +137,10 @@ void TCliSession::Record(TVelHTTP& Http) {
   if (FOptions.Verbose > 0) {
     FTrace = std::make_unique<TCliTrace>(FVerbose, FStart);
     Http.AddObserver(*FTrace);
+  }
+  if (FOptions.IncludeHeader || FOptions.Head) {
+    FTunnelHead = std::make_unique<TTunnelHead>(FOut);
+    Http.AddObserver(*FTunnelHead);
   }
   if (FOptions.Verbose == 0 && !FOptions.HasWriteOut && FOptions.HarFile.empty()) return;
   FRecorder = std::make_unique<TExchangeRecorder>(Http);

@@ -39,7 +39,7 @@ class TCliSession {
 
  private:
   void Configure(TVelHTTP& Http);
-  // The -v trace and the recorder, as observers of Http.
+  // The -v trace, the recorder and -i's tunnel head, as observers of Http.
   void Record(TVelHTTP& Http);
   void Request(TVelHTTP& Http);
   void HeaderArrived(TVelHTTP& Http);
@@ -71,6 +71,8 @@ class TCliSession {
   TOwned<TCliHttp> FHttp;
   std::unique_ptr<TCliTrace> FTrace;             // only for -v
   std::unique_ptr<TExchangeRecorder> FRecorder;  // only for -v, -w and --har
+  class TTunnelHead;
+  std::unique_ptr<TTunnelHead> FTunnelHead;      // only for -i and -I
   int FRedirects = 0;
   bool FBodyWanted = false;  // the body of the pass being read is the one to write
   TTlsReason FTlsReason;     // why the TLS handshake or check failed, in plain words

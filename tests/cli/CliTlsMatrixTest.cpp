@@ -336,6 +336,27 @@ TEST_F(CliTlsTest, BodyEndedByACloseWithoutCloseNotifyIsWrittenAndTold) {
   EXPECT_EQ(C.Out, R.Out);
 }
 
+// Through tinyproxy the tunnel opens and the pass is checked as usual; -i writes the proxy's
+// head of the tunnel before the server's, as curl does.
+TEST_F(CliTlsTest, TunnelThroughTinyproxy) {
+  if (::access("/usr/bin/tinyproxy", X_OK) != 0) GTEST_SKIP() << "tinyproxy is not installed";
+  testsupport::ScratchDir Dir;
+  const std::uint16_t ProxyPort = testsupport::FreePort();
+  const std::string Conf = Dir.Write(
+      "tinyproxy.conf", "Port " + std::to_string(ProxyPort) + "\nListen 127.0.0.1\nTimeout 30\n" +
+                            "PidFile \"" + Dir.Path() + "/tp.pid\"\nLogFile \"" + Dir.Path() +
+                            "/tp.log\"\nAllow 127.0.0.1\n");
+  testsupport::ServerProcess Proxy;
+  ASSERT_TRUE(Proxy.Start({"/usr/bin/tinyproxy", "-d", "-c", Conf}, ProxyPort, Dir.Path()));
+  const TRunResult R = clitest::RunProgram(
+      {ORRERY_CLI_PATH, "-i", "-x", "127.0.0.1:" + std::to_string(ProxyPort), "--cacert",
+       TTestPki::Get().RootFile, "https://127.0.0.1:" + std::to_string(Nginx->Port("ip")) + "/"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out.rfind("HTTP/1.0 200 Connection established\r\n", 0), 0u) << R.Out;
+  EXPECT_NE(R.Out.find("\r\n\r\nHTTP/1.1 200 OK\r\n"), std::string::npos) << R.Out;
+  EXPECT_EQ(R.Out.substr(R.Out.size() - 3), "ok\n");
+}
+
 // A proxy that answers CONNECT with a refusal: curl's 56, no body written, and -i still
 // shows the proxy's reply.
 TEST_F(CliTlsTest, RefusedTunnelEndsWith56) {
