@@ -77,8 +77,7 @@ std::int64_t Seconds(const ASN1_TIME* Time) {
 }
 
 std::string SerialHex(const ASN1_INTEGER* Serial) {
-  std::unique_ptr<BIGNUM, decltype(&BN_free)> Number(ASN1_INTEGER_to_BN(Serial, nullptr),
-                                                     BN_free);
+  std::unique_ptr<BIGNUM, decltype(&BN_free)> Number(ASN1_INTEGER_to_BN(Serial, nullptr), BN_free);
   char* Hex = Number ? BN_bn2hex(Number.get()) : nullptr;
   if (!Hex) return {};
   std::string Result(Hex);
@@ -116,8 +115,7 @@ std::string KeyTypeName(const EVP_PKEY* Key) {
 }
 
 std::string SignatureName(const X509* Certificate) {
-  if (const int Nid = X509_get_signature_nid(Certificate); Nid != NID_undef)
-    return OBJ_nid2ln(Nid);
+  if (const int Nid = X509_get_signature_nid(Certificate); Nid != NID_undef) return OBJ_nid2ln(Nid);
   // An algorithm OpenSSL has no name for: its OID in dotted form.
   const X509_ALGOR* Algorithm = nullptr;
   X509_get0_signature(nullptr, &Algorithm, Certificate);

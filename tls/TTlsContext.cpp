@@ -98,7 +98,8 @@ TTlsContext::TTlsContext(const TTlsSettings& Settings) : F(std::make_unique<TSta
   F->Settings = Settings;
   F->Ctx.reset(SSL_CTX_new(TLS_client_method()));
   SSL_CTX* Ctx = F->Ctx.get();
-  if (Ctx == nullptr) throw ETlsError("OpenSSL could not make a TLS context", TTlsErrorKind::tkHandshake);
+  if (Ctx == nullptr)
+    throw ETlsError("OpenSSL could not make a TLS context", TTlsErrorKind::tkHandshake);
   SSL_CTX_set_min_proto_version(Ctx, ProtocolOf(Settings.MinVersion));
   SSL_CTX_set_max_proto_version(Ctx, ProtocolOf(Settings.MaxVersion));
   // Debian's level: RSA keys of 2048 bits and more, no SHA-1 or MD5 signatures in the chain.

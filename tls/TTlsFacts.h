@@ -16,9 +16,7 @@ struct TTlsFacts {
   std::string Sni;            // the name sent, "" for an IP literal
   bool Resumed = false;
   bool VerifyWaived = false;  // the caller turned the checks off
-  bool CertificateAsked = false;  // the server asked for a client certificate
   std::vector<TTlsCertificate> Chain;  // as the server sent it, leaf first (kept on resumption)
-  int ChainCount = 0;         // how many certificates the server sent (kept on resumption)
   TTlsOutcome Outcome;
   TTlsReason Reason;          // tpNone when the check passed or was waived
 };

@@ -42,8 +42,10 @@ void ExplainUnknownIssuer(const std::vector<TTlsCertificate>& Chain, TTlsReason&
   if (Chain.empty()) return;
   const TTlsCertificate& Last = Chain.back();
   if (Last.SelfIssued) {
-    if (Chain.size() == 1) Reason.Problem = TTlsProblem::tpSelfSigned;
-    else Reason.Authority = NameOf(Last);
+    if (Chain.size() == 1)
+      Reason.Problem = TTlsProblem::tpSelfSigned;
+    else
+      Reason.Authority = NameOf(Last);
     return;
   }
   Reason.Authority = IssuerNameOf(Last);
@@ -84,18 +86,14 @@ void ExplainCheck(const TTlsOutcome& Outcome, const std::vector<TTlsCertificate>
                                    Leaf->IpAddresses.end());
       }
       return;
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-      Reason.Problem = TTlsProblem::tpSelfSigned;
-      return;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT: Reason.Problem = TTlsProblem::tpSelfSigned; return;
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
       Reason.Problem = TTlsProblem::tpUntrustedAuthority;
       Reason.Authority = SentRoot(Chain, Outcome.VerifyDepth);
       return;
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-      ExplainUnknownIssuer(Chain, Reason);
-      return;
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: ExplainUnknownIssuer(Chain, Reason); return;
     case X509_V_ERR_CA_MD_TOO_WEAK:
       Reason.Problem = TTlsProblem::tpWeakSignature;
       if (At) {
@@ -125,10 +123,8 @@ bool IsVersionRefusal(int SslReason, int Alert) {
     case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
     case SSL_R_VERSION_TOO_LOW:
     case SSL_R_VERSION_TOO_HIGH:
-    case SSL_R_NO_PROTOCOLS_AVAILABLE:
-      return true;
-    default:
-      return Alert == SSL_AD_PROTOCOL_VERSION;
+    case SSL_R_NO_PROTOCOLS_AVAILABLE: return true;
+    default: return Alert == SSL_AD_PROTOCOL_VERSION;
   }
 }
 
@@ -189,7 +185,8 @@ std::string UtcText(std::int64_t Seconds) {
   const auto Time = static_cast<std::time_t>(Seconds);
   std::tm Parts{};
   char Text[64] = {};
-  if (!::gmtime_r(&Time, &Parts) || !std::strftime(Text, sizeof Text, "%Y-%m-%d %H:%M:%S UTC", &Parts))
+  if (!::gmtime_r(&Time, &Parts) ||
+      !std::strftime(Text, sizeof Text, "%Y-%m-%d %H:%M:%S UTC", &Parts))
     return std::to_string(Seconds);
   return Text;
 }
@@ -225,6 +222,14 @@ std::string Listed(const std::vector<std::string>& Names) {
 
 std::string Whose(const TTlsReason& Reason) {
   return Reason.Subject.empty() ? "the server's certificate" : Reason.Subject + "'s certificate";
+}
+
+// ": a.test's certificate was valid until <date> (3 days ago)"; nothing without the date (no
+// chain was known), rather than a date of 1970.
+std::string DateText(const TTlsReason& Reason, const char* Verb) {
+  if (Reason.When == 0) return "";
+  return ": " + Whose(Reason) + Verb + UtcText(Reason.When) + " (" +
+         Relative(Reason.When, Reason.Now) + ")";
 }
 
 std::string Quoted(const std::string& Name) { return "\"" + Name + "\""; }
@@ -277,11 +282,9 @@ std::string ReasonInEnglish(const TTlsReason& Reason) {
   switch (Reason.Problem) {
     case TTlsProblem::tpNone: return "";
     case TTlsProblem::tpExpired:
-      return "certificate has expired: " + Whose(Reason) + " was valid until " +
-             UtcText(Reason.When) + " (" + Relative(Reason.When, Reason.Now) + ")";
+      return "certificate has expired" + DateText(Reason, " was valid until ");
     case TTlsProblem::tpNotYetValid:
-      return "certificate is not yet valid: " + Whose(Reason) + " is valid from " +
-             UtcText(Reason.When) + " (" + Relative(Reason.When, Reason.Now) + ")";
+      return "certificate is not yet valid" + DateText(Reason, " is valid from ");
     case TTlsProblem::tpNameMismatch: return NameMismatchText(Reason);
     case TTlsProblem::tpSelfSigned:
       return "self-signed certificate: " + Whose(Reason) +

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "base/AsciiText.h"
 #include "tls/TTlsContext.h"
@@ -56,8 +57,8 @@ class TRecordScan {
 struct TWire {
   std::string In;
   std::size_t InAt = 0;
-  bool InEnded = false;      // the caller said the peer closed
-  std::uint64_t Taken = 0;   // bytes OpenSSL has pulled, in the peer's stream
+  bool InEnded = false;     // the caller said the peer closed
+  std::uint64_t Taken = 0;  // bytes OpenSSL has pulled, in the peer's stream
   TRecordScan Scan;
   std::string Out;
   std::size_t OutAt = 0;
@@ -155,34 +156,34 @@ std::string CheckText(long Result, const std::string& Name) {
   if (Result == X509_V_ERR_HOSTNAME_MISMATCH)
     return "SSL: no alternative certificate subject name matches target host name '" + Name + "'";
   if (Result == X509_V_ERR_IP_ADDRESS_MISMATCH)
-    return "SSL: no alternative certificate subject name matches target ipv4 address '" + Name + "'";
+    return std::string("SSL: no alternative certificate subject name matches target ") +
+           (Name.find(':') == std::string::npos ? "ipv4" : "ipv6") + " address '" + Name + "'";
   return std::string("SSL certificate problem: ") + X509_verify_cert_error_string(Result);
 }
 
 bool IsUnexpectedEnd(const TWire& Wire) {
-  return Wire.InEnded &&
-         (ERR_peek_last_error() == 0 ||
-          ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING);
+  return Wire.InEnded && (ERR_peek_last_error() == 0 || ERR_GET_REASON(ERR_peek_last_error()) ==
+                                                            SSL_R_UNEXPECTED_EOF_WHILE_READING);
 }
 
 }  // namespace
 
 struct TTlsSession::TState {
   std::shared_ptr<TTlsContext> Context;
-  std::string Name;          // as checked: no brackets, no final dot
-  std::string Where;         // "name:port", for the texts
-  std::string Key;           // of the session cache
+  std::string Name;   // as checked: no brackets, no final dot
+  std::string Where;  // "name:port", for the texts
+  std::string Key;    // of the session cache
   TWire Wire;
   SSL* Ssl = nullptr;
   TTlsFacts Facts;
-  bool Done = false;         // the handshake is complete
-  bool Failed = false;       // a fatal error: OpenSSL's state is spent
-  bool MayWrite = false;     // Check() has let the pass go on
+  bool Done = false;      // the handshake is complete
+  bool Failed = false;    // a fatal error: OpenSSL's state is spent
+  bool MayWrite = false;  // Check() has let the pass go on
   bool ShutdownSent = false;
-  bool Ended = false;        // the peer's stream ended; Why says how
+  bool Ended = false;  // the peer's stream ended; Why says how
   TTlsWant Why = TTlsWant::twClosed;
   std::string FailText;
-  bool Offered = false;      // a cached session was offered; OfferedFacts are its pass's
+  bool Offered = false;  // a cached session was offered; OfferedFacts are its pass's
   TTlsFacts OfferedFacts;
   SSL_SESSION* Pending = nullptr;  // arrived before this pass's check was known
   long VerifyResult = X509_V_OK;
@@ -197,7 +198,6 @@ struct TTlsSession::TState {
   }
 };
 
-
 TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view HostName, int Port)
     : F(std::make_unique<TState>()) {
   F->Context = std::move(Context);
@@ -209,7 +209,10 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
   F->Facts.VerifyWaived = !F->Context->Settings().Verify;
   F->Ssl = SSL_new(F->Context->Handle());
   BIO* Bio = F->Ssl != nullptr ? BIO_new(WireMethod()) : nullptr;
-  if (Bio == nullptr) throw ETlsError("OpenSSL could not make a TLS session", TTlsErrorKind::tkHandshake);
+  if (Bio == nullptr) {
+    SSL_free(F->Ssl);
+    throw ETlsError("OpenSSL could not make a TLS session", TTlsErrorKind::tkHandshake);
+  }
   BIO_set_data(Bio, &F->Wire);
   BIO_set_init(Bio, 1);
   SSL_set_bio(F->Ssl, Bio, Bio);
@@ -235,8 +238,8 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
 
 TTlsSession::~TTlsSession() {
   SSL_SESSION_free(F->Pending);
-  // SSL_free takes a connection that ended without close_notify for a bad one and spoils the
-  // session we keep; only a failed one is (OpenSSL already did at the fatal alert).
+  // SSL_free takes a connection that ended without close_notify for a bad one and marks the
+  // session we keep as not resumable. A failed one's was spoiled at its fatal alert anyway.
   if (!F->Failed) SSL_set_shutdown(F->Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
   SSL_free(F->Ssl);
 }
@@ -247,7 +250,8 @@ TTlsSession::~TTlsSession() {
 void TTlsSession::Hook() {
   SSL_set_verify(F->Ssl, SSL_VERIFY_NONE, [](int Ok, X509_STORE_CTX* Store) {
     const int At = SSL_get_ex_data_X509_STORE_CTX_idx();
-    auto* S = static_cast<TState*>(SSL_get_app_data(static_cast<SSL*>(X509_STORE_CTX_get_ex_data(Store, At))));
+    auto* S = static_cast<TState*>(
+        SSL_get_app_data(static_cast<SSL*>(X509_STORE_CTX_get_ex_data(Store, At))));
     if (!Ok && S->VerifyResult == X509_V_OK) {
       S->VerifyResult = X509_STORE_CTX_get_error(Store);
       S->VerifyDepth = X509_STORE_CTX_get_error_depth(Store);
@@ -261,10 +265,15 @@ void TTlsSession::Hook() {
         S->Facts.Outcome.Alert == 0)
       S->Facts.Outcome.Alert = Description;
   });
-  SSL_set_cert_cb(F->Ssl, [](SSL*, void* State) {
-    static_cast<TState*>(State)->Facts.CertificateAsked = true;
-    return 1;
-  }, F.get());
+  SSL_set_cert_cb(
+      F->Ssl,
+      [](SSL* Ssl, void* State) {
+        TTlsOutcome& Outcome = static_cast<TState*>(State)->Facts.Outcome;
+        Outcome.CertificateRequested = true;
+        Outcome.CertificateOffered = SSL_get_certificate(Ssl) != nullptr;
+        return 1;
+      },
+      F.get());
 }
 
 int TTlsSession::SessionArrived(SSL* Ssl, SSL_SESSION* Session) {
@@ -300,8 +309,13 @@ std::string_view TTlsSession::Outgoing() const {
 void TTlsSession::Sent(std::size_t Count) {
   TWire& W = F->Wire;
   W.OutAt += std::min(Count, W.Out.size() - W.OutAt);
+  // A caller that writes again before everything went out must not make the buffer grow with
+  // every byte it ever sent.
   if (W.OutAt == W.Out.size()) {
     W.Out.clear();
+    W.OutAt = 0;
+  } else if (W.OutAt >= W.Out.size() / 2) {
+    W.Out.erase(0, W.OutAt);
     W.OutAt = 0;
   }
 }
@@ -333,19 +347,18 @@ void TTlsSession::Finish() {
   Outcome.HandshakeDone = true;
   Outcome.Checked = !Facts.VerifyWaived;
   if (Facts.Resumed && F->Offered) {
-    Facts.ChainCount = F->OfferedFacts.ChainCount;
     Facts.Chain = F->OfferedFacts.Chain;
     Outcome.VerifyResult = F->OfferedFacts.Outcome.VerifyResult;
     Outcome.VerifyDepth = F->OfferedFacts.Outcome.VerifyDepth;
     Facts.Reason = F->OfferedFacts.Reason;
   } else {
-    STACK_OF(X509)* Chain = SSL_get_peer_cert_chain(F->Ssl);
-    Facts.ChainCount = Chain != nullptr ? sk_X509_num(Chain) : 0;
+    Facts.Chain = ChainFacts(SSL_get_peer_cert_chain(F->Ssl));
     Outcome.VerifyResult = F->VerifyResult;
     Outcome.VerifyDepth = F->VerifyDepth;
     // No certificate at all leaves the verifier unasked; that is no pass.
     if (SSL_get0_peer_certificate(F->Ssl) == nullptr && Outcome.VerifyResult == X509_V_OK)
       Outcome.VerifyResult = X509_V_ERR_UNSPECIFIED;
+    Facts.Reason = ExplainTls(Outcome, Facts.Chain, F->Name, std::time(nullptr));
   }
   F->Done = true;
   if (F->Pending != nullptr) {
@@ -359,7 +372,7 @@ void TTlsSession::Finish() {
   const unsigned long Code = ERR_peek_last_error();
   std::string Text;
   if (Code != 0 && !(F->Wire.InEnded && ERR_GET_REASON(Code) == SSL_R_UNEXPECTED_EOF_WHILE_READING))
-    Text = OpenSslText(Code);
+    Text = (InHandshake ? "" : "OpenSSL SSL_read: ") + OpenSslText(Code);
   else
     Text = std::string(InHandshake ? "OpenSSL SSL_connect: " : "OpenSSL SSL_read: ") +
            (Error == SSL_ERROR_SYSCALL || F->Wire.InEnded ? "SSL_ERROR_SYSCALL" : "SSL_ERROR_SSL") +
@@ -367,9 +380,9 @@ void TTlsSession::Finish() {
   ERR_clear_error();
   if (InHandshake) {
     F->Facts.Outcome.HandshakeError = Code;
-    STACK_OF(X509)* Chain = SSL_get_peer_cert_chain(F->Ssl);
-    F->Facts.ChainCount = Chain != nullptr ? sk_X509_num(Chain) : 0;
+    F->Facts.Chain = ChainFacts(SSL_get_peer_cert_chain(F->Ssl));
   }
+  F->Facts.Reason = ExplainTls(F->Facts.Outcome, F->Facts.Chain, F->Name, std::time(nullptr));
   F->FailText = Text;
   throw ETlsError(Text, InHandshake ? TTlsErrorKind::tkHandshake : TTlsErrorKind::tkRecord,
                   F->Facts.Reason);

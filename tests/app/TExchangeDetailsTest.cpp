@@ -2,39 +2,17 @@
 // menu against scripted loopback servers: the bytes sent as the server saw them, one entry
 // per pass of a redirection chain, timings in order, and the reply saved byte for byte (a
 // body cut short only after a question).
-#include <QAction>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QtTest>
-#include <filesystem>
-#include <fstream>
-#include <mutex>
-#include <sstream>
 
 #include "app/TAnsiText.h"
-#include "app/TExchangeDetails.h"
-#include "app/TForm1.h"
-#include "app/TForm2.h"
 #include "app/TPassText.h"
-#include "app/TQtEventBridge.h"
-#include "platform/WinSock.h"
-#include "tests/app/FormTestSupport.h"
-#include "tests/support/LoopbackPeer.h"
+#include "tests/app/InspectorWindowFixture.h"
 
 using namespace testsupport;
 
 namespace {
-
-std::string FileBytes(const QString& Name) {
-  std::ifstream In(Name.toStdString(), std::ios::binary);
-  std::ostringstream All;
-  All << In.rdbuf();
-  return All.str();
-}
 
 // Every stage a whole pass reaches has a time, none negative and none before the stage
 // ahead of it; the look-up only for a host name.
@@ -58,64 +36,10 @@ std::string AllByteValues() {
 
 }  // namespace
 
-class TExchangeDetailsTest : public QObject {
+class TExchangeDetailsTest : public InspectorWindowTest {
   Q_OBJECT
 
- private:
-  TForm1* Form = nullptr;
-  TForm2* About = nullptr;
-  std::unique_ptr<TQtEventBridge> Bridge;
-  QTemporaryDir Scratch;
-
-  template <class T>
-  T* W(const char* Name) {
-    return Control<T>(Form, Name);
-  }
-  // Runs the request of a page by its button; false when the tripwire had to end it.
-  bool Run(const char* Button) {
-    Tripwire Wire(10000, [this] { Form->VelHTTP1->Abort(); });
-    W<QPushButton>(Button)->click();
-    return !Wire.Tripped;
-  }
-  bool Get(const QString& Url) {
-    W<QLineEdit>("Edit1")->setText(Url);
-    return Run("Button1");
-  }
-  TExchangeDetails* OpenDetails() {
-    W<QAction>("DetailsEchange1")->trigger();
-    return Form->findChild<TExchangeDetails*>("ExchangeDetails");
-  }
-
  private slots:
-  void initTestCase() {
-    QApplication::setApplicationName("Orrery");
-    Bridge = std::make_unique<TQtEventBridge>();
-    QVERIFY(Scratch.isValid());
-    // No test asks a real DNS: "localhost" is the loopback, every other name is unknown.
-    win::SetResolver(
-        [](const std::string& Name, std::vector<std::uint32_t>& Addrs, std::string& Canonical) {
-          if (Name != "localhost") return 11001;
-          Addrs.push_back(htonl(INADDR_LOOPBACK));
-          Canonical = Name;
-          return 0;
-        });
-  }
-  void cleanupTestCase() {
-    win::SetResolver(nullptr);
-    Bridge.reset();
-  }
-  void init() {
-    About = new TForm2;
-    Form2 = About;
-    Form = new TForm1;
-    Form1 = Form;
-    Form->show();
-  }
-  void cleanup() {
-    delete Form;
-    delete About;
-  }
-
   // --- The menu --------------------------------------------------------------------------
 
   void menuItems_data() {
@@ -158,16 +82,7 @@ class TExchangeDetailsTest : public QObject {
     QFETCH(QString, Button);
     QFETCH(QString, Data);
     QFETCH(QString, Agent);
-    std::mutex Lock;
-    std::string Received;
-    LoopbackPeer Peer([&](int Fd) {
-      const std::string R = ReadHttpRequest(Fd);
-      {
-        std::lock_guard<std::mutex> Hold(Lock);
-        Received = R;
-      }
-      SendAll(Fd, "HTTP/1.0 200 OK\r\n\r\nok");
-    });
+    ScriptedHttpServer Peer({Whole("HTTP/1.0 200 OK\r\n\r\nok")});
     TExchangeDetails* Details = OpenDetails();
     QVERIFY(Details != nullptr);
     QVERIFY(Details->isVisible() && !Details->isModal());
@@ -175,9 +90,8 @@ class TExchangeDetailsTest : public QObject {
     W<QLineEdit>(Button == "Button1" ? "Edit1" : "Edit2")->setText(Url("127.0.0.1", Peer.Port()));
     W<QLineEdit>("Edit3")->setText(Data);
     QVERIFY(Run(Button.toLatin1().constData()));
-    QVERIFY(Peer.Finished.Wait());
-    std::lock_guard<std::mutex> Hold(Lock);
-
+    QCOMPARE(Peer.Requests().size(), std::size_t(1));
+    const std::string Received = Peer.Requests()[0];
     QCOMPARE(Details->Recorder().Passes().size(), std::size_t(1));
     const TExchangePass& P = Details->Recorder().Passes()[0];
     const std::size_t HeaderEnd = Received.find("\r\n\r\n") + 4;
@@ -192,19 +106,11 @@ class TExchangeDetailsTest : public QObject {
 
   // Three redirections make four passes, each with its own request and reply.
   void showsEveryPassOfARedirectionChain() {
-    LoopbackPeer Peer(
-        [](int Fd) {
-          const std::string R = ReadHttpRequest(Fd);
-          const char Hop = R.size() > 5 ? R[5] : '?';  // "GET /a HTTP/1.0"
-          if (Hop >= 'a' && Hop <= 'c')
-            SendAll(Fd, std::string("HTTP/1.0 302 Found\r\nLocation: /") +
-                            static_cast<char>(Hop + 1) + "\r\n\r\n");
-          else
-            SendAll(Fd, "HTTP/1.0 200 OK\r\n\r\nfinal");
-        },
-        4);
+    ScriptedHttpServer Peer({Whole("HTTP/1.0 302 Found\r\nLocation: /b\r\n\r\n"),
+                             Whole("HTTP/1.0 302 Found\r\nLocation: /c\r\n\r\n"),
+                             Whole("HTTP/1.0 302 Found\r\nLocation: /d\r\n\r\n"),
+                             Whole("HTTP/1.0 200 OK\r\n\r\nfinal")});
     QVERIFY(Get(Url("127.0.0.1", Peer.Port(), "/a")));
-    QVERIFY(Peer.Finished.Wait());
     TExchangeDetails* Details = OpenDetails();
     const auto& Passes = Details->Recorder().Passes();
     QCOMPARE(Passes.size(), std::size_t(4));
@@ -232,11 +138,8 @@ class TExchangeDetailsTest : public QObject {
   void timingsAreInOrder() {
     QFETCH(QString, Host);
     QFETCH(bool, LookedUp);
-    LoopbackPeer Peer([](int Fd) {
-      ReadHttpRequest(Fd);
-      SendAll(Fd, "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'b'));
-    });
-    QVERIFY(Get(Url(Host.toLatin1().constData(), Peer.Port())));
+    QVERIFY(GetReply("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'b'),
+                     Host.toLatin1().constData()));
     const TExchangeDetails* Details = OpenDetails();
     QCOMPARE(Details->Recorder().Passes().size(), std::size_t(1));
     const TExchangePass& P = Details->Recorder().Passes()[0];
@@ -304,20 +207,10 @@ class TExchangeDetailsTest : public QObject {
   void savesTheReplyByteForByte() {
     QFETCH(QByteArray, Reply);
     const std::string Sent = Reply.toStdString();
-    LoopbackPeer Peer([&](int Fd) {
-      ReadHttpRequest(Fd);
-      SendAll(Fd, Sent);
-    });
-    QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    QVERIFY(GetReply(Sent));
     const QString File = Scratch.filePath(QString("reply-%1.bin").arg(QTest::currentDataTag()));
     ModalAnswerer Answerer;
-    Answerer.Answer = [&](QDialog* D) {
-      auto* Files = qobject_cast<QFileDialog*>(D);
-      if (Files != nullptr) Files->selectFile(File);
-      // Until the dialog has read its folder, the name typed may not stick: the answerer
-      // comes back.
-      if (Files == nullptr || Files->selectedFiles() == QStringList{File}) D->accept();
-    };
+    Answerer.Answer = [&](QDialog* D) { SaveAs(D, File); };
     W<QAction>("EnregistrerReponse1")->trigger();
     QCOMPARE(Answerer.Seen.size(), 1);
     QCOMPARE(Answerer.Seen[0].Kind, QString("QFileDialog"));
@@ -347,11 +240,7 @@ class TExchangeDetailsTest : public QObject {
     QFETCH(bool, Confirm);
     QFETCH(QByteArray, Head);
     const std::string Sent = Head.toStdString() + std::string(100000, 'c');
-    LoopbackPeer Peer([&](int Fd) {
-      ReadHttpRequest(Fd);
-      SendAll(Fd, Sent);
-    });
-    QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    QVERIFY(GetReply(Sent));
     const QString Short = QString::fromUtf8("Corps incomplet : 100 000 octets sur 1 000 000");
     QVERIFY(OpenDetails()->Text().contains(Short));
     const QString File = Scratch.filePath(QString("short-%1.bin").arg(QTest::currentDataTag()));
@@ -361,9 +250,7 @@ class TExchangeDetailsTest : public QObject {
         Box->button(Confirm ? QMessageBox::Save : QMessageBox::Cancel)->click();
         return;
       }
-      auto* Files = qobject_cast<QFileDialog*>(D);
-      if (Files != nullptr) Files->selectFile(File);
-      if (Files == nullptr || Files->selectedFiles() == QStringList{File}) D->accept();
+      SaveAs(D, File);
     };
     W<QAction>("EnregistrerReponse1")->trigger();
     QCOMPARE(Answerer.Seen.size(), Confirm ? 2 : 1);
@@ -390,11 +277,7 @@ class TExchangeDetailsTest : public QObject {
     QFETCH(bool, Request);
     QFETCH(QString, File);
     QFETCH(QString, Message);
-    LoopbackPeer Peer([](int Fd) {
-      ReadHttpRequest(Fd);
-      SendAll(Fd, "HTTP/1.0 200 OK\r\n\r\nok");
-    });
-    if (Request) QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    if (Request) QVERIFY(GetReply("HTTP/1.0 200 OK\r\n\r\nok"));
     const QString Path = Scratch.filePath(File);
     ModalAnswerer Answerer;
     Form->SaveReply(Path);

@@ -2,46 +2,24 @@
 // the timing bars' geometry, the body view chosen by content, the commands it copies (run
 // again with curl), its HAR against the stored reference, stopping from it, and the window's
 // bound on a reply body.
-#include <QAction>
 #include <QBuffer>
 #include <QClipboard>
-#include <QFileDialog>
 #include <QInputDialog>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QPushButton>
-#include <QScopeGuard>
 #include <QToolButton>
-#include <QtTest>
 #include <algorithm>
-#include <fstream>
-#include <mutex>
-#include <sstream>
 
 #include "app/TBodyView.h"
-#include "app/TExchangeDetails.h"
-#include "app/TForm1.h"
-#include "app/TForm2.h"
-#include "app/TQtEventBridge.h"
 #include "app/TTimingBars.h"
-#include "inspect/HttpText.h"
-#include "platform/WinSock.h"
-#include "tests/app/FormTestSupport.h"
+#include "tests/app/InspectorWindowFixture.h"
+#include "tests/inspect/SameRequest.h"
 #include "tests/inspect/ThreeHops.h"
 #include "tests/support/HarMask.h"
-#include "tests/support/LoopbackPeer.h"
 
 using namespace testsupport;
 
 namespace {
-
-std::string FileText(const QString& Name) {
-  std::ifstream In(Name.toStdString(), std::ios::binary);
-  std::ostringstream All;
-  All << In.rdbuf();
-  return All.str();
-}
 
 QByteArray Encoded(const QImage& Image, const char* Format) {
   QByteArray Bytes;
@@ -51,83 +29,21 @@ QByteArray Encoded(const QImage& Image, const char* Format) {
   return Bytes;
 }
 
-// The request line and the header fields of a request, the fields sorted: what two clients
-// that send "the same request" must agree on, whatever order they write the fields in.
-struct TRequestShape {
-  std::string Line;
-  std::vector<std::string> Fields;
-  std::string Body;
-};
-TRequestShape Shape(const std::string& Request) {
-  TRequestShape S;
-  const std::size_t End = Request.find("\r\n\r\n");
-  S.Line = Request.substr(0, Request.find("\r\n"));
-  for (const THeaderField& F : HeaderFields(Request.substr(0, End + 4), true))
-    S.Fields.push_back(F.Name + ": " + F.Value);
-  std::sort(S.Fields.begin(), S.Fields.end());
-  S.Body = Request.substr(End + 4);
-  return S;
-}
-
 }  // namespace
 
-class TExchangeInspectorTest : public QObject {
+class TExchangeInspectorTest : public InspectorWindowTest {
   Q_OBJECT
 
  private:
-  TForm1* Form = nullptr;
-  TForm2* About = nullptr;
-  std::unique_ptr<TQtEventBridge> Bridge;
-  QTemporaryDir Scratch;
-
-  template <class T>
-  T* W(const char* Name) {
-    return Control<T>(Form, Name);
-  }
-  bool Get(const QString& Url) {
-    W<QLineEdit>("Edit1")->setText(Url);
-    Tripwire Wire(10000, [this] { Form->VelHTTP1->Abort(); });
-    W<QPushButton>("Button1")->click();
-    return !Wire.Tripped;
-  }
-  TExchangeDetails* OpenDetails() {
-    W<QAction>("DetailsEchange1")->trigger();
-    return Form->findChild<TExchangeDetails*>("ExchangeDetails");
-  }
-  // Runs the scripted three-hop chain through the "Aller" page.
-  bool ThreeHops() {
+  // Runs the scripted three-hop chain through the "Aller" page; Port, when given, is told
+  // the server's.
+  bool ThreeHops(std::uint16_t* Port = nullptr) {
     ScriptedHttpServer Server(ThreeHopsReplies());
+    if (Port != nullptr) *Port = Server.Port();
     return Get(Url("127.0.0.1", Server.Port(), ThreeHopsStart));
-  }
-  // Serves one reply with Fields and Body and opens the inspector on it.
-  TExchangeDetails* Served(const std::string& Fields, const std::string& Body) {
-    LoopbackPeer Peer([&](int Fd) {
-      ReadHttpRequest(Fd);
-      SendAll(Fd, "HTTP/1.0 200 OK\r\n" + Fields + "\r\n" + Body);
-    });
-    if (!Get(Url("127.0.0.1", Peer.Port()))) return nullptr;
-    return OpenDetails();
   }
 
  private slots:
-  void initTestCase() {
-    QApplication::setApplicationName("Orrery");
-    Bridge = std::make_unique<TQtEventBridge>();
-    QVERIFY(Scratch.isValid());
-  }
-  void cleanupTestCase() { Bridge.reset(); }
-  void init() {
-    About = new TForm2;
-    Form2 = About;
-    Form = new TForm1;
-    Form1 = Form;
-    Form->show();
-  }
-  void cleanup() {
-    delete Form;
-    delete About;
-  }
-
   // --- The table of passes -----------------------------------------------------------------
 
   void threeHopRows_data() {
@@ -146,14 +62,14 @@ class TExchangeInspectorTest : public QObject {
     QFETCH(QString, Status);
     QFETCH(QString, Size);
     QFETCH(QString, BodyStart);
-    ScriptedHttpServer Server(ThreeHopsReplies());
-    QVERIFY(Get(Url("127.0.0.1", Server.Port(), ThreeHopsStart)));
+    std::uint16_t Port = 0;
+    QVERIFY(ThreeHops(&Port));
     TExchangeDetails* Details = OpenDetails();
     QCOMPARE(Details->RowCount(), 3);
     QCOMPARE(Details->Cell(Row, TExchangeDetails::pcNumber), QString::number(Row + 1));
     QCOMPARE(Details->Cell(Row, TExchangeDetails::pcMethod), QString("GET"));
     QCOMPARE(Details->Cell(Row, TExchangeDetails::pcURL),
-             Url("127.0.0.1", Server.Port(), Path.toUtf8().constData()));
+             Url("127.0.0.1", Port, Path.toUtf8().constData()));
     QCOMPARE(Details->Cell(Row, TExchangeDetails::pcStatus), Status);
     QCOMPARE(Details->Cell(Row, TExchangeDetails::pcSize), Size);
     QVERIFY(!Details->Cell(Row, TExchangeDetails::pcTime).isEmpty());
@@ -316,9 +232,8 @@ class TExchangeInspectorTest : public QObject {
     QFETCH(int, Mode);
     QFETCH(QSize, ImageSize);
     QFETCH(QString, Shows);
-    TExchangeDetails* Details = Served(Fields.toStdString(), Body.toStdString());
-    QVERIFY(Details != nullptr);
-    TBodyView* View = Details->BodyView();
+    QVERIFY(GetReply("HTTP/1.0 200 OK\r\n" + Fields.toStdString() + "\r\n" + Body.toStdString()));
+    TBodyView* View = OpenDetails()->BodyView();
     QCOMPARE(int(View->Mode()), Mode);
     QCOMPARE(View->ImageSize(), ImageSize);
     if (Mode == TBodyView::bmHex) QVERIFY2(View->Hex().startsWith(Shows), qPrintable(View->Hex()));
@@ -354,38 +269,21 @@ class TExchangeInspectorTest : public QObject {
     QFETCH(QString, Button);
     QFETCH(QString, Data);
     QFETCH(QStringList, Settings);
-    std::mutex Lock;
-    std::vector<std::string> Received;
-    LoopbackPeer Peer(
-        [&](int Fd) {
-          const std::string R = ReadHttpRequest(Fd);
-          {
-            std::lock_guard<std::mutex> Hold(Lock);
-            Received.push_back(R);
-          }
-          SendAll(Fd, "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
-        },
-        2);
+    const ReplyScript Ok = Whole("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    ScriptedHttpServer Peer({Ok, Ok});
     const char* Boxes[] = {"Edit5", "Edit6", "Edit7", "Edit8", "Edit9", "Edit10"};
     for (int I = 0; I < 6; ++I) W<QLineEdit>(Boxes[I])->setText(Settings[I]);
     const char* UrlBox = Button == "Button1" ? "Edit1" : Button == "Button2" ? "Edit2" : "Edit4";
     const bool Asked = QByteArray(QTest::currentDataTag()).contains("Serveur");
     W<QLineEdit>(UrlBox)->setText(
         Url(Asked ? "nosuch.invalid" : "127.0.0.1", Peer.Port(), "/form?x=1"));
-    win::SetResolver(
-        [](const std::string&, std::vector<std::uint32_t>&, std::string&) { return 11001; });
-    const auto Unset = qScopeGuard([] { win::SetResolver(nullptr); });
     ModalAnswerer Answerer;
     Answerer.Answer = [](QDialog* D) {
       if (auto* Input = qobject_cast<QInputDialog*>(D)) Input->setTextValue("127.0.0.1");
       D->accept();
     };
     W<QLineEdit>("Edit3")->setText(Data);
-    {
-      Tripwire Wire(10000, [this] { Form->VelHTTP1->Abort(); });
-      W<QPushButton>(Button.toLatin1().constData())->click();
-      QVERIFY(!Wire.Tripped);
-    }
+    QVERIFY(Run(Button.toLatin1().constData()));
     TExchangeDetails* Details = OpenDetails();
     Control<QPushButton>(Details, "CopyCommandButton")->click();
     const QStringList Lines = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
@@ -396,13 +294,10 @@ class TExchangeInspectorTest : public QObject {
     Curl.start("/bin/sh", {"-c", Lines[1] + " -s -o /dev/null"});
     QVERIFY(Curl.waitForFinished(20000));
     QCOMPARE(Curl.exitCode(), 0);
-    QVERIFY(Peer.Finished.Wait());
-    std::lock_guard<std::mutex> Hold(Lock);
+    const std::vector<std::string> Received = Peer.Requests();
     QCOMPARE(Received.size(), std::size_t(2));
-    const TRequestShape Ours = Shape(Received[0]), Theirs = Shape(Received[1]);
-    QCOMPARE(Theirs.Line, Ours.Line);
-    QCOMPARE(Theirs.Fields, Ours.Fields);
-    QCOMPARE(Theirs.Body, Ours.Body);
+    QCOMPARE(QString::fromStdString(ComparableRequest(Received[1])),
+             QString::fromStdString(ComparableRequest(Received[0])));
     // The inspector names the server used.
     QCOMPARE(Details->NoteText().contains("127.0.0.1"), Asked);
   }
@@ -415,9 +310,9 @@ class TExchangeInspectorTest : public QObject {
     ModalAnswerer Answerer;
     Form->ExportHar(File);
     QCOMPARE(Answerer.Seen.size(), 0);
-    const std::string Reference = FileText(ORRERY_INSPECT_DATA "/three-hops.har");
+    const std::string Reference = FileBytes(ORRERY_INSPECT_DATA "/three-hops.har");
     QVERIFY(!Reference.empty());
-    QCOMPARE(QString::fromStdString(MaskedHarText(FileText(File))),
+    QCOMPARE(QString::fromStdString(MaskedHarText(FileBytes(File))),
              QString::fromStdString(MaskedHarText(Reference)));
   }
 
@@ -434,18 +329,12 @@ class TExchangeInspectorTest : public QObject {
     QVERIFY(ThreeHops());
     const QString Path = Scratch.filePath(File);
     ModalAnswerer Answerer;
-    Answerer.Answer = [&](QDialog* D) {
-      auto* Files = qobject_cast<QFileDialog*>(D);
-      if (Files != nullptr) Files->selectFile(Path);
-      if (Files == nullptr || Files->selectedFiles() == QStringList{Path}) D->accept();
-    };
-    OpenDetails();
-    Control<QToolButton>(Form->findChild<TExchangeDetails*>("ExchangeDetails"), "ExportHarButton")
-        ->click();
+    Answerer.Answer = [&](QDialog* D) { SaveAs(D, Path); };
+    Control<QToolButton>(OpenDetails(), "ExportHarButton")->click();
     QCOMPARE(Answerer.Seen.size(), Message.isEmpty() ? 1 : 2);
     QCOMPARE(Answerer.Seen[0].Kind, QString("QFileDialog"));
     if (Message.isEmpty()) {
-      QCOMPARE(MaskedHar(FileText(Path))["log"]["entries"].size(), std::size_t(3));
+      QCOMPARE(MaskedHar(FileBytes(Path))["log"]["entries"].size(), std::size_t(3));
     } else {
       QCOMPARE(Answerer.Seen[1].Kind, QString("message"));
       QVERIFY2(Answerer.Seen[1].Text.startsWith(Message), qPrintable(Answerer.Seen[1].Text));
@@ -462,12 +351,9 @@ class TExchangeInspectorTest : public QObject {
   }
   void stopsFromTheInspector() {
     QFETCH(bool, ByKey);
-    Gate Done;
-    LoopbackPeer Peer([&](int Fd) {
-      ReadHttpRequest(Fd);
-      SendAll(Fd, "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nfirst part");
-      Done.Wait();
-    });
+    ReplyScript Held = Whole("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nfirst part");
+    Held.Hold = true;
+    ScriptedHttpServer Peer({Held});
     TExchangeDetails* Details = OpenDetails();
     bool OffMeanwhile = false;
     TVelHTTP* H = Form->VelHTTP1;
@@ -487,9 +373,7 @@ class TExchangeInspectorTest : public QObject {
         }
       });
     };
-    const bool Ended = Get(Url("127.0.0.1", Peer.Port()));
-    Done.Open();
-    QVERIFY(Ended);
+    QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
     QVERIFY(OffMeanwhile);
     QCOMPARE(Form->StatusText(), QString::fromUtf8("Requête arrêtée"));
     QVERIFY(W<QAction>("ExporterHar1")->isEnabled());
@@ -505,13 +389,9 @@ class TExchangeInspectorTest : public QObject {
     QCOMPARE(TForm1::MaxBody, std::int64_t{256} << 20);
     Form->VelHTTP1->MaxBodySize = 1000;  // the same path, at a size a test can send
     const std::string Body = std::string(1000, 'k') + std::string(4000, 'x');
-    LoopbackPeer Peer([&](int Fd) {
-      ReadHttpRequest(Fd);
-      SendAll(Fd, "HTTP/1.0 200 OK\r\nX-Bound: yes\r\n\r\n" + Body);
-    });
     W<QPlainTextEdit>("Memo1")->setPlainText("before");
     ModalAnswerer Answerer;
-    QVERIFY(Get(Url("127.0.0.1", Peer.Port())));
+    QVERIFY(GetReply("HTTP/1.0 200 OK\r\nX-Bound: yes\r\n\r\n" + Body));
     QCOMPARE(W<QPlainTextEdit>("Memo1")->toPlainText(), QString(1000, 'k'));
     QVERIFY(W<QPlainTextEdit>("Memo2")->toPlainText().contains("X-Bound: yes"));
     const QString Longer = QString::fromUtf8("Réponse plus longue que 1 000 octets");

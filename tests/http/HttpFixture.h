@@ -74,12 +74,19 @@ class HttpTest : public ::testing::Test {
     EXPECT_EQ(After.Sockets, Baseline.Sockets) << "a socket was left behind";
   }
 
+  // The component under test with no handler of the fixture's, for suites that set their
+  // own as an owner would.
+  TVelHTTP& MakeBare() {
+    Http.reset(new TVelHTTP(nullptr));
+    Http->TimeOut = 10000;  // tripwire: no wait of a test lasts longer
+    return *Http;
+  }
+
   // The component under test, every result event and "Transaction Completed" logged in
   // order. OnDisconnect is left out: the socket layer may also close on the server's close.
   TVelHTTP& Make() {
-    Http.reset(new TVelHTTP(nullptr));
+    MakeBare();
     Log.clear();
-    Http->TimeOut = 10000;  // tripwire: no wait of a test lasts longer
     Http->ReportLevel = 2;
     Http->OnStatus = [this](TObject*, const std::string& S) { Log.push_back(S); };
     Http->OnAboutToSend = [this](TObject* Sender) {

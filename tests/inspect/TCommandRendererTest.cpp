@@ -5,15 +5,14 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "http/THttpUrl.h"
-#include "inspect/HttpText.h"
 #include "tests/inspect/InspectFixture.h"
+#include "tests/inspect/SameRequest.h"
 
 using testsupport::ScriptedHttpServer;
 using testsupport::Whole;
@@ -192,20 +191,6 @@ TEST(CommandRenderer, RendersBothCommands) {
 
 // --- The curl command run -----------------------------------------------------------------
 
-// The request line, the header lines in sorted order (curl orders them its own way) and
-// the body.
-std::string Comparable(const std::string& Request) {
-  const auto End = Request.find("\r\n\r\n");
-  const std::string Head = Request.substr(0, End) + "\r\n";
-  std::vector<std::string> Lines;
-  for (const auto& L : HeaderLines(Head)) Lines.emplace_back(L);
-  if (Lines.empty()) return Request;
-  std::sort(Lines.begin() + 1, Lines.end());
-  std::string Out;
-  for (const std::string& L : Lines) Out += L + "\n";
-  return Out + "--\n" + (End == std::string::npos ? "" : Request.substr(End + 4));
-}
-
 struct RunCase {
   std::string Name;
   std::function<void(TVelHTTP&, const std::string& URL)> Request;
@@ -235,7 +220,7 @@ TEST_P(CurlRun, SendsTheSameRequest) {
   ASSERT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Command.substr(0, 2000);
   const auto Received = Server.Requests();
   ASSERT_EQ(Received.size(), 2u);
-  EXPECT_EQ(Comparable(Received[1]), Comparable(Received[0])) << Command;
+  EXPECT_EQ(ComparableRequest(Received[1]), ComparableRequest(Received[0])) << Command;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,10 +1,7 @@
 // The recorder on scripted exchanges: what each pass sent and received, the order of its
 // stages, failures midway, bodies fed by a sink, and the owner's handlers kept working.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -13,7 +10,6 @@
 #include "inspect/TCommandRenderer.h"
 #include "inspect/THarWriter.h"
 #include "tests/inspect/InspectFixture.h"
-#include "tests/inspect/ThreeHops.h"
 
 using testsupport::ReplyScript;
 using testsupport::ScriptedHttpServer;
@@ -192,12 +188,9 @@ INSTANTIATE_TEST_SUITE_P(Exchanges, RecorderTable, ::testing::ValuesIn(RecorderC
 using RecorderTest = InspectTest;
 
 TEST_F(RecorderTest, ThreeHopsNameTheirURLsAndReplies) {
-  ScriptedHttpServer Server(ThreeHopsReplies());
-  Record();
-  Recorder->Run([&] { Http->Get(At(Server.Port(), ThreeHopsStart)); });
+  const std::string Origin = At(RecordThreeHops(), "");
   const auto& P = Recorder->Passes();
   ASSERT_EQ(P.size(), 3u);
-  const std::string Origin = At(Server.Port(), "");
   EXPECT_EQ(P[0].URL, Origin + "/start");
   EXPECT_EQ(P[1].URL, Origin + "/second");
   EXPECT_EQ(P[2].URL, Origin + "/third?lang=fr&q=caf%C3%A9");
@@ -315,10 +308,8 @@ TEST_F(RecorderTest, OwnersHandlersKeepRunningAndOutliveTheRecorder) {
 }
 
 TEST_F(RecorderTest, StatusReportsGoToTheirPassWithTheirTimes) {
-  ScriptedHttpServer Server(ThreeHopsReplies());
   Http->ReportLevel = 8;
-  Record();
-  Http->Get(At(Server.Port(), ThreeHopsStart));
+  RecordThreeHops();
   ASSERT_EQ(Recorder->Passes().size(), 3u);
   for (const TExchangePass& P : Recorder->Passes()) {
     ASSERT_FALSE(P.Reports.empty());
@@ -422,17 +413,12 @@ TEST_F(RecorderTest, RunForgetsTheRequestBefore) {
   EXPECT_EQ(Changes, 2);  // cleared, then the error
 }
 
-}  // namespace
-
-namespace {
-
 // In the file modes the request body is read back from its file; the reply's header and
 // body went to files and only their counts are known.
 TEST_F(RecorderTest, FileModesKeepTheSentFileAndTheCounts) {
-  const std::string Dir =
-      std::filesystem::temp_directory_path() / ("orrery-recorder-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(Dir);
-  std::ofstream(Dir + "/send.dat", std::ios::binary) << "file body";
+  const TempDir Scratch;
+  const std::string& Dir = Scratch.Path;
+  Scratch.File("send.dat", "file body");
   ScriptedHttpServer Server({Whole(Ok("0123456789"))});
   Http->OutputFileMode = true;
   Http->InputFileMode = true;
@@ -450,7 +436,6 @@ TEST_F(RecorderTest, FileModesKeepTheSentFileAndTheCounts) {
   EXPECT_EQ(P.Body, "");
   EXPECT_EQ(P.BodyBytes, 10);
   EXPECT_TRUE(P.Complete());
-  std::filesystem::remove_all(Dir);
 }
 
 }  // namespace

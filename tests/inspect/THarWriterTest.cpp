@@ -17,30 +17,19 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <regex>
-#include <sstream>
 
 #include "OrreryVersion.h"
 #include "base/Exception.h"
 #include "http/HttpErrors.h"
 #include "tests/inspect/InspectFixture.h"
-#include "tests/inspect/ThreeHops.h"
 #include "tests/support/HarFields.h"
 #include "tests/support/HarMask.h"
 
 using nlohmann::json;
-using testsupport::ScriptedHttpServer;
 
 namespace {
 
 const std::string ReferenceFile = std::string(ORRERY_INSPECT_DATA) + "/three-hops.har";
-
-std::string FileText(const std::string& Name) {
-  std::ifstream In(Name, std::ios::binary);
-  std::stringstream S;
-  S << In.rdbuf();
-  return S.str();
-}
 
 json Har(const std::vector<TExchangePass>& Passes, const std::string& Error = "") {
   return json::parse(THarWriter::Text(THarWriter::Document(Passes, Error)));
@@ -49,9 +38,7 @@ json Har(const std::vector<TExchangePass>& Passes, const std::string& Error = ""
 class HarExchangeTest : public InspectTest {
  protected:
   std::string ThreeHopsHar() {
-    ScriptedHttpServer Server(ThreeHopsReplies());
-    Record();
-    Recorder->Run([&] { Http->Get(At(Server.Port(), ThreeHopsStart)); });
+    RecordThreeHops();
     return THarWriter::Text(THarWriter::Document(*Recorder));
   }
 };
@@ -432,8 +419,8 @@ std::vector<std::string> Listing(const std::string& Dir) {
 // new file gets the usual mode, and a failure leaves nothing behind. Anything else is
 // written in place and stays what it was: a link a link, a FIFO a FIFO, a device a device.
 TEST(HarDocument, SaveReplacesOnlyARegularFile) {
-  const std::string Dir =
-      std::filesystem::temp_directory_path() / ("orrery-har-" + std::to_string(::getpid()));
+  const TempDir Scratch;
+  const std::string Dir = Scratch.Path + "/save";
   const auto Doc = THarWriter::Document({Replied(OkHeader, "x")});
   int Fifo = -1;  // the reader's end, open before the save; the document fits its buffer
   struct Row {
@@ -510,7 +497,6 @@ TEST(HarDocument, SaveReplacesOnlyARegularFile) {
   EXPECT_THROW(THarWriter::Save(Dir + "/missing/out.har", Doc), EFCreateError);
   ::close(Fifo);
   ::umask(Mask);
-  std::filesystem::remove_all(Dir);
 }
 
 }  // namespace

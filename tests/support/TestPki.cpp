@@ -36,9 +36,9 @@ struct TCertPlan {
   std::int64_t NotBefore = 0;
   std::int64_t NotAfter = 0;
   bool Ca = false;
-  std::string KeyUsage{};   // "" leaves the extension out
+  std::string KeyUsage{};  // "" leaves the extension out
   std::string ExtKeyUsage{};
-  std::string AltNames{};   // "DNS:a.test,IP:127.0.0.1"
+  std::string AltNames{};  // "DNS:a.test,IP:127.0.0.1"
   const EVP_MD* Digest = EVP_sha256();
 };
 
@@ -130,8 +130,11 @@ TTestPki::TTestPki() {
   auto MakeCa = [&](const std::string& Cn, const std::string& File, TAuthority* Parent) {
     TAuthority Ca;
     Ca.Key = EcKey();
-    TCertPlan Plan{.CommonName = Cn, .NotBefore = Made - 30 * Day,
-                   .NotAfter = Made + 3650 * Day, .Ca = true, .KeyUsage = CaUsage};
+    TCertPlan Plan{.CommonName = Cn,
+                   .NotBefore = Made - 30 * Day,
+                   .NotAfter = Made + 3650 * Day,
+                   .Ca = true,
+                   .KeyUsage = CaUsage};
     Ca.Cert = Issue(Plan, Ca.Key.get(), Parent ? Parent->Cert.get() : nullptr,
                     Parent ? Parent->Key.get() : nullptr);
     TPemFile(File).Cert(Ca.Cert.get());
@@ -157,8 +160,7 @@ TTestPki::TTestPki() {
     TCert Cert = Issue(Plan, Key.get(), Issuer ? Issuer->Cert.get() : nullptr,
                        Issuer ? Issuer->Key.get() : nullptr);
     const std::string Base = Dir + "/" + Host;
-    Out = {Host, Base + ".crt", Base + ".chain.pem", Base + ".key", Plan.NotBefore,
-           Plan.NotAfter};
+    Out = {Host, Base + ".crt", Base + ".chain.pem", Base + ".key", Plan.NotBefore, Plan.NotAfter};
     TPemFile(Out.Cert).Cert(Cert.get());
     TPemFile Chain(Out.Chain);
     Chain.Cert(Cert.get());
@@ -195,11 +197,13 @@ TTestPki::TTestPki() {
   Weak.KeyUsage = "critical,digitalSignature,keyEncipherment";
   Make(Rsa1024, "rsa1024.test", Weak, RsaKey(1024), &Intermediate, &Intermediate);
 
-  TCertPlan ClientPlan{.CommonName = "Orrery Test Client", .Organization = "Zürich Tests",
-                       .ExtKeyUsage = "clientAuth", .AltNames = "email:client@orrery.test"};
+  TCertPlan ClientPlan{.CommonName = "Orrery Test Client",
+                       .Organization = "Zürich Tests",
+                       .ExtKeyUsage = "clientAuth",
+                       .AltNames = "email:client@orrery.test"};
   TKey ClientKey = EcKey();
-  TCert ClientCert = Make(Client, "client", ClientPlan, TKey(EVP_PKEY_dup(ClientKey.get()),
-                          EVP_PKEY_free), &Root, nullptr);
+  TCert ClientCert = Make(Client, "client", ClientPlan,
+                          TKey(EVP_PKEY_dup(ClientKey.get()), EVP_PKEY_free), &Root, nullptr);
   ClientPassphrase = "orrery passphrase";
   ClientKeyEncrypted = Dir + "/client.encrypted.key";
   TPemFile(ClientKeyEncrypted).Key(ClientKey.get(), ClientPassphrase);

@@ -1,6 +1,5 @@
 // A throw-away PKI for the TLS tests: a root, an intermediate, a leaf for each case a check must
-// tell apart and a client certificate, made with OpenSSL's API once per test process and written
-// as PEM files into a temporary directory that is removed when the process ends.
+// tell apart and a client certificate, as PEM files in a temporary directory removed at exit.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +9,11 @@ namespace testsupport {
 
 // One certificate of the PKI and the files a server (or a client) loads for it.
 struct TPkiCert {
-  std::string Host;             // the name a test asks for; a server serves it under this name
-  std::string Cert;             // the certificate alone
-  std::string Chain;            // what a server sends: the certificate, then its intermediate
-  std::string Key;              // its private key, unencrypted
-  std::int64_t NotBefore = 0;   // seconds since 1970 (UTC), exactly as written in it
+  std::string Host;            // the name a test asks for; a server serves it under this name
+  std::string Cert;            // the certificate alone
+  std::string Chain;           // what a server sends: the certificate, then its intermediate
+  std::string Key;             // its private key, unencrypted
+  std::int64_t NotBefore = 0;  // seconds since 1970 (UTC), exactly as written in it
   std::int64_t NotAfter = 0;
 };
 
@@ -33,22 +32,22 @@ class TTestPki {
   std::string IntermediateFile;   // "Orrery Test Intermediate", issued by the root
   std::string UntrustedRootFile;  // "Orrery Untrusted Root", in no trust file
 
-  TPkiCert Good;          // good.test, valid from a day before Made for a year
-  TPkiCert Expired;       // expired.test, valid until exactly 3 days before Made
-  TPkiCert NotYetValid;   // future.test, valid from exactly 2 days after Made
-  TPkiCert WrongHost;     // asked as wrong.test; covers other.test and www.other.test
-  TPkiCert Wildcard;      // *.wild.test, asked as a.wild.test
-  TPkiCert Ip;            // IP addresses 127.0.0.1 and ::1, no DNS name
-  TPkiCert SelfSigned;    // self.test, signed by itself; its chain is itself alone
-  TPkiCert Untrusted;     // untrusted.test, issued by the untrusted root; chain: leaf + that root
-  TPkiCert LeafOnly;      // leafonly.test, issued by the intermediate; chain: the leaf alone
-  TPkiCert Sha1;          // sha1.test, signed with ecdsa-with-SHA1
-  TPkiCert Rsa1024;       // rsa1024.test, an RSA key of 1024 bits
-  TPkiCert Client;        // "Orrery Test Client" (O=Zürich Tests), clientAuth, issued by the root
+  TPkiCert Good;         // good.test, valid from a day before Made for a year
+  TPkiCert Expired;      // expired.test, valid until exactly 3 days before Made
+  TPkiCert NotYetValid;  // future.test, valid from exactly 2 days after Made
+  TPkiCert WrongHost;    // asked as wrong.test; covers other.test and www.other.test
+  TPkiCert Wildcard;     // *.wild.test, asked as a.wild.test
+  TPkiCert Ip;           // IP addresses 127.0.0.1 and ::1, no DNS name
+  TPkiCert SelfSigned;   // self.test, signed by itself; its chain is itself alone
+  TPkiCert Untrusted;    // untrusted.test, issued by the untrusted root; chain: leaf + that root
+  TPkiCert LeafOnly;     // leafonly.test, issued by the intermediate; chain: the leaf alone
+  TPkiCert Sha1;         // sha1.test, signed with ecdsa-with-SHA1
+  TPkiCert Rsa1024;      // rsa1024.test, an RSA key of 1024 bits
+  TPkiCert Client;       // "Orrery Test Client" (O=Zürich Tests), clientAuth, issued by the root
 
   std::string ClientKeyEncrypted;  // Client's key as encrypted PKCS#8, under ClientPassphrase
   std::string ClientPassphrase;
-  std::string ClientCombined;      // Client's certificate and unencrypted key in one file
+  std::string ClientCombined;  // Client's certificate and unencrypted key in one file
 
  private:
   TTestPki();

@@ -20,13 +20,11 @@ struct TServerSide {
     SSL_CTX_use_certificate_chain_file(Ctx, Cert.Chain.c_str());
     SSL_CTX_use_PrivateKey_file(Ctx, Cert.Key.c_str(), SSL_FILETYPE_PEM);
     // Takes the client's first offer, so that a test sees what the client offered first.
-    SSL_CTX_set_alpn_select_cb(Ctx, [](SSL*, const unsigned char** Out, unsigned char* OutLength,
-                                       const unsigned char* In, unsigned InLength, void*) {
-      if (InLength < 2) return SSL_TLSEXT_ERR_NOACK;
-      *OutLength = In[0];
-      *Out = In + 1;
-      return SSL_TLSEXT_ERR_OK;
-    }, nullptr);
+    SSL_CTX_set_alpn_select_cb(
+        Ctx,
+        [](SSL*, const unsigned char** Out, unsigned char* Length, const unsigned char* In,
+           unsigned, void*) { return *Length = In[0], *Out = In + 1, SSL_TLSEXT_ERR_OK; },
+        nullptr);
   }
   ~TServerSide() { SSL_CTX_free(Ctx); }
 };
@@ -34,19 +32,13 @@ struct TServerSide {
 // One connection of that server.
 struct TServerPass {
   SSL* Ssl;
-  BIO* In = BIO_new(BIO_s_mem());
   BIO* Out = BIO_new(BIO_s_mem());
   explicit TServerPass(const TServerSide& Side) : Ssl(SSL_new(Side.Ctx)) {
-    SSL_set_bio(Ssl, In, Out);
+    SSL_set_bio(Ssl, BIO_new(BIO_s_mem()), Out);
     SSL_set_accept_state(Ssl);
   }
   ~TServerPass() { SSL_free(Ssl); }
 
-  void From(TTlsSession& Client) {
-    const std::string_view Bytes = Client.Outgoing();
-    BIO_write(In, Bytes.data(), static_cast<int>(Bytes.size()));
-    Client.Sent(Bytes.size());
-  }
   std::string Take() {
     std::string Bytes;
     char Block[16384];
@@ -61,12 +53,13 @@ struct TServerPass {
   void Shake(TTlsSession& Client) {
     for (int Round = 0; Round < 10; ++Round) {
       const TTlsWant Want = Client.Handshake();
-      From(Client);
+      BIO_write(SSL_get_rbio(Ssl), Client.Outgoing().data(), int(Client.Outgoing().size()));
+      Client.Sent(Client.Outgoing().size());
       SSL_do_handshake(Ssl);
       To(Client);
       if (Want == TTlsWant::twDone) return;
     }
     FAIL() << "the handshake did not end";
   }
-  void Send(const std::string& Text) { SSL_write(Ssl, Text.data(), static_cast<int>(Text.size())); }
+  void Send(const std::string& Text) { SSL_write(Ssl, Text.data(), int(Text.size())); }
 };
