@@ -244,6 +244,9 @@ TEST_F(CliTlsTest, VerboseAndHarTellTheSession) {
   const char* const InOrder[] = {"] ALPN: offers http/1.0",
                                  "] SSL connection using TLSv1.3 / ",
                                  "] ALPN: server accepted http/1.0",
+                                 "]  subject: O=Orrery Tests; CN=good.test",
+                                 "]  subjectAltName: host \"good.test\" matched cert's \"good.test\"",
+                                 "]  issuer: O=Orrery Tests; CN=Orrery Test Intermediate",
                                  "]  SSL certificate verify ok.",
                                  "> GET / HTTP/1.0"};
   std::size_t At = 0;
@@ -256,8 +259,36 @@ TEST_F(CliTlsTest, VerboseAndHarTellTheSession) {
   EXPECT_EQ(Entry["_tls"]["sni"], "good.test");
   EXPECT_EQ(Entry["_tls"]["alpn"], "http/1.0");
   EXPECT_EQ(Entry["_tls"]["verified"], true);
+  EXPECT_EQ(Entry["_tls"]["chain"].size(), 2u);
+  EXPECT_EQ(Entry["_tls"]["chain"][0]["dnsNames"][0], "good.test");
   EXPECT_GT(Entry["timings"]["ssl"].get<double>(), 0);
   EXPECT_GE(Entry["timings"]["connect"].get<double>(), Entry["timings"]["ssl"].get<double>());
+}
+
+// A failed check: curl's line, then the reason in plain words on a line of its own; -s says
+// nothing, -sS both.
+TEST_F(CliTlsTest, FailedCheckIsExplained) {
+  struct Row {
+    Strings Args;
+    const char* Err;
+  };
+  const Row Rows[] = {
+      {{"{url:expired:expired.test}"},
+       "orrery-cli: (60) SSL certificate problem: certificate has expired\n"
+       "orrery-cli: certificate has expired: expired.test's certificate was valid until "},
+      {{"-sS", "{url:leafonly:leafonly.test}"},
+       "orrery-cli: (60) SSL certificate problem: unable to get local issuer certificate\n"
+       "orrery-cli: incomplete certificate chain: the server did not send the intermediate "
+       "certificate \"Orrery Test Intermediate\""},
+      {{"-s", "{url:expired:expired.test}"}, ""}};
+  for (const Row& C : Rows) {
+    Strings Argv{ORRERY_CLI_PATH, "--cacert", TTestPki::Get().RootFile};
+    for (const std::string& A : Expand(C.Args)) Argv.push_back(A);
+    const TRunResult R = clitest::RunProgram(Argv);
+    EXPECT_EQ(R.Status, 60);
+    EXPECT_EQ(R.Err.substr(0, std::string(C.Err).size()), C.Err);
+    EXPECT_EQ(R.Err.empty(), *C.Err == 0) << R.Err;
+  }
 }
 
 // A TLS server of the test's own that answers each connection with a body that has no length
