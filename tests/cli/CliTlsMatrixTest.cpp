@@ -395,10 +395,20 @@ TEST_F(CliTlsTest, RefusedTunnelEndsWith56) {
   const std::string Refusal = "HTTP/1.0 403 Forbidden\r\nContent-Length: 9\r\n\r\n";
   testsupport::ScriptedHttpServer Proxy({Whole(Refusal + "forbidden"), Whole(Refusal + "forbidden")});
   const std::string Via = "127.0.0.1:" + std::to_string(Proxy.Port());
-  const TRunResult R = clitest::RunProgram({ORRERY_CLI_PATH, "-i", "-x", Via, "https://good.test/"});
+  const std::string Har = TTestPki::Get().Dir + "/refused.har";
+  const TRunResult R =
+      clitest::RunProgram({ORRERY_CLI_PATH, "-i", "--har", Har, "-x", Via, "https://good.test/"});
   EXPECT_EQ(R.Status, 56);
   EXPECT_EQ(R.Out, Refusal);
   EXPECT_NE(R.Err.find("(56) CONNECT tunnel failed, response 403"), std::string::npos) << R.Err;
+  // The refusal is the pass's exchange: CONNECT sent, the proxy's reply, and no TLS at all.
+  const auto Entry = nlohmann::json::parse(clitest::ReadBytes(Har))["log"]["entries"][0];
+  EXPECT_EQ(Entry["_tunnel"]["request"], "CONNECT good.test:443 HTTP/1.0\r\nHost: good.test:443\r\n\r\n");
+  EXPECT_EQ(Entry["_tunnel"]["status"], 403);
+  EXPECT_EQ(Entry["response"]["status"], 403);
+  EXPECT_GE(Entry["timings"]["send"].get<double>(), 0);
+  EXPECT_GE(Entry["timings"]["wait"].get<double>(), 0);
+  EXPECT_FALSE(Entry.contains("_tls"));
   if (::access(CurlPath, X_OK) == 0) {
     EXPECT_EQ(clitest::RunProgram({CurlPath, "-s", "-x", Via, "https://good.test/"}).Status, 56);
   }
