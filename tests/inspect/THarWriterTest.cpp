@@ -175,6 +175,40 @@ TExchangePass Sent(const std::string& Method, const std::string& URL, const std:
 }
 
 const std::string OkHeader = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n";
+
+TTlsReason Expired() {
+  TTlsReason R;
+  R.Problem = TTlsProblem::tpExpired;
+  return R;
+}
+
+// An https pass connected at 1 ms whose handshake ran from 1.2 to 1.5 ms; Waived: -k let a
+// chain through that failed the check.
+TExchangePass Secured(bool Waived) {
+  TExchangePass P = Replied(OkHeader, "");
+  P.URL = "https://a.test/";
+  P.TlsStartedAt = 1.2;
+  P.SecuredAt = 1.5;
+  TTlsFacts F;
+  F.Version = "TLSv1.3";
+  F.Cipher = "TLS_AES_128_GCM_SHA256";
+  F.Group = "X25519";
+  F.Alpn = "http/1.0";
+  F.Sni = "a.test";
+  F.VerifyWaived = Waived;
+  F.Outcome.HandshakeDone = true;
+  F.Outcome.Checked = !Waived;
+  F.Outcome.VerifyResult = Waived ? 18 : 0;
+  TTlsCertificate Leaf;
+  Leaf.DnsNames = {"a.test"};
+  Leaf.NotBefore = 86400;
+  Leaf.NotAfter = 1000000000;
+  Leaf.KeyType = "EC";
+  Leaf.KeyBits = 256;
+  F.Chain = {Leaf};
+  P.Tls = F;
+  return P;
+}
 const std::string Cut = std::string(TExchangePass::BodyKept - 1, 'a') + "\xC3";
 const std::string Continued =
     "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\nHTTP/1.1 302 Found\r\nLocation: /next\r\n"
@@ -196,7 +230,8 @@ std::vector<EntryCase> EntryCases() {
         {"/response/headersSize", OkHeader.size()},
         {"/response/bodySize", 12},
         {"/response/headers", json::array({{{"name", "Content-Type"}, {"value", "text/html"}}})}},
-       {"/response/content/encoding", "/response/_error", "/response/content/_textKept"}},
+       {"/response/content/encoding", "/response/_error", "/response/content/_textKept", "/_tls",
+        "/_tunnel", "/response/_warning"}},
       {"body shorter than announced",
        Replied("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n", "0123"),
        {{"/response/status", 200},
@@ -306,6 +341,60 @@ std::vector<EntryCase> EntryCases() {
        }(),
        {{"/timings/connect", 1.5}, {"/timings/ssl", 0.5}, {"/timings/send", 0.5}, {"/time", 5}},
        {}},
+      {"TLS session",
+       Secured(false),
+       {{"/_tls/version", "TLSv1.3"},
+        {"/_tls/cipher", "TLS_AES_128_GCM_SHA256"},
+        {"/_tls/group", "X25519"},
+        {"/_tls/alpn", "http/1.0"},
+        {"/_tls/sni", "a.test"},
+        {"/_tls/resumed", false},
+        {"/_tls/verified", true},
+        {"/_tls/waived", false},
+        {"/_tls/reason", ""},
+        {"/_tls/chain/0/dnsNames", json::array({"a.test"})},
+        {"/_tls/chain/0/notBefore", "1970-01-02T00:00:00Z"},
+        {"/_tls/chain/0/notAfter", "2001-09-09T01:46:40Z"},
+        {"/_tls/chain/0/keyBits", 256},
+        {"/timings/ssl", 0.5}},
+       {}},
+      // -k let a failing chain through: the pass went on, and the entry says both.
+      {"TLS check waived",
+       Secured(true),
+       {{"/_tls/verified", false}, {"/_tls/waived", true}, {"/response/status", 200}},
+       {}},
+      // A handshake begun is the stage the pass ended in: ssl lasts until the failure, inside
+      // connect, and nothing was sent.
+      {"TLS check failed",
+       [] {
+         TExchangePass P = Secured(false);
+         P.SecuredAt.reset();
+         P.Tls->Outcome.VerifyResult = 10;
+         P.Tls->Reason = Expired();
+         TExchangePass F = Failed(P, "SSL certificate problem: certificate has expired", false, 3);
+         F.At[xsConnected] = 1;
+         return F;
+       }(),
+       {{"/_tls/reason", ReasonInEnglish(Expired())},
+        {"/_tls/verified", false},
+        {"/timings/ssl", 2},
+        {"/timings/connect", 3},
+        {"/timings/send", -1}},
+       {}},
+      {"tunnel and a body maybe cut",
+       [] {
+         TExchangePass P = Secured(false);
+         P.TunnelRequest = "CONNECT a.test:443 HTTP/1.0\r\nHost: a.test:443\r\n\r\n";
+         P.TunnelReply = "HTTP/1.0 200 Connection established\r\n\r\n";
+         P.TunnelStatus = 200;
+         P.BodyMayBeCut = true;
+         return P;
+       }(),
+       {{"/_tunnel/request", "CONNECT a.test:443 HTTP/1.0\r\nHost: a.test:443\r\n\r\n"},
+        {"/_tunnel/response", "HTTP/1.0 200 Connection established\r\n\r\n"},
+        {"/_tunnel/status", 200},
+        {"/response/_warning", TlsCutMessage}},
+       {"/response/_error"}},
       {"query and cookies",
        Sent("GET", "http://h/p?a=1&b=&c&&d=%41#frag",
             "GET /p?a=1&b=&c&&d=%41 HTTP/1.0\r\nHost: h\r\nCookie: s=1; t=x=y;\r\n\r\n"),
