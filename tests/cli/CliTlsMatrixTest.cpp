@@ -191,6 +191,8 @@ const MatrixRow Matrix[] = {
     {"-k, self-signed", {"-k", "{url:self:self.test}"}, 0},
     {"-k, expired", {"-k", "{url:expired:expired.test}"}, 0},
     {"system store only", {"{url:good:good.test}"}, 60},
+    // An entry for another port is not this connection's: 127.0.0.2 would refuse it.
+    {"--resolve for another port", {"--resolve", "good.test:1:127.0.0.2", "--cacert", "{root}", "{url:good:good.test}"}, 0},
     // The connection moves; the name checked stays the URL's.
     {"--connect-to", {"--cacert", "{root}", "--connect-to", "good.test:443:127.0.0.1:{port:good}", "https://good.test/"}, 0},
     {"--connect-to, other name", {"--cacert", "{root}", "--connect-to", "::127.0.0.1:{port:good}", "https://wrong.test/"}, 60},
