@@ -47,8 +47,7 @@ std::string CurlDistinguishedName(std::string_view Rfc2253) {
     }
   }
   std::string Out;
-  for (auto It = Parts.rbegin(); It != Parts.rend(); ++It)
-    Out += (Out.empty() ? "" : "; ") + *It;
+  for (auto It = Parts.rbegin(); It != Parts.rend(); ++It) Out += (Out.empty() ? "" : "; ") + *It;
   return Out;
 }
 
@@ -65,8 +64,8 @@ std::string SubjectAltNameLine(const TTlsCertificate& Leaf, std::string_view Nam
   const std::string Name(NameAsked);
   in_addr Ip{};
   if (::inet_pton(AF_INET, Name.c_str(), &Ip) == 1) {
-    const bool Found = std::find(Leaf.IpAddresses.begin(), Leaf.IpAddresses.end(), Name) !=
-                       Leaf.IpAddresses.end();
+    const bool Found =
+        std::find(Leaf.IpAddresses.begin(), Leaf.IpAddresses.end(), Name) != Leaf.IpAddresses.end();
     return Found ? " subjectAltName: host \"" + Name + "\" matched cert's IP address!"
                  : " subjectAltName does not match " + Name;
   }

@@ -176,17 +176,16 @@ TExchangePass Sent(const std::string& Method, const std::string& URL, const std:
 
 const std::string OkHeader = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n";
 
-TTlsReason Expired() {
+TTlsReason SelfSigned() {
   TTlsReason R;
-  R.Problem = TTlsProblem::tpExpired;
+  R.Problem = TTlsProblem::tpSelfSigned;
   return R;
 }
 
-// An https pass connected at 1 ms whose handshake ran from 1.2 to 1.5 ms; Waived: -k let a
-// chain through that failed the check.
+// An https pass connected at 1 ms, secured from 1.2 to 1.5 ms; Waived: -k let a chain through
+// that failed the check.
 TExchangePass Secured(bool Waived) {
   TExchangePass P = Replied(OkHeader, "");
-  P.URL = "https://a.test/";
   P.TlsStartedAt = 1.2;
   P.SecuredAt = 1.5;
   TTlsFacts F;
@@ -197,15 +196,11 @@ TExchangePass Secured(bool Waived) {
   F.Sni = "a.test";
   F.VerifyWaived = Waived;
   F.Outcome.HandshakeDone = true;
-  F.Outcome.Checked = !Waived;
   F.Outcome.VerifyResult = Waived ? 18 : 0;
-  TTlsCertificate Leaf;
-  Leaf.DnsNames = {"a.test"};
-  Leaf.NotBefore = 86400;
-  Leaf.NotAfter = 1000000000;
-  Leaf.KeyType = "EC";
-  Leaf.KeyBits = 256;
-  F.Chain = {Leaf};
+  F.Chain.resize(1);
+  F.Chain[0].DnsNames = {"a.test"};
+  F.Chain[0].NotBefore = 86400;
+  F.Chain[0].KeyBits = 256;
   P.Tls = F;
   return P;
 }
@@ -343,56 +338,38 @@ std::vector<EntryCase> EntryCases() {
        {}},
       {"TLS session",
        Secured(false),
-       {{"/_tls/version", "TLSv1.3"},
-        {"/_tls/cipher", "TLS_AES_128_GCM_SHA256"},
-        {"/_tls/group", "X25519"},
-        {"/_tls/alpn", "http/1.0"},
-        {"/_tls/sni", "a.test"},
-        {"/_tls/resumed", false},
-        {"/_tls/verified", true},
-        {"/_tls/waived", false},
-        {"/_tls/reason", ""},
-        {"/_tls/chain/0/dnsNames", json::array({"a.test"})},
-        {"/_tls/chain/0/notBefore", "1970-01-02T00:00:00Z"},
-        {"/_tls/chain/0/notAfter", "2001-09-09T01:46:40Z"},
-        {"/_tls/chain/0/keyBits", 256},
+       {{"/_tls/version", "TLSv1.3"}, {"/_tls/cipher", "TLS_AES_128_GCM_SHA256"},
+        {"/_tls/group", "X25519"}, {"/_tls/alpn", "http/1.0"}, {"/_tls/sni", "a.test"},
+        {"/_tls/resumed", false}, {"/_tls/verified", true}, {"/_tls/waived", false},
+        {"/_tls/reason", ""}, {"/_tls/chain/0/dnsNames", json::array({"a.test"})},
+        {"/_tls/chain/0/notBefore", "1970-01-02T00:00:00Z"}, {"/_tls/chain/0/keyBits", 256},
         {"/timings/ssl", 0.5}},
        {}},
-      // -k let a failing chain through: the pass went on, and the entry says both.
-      {"TLS check waived",
-       Secured(true),
-       {{"/_tls/verified", false}, {"/_tls/waived", true}, {"/response/status", 200}},
-       {}},
-      // A handshake begun is the stage the pass ended in: ssl lasts until the failure, inside
-      // connect, and nothing was sent.
+      {"TLS check waived", Secured(true), {{"/_tls/verified", false}, {"/_tls/waived", true}}, {}},
+      // A handshake begun is the stage a failure ends the pass in: ssl lasts until then,
+      // inside connect, and nothing was sent.
       {"TLS check failed",
        [] {
-         TExchangePass P = Secured(false);
+         TExchangePass P = Failed(Secured(false), "certificate has expired", false, 3);
+         P.At[xsConnected] = 1;
          P.SecuredAt.reset();
-         P.Tls->Outcome.VerifyResult = 10;
-         P.Tls->Reason = Expired();
-         TExchangePass F = Failed(P, "SSL certificate problem: certificate has expired", false, 3);
-         F.At[xsConnected] = 1;
-         return F;
+         P.Tls->Reason = SelfSigned();
+         return P;
        }(),
-       {{"/_tls/reason", ReasonInEnglish(Expired())},
-        {"/_tls/verified", false},
-        {"/timings/ssl", 2},
-        {"/timings/connect", 3},
-        {"/timings/send", -1}},
+       {{"/_tls/reason", ReasonInEnglish(SelfSigned())},
+        {"/timings/ssl", 2}, {"/timings/connect", 3}, {"/timings/send", -1}},
        {}},
       {"tunnel and a body maybe cut",
        [] {
          TExchangePass P = Secured(false);
-         P.TunnelRequest = "CONNECT a.test:443 HTTP/1.0\r\nHost: a.test:443\r\n\r\n";
-         P.TunnelReply = "HTTP/1.0 200 Connection established\r\n\r\n";
+         P.TunnelRequest = "CONNECT a.test:443 HTTP/1.0\r\n\r\n";
+         P.TunnelReply = "HTTP/1.0 200 OK\r\n\r\n";
          P.TunnelStatus = 200;
          P.BodyMayBeCut = true;
          return P;
        }(),
-       {{"/_tunnel/request", "CONNECT a.test:443 HTTP/1.0\r\nHost: a.test:443\r\n\r\n"},
-        {"/_tunnel/response", "HTTP/1.0 200 Connection established\r\n\r\n"},
-        {"/_tunnel/status", 200},
+       {{"/_tunnel", {{"request", "CONNECT a.test:443 HTTP/1.0\r\n\r\n"},
+                      {"response", "HTTP/1.0 200 OK\r\n\r\n"}, {"status", 200}}},
         {"/response/_warning", TlsCutMessage}},
        {"/response/_error"}},
       {"query and cookies",
