@@ -3,16 +3,15 @@
 // same options (scripts/tls-matrix.sh prints it side by side), then -v and the HAR of a
 // verified pass, the proxy's tunnel, and a body ended by a close without close_notify.
 #include <gtest/gtest.h>
-#include <openssl/ssl.h>
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "tests/cli/ChildProcess.h"
 #include "tests/cli/NginxServer.h"
 #include "tests/http/ScriptedHttpServer.h"
 #include "tests/support/TestPki.h"
+#include "tests/support/TlsPeer.h"
 
 namespace {
 
@@ -236,37 +235,16 @@ TEST_F(CliTlsTest, Tunnels) {
   EXPECT_EQ(O.Out, Opened);
 }
 
-// A TLS server of the test's own answers without a length, then closes without close_notify:
-// the body is written, the run succeeds as curl's does, and standard error says it may be cut.
+// A TLS server answers without a length, then closes without close_notify: the body is
+// written, the run succeeds as curl's does, and standard error says it may be cut.
 TEST_F(CliTlsTest, CloseWithoutCloseNotify) {
-  const int Listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t Len = sizeof A;
-  ::bind(Listener, reinterpret_cast<sockaddr*>(&A), Len);
-  ::listen(Listener, 1);
-  ::getsockname(Listener, reinterpret_cast<sockaddr*>(&A), &Len);
-  SSL_CTX* Ctx = SSL_CTX_new(TLS_server_method());
-  SSL_CTX_use_certificate_chain_file(Ctx, TTestPki::Get().Good.Chain.c_str());
-  SSL_CTX_use_PrivateKey_file(Ctx, TTestPki::Get().Good.Key.c_str(), SSL_FILETYPE_PEM);
-  std::thread Server([&] {
-    pollfd P{Listener, POLLIN, 0};
-    if (::poll(&P, 1, 10000) != 1) return;  // the client never came
-    const int Fd = ::accept(Listener, nullptr, nullptr);
-    SSL* Ssl = SSL_new(Ctx);
-    SSL_set_fd(Ssl, Fd);
-    char Request[4096];
-    if (SSL_accept(Ssl) == 1 && SSL_read(Ssl, Request, sizeof Request) > 0)
-      SSL_write(Ssl, "HTTP/1.0 200 OK\r\n\r\ncut", 22);
-    SSL_free(Ssl);  // no SSL_shutdown
-    ::close(Fd);
-  });
-  const std::string To = std::to_string(ntohs(A.sin_port));
+  using enum testsupport::TTlsStepKind;
+  testsupport::TTlsPeer Peer(TTestPki::Get().Good,
+                             {{{Accept}, {ReadRequest}, {Send, "HTTP/1.0 200 OK\r\n\r\ncut"}}});
+  const std::string To = std::to_string(Peer.Port());
   const TRunResult R =
       RunProgram({ORRERY_CLI_PATH, "--cacert", TTestPki::Get().RootFile, "--resolve",
                   "good.test:" + To + ":127.0.0.1", "https://good.test:" + To + "/"});
-  Server.join();
-  ::close(Listener);
-  SSL_CTX_free(Ctx);
   EXPECT_EQ(R.Status, 0);
   EXPECT_EQ(R.Out, "cut");
   EXPECT_EQ(R.Err, "orrery-cli: the server closed without ending TLS: the body may be cut short\n");
