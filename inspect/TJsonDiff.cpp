@@ -7,6 +7,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdint>
+#include <deque>
 
 namespace {
 
@@ -223,10 +224,13 @@ bool PlainKey(std::string_view Key) {
 }
 
 struct TMember {
-  std::string Key;         // escapes undone, for matching
-  std::string_view Raw;    // as written, for the path
+  std::string_view Raw;  // the key as written, for the path
+  std::string Owned;     // the key with its escapes undone, when it has any
+  bool Escaped = false;
+  std::size_t Order = 0;  // its place in the object, which breaks ties between equal keys
   std::size_t ValueAt = 0;
   std::size_t ValueEnd = 0;
+  std::string_view Key() const { return Escaped ? std::string_view(Owned) : Raw; }
 };
 
 class TDiffer {
@@ -241,6 +245,10 @@ class TDiffer {
   const TLimits& Limits;
   TJsonDiffResult& Out;
   std::string Path = "$";
+  // The member lists of the objects being compared out of order, one pair per level of
+  // nesting, kept for the next object at that level; a deque keeps them in place as it grows.
+  std::deque<std::vector<TMember>> Scratch;
+  std::size_t Level = 0;
 
   void Add(TChangeKind Kind, std::string_view Before, std::string_view After);
   void Array(std::size_t& PA, std::size_t& PB);
@@ -337,32 +345,38 @@ void TDiffer::Object(std::size_t& PA, std::size_t& PB) {
 
 // The members of an object from P (at a key or at the closing brace) to its end, sorted by
 // key; P moves past the brace.
-std::vector<TMember> Members(std::string_view T, std::size_t& P) {
-  std::vector<TMember> List;
+void Members(std::string_view T, std::size_t& P, std::vector<TMember>& List) {
+  List.clear();
   while (T[P] != '}') {
     const std::size_t KeyEnd = StringEnd(T, P);
-    TMember M;
+    TMember& M = List.emplace_back();
     M.Raw = T.substr(P + 1, KeyEnd - P - 2);
-    M.Key = Decoded(M.Raw);
+    M.Escaped = M.Raw.find('\\') != std::string_view::npos;
+    if (M.Escaped) M.Owned = Decoded(M.Raw);
+    M.Order = List.size();
     M.ValueAt = SkipBlanks(T, SkipBlanks(T, KeyEnd) + 1);
     M.ValueEnd = ValueEnd(T, M.ValueAt);
     P = AfterComma(T, M.ValueEnd);
-    List.push_back(std::move(M));
   }
   ++P;
-  std::stable_sort(List.begin(), List.end(),
-                   [](const TMember& X, const TMember& Y) { return X.Key < Y.Key; });
-  return List;
+  std::sort(List.begin(), List.end(), [](const TMember& X, const TMember& Y) {
+    const int Order = X.Key().compare(Y.Key());
+    return Order < 0 || (Order == 0 && X.Order < Y.Order);
+  });
 }
 
 void TDiffer::Unordered(std::size_t& PA, std::size_t& PB) {
-  const std::vector<TMember> InA = Members(A, PA);
-  const std::vector<TMember> InB = Members(B, PB);
+  while (Scratch.size() < 2 * Level + 2) Scratch.emplace_back();
+  std::vector<TMember>& InA = Scratch[2 * Level];
+  std::vector<TMember>& InB = Scratch[2 * Level + 1];
+  Members(A, PA, InA);
+  Members(B, PB, InB);
+  ++Level;
   const std::size_t Mark = Path.size();
   std::size_t I = 0, J = 0;
   while (I < InA.size() || J < InB.size()) {
-    const bool TakeA = J == InB.size() || (I < InA.size() && InA[I].Key < InB[J].Key);
-    const bool TakeB = I == InA.size() || (J < InB.size() && InB[J].Key < InA[I].Key);
+    const bool TakeA = J == InB.size() || (I < InA.size() && InA[I].Key() < InB[J].Key());
+    const bool TakeB = I == InA.size() || (J < InB.size() && InB[J].Key() < InA[I].Key());
     if (TakeA) {
       PushKey(InA[I].Raw);
       OneSide(TChangeKind::ckRemoved, A, InA[I].ValueAt, InA[I].ValueEnd);
@@ -380,6 +394,7 @@ void TDiffer::Unordered(std::size_t& PA, std::size_t& PB) {
     }
     Path.resize(Mark);
   }
+  --Level;
 }
 
 }  // namespace
