@@ -285,7 +285,9 @@ std::string ComposeRequest(TRawEntry& E, THarEntry& Out) {
   TExchangePass& P = Out.Pass;
   P.Method = *E.Method;
   P.URL = Url->URL;
-  P.RequestHeader = P.Method + " " + Url->Target + (Version.empty() ? "" : " " + Version) + "\r\n";
+  // The line keeps its three parts when the version is missing, as the status line does, so
+  // that its words stay where a reader of the line looks for them.
+  P.RequestHeader = P.Method + " " + Url->Target + " " + Version + "\r\n";
   bool HasHost = false;
   for (THeaderField& F : Fields) {
     HasHost = HasHost || SameNoCase(F.Name, "Host");
@@ -328,7 +330,7 @@ std::string ComposeReply(TRawEntry& E, THarEntry& Out) {
   if (P.ReplyNumber > 0) {
     const std::string Code = std::string(P.ReplyNumber < 100 ? 1 : 0, '0') +
                              (P.ReplyNumber < 10 ? "0" : "") + std::to_string(P.ReplyNumber);
-    P.ReplyHeader = (Version.empty() ? "" : Version + " ") + Code + " " + Reason + "\r\n";
+    P.ReplyHeader = Version + " " + Code + " " + Reason + "\r\n";
     for (const THeaderField& F : Fields) P.ReplyHeader += F.Name + ": " + F.Value + "\r\n";
     P.ReplyHeader += "\r\n";
   }

@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "", 0, false, "User-Agent,Content-Type,Referer",
                    "Host,Content-Length,Connection,Proxy-Authorization", ""},
         // A request that never got a reply: no head, no body, the error kept.
-        TSampleRow{"firefox.har", 1, "GET /t.js\r\n\r\n", "", "", 0, false, "", "", ""}));
+        TSampleRow{"firefox.har", 1, "GET /t.js \r\n\r\n", "", "", 0, false, "", "", ""}));
 
 TEST(HarReaderTest, SampleDetailsAreKeptAndNothingIsInvented) {
   const THarLog Firefox = THarReader::ReadFile(Data + "/har/firefox.har");
