@@ -1,12 +1,13 @@
 // TJsonDiff: both texts are checked once, then walked side by side; members whose keys come
 // in the same order are compared as they come, and only an object whose order differs has
-// its members gathered and sorted, so that the common case reads each byte about twice.
+// the members of A gathered and sorted, so that the common case reads each byte about twice.
 #include "inspect/TJsonDiff.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 
 namespace {
@@ -112,9 +113,18 @@ bool CheckValue(std::string_view T, std::size_t& P, int DepthLeft) {
 
 // P at the opening quote; the index after the closing one.
 std::size_t StringEnd(std::string_view T, std::size_t P) {
-  for (++P; P < T.size() && T[P] != '"'; ++P)
-    if (T[P] == '\\') ++P;
-  return P + 1;
+  const char* Begin = T.data();
+  const char* End = Begin + T.size();
+  // Each quote found is the string's end unless an odd run of backslashes escapes it; a run
+  // never reaches back past From, which follows a quote.
+  for (const char* From = Begin + P + 1;;) {
+    const auto* Quote = static_cast<const char*>(std::memchr(From, '"', static_cast<std::size_t>(End - From)));
+    if (!Quote) return T.size();
+    const char* Run = Quote;
+    while (Run > From && Run[-1] == '\\') --Run;
+    if ((Quote - Run) % 2 == 0) return static_cast<std::size_t>(Quote - Begin) + 1;
+    From = Quote + 1;
+  }
 }
 
 std::size_t ValueEnd(std::string_view T, std::size_t P) {
@@ -126,6 +136,7 @@ std::size_t ValueEnd(std::string_view T, std::size_t P) {
   int Depth = 0;
   for (; P < T.size(); ++P) {
     const char C = T[P];
+    if (C != '"' && C != '{' && C != '[' && C != '}' && C != ']') continue;
     if (C == '"') {
       P = StringEnd(T, P) - 1;
     } else if (C == '{' || C == '[') {
@@ -228,6 +239,7 @@ struct TMember {
   std::string Owned;     // the key with its escapes undone, when it has any
   bool Escaped = false;
   std::size_t Order = 0;  // its place in the object, which breaks ties between equal keys
+  bool Matched = false;   // a member of the other object had its key
   std::size_t ValueAt = 0;
   std::size_t ValueEnd = 0;
   std::string_view Key() const { return Escaped ? std::string_view(Owned) : Raw; }
@@ -259,7 +271,10 @@ class TDiffer {
         Kind == TChangeKind::ckAdded ? T.substr(At, End - At) : "");
   }
   void PushKey(std::string_view Raw) {
-    Path += PlainKey(Raw) ? "." + std::string(Raw) : "[\"" + std::string(Raw) + "\"]";
+    const bool Plain = PlainKey(Raw);
+    Path += Plain ? "." : "[\"";
+    Path += Raw;
+    if (!Plain) Path += "\"]";
   }
 };
 
@@ -297,7 +312,9 @@ void TDiffer::Array(std::size_t& PA, std::size_t& PB) {
     const bool EndA = A[PA] == ']';
     const bool EndB = B[PB] == ']';
     if (EndA && EndB) break;
-    Path += "[" + std::to_string(Index) + "]";
+    Path += '[';
+    Path += std::to_string(Index);
+    Path += ']';
     if (EndA) {
       const std::size_t End = ValueEnd(B, PB);
       OneSide(TChangeKind::ckAdded, B, PB, End);
@@ -343,7 +360,7 @@ void TDiffer::Object(std::size_t& PA, std::size_t& PB) {
   ++PB;
 }
 
-// The members of an object from P (at a key or at the closing brace) to its end, sorted by
+// The members of A's object from P (at a key or at the closing brace) to its end, sorted by
 // key; P moves past the brace.
 void Members(std::string_view T, std::size_t& P, std::vector<TMember>& List) {
   List.clear();
@@ -365,33 +382,43 @@ void Members(std::string_view T, std::size_t& P, std::vector<TMember>& List) {
   });
 }
 
+// The rest of two objects whose keys came in another order: A's members are gathered and
+// sorted, B's are read as they come and looked up among them, so that B is read once.
 void TDiffer::Unordered(std::size_t& PA, std::size_t& PB) {
-  while (Scratch.size() < 2 * Level + 2) Scratch.emplace_back();
-  std::vector<TMember>& InA = Scratch[2 * Level];
-  std::vector<TMember>& InB = Scratch[2 * Level + 1];
+  while (Scratch.size() <= Level) Scratch.emplace_back();
+  std::vector<TMember>& InA = Scratch[Level];
   Members(A, PA, InA);
-  Members(B, PB, InB);
   ++Level;
   const std::size_t Mark = Path.size();
-  std::size_t I = 0, J = 0;
-  while (I < InA.size() || J < InB.size()) {
-    const bool TakeA = J == InB.size() || (I < InA.size() && InA[I].Key() < InB[J].Key());
-    const bool TakeB = I == InA.size() || (J < InB.size() && InB[J].Key() < InA[I].Key());
-    if (TakeA) {
-      PushKey(InA[I].Raw);
-      OneSide(TChangeKind::ckRemoved, A, InA[I].ValueAt, InA[I].ValueEnd);
-      ++I;
-    } else if (TakeB) {
-      PushKey(InB[J].Raw);
-      OneSide(TChangeKind::ckAdded, B, InB[J].ValueAt, InB[J].ValueEnd);
-      ++J;
+  std::string Owned;
+  while (B[PB] != '}') {
+    const std::size_t KeyEnd = StringEnd(B, PB);
+    const std::string_view Raw = B.substr(PB + 1, KeyEnd - PB - 2);
+    const bool Escaped = Raw.find('\\') != std::string_view::npos;
+    if (Escaped) Owned = Decoded(Raw);
+    const std::string_view Key = Escaped ? std::string_view(Owned) : Raw;
+    auto It = std::lower_bound(InA.begin(), InA.end(), Key,
+                               [](const TMember& M, std::string_view K) { return M.Key() < K; });
+    while (It != InA.end() && It->Matched && It->Key() == Key) ++It;
+    PushKey(Raw);
+    PB = SkipBlanks(B, SkipBlanks(B, KeyEnd) + 1);
+    if (It != InA.end() && It->Key() == Key) {
+      It->Matched = true;
+      std::size_t At = It->ValueAt;
+      Value(At, PB);
     } else {
-      PushKey(InA[I].Raw);
-      std::size_t At = InA[I].ValueAt, Bt = InB[J].ValueAt;
-      if (A.substr(At, InA[I].ValueEnd - At) != B.substr(Bt, InB[J].ValueEnd - Bt)) Value(At, Bt);
-      ++I;
-      ++J;
+      const std::size_t End = ValueEnd(B, PB);
+      OneSide(TChangeKind::ckAdded, B, PB, End);
+      PB = End;
     }
+    Path.resize(Mark);
+    PB = AfterComma(B, PB);
+  }
+  ++PB;
+  for (const TMember& M : InA) {
+    if (M.Matched) continue;
+    PushKey(M.Raw);
+    OneSide(TChangeKind::ckRemoved, A, M.ValueAt, M.ValueEnd);
     Path.resize(Mark);
   }
   --Level;
