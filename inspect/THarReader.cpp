@@ -44,7 +44,17 @@ struct TRawEntry {
   std::string Refused;  // the first fault found
 };
 
-enum class TWant : std::uint8_t { wString, wNumber };
+enum class TWant : std::uint8_t { wString, wNumber, wObject, wArray };
+
+const char* Expected(TWant Want) {
+  switch (Want) {
+    case TWant::wString: return "a string expected";
+    case TWant::wNumber: return "a number expected";
+    case TWant::wObject: return "an object expected";
+    case TWant::wArray: return "an array expected";
+  }
+  return "";
+}
 
 struct TKnownField {
   const char* Path;  // relative to the entry, array indices as "[]"
@@ -52,6 +62,15 @@ struct TKnownField {
 };
 
 constexpr TKnownField KnownFields[] = {
+    {"request", TWant::wObject},
+    {"response", TWant::wObject},
+    {"request.headers", TWant::wArray},
+    {"response.headers", TWant::wArray},
+    {"request.headers[]", TWant::wObject},
+    {"response.headers[]", TWant::wObject},
+    {"request.postData", TWant::wObject},
+    {"response.content", TWant::wObject},
+    {"timings", TWant::wObject},
     {"startedDateTime", TWant::wString},
     {"request.method", TWant::wString},
     {"request.url", TWant::wString},
@@ -438,13 +457,13 @@ class THarSax : public nlohmann::json_sax<TJson> {
  public:
   explicit THarSax(THarLog& ALog) : Log(ALog) {}
 
-  bool null() override { return Scalar(nullptr, 0, false); }
-  bool boolean(bool) override { return Scalar(nullptr, 0, false); }
+  bool null() override { return Scalar(nullptr, 0, TGot::gNull); }
+  bool boolean(bool) override { return Scalar(nullptr, 0, TGot::gOther); }
   bool number_integer(number_integer_t V) override { return Number(static_cast<double>(V)); }
   bool number_unsigned(number_unsigned_t V) override { return Number(static_cast<double>(V)); }
   bool number_float(number_float_t V, const string_t&) override { return Number(V); }
-  bool string(string_t& V) override { return Scalar(&V, 0, false); }
-  bool binary(binary_t&) override { return Scalar(nullptr, 0, false); }
+  bool string(string_t& V) override { return Scalar(&V, 0, TGot::gString); }
+  bool binary(binary_t&) override { return Scalar(nullptr, 0, TGot::gOther); }
   bool start_object(std::size_t) override { return Open(false); }
   bool start_array(std::size_t) override { return Open(true); }
   bool end_object() override { return Close(); }
@@ -472,8 +491,11 @@ class THarSax : public nlohmann::json_sax<TJson> {
   bool SawEntries = false;
   std::optional<TRawEntry> Entry;
 
-  bool Number(double V) { return Scalar(nullptr, V, true); }
-  bool Scalar(std::string* Text, double Value, bool IsNumber);
+  // The kind of scalar read. A null is a field not given; a boolean is none of the values a
+  // pass keeps.
+  enum class TGot : std::uint8_t { gNull, gString, gNumber, gOther };
+  bool Number(double V) { return Scalar(nullptr, V, TGot::gNumber); }
+  bool Scalar(std::string* Text, double Value, TGot Got);
   bool Open(bool Array);
   bool Close();
   void BeginValue() {
@@ -512,7 +534,7 @@ std::string THarSax::FieldPath(bool Generic) const {
   return Path;
 }
 
-bool THarSax::Scalar(std::string* Text, double Value, bool IsNumber) {
+bool THarSax::Scalar(std::string* Text, double Value, TGot Got) {
   if (Deeper > 0) return true;
   BeginValue();
   if (Stack.size() == 3 && Stack[0].Key == "log" && Stack[1].Key == "creator" &&
@@ -522,9 +544,10 @@ bool THarSax::Scalar(std::string* Text, double Value, bool IsNumber) {
   if (!Entry || Stack.size() < 4) return true;
   const std::string Path = FieldPath(true);
   const TKnownField* Field = Known(Path);
-  if (!Field || (!Text && !IsNumber)) return true;  // null or a boolean: not given
-  if ((Field->Want == TWant::wString) != (Text != nullptr)) {
-    Refuse(Field->Want == TWant::wString ? "a string expected" : "a number expected");
+  if (!Field || Got == TGot::gNull) return true;
+  if (!(Field->Want == TWant::wString && Got == TGot::gString) &&
+      !(Field->Want == TWant::wNumber && Got == TGot::gNumber)) {
+    Refuse(Expected(Field->Want));
     return true;
   }
   Store(*Entry, Path, Text, Value);
@@ -552,7 +575,9 @@ bool THarSax::Open(bool Array) {
     Entry->Index = Stack[2].Count - 1;
   } else if (Entry && Stack.size() >= 4) {
     const std::string Path = FieldPath(true);
-    if (Known(Path)) Refuse(Array ? "an array where a value belongs" : "an object where a value belongs");
+    if (const TKnownField* Field = Known(Path);
+        Field && Field->Want != (Array ? TWant::wArray : TWant::wObject))
+      Refuse(Expected(Field->Want));
     if (!Array && Path == "request.headers[]") Entry->RequestFields.emplace_back();
     if (!Array && Path == "response.headers[]") Entry->ReplyFields.emplace_back();
   } else if (Stack.size() == 2 && !Stack[0].Array && Stack[0].Key == "log" &&

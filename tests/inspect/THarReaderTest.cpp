@@ -169,7 +169,9 @@ INSTANTIATE_TEST_SUITE_P(
         TRefusalRow{"/request/headers/0/value", 5, "log.entries[1].request.headers[0].value: a string expected"},
         TRefusalRow{"/response/status", "200", "log.entries[1].response.status: a number expected"},
         TRefusalRow{"/response/status", 1000, "log.entries[1].response.status: not a status code"},
-        TRefusalRow{"/request/url", json::object(), "log.entries[1].request.url: an object where a value belongs"},
+        TRefusalRow{"/request/url", json::object(), "log.entries[1].request.url: a string expected"},
+        TRefusalRow{"/request/headers", json::object(), "log.entries[1].request.headers: an array expected"},
+        TRefusalRow{"/request/headers/0", true, "log.entries[1].request.headers[0]: an object expected"},
         TRefusalRow{"/request/url", nullptr, "log.entries[1].request.url: missing"},
         TRefusalRow{"/response/content", json::parse(R"({"text": "a*b", "encoding": "base64"})"), "log.entries[1].response.content.text: not Base64"}));
 
