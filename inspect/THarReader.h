@@ -21,8 +21,9 @@
 struct THarEntry {
   std::size_t Index = 0;  // its place in log.entries
   // The request line and header block recomposed as the pass record keeps bytes sent, the
-  // reply head as received, bodies decoded, stage times from the entry's timings where it
-  // gives them (a time it leaves out stays unset).
+  // reply head as received, bodies decoded and whole (the file holds them already, so they are
+  // not cut to BodyKept), stage times from the entry's timings where it gives them (a time it
+  // leaves out stays unset).
   TExchangePass Pass;
   std::vector<THeaderField> Fields;
   std::vector<THeaderField> Composed;
