@@ -582,6 +582,11 @@ bool THarSax::Open(bool Array) {
     if (!Array && Path == "response.headers[]") Entry->ReplyFields.emplace_back();
   } else if (Stack.size() == 2 && !Stack[0].Array && Stack[0].Key == "log" &&
              !Stack[1].Array && Stack[1].Key == "entries") {
+    // A second list (a key given twice) would give its entries the places of the first's.
+    if (SawEntries) {
+      Log.Error = "log.entries: given twice";
+      return false;
+    }
     SawEntries = Array;
     if (!Array) {
       Log.Error = "log.entries: an array expected";

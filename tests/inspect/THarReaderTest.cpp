@@ -210,6 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
         TBrokenRow{"[1, 2]", 0, "not a HAR: the document is no object", ""},
         TBrokenRow{R"({"log": {"version": "1.2"}})", 0, "not a HAR: no log.entries", ""},
         TBrokenRow{R"({"log": {"entries": {}}})", 0, "log.entries: an array expected", ""},
+        TBrokenRow{R"({"log": {"entries": [{}], "entries": []}})", 1, "log.entries: given twice",
+                   "log.entries[0].request.method: missing"},
         TBrokenRow{"", 0, "the file: broken at byte", ""}));
 
 TEST(HarReaderTest, MissingFileIsNamed) {
