@@ -199,6 +199,11 @@ std::optional<std::chrono::system_clock::time_point> IsoTime(const std::string& 
     Offset = (Rest[0] == '-' ? -1 : 1) * (Hours * 3600L + Minutes * 60L);
   else if (Rest != "Z" && !Rest.empty())
     return std::nullopt;
+  // Beyond these a time point of the clock would overflow; no recording is of such a date.
+  if (T.tm_year < 1900 || T.tm_year > 2200 || T.tm_mon < 1 || T.tm_mon > 12 || T.tm_mday < 1 ||
+      T.tm_mday > 31 || T.tm_hour > 23 || T.tm_min > 59 || T.tm_sec > 60 || Hours > 23 ||
+      Minutes > 59 || T.tm_hour < 0 || T.tm_min < 0 || T.tm_sec < 0 || Hours < 0 || Minutes < 0)
+    return std::nullopt;
   T.tm_year -= 1900;
   T.tm_mon -= 1;
   const std::time_t Utc = ::timegm(&T) - Offset;
