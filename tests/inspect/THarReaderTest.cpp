@@ -130,6 +130,19 @@ std::string Document(const std::vector<json>& Entries) {
   return json({{"log", {{"version", "1.2"}, {"entries", Entries}}}}).dump();
 }
 
+// A body sent over HTTP/2 has no Content-Length line; written again, it is kept all the same.
+TEST(HarReaderTest, BodyWithoutContentLengthSurvivesTheWriter) {
+  json E = BaseEntry();
+  E["request"]["method"] = "POST";
+  E["request"]["postData"] = {{"mimeType", "text/plain"}, {"text", "a=1"}};
+  const THarLog Log = THarReader::ReadText(Document({E}));
+  ASSERT_EQ(Log.Entries.size(), 1u);
+  const THarLog Again =
+      THarReader::ReadText(THarWriter::Text(THarWriter::Document({Log.Entries[0].Pass})));
+  ASSERT_EQ(Again.Entries.size(), 1u);
+  EXPECT_EQ(Again.Entries[0].Pass.RequestBody, "a=1");
+}
+
 struct TRefusalRow {
   const char* Pointer;
   json Value;
