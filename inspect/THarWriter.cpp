@@ -119,7 +119,9 @@ TJson Request(const TExchangePass& P) {
              {"cookies", RequestCookies(Fields)},
              {"headers", NameValues(Fields)},
              {"queryString", NameValues(QueryFields(P.URL))}};
-  if (FieldValue(Fields, "Content-Length")) {
+  // A body sent without a Content-Length line (a pass read from an HTTP/2 recording) is a
+  // body all the same.
+  if (FieldValue(Fields, "Content-Length") || P.RequestBodySize > 0) {
     TJson Post = {{"mimeType", FieldValue(Fields, "Content-Type").value_or("")}};
     if (PutBody(Post, P.RequestBody, P.RequestBodySize)) Post["_encoding"] = "base64";
     R["postData"] = Post;

@@ -429,6 +429,43 @@ if wants window-large; then
   fi
 fi
 
+# Two JSON bodies of BENCH_COMPARE_MIB (50) MiB each, B with its members in another order, other
+# blanks and one price in 1000 changed: TPassCompare against diff <(jq -S . a) <(jq -S . b) on
+# the same files. Time is the wall time of the whole program or pipeline; memory is our peak
+# resident size against the two jq processes' peaks added up (measured one by one, since
+# wait4 gives the largest process of a pipeline, not their sum).
+bench_compare() {
+  local mib=${BENCH_COMPARE_MIB:-50} ours=() peer=() rss=() prss=() line a b
+  if ! command -v jq >/dev/null; then
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends jq >/dev/null
+  fi
+  cmake --build "$BUILD" -j2 --target compare_bench >/dev/null
+  local cb=$(pwd)/$BUILD/bench/compare_bench
+  "$cb" make "$T/compare-a.json" "$T/compare-b.json" "$mib"
+  echo "  ours: $("$cb" compare "$T/compare-a.json" "$T/compare-b.json");" \
+    "jq and diff: $(diff <(jq -S . "$T/compare-a.json") <(jq -S . "$T/compare-b.json") | grep -c '^<') changed lines"
+  for _ in $(seq "$ROUNDS"); do
+    line=$(measure "$cb" compare "$T/compare-a.json" "$T/compare-b.json")
+    ours+=("$(field wall "$line")")
+    rss+=("$(calc "$(field maxrss_kib "$line") / 1024")")
+    # diff exits 1 when the files differ, as they do.
+    line=$(measure bash -c 'diff <(jq -S . "$1") <(jq -S . "$2") >/dev/null; [ $? -le 1 ]' sh \
+      "$T/compare-a.json" "$T/compare-b.json")
+    peer+=("$(field wall "$line")")
+    a=$(field maxrss_kib "$(measure jq -S . "$T/compare-a.json")")
+    b=$(field maxrss_kib "$(measure jq -S . "$T/compare-b.json")")
+    prss+=("$(calc "($a + $b) / 1024")")
+  done
+  report "compare ${mib}M json" s "<=" 0.333 "${ours[@]}" / "${peer[@]}"
+  report "compare ${mib}M memory" MiB "<=" 0.5 "${rss[@]}" / "${prss[@]}"
+  absolute "compare ${mib}M wall" s "<=" 2 "${ours[@]}"
+  absolute "compare ${mib}M peak" MiB "<=" $((mib * 2 * 3)) "${rss[@]}"
+  rm -f "$T/compare-a.json" "$T/compare-b.json"
+}
+wants compare && bench_compare
+
 echo
 echo "Summary (medians; ratio = ours / peer per round; $(nproc) cores; $(date -u '+%Y-%m-%d %H:%M UTC'))"
 printf '%-22s %10s %10s %-6s %6s %6s %6s  %-8s %s\n' figure ours peer unit min median max target verdict

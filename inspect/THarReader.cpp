@@ -1,0 +1,678 @@
+// THarReader: the SAX events of a HAR file gathered per entry, then checked and composed into
+// a pass record. Only the fields a pass keeps are gathered; the rest of the file is skipped.
+#include "inspect/THarReader.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "base/AsciiText.h"
+
+namespace {
+
+using TJson = nlohmann::json;
+
+// The timings of HAR in their order; ssl is part of connect.
+enum THarTiming : std::uint8_t { htBlocked, htDns, htConnect, htSsl, htSend, htWait, htReceive };
+constexpr const char* TimingNames[] = {"blocked", "dns", "connect", "ssl",
+                                       "send",    "wait", "receive"};
+
+struct TRawField {
+  std::optional<std::string> Name;
+  std::optional<std::string> Value;
+};
+
+// What one entry gave of the fields a pass keeps, as the file wrote them.
+struct TRawEntry {
+  std::size_t Index = 0;
+  std::optional<std::string> Started, Method, URL, RequestVersion;
+  std::vector<TRawField> RequestFields;
+  std::optional<std::string> PostText, PostEncoding;
+  std::optional<double> RequestBodySize;
+  std::optional<double> Status;
+  std::optional<std::string> StatusText, ReplyVersion;
+  std::vector<TRawField> ReplyFields;
+  std::optional<std::string> BodyText, BodyEncoding;
+  std::optional<double> BodySize;
+  std::optional<std::string> Error, ErrorStep;
+  std::array<std::optional<double>, 7> Timings;
+  std::string Refused;  // the first fault found
+};
+
+enum class TWant : std::uint8_t { wString, wNumber, wObject, wArray };
+
+const char* Expected(TWant Want) {
+  switch (Want) {
+    case TWant::wString: return "a string expected";
+    case TWant::wNumber: return "a number expected";
+    case TWant::wObject: return "an object expected";
+    case TWant::wArray: return "an array expected";
+  }
+  return "";
+}
+
+struct TKnownField {
+  const char* Path;  // relative to the entry, array indices as "[]"
+  TWant Want;
+};
+
+constexpr TKnownField KnownFields[] = {
+    {"request", TWant::wObject},
+    {"response", TWant::wObject},
+    {"request.headers", TWant::wArray},
+    {"response.headers", TWant::wArray},
+    {"request.headers[]", TWant::wObject},
+    {"response.headers[]", TWant::wObject},
+    {"request.postData", TWant::wObject},
+    {"response.content", TWant::wObject},
+    {"timings", TWant::wObject},
+    {"startedDateTime", TWant::wString},
+    {"request.method", TWant::wString},
+    {"request.url", TWant::wString},
+    {"request.httpVersion", TWant::wString},
+    {"request.headers[].name", TWant::wString},
+    {"request.headers[].value", TWant::wString},
+    {"request.postData.text", TWant::wString},
+    {"request.postData._encoding", TWant::wString},
+    {"request.postData.encoding", TWant::wString},
+    {"request.bodySize", TWant::wNumber},
+    {"response.status", TWant::wNumber},
+    {"response.statusText", TWant::wString},
+    {"response.httpVersion", TWant::wString},
+    {"response.headers[].name", TWant::wString},
+    {"response.headers[].value", TWant::wString},
+    {"response.content.text", TWant::wString},
+    {"response.content.encoding", TWant::wString},
+    {"response.content.size", TWant::wNumber},
+    {"response._error", TWant::wString},
+    {"response._errorStep", TWant::wString},
+    {"timings.blocked", TWant::wNumber},
+    {"timings.dns", TWant::wNumber},
+    {"timings.connect", TWant::wNumber},
+    {"timings.ssl", TWant::wNumber},
+    {"timings.send", TWant::wNumber},
+    {"timings.wait", TWant::wNumber},
+    {"timings.receive", TWant::wNumber},
+};
+
+const TKnownField* Known(std::string_view Path) {
+  for (const TKnownField& F : KnownFields)
+    if (Path == F.Path) return &F;
+  return nullptr;
+}
+
+// One scalar of an entry stored where it belongs. Text is moved from when it is taken.
+void Store(TRawEntry& E, std::string_view Path, std::string* Text, double Number) {
+  const auto Take = [Text](std::optional<std::string>& Into) { Into = std::move(*Text); };
+  if (Path == "startedDateTime") Take(E.Started);
+  else if (Path == "request.method") Take(E.Method);
+  else if (Path == "request.url") Take(E.URL);
+  else if (Path == "request.httpVersion") Take(E.RequestVersion);
+  else if (Path == "request.headers[].name") Take(E.RequestFields.back().Name);
+  else if (Path == "request.headers[].value") Take(E.RequestFields.back().Value);
+  else if (Path == "request.postData.text") Take(E.PostText);
+  else if (Path == "request.postData._encoding" || Path == "request.postData.encoding")
+    Take(E.PostEncoding);
+  else if (Path == "request.bodySize") E.RequestBodySize = Number;
+  else if (Path == "response.status") E.Status = Number;
+  else if (Path == "response.statusText") Take(E.StatusText);
+  else if (Path == "response.httpVersion") Take(E.ReplyVersion);
+  else if (Path == "response.headers[].name") Take(E.ReplyFields.back().Name);
+  else if (Path == "response.headers[].value") Take(E.ReplyFields.back().Value);
+  else if (Path == "response.content.text") Take(E.BodyText);
+  else if (Path == "response.content.encoding") Take(E.BodyEncoding);
+  else if (Path == "response.content.size") E.BodySize = Number;
+  else if (Path == "response._error") Take(E.Error);
+  else if (Path == "response._errorStep") Take(E.ErrorStep);
+  else
+    for (int T = htBlocked; T <= htReceive; ++T)
+      if (Path == std::string("timings.") + TimingNames[T]) E.Timings[T] = Number;
+}
+
+// --- Checks and composition ------------------------------------------------------------------
+
+bool HasLineBreak(std::string_view S) { return S.find_first_of(std::string_view("\r\n\0", 3)) != S.npos; }
+
+bool HasBlankOrBreak(std::string_view S) {
+  return S.find_first_of(std::string_view(" \t\r\n\0", 5)) != S.npos;
+}
+
+std::optional<std::string> FromBase64(std::string_view Text) {
+  std::string Out;
+  Out.reserve(Text.size() / 4 * 3);
+  std::uint32_t Bits = 0;
+  int Count = 0;
+  std::size_t Pad = 0;
+  for (const char C : Text) {
+    int V = -1;
+    if (C >= 'A' && C <= 'Z') V = C - 'A';
+    else if (C >= 'a' && C <= 'z') V = C - 'a' + 26;
+    else if (C >= '0' && C <= '9') V = C - '0' + 52;
+    else if (C == '+') V = 62;
+    else if (C == '/') V = 63;
+    else if (C == '=') { ++Pad; continue; }
+    else if (C == '\r' || C == '\n' || IsBlank(C)) continue;
+    if (V < 0 || Pad > 0) return std::nullopt;  // a stray byte, or data after the padding
+    Bits = (Bits << 6) | static_cast<std::uint32_t>(V);
+    if (++Count == 4) {
+      Out += static_cast<char>(Bits >> 16);
+      Out += static_cast<char>(Bits >> 8);
+      Out += static_cast<char>(Bits);
+      Bits = 0;
+      Count = 0;
+    }
+  }
+  if (Count == 1 || Pad > 2) return std::nullopt;
+  if (Count == 2) Out += static_cast<char>(Bits >> 4);
+  if (Count == 3) {
+    Out += static_cast<char>(Bits >> 10);
+    Out += static_cast<char>(Bits >> 2);
+  }
+  return Out;
+}
+
+// "2026-12-08T15:04:05.123+01:00" (or with "Z", or without milliseconds); nothing when the
+// text is not of that form.
+std::optional<std::chrono::system_clock::time_point> IsoTime(const std::string& Text) {
+  std::tm T{};
+  int Consumed = 0;
+  if (std::sscanf(Text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &T.tm_year, &T.tm_mon, &T.tm_mday,
+                  &T.tm_hour, &T.tm_min, &T.tm_sec, &Consumed) != 6)
+    return std::nullopt;
+  std::string_view Rest = std::string_view(Text).substr(static_cast<std::size_t>(Consumed));
+  double Fraction = 0;
+  if (!Rest.empty() && Rest[0] == '.') {
+    double Scale = 0.1;
+    for (Rest.remove_prefix(1); !Rest.empty() && Rest[0] >= '0' && Rest[0] <= '9';
+         Rest.remove_prefix(1), Scale /= 10)
+      Fraction += (Rest[0] - '0') * Scale;
+  }
+  long Offset = 0;
+  int Hours = 0, Minutes = 0;
+  if ((Rest.size() == 6 || Rest.size() == 5) && (Rest[0] == '+' || Rest[0] == '-') &&
+      std::sscanf(std::string(Rest.substr(1)).c_str(), "%2d:%2d", &Hours, &Minutes) == 2)
+    Offset = (Rest[0] == '-' ? -1 : 1) * (Hours * 3600L + Minutes * 60L);
+  else if (Rest != "Z" && !Rest.empty())
+    return std::nullopt;
+  // Beyond these a time point of the clock would overflow; no recording is of such a date.
+  if (T.tm_year < 1900 || T.tm_year > 2200 || T.tm_mon < 1 || T.tm_mon > 12 || T.tm_mday < 1 ||
+      T.tm_mday > 31 || T.tm_hour > 23 || T.tm_min > 59 || T.tm_sec > 60 || Hours > 23 ||
+      Minutes > 59 || T.tm_hour < 0 || T.tm_min < 0 || T.tm_sec < 0 || Hours < 0 || Minutes < 0)
+    return std::nullopt;
+  T.tm_year -= 1900;
+  T.tm_mon -= 1;
+  const std::time_t Utc = ::timegm(&T) - Offset;
+  using namespace std::chrono;
+  return system_clock::from_time_t(Utc) +
+         duration_cast<system_clock::duration>(duration<double>(Fraction));
+}
+
+TSockStep StepNamed(std::string_view Name) {
+  for (TSockStep S : {TSockStep::ssLookUp, TSockStep::ssConnect, TSockStep::ssHandshake,
+                      TSockStep::ssCertificate, TSockStep::ssSend, TSockStep::ssReceive})
+    if (Name == SockStepName(S)) return S;
+  return TSockStep::ssNone;
+}
+
+bool LaterVersion(std::string_view Version) {
+  return StartsWithNoCase(Version, "HTTP/2") || StartsWithNoCase(Version, "HTTP/3") ||
+         SameNoCase(Version, "h2") || SameNoCase(Version, "h3");
+}
+
+// The entry's place and a field of it, as the errors name them.
+std::string Place(std::size_t Index, std::string_view Field) {
+  return "log.entries[" + std::to_string(Index) + "]" + (Field.empty() ? "" : ".") +
+         std::string(Field);
+}
+
+// The fields of a request or a reply, checked; pseudo-header fields (":path") dropped. A reply
+// value may hold several lines of one name joined by LF (as some browsers write Set-Cookie):
+// each becomes a field of its own. Returns the first fault, "" when none.
+std::string CheckedFields(const std::vector<TRawField>& Raw, const std::string& Side, bool Reply,
+                          std::vector<THeaderField>& Out, bool& Pseudo) {
+  for (std::size_t I = 0; I < Raw.size(); ++I) {
+    const std::string Field = Side + ".headers[" + std::to_string(I) + "]";
+    if (!Raw[I].Name) return Field + ".name: missing";
+    if (!Raw[I].Value) return Field + ".value: missing";
+    const std::string& Name = *Raw[I].Name;
+    const std::string_view Value = *Raw[I].Value;
+    const bool IsPseudo = !Name.empty() && Name[0] == ':';
+    if (!THarReader::IsToken(IsPseudo ? std::string_view(Name).substr(1) : Name))
+      return Field + ".name: not a token";
+    if (IsPseudo) {
+      Pseudo = true;
+      continue;
+    }
+    std::string_view Rest = Value;
+    for (;;) {
+      const auto End = Reply ? Rest.find('\n') : std::string_view::npos;
+      std::string_view Line = Rest.substr(0, End);
+      if (Reply && !Line.empty() && Line.back() == '\r') Line.remove_suffix(1);
+      if (HasLineBreak(Line)) return Field + ".value: holds CR, LF or NUL";
+      if (!TrimBlanks(Line).empty() || End == std::string_view::npos)
+        Out.push_back({Name, std::string(TrimBlanks(Line))});
+      if (End == std::string_view::npos) break;
+      Rest.remove_prefix(End + 1);
+    }
+  }
+  return "";
+}
+
+struct TUrlParts {
+  std::string URL;        // without user and fragment
+  std::string Authority;  // host and port, for Host
+  std::string Target;     // path and query, for the request line
+};
+
+std::optional<TUrlParts> UrlParts(std::string_view URL) {
+  URL = URL.substr(0, URL.find('#'));
+  const auto Scheme = URL.find("://");
+  if (Scheme == std::string_view::npos ||
+      !(SameNoCase(URL.substr(0, Scheme), "http") || SameNoCase(URL.substr(0, Scheme), "https")))
+    return std::nullopt;
+  const std::size_t Start = Scheme + 3;
+  const auto PathAt = std::min(URL.find_first_of("/?", Start), URL.size());
+  std::string_view Authority = URL.substr(Start, PathAt - Start);
+  if (const auto At = Authority.rfind('@'); At != std::string_view::npos)
+    Authority.remove_prefix(At + 1);
+  if (Authority.empty()) return std::nullopt;
+  std::string Target(URL.substr(PathAt));
+  if (Target.empty() || Target[0] == '?') Target.insert(0, "/");
+  TUrlParts P;
+  P.URL = std::string(URL.substr(0, Start)) + std::string(Authority) + std::string(URL.substr(PathAt));
+  P.Authority = std::string(Authority);
+  P.Target = std::move(Target);
+  return P;
+}
+
+// The request line, its fields and its body; "" or the first fault.
+std::string ComposeRequest(TRawEntry& E, THarEntry& Out) {
+  if (!E.Method) return "request.method: missing";
+  if (!THarReader::IsToken(*E.Method)) return "request.method: not a token";
+  if (!E.URL) return "request.url: missing";
+  if (HasBlankOrBreak(*E.URL)) return "request.url: holds a blank, CR, LF or NUL";
+  const std::optional<TUrlParts> Url = UrlParts(*E.URL);
+  if (!Url) return "request.url: not an absolute http or https URL";
+  const std::string Version = E.RequestVersion.value_or("");
+  if (HasBlankOrBreak(Version)) return "request.httpVersion: holds a blank, CR, LF or NUL";
+  std::vector<THeaderField> Fields;
+  bool Pseudo = false;
+  if (std::string Fault = CheckedFields(E.RequestFields, "request", false, Fields, Pseudo);
+      !Fault.empty())
+    return Fault;
+  Out.Http2 = Pseudo || LaterVersion(Version) || LaterVersion(E.ReplyVersion.value_or(""));
+  TExchangePass& P = Out.Pass;
+  P.Method = *E.Method;
+  P.URL = Url->URL;
+  // The line keeps its three parts when the version is missing, as the status line does, so
+  // that its words stay where a reader of the line looks for them.
+  P.RequestHeader = P.Method + " " + Url->Target + " " + Version + "\r\n";
+  bool HasHost = false;
+  for (THeaderField& F : Fields) {
+    HasHost = HasHost || SameNoCase(F.Name, "Host");
+    P.RequestHeader += F.Name + ": " + F.Value + "\r\n";
+    (THarReader::ComposedField(F.Name) ? Out.Composed : Out.Fields).push_back(std::move(F));
+  }
+  if (Out.Http2 && !HasHost) {
+    P.RequestHeader += "Host: " + Url->Authority + "\r\n";
+    Out.Composed.push_back({"Host", Url->Authority});
+  }
+  P.RequestHeader += "\r\n";
+  if (E.PostText) {
+    const bool Coded = E.PostEncoding && SameNoCase(*E.PostEncoding, "base64");
+    std::optional<std::string> Body = Coded ? FromBase64(*E.PostText) : std::move(E.PostText);
+    if (!Body) return "request.postData.text: not Base64";
+    P.RequestBody = std::move(*Body);
+  }
+  const double Size = E.RequestBodySize.value_or(-1);
+  P.RequestBodySize = std::max(static_cast<std::int64_t>(P.RequestBody.size()),
+                               Size > 0 ? static_cast<std::int64_t>(Size) : std::int64_t{0});
+  return "";
+}
+
+// The reply head and its body; "" or the first fault.
+std::string ComposeReply(TRawEntry& E, THarEntry& Out) {
+  TExchangePass& P = Out.Pass;
+  const double Status = E.Status.value_or(0);
+  if (Status < 0 || Status > 999 || Status != std::floor(Status))
+    return "response.status: not a status code";
+  P.ReplyNumber = static_cast<int>(Status);
+  const std::string Version = E.ReplyVersion.value_or("");
+  const std::string Reason = E.StatusText.value_or("");
+  if (HasBlankOrBreak(Version)) return "response.httpVersion: holds a blank, CR, LF or NUL";
+  if (HasLineBreak(Reason)) return "response.statusText: holds CR, LF or NUL";
+  std::vector<THeaderField> Fields;
+  bool Pseudo = false;
+  if (std::string Fault = CheckedFields(E.ReplyFields, "response", true, Fields, Pseudo);
+      !Fault.empty())
+    return Fault;
+  if (P.ReplyNumber > 0) {
+    const std::string Code = std::string(P.ReplyNumber < 100 ? 1 : 0, '0') +
+                             (P.ReplyNumber < 10 ? "0" : "") + std::to_string(P.ReplyNumber);
+    P.ReplyHeader = Version + " " + Code + " " + Reason + "\r\n";
+    for (const THeaderField& F : Fields) P.ReplyHeader += F.Name + ": " + F.Value + "\r\n";
+    P.ReplyHeader += "\r\n";
+  }
+  if (E.BodyText) {
+    Out.BodyGiven = true;
+    const bool Coded = E.BodyEncoding && SameNoCase(*E.BodyEncoding, "base64");
+    std::optional<std::string> Body = Coded ? FromBase64(*E.BodyText) : std::move(E.BodyText);
+    if (!Body) return "response.content.text: not Base64";
+    P.Body = std::move(*Body);
+  }
+  // A size above the text's says the text holds only the body's start.
+  const double Size = E.BodySize.value_or(-1);
+  P.BodyBytes = std::max(static_cast<std::int64_t>(P.Body.size()),
+                         Size > 0 ? static_cast<std::int64_t>(Size) : std::int64_t{0});
+  return "";
+}
+
+// Stage times from the timings given (-1 or absent: not reached). A connect left out while the
+// request was sent means the connection stood already (a browser reused it).
+void ComposeTimes(const TRawEntry& E, THarEntry& Out) {
+  TExchangePass& P = Out.Pass;
+  const auto Given = [&E](THarTiming T) -> std::optional<double> {
+    if (E.Timings[T] && *E.Timings[T] >= 0) return E.Timings[T];
+    return std::nullopt;
+  };
+  Out.Blocked = Given(htBlocked);
+  double Now = 0;
+  const auto Reach = [&Now](std::optional<double>& Stage, double Length) {
+    Now += Length;
+    Stage = Now;
+  };
+  if (const auto Dns = Given(htDns)) Reach(P.At[xsLookedUp], *Dns);
+  const auto Connect = Given(htConnect);
+  const auto Ssl = Given(htSsl);
+  const auto Send = Given(htSend);
+  if (Connect) {
+    const double Tls = Ssl ? std::min(*Ssl, *Connect) : 0;
+    Reach(P.At[xsConnected], *Connect - Tls);
+    if (Ssl) Reach(P.SecuredAt, Tls);
+  } else if (Send) {
+    Reach(P.At[xsConnected], 0);
+  }
+  if (!Send) return;
+  Reach(P.At[xsRequestSent], *Send);
+  const auto Wait = Given(htWait);
+  if (!Wait) return;
+  Reach(P.At[xsStatusLine], *Wait);
+  if (P.ReplyNumber == 0) return;
+  // The head's own end is not in the file; it came whole at the latest with its first byte.
+  P.At[xsHeaderEnd] = P.At[xsStatusLine];
+  if (const auto Receive = Given(htReceive)) {
+    Reach(P.At[xsBodyEnd], *Receive);
+    P.EndedAt = Now;
+  }
+}
+
+// The error that ended the pass, unless it only says the body was short (THarWriter writes
+// that too, for a pass that ran to its end). The stage in progress then was not reached: its
+// time is where the pass ended.
+void ComposeError(const TRawEntry& E, TExchangePass& P) {
+  if (!E.Error || E.Error->empty() || *E.Error == P.ShortBodyError()) return;
+  P.Error = *E.Error;
+  P.ErrorStep = StepNamed(E.ErrorStep.value_or(""));
+  double Latest = 0;
+  for (const auto& Stage : P.At)
+    if (Stage) Latest = std::max(Latest, *Stage);
+  if (P.SecuredAt) Latest = std::max(Latest, *P.SecuredAt);
+  P.EndedAt = Latest;
+  if (!P.At[xsConnected]) return;
+  for (const TExchangeStage S : {xsBodyEnd, xsStatusLine, xsRequestSent}) {
+    if (!P.At[S]) continue;
+    P.At[S].reset();
+    if (S == xsStatusLine) P.At[xsHeaderEnd].reset();
+    return;
+  }
+}
+
+THarEntry Compose(TRawEntry& E) {
+  THarEntry Out;
+  Out.Index = E.Index;
+  std::string Fault = E.Refused;
+  if (Fault.empty()) Fault = ComposeReply(E, Out);
+  if (Fault.empty()) Fault = ComposeRequest(E, Out);
+  if (E.Started)
+    if (const auto Time = IsoTime(*E.Started)) Out.Pass.StartedAt = *Time;
+  ComposeTimes(E, Out);
+  ComposeError(E, Out.Pass);
+  if (!Fault.empty()) {
+    Out.Refused = Fault.rfind("log.entries[", 0) == 0 ? Fault : Place(E.Index, Fault);
+    Out.Fields.clear();
+    Out.Composed.clear();
+    Out.Pass.RequestHeader.clear();
+    Out.Pass.RequestBody.clear();
+  }
+  return Out;
+}
+
+// --- The SAX side ----------------------------------------------------------------------------
+
+// Frames deeper than this are only counted: no field of a pass lies so deep, and a hostile
+// nesting then costs no memory per level.
+constexpr std::size_t MaxFrames = 16;
+
+class THarSax : public nlohmann::json_sax<TJson> {
+ public:
+  explicit THarSax(THarLog& ALog) : Log(ALog) {}
+
+  bool null() override { return Scalar(nullptr, 0, TGot::gNull); }
+  bool boolean(bool) override { return Scalar(nullptr, 0, TGot::gOther); }
+  bool number_integer(number_integer_t V) override { return Number(static_cast<double>(V)); }
+  bool number_unsigned(number_unsigned_t V) override { return Number(static_cast<double>(V)); }
+  bool number_float(number_float_t V, const string_t&) override { return Number(V); }
+  bool string(string_t& V) override { return Scalar(&V, 0, TGot::gString); }
+  bool binary(binary_t&) override { return Scalar(nullptr, 0, TGot::gOther); }
+  bool start_object(std::size_t) override { return Open(false); }
+  bool start_array(std::size_t) override { return Open(true); }
+  bool end_object() override { return Close(); }
+  bool end_array() override { return Close(); }
+  bool key(string_t& Key) override {
+    if (Deeper == 0) Stack.back().Key = std::move(Key);
+    return true;
+  }
+  bool parse_error(std::size_t Position, const std::string&,
+                   const nlohmann::detail::exception& Ex) override;
+
+  // Called once the text ended: the file must have held log.entries.
+  void Finish();
+
+ private:
+  struct TFrame {
+    bool Array = false;
+    std::string Key;        // of the member being read, for an object
+    std::size_t Count = 0;  // elements begun, for an array
+  };
+
+  THarLog& Log;
+  std::vector<TFrame> Stack;
+  std::size_t Deeper = 0;  // levels skipped: below MaxFrames, or an entry that is no object
+  bool SawEntries = false;
+  std::optional<TRawEntry> Entry;
+
+  // The kind of scalar read. A null is a field not given; a boolean is none of the values a
+  // pass keeps.
+  enum class TGot : std::uint8_t { gNull, gString, gNumber, gOther };
+  bool Number(double V) { return Scalar(nullptr, V, TGot::gNumber); }
+  bool Scalar(std::string* Text, double Value, TGot Got);
+  bool Open(bool Array);
+  bool Close();
+  void BeginValue() {
+    if (!Stack.empty() && Stack.back().Array) ++Stack.back().Count;
+  }
+  bool InEntries() const {
+    return Stack.size() >= 3 && !Stack[0].Array && Stack[0].Key == "log" && !Stack[1].Array &&
+           Stack[1].Key == "entries" && Stack[2].Array;
+  }
+  // The path of the value being read, from the entry: "request.headers[2].name", or with
+  // Generic "request.headers[].name".
+  std::string FieldPath(bool Generic) const;
+  // An element of log.entries that is no object: kept as a refused entry, so that the places of
+  // the others stay theirs.
+  void NotAnObject() {
+    THarEntry Refused;
+    Refused.Index = Stack[2].Count - 1;
+    Refused.Refused = Place(Refused.Index, "") + ": an object expected";
+    Log.Entries.push_back(std::move(Refused));
+  }
+  void Refuse(const std::string& Why) {
+    if (Entry && Entry->Refused.empty()) Entry->Refused = Place(Entry->Index, FieldPath(false)) + ": " + Why;
+  }
+};
+
+std::string THarSax::FieldPath(bool Generic) const {
+  std::string Path;
+  for (std::size_t I = 3; I < Stack.size(); ++I) {
+    if (Stack[I].Array) {
+      Path += Generic ? "[]" : "[" + std::to_string(Stack[I].Count - 1) + "]";
+    } else {
+      if (!Path.empty()) Path += '.';
+      Path += Stack[I].Key;
+    }
+  }
+  return Path;
+}
+
+bool THarSax::Scalar(std::string* Text, double Value, TGot Got) {
+  if (Deeper > 0) return true;
+  BeginValue();
+  if (Stack.size() == 3 && Stack[0].Key == "log" && Stack[1].Key == "creator" &&
+      Stack[2].Key == "name" && Text)
+    Log.Creator = *Text;
+  if (InEntries() && Stack.size() == 3) NotAnObject();
+  if (!Entry || Stack.size() < 4) return true;
+  const std::string Path = FieldPath(true);
+  const TKnownField* Field = Known(Path);
+  if (!Field || Got == TGot::gNull) return true;
+  if (!(Field->Want == TWant::wString && Got == TGot::gString) &&
+      !(Field->Want == TWant::wNumber && Got == TGot::gNumber)) {
+    Refuse(Expected(Field->Want));
+    return true;
+  }
+  Store(*Entry, Path, Text, Value);
+  return true;
+}
+
+bool THarSax::Open(bool Array) {
+  if (Deeper > 0 || Stack.size() >= MaxFrames) {
+    ++Deeper;
+    return true;
+  }
+  BeginValue();
+  if (Stack.empty() && Array) {
+    Log.Error = "not a HAR: the document is no object";
+    return false;
+  }
+  if (InEntries() && Stack.size() == 3) {
+    SawEntries = true;
+    if (Array) {
+      NotAnObject();
+      ++Deeper;
+      return true;
+    }
+    Entry.emplace();
+    Entry->Index = Stack[2].Count - 1;
+  } else if (Entry && Stack.size() >= 4) {
+    const std::string Path = FieldPath(true);
+    if (const TKnownField* Field = Known(Path);
+        Field && Field->Want != (Array ? TWant::wArray : TWant::wObject))
+      Refuse(Expected(Field->Want));
+    if (!Array && Path == "request.headers[]") Entry->RequestFields.emplace_back();
+    if (!Array && Path == "response.headers[]") Entry->ReplyFields.emplace_back();
+  } else if (Stack.size() == 2 && !Stack[0].Array && Stack[0].Key == "log" &&
+             !Stack[1].Array && Stack[1].Key == "entries") {
+    // A second list (a key given twice) would give its entries the places of the first's.
+    if (SawEntries) {
+      Log.Error = "log.entries: given twice";
+      return false;
+    }
+    SawEntries = Array;
+    if (!Array) {
+      Log.Error = "log.entries: an array expected";
+      return false;
+    }
+  }
+  Stack.push_back({Array, {}, 0});
+  return true;
+}
+
+bool THarSax::Close() {
+  if (Deeper > 0) {
+    --Deeper;
+    return true;
+  }
+  Stack.pop_back();
+  if (Entry && Stack.size() == 3) {
+    Log.Entries.push_back(Compose(*Entry));
+    Entry.reset();
+  }
+  return true;
+}
+
+bool THarSax::parse_error(std::size_t Position, const std::string&,
+                          const nlohmann::detail::exception& Ex) {
+  std::string What = Ex.what();
+  if (const auto Bracket = What.find("] "); What.rfind("[json.", 0) == 0 && Bracket != What.npos)
+    What.erase(0, Bracket + 2);
+  const std::string Where = Entry ? Place(Entry->Index, FieldPath(false)) : "the file";
+  Log.Error = Where + ": broken at byte " + std::to_string(Position) + ": " + What;
+  if (Entry) {
+    if (Entry->Refused.empty()) Entry->Refused = Log.Error;
+    Log.Entries.push_back(Compose(*Entry));
+    Entry.reset();
+  }
+  return false;
+}
+
+void THarSax::Finish() {
+  if (Log.Error.empty() && !SawEntries) Log.Error = "not a HAR: no log.entries";
+}
+
+template <class TInput>
+THarLog ReadFrom(TInput&& Input) {
+  THarLog Log;
+  THarSax Sax(Log);
+  TJson::sax_parse(std::forward<TInput>(Input), &Sax);
+  Sax.Finish();
+  return Log;
+}
+
+}  // namespace
+
+THarLog THarReader::Read(std::istream& In) { return ReadFrom(In); }
+
+THarLog THarReader::ReadText(std::string_view Text) { return ReadFrom(Text); }
+
+THarLog THarReader::ReadFile(const std::string& FileName) {
+  std::FILE* File = std::fopen(FileName.c_str(), "rb");
+  if (!File) {
+    THarLog Log;
+    Log.Error = FileName + ": " + std::strerror(errno);
+    return Log;
+  }
+  THarLog Log = ReadFrom(File);
+  std::fclose(File);
+  return Log;
+}
+
+bool THarReader::ComposedField(std::string_view Name) {
+  return SameNoCase(Name, "Host") || SameNoCase(Name, "Content-Length") ||
+         SameNoCase(Name, "Connection") || SameNoCase(Name, "Transfer-Encoding") ||
+         StartsWithNoCase(Name, "Proxy-");
+}
+
+bool THarReader::IsToken(std::string_view Text) {
+  if (Text.empty()) return false;
+  for (const char C : Text) {
+    const bool Alnum = (C >= '0' && C <= '9') || (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z');
+    if (!Alnum && std::string_view("!#$%&'*+-.^_`|~").find(C) == std::string_view::npos)
+      return false;
+  }
+  return true;
+}

@@ -1,0 +1,60 @@
+// THarReader: an HTTP Archive (HAR 1.2, as browsers, proxies and THarWriter write it) read back
+// into pass records, one entry at a time through nlohmann-json's SAX interface, so that a large
+// file is never held as one document.
+#pragma once
+
+#include <cstddef>
+#include <istream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "inspect/HttpText.h"
+#include "inspect/TExchangePass.h"
+
+// One entry of the file. A file is data, never a request to be sent as it stands: the request
+// fields a replay may copy are in Fields; the lines the component composes itself (Host,
+// Content-Length, Connection, Transfer-Encoding, Proxy-*) are in Composed, shown in the
+// pass's header block but never copied. HTTP/2 pseudo-header fields (":method", ...) are in
+// neither; the Host of such an entry comes from its URL.
+struct THarEntry {
+  std::size_t Index = 0;  // its place in log.entries
+  // The request line and header block recomposed as the pass record keeps bytes sent, the
+  // reply head as received, bodies decoded and whole (the file holds them already, so they are
+  // not cut to BodyKept), stage times from the entry's timings where it gives them (a time it
+  // leaves out stays unset).
+  TExchangePass Pass;
+  std::vector<THeaderField> Fields;
+  std::vector<THeaderField> Composed;
+  bool Http2 = false;  // recorded over HTTP/2 or later: replayed as HTTP/1.0
+  // The time the entry waited before its look-up (timings.blocked), which has no stage of
+  // its own in a pass.
+  std::optional<double> Blocked;
+  bool BodyGiven = false;  // response.content had a text (an empty one counts)
+  // Why the entry cannot be replayed: "log.entries[3].request.headers[1].name: not a token".
+  // A refused entry keeps nothing to send: Fields, Composed and the request header are empty.
+  std::string Refused;
+};
+
+struct THarLog {
+  std::string Creator;  // log.creator.name
+  std::vector<THarEntry> Entries;
+  // What stopped the reading before the file's end (a syntax error, a file that is no HAR),
+  // with the place it happened; the entries read up to there are kept. Empty when whole.
+  std::string Error;
+};
+
+class THarReader {
+ public:
+  static THarLog Read(std::istream& In);
+  static THarLog ReadText(std::string_view Text);
+  // A file that cannot be opened gives a log with Error naming it and the reason.
+  static THarLog ReadFile(const std::string& FileName);
+
+  // Whether a request line of this name is composed by the component, never copied from a
+  // file.
+  static bool ComposedField(std::string_view Name);
+  // A field name or a method as HTTP allows it: one or more token characters.
+  static bool IsToken(std::string_view Text);
+};

@@ -1,0 +1,276 @@
+// The HAR reader: Chrome's, Firefox's and Orrery's own files (stored samples written by hand),
+// entries refused for what they would send, broken files, and timings into stage times.
+#include "inspect/THarReader.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "inspect/THarWriter.h"
+#include "tests/support/HarMask.h"
+
+using nlohmann::json;
+
+namespace {
+
+const std::string Data = std::string(ORRERY_INSPECT_DATA);
+
+std::string Names(const std::vector<THeaderField>& Fields) {
+  std::string Out;
+  for (const THeaderField& F : Fields) Out += (Out.empty() ? "" : ",") + F.Name;
+  return Out;
+}
+
+struct TSampleRow {
+  const char* File;
+  std::size_t Entry;
+  const char* RequestHeader;
+  const char* ReplyHeader;
+  std::string Body;
+  std::int64_t BodyBytes;
+  bool Http2;
+  const char* Fields;    // names a replay may copy
+  const char* Composed;  // names the component composes
+  const char* Refused;
+};
+
+class HarSampleTest : public ::testing::TestWithParam<TSampleRow> {};
+
+TEST_P(HarSampleTest, EntryBecomesThePassItRecorded) {
+  const TSampleRow& R = GetParam();
+  const THarLog Log = THarReader::ReadFile(Data + "/har/" + R.File);
+  ASSERT_EQ(Log.Error, "");
+  ASSERT_GT(Log.Entries.size(), R.Entry);
+  const THarEntry& E = Log.Entries[R.Entry];
+  EXPECT_EQ(E.Index, R.Entry);
+  EXPECT_EQ(E.Refused, R.Refused);
+  EXPECT_EQ(E.Pass.RequestHeader, R.RequestHeader);
+  EXPECT_EQ(E.Pass.ReplyHeader, R.ReplyHeader);
+  EXPECT_EQ(E.Pass.Body, R.Body);
+  EXPECT_EQ(E.Pass.BodyBytes, R.BodyBytes);
+  EXPECT_EQ(E.Http2, R.Http2);
+  EXPECT_EQ(Names(E.Fields), R.Fields);
+  EXPECT_EQ(Names(E.Composed), R.Composed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Samples, HarSampleTest,
+    ::testing::Values(
+        // HTTP/2: pseudo-header fields gone, Host from the URL, the fragment dropped.
+        TSampleRow{"chrome.har", 0,
+                   "GET /items?page=2 http/2.0\r\naccept: application/json\r\naccept-encoding: "
+                   "gzip, deflate, br\r\ncookie: sid=abc\r\nuser-agent: Mozilla/5.0 (X11; Linux "
+                   "x86_64)\r\nHost: shop.example\r\n\r\n",
+                   "http/2.0 200 \r\ncontent-encoding: br\r\ncontent-type: application/json; "
+                   "charset=utf-8\r\ndate: Mon, 30 Nov 2026 09:12:03 GMT\r\n\r\n",
+                   "{\"items\":[{\"id\":7,\"price\":10}],\"page\":2}\n\n\n", 43, true,
+                   "accept,accept-encoding,cookie,user-agent", "Host", ""},
+        TSampleRow{"chrome.har", 1, "GET /p.gif http/2.0\r\nHost: cdn.shop.example\r\n\r\n",
+                   "http/2.0 200 \r\ncontent-type: image/gif\r\n\r\n",
+                   std::string("GIF89a\x03\x00\x02\x00\x80\x80\x80\x00\x00\x00", 16), 16, true, "", "Host", ""},
+        // Lines the component composes are shown, never left to copy; a Set-Cookie value
+        // holding two lines is two fields.
+        TSampleRow{"firefox.har", 0,
+                   "POST /login HTTP/1.1\r\nHost: intranet.example:8080\r\nUser-Agent: "
+                   "Mozilla/5.0 (X11; Linux x86_64; rv:133.0) Gecko/20100101 "
+                   "Firefox/133.0\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                   "Content-Length: 17\r\nConnection: keep-alive\r\nProxy-Authorization: Basic "
+                   "Zm9vOmJhcg==\r\nReferer: http://intranet.example:8080/\r\n\r\n",
+                   "HTTP/1.1 302 Found\r\nLocation: /home\r\nSet-Cookie: sid=42; Path=/; "
+                   "HttpOnly\r\nSet-Cookie: lang=fr; Path=/\r\nContent-Length: 0\r\n\r\n",
+                   "", 0, false, "User-Agent,Content-Type,Referer",
+                   "Host,Content-Length,Connection,Proxy-Authorization", ""},
+        // A request that never got a reply: no head, no body, the error kept.
+        TSampleRow{"firefox.har", 1, "GET /t.js \r\n\r\n", "", "", 0, false, "", "", ""}));
+
+TEST(HarReaderTest, SampleDetailsAreKeptAndNothingIsInvented) {
+  const THarLog Firefox = THarReader::ReadFile(Data + "/har/firefox.har");
+  ASSERT_EQ(Firefox.Entries.size(), 2u);
+  const TExchangePass& Post = Firefox.Entries[0].Pass;
+  EXPECT_EQ(Post.RequestBody, "user=ann&pass=x1y");
+  EXPECT_EQ(Post.RequestBodySize, 17);
+  EXPECT_EQ(Post.ReplyNumber, 302);
+  EXPECT_EQ(Firefox.Creator, "Firefox");
+  const TExchangePass& Failed = Firefox.Entries[1].Pass;
+  EXPECT_EQ(Failed.Error, "NS_ERROR_NET_RESET");
+  EXPECT_TRUE(Failed.Spans().empty());
+  EXPECT_FALSE(Firefox.Entries[1].BodyGiven);
+  // 2026-11-30T10:00:00.250+01:00
+  EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(
+                Post.StartedAt.time_since_epoch()).count(),
+            1796029200250);
+}
+
+// Orrery's own file reads back into passes that write the same file again.
+TEST(HarReaderTest, OwnFileReadsBackToTheSameDocument) {
+  std::ifstream In(Data + "/three-hops.har", std::ios::binary);
+  std::stringstream Text;
+  Text << In.rdbuf();
+  const THarLog Log = THarReader::ReadText(Text.str());
+  ASSERT_EQ(Log.Error, "");
+  std::vector<TExchangePass> Passes;
+  for (const THarEntry& E : Log.Entries) Passes.push_back(E.Pass);
+  ASSERT_EQ(Passes.size(), 3u);
+  EXPECT_EQ(testsupport::MaskedHarText(THarWriter::Text(THarWriter::Document(Passes))),
+            testsupport::MaskedHarText(Text.str()));
+}
+
+json BaseEntry() {
+  return json::parse(R"({
+    "request": {"method": "GET", "url": "http://a.example/x", "httpVersion": "HTTP/1.1",
+                "headers": [{"name": "Accept", "value": "*/*"}]},
+    "response": {"status": 200, "statusText": "OK", "httpVersion": "HTTP/1.1", "headers": [],
+                 "content": {"size": 2, "text": "hi"}},
+    "timings": {"send": 1, "wait": 2, "receive": 3}})");
+}
+
+std::string Document(const std::vector<json>& Entries) {
+  return json({{"log", {{"version", "1.2"}, {"entries", Entries}}}}).dump();
+}
+
+// A body sent over HTTP/2 has no Content-Length line; written again, it is kept all the same.
+TEST(HarReaderTest, BodyWithoutContentLengthSurvivesTheWriter) {
+  json E = BaseEntry();
+  E["request"]["method"] = "POST";
+  E["request"]["postData"] = {{"mimeType", "text/plain"}, {"text", "a=1"}};
+  const THarLog Log = THarReader::ReadText(Document({E}));
+  ASSERT_EQ(Log.Entries.size(), 1u);
+  const THarLog Again =
+      THarReader::ReadText(THarWriter::Text(THarWriter::Document({Log.Entries[0].Pass})));
+  ASSERT_EQ(Again.Entries.size(), 1u);
+  EXPECT_EQ(Again.Entries[0].Pass.RequestBody, "a=1");
+}
+
+struct TRefusalRow {
+  const char* Pointer;
+  json Value;
+  const char* Refused;
+};
+
+class HarRefusalTest : public ::testing::TestWithParam<TRefusalRow> {};
+
+// The entry is refused with its place and keeps nothing to send; the entries around it stay.
+TEST_P(HarRefusalTest, UnsafeOrBrokenEntryIsRefused) {
+  json Bad = BaseEntry();
+  Bad[json::json_pointer(GetParam().Pointer)] = GetParam().Value;
+  const THarLog Log = THarReader::ReadText(Document({BaseEntry(), Bad, BaseEntry()}));
+  EXPECT_EQ(Log.Error, "");
+  ASSERT_EQ(Log.Entries.size(), 3u);
+  EXPECT_EQ(Log.Entries[1].Refused, GetParam().Refused);
+  EXPECT_EQ(Log.Entries[1].Pass.RequestHeader, "");
+  EXPECT_TRUE(Log.Entries[1].Fields.empty());
+  EXPECT_EQ(Log.Entries[0].Refused, "");
+  EXPECT_EQ(Log.Entries[2].Refused, "");
+  EXPECT_EQ(Log.Entries[2].Index, 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HarRefusalTest,
+    ::testing::Values(
+        TRefusalRow{"/request/headers/0/name", "X Y", "log.entries[1].request.headers[0].name: not a token"},
+        TRefusalRow{"/request/headers/0/name", "", "log.entries[1].request.headers[0].name: not a token"},
+        TRefusalRow{"/request/headers/0/value", "a\r\nHost: evil", "log.entries[1].request.headers[0].value: holds CR, LF or NUL"},
+        TRefusalRow{"/request/headers/0/value", std::string("a\0b", 3), "log.entries[1].request.headers[0].value: holds CR, LF or NUL"},
+        TRefusalRow{"/request/method", "GET /x HTTP/1.1\r\n", "log.entries[1].request.method: not a token"},
+        TRefusalRow{"/request/url", "http://a.example/a b", "log.entries[1].request.url: holds a blank, CR, LF or NUL"},
+        TRefusalRow{"/request/url", "http://a.example/\n", "log.entries[1].request.url: holds a blank, CR, LF or NUL"},
+        TRefusalRow{"/request/url", "ftp://a.example/", "log.entries[1].request.url: not an absolute http or https URL"},
+        TRefusalRow{"/request/httpVersion", "HTTP/1.1\r\nX: y", "log.entries[1].request.httpVersion: holds a blank, CR, LF or NUL"},
+        TRefusalRow{"/response/headers", json::parse(R"([{"name": "A", "value": "x\ry"}])"), "log.entries[1].response.headers[0].value: holds CR, LF or NUL"},
+        TRefusalRow{"/request/headers/0/value", 5, "log.entries[1].request.headers[0].value: a string expected"},
+        TRefusalRow{"/response/status", "200", "log.entries[1].response.status: a number expected"},
+        TRefusalRow{"/response/status", 1000, "log.entries[1].response.status: not a status code"},
+        TRefusalRow{"/request/url", json::object(), "log.entries[1].request.url: a string expected"},
+        TRefusalRow{"/request/headers", json::object(), "log.entries[1].request.headers: an array expected"},
+        TRefusalRow{"/request/headers/0", true, "log.entries[1].request.headers[0]: an object expected"},
+        TRefusalRow{"/request/url", nullptr, "log.entries[1].request.url: missing"},
+        TRefusalRow{"/response/content", json::parse(R"({"text": "a*b", "encoding": "base64"})"), "log.entries[1].response.content.text: not Base64"}));
+
+struct TBrokenRow {
+  std::string Text;
+  std::size_t Entries;  // read before the fault, the broken one included
+  const char* Error;    // the start of the message; "" for none
+  const char* Refused;  // the start of the last entry's refusal
+};
+
+class HarBrokenFileTest : public ::testing::TestWithParam<TBrokenRow> {};
+
+TEST_P(HarBrokenFileTest, ErrorNamesThePlaceAndKeepsWhatWasRead) {
+  const TBrokenRow& R = GetParam();
+  const THarLog Log = THarReader::ReadText(R.Text);
+  const auto Starts = [](const std::string& Text, std::string_view Start) {
+    return Start.empty() ? Text.empty() : Text.rfind(Start, 0) == 0;
+  };
+  EXPECT_TRUE(Starts(Log.Error, R.Error)) << Log.Error;
+  ASSERT_EQ(Log.Entries.size(), R.Entries);
+  if (R.Entries == 0) return;
+  EXPECT_TRUE(Starts(Log.Entries.back().Refused, R.Refused)) << Log.Entries.back().Refused;
+  if (R.Entries > 1) {
+    EXPECT_EQ(Log.Entries[0].Pass.Body, "hi");
+  }
+}
+
+const std::string Two = Document({BaseEntry(), BaseEntry()});
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HarBrokenFileTest,
+    ::testing::Values(
+        TBrokenRow{Two.substr(0, Two.find("\"response\"", Two.find("\"response\"") + 1)), 2,
+                   "log.entries[1].request: broken at byte", "log.entries[1].request: broken"},
+        TBrokenRow{Document({BaseEntry(), 7}), 2, "", "log.entries[1]: an object expected"},
+        TBrokenRow{"[1, 2]", 0, "not a HAR: the document is no object", ""},
+        TBrokenRow{R"({"log": {"version": "1.2"}})", 0, "not a HAR: no log.entries", ""},
+        TBrokenRow{R"({"log": {"entries": {}}})", 0, "log.entries: an array expected", ""},
+        TBrokenRow{R"({"log": {"entries": [{}], "entries": []}})", 1, "log.entries: given twice",
+                   "log.entries[0].request.method: missing"},
+        TBrokenRow{"", 0, "the file: broken at byte", ""}));
+
+TEST(HarReaderTest, MissingFileIsNamed) {
+  EXPECT_EQ(THarReader::ReadFile("/nonexistent/x.har").Error,
+            "/nonexistent/x.har: No such file or directory");
+}
+
+struct TTimingRow {
+  json Timings;
+  json Error;  // response._error
+  std::vector<std::optional<double>> At;  // xsLookedUp .. xsBodyEnd
+  std::optional<double> SecuredAt;
+  std::optional<double> EndedAt;
+};
+
+class HarTimingTest : public ::testing::TestWithParam<TTimingRow> {};
+
+TEST_P(HarTimingTest, TimingsBecomeStageTimes) {
+  json E = BaseEntry();
+  E["timings"] = GetParam().Timings;
+  E["response"]["_error"] = GetParam().Error;
+  const THarLog Log = THarReader::ReadText(Document({E}));
+  ASSERT_EQ(Log.Entries.size(), 1u);
+  const TExchangePass& P = Log.Entries[0].Pass;
+  for (int S = 0; S < ExchangeStageCount; ++S) EXPECT_EQ(P.At[S], GetParam().At[S]) << S;
+  EXPECT_EQ(P.SecuredAt, GetParam().SecuredAt);
+  EXPECT_EQ(P.EndedAt, GetParam().EndedAt);
+}
+
+const json NoError = nullptr;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HarTimingTest,
+    ::testing::Values(
+        // ssl is part of connect.
+        TTimingRow{{{"dns", 1}, {"connect", 5}, {"ssl", 3}, {"send", 1}, {"wait", 2}, {"receive", 4}},
+                   NoError, {1, 3, 7, 9, 9, 13}, 6, 13},
+        // A reused connection stood already; no look-up.
+        TTimingRow{{{"dns", -1}, {"connect", -1}, {"send", 1}, {"wait", 2}, {"receive", 4}},
+                   NoError, {std::nullopt, 0, 1, 3, 3, 7}, std::nullopt, 7},
+        // The stage an error ended was not reached: it lasts up to the pass's end.
+        TTimingRow{{{"dns", 1}, {"connect", 2}, {"send", 1}, {"wait", 6}, {"receive", -1}},
+                   "Read time-out", {1, 3, 4, std::nullopt, std::nullopt, std::nullopt},
+                   std::nullopt, 10},
+        TTimingRow{json::object(), NoError,
+                   {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+                   std::nullopt, std::nullopt}));
+
+}  // namespace
