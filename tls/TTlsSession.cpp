@@ -268,7 +268,12 @@ void TTlsSession::Hook() {
   SSL_set_cert_cb(
       F->Ssl,
       [](SSL* Ssl, void* State) {
-        TTlsOutcome& Outcome = static_cast<TState*>(State)->Facts.Outcome;
+        auto* S = static_cast<TState*>(State);
+        // The server's chain is checked by now: a server that failed the check gets no
+        // certificate of the caller's and no signature of its key, as it would get no
+        // Authorization line. An empty Certificate goes instead, and the check refuses the pass.
+        if (!S->Facts.VerifyWaived && S->VerifyResult != X509_V_OK) SSL_certs_clear(Ssl);
+        TTlsOutcome& Outcome = S->Facts.Outcome;
         Outcome.CertificateRequested = true;
         Outcome.CertificateOffered = SSL_get_certificate(Ssl) != nullptr;
         return 1;
@@ -378,14 +383,24 @@ void TTlsSession::Finish() {
            (Error == SSL_ERROR_SYSCALL || F->Wire.InEnded ? "SSL_ERROR_SYSCALL" : "SSL_ERROR_SSL") +
            " in connection to " + F->Where;
   ERR_clear_error();
+  TTlsErrorKind Kind = InHandshake ? TTlsErrorKind::tkHandshake : TTlsErrorKind::tkRecord;
   if (InHandshake) {
-    F->Facts.Outcome.HandshakeError = Code;
+    TTlsOutcome& Outcome = F->Facts.Outcome;
+    Outcome.HandshakeError = Code;
     F->Facts.Chain = ChainFacts(SSL_get_peer_cert_chain(F->Ssl));
+    // A server that failed the check and then ended the handshake (it wanted the certificate
+    // it was refused) failed the check first: that is the reason to give.
+    if (!F->Facts.VerifyWaived && F->VerifyResult != X509_V_OK) {
+      Outcome.Checked = true;
+      Outcome.VerifyResult = F->VerifyResult;
+      Outcome.VerifyDepth = F->VerifyDepth;
+      Text = CheckText(F->VerifyResult, F->Name);
+      Kind = TTlsErrorKind::tkCheck;
+    }
   }
   F->Facts.Reason = ExplainTls(F->Facts.Outcome, F->Facts.Chain, F->Name, std::time(nullptr));
   F->FailText = Text;
-  throw ETlsError(Text, InHandshake ? TTlsErrorKind::tkHandshake : TTlsErrorKind::tkRecord,
-                  F->Facts.Reason);
+  throw ETlsError(Text, Kind, F->Facts.Reason);
 }
 
 void TTlsSession::Check() {

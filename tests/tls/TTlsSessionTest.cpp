@@ -231,37 +231,52 @@ TEST_F(TlsTest, CloseNotifyIsAnEndAndAnythingElseACut) {
 }
 
 // A server that requires a client certificate: it gets the caller's, or refuses the pass in
-// the handshake (TLS 1.2) or at the first read (TLS 1.3, where the client finishes first).
+// the handshake (TLS 1.2) or at the first read (TLS 1.3, where the client finishes first). A
+// server that failed the check never gets the caller's certificate, unless checks are off.
 TEST_F(TlsTest, ClientCertificateIsOfferedWhenAskedFor) {
+  const testsupport::TPkiCert* const Good = &Pki.Good;
+  const testsupport::TPkiCert* const Self = &Pki.SelfSigned;
   struct {
-    bool WithCertificate;
+    const testsupport::TPkiCert* Server;
+    bool WithCertificate, Verify, Sent;
     int ServerMax;
-    TKind InHandshake, InRead;
+    TKind InHandshake, InCheck, InRead;
     int Alert;
-  } const Cases[] = {{true, 0, {}, {}, 0},
-                     {false, TLS1_2_VERSION, tkHandshake, {}, SSL_AD_HANDSHAKE_FAILURE},
-                     {false, TLS1_3_VERSION, {}, tkRecord, TLS13_AD_CERTIFICATE_REQUIRED}};
+    TTlsProblem Problem;
+  } const Cases[] = {
+      {Good, true, true, true, 0, {}, {}, {}, 0, TTlsProblem::tpNone},
+      {Good, false, true, false, TLS1_2_VERSION, tkHandshake, {}, {}, SSL_AD_HANDSHAKE_FAILURE,
+       TTlsProblem::tpClientCertificateWanted},
+      {Good, false, true, false, TLS1_3_VERSION, {}, {}, tkRecord, TLS13_AD_CERTIFICATE_REQUIRED,
+       TTlsProblem::tpClientCertificateWanted},
+      {Self, true, true, false, TLS1_2_VERSION, tkCheck, {}, {}, SSL_AD_HANDSHAKE_FAILURE,
+       TTlsProblem::tpSelfSigned},
+      {Self, true, true, false, TLS1_3_VERSION, {}, tkCheck, {}, 0, TTlsProblem::tpSelfSigned},
+      {Self, true, false, true, 0, {}, {}, {}, 0, TTlsProblem::tpNone}};
   for (const auto& P : Cases) {
     SCOPED_TRACE(&P - Cases);
-    TServerSide Server(Pki.Good, 0, P.ServerMax);
+    TServerSide Server(*P.Server, 0, P.ServerMax);
     SSL_CTX_set_verify(Server.Ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
     SSL_CTX_load_verify_file(Server.Ctx, Pki.RootFile.c_str());
-    const TTlsSettings S{.CaFile = Pki.RootFile,
+    const TTlsSettings S{.Verify = P.Verify,
+                         .CaFile = Pki.RootFile,
                          .CertFile = P.WithCertificate ? Pki.ClientCombined : ""};
-    TTlsSession Client(TTlsContext::For(S), "good.test", 443);
+    const std::string Name = P.Server == Good ? "good.test" : "self.test";
+    TTlsSession Client(TTlsContext::For(S), Name, 443);
     TServerPass Pass(Server);
     EXPECT_EQ(Thrown([&] { Pass.Shake(Client); }), P.InHandshake);
     if (!P.InHandshake) {
-      Client.Check();
+      EXPECT_EQ(Thrown([&] { Client.Check(); }), P.InCheck);
+    }
+    if (!P.InHandshake && !P.InCheck) {
       Pass.Send("ok");
       Pass.To(Client);
       EXPECT_EQ(Thrown([&] { ReadAll(Client); }), P.InRead);
     }
-    EXPECT_EQ(SSL_get0_peer_certificate(Pass.Ssl) != nullptr, P.WithCertificate);
+    EXPECT_EQ(SSL_get0_peer_certificate(Pass.Ssl) != nullptr, P.Sent);
     EXPECT_TRUE(Client.Facts().Outcome.CertificateRequested);
     EXPECT_EQ(Client.Facts().Outcome.Alert, P.Alert);
-    EXPECT_EQ(Client.Facts().Reason.Problem,
-              P.WithCertificate ? TTlsProblem::tpNone : TTlsProblem::tpClientCertificateWanted);
+    EXPECT_EQ(Client.Facts().Reason.Problem, P.Problem);
   }
 }
 
