@@ -1,6 +1,7 @@
 // The one rule for where a request's credentials go while its passes follow redirections:
-// a cookie a server set goes only to the host that set it; an Authorization line and the
-// caller's own cookie go only to the first server (its host and port).
+// a cookie a server set goes only to the host that set it, and never from https to plain
+// text; an Authorization line, the caller's own cookie and client certificate go only to the
+// first server (its scheme, host and port).
 #pragma once
 
 #include <string>
@@ -17,14 +18,17 @@ struct TPassServer {
 
 namespace CredentialScope {
 
-// Every scheme the component requests is spoken as plain HTTP, so the scheme tells no two
-// servers apart yet; a secure scheme is to join both comparisons here.
+// The same host and port over another scheme is another server: an https server's
+// credentials must not go out in plain text on its port 443 or anywhere else.
 inline bool CallerCredentialsGo(const TPassServer& First, const TPassServer& Pass) {
-  return SameNoCase(First.Host, Pass.Host) && First.Port == Pass.Port;
+  return First.Scheme == Pass.Scheme && SameNoCase(First.Host, Pass.Host) &&
+         First.Port == Pass.Port;
 }
 
-// Any port of the host: cookies do not tell ports apart (RFC 6265, 8.5).
+// Any port of the host: cookies do not tell ports apart (RFC 6265, 8.5). A cookie set over
+// https travels over https only: it was never shown to the network in clear.
 inline bool ServerCookieGoes(const TPassServer& Setter, const TPassServer& Pass) {
+  if (Setter.Scheme == "https" && Pass.Scheme != "https") return false;
   return SameNoCase(Setter.Host, Pass.Host);
 }
 

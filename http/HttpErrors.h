@@ -76,6 +76,11 @@ inline std::string ShortBodyMessage(std::int64_t Remaining) {
   return "transfer closed with " + std::to_string(Remaining) + " bytes remaining to read";
 }
 
+// What a body that ended by a close without close_notify, and with no length to tell it
+// whole, may be: the command line and the inspector say it in these words.
+inline constexpr const char* TlsCutMessage =
+    "the server closed without ending TLS: the body may be cut short";
+
 class EHttpTooManyRedirections : public EHttpError {
  public:
   EHttpTooManyRedirections() : EHttpError("Too many redirections") {}

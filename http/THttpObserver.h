@@ -16,6 +16,8 @@
 #include <exception>
 #include <string_view>
 
+#include "tls/TTlsFacts.h"
+
 class TVelHTTP;
 
 using THttpTime = std::chrono::steady_clock::time_point;
@@ -58,6 +60,17 @@ class THttpObserver {
   // The connection stands, to Name (host or proxy) at Address and Port.
   virtual void Connected(THttpTime, std::string_view /*Name*/, std::string_view /*Address*/,
                          int /*Port*/) {}
+  // Through the proxy for an https URL: the CONNECT request as sent, then the proxy's reply
+  // head as read and its status; a 2xx opens the tunnel, any other status ends the pass
+  // with that reply (told then as the pass's StatusLine and HeaderEnded).
+  virtual void TunnelRequested(THttpTime, std::string_view /*Request*/) {}
+  virtual void TunnelAnswered(THttpTime, std::string_view /*Head*/, int /*Status*/) {}
+  // The TLS handshake starts for the name asked (sent as SNI unless an IP literal), after
+  // Connected (and the tunnel).
+  virtual void TlsStarted(THttpTime, std::string_view /*HostName*/) {}
+  // The handshake and the check ended, passed or failed (then Failed follows): the session's
+  // facts as far as they went.
+  virtual void TlsEnded(THttpTime, const TTlsFacts&) {}
   // The header block (the bytes PassStarted showed) and BodySize bytes of body are sent.
   virtual void RequestSent(THttpTime, std::string_view /*Header*/, std::int64_t /*BodySize*/) {}
   virtual void StatusLine(THttpTime, std::string_view /*Line*/) {}
@@ -65,6 +78,9 @@ class THttpObserver {
   virtual void HeaderEnded(THttpTime, std::string_view /*Head*/, int /*Status*/) {}
   // A block of the reply body, its coding taken off, as it arrives.
   virtual void BodyBlock(THttpTime, std::string_view /*Block*/) {}
+  // The body ended with the server's close without close_notify, and nothing tells that it
+  // was whole: it may be cut short. Told before BodyEnded.
+  virtual void BodyMayBeCut(THttpTime) {}
   virtual void BodyEnded(THttpTime, std::int64_t /*Bytes*/) {}
   // The connection is closed. When that happens while the reply's head is being read,
   // HeadSoFar holds what came of it (empty when it goes to a file) and Status its status.

@@ -147,7 +147,9 @@ void TVelHTTP::SplitURL() {
   // a URL that names no server at all ("/x") goes to the current one.
   if (Parts.HasAuthority && Parts.Host.empty()) throw EHttpUrlError("No server in URL: " + URL);
   int NewPort = Port == 0 ? 80 : Port;
-  if (!Parts.Scheme.empty()) NewPort = THttpUrl::SchemePort(Parts.Scheme);
+  if (!Parts.Scheme.empty())
+    NewPort = SecureSocket && SameNoCase(Parts.Scheme, "https") ? 443
+                                                                : THttpUrl::SchemePort(Parts.Scheme);
   if (const int Given = Parts.PortNumber(); Given != 0) NewPort = Given;
   // A URL without a server ("/x") keeps the host of the previous request or the caller's.
   const std::string NewHost = Parts.Host.empty() ? Host : Parts.Host;
@@ -178,6 +180,8 @@ std::string TVelHTTP::RedirectionTarget() const {
 }
 
 TReplyClass TVelHTTP::ReplyClass() const {
+  // A proxy's refusal is never followed, whatever its status: the request failed.
+  if (FRun.TunnelRefused) return rcFailure;
   return TReplyHead::Classify(ReplyNumber, FHead.HasLocation());
 }
 
@@ -237,7 +241,13 @@ void TVelHTTP::RunPasses() {
 }
 
 void TVelHTTP::RunExchange() {
+  FRun.TunnelRefused = false;
+  FRun.BodyMayBeCut = false;
   Connect();
+  if (PassIsTls() && !OpenSecureChannel()) {
+    FinishReply();
+    return;
+  }
   SendRequest();
   TellOrStop([&](THttpObserver& O, THttpTime At) {
     O.RequestSent(At, FRequestHeaderSent, FRun.BodySize);
@@ -248,12 +258,18 @@ void TVelHTTP::RunExchange() {
   FRun.InHead = true;
   ReadResponseHeader();
   FRun.InHead = false;
+  FinishReply();
+}
+
+void TVelHTTP::FinishReply() {
   TellOrStop([&](THttpObserver& O, THttpTime At) {
     O.HeaderEnded(At, OutputFileMode ? std::string_view() : std::string_view(Header), ReplyNumber);
   });
   FireOrStop(OnStage, this, hsHeaderEnd);
   CheckAborted();
   ReadBody();
+  if (FRun.BodyMayBeCut)
+    TellOrStop([](THttpObserver& O, THttpTime At) { O.BodyMayBeCut(At); });
   TellOrStop([&](THttpObserver& O, THttpTime At) { O.BodyEnded(At, BytesRecvd); });
   FireOrStop(OnStage, this, hsBodyEnd);
   const TReplyClass Class = ReplyClass();
@@ -296,6 +312,8 @@ TVelHTTP::TNextPass TVelHTTP::NextPassOf() const {
 }
 
 std::optional<TVelHTTP::TNextPass> TVelHTTP::AfterExchange(int Further) {
+  // The proxy's reply says nothing of the server: no cookie, no redirection, no challenge.
+  if (FRun.TunnelRefused) return std::nullopt;
   TNextPass Next = NextPassOf();
   // OnRedirect reads URL as the target to follow; a target the component cannot follow is
   // refused only once the handler has had its say and the loop would really go on.

@@ -13,6 +13,10 @@
 // the body is still being sent (a 413 to a large upload) is heard: the rest is not sent, and
 // a reset after a reply whole by its own length leaves that reply standing.
 //
+// With SecureSocket on, an https URL is requested over TLS (port 443 by default) with the
+// caller's TlsSettings, after the TCP connect; through a proxy, in a tunnel the proxy opens on
+// CONNECT. Off (the default), such a URL is refused as it always was.
+//
 // Besides the single-slot events, any number of observers (THttpObserver) follow the passes,
 // told every step with its data and its time. The state of a running request is one record
 // (TRun), set in one assignment at its start.
@@ -34,6 +38,7 @@
 #include "http/THttpObserver.h"
 #include "http/TReplyHead.h"
 #include "socket/TQuaywire.h"
+#include "tls/TTlsSettings.h"
 
 // Result of a request: the command that ended in success or failure. No sender.
 using TResultEvent = std::function<void(CmdType Cmd)>;
@@ -187,6 +192,22 @@ class TVelHTTP : public TQuaywire {
   // applies. An error the sink raises ends the request, after the connection is closed.
   using TBodySink = std::function<void(std::string_view Block)>;
   TBodySink BodySink;
+  // --- HTTPS -----------------------------------------------------------------------------------
+  // Off: an https URL (or a redirection to one) is refused with "HTTP Secure Socket is not
+  // supported". On: it is requested over TLS, checked by TlsSettings; through a proxy in a
+  // tunnel (CONNECT host:port with a Host line and nothing else), whose refusal (any reply
+  // but a 2xx) is the pass's reply: shown as read, raising OnFailure, never followed. The
+  // client certificate of TlsSettings goes to the first pass's server only, as the
+  // Authorization line does.
+  bool SecureSocket = false;
+  TTlsSettings TlsSettings;
+  // The last reply's body ended with the server's close, without close_notify and with no
+  // length or framing to say it was whole: it may be cut short (TlsCutMessage). The body is
+  // kept and the events are those of a complete reply.
+  bool BodyMayBeCut() const { return FRun.BodyMayBeCut; }
+  // The last reply is the proxy's refusal of the tunnel, not the server's.
+  bool TunnelRefused() const { return FRun.TunnelRefused; }
+
   // Post URL-encodes its data (string mode only). Off, SendData goes out as given, for data
   // that is encoded already or is no form at all.
   bool EncodePostData = true;
@@ -215,6 +236,24 @@ class TVelHTTP : public TQuaywire {
   // component does not speak.
   std::string RedirectionTarget() const;
   void ReadBody();
+  // The pass's URL is https.
+  bool PassIsTls() const;
+  // The pass goes to the first pass's server (scheme, host and port): the caller's
+  // credentials go with it.
+  bool AtFirstServer() const;
+  // The settings of the pass's session: the caller's, less the client certificate after the
+  // first server.
+  TTlsSettings PassTlsSettings() const;
+  // TLS for the pass, in a tunnel when it goes through the proxy; false when the proxy
+  // refused the tunnel: its reply is then the pass's, its head read.
+  bool OpenSecureChannel();
+  bool OpenTunnel();
+  // The proxy's reply to CONNECT, read by the reply rules of every head.
+  TReplyHead ReadTunnelHead(std::string& Text);
+  // The pass's reply refused by the proxy, taken as the pass's reply head.
+  void TakeRefusal(TReplyHead Head, const std::string& Text);
+  // From the reply's head on: the body, its end told, the result event.
+  void FinishReply();
   // --- The request loop's own steps ----------------------------------------------------------
   // Receives the body through a TBodyOutput: at most Announced raw bytes (0 reads none) or,
   // with -1, until the close or the end of a chunked body's framing.
@@ -271,6 +310,8 @@ class TVelHTTP : public TQuaywire {
     bool Follow = false;      // the pass's reply is to be followed
     bool InHead = false;      // the pass is reading its reply's head
     bool BodyTapped = false;  // the body goes through a TBodyOutput, which tells its blocks
+    bool TunnelRefused = false;  // the pass's reply is the proxy's refusal of its tunnel
+    bool BodyMayBeCut = false;   // the pass's body ended by a close without close_notify
     std::int64_t BodySize = 0;  // the pass's request body, as its Content-Length says
     TPassServer FirstServer{};  // the server the caller's credentials are meant for
     std::string UrlScheme{};      // the current URL's scheme as written; "" when none

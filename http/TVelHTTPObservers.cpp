@@ -110,6 +110,12 @@ bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
       });
     case ssReported:
       return Tell([&](THttpObserver& O, THttpTime At) { O.Reported(At, Data); });
+    case ssTlsStarted:
+      return Tell([&](THttpObserver& O, THttpTime At) { O.TlsStarted(At, Data); });
+    case ssTlsEnded: {
+      const TTlsFacts* Facts = TlsFacts();
+      return !Facts || Tell([&](THttpObserver& O, THttpTime At) { O.TlsEnded(At, *Facts); });
+    }
   }
   return true;
 }

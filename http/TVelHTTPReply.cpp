@@ -126,6 +126,9 @@ void TVelHTTP::ReadBody() {
     CaptureBody(Announced, false);
   else
     CaptureStringAtMost(Body, Announced);
+  // Only a body that the close ends can be cut by a close: a length or a last chunk tell
+  // whether it came whole, whatever happens to TLS after it.
+  FRun.BodyMayBeCut = Announced < 0 && !Chunked && TlsCut();
 }
 
 bool TVelHTTP::ReplyComplete() const {

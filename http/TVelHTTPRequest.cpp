@@ -175,7 +175,8 @@ void TVelHTTP::ComposeRequest() {
 
   RequestLines.Clear();
   FRequestHeaderSent.clear();
-  const bool ViaProxy = !Proxy.empty();
+  // Through a tunnel the request is the server's, in origin form.
+  const bool ViaProxy = !Proxy.empty() && !PassIsTls();
   const std::string HostValue = Host.empty() ? Host : THttpUrl::HostValue(Host, Port);
   if (CurrentCmd != hcWrapped)
     RequestLines.Add(std::string(CommandWord(CurrentCmd)) + " " +
@@ -191,8 +192,7 @@ void TVelHTTP::ComposeRequest() {
     RequestLines.SetHeader("User-Agent", HeaderInfo.LocalProgram);
   if (!HeaderInfo.LocalMailAddress.empty())
     RequestLines.SetHeader("From", HeaderInfo.LocalMailAddress);
-  const bool FirstServer =
-      !FRun.Redirected || CredentialScope::CallerCredentialsGo(FRun.FirstServer, PassServer());
+  const bool FirstServer = AtFirstServer();
   AddCookie(FirstServer);
   if (!HeaderInfo.Referer.empty()) RequestLines.SetHeader("Referer", HeaderInfo.Referer);
   AddCredentials(FirstServer);
@@ -273,7 +273,7 @@ bool TVelHTTP::AnswerEndsSend() {
   // An interim reply ("100 Continue") asks for the rest of the body; any other status line,
   // or whatever else the server sends, is its answer, and the body is not wanted.
   char Start[16];
-  const int Got = win::recv(SocketHandle, Start, sizeof Start, MSG_PEEK);
+  const int Got = ReceiveData(Start, sizeof Start, MSG_PEEK);
   if (Got <= 0) return false;
   const std::string_view Seen(Start, static_cast<std::size_t>(Got));
   const auto Space = Seen.find(' ');

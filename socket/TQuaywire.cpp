@@ -204,6 +204,7 @@ void TQuaywire::Abort() {
 
 void TQuaywire::Disconnect() {
   StatusMessage(8, "Disconnecting");
+  EndTls();
   FBrokenError = 0;  // the owner has ended the connection; how it broke concerns no one now
   RequestCloseSocket();
 }
@@ -280,9 +281,16 @@ bool TQuaywire::DataAvailable() {
   StatusMessage(8, "Data Available");
   // A status query, not a peek: a peek re-enables the read notification while data waits,
   // so a handler of OnDataAvailable that asks here would get another one at every pump.
+  return UnreadWaiting();
+}
+
+bool TQuaywire::UnreadWaiting() {
+  if (TlsHoldsData()) return true;
   win::DWORD Waiting = 0;
-  // Lines ReadLn has handed out from its look-ahead are still in the socket, but read.
-  return win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 && Waiting > FLookAhead.Used();
+  // Lines ReadLn has handed out from its look-ahead are still in the socket, but read (with
+  // TLS they are in the session's plaintext, counted above).
+  const std::size_t Read = OpenTls() ? 0 : FLookAhead.Used();
+  return win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 && Waiting > Read;
 }
 
 void TQuaywire::ResolveHost() {
@@ -348,6 +356,7 @@ void TQuaywire::Connect() {
   if (Connected) throw ESockError("Already connected", TSockStep::ssConnect);
   FBrokenError = 0;
   FSendCutShort = false;
+  FTls.reset();  // a new connection starts in plain text
   if (SocketHandle == NoSocket && FSocketLayerStarted) ReopenSocket();
   ResolveForConnect();
   StartConnect();

@@ -21,9 +21,14 @@
 // A derived component hears of the socket's own steps (look-up, connect, receive, close,
 // status texts) through SocketStep, before their events, to tell observers of its own.
 //
+// TLS (StartTls) runs over the component's own socket: the session is given the ciphertext
+// the component receives and hands back what is to be sent, so the notifications, the
+// time-out, the counters and the re-entrancy stay those of every other wait. Once a session
+// is open every transfer goes through it, and the counters count its plaintext.
+//
 // The sources: TQuaywire.cpp (life, connection, look-up, accept, the wait),
 // TQuaywireNotify.cpp (notifications, time-out, status and errors), TQuaywireTransfer.cpp
-// (sends, lines) and TQuaywireCapture.cpp (the captures).
+// (sends, lines), TQuaywireCapture.cpp (the captures) and TQuaywireTls.cpp (TLS).
 #pragma once
 
 #include <netinet/in.h>
@@ -58,6 +63,9 @@ constexpr std::size_t IOBufferData = 65536;  // data bytes of IOBuffer; one more
 // pumps of the messages.
 constexpr std::size_t CaptureReceive = 4 * IOBufferData;
 constexpr std::size_t PumpEvery = 4 * IOBufferData;
+
+struct TTlsSettings;
+struct TTlsFacts;
 
 class TQuaywire : public TComponent {
  public:
@@ -94,6 +102,23 @@ class TQuaywire : public TComponent {
   // Limit of -1 sets no bound, and 0 receives nothing.
   void CaptureFileAtMost(const std::string& FileName, std::int64_t Limit);
   void CaptureStringAtMost(std::string& Text, std::int64_t Limit);
+
+  // --- TLS ---------------------------------------------------------------------------------
+  // Starts TLS on the connected socket for HostName (the name the certificate is checked
+  // against, sent as SNI unless it is an IP literal) and Port: the handshake, driven by the
+  // component's wait (TimeOut, Canceled and the notifications as for every wait), then the
+  // check. Returns once both passed; until then no byte of the caller's is sent. Raises
+  // ETlsSockError (step ssHandshake or ssCertificate), ESockError for a reset, and
+  // EAbortError at ssHandshake for a time-out or a cancel.
+  void StartTls(const TTlsSettings& Settings, const std::string& HostName);
+  // A session is open on the connection (from StartTls to Disconnect).
+  bool TlsActive() const;
+  // The facts of the connection's session, passed or failed; nullptr when none was started
+  // since the last Connect.
+  const TTlsFacts* TlsFacts() const;
+  // The session's bytes ended with the connection's close and no close_notify: what came
+  // last may have been cut short by whoever closed it.
+  bool TlsCut() const;
 
   // --- Status, time-out and errors -------------------------------------------------------
   void StatusMessage(std::uint8_t Level, const std::string& Text);
@@ -281,10 +306,16 @@ class TQuaywire : public TComponent {
     ssConnected,    // the connect notification, before OnConnect
     ssReceived,     // a capture's receive gave Data (the peer's bytes as they came)
     ssClosed,       // the socket is closed, before OnDisconnect
-    ssReported      // a status text passed ReportLevel (Data), before OnStatus
+    ssReported,     // a status text passed ReportLevel (Data), before OnStatus
+    ssTlsStarted,   // StartTls begins the handshake for the name asked (Data)
+    ssTlsEnded      // the handshake and the check ended, passed or not (TlsFacts())
   };
   // False when the component was destroyed meanwhile: nothing of it may be touched then.
   virtual bool SocketStep(TSocketStep, std::string_view) { return true; }
+
+  // recv on the component's socket, or the session's plaintext once TLS is open (MSG_PEEK
+  // included): the same returns and errors, 0 for the end of the peer's data.
+  int ReceiveData(char* Buffer, int Size, int Flags);
 
   // The error of the send or receive that just failed. After a reset whose notification
   // has already replaced the socket, that is the reset, not the fresh socket's "not
@@ -319,6 +350,28 @@ class TQuaywire : public TComponent {
   bool FMoreFollows = false;
 
  private:
+  // --- TLS (TQuaywireTls.cpp) ---------------------------------------------------------------
+  struct TTlsState;
+  // The open session, or nullptr: shared, so that a transfer keeps it while a handler ends it.
+  std::shared_ptr<TTlsState> OpenTls() const;
+  void DriveHandshake(const TWaitScope& Scope, TTlsState& Tls);
+  void CheckPeer(TTlsState& Tls);
+  // Sends what the session has for the peer; waits for room, as SendWhole does.
+  void SendCiphertext(const TWaitScope& Scope, TTlsState& Tls, TSockStep Step, int Flags);
+  // Sends what the session has for the peer as far as the socket takes it without waiting.
+  void FlushCiphertext(TTlsState& Tls);
+  void TlsSendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
+                    const std::function<void(int)>& Sent, int Flags);
+  int TlsReceive(TTlsState& Tls, char* Buffer, int Size, int Flags);
+  // Plaintext into Into, ciphertext received from the socket as long as the session needs
+  // it and the socket has it: > 0 bytes, 0 at the end, -1 with the platform's error set.
+  int PullPlaintext(TTlsState& Tls, char* Into, std::size_t Room);
+  // Decrypted bytes, or ciphertext, the socket layer has not handed out yet.
+  bool TlsHoldsData() const;
+  // close_notify, sent without waiting, and the session closed.
+  void EndTls();
+  std::shared_ptr<TTlsState> FTls;
+
   // Creates a socket whose handle fits the 16-bit SocketHandle; raises when none can be had.
   std::uint16_t OpenSocket(int Protocol);
   // Opens and registers the replacement socket after a close.
@@ -397,6 +450,8 @@ class TQuaywire : public TComponent {
   bool FSendCutShort = false;
   // The send loop's question: the send cannot go on (Error), and the peer's answer waits.
   bool PeerAnswered(int Error);
+  // Bytes from the peer wait that ReadLn has not handed out yet.
+  bool UnreadWaiting();
   // The error of a close notification that ended the connection abnormally (10054 for a
   // reset); 0 after a graceful close, and cleared by Connect and Disconnect.
   int FBrokenError = 0;

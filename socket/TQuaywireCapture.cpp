@@ -49,7 +49,7 @@ bool TQuaywire::ReceiveOnce(const TWaitScope& Scope, const TReceiveTarget& Targe
   Target.Room(Room, Size);
   Size = std::min(Size, CaptureReceive);
   if (FLookAhead.Used() >= Size) SettleLookAhead();
-  int Received = win::recv(SocketHandle, Room, static_cast<int>(Size), 0);
+  int Received = ReceiveData(Room, static_cast<int>(Size), 0);
   const char* Data = Room;
   if (Received > 0 && FLookAhead.Used() > 0) {
     // They were peeked before, so they are all there.

@@ -65,6 +65,10 @@ void TQuaywire::SendBuffer(const char* Buffer, std::uint16_t Length) {
 
 void TQuaywire::SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
                           const std::function<void(int)>& Sent, int Flags) {
+  if (OpenTls()) {
+    TlsSendWhole(Scope, Data, Count, Sent, Flags);
+    return;
+  }
   std::size_t Done = 0;
   while (Done < Count && !Canceled && !FSendCutShort) {
     const int N = win::send(SocketHandle, Data + Done, static_cast<int>(Count - Done), Flags);
@@ -88,9 +92,7 @@ bool TQuaywire::PeerAnswered(int Error) {
   // connection the peer reset still holds what it sent before, for the readers.
   const bool Stuck =
       Error == WouldBlock || Error == win::WSAECONNRESET || Error == win::WSAECONNABORTED;
-  win::DWORD Waiting = 0;
-  const bool Answered = Stuck && win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 &&
-                        Waiting > FLookAhead.Used() && AnswerEndsSend();
+  const bool Answered = Stuck && UnreadWaiting() && AnswerEndsSend();
   win::WSASetLastError(Error);  // for CheckSocketError, whatever the question cost
   if (!Answered) return false;
   FSendCutShort = true;
@@ -183,8 +185,8 @@ void TQuaywire::ReadLnFromSocket(const TWaitScope& Scope, std::string& Line) {
   std::size_t Held = 0;
   for (;;) {
     if (Held == IOBufferData) throw ELineTooLong();
-    const int Peeked = win::recv(SocketHandle, IOBuffer.data() + Held,
-                                 static_cast<int>(IOBufferData - Held), MSG_PEEK);
+    const int Peeked =
+        ReceiveData(IOBuffer.data() + Held, static_cast<int>(IOBufferData - Held), MSG_PEEK);
     if (Peeked == 0) {  // the peer closed; a partial line is lost
       Line.clear();
       return;
@@ -204,7 +206,7 @@ void TQuaywire::ReadLnFromSocket(const TWaitScope& Scope, std::string& Line) {
         return;
       }
       Line.resize(Held + Count);
-      const int Received = win::recv(SocketHandle, Line.data() + Held, Peeked, 0);
+      const int Received = ReceiveData(Line.data() + Held, Peeked, 0);
       if (Received < 0) {
         std::string Msg;
         CheckSocketError(WouldBlock, Msg, TSockStep::ssReceive);
@@ -234,7 +236,7 @@ void TQuaywire::SettleIfUsedUp() {
 void TQuaywire::SettleLookAhead() {
   std::size_t Left = FLookAhead.Release();
   while (Left > 0) {
-    const int Taken = win::recv(SocketHandle, IOBuffer.data(), static_cast<int>(Left), 0);
+    const int Taken = ReceiveData(IOBuffer.data(), static_cast<int>(Left), 0);
     if (Taken <= 0) {
       // The bytes were peeked before; only a reset can take them away.
       TransferError();

@@ -1,0 +1,159 @@
+// The component over TLS against a loopback TLS peer: each capture and send, plaintext held
+// by the session while the socket stays silent, the end with and without close_notify, and
+// handshakes that go wrong.
+#include <ctime>
+#include <fstream>
+#include <iterator>
+
+#include "tests/socket/SocketFixture.h"
+#include "tests/support/TlsPeer.h"
+#include "tls/TTlsSettings.h"
+
+using namespace testsupport;
+using K = TTlsStepKind;
+
+namespace {
+
+// StringInTwo: 5 bytes, then the rest, each by its bound: the rest waits in the session.
+enum class TCapture { String, StringAtMost, StringInTwo, File, FileAtMost };
+struct TTransferCase {
+  const char* Name;
+  std::vector<std::string> Records;  // the reply, one record each
+  bool PeerEnds;                     // close_notify after the reply; else the peer waits
+  bool Cut;                          // the peer closes without close_notify
+  TCapture Capture;
+  std::string Body = "hello world";
+};
+const std::string Head = "HTTP/1.0 200 OK\r\n";
+const std::string Large(300000, 'x');
+// Rows that keep the connection open can only end by the body's length: a wait that blocked
+// with plaintext held would run into the time-out.
+const TTransferCase TransferCases[] = {
+    {"StringToCloseNotify", {Head + "\r\n", "hello world"}, true, false, TCapture::String},
+    {"FileToCloseNotify", {Head, "\r\n", "hello world"}, true, false, TCapture::File},
+    {"LargeStringToCloseNotify", {Head + "\r\n", Large}, true, false, TCapture::String, Large},
+    {"StringToCut", {Head + "\r\n", "hello world"}, false, true, TCapture::String},
+    {"HeaderEndAndBodyInOneRecord", {Head, "\r\nhello world"}, false, false, TCapture::StringAtMost},
+    {"WholeReplyInOneRecord", {Head + "X: 1\r\n\r\nhello world"}, false, false, TCapture::StringAtMost},
+    {"WholeReplyInOneRecordToFile", {Head + "\r\nhello world"}, false, false, TCapture::FileAtMost},
+    {"BodyLeftInTheSession", {"hello world"}, false, false, TCapture::StringInTwo},
+};
+void PrintTo(const TTransferCase& C, std::ostream* Os) { *Os << C.Name; }
+
+TTlsSettings Trusting() {
+  TTlsSettings S;
+  S.CaFile = TTestPki::Get().RootFile;
+  return S;
+}
+
+class TlsTransfer : public SocketTest, public ::testing::WithParamInterface<TTransferCase> {};
+
+TEST_P(TlsTransfer, CarriesPlaintextBothWays) {
+  const TTransferCase& C = GetParam();
+  TTlsScript Steps{{K::Accept}, {K::ReadRequest}};
+  for (const std::string& R : C.Records) Steps.push_back({K::Send, R});
+  if (C.PeerEnds) Steps.push_back({K::CloseNotify});
+  if (!C.Cut) Steps.push_back({K::ReadToEnd});
+  TTlsPeer Peer(TTestPki::Get().Good, {Steps});
+  Make().TimeOut = 3000;
+  ConnectTo(Peer.Port());
+  Q->StartTls(Trusting(), "good.test");
+  const std::string Request = "GET / HTTP/1.0\r\n\r\n";
+  const std::string RequestFile = ::testing::TempDir() + "tls-request";
+  std::ofstream(RequestFile) << Request;
+  if (C.Capture == TCapture::File)
+    Q->SendFile(RequestFile);
+  else
+    Q->Write(Request);
+  while (C.Records[0].starts_with("HTTP/") && Q->ReadLn() != "\r\n") {
+  }
+  std::string Body;
+  const std::string BodyFile = ::testing::TempDir() + "tls-body";
+  const auto Size = static_cast<std::int64_t>(C.Body.size());
+  switch (C.Capture) {
+    case TCapture::String: Q->CaptureString(Body, -1); break;
+    case TCapture::StringAtMost: Q->CaptureStringAtMost(Body, Size); break;
+    case TCapture::StringInTwo: {
+      std::string Rest;
+      Q->CaptureStringAtMost(Body, 5);
+      Q->CaptureStringAtMost(Rest, Size - 5);
+      Body += Rest;
+      break;
+    }
+    case TCapture::File: Q->CaptureFile(BodyFile); break;
+    case TCapture::FileAtMost: Q->CaptureFileAtMost(BodyFile, Size); break;
+  }
+  if (C.Capture >= TCapture::File) {
+    std::ifstream In(BodyFile, std::ios::binary);
+    Body.assign(std::istreambuf_iterator<char>(In), {});
+  }
+  EXPECT_EQ(Body, C.Body);
+  EXPECT_EQ(Q->BytesRecvd, C.Capture == TCapture::StringInTwo ? Size - 5 : Size);
+  EXPECT_EQ(Q->TlsCut(), C.Cut);
+  Q->Disconnect();
+  ASSERT_TRUE(Peer.Finished());
+  EXPECT_EQ(Peer.Received(), Lines{Request});
+  EXPECT_EQ(Peer.CloseNotified()[0], !C.Cut);  // the component's close_notify reached it
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TlsTransfer, ::testing::ValuesIn(TransferCases),
+                         [](const auto& I) { return std::string(I.param.Name); });
+
+struct THandshakeCase {
+  const char* Name;
+  TTlsScript Steps;
+  TPkiCert TTestPki::*Cert;
+  TSockCause Cause;
+  TSockStep Step;
+  std::size_t ChainBytes = 0;
+};
+const THandshakeCase HandshakeCases[] = {
+    {"ServerHelloNeverComes", {{K::ReadRaw}, {K::Stall}}, &TTestPki::Good, TSockCause::scTimedOut,
+     TSockStep::ssHandshake},
+    {"GarbageInsteadOfHandshake", {{K::ReadRaw}, {K::Raw, "HTTP/1.0 400 Bad\r\n\r\n"}, {K::Stall}},
+     &TTestPki::Good, TSockCause::scError, TSockStep::ssHandshake},
+    {"ResetMidHandshake", {{K::ReadRaw}, {K::Reset}}, &TTestPki::Good, TSockCause::scError,
+     TSockStep::ssHandshake},
+    {"ChainOfOneMegabyte", {{K::Accept}, {K::ReadToEnd}}, &TTestPki::Good,
+     TSockCause::scError, TSockStep::ssHandshake, std::size_t{1} << 20},
+    // The handshake completes; the check fails and no byte of the caller's may follow.
+    {"CheckFails", {{K::Accept}, {K::ReadToEnd}}, &TTestPki::Untrusted, TSockCause::scError,
+     TSockStep::ssCertificate},
+};
+void PrintTo(const THandshakeCase& C, std::ostream* Os) { *Os << C.Name; }
+
+double ThreadCpuSeconds() {
+  timespec T{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
+  return static_cast<double>(T.tv_sec) + static_cast<double>(T.tv_nsec) / 1e9;
+}
+
+class TlsHandshake : public SocketTest, public ::testing::WithParamInterface<THandshakeCase> {};
+
+TEST_P(TlsHandshake, FailsAtItsStepWithoutSpinningOrSending) {
+  const THandshakeCase& C = GetParam();
+  const TPkiCert& Cert = TTestPki::Get().*C.Cert;
+  TTlsPeer Peer(Cert, {C.Steps}, C.ChainBytes);
+  Make().TimeOut = 400;
+  ConnectTo(Peer.Port());
+  const double CpuBefore = ThreadCpuSeconds();
+  try {
+    Q->StartTls(Trusting(), Cert.Host);
+    ADD_FAILURE() << "the handshake passed";
+  } catch (const ESockError& E) {
+    EXPECT_EQ(E.Step(), C.Step) << E.what();
+    EXPECT_EQ(E.Cause(), C.Cause) << E.what();
+  }
+  if (C.Cause == TSockCause::scTimedOut) {  // a silent server costs no CPU
+    EXPECT_LT(ThreadCpuSeconds() - CpuBefore, 0.1);
+  }
+  EXPECT_THROW(Q->Write("GET / HTTP/1.0\r\n\r\n"), ESockError);
+  Q->Disconnect();
+  ASSERT_TRUE(Peer.Finished());
+  EXPECT_EQ(Peer.Received(), Lines{""});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TlsHandshake, ::testing::ValuesIn(HandshakeCases),
+                         [](const auto& I) { return std::string(I.param.Name); });
+
+}  // namespace
