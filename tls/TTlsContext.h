@@ -4,10 +4,13 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
+#include "tls/TTlsFacts.h"
 #include "tls/TTlsSettings.h"
 
 typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_session_st SSL_SESSION;
 
 class TTlsContext {
  public:
@@ -25,7 +28,16 @@ class TTlsContext {
   const TTlsSettings& Settings() const;
   SSL_CTX* Handle() const;
 
+  // Sessions for resumption, one per key (host, port and SNI), each with the facts of the pass
+  // that made it: a resumed handshake brings no chain and runs no check. StoreSession takes the
+  // reference; TakeSession gives one (or nullptr), and a TLS 1.3 ticket only once.
+  void StoreSession(const std::string& Key, SSL_SESSION* Session, const TTlsFacts& Facts);
+  SSL_SESSION* TakeSession(const std::string& Key, TTlsFacts& Facts);
+
  private:
+  void LoadTrust();
+  void LoadCredentials();
+
   struct TState;
   std::unique_ptr<TState> F;
 };

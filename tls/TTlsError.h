@@ -14,7 +14,8 @@ enum class TTlsErrorKind : std::uint8_t {
   tkCheck,         // the certificate check failed; Reason() says why
   tkCredentials,   // the caller's certificate or key is unusable
   tkCaFile,        // the CA file cannot be read or holds no certificate
-  tkCaPath         // the CA directory does not exist or cannot be read
+  tkCaPath,        // the CA directory does not exist or cannot be read
+  tkRecord         // after the handshake, a record from the peer could not be read
 };
 
 class ETlsError : public Exception {

@@ -13,6 +13,8 @@
 #include "tls/TTlsSettings.h"
 
 class TTlsContext;
+typedef struct ssl_st SSL;
+typedef struct ssl_session_st SSL_SESSION;
 
 // What a step of the session needs before it can go on.
 enum class TTlsWant : std::uint8_t {
@@ -31,6 +33,7 @@ class TTlsSession {
   TTlsSession(const TTlsSession&) = delete;
   TTlsSession& operator=(const TTlsSession&) = delete;
 
+  // After every call, send what Outgoing() holds: a Read may have to answer the peer too.
   // Ciphertext read from the socket. Count 0 means the peer closed the connection.
   void Received(const char* Data, std::size_t Count);
   // Ciphertext waiting to be sent; Sent(N) drops the first N bytes once they are on the wire.
@@ -39,18 +42,21 @@ class TTlsSession {
 
   // Drives the handshake. twDone once it is complete (then Facts() holds the session's facts
   // and the check's outcome, and Check() tells whether the request may go). Throws ETlsError
-  // with ssHandshake for a failed handshake.
+  // with tkHandshake for a failed handshake.
   TTlsWant Handshake();
   // The check after the handshake: trust, name, dates, key usage, strength; waived when the
-  // settings turn checks off. Throws ETlsError with ssCertificate and the reason when it fails.
+  // settings turn checks off. Throws ETlsError with tkCheck and the reason when it fails.
   void Check();
 
   // Plaintext: Read gives up to Size bytes; Got is how many (0 with twRead: need ciphertext).
+  // twClosed / twCut once the peer's stream has ended. Throws ETlsError with tkRecord for a
+  // record that cannot be read (a forged or corrupt record, a fatal alert).
   TTlsWant Read(char* Buffer, std::size_t Size, std::size_t& Got);
   // Whether plaintext can be had without a byte more from the socket: decrypted bytes held, or
   // a whole record of ciphertext not yet decrypted. A wait must not block while this is true.
   bool HasPlaintext() const;
-  // Encrypts Count bytes into Outgoing(); all of them are taken.
+  // Encrypts Count bytes into Outgoing(); all of them are taken. Only after Check() has let
+  // the pass go on: no byte leaves before the check passed or was waived.
   void Write(const char* Data, std::size_t Count);
   // Queues close_notify into Outgoing().
   void Shutdown();
@@ -58,6 +64,13 @@ class TTlsSession {
   const TTlsFacts& Facts() const;
 
  private:
+  friend class TTlsContext;
+  // A session (TLS 1.2) or ticket (TLS 1.3) the server gave; kept once the check allows.
+  static int SessionArrived(SSL* Ssl, SSL_SESSION* Session);
+  void Hook();
+  void Finish();
+  [[noreturn]] void Fail(int Error, bool InHandshake);
+
   struct TState;
   std::unique_ptr<TState> F;
 };

@@ -1,0 +1,290 @@
+// The client session against an in-process OpenSSL server: versions, SNI and ALPN, the check
+// per leaf of the test PKI, resumption, plaintext held across records, the end of the stream,
+// and the caller's files.
+#include <openssl/x509_vfy.h>
+
+#include <optional>
+#include <vector>
+
+#include "tests/tls/TlsServerPass.h"
+#include "tls/TTlsContext.h"
+#include "tls/TTlsError.h"
+
+using testsupport::TPkiCert;
+using testsupport::TTestPki;
+using enum TTlsVersion;
+using enum TTlsErrorKind;
+using TKind = std::optional<TTlsErrorKind>;
+
+namespace {
+
+// The kind of ETlsError that Step throws, and its text.
+template <class F>
+TKind Thrown(F&& Step, std::string* Text = nullptr) {
+  try {
+    Step();
+  } catch (const ETlsError& E) {
+    if (Text != nullptr) *Text = E.what();
+    return E.Kind();
+  }
+  return std::nullopt;
+}
+
+class TlsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { TTlsContext::ClearCache(); }
+  // Everything the client can read now, without a byte more from the server.
+  static std::string ReadAll(TTlsSession& Client) {
+    std::string Text;
+    char Block[64];
+    for (int Guard = 0; Client.HasPlaintext() && Guard < 10; ++Guard) {
+      std::size_t Got = 0;
+      Client.Read(Block, sizeof Block, Got);
+      Text.append(Block, Got);
+    }
+    return Text;
+  }
+  const TTestPki& Pki = TTestPki::Get();
+  const TTlsSettings Trusting{.CaFile = Pki.RootFile};
+};
+
+TEST_F(TlsTest, VersionsAgreeOnTheHighestCommonOneOrFail) {
+  struct {
+    int ServerMin, ServerMax;
+    TTlsVersion Min, Max;
+    std::string Version;  // "": the handshake fails with the server's protocol_version alert
+  } const Cases[] = {{TLS1_2_VERSION, TLS1_2_VERSION, tv12, tvAny, "TLSv1.2"},
+                     {TLS1_3_VERSION, TLS1_3_VERSION, tv12, tvAny, "TLSv1.3"},
+                     {0, 0, tv12, tvAny, "TLSv1.3"},
+                     {0, 0, tv12, tv12, "TLSv1.2"},
+                     {TLS1_2_VERSION, TLS1_2_VERSION, tv13, tvAny, ""},
+                     {TLS1_3_VERSION, TLS1_3_VERSION, tv12, tv12, ""}};
+  for (const auto& P : Cases) {
+    SCOPED_TRACE(&P - Cases);
+    TServerSide Server(Pki.Good, P.ServerMin, P.ServerMax);
+    const TTlsSettings S{.CaFile = Pki.RootFile, .MinVersion = P.Min, .MaxVersion = P.Max};
+    TTlsSession Client(TTlsContext::For(S), "good.test", 443);
+    TServerPass Pass(Server);
+    const bool Fails = P.Version.empty();
+    EXPECT_EQ(Thrown([&] { Pass.Shake(Client); }), Fails ? TKind(tkHandshake) : std::nullopt);
+    const TTlsFacts& Facts = Client.Facts();
+    EXPECT_EQ(Facts.Outcome.Alert, Fails ? SSL_AD_PROTOCOL_VERSION : 0);
+    EXPECT_EQ(Facts.Outcome.HandshakeError != 0, Fails);
+    EXPECT_EQ(Facts.Version, P.Version);
+    EXPECT_EQ(Facts.Alpn, Fails ? "" : "http/1.0");
+    EXPECT_EQ(Facts.Group.empty(), Fails);
+    EXPECT_EQ(Facts.Reason.Problem, Fails ? TTlsProblem::tpNoCommonVersion : TTlsProblem::tpNone);
+  }
+}
+
+struct TCheckCase {
+  TPkiCert TTestPki::*Cert;
+  const char* Host;
+  long Result;
+  int Chain;
+  const char* Sni = nullptr;  // nullptr: the host as asked
+  bool Verify = true;
+  bool SystemStore = false;
+};
+class TlsChecks : public TlsTest, public ::testing::WithParamInterface<TCheckCase> {};
+
+TEST_P(TlsChecks, RecordTheOutcomeAndLetOnlyAPassingOrWaivedPassWrite) {
+  const TCheckCase& P = GetParam();
+  TServerSide Server(Pki.*P.Cert);
+  const TTlsSettings S{.Verify = P.Verify, .CaFile = P.SystemStore ? "" : Pki.RootFile};
+  TTlsSession Client(TTlsContext::For(S), P.Host, 443);
+  TServerPass Pass(Server);
+  Pass.Shake(Client);
+  const TTlsFacts& Facts = Client.Facts();
+  const char* Sent = SSL_get_servername(Pass.Ssl, TLSEXT_NAMETYPE_host_name);
+  EXPECT_EQ(std::string(Sent != nullptr ? Sent : ""), P.Sni != nullptr ? P.Sni : P.Host);
+  EXPECT_EQ(Facts.Sni, P.Sni != nullptr ? P.Sni : P.Host);
+  EXPECT_EQ(Facts.Outcome.VerifyResult, P.Result)
+      << X509_verify_cert_error_string(Facts.Outcome.VerifyResult);
+  EXPECT_EQ(Facts.Chain.size(), std::size_t(P.Chain));
+  EXPECT_EQ(Facts.VerifyWaived, !P.Verify);
+  EXPECT_FALSE(Facts.Outcome.CertificateRequested);
+  const TKind Refused = !P.Verify || P.Result == X509_V_OK ? std::nullopt : TKind(tkCheck);
+  EXPECT_EQ(Thrown([&] { Client.Check(); }), Refused);
+  EXPECT_EQ(Facts.Reason.Problem != TTlsProblem::tpNone, Refused.has_value());
+  EXPECT_EQ(Thrown([&] { Client.Write("GET", 3); }), Refused);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Table, TlsChecks,
+    ::testing::ValuesIn(std::vector<TCheckCase>{
+        {&TTestPki::Good, "good.test", X509_V_OK, 2},
+        {&TTestPki::Good, "GOOD.test.", X509_V_OK, 2, "GOOD.test"},
+        {&TTestPki::Good, "good.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, 2, {}, true, true},
+        {&TTestPki::Good, "127.0.0.1", X509_V_ERR_IP_ADDRESS_MISMATCH, 2, ""},
+        {&TTestPki::Expired, "expired.test", X509_V_ERR_CERT_HAS_EXPIRED, 2},
+        {&TTestPki::Expired, "expired.test", X509_V_ERR_CERT_HAS_EXPIRED, 2, {}, false},
+        {&TTestPki::NotYetValid, "future.test", X509_V_ERR_CERT_NOT_YET_VALID, 2},
+        {&TTestPki::WrongHost, "wrong.test", X509_V_ERR_HOSTNAME_MISMATCH, 2},
+        {&TTestPki::Wildcard, "a.wild.test", X509_V_OK, 2},
+        {&TTestPki::Wildcard, "wild.test", X509_V_ERR_HOSTNAME_MISMATCH, 2},
+        {&TTestPki::Wildcard, "b.a.wild.test", X509_V_ERR_HOSTNAME_MISMATCH, 2},
+        {&TTestPki::Ip, "127.0.0.1", X509_V_OK, 2, ""},
+        {&TTestPki::Ip, "[::1]", X509_V_OK, 2, ""},
+        {&TTestPki::Ip, "127.0.0.2", X509_V_ERR_IP_ADDRESS_MISMATCH, 2, ""},
+        {&TTestPki::SelfSigned, "self.test", X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, 1},
+        {&TTestPki::Untrusted, "untrusted.test", X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, 2},
+        {&TTestPki::LeafOnly, "leafonly.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, 1},
+        {&TTestPki::Sha1, "sha1.test", X509_V_ERR_CA_MD_TOO_WEAK, 2},
+        {&TTestPki::Rsa1024, "rsa1024.test", X509_V_ERR_EE_KEY_TOO_SMALL, 2}}));
+// clang-format on
+
+struct TResumeCase {
+  TPkiCert TTestPki::*Cert;
+  const char* Host;
+  int ServerMax;
+  bool FirstVerify, SecondVerify;
+  int SecondPort;
+  bool Resumed;
+};
+class TlsResumption : public TlsTest, public ::testing::WithParamInterface<TResumeCase> {};
+
+TEST_P(TlsResumption, ResumesOnlyUnderTheSameKeyAndKeepsTheFirstPassFacts) {
+  const TResumeCase& P = GetParam();
+  TServerSide Server(Pki.*P.Cert, 0, P.ServerMax);
+  auto Pass = [&](bool Verify, int Port) {
+    TTlsSession Client(TTlsContext::For({.Verify = Verify, .CaFile = Pki.RootFile}), P.Host, Port);
+    TServerPass On(Server);
+    On.Shake(Client);
+    Thrown([&] { Client.Check(); });
+    On.Send("ok");  // a TLS 1.3 ticket arrives after the handshake, taken by the read
+    On.To(Client);
+    EXPECT_EQ(ReadAll(Client), "ok");
+    return Client.Facts();
+  };
+  const TTlsFacts First = Pass(P.FirstVerify, 443);
+  const TTlsFacts Second = Pass(P.SecondVerify, P.SecondPort);
+  EXPECT_FALSE(First.Resumed);
+  EXPECT_EQ(Second.Resumed, P.Resumed);
+  EXPECT_EQ(Second.Chain, First.Chain);
+  EXPECT_EQ(Second.Outcome.VerifyResult, First.Outcome.VerifyResult);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TlsResumption,
+    ::testing::ValuesIn(std::vector<TResumeCase>{
+        {&TTestPki::Good, "good.test", TLS1_3_VERSION, true, true, 443, true},
+        {&TTestPki::Good, "good.test", TLS1_2_VERSION, true, true, 443, true},
+        {&TTestPki::Good, "good.test", TLS1_3_VERSION, true, true, 8443, false},
+        {&TTestPki::Good, "good.test", TLS1_3_VERSION, false, true, 443, false},
+        {&TTestPki::Expired, "expired.test", TLS1_3_VERSION, false, false, 443, true},
+        {&TTestPki::Expired, "expired.test", TLS1_2_VERSION, true, true, 443, false}}));
+
+// Two records in one delivery: the second waits undecrypted after the first read, and no
+// socket notification will come for it. A header split across deliveries is no record yet.
+TEST_F(TlsTest, PlaintextHeldInWholeRecordsIsReadWithoutMoreBytes) {
+  TServerSide Server(Pki.Good);
+  TTlsSession Client(TTlsContext::For(Trusting), "good.test", 443);
+  TServerPass Pass(Server);
+  Pass.Shake(Client);
+  Client.Check();
+  Pass.Send("one");
+  Pass.Send("two");
+  Pass.To(Client);
+  EXPECT_EQ(ReadAll(Client), "onetwo");
+  Pass.Send("three");
+  const std::string Record = Pass.Take();
+  Client.Received(Record.data(), 3);
+  char Block[8];
+  std::size_t Got = 1;
+  EXPECT_EQ(Client.Read(Block, sizeof Block, Got), TTlsWant::twRead);
+  EXPECT_EQ(Got, 0u);
+  EXPECT_FALSE(Client.HasPlaintext());
+  Client.Received(Record.data() + 3, Record.size() - 3);
+  EXPECT_EQ(ReadAll(Client), "three");
+}
+
+TEST_F(TlsTest, CloseNotifyIsAnEndAndAnythingElseACut) {
+  struct {
+    bool CloseNotify;
+    std::size_t Keep;  // bytes of the server's last flight that arrive before the end
+    TTlsWant Want;
+  } const Cases[] = {{true, std::string::npos, TTlsWant::twClosed},
+                     {false, std::string::npos, TTlsWant::twCut},
+                     {false, 10, TTlsWant::twCut}};
+  for (const auto& P : Cases) {
+    SCOPED_TRACE(&P - Cases);
+    TServerSide Server(Pki.Good);
+    TTlsSession Client(TTlsContext::For(Trusting), "good.test", 443);
+    TServerPass Pass(Server);
+    Pass.Shake(Client);
+    Client.Check();
+    Pass.Send("tail");
+    if (P.CloseNotify) SSL_shutdown(Pass.Ssl);
+    const std::string Bytes = Pass.Take();
+    Client.Received(Bytes.data(), std::min(P.Keep, Bytes.size()));
+    Client.Received(nullptr, 0);
+    char Block[64];
+    std::size_t Got = 0;
+    TTlsWant Want = TTlsWant::twDone;
+    for (int Guard = 0; Want == TTlsWant::twDone && Guard < 5; ++Guard)
+      Want = Client.Read(Block, sizeof Block, Got);
+    EXPECT_EQ(Want, P.Want);
+    EXPECT_FALSE(Client.HasPlaintext());
+  }
+}
+
+// A server that requires a client certificate: it gets the caller's, or refuses the pass in
+// the handshake (TLS 1.2) or at the first read (TLS 1.3, where the client finishes first).
+TEST_F(TlsTest, ClientCertificateIsOfferedWhenAskedFor) {
+  struct {
+    bool WithCertificate;
+    int ServerMax;
+    TKind InHandshake, InRead;
+    int Alert;
+  } const Cases[] = {{true, 0, {}, {}, 0},
+                     {false, TLS1_2_VERSION, tkHandshake, {}, SSL_AD_HANDSHAKE_FAILURE},
+                     {false, TLS1_3_VERSION, {}, tkRecord, TLS13_AD_CERTIFICATE_REQUIRED}};
+  for (const auto& P : Cases) {
+    SCOPED_TRACE(&P - Cases);
+    TServerSide Server(Pki.Good, 0, P.ServerMax);
+    SSL_CTX_set_verify(Server.Ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    SSL_CTX_load_verify_file(Server.Ctx, Pki.RootFile.c_str());
+    const TTlsSettings S{.CaFile = Pki.RootFile,
+                         .CertFile = P.WithCertificate ? Pki.ClientCombined : ""};
+    TTlsSession Client(TTlsContext::For(S), "good.test", 443);
+    TServerPass Pass(Server);
+    EXPECT_EQ(Thrown([&] { Pass.Shake(Client); }), P.InHandshake);
+    if (!P.InHandshake) {
+      Client.Check();
+      Pass.Send("ok");
+      Pass.To(Client);
+      EXPECT_EQ(Thrown([&] { ReadAll(Client); }), P.InRead);
+    }
+    EXPECT_EQ(SSL_get0_peer_certificate(Pass.Ssl) != nullptr, P.WithCertificate);
+    EXPECT_TRUE(Client.Facts().Outcome.CertificateRequested);
+    EXPECT_EQ(Client.Facts().Outcome.Alert, P.Alert);
+    EXPECT_EQ(Client.Facts().Reason.Problem,
+              P.WithCertificate ? TTlsProblem::tpNone : TTlsProblem::tpClientCertificateWanted);
+  }
+}
+
+TEST_F(TlsTest, UnusableFilesAreErrorsOfTheirOwn) {
+  const std::string &Root = Pki.RootFile, &Cert = Pki.Client.Cert, &Key = Pki.ClientKeyEncrypted;
+  const std::string Missing = Pki.Dir + "/none";
+  const std::pair<TTlsSettings, TKind> Cases[] = {
+      {{.CaFile = Root, .CertFile = Cert, .KeyFile = Key}, tkCredentials},
+      {{.CaFile = Root, .CertFile = Cert, .KeyFile = Key, .KeyPassphrase = "no"}, tkCredentials},
+      {{.CaFile = Root, .CertFile = Cert, .KeyFile = Key, .KeyPassphrase = Pki.ClientPassphrase},
+       {}},
+      {{.CaFile = Root, .CertFile = Pki.ClientCombined}, {}},
+      {{.CaFile = Missing}, tkCaFile},
+      {{.CaFile = Pki.Good.Key}, tkCaFile},  // no certificate in it
+      {{.Verify = false, .CaFile = Missing}, {}},
+      {{.CaPath = Missing}, tkCaPath},
+      {{.CaPath = Pki.Dir}, {}}};
+  for (const auto& [Settings, Kind] : Cases) {
+    std::string Text;
+    EXPECT_EQ(Thrown([&] { TTlsContext::For(Settings); }, &Text), Kind)
+        << &Settings - &Cases[0].first;
+    EXPECT_EQ(Text, Kind == tkCredentials ? "certificate or key unusable" : Text);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+// One OpenSSL client context per set of settings: versions, ALPN, trust, the caller's
+// certificate; the process-wide cache of contexts, and the sessions each keeps for resumption.
+#include "tls/TTlsContext.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "tls/TTlsError.h"
+#include "tls/TTlsSession.h"
+
+namespace {
+
+// A long-running program that visits many servers must not keep a session for each forever.
+constexpr std::size_t MaxSessions = 256;
+
+struct TCtxFree {
+  void operator()(SSL_CTX* Ctx) const { SSL_CTX_free(Ctx); }
+};
+
+// The key's passphrase, never a terminal: OpenSSL's default callback would prompt on the tty.
+// No passphrase, or one that does not fit, makes the key unusable.
+int GivePassphrase(char* Buffer, int Size, int /*Writing*/, void* User) {
+  const auto* Passphrase = static_cast<const std::string*>(User);
+  if (Passphrase == nullptr || Passphrase->empty() || Passphrase->size() > std::size_t(Size))
+    return -1;
+  std::memcpy(Buffer, Passphrase->data(), Passphrase->size());
+  return static_cast<int>(Passphrase->size());
+}
+
+int ProtocolOf(TTlsVersion Version) {
+  switch (Version) {
+    case TTlsVersion::tv12: return TLS1_2_VERSION;
+    case TTlsVersion::tv13: return TLS1_3_VERSION;
+    case TTlsVersion::tvAny: break;
+  }
+  return 0;
+}
+
+bool IsReadableDirectory(const std::string& Path) {
+  struct stat St {};
+  return ::stat(Path.c_str(), &St) == 0 && S_ISDIR(St.st_mode) &&
+         ::access(Path.c_str(), R_OK | X_OK) == 0;
+}
+
+// The process-wide cache. OpenSSL is started before the cache exists, so that the cache's
+// destructor runs before OpenSSL's own clean-up at exit.
+struct TContextCache {
+  TContextCache() { OPENSSL_init_ssl(0, nullptr); }
+  std::mutex Lock;
+  std::vector<std::shared_ptr<TTlsContext>> Contexts;
+};
+
+TContextCache& Cache() {
+  static TContextCache Instance;
+  return Instance;
+}
+
+}  // namespace
+
+struct TTlsContext::TState {
+  struct TEntry {
+    SSL_SESSION* Session = nullptr;
+    TTlsFacts Facts;
+  };
+
+  TTlsSettings Settings;
+  std::unique_ptr<SSL_CTX, TCtxFree> Ctx;
+  std::mutex Lock;
+  std::map<std::string, TEntry> Sessions;
+};
+
+std::shared_ptr<TTlsContext> TTlsContext::For(const TTlsSettings& Settings) {
+  TContextCache& C = Cache();
+  std::lock_guard<std::mutex> Guard(C.Lock);
+  for (const auto& Context : C.Contexts)
+    if (Context->Settings() == Settings) return Context;
+  auto Made = std::make_shared<TTlsContext>(Settings);
+  C.Contexts.push_back(Made);
+  return Made;
+}
+
+void TTlsContext::ClearCache() {
+  TContextCache& C = Cache();
+  std::lock_guard<std::mutex> Guard(C.Lock);
+  C.Contexts.clear();
+}
+
+TTlsContext::TTlsContext(const TTlsSettings& Settings) : F(std::make_unique<TState>()) {
+  OPENSSL_init_ssl(0, nullptr);
+  F->Settings = Settings;
+  F->Ctx.reset(SSL_CTX_new(TLS_client_method()));
+  SSL_CTX* Ctx = F->Ctx.get();
+  if (Ctx == nullptr)
+    throw ETlsError("OpenSSL could not make a TLS context", TTlsErrorKind::tkHandshake);
+  SSL_CTX_set_min_proto_version(Ctx, ProtocolOf(Settings.MinVersion));
+  SSL_CTX_set_max_proto_version(Ctx, ProtocolOf(Settings.MaxVersion));
+  // Debian's level: RSA keys of 2048 bits and more, no SHA-1 or MD5 signatures in the chain.
+  // Explicit, so that a machine whose openssl.cnf says less still checks as much.
+  if (SSL_CTX_get_security_level(Ctx) < 2) SSL_CTX_set_security_level(Ctx, 2);
+  // A client that renegotiates would have to read inside a write; HTTP/1.0 never needs it.
+  SSL_CTX_set_options(Ctx, SSL_OP_NO_RENEGOTIATION);
+  static const unsigned char Alpn[] = "\x08http/1.0";
+  SSL_CTX_set_alpn_protos(Ctx, Alpn, sizeof Alpn - 1);
+  // Our own store, keyed by host, port and SNI: OpenSSL's internal one is a server's.
+  SSL_CTX_set_session_cache_mode(Ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(Ctx, &TTlsSession::SessionArrived);
+  SSL_CTX_set_default_passwd_cb(Ctx, GivePassphrase);
+  SSL_CTX_set_default_passwd_cb_userdata(Ctx, &F->Settings.KeyPassphrase);
+  LoadTrust();
+  LoadCredentials();
+  ERR_clear_error();
+}
+
+TTlsContext::~TTlsContext() {
+  for (auto& [Key, Entry] : F->Sessions) SSL_SESSION_free(Entry.Session);
+}
+
+const TTlsSettings& TTlsContext::Settings() const { return F->Settings; }
+
+SSL_CTX* TTlsContext::Handle() const { return F->Ctx.get(); }
+
+// The system's store unless the caller names a CA file or directory. With checks waived a
+// file that cannot be used does not stop the pass, as with curl -k; the result is still
+// computed and recorded.
+void TTlsContext::LoadTrust() {
+  SSL_CTX* Ctx = F->Ctx.get();
+  const TTlsSettings& S = F->Settings;
+  if (S.CaFile.empty() && S.CaPath.empty()) {
+    SSL_CTX_set_default_verify_paths(Ctx);
+    return;
+  }
+  // OpenSSL fails a file that holds no certificate, as well as one it cannot read.
+  if (!S.CaFile.empty() && !SSL_CTX_load_verify_file(Ctx, S.CaFile.c_str()) && S.Verify)
+    throw ETlsError("error setting certificate file: " + S.CaFile, TTlsErrorKind::tkCaFile);
+  // OpenSSL takes any directory name and finds nothing in it later; say so now.
+  if (!S.CaPath.empty()) {
+    if (!IsReadableDirectory(S.CaPath) && S.Verify)
+      throw ETlsError("error setting certificate path: " + S.CaPath, TTlsErrorKind::tkCaPath);
+    SSL_CTX_load_verify_dir(Ctx, S.CaPath.c_str());
+  }
+}
+
+void TTlsContext::LoadCredentials() {
+  const TTlsSettings& S = F->Settings;
+  if (S.CertFile.empty()) return;
+  SSL_CTX* Ctx = F->Ctx.get();
+  const std::string& Key = S.KeyFile.empty() ? S.CertFile : S.KeyFile;
+  if (SSL_CTX_use_certificate_chain_file(Ctx, S.CertFile.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(Ctx, Key.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_check_private_key(Ctx) != 1)
+    throw ETlsError("certificate or key unusable", TTlsErrorKind::tkCredentials);
+}
+
+void TTlsContext::StoreSession(const std::string& Key, SSL_SESSION* Session,
+                               const TTlsFacts& Facts) {
+  std::lock_guard<std::mutex> Guard(F->Lock);
+  auto Found = F->Sessions.find(Key);
+  if (Found == F->Sessions.end()) {
+    if (F->Sessions.size() >= MaxSessions) {
+      SSL_SESSION_free(F->Sessions.begin()->second.Session);
+      F->Sessions.erase(F->Sessions.begin());
+    }
+    Found = F->Sessions.emplace(Key, TState::TEntry{}).first;
+  }
+  SSL_SESSION_free(Found->second.Session);
+  Found->second.Session = Session;
+  Found->second.Facts = Facts;
+}
+
+SSL_SESSION* TTlsContext::TakeSession(const std::string& Key, TTlsFacts& Facts) {
+  std::lock_guard<std::mutex> Guard(F->Lock);
+  const auto Found = F->Sessions.find(Key);
+  if (Found == F->Sessions.end()) return nullptr;
+  SSL_SESSION* Session = Found->second.Session;
+  if (!SSL_SESSION_is_resumable(Session)) {
+    SSL_SESSION_free(Session);
+    F->Sessions.erase(Found);
+    return nullptr;
+  }
+  Facts = Found->second.Facts;
+  // A TLS 1.3 ticket is for one use (RFC 8446 C.4); the resumed pass gets fresh ones.
+  if (SSL_SESSION_get_protocol_version(Session) == TLS1_3_VERSION)
+    F->Sessions.erase(Found);
+  else
+    SSL_SESSION_up_ref(Session);
+  return Session;
+}

@@ -1,0 +1,441 @@
+// A client TLS session over bytes the caller moves: a BIO of our own holds the ciphertext both
+// ways, the handshake runs with the check deferred to its end, and the facts are kept.
+#include "tls/TTlsSession.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "base/AsciiText.h"
+#include "tls/TTlsContext.h"
+#include "tls/TTlsError.h"
+
+namespace {
+
+// Where whole records end in the peer's byte stream. OpenSSL pulls a record from the BIO only
+// when asked, so a record that arrived with an earlier one waits undecrypted, and no read
+// notification will come for bytes the caller has already taken from the socket.
+class TRecordScan {
+ public:
+  void Feed(const unsigned char* Data, std::size_t Count) {
+    while (Count > 0) {
+      std::size_t Take;
+      if (FHeadGot < sizeof FHead) {
+        Take = std::min(sizeof FHead - FHeadGot, Count);
+        std::memcpy(FHead + FHeadGot, Data, Take);
+        FHeadGot += Take;
+        if (FHeadGot == sizeof FHead) FBodyLeft = std::size_t(FHead[3]) << 8 | FHead[4];
+      } else {
+        Take = std::min(FBodyLeft, Count);
+        FBodyLeft -= Take;
+      }
+      Data += Take;
+      Count -= Take;
+      FTotal += Take;
+      if (FHeadGot == sizeof FHead && FBodyLeft == 0) {
+        FWholeEnd = FTotal;
+        FHeadGot = 0;
+      }
+    }
+  }
+  std::uint64_t WholeEnd() const { return FWholeEnd; }
+
+ private:
+  unsigned char FHead[5] = {};
+  std::size_t FHeadGot = 0;
+  std::size_t FBodyLeft = 0;
+  std::uint64_t FTotal = 0;
+  std::uint64_t FWholeEnd = 0;
+};
+
+// The ciphertext both ways, behind the BIO that OpenSSL reads and writes.
+struct TWire {
+  std::string In;
+  std::size_t InAt = 0;
+  bool InEnded = false;     // the caller said the peer closed
+  std::uint64_t Taken = 0;  // bytes OpenSSL has pulled, in the peer's stream
+  TRecordScan Scan;
+  std::string Out;
+  std::size_t OutAt = 0;
+
+  std::size_t InLeft() const { return In.size() - InAt; }
+};
+
+TWire& WireOf(BIO* Bio) { return *static_cast<TWire*>(BIO_get_data(Bio)); }
+
+int WireWrite(BIO* Bio, const char* Data, std::size_t Count, std::size_t* Written) {
+  WireOf(Bio).Out.append(Data, Count);
+  *Written = Count;
+  return 1;
+}
+
+int WireRead(BIO* Bio, char* Data, std::size_t Size, std::size_t* Got) {
+  TWire& W = WireOf(Bio);
+  BIO_clear_retry_flags(Bio);
+  *Got = std::min(Size, W.InLeft());
+  if (*Got == 0) {
+    if (!W.InEnded) BIO_set_retry_read(Bio);
+    return 0;
+  }
+  std::memcpy(Data, W.In.data() + W.InAt, *Got);
+  W.InAt += *Got;
+  W.Taken += *Got;
+  if (W.InAt == W.In.size()) {
+    W.In.clear();
+    W.InAt = 0;
+  }
+  return 1;
+}
+
+long WireCtrl(BIO* Bio, int Command, long /*Number*/, void* /*Pointer*/) {
+  TWire& W = WireOf(Bio);
+  switch (Command) {
+    case BIO_CTRL_FLUSH: return 1;
+    case BIO_CTRL_PENDING: return static_cast<long>(W.InLeft());
+    case BIO_CTRL_WPENDING: return static_cast<long>(W.Out.size() - W.OutAt);
+    // OpenSSL tells an end of the peer's stream from a wait by asking this.
+    case BIO_CTRL_EOF: return W.InEnded && W.InLeft() == 0;
+    default: return 0;
+  }
+}
+
+BIO_METHOD* WireMethod() {
+  static BIO_METHOD* const Method = [] {
+    BIO_METHOD* M = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "orrery wire");
+    BIO_meth_set_write_ex(M, WireWrite);
+    BIO_meth_set_read_ex(M, WireRead);
+    BIO_meth_set_ctrl(M, WireCtrl);
+    return M;
+  }();
+  return Method;
+}
+
+// The name as checked and sent: no brackets around an IPv6 literal, no final dot (SNI carries
+// none, RFC 6066 section 3).
+std::string BareName(std::string_view Name) {
+  if (Name.size() >= 2 && Name.front() == '[' && Name.back() == ']')
+    Name = Name.substr(1, Name.size() - 2);
+  if (Name.size() > 1 && Name.back() == '.') Name.remove_suffix(1);
+  return std::string(Name);
+}
+
+bool IsIpLiteral(const std::string& Name) {
+  unsigned char Address[16];
+  return inet_pton(AF_INET, Name.c_str(), Address) == 1 ||
+         inet_pton(AF_INET6, Name.c_str(), Address) == 1;
+}
+
+std::string OpenSslText(unsigned long Code) {
+  char Text[256];
+  ERR_error_string_n(Code, Text, sizeof Text);
+  return Text;
+}
+
+std::string GroupName(SSL* Ssl) {
+  const int Nid = SSL_get_negotiated_group(Ssl);
+  if (Nid == NID_undef) return {};
+  if (const char* Name = OBJ_nid2sn(Nid)) return Name;
+  const char* Name = SSL_group_to_name(Ssl, Nid);
+  return Name != nullptr ? Name : "";
+}
+
+std::string AlpnOf(const SSL* Ssl) {
+  const unsigned char* Data = nullptr;
+  unsigned Length = 0;
+  SSL_get0_alpn_selected(Ssl, &Data, &Length);
+  return std::string(reinterpret_cast<const char*>(Data), Data != nullptr ? Length : 0);
+}
+
+// curl's words for a failed check, so that the command line reads like curl.
+std::string CheckText(long Result, const std::string& Name) {
+  if (Result == X509_V_ERR_HOSTNAME_MISMATCH)
+    return "SSL: no alternative certificate subject name matches target host name '" + Name + "'";
+  if (Result == X509_V_ERR_IP_ADDRESS_MISMATCH)
+    return std::string("SSL: no alternative certificate subject name matches target ") +
+           (Name.find(':') == std::string::npos ? "ipv4" : "ipv6") + " address '" + Name + "'";
+  return std::string("SSL certificate problem: ") + X509_verify_cert_error_string(Result);
+}
+
+bool IsUnexpectedEnd(const TWire& Wire) {
+  return Wire.InEnded && (ERR_peek_last_error() == 0 || ERR_GET_REASON(ERR_peek_last_error()) ==
+                                                            SSL_R_UNEXPECTED_EOF_WHILE_READING);
+}
+
+}  // namespace
+
+struct TTlsSession::TState {
+  std::shared_ptr<TTlsContext> Context;
+  std::string Name;   // as checked: no brackets, no final dot
+  std::string Where;  // "name:port", for the texts
+  std::string Key;    // of the session cache
+  TWire Wire;
+  SSL* Ssl = nullptr;
+  TTlsFacts Facts;
+  bool Done = false;      // the handshake is complete
+  bool Failed = false;    // a fatal error: OpenSSL's state is spent
+  bool MayWrite = false;  // Check() has let the pass go on
+  bool ShutdownSent = false;
+  bool Ended = false;  // the peer's stream ended; Why says how
+  TTlsWant Why = TTlsWant::twClosed;
+  std::string FailText;
+  bool Offered = false;  // a cached session was offered; OfferedFacts are its pass's
+  TTlsFacts OfferedFacts;
+  SSL_SESSION* Pending = nullptr;  // arrived before this pass's check was known
+  long VerifyResult = X509_V_OK;
+  int VerifyDepth = -1;
+
+  // A session is kept only for a pass that may go on: resuming it skips the check.
+  void Keep(SSL_SESSION* Session) {
+    if (Facts.VerifyWaived || Facts.Outcome.VerifyResult == X509_V_OK)
+      Context->StoreSession(Key, Session, Facts);
+    else
+      SSL_SESSION_free(Session);
+  }
+};
+
+TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view HostName, int Port)
+    : F(std::make_unique<TState>()) {
+  F->Context = std::move(Context);
+  F->Name = BareName(HostName);
+  F->Where = F->Name + ":" + std::to_string(Port);
+  const bool IsIp = IsIpLiteral(F->Name);
+  if (!IsIp) F->Facts.Sni = F->Name;
+  F->Key = AsciiLowered(F->Name) + '\n' + std::to_string(Port) + '\n' + AsciiLowered(F->Facts.Sni);
+  F->Facts.VerifyWaived = !F->Context->Settings().Verify;
+  F->Ssl = SSL_new(F->Context->Handle());
+  BIO* Bio = F->Ssl != nullptr ? BIO_new(WireMethod()) : nullptr;
+  if (Bio == nullptr) {
+    SSL_free(F->Ssl);
+    throw ETlsError("OpenSSL could not make a TLS session", TTlsErrorKind::tkHandshake);
+  }
+  BIO_set_data(Bio, &F->Wire);
+  BIO_set_init(Bio, 1);
+  SSL_set_bio(F->Ssl, Bio, Bio);
+  SSL_set_app_data(F->Ssl, F.get());
+  SSL_set_connect_state(F->Ssl);
+  Hook();
+  // The name is checked against the certificate's names, IP literals against its IP entries;
+  // "*.a.test" covers "b.a.test" but "b*.a.test" covers nothing.
+  X509_VERIFY_PARAM* Param = SSL_get0_param(F->Ssl);
+  X509_VERIFY_PARAM_set_hostflags(Param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  if (IsIp) {
+    X509_VERIFY_PARAM_set1_ip_asc(Param, F->Name.c_str());
+  } else {
+    SSL_set_tlsext_host_name(F->Ssl, F->Name.c_str());
+    X509_VERIFY_PARAM_set1_host(Param, F->Name.c_str(), F->Name.size());
+  }
+  if (SSL_SESSION* Session = F->Context->TakeSession(F->Key, F->OfferedFacts)) {
+    F->Offered = SSL_set_session(F->Ssl, Session) == 1;
+    SSL_SESSION_free(Session);
+  }
+  ERR_clear_error();
+}
+
+TTlsSession::~TTlsSession() {
+  SSL_SESSION_free(F->Pending);
+  // SSL_free takes a connection that ended without close_notify for a bad one and marks the
+  // session we keep as not resumable. A failed one's was spoiled at its fatal alert anyway.
+  if (!F->Failed) SSL_set_shutdown(F->Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+  SSL_free(F->Ssl);
+}
+
+// The verifier's first failure and its depth (returning Ok unchanged stops it there, as a
+// checking client would; SSL_VERIFY_NONE lets the handshake go on), the peer's alerts, and
+// whether the server asked for a client certificate.
+void TTlsSession::Hook() {
+  SSL_set_verify(F->Ssl, SSL_VERIFY_NONE, [](int Ok, X509_STORE_CTX* Store) {
+    const int At = SSL_get_ex_data_X509_STORE_CTX_idx();
+    auto* S = static_cast<TState*>(
+        SSL_get_app_data(static_cast<SSL*>(X509_STORE_CTX_get_ex_data(Store, At))));
+    if (!Ok && S->VerifyResult == X509_V_OK) {
+      S->VerifyResult = X509_STORE_CTX_get_error(Store);
+      S->VerifyDepth = X509_STORE_CTX_get_error_depth(Store);
+    }
+    return Ok;
+  });
+  SSL_set_info_callback(F->Ssl, [](const SSL* Ssl, int Where, int Value) {
+    auto* S = static_cast<TState*>(SSL_get_app_data(Ssl));
+    const int Description = Value & 0xff;
+    if ((Where & SSL_CB_READ_ALERT) != 0 && Description != SSL_AD_CLOSE_NOTIFY &&
+        S->Facts.Outcome.Alert == 0)
+      S->Facts.Outcome.Alert = Description;
+  });
+  SSL_set_cert_cb(
+      F->Ssl,
+      [](SSL* Ssl, void* State) {
+        TTlsOutcome& Outcome = static_cast<TState*>(State)->Facts.Outcome;
+        Outcome.CertificateRequested = true;
+        Outcome.CertificateOffered = SSL_get_certificate(Ssl) != nullptr;
+        return 1;
+      },
+      F.get());
+}
+
+int TTlsSession::SessionArrived(SSL* Ssl, SSL_SESSION* Session) {
+  auto* S = static_cast<TState*>(SSL_get_app_data(Ssl));
+  if (S == nullptr || S->Failed) return 0;
+  if (S->Done) {
+    S->Keep(Session);
+  } else {
+    SSL_SESSION_free(S->Pending);
+    S->Pending = Session;
+  }
+  return 1;
+}
+
+void TTlsSession::Received(const char* Data, std::size_t Count) {
+  TWire& W = F->Wire;
+  if (Count == 0) {
+    W.InEnded = true;
+    return;
+  }
+  if (W.InAt > 0 && W.InAt >= W.In.size() / 2) {
+    W.In.erase(0, W.InAt);
+    W.InAt = 0;
+  }
+  W.In.append(Data, Count);
+  W.Scan.Feed(reinterpret_cast<const unsigned char*>(Data), Count);
+}
+
+std::string_view TTlsSession::Outgoing() const {
+  return std::string_view(F->Wire.Out).substr(F->Wire.OutAt);
+}
+
+void TTlsSession::Sent(std::size_t Count) {
+  TWire& W = F->Wire;
+  W.OutAt += std::min(Count, W.Out.size() - W.OutAt);
+  // A caller that writes again before everything went out must not make the buffer grow with
+  // every byte it ever sent.
+  if (W.OutAt == W.Out.size()) {
+    W.Out.clear();
+    W.OutAt = 0;
+  } else if (W.OutAt >= W.Out.size() / 2) {
+    W.Out.erase(0, W.OutAt);
+    W.OutAt = 0;
+  }
+}
+
+TTlsWant TTlsSession::Handshake() {
+  if (F->Done) return TTlsWant::twDone;
+  if (F->Failed) throw ETlsError(F->FailText, TTlsErrorKind::tkHandshake, F->Facts.Reason);
+  ERR_clear_error();
+  const int Result = SSL_do_handshake(F->Ssl);
+  if (Result == 1) {
+    Finish();
+    return TTlsWant::twDone;
+  }
+  const int Error = SSL_get_error(F->Ssl, Result);
+  if (Error == SSL_ERROR_WANT_READ) return TTlsWant::twRead;
+  Fail(Error, true);
+}
+
+// The facts of a complete handshake. A resumed one has no chain and ran no check: it keeps
+// those of the pass that made the session.
+void TTlsSession::Finish() {
+  TTlsFacts& Facts = F->Facts;
+  Facts.Version = SSL_get_version(F->Ssl);
+  Facts.Cipher = SSL_CIPHER_get_name(SSL_get_current_cipher(F->Ssl));
+  Facts.Group = GroupName(F->Ssl);
+  Facts.Alpn = AlpnOf(F->Ssl);
+  Facts.Resumed = SSL_session_reused(F->Ssl) == 1;
+  TTlsOutcome& Outcome = Facts.Outcome;
+  Outcome.HandshakeDone = true;
+  Outcome.Checked = !Facts.VerifyWaived;
+  if (Facts.Resumed && F->Offered) {
+    Facts.Chain = F->OfferedFacts.Chain;
+    Outcome.VerifyResult = F->OfferedFacts.Outcome.VerifyResult;
+    Outcome.VerifyDepth = F->OfferedFacts.Outcome.VerifyDepth;
+    Facts.Reason = F->OfferedFacts.Reason;
+  } else {
+    Facts.Chain = ChainFacts(SSL_get_peer_cert_chain(F->Ssl));
+    Outcome.VerifyResult = F->VerifyResult;
+    Outcome.VerifyDepth = F->VerifyDepth;
+    // No certificate at all leaves the verifier unasked; that is no pass.
+    if (SSL_get0_peer_certificate(F->Ssl) == nullptr && Outcome.VerifyResult == X509_V_OK)
+      Outcome.VerifyResult = X509_V_ERR_UNSPECIFIED;
+    Facts.Reason = ExplainTls(Outcome, Facts.Chain, F->Name, std::time(nullptr));
+  }
+  F->Done = true;
+  if (F->Pending != nullptr) {
+    F->Keep(F->Pending);
+    F->Pending = nullptr;
+  }
+}
+
+[[noreturn]] void TTlsSession::Fail(int Error, bool InHandshake) {
+  F->Failed = true;
+  const unsigned long Code = ERR_peek_last_error();
+  std::string Text;
+  if (Code != 0 && !(F->Wire.InEnded && ERR_GET_REASON(Code) == SSL_R_UNEXPECTED_EOF_WHILE_READING))
+    Text = (InHandshake ? "" : "OpenSSL SSL_read: ") + OpenSslText(Code);
+  else
+    Text = std::string(InHandshake ? "OpenSSL SSL_connect: " : "OpenSSL SSL_read: ") +
+           (Error == SSL_ERROR_SYSCALL || F->Wire.InEnded ? "SSL_ERROR_SYSCALL" : "SSL_ERROR_SSL") +
+           " in connection to " + F->Where;
+  ERR_clear_error();
+  if (InHandshake) {
+    F->Facts.Outcome.HandshakeError = Code;
+    F->Facts.Chain = ChainFacts(SSL_get_peer_cert_chain(F->Ssl));
+  }
+  F->Facts.Reason = ExplainTls(F->Facts.Outcome, F->Facts.Chain, F->Name, std::time(nullptr));
+  F->FailText = Text;
+  throw ETlsError(Text, InHandshake ? TTlsErrorKind::tkHandshake : TTlsErrorKind::tkRecord,
+                  F->Facts.Reason);
+}
+
+void TTlsSession::Check() {
+  if (!F->Done)
+    throw ETlsError("the certificate check needs a complete handshake", TTlsErrorKind::tkCheck);
+  const long Result = F->Facts.Outcome.VerifyResult;
+  if (!F->Facts.VerifyWaived && Result != X509_V_OK)
+    throw ETlsError(CheckText(Result, F->Name), TTlsErrorKind::tkCheck, F->Facts.Reason);
+  F->MayWrite = true;
+}
+
+TTlsWant TTlsSession::Read(char* Buffer, std::size_t Size, std::size_t& Got) {
+  Got = 0;
+  if (F->Ended) return F->Why;
+  if (!F->Done || F->Failed)
+    throw ETlsError("no TLS session to read from", TTlsErrorKind::tkRecord);
+  if (Size == 0) return TTlsWant::twDone;
+  ERR_clear_error();
+  if (SSL_read_ex(F->Ssl, Buffer, Size, &Got) == 1) return TTlsWant::twDone;
+  const int Error = SSL_get_error(F->Ssl, 0);
+  if (Error == SSL_ERROR_WANT_READ) return TTlsWant::twRead;
+  if (Error == SSL_ERROR_ZERO_RETURN || IsUnexpectedEnd(F->Wire)) {
+    F->Ended = true;
+    F->Why = Error == SSL_ERROR_ZERO_RETURN ? TTlsWant::twClosed : TTlsWant::twCut;
+    ERR_clear_error();
+    return F->Why;
+  }
+  Fail(Error, false);
+}
+
+bool TTlsSession::HasPlaintext() const {
+  if (!F->Done || F->Failed || F->Ended) return false;
+  return SSL_pending(F->Ssl) > 0 || F->Wire.Scan.WholeEnd() > F->Wire.Taken;
+}
+
+void TTlsSession::Write(const char* Data, std::size_t Count) {
+  if (!F->MayWrite || F->Failed || F->ShutdownSent)
+    throw ETlsError("no checked TLS session to write to", TTlsErrorKind::tkCheck);
+  if (Count == 0) return;
+  ERR_clear_error();
+  std::size_t Written = 0;
+  if (SSL_write_ex(F->Ssl, Data, Count, &Written) != 1) Fail(SSL_get_error(F->Ssl, 0), false);
+}
+
+void TTlsSession::Shutdown() {
+  if (!F->Done || F->Failed || F->ShutdownSent) return;
+  F->ShutdownSent = true;
+  ERR_clear_error();
+  SSL_shutdown(F->Ssl);
+  ERR_clear_error();
+}
+
+const TTlsFacts& TTlsSession::Facts() const { return F->Facts; }
