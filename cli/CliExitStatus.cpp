@@ -3,12 +3,13 @@
 
 #include "cli/CliErrors.h"
 #include "http/HttpErrors.h"
+#include "socket/ETlsSockError.h"
 #include "socket/SockErrors.h"
 
-const TCliExitRow CliExitTable[17] = {
+const TCliExitRow CliExitTable[22] = {
     {TCliOutcome::Completed, 0, "a complete reply (with -f, a status below 400)"},
     {TCliOutcome::Failed, 1, "any other error"},
-    {TCliOutcome::UnsupportedScheme, 1, "an unsupported scheme (https, ftp, gopher, ...)"},
+    {TCliOutcome::UnsupportedScheme, 1, "an unsupported scheme (ftp, gopher, ...)"},
     {TCliOutcome::Usage, 2, "a command line that cannot be run"},
     {TCliOutcome::MalformedUrl, 3, "a malformed URL"},
     {TCliOutcome::HostNotFound, 6, "the host was not found"},
@@ -19,10 +20,15 @@ const TCliExitRow CliExitTable[17] = {
     {TCliOutcome::WriteError, 23, "the output could not be written"},
     {TCliOutcome::ReadError, 26, "a file given with @FILE could not be read"},
     {TCliOutcome::TimedOut, 28, "a wait took longer than -m"},
+    {TCliOutcome::TlsHandshake, 35, "the TLS handshake failed (no common version, ...)"},
     {TCliOutcome::TooManyRedirections, 47, "more redirections than --max-redirs"},
     {TCliOutcome::SendFailed, 55, "the connection broke while sending"},
     {TCliOutcome::ReceiveFailed, 56, "the connection broke while receiving"},
+    {TCliOutcome::TunnelRefused, 56, "the proxy refused the tunnel to an https server"},
+    {TCliOutcome::TlsCredentials, 58, "the client certificate or its key cannot be used"},
+    {TCliOutcome::TlsCheck, 60, "the server's certificate failed the check"},
     {TCliOutcome::FileTooLarge, 63, "a body longer than --max-filesize"},
+    {TCliOutcome::TlsCaFile, 77, "the CA file cannot be read or holds no certificate"},
 };
 
 int CliExitStatus(TCliOutcome Outcome) {
@@ -44,11 +50,17 @@ bool TimeOut(const std::exception& Error) {
   return Sock && Sock->Cause() == TSockCause::scTimedOut;
 }
 
+template <TTlsErrorKind Kind>
+bool IsTls(const std::exception& Error) {
+  const auto* Tls = dynamic_cast<const ETlsSockError*>(&Error);
+  return Tls && Tls->Kind() == Kind;
+}
+
 }  // namespace
 
 // The order matters: a write error ends the run whatever else was going on, and a time-out
 // is a time-out in every step, not that step's failure.
-const TCliErrorRow CliErrorTable[13] = {
+const TCliErrorRow CliErrorTable[18] = {
     {Is<ECliWriteError>, std::nullopt, TCliOutcome::WriteError},
     {Is<ECliReadError>, std::nullopt, TCliOutcome::ReadError},
     {Is<EUsageError>, std::nullopt, TCliOutcome::Usage},
@@ -60,6 +72,13 @@ const TCliErrorRow CliErrorTable[13] = {
     {Is<EHttpProtocolError>, std::nullopt, TCliOutcome::WeirdReply},
     {Is<ESockError>, TSockStep::ssLookUp, TCliOutcome::HostNotFound},
     {Is<ESockError>, TSockStep::ssConnect, TCliOutcome::ConnectFailed},
+    // The settings' files are read as the handshake starts; curl tells them apart by kind.
+    // A CA directory that cannot be used leaves nothing to trust: the check fails, as curl's.
+    {IsTls<TTlsErrorKind::tkCredentials>, std::nullopt, TCliOutcome::TlsCredentials},
+    {IsTls<TTlsErrorKind::tkCaFile>, std::nullopt, TCliOutcome::TlsCaFile},
+    {IsTls<TTlsErrorKind::tkCaPath>, std::nullopt, TCliOutcome::TlsCheck},
+    {Is<ESockError>, TSockStep::ssHandshake, TCliOutcome::TlsHandshake},
+    {Is<ESockError>, TSockStep::ssCertificate, TCliOutcome::TlsCheck},
     {Is<ESockError>, TSockStep::ssSend, TCliOutcome::SendFailed},
     {Is<ESockError>, TSockStep::ssReceive, TCliOutcome::ReceiveFailed},
 };
@@ -72,7 +91,8 @@ TCliOutcome CliOutcomeOf(const std::exception& Error) {
   return TCliOutcome::Failed;
 }
 
-TCliOutcome CliOutcomeOfReply(int ReplyNumber, bool Fail, bool BodyShort) {
+TCliOutcome CliOutcomeOfReply(int ReplyNumber, bool Fail, bool BodyShort, bool TunnelRefused) {
+  if (TunnelRefused) return TCliOutcome::TunnelRefused;
   if (ReplyNumber <= 0) return TCliOutcome::WeirdReply;
   if (Fail && ReplyNumber >= 400) return TCliOutcome::HttpError;
   return BodyShort ? TCliOutcome::PartialFile : TCliOutcome::Completed;

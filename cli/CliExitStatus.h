@@ -11,7 +11,7 @@
 // How a run ended, as far as its exit status is concerned.
 enum class TCliOutcome {
   Completed,            // a complete reply (with -f, one below 400)
-  UnsupportedScheme,    // https, ftp, gopher, or a Location's unknown scheme
+  UnsupportedScheme,    // ftp, gopher, or a Location's unknown scheme
   Usage,                // a command line that cannot be run
   MalformedUrl,         // a URL or Location that cannot be requested
   HostNotFound,         // the host name (or the proxy's) has no address
@@ -25,6 +25,11 @@ enum class TCliOutcome {
   TooManyRedirections,  // more than --max-redirs (or the component's 20)
   SendFailed,           // the connection broke while the request was being sent
   ReceiveFailed,        // the connection broke (a reset) while the reply was coming
+  TunnelRefused,        // the proxy answered CONNECT with anything but a 2xx
+  TlsHandshake,         // the TLS handshake failed (no common version, not TLS at all, ...)
+  TlsCredentials,       // the caller's certificate or key cannot be used
+  TlsCheck,             // the server's certificate failed the check
+  TlsCaFile,            // the CA file cannot be read or holds no certificate
   FileTooLarge,         // the body passed --max-filesize
   Failed,               // anything else
 };
@@ -36,7 +41,7 @@ struct TCliExitRow {
 };
 
 // Every outcome once, in the order of the statuses.
-extern const TCliExitRow CliExitTable[17];
+extern const TCliExitRow CliExitTable[22];
 
 constexpr int ExitOk = 0;
 constexpr int ExitUsage = 2;
@@ -51,7 +56,7 @@ struct TCliErrorRow {
   std::optional<TSockStep> Step;
   TCliOutcome Outcome;
 };
-extern const TCliErrorRow CliErrorTable[13];
+extern const TCliErrorRow CliErrorTable[18];
 
 // The outcome of a request that raised Error: its class, and for the socket layer's errors
 // the step they happened in and their cause, looked up in CliErrorTable.
@@ -59,5 +64,7 @@ TCliOutcome CliOutcomeOf(const std::exception& Error);
 
 // The outcome of a request that returned with its last reply's status: 0 means the reply
 // had no usable status line, which is no answer at all. BodyShort: the body ended before
-// its announced length, which -f's failure outranks, as in curl.
-TCliOutcome CliOutcomeOfReply(int ReplyNumber, bool Fail, bool BodyShort = false);
+// its announced length, which -f's failure outranks, as in curl. TunnelRefused: the reply
+// is the proxy's refusal of the tunnel, a failure whatever its status.
+TCliOutcome CliOutcomeOfReply(int ReplyNumber, bool Fail, bool BodyShort = false,
+                              bool TunnelRefused = false);

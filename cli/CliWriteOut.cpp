@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "base/AsciiText.h"
 #include "inspect/HttpText.h"
 
 namespace {
@@ -52,6 +53,10 @@ const TVariable Variables[] = {
      }},
     {"time_namelookup", [](const V& W) { return Seconds(W.TimeNamelookup); }},
     {"time_connect", [](const V& W) { return Seconds(W.TimeConnect); }},
+    {"time_appconnect", [](const V& W) { return Seconds(W.TimeAppconnect); }},
+    {"ssl_verify_result", [](const V& W) { return std::to_string(W.SslVerifyResult); }},
+    {"num_certs", [](const V& W) { return Count(W.NumCerts); }},
+    {"scheme", [](const V& W) { return W.Scheme; }},
     {"time_pretransfer", [](const V& W) { return Seconds(W.TimePretransfer); }},
     {"time_starttransfer", [](const V& W) { return Seconds(W.TimeStarttransfer); }},
     {"time_redirect", [](const V& W) { return Seconds(W.TimeRedirect); }},
@@ -132,8 +137,17 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
   V.TimeNamelookup = Connect && Connect->Reached ? LastStart + Connect->From / 1000
                      : Last.At[xsLookedUp]       ? LastStart + *Last.At[xsLookedUp] / 1000
                                                  : -1.0;
-  V.TimePretransfer = TExchangePass::Find(Spans, TSpanKind::skTls) ? End(TSpanKind::skTls)
+  V.TimeAppconnect = End(TSpanKind::skTls);
+  V.TimePretransfer = TExchangePass::Find(Spans, TSpanKind::skTls) ? V.TimeAppconnect
                                                                     : V.TimeConnect;
+  if (Last.At[xsConnected])
+    for (const char C : std::string_view(Last.URL).substr(0, Last.URL.find(':')))
+      V.Scheme += AsciiUpper(C);
+  // curl's result stays 1 until a handshake gives one, also when the settings' files
+  // stopped the session before it began.
+  const bool Verified = Last.Tls && Last.Tls->Outcome.HandshakeDone;
+  if (V.Scheme == "HTTPS") V.SslVerifyResult = Verified ? Last.Tls->Outcome.VerifyResult : 1;
+  if (Last.Tls) V.NumCerts = Last.Tls->ChainCount;
   V.TimeStarttransfer = End(TSpanKind::skWait);
   V.TimeRedirect = Passes.size() > 1 ? LastStart : 0;
   V.TimeTotal = SecondsBetween(Origin, Now);

@@ -29,10 +29,16 @@ struct TWriteOutValues {
   double SpeedDownload = 0;       // bytes per second
   double TimeNamelookup = -1;
   double TimeConnect = -1;
+  double TimeAppconnect = -1;  // the TLS handshake and check passed; -1 without TLS
   double TimePretransfer = -1;
   double TimeStarttransfer = -1;
   double TimeRedirect = 0;  // the passes before the last
   double TimeTotal = 0;
+  // OpenSSL's verify result of the last pass's session (0: verified, as with -k when the
+  // chain passes); 0 without TLS, and 1 when a handshake began but gave none, as curl says.
+  long SslVerifyResult = 0;
+  int NumCerts = 0;    // certificates the server sent in the last pass's handshake
+  std::string Scheme;  // "HTTP" or "HTTPS" of the last pass, once connected
 };
 
 // FORMAT with every %{name} replaced by its value, "%%" by "%", and "\n", "\r" and "\t" by

@@ -1,6 +1,8 @@
 // TCliOptions: parsing of orrery-cli's command line, and its usage, help and version texts.
 #include "cli/TCliOptions.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -145,6 +147,74 @@ void SetNonEmpty(std::string& Field, const char* Option, const std::string& Valu
   Field = Value;
 }
 
+// -E FILE[:PASSWORD], as curl reads it: the first colon that no backslash escapes ends the
+// file name, and "\:" is a colon of the name.
+void SetCertificate(TCliOptions& O, const std::string& Value) {
+  std::string File;
+  std::size_t At = 0;
+  for (; At < Value.size() && Value[At] != ':'; ++At) {
+    if (Value[At] == '\\' && At + 1 < Value.size() && Value[At + 1] == ':') ++At;
+    File += Value[At];
+  }
+  if (File.empty()) throw EUsageError("-E needs a file name");
+  O.Tls.CertFile = File;
+  if (At < Value.size()) O.Tls.KeyPassphrase = Value.substr(At + 1);
+}
+
+void SetTlsMax(TCliOptions& O, const std::string& Value) {
+  if (Value == "1.2")
+    O.Tls.MaxVersion = TTlsVersion::tv12;
+  else if (Value == "1.3")
+    O.Tls.MaxVersion = TTlsVersion::tv13;
+  else if (Value == "default")
+    O.Tls.MaxVersion = TTlsVersion::tvAny;
+  else
+    throw EUsageError("--tls-max takes 1.2, 1.3 or default (no older TLS is spoken), not '" +
+                      Value + "'");
+}
+
+// Value split at its colons: "a:b::d" gives a, b, "", d.
+std::vector<std::string_view> ColonParts(std::string_view Value) {
+  std::vector<std::string_view> Parts;
+  for (std::size_t From = 0;;) {
+    const auto Colon = Value.find(':', From);
+    Parts.push_back(Value.substr(From, Colon == std::string_view::npos ? Colon : Colon - From));
+    if (Colon == std::string_view::npos) return Parts;
+    From = Colon + 1;
+  }
+}
+
+// A port from 1 to 65535, or (AnyWhenEmpty) 0 for an empty text; -1 when it is neither.
+int PortOrAny(std::string_view Text, bool AnyWhenEmpty) {
+  long long Port = 0;
+  if (Text.empty()) return AnyWhenEmpty ? 0 : -1;
+  return ReadNumber(Text, 65535, Port) && Port > 0 ? static_cast<int>(Port) : -1;
+}
+
+// curl takes a list of addresses; a connection goes to one, so the first is the one kept.
+void AddResolve(TCliOptions& O, const std::string& Value) {
+  const std::vector<std::string_view> Parts = ColonParts(Value);
+  const int Port = Parts.size() >= 3 ? PortOrAny(Parts[1], false) : -1;
+  const std::size_t AddressAt = Parts.size() >= 3 ? Parts[0].size() + Parts[1].size() + 2 : 0;
+  const std::string Address = Value.substr(AddressAt, Value.find(',', AddressAt) - AddressAt);
+  in_addr Parsed{};
+  if (Port < 0 || Parts[0].empty() || ::inet_pton(AF_INET, Address.c_str(), &Parsed) != 1)
+    throw EUsageError("--resolve needs HOST:PORT:ADDRESS with an IPv4 address, not '" + Value +
+                      "'");
+  O.Resolves.push_back({std::string(Parts[0]), Port, Address});
+}
+
+void AddConnectTo(TCliOptions& O, const std::string& Value) {
+  const std::vector<std::string_view> Parts = ColonParts(Value);
+  const int From = Parts.size() == 4 ? PortOrAny(Parts[1], true) : -1;
+  const int To = Parts.size() == 4 ? PortOrAny(Parts[3], true) : -1;
+  if (From < 0 || To < 0)
+    throw EUsageError(
+        "--connect-to needs HOST1:PORT1:HOST2:PORT2 (any part may be empty), not '" + Value +
+        "'");
+  O.ConnectTos.push_back({std::string(Parts[0]), From, std::string(Parts[2]), To});
+}
+
 // The table of options: each row names its short letter (0 for none), its long name, whether
 // it takes a value, and what it sets.
 using TSetter = void (*)(TCliOptions&, const std::string&);
@@ -196,6 +266,22 @@ const TOptionRow OptionRows[] = {
      }},
     {0, "har", true,
      [](TCliOptions& O, const std::string& V) { SetNonEmpty(O.HarFile, "--har", V); }},
+    {'k', "insecure", false, [](TCliOptions& O, const std::string&) { O.Tls.Verify = false; }},
+    {0, "cacert", true,
+     [](TCliOptions& O, const std::string& V) { SetNonEmpty(O.Tls.CaFile, "--cacert", V); }},
+    {0, "capath", true,
+     [](TCliOptions& O, const std::string& V) { SetNonEmpty(O.Tls.CaPath, "--capath", V); }},
+    {'E', "cert", true, SetCertificate},
+    {0, "key", true,
+     [](TCliOptions& O, const std::string& V) { SetNonEmpty(O.Tls.KeyFile, "--key", V); }},
+    {0, "pass", true, [](TCliOptions& O, const std::string& V) { O.Tls.KeyPassphrase = V; }},
+    {0, "tlsv1.2", false,
+     [](TCliOptions& O, const std::string&) { O.Tls.MinVersion = TTlsVersion::tv12; }},
+    {0, "tlsv1.3", false,
+     [](TCliOptions& O, const std::string&) { O.Tls.MinVersion = TTlsVersion::tv13; }},
+    {0, "tls-max", true, SetTlsMax},
+    {0, "resolve", true, AddResolve},
+    {0, "connect-to", true, AddConnectTo},
     // Every request is HTTP/1.0: curl's switch for it is accepted, and changes nothing.
     {'0', "http1.0", false, [](TCliOptions&, const std::string&) {}},
     // --help and --version win over the rest of the line, as scripts and people expect.
@@ -318,8 +404,8 @@ std::string CliUsageText() { return "Usage: orrery-cli [options] URL\n"; }
 
 std::string CliHelpText() {
   std::string Text =
-      "orrery-cli sends one HTTP/1.0 request and writes the reply's body to standard output\n"
-      "as it arrives. Its options are curl's.\n"
+      "orrery-cli sends one HTTP/1.0 request (https over TLS) and writes the reply's body to\n"
+      "standard output as it arrives. Its options are curl's.\n"
       "\n" +
       CliUsageText() +
       "\n"
@@ -350,6 +436,17 @@ std::string CliHelpText() {
       "  -v, --verbose            trace the exchange on standard error; -vv: every status too\n"
       "  -w, --write-out FORMAT   write FORMAT at the end, with %{http_code}, %{time_total}, ...\n"
       "      --har FILE           write the exchange to FILE as an HTTP Archive (HAR 1.2)\n"
+      "  -k, --insecure           go on when the server's certificate fails the check\n"
+      "      --cacert FILE        trust the authorities in FILE (PEM) instead of the system's\n"
+      "      --capath DIR         trust the authorities in DIR (hashed, as c_rehash makes it)\n"
+      "  -E, --cert FILE[:PASS]   send the client certificate in FILE (PEM); PASS opens its key\n"
+      "      --key FILE           the certificate's key, when it is not in FILE\n"
+      "      --pass PASS          the passphrase of an encrypted key\n"
+      "      --tlsv1.2, --tlsv1.3 the lowest TLS version to accept (default 1.2)\n"
+      "      --tls-max VERSION    the highest: 1.2, 1.3 or default\n"
+      "      --resolve HOST:PORT:ADDRESS  connect to ADDRESS for HOST at PORT\n"
+      "      --connect-to HOST1:PORT1:HOST2:PORT2  connect to HOST2:PORT2 instead; the name\n"
+      "                           checked, sent as SNI and in Host stays the URL's\n"
       "  -0, --http1.0            accepted for curl's sake: every request is HTTP/1.0\n"
       "  -h, --help               write this help and exit\n"
       "  -V, --version            write the version and exit\n"

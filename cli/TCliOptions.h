@@ -9,6 +9,7 @@
 
 #include "cli/CliErrors.h"
 #include "http/TVelHTTP.h"
+#include "tls/TTlsSettings.h"
 
 class TCliOptions {
  public:
@@ -24,6 +25,21 @@ class TCliOptions {
   struct TDataPiece {
     TDataKind Kind;
     std::string Value;
+  };
+  // --resolve HOST:PORT:ADDR: HOST looked up for a connection to PORT is ADDR.
+  struct TResolve {
+    std::string Host;
+    int Port = 0;
+    std::string Address;  // dotted IPv4
+  };
+  // --connect-to HOST1:PORT1:HOST2:PORT2: a connection to HOST1:PORT1 goes to HOST2:PORT2. An
+  // empty HOST1 or a PORT1 of 0 stands for any; an empty HOST2 or a PORT2 of 0 keeps the
+  // URL's.
+  struct TConnectTo {
+    std::string Host;
+    int Port = 0;
+    std::string ToHost;
+    int ToPort = 0;
   };
 
   // Reads the arguments that follow the program name. Short options may be clustered
@@ -64,6 +80,11 @@ class TCliOptions {
   std::string WriteOut;    // -w FORMAT
   bool HasWriteOut = false;
   std::string HarFile;  // --har FILE
+  // TLS, as curl names it: -k, --cacert, --capath, -E FILE[:PASSWORD], --key, --pass,
+  // --tlsv1.2 and --tlsv1.3 (the lowest version), --tls-max.
+  TTlsSettings Tls;
+  std::vector<TResolve> Resolves;      // --resolve, in the order given: the first match counts
+  std::vector<TConnectTo> ConnectTos;  // --connect-to, likewise
   std::string URL;
   bool CommandGiven = false;  // -X was given: Command is what it named
 };

@@ -15,6 +15,7 @@
 #include "http/Base64.h"
 #include "http/HttpErrors.h"
 #include "http/THttpUrl.h"
+#include "socket/ETlsSockError.h"
 
 #include "inspect/THarWriter.h"
 
@@ -56,6 +57,19 @@ void AddCredentials(const TCliOptions& O, std::vector<std::string>& Lines) {
 }
 
 }  // namespace
+
+// With -i (or -I), the head of the proxy's reply that opened a tunnel goes out before the
+// server's, as curl writes it; a refusal is the pass's reply and goes out as every reply.
+class TCliSession::TTunnelHead final : public THttpObserver {
+ public:
+  explicit TTunnelHead(TCliOutput& Out) : FOut(Out) {}
+
+ private:
+  void TunnelAnswered(THttpTime, std::string_view Head, int Status) override {
+    if (Status >= 200 && Status <= 299) FOut.Write(Head);
+  }
+  TCliOutput& FOut;
+};
 
 TCliSession::TCliSession(const TCliOptions& Options, int OutFd, std::FILE* Err,
                          std::chrono::steady_clock::time_point Start)
@@ -100,6 +114,8 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.HeaderInfo.Password = FOptions.Password;
   Http.CustomHeaders = FOptions.Headers;
   AddCredentials(FOptions, Http.CustomHeaders);
+  Http.SecureSocket = true;
+  Http.TlsSettings = FOptions.Tls;
   Http.MaxBodySize = FOptions.MaxFileSize;
   Http.EncodePostData = FOptions.UrlEncodeData();
   Http.InputFileMode = false;
@@ -122,6 +138,10 @@ void TCliSession::Record(TVelHTTP& Http) {
     FTrace = std::make_unique<TCliTrace>(FVerbose, FStart);
     Http.AddObserver(*FTrace);
   }
+  if (FOptions.IncludeHeader || FOptions.Head) {
+    FTunnelHead = std::make_unique<TTunnelHead>(FOut);
+    Http.AddObserver(*FTunnelHead);
+  }
   if (FOptions.Verbose == 0 && !FOptions.HasWriteOut && FOptions.HarFile.empty()) return;
   FRecorder = std::make_unique<TExchangeRecorder>(Http);
 }
@@ -130,7 +150,8 @@ void TCliSession::HeaderArrived(TVelHTTP& Http) {
   const bool Failed = FOptions.Fail && Http.ReplyNumber >= 400;
   const bool Followed = FOptions.FollowLocation && Http.ReplyClass() == rcRedirection;
   // A reply to HEAD has no body; bytes a server sends after its header anyway are not one.
-  FBodyWanted = !Failed && !Followed && FOptions.Command != hcHead;
+  // Nor is the proxy's refusal of a tunnel the body asked for: curl writes none of it.
+  FBodyWanted = !Failed && !Followed && FOptions.Command != hcHead && !Http.TunnelRefused();
   // Each reply's header block goes out as it arrives, so a later failure keeps it; with -f
   // a failing reply's too, as curl writes it, only its body is left out.
   if (FOptions.IncludeHeader || FOptions.Head) FOut.Write(Http.Header);
@@ -187,6 +208,8 @@ std::string TCliSession::FailureText(const TVelHTTP& Http, TCliOutcome Outcome,
              Error + ")";
     case TCliOutcome::HttpError:
       return "the requested URL returned error: " + std::to_string(Http.ReplyNumber);
+    case TCliOutcome::TunnelRefused:
+      return "CONNECT tunnel failed, response " + std::to_string(Http.ReplyNumber);
     case TCliOutcome::WeirdReply:
       return Error.empty() ? "the server sent no usable status line" : Error;
     default: return Error;
@@ -279,6 +302,12 @@ int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& 
   if (Status != 0) {
     Stage(Milliseconds(), "Failed: " + Message);
     Complain(Status, Message);
+    if (FTlsReason.Problem != TTlsProblem::tpNone && (!FOptions.Silent || FOptions.ShowError))
+      std::fprintf(FErr, "orrery-cli: %s\n",
+                   TCliVerbose::Printable(ReasonInEnglish(FTlsReason)).c_str());
+  } else if (Http.BodyMayBeCut() && !FOptions.Silent) {
+    // The body is written, as curl writes it; whoever reads it is told it may be short.
+    std::fprintf(FErr, "orrery-cli: %s\n", TlsCutMessage);
   }
   if (!FOptions.HarFile.empty() && !SaveHar(Status) && Status == 0)
     Status = CliExitStatus(TCliOutcome::WriteError);
@@ -288,7 +317,7 @@ int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& 
 
 int TCliSession::Run() {
   try {
-    FHttp.reset(new TVelHTTP(nullptr));
+    FHttp.reset(new TCliHttp(FOptions.ConnectTos, FOptions.Resolves));
   } catch (const std::exception& E) {
     Complain(1, E.what());
     return 1;
@@ -303,12 +332,14 @@ int TCliSession::Run() {
       FRecorder->Run([&] { Request(Http); });
     else
       Request(Http);
-    Outcome = CliOutcomeOfReply(Http.ReplyNumber, FOptions.Fail, Http.BodyShort());
+    Outcome = CliOutcomeOfReply(Http.ReplyNumber, FOptions.Fail, Http.BodyShort(),
+                                Http.TunnelRefused());
     if (Outcome == TCliOutcome::PartialFile)
       Error = ShortBodyMessage(Http.BytesTotal - Http.BytesRecvd);
   } catch (const std::exception& E) {
     Outcome = CliOutcomeOf(E);
     Error = E.what();
+    if (const auto* Tls = dynamic_cast<const ETlsSockError*>(&E)) FTlsReason = Tls->Reason();
   } catch (...) {
     Outcome = TCliOutcome::Failed;
     Error = "unknown error";

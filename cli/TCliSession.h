@@ -2,7 +2,8 @@
 // reply's header block (-i) as it arrives and the last reply's body block by block through
 // the component's body sink, tells from the reply or the error (its class and step) how the
 // run ended, traces the passes live for -v, and, when -v, -w or --har asks for it, records
-// the exchange to fill -w's variables and to write the HTTP Archive. The trace and the
+// the exchange to fill -w's variables and to write the HTTP Archive. https is on, as in
+// curl; a failed handshake or check is told in curl's words, then in plain ones. The trace and the
 // recorder are observers of the component, beside the handlers set here in any order.
 #pragma once
 
@@ -19,8 +20,10 @@
 #include "cli/CliWriteOut.h"
 #include "cli/TCliOptions.h"
 #include "cli/TCliOutput.h"
+#include "cli/TCliHttp.h"
 #include "cli/TCliVerbose.h"
 #include "http/TVelHTTP.h"
+#include "tls/TTlsReason.h"
 #include "inspect/TExchangeRecorder.h"
 
 class TCliSession {
@@ -36,7 +39,7 @@ class TCliSession {
 
  private:
   void Configure(TVelHTTP& Http);
-  // The -v trace and the recorder, as observers of Http.
+  // The -v trace, the recorder and -i's tunnel head, as observers of Http.
   void Record(TVelHTTP& Http);
   void Request(TVelHTTP& Http);
   void HeaderArrived(TVelHTTP& Http);
@@ -65,9 +68,12 @@ class TCliSession {
   TCliVerbose FVerbose;
   TCliOutput FOut;
 
-  TOwned<TVelHTTP> FHttp;
+  TOwned<TCliHttp> FHttp;
   std::unique_ptr<TCliTrace> FTrace;             // only for -v
   std::unique_ptr<TExchangeRecorder> FRecorder;  // only for -v, -w and --har
+  class TTunnelHead;
+  std::unique_ptr<TTunnelHead> FTunnelHead;      // only for -i and -I
   int FRedirects = 0;
   bool FBodyWanted = false;  // the body of the pass being read is the one to write
+  TTlsReason FTlsReason;     // why the TLS handshake or check failed, in plain words
 };

@@ -6,6 +6,10 @@
 #include <string>
 #include <utility>
 
+#include "base/AsciiText.h"
+#include "cli/CliTlsTrace.h"
+#include "inspect/TExchangePass.h"
+
 TCliVerbose::TCliVerbose(int Level, TWriteLine WriteLine)
     : FLevel(Level), FWriteLine(std::move(WriteLine)) {}
 
@@ -61,6 +65,7 @@ std::int64_t TCliTrace::Ms(THttpTime At) const {
 void TCliTrace::PassStarted(THttpTime At, const THttpPassStart& Pass) {
   FHeader = Pass.Header;
   FReceived = 0;
+  FTls = StartsWithNoCase(Pass.URL, "https:");
   std::string Line = std::string(Pass.Method) + " " + std::string(Pass.URL);
   if (!Pass.Proxy.empty())
     Line += " through " + std::string(Pass.Proxy) + " port " + std::to_string(Pass.ProxyPort);
@@ -75,7 +80,30 @@ void TCliTrace::Connected(THttpTime At, std::string_view Name, std::string_view 
                           int Port) {
   FVerbose.Stage(Ms(At), "Connected to " + std::string(Name) + " (" + std::string(Address) +
                              ") port " + std::to_string(Port));
-  FVerbose.RequestHeader(FHeader);
+  if (!FTls) FVerbose.RequestHeader(FHeader);
+}
+
+void TCliTrace::TunnelRequested(THttpTime At, std::string_view Request) {
+  // "CONNECT host:port HTTP/1.0": the second word is where the tunnel goes.
+  const auto From = Request.find(' ') + 1;
+  FVerbose.Stage(Ms(At), "Establish HTTP proxy tunnel to " +
+                             std::string(Request.substr(From, Request.find(' ', From) - From)));
+  FVerbose.RequestHeader(Request);
+}
+
+void TCliTrace::TunnelAnswered(THttpTime, std::string_view Head, int Status) {
+  // A refusal is the pass's reply, shown as every reply is.
+  if (Status >= 200 && Status <= 299) FVerbose.ReplyHeader(Head);
+}
+
+void TCliTrace::TlsStarted(THttpTime At, std::string_view HostName) {
+  FNameAsked = HostName;
+  FVerbose.Stage(Ms(At), "ALPN: offers http/1.0");
+}
+
+void TCliTrace::TlsEnded(THttpTime At, const TTlsFacts& Facts) {
+  for (const std::string& Line : TlsTraceLines(Facts, FNameAsked)) FVerbose.Stage(Ms(At), Line);
+  if (TExchangePass::TlsLetThrough(Facts)) FVerbose.RequestHeader(FHeader);
 }
 
 void TCliTrace::RequestSent(THttpTime At, std::string_view, std::int64_t BodySize) {

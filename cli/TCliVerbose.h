@@ -2,7 +2,9 @@
 // of the exchange with the milliseconds since the start, ">" lines are the request's header
 // block as it was sent, "<" lines each reply's header block as it came. -vv adds every
 // status report of the component as a "*" line of its own. TCliTrace writes it as one of the
-// component's observers, from what each step tells and at the step's own time.
+// component's observers, from what each step tells and at the step's own time. An https
+// pass shows the proxy's tunnel (">" and "<" lines of the CONNECT exchange), then the TLS
+// lines (CliTlsTrace.h), and its request lines only once the session lets it go.
 //
 // A server's bytes must not drive the terminal: control bytes in any line are shown
 // escaped (\x1b), tabs excepted.
@@ -56,6 +58,10 @@ class TCliTrace : public THttpObserver {
   void LookedUp(THttpTime At, std::string_view Name, std::string_view Address) override;
   void Connected(THttpTime At, std::string_view Name, std::string_view Address,
                  int Port) override;
+  void TunnelRequested(THttpTime At, std::string_view Request) override;
+  void TunnelAnswered(THttpTime At, std::string_view Head, int Status) override;
+  void TlsStarted(THttpTime At, std::string_view HostName) override;
+  void TlsEnded(THttpTime At, const TTlsFacts& Facts) override;
   void RequestSent(THttpTime At, std::string_view, std::int64_t BodySize) override;
   void HeaderEnded(THttpTime, std::string_view Head, int) override;
   void BodyBlock(THttpTime, std::string_view Block) override;
@@ -66,6 +72,8 @@ class TCliTrace : public THttpObserver {
 
   const TCliVerbose& FVerbose;
   THttpTime FStart;
-  std::string FHeader;          // the pass's header block, shown once connected
+  std::string FHeader;          // the pass's header block, shown once it may go
+  bool FTls = false;            // the pass is https: its header waits for the session
+  std::string FNameAsked;       // of the handshake
   std::int64_t FReceived = 0;  // body bytes of the pass
 };

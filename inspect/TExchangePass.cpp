@@ -60,11 +60,13 @@ std::vector<TPassSpan> TExchangePass::Spans(std::optional<double> Now) const {
   struct TStep {
     TSpanKind Kind;
     std::optional<double> End;
-    bool Optional;  // a dotted address needs no look-up, plain http no handshake
+    // A dotted address needs no look-up, plain http no handshake; a handshake begun is a
+    // stage of the pass, in progress until it passes.
+    bool Optional;
   };
   const TStep Steps[] = {{TSpanKind::skLookUp, At[xsLookedUp], true},
                          {TSpanKind::skConnect, At[xsConnected], false},
-                         {TSpanKind::skTls, SecuredAt, true},
+                         {TSpanKind::skTls, SecuredAt, !TlsStartedAt},
                          {TSpanKind::skSend, At[xsRequestSent], false},
                          {TSpanKind::skWait, FirstByte(), false},
                          {TSpanKind::skReceive, At[xsBodyEnd], false}};

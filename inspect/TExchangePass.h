@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "socket/SockErrors.h"
+#include "tls/TTlsFacts.h"
 
 // The stages timed in a pass after its start, in the order a pass reaches them. A dotted
 // address needs no look-up, so xsLookedUp stays unset for it.
@@ -99,8 +100,20 @@ struct TExchangePass {
   std::chrono::steady_clock::time_point Started;    // monotonic, for durations
   // Milliseconds from Started to each stage; unset while (or when never) reached.
   std::array<std::optional<double>, ExchangeStageCount> At;
-  // Milliseconds from Started to the end of the TLS handshake; unset for plain http.
+  // Milliseconds from Started to the start of the TLS handshake (after the connection and
+  // the tunnel) and to the end of the handshake and the check, when both passed (or the
+  // check was waived); unset for plain http, and SecuredAt for a pass whose TLS failed.
+  std::optional<double> TlsStartedAt;
   std::optional<double> SecuredAt;
+  // The session's facts as far as the handshake went, passed or failed; unset without TLS.
+  std::optional<TTlsFacts> Tls;
+  // Through the proxy, the CONNECT request as sent and the proxy's reply head with its
+  // status; empty (0) when the pass made no tunnel. A refusal is also the pass's reply.
+  std::string TunnelRequest;
+  std::string TunnelReply;
+  int TunnelStatus = 0;
+  // The body ended with a close without close_notify and nothing told it was whole.
+  bool BodyMayBeCut = false;
 
   std::vector<TStatusReport> Reports;  // at most MaxReports, then only counted
   std::int64_t ReportsDropped = 0;
@@ -150,6 +163,13 @@ struct TExchangePass {
   std::vector<TPassSpan> Spans(std::optional<double> Now = std::nullopt) const;
   // The first span of Kind, if any.
   static const TPassSpan* Find(const std::vector<TPassSpan>& Spans, TSpanKind Kind);
+
+  // The session let the request go: the handshake is done and the check passed, or the
+  // caller waived it.
+  static bool TlsLetThrough(const TTlsFacts& Facts) {
+    return Facts.Outcome.HandshakeDone &&
+           (Facts.VerifyWaived || Facts.Outcome.VerifyResult == 0);
+  }
 
   // The step an error names, for ErrorStep: a socket error's own; a reply that breaks HTTP
   // or passes a bound was being received; any other error belongs to no step.

@@ -74,6 +74,44 @@ void TExchangeRecorder::Connected(THttpTime At, std::string_view, std::string_vi
   Mark(xsConnected, At);
 }
 
+void TExchangeRecorder::TunnelRequested(THttpTime At, std::string_view Request) {
+  if (FState->Passes.empty()) return;
+  FState->Passes.back().TunnelRequest = Request;
+  FTunnelSent = At;
+  Changed();
+}
+
+void TExchangeRecorder::TunnelAnswered(THttpTime, std::string_view Head, int Status) {
+  if (FState->Passes.empty()) return;
+  TExchangePass& P = FState->Passes.back();
+  P.TunnelReply = Head;
+  P.TunnelStatus = Status;
+  Changed();
+  if (Status < 200 || Status > 299) Mark(xsRequestSent, FTunnelSent);
+}
+
+void TExchangeRecorder::TlsStarted(THttpTime At, std::string_view) {
+  if (FState->Passes.empty()) return;
+  TExchangePass& P = FState->Passes.back();
+  P.TlsStartedAt = MsBetween(P.Started, At);
+  Changed();
+}
+
+void TExchangeRecorder::TlsEnded(THttpTime At, const TTlsFacts& Facts) {
+  if (FState->Passes.empty()) return;
+  TExchangePass& P = FState->Passes.back();
+  P.Tls = Facts;
+  // A failure is told next, and the TLS stage is where the pass ended.
+  if (TExchangePass::TlsLetThrough(Facts)) P.SecuredAt = MsBetween(P.Started, At);
+  Changed();
+}
+
+void TExchangeRecorder::BodyMayBeCut(THttpTime) {
+  if (FState->Passes.empty()) return;
+  FState->Passes.back().BodyMayBeCut = true;
+  Changed();
+}
+
 void TExchangeRecorder::RequestSent(THttpTime At, std::string_view, std::int64_t) {
   Mark(xsRequestSent, At);
 }

@@ -12,6 +12,10 @@
 //
 //   Http.BodySink = Recorder.Sink([&](std::string_view Block) { Write(Block); });
 //
+// A pass over TLS keeps the session's facts and the handshake's times; through the proxy,
+// the CONNECT exchange too. A refused tunnel is the pass's exchange: its request counts as
+// sent when CONNECT was, and the proxy's reply is the pass's.
+//
 // In the file modes the request body shown is the start of its file; the reply's header and
 // body went to files and only their counts are kept.
 //
@@ -82,6 +86,11 @@ class TExchangeRecorder : private THttpObserver {
   void HostAsked(THttpTime At) override;
   void HostAnswered(THttpTime At, std::string_view Host) override;
   void Connected(THttpTime At, std::string_view, std::string_view, int) override;
+  void TunnelRequested(THttpTime At, std::string_view Request) override;
+  void TunnelAnswered(THttpTime At, std::string_view Head, int Status) override;
+  void TlsStarted(THttpTime At, std::string_view) override;
+  void TlsEnded(THttpTime At, const TTlsFacts& Facts) override;
+  void BodyMayBeCut(THttpTime At) override;
   void RequestSent(THttpTime At, std::string_view, std::int64_t) override;
   void StatusLine(THttpTime At, std::string_view Line) override;
   void HeaderEnded(THttpTime At, std::string_view Head, int Status) override;
@@ -110,4 +119,5 @@ class TExchangeRecorder : private THttpObserver {
   bool FHeaderToFile = false;  // of the current pass
   bool FBodyToFile = false;
   bool FErrorTold = false;  // the component told the error of the request Run runs
+  THttpTime FTunnelSent{};  // when the current pass's CONNECT went
 };

@@ -8,6 +8,7 @@
 
 #include "OrreryVersion.h"
 #include "http/Base64.h"
+#include "http/HttpErrors.h"
 #include "inspect/FileSave.h"
 #include "inspect/HttpText.h"
 #include "inspect/TExchangeRecorder.h"
@@ -156,6 +157,7 @@ TJson Response(const TExchangePass& P) {
              {"headersSize", HeaderRead ? static_cast<std::int64_t>(P.ReplyHeader.size()) : -1},
              {"bodySize", P.At[xsHeaderEnd] ? P.BodyBytes : -1}};
   if (!P.Error.empty()) R["_error"] = P.Error;
+  if (P.BodyMayBeCut) R["_warning"] = TlsCutMessage;
   if (!P.Error.empty() && P.ErrorStep != TSockStep::ssNone)
     R["_errorStep"] = SockStepName(P.ErrorStep);
   // A body cut short by the close is no complete reply, whatever its status says.
@@ -165,6 +167,48 @@ TJson Response(const TExchangePass& P) {
                    std::to_string(*P.AnnouncedLength());
   }
   return R;
+}
+
+// Seconds since 1970 as an ISO 8601 time in UTC: "2026-12-09T11:07:59Z".
+std::string UtcTime(std::int64_t Seconds) {
+  const auto Time = static_cast<std::time_t>(Seconds);
+  std::tm Utc{};
+  ::gmtime_r(&Time, &Utc);
+  char Text[32];
+  std::strftime(Text, sizeof Text, "%Y-%m-%dT%H:%M:%SZ", &Utc);
+  return Text;
+}
+
+TJson Certificate(const TTlsCertificate& C) {
+  return {{"subject", C.Subject},
+          {"issuer", C.Issuer},
+          {"dnsNames", C.DnsNames},
+          {"ipAddresses", C.IpAddresses},
+          {"notBefore", UtcTime(C.NotBefore)},
+          {"notAfter", UtcTime(C.NotAfter)},
+          {"serial", C.Serial},
+          {"sha256", C.Sha256},
+          {"keyType", C.KeyType},
+          {"keyBits", C.KeyBits},
+          {"signatureAlgorithm", C.SignatureAlgorithm}};
+}
+
+// The session as far as it went: "verified" when the chain passed the check, "waived" when
+// the caller turned the check off (the pass went on whatever the chain), and the reason of
+// a failure in plain words.
+TJson Tls(const TTlsFacts& F) {
+  TJson Chain = TJson::array();
+  for (const TTlsCertificate& C : F.Chain) Chain.push_back(Certificate(C));
+  return {{"version", F.Version},
+          {"cipher", F.Cipher},
+          {"group", F.Group},
+          {"alpn", F.Alpn},
+          {"sni", F.Sni},
+          {"resumed", F.Resumed},
+          {"verified", F.Outcome.HandshakeDone && F.Outcome.VerifyResult == 0},
+          {"waived", F.VerifyWaived},
+          {"reason", F.Reason.Problem == TTlsProblem::tpNone ? "" : ReasonInEnglish(F.Reason)},
+          {"chain", Chain}};
 }
 
 }  // namespace
@@ -199,12 +243,17 @@ TJson THarWriter::Entry(const TExchangePass& P) {
   // "ssl" is counted in "connect" already.
   for (const auto& [Name, Value] : T.items())
     if (Name != "ssl" && Value.get<double>() > 0) Total += Value.get<double>();
-  return {{"startedDateTime", IsoTime(P.StartedAt)},
-          {"time", Rounded(Total)},
-          {"request", Request(P)},
-          {"response", Response(P)},
-          {"cache", TJson::object()},
-          {"timings", T}};
+  TJson E = {{"startedDateTime", IsoTime(P.StartedAt)},
+             {"time", Rounded(Total)},
+             {"request", Request(P)},
+             {"response", Response(P)},
+             {"cache", TJson::object()},
+             {"timings", T}};
+  if (!P.TunnelRequest.empty())
+    E["_tunnel"] = {
+        {"request", P.TunnelRequest}, {"response", P.TunnelReply}, {"status", P.TunnelStatus}};
+  if (P.Tls) E["_tls"] = Tls(*P.Tls);
+  return E;
 }
 
 TJson THarWriter::Document(const std::vector<TExchangePass>& Passes, const std::string& Error) {

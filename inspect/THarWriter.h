@@ -4,7 +4,11 @@
 // had come whole), of a body shorter than its announced length, or, on the log, of an error
 // that came after the last pass; "_errorStep" where that error happened ("lookup",
 // "connect", "send", "receive", ...) when it says; "_encoding" marks a request body given in Base64;
-// "_textKept" is the count of body bytes a text holds when it holds only the body's start.
+// "_textKept" is the count of body bytes a text holds when it holds only the body's start;
+// "_tls" the TLS session of an https pass (version, cipher, group, ALPN, SNI, resumption,
+// the check's result or its waiver, the reason of a failure, the chain as sent), "_tunnel"
+// the CONNECT exchange with the proxy, and a response's "_warning" a body that a close
+// without close_notify may have cut.
 #pragma once
 
 #include <chrono>

@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-liberation
   nginx-light tinyproxy nlohmann-json3-dev
+  libssl-dev openssl ca-certificates
   curl
 )
 

@@ -24,7 +24,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
 
 echo "== Build (ThreadSanitizer: platform, socket and HTTP tests)"
-tsan_targets=(platform_tests socket_tests orrery_http_tests velhttp_tests)
+tsan_targets=(platform_tests tls_tests socket_tests orrery_http_tests velhttp_tests)
 cmake -S . -B build-tsan -DORRERY_WERROR=ON -DORRERY_TSAN=ON -DORRERY_BUILD_BENCH=OFF \
   -DORRERY_BUILD_APP=OFF
 cmake --build build-tsan -j"$jobs" --target "${tsan_targets[@]}"

@@ -23,6 +23,7 @@ inline const char* const Locations = R"(
     location = /r1 { return 302 /all-bytes.bin; }
     location = /loop { return 302 /loop; }
     location = /go { return 302 gopher://127.0.0.1/; }
+    location = /tohttps { return 301 https://127.0.0.1:$server_port/; }
 )";
 
 // Every byte value, line ends and NULs included, many times over.

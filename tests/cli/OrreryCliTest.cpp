@@ -127,7 +127,9 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{
             "MaxRedirs", 47, "Too many redirections", {"-L", "--max-redirs", "2", "{nginx}/r3"}},
         ExitCase{"MaxRedirsEnough", 0, "", {"-L", "--max-redirs", "3", "{nginx}/r3"}},
-        ExitCase{"Https", 1, "HTTP Secure Socket is not supported", {"https://127.0.0.1:{port}/"}},
+        // https is on, as in curl: a server that speaks plain HTTP fails the handshake.
+        ExitCase{"HttpsToPlainServer", 35, "(35) ", {"https://127.0.0.1:{port}/"}},
+        ExitCase{"HttpsLocation", 35, "wrong version number", {"-L", "{nginx}/tohttps"}},
         ExitCase{"MalformedPort", 3, "(3) Invalid port in URL", {"http://127.0.0.1:0/"}},
         ExitCase{"PortNoNumber", 3, "(3) 'abc' is not a valid integer value", {"http://h:abc/"}},
         ExitCase{
@@ -268,11 +270,6 @@ INSTANTIATE_TEST_SUITE_P(
                       {"-L"},
                       1,
                       "(1) Unsupported scheme in URL: javascript"},
-        ReplyExitCase{"HttpsLocation",
-                      {Whole("HTTP/1.0 301 Moved\r\nLocation: https://127.0.0.1/\r\n\r\n")},
-                      {"-L"},
-                      1,
-                      "(1) HTTP Secure Socket is not supported"},
         ReplyExitCase{"HttpsLocationNotFollowed",
                       {Whole("HTTP/1.0 301 Moved\r\nLocation: https://127.0.0.1/\r\n\r\nbye")},
                       {},

@@ -11,6 +11,7 @@
 #include "cli/CliExitStatus.h"
 #include "cli/TCliOptions.h"
 #include "http/HttpErrors.h"
+#include "socket/ETlsSockError.h"
 #include "socket/SockErrors.h"
 
 namespace {
@@ -55,6 +56,19 @@ std::string Described(const TCliOptions& O) {
   if (O.Verbose) Add("verbose=" + std::to_string(O.Verbose));
   if (O.HasWriteOut) Add("w=" + O.WriteOut);
   if (!O.HarFile.empty()) Add("har=" + O.HarFile);
+  const TTlsSettings& T = O.Tls;
+  if (!T.Verify) Add("insecure");
+  for (const auto& [Name, Value] : {std::pair{"cacert", T.CaFile}, {"capath", T.CaPath},
+                                    {"cert", T.CertFile}, {"key", T.KeyFile},
+                                    {"keypass", T.KeyPassphrase}})
+    if (!Value.empty()) Add(std::string(Name) + "=" + Value);
+  if (T.MinVersion != TTlsVersion::tv12) Add("min=" + std::to_string(int(T.MinVersion)));
+  if (T.MaxVersion != TTlsVersion::tvAny) Add("max=" + std::to_string(int(T.MaxVersion)));
+  for (const auto& R : O.Resolves)
+    Add("resolve=" + R.Host + "/" + std::to_string(R.Port) + "/" + R.Address);
+  for (const auto& C : O.ConnectTos)
+    Add("connect-to=" + C.Host + "/" + std::to_string(C.Port) + "/" + C.ToHost + "/" +
+        std::to_string(C.ToPort));
   Add("url=" + O.URL);
   return S;
 }
@@ -248,6 +262,40 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"--max-filesize", "99999999999999999G", "u"}, "error: --max-filesize needs"}));
 // clang-format on
 
+// TLS options with curl's spelling; -E's password follows an unescaped colon.
+INSTANTIATE_TEST_SUITE_P(
+    Tls, CliOptionsTest,
+    ::testing::Values(
+        ParseCase{{"-k", "u"}, "insecure url=u"}, ParseCase{{"--insecure", "u"}, "insecure url=u"},
+        ParseCase{{"--cacert", "ca.pem", "--capath=/d", "u"}, "cacert=ca.pem capath=/d url=u"},
+        ParseCase{{"-E", "c.pem", "u"}, "cert=c.pem url=u"},
+        ParseCase{{"-E", "c.pem:se:cret", "u"}, "cert=c.pem keypass=se:cret url=u"},
+        ParseCase{{"--cert", "a\\:b.pem:pw", "u"}, "cert=a:b.pem keypass=pw url=u"},
+        ParseCase{{"-E", "c.pem", "--key", "k.pem", "--pass", "pw", "u"},
+                  "cert=c.pem key=k.pem keypass=pw url=u"},
+        ParseCase{{"-E", "c.pem:", "u"}, "cert=c.pem url=u"},
+        ParseCase{{"--tlsv1.3", "u"}, "min=13 url=u"},
+        ParseCase{{"--tlsv1.3", "--tlsv1.2", "u"}, "url=u"},
+        ParseCase{{"--tls-max", "1.2", "u"}, "max=12 url=u"},
+        ParseCase{{"--tls-max=1.3", "--tls-max", "default", "u"}, "url=u"},
+        ParseCase{{"--resolve", "a.test:443:127.0.0.2", "u"}, "resolve=a.test/443/127.0.0.2 url=u"},
+        ParseCase{{"--resolve", "a:1:10.0.0.1,10.0.0.2", "u"}, "resolve=a/1/10.0.0.1 url=u"},
+        ParseCase{{"--connect-to", "a:443:b:8443", "u"}, "connect-to=a/443/b/8443 url=u"},
+        ParseCase{{"--connect-to", "::b:", "u"}, "connect-to=/0/b/0 url=u"},
+        ParseCase{{"-E", "", "u"}, "error: -E needs a file name"},
+        ParseCase{{"-E", ":pw", "u"}, "error: -E needs a file name"},
+        ParseCase{{"--cacert=", "u"}, "error: --cacert needs a file name"},
+        ParseCase{{"--tls-max", "1.1", "u"}, "error: --tls-max takes 1.2, 1.3 or default"},
+        ParseCase{{"--tlsv1.1", "u"}, "error: unknown option --tlsv1.1"},
+        ParseCase{{"--resolve", "a:443", "u"}, "error: --resolve needs HOST:PORT:ADDRESS"},
+        ParseCase{{"--resolve", ":443:1.2.3.4", "u"}, "error: --resolve needs"},
+        ParseCase{{"--resolve", "a:0:1.2.3.4", "u"}, "error: --resolve needs"},
+        ParseCase{{"--resolve", "a:443:[::1]", "u"}, "error: --resolve needs"},
+        ParseCase{{"--resolve", "a:443:host", "u"}, "error: --resolve needs"},
+        ParseCase{{"--connect-to", "a:443:b", "u"}, "error: --connect-to needs"},
+        ParseCase{{"--connect-to", "a:x:b:1", "u"}, "error: --connect-to needs"},
+        ParseCase{{"--connect-to", "a:1:b:65536", "u"}, "error: --connect-to needs"}));
+
 // --- Exit statuses -----------------------------------------------------------------------
 
 TEST(CliExitTable, EveryOutcomeOnceWithCurlsNumber) {
@@ -264,7 +312,9 @@ TEST(CliExitTable, EveryOutcomeOnceWithCurlsNumber) {
       {TCliOutcome::TimedOut, 28},     {TCliOutcome::TooManyRedirections, 47},
       {TCliOutcome::SendFailed, 55},   {TCliOutcome::ReceiveFailed, 56},
       {TCliOutcome::FileTooLarge, 63}, {TCliOutcome::Failed, 1},
-      {TCliOutcome::PartialFile, 18},
+      {TCliOutcome::PartialFile, 18},  {TCliOutcome::TlsHandshake, 35},
+      {TCliOutcome::TunnelRefused, 56}, {TCliOutcome::TlsCredentials, 58},
+      {TCliOutcome::TlsCheck, 60},     {TCliOutcome::TlsCaFile, 77},
   };
   for (const Row& R : Expected)
     EXPECT_EQ(CliExitStatus(R.Outcome), R.Status) << static_cast<int>(R.Outcome);
@@ -288,6 +338,10 @@ TEST(CliExitTable, OutcomeOfWhatTheRunRaised) {
   using enum TSockStep;
   const auto Sock = [](TSockStep Step, TSockCause Cause = TSockCause::scError) {
     return [Step, Cause] { throw ESockError("x", Step, Cause); };
+  };
+  using enum TTlsErrorKind;
+  const auto Tls = [](TTlsErrorKind Kind, TSockStep Step) {
+    return [Kind, Step] { throw ETlsSockError(ETlsError("x", Kind), Step); };
   };
   const OutcomeCase Cases[] = {
       {"url", [] { throw EHttpUrlError("Invalid port in URL: 0"); }, 3},
@@ -317,6 +371,14 @@ TEST(CliExitTable, OutcomeOfWhatTheRunRaised) {
       {"write", [] { throw ECliWriteError("closed pipe"); }, 23},
       {"read", [] { throw ECliReadError("no file"); }, 26},
       {"usage", [] { throw EUsageError("x"); }, 2},
+      {"handshake", Tls(tkHandshake, ssHandshake), 35},
+      {"handshake, the server closed", Sock(ssHandshake), 35},
+      {"check", Tls(tkCheck, ssCertificate), 60},
+      {"credentials", Tls(tkCredentials, ssHandshake), 58},
+      {"CA file", Tls(tkCaFile, ssHandshake), 77},
+      {"CA directory", Tls(tkCaPath, ssHandshake), 60},
+      {"record after the handshake", Tls(tkRecord, ssReceive), 56},
+      {"handshake timed out", Sock(ssHandshake, TSockCause::scTimedOut), 28},
       {"plain", [] { throw Exception("Empty URL"); }, 1},
       {"std", [] { throw std::bad_alloc(); }, 1},
   };
@@ -336,16 +398,20 @@ TEST(CliExitTable, OutcomeOfAReply) {
     bool Fail;
     int Expected;
     bool Short = false;  // the body ended before its announced length
+    bool Refused = false;  // the reply is the proxy's refusal of the tunnel
   };
   const Row Rows[] = {
       {200, false, 0}, {100, false, 0},        {304, false, 0},      {399, false, 0},
       {400, false, 0}, {404, false, 0},        {599, false, 0},      {200, true, 0},
       {302, true, 0},  {399, true, 0},         {400, true, 22},      {404, true, 22},
       {599, true, 22}, {32767, true, 22},      {0, false, 8},        {0, true, 8},
-      {-1, false, 8},  {200, false, 18, true}, {404, true, 22, true}};
+      {-1, false, 8},  {200, false, 18, true}, {404, true, 22, true},
+      // The proxy's refusal of a tunnel is curl's 56, whatever the status and -f say.
+      {403, false, 56, false, true}, {200, true, 56, false, true}, {407, true, 56, true, true}};
   for (const Row& R : Rows)
-    EXPECT_EQ(CliExitStatus(CliOutcomeOfReply(R.Reply, R.Fail, R.Short)), R.Expected)
-        << R.Reply << (R.Fail ? " -f" : "") << (R.Short ? " short" : "");
+    EXPECT_EQ(CliExitStatus(CliOutcomeOfReply(R.Reply, R.Fail, R.Short, R.Refused)), R.Expected)
+        << R.Reply << (R.Fail ? " -f" : "") << (R.Short ? " short" : "")
+        << (R.Refused ? " refused" : "");
 }
 
 TEST(CliCommands, WordsBothWays) {
