@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/TTlsText.h"
 
@@ -53,5 +54,9 @@ TCertificateDialog::TCertificateDialog(const QString& Server, const TTlsFacts& F
   connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   for (QWidget* W : std::initializer_list<QWidget*>{Head, Why, ChainTitle, ChainView, Risk, Buttons})
     Layout->addWidget(W);
-  resize(std::max(sizeHint().width(), 480), sizeHint().height());
+  // Wide enough for the chain's lines (within reason), which say the dates at their end.
+  int Widest = 0;
+  for (const QString& Line : Chain.split('\n'))
+    Widest = std::max(Widest, ChainView->fontMetrics().horizontalAdvance(Line));
+  resize(std::clamp(Widest + 60, std::max(sizeHint().width(), 480), 820), sizeHint().height());
 }
