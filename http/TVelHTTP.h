@@ -276,6 +276,8 @@ class TVelHTTP : public TQuaywire {
 
   // The last reply's header block as read: its status, Location, cookie, length and coding.
   TReplyHead FHead;
+  // The room ReadResponseHeader reads each line into, kept from reply to reply.
+  std::string FHeaderLine;
   // The header block of the pass, composed once: what is sent and what everyone is shown.
   std::string FRequestHeaderSent;
   // The cookie of the last redirecting reply that set one in this request: the value the

@@ -33,8 +33,9 @@ void TVelHTTP::ReadResponseHeader() {
   };
 
   TReplyHead Head;
-  // One buffer for every line of the block: its room is kept from line to line.
-  std::string Line;
+  // One buffer for every line of the block, its room taken over from the last reply's (a
+  // local, so that a handler that frees the component leaves the line it was shown intact).
+  std::string Line = std::move(FHeaderLine);
   for (bool Done = false; !Done;) {
     if (Head.HasStatusLine()) CheckHeaderTime();
     try {
@@ -56,6 +57,7 @@ void TVelHTTP::ReadResponseHeader() {
       FireOrStop(OnStage, this, hsStatusLine);
     }
   }
+  FHeaderLine = std::move(Line);
   // Kept whole only once read: a block that ends in an error leaves the fields of none.
   FHead = std::move(Head);
   if (FHead.HasLocationLine()) Location = FHead.Location();
@@ -87,13 +89,14 @@ void TVelHTTP::CaptureBody(std::int64_t Announced, bool Chunked) {
       const TTransferTimeOut Armed(*this);
       ReceiveUntilClosed(
           Scope,
-          {[&](char*& Target, std::size_t& Size) {
+          {[&](char*& Target, std::size_t& Size, std::size_t& Wanted) {
              // Asking for no more than the announced rest leaves the next reply in the socket;
              // one block a receive lets BytesRecvd count the decoded bytes as each is told.
              Target = IOBuffer.data();
-             Size = Announced < 0 ? IOBufferData
-                                  : static_cast<std::size_t>(
-                                        std::min<std::int64_t>(IOBufferData, Announced - Taken));
+             Size = IOBufferData;
+             Wanted = Announced < 0 ? IOBufferData
+                                    : static_cast<std::size_t>(
+                                          std::min<std::int64_t>(IOBufferData, Announced - Taken));
            },
            [&](const char* Data, std::size_t Count) {
              Taken += static_cast<std::int64_t>(Count);

@@ -177,7 +177,9 @@ void TVelHTTP::ComposeRequest() {
   FRequestHeaderSent.clear();
   // Through a tunnel the request is the server's, in origin form.
   const bool ViaProxy = !Proxy.empty() && !PassIsTls();
-  const std::string HostValue = Host.empty() ? Host : THttpUrl::HostValue(Host, Port);
+  // The port goes into the Host line unless it is the scheme's own (RFC 9110, 7.2).
+  const bool OwnPort = PassIsTls() && Port == 443;
+  const std::string HostValue = Host.empty() || OwnPort ? Host : THttpUrl::HostValue(Host, Port);
   if (CurrentCmd != hcWrapped)
     RequestLines.Add(std::string(CommandWord(CurrentCmd)) + " " +
                      (ViaProxy ? ProxyTarget() : RequestPath) + " HTTP/1.0");

@@ -1,6 +1,7 @@
 // The injected connect filter and socket-call faults; see FaultSeam.h.
 #include "platform/FaultSeam.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -8,6 +9,12 @@
 namespace win {
 
 namespace {
+
+// Whether anything is installed, read without the locks: every socket call of the product
+// asks, and the product installs nothing. A call that races an installation runs as if it
+// had come just before it.
+std::atomic<bool> FilterInstalled{false};
+std::atomic<bool> FaultsInstalled{false};
 
 std::mutex FilterLock;
 ConnectFilter& InstalledFilter() {
@@ -23,16 +30,25 @@ struct TFault {
 std::mutex FaultLock;
 TFault Faults[3];
 
+// Under FaultLock, after any change of Faults.
+void NoteFaults() {
+  bool any = false;
+  for (const TFault& each : Faults) any = any || each.Countdown > 0;
+  FaultsInstalled.store(any, std::memory_order_release);
+}
+
 }  // namespace
 
 void SetConnectFilter(ConnectFilter filter) {
   std::lock_guard<std::mutex> guard(FilterLock);
+  FilterInstalled.store(static_cast<bool>(filter), std::memory_order_release);
   InstalledFilter() = std::move(filter);
 }
 
 void SetSocketFault(SocketCall call, int nth, int error) {
   std::lock_guard<std::mutex> guard(FaultLock);
   Faults[static_cast<int>(call)] = {error != 0 ? nth : 0, error};
+  NoteFaults();
 }
 
 void ClearSocketFaults() {
@@ -43,9 +59,11 @@ void ClearSocketFaults() {
 namespace detail {
 
 int InjectedError(SocketCall call) {
+  if (!FaultsInstalled.load(std::memory_order_acquire)) return 0;
   std::lock_guard<std::mutex> guard(FaultLock);
   TFault& fault = Faults[static_cast<int>(call)];
   if (fault.Countdown <= 0 || --fault.Countdown > 0) return 0;
+  NoteFaults();  // spent
   return fault.Error;
 }
 
@@ -53,6 +71,7 @@ ConnectVerdict ConnectVerdictFor(const sockaddr* name, int namelen) {
   if (name->sa_family != AF_INET || namelen < static_cast<int>(sizeof(sockaddr_in))) {
     return ConnectVerdict::Proceed;
   }
+  if (!FilterInstalled.load(std::memory_order_acquire)) return ConnectVerdict::Proceed;
   ConnectFilter filter;
   {
     // Called outside the lock: a filter may itself install another one.

@@ -12,7 +12,9 @@
 #                                     cli-runs cli-pipe (default: all)
 # Environment: BENCH_N (3000 requests), BENCH_BIG_MIB (1024), BENCH_MID_MIB (256),
 #              BENCH_ROUNDS (3), BENCH_BUILD (build-bench; the window figure builds the
-#              desktop program in BENCH_BUILD-window).
+#              desktop program in BENCH_BUILD-window), BENCH_BIN and BENCH_CLI (an http_bench
+#              and an orrery-cli built elsewhere, measured instead of this tree's: nothing is
+#              built then but the window program; scripts/bench-compare.sh uses them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -57,13 +59,22 @@ if [ "$shm_free_mib" -lt "$need_shm_mib" ] || [ "$mem_free_mib" -lt "$need_mem_m
 fi
 
 # --- Build --------------------------------------------------------------------------------
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=OFF \
-  -DORRERY_BUILD_APP=OFF -DORRERY_BUILD_BENCH=ON >/dev/null
-cmake --build "$BUILD" -j2 --target http_bench >/dev/null
-BIN=$(pwd)/$BUILD/bench/http_bench
-if wants_any cli-runs cli-pipe; then
-  cmake --build "$BUILD" -j2 --target orrery-cli >/dev/null
-  CLI=$(pwd)/$BUILD/cli/orrery-cli
+if [ -n "${BENCH_BIN:-}" ]; then
+  BIN=$BENCH_BIN
+  CLI=${BENCH_CLI:-}
+  if wants_any cli-runs cli-pipe && [ -z "$CLI" ]; then
+    echo "BENCH_BIN is set: the cli figures need BENCH_CLI too" >&2
+    exit 1
+  fi
+else
+  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=OFF \
+    -DORRERY_BUILD_APP=OFF -DORRERY_BUILD_BENCH=ON >/dev/null
+  cmake --build "$BUILD" -j2 --target http_bench >/dev/null
+  BIN=$(pwd)/$BUILD/bench/http_bench
+  if wants_any cli-runs cli-pipe; then
+    cmake --build "$BUILD" -j2 --target orrery-cli >/dev/null
+    CLI=$(pwd)/$BUILD/cli/orrery-cli
+  fi
 fi
 if wants_any window window-large; then
   # The same sources with the desktop program on, in a build of its own.

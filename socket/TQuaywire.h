@@ -49,6 +49,7 @@
 #include "platform/WinUser.h"
 #include "socket/ComponentGuard.h"
 #include "socket/SockErrors.h"
+#include "socket/TCallRef.h"
 #include "socket/TLineLookAhead.h"
 #include "socket/TMessage.h"
 #include "socket/TThreadTimer.h"
@@ -121,10 +122,12 @@ class TQuaywire : public TComponent {
   bool TlsCut() const;
 
   // --- Status, time-out and errors -------------------------------------------------------
-  void StatusMessage(std::uint8_t Level, const std::string& Text);
-  // The same for a fixed text, made into a string only when it is reported: most are not.
+  void StatusMessage(std::uint8_t Level, const std::string& Text) {
+    if (Level <= ReportLevel) ReportStatus(Text);
+  }
+  // The same for a fixed text: it goes into LastStatus's room, without a string of its own.
   void StatusMessage(std::uint8_t Level, const char* Text) {
-    if (Level <= ReportLevel) StatusMessage(Level, std::string(Text));
+    if (Level <= ReportLevel) ReportStatus(Text);
   }
   void TimerOn();
   // The time-out as the component's own operations arm it: reported and counted from now
@@ -263,11 +266,13 @@ class TQuaywire : public TComponent {
   void SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
                  const std::function<void(int)>& Sent, int Flags = 0);
 
-  // Where a capture receives next: Room(Target, Size) names at least one byte of room and
-  // Take(Data, Count) keeps what arrived there.
+  // Where a capture receives next: Room(Target, Size, Wanted) names a buffer of Size bytes
+  // and the Wanted bytes (at least one, at most Size) the capture takes next; Take(Data,
+  // Count) keeps what arrived there. A receive may fill more of the buffer than is wanted
+  // with the bytes ReadLn handed out before, which are dropped.
   struct TReceiveTarget {
-    std::function<void(char*& Target, std::size_t& Size)> Room;
-    std::function<void(const char* Data, std::size_t Count)> Take;
+    TCallRef<void(char*& Target, std::size_t& Size, std::size_t& Wanted)> Room;
+    TCallRef<void(const char* Data, std::size_t Count)> Take;
   };
   // The receive loop of the captures: receives into Target until the peer closes, the
   // socket is no longer connected, Canceled is set or WantMore() says enough. A receive may
@@ -275,7 +280,7 @@ class TQuaywire : public TComponent {
   // of at most IOBufferData bytes. Messages are pumped after every PumpEvery bytes and
   // whenever the loop has to wait.
   void ReceiveUntilClosed(const TWaitScope& Scope, const TReceiveTarget& Target,
-                          const std::function<bool()>& WantMore);
+                          TCallRef<bool()> WantMore);
   // A receive area of CaptureReceive bytes for the captures that have none of their own,
   // made at the first use and kept.
   char* CaptureBuffer();
@@ -402,6 +407,8 @@ class TQuaywire : public TComponent {
   // The reset of the time-out that every arming makes: "Timer On", TimedOut cleared, the
   // value checked. StartTimeOut then counts; ReadLn's quick path has nothing to count.
   void ResetTimeOut(bool Quiet = false);
+  // A status text of a reported level: LastStatus, the derived component, then OnStatus.
+  void ReportStatus(std::string_view Text);
 
   // ReadLn's opening, the same for both of its paths: its status text and the time-out
   // reset. Counted starts the time-out's clock; a line the look-ahead already holds is

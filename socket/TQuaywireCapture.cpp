@@ -31,7 +31,7 @@ char* TQuaywire::CaptureBuffer() {
 }
 
 void TQuaywire::ReceiveUntilClosed(const TWaitScope& Scope, const TReceiveTarget& Target,
-                                   const std::function<bool()>& WantMore) {
+                                   TCallRef<bool()> WantMore) {
   // The lines ReadLn handed out from its look-ahead are still in the socket: the first
   // receive drops them along with the data that follows, when its room holds both. The
   // peeked bytes themselves are not needed any more, and IOBuffer may be overwritten.
@@ -46,9 +46,14 @@ bool TQuaywire::ReceiveOnce(const TWaitScope& Scope, const TReceiveTarget& Targe
                             std::size_t& SincePump) {
   char* Room = nullptr;
   std::size_t Size = 0;
-  Target.Room(Room, Size);
+  std::size_t Wanted = 0;
+  Target.Room(Room, Size, Wanted);
   Size = std::min(Size, CaptureReceive);
+  // The lines handed out before still come first: one receive takes them and what is wanted
+  // after them when the room holds both, else what room is left after them; a room they fill
+  // alone has them dropped first.
   if (FLookAhead.Used() >= Size) SettleLookAhead();
+  Size = std::min(Size, FLookAhead.Used() + std::min(Wanted, Size));
   int Received = ReceiveData(Room, static_cast<int>(Size), 0);
   const char* Data = Room;
   if (Received > 0 && FLookAhead.Used() > 0) {
@@ -116,9 +121,10 @@ void TQuaywire::CaptureFileAtMost(const std::string& FileName, std::int64_t Limi
     char* const Buffer = CaptureBuffer();
     std::int64_t Taken = 0;
     ReceiveUntilClosed(Scope,
-                       {[&](char*& Target, std::size_t& Size) {
+                       {[&](char*& Target, std::size_t& Size, std::size_t& Wanted) {
                           Target = Buffer;
-                          Size = Limit < 0 ? CaptureReceive : RoomWithin(Limit - Taken);
+                          Size = CaptureReceive;
+                          Wanted = Limit < 0 ? CaptureReceive : RoomWithin(Limit - Taken);
                         },
                         [&](const char* Data, std::size_t Count) {
                           if (Count == 0) return;
@@ -227,9 +233,10 @@ void TQuaywire::CaptureText(std::string& Text, std::int32_t MaxLength, std::int6
   // end longer than MaxLength; never longer than Limit.
   ReceiveUntilClosed(
       Scope,
-      {[&](char*& Target, std::size_t& Size) {
+      {[&](char*& Target, std::size_t& Size, std::size_t& Wanted) {
          Target = Buffer;
-         Size = Limit < 0 ? BufferSize : std::min(BufferSize, RoomWithin(Limit - Held()));
+         Size = BufferSize;
+         Wanted = Limit < 0 ? BufferSize : std::min(BufferSize, RoomWithin(Limit - Held()));
        },
        [&](const char* Data, std::size_t Count) {
          if (Count == 0) return;

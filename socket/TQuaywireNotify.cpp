@@ -9,8 +9,7 @@
 
 // --- Status and errors ---------------------------------------------------------------------
 
-void TQuaywire::StatusMessage(std::uint8_t Level, const std::string& Text) {
-  if (Level > ReportLevel) return;
+void TQuaywire::ReportStatus(std::string_view Text) {
   LastStatus = Text;
   if (IsDestroying()) return;
   bool Alive = true;

@@ -23,8 +23,8 @@ constexpr std::size_t CipherRoom = 65536;
 
 // The TLS layer's error with its step: a failed check is always the certificate's.
 [[noreturn]] void ThrowTls(const ETlsError& Error, TSockStep Step) {
-  throw ETlsSockError(Error, Error.Kind() == TTlsErrorKind::tkCheck ? TSockStep::ssCertificate
-                                                                     : Step);
+  throw ETlsSockError(Error,
+                      Error.Kind() == TTlsErrorKind::tkCheck ? TSockStep::ssCertificate : Step);
 }
 
 template <class F>
@@ -41,9 +41,9 @@ auto TlsCall(TSockStep Step, F Call) {
 struct TQuaywire::TTlsState {
   std::unique_ptr<TTlsSession> Session;
   bool HandshakeDone = false;
-  bool Ready = false;   // the check passed (or was waived): the caller's bytes may go
-  bool Closed = false;  // Disconnect ended the session
-  bool FedEnd = false;  // the connection's end was given to the session
+  bool Ready = false;               // the check passed (or was waived): the caller's bytes may go
+  bool Closed = false;              // Disconnect ended the session
+  bool FedEnd = false;              // the connection's end was given to the session
   TTlsWant End = TTlsWant::twDone;  // twClosed or twCut once the peer's data has ended
   // Plaintext taken from the session and not handed out yet (peeked by ReadLn's look-ahead
   // or by the send loop's question): Held from HeldAt on.
@@ -116,7 +116,8 @@ void TQuaywire::DriveHandshake(const TWaitScope& Scope, TTlsState& Tls) {
       throw ESockError("TLS handshake failed: the server closed the connection", Step);
     const int Got = win::recv(SocketHandle, Tls.Cipher.get(), static_cast<int>(CipherRoom), 0);
     if (Got > 0) {
-      TlsCall(Step, [&] { Tls.Session->Received(Tls.Cipher.get(), static_cast<std::size_t>(Got)); });
+      TlsCall(Step,
+              [&] { Tls.Session->Received(Tls.Cipher.get(), static_cast<std::size_t>(Got)); });
       continue;
     }
     // A close (the socket may have been replaced since) is the session's to judge; a reset
@@ -159,8 +160,7 @@ void TQuaywire::EndTls() {
 
 // --- Sending ----------------------------------------------------------------------------------
 
-void TQuaywire::SendCiphertext(const TWaitScope& Scope, TTlsState& Tls, TSockStep Step,
-                               int Flags) {
+void TQuaywire::SendCiphertext(const TWaitScope& Scope, TTlsState& Tls, TSockStep Step, int Flags) {
   while (!Canceled && !FSendCutShort) {
     const std::string_view Out = Tls.Session->Outgoing();
     if (Out.empty()) return;
@@ -251,7 +251,8 @@ int TQuaywire::PullPlaintext(TTlsState& Tls, char* Into, std::size_t Room) {
   int Error = 0;
   while (Done < Room && Tls.End == TTlsWant::twDone) {
     std::size_t Got = 0;
-    const TTlsWant Want = TlsCall(Step, [&] { return Tls.Session->Read(Into + Done, Room - Done, Got); });
+    const TTlsWant Want =
+        TlsCall(Step, [&] { return Tls.Session->Read(Into + Done, Room - Done, Got); });
     Done += Got;
     if (Want == TTlsWant::twClosed || Want == TTlsWant::twCut) {
       Tls.End = Want;

@@ -190,6 +190,30 @@ TEST_F(SocketTest, LinesFromOnePeekLeaveTheRestIntactForEveryReader) {
          EXPECT_EQ(C.ReadLn(), "B\r\n");
          EXPECT_TRUE(C.DataAvailable());
        }},
+      // A bounded capture takes the lines handed out and its bytes in one receive (a second
+      // one fails here), whether its bound is below or above what the lines hold, and leaves
+      // the next reply in the socket.
+      {"BoundedCaptureAfterLinesInOneReceive", "A\r\nB\r\nbodyNEXT\r\n",
+       [](TQuaywire& C) {
+         EXPECT_EQ(C.ReadLn(), "A\r\n");
+         EXPECT_EQ(C.ReadLn(), "B\r\n");
+         std::string Body;
+         win::SetSocketFault(win::SocketCall::Recv, 2, win::WSAENETDOWN);
+         C.CaptureStringAtMost(Body, 4);
+         win::ClearSocketFaults();
+         EXPECT_EQ(Body, "body");
+         EXPECT_EQ(C.ReadLn(), "NEXT\r\n");
+       }},
+      {"BoundBelowTheLinesInOneReceive", "A longer first line\r\nxyNEXT\r\n",
+       [](TQuaywire& C) {
+         EXPECT_EQ(C.ReadLn(), "A longer first line\r\n");
+         std::string Body;
+         win::SetSocketFault(win::SocketCall::Recv, 2, win::WSAENETDOWN);
+         C.CaptureStringAtMost(Body, 2);
+         win::ClearSocketFaults();
+         EXPECT_EQ(Body, "xy");
+         EXPECT_EQ(C.ReadLn(), "NEXT\r\n");
+       }},
       {"PartialLineCompletedLater", "A\r\nB",
        [](TQuaywire& C) {
          EXPECT_EQ(C.ReadLn(), "A\r\n");
@@ -227,6 +251,7 @@ TEST_F(SocketTest, LinesFromOnePeekLeaveTheRestIntactForEveryReader) {
     } catch (const std::exception& E) {
       ADD_FAILURE() << E.what() << " after " << C.BytesRecvd << " bytes";
     }
+    win::ClearSocketFaults();
     Read.Open();
     C.Disconnect();
   }

@@ -24,6 +24,8 @@ struct TTransferCase {
   TCapture Capture;
   std::string Body = "hello world";
 };
+// One row a case reads best here.
+// clang-format off
 const std::string Head = "HTTP/1.0 200 OK\r\n";
 const std::string Large(300000, 'x');
 // Rows that keep the connection open can only end by the body's length: a wait that blocked
@@ -38,6 +40,7 @@ const TTransferCase TransferCases[] = {
     {"WholeReplyInOneRecordToFile", {Head + "\r\nhello world"}, false, false, TCapture::FileAtMost},
     {"BodyLeftInTheSession", {"hello world"}, false, false, TCapture::StringInTwo},
 };
+// clang-format on
 void PrintTo(const TTransferCase& C, std::ostream* Os) { *Os << C.Name; }
 
 TTlsSettings Trusting() {
@@ -107,6 +110,7 @@ struct THandshakeCase {
   TSockStep Step;
   std::size_t ChainBytes = 0;
 };
+// clang-format off
 const THandshakeCase HandshakeCases[] = {
     {"ServerHelloNeverComes", {{K::ReadRaw}, {K::Stall}}, &TTestPki::Good, TSockCause::scTimedOut,
      TSockStep::ssHandshake},
@@ -120,6 +124,7 @@ const THandshakeCase HandshakeCases[] = {
     {"CheckFails", {{K::Accept}, {K::ReadToEnd}}, &TTestPki::Untrusted, TSockCause::scError,
      TSockStep::ssCertificate},
 };
+// clang-format on
 void PrintTo(const THandshakeCase& C, std::ostream* Os) { *Os << C.Name; }
 
 double ThreadCpuSeconds() {
@@ -150,7 +155,7 @@ TEST_P(TlsHandshake, FailsAtItsStepWithoutSpinningOrSending) {
   EXPECT_THROW(Q->Write("GET / HTTP/1.0\r\n\r\n"), ESockError);
   Q->Disconnect();
   ASSERT_TRUE(Peer.Finished());
-  EXPECT_EQ(Peer.Received(), Lines{""});
+  EXPECT_EQ(Peer.Received().at(0).find("GET"), std::string::npos);  // raw reads hold the hello
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, TlsHandshake, ::testing::ValuesIn(HandshakeCases),

@@ -7,6 +7,7 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -15,13 +16,17 @@
 #include <vector>
 
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/TestHelpers.h"
 #include "tests/support/TestPki.h"
 
 namespace testsupport {
 
-// Raw and ReadRaw move bytes beside TLS (garbage, the ClientHello read and never answered);
-// Send is one SSL_write: up to 16 KiB, one record. Steps after a failed Accept are skipped.
-enum class TTlsStepKind { Accept, ReadRequest, Send, CloseNotify, Raw, ReadRaw, Stall, Reset, ReadToEnd };
+// Raw and ReadRaw move bytes beside TLS (garbage, a proxy's side of CONNECT, plain HTTP, the
+// ClientHello read and never answered); Send is one SSL_write: up to 16 KiB, one record.
+// Steps after a failed Accept are skipped. "{T}" in sent bytes is the peer's own port.
+// clang-format off
+enum class TTlsStepKind { Accept, ReadRequest, ReadToEnd, Send, CloseNotify, Raw, ReadRaw, Stall, Reset };
+// clang-format on
 struct TTlsStep {
   TTlsStepKind Kind;
   std::string Bytes{};
@@ -40,7 +45,8 @@ class TTlsPeer {
     X509* Extra = PEM_read_X509(In, nullptr, nullptr, nullptr);
     std::fclose(In);
     const auto Each = static_cast<std::size_t>(i2d_X509(Extra, nullptr));
-    for (std::size_t Sent = 0; Sent < ChainBytes; Sent += Each) SSL_CTX_add1_chain_cert(FCtx, Extra);
+    for (std::size_t Sent = 0; Sent < ChainBytes; Sent += Each)
+      SSL_CTX_add1_chain_cert(FCtx, Extra);
     X509_free(Extra);
     FPeer = std::make_unique<LoopbackPeer>([this](int Fd) { Serve(Fd); },
                                            static_cast<int>(FScript.size()));
@@ -52,9 +58,15 @@ class TTlsPeer {
   std::uint16_t Port() const { return FPeer->Port(); }
   // False when the last connection's steps had not ended within the peer's tripwire.
   bool Finished() { return FPeer->Finished.Wait(); }
-  // The application bytes each connection read, in order; and whether close_notify ended them.
+  // What each connection read (ReadRaw's bytes too), in order; whether close_notify ended it;
+  // whether the client sent a certificate (asked for only after AskCertificate()).
   std::vector<std::string> Received() { return Locked(FReceived); }
   std::vector<bool> CloseNotified() { return Locked(FCloseNotified); }
+  std::vector<bool> ClientCertificates() { return Locked(FClientCerts); }
+  void AskCertificate() {
+    std::lock_guard<std::mutex> Lock(FMutex);
+    FAsk = true;
+  }
 
  private:
   template <class T>
@@ -64,8 +76,13 @@ class TTlsPeer {
   }
   void Serve(int Fd) {
     const TTlsScript Steps = FScript[FServed++];
+    sockaddr_in Local{};
+    socklen_t Length = sizeof Local;
+    ::getsockname(Fd, reinterpret_cast<sockaddr*>(&Local), &Length);
+    const std::string Own = std::to_string(ntohs(Local.sin_port));
     SSL* Ssl = SSL_new(FCtx);
     SSL_set_fd(Ssl, Fd);
+    if (Locked(FAsk)) SSL_set_verify(Ssl, SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
     std::string Got;
     bool Accepted = false, Notified = false;
     for (const TTlsStep& S : Steps) {
@@ -74,19 +91,29 @@ class TTlsPeer {
         case TTlsStepKind::Accept: Accepted = SSL_accept(Ssl) == 1; break;
         case TTlsStepKind::ReadRequest: Got += ReadUntil(Ssl, "\r\n\r\n", Notified); break;
         case TTlsStepKind::ReadToEnd: Got += ReadUntil(Ssl, "", Notified); break;
-        case TTlsStepKind::Send: SSL_write(Ssl, S.Bytes.data(), static_cast<int>(S.Bytes.size())); break;
+        case TTlsStepKind::Send: {
+          const std::string B = Replaced(S.Bytes, "{T}", Own);
+          SSL_write(Ssl, B.data(), static_cast<int>(B.size()));
+          break;
+        }
         case TTlsStepKind::CloseNotify: SSL_shutdown(Ssl); break;
-        case TTlsStepKind::Raw: SendAll(Fd, S.Bytes); break;
-        case TTlsStepKind::ReadRaw: { char B[4096]; (void)::recv(Fd, B, sizeof B, 0); break; }
+        case TTlsStepKind::Raw: SendAll(Fd, Replaced(S.Bytes, "{T}", Own)); break;
+        case TTlsStepKind::ReadRaw: {
+          char B[4096];
+          Got.append(B, static_cast<std::size_t>(std::max<ssize_t>(::recv(Fd, B, sizeof B, 0), 0)));
+          break;
+        }
         case TTlsStepKind::Stall: HoldOpen(Fd); break;
         case TTlsStepKind::Reset: ResetOnClose(Fd); break;
       }
     }
+    const bool Cert = SSL_get0_peer_certificate(Ssl) != nullptr;
     SSL_free(Ssl);
     ERR_clear_error();
     std::lock_guard<std::mutex> Lock(FMutex);
     FReceived.push_back(Got);
     FCloseNotified.push_back(Notified);
+    FClientCerts.push_back(Cert);
   }
   // Application bytes up to End (its first occurrence), or with "" until the stream ends.
   static std::string ReadUntil(SSL* Ssl, const std::string& End, bool& Notified) {
@@ -108,6 +135,8 @@ class TTlsPeer {
   std::mutex FMutex;
   std::vector<std::string> FReceived;
   std::vector<bool> FCloseNotified;
+  std::vector<bool> FClientCerts;
+  bool FAsk = false;
   std::size_t FServed = 0;  // peer thread only
   std::unique_ptr<LoopbackPeer> FPeer;
 };
