@@ -47,8 +47,7 @@ std::string CurlDistinguishedName(std::string_view Rfc2253) {
     }
   }
   std::string Out;
-  for (auto It = Parts.rbegin(); It != Parts.rend(); ++It)
-    Out += (Out.empty() ? "" : "; ") + *It;
+  for (auto It = Parts.rbegin(); It != Parts.rend(); ++It) Out += (Out.empty() ? "" : "; ") + *It;
   return Out;
 }
 
@@ -65,8 +64,8 @@ std::string SubjectAltNameLine(const TTlsCertificate& Leaf, std::string_view Nam
   const std::string Name(NameAsked);
   in_addr Ip{};
   if (::inet_pton(AF_INET, Name.c_str(), &Ip) == 1) {
-    const bool Found = std::find(Leaf.IpAddresses.begin(), Leaf.IpAddresses.end(), Name) !=
-                       Leaf.IpAddresses.end();
+    const bool Found =
+        std::find(Leaf.IpAddresses.begin(), Leaf.IpAddresses.end(), Name) != Leaf.IpAddresses.end();
     return Found ? " subjectAltName: host \"" + Name + "\" matched cert's IP address!"
                  : " subjectAltName does not match " + Name;
   }
@@ -76,7 +75,8 @@ std::string SubjectAltNameLine(const TTlsCertificate& Leaf, std::string_view Nam
   return " subjectAltName does not match " + Name;
 }
 
-std::vector<std::string> TlsTraceLines(const TTlsFacts& Facts, std::string_view NameAsked) {
+std::vector<std::string> TlsTraceLines(const TTlsFacts& Facts, std::string_view NameAsked,
+                                       std::int64_t Now) {
   std::vector<std::string> Lines;
   if (!Facts.Outcome.HandshakeDone) return Lines;
   if (Facts.Resumed) Lines.push_back("SSL re-using session ID");
@@ -93,14 +93,17 @@ std::vector<std::string> TlsTraceLines(const TTlsFacts& Facts, std::string_view 
     Lines.push_back(" issuer: " + CurlDistinguishedName(Leaf.Issuer));
   }
   const long Result = Facts.Outcome.VerifyResult;
-  const bool Explained = Facts.Reason.Problem != TTlsProblem::tpNone;
-  if (Result == 0)
+  if (Result == 0) {
     Lines.push_back(" SSL certificate verify ok.");
-  else if (Facts.VerifyWaived)
+  } else if (Facts.VerifyWaived) {
+    // The session explains no check the caller waived; what it would have said is shown.
+    TTlsOutcome AsChecked = Facts.Outcome;
+    AsChecked.Checked = true;
     Lines.push_back(" SSL certificate verify result: " +
-                    (Explained ? ReasonInEnglish(Facts.Reason) : std::string("failed")) + " (" +
+                    ReasonInEnglish(ExplainTls(AsChecked, Facts.Chain, NameAsked, Now)) + " (" +
                     std::to_string(Result) + "), continuing anyway.");
-  else if (Explained)
+  } else if (Facts.Reason.Problem != TTlsProblem::tpNone) {
     Lines.push_back(" " + ReasonInEnglish(Facts.Reason));
+  }
   return Lines;
 }

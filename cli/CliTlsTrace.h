@@ -12,8 +12,9 @@
 
 // The lines after a handshake for NameAsked, without their "* " (curl indents the
 // certificate's own lines by one more blank). Nothing for a handshake that did not finish:
-// the failure says it.
-std::vector<std::string> TlsTraceLines(const TTlsFacts& Facts, std::string_view NameAsked);
+// the failure says it. Now (seconds since 1970) dates the reason of a check that -k waived.
+std::vector<std::string> TlsTraceLines(const TTlsFacts& Facts, std::string_view NameAsked,
+                                       std::int64_t Now);
 
 // A name in RFC 2253's order and escapes ("CN=a.test,O=Orrery") as curl shows it: in the
 // certificate's own order, "; " between the parts ("O=Orrery; CN=a.test").

@@ -147,7 +147,7 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
   // stopped the session before it began.
   const bool Verified = Last.Tls && Last.Tls->Outcome.HandshakeDone;
   if (V.Scheme == "HTTPS") V.SslVerifyResult = Verified ? Last.Tls->Outcome.VerifyResult : 1;
-  if (Last.Tls) V.NumCerts = Last.Tls->ChainCount;
+  if (Last.Tls) V.NumCerts = static_cast<int>(Last.Tls->Chain.size());
   V.TimeStarttransfer = End(TSpanKind::skWait);
   V.TimeRedirect = Passes.size() > 1 ? LastStart : 0;
   V.TimeTotal = SecondsBetween(Origin, Now);

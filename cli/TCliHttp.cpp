@@ -18,8 +18,7 @@ TCliHttp::~TCliHttp() {
 
 void TCliHttp::Redirect(std::string& ToHost, int& ToPort) const {
   for (const TCliOptions::TConnectTo& C : FConnectTos) {
-    if ((!C.Host.empty() && !SameNoCase(C.Host, Host)) || (C.Port != 0 && C.Port != Port))
-      continue;
+    if ((!C.Host.empty() && !SameNoCase(C.Host, Host)) || (C.Port != 0 && C.Port != Port)) continue;
     if (!C.ToHost.empty()) ToHost = C.ToHost;
     if (C.ToPort != 0) ToPort = C.ToPort;
     return;

@@ -102,7 +102,11 @@ void TCliTrace::TlsStarted(THttpTime At, std::string_view HostName) {
 }
 
 void TCliTrace::TlsEnded(THttpTime At, const TTlsFacts& Facts) {
-  for (const std::string& Line : TlsTraceLines(Facts, FNameAsked)) FVerbose.Stage(Ms(At), Line);
+  const std::int64_t Now = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+  for (const std::string& Line : TlsTraceLines(Facts, FNameAsked, Now))
+    FVerbose.Stage(Ms(At), Line);
   if (TExchangePass::TlsLetThrough(Facts)) FVerbose.RequestHeader(FHeader);
 }
 

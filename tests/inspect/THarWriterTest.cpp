@@ -175,6 +175,35 @@ TExchangePass Sent(const std::string& Method, const std::string& URL, const std:
 }
 
 const std::string OkHeader = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n";
+
+TTlsReason SelfSigned() {
+  TTlsReason R;
+  R.Problem = TTlsProblem::tpSelfSigned;
+  return R;
+}
+
+// An https pass connected at 1 ms, secured from 1.2 to 1.5 ms; Waived: -k let a chain through
+// that failed the check.
+TExchangePass Secured(bool Waived) {
+  TExchangePass P = Replied(OkHeader, "");
+  P.TlsStartedAt = 1.2;
+  P.SecuredAt = 1.5;
+  TTlsFacts F;
+  F.Version = "TLSv1.3";
+  F.Cipher = "TLS_AES_128_GCM_SHA256";
+  F.Group = "X25519";
+  F.Alpn = "http/1.0";
+  F.Sni = "a.test";
+  F.VerifyWaived = Waived;
+  F.Outcome.HandshakeDone = true;
+  F.Outcome.VerifyResult = Waived ? 18 : 0;
+  F.Chain.resize(1);
+  F.Chain[0].DnsNames = {"a.test"};
+  F.Chain[0].NotBefore = 86400;
+  F.Chain[0].KeyBits = 256;
+  P.Tls = F;
+  return P;
+}
 const std::string Cut = std::string(TExchangePass::BodyKept - 1, 'a') + "\xC3";
 const std::string Continued =
     "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\nHTTP/1.1 302 Found\r\nLocation: /next\r\n"
@@ -196,7 +225,8 @@ std::vector<EntryCase> EntryCases() {
         {"/response/headersSize", OkHeader.size()},
         {"/response/bodySize", 12},
         {"/response/headers", json::array({{{"name", "Content-Type"}, {"value", "text/html"}}})}},
-       {"/response/content/encoding", "/response/_error", "/response/content/_textKept"}},
+       {"/response/content/encoding", "/response/_error", "/response/content/_textKept", "/_tls",
+        "/_tunnel", "/response/_warning"}},
       {"body shorter than announced",
        Replied("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n", "0123"),
        {{"/response/status", 200},
@@ -306,6 +336,42 @@ std::vector<EntryCase> EntryCases() {
        }(),
        {{"/timings/connect", 1.5}, {"/timings/ssl", 0.5}, {"/timings/send", 0.5}, {"/time", 5}},
        {}},
+      {"TLS session",
+       Secured(false),
+       {{"/_tls/version", "TLSv1.3"}, {"/_tls/cipher", "TLS_AES_128_GCM_SHA256"},
+        {"/_tls/group", "X25519"}, {"/_tls/alpn", "http/1.0"}, {"/_tls/sni", "a.test"},
+        {"/_tls/resumed", false}, {"/_tls/verified", true}, {"/_tls/waived", false},
+        {"/_tls/reason", ""}, {"/_tls/chain/0/dnsNames", json::array({"a.test"})},
+        {"/_tls/chain/0/notBefore", "1970-01-02T00:00:00Z"}, {"/_tls/chain/0/keyBits", 256},
+        {"/timings/ssl", 0.5}},
+       {}},
+      {"TLS check waived", Secured(true), {{"/_tls/verified", false}, {"/_tls/waived", true}}, {}},
+      // A handshake begun is the stage a failure ends the pass in: ssl lasts until then,
+      // inside connect, and nothing was sent.
+      {"TLS check failed",
+       [] {
+         TExchangePass P = Failed(Secured(false), "certificate has expired", false, 3);
+         P.At[xsConnected] = 1;
+         P.SecuredAt.reset();
+         P.Tls->Reason = SelfSigned();
+         return P;
+       }(),
+       {{"/_tls/reason", ReasonInEnglish(SelfSigned())},
+        {"/timings/ssl", 2}, {"/timings/connect", 3}, {"/timings/send", -1}},
+       {}},
+      {"tunnel and a body maybe cut",
+       [] {
+         TExchangePass P = Secured(false);
+         P.TunnelRequest = "CONNECT a.test:443 HTTP/1.0\r\n\r\n";
+         P.TunnelReply = "HTTP/1.0 200 OK\r\n\r\n";
+         P.TunnelStatus = 200;
+         P.BodyMayBeCut = true;
+         return P;
+       }(),
+       {{"/_tunnel", {{"request", "CONNECT a.test:443 HTTP/1.0\r\n\r\n"},
+                      {"response", "HTTP/1.0 200 OK\r\n\r\n"}, {"status", 200}}},
+        {"/response/_warning", TlsCutMessage}},
+       {"/response/_error"}},
       {"query and cookies",
        Sent("GET", "http://h/p?a=1&b=&c&&d=%41#frag",
             "GET /p?a=1&b=&c&&d=%41 HTTP/1.0\r\nHost: h\r\nCookie: s=1; t=x=y;\r\n\r\n"),
