@@ -16,10 +16,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <ctime>
 
 #include "app/TAnsiText.h"
 #include "app/TBodyView.h"
 #include "app/TPassText.h"
+#include "app/TSecurityView.h"
 #include "inspect/TCommandRenderer.h"
 
 namespace {
@@ -83,7 +85,13 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
   FTable->setItemDelegateForColumn(pcBar, FBars);
   connect(FTable, &QTableWidget::itemSelectionChanged, this, [this] {
     const int Row = FTable->currentRow();
-    if (Row >= 0 && Row != FSelected) SelectPass(Row);
+    if (Row < 0 || Row >= static_cast<int>(FRows.size())) return;
+    const TRow Chosen = FRows[static_cast<std::size_t>(Row)];
+    if (Chosen.Pass == FSelected && Chosen.Tunnel == FTunnel) return;
+    FSelected = Chosen.Pass;
+    FTunnel = Chosen.Tunnel;
+    FBodyShown.clear();
+    FillPass();
   });
   FNote = new QLabel(this);
   FNote->setObjectName("PassNote");
@@ -121,9 +129,10 @@ void TExchangeDetails::BuildTop() {
   Top->addWidget(FCopy);
   Top->addWidget(FExport);
   Top->addStretch(1);
-  // The legend of the bars' colours.
-  for (int K = 0; K < TTimingBars::KindCount; ++K) {
-    const auto Kind = static_cast<TBarSpan::TKind>(K);
+  // The legend of the bars' colours, in the order of a pass.
+  for (const TBarSpan::TKind Kind :
+       {TBarSpan::bkLookUp, TBarSpan::bkQuestion, TBarSpan::bkConnect, TBarSpan::bkTls,
+        TBarSpan::bkSend, TBarSpan::bkWait, TBarSpan::bkReceive}) {
     auto* Swatch = new QLabel(this);
     Swatch->setFixedSize(10, 10);
     Swatch->setStyleSheet(QString("background: %1").arg(TTimingBars::Colour(Kind).name()));
@@ -160,6 +169,8 @@ void TExchangeDetails::BuildTabs() {
   FTabs->addTab(FReply, QString::fromUtf8("R\u00e9ponse"));
   FTabs->addTab(FBody, "Corps");
   FTabs->addTab(Times, "Temps");
+  FSecurity = new TSecurityView(FTabs);
+  FTabs->addTab(FSecurity, QString::fromUtf8("S\u00e9curit\u00e9"));
 }
 
 void TExchangeDetails::SetStopAction(QAction* Stop) {
@@ -220,9 +231,10 @@ void TExchangeDetails::Refresh() {
                                  : std::min(FSelected, static_cast<int>(Passes.size()) - 1);
   if (Want != FSelected) FBodyShown.clear();
   FSelected = Want;
+  if (Want != FSelected) FTunnel = false;
   {
     const QSignalBlocker Quiet(FTable);
-    if (FSelected >= 0) FTable->selectRow(FSelected);
+    if (FSelected >= 0) FTable->selectRow(RowOf(FSelected, FTunnel));
   }
   FillPass();
 }
@@ -230,22 +242,53 @@ void TExchangeDetails::Refresh() {
 void TExchangeDetails::SelectPass(int Index) {
   if (Index < -1 || Index >= static_cast<int>(FRecorder.Passes().size())) return;
   FSelected = Index;
+  FTunnel = false;
   FBodyShown.clear();
   {
     const QSignalBlocker Quiet(FTable);
-    if (Index >= 0) FTable->selectRow(Index);
+    if (Index >= 0) FTable->selectRow(RowOf(Index, false));
   }
   FillPass();
 }
 
+int TExchangeDetails::RowOf(int Pass, bool Tunnel) const {
+  for (std::size_t R = 0; R < FRows.size(); ++R)
+    if (FRows[R].Pass == Pass && FRows[R].Tunnel == Tunnel) return static_cast<int>(R);
+  return -1;
+}
+
 void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
-  const int Rows = static_cast<int>(Passes.size());
-  FTable->setRowCount(Rows);
+  FRows.clear();
+  for (std::size_t I = 0; I < Passes.size(); ++I) {
+    if (!Passes[I].TunnelRequest.empty()) FRows.push_back({static_cast<int>(I), true});
+    FRows.push_back({static_cast<int>(I), false});
+  }
+  FTable->setRowCount(static_cast<int>(FRows.size()));
   const auto Right = Qt::AlignRight;
-  for (int R = 0; R < Rows; ++R) {
-    const TExchangePass& P = Passes[static_cast<std::size_t>(R)];
+  auto PassBars = TTimingBars::Rows(Passes, Now());
+  const double Scale = TTimingBars::Scale(PassBars);
+  std::vector<std::vector<TBarSpan>> Bars;
+  for (std::size_t Row = 0; Row < FRows.size(); ++Row) {
+    const int R = static_cast<int>(Row);
+    const TExchangePass& P = Passes[static_cast<std::size_t>(FRows[Row].Pass)];
+    const QString Number = QString::number(FRows[Row].Pass + 1);
+    if (FRows[Row].Tunnel) {
+      // The CONNECT exchange with the proxy: its target, the proxy's status, no body.
+      const std::string& T = P.TunnelRequest;
+      const std::size_t From = T.find(' ') + 1, To = T.find(' ', From);
+      const auto Done = P.TlsStartedAt ? P.TlsStartedAt : P.At[xsHeaderEnd];
+      FTable->setItem(R, pcNumber, Item(Number, Right));
+      FTable->setItem(R, pcMethod, Item("CONNECT"));
+      FTable->setItem(R, pcURL, Item(TAnsiText::ForMessage(T.substr(From, To - From))));
+      FTable->setItem(R, pcStatus, Item(P.TunnelStatus > 0 ? QString::number(P.TunnelStatus) : QString(), Right));
+      FTable->setItem(R, pcSize, Item("0", Right));
+      FTable->setItem(R, pcTime, Item(Done ? Ms(*Done) : QString(), Right));
+      FTable->setItem(R, pcBar, Item(QString()));
+      Bars.emplace_back();
+      continue;
+    }
     const auto End = P.At[xsBodyEnd] ? P.At[xsBodyEnd] : P.EndedAt;
-    FTable->setItem(R, pcNumber, Item(QString::number(R + 1), Right));
+    FTable->setItem(R, pcNumber, Item(Number, Right));
     FTable->setItem(R, pcMethod, Item(QString::fromLatin1(P.Method.c_str())));
     FTable->setItem(R, pcURL, Item(TAnsiText::ForMessage(P.URL)));
     FTable->setItem(R, pcStatus,
@@ -256,9 +299,8 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
     FTable->setItem(R, pcSize, Item(TAnsiText::Count(P.BodyBytes), Right));
     FTable->setItem(R, pcTime, Item(End ? Ms(*End) : QString(), Right));
     FTable->setItem(R, pcBar, Item(QString()));
+    Bars.push_back(std::move(PassBars[static_cast<std::size_t>(FRows[Row].Pass)]));
   }
-  auto Bars = TTimingBars::Rows(Passes, Now());
-  const double Scale = TTimingBars::Scale(Bars);
   FBars->SetRows(std::move(Bars), Scale);
   FTable->viewport()->update();
 }
@@ -272,9 +314,15 @@ void TExchangeDetails::FillPass() {
     if (!FBodyShown.empty() || FBody->Text().size() > 0) FBody->SetBody({}, {}, {});
     FBodyShown.clear();
     FillTimes(TExchangePass());
+    FSecurity->Show(TExchangePass(), 0);
     return;
   }
   const TExchangePass& P = Passes[static_cast<std::size_t>(FSelected)];
+  if (FTunnel) {
+    FillTunnel(P);
+    return;
+  }
+  FSecurity->Show(P, std::time(nullptr));
   QString Sent = TPassText::Escaped(P.RequestHeader);
   if (P.RequestBodySize > 0) {
     Sent += QString::fromUtf8("--- Corps (%1 octets").arg(TAnsiText::Count(P.RequestBodySize));
@@ -308,6 +356,15 @@ void TExchangeDetails::FillPass() {
     FBody->SetNote(Note);
   }
   FillTimes(P);
+}
+
+void TExchangeDetails::FillTunnel(const TExchangePass& P) {
+  SetKeeping(FRequest, TPassText::Escaped(P.TunnelRequest));
+  SetKeeping(FReply, TPassText::Escaped(P.TunnelReply));
+  if (FBodyShown != "tunnel") FBody->SetBody({}, {}, {});
+  FBodyShown = "tunnel";
+  FillTimes(P);
+  FSecurity->Show(TExchangePass(), 0);  // the CONNECT goes in clear
 }
 
 void TExchangeDetails::FillTimes(const TExchangePass& Pass) {
@@ -361,6 +418,9 @@ void TExchangeDetails::FillNote() {
     }
     const QString Short = TPassText::ShortBodyText(P);
     if (!Short.isEmpty()) Lines << Short;
+    if (P.Tls && P.Tls->VerifyWaived && P.Tls->Outcome.HandshakeDone)
+      Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
+                                 "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");
   }
   if (!FRecorder.Error().empty()) Lines << "Erreur : " + TAnsiText::ForMessage(FRecorder.Error());
   FNote->setText(Lines.join(u'\n'));
@@ -384,6 +444,8 @@ QString TExchangeDetails::ReplyText() const { return FReply->toPlainText(); }
 
 QString TExchangeDetails::NoteText() const { return FNote->text(); }
 
+QString TExchangeDetails::SecurityText() const { return FSecurity->Text(); }
+
 QString TExchangeDetails::TimesText() const {
   QString T;
   for (int R = 0; R < FStages->rowCount(); ++R)
@@ -402,12 +464,29 @@ QString TExchangeDetails::Text() const {
   return T + NoteText() + "\n" + RequestText() + "\n" + ReplyText() + "\n" + TimesText() + "\n";
 }
 
-QString TExchangeDetails::Commands(const TExchangePass& Pass) {
-  return TAnsiText::FromReceived(TCommandRenderer::OrreryCli(Pass) + "\n" +
-                                 TCommandRenderer::Curl(Pass) + "\n");
+QString TExchangeDetails::Commands(const TExchangePass& Pass, const TTlsSettings* Tls) {
+  std::string Options;
+  if (Tls != nullptr && Pass.URL.rfind("https:", 0) == 0) {
+    if ((Pass.Tls && Pass.Tls->VerifyWaived) || !Tls->Verify) Options += " -k";
+    const auto Named = [&](const char* Option, const std::string& File) {
+      if (!File.empty()) Options += std::string(" ") + Option + " " + TCommandRenderer::ShellQuote(File);
+    };
+    Named("--cacert", Tls->CaFile);
+    Named("--cert", Tls->CertFile);
+    Named("--key", Tls->KeyFile);
+  }
+  // The options go right after the program's name (and curl's -0).
+  std::string Cli = TCommandRenderer::OrreryCli(Pass);
+  std::string Curl = TCommandRenderer::Curl(Pass);
+  Cli.insert(Cli.find(' ') == std::string::npos ? Cli.size() : Cli.find(' '), Options);
+  const std::size_t After0 = Curl.rfind("curl -0", 0) == 0 ? 7 : Curl.find(' ');
+  Curl.insert(std::min(After0, Curl.size()), Options);
+  return TAnsiText::FromReceived(Cli + "\n" + Curl + "\n");
 }
 
 void TExchangeDetails::CopyCommands() {
   if (FRecorder.Passes().empty()) return;
-  QApplication::clipboard()->setText(Commands(FRecorder.Passes().front()));
+  const TTlsSettings Tls = TlsSettingsOf ? TlsSettingsOf() : TTlsSettings();
+  QApplication::clipboard()->setText(
+      Commands(FRecorder.Passes().front(), TlsSettingsOf ? &Tls : nullptr));
 }

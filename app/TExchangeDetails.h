@@ -1,17 +1,21 @@
 // TExchangeDetails: the modeless exchange inspector of "Détails de l'échange…": a table of
 // the passes of the last request, each with a timing bar on a scale shared by every row, and
 // tabs on the selected pass: the bytes sent, the reply's head, its body (text, hex or
-// picture) and its stage times. It follows a running request as it goes, stops it, copies
-// its request as commands and exports it as HAR.
+// picture), its stage times and its TLS session. A CONNECT tunnel through the proxy is a row
+// of its own, before its pass. It follows a running request as it goes, stops it, copies its
+// request as commands and exports it as HAR.
 #pragma once
 
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/TBarDelegate.h"
 #include "inspect/TExchangeRecorder.h"
+#include "tls/TTlsSettings.h"
 
 class QAction;
 class QLabel;
@@ -21,6 +25,7 @@ class QTabWidget;
 class QTableWidget;
 class QToolButton;
 class TBodyView;
+class TSecurityView;
 
 class TExchangeDetails : public QWidget {
   Q_OBJECT
@@ -65,12 +70,17 @@ class TExchangeDetails : public QWidget {
   QString ReplyText() const;
   QString TimesText() const;
   QString NoteText() const;
+  QString SecurityText() const;
   TBodyView* BodyView() const { return FBody; }
   // The table's rows and every tab's text, for a reader who wants them all at once.
   QString Text() const;
 
-  // The first pass's request as an orrery-cli command and a curl command, one a line.
-  static QString Commands(const TExchangePass& Pass);
+  // The first pass's request as an orrery-cli command and a curl command, one a line. For an
+  // https pass, Tls (the settings it was made with) adds what makes them do the same: -k for
+  // a pass whose check was waived, --cacert, --cert and --key.
+  static QString Commands(const TExchangePass& Pass, const TTlsSettings* Tls = nullptr);
+  // The TLS settings of the last request, for Commands.
+  std::function<TTlsSettings()> TlsSettingsOf;
   // Puts Commands of the first pass on the clipboard.
   void CopyCommands();
 
@@ -87,8 +97,18 @@ class TExchangeDetails : public QWidget {
   int RefreshDelay() const;
   void SoonTimedOut();
 
+  // The table's rows: each pass, after its tunnel's row when it made one.
+  struct TRow {
+    int Pass;
+    bool Tunnel;
+  };
+  std::vector<TRow> FRows;
+  int RowOf(int Pass, bool Tunnel) const;
+  void FillTunnel(const TExchangePass& Pass);
+
   const TExchangeRecorder& FRecorder;
   int FSelected = -1;
+  bool FTunnel = false;  // the selected row is its pass's tunnel
   std::size_t FShownPasses = 0;
   std::string FBodyShown;  // the key of what the body tab shows, to spare rebuilding it
   QTimer FSoon;
@@ -103,6 +123,7 @@ class TExchangeDetails : public QWidget {
   QPlainTextEdit* FRequest;
   QPlainTextEdit* FReply;
   TBodyView* FBody;
+  TSecurityView* FSecurity;
   QTableWidget* FStages;
   TBarDelegate* FStageBars;
   QLabel* FTotal;

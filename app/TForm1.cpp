@@ -1,6 +1,7 @@
 // The main window's request actions, its status bar reports, its dialogs and its menu.
 #include "app/TForm1.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -95,6 +96,13 @@ void TForm1::SetUpLook() {
   Simple->setIndent(2);
   FUi->StatusBar1->addWidget(Simple, 1);
   FStatusText = Simple;
+  // Beside the one text, and only while it applies: the exchange went on unchecked.
+  auto* Mark = new QLabel(FUi->StatusBar1);
+  Mark->setObjectName("SecurityMark");
+  Mark->setStyleSheet("QLabel { color: #b00000; font-weight: bold; }");
+  Mark->hide();
+  FUi->StatusBar1->addPermanentWidget(Mark);
+  FSecurity = Mark;
 
   // Hints show only on the panels that show them.
   for (QWidget* Panel : {FUi->Panel1, FUi->Panel2, FUi->Panel3}) {
@@ -113,8 +121,8 @@ void TForm1::SetUpLook() {
     const int Right = FUi->Edit5->x() - 3;
     if (L->geometry().right() > Right) L->move(std::max(2, Right - L->width()), L->y());
   }
-  FUi->CheckBox1->resize(std::max(FUi->CheckBox1->width(), FUi->CheckBox1->sizeHint().width()),
-                         FUi->CheckBox1->height());
+  for (QCheckBox* Box : {FUi->CheckBox1, FUi->CheckBox2})
+    Box->resize(std::max(Box->width(), Box->sizeHint().width()), Box->height());
   FitPortBox();
   // A line edit cuts what is typed or pasted at 32 767 characters unless told otherwise, and
   // says nothing: a long URL or form would go out cut.
@@ -158,10 +166,13 @@ void TForm1::SetUpPages() {
   Head->AddPane(FUi->Memo5, Aller->StoredHeight() - 41 - 13);  // the rest of the page
 
   // A wider window widens the URL and data boxes; what stands right of them moves along.
-  for (QWidget* Box : {FUi->Edit1, FUi->Edit2, FUi->Edit3, FUi->Edit4}) FAnchors.Stretch(Box);
+  for (QWidget* Box : {FUi->Edit1, FUi->Edit2, FUi->Edit3, FUi->Edit4, FUi->Edit13, FUi->Edit14,
+                       FUi->Edit15})
+    FAnchors.Stretch(Box);
   for (QWidget* Right : std::initializer_list<QWidget*>{
            FUi->Button1, FUi->Label8, FUi->SpeedButton1, FUi->Button2, FUi->Label9,
-           FUi->SpeedButton2, FUi->Button3, FUi->Label11, FUi->SpeedButton3})
+           FUi->SpeedButton2, FUi->Button3, FUi->Label11, FUi->SpeedButton3, FUi->SpeedButton4,
+           FUi->SpeedButton5, FUi->SpeedButton6})
     FAnchors.Follow(Right);
 }
 
@@ -195,6 +206,14 @@ void TForm1::SetUpComponent() {
   FRecorder->OnChange = [this] {
     if (FDetails && FDetails->isVisible()) FDetails->RefreshSoon();
   };
+  // The tunnel and the handshake in the status bar, from the component's steps: its status
+  // reports of them are below the window's level.
+  FTlsProgress = std::make_unique<TTlsProgress>(*VelHTTP1);
+  FTlsProgress->OnText = [this](const QString& Text) {
+    if (FRun == TRunState::Closing) return;
+    SetStatus(Text);
+    ShowSecurityMark();
+  };
   // Once the request is over nothing is timed: its end shows at once.
   FRecorder->OnRequestEnd = [this] {
     if (FDetails && FDetails->isVisible()) FDetails->Refresh();
@@ -214,6 +233,9 @@ void TForm1::ConnectControls() {
   connect(FUi->SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
   connect(FUi->SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
   connect(FUi->SpeedButton3, &QToolButton::clicked, this, &TForm1::SpeedButton3Click);
+  connect(FUi->SpeedButton4, &QToolButton::clicked, this, &TForm1::SpeedButton4Click);
+  connect(FUi->SpeedButton5, &QToolButton::clicked, this, &TForm1::SpeedButton5Click);
+  connect(FUi->SpeedButton6, &QToolButton::clicked, this, &TForm1::SpeedButton6Click);
   connect(FUi->Arreter1, &QAction::triggered, this, &TForm1::Arreter1Click);
   connect(FUi->Quitter1, &QAction::triggered, this, &TForm1::Quitter1Click);
   connect(FUi->Apropos1, &QAction::triggered, this, &TForm1::Apropos1Click);
@@ -259,7 +281,7 @@ void TForm1::ShowMessage(const QString& Text) {
 
 // --- Request actions ---------------------------------------------------------------------
 
-void TForm1::PrepareRequest() {
+void TForm1::PrepareRequest(const QString& Url, bool Elsewhere) {
   VelHTTP1->InputFileMode = false;
   VelHTTP1->OutputFileMode = false;
   VelHTTP1->ReportLevel = 2;
@@ -278,47 +300,75 @@ void TForm1::PrepareRequest() {
     VelHTTP1->ProxyPort = 0;
   }
   THeaderInfo& Info = VelHTTP1->HeaderInfo;
-  Info.Cookie = TAnsiText::FromQString(FUi->Edit5->text());
+  const std::string Cookie = TAnsiText::FromQString(FUi->Edit5->text());
+  // Going on at another server, the caller's cookie and login stay behind, as they would
+  // have had the request run through; a cookie the component holds from a server's reply
+  // is its own, and goes only to that server.
+  if (!Elsewhere || Info.Cookie == Cookie) Info.Cookie = Elsewhere ? std::string() : Cookie;
   Info.LocalMailAddress = TAnsiText::FromQString(FUi->Edit6->text());
   Info.LocalProgram = TAnsiText::FromQString(FUi->Edit7->text());
   Info.Referer = TAnsiText::FromQString(FUi->Edit8->text());
-  Info.UserId = TAnsiText::FromQString(FUi->Edit9->text());
-  Info.Password = TAnsiText::FromQString(FUi->Edit10->text());
+  Info.UserId = Elsewhere ? std::string() : TAnsiText::FromQString(FUi->Edit9->text());
+  Info.Password = Elsewhere ? std::string() : TAnsiText::FromQString(FUi->Edit10->text());
+  PrepareTls(Url, Elsewhere);
 }
 
-void TForm1::RunAction(const std::function<void()>& Request, const std::function<void()>& Show) {
+void TForm1::RunAction(const TAction& Action) {
   if (RequestRunning()) {
     // The running exchange is left alone; a second one would share its socket.
     SetStatus(QString::fromUtf8("Requête déjà en cours"));
     return;
   }
+  FTlsProgress->Clear();
+  ShowSecurityMark();
+  TOutcome Out = RunOnce(Action.Url, Action.Request, false);
+  const std::string FirstUrl = FTlsProgress->Last().FirstURL;
+  // Each refusal the user waives goes on from its pass; a later pass may be refused again.
+  while (Out.Ended == TRunState::Running && Out.Error) {
+    const TRefusal Refusal = AskAboutRefusal(Out.Error);
+    if (Refusal == TRefusal::NotRefused) break;
+    if (Refusal == TRefusal::Cancelled) return;
+    const TTlsProgress::TPass Pass = FTlsProgress->Last();
+    const bool Elsewhere = !TTlsProgress::SameServer(Pass.URL, FirstUrl);
+    Out = RunOnce(QString::fromStdString(Pass.URL),
+                  [this, Pass, Data = Action.Data] { Resume(Pass, Data); }, Elsewhere);
+  }
+  ShowOutcome(Out, Action.Show);
+}
+
+TForm1::TOutcome TForm1::RunOnce(const QString& Url, const std::function<void()>& Request,
+                                 bool Elsewhere) {
   SetRunning(true);
   FTooLarge = false;
-  std::exception_ptr Error;
-  std::int64_t TooLarge = 0;
+  TOutcome Out{TRunState::Running, nullptr};
   try {
     FRecorder->Clear();
-    PrepareRequest();
+    PrepareRequest(Url, Elsewhere);
     FRecorder->Run(Request);
   } catch (const EHttpBodyTooLarge& E) {
-    TooLarge = E.Limit();
+    Out.TooLarge = E.Limit();
   } catch (...) {
-    Error = std::current_exception();
+    Out.Error = std::current_exception();
   }
-  const TRunState Ended = FRun;
+  Out.Ended = FRun;
   SetRunning(false);
-  if (Ended == TRunState::Closing) return;  // the program is ending: nothing more to show
-  if (Ended == TRunState::Stopping) {
+  ShowSecurityMark();
+  return Out;
+}
+
+void TForm1::ShowOutcome(const TOutcome& Out, const std::function<void()>& Show) {
+  if (Out.Ended == TRunState::Closing) return;  // the program is ending: nothing more to show
+  if (Out.Ended == TRunState::Stopping) {
     // A stop the user asked for is no failure: no report, and the panes keep their text.
     SetStatus(QString::fromUtf8("Requête arrêtée"));
     return;
   }
-  if (Error) {
-    Application.HandleException(Error);
+  if (Out.Error) {
+    if (!ShowTlsFailure(Out.Error)) Application.HandleException(Out.Error);
     return;
   }
-  if (TooLarge > 0) {
-    ShowTooLarge(Show, TooLarge);
+  if (Out.TooLarge > 0) {
+    ShowTooLarge(Show, Out.TooLarge);
     return;
   }
   // A body cut short is kept and shown, and said to be short before anything else is shown.
@@ -340,6 +390,9 @@ void TForm1::SetRunning(bool Running) {
   // progress report: the buttons say beforehand that they cannot start another request.
   QWidget* const Focus = focusWidget();
   for (QPushButton* Button : {FUi->Button1, FUi->Button2, FUi->Button3})
+    Button->setEnabled(!Running);
+  // The file choosers are dialogs too.
+  for (QToolButton* Button : {FUi->SpeedButton4, FUi->SpeedButton5, FUi->SpeedButton6})
     Button->setEnabled(!Running);
   // A disabled button hands its focus on; it takes it back at the end, unless it has moved on
   // meanwhile, so that Space on the button runs the request again.
@@ -372,32 +425,35 @@ void TForm1::ShowTooLarge(const std::function<void()>& Show, std::int64_t Limit)
 }
 
 void TForm1::Button1Click() {
-  RunAction([this] { VelHTTP1->Get(TAnsiText::FromQString(FUi->Edit1->text())); },
-            [this] {
-              FUi->Memo1->setPlainText(TAnsiText::ForPane(VelHTTP1->Body));
-              FUi->Memo2->setPlainText(TAnsiText::ForPane(VelHTTP1->Header));
-              if (!VelHTTP1->CookieIn().empty()) {
-                TCookieMessage Message(TAnsiText::ForMessage(VelHTTP1->CookieIn()), this);
-                Message.exec();
-              }
-            });
+  RunAction({FUi->Edit1->text(),
+             [this] { VelHTTP1->Get(TAnsiText::FromQString(FUi->Edit1->text())); },
+             [this] {
+               FUi->Memo1->setPlainText(TAnsiText::ForPane(VelHTTP1->Body));
+               FUi->Memo2->setPlainText(TAnsiText::ForPane(VelHTTP1->Header));
+               if (!VelHTTP1->CookieIn().empty()) {
+                 TCookieMessage Message(TAnsiText::ForMessage(VelHTTP1->CookieIn()), this);
+                 Message.exec();
+               }
+             },
+             {}});
 }
 
 void TForm1::Button2Click() {
-  RunAction(
-      [this] {
-        const std::string Data = TAnsiText::FromQString(FUi->Edit3->text());
-        VelHTTP1->Post(TAnsiText::FromQString(FUi->Edit2->text()), Data);
-      },
-      [this] {
-        FUi->Memo3->setPlainText(TAnsiText::ForPane(VelHTTP1->Header));
-        FUi->Memo4->setPlainText(TAnsiText::ForPane(VelHTTP1->Body));
-      });
+  const std::string Data = TAnsiText::FromQString(FUi->Edit3->text());
+  RunAction({FUi->Edit2->text(),
+             [this, Data] { VelHTTP1->Post(TAnsiText::FromQString(FUi->Edit2->text()), Data); },
+             [this] {
+               FUi->Memo3->setPlainText(TAnsiText::ForPane(VelHTTP1->Header));
+               FUi->Memo4->setPlainText(TAnsiText::ForPane(VelHTTP1->Body));
+             },
+             Data});
 }
 
 void TForm1::Button3Click() {
-  RunAction([this] { VelHTTP1->Head(TAnsiText::FromQString(FUi->Edit4->text())); },
-            [this] { FUi->Memo5->setPlainText(TAnsiText::ForPane(VelHTTP1->Header)); });
+  RunAction({FUi->Edit4->text(),
+             [this] { VelHTTP1->Head(TAnsiText::FromQString(FUi->Edit4->text())); },
+             [this] { FUi->Memo5->setPlainText(TAnsiText::ForPane(VelHTTP1->Header)); },
+             {}});
 }
 
 void TForm1::SpeedButton1Click() {
@@ -514,6 +570,7 @@ void TForm1::DetailsEchange1Click() {
     FDetails->setAttribute(Qt::WA_QuitOnClose, false);
     FDetails->SetStopAction(FUi->Arreter1);
     FDetails->SetExportAction(FUi->ExporterHar1);
+    FDetails->TlsSettingsOf = [this] { return VelHTTP1->TlsSettings; };
   }
   FDetails->Refresh();
   FDetails->show();

@@ -5,14 +5,18 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/TAnchors.h"
+#include "app/TTlsProgress.h"
 #include "http/TVelHTTP.h"
 #include "inspect/TExchangeRecorder.h"
 
 class QLabel;
+class QLineEdit;
 class TExchangeDetails;
 namespace Ui {
 class TForm1;
@@ -54,6 +58,11 @@ class TForm1 : public QMainWindow {
   static constexpr std::int64_t MaxBody = std::int64_t{256} << 20;
   // The window's client size at its stored geometry, which is also its smallest.
   QSize StoredSize() const { return FStoredSize; }
+  // The certificates the user let through after seeing them refused, for this run only.
+  const std::vector<TTlsAccepted>& Accepted() const { return FAccepted; }
+  // The status bar's mark of an exchange that went on without the certificate check; empty
+  // when every pass was checked.
+  QString SecurityMark() const;
 
   // Component event handlers.
   void VelHTTP1Connect(TObject* Sender);
@@ -83,6 +92,10 @@ class TForm1 : public QMainWindow {
   void SpeedButton1Click();
   void SpeedButton2Click();
   void SpeedButton3Click();
+  // The "…" buttons of the TLS files: a file chooser for the box beside each.
+  void SpeedButton4Click();
+  void SpeedButton5Click();
+  void SpeedButton6Click();
   void Arreter1Click();
   void Quitter1Click();
   void Apropos1Click();
@@ -106,11 +119,46 @@ class TForm1 : public QMainWindow {
   bool ConfirmPartialSave(const QString& Why, const QString& Reason);
   // Fills the panes after a body longer than MaxBody, and says so.
   void ShowTooLarge(const std::function<void()>& Show, std::int64_t Limit);
-  // The settings page into VelHTTP1, shared by the three request actions.
-  void PrepareRequest();
-  // Runs one request action: refuses it while another runs, reports its errors, and tells
-  // a stop or a close apart from a failure. Show fills the panes once Request returned.
-  void RunAction(const std::function<void()>& Request, const std::function<void()>& Show);
+  // The settings page into VelHTTP1, shared by the three request actions. Url is where the
+  // request starts; Elsewhere: it goes on from a pass to another server than the first, which
+  // the caller's credentials are not for.
+  void PrepareRequest(const QString& Url, bool Elsewhere);
+  // The TLS settings: the page's, the certificates accepted, the files checked (for an https
+  // Url) and an encrypted key's passphrase asked for.
+  void PrepareTls(const QString& Url, bool Elsewhere);
+  void CheckTlsFiles(TTlsSettings& Settings);
+  std::string PassphraseFor(const std::string& KeyFile);
+  enum class TRunState { Idle, Running, Stopping, Closing };
+  // A request action: where it starts, the call, the panes it fills, and its form data (for
+  // a POST that goes on from a refused pass).
+  struct TAction {
+    QString Url;
+    std::function<void()> Request;
+    std::function<void()> Show;
+    std::string Data;
+  };
+  // How one request call ended.
+  struct TOutcome {
+    TRunState Ended;
+    std::exception_ptr Error;
+    std::int64_t TooLarge = 0;
+  };
+  // Runs one request action: refuses it while another runs, reports its errors, tells a stop
+  // or a close apart from a failure, and after a refused certificate asks whether to go on
+  // from the refused pass. Show fills the panes once the request returned.
+  void RunAction(const TAction& Action);
+  TOutcome RunOnce(const QString& Url, const std::function<void()>& Request, bool Elsewhere);
+  void ShowOutcome(const TOutcome& Out, const std::function<void()>& Show);
+  // After a failed certificate check, the dialog: true when the user goes on without it (the
+  // certificate is then accepted for its server); false, with the status said, when not.
+  enum class TRefusal { NotRefused, Cancelled, GoOn };
+  TRefusal AskAboutRefusal(const std::exception_ptr& Error);
+  // A failed handshake or check said in plain words; false for any other error.
+  bool ShowTlsFailure(const std::exception_ptr& Error);
+  // The request again from the refused pass, as that pass was to be sent.
+  void Resume(const TTlsProgress::TPass& Pass, const std::string& Data);
+  void ChooseFile(QLineEdit* Box, const QString& Title);
+  void ShowSecurityMark();
   // Running, or idle again: the run state, the stop item, the saving items and the request
   // buttons, which are disabled while a request runs.
   void SetRunning(bool Running);
@@ -124,7 +172,6 @@ class TForm1 : public QMainWindow {
   TAnchors FAnchors;  // the request bars' boxes and buttons, by the window's width
   // The window's run state, changed together and in one place: a request runs, its stop was
   // asked (no failure then), or the window is closing under it (nothing more is shown).
-  enum class TRunState { Idle, Running, Stopping, Closing };
   TRunState FRun = TRunState::Idle;
   // Where the focus was when the request started, and where disabling the buttons moved it.
   struct TRunFocus {
@@ -136,6 +183,12 @@ class TForm1 : public QMainWindow {
   // Records every request of VelHTTP1 for the details window, open or not.
   std::unique_ptr<TExchangeRecorder> FRecorder;
   QPointer<TExchangeDetails> FDetails;  // created when first opened
+  // The tunnel and handshake steps for the status bar, and the last pass that made one.
+  std::unique_ptr<TTlsProgress> FTlsProgress;
+  QPointer<QLabel> FSecurity;  // the status bar's mark of an unchecked exchange
+  std::vector<TTlsAccepted> FAccepted;
+  // The passphrases of encrypted keys by file, asked once in a run.
+  std::map<std::string, std::string> FPassphrases;
 };
 
 extern TForm1* Form1;

@@ -8,9 +8,9 @@
 std::vector<TBarSpan> TTimingBars::Spans(const TExchangePass& Pass, TClock::time_point Origin,
                                          std::optional<double> Now) {
   const double Offset = std::chrono::duration<double, std::milli>(Pass.Started - Origin).count();
-  // A TLS handshake is drawn as part of the connection, as the HAR counts it.
+  // By TSpanKind: the handshake has a colour of its own, as in the browsers' panels.
   static constexpr TBarSpan::TKind Kinds[] = {TBarSpan::bkLookUp, TBarSpan::bkQuestion,
-                                              TBarSpan::bkConnect, TBarSpan::bkConnect,
+                                              TBarSpan::bkConnect, TBarSpan::bkTls,
                                               TBarSpan::bkSend,    TBarSpan::bkWait,
                                               TBarSpan::bkReceive};
   std::vector<TBarSpan> Out;
@@ -68,12 +68,14 @@ QColor TTimingBars::Colour(TBarSpan::TKind Kind) {
   // The colours of the browsers' panels, which a user already reads without a legend.
   static const std::array<QColor, KindCount> Colours{
       QColor(0x00, 0x96, 0x88), QColor(0xFF, 0x98, 0x00), QColor(0x9E, 0x9E, 0x9E),
-      QColor(0x4C, 0xAF, 0x50), QColor(0x21, 0x96, 0xF3), QColor(0xCE, 0x93, 0xD8)};
+      QColor(0x4C, 0xAF, 0x50), QColor(0x21, 0x96, 0xF3), QColor(0xCE, 0x93, 0xD8),
+      QColor(0x7B, 0x1F, 0xA2)};
   return Colours[Kind];
 }
 
 QString TTimingBars::KindName(TBarSpan::TKind Kind) {
   static const std::array<const char*, KindCount> Names{
-      "Recherche de l'h\u00f4te", "Connexion", "Envoi", "Attente", "R\u00e9ception", "Question"};
+      "Recherche de l'h\u00f4te", "Connexion", "Envoi", "Attente", "R\u00e9ception", "Question",
+      "TLS"};
   return QString::fromUtf8(Names[Kind]);
 }

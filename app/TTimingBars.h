@@ -1,5 +1,5 @@
 // TTimingBars: the timing picture of an exchange, as a browser's network panel draws it: each
-// pass a row of spans (look-up, connection, sending, waiting, receiving) on one time scale
+// pass a row of spans (look-up, connection, TLS, sending, waiting, receiving) on one time scale
 // shared by every row. The spans are the pass record's own, placed on that scale apart
 // from the painting, so that their geometry can be checked without pixels.
 #pragma once
@@ -18,8 +18,9 @@ class QPainter;
 // One stage of a pass, in milliseconds on the exchange's clock (0 is the first pass's start).
 struct TBarSpan {
   // bkQuestion: the look-up failed and the user was asked for another server; that time
-  // belongs to no stage of the exchange.
-  enum TKind { bkLookUp, bkConnect, bkSend, bkWait, bkReceive, bkQuestion };
+  // belongs to no stage of the exchange. bkTls: the handshake and the check, between the
+  // connection and the sending.
+  enum TKind { bkLookUp, bkConnect, bkSend, bkWait, bkReceive, bkQuestion, bkTls };
   TKind Kind = bkLookUp;
   double From = 0;
   double To = 0;
@@ -27,7 +28,7 @@ struct TBarSpan {
 
 class TTimingBars {
  public:
-  static constexpr int KindCount = TBarSpan::bkQuestion + 1;
+  static constexpr int KindCount = TBarSpan::bkTls + 1;
   using TClock = std::chrono::steady_clock;
 
   // The pass's spans (TExchangePass::Spans) on the clock that starts at Origin, Now in ms

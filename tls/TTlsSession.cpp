@@ -172,6 +172,7 @@ struct TTlsSession::TState {
   std::shared_ptr<TTlsContext> Context;
   std::string Name;   // as checked: no brackets, no final dot
   std::string Where;  // "name:port", for the texts
+  int Port = 0;
   std::string Key;    // of the session cache
   TWire Wire;
   SSL* Ssl = nullptr;
@@ -203,6 +204,7 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
   F->Context = std::move(Context);
   F->Name = BareName(HostName);
   F->Where = F->Name + ":" + std::to_string(Port);
+  F->Port = Port;
   const bool IsIp = IsIpLiteral(F->Name);
   if (!IsIp) F->Facts.Sni = F->Name;
   F->Key = AsciiLowered(F->Name) + '\n' + std::to_string(Port) + '\n' + AsciiLowered(F->Facts.Sni);
@@ -365,6 +367,12 @@ void TTlsSession::Finish() {
       Outcome.VerifyResult = X509_V_ERR_UNSPECIFIED;
     Facts.Reason = ExplainTls(Outcome, Facts.Chain, F->Name, std::time(nullptr));
   }
+  // A certificate the caller accepted after seeing it refused goes on, its check recorded.
+  if (Outcome.VerifyResult != X509_V_OK && !Facts.Chain.empty())
+    for (const TTlsAccepted& A : F->Context->Settings().Accepted)
+      if (A.Port == F->Port && A.Sha256 == Facts.Chain.front().Sha256 &&
+          SameNoCase(A.Host, F->Name))
+        Facts.VerifyWaived = true;
   F->Done = true;
   if (F->Pending != nullptr) {
     F->Keep(F->Pending);

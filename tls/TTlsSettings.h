@@ -3,9 +3,21 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // TLS versions as the settings name them; 0 in MaxVersion means the highest the library has.
 enum class TTlsVersion : int { tvAny = 0, tv12 = 12, tv13 = 13 };
+
+// A certificate the caller has seen refused and accepted all the same, for one server: a pass to
+// that host and port whose leaf has this SHA-256 fingerprint goes on unchecked (its check is
+// still run and recorded). Another certificate there is checked as any.
+struct TTlsAccepted {
+  std::string Host;
+  int Port = 0;
+  std::string Sha256;  // as TTlsCertificate::Sha256 writes it
+
+  bool operator==(const TTlsAccepted&) const = default;
+};
 
 struct TTlsSettings {
   bool Verify = true;            // false: the caller waives the checks (recorded with the pass)
@@ -16,6 +28,7 @@ struct TTlsSettings {
   std::string KeyPassphrase;     // for an encrypted key; never read from a terminal here
   TTlsVersion MinVersion = TTlsVersion::tv12;
   TTlsVersion MaxVersion = TTlsVersion::tvAny;
+  std::vector<TTlsAccepted> Accepted;
 
   bool operator==(const TTlsSettings&) const = default;
 };

@@ -135,6 +135,33 @@ INSTANTIATE_TEST_SUITE_P(
         {&TTestPki::Rsa1024, "rsa1024.test", X509_V_ERR_EE_KEY_TOO_SMALL, 2}}));
 // clang-format on
 
+// A refused certificate accepted by the caller for its host and port goes on, checked and
+// marked waived; any other certificate, host or port is refused as before.
+TEST_F(TlsTest, AcceptedCertificateGoesOnOnlyForItsServer) {
+  TServerSide Server(Pki.Expired);
+  TTlsSession First(TTlsContext::For(Trusting), "expired.test", 443);
+  TServerPass(Server).Shake(First);
+  const std::string Leaf = First.Facts().Chain.at(0).Sha256;
+  struct {
+    TTlsAccepted Accepted;
+    bool GoesOn;
+  } const Cases[] = {{{"EXPIRED.test", 443, Leaf}, true},
+                     {{"expired.test", 444, Leaf}, false},
+                     {{"other.test", 443, Leaf}, false},
+                     {{"expired.test", 443, std::string(Leaf.size(), 'A')}, false}};
+  for (const auto& P : Cases) {
+    SCOPED_TRACE(&P - Cases);
+    TTlsSettings S = Trusting;
+    S.Accepted = {P.Accepted};
+    TTlsSession Client(TTlsContext::For(S), "expired.test", 443);
+    TServerPass(Server).Shake(Client);
+    EXPECT_EQ(Thrown([&] { Client.Check(); }), P.GoesOn ? std::nullopt : TKind(tkCheck));
+    EXPECT_EQ(Client.Facts().VerifyWaived, P.GoesOn);
+    EXPECT_TRUE(Client.Facts().Outcome.Checked);
+    EXPECT_EQ(Client.Facts().Reason.Problem, TTlsProblem::tpExpired);
+  }
+}
+
 struct TResumeCase {
   TPkiCert TTestPki::*Cert;
   const char* Host;

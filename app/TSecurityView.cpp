@@ -1,0 +1,129 @@
+// The "Sécurité" tab: the session's facts and the certificate chain, selectable and copyable.
+#include "app/TSecurityView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <functional>
+
+#include "app/TTlsText.h"
+
+namespace {
+
+QString Q(const std::string& Text) { return QString::fromStdString(Text); }
+
+QString Joined(const std::vector<std::string>& List) {
+  QStringList Out;
+  for (const std::string& S : List) Out << Q(S);
+  return Out.join(", ");
+}
+
+QString CheckWords(const TTlsFacts& F) {
+  const QString Reason = TlsText::Reason(F.Reason);
+  if (!F.Outcome.HandshakeDone) return Reason.isEmpty() ? QString::fromUtf8("n\u00e9gociation inachev\u00e9e") : Reason;
+  if (F.VerifyWaived)
+    return Reason.isEmpty() ? QString::fromUtf8("non v\u00e9rifi\u00e9 (v\u00e9rification d\u00e9sactiv\u00e9e)")
+                            : QString::fromUtf8("non v\u00e9rifi\u00e9, accept\u00e9 malgr\u00e9 : ") + Reason;
+  if (F.Outcome.VerifyResult == 0) return QString::fromUtf8("certificat v\u00e9rifi\u00e9");
+  return QString::fromUtf8("refus\u00e9 : ") + Reason;
+}
+
+}  // namespace
+
+TSecurityView::TSecurityView(QWidget* Parent) : QTreeWidget(Parent) {
+  setObjectName("SecurityView");
+  setColumnCount(2);
+  setHeaderLabels({"Champ", "Valeur"});
+  header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setWordWrap(true);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* Copy = new QAction("Copier", this);
+  Copy->setShortcut(QKeySequence::Copy);
+  connect(Copy, &QAction::triggered, this, &TSecurityView::CopySelected);
+  addAction(Copy);
+}
+
+QTreeWidgetItem* TSecurityView::Add(QTreeWidgetItem* Parent, const QString& Field,
+                                    const QString& Value) {
+  auto* Item = Parent ? new QTreeWidgetItem(Parent) : new QTreeWidgetItem(this);
+  Item->setText(0, Field);
+  Item->setText(1, Value);
+  Item->setToolTip(1, Value);
+  return Item;
+}
+
+void TSecurityView::Show(const TExchangePass& P, std::int64_t Now) {
+  clear();
+  if (!P.Tls) {
+    Add(nullptr, QString::fromUtf8("Chiffrement"),
+        QString::fromUtf8("aucun : l'\u00e9change n'a pas \u00e9t\u00e9 chiffr\u00e9 (http)"));
+    return;
+  }
+  const TTlsFacts& F = *P.Tls;
+  const auto Or = [](const std::string& S) { return S.empty() ? QString::fromUtf8("\u2014") : Q(S); };
+  Add(nullptr, "Version", Or(F.Version));
+  Add(nullptr, "Suite de chiffrement", Or(F.Cipher));
+  Add(nullptr, QString::fromUtf8("Groupe d'\u00e9change de cl\u00e9s"), Or(F.Group));
+  Add(nullptr, "ALPN", Or(F.Alpn));
+  Add(nullptr, QString::fromUtf8("SNI envoy\u00e9"), F.Sni.empty() ? QString::fromUtf8("aucun (adresse IP)") : Q(F.Sni));
+  Add(nullptr, "Session reprise", F.Resumed ? "oui" : "non");
+  if (P.TlsStartedAt && P.SecuredAt)
+    Add(nullptr, QString::fromUtf8("N\u00e9gociation"),
+        QString("%1 ms").arg(*P.SecuredAt - *P.TlsStartedAt, 0, 'f', 1));
+  QTreeWidgetItem* Check = Add(nullptr, QString::fromUtf8("V\u00e9rification"), CheckWords(F));
+  if (!TlsText::LetThrough(F) || F.VerifyWaived) Check->setForeground(1, QColor(0xB0, 0, 0));
+  Add(nullptr, QString::fromUtf8("Cha\u00eene"),
+      QString::fromUtf8("%1 certificat(s), tels que le serveur les a envoy\u00e9s").arg(F.Chain.size()));
+  for (std::size_t I = 0; I < F.Chain.size(); ++I)
+    AddCertificate(F.Chain[I], static_cast<int>(I), Now);
+  expandAll();
+}
+
+void TSecurityView::AddCertificate(const TTlsCertificate& C, int Depth, std::int64_t Now) {
+  QTreeWidgetItem* Top = topLevelItem(topLevelItemCount() - 1);
+  QTreeWidgetItem* Node =
+      Add(Top, QString::number(Depth), Q(C.CommonName.empty() ? C.Subject : C.CommonName));
+  Add(Node, "Sujet", Q(C.Subject));
+  Add(Node, QString::fromUtf8("\u00c9metteur"), Q(C.Issuer));
+  QStringList Names;
+  if (!C.DnsNames.empty()) Names << Joined(C.DnsNames);
+  if (!C.IpAddresses.empty()) Names << Joined(C.IpAddresses);
+  Add(Node, "Noms couverts", Names.isEmpty() ? QString::fromUtf8("\u2014") : Names.join(", "));
+  bool Short = false;
+  const QString Left = TlsText::DaysLeft(C, Now, &Short);
+  QTreeWidgetItem* Validity =
+      Add(Node, QString::fromUtf8("Validit\u00e9"),
+          QString::fromUtf8("du %1 au %2 (%3)").arg(TlsText::Date(C.NotBefore), TlsText::Date(C.NotAfter), Left));
+  if (Short) Validity->setForeground(1, QColor(0xB0, 0, 0));
+  Add(Node, QString::fromUtf8("Num\u00e9ro de s\u00e9rie"), Q(C.Serial));
+  Add(Node, "Empreinte SHA-256", Q(C.Sha256));
+  Add(Node, QString::fromUtf8("Cl\u00e9"), QString("%1 %2 bits").arg(Q(C.KeyType)).arg(C.KeyBits));
+  Add(Node, "Signature", Q(C.SignatureAlgorithm));
+}
+
+QString TSecurityView::Text() const {
+  QString Out;
+  std::function<void(const QTreeWidgetItem*, int)> Walk = [&](const QTreeWidgetItem* I, int Level) {
+    Out += QString(Level * 2, ' ') + I->text(0) + ": " + I->text(1) + "\n";
+    for (int C = 0; C < I->childCount(); ++C) Walk(I->child(C), Level + 1);
+  };
+  for (int T = 0; T < topLevelItemCount(); ++T) Walk(topLevelItem(T), 0);
+  return Out;
+}
+
+void TSecurityView::CopySelected() const {
+  QStringList Values;
+  for (const QTreeWidgetItem* I : selectedItems()) Values << I->text(1);
+  if (!Values.isEmpty()) QApplication::clipboard()->setText(Values.join('\n'));
+}
+
+void TSecurityView::keyPressEvent(QKeyEvent* Event) {
+  if (Event->matches(QKeySequence::Copy)) {
+    CopySelected();
+    return;
+  }
+  QTreeWidget::keyPressEvent(Event);
+}

@@ -1,0 +1,181 @@
+// The French words of the window for the TLS layer's facts and reasons.
+#include "app/TTlsText.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+namespace TlsText {
+namespace {
+
+QString Names(const std::vector<std::string>& List) {
+  QStringList Out;
+  for (const std::string& N : List) Out << QString::fromStdString(N);
+  if (Out.size() < 2) return Out.join(QString());
+  const QString Last = Out.takeLast();
+  return Out.join(", ") + " et " + Last;
+}
+
+// "le certificat de a.test", "le certificat du serveur".
+QString Whose(const TTlsReason& R) {
+  return R.Subject.empty() ? QString::fromUtf8("le certificat du serveur")
+                           : QString::fromUtf8("le certificat de %1").arg(QString::fromStdString(R.Subject));
+}
+
+// " : le certificat de a.test <Verb> <date> (il y a 3 jours)"; nothing when no date is known.
+QString Dated(const TTlsReason& R, const char* Verb) {
+  if (R.When == 0) return QString();
+  return QString::fromUtf8(" : %1 %2 %3 (%4)")
+      .arg(Whose(R), QString::fromUtf8(Verb), Date(R.When), Relative(R.When, R.Now));
+}
+
+QString Quoted(const std::string& Name) {
+  return QString::fromUtf8("\u00ab %1 \u00bb").arg(QString::fromStdString(Name));
+}
+
+QString WeakSignature(const TTlsReason& R) {
+  const QString Algorithm = QString::fromStdString(R.Algorithm);
+  const QString Lower = Algorithm.toLower();
+  const QString Family = Lower.contains("sha1") ? "SHA-1" : Lower.contains("md5") ? "MD5" : "";
+  const QString How = Family.isEmpty() ? Algorithm : Family + " (" + Algorithm + ")";
+  return QString::fromUtf8("Signature de certificat trop faible : %1 est sign\u00e9 en %2, qui "
+                           "n'est plus reconnu comme s\u00fbr.")
+      .arg(Whose(R), How);
+}
+
+QString WeakKey(const TTlsReason& R) {
+  const bool Rsa = R.KeyType.rfind("RSA", 0) == 0 || R.KeyType == "DSA";
+  const QString Key = R.KeyType.empty() ? QString::fromUtf8("une cl\u00e9")
+                                        : QString::fromUtf8("une cl\u00e9 %1").arg(R.KeyType.c_str());
+  return QString::fromUtf8("Cl\u00e9 de certificat trop faible : %1 a %2 de %3 bits%4")
+      .arg(Whose(R), Key)
+      .arg(R.KeyBits)
+      .arg(Rsa ? QString::fromUtf8(" ; il en faut au moins 2048.") : QString::fromUtf8(", trop peu pour \u00eatre s\u00fbre."));
+}
+
+QString NameMismatch(const TTlsReason& R) {
+  const QString Asked = QString::fromStdString(R.NameAsked);
+  if (R.NamesCovered.empty())
+    return QString::fromUtf8("Le certificat ne correspond pas au nom demand\u00e9 : il ne cite aucun "
+                             "nom, donc pas %1.")
+        .arg(Asked);
+  return QString::fromUtf8("Le certificat ne correspond pas au nom demand\u00e9 : il couvre %1, "
+                           "pas %2.")
+      .arg(Names(R.NamesCovered), Asked);
+}
+
+QString Authority(const TTlsReason& R) {
+  if (R.Problem == TTlsProblem::tpMissingIntermediate)
+    return QString::fromUtf8("Cha\u00eene de certificats incompl\u00e8te : le serveur n'a pas "
+                             "envoy\u00e9 le certificat interm\u00e9diaire %1qui a \u00e9mis %2.")
+        .arg(R.Authority.empty() ? QString() : Quoted(R.Authority) + " ", Whose(R));
+  return QString::fromUtf8("Certificat \u00e9mis par une autorit\u00e9 non reconnue : %1 vient "
+                           "de %2, une autorit\u00e9 \u00e0 laquelle ce syst\u00e8me ne fait pas "
+                           "confiance.")
+      .arg(Whose(R), R.Authority.empty() ? QString::fromUtf8("une autorit\u00e9") : Quoted(R.Authority));
+}
+
+QString Handshake(const TTlsReason& R) {
+  const QString Detail = QString::fromStdString(R.Detail);
+  switch (R.Problem) {
+    case TTlsProblem::tpNoCommonVersion:
+      return R.NoneOffered
+                 ? QString::fromUtf8("Aucune version de TLS commune : la version la plus basse "
+                                     "demand\u00e9e d\u00e9passe la plus haute, aucune n'a "
+                                     "\u00e9t\u00e9 propos\u00e9e.")
+                 : QString::fromUtf8("Aucune version de TLS commune : le serveur a refus\u00e9 "
+                                     "toutes les versions de TLS propos\u00e9es.");
+    case TTlsProblem::tpClientCertificateWanted:
+      return QString::fromUtf8("Certificat client exig\u00e9 : le serveur a demand\u00e9 un "
+                               "certificat client et a coup\u00e9 la connexion faute d'en "
+                               "recevoir un.");
+    case TTlsProblem::tpHandshakeFailed:
+      return QString::fromUtf8("\u00c9chec de la n\u00e9gociation TLS") +
+             (Detail.isEmpty() ? QString(".") : " : " + Detail + ".");
+    default:
+      return QString::fromUtf8("\u00c9chec de la v\u00e9rification du certificat : %1.").arg(Detail);
+  }
+}
+
+}  // namespace
+
+QString Reason(const TTlsReason& R) {
+  switch (R.Problem) {
+    case TTlsProblem::tpNone: return QString();
+    case TTlsProblem::tpExpired:
+      return QString::fromUtf8("Le certificat a expir\u00e9") +
+             Dated(R, "\u00e9tait valable jusqu'au") + ".";
+    case TTlsProblem::tpNotYetValid:
+      return QString::fromUtf8("Le certificat n'est pas encore valable") +
+             Dated(R, "est valable \u00e0 partir du") + ".";
+    case TTlsProblem::tpNameMismatch: return NameMismatch(R);
+    case TTlsProblem::tpSelfSigned:
+      return QString::fromUtf8("Certificat auto-sign\u00e9 : %1 est sign\u00e9 par lui-m\u00eame, "
+                               "et non par une autorit\u00e9 reconnue par ce syst\u00e8me.")
+          .arg(Whose(R));
+    case TTlsProblem::tpUntrustedAuthority:
+    case TTlsProblem::tpMissingIntermediate: return Authority(R);
+    case TTlsProblem::tpWeakSignature: return WeakSignature(R);
+    case TTlsProblem::tpWeakKey: return WeakKey(R);
+    default: return Handshake(R);
+  }
+}
+
+QString Date(std::int64_t Seconds) {
+  return QDateTime::fromSecsSinceEpoch(Seconds, Qt::UTC).toString("yyyy-MM-dd HH:mm:ss") +
+         " UTC";
+}
+
+QString Relative(std::int64_t When, std::int64_t Now) {
+  const std::int64_t Span = When <= Now ? Now - When : When - Now;
+  struct TUnit {
+    std::int64_t Seconds;
+    const char* Name;
+  };
+  static constexpr TUnit Units[] = {{86400, "jour"}, {3600, "heure"}, {60, "minute"}, {1, "seconde"}};
+  const TUnit* Unit = &Units[3];
+  for (const TUnit& U : Units)
+    if (Span >= U.Seconds) {
+      Unit = &U;
+      break;
+    }
+  const std::int64_t Count = Span / Unit->Seconds;
+  const QString Text = QString("%1 %2%3").arg(Count).arg(Unit->Name).arg(Count > 1 ? "s" : "");
+  return When <= Now ? "il y a " + Text : "dans " + Text;
+}
+
+QString DaysLeft(const TTlsCertificate& C, std::int64_t Now, bool* Short) {
+  constexpr std::int64_t Day = 86400;
+  if (Short != nullptr) *Short = C.NotAfter - Now < 30 * Day || Now < C.NotBefore;
+  if (Now < C.NotBefore)
+    return QString::fromUtf8("valable %1").arg(Relative(C.NotBefore, Now));
+  if (C.NotAfter <= Now)
+    return QString::fromUtf8("expir\u00e9 depuis %1").arg(Relative(C.NotAfter, Now).mid(6));
+  const std::int64_t Days = (C.NotAfter - Now) / Day;
+  return QString::fromUtf8("encore %1 jour%2").arg(Days).arg(Days > 1 ? "s" : "");
+}
+
+QString ChainList(const std::vector<TTlsCertificate>& Chain) {
+  QStringList Lines;
+  for (const TTlsCertificate& C : Chain) {
+    const std::string& Name = C.CommonName.empty() ? C.Subject : C.CommonName;
+    const std::string& By = C.IssuerCommonName.empty() ? C.Issuer : C.IssuerCommonName;
+    Lines << QString::fromUtf8("%1, \u00e9mis par %2, valable du %3 au %4")
+                 .arg(QString::fromStdString(Name), QString::fromStdString(By), Date(C.NotBefore),
+                      Date(C.NotAfter));
+  }
+  return Lines.join('\n');
+}
+
+bool LetThrough(const TTlsFacts& F) {
+  return F.Outcome.HandshakeDone && (F.VerifyWaived || F.Outcome.VerifyResult == 0);
+}
+
+QString Ended(const TTlsFacts& F) {
+  if (!F.Outcome.HandshakeDone) return QString::fromUtf8("\u00c9chec de la n\u00e9gociation TLS");
+  if (!LetThrough(F)) return QString::fromUtf8("Certificat refus\u00e9");
+  return QString::fromStdString(F.Version) +
+         (F.VerifyWaived ? QString::fromUtf8(", certificat non v\u00e9rifi\u00e9")
+                         : QString::fromUtf8(", certificat v\u00e9rifi\u00e9"));
+}
+
+}  // namespace TlsText

@@ -1,0 +1,401 @@
+// The main window over https, driven as a person would against nginx serving the test PKI:
+// requests on each page, the refused certificate's dialog and going on without the check,
+// the TLS files of the settings page, a tunnel through tinyproxy, and closing mid-handshake.
+#include <arpa/inet.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QTableWidget>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QProcess>
+#include <QtTest>
+#include <fstream>
+
+#include "app/TExchangeDetails.h"
+#include "app/TForm1.h"
+#include "app/TForm2.h"
+#include "app/TQtEventBridge.h"
+#include "platform/WinSock.h"
+#include "tests/app/FormTestSupport.h"
+#include "tests/http/ScriptedHttpServer.h"
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/TlsServers.h"
+#include <nlohmann/json.hpp>
+
+using namespace testsupport;
+
+class TForm1TlsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  TForm1* Form = nullptr;
+  TForm2* About = nullptr;
+  QStringList Reports;
+  std::unique_ptr<TQtEventBridge> Bridge;
+  std::unique_ptr<TTlsServers> Servers;
+  const TTestPki& Pki = TTestPki::Get();
+  ScratchDir Dir;
+
+  template <class T>
+  T* W(const char* Name) {
+    return Control<T>(Form, Name);
+  }
+  QString Text(const char* Memo) { return W<QPlainTextEdit>(Memo)->toPlainText(); }
+  QString Https(const std::string& Host, std::uint16_t Port, const char* Path = "/") {
+    return QString("https://%1:%2%3").arg(QString::fromStdString(Host)).arg(Port).arg(Path);
+  }
+  // Runs a page's request by its button, the test's answerer taking its dialogs.
+  bool Run(const char* Button) {
+    Tripwire Wire(15000, [this] { Form->VelHTTP1->Abort(); });
+    W<QPushButton>(Button)->click();
+    return !Wire.Tripped;
+  }
+  bool Get(const QString& Url) {
+    W<QLineEdit>("Edit1")->setText(Url);
+    return Run("Button1");
+  }
+  static QStringList Titles(const ModalAnswerer& A) {
+    QStringList T;
+    for (const SeenDialog& D : A.Seen) T << D.Title;
+    return T;
+  }
+  TExchangeDetails* Details() {
+    W<QAction>("DetailsEchange1")->trigger();
+    auto* D = Form->findChild<TExchangeDetails*>("ExchangeDetails");
+    D->Refresh();
+    return D;
+  }
+  void Trust() { W<QLineEdit>("Edit13")->setText(QString::fromStdString(Pki.RootFile)); }
+
+ private slots:
+  void initTestCase() {
+    QApplication::setApplicationName("Orrery");
+    Bridge = std::make_unique<TQtEventBridge>();
+    Servers = std::make_unique<TTlsServers>();
+    QVERIFY2(Servers->Ok(), Servers->ErrorLog().c_str());
+    // Every name of the test PKI is the loopback; nothing asks a real DNS.
+    win::SetResolver([](const std::string& Name, std::vector<std::uint32_t>& Addrs,
+                        std::string& Canonical) {
+      if (!Name.ends_with(".test")) return 11001;
+      Addrs.push_back(htonl(INADDR_LOOPBACK));
+      Canonical = Name;
+      return 0;
+    });
+  }
+  void cleanupTestCase() {
+    win::SetResolver(nullptr);
+    Servers.reset();
+    Bridge.reset();
+  }
+  void init() {
+    About = new TForm2;
+    Form2 = About;
+    Form = new TForm1;
+    Form1 = Form;
+    Reports.clear();
+    connect(Form, &TForm1::StatusTextChanged, this, [this](const QString& T) { Reports << T; });
+    Form->show();
+  }
+  void cleanup() {
+    delete Form;
+    delete About;
+  }
+
+  // GET, POST and HEAD over https fill their panes, and the status bar tells the handshake
+  // between the connection and the result, in that order.
+  void httpsRequestOnEveryPage_data() {
+    QTest::addColumn<QString>("Box");
+    QTest::addColumn<QString>("Button");
+    QTest::addColumn<QString>("Memo");
+    QTest::addColumn<QString>("Shown");
+    QTest::addColumn<QString>("Success");
+    QTest::newRow("GET") << "Edit1" << "Button1" << "Memo1" << "good.test\n"
+                         << "Connection........ Sat..... checking...";
+    QTest::newRow("POST") << "Edit2" << "Button2" << "Memo4" << "good.test\n"
+                          << QString::fromUtf8("Connection Post réussi");
+    QTest::newRow("HEAD") << "Edit4" << "Button3" << "Memo5" << "HTTP/1.1 200 OK"
+                          << QString::fromUtf8("Connection HEAD réussi");
+  }
+  void httpsRequestOnEveryPage() {
+    QFETCH(QString, Box);
+    QFETCH(QString, Button);
+    QFETCH(QString, Memo);
+    QFETCH(QString, Shown);
+    QFETCH(QString, Success);
+    Trust();
+    W<QLineEdit>(Box.toLatin1())->setText(Https("good.test", Servers->Port));
+    ModalAnswerer Answerer;
+    QVERIFY(Run(Button.toLatin1()));
+    QCOMPARE(Titles(Answerer), QStringList());
+    QVERIFY2(Text(Memo.toLatin1()).startsWith(Shown), qPrintable(Text(Memo.toLatin1())));
+    const QStringList Expected{"Host Resolved", "Connected", QString::fromUtf8("Négociation TLS…"),
+                               QString::fromUtf8("TLSv1.3, certificat vérifié"), Success,
+                               "Transaction Completed"};
+    qsizetype At = 0;
+    for (const QString& E : Expected) {
+      At = Reports.indexOf(E, At);
+      QVERIFY2(At >= 0, qPrintable(E + " in " + Reports.join(" | ")));
+    }
+    QCOMPARE(Form->SecurityMark(), QString());
+  }
+
+  // Every refused certificate says why in French in its own dialog; Annuler leaves the panes
+  // and says so in the status bar. A failed handshake is no certificate to accept: its reason
+  // shows in a message.
+  void refusalSaysWhy_data() {
+    QTest::addColumn<std::string>("Host");
+    QTest::addColumn<bool>("Garbage");  // a server that answers the handshake in plain text
+    QTest::addColumn<QString>("Title");
+    QTest::addColumn<QString>("Reason");
+    const QString Refused = QString::fromUtf8("Certificat refusé");
+    QTest::newRow("expired") << Pki.Expired.Host << false << Refused
+                             << QString::fromUtf8("Le certificat a expiré : le certificat de expired.test était valable jusqu'au ");
+    QTest::newRow("expired, how long") << Pki.Expired.Host << false << Refused << "(il y a 3 jours)";
+    QTest::newRow("not yet valid") << Pki.NotYetValid.Host << false << Refused
+                                   << QString::fromUtf8("n'est pas encore valable : le certificat de future.test est valable à partir du ");
+    QTest::newRow("wrong host") << Pki.WrongHost.Host << false << Refused
+                                << "il couvre other.test et www.other.test, pas wrong.test.";
+    QTest::newRow("self-signed") << Pki.SelfSigned.Host << false << Refused
+                                 << QString::fromUtf8("Certificat auto-signé : le certificat de self.test");
+    QTest::newRow("untrusted") << Pki.Untrusted.Host << false << Refused
+                               << QString::fromUtf8("vient de « Orrery Untrusted Root », une autorité");
+    QTest::newRow("no intermediate") << Pki.LeafOnly.Host << false << Refused
+                                     << QString::fromUtf8("le certificat intermédiaire « Orrery Test Intermediate » qui a émis le certificat de leafonly.test");
+    QTest::newRow("SHA-1") << Pki.Sha1.Host << false << Refused
+                           << QString::fromUtf8("est signé en SHA-1 (ecdsa-with-SHA1)");
+    QTest::newRow("RSA 1024") << Pki.Rsa1024.Host << false << Refused
+                              << QString::fromUtf8("a une clé RSA de 1024 bits ; il en faut au moins 2048.");
+    QTest::newRow("no TLS") << std::string("good.test") << true << "Orrery"
+                            << QString::fromUtf8("Échec de la négociation TLS : ");
+  }
+  void refusalSaysWhy() {
+    QFETCH(std::string, Host);
+    QFETCH(bool, Garbage);
+    LoopbackPeer Plain([](int Fd) { SendAll(Fd, "HTTP/1.0 400 Bad Request\r\n\r\n"); });
+    QFETCH(QString, Title);
+    QFETCH(QString, Reason);
+    Trust();
+    W<QPlainTextEdit>("Memo1")->setPlainText("old");
+    ModalAnswerer Answerer;
+    Answerer.Answer = [](QDialog* D) { QTest::keyClick(D, Qt::Key_Escape); };
+    QVERIFY(Get(Https(Host, Garbage ? Plain.Port() : Servers->Port)));
+    QCOMPARE(Titles(Answerer), QStringList{Title});
+    QVERIFY2(Answerer.Seen[0].Text.contains(Reason), qPrintable(Answerer.Seen[0].Text));
+    QCOMPARE(Text("Memo1"), QString("old"));
+    QVERIFY(Form->Accepted().empty());
+    if (!Garbage) QCOMPARE(Form->StatusText(), Title);
+  }
+
+  // "Continuer sans vérifier" goes on from the refused pass: what went before is not sent
+  // again, the login stays with the first server, and the exchange is marked. The next request
+  // there goes without asking; another host is checked.
+  void goingOnWithoutTheCheck() {
+    const QString Target = Https(Pki.Expired.Host, Servers->Port, "/");
+    ScriptedHttpServer First({Whole("HTTP/1.0 307 Temporary Redirect\r\nLocation: " +
+                                    Target.toStdString() + "\r\n\r\n")});
+    Trust();
+    W<QLineEdit>("Edit9")->setText("ann");
+    W<QLineEdit>("Edit10")->setText("secret");
+    W<QLineEdit>("Edit2")->setText(Url("127.0.0.1", First.Port(), "/form"));
+    W<QLineEdit>("Edit3")->setText("a=1");
+    ModalAnswerer Answerer;
+    Answerer.Answer = [](QDialog* D) {
+      if (auto* GoOn = D->findChild<QPushButton*>("Continue")) GoOn->click();
+    };
+    QVERIFY(Run("Button2"));
+    QCOMPARE(Titles(Answerer), QStringList{QString::fromUtf8("Certificat refusé")});
+    QCOMPARE(First.Requests().size(), std::size_t{1});
+    QCOMPARE(Text("Memo4"), QString("expired.test\n"));
+    const auto& Passes = Form->Recorder().Passes();
+    QCOMPARE(Passes.size(), std::size_t{1});
+    QCOMPARE(QString::fromStdString(Passes[0].URL), Target);
+    QVERIFY(Passes[0].RequestHeader.starts_with("POST / HTTP/1.0\r\n"));
+    QCOMPARE(Passes[0].RequestBody, std::string("a=1"));
+    QVERIFY(Passes[0].RequestHeader.find("Authorization") == std::string::npos);
+    QVERIFY(Passes[0].Tls && Passes[0].Tls->VerifyWaived);
+    QCOMPARE(Form->SecurityMark(), QString::fromUtf8("Non vérifié"));
+
+    QVERIFY(Get(Target));
+    QCOMPARE(Answerer.Seen.size(), 1);
+    QCOMPARE(Text("Memo1"), QString("expired.test\n"));
+    QCOMPARE(Form->SecurityMark(), QString::fromUtf8("Non vérifié"));
+    Answerer.Answer = [](QDialog* D) { D->reject(); };
+    QVERIFY(Get(Https(Pki.SelfSigned.Host, Servers->Port)));
+    QCOMPARE(Answerer.Seen.size(), 2);
+    QCOMPARE(Form->Accepted().size(), std::size_t{1});
+    QCOMPARE(Form->SecurityMark(), QString());
+  }
+
+  // The files of the settings page are refused when an https request starts, naming the
+  // field and the file; an encrypted key asks for its passphrase once in a run.
+  void settingsFiles_data() {
+    QTest::addColumn<QStringList>("Files");  // CA, certificate, key; "@text" a file holding text
+    QTest::addColumn<QString>("Passphrase");
+    QTest::addColumn<QString>("Said");  // the message; "" for none (the request goes)
+    const QString Root = QString::fromStdString(Pki.RootFile);
+    const QString Cert = QString::fromStdString(Pki.Client.Cert);
+    const QString Locked = QString::fromStdString(Pki.ClientKeyEncrypted);
+    const QString Pass = QString::fromStdString(Pki.ClientPassphrase);
+    QTest::newRow("CA missing") << QStringList{"/nonexistent/ca.pem", "", ""} << ""
+                                << QString::fromUtf8("Autorité de certification (PEM) « /nonexistent/ca.pem » : fichier illisible");
+    QTest::newRow("CA no PEM") << QStringList{"@not a certificate", "", ""} << ""
+                               << QString::fromUtf8("ce n'est pas un fichier PEM qui contient un certificat");
+    QTest::newRow("key without certificate") << QStringList{Root, "", Locked} << ""
+                                             << QString::fromUtf8("il lui faut aussi un certificat client");
+    QTest::newRow("wrong passphrase") << QStringList{Root, Cert, Locked} << "wrong"
+                                      << QString::fromUtf8("phrase secrète erronée");
+    QTest::newRow("right passphrase") << QStringList{Root, Cert, Locked} << Pass << "";
+  }
+  void settingsFiles() {
+    QFETCH(QStringList, Files);
+    QFETCH(QString, Passphrase);
+    QFETCH(QString, Said);
+    const char* Boxes[] = {"Edit13", "Edit14", "Edit15"};
+    for (int I = 0; I < 3; ++I) {
+      QString F = Files[I];
+      if (F.startsWith('@')) F = QString::fromStdString(Dir.Write("text.pem", F.mid(1).toStdString()));
+      W<QLineEdit>(Boxes[I])->setText(F);
+    }
+    ModalAnswerer Answerer;
+    Answerer.Answer = [Passphrase](QDialog* D) {
+      if (auto* Q = qobject_cast<QInputDialog*>(D)) Q->setTextValue(Passphrase);
+      D->accept();
+    };
+    const QString Url = Https("good.test", Servers->ClientCertPort);
+    for (int Round = 0; Round < 2; ++Round) {
+      QVERIFY(Get(Url));
+      QStringList Messages;
+      for (const SeenDialog& D : Answerer.Seen)
+        if (D.Kind == "message") Messages << D.Text;
+      if (Said.isEmpty()) {
+        QCOMPARE(Messages, QStringList());
+        QCOMPARE(Text("Memo1"), QString("good.test\n"));
+      } else {
+        QCOMPARE(Messages.size(), Round + 1);
+        QVERIFY2(Messages.last().contains(Said), qPrintable(Messages.last()));
+      }
+    }
+    // Asked once when it opened the key, each time when it did not.
+    const auto Asked = std::count_if(Answerer.Seen.begin(), Answerer.Seen.end(),
+                                     [](const SeenDialog& D) { return D.Kind == "input"; });
+    QCOMPARE(Asked, Passphrase.isEmpty() ? 0 : Said.isEmpty() ? 1 : 2);
+    // A plain http request does not read them.
+    ScriptedHttpServer Plain({Whole("HTTP/1.0 200 OK\r\n\r\nplain")});
+    const qsizetype Before = Answerer.Seen.size();
+    QVERIFY(Get(testsupport::Url("127.0.0.1", Plain.Port())));
+    QCOMPARE(Answerer.Seen.size(), Before);
+    QCOMPARE(Text("Memo1"), QString("plain"));
+  }
+
+  // Through the proxy, the tunnel is told in the status bar before the handshake.
+  void tunnelThroughTinyproxy() {
+    ServerProcess Proxy;
+    std::uint16_t Port = 0;
+    for (int Try = 0; Try < 5 && Port == 0; ++Try) {
+      const std::uint16_t P = FreePort();
+      const std::string Conf = Dir.Write(
+          "tinyproxy.conf", "Port " + std::to_string(P) + "\nListen 127.0.0.1\nTimeout 30\n" +
+                                "MaxClients 4\nLogFile \"" + Dir.Path() + "/tinyproxy.log\"\n" +
+                                "Allow 127.0.0.1\n");
+      if (Proxy.Start({"/usr/bin/tinyproxy", "-d", "-c", Conf}, P, Dir.Path())) Port = P;
+    }
+    QVERIFY(Port != 0);
+    Trust();
+    W<QCheckBox>("CheckBox1")->setChecked(true);
+    W<QLineEdit>("Edit11")->setText("127.0.0.1");
+    W<QLineEdit>("Edit12")->setText(QString::number(Port));
+    ModalAnswerer Answerer;
+    QVERIFY(Get(Https("127.0.0.1", Servers->IpPort)));
+    QCOMPARE(Titles(Answerer), QStringList());
+    QCOMPARE(Text("Memo1"), QString("127.0.0.1\n"));
+    const qsizetype Tunnel = Reports.indexOf(QString::fromUtf8("Ouverture du tunnel par le proxy…"));
+    QVERIFY2(Tunnel > Reports.indexOf("Connected"), qPrintable(Reports.join(" | ")));
+    QVERIFY(Reports.indexOf("Tunnel ouvert") > Tunnel);
+    QVERIFY(Reports.indexOf(QString::fromUtf8("Négociation TLS…")) > Tunnel);
+    // The tunnel is a row of its own before its pass, with the CONNECT exchange's bytes.
+    TExchangeDetails* D = Details();
+    QCOMPARE(D->RowCount(), 2);
+    QCOMPARE(D->Cell(0, TExchangeDetails::pcMethod), QString("CONNECT"));
+    QCOMPARE(D->Cell(0, TExchangeDetails::pcStatus), QString("200"));
+    QCOMPARE(D->Cell(1, TExchangeDetails::pcMethod), QString("GET"));
+    D->findChild<QTableWidget*>("PassTable")->selectRow(0);
+    const QString Connect = QString("CONNECT 127.0.0.1:%1 HTTP/1.0").arg(Servers->IpPort);
+    QVERIFY2(D->RequestText().startsWith(Connect), qPrintable(D->RequestText()));
+    QVERIFY2(D->ReplyText().startsWith("HTTP/1."), qPrintable(D->ReplyText()));
+  }
+
+  // The inspector shows the session and the chain, the handshake as a span of its own, and
+  // copies a command that makes the same request with the same TLS options; the HAR has it.
+  void inspectorShowsTheSession_data() {
+    QTest::addColumn<bool>("Verify");
+    QTest::addColumn<QString>("Option");
+    QTest::addColumn<QString>("Check");
+    QTest::newRow("checked") << true << "--cacert" << QString::fromUtf8("Vérification: certificat vérifié");
+    QTest::newRow("unchecked") << false << " -k " << QString::fromUtf8("Vérification: non vérifié");
+  }
+  void inspectorShowsTheSession() {
+    QFETCH(bool, Verify);
+    QFETCH(QString, Option);
+    QFETCH(QString, Check);
+    if (Verify) Trust();
+    W<QCheckBox>("CheckBox2")->setChecked(Verify);
+    ModalAnswerer Answerer;
+    QVERIFY(Get(Https("127.0.0.1", Servers->IpPort)));
+    QCOMPARE(Text("Memo1"), QString("127.0.0.1\n"));
+    TExchangeDetails* D = Details();
+    const QString Security = D->SecurityText();
+    for (const QString& Line : {QString("Version: TLSv1.3"), QString::fromUtf8("SNI envoyé: aucun (adresse IP)"),
+                                QString("ALPN: http/1.0"), Check, QString("Noms couverts: 127.0.0.1, ::1"),
+                                QString::fromUtf8("Émetteur: CN=Orrery Test Intermediate")})
+      QVERIFY2(Security.contains(Line), qPrintable(Line + " in\n" + Security));
+    QVERIFY(Security.contains(QRegularExpression("Empreinte SHA-256: ([0-9A-F]{2}:){31}[0-9A-F]{2}")));
+    QVERIFY(D->TimesText().contains(QRegularExpression("Connexion\t[^\n]*\nTLS\t[^\n]*\nEnvoi\t")));
+    // The copied curl command, run by a shell, gets the same reply.
+    const TTlsSettings Used = Form->VelHTTP1->TlsSettings;
+    const QStringList Lines = TExchangeDetails::Commands(Form->Recorder().Passes().at(0), &Used).split('\n');
+    QVERIFY2(Lines.at(1).contains(Option), qPrintable(Lines.at(1)));
+    QProcess Shell;
+    Shell.start("/bin/sh", {"-c", Lines.at(1) + " -s"});
+    QVERIFY(Shell.waitForFinished(20000));
+    QCOMPARE(QString::fromUtf8(Shell.readAllStandardOutput()), QString("127.0.0.1\n"));
+    // The HAR has the handshake's time and the session's facts.
+    const QString Har = QString::fromStdString(Dir.Path() + "/x.har");
+    Form->ExportHar(Har);
+    std::ifstream In(Har.toStdString());
+    const auto Entry = nlohmann::json::parse(In)["log"]["entries"][0];
+    QVERIFY(Entry["timings"]["ssl"].get<double>() > 0);
+    QCOMPARE(Entry["_tls"]["version"].get<std::string>(), std::string("TLSv1.3"));
+    QCOMPARE(Entry["_tls"]["waived"].get<bool>(), !Verify);
+    // A plain http pass says it was not encrypted.
+    ScriptedHttpServer Plain({Whole("HTTP/1.0 200 OK\r\n\r\nplain")});
+    QVERIFY(Get(testsupport::Url("127.0.0.1", Plain.Port())));
+    D->Refresh();
+    QVERIFY(D->SecurityText().contains(QString::fromUtf8("n'a pas été chiffré")));
+  }
+
+  // Closing the window while the server holds the handshake ends the program cleanly.
+  void closingDuringTheHandshake() {
+    ScriptedHttpServer Silent({ReplyScript{.Silent = true}});
+    W<QLineEdit>("Edit1")->setText(QString("https://127.0.0.1:%1/").arg(Silent.Port()));
+    QTimer Act;
+    Act.setInterval(5);
+    connect(&Act, &QTimer::timeout, this, [&] {
+      if (!Reports.contains(QString::fromUtf8("Négociation TLS…"))) return;
+      Act.stop();
+      Form->close();
+    });
+    QTimer::singleShot(0, this, [this] { W<QPushButton>("Button1")->click(); });
+    Act.start();
+    Tripwire Wire(10000, [] { QCoreApplication::exit(2); });
+    ModalAnswerer Answerer;
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(!Form->RequestRunning());
+    QCOMPARE(Answerer.Seen.size(), 0);
+  }
+};
+
+QTEST_MAIN(TForm1TlsTest)
+#include "TForm1TlsTest.moc"
