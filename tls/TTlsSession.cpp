@@ -166,6 +166,14 @@ bool IsUnexpectedEnd(const TWire& Wire) {
                                                             SSL_R_UNEXPECTED_EOF_WHILE_READING);
 }
 
+// Whether the caller accepted this leaf for this server after seeing it refused.
+bool IsAccepted(const TTlsSettings& Settings, int Port, const std::string& Name,
+                const std::string& Sha256) {
+  for (const TTlsAccepted& A : Settings.Accepted)
+    if (A.Port == Port && A.Sha256 == Sha256 && SameNoCase(A.Host, Name)) return true;
+  return false;
+}
+
 }  // namespace
 
 struct TTlsSession::TState {
@@ -274,7 +282,12 @@ void TTlsSession::Hook() {
         // The server's chain is checked by now: a server that failed the check gets no
         // certificate of the caller's and no signature of its key, as it would get no
         // Authorization line. An empty Certificate goes instead, and the check refuses the pass.
-        if (!S->Facts.VerifyWaived && S->VerifyResult != X509_V_OK) SSL_certs_clear(Ssl);
+        // A leaf the caller accepted after seeing it refused counts as checked.
+        X509* Leaf = SSL_get0_peer_certificate(Ssl);
+        if (!S->Facts.VerifyWaived && S->VerifyResult != X509_V_OK &&
+            !(Leaf && IsAccepted(S->Context->Settings(), S->Port, S->Name,
+                                 CertificateFacts(Leaf).Sha256)))
+          SSL_certs_clear(Ssl);
         TTlsOutcome& Outcome = S->Facts.Outcome;
         Outcome.CertificateRequested = true;
         Outcome.CertificateOffered = SSL_get_certificate(Ssl) != nullptr;
@@ -368,11 +381,9 @@ void TTlsSession::Finish() {
     Facts.Reason = ExplainTls(Outcome, Facts.Chain, F->Name, std::time(nullptr));
   }
   // A certificate the caller accepted after seeing it refused goes on, its check recorded.
-  if (Outcome.VerifyResult != X509_V_OK && !Facts.Chain.empty())
-    for (const TTlsAccepted& A : F->Context->Settings().Accepted)
-      if (A.Port == F->Port && A.Sha256 == Facts.Chain.front().Sha256 &&
-          SameNoCase(A.Host, F->Name))
-        Facts.VerifyWaived = true;
+  if (Outcome.VerifyResult != X509_V_OK && !Facts.Chain.empty() &&
+      IsAccepted(F->Context->Settings(), F->Port, F->Name, Facts.Chain.front().Sha256))
+    Facts.VerifyWaived = true;
   F->Done = true;
   if (F->Pending != nullptr) {
     F->Keep(F->Pending);

@@ -265,29 +265,39 @@ TEST_F(TlsTest, ClientCertificateIsOfferedWhenAskedFor) {
   const testsupport::TPkiCert* const Self = &Pki.SelfSigned;
   struct {
     const testsupport::TPkiCert* Server;
-    bool WithCertificate, Verify, Sent;
+    bool WithCertificate, Verify, Sent, Accept;
     int ServerMax;
     TKind InHandshake, InCheck, InRead;
     int Alert;
     TTlsProblem Problem;
   } const Cases[] = {
-      {Good, true, true, true, 0, {}, {}, {}, 0, TTlsProblem::tpNone},
-      {Good, false, true, false, TLS1_2_VERSION, tkHandshake, {}, {}, SSL_AD_HANDSHAKE_FAILURE,
-       TTlsProblem::tpClientCertificateWanted},
-      {Good, false, true, false, TLS1_3_VERSION, {}, {}, tkRecord, TLS13_AD_CERTIFICATE_REQUIRED,
-       TTlsProblem::tpClientCertificateWanted},
-      {Self, true, true, false, TLS1_2_VERSION, tkCheck, {}, {}, SSL_AD_HANDSHAKE_FAILURE,
+      {Good, true, true, true, false, 0, {}, {}, {}, 0, TTlsProblem::tpNone},
+      {Good, false, true, false, false, TLS1_2_VERSION, tkHandshake, {}, {},
+       SSL_AD_HANDSHAKE_FAILURE, TTlsProblem::tpClientCertificateWanted},
+      {Good, false, true, false, false, TLS1_3_VERSION, {}, {}, tkRecord,
+       TLS13_AD_CERTIFICATE_REQUIRED, TTlsProblem::tpClientCertificateWanted},
+      {Self, true, true, false, false, TLS1_2_VERSION, tkCheck, {}, {}, SSL_AD_HANDSHAKE_FAILURE,
        TTlsProblem::tpSelfSigned},
-      {Self, true, true, false, TLS1_3_VERSION, {}, tkCheck, {}, 0, TTlsProblem::tpSelfSigned},
-      {Self, true, false, true, 0, {}, {}, {}, 0, TTlsProblem::tpNone}};
+      {Self, true, true, false, false, TLS1_3_VERSION, {}, tkCheck, {}, 0,
+       TTlsProblem::tpSelfSigned},
+      {Self, true, false, true, false, 0, {}, {}, {}, 0, TTlsProblem::tpNone},
+      {Self, true, true, true, true, 0, {}, {}, {}, 0, TTlsProblem::tpSelfSigned}};
+  std::string SelfLeaf;  // the self-signed leaf's fingerprint, as a first pass saw it
+  {
+    TServerSide Server(Pki.SelfSigned);
+    TTlsSession First(TTlsContext::For({.Verify = false}), "self.test", 443);
+    TServerPass(Server).Shake(First);
+    SelfLeaf = First.Facts().Chain.at(0).Sha256;
+  }
   for (const auto& P : Cases) {
     SCOPED_TRACE(&P - Cases);
     TServerSide Server(*P.Server, 0, P.ServerMax);
     SSL_CTX_set_verify(Server.Ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
     SSL_CTX_load_verify_file(Server.Ctx, Pki.RootFile.c_str());
-    const TTlsSettings S{.Verify = P.Verify,
-                         .CaFile = Pki.RootFile,
-                         .CertFile = P.WithCertificate ? Pki.ClientCombined : ""};
+    TTlsSettings S{.Verify = P.Verify,
+                   .CaFile = Pki.RootFile,
+                   .CertFile = P.WithCertificate ? Pki.ClientCombined : ""};
+    if (P.Accept) S.Accepted = {{"self.test", 443, SelfLeaf}};
     const std::string Name = P.Server == Good ? "good.test" : "self.test";
     TTlsSession Client(TTlsContext::For(S), Name, 443);
     TServerPass Pass(Server);
