@@ -132,7 +132,8 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
     return S && S->Reached ? LastStart + S->To / 1000 : -1.0;
   };
   const TPassSpan* Connect = TExchangePass::Find(Spans, TSpanKind::skConnect);
-  V.TimeConnect = End(TSpanKind::skConnect);
+  // curl's time_connect is the TCP connection (to the proxy, through one), without a tunnel.
+  V.TimeConnect = Last.At[xsConnected] ? LastStart + *Last.At[xsConnected] / 1000 : -1.0;
   // The name is known where the connection starts; a dotted address needs no look-up.
   V.TimeNamelookup = Connect && Connect->Reached ? LastStart + Connect->From / 1000
                      : Last.At[xsLookedUp]       ? LastStart + *Last.At[xsLookedUp] / 1000

@@ -64,8 +64,11 @@ std::vector<TPassSpan> TExchangePass::Spans(std::optional<double> Now) const {
     // stage of the pass, in progress until it passes.
     bool Optional;
   };
+  // Through the proxy, the tunnel's CONNECT is part of the connection to the origin: the
+  // handshake's span is the handshake alone.
+  const std::optional<double> Connected = TlsStartedAt ? TlsStartedAt : At[xsConnected];
   const TStep Steps[] = {{TSpanKind::skLookUp, At[xsLookedUp], true},
-                         {TSpanKind::skConnect, At[xsConnected], false},
+                         {TSpanKind::skConnect, Connected, false},
                          {TSpanKind::skTls, SecuredAt, !TlsStartedAt},
                          {TSpanKind::skSend, At[xsRequestSent], false},
                          {TSpanKind::skWait, FirstByte(), false},
