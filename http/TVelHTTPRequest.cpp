@@ -178,8 +178,8 @@ void TVelHTTP::ComposeRequest() {
   // Through a tunnel the request is the server's, in origin form.
   const bool ViaProxy = !Proxy.empty() && !PassIsTls();
   // The port goes into the Host line unless it is the scheme's own (RFC 9110, 7.2).
-  const bool OwnPort = PassIsTls() && Port == 443;
-  const std::string HostValue = Host.empty() || OwnPort ? Host : THttpUrl::HostValue(Host, Port);
+  const bool OwnPort = Port == (PassIsTls() ? 443 : 80);
+  const std::string HostValue = Host.empty() || OwnPort ? Host : Host + ":" + std::to_string(Port);
   if (CurrentCmd != hcWrapped)
     RequestLines.Add(std::string(CommandWord(CurrentCmd)) + " " +
                      (ViaProxy ? ProxyTarget() : RequestPath) + " HTTP/1.0");

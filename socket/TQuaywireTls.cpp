@@ -196,6 +196,7 @@ void TQuaywire::TlsSendWhole(const TWaitScope& Scope, const char* Data, std::siz
   const std::shared_ptr<TTlsState> Tls = FTls;
   if (!Tls->Ready)
     throw ESockError("Cannot send: the TLS session is not established", TSockStep::ssSend);
+  if (Tls->Closed) throw ESockError("Cannot send: the TLS session is closed", TSockStep::ssSend);
   if (Canceled || FSendCutShort || Count == 0) return;
   TlsCall(TSockStep::ssSend, [&] { Tls->Session->Write(Data, Count); });
   SendCiphertext(Scope, *Tls, TSockStep::ssSend, Flags);
@@ -233,7 +234,13 @@ int TQuaywire::TlsReceive(TTlsState& Tls, char* Buffer, int Size, int Flags) {
     Tls.HeldAt = 0;
     const std::size_t Have = Tls.Held.size();
     Tls.Held.resize(Room);
-    const int Got = PullPlaintext(Tls, Tls.Held.data() + Have, Room - Have);
+    int Got = 0;
+    try {
+      Got = PullPlaintext(Tls, Tls.Held.data() + Have, Room - Have);
+    } catch (...) {
+      Tls.Held.resize(Have);  // the room made for the pull holds nothing of the server's
+      throw;
+    }
     Tls.Held.resize(Have + static_cast<std::size_t>(std::max(Got, 0)));
     if (Have == 0) {
       if (Got > 0) std::memcpy(Buffer, Tls.Held.data(), static_cast<std::size_t>(Got));

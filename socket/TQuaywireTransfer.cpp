@@ -65,7 +65,8 @@ void TQuaywire::SendBuffer(const char* Buffer, std::uint16_t Length) {
 
 void TQuaywire::SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
                           const std::function<void(int)>& Sent, int Flags) {
-  if (OpenTls()) {
+  // A connection that had a session sends through it, or not at all: never in the clear.
+  if (FTls) {
     TlsSendWhole(Scope, Data, Count, Sent, Flags);
     return;
   }
