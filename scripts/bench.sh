@@ -15,7 +15,7 @@
 #                                     cli-runs cli-pipe https-null https-shm https-get
 #                                     https-chain https-memory (default: all)
 # Environment: BENCH_N (3000 requests), BENCH_TLS_N (1000 https requests), BENCH_BIG_MIB
-#              (1024), BENCH_MID_MIB (256),
+#              (1024), BENCH_MID_MIB (256), BENCH_TLS_PROTOCOLS (the listener's, "TLSv1.2 TLSv1.3"),
 #              BENCH_ROUNDS (3), BENCH_BUILD (build-bench; the window figure builds the
 #              desktop program in BENCH_BUILD-window), BENCH_BIN and BENCH_CLI (an http_bench
 #              and an orrery-cli built elsewhere, measured instead of this tree's: nothing is
@@ -111,6 +111,7 @@ ssl_server() {
     ssl_certificate $T/tls/server.pem;
     ssl_certificate_key $T/tls/server.key;
     ssl_session_cache shared:bench:1m;
+    ssl_protocols ${BENCH_TLS_PROTOCOLS:-TLSv1.2 TLSv1.3};
     root $T/www;
     location = /chain/1 { return 302 https://127.0.0.1:$SPORT/chain/2; }
     location = /chain/2 { return 302 https://127.0.0.1:$SPORT/chain/3; }
