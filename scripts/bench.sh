@@ -103,19 +103,25 @@ make_certificate() {
     -days 2 -out "$1/server.pem" \
     -extfile <(printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\nextendedKeyUsage=serverAuth\nkeyUsage=digitalSignature\n') 2>/dev/null
 }
-# The ssl server block: the same files, and a chain of three redirections to /1k.
+# The ssl server blocks: the same files, and a chain of three redirections to /1k; on NPORT
+# the same without sessions or tickets, so that no client resumes.
 ssl_server() {
+  local common="ssl_certificate $T/tls/server.pem; ssl_certificate_key $T/tls/server.key;
+    ssl_protocols ${BENCH_TLS_PROTOCOLS:-TLSv1.2 TLSv1.3}; root $T/www;"
   cat <<SSL
   server {
     listen 127.0.0.1:$SPORT ssl;
-    ssl_certificate $T/tls/server.pem;
-    ssl_certificate_key $T/tls/server.key;
+    $common
     ssl_session_cache shared:bench:1m;
-    ssl_protocols ${BENCH_TLS_PROTOCOLS:-TLSv1.2 TLSv1.3};
-    root $T/www;
     location = /chain/1 { return 302 https://127.0.0.1:$SPORT/chain/2; }
     location = /chain/2 { return 302 https://127.0.0.1:$SPORT/chain/3; }
     location = /chain/3 { return 302 https://127.0.0.1:$SPORT/1k; }
+  }
+  server {
+    listen 127.0.0.1:$NPORT ssl;
+    $common
+    ssl_session_cache off;
+    ssl_session_tickets off;
   }
 SSL
 }
@@ -157,6 +163,7 @@ SSL_SERVER=""
 if wants_any https-null https-shm https-get https-chain https-memory; then
   make_certificate "$T/tls"
   SPORT=$("$BIN" free-port)
+  NPORT=$("$BIN" free-port)
   SSL_SERVER=$(ssl_server)
 fi
 cat >"$T/nginx.conf" <<EOF
@@ -514,9 +521,10 @@ wants https-null && bench_tls_capture "https /dev/null" /dev/null /dev/null
 wants https-shm && bench_tls_capture "https /dev/shm" "$T/out/ours" "$T/out/curl"
 
 # 1 KiB GETs on one component, resumed (the component's default) and with every context and
-# session forgotten before each request, against ab, which resumes nothing.
+# session forgotten before each request, against ab, which resumes nothing; and both against
+# the listener that resumes no session, where the component keeps its context.
 if wants https-get; then
-  res=() nores=() peer=() rcpu=() ncpu=() pcpu=()
+  res=() nores=() peer=() rcpu=() ncpu=() pcpu=() kept=() kpeer=()
   for _ in $(seq "$ROUNDS"); do
     line=$(measure "$BIN" --cacert "$CA" get "$TLS_URL/1k" "$TLS_N" one)
     res+=("$(calc "$TLS_N / $(field wall "$line")")")
@@ -527,13 +535,19 @@ if wants https-get; then
     line=$(measure "$BIN" --cacert "$CA" --no-resume get "$TLS_URL/1k" "$TLS_N" one)
     nores+=("$(calc "$TLS_N / $(field wall "$line")")")
     ncpu+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $TLS_N")")
+    line=$(measure "$BIN" --cacert "$CA" get "https://127.0.0.1:$NPORT/1k" "$TLS_N" one)
+    kept+=("$(calc "$TLS_N / $(field wall "$line")")")
+    line=$(measure ab -q -n "$TLS_N" -c 1 "https://127.0.0.1:$NPORT/1k")
+    kpeer+=("$(calc "$TLS_N / $(field wall "$line")")")
   done
   report "https get resumed" req/s ">=" 1.5 "${res[@]}" / "${peer[@]}"
   report "https get no resume" req/s ">=" 1.0 "${nores[@]}" / "${peer[@]}"
+  report "https server no resume" req/s - "" "${kept[@]}" / "${kpeer[@]}"
   report "https resumed cpu/req" us - "" "${rcpu[@]}" / "${pcpu[@]}"
   report "https no-res cpu/req" us - "" "${ncpu[@]}" / "${pcpu[@]}"
   echo "  full handshakes in 100 GETs: resumed $(tally full --cacert "$CA" get "$TLS_URL/1k" 100 one)," \
-    "no resume $(tally full --cacert "$CA" --no-resume get "$TLS_URL/1k" 100 one)"
+    "no resume $(tally full --cacert "$CA" --no-resume get "$TLS_URL/1k" 100 one)," \
+    "server no resume $(tally full --cacert "$CA" get "https://127.0.0.1:$NPORT/1k" 100 one)"
 fi
 
 # Three redirections on the one server: the first pass's handshake is the only full one.
