@@ -17,7 +17,8 @@
 // so that each one makes a full handshake, as ab does.
 //
 // The request modes print one line "bytes=B requests=R failures=F passes=P handshakes=H
-// full=U" (H the TLS handshakes, U those of them not resumed) and exit non-zero when a request
+// full=U" (for https runs: P the passes, H their TLS handshakes, U those not resumed; 0 for
+// plain runs) and exit non-zero when a request
 // failed (a time-out is the expected end in the silent-server case, so the caller decides
 // what an error means).
 #include <arpa/inet.h>
@@ -85,15 +86,15 @@ void OneGet(TVelHTTP& Http, const std::string& URL, const TTlsChoice& Tls, TTall
   }
 }
 
-// Every pass is counted once its request is sent: by then a TLS pass has its session's facts.
+// An https pass is counted once its request is sent: by then it has its session's facts. A
+// plain run gets no handler, so that its figures stay those of the component alone.
 TOwned<TVelHTTP> MakeHttp(int TimeOutMs, const TTlsChoice& Tls, TTally& T) {
   TOwned<TVelHTTP> Http(new TVelHTTP(nullptr));
   Http->TimeOut = TimeOutMs;
   Http->ReportLevel = 2;  // what the desktop program asks for
-  if (!Tls.CaFile.empty()) {
-    Http->SecureSocket = true;
-    Http->TlsSettings.CaFile = Tls.CaFile;
-  }
+  if (Tls.CaFile.empty()) return Http;
+  Http->SecureSocket = true;
+  Http->TlsSettings.CaFile = Tls.CaFile;
   TVelHTTP* Raw = Http.get();
   Http->OnStage = [Raw, &T](TObject*, THttpStage Stage) {
     if (Stage != hsRequestSent) return;
