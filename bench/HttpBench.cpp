@@ -12,9 +12,15 @@
 //                                               peak resident size (from wait4), so that our
 //                                               program and the peer tools are measured alike
 //
-// Every mode but measure prints one line "bytes=B requests=R failures=F" and exits non-zero
-// when a request failed (a time-out is the expected end in the silent-server case, so the
-// caller decides what an error means).
+// Before the mode, for https URLs: --cacert FILE turns SecureSocket on and trusts FILE's CA
+// (TlsSettings.CaFile); --no-resume forgets every TLS context and session before each request,
+// so that each one makes a full handshake, as ab does.
+//
+// The request modes print one line "bytes=B requests=R failures=F passes=P handshakes=H
+// full=U" (for https runs: P the passes, H their TLS handshakes, U those not resumed; 0 for
+// plain runs) and exit non-zero when a request
+// failed (a time-out is the expected end in the silent-server case, so the caller decides
+// what an error means).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -33,6 +39,8 @@
 
 #include "base/TComponent.h"
 #include "http/TVelHTTP.h"
+#include "tls/TTlsContext.h"
+#include "tls/TTlsFacts.h"
 
 namespace {
 
@@ -40,21 +48,32 @@ struct TTally {
   std::int64_t Bytes = 0;
   long Requests = 0;
   long Failures = 0;
+  long Passes = 0;
+  long Handshakes = 0;
+  long FullHandshakes = 0;
   std::string LastError;
 };
 
+// How the requests reach the server: plain http unless a CA file is given.
+struct TTlsChoice {
+  std::string CaFile;
+  bool Resume = true;
+};
+
 int Finish(const TTally& T) {
-  std::printf("bytes=%lld requests=%ld failures=%ld\n", static_cast<long long>(T.Bytes), T.Requests,
-              T.Failures);
+  std::printf("bytes=%lld requests=%ld failures=%ld passes=%ld handshakes=%ld full=%ld\n",
+              static_cast<long long>(T.Bytes), T.Requests, T.Failures, T.Passes, T.Handshakes,
+              T.FullHandshakes);
   if (T.Failures > 0) std::fprintf(stderr, "last error: %s\n", T.LastError.c_str());
   return T.Failures > 0 ? 1 : 0;
 }
 
 // One request on Http, its outcome added to T. A reply status that is not a success counts
 // as a failure too: a benchmark of error pages measures nothing useful.
-void OneGet(TVelHTTP& Http, const std::string& URL, TTally& T) {
+void OneGet(TVelHTTP& Http, const std::string& URL, const TTlsChoice& Tls, TTally& T) {
   ++T.Requests;
   try {
+    if (!Tls.Resume) TTlsContext::ClearCache();
     Http.Get(URL);
     if (Http.ReplyNumber != 200) {
       ++T.Failures;
@@ -67,35 +86,49 @@ void OneGet(TVelHTTP& Http, const std::string& URL, TTally& T) {
   }
 }
 
-TOwned<TVelHTTP> MakeHttp(int TimeOutMs) {
+// An https pass is counted once its request is sent: by then it has its session's facts. A
+// plain run gets no handler, so that its figures stay those of the component alone.
+TOwned<TVelHTTP> MakeHttp(int TimeOutMs, const TTlsChoice& Tls, TTally& T) {
   TOwned<TVelHTTP> Http(new TVelHTTP(nullptr));
   Http->TimeOut = TimeOutMs;
   Http->ReportLevel = 2;  // what the desktop program asks for
+  if (Tls.CaFile.empty()) return Http;
+  Http->SecureSocket = true;
+  Http->TlsSettings.CaFile = Tls.CaFile;
+  TVelHTTP* Raw = Http.get();
+  Http->OnStage = [Raw, &T](TObject*, THttpStage Stage) {
+    if (Stage != hsRequestSent) return;
+    ++T.Passes;
+    const TTlsFacts* Facts = Raw->TlsFacts();
+    if (Facts == nullptr) return;
+    ++T.Handshakes;
+    if (!Facts->Resumed) ++T.FullHandshakes;
+  };
   return Http;
 }
 
-int RunGets(const std::string& URL, long N, bool Fresh, int TimeOutMs) {
+int RunGets(const std::string& URL, long N, bool Fresh, int TimeOutMs, const TTlsChoice& Tls) {
   TTally T;
   if (Fresh) {
     for (long I = 0; I < N; ++I) {
-      const TOwned<TVelHTTP> Http = MakeHttp(TimeOutMs);
-      OneGet(*Http, URL, T);
+      const TOwned<TVelHTTP> Http = MakeHttp(TimeOutMs, Tls, T);
+      OneGet(*Http, URL, Tls, T);
     }
   } else {
-    const TOwned<TVelHTTP> Http = MakeHttp(TimeOutMs);
-    for (long I = 0; I < N; ++I) OneGet(*Http, URL, T);
+    const TOwned<TVelHTTP> Http = MakeHttp(TimeOutMs, Tls, T);
+    for (long I = 0; I < N; ++I) OneGet(*Http, URL, Tls, T);
   }
   return Finish(T);
 }
 
-int RunCapture(const std::string& URL, const std::string* Path) {
+int RunCapture(const std::string& URL, const std::string* Path, const TTlsChoice& Tls) {
   TTally T;
-  const TOwned<TVelHTTP> Http = MakeHttp(60000);
+  const TOwned<TVelHTTP> Http = MakeHttp(60000, Tls, T);
   if (Path != nullptr) {
     Http->InputFileMode = true;
     Http->Body = *Path;
   }
-  OneGet(*Http, URL, T);
+  OneGet(*Http, URL, Tls, T);
   if (Path == nullptr && static_cast<std::int64_t>(Http->Body.size()) != Http->BytesRecvd) {
     ++T.Failures;
     T.LastError = "Body holds " + std::to_string(Http->Body.size()) + " bytes, " +
@@ -182,14 +215,35 @@ int Measure(char** Argv) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: http_bench get URL N one|fresh [timeout-ms] | file URL PATH | string URL |\n"
+               "usage: http_bench [--cacert FILE] [--no-resume] get URL N one|fresh [timeout-ms] |\n"
+               "       file URL PATH | string URL |\n"
                "       free-port | silent-server SECONDS | measure CMD ARGS...\n");
   return 2;
+}
+
+// Takes the TLS options in front of the mode off argc and argv.
+TTlsChoice TlsOptions(int& argc, char**& argv) {
+  TTlsChoice Tls;
+  while (argc >= 2) {
+    if (std::strcmp(argv[1], "--cacert") == 0 && argc >= 3) {
+      Tls.CaFile = argv[2];
+      argc -= 2;
+      argv += 2;
+    } else if (std::strcmp(argv[1], "--no-resume") == 0) {
+      Tls.Resume = false;
+      argc -= 1;
+      argv += 1;
+    } else {
+      break;
+    }
+  }
+  return Tls;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const TTlsChoice Tls = TlsOptions(argc, argv);
   if (argc == 2 && std::strcmp(argv[1], "free-port") == 0) return FreePort();
   if (argc < 3) return Usage();
   const std::string Mode = argv[1];
@@ -199,12 +253,12 @@ int main(int argc, char** argv) {
   if (Mode == "get" && argc >= 4) {
     const bool Fresh = argc >= 5 && std::strcmp(argv[4], "fresh") == 0;
     const int TimeOutMs = argc >= 6 ? std::atoi(argv[5]) : 30000;
-    return RunGets(URL, std::atol(argv[3]), Fresh, TimeOutMs);
+    return RunGets(URL, std::atol(argv[3]), Fresh, TimeOutMs, Tls);
   }
   if (Mode == "file" && argc >= 4) {
     const std::string Path = argv[3];
-    return RunCapture(URL, &Path);
+    return RunCapture(URL, &Path, Tls);
   }
-  if (Mode == "string") return RunCapture(URL, nullptr);
+  if (Mode == "string") return RunCapture(URL, nullptr, Tls);
   return Usage();
 }

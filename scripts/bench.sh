@@ -5,12 +5,17 @@
 # figures drive the real main window headless (Qt's offscreen platform) and have no peer:
 # "window" three 10 MB bodies, "window-large" a 200 MiB body (shown within 1 s of its end,
 # peak resident size under twice the body plus 150 MiB). The cli figures run orrery-cli
-# against curl -0 as a script would, with the same options.
+# against curl -0 as a script would, with the same options. The https figures run against an
+# ssl listener of the same nginx, with a certificate made here and trusted through --cacert
+# by every client: 1 GiB to /dev/null and to /dev/shm against curl -0, 1 KiB GETs with and
+# without resumption against ab, the full handshakes of a redirection chain, and memory.
 #
 #   scripts/bench.sh [figure ...]     figures: get get-fresh syscalls-get file-shm file-null
 #                                     string memory syscalls silent window window-large
-#                                     cli-runs cli-pipe (default: all)
-# Environment: BENCH_N (3000 requests), BENCH_BIG_MIB (1024), BENCH_MID_MIB (256),
+#                                     cli-runs cli-pipe https-null https-shm https-get
+#                                     https-chain https-memory (default: all)
+# Environment: BENCH_N (3000 requests), BENCH_TLS_N (1000 https requests), BENCH_BIG_MIB
+#              (1024), BENCH_MID_MIB (256), BENCH_TLS_PROTOCOLS (the listener's, "TLSv1.2 TLSv1.3"),
 #              BENCH_ROUNDS (3), BENCH_BUILD (build-bench; the window figure builds the
 #              desktop program in BENCH_BUILD-window), BENCH_BIN and BENCH_CLI (an http_bench
 #              and an orrery-cli built elsewhere, measured instead of this tree's: nothing is
@@ -25,11 +30,13 @@ ROUNDS=${BENCH_ROUNDS:-3}
 BUILD=${BENCH_BUILD:-build-bench}
 FIGURES=("$@")
 [ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh syscalls-get file-shm file-null string memory syscalls silent window window-large cli-runs cli-pipe)
+[ $# -gt 0 ] || FIGURES+=(https-null https-shm https-get https-chain https-memory)
+TLS_N=${BENCH_TLS_N:-1000}
 wants() { local f; for f in "${FIGURES[@]}"; do [ "$f" = "$1" ] && return 0; done; return 1; }
 # Only the figures that read the large files get them (and need the room).
 wants_any() { local f; for f in "$@"; do wants "$f" && return 0; done; return 1; }
-wants_any file-shm file-null string cli-pipe || BIG=0
-wants_any memory syscalls || MID=0
+wants_any file-shm file-null string cli-pipe https-null https-shm https-memory || BIG=0
+wants_any memory syscalls https-memory || MID=0
 WINDOW_BYTES=10000000
 WINDOW_LARGE_MIB=200
 wants window-large || WINDOW_LARGE_MIB=0
@@ -62,7 +69,7 @@ fi
 if [ -n "${BENCH_BIN:-}" ]; then
   BIN=$BENCH_BIN
   CLI=${BENCH_CLI:-}
-  if wants_any cli-runs cli-pipe && [ -z "$CLI" ]; then
+  if wants_any cli-runs cli-pipe https-memory && [ -z "$CLI" ]; then
     echo "BENCH_BIN is set: the cli figures need BENCH_CLI too" >&2
     exit 1
   fi
@@ -71,7 +78,7 @@ else
     -DORRERY_BUILD_APP=OFF -DORRERY_BUILD_BENCH=ON >/dev/null
   cmake --build "$BUILD" -j2 --target http_bench >/dev/null
   BIN=$(pwd)/$BUILD/bench/http_bench
-  if wants_any cli-runs cli-pipe; then
+  if wants_any cli-runs cli-pipe https-memory; then
     cmake --build "$BUILD" -j2 --target orrery-cli >/dev/null
     CLI=$(pwd)/$BUILD/cli/orrery-cli
   fi
@@ -85,6 +92,39 @@ if wants_any window window-large; then
 fi
 
 # --- A private nginx --------------------------------------------------------------------------
+# make_certificate DIR: ca.pem and, signed by it, server.pem and server.key for 127.0.0.1.
+make_certificate() {
+  mkdir -p "$1"
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+    -subj "/CN=Orrery bench CA" -keyout "$1/ca.key" -out "$1/ca.pem" 2>/dev/null
+  openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+    -subj "/CN=127.0.0.1" -keyout "$1/server.key" -out "$1/server.csr" 2>/dev/null
+  openssl x509 -req -in "$1/server.csr" -CA "$1/ca.pem" -CAkey "$1/ca.key" -CAcreateserial \
+    -days 2 -out "$1/server.pem" \
+    -extfile <(printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\nextendedKeyUsage=serverAuth\nkeyUsage=digitalSignature\n') 2>/dev/null
+}
+# The ssl server blocks: the same files, and a chain of three redirections to /1k; on NPORT
+# the same without sessions or tickets, so that no client resumes.
+ssl_server() {
+  local common="ssl_certificate $T/tls/server.pem; ssl_certificate_key $T/tls/server.key;
+    ssl_protocols ${BENCH_TLS_PROTOCOLS:-TLSv1.2 TLSv1.3}; root $T/www;"
+  cat <<SSL
+  server {
+    listen 127.0.0.1:$SPORT ssl;
+    $common
+    ssl_session_cache shared:bench:1m;
+    location = /chain/1 { return 302 https://127.0.0.1:$SPORT/chain/2; }
+    location = /chain/2 { return 302 https://127.0.0.1:$SPORT/chain/3; }
+    location = /chain/3 { return 302 https://127.0.0.1:$SPORT/1k; }
+  }
+  server {
+    listen 127.0.0.1:$NPORT ssl;
+    $common
+    ssl_session_cache off;
+    ssl_session_tickets off;
+  }
+SSL
+}
 T=$(mktemp -d /dev/shm/orrery-bench.XXXXXX)
 NGINX_PID=""
 SILENT_PID=""
@@ -118,6 +158,14 @@ fi
 chmod 644 "$T/www"/*
 
 PORT=$("$BIN" free-port)
+# The https figures' listener: a CA of the bench's own and a certificate for 127.0.0.1 from it.
+SSL_SERVER=""
+if wants_any https-null https-shm https-get https-chain https-memory; then
+  make_certificate "$T/tls"
+  SPORT=$("$BIN" free-port)
+  NPORT=$("$BIN" free-port)
+  SSL_SERVER=$(ssl_server)
+fi
 cat >"$T/nginx.conf" <<EOF
 worker_processes 1;
 daemon off;
@@ -145,6 +193,7 @@ http {
       ssi_types *;
     }
   }
+$SSL_SERVER
 }
 EOF
 nginx -c "$T/nginx.conf" -p "$T" -e "$T/error.log" &
@@ -157,6 +206,13 @@ curl -sf -o /dev/null "http://127.0.0.1:$PORT/1k" || { echo "nginx did not start
 curl -sf -D - -o /dev/null "http://127.0.0.1:$PORT/nolen/1k" | grep -qi '^content-length' &&
   { echo "nginx still sends a Content-Length under /nolen/" >&2; exit 1; }
 URL=http://127.0.0.1:$PORT
+if [ -n "$SSL_SERVER" ]; then
+  TLS_URL=https://127.0.0.1:$SPORT
+  CA=$T/tls/ca.pem
+  curl -sf --cacert "$CA" -o /dev/null "$TLS_URL/1k" || { echo "nginx's ssl listener does not answer" >&2; cat "$T/error.log" >&2; exit 1; }
+  echo "nginx ssl on 127.0.0.1:$SPORT:" \
+    "$(openssl s_client -connect "127.0.0.1:$SPORT" -CAfile "$CA" </dev/null 2>/dev/null | grep -m1 'Cipher is')"
+fi
 echo "nginx on 127.0.0.1:$PORT; $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 
@@ -465,6 +521,109 @@ bench_compare() {
   rm -f "$T/compare-a.json" "$T/compare-b.json"
 }
 wants compare && bench_compare
+# --- https: the ssl listener, every client trusting the bench's CA ---------------------------
+# aes_rate CIPHER: one core's rate at 16 KiB records in MB/s, the bound of an https transfer.
+aes_rate() {
+  openssl speed -evp "$1" -bytes 16384 -seconds 1 2>/dev/null |
+    awk -v c="$1" 'toupper($1) == toupper(c) { sub(/k$/, "", $2); printf "%.0f", $2 / 1000 }'
+}
+# A large body over https into a file: MiB/s against curl -0 into the same kind of target.
+bench_tls_capture() { # name ours-path curl-path
+  local tp=() ptp=() cpu=() pcpu=() line
+  for _ in $(seq "$ROUNDS"); do
+    line=$(measure "$BIN" --cacert "$CA" file "$TLS_URL/big" "$2")
+    tp+=("$(calc "$BIG / $(field wall "$line")")")
+    cpu+=("$(calc "$(field user "$line") + $(field sys "$line")")")
+    rm -f "$T/out/ours"
+    line=$(measure curl -0 -s --cacert "$CA" -o "$3" "$TLS_URL/big")
+    ptp+=("$(calc "$BIG / $(field wall "$line")")")
+    pcpu+=("$(calc "$(field user "$line") + $(field sys "$line")")")
+    rm -f "$T/out/curl"
+  done
+  report "$1" MiB/s ">=" 1.0 "${tp[@]}" / "${ptp[@]}"
+  report "$1 cpu" s - "" "${cpu[@]}" / "${pcpu[@]}"
+}
+# field NAME of http_bench's own line for a run outside measure (whose output it drops).
+tally() { # NAME http_bench-ARGS...
+  local name=$1
+  shift
+  field "$name" "$("$BIN" "$@" | tail -1)"
+}
+if wants_any https-null https-shm; then
+  echo "  AES-GCM, one core, 16 KiB: aes-128-gcm $(aes_rate aes-128-gcm) MB/s," \
+    "aes-256-gcm $(aes_rate aes-256-gcm) MB/s"
+fi
+wants https-null && bench_tls_capture "https /dev/null" /dev/null /dev/null
+wants https-shm && bench_tls_capture "https /dev/shm" "$T/out/ours" "$T/out/curl"
+
+# 1 KiB GETs on one component, resumed (the component's default) and with every context and
+# session forgotten before each request, against ab, which resumes nothing; and both against
+# the listener that resumes no session, where the component keeps its context.
+if wants https-get; then
+  res=() nores=() peer=() rcpu=() ncpu=() pcpu=() kept=() kpeer=()
+  for _ in $(seq "$ROUNDS"); do
+    line=$(measure "$BIN" --cacert "$CA" get "$TLS_URL/1k" "$TLS_N" one)
+    res+=("$(calc "$TLS_N / $(field wall "$line")")")
+    rcpu+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $TLS_N")")
+    line=$(measure ab -q -n "$TLS_N" -c 1 "$TLS_URL/1k")
+    peer+=("$(calc "$TLS_N / $(field wall "$line")")")
+    pcpu+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $TLS_N")")
+    line=$(measure "$BIN" --cacert "$CA" --no-resume get "$TLS_URL/1k" "$TLS_N" one)
+    nores+=("$(calc "$TLS_N / $(field wall "$line")")")
+    ncpu+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $TLS_N")")
+    line=$(measure "$BIN" --cacert "$CA" get "https://127.0.0.1:$NPORT/1k" "$TLS_N" one)
+    kept+=("$(calc "$TLS_N / $(field wall "$line")")")
+    line=$(measure ab -q -n "$TLS_N" -c 1 "https://127.0.0.1:$NPORT/1k")
+    kpeer+=("$(calc "$TLS_N / $(field wall "$line")")")
+  done
+  report "https get resumed" req/s ">=" 1.5 "${res[@]}" / "${peer[@]}"
+  report "https get no resume" req/s ">=" 1.0 "${nores[@]}" / "${peer[@]}"
+  report "https server no resume" req/s - "" "${kept[@]}" / "${kpeer[@]}"
+  report "https resumed cpu/req" us - "" "${rcpu[@]}" / "${pcpu[@]}"
+  report "https no-res cpu/req" us - "" "${ncpu[@]}" / "${pcpu[@]}"
+  echo "  full handshakes in 100 GETs: resumed $(tally full --cacert "$CA" get "$TLS_URL/1k" 100 one)," \
+    "no resume $(tally full --cacert "$CA" --no-resume get "$TLS_URL/1k" 100 one)," \
+    "server no resume $(tally full --cacert "$CA" get "https://127.0.0.1:$NPORT/1k" 100 one)"
+fi
+
+# Three redirections on the one server: the first pass's handshake is the only full one.
+if wants https-chain; then
+  full=()
+  for _ in $(seq "$ROUNDS"); do
+    line=$("$BIN" --cacert "$CA" get "$TLS_URL/chain/1" 1 one | tail -1) || FAILED=$((FAILED + 1))
+    [ "$(field passes "$line")" = 4 ] || { echo "  chain run made $(field passes "$line") passes, not 4" >&2; FAILED=$((FAILED + 1)); }
+    full+=("$(field full "$line")")
+    echo "    $line"
+  done
+  absolute "https chain full hs" count "<=" 1 "${full[@]}"
+fi
+
+# The same 256 MiB body into the string over https and over http; orrery-cli over https to a
+# pipe for 1 GiB against curl -0.
+if wants https-memory; then
+  plain=() tls=() more=()
+  for _ in $(seq "$ROUNDS"); do
+    line=$(measure "$BIN" string "$URL/mid")
+    plain+=("$(calc "$(field maxrss_kib "$line") / 1024")")
+    line=$(measure "$BIN" --cacert "$CA" string "$TLS_URL/mid")
+    tls+=("$(calc "$(field maxrss_kib "$line") / 1024")")
+    more+=("$(calc "${tls[-1]} - ${plain[-1]}")")
+  done
+  absolute "RSS ${MID}M https-http" MiB "<=" 2 "${more[@]}"
+  echo "    peak RSS over http: ${plain[*]} MiB, over https: ${tls[*]} MiB"
+  ours=() peer=() rss=()
+  for _ in $(seq "$ROUNDS"); do
+    line=$(measure bash -c 'set -o pipefail; "$1" -0 -sf --cacert "$3" "$2" | cat >/dev/null' \
+      sh "$CLI" "$TLS_URL/big" "$CA")
+    ours+=("$(calc "$BIG / $(field wall "$line")")")
+    rss+=("$(calc "$(field maxrss_kib "$line") / 1024")")
+    line=$(measure bash -c 'set -o pipefail; "$1" -0 -sf --cacert "$3" "$2" | cat >/dev/null' \
+      sh curl "$TLS_URL/big" "$CA")
+    peer+=("$(calc "$BIG / $(field wall "$line")")")
+  done
+  report "cli https ${BIG}M pipe" MiB/s - "" "${ours[@]}" / "${peer[@]}"
+  absolute "cli https pipe RSS" MiB "<=" 32 "${rss[@]}"
+fi
 
 echo
 echo "Summary (medians; ratio = ours / peer per round; $(nproc) cores; $(date -u '+%Y-%m-%d %H:%M UTC'))"

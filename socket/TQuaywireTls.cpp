@@ -106,12 +106,15 @@ void TQuaywire::DriveHandshake(const TWaitScope& Scope, TTlsState& Tls) {
   constexpr TSockStep Step = TSockStep::ssHandshake;
   for (;;) {
     const TTlsWant Want = TlsCall(Step, [&] { return Tls.Session->Handshake(); });
-    SendCiphertext(Scope, Tls, Step, 0);
-    if (Canceled) break;
-    if (Want == TTlsWant::twDone) {
+    if (Want == TTlsWant::twDone && !Canceled) {
+      // The last flight (the client's Finished) stays in Outgoing() and leaves with the first
+      // request bytes, or before the first read waits (PullPlaintext flushes): sent alone, the
+      // small write after it waits for the server's delayed ACK, 40 ms a resumed handshake.
       Tls.HandshakeDone = true;
       return;
     }
+    SendCiphertext(Scope, Tls, Step, 0);
+    if (Canceled) break;
     if (Want != TTlsWant::twRead || Tls.FedEnd)
       throw ESockError("TLS handshake failed: the server closed the connection", Step);
     const int Got = win::recv(SocketHandle, Tls.Cipher.get(), static_cast<int>(CipherRoom), 0);
