@@ -41,15 +41,22 @@ struct TRawEntry {
   std::optional<double> BodySize;
   std::optional<std::string> Error, ErrorStep;
   std::array<std::optional<double>, 7> Timings;
+  // Orrery's own: the TLS session (its reason in words only) and the CONNECT exchange.
+  std::optional<TTlsFacts> Tls;
+  std::optional<bool> TlsVerified;
+  std::optional<std::string> TlsReason;
+  std::optional<std::string> TunnelRequest, TunnelReply;
+  std::optional<double> TunnelStatus;
   std::string Refused;  // the first fault found
 };
 
-enum class TWant : std::uint8_t { wString, wNumber, wObject, wArray };
+enum class TWant : std::uint8_t { wString, wNumber, wBool, wObject, wArray };
 
 const char* Expected(TWant Want) {
   switch (Want) {
     case TWant::wString: return "a string expected";
     case TWant::wNumber: return "a number expected";
+    case TWant::wBool: return "true or false expected";
     case TWant::wObject: return "an object expected";
     case TWant::wArray: return "an array expected";
   }
@@ -98,12 +105,84 @@ constexpr TKnownField KnownFields[] = {
     {"timings.send", TWant::wNumber},
     {"timings.wait", TWant::wNumber},
     {"timings.receive", TWant::wNumber},
+    {"_tunnel", TWant::wObject},
+    {"_tunnel.request", TWant::wString},
+    {"_tunnel.response", TWant::wString},
+    {"_tunnel.status", TWant::wNumber},
+    {"_tls", TWant::wObject},
+    {"_tls.version", TWant::wString},
+    {"_tls.cipher", TWant::wString},
+    {"_tls.group", TWant::wString},
+    {"_tls.alpn", TWant::wString},
+    {"_tls.sni", TWant::wString},
+    {"_tls.resumed", TWant::wBool},
+    {"_tls.verified", TWant::wBool},
+    {"_tls.waived", TWant::wBool},
+    {"_tls.reason", TWant::wString},
+    {"_tls.chain", TWant::wArray},
+    {"_tls.chain[]", TWant::wObject},
+    {"_tls.chain[].subject", TWant::wString},
+    {"_tls.chain[].issuer", TWant::wString},
+    {"_tls.chain[].dnsNames", TWant::wArray},
+    {"_tls.chain[].dnsNames[]", TWant::wString},
+    {"_tls.chain[].ipAddresses", TWant::wArray},
+    {"_tls.chain[].ipAddresses[]", TWant::wString},
+    {"_tls.chain[].notBefore", TWant::wString},
+    {"_tls.chain[].notAfter", TWant::wString},
+    {"_tls.chain[].serial", TWant::wString},
+    {"_tls.chain[].sha256", TWant::wString},
+    {"_tls.chain[].keyType", TWant::wString},
+    {"_tls.chain[].keyBits", TWant::wNumber},
+    {"_tls.chain[].signatureAlgorithm", TWant::wString},
+    {"_tls.chain[].commonName", TWant::wString},
+    {"_tls.chain[].issuerCommonName", TWant::wString},
+    {"_tls.chain[].ca", TWant::wBool},
 };
 
 const TKnownField* Known(std::string_view Path) {
   for (const TKnownField& F : KnownFields)
     if (Path == F.Path) return &F;
   return nullptr;
+}
+
+std::optional<std::chrono::system_clock::time_point> IsoTime(const std::string& Text);
+
+// Seconds since 1970 of a certificate's date as THarWriter writes it; 0 (as an unread
+// certificate has) when the text is no date.
+std::int64_t Seconds(const std::string& Text) {
+  const auto Time = IsoTime(Text);
+  return Time ? static_cast<std::int64_t>(std::chrono::system_clock::to_time_t(*Time)) : 0;
+}
+
+// One scalar of _tls (Path after "_tls."). The object itself made E.Tls, each chain element
+// its certificate. A boolean comes as 1 or 0.
+void StoreTls(TRawEntry& E, std::string_view Path, std::string* Text, double Number) {
+  TTlsFacts& F = *E.Tls;
+  if (Path == "resumed") F.Resumed = Number != 0;
+  else if (Path == "verified") E.TlsVerified = Number != 0;
+  else if (Path == "waived") F.VerifyWaived = Number != 0;
+  else if (Path == "reason") E.TlsReason = std::move(*Text);
+  else if (Path.rfind("chain[].", 0) != 0) {
+    for (auto [Name, Into] : {std::pair{"version", &F.Version}, {"cipher", &F.Cipher},
+                              {"group", &F.Group}, {"alpn", &F.Alpn}, {"sni", &F.Sni}})
+      if (Path == Name) *Into = std::move(*Text);
+  } else {
+    TTlsCertificate& C = F.Chain.back();
+    Path.remove_prefix(8);
+    if (Path == "dnsNames[]") C.DnsNames.push_back(std::move(*Text));
+    else if (Path == "ipAddresses[]") C.IpAddresses.push_back(std::move(*Text));
+    else if (Path == "notBefore") C.NotBefore = Seconds(*Text);
+    else if (Path == "notAfter") C.NotAfter = Seconds(*Text);
+    else if (Path == "ca") C.IsCa = Number != 0;
+    else if (Path == "keyBits") C.KeyBits = Number >= 0 && Number < 1e6 ? static_cast<int>(Number) : 0;
+    else
+      for (auto [Name, Into] :
+           {std::pair{"subject", &C.Subject}, {"issuer", &C.Issuer}, {"serial", &C.Serial},
+            {"sha256", &C.Sha256}, {"keyType", &C.KeyType}, {"commonName", &C.CommonName},
+            {"issuerCommonName", &C.IssuerCommonName},
+            {"signatureAlgorithm", &C.SignatureAlgorithm}})
+        if (Path == Name) *Into = std::move(*Text);
+  }
 }
 
 // One scalar of an entry stored where it belongs. Text is moved from when it is taken.
@@ -129,6 +208,10 @@ void Store(TRawEntry& E, std::string_view Path, std::string* Text, double Number
   else if (Path == "response.content.size") E.BodySize = Number;
   else if (Path == "response._error") Take(E.Error);
   else if (Path == "response._errorStep") Take(E.ErrorStep);
+  else if (Path == "_tunnel.request") Take(E.TunnelRequest);
+  else if (Path == "_tunnel.response") Take(E.TunnelReply);
+  else if (Path == "_tunnel.status") E.TunnelStatus = Number;
+  else if (Path.rfind("_tls.", 0) == 0) StoreTls(E, Path.substr(5), Text, Number);
   else
     for (int T = htBlocked; T <= htReceive; ++T)
       if (Path == std::string("timings.") + TimingNames[T]) E.Timings[T] = Number;
@@ -432,6 +515,28 @@ void ComposeError(const TRawEntry& E, TExchangePass& P) {
   }
 }
 
+// The session as the file tells it. Its reason comes in words only: kept as tpOther's
+// words, with a check result no check gives, so that the writer writes them as they were
+// read. Whether the handshake was done is known only when the check passed or was waived.
+void ComposeTls(TRawEntry& E, TExchangePass& P) {
+  if (E.TunnelRequest) P.TunnelRequest = std::move(*E.TunnelRequest);
+  if (E.TunnelReply) P.TunnelReply = std::move(*E.TunnelReply);
+  if (E.TunnelStatus && *E.TunnelStatus >= 0 && *E.TunnelStatus <= 999)
+    P.TunnelStatus = static_cast<int>(*E.TunnelStatus);
+  if (!E.Tls) return;
+  TTlsFacts& F = *E.Tls;
+  for (TTlsCertificate& C : F.Chain) C.SelfIssued = !C.Subject.empty() && C.Subject == C.Issuer;
+  const bool Verified = E.TlsVerified.value_or(false);
+  F.Outcome.HandshakeDone = Verified || (F.VerifyWaived && P.At[xsRequestSent].has_value());
+  F.Outcome.Checked = Verified && !F.VerifyWaived;
+  F.Outcome.VerifyResult = Verified ? 0 : RecordedVerifyResult;
+  if (E.TlsReason && !E.TlsReason->empty()) {
+    F.Reason.Problem = TTlsProblem::tpOther;
+    F.Reason.Detail = std::move(*E.TlsReason);
+  }
+  P.Tls = std::move(F);
+}
+
 THarEntry Compose(TRawEntry& E) {
   THarEntry Out;
   Out.Index = E.Index;
@@ -442,6 +547,7 @@ THarEntry Compose(TRawEntry& E) {
     if (const auto Time = IsoTime(*E.Started)) Out.Pass.StartedAt = *Time;
   ComposeTimes(E, Out);
   ComposeError(E, Out.Pass);
+  ComposeTls(E, Out.Pass);
   if (!Fault.empty()) {
     Out.Refused = Fault.rfind("log.entries[", 0) == 0 ? Fault : Place(E.Index, Fault);
     Out.Fields.clear();
@@ -463,7 +569,7 @@ class THarSax : public nlohmann::json_sax<TJson> {
   explicit THarSax(THarLog& ALog) : Log(ALog) {}
 
   bool null() override { return Scalar(nullptr, 0, TGot::gNull); }
-  bool boolean(bool) override { return Scalar(nullptr, 0, TGot::gOther); }
+  bool boolean(bool V) override { return Scalar(nullptr, V ? 1 : 0, TGot::gBool); }
   bool number_integer(number_integer_t V) override { return Number(static_cast<double>(V)); }
   bool number_unsigned(number_unsigned_t V) override { return Number(static_cast<double>(V)); }
   bool number_float(number_float_t V, const string_t&) override { return Number(V); }
@@ -498,7 +604,7 @@ class THarSax : public nlohmann::json_sax<TJson> {
 
   // The kind of scalar read. A null is a field not given; a boolean is none of the values a
   // pass keeps.
-  enum class TGot : std::uint8_t { gNull, gString, gNumber, gOther };
+  enum class TGot : std::uint8_t { gNull, gString, gNumber, gBool, gOther };
   bool Number(double V) { return Scalar(nullptr, V, TGot::gNumber); }
   bool Scalar(std::string* Text, double Value, TGot Got);
   bool Open(bool Array);
@@ -551,7 +657,8 @@ bool THarSax::Scalar(std::string* Text, double Value, TGot Got) {
   const TKnownField* Field = Known(Path);
   if (!Field || Got == TGot::gNull) return true;
   if (!(Field->Want == TWant::wString && Got == TGot::gString) &&
-      !(Field->Want == TWant::wNumber && Got == TGot::gNumber)) {
+      !(Field->Want == TWant::wNumber && Got == TGot::gNumber) &&
+      !(Field->Want == TWant::wBool && Got == TGot::gBool)) {
     Refuse(Expected(Field->Want));
     return true;
   }
@@ -585,6 +692,8 @@ bool THarSax::Open(bool Array) {
       Refuse(Expected(Field->Want));
     if (!Array && Path == "request.headers[]") Entry->RequestFields.emplace_back();
     if (!Array && Path == "response.headers[]") Entry->ReplyFields.emplace_back();
+    if (!Array && Path == "_tls") Entry->Tls.emplace();
+    if (!Array && Path == "_tls.chain[]" && Entry->Tls) Entry->Tls->Chain.emplace_back();
   } else if (Stack.size() == 2 && !Stack[0].Array && Stack[0].Key == "log" &&
              !Stack[1].Array && Stack[1].Key == "entries") {
     // A second list (a key given twice) would give its entries the places of the first's.

@@ -37,6 +37,10 @@ struct THarEntry {
   std::string Refused;
 };
 
+// The check result of a session a file says was not verified: no check gives it. Its reason
+// (_tls.reason) comes in words only, kept as tpOther's and written again as they were read.
+constexpr long RecordedVerifyResult = -1;
+
 struct THarLog {
   std::string Creator;  // log.creator.name
   std::vector<THarEntry> Entries;

@@ -1,6 +1,8 @@
 // THarWriter: the fields of HAR 1.2 from the record of each pass.
 #include "inspect/THarWriter.h"
 
+#include "inspect/THarReader.h"
+
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -192,7 +194,10 @@ TJson Certificate(const TTlsCertificate& C) {
           {"sha256", C.Sha256},
           {"keyType", C.KeyType},
           {"keyBits", C.KeyBits},
-          {"signatureAlgorithm", C.SignatureAlgorithm}};
+          {"signatureAlgorithm", C.SignatureAlgorithm},
+          {"commonName", C.CommonName},
+          {"issuerCommonName", C.IssuerCommonName},
+          {"ca", C.IsCa}};
 }
 
 // The session as far as it went: "verified" when the chain passed the check, "waived" when
@@ -209,7 +214,9 @@ TJson Tls(const TTlsFacts& F) {
           {"resumed", F.Resumed},
           {"verified", F.Outcome.HandshakeDone && F.Outcome.VerifyResult == 0},
           {"waived", F.VerifyWaived},
-          {"reason", F.Reason.Problem == TTlsProblem::tpNone ? "" : ReasonInEnglish(F.Reason)},
+          {"reason", F.Reason.Problem == TTlsProblem::tpNone ? ""
+                     : F.Outcome.VerifyResult == RecordedVerifyResult ? F.Reason.Detail
+                                                                      : ReasonInEnglish(F.Reason)},
           {"chain", Chain}};
 }
 

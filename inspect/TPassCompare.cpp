@@ -186,6 +186,19 @@ std::vector<TSpanComparison> TimingComparison(const TExchangePass& A, const TExc
   return Out;
 }
 
+TTlsSide TlsSide(const TExchangePass& P) {
+  TTlsSide Side;
+  if (!P.Tls) return Side;
+  const TTlsFacts& F = *P.Tls;
+  Side = {true, F.Version, F.Cipher, "", 0, 0, TExchangePass::TlsLetThrough(F)};
+  if (!F.Chain.empty()) {
+    Side.Fingerprint = F.Chain.front().Sha256;
+    Side.NotBefore = F.Chain.front().NotBefore;
+    Side.NotAfter = F.Chain.front().NotAfter;
+  }
+  return Side;
+}
+
 }  // namespace
 
 bool TPassComparison::Same() const {
@@ -208,6 +221,7 @@ TPassComparison TPassCompare::Compare(const TExchangePass& A, const TExchangePas
   Out.Headers = HeaderChanges(A, B, Options.Volatile);
   Out.Body = BodyComparison(A, B, Options);
   Out.Timings = TimingComparison(A, B);
+  if (A.Tls || B.Tls) Out.Tls = TTlsComparison{TlsSide(A), TlsSide(B)};
   return Out;
 }
 

@@ -64,6 +64,26 @@ struct TSpanComparison {
   }
 };
 
+// The TLS sessions of two passes side by side: the protocol, the cipher and the leaf
+// certificate (its SHA-256 fingerprint and validity), and whether each was let through.
+// Empty strings and zero dates for a pass without TLS.
+struct TTlsSide {
+  bool Present = false;  // the pass made a TLS session
+  std::string Version;
+  std::string Cipher;
+  std::string Fingerprint;
+  std::int64_t NotBefore = 0;
+  std::int64_t NotAfter = 0;
+  bool LetThrough = false;
+  bool operator==(const TTlsSide&) const = default;
+};
+
+struct TTlsComparison {
+  TTlsSide A;
+  TTlsSide B;
+  bool Changed() const { return !(A == B); }
+};
+
 struct TPassComparison {
   int StatusA = 0;
   int StatusB = 0;
@@ -72,7 +92,9 @@ struct TPassComparison {
   std::vector<THeaderChange> Headers;
   TBodyComparison Body;
   std::vector<TSpanComparison> Timings;  // shown, not counted
-  // TLS facts (version, cipher, certificate) are compared here once the pass record keeps them.
+  // Set when either pass made a TLS session. Shown, not counted: another base, or a
+  // certificate renewed, changes it without changing what the server answers.
+  std::optional<TTlsComparison> Tls;
 
   // No difference that counts: same status, no header change but volatile ones, same body.
   bool Same() const;

@@ -274,3 +274,63 @@ INSTANTIATE_TEST_SUITE_P(
                    std::nullopt, std::nullopt}));
 
 }  // namespace
+
+// Orrery's _tls and _tunnel read back: the session and the chain as written, whether it was let
+// through, and a failed check's words, which stay the same however often the file is
+// written again.
+TEST(HarReaderTest, TlsAndTunnelReadBackAsWritten) {
+  TTlsCertificate Leaf{"CN=a.test", "CN=Root", "a.test", "Root", {"a.test", "*.a.test"},
+                       {"127.0.0.1"}, 1700000000, 1800000000, "0A1B", "AB:CD", "EC", 256,
+                       "ecdsa-with-SHA256", true, false};
+  std::vector<TExchangePass> Passes(3);
+  for (TExchangePass& P : Passes) {
+    P.Method = "GET";
+    P.URL = "https://a.test/";
+    P.RequestHeader = "GET / HTTP/1.0\r\nHost: a.test\r\n\r\n";
+    P.StartedAt = std::chrono::system_clock::from_time_t(1796029200);
+    P.Tls.emplace();
+    P.Tls->Version = "TLSv1.3";
+    P.Tls->Cipher = "TLS_AES_256_GCM_SHA384";
+    P.Tls->Sni = "a.test";
+    P.Tls->Chain = {Leaf};
+  }
+  Passes[0].Tls->Outcome.HandshakeDone = true;
+  Passes[0].Tls->Resumed = true;
+  Passes[0].TunnelRequest = "CONNECT a.test:443 HTTP/1.0\r\n\r\n";
+  Passes[0].TunnelReply = "HTTP/1.0 200 Connection established\r\n\r\n";
+  Passes[0].TunnelStatus = 200;
+  Passes[1].At[xsConnected] = 1;
+  Passes[1].At[xsRequestSent] = 5;
+  Passes[1].Tls->VerifyWaived = true;
+  Passes[1].Tls->Outcome.HandshakeDone = true;
+  Passes[1].Tls->Outcome.VerifyResult = 18;
+  Passes[2].Tls->Outcome.HandshakeDone = true;
+  Passes[2].Tls->Outcome.VerifyResult = 10;
+  Passes[2].Tls->Reason.Problem = TTlsProblem::tpExpired;
+  Passes[2].Tls->Reason.When = 1800000000;
+  Passes[2].Tls->Reason.Now = 1800000000 + 3 * 86400;
+  Passes[2].Tls->Reason.Subject = "a.test";
+
+  const std::string Written = THarWriter::Text(THarWriter::Document(Passes));
+  const THarLog Log = THarReader::ReadText(Written);
+  ASSERT_EQ(Log.Error, "");
+  ASSERT_EQ(Log.Entries.size(), 3u);
+  std::vector<TExchangePass> Read;
+  for (const THarEntry& E : Log.Entries) {
+    ASSERT_TRUE(E.Pass.Tls) << E.Index;
+    EXPECT_EQ(E.Pass.Tls->Chain, std::vector<TTlsCertificate>{Leaf}) << E.Index;
+    EXPECT_EQ(E.Pass.Tls->Cipher, "TLS_AES_256_GCM_SHA384");
+    Read.push_back(E.Pass);
+  }
+  EXPECT_TRUE(Read[0].Tls->Resumed);
+  EXPECT_EQ(Read[0].TunnelStatus, 200);
+  EXPECT_EQ(Read[0].TunnelReply, Passes[0].TunnelReply);
+  const std::vector<bool> LetThrough = {true, true, false};
+  for (std::size_t I = 0; I < 3; ++I)
+    EXPECT_EQ(TExchangePass::TlsLetThrough(*Read[I].Tls), LetThrough[I]) << I;
+  EXPECT_EQ(THarWriter::Text(THarWriter::Document(Read)), Written);
+  json Bad = BaseEntry();
+  Bad["_tls"] = {{"resumed", "yes"}};
+  EXPECT_EQ(THarReader::ReadText(Document({Bad})).Entries.at(0).Refused,
+            "log.entries[0]._tls.resumed: true or false expected");
+}

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 namespace {
@@ -272,6 +273,35 @@ TEST(PassCompareTest, BodiesKeptInPartAreNeverTheSameAndTimingsDiffer) {
   EXPECT_EQ(R.Timings[3].Kind, TSpanKind::skWait);
   EXPECT_EQ(R.Timings[3].Difference(), 6.0);
   EXPECT_EQ(R.Timings[4].Difference(), -3.0);
+  EXPECT_FALSE(R.Tls);
+}
+
+// A session's version, cipher, leaf and outcome are set side by side; a change is shown and
+// never counted.
+TEST(PassCompareTest, TlsFactsChangeWithoutCounting) {
+  TExchangePass A = Reply("HTTP/1.1 200 OK", "abc\n");
+  A.Tls.emplace();
+  A.Tls->Version = "TLSv1.3";
+  A.Tls->Outcome.HandshakeDone = true;
+  A.Tls->Chain.resize(1);
+  A.Tls->Chain[0].Sha256 = "AB";
+  A.Tls->Chain[0].NotAfter = 100;
+  const std::vector<std::function<void(TExchangePass&)>> Changes = {
+      [](TExchangePass&) {},
+      [](TExchangePass& B) { B.Tls->Version = "TLSv1.2"; },
+      [](TExchangePass& B) { B.Tls->Chain[0].Sha256 = "CD"; },
+      [](TExchangePass& B) { B.Tls->Chain[0].NotAfter = 200; },
+      [](TExchangePass& B) { B.Tls->Outcome.VerifyResult = 10; },
+      [](TExchangePass& B) { B.Tls.reset(); }};
+  for (std::size_t I = 0; I < Changes.size(); ++I) {
+    TExchangePass B = A;
+    Changes[I](B);
+    const auto R = TPassCompare::Compare(A, B);
+    ASSERT_TRUE(R.Tls) << I;
+    EXPECT_EQ(R.Tls->Changed(), I > 0) << I;
+    EXPECT_TRUE(R.Tls->A.LetThrough && R.Tls->A.Fingerprint == "AB") << I;
+    EXPECT_TRUE(R.Same()) << I;
+  }
 }
 
 }  // namespace
