@@ -237,6 +237,9 @@ void TPassReplay::TImpl::SendAndCompare(const THarEntry& Entry, TReplayResult& R
     Failure = Recorder.Error().empty() ? "no exchange was made" : Recorder.Error();
   if (Failure.empty() && !R.Replayed->Error.empty()) Failure = R.Replayed->Error;
   if (Failure.empty() && R.Replayed->BodyShort()) Failure = R.Replayed->ShortBodyError();
+  // The component tells a reply without a status line as a failure, not as an error.
+  if (Failure.empty() && R.Replayed->ReplyNumber == 0)
+    Failure = "the server sent no usable status line";
   if (!Failure.empty()) {
     R.Outcome = TReplayOutcome::roFailed;
     R.Why = std::move(Failure);
