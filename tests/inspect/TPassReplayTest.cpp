@@ -110,6 +110,9 @@ std::vector<ReplayCase> ReplayCases() {
        {"\r\nAuthorization: Basic YTpi\r\nCookie: s=1\r\nX-Trace: 7\r\n"}},
       {"CredentialsNotAway", {Entry("GET", Away, Private)}, {Answer(Ok + "hello")}, {roSame}, {},
        {"\r\nX-Trace: 7\r\n"}, {"\r\nAuthorization:", "\r\nCookie:"}, "http://127.0.0.1:{P}"},
+      {.Name = "CredentialsKept", .Entries = {Entry("GET", Away, Private)},
+       .Script = {Answer(Ok + "hello")}, .Outcomes = {roSame}, .Sent = {"\r\nCookie: s=1\r\n"},
+       .Base = "http://127.0.0.1:{P}", .Keep = true},
       {.Name = "AbortEndsEntryAndRun", .Entries = Twice(Entry("GET", Here)), .Script = {},
        .Outcomes = {roFailed}, .Why = {"Canceled"}, .AbortAtFirstWait = true},
   };
