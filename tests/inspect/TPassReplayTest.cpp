@@ -37,6 +37,7 @@ const std::vector<THeaderField> Private = {
     {"Authorization", "Basic YTpi"}, {"Cookie", "s=1"}, {"X-Trace", "7"}};
 
 TEST(ReplayRules, Rebase) {
+  // clang-format off
   const struct { std::string URL, Base, Out; } Cases[] = {
       {"https://api.example/x?q=1", "http://127.0.0.1:8080", "http://127.0.0.1:8080/x?q=1"},
       {"https://api.example/x?q=1", "http://127.0.0.1:8080/", "http://127.0.0.1:8080/x?q=1"},
@@ -50,6 +51,7 @@ TEST(ReplayRules, Rebase) {
       {"http://a.example/p", "http://u@h.example", ""},
       {"http://a.example/p", "http://[::1", ""},
   };
+  // clang-format on
   for (const auto& C : Cases)
     EXPECT_EQ(TPassReplay::Rebase(C.URL, C.Base), C.Out) << C.URL << " on " << C.Base;
 }
@@ -57,10 +59,12 @@ TEST(ReplayRules, Rebase) {
 TEST(ReplayRules, CredentialsStayWithTheirServer) {
   const std::vector<std::string> All = {"Authorization: Basic YTpi", "Cookie: s=1", "X-Trace: 7"};
   const std::vector<std::string> Public = {"X-Trace: 7"};
+  // clang-format off
   const struct { std::string URL; bool Keep; std::vector<std::string> Lines; } Cases[] = {
       {"https://API.example:443/y?z", false, All}, {"https://other.example/x", false, Public},
       {"https://api.example:8443/x", false, Public}, {"http://api.example:443/x", false, Public},
       {"", false, Public}, {"http://other.example/x", true, All}};
+  // clang-format on
   const THarEntry E = Entry("GET", "https://api.example/x", Private);
   for (const auto& C : Cases) EXPECT_EQ(TPassReplay::LinesFor(E, C.URL, C.Keep), C.Lines) << C.URL;
 }
@@ -87,6 +91,7 @@ std::vector<ReplayCase> ReplayCases() {
   THarEntry Refused = Entry("GET", Here), Cut = Entry("PUT", Here, {}, Ok, "abc");
   Refused.Refused = "log.entries[0].request.url: holds a blank";
   Cut.Pass.RequestBodySize = 10;
+  // clang-format off
   return {
       {"Same", {Entry("GET", Here, {{"X-Trace", "7"}})}, {Answer(Ok + "hello")}, {roSame}, {},
        {"\r\nGET /r?q=1 HTTP/1.0\r\nHost: 127.0.0.1:{P}\r\nX-Trace: 7\r\n\r\n"}},
@@ -116,6 +121,7 @@ std::vector<ReplayCase> ReplayCases() {
       {.Name = "AbortEndsEntryAndRun", .Entries = Twice(Entry("GET", Here)), .Script = {},
        .Outcomes = {roFailed}, .Why = {"Canceled"}, .AbortAtFirstWait = true},
   };
+  // clang-format on
 }
 
 class ReplayTest : public HttpTest, public ::testing::WithParamInterface<ReplayCase> {};
@@ -123,7 +129,9 @@ class ReplayTest : public HttpTest, public ::testing::WithParamInterface<ReplayC
 TEST_P(ReplayTest, AgainstScriptedServer) {
   const ReplayCase& C = GetParam();
   TScriptedPeer Server(C.Script);
-  const auto Port = [&](std::string T) { return Replaced(T, "{P}", std::to_string(Server.Port())); };
+  const auto Port = [&](std::string T) {
+    return Replaced(T, "{P}", std::to_string(Server.Port()));
+  };
   THarLog Har;
   for (THarEntry E : C.Entries) {
     E.Pass.URL = Port(E.Pass.URL);
