@@ -30,7 +30,8 @@ THarLog TCliHarReport::Read(const std::string& FileName, TCliHarRun& Run) {
     std::string Message =
         Log.Error.rfind(FileName + ": ", 0) == 0 ? Log.Error : FileName + ": " + Log.Error;
     if (!Log.Entries.empty())
-      Message += " (the " + std::to_string(Log.Entries.size()) + " entries before it are used)";
+      Message += " (what was read of " + std::to_string(Log.Entries.size()) +
+                 (Log.Entries.size() == 1 ? " entry" : " entries") + " is used)";
     Trouble(Run, Message);
   }
   return Log;

@@ -12,6 +12,7 @@
 #include "cli/CliCommands.h"
 #include "cli/CliExitStatus.h"
 #include "inspect/THarReader.h"
+#include "inspect/TPassReplay.h"
 
 #ifndef ORRERY_VERSION
 #define ORRERY_VERSION "0"
@@ -216,19 +217,12 @@ void AddConnectTo(TCliOptions& O, const std::string& Value) {
   O.ConnectTos.push_back({std::string(Parts[0]), From, std::string(Parts[2]), To});
 }
 
-// --base: a scheme, a host and perhaps a port, which replace each entry's; a path or a query
-// would be silently dropped, since each entry keeps its own, so it is refused.
+// --base: a server alone, as the replay rebases on it; a path or a query would be dropped
+// without a word, since each entry keeps its own, so it is refused here.
 void SetBase(TCliOptions& O, const std::string& Value) {
-  std::string_view Rest = Value;
-  for (const std::string_view Scheme : {"http://", "https://"})
-    if (StartsWithNoCase(Rest, Scheme)) Rest.remove_prefix(Scheme.size());
-  if (Rest.size() == Value.size() || Rest.empty() || Rest.front() == ':' ||
-      Rest.substr(0, Rest.size() - (Rest.back() == '/')).find_first_of("/?#@ ") !=
-          std::string_view::npos)
-    throw EUsageError("--base needs http://HOST[:PORT] or https://HOST[:PORT] and no path, not '" +
-                      Value + "'");
+  if (TPassReplay::Rebase("http://base.test/", Value).empty())
+    throw EUsageError("--base needs http[s]://HOST[:PORT] and no path, not '" + Value + "'");
   O.Base = Value;
-  if (O.Base.back() == '/') O.Base.pop_back();
 }
 
 void AddIgnoreHeader(TCliOptions& O, const std::string& Value) {

@@ -171,9 +171,12 @@ std::string TDiffPrinter::Body(const TBodyComparison& B, const TExchangePass& A)
 
 std::string TDiffPrinter::Differences(const TPassComparison& C, const TExchangePass& A) const {
   std::string Out;
+  const auto Status = [](int Number, const std::string& Reason) {
+    return Shown(Reason.empty() ? std::to_string(Number) : std::to_string(Number) + " " + Reason);
+  };
   if (C.StatusA != C.StatusB)
-    Out += Line(Bold, "status: " + Shown(std::to_string(C.StatusA) + " " + C.ReasonA) + Arrow() +
-                          Shown(std::to_string(C.StatusB) + " " + C.ReasonB));
+    Out += Line(Bold, "status: " + Status(C.StatusA, C.ReasonA) + Arrow() +
+                          Status(C.StatusB, C.ReasonB));
   Out += Headers(C);
   if (!C.Body.Same) Out += Body(C.Body, A);
   return Out;

@@ -10,6 +10,7 @@
 
 #include "cli/CliCompare.h"
 #include "cli/CliExitStatus.h"
+#include "cli/CliReplay.h"
 #include "cli/TCliOptions.h"
 #include "cli/TCliSession.h"
 
@@ -28,6 +29,7 @@ int main(int argc, char* argv[]) {
     return ExitUsage;
   }
   if (Options.Action == TCliOptions::caCompare) return CliCompareRun(Options, stdout, stderr);
+  if (Options.Action == TCliOptions::caReplay) return CliReplayRun(Options, stdout, stderr);
   if (Options.Action != TCliOptions::caRequest) {
     const std::string Text =
         Options.Action == TCliOptions::caHelp ? CliHelpText() : CliVersionText();
