@@ -78,6 +78,8 @@ int CliReplayRun(const TCliOptions& Options, std::FILE* Out, std::FILE* Err) {
   std::vector<TReplayResult> Results;
   Results.reserve(Log.Entries.size());
   for (const THarEntry& Entry : Log.Entries) {
+    // Nobody reads the result any more (| head): the rest is not sent for nothing.
+    if (Report.Broken()) break;
     Results.push_back(Replay.Replay(Entry));
     Report.Add(Run, RowOf(Entry, Results.back(), Options));
   }

@@ -21,6 +21,8 @@ class TCliHarReport {
   THarLog Read(const std::string& FileName, TCliHarRun& Run);
   // Prints Row (with --json, nothing yet) and keeps it in Run.
   void Add(TCliHarRun& Run, TCliHarRow Row);
+  // Standard output does not take what is written (a closed pipe, a full disk).
+  bool Broken() const { return std::ferror(FOut) != 0; }
   // Tells an error that makes the run's status 2, and keeps it in Run.
   void Trouble(TCliHarRun& Run, const std::string& Message);
   // The JSON document, or the line of counts; the exit status (2 as well when the output
