@@ -117,17 +117,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "~failed    GET http://127.0.0.1:{refused}/page.txt 200 -> -  (Connection Failed)"},
         TRunCase{"NoSuchFile", {"--replay", "{scratch}/none.har"}, 2, ""},
         TRunCase{"NoHar", {"--compare", "{rec}", "{data}/../CMakeLists.txt"}, 2, ""},
+        // The lines themselves are the printer's, tested there; here the pairing's order.
         TRunCase{"CompareTwoFiles", {"--compare", "{data}/api-a.har", "{data}/api-b.har"}, 1,
-                 "differs   GET http://api.test/items 200 -> 200\n    body: JSON, 60 -> 73 bytes\n"
-                 "    $.items[0].price: 10 -> 12\n    +$.items[1].sale: true\n"
-                 "only-in-B GET http://api.test/new 404\n"
-                 "differs   GET http://api.test/readme.txt 200 -> 200\n    -Server: one\n"
-                 "    +Server: two\n    body: text, 49 -> 45 bytes\n    @@ -2,9 +2,9 @@\n"
-                 "     two\n     three\n     four\n    -five\n    +5\n     six\n     seven\n"
-                 "     eight\n     nine\n    -ten\n    +ten\n    \\ No newline at end of file\n"
-                 "only-in-A GET http://api.test/gone 200\n"
-                 "same      GET http://api.test/items 200 -> 200\n"
-                 "5 entries: 1 same, 2 differs, 1 only-in-A, 1 only-in-B\n"},
+                 "~\nonly-in-B GET http://api.test/new 404\ndiffers   GET http://api.test/readme.txt"},
         TRunCase{"CompareWithItself", {"--compare", "{data}/api-a.har", "{data}/api-a.har"}, 0,
                  "~4 entries: 4 same\n"},
         TRunCase{"IgnoredHeader",
