@@ -29,7 +29,9 @@ struct TServerUrl {
     if (PortText.empty()) return Scheme == "https" ? 443 : 80;
     return std::stoi(PortText);
   }
-  std::string Server() const { return Scheme + "://" + Host + (PortText.empty() ? "" : ":" + PortText); }
+  std::string Server() const {
+    return Scheme + "://" + Host + (PortText.empty() ? "" : ":" + PortText);
+  }
 };
 
 bool ValidPort(std::string_view Text) {
@@ -71,7 +73,8 @@ std::optional<TServerUrl> ParseServerUrl(std::string_view Text) {
     U.HasFragment = true;
     Text = Text.substr(0, Hash);
   }
-  const std::string_view Authority = Text.substr(0, std::min(Text.find_first_of("/?"), Text.size()));
+  const std::string_view Authority =
+      Text.substr(0, std::min(Text.find_first_of("/?"), Text.size()));
   Text.remove_prefix(Authority.size());
   const auto At = Authority.rfind('@');
   U.HasUser = At != std::string_view::npos;
@@ -94,7 +97,7 @@ std::optional<CmdType> CommandOf(std::string_view Method) {
 // The lines the component composes from its own settings and fixed texts, each removed
 // unless the file gives one: a replay sends the file's lines and nobody's defaults.
 constexpr std::array<const char*, 9> ComposedByDefault = {
-    "Accept:", "Content-type:", "User-Agent:", "From:",      "Referer:",
+    "Accept:", "Content-type:",  "User-Agent:", "From:", "Referer:",
     "Cookie:", "Authorization:", "URI-header:", "Link:"};
 
 // The value of the first field Name of Entry; empty when none.
@@ -147,7 +150,8 @@ std::string TPassReplay::Rebase(const std::string& URL, const std::string& Base)
   const std::optional<TServerUrl> B = ParseServerUrl(Base);
   // A base names a server alone: a path or query of its own would have to be merged with
   // the entry's, and a user in it would be a credential sent to every entry.
-  if (!B || B->HasUser || B->HasFragment || !B->Query.empty() || (!B->Path.empty() && B->Path != "/"))
+  if (!B || B->HasUser || B->HasFragment || !B->Query.empty() ||
+      (!B->Path.empty() && B->Path != "/"))
     return {};
   const std::optional<TServerUrl> U = ParseServerUrl(URL);
   if (!U) return {};
@@ -193,7 +197,7 @@ std::optional<std::string> TPassReplay::TImpl::SkipReason(const THarEntry& Entry
 }
 
 void TPassReplay::TImpl::Configure(const THarEntry& Entry, const std::string& URL,
-                                  const TReplayOptions& O) {
+                                   const TReplayOptions& O) {
   TVelHTTP& H = *Http;
   // Cleared each time: a redirecting reply's cookie is copied into HeaderInfo by the loop.
   H.HeaderInfo.LocalMailAddress.clear();
@@ -237,6 +241,9 @@ void TPassReplay::TImpl::SendAndCompare(const THarEntry& Entry, TReplayResult& R
     Failure = Recorder.Error().empty() ? "no exchange was made" : Recorder.Error();
   if (Failure.empty() && !R.Replayed->Error.empty()) Failure = R.Replayed->Error;
   if (Failure.empty() && R.Replayed->BodyShort()) Failure = R.Replayed->ShortBodyError();
+  // The component tells a reply without a status line as a failure, not as an error.
+  if (Failure.empty() && R.Replayed->ReplyNumber == 0)
+    Failure = "the server sent no usable status line";
   if (!Failure.empty()) {
     R.Outcome = TReplayOutcome::roFailed;
     R.Why = std::move(Failure);
