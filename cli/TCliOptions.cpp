@@ -11,6 +11,8 @@
 #include "base/AsciiText.h"
 #include "cli/CliCommands.h"
 #include "cli/CliExitStatus.h"
+#include "inspect/THarReader.h"
+#include "inspect/TPassReplay.h"
 
 #ifndef ORRERY_VERSION
 #define ORRERY_VERSION "0"
@@ -215,6 +217,20 @@ void AddConnectTo(TCliOptions& O, const std::string& Value) {
   O.ConnectTos.push_back({std::string(Parts[0]), From, std::string(Parts[2]), To});
 }
 
+// --base: a server alone, as the replay rebases on it; a path or a query would be dropped
+// without a word, since each entry keeps its own, so it is refused here.
+void SetBase(TCliOptions& O, const std::string& Value) {
+  if (TPassReplay::Rebase("http://base.test/", Value).empty())
+    throw EUsageError("--base needs http[s]://HOST[:PORT] and no path, not '" + Value + "'");
+  O.Base = Value;
+}
+
+void AddIgnoreHeader(TCliOptions& O, const std::string& Value) {
+  if (!THarReader::IsToken(Value))
+    throw EUsageError("--ignore-header needs a header field name, not '" + Value + "'");
+  O.IgnoreHeaders.push_back(Value);
+}
+
 // The table of options: each row names its short letter (0 for none), its long name, whether
 // it takes a value, and what it sets.
 using TSetter = void (*)(TCliOptions&, const std::string&);
@@ -282,6 +298,15 @@ const TOptionRow OptionRows[] = {
     {0, "tls-max", true, SetTlsMax},
     {0, "resolve", true, AddResolve},
     {0, "connect-to", true, AddConnectTo},
+    {0, "replay", true,
+     [](TCliOptions& O, const std::string& V) { SetNonEmpty(O.ReplayFile, "--replay", V); }},
+    {0, "compare", false, [](TCliOptions&, const std::string&) {}},
+    {0, "base", true, SetBase},
+    {0, "ignore-header", true, AddIgnoreHeader},
+    {0, "unsafe", false, [](TCliOptions& O, const std::string&) { O.Unsafe = true; }},
+    {0, "keep-credentials", false,
+     [](TCliOptions& O, const std::string&) { O.KeepCredentials = true; }},
+    {0, "json", false, [](TCliOptions& O, const std::string&) { O.Json = true; }},
     // Every request is HTTP/1.0: curl's switch for it is accepted, and changes nothing.
     {'0', "http1.0", false, [](TCliOptions&, const std::string&) {}},
     // --help and --version win over the rest of the line, as scripts and people expect.
@@ -313,6 +338,7 @@ void ReadLong(TCliOptions& O, const std::vector<std::string>& Args, std::size_t&
       Arg.substr(2, Equals == std::string::npos ? std::string::npos : Equals - 2);
   const TOptionRow* Row = FindLong(Name);
   if (!Row) throw EUsageError("unknown option --" + Name);
+  O.Given.emplace_back(Row->Long);
   if (!Row->TakesValue) {
     if (Equals != std::string::npos) throw EUsageError("option --" + Name + " takes no value");
     Row->Set(O, std::string());
@@ -331,6 +357,7 @@ void ReadShort(TCliOptions& O, const std::vector<std::string>& Args, std::size_t
     const char Letter = Arg[At];
     const TOptionRow* Row = FindShort(Letter);
     if (!Row) throw EUsageError(std::string("unknown option -") + Letter);
+    O.Given.emplace_back(Row->Long);
     if (!Row->TakesValue) {
       Row->Set(O, std::string());
       continue;
@@ -373,18 +400,74 @@ void ResolveCommand(TCliOptions& O) {
     throw EUsageError("--target is only for COPY, MOVE, LINK and UNLINK");
 }
 
+bool WasGiven(const TCliOptions& O, std::string_view Name) {
+  return std::find(O.Given.begin(), O.Given.end(), Name) != O.Given.end();
+}
+
+// The options each mode of HAR files takes: a replay sends through its own component with
+// the TLS options, the proxy and the time-out of a request; a comparison sends nothing.
+// Any other option of a request would be ignored there, so it is refused.
+constexpr std::string_view ReplayTakes[] = {
+    "replay",  "base",    "ignore-header", "unsafe", "keep-credentials", "har",
+    "json",    "insecure", "cacert",       "capath", "cert",             "key",
+    "pass",    "tlsv1.2", "tlsv1.3",       "tls-max", "proxy",           "max-time",
+    "silent",  "show-error", "http1.0"};
+constexpr std::string_view CompareTakes[] = {"compare", "ignore-header", "json", "silent",
+                                             "show-error"};
+// Options that mean something only with --replay, or with either.
+constexpr std::string_view ReplayOnly[] = {"base", "unsafe", "keep-credentials"};
+constexpr std::string_view HarOnly[] = {"ignore-header", "json"};
+
+template <std::size_t N>
+bool Among(const std::string_view (&List)[N], std::string_view Name) {
+  return std::find(std::begin(List), std::end(List), Name) != std::end(List);
+}
+
+void ResolveHarMode(TCliOptions& O, const std::vector<std::string>& Files) {
+  const bool Replay = O.Action == TCliOptions::caReplay;
+  const char* Mode = Replay ? "--replay" : "--compare";
+  for (const std::string& Name : O.Given)
+    if (Replay ? !Among(ReplayTakes, Name) : !Among(CompareTakes, Name))
+      throw EUsageError("--" + Name + " cannot be used with " + Mode);
+  if (Replay && !Files.empty())
+    throw EUsageError("--replay takes one HAR file and no URL ('" + Files.front() + "')");
+  if (!Replay && Files.size() != 2) throw EUsageError("--compare needs two HAR files: A and B");
+  if (!Replay && Files[0] == "-" && Files[1] == "-")
+    throw EUsageError("--compare can read only one of its files from standard input");
+  if (!Replay) O.CompareFiles = Files;
+}
+
+// --replay FILE, --compare A B, or a request, whose options are checked here.
+void ResolveMode(TCliOptions& O, const std::vector<std::string>& Positional) {
+  const bool Replay = !O.ReplayFile.empty();
+  const bool Compare = WasGiven(O, "compare");
+  if (Replay && Compare) throw EUsageError("--replay and --compare cannot be used together");
+  if (Replay || Compare) {
+    O.Action = Replay ? TCliOptions::caReplay : TCliOptions::caCompare;
+    ResolveHarMode(O, Positional);
+    return;
+  }
+  for (const std::string& Name : O.Given) {
+    if (Among(ReplayOnly, Name)) throw EUsageError("--" + Name + " is only for --replay");
+    if (Among(HarOnly, Name))
+      throw EUsageError("--" + Name + " is only for --replay and --compare");
+  }
+  // An empty URL is no URL: the request would fail only after the options were accepted.
+  if (Positional.empty() || Positional.front().empty()) throw EUsageError("no URL given");
+  O.URL = Positional.front();
+  ResolveCommand(O);
+}
+
 }  // namespace
 
 TCliOptions TCliOptions::Parse(const std::vector<std::string>& Args) {
   TCliOptions O;
   bool OptionsEnded = false;
-  bool HaveURL = false;
+  std::vector<std::string> Positional;  // the URL, or --compare's two files
   for (std::size_t I = 0; I < Args.size(); ++I) {
     const std::string& Arg = Args[I];
     if (OptionsEnded || Arg.size() < 2 || Arg[0] != '-') {
-      if (HaveURL) throw EUsageError("only one URL may be given ('" + Arg + "' is a second one)");
-      O.URL = Arg;
-      HaveURL = true;
+      Positional.push_back(Arg);
     } else if (Arg == "--") {
       OptionsEnded = true;
     } else if (Arg[1] == '-') {
@@ -393,10 +476,10 @@ TCliOptions TCliOptions::Parse(const std::vector<std::string>& Args) {
       ReadShort(O, Args, I);
     }
   }
+  if (Positional.size() > 1 && !WasGiven(O, "compare"))
+    throw EUsageError("only one URL may be given ('" + Positional[1] + "' is a second one)");
   if (O.Action != caRequest) return O;
-  // An empty URL is no URL: the request would fail only after the options were accepted.
-  if (O.URL.empty()) throw EUsageError("no URL given");
-  ResolveCommand(O);
+  ResolveMode(O, Positional);
   return O;
 }
 
@@ -450,6 +533,22 @@ std::string CliHelpText() {
       "  -0, --http1.0            accepted for curl's sake: every request is HTTP/1.0\n"
       "  -h, --help               write this help and exit\n"
       "  -V, --version            write the version and exit\n"
+      "\n"
+      "HAR files (HTTP Archives, as browsers and --har write them):\n"
+      "  orrery-cli --replay FILE.har [options]  send each entry again and compare the replies\n"
+      "  orrery-cli --compare A.har B.har [options]  compare two files, sending nothing\n"
+      "      --base URL           replay against http[s]://HOST[:PORT]; paths and queries kept\n"
+      "      --ignore-header NAME a reply field whose changes do not count (Date, ETag and\n"
+      "                           their like never do); may be given more than once\n"
+      "      --unsafe             re-send methods other than GET, HEAD and OPTIONS as well\n"
+      "      --keep-credentials   send the file's Authorization and Cookie to --base's host\n"
+      "      --har FILE           with --replay: the new passes as an HTTP Archive\n"
+      "      --json               the result as one JSON document (see the README)\n"
+      "  --replay takes -k, --cacert, --capath, -E, --key, --pass, --tlsv1.2, --tlsv1.3,\n"
+      "  --tls-max, -x, -m, -s and -S as a request does. One line per entry: same, differs,\n"
+      "  failed, skipped (not sent, and why), only-in-A, only-in-B; each difference follows.\n"
+      "  Exit status: 0 every entry the same, 1 any other, 2 trouble (a bad command line, a\n"
+      "  file that cannot be read or is no HAR).\n"
       "\n"
       "Exit status:\n";
   for (const TCliExitRow& Row : CliExitTable) {

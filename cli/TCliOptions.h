@@ -13,7 +13,9 @@
 
 class TCliOptions {
  public:
-  enum TAction { caRequest, caHelp, caVersion };
+  // caReplay: --replay FILE sends a HAR's entries again; caCompare: --compare A B compares two
+  // HARs without sending anything.
+  enum TAction { caRequest, caHelp, caVersion, caReplay, caCompare };
 
   // How a piece of request body given on the command line becomes bytes.
   enum TDataKind {
@@ -87,6 +89,16 @@ class TCliOptions {
   std::vector<TConnectTo> ConnectTos;  // --connect-to, likewise
   std::string URL;
   bool CommandGiven = false;  // -X was given: Command is what it named
+
+  // --replay and --compare. A request's options that mean nothing there are refused.
+  std::string ReplayFile;                  // --replay FILE
+  std::vector<std::string> CompareFiles;   // --compare A B: the two files, in their order
+  std::string Base;                        // --base URL: scheme, host and port replaced
+  std::vector<std::string> IgnoreHeaders;  // --ignore-header NAME, beside the volatile ones
+  bool Unsafe = false;                     // --unsafe: methods other than GET, HEAD, OPTIONS
+  bool KeepCredentials = false;            // --keep-credentials: with --base as well
+  bool Json = false;                       // --json: one JSON document on standard output
+  std::vector<std::string> Given;          // the long names of the options given, in order
 };
 
 // The one-line synopsis, the full help (for --help) and the version line (for --version).

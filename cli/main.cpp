@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliCompare.h"
 #include "cli/CliExitStatus.h"
+#include "cli/CliReplay.h"
 #include "cli/TCliOptions.h"
 #include "cli/TCliSession.h"
 
@@ -26,6 +28,8 @@ int main(int argc, char* argv[]) {
                  E.what(), CliUsageText().c_str());
     return ExitUsage;
   }
+  if (Options.Action == TCliOptions::caCompare) return CliCompareRun(Options, stdout, stderr);
+  if (Options.Action == TCliOptions::caReplay) return CliReplayRun(Options, stdout, stderr);
   if (Options.Action != TCliOptions::caRequest) {
     const std::string Text =
         Options.Action == TCliOptions::caHelp ? CliHelpText() : CliVersionText();
