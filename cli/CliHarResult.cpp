@@ -119,13 +119,23 @@ TJson CliComparisonJson(const TPassComparison& C) {
                        {"a", Optional(S.A)},
                        {"b", Optional(S.B)},
                        {"difference", Optional(S.Difference())}});
+  TJson Tls = nullptr;
+  if (C.Tls) {
+    const auto Side = [](const TTlsSide& S) -> TJson {
+      if (!S.Present) return nullptr;
+      return {{"version", S.Version}, {"cipher", S.Cipher}, {"sha256", S.Fingerprint},
+              {"notBefore", S.NotBefore}, {"notAfter", S.NotAfter}, {"letThrough", S.LetThrough}};
+    };
+    Tls = {{"changed", C.Tls->Changed()}, {"a", Side(C.Tls->A)}, {"b", Side(C.Tls->B)}};
+  }
   return {{"same", C.Same()},
           {"status", {{"a", C.StatusA}, {"b", C.StatusB}}},
           {"reason", {{"a", C.ReasonA}, {"b", C.ReasonB}}},
           {"version", {{"a", C.VersionA}, {"b", C.VersionB}}},
           {"headers", std::move(Headers)},
           {"body", BodyJson(C.Body)},
-          {"timings", std::move(Timings)}};
+          {"timings", std::move(Timings)},
+          {"tls", std::move(Tls)}};
 }
 
 TJson CliHarJson(const TCliHarRun& Run) {

@@ -179,7 +179,21 @@ std::string TDiffPrinter::Differences(const TPassComparison& C, const TExchangeP
                           Status(C.StatusB, C.ReasonB));
   Out += Headers(C);
   if (!C.Body.Same) Out += Body(C.Body, A);
+  if (C.Tls && C.Tls->Changed()) Out += Tls(*C.Tls);
   return Out;
+}
+
+// Shown beside what counts, though it is no difference of its own: another base, or a
+// renewed certificate, changes the session and not the answer.
+std::string TDiffPrinter::Tls(const TTlsComparison& T) const {
+  const auto Side = [](const TTlsSide& S) -> std::string {
+    if (!S.Present) return "none";
+    std::string Text = S.Version + " " + S.Cipher;
+    // The fingerprint's first eight bytes tell two certificates apart.
+    if (!S.Fingerprint.empty()) Text += " " + S.Fingerprint.substr(0, 23);
+    return S.LetThrough ? Text : Text + " (refused)";
+  };
+  return Line(Cyan, "tls: " + Shown(Side(T.A)) + Arrow() + Shown(Side(T.B)));
 }
 
 TDiffPrinter::TStyle TDiffPrinter::StyleFor(int Fd) {

@@ -44,6 +44,7 @@ class TDiffPrinter {
   std::string Body(const TBodyComparison& B, const TExchangePass& A) const;
   std::string JsonBody(const TJsonDiffResult& J) const;
   std::string TextBody(const TLineDiffResult& L, std::string_view TextA) const;
+  std::string Tls(const TTlsComparison& T) const;
 
   TStyle FStyle;
 };

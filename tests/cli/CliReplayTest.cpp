@@ -178,4 +178,14 @@ INSTANTIATE_TEST_SUITE_P(
         TPrintCase{"OnlyAVolatileFieldIsNoDifference", Text + "Date: a\r\n", "x", Text, "x", ""}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
+TEST(DiffPrinterTls, ChangedSessionIsShownBesideTheDifferences) {
+  TExchangePass A = Reply(Text, "a\n");
+  const TExchangePass B = Reply(Text, "b\n");
+  A.Tls.emplace();
+  A.Tls->Version = "TLSv1.3";
+  A.Tls->Cipher = "C\x1b";
+  const std::string Out = TDiffPrinter({}).Differences(TPassCompare::Compare(A, B), A);
+  EXPECT_NE(Out.find("\n    tls: TLSv1.3 C\\x1b (refused) -> none\n"), std::string::npos) << Out;
+}
+
 }  // namespace

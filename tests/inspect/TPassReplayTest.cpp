@@ -34,7 +34,8 @@ THarEntry Entry(std::string Method, std::string URL, std::vector<THeaderField> F
 }
 
 const std::vector<THeaderField> Private = {
-    {"Authorization", "Basic YTpi"}, {"Cookie", "s=1"}, {"X-Trace", "7"}};
+    {"Authorization", "Basic YTpi"}, {"Cookie", "s=1"}, {"X-Trace", "7"},
+    {"accept-encoding", "gzip, br"}};
 
 TEST(ReplayRules, Rebase) {
   // clang-format off
@@ -56,6 +57,7 @@ TEST(ReplayRules, Rebase) {
     EXPECT_EQ(TPassReplay::Rebase(C.URL, C.Base), C.Out) << C.URL << " on " << C.Base;
 }
 
+// A coding the component could not undo is never asked for.
 TEST(ReplayRules, CredentialsStayWithTheirServer) {
   const std::vector<std::string> All = {"Authorization: Basic YTpi", "Cookie: s=1", "X-Trace: 7"};
   const std::vector<std::string> Public = {"X-Trace: 7"};
@@ -96,6 +98,11 @@ std::vector<ReplayCase> ReplayCases() {
       {"Same", {Entry("GET", Here, {{"X-Trace", "7"}})}, {Answer(Ok + "hello")}, {roSame}, {},
        {"\r\nGET /r?q=1 HTTP/1.0\r\nHost: 127.0.0.1:{P}\r\nX-Trace: 7\r\n\r\n"}},
       {"BodyChanged", {Entry("GET", Here)}, {Answer(Ok + "HELLO")}, {roDiffers}},
+      // Recorded decoded over HTTP/2, answered without a coding over HTTP/1.0.
+      {"FramedOtherwise", {Entry("GET", Here, {}, "HTTP/2.0 200 \r\ncontent-encoding: br\r\n"
+                                 "Content-Type: text/plain\r\n\r\nhello")},
+       {Answer("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nhello")},
+       {roSame}},
       {"RedirectNotFollowed", {Entry("GET", Here, {}, Moved)}, {Answer(Moved)}, {roSame}},
       {"ClosedAtOnceThenNext", Twice(Entry("HEAD", Here, {}, Ok)),
        {{steps::ReadRequest()}, Answer(Ok)}, {roFailed, roSame}, {"no usable status line"}},
