@@ -1,9 +1,13 @@
 // The client session against an in-process OpenSSL server: versions, SNI and ALPN, the check
 // per leaf of the test PKI, resumption, plaintext held across records, the end of the stream,
 // and the caller's files.
+#include <openssl/pem.h>
 #include <openssl/x509_vfy.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "tests/tls/TlsServerPass.h"
@@ -17,6 +21,24 @@ using enum TTlsErrorKind;
 using TKind = std::optional<TTlsErrorKind>;
 
 namespace {
+
+// A hashed directory (OpenSSL's "<subject hash>.0" names) holding the test root alone.
+const std::string& HashedRootDir() {
+  static const std::string Dir = [] {
+    const TTestPki& Pki = TTestPki::Get();
+    const std::string Made = Pki.Dir + "/hashed";
+    std::filesystem::create_directory(Made);
+    BIO* In = BIO_new_file(Pki.RootFile.c_str(), "r");
+    X509* Root = PEM_read_bio_X509(In, nullptr, nullptr, nullptr);
+    char Name[16];
+    std::snprintf(Name, sizeof Name, "%08lx.0", X509_subject_name_hash(Root));
+    std::filesystem::create_symlink(Pki.RootFile, Made + "/" + Name);
+    X509_free(Root);
+    BIO_free(In);
+    return Made;
+  }();
+  return Dir;
+}
 
 // The kind of ETlsError that Step throws, and its text.
 template <class F>
@@ -84,15 +106,21 @@ struct TCheckCase {
   int Chain;
   const char* Sni = nullptr;  // nullptr: the host as asked
   bool Verify = true;
-  bool SystemStore = false;
+  enum { tsRootFile, tsSystem, tsSystemDir, tsHashedDir } Trust = tsRootFile;
 };
 class TlsChecks : public TlsTest, public ::testing::WithParamInterface<TCheckCase> {};
 
 TEST_P(TlsChecks, RecordTheOutcomeAndLetOnlyAPassingOrWaivedPassWrite) {
   const TCheckCase& P = GetParam();
   TServerSide Server(Pki.*P.Cert);
-  const TTlsSettings S{.Verify = P.Verify, .CaFile = P.SystemStore ? "" : Pki.RootFile};
-  TTlsSession Client(TTlsContext::For(S), P.Host, 443);
+  // The system's store is the directory SSL_CERT_DIR names, when it names one.
+  if (P.Trust == TCheckCase::tsSystemDir) setenv("SSL_CERT_DIR", HashedRootDir().c_str(), 1);
+  const TTlsSettings S{.Verify = P.Verify,
+                       .CaFile = P.Trust == TCheckCase::tsRootFile ? Pki.RootFile : "",
+                       .CaPath = P.Trust == TCheckCase::tsHashedDir ? HashedRootDir() : ""};
+  const std::shared_ptr<TTlsContext> Context = TTlsContext::For(S);
+  unsetenv("SSL_CERT_DIR");
+  TTlsSession Client(Context, P.Host, 443);
   TServerPass Pass(Server);
   Pass.Shake(Client);
   const TTlsFacts& Facts = Client.Facts();
@@ -116,7 +144,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::ValuesIn(std::vector<TCheckCase>{
         {&TTestPki::Good, "good.test", X509_V_OK, 2},
         {&TTestPki::Good, "GOOD.test.", X509_V_OK, 2, "GOOD.test"},
-        {&TTestPki::Good, "good.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, 2, {}, true, true},
+        {&TTestPki::Good, "good.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, 2, {}, true, TCheckCase::tsSystem},
+        {&TTestPki::Good, "good.test", X509_V_OK, 2, {}, true, TCheckCase::tsSystemDir},
+        {&TTestPki::Good, "good.test", X509_V_OK, 2, {}, true, TCheckCase::tsHashedDir},
         {&TTestPki::Good, "127.0.0.1", X509_V_ERR_IP_ADDRESS_MISMATCH, 2, ""},
         {&TTestPki::Expired, "expired.test", X509_V_ERR_CERT_HAS_EXPIRED, 2},
         {&TTestPki::Expired, "expired.test", X509_V_ERR_CERT_HAS_EXPIRED, 2, {}, false},
@@ -169,6 +199,7 @@ struct TResumeCase {
   bool FirstVerify, SecondVerify;
   int SecondPort;
   bool Resumed;
+  bool Resume = true;
 };
 class TlsResumption : public TlsTest, public ::testing::WithParamInterface<TResumeCase> {};
 
@@ -176,7 +207,8 @@ TEST_P(TlsResumption, ResumesOnlyUnderTheSameKeyAndKeepsTheFirstPassFacts) {
   const TResumeCase& P = GetParam();
   TServerSide Server(Pki.*P.Cert, 0, P.ServerMax);
   auto Pass = [&](bool Verify, int Port) {
-    TTlsSession Client(TTlsContext::For({.Verify = Verify, .CaFile = Pki.RootFile}), P.Host, Port);
+    const TTlsSettings S{.Verify = Verify, .CaFile = Pki.RootFile, .Resume = P.Resume};
+    TTlsSession Client(TTlsContext::For(S), P.Host, Port);
     TServerPass On(Server);
     On.Shake(Client);
     Thrown([&] { Client.Check(); });
@@ -201,7 +233,34 @@ INSTANTIATE_TEST_SUITE_P(
         {&TTestPki::Good, "good.test", TLS1_3_VERSION, true, true, 8443, false},
         {&TTestPki::Good, "good.test", TLS1_3_VERSION, false, true, 443, false},
         {&TTestPki::Expired, "expired.test", TLS1_3_VERSION, false, false, 443, true},
-        {&TTestPki::Expired, "expired.test", TLS1_2_VERSION, true, true, 443, false}}));
+        {&TTestPki::Expired, "expired.test", TLS1_2_VERSION, true, true, 443, false},
+        {&TTestPki::Good, "good.test", TLS1_3_VERSION, true, true, 443, false, false},
+        {&TTestPki::Good, "good.test", TLS1_2_VERSION, true, true, 443, false, false}}));
+
+// One trust store for every context that trusts the same authorities, made once however many
+// threads ask at the same time; a store whose file could not be read is not kept, so the file
+// mended is read again.
+TEST_F(TlsTest, ContextsShareOneStoreForTheSameAuthorities) {
+  const auto StoreOf = [](const TTlsSettings& S) {
+    return SSL_CTX_get_cert_store(TTlsContext::For(S)->Handle());
+  };
+  std::vector<std::thread> Threads;
+  X509_STORE* Made[4] = {};
+  for (int I = 0; I < 4; ++I)
+    Threads.emplace_back([&, I] {
+      Made[I] = StoreOf({.Verify = I % 2 == 0, .CaFile = Pki.RootFile, .MaxVersion = I < 2 ? tv12 : tvAny});
+    });
+  for (std::thread& T : Threads) T.join();
+  EXPECT_EQ(Made[0], Made[1]);
+  EXPECT_EQ(Made[0], Made[2]);
+  EXPECT_EQ(Made[0], Made[3]);
+  EXPECT_NE(StoreOf({.CaFile = Pki.IntermediateFile}), Made[0]);
+  EXPECT_EQ(StoreOf({}), StoreOf({.Verify = false}));
+  const std::string Later = Pki.Dir + "/later.pem";
+  TTlsContext::For({.Verify = false, .CaFile = Later});
+  std::filesystem::copy_file(Pki.RootFile, Later);
+  EXPECT_EQ(sk_X509_OBJECT_num(X509_STORE_get0_objects(StoreOf({.CaFile = Later}))), 1);
+}
 
 // Two records in one delivery: the second waits undecrypted after the first read, and no
 // socket notification will come for it. A header split across deliveries is no record yet.
