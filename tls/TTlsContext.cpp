@@ -188,9 +188,9 @@ TTlsContext::TTlsContext(const TTlsSettings& Settings) : F(std::make_unique<TSta
   SSL_CTX_set_alpn_protos(Ctx, Alpn, sizeof Alpn - 1);
   // Our own store, keyed by host, port and SNI: OpenSSL's internal one is a server's. Without
   // resumption no session is asked for (tickets are still read, and dropped).
-  SSL_CTX_set_session_cache_mode(Ctx, Settings.Resume ? SSL_SESS_CACHE_CLIENT |
-                                                            SSL_SESS_CACHE_NO_INTERNAL_STORE
-                                                      : SSL_SESS_CACHE_OFF);
+  SSL_CTX_set_session_cache_mode(Ctx, Settings.Resume
+                                          ? SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE
+                                          : SSL_SESS_CACHE_OFF);
   SSL_CTX_sess_set_new_cb(Ctx, &TTlsSession::SessionArrived);
   SSL_CTX_set_default_passwd_cb(Ctx, GivePassphrase);
   SSL_CTX_set_default_passwd_cb_userdata(Ctx, &F->Settings.KeyPassphrase);

@@ -248,7 +248,8 @@ TEST_F(TlsTest, ContextsShareOneStoreForTheSameAuthorities) {
   X509_STORE* Made[4] = {};
   for (int I = 0; I < 4; ++I)
     Threads.emplace_back([&, I] {
-      Made[I] = StoreOf({.Verify = I % 2 == 0, .CaFile = Pki.RootFile, .MaxVersion = I < 2 ? tv12 : tvAny});
+      Made[I] = StoreOf(
+          {.Verify = I % 2 == 0, .CaFile = Pki.RootFile, .MaxVersion = I < 2 ? tv12 : tvAny});
     });
   for (std::thread& T : Threads) T.join();
   EXPECT_EQ(Made[0], Made[1]);
