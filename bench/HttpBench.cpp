@@ -13,8 +13,10 @@
 //                                               program and the peer tools are measured alike
 //
 // Before the mode, for https URLs: --cacert FILE turns SecureSocket on and trusts FILE's CA
-// (TlsSettings.CaFile); --no-resume forgets every TLS context and session before each request,
-// so that each one makes a full handshake, as ab does.
+// (TlsSettings.CaFile); --no-resume turns resumption off (TlsSettings.Resume) so that each
+// request makes a full handshake on the context made once, as ab does; --fresh-context forgets
+// every context, trust store and session before each request instead, so that each request
+// also rebuilds its context, as a new process would.
 //
 // The request modes print one line "bytes=B requests=R failures=F passes=P handshakes=H
 // full=U" (for https runs: P the passes, H their TLS handshakes, U those not resumed; 0 for
@@ -58,6 +60,7 @@ struct TTally {
 struct TTlsChoice {
   std::string CaFile;
   bool Resume = true;
+  bool FreshContext = false;
 };
 
 int Finish(const TTally& T) {
@@ -73,7 +76,7 @@ int Finish(const TTally& T) {
 void OneGet(TVelHTTP& Http, const std::string& URL, const TTlsChoice& Tls, TTally& T) {
   ++T.Requests;
   try {
-    if (!Tls.Resume) TTlsContext::ClearCache();
+    if (Tls.FreshContext) TTlsContext::ClearCache();
     Http.Get(URL);
     if (Http.ReplyNumber != 200) {
       ++T.Failures;
@@ -95,6 +98,7 @@ TOwned<TVelHTTP> MakeHttp(int TimeOutMs, const TTlsChoice& Tls, TTally& T) {
   if (Tls.CaFile.empty()) return Http;
   Http->SecureSocket = true;
   Http->TlsSettings.CaFile = Tls.CaFile;
+  Http->TlsSettings.Resume = Tls.Resume;
   TVelHTTP* Raw = Http.get();
   Http->OnStage = [Raw, &T](TObject*, THttpStage Stage) {
     if (Stage != hsRequestSent) return;
@@ -215,7 +219,8 @@ int Measure(char** Argv) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: http_bench [--cacert FILE] [--no-resume] get URL N one|fresh [timeout-ms] |\n"
+               "usage: http_bench [--cacert FILE] [--no-resume] [--fresh-context] get URL N "
+               "one|fresh [timeout-ms] |\n"
                "       file URL PATH | string URL |\n"
                "       free-port | silent-server SECONDS | measure CMD ARGS...\n");
   return 2;
@@ -231,6 +236,10 @@ TTlsChoice TlsOptions(int& argc, char**& argv) {
       argv += 2;
     } else if (std::strcmp(argv[1], "--no-resume") == 0) {
       Tls.Resume = false;
+      argc -= 1;
+      argv += 1;
+    } else if (std::strcmp(argv[1], "--fresh-context") == 0) {
+      Tls.FreshContext = true;
       argc -= 1;
       argv += 1;
     } else {

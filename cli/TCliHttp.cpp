@@ -10,7 +10,9 @@
 
 TCliHttp::TCliHttp(std::vector<TCliOptions::TConnectTo> ConnectTos,
                    std::vector<TCliOptions::TResolve> Resolves)
-    : TVelHTTP(nullptr), FConnectTos(std::move(ConnectTos)), FResolves(std::move(Resolves)) {}
+    : TVelHTTP(nullptr), FConnectTos(std::move(ConnectTos)), FResolves(std::move(Resolves)) {
+  AddObserver(FTunnelTarget);
+}
 
 TCliHttp::~TCliHttp() {
   if (!FResolves.empty()) win::SetResolver({});
@@ -47,21 +49,48 @@ void TCliHttp::InstallResolver(const std::string& LookedUp, int ToPort) const {
 
 void TCliHttp::Connect() {
   if (FConnectTos.empty() && FResolves.empty()) return TVelHTTP::Connect();
+  TakeBack();
   const std::string UrlHost = Host;
   const int UrlPort = Port;
-  if (Proxy.empty()) Redirect(Host, Port);
-  // Everything after the connection (the handshake, the request) is the URL's again, also
-  // when the connection fails.
-  struct TRestore {
-    TCliHttp& Http;
-    const std::string& Host;
-    int Port;
-    ~TRestore() {
-      Http.Host = Host;
-      Http.Port = Port;
+  std::string ToHost = Host;
+  int ToPort = Port;
+  Redirect(ToHost, ToPort);
+  {
+    if (Proxy.empty()) {
+      Host = ToHost;
+      Port = ToPort;
     }
-  } Restore{*this, UrlHost, UrlPort};
-  if (!FResolves.empty())
-    InstallResolver(Proxy.empty() ? Host : Proxy, Proxy.empty() ? Port : ProxyPort);
-  TVelHTTP::Connect();
+    // Everything after the connection (the handshake, the request) is the URL's again, also
+    // when the connection fails.
+    struct TRestore {
+      TCliHttp& Http;
+      const std::string& Host;
+      int Port;
+      ~TRestore() {
+        Http.Host = Host;
+        Http.Port = Port;
+      }
+    } Restore{*this, UrlHost, UrlPort};
+    if (!FResolves.empty())
+      InstallResolver(Proxy.empty() ? Host : Proxy, Proxy.empty() ? Port : ProxyPort);
+    TVelHTTP::Connect();
+  }
+  // A plain pass through the proxy names its URL in the request line and opens no tunnel.
+  if (Proxy.empty() || !StartsWithNoCase(URL, "https:") || (ToHost == Host && ToPort == Port))
+    return;
+  FLent.emplace(Host, Port);
+  Host = ToHost;
+  Port = ToPort;
+}
+
+void TCliHttp::Disconnect() {
+  TakeBack();
+  TVelHTTP::Disconnect();
+}
+
+void TCliHttp::TakeBack() {
+  if (!FLent) return;
+  Host = std::move(FLent->first);
+  Port = FLent->second;
+  FLent.reset();
 }

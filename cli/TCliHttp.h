@@ -3,6 +3,9 @@
 // the name checked against the certificate, sent as SNI and in the Host line stay the URL's.
 #pragma once
 
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/TComponent.h"
@@ -16,16 +19,33 @@ class TCliHttp : public TVelHTTP {
   // The process's resolver goes back to the system's.
   ~TCliHttp() override;
 
-  // Connects where --connect-to sends the pass's host and port (a pass through the proxy
-  // goes to the proxy as it is), with the address --resolve gives for the name looked up at
-  // that port, if any.
+  // Connects where --connect-to sends the pass's host and port, with the address --resolve
+  // gives for the name looked up at that port, if any. Through the proxy the connection goes
+  // to the proxy as it is, and --connect-to changes where an https pass's tunnel goes instead.
   void Connect() override;
+  // The URL's host and port are back, whatever the pass lent them for.
+  void Disconnect() override;
 
  private:
+  // Through the proxy, the CONNECT line and its Host line name the place --connect-to gives,
+  // as curl's do: Host and Port hold it from the connection to the proxy until the CONNECT
+  // has gone (this observer, the first one, takes them back) or the connection ends.
+  class TTunnelTarget final : public THttpObserver {
+   public:
+    explicit TTunnelTarget(TCliHttp& Http) : FHttp(Http) {}
+    void TunnelRequested(THttpTime, std::string_view) override { FHttp.TakeBack(); }
+
+   private:
+    TCliHttp& FHttp;
+  };
+
   // The name and port a connection of this pass goes to, with --connect-to applied.
   void Redirect(std::string& ToHost, int& ToPort) const;
   void InstallResolver(const std::string& LookedUp, int ToPort) const;
+  void TakeBack();
 
   std::vector<TCliOptions::TConnectTo> FConnectTos;
   std::vector<TCliOptions::TResolve> FResolves;
+  std::optional<std::pair<std::string, int>> FLent;  // the URL's host and port, while lent
+  TTunnelTarget FTunnelTarget{*this};
 };

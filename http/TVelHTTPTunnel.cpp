@@ -3,6 +3,7 @@
 // the pass's reply.
 #include <chrono>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "base/SysUtils.h"
@@ -75,6 +76,23 @@ TReplyHead TVelHTTP::ReadTunnelHead(std::string& Text) {
   return Head;
 }
 
+namespace {
+
+// A head that frames no body, with the status of the one it stands for.
+TReplyHead Bodiless(int Status) {
+  TReplyHead Head;
+  Head.Take("HTTP/1.0 " + std::to_string(Status) + " \r\n");
+  Head.Take("Content-Length: 0\r\n");
+  Head.Take("\r\n");
+  return Head;
+}
+
+}  // namespace
+
+// Any reply but a 2xx refuses the tunnel, whatever else is wrong with it: the rules that end a
+// server's reply as weird (a 101, two lengths that differ) do not apply, so that a refusal is
+// told as one. A head whose length cannot be trusted frames no body here (RFC 9112, 6.3: such a
+// reply is discarded): nothing more is read from the proxy, and the pass ends with its status.
 void TVelHTTP::TakeRefusal(TReplyHead Head, const std::string& Text) {
   FRun.TunnelRefused = true;
   if (OutputFileMode) {
@@ -84,12 +102,16 @@ void TVelHTTP::TakeRefusal(TReplyHead Head, const std::string& Text) {
     Header = Text;
   }
   ReplyNumber = Head.Status();
-  FHead = std::move(Head);
+  try {
+    Head.Check();
+    FHead = std::move(Head);
+  } catch (const EHttpError&) {
+    FHead = Bodiless(Head.Status());
+  }
   BytesTotal = FHead.HasLength() ? FHead.Length() : 0;
   if (!Text.empty()) {
     const std::string_view First = std::string_view(Text).substr(0, Text.find('\n') + 1);
     TellOrStop([&](THttpObserver& O, THttpTime At) { O.StatusLine(At, First); });
     FireOrStop(OnStage, this, hsStatusLine);
   }
-  FHead.Check();
 }

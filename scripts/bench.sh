@@ -556,11 +556,12 @@ fi
 wants https-null && bench_tls_capture "https /dev/null" /dev/null /dev/null
 wants https-shm && bench_tls_capture "https /dev/shm" "$T/out/ours" "$T/out/curl"
 
-# 1 KiB GETs on one component, resumed (the component's default) and with every context and
-# session forgotten before each request, against ab, which resumes nothing; and both against
-# the listener that resumes no session, where the component keeps its context.
+# 1 KiB GETs on one component, resumed (the component's default) and with resumption off on
+# the context made once, against ab, which builds its context once and resumes nothing; the
+# same with every context and trust store rebuilt before each request (as a new process would);
+# and both against the listener that resumes no session.
 if wants https-get; then
-  res=() nores=() peer=() rcpu=() ncpu=() pcpu=() kept=() kpeer=()
+  res=() nores=() fresh=() peer=() rcpu=() ncpu=() pcpu=() kept=() kpeer=()
   for _ in $(seq "$ROUNDS"); do
     line=$(measure "$BIN" --cacert "$CA" get "$TLS_URL/1k" "$TLS_N" one)
     res+=("$(calc "$TLS_N / $(field wall "$line")")")
@@ -571,6 +572,8 @@ if wants https-get; then
     line=$(measure "$BIN" --cacert "$CA" --no-resume get "$TLS_URL/1k" "$TLS_N" one)
     nores+=("$(calc "$TLS_N / $(field wall "$line")")")
     ncpu+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $TLS_N")")
+    line=$(measure "$BIN" --cacert "$CA" --fresh-context get "$TLS_URL/1k" "$TLS_N" one)
+    fresh+=("$(calc "$TLS_N / $(field wall "$line")")")
     line=$(measure "$BIN" --cacert "$CA" get "https://127.0.0.1:$NPORT/1k" "$TLS_N" one)
     kept+=("$(calc "$TLS_N / $(field wall "$line")")")
     line=$(measure ab -q -n "$TLS_N" -c 1 "https://127.0.0.1:$NPORT/1k")
@@ -578,11 +581,13 @@ if wants https-get; then
   done
   report "https get resumed" req/s ">=" 1.5 "${res[@]}" / "${peer[@]}"
   report "https get no resume" req/s ">=" 1.0 "${nores[@]}" / "${peer[@]}"
+  report "https ctx rebuilt" req/s - "" "${fresh[@]}" / "${peer[@]}"
   report "https server no resume" req/s - "" "${kept[@]}" / "${kpeer[@]}"
   report "https resumed cpu/req" us - "" "${rcpu[@]}" / "${pcpu[@]}"
   report "https no-res cpu/req" us - "" "${ncpu[@]}" / "${pcpu[@]}"
   echo "  full handshakes in 100 GETs: resumed $(tally full --cacert "$CA" get "$TLS_URL/1k" 100 one)," \
     "no resume $(tally full --cacert "$CA" --no-resume get "$TLS_URL/1k" 100 one)," \
+    "context rebuilt $(tally full --cacert "$CA" --fresh-context get "$TLS_URL/1k" 100 one)," \
     "server no resume $(tally full --cacert "$CA" get "https://127.0.0.1:$NPORT/1k" 100 one)"
 fi
 

@@ -1,16 +1,20 @@
 // One OpenSSL client context per set of settings: versions, ALPN, trust, the caller's
-// certificate; the process-wide cache of contexts, and the sessions each keeps for resumption.
+// certificate; the process-wide caches of contexts and of trust stores, and the sessions each
+// context keeps for resumption.
 #include "tls/TTlsContext.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "tls/TTlsError.h"
@@ -24,6 +28,11 @@ constexpr std::size_t MaxSessions = 256;
 struct TCtxFree {
   void operator()(SSL_CTX* Ctx) const { SSL_CTX_free(Ctx); }
 };
+
+struct TStoreFree {
+  void operator()(X509_STORE* Store) const { X509_STORE_free(Store); }
+};
+using TStorePtr = std::unique_ptr<X509_STORE, TStoreFree>;
 
 // The key's passphrase, never a terminal: OpenSSL's default callback would prompt on the tty.
 // No passphrase, or one that does not fit, makes the key unusable.
@@ -50,17 +59,81 @@ bool IsReadableDirectory(const std::string& Path) {
          ::access(Path.c_str(), R_OK | X_OK) == 0;
 }
 
-// The process-wide cache. OpenSSL is started before the cache exists, so that the cache's
-// destructor runs before OpenSSL's own clean-up at exit.
+// The authorities a set of settings trusts, and whether the CA file or directory it names
+// could be used (a store is made all the same: with checks waived the pass goes on).
+struct TTrust {
+  TStorePtr Store;
+  bool FileFailed = false;  // unreadable, or it holds no certificate
+  bool PathFailed = false;  // not a directory that can be read
+};
+
+// The system's authorities: its hashed directory (SSL_CERT_DIR, else OpenSSL's), where each
+// certificate is read when a chain names its subject, instead of the whole bundle parsed into
+// every context at start-up. A bundle SSL_CERT_FILE names is read whole, as OpenSSL's own
+// defaults would read it.
+void AddSystemAuthorities(X509_STORE* Store) {
+  X509_LOOKUP* Dir = X509_STORE_add_lookup(Store, X509_LOOKUP_hash_dir());
+  if (Dir != nullptr) X509_LOOKUP_add_dir(Dir, nullptr, X509_FILETYPE_DEFAULT);
+  if (const char* File = secure_getenv(X509_get_default_cert_file_env()))
+    X509_STORE_load_file(Store, File);
+}
+
+TTrust MakeTrust(const std::string& CaFile, const std::string& CaPath) {
+  TTrust Trust;
+  Trust.Store.reset(X509_STORE_new());
+  X509_STORE* Store = Trust.Store.get();
+  if (Store == nullptr)
+    throw ETlsError("OpenSSL could not make a trust store", TTlsErrorKind::tkHandshake);
+  if (CaFile.empty() && CaPath.empty()) {
+    AddSystemAuthorities(Store);
+  } else {
+    // OpenSSL fails a file that holds no certificate, as well as one it cannot read; it takes
+    // any directory name and finds nothing in it later, so that one is looked at here.
+    Trust.FileFailed = !CaFile.empty() && X509_STORE_load_file(Store, CaFile.c_str()) != 1;
+    if (!CaPath.empty()) {
+      Trust.PathFailed = !IsReadableDirectory(CaPath);
+      X509_STORE_load_path(Store, CaPath.c_str());
+    }
+  }
+  ERR_clear_error();
+  return Trust;
+}
+
+// The process-wide caches. OpenSSL is started before they exist, so that their destructor
+// runs before OpenSSL's own clean-up at exit. Stores are shared by every context that trusts
+// the same authorities (each context holds a reference); only a store whose files could all
+// be used is kept, so that a file mended later is read again. Each cache has a lock of its
+// own: a context is made, and its store looked up, under the contexts' lock.
 struct TContextCache {
   TContextCache() { OPENSSL_init_ssl(0, nullptr); }
   std::mutex Lock;
   std::vector<std::shared_ptr<TTlsContext>> Contexts;
+  std::mutex StoreLock;
+  std::map<std::pair<std::string, std::string>, TStorePtr> Stores;
 };
 
 TContextCache& Cache() {
   static TContextCache Instance;
   return Instance;
+}
+
+// The store for a CA file and directory (both empty: the system's), shared when it is whole.
+TTrust SharedTrust(const std::string& CaFile, const std::string& CaPath) {
+  TContextCache& C = Cache();
+  std::lock_guard<std::mutex> Guard(C.StoreLock);
+  TStorePtr& Kept = C.Stores[{CaFile, CaPath}];
+  if (Kept == nullptr) {
+    TTrust Made = MakeTrust(CaFile, CaPath);
+    if (Made.FileFailed || Made.PathFailed) {
+      C.Stores.erase({CaFile, CaPath});
+      return Made;
+    }
+    Kept = std::move(Made.Store);
+  }
+  X509_STORE_up_ref(Kept.get());
+  TTrust Shared;
+  Shared.Store.reset(Kept.get());
+  return Shared;
 }
 
 }  // namespace
@@ -89,8 +162,12 @@ std::shared_ptr<TTlsContext> TTlsContext::For(const TTlsSettings& Settings) {
 
 void TTlsContext::ClearCache() {
   TContextCache& C = Cache();
-  std::lock_guard<std::mutex> Guard(C.Lock);
-  C.Contexts.clear();
+  {
+    std::lock_guard<std::mutex> Guard(C.Lock);
+    C.Contexts.clear();
+  }
+  std::lock_guard<std::mutex> Guard(C.StoreLock);
+  C.Stores.clear();
 }
 
 TTlsContext::TTlsContext(const TTlsSettings& Settings) : F(std::make_unique<TState>()) {
@@ -109,8 +186,11 @@ TTlsContext::TTlsContext(const TTlsSettings& Settings) : F(std::make_unique<TSta
   SSL_CTX_set_options(Ctx, SSL_OP_NO_RENEGOTIATION);
   static const unsigned char Alpn[] = "\x08http/1.0";
   SSL_CTX_set_alpn_protos(Ctx, Alpn, sizeof Alpn - 1);
-  // Our own store, keyed by host, port and SNI: OpenSSL's internal one is a server's.
-  SSL_CTX_set_session_cache_mode(Ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  // Our own store, keyed by host, port and SNI: OpenSSL's internal one is a server's. Without
+  // resumption no session is asked for (tickets are still read, and dropped).
+  SSL_CTX_set_session_cache_mode(Ctx, Settings.Resume
+                                          ? SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE
+                                          : SSL_SESS_CACHE_OFF);
   SSL_CTX_sess_set_new_cb(Ctx, &TTlsSession::SessionArrived);
   SSL_CTX_set_default_passwd_cb(Ctx, GivePassphrase);
   SSL_CTX_set_default_passwd_cb_userdata(Ctx, &F->Settings.KeyPassphrase);
@@ -131,21 +211,13 @@ SSL_CTX* TTlsContext::Handle() const { return F->Ctx.get(); }
 // file that cannot be used does not stop the pass, as with curl -k; the result is still
 // computed and recorded.
 void TTlsContext::LoadTrust() {
-  SSL_CTX* Ctx = F->Ctx.get();
   const TTlsSettings& S = F->Settings;
-  if (S.CaFile.empty() && S.CaPath.empty()) {
-    SSL_CTX_set_default_verify_paths(Ctx);
-    return;
-  }
-  // OpenSSL fails a file that holds no certificate, as well as one it cannot read.
-  if (!S.CaFile.empty() && !SSL_CTX_load_verify_file(Ctx, S.CaFile.c_str()) && S.Verify)
+  const TTrust Trust = SharedTrust(S.CaFile, S.CaPath);
+  if (Trust.FileFailed && S.Verify)
     throw ETlsError("error setting certificate file: " + S.CaFile, TTlsErrorKind::tkCaFile);
-  // OpenSSL takes any directory name and finds nothing in it later; say so now.
-  if (!S.CaPath.empty()) {
-    if (!IsReadableDirectory(S.CaPath) && S.Verify)
-      throw ETlsError("error setting certificate path: " + S.CaPath, TTlsErrorKind::tkCaPath);
-    SSL_CTX_load_verify_dir(Ctx, S.CaPath.c_str());
-  }
+  if (Trust.PathFailed && S.Verify)
+    throw ETlsError("error setting certificate path: " + S.CaPath, TTlsErrorKind::tkCaPath);
+  SSL_CTX_set1_cert_store(F->Ctx.get(), Trust.Store.get());
 }
 
 void TTlsContext::LoadCredentials() {

@@ -1,6 +1,7 @@
 // One OpenSSL context per set of settings, with the sessions it made for resumption. Contexts
-// are shared through a process-wide cache keyed by the settings; a session is resumed only by a
-// pass with the same host, port, SNI and settings.
+// are shared through a process-wide cache keyed by the settings, and trust stores by the CA
+// file and directory; a session is resumed only by a pass with the same host, port, SNI and
+// settings.
 #pragma once
 
 #include <memory>
@@ -17,7 +18,8 @@ class TTlsContext {
   // The shared context for these settings, made on first use. Throws ETlsError (tkCaFile,
   // tkCaPath, tkCredentials) when a file the settings name cannot be used.
   static std::shared_ptr<TTlsContext> For(const TTlsSettings& Settings);
-  // Forgets every cached context and session (tests; a settings page that was changed).
+  // Forgets every cached context, trust store and session (tests; a settings page that was
+  // changed, a CA file that was edited).
   static void ClearCache();
 
   explicit TTlsContext(const TTlsSettings& Settings);

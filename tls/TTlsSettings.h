@@ -29,6 +29,7 @@ struct TTlsSettings {
   TTlsVersion MinVersion = TTlsVersion::tv12;
   TTlsVersion MaxVersion = TTlsVersion::tvAny;
   std::vector<TTlsAccepted> Accepted;
+  bool Resume = true;  // false: no session is offered or kept, every pass shakes hands in full
 
   bool operator==(const TTlsSettings&) const = default;
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "tests/cli/ChildProcess.h"
@@ -64,6 +65,10 @@ class CliTlsTest : public ::testing::Test {
     }
     Nginx = new clitest::TNginxServer(Blocks);
     Nginx->Serve("index.html", "ok\n");
+    // A hashed directory holding the root alone, for --capath.
+    std::filesystem::create_directory(P.Dir + "/hashed-root");
+    std::filesystem::copy_file(P.RootFile, P.Dir + "/hashed-root/root.pem");
+    RunProgram({"/usr/bin/openssl", "rehash", P.Dir + "/hashed-root"});
   }
   static void TearDownTestSuite() { delete Nginx; }
   void SetUp() override {
@@ -154,6 +159,7 @@ const MatrixRow Matrix[] = {
     {"CA file missing", {"--cacert", "{dir}/no-such.pem", "{good}"}, 77},
     {"CA file empty", {"--cacert", "/dev/null", "{good}"}, 77},
     {"CA dir missing", {"--capath", "{dir}/no-such-dir", "{good}"}, 60},
+    {"CA dir with the root", {"--capath", "{dir}/hashed-root", "{good}"}, 0},
     {"-k, self-signed", {"-k", "{self}"}, 0},
     {"-k, untrusted root", {"-k", "{untrusted}"}, 0},
     {"-k, expired", {"-k", "{expired}"}, 0},
@@ -233,6 +239,28 @@ TEST_F(CliTlsTest, Tunnels) {
   const TRunResult O = RunProgram({ORRERY_CLI_PATH, "-i", "-x", Via, "https://a.test/"});
   EXPECT_EQ(O.Status, 35);
   EXPECT_EQ(O.Out, Opened);
+}
+
+// Through the proxy, orrery-cli and curl alike: --connect-to moves the tunnel (the CONNECT
+// line and its Host line), and any reply but a 2xx refuses it with 56, also one the reply
+// rules would call weird.
+TEST_F(CliTlsTest, TunnelTargetAndRefusalsAsCurls) {
+  const std::string Heads[] = {
+      "HTTP/1.0 403 Forbidden\r\nContent-Length: 0\r\n\r\n",
+      "HTTP/1.0 101 Switching Protocols\r\nUpgrade: h2c\r\n\r\n",
+      "HTTP/1.0 407 No\r\nContent-Length: 2\r\nContent-Length: 9\r\n\r\nno"};
+  for (const std::string& Head : Heads)
+    for (const char* Program : {ORRERY_CLI_PATH, HaveCurl() ? CurlPath : ORRERY_CLI_PATH}) {
+      SCOPED_TRACE(Program + (" " + Head.substr(9, 3)));
+      testsupport::ScriptedHttpServer Proxy({testsupport::Whole(Head)});
+      const TRunResult R =
+          RunProgram({Program, "-s", "-x", "127.0.0.1:" + std::to_string(Proxy.Port()),
+                      "--connect-to", "a.test:443:b.test:8443", "https://a.test/"});
+      EXPECT_EQ(R.Status, 56) << R.Err;
+      const std::string Request = Proxy.Requests().at(0);
+      EXPECT_EQ(Request.substr(0, Request.find(" HTTP/1.")), "CONNECT b.test:8443");
+      EXPECT_NE(Request.find("\r\nHost: b.test:8443\r\n"), std::string::npos) << Request;
+    }
 }
 
 // A TLS server answers without a length, then closes without close_notify: the body is

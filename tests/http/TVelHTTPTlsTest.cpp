@@ -97,6 +97,15 @@ const TTlsHttpCase TlsHttpCases[] = {
      {{{K::ReadRaw}, {K::Raw, "HTTP/1.0 407 Proxy Authentication Required\r\nContent-Length: 4\r\n\r\ndeny"}}},
      {}, "https://good.test:{T}/", "deny", {"Connected", "TunnelRequested", "Tunnel 407", "Head 407"},
      {{"T0", Connect}}, true},
+    // The reply rules that make a server's reply weird do not apply to a refusal; a length
+    // that cannot be trusted reads no body.
+    {"TunnelSwitchIsARefusal", {{{K::ReadRaw}, {K::Raw, "HTTP/1.0 101 Switching\r\nUpgrade: x\r\n\r\n"}}}, {},
+     "https://good.test:{T}/", "", {"Connected", "TunnelRequested", "Tunnel 101", "Head 101"},
+     {{"T0", Connect}}, true},
+    {"TunnelRefusalOfTwoLengthsReadsNoBody",
+     {{{K::ReadRaw}, {K::Raw, "HTTP/1.0 407 No\r\nContent-Length: 2\r\nContent-Length: 4\r\n\r\nno"}}},
+     {}, "https://good.test:{T}/", "", {"Connected", "TunnelRequested", "Tunnel 407", "Head 407"},
+     {{"T0", Connect}}, true},
     {"TunnelRedirectionIsNotFollowed", {{{K::ReadRaw}, {K::Raw, To("https://good.test:{T}/x")}}}, {},
      "https://good.test:{T}/", "", {"Connected", "TunnelRequested", "Tunnel 302", "Head 302"},
      {{"T0", Connect}}, true},
@@ -154,5 +163,26 @@ TEST_P(TlsHttp, Row) {
 
 INSTANTIATE_TEST_SUITE_P(Table, TlsHttp, ::testing::ValuesIn(TlsHttpCases),
                          [](const auto& I) { return std::string(I.param.Name); });
+
+// The Host line names the port unless it is the scheme's own, https's on 80 included. The
+// request is stopped once composed: no server is needed on these ports.
+TEST_F(HttpTest, HostLineNamesAPortNotTheSchemes) {
+  const std::pair<const char*, const char*> Cases[] = {{"https://a.test/", "a.test"},
+                                                       {"https://a.test:80/", "a.test:80"},
+                                                       {"http://a.test:443/", "a.test:443"},
+                                                       {"http://a.test/", "a.test"},
+                                                       {"https://a.test:8443/", "a.test:8443"}};
+  for (const auto& [Url, Host] : Cases) {
+    TVelHTTP& H = MakeBare();
+    H.SecureSocket = true;
+    std::string Sent;
+    H.OnAboutToSend = [&](TObject*) {
+      Sent = H.RequestHeaderSent();
+      H.Abort();
+    };
+    ErrorOf([&] { H.Get(Url); });
+    EXPECT_NE(Sent.find("\r\nHost: " + std::string(Host) + "\r\n"), std::string::npos) << Sent;
+  }
+}
 
 }  // namespace

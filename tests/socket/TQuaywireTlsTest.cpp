@@ -175,4 +175,46 @@ TEST_P(TlsHandshake, FailsAtItsStepWithoutSpinningOrSending) {
 INSTANTIATE_TEST_SUITE_P(Table, TlsHandshake, ::testing::ValuesIn(HandshakeCases),
                          [](const auto& I) { return std::string(I.param.Name); });
 
+// A handler that writes while the session is being ended is refused: nothing goes out in the
+// clear after it, and the peer gets its close_notify.
+TEST_F(SocketTest, NoSendInTheClearOnceTheSessionIsEnded) {
+  TTlsPeer Peer(TTestPki::Get().Good, {{{K::Accept}, {K::ReadRequest}, {K::ReadToEnd}}});
+  Make().TimeOut = 3000;
+  ConnectTo(Peer.Port());
+  Q->StartTls(Trusting(), "good.test");
+  Q->Write("GET / HTTP/1.0\r\n\r\n");
+  std::string Refused;
+  Q->ReportLevel = 8;
+  Q->OnStatus = [&](TObject*, const std::string& Text) {
+    if (Text != "TLS Close") return;
+    try {
+      Q->Write("secret");
+    } catch (const std::exception& E) {
+      Refused = E.what();
+    }
+  };
+  Q->Disconnect();
+  ASSERT_TRUE(Peer.Finished());
+  EXPECT_EQ(Refused, "Cannot send: the TLS session is closed");
+  EXPECT_EQ(Peer.Received(), Lines{"GET / HTTP/1.0\r\n\r\n"});
+  EXPECT_TRUE(Peer.CloseNotified()[0]);
+}
+
+// A record that cannot be read ends the read that met it, and what is read after it holds no
+// byte the session never gave (the room a peek made for the plaintext it pulled).
+TEST_F(SocketTest, FailedPeekHandsOutNoEmptyRoom) {
+  const std::string Forged = std::string("\x17\x03\x03\x00\x20", 5) + std::string(32, 'U');
+  TTlsPeer Peer(TTestPki::Get().Good,
+                {{{K::Accept}, {K::ReadRequest}, {K::Send, "abc"}, {K::Raw, Forged}, {K::Stall}}});
+  Make().TimeOut = 3000;
+  ConnectTo(Peer.Port());
+  Q->StartTls(Trusting(), "good.test");
+  Q->Write("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_THROW(Q->ReadLn(), std::exception);
+  std::string Body;
+  EXPECT_THROW(Q->CaptureString(Body, -1), std::exception);
+  EXPECT_EQ(Body.find('\0'), std::string::npos) << Body.size();
+  Q->Disconnect();
+}
+
 }  // namespace

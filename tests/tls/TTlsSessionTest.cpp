@@ -3,7 +3,10 @@
 // and the caller's files.
 #include <openssl/x509_vfy.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "tests/tls/TlsServerPass.h"
@@ -17,6 +20,17 @@ using enum TTlsErrorKind;
 using TKind = std::optional<TTlsErrorKind>;
 
 namespace {
+
+// A hashed directory (OpenSSL's "<subject hash>.0" names) holding the test root alone.
+const std::string& HashedRootDir() {
+  static const std::string Dir = [] {
+    const std::string Made = TTestPki::Get().Dir + "/hashed";
+    std::filesystem::create_directory(Made);
+    std::filesystem::copy_file(TTestPki::Get().RootFile, Made + "/root.pem");
+    return std::system(("openssl rehash " + Made).c_str()) == 0 ? Made : "";
+  }();
+  return Dir;
+}
 
 // The kind of ETlsError that Step throws, and its text.
 template <class F>
@@ -84,15 +98,21 @@ struct TCheckCase {
   int Chain;
   const char* Sni = nullptr;  // nullptr: the host as asked
   bool Verify = true;
-  bool SystemStore = false;
+  enum { tsRootFile, tsSystem, tsSystemDir, tsHashedDir } Trust = tsRootFile;
 };
 class TlsChecks : public TlsTest, public ::testing::WithParamInterface<TCheckCase> {};
 
 TEST_P(TlsChecks, RecordTheOutcomeAndLetOnlyAPassingOrWaivedPassWrite) {
   const TCheckCase& P = GetParam();
   TServerSide Server(Pki.*P.Cert);
-  const TTlsSettings S{.Verify = P.Verify, .CaFile = P.SystemStore ? "" : Pki.RootFile};
-  TTlsSession Client(TTlsContext::For(S), P.Host, 443);
+  // The system's store is the directory SSL_CERT_DIR names, when it names one.
+  if (P.Trust == TCheckCase::tsSystemDir) setenv("SSL_CERT_DIR", HashedRootDir().c_str(), 1);
+  const TTlsSettings S{.Verify = P.Verify,
+                       .CaFile = P.Trust == TCheckCase::tsRootFile ? Pki.RootFile : "",
+                       .CaPath = P.Trust == TCheckCase::tsHashedDir ? HashedRootDir() : ""};
+  const std::shared_ptr<TTlsContext> Context = TTlsContext::For(S);
+  unsetenv("SSL_CERT_DIR");
+  TTlsSession Client(Context, P.Host, 443);
   TServerPass Pass(Server);
   Pass.Shake(Client);
   const TTlsFacts& Facts = Client.Facts();
@@ -116,7 +136,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::ValuesIn(std::vector<TCheckCase>{
         {&TTestPki::Good, "good.test", X509_V_OK, 2},
         {&TTestPki::Good, "GOOD.test.", X509_V_OK, 2, "GOOD.test"},
-        {&TTestPki::Good, "good.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, 2, {}, true, true},
+        {&TTestPki::Good, "good.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, 2, {}, true, TCheckCase::tsSystem},
+        {&TTestPki::Good, "good.test", X509_V_OK, 2, {}, true, TCheckCase::tsSystemDir},
+        {&TTestPki::Good, "good.test", X509_V_OK, 2, {}, true, TCheckCase::tsHashedDir},
         {&TTestPki::Good, "127.0.0.1", X509_V_ERR_IP_ADDRESS_MISMATCH, 2, ""},
         {&TTestPki::Expired, "expired.test", X509_V_ERR_CERT_HAS_EXPIRED, 2},
         {&TTestPki::Expired, "expired.test", X509_V_ERR_CERT_HAS_EXPIRED, 2, {}, false},
@@ -169,6 +191,7 @@ struct TResumeCase {
   bool FirstVerify, SecondVerify;
   int SecondPort;
   bool Resumed;
+  bool Resume = true;
 };
 class TlsResumption : public TlsTest, public ::testing::WithParamInterface<TResumeCase> {};
 
@@ -176,7 +199,8 @@ TEST_P(TlsResumption, ResumesOnlyUnderTheSameKeyAndKeepsTheFirstPassFacts) {
   const TResumeCase& P = GetParam();
   TServerSide Server(Pki.*P.Cert, 0, P.ServerMax);
   auto Pass = [&](bool Verify, int Port) {
-    TTlsSession Client(TTlsContext::For({.Verify = Verify, .CaFile = Pki.RootFile}), P.Host, Port);
+    const TTlsSettings S{.Verify = Verify, .CaFile = Pki.RootFile, .Resume = P.Resume};
+    TTlsSession Client(TTlsContext::For(S), P.Host, Port);
     TServerPass On(Server);
     On.Shake(Client);
     Thrown([&] { Client.Check(); });
@@ -201,7 +225,29 @@ INSTANTIATE_TEST_SUITE_P(
         {&TTestPki::Good, "good.test", TLS1_3_VERSION, true, true, 8443, false},
         {&TTestPki::Good, "good.test", TLS1_3_VERSION, false, true, 443, false},
         {&TTestPki::Expired, "expired.test", TLS1_3_VERSION, false, false, 443, true},
-        {&TTestPki::Expired, "expired.test", TLS1_2_VERSION, true, true, 443, false}}));
+        {&TTestPki::Expired, "expired.test", TLS1_2_VERSION, true, true, 443, false},
+        {&TTestPki::Good, "good.test", TLS1_3_VERSION, true, true, 443, false, false},
+        {&TTestPki::Good, "good.test", TLS1_2_VERSION, true, true, 443, false, false}}));
+
+// One trust store for every context that trusts the same authorities, made once however many
+// threads ask at the same time; a store whose file could not be read is not kept, so the file
+// mended is read again.
+TEST_F(TlsTest, ContextsShareOneStoreForTheSameAuthorities) {
+  const auto StoreOf = [](const TTlsSettings& S) {
+    return SSL_CTX_get_cert_store(TTlsContext::For(S)->Handle());
+  };
+  X509_STORE* Other = nullptr;
+  std::thread Beside([&] { Other = StoreOf({.Verify = false, .CaFile = Pki.RootFile}); });
+  X509_STORE* const Made = StoreOf({.CaFile = Pki.RootFile, .MaxVersion = tv12});
+  Beside.join();
+  EXPECT_EQ(Made, Other);
+  EXPECT_NE(StoreOf({.CaFile = Pki.IntermediateFile}), Made);
+  EXPECT_EQ(StoreOf({}), StoreOf({.Verify = false}));
+  const std::string Later = Pki.Dir + "/later.pem";
+  TTlsContext::For({.Verify = false, .CaFile = Later});
+  std::filesystem::copy_file(Pki.RootFile, Later);
+  EXPECT_EQ(sk_X509_OBJECT_num(X509_STORE_get0_objects(StoreOf({.CaFile = Later}))), 1);
+}
 
 // Two records in one delivery: the second waits undecrypted after the first read, and no
 // socket notification will come for it. A header split across deliveries is no record yet.
