@@ -18,6 +18,7 @@
 #include "app/TForm1.h"
 #include "app/TForm2.h"
 #include "app/TQtEventBridge.h"
+#include "app/TTlsText.h"
 #include "platform/WinSock.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/http/ScriptedHttpServer.h"
@@ -374,6 +375,38 @@ class TForm1TlsTest : public QObject {
     QVERIFY(Get(testsupport::Url("127.0.0.1", Plain.Port())));
     D->Refresh();
     QVERIFY(D->SecurityText().contains(QString::fromUtf8("n'a pas été chiffré")));
+  }
+
+  // A certificate's validity as the Sécurité tab words it, in the largest whole unit; coloured
+  // under 30 days left, past or not yet begun.
+  void validityInFrench_data() {
+    QTest::addColumn<qint64>("NotBefore");  // seconds from now
+    QTest::addColumn<qint64>("NotAfter");
+    QTest::addColumn<QString>("Words");
+    QTest::addColumn<bool>("Short");
+    const qint64 Day = 86400, Hour = 3600;
+    const auto Row = [](const char* Name, qint64 From, qint64 To, const char* Words, bool Short) {
+      QTest::newRow(Name) << From << To << QString::fromUtf8(Words) << Short;
+    };
+    Row("expired", -100 * Day, -3 * Day, "expiré depuis 3 jours", true);
+    Row("an hour ago", -Day, -Hour, "expiré depuis 1 heure", true);
+    Row("this second", -Day, 0, "expiré depuis 0 seconde", true);
+    Row("not yet", 2 * Day, 90 * Day, "valable dans 2 jours", true);
+    Row("hours left", -Day, 5 * Hour, "encore 5 heures", true);
+    Row("under 30 days", -Day, 30 * Day - 1, "encore 29 jours", true);
+    Row("30 days", -Day, 30 * Day, "encore 30 jours", false);
+  }
+  void validityInFrench() {
+    QFETCH(qint64, NotBefore);
+    QFETCH(qint64, NotAfter);
+    QFETCH(QString, Words);
+    QFETCH(bool, Short);
+    const std::int64_t Now = 1'796'810'400;
+    TTlsCertificate C;
+    C.NotBefore = Now + NotBefore, C.NotAfter = Now + NotAfter;
+    bool Coloured = !Short;
+    QCOMPARE(TlsText::DaysLeft(C, Now, &Coloured), Words);
+    QCOMPARE(Coloured, Short);
   }
 
   // Closing the window while the server holds the handshake ends the program cleanly.
