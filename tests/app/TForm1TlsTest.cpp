@@ -1,25 +1,16 @@
 // The main window over https, driven as a person would against nginx serving the test PKI:
 // requests on each page, the refused certificate's dialog and going on without the check,
 // the TLS files of the settings page, a tunnel through tinyproxy, and closing mid-handshake.
-#include <arpa/inet.h>
-
 #include <QAction>
 #include <QCheckBox>
 #include <QTableWidget>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QProcess>
 #include <QtTest>
 #include <fstream>
 
 #include "app/TExchangeDetails.h"
-#include "app/TForm1.h"
-#include "app/TForm2.h"
-#include "app/TQtEventBridge.h"
 #include "app/TTlsText.h"
-#include "platform/WinSock.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/http/ScriptedHttpServer.h"
 #include "tests/support/LoopbackPeer.h"
@@ -28,35 +19,16 @@
 
 using namespace testsupport;
 
-class TForm1TlsTest : public QObject {
+class TForm1TlsTest : public MainWindowTest {
   Q_OBJECT
 
  private:
-  TForm1* Form = nullptr;
-  TForm2* About = nullptr;
-  QStringList Reports;
-  std::unique_ptr<TQtEventBridge> Bridge;
   std::unique_ptr<TTlsServers> Servers;
   const TTestPki& Pki = TTestPki::Get();
   ScratchDir Dir;
 
-  template <class T>
-  T* W(const char* Name) {
-    return Control<T>(Form, Name);
-  }
-  QString Text(const char* Memo) { return W<QPlainTextEdit>(Memo)->toPlainText(); }
   QString Https(const std::string& Host, std::uint16_t Port, const char* Path = "/") {
     return QString("https://%1:%2%3").arg(QString::fromStdString(Host)).arg(Port).arg(Path);
-  }
-  // Runs a page's request by its button, the test's answerer taking its dialogs.
-  bool Run(const char* Button) {
-    Tripwire Wire(15000, [this] { Form->VelHTTP1->Abort(); });
-    W<QPushButton>(Button)->click();
-    return !Wire.Tripped;
-  }
-  bool Get(const QString& Url) {
-    W<QLineEdit>("Edit1")->setText(Url);
-    return Run("Button1");
   }
   static QStringList Titles(const ModalAnswerer& A) {
     QStringList T;
@@ -69,42 +41,19 @@ class TForm1TlsTest : public QObject {
     D->Refresh();
     return D;
   }
-  void Trust() { W<QLineEdit>("Edit13")->setText(QString::fromStdString(Pki.RootFile)); }
+  void Trust() { Edit("Edit13")->setText(QString::fromStdString(Pki.RootFile)); }
 
- private slots:
-  void initTestCase() {
-    QApplication::setApplicationName("Orrery");
-    Bridge = std::make_unique<TQtEventBridge>();
+  // Every name of the test PKI is the loopback.
+  win::Resolver Names() override {
+    return Loopback([](const std::string& Name) { return Name.ends_with(".test"); });
+  }
+  void StartSuite() override {
     Servers = std::make_unique<TTlsServers>();
     QVERIFY2(Servers->Ok(), Servers->ErrorLog().c_str());
-    // Every name of the test PKI is the loopback; nothing asks a real DNS.
-    win::SetResolver([](const std::string& Name, std::vector<std::uint32_t>& Addrs,
-                        std::string& Canonical) {
-      if (!Name.ends_with(".test")) return 11001;
-      Addrs.push_back(htonl(INADDR_LOOPBACK));
-      Canonical = Name;
-      return 0;
-    });
   }
-  void cleanupTestCase() {
-    win::SetResolver(nullptr);
-    Servers.reset();
-    Bridge.reset();
-  }
-  void init() {
-    About = new TForm2;
-    Form2 = About;
-    Form = new TForm1;
-    Form1 = Form;
-    Reports.clear();
-    connect(Form, &TForm1::StatusTextChanged, this, [this](const QString& T) { Reports << T; });
-    Form->show();
-  }
-  void cleanup() {
-    delete Form;
-    delete About;
-  }
+  void EndSuite() override { Servers.reset(); }
 
+ private slots:
   // GET, POST and HEAD over https fill their panes, and the status bar tells the handshake
   // between the connection and the result, in that order.
   void httpsRequestOnEveryPage_data() {
@@ -127,9 +76,9 @@ class TForm1TlsTest : public QObject {
     QFETCH(QString, Shown);
     QFETCH(QString, Success);
     Trust();
-    W<QLineEdit>(Box.toLatin1())->setText(Https("good.test", Servers->Port));
+    Edit(Box.toLatin1())->setText(Https("good.test", Servers->Port));
     ModalAnswerer Answerer;
-    QVERIFY(Run(Button.toLatin1()));
+    QVERIFY(Run(Button));
     QCOMPARE(Titles(Answerer), QStringList());
     QVERIFY2(Text(Memo.toLatin1()).startsWith(Shown), qPrintable(Text(Memo.toLatin1())));
     const QStringList Expected{"Host Resolved", "Connected", QString::fromUtf8("Négociation TLS…"),
@@ -198,10 +147,10 @@ class TForm1TlsTest : public QObject {
     ScriptedHttpServer First({Whole("HTTP/1.0 307 Temporary Redirect\r\nLocation: " +
                                     Target.toStdString() + "\r\n\r\n")});
     Trust();
-    W<QLineEdit>("Edit9")->setText("ann");
-    W<QLineEdit>("Edit10")->setText("secret");
-    W<QLineEdit>("Edit2")->setText(Url("127.0.0.1", First.Port(), "/form"));
-    W<QLineEdit>("Edit3")->setText("a=1");
+    Edit("Edit9")->setText("ann");
+    Edit("Edit10")->setText("secret");
+    Edit("Edit2")->setText(Url("127.0.0.1", First.Port(), "/form"));
+    Edit("Edit3")->setText("a=1");
     ModalAnswerer Answerer;
     Answerer.Answer = [](QDialog* D) {
       if (auto* GoOn = D->findChild<QPushButton*>("Continue")) GoOn->click();
@@ -258,7 +207,7 @@ class TForm1TlsTest : public QObject {
     for (int I = 0; I < 3; ++I) {
       QString F = Files[I];
       if (F.startsWith('@')) F = QString::fromStdString(Dir.Write("text.pem", F.mid(1).toStdString()));
-      W<QLineEdit>(Boxes[I])->setText(F);
+      Edit(Boxes[I])->setText(F);
     }
     ModalAnswerer Answerer;
     Answerer.Answer = [Passphrase](QDialog* D) {
@@ -306,8 +255,8 @@ class TForm1TlsTest : public QObject {
     QVERIFY(Port != 0);
     Trust();
     W<QCheckBox>("CheckBox1")->setChecked(true);
-    W<QLineEdit>("Edit11")->setText("127.0.0.1");
-    W<QLineEdit>("Edit12")->setText(QString::number(Port));
+    Edit("Edit11")->setText("127.0.0.1");
+    Edit("Edit12")->setText(QString::number(Port));
     ModalAnswerer Answerer;
     QVERIFY(Get(Https("127.0.0.1", Servers->IpPort)));
     QCOMPARE(Titles(Answerer), QStringList());
@@ -412,7 +361,7 @@ class TForm1TlsTest : public QObject {
   // Closing the window while the server holds the handshake ends the program cleanly.
   void closingDuringTheHandshake() {
     ScriptedHttpServer Silent({ReplyScript{.Silent = true}});
-    W<QLineEdit>("Edit1")->setText(QString("https://127.0.0.1:%1/").arg(Silent.Port()));
+    Edit("Edit1")->setText(QString("https://127.0.0.1:%1/").arg(Silent.Port()));
     QTimer Act;
     Act.setInterval(5);
     connect(&Act, &QTimer::timeout, this, [&] {
