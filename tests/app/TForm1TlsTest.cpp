@@ -342,6 +342,7 @@ class TForm1TlsTest : public MainWindowTest {
     Row("this second", -Day, 0, "expiré depuis 0 seconde", true);
     Row("not yet", 2 * Day, 90 * Day, "valable dans 2 jours", true);
     Row("hours left", -Day, 5 * Hour, "encore 5 heures", true);
+    Row("under an hour", -Day, Hour - 1, "encore 59 minutes", true);
     Row("under 30 days", -Day, 30 * Day - 1, "encore 29 jours", true);
     Row("30 days", -Day, 30 * Day, "encore 30 jours", false);
   }

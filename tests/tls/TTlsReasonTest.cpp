@@ -9,7 +9,6 @@
 #include "tests/support/TestPki.h"
 #include "tls/TTlsCertificate.h"
 #include "tls/TTlsReason.h"
-#include "tls/TTimeSpan.h"
 
 namespace {
 
@@ -98,28 +97,6 @@ TEST(ExplainTlsTest, NamesTheProblemAndItsFacts) {
   for (const TReasonCase& Case : ReasonCases) {
     SCOPED_TRACE(Case.Name);
     ExpectReason(ExplainTls(Case.Outcome, Chain(), "asked.test", Now), Case.Problem, Case.Words);
-  }
-}
-
-// The largest whole unit, rounded down, on either side of now; the moment itself is past.
-TEST(SpanBetweenTest, TakesTheLargestWholeUnit) {
-  using enum TTimeUnit;
-  const struct {
-    std::int64_t When;
-    TTimeSpan Span;
-  } Cases[] = {
-      {Now, {0, tuSecond, true}},
-      {Now + 59, {59, tuSecond, false}},
-      {Now - 60, {1, tuMinute, true}},
-      {Now + Hour - 1, {59, tuMinute, false}},
-      {Now - 2 * Day + 1, {1, tuDay, true}},
-      {Now + 400 * Day + 5 * Hour, {400, tuDay, false}},
-      // A date no certificate could hold: the distance does not wrap round.
-      {INT64_MIN, {106751991188097, tuDay, true}},
-  };
-  for (const auto& Case : Cases) {
-    SCOPED_TRACE(Case.When);
-    EXPECT_EQ(SpanBetween(Case.When, Now), Case.Span);
   }
 }
 
