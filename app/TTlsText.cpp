@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QStringList>
 
+#include "tls/TTimeSpan.h"
+
 namespace TlsText {
 namespace {
 
@@ -125,33 +127,30 @@ QString Date(std::int64_t Seconds) {
          " UTC";
 }
 
+namespace {
+
+// "3 jours", "1 heure", "0 seconde": French counts 0 and 1 in the singular.
+QString Amount(const TTimeSpan& Span) {
+  static constexpr const char* Names[] = {"jour", "heure", "minute", "seconde"};
+  return QString("%1 %2%3")
+      .arg(Span.Count)
+      .arg(Names[static_cast<int>(Span.Unit)])
+      .arg(Span.Count > 1 ? "s" : "");
+}
+
+}  // namespace
+
 QString Relative(std::int64_t When, std::int64_t Now) {
-  const std::int64_t Span = When <= Now ? Now - When : When - Now;
-  struct TUnit {
-    std::int64_t Seconds;
-    const char* Name;
-  };
-  static constexpr TUnit Units[] = {{86400, "jour"}, {3600, "heure"}, {60, "minute"}, {1, "seconde"}};
-  const TUnit* Unit = &Units[3];
-  for (const TUnit& U : Units)
-    if (Span >= U.Seconds) {
-      Unit = &U;
-      break;
-    }
-  const std::int64_t Count = Span / Unit->Seconds;
-  const QString Text = QString("%1 %2%3").arg(Count).arg(Unit->Name).arg(Count > 1 ? "s" : "");
-  return When <= Now ? "il y a " + Text : "dans " + Text;
+  const TTimeSpan Span = SpanBetween(When, Now);
+  return (Span.Past ? "il y a " : "dans ") + Amount(Span);
 }
 
 QString DaysLeft(const TTlsCertificate& C, std::int64_t Now, bool* Short) {
   constexpr std::int64_t Day = 86400;
   if (Short != nullptr) *Short = C.NotAfter - Now < 30 * Day || Now < C.NotBefore;
-  if (Now < C.NotBefore)
-    return QString::fromUtf8("valable %1").arg(Relative(C.NotBefore, Now));
-  if (C.NotAfter <= Now)
-    return QString::fromUtf8("expir\u00e9 depuis %1").arg(Relative(C.NotAfter, Now).mid(6));
-  const std::int64_t Days = (C.NotAfter - Now) / Day;
-  return QString::fromUtf8("encore %1 jour%2").arg(Days).arg(Days > 1 ? "s" : "");
+  if (Now < C.NotBefore) return "valable " + Relative(C.NotBefore, Now);
+  const TTimeSpan Left = SpanBetween(C.NotAfter, Now);
+  return (Left.Past ? QString::fromUtf8("expir\u00e9 depuis ") : QString("encore ")) + Amount(Left);
 }
 
 QString ChainList(const std::vector<TTlsCertificate>& Chain) {

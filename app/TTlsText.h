@@ -16,8 +16,9 @@ QString Reason(const TTlsReason& Reason);
 QString Date(std::int64_t Seconds);
 // "il y a 3 jours", "dans 5 heures": the largest whole unit.
 QString Relative(std::int64_t When, std::int64_t Now);
-// What is left of Certificate's validity at Now: "encore 364 jours", "expiré depuis 3 jours",
-// "valable dans 2 jours"; Short is true when under 30 days are left, or none.
+// What is left of Certificate's validity at Now, in the largest whole unit: "encore 364 jours",
+// "encore 5 heures", "expiré depuis 3 jours", "valable dans 2 jours"; Short is true when under
+// 30 days are left, or none.
 QString DaysLeft(const TTlsCertificate& Certificate, std::int64_t Now, bool* Short = nullptr);
 // One line per certificate of the chain as the server sent it, leaf first:
 // "good.test, émis par Orrery Test Intermediate, valable jusqu'au ...".

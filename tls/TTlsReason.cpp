@@ -10,6 +10,8 @@
 #include <cctype>
 #include <ctime>
 
+#include "tls/TTimeSpan.h"
+
 namespace {
 
 // The name a person knows a certificate by.
@@ -191,23 +193,13 @@ std::string UtcText(std::int64_t Seconds) {
   return Text;
 }
 
-// "3 days ago", "in 5 hours": the largest whole unit, as a person would say it.
+// "3 days ago", "in 5 hours".
 std::string Relative(std::int64_t When, std::int64_t Now) {
-  const std::int64_t Span = When <= Now ? Now - When : When - Now;
-  struct TUnit {
-    std::int64_t Seconds;
-    const char* Name;
-  };
-  static constexpr TUnit Units[] = {{86400, "day"}, {3600, "hour"}, {60, "minute"}, {1, "second"}};
-  const TUnit* Unit = &Units[3];
-  for (const TUnit& U : Units)
-    if (Span >= U.Seconds) {
-      Unit = &U;
-      break;
-    }
-  const std::int64_t Count = Span / Unit->Seconds;
-  const std::string Text = std::to_string(Count) + " " + Unit->Name + (Count == 1 ? "" : "s");
-  return When <= Now ? Text + " ago" : "in " + Text;
+  static constexpr const char* Names[] = {"day", "hour", "minute", "second"};
+  const TTimeSpan Span = SpanBetween(When, Now);
+  const std::string Text = std::to_string(Span.Count) + " " + Names[static_cast<int>(Span.Unit)] +
+                           (Span.Count == 1 ? "" : "s");
+  return Span.Past ? Text + " ago" : "in " + Text;
 }
 
 // "a", "a and b", "a, b and c".

@@ -1,15 +1,28 @@
-// Helpers for driving the windows from QtTest: answering modal dialogs as they appear, and a
-// tripwire that ends a request the test would otherwise wait on for ever.
+// Helpers for driving the windows from QtTest: answering modal dialogs as they appear, a
+// tripwire that ends a request the test would otherwise wait on for ever, and the ground the
+// main window's suites stand on.
 #pragma once
+
+#include <arpa/inet.h>
 
 #include <QApplication>
 #include <QDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
+#include <QtTest>
 #include <cstdint>
 #include <functional>
+#include <memory>
+
+#include "app/TForm1.h"
+#include "app/TForm2.h"
+#include "app/TQtEventBridge.h"
+#include "platform/WinSock.h"
 
 namespace testsupport {
 
@@ -106,6 +119,96 @@ class Tripwire : public QObject {
  private:
   std::function<void()> FTrip;
   QTimer FTimer;
+};
+
+// A suite of the main window: a fresh window (and its about box) for each case, shown and
+// active, with every status bar report it makes; the Qt event bridge; names looked up by the
+// suite's own resolver, never a real DNS; and requests started as a person would.
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ protected:
+  TForm1* Form = nullptr;
+  TForm2* About = nullptr;
+  QStringList Reports;  // every status bar report of the current case
+
+  template <class T>
+  T* W(const char* Name) {
+    return Control<T>(Form, Name);
+  }
+  QLineEdit* Edit(const char* Name) { return W<QLineEdit>(Name); }
+  QString Text(const char* Memo) { return W<QPlainTextEdit>(Memo)->toPlainText(); }
+
+  // Starts a page's request by Control (a button is clicked, Enter is pressed in a box) and
+  // returns when it is over, a ModalAnswerer of the case taking its dialogs meanwhile; false
+  // when the tripwire had to abort a request that hung.
+  bool Run(const QString& Control) {
+    Tripwire Wire(15000, [this] { Form->VelHTTP1->Abort(); });
+    const QByteArray Name = Control.toLatin1();
+    if (Control.startsWith("Button")) {
+      W<QPushButton>(Name.constData())->click();
+    } else {
+      QLineEdit* Box = Edit(Name.constData());
+      Box->setFocus();
+      QTest::keyClick(Box, Qt::Key_Return);
+    }
+    return !Wire.Tripped;
+  }
+  bool Get(const QString& Url) {
+    Edit("Edit1")->setText(Url);
+    return Run("Button1");
+  }
+
+  // The names the cases may look up: "localhost" is the loopback, no other name is known.
+  virtual win::Resolver Names() {
+    return Loopback([](const std::string& Name) { return Name == "localhost"; });
+  }
+  // A resolver that gives the loopback for each name Known takes and knows no other.
+  static win::Resolver Loopback(bool (*Known)(const std::string&)) {
+    return [Known](const std::string& Name, std::vector<std::uint32_t>& Addrs,
+                   std::string& Canonical) {
+      if (!Known(Name)) return 11001;
+      Addrs.push_back(htonl(INADDR_LOOPBACK));
+      Canonical = Name;
+      return 0;
+    };
+  }
+  // What a suite starts before its first case and ends after its last (its servers).
+  virtual void StartSuite() {}
+  virtual void EndSuite() {}
+
+ private slots:
+  void initTestCase() {
+    QApplication::setApplicationName("Orrery");
+    FBridge = std::make_unique<TQtEventBridge>();
+    win::SetResolver(Names());
+    StartSuite();
+  }
+  void cleanupTestCase() {
+    EndSuite();
+    win::SetResolver(nullptr);
+    FBridge.reset();
+  }
+  void init() {
+    About = new TForm2;
+    Form2 = About;
+    Form = new TForm1;
+    Form1 = Form;
+    Reports.clear();
+    connect(Form, &TForm1::StatusTextChanged, this, [this](const QString& T) { Reports << T; });
+    Form->show();
+    Form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Form));
+  }
+  void cleanup() {
+    delete Form;
+    delete About;
+    QCOMPARE(Form1, nullptr);
+    QCOMPARE(Form2, nullptr);
+  }
+
+ private:
+  std::unique_ptr<TQtEventBridge> FBridge;
 };
 
 }  // namespace testsupport

@@ -17,10 +17,6 @@
 #include <QtTest>
 
 #include "app/TAnsiText.h"
-#include "app/TForm1.h"
-#include "app/TForm2.h"
-#include "app/TQtEventBridge.h"
-#include "platform/WinSock.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/http/ScriptedHttpServer.h"
 #include "tests/support/LoopbackPeer.h"
@@ -36,21 +32,12 @@ QString Lf(QString Text) { return Text.replace("\r\n", "\n"); }
 
 }  // namespace
 
-class TForm1Test : public QObject {
+class TForm1Test : public MainWindowTest {
   Q_OBJECT
 
  private:
-  TForm1* Form = nullptr;
-  TForm2* About = nullptr;
-  QStringList Reports;  // every status bar report of the current test
-  std::unique_ptr<TQtEventBridge> Bridge;
   std::shared_ptr<Gate> SlowLookup = std::make_shared<Gate>();
 
-  template <class T>
-  T* W(const char* Name) {
-    return Control<T>(Form, Name);
-  }
-  QLineEdit* Edit(const char* Name) { return W<QLineEdit>(Name); }
   QPlainTextEdit* Memo(const QString& Name) {
     return W<QPlainTextEdit>(Name.toLatin1().constData());
   }
@@ -62,13 +49,6 @@ class TForm1Test : public QObject {
     QStringList Texts;
     for (const QString& M : MemoNames) Texts << Memo(M)->toPlainText();
     return Texts;
-  }
-  // Runs Trigger, which starts a request and returns when it is over (a ModalAnswerer of the
-  // test answers its dialogs meanwhile); a request that hangs is aborted by the tripwire.
-  bool Run(const std::function<void()>& Trigger) {
-    Tripwire Wire(10000, [this] { Form->VelHTTP1->Abort(); });
-    Trigger();
-    return !Wire.Tripped;
   }
   // Every named control's geometry, with each page laid out by showing it in turn.
   QHash<QString, QRect> Geometries() {
@@ -84,58 +64,17 @@ class TForm1Test : public QObject {
       if (!C->objectName().isEmpty()) All[C->objectName()] = C->geometry();
     return All;
   }
-  // Whatever runs the request of a page, by the control a person would use.
-  std::function<void()> TriggerOf(const QString& Control) {
-    return [this, Control] {
-      if (Control.startsWith("Button")) {
-        W<QPushButton>(Control.toLatin1().constData())->click();
-      } else {
-        QLineEdit* E = Edit(Control.toLatin1().constData());
-        E->setFocus();
-        QTest::keyClick(E, Qt::Key_Return);
-      }
+  // "slow.test" stands for a name server that does not answer until the case lets it.
+  win::Resolver Names() override {
+    return [Slow = SlowLookup, Known = MainWindowTest::Names()](
+               const std::string& Name, std::vector<std::uint32_t>& Addrs, std::string& Canonical) {
+      if (Name == "slow.test") Slow->Wait();
+      return Known(Name, Addrs, Canonical);
     };
   }
+  void EndSuite() override { SlowLookup->Open(); }
 
  private slots:
-  void initTestCase() {
-    QApplication::setApplicationName("Orrery");
-    Bridge = std::make_unique<TQtEventBridge>();
-    // No test ever asks a real DNS: "localhost" is the loopback, every other name is unknown.
-    // "slow.test" stands for a name server that does not answer until the test lets it.
-    win::SetResolver([Slow = SlowLookup](const std::string& Name, std::vector<std::uint32_t>& Addrs,
-                                         std::string& Canonical) {
-      if (Name == "slow.test") Slow->Wait();
-      if (Name != "localhost") return 11001;
-      Addrs.push_back(htonl(INADDR_LOOPBACK));
-      Canonical = Name;
-      return 0;
-    });
-  }
-  void cleanupTestCase() {
-    SlowLookup->Open();
-    win::SetResolver(nullptr);
-    Bridge.reset();
-  }
-
-  void init() {
-    About = new TForm2;
-    Form2 = About;
-    Form = new TForm1;
-    Form1 = Form;
-    Reports.clear();
-    connect(Form, &TForm1::StatusTextChanged, this, [this](const QString& T) { Reports << T; });
-    Form->show();
-    Form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(Form));
-  }
-  void cleanup() {
-    delete Form;
-    delete About;
-    QCOMPARE(Form1, nullptr);
-    QCOMPARE(Form2, nullptr);
-  }
-
   // --- The window as it starts ------------------------------------------------------------
 
   void startsOnHeadExampleWithStoredSettings() {
@@ -438,7 +377,7 @@ class TForm1Test : public QObject {
     Edit("Edit10")->setText("secret");
     Edit("Edit7")->setText(QString::fromUtf8("Orrery é€Ж"));  // Ж has no Windows-1252 byte
     ModalAnswerer Answerer;
-    QVERIFY(Run(TriggerOf(Trigger)));
+    QVERIFY(Run(Trigger));
 
     const QString HeaderPart = Lf(Reply.left(Reply.indexOf("\r\n\r\n") + 4));
     const QString BodyPart = Reply.mid(Reply.indexOf("\r\n\r\n") + 4);
@@ -494,9 +433,8 @@ class TForm1Test : public QObject {
     QFETCH(QByteArray, Body);
     QFETCH(QString, Shown);
     ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\n" + Body.toStdString())});
-    Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
     ModalAnswerer Answerer;
-    QVERIFY(Run(TriggerOf("Button1")));
+    QVERIFY(Get(Url("127.0.0.1", Server.Port())));
     QString Text = Memo("Memo1")->toPlainText();
     for (qsizetype I = Text.indexOf('\n'); I >= 0; I = Text.indexOf('\n', I + 1))
       QVERIFY(I + 1 == Text.size() || !Text[I + 1].isLowSurrogate());
@@ -560,9 +498,7 @@ class TForm1Test : public QObject {
     Edit("Edit10")->setText("x");
     if (!TypedUrl) Edit(qPrintable(Box))->setText(Typed);
     ModalAnswerer Answerer;
-    QVERIFY(Run(TriggerOf(UrlBox == "Edit1"   ? "Button1"
-                          : UrlBox == "Edit2" ? "Button2"
-                                              : "Button3")));
+    QVERIFY(Run(UrlBox == "Edit1" ? "Button1" : UrlBox == "Edit2" ? "Button2" : "Button3"));
     QCOMPARE(Answerer.Seen.size(), 0);
     QCOMPARE(Server.Requests().size(), std::size_t{1});
     QVERIFY(Server.Requests()[0].find(Sent.toStdString()) != std::string::npos);
@@ -636,7 +572,7 @@ class TForm1Test : public QObject {
       Edit("Edit12")->setText(QString::number(Server.Port()));
     }
     ModalAnswerer Answerer;
-    QVERIFY(Run(TriggerOf(Button)));
+    QVERIFY(Run(Button));
     QCOMPARE(Answerer.Seen.size(), 0);
     const QByteArray Body = Reply.mid(Reply.lastIndexOf("\r\n\r\n") + 4);
     if (Button != "Button3")
@@ -685,7 +621,7 @@ class TForm1Test : public QObject {
       }
       D->accept();
     };
-    QVERIFY(Run(TriggerOf("Button1")));
+    QVERIFY(Run("Button1"));
     QCOMPARE(Answerer.Seen.size(), 1);
     QCOMPARE(Answerer.Seen[0].Kind, QString("message"));
     QCOMPARE(Answerer.Seen[0].Text, "Cookie:\n" + Cookie);
@@ -731,9 +667,8 @@ class TForm1Test : public QObject {
     QFETCH(int, Total);
     QFETCH(QStringList, Result);
     ScriptedHttpServer Server({Whole(Reply.toStdString())});
-    Edit("Edit1")->setText(Url(Host.toLatin1().constData(), Server.Port()));
     ModalAnswerer Answerer;
-    QVERIFY(Run(TriggerOf("Button1")));
+    QVERIFY(Get(Url(Host.toLatin1().constData(), Server.Port())));
 
     // "Host Resolved" for a name only; "Connected"; progress with a growing count (the
     // server's close may be noticed in between); then the result texts.
@@ -766,9 +701,8 @@ class TForm1Test : public QObject {
     QFETCH(int, Code);
     QFETCH(QString, Shown);
     ScriptedHttpServer Server({Whole(QString("HTTP/1.0 %1 X\r\n\r\n").arg(Code).toStdString())});
-    Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
     ModalAnswerer Answerer;
-    QVERIFY(Run(TriggerOf("Button1")));
+    QVERIFY(Get(Url("127.0.0.1", Server.Port())));
     // Any status report while the component still holds the reply's code.
     Reports.clear();
     Form->VelHTTP1->StatusMessage(2, "Transaction Completed");
@@ -809,17 +743,15 @@ class TForm1Test : public QObject {
     QFETCH(QString, Address);
     QFETCH(QStringList, Dialogs);
     FillMemos();
-    Edit("Edit1")->setText(Address.contains("%1") ? Address.arg(RefusingPort()) : Address);
     ModalAnswerer Answerer;
-    QVERIFY(Run(TriggerOf("Button1")));
+    QVERIFY(Get(Address.contains("%1") ? Address.arg(RefusingPort()) : Address));
     QStringList Texts;
     for (const SeenDialog& D : Answerer.Seen) Texts << D.Text;
     QCOMPARE(Texts, Dialogs);
     QCOMPARE(MemoTexts(), (QStringList{Old, Old, Old, Old, Old}));
     // The program goes on: the next request works.
     ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\nfine")});
-    Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
-    QVERIFY(Run(TriggerOf("Button1")));
+    QVERIFY(Get(Url("127.0.0.1", Server.Port())));
     QCOMPARE(Memo("Memo1")->toPlainText(), QString("fine"));
   }
 
@@ -850,9 +782,8 @@ class TForm1Test : public QObject {
     Edit("Edit11")->setText(ProxyText);
     Edit("Edit12")->setText(PortText);
     Edit("Edit5")->setText("not copied");
-    Edit("Edit1")->setText(Url("127.0.0.1", Server.Port()));
     ModalAnswerer Answerer;
-    QVERIFY(Run(TriggerOf("Button1")));
+    QVERIFY(Get(Url("127.0.0.1", Server.Port())));
     QCOMPARE(Answerer.Seen.size(), 1);
     QCOMPARE(Answerer.Seen[0].Text, Error);
     QCOMPARE(Server.Accepted(), 0);
@@ -868,13 +799,12 @@ class TForm1Test : public QObject {
     W<QCheckBox>("CheckBox1")->setChecked(true);
     Edit("Edit11")->setText("127.0.0.1");
     Edit("Edit12")->setText(QString::number(Proxy.Port()));
-    Edit("Edit1")->setText(Url("127.0.0.1", Origin.Port(), "/doc"));
     ModalAnswerer Answerer;
-    QVERIFY(Run(TriggerOf("Button1")));
+    QVERIFY(Get(Url("127.0.0.1", Origin.Port(), "/doc")));
     QCOMPARE(Memo("Memo1")->toPlainText(), QString("one"));
     W<QCheckBox>("CheckBox1")->setChecked(false);
     Edit("Edit12")->setText("not read");
-    QVERIFY(Run(TriggerOf("Button1")));
+    QVERIFY(Run("Button1"));
     QCOMPARE(Answerer.Seen.size(), 0);
     QCOMPARE(Memo("Memo1")->toPlainText(), QString("two"));
     QCOMPARE(QString::fromStdString(Form->VelHTTP1->Proxy), QString());
@@ -925,7 +855,7 @@ class TForm1Test : public QObject {
         D->accept();
       }
     };
-    QVERIFY(Run(TriggerOf("Button1")));
+    QVERIFY(Run("Button1"));
     QVERIFY(Answerer.Seen.size() >= 1);
     QCOMPARE(Answerer.Seen[0].Kind, QString("input"));
     QCOMPARE(Answerer.Seen[0].Title, QString("Serveur invalide"));
@@ -1007,7 +937,7 @@ class TForm1Test : public QObject {
     });
     Act.start();
     ModalAnswerer Answerer;
-    QVERIFY(Run(InDetails ? TriggerOf("Button1") : TriggerOf("Edit1")));
+    QVERIFY(Run(InDetails ? "Button1" : "Edit1"));
     QVERIFY(EnabledWhileRunning);
     QVERIFY(!SaveEnabledWhileRunning);
     for (auto* B : {"Button1", "Button2", "Button3"}) QVERIFY(W<QPushButton>(B)->isEnabled());

@@ -1,24 +1,16 @@
 // The main window over https, driven as a person would against nginx serving the test PKI:
 // requests on each page, the refused certificate's dialog and going on without the check,
 // the TLS files of the settings page, a tunnel through tinyproxy, and closing mid-handshake.
-#include <arpa/inet.h>
-
 #include <QAction>
 #include <QCheckBox>
 #include <QTableWidget>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QProcess>
 #include <QtTest>
 #include <fstream>
 
 #include "app/TExchangeDetails.h"
-#include "app/TForm1.h"
-#include "app/TForm2.h"
-#include "app/TQtEventBridge.h"
-#include "platform/WinSock.h"
+#include "app/TTlsText.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/http/ScriptedHttpServer.h"
 #include "tests/support/LoopbackPeer.h"
@@ -27,35 +19,16 @@
 
 using namespace testsupport;
 
-class TForm1TlsTest : public QObject {
+class TForm1TlsTest : public MainWindowTest {
   Q_OBJECT
 
  private:
-  TForm1* Form = nullptr;
-  TForm2* About = nullptr;
-  QStringList Reports;
-  std::unique_ptr<TQtEventBridge> Bridge;
   std::unique_ptr<TTlsServers> Servers;
   const TTestPki& Pki = TTestPki::Get();
   ScratchDir Dir;
 
-  template <class T>
-  T* W(const char* Name) {
-    return Control<T>(Form, Name);
-  }
-  QString Text(const char* Memo) { return W<QPlainTextEdit>(Memo)->toPlainText(); }
   QString Https(const std::string& Host, std::uint16_t Port, const char* Path = "/") {
     return QString("https://%1:%2%3").arg(QString::fromStdString(Host)).arg(Port).arg(Path);
-  }
-  // Runs a page's request by its button, the test's answerer taking its dialogs.
-  bool Run(const char* Button) {
-    Tripwire Wire(15000, [this] { Form->VelHTTP1->Abort(); });
-    W<QPushButton>(Button)->click();
-    return !Wire.Tripped;
-  }
-  bool Get(const QString& Url) {
-    W<QLineEdit>("Edit1")->setText(Url);
-    return Run("Button1");
   }
   static QStringList Titles(const ModalAnswerer& A) {
     QStringList T;
@@ -68,42 +41,19 @@ class TForm1TlsTest : public QObject {
     D->Refresh();
     return D;
   }
-  void Trust() { W<QLineEdit>("Edit13")->setText(QString::fromStdString(Pki.RootFile)); }
+  void Trust() { Edit("Edit13")->setText(QString::fromStdString(Pki.RootFile)); }
 
- private slots:
-  void initTestCase() {
-    QApplication::setApplicationName("Orrery");
-    Bridge = std::make_unique<TQtEventBridge>();
+  // Every name of the test PKI is the loopback.
+  win::Resolver Names() override {
+    return Loopback([](const std::string& Name) { return Name.ends_with(".test"); });
+  }
+  void StartSuite() override {
     Servers = std::make_unique<TTlsServers>();
     QVERIFY2(Servers->Ok(), Servers->ErrorLog().c_str());
-    // Every name of the test PKI is the loopback; nothing asks a real DNS.
-    win::SetResolver([](const std::string& Name, std::vector<std::uint32_t>& Addrs,
-                        std::string& Canonical) {
-      if (!Name.ends_with(".test")) return 11001;
-      Addrs.push_back(htonl(INADDR_LOOPBACK));
-      Canonical = Name;
-      return 0;
-    });
   }
-  void cleanupTestCase() {
-    win::SetResolver(nullptr);
-    Servers.reset();
-    Bridge.reset();
-  }
-  void init() {
-    About = new TForm2;
-    Form2 = About;
-    Form = new TForm1;
-    Form1 = Form;
-    Reports.clear();
-    connect(Form, &TForm1::StatusTextChanged, this, [this](const QString& T) { Reports << T; });
-    Form->show();
-  }
-  void cleanup() {
-    delete Form;
-    delete About;
-  }
+  void EndSuite() override { Servers.reset(); }
 
+ private slots:
   // GET, POST and HEAD over https fill their panes, and the status bar tells the handshake
   // between the connection and the result, in that order.
   void httpsRequestOnEveryPage_data() {
@@ -126,9 +76,9 @@ class TForm1TlsTest : public QObject {
     QFETCH(QString, Shown);
     QFETCH(QString, Success);
     Trust();
-    W<QLineEdit>(Box.toLatin1())->setText(Https("good.test", Servers->Port));
+    Edit(Box.toLatin1())->setText(Https("good.test", Servers->Port));
     ModalAnswerer Answerer;
-    QVERIFY(Run(Button.toLatin1()));
+    QVERIFY(Run(Button));
     QCOMPARE(Titles(Answerer), QStringList());
     QVERIFY2(Text(Memo.toLatin1()).startsWith(Shown), qPrintable(Text(Memo.toLatin1())));
     const QStringList Expected{"Host Resolved", "Connected", QString::fromUtf8("Négociation TLS…"),
@@ -197,10 +147,10 @@ class TForm1TlsTest : public QObject {
     ScriptedHttpServer First({Whole("HTTP/1.0 307 Temporary Redirect\r\nLocation: " +
                                     Target.toStdString() + "\r\n\r\n")});
     Trust();
-    W<QLineEdit>("Edit9")->setText("ann");
-    W<QLineEdit>("Edit10")->setText("secret");
-    W<QLineEdit>("Edit2")->setText(Url("127.0.0.1", First.Port(), "/form"));
-    W<QLineEdit>("Edit3")->setText("a=1");
+    Edit("Edit9")->setText("ann");
+    Edit("Edit10")->setText("secret");
+    Edit("Edit2")->setText(Url("127.0.0.1", First.Port(), "/form"));
+    Edit("Edit3")->setText("a=1");
     ModalAnswerer Answerer;
     Answerer.Answer = [](QDialog* D) {
       if (auto* GoOn = D->findChild<QPushButton*>("Continue")) GoOn->click();
@@ -257,7 +207,7 @@ class TForm1TlsTest : public QObject {
     for (int I = 0; I < 3; ++I) {
       QString F = Files[I];
       if (F.startsWith('@')) F = QString::fromStdString(Dir.Write("text.pem", F.mid(1).toStdString()));
-      W<QLineEdit>(Boxes[I])->setText(F);
+      Edit(Boxes[I])->setText(F);
     }
     ModalAnswerer Answerer;
     Answerer.Answer = [Passphrase](QDialog* D) {
@@ -305,8 +255,8 @@ class TForm1TlsTest : public QObject {
     QVERIFY(Port != 0);
     Trust();
     W<QCheckBox>("CheckBox1")->setChecked(true);
-    W<QLineEdit>("Edit11")->setText("127.0.0.1");
-    W<QLineEdit>("Edit12")->setText(QString::number(Port));
+    Edit("Edit11")->setText("127.0.0.1");
+    Edit("Edit12")->setText(QString::number(Port));
     ModalAnswerer Answerer;
     QVERIFY(Get(Https("127.0.0.1", Servers->IpPort)));
     QCOMPARE(Titles(Answerer), QStringList());
@@ -376,10 +326,43 @@ class TForm1TlsTest : public QObject {
     QVERIFY(D->SecurityText().contains(QString::fromUtf8("n'a pas été chiffré")));
   }
 
+  // A certificate's validity as the Sécurité tab words it, in the largest whole unit; coloured
+  // under 30 days left, past or not yet begun.
+  void validityInFrench_data() {
+    QTest::addColumn<qint64>("NotBefore");  // seconds from now
+    QTest::addColumn<qint64>("NotAfter");
+    QTest::addColumn<QString>("Words");
+    QTest::addColumn<bool>("Short");
+    const qint64 Day = 86400, Hour = 3600;
+    const auto Row = [](const char* Name, qint64 From, qint64 To, const char* Words, bool Short) {
+      QTest::newRow(Name) << From << To << QString::fromUtf8(Words) << Short;
+    };
+    Row("expired", -100 * Day, -3 * Day, "expiré depuis 3 jours", true);
+    Row("an hour ago", -Day, -Hour, "expiré depuis 1 heure", true);
+    Row("this second", -Day, 0, "expiré depuis 0 seconde", true);
+    Row("not yet", 2 * Day, 90 * Day, "valable dans 2 jours", true);
+    Row("hours left", -Day, 5 * Hour, "encore 5 heures", true);
+    Row("under an hour", -Day, Hour - 1, "encore 59 minutes", true);
+    Row("under 30 days", -Day, 30 * Day - 1, "encore 29 jours", true);
+    Row("30 days", -Day, 30 * Day, "encore 30 jours", false);
+  }
+  void validityInFrench() {
+    QFETCH(qint64, NotBefore);
+    QFETCH(qint64, NotAfter);
+    QFETCH(QString, Words);
+    QFETCH(bool, Short);
+    const std::int64_t Now = 1'796'810'400;
+    TTlsCertificate C;
+    C.NotBefore = Now + NotBefore, C.NotAfter = Now + NotAfter;
+    bool Coloured = !Short;
+    QCOMPARE(TlsText::DaysLeft(C, Now, &Coloured), Words);
+    QCOMPARE(Coloured, Short);
+  }
+
   // Closing the window while the server holds the handshake ends the program cleanly.
   void closingDuringTheHandshake() {
     ScriptedHttpServer Silent({ReplyScript{.Silent = true}});
-    W<QLineEdit>("Edit1")->setText(QString("https://127.0.0.1:%1/").arg(Silent.Port()));
+    Edit("Edit1")->setText(QString("https://127.0.0.1:%1/").arg(Silent.Port()));
     QTimer Act;
     Act.setInterval(5);
     connect(&Act, &QTimer::timeout, this, [&] {
