@@ -1,0 +1,273 @@
+// The inspector's other sources and views: a HAR file opened in it, two passes compared side
+// by side off the UI thread, a replay of the selected passes, and a refused certificate's
+// pass kept beside the pass that went on without the check.
+#include <QBuffer>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "app/TBodyView.h"
+#include "app/TCompareView.h"
+#include "tests/app/InspectorWindowFixture.h"
+#include "tests/support/TlsServers.h"
+
+using namespace testsupport;
+
+namespace {
+
+// A 4×4 picture with one dot; saved without alpha its bytes differ, its pixels do not.
+std::string Png(int Dot, bool Alpha = true) {
+  QImage Image(4, 4, Alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+  Image.fill(Qt::white);
+  Image.setPixel(1, 1, QColor(Dot, 0, 0).rgba());
+  QByteArray Bytes;
+  QBuffer Buffer(&Bytes);
+  Buffer.open(QIODevice::WriteOnly);
+  Image.save(&Buffer, "PNG");
+  return Bytes.toStdString();
+}
+
+// A final reply of Status with Fields ("Name: value\r\n" lines) and Body.
+TExchangePass Reply(const std::string& Fields, const std::string& Body, int Status = 200) {
+  TExchangePass P;
+  P.ReplyHeader = "HTTP/1.1 " + std::to_string(Status) + " X\r\n" + Fields + "\r\n";
+  P.ReplyNumber = Status;
+  P.Body = Body;
+  P.BodyBytes = static_cast<std::int64_t>(Body.size());
+  P.At = {0.0, 1.0, 2.0, 3.0, 4.0, 5.0};
+  P.EndedAt = 5.0;
+  return P;
+}
+
+const std::string Json = "Content-Type: application/json\r\n";
+const std::string Text = "Content-Type: text/plain\r\n";
+
+}  // namespace
+
+Q_DECLARE_METATYPE(TExchangePass)
+
+class TInspectorCompareTest : public InspectorWindowTest {
+  Q_OBJECT
+
+  // Waits for View's result under a tripwire.
+  static bool Finish(TCompareView* View) {
+    QSignalSpy Done(View, &TCompareView::Finished);
+    return View->Done() || Done.wait(20000);
+  }
+
+  QString WriteFile(const char* Name, const std::string& Bytes) {
+    const QString Path = Scratch.filePath(Name);
+    std::ofstream(Path.toStdString(), std::ios::binary) << Bytes;
+    return Path;
+  }
+  static std::string Sample(const char* Name) {
+    return FileBytes(QString(ORRERY_INSPECT_DATA "/har/") + Name);
+  }
+
+ private slots:
+  // --- A HAR file in the inspector ---------------------------------------------------------
+
+  void openHar_data() {
+    QTest::addColumn<QString>("File");  // a stored sample, or "@name" made here
+    QTest::addColumn<int>("Rows");
+    QTest::addColumn<QString>("FirstStatus");
+    QTest::addColumn<QString>("Message");  // the start of the message box's text; "" for none
+    QTest::addColumn<QString>("Note");     // in the note of the first row
+    QTest::newRow("chrome") << "chrome.har" << 2 << "200" << "" << "";
+    QTest::newRow("firefox") << "firefox.har" << 2 << "302" << "" << "";
+    QTest::newRow("refused entry") << "@refused" << 2 << "200" << ""
+                                   << "request.headers[0].name: not a token";
+    // The entry cut short is kept, refused for what it lacks.
+    QTest::newRow("cut in its second entry") << "@cut" << 2 << "200"
+                                             << QString::fromUtf8("Le fichier « ") << "";
+    QTest::newRow("missing") << "@missing" << 0 << "" << QString::fromUtf8("Le fichier « ")
+                             << QString::fromUtf8("Aucune requête");
+  }
+  void openHar() {
+    QFETCH(QString, File);
+    QFETCH(int, Rows);
+    QFETCH(QString, FirstStatus);
+    QFETCH(QString, Message);
+    QFETCH(QString, Note);
+    QString Path = QString(ORRERY_INSPECT_DATA "/har/") + File;
+    if (File == "@refused") {
+      auto Doc = nlohmann::json::parse(Sample("chrome.har"));
+      Doc["log"]["entries"][0]["request"]["headers"][0]["name"] = "X Y";
+      Path = WriteFile("refused.har", Doc.dump());
+    } else if (File == "@cut") {
+      const std::string Whole = Sample("chrome.har");
+      Path = WriteFile("cut.har", Whole.substr(0, Whole.rfind("cdn.shop.example")));
+    } else if (File == "@missing") {
+      Path = Scratch.filePath("none.har");
+    }
+    ModalAnswerer Answerer;
+    Form->OpenHar(Path);
+    TExchangeDetails* Details = Form->findChild<TExchangeDetails*>("ExchangeDetails");
+    QVERIFY(Details != nullptr && Details->ShowsLog());
+    QCOMPARE(Answerer.Seen.size(), Message.isEmpty() ? 0 : 1);
+    if (!Message.isEmpty()) QVERIFY2(Answerer.Seen[0].Text.startsWith(Message), qPrintable(Answerer.Seen[0].Text));
+    QCOMPARE(Details->RowCount(), Rows);
+    if (Rows == 0) {
+      QVERIFY(Details->NoteText().contains(Note));
+      return;
+    }
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcStatus), FirstStatus);
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcReplay), Note.isEmpty() ? QString() : QString::fromUtf8("refusée"));
+    Details->SelectPass(0);
+    QVERIFY2(Details->NoteText().contains(Note), qPrintable(Details->NoteText()));
+    // The file's own timings draw the bars: the first entry waited 55.25 ms, sent and read.
+    if (File == "chrome.har") {
+      const auto& Spans = Details->Bars().Rows().at(0);
+      QVERIFY(std::any_of(Spans.begin(), Spans.end(), [](const TBarSpan& S) {
+        return S.Kind == TBarSpan::bkWait && qFuzzyCompare(S.To - S.From, 55.25);
+      }));
+      QVERIFY(Details->TimesText().contains(QString::number(55.25, 'f', 1)));
+      QVERIFY(Details->BodyView()->Text().contains("items"));
+    }
+    // The recorder's passes come back at once.
+    W<QPushButton>("LiveButton")->click();
+    QVERIFY(!Details->ShowsLog());
+    QCOMPARE(Details->RowCount(), 0);
+  }
+
+  // Two rows selected in the table open the compare window on those two passes.
+  void compareTwoRowsOfAFile() {
+    Form->OpenHar(QString(ORRERY_INSPECT_DATA "/har/chrome.har"));
+    auto* Details = Form->findChild<TExchangeDetails*>("ExchangeDetails");
+    Details->SelectPasses({0});
+    QVERIFY(!Details->findChild<QPushButton*>("CompareButton")->isEnabled());
+    QVERIFY(Details->CompareSelected() == nullptr);
+    Details->SelectPasses({0, 1});
+    QVERIFY(Details->findChild<QPushButton*>("CompareButton")->isEnabled());
+    TCompareView* View = Details->CompareSelected();
+    QVERIFY(View != nullptr && Finish(View));
+    QVERIFY2(View->Verdict().startsWith(QString::fromUtf8("différent : ")) && View->Verdict().contains("corps"),
+             qPrintable(View->Verdict()));
+  }
+
+  // --- Two passes side by side -------------------------------------------------------------
+
+  void compare_data() {
+    QTest::addColumn<TExchangePass>("A");
+    QTest::addColumn<TExchangePass>("B");
+    QTest::addColumn<QString>("Verdict");  // its start
+    QTest::addColumn<QString>("Headers");  // a line of the header table; "" for none
+    QTest::addColumn<QString>("Body");     // a line of the body's difference
+    QTest::newRow("json by path")
+        << Reply(Json, R"({"items":[{"price":10},{"price":10}]})")
+        << Reply(Json, R"({ "items": [{"price":10}, {"price":12}], "new": 1 })")
+        << QString::fromUtf8("différent : corps") << ""
+        << QString::fromUtf8("$.items[1].price: 10 → 12");
+    QTest::newRow("json keys reordered")
+        << Reply(Json, R"({"a":1,"b":[1,2]})") << Reply(Json, R"({"b":[1,2],"a":1})") << "identique" << ""
+        << "0 changement(s) JSON";
+    QTest::newRow("text by line") << Reply(Text, "a\nb\nc\n") << Reply(Text, "a\nB\nc\n")
+                                  << QString::fromUtf8("différent : corps") << "" << "+2 B";
+    QTest::newRow("volatile date set apart")
+        << Reply("Date: Mon, 01 Jan 2024 00:00:00 GMT\r\n" + Text, "x")
+        << Reply("Date: Tue, 02 Jan 2024 00:00:00 GMT\r\n" + Text, "x") << "identique"
+        << "variable\tDate\tMon, 01 Jan 2024 00:00:00 GMT\tTue, 02 Jan 2024 00:00:00 GMT" << "";
+    QTest::newRow("field added, status changed")
+        << Reply(Text, "x") << Reply(Text + "X-New: 1\r\n", "x", 404)
+        << QString::fromUtf8("différent : statut 200 → 404, 1 champ(s)")
+        << QString::fromUtf8("ajouté\tX-New\t\t1") << "";
+    QTest::newRow("pixels differ") << Reply("", Png(0)) << Reply("", Png(255)) << QString::fromUtf8("différent")
+                                   << "" << QString::fromUtf8("PNG 4×4 / PNG 4×4 ; pixels différents");
+    // Other bytes, the same picture: the pixels say it is the same.
+    QTest::newRow("same pixels, other bytes") << Reply("", Png(9, true)) << Reply("", Png(9, false))
+                                              << "identique" << ""
+                                              << "pixels identiques";
+  }
+  void compare() {
+    QFETCH(TExchangePass, A);
+    QFETCH(TExchangePass, B);
+    QFETCH(QString, Verdict);
+    QFETCH(QString, Headers);
+    QFETCH(QString, Body);
+    TCompareView View(A, B, "A", "B");
+    QVERIFY(Finish(&View));
+    QVERIFY2(View.Verdict().startsWith(Verdict), qPrintable(View.Verdict()));
+    const QStringList Lines = View.HeaderText().split('\n');
+    if (!Headers.isEmpty()) {
+      QVERIFY2(Lines.contains(Headers), qPrintable(View.HeaderText()));
+      const int Row = static_cast<int>(Lines.indexOf(Headers));
+      const bool Volatile = Headers.startsWith("variable");
+      QCOMPARE(View.HeaderColour(Row) == TCompareView::KindColour(TChangeKind::ckAdded), !Volatile);
+    }
+    if (!Body.isEmpty()) QVERIFY2(View.BodyText().contains(Body), qPrintable(View.BodyText()));
+    QCOMPARE(View.Bars().Rows().size(), std::size_t{2});
+  }
+
+  // The line diff marks each side's own lines, and the two sides scroll together.
+  void textSidesMarkedAndScrolledTogether() {
+    std::string A, B;
+    for (int I = 0; I < 400; ++I) {
+      A += "line " + std::to_string(I) + "\n";
+      B += (I % 100 == 7 ? "LINE " : "line ") + std::to_string(I) + "\n";
+    }
+    TCompareView View(Reply(Text, A), Reply(Text, B), "A", "B");
+    View.show();
+    QVERIFY(Finish(&View));
+    QCOMPARE(View.PaneA()->extraSelections().size(), 4);
+    QCOMPARE(View.PaneB()->extraSelections().size(), 4);
+    View.PaneA()->verticalScrollBar()->setValue(250);
+    QCOMPARE(View.PaneB()->verticalScrollBar()->value(), 250);
+  }
+
+  // Two large bodies: the window keeps turning while the worker compares, a progress shows
+  // past half a second, and a stop drops the result.
+  void largeBodiesStayResponsiveAndStop() {
+    std::string A, B;
+    for (int I = 0; I < 400000; ++I) {
+      A += std::to_string(I * 7) + " a\n";
+      B += std::to_string(I * 13) + " b\n";
+    }
+    TCompareView View(Reply(Text, A), Reply(Text, B), "A", "B");
+    QVERIFY(!View.Done());
+    bool Turned = false;
+    QTimer::singleShot(0, [&] { Turned = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(Turned, 5000);
+    if (!View.Done()) {
+      QTRY_VERIFY_WITH_TIMEOUT(View.ProgressShown() || View.Done(), 5000);
+    }
+    View.Stop();
+    QVERIFY(View.Done() || (View.Stopped() && View.Verdict().isEmpty() && !View.ProgressShown()));
+  }
+
+  // --- A refused certificate and the pass after it -----------------------------------------
+
+  // After "Continuer sans vérifier" the inspector shows the refused pass with its error, then
+  // the pass that went on.
+  void refusedPassStaysInTheInspector() {
+    TTlsServers Servers;
+    QVERIFY2(Servers.Ok(), Servers.ErrorLog().c_str());
+    win::SetResolver([](const std::string& Name, std::vector<std::uint32_t>& Addrs, std::string& Canonical) {
+      if (!Name.ends_with(".test")) return 11001;
+      Addrs.push_back(htonl(INADDR_LOOPBACK));
+      Canonical = Name;
+      return 0;
+    });
+    const TTestPki& Pki = TTestPki::Get();
+    W<QLineEdit>("Edit13")->setText(QString::fromStdString(Pki.RootFile));
+    ModalAnswerer Answerer;
+    Answerer.Answer = [](QDialog* D) {
+      if (auto* GoOn = D->findChild<QPushButton*>("Continue")) GoOn->click();
+    };
+    QVERIFY(Get(QString("https://%1:%2/").arg(QString::fromStdString(Pki.Expired.Host)).arg(Servers.Port)));
+    QCOMPARE(Answerer.Seen.size(), 1);
+    TExchangeDetails* Details = OpenDetails();
+    QCOMPARE(Details->RowCount(), 2);
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcStatus), QString::fromUtf8("échec"));
+    QCOMPARE(Details->Cell(1, TExchangeDetails::pcStatus), QString("200"));
+    Details->SelectPass(0);
+    QVERIFY2(Details->NoteText().contains(QString::fromUtf8("vérification du certificat")),
+             qPrintable(Details->NoteText()));
+  }
+};
+
+QTEST_MAIN(TInspectorCompareTest)
+#include "TInspectorCompareTest.moc"
