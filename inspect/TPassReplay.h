@@ -56,8 +56,9 @@ struct TReplayResult {
   // Why it failed or was skipped, in English ("unsafe method POST: not re-sent without
   // --unsafe" is the caller's wording to choose; this is the plain reason).
   std::string Why;
-  std::optional<TExchangePass> Replayed;      // the new pass, when one was made
-  std::optional<TPassComparison> Comparison;  // recorded against replayed, when sent
+  std::optional<TExchangePass> Replayed;  // the new pass, when one was made (a failed one too)
+  // Recorded against replayed, when the reply came whole: roSame and roDiffers only.
+  std::optional<TPassComparison> Comparison;
 };
 
 class TPassReplay {
@@ -79,13 +80,17 @@ class TPassReplay {
   const TReplayOptions& Options() const { return FOptions; }
 
   // --- Pure rules, tested by tables --------------------------------------------------------
-  // URL with its scheme, host and port replaced by Base's ("" leaves it); path, query kept.
-  // Empty when Base or URL is no http(s) URL.
+  // URL with its scheme, host and port replaced by Base's ("" leaves it); path, query kept,
+  // a user and a fragment of URL dropped. An IPv6 literal stays bracketed. Empty when Base or
+  // URL is no http(s) URL, or when Base names more than a server: a user, a query, a fragment
+  // or a path other than "/".
   static std::string Rebase(const std::string& URL, const std::string& Base);
   // GET, HEAD and OPTIONS.
   static bool SafeMethod(std::string_view Method);
   // The "Name: value" lines to send for Entry at URL: its Fields, with Authorization and
-  // Cookie dropped when URL's host and port are not the recorded ones, unless Keep.
+  // Cookie dropped when URL's server is not the recorded one, unless Keep. Servers compare
+  // by scheme (an https credential never goes out in clear), host without case, and port
+  // with the scheme's own filled in.
   static std::vector<std::string> LinesFor(const THarEntry& Entry, const std::string& URL,
                                            bool KeepCredentials);
 

@@ -1,0 +1,303 @@
+// TPassReplay: each entry decided on (refused, unsafe, not sendable), rebased, sent through a
+// component of its own with the file's lines only, recorded and compared with the recording.
+#include "inspect/TPassReplay.h"
+
+#include <array>
+#include <exception>
+#include <utility>
+
+#include "base/AsciiText.h"
+#include "base/TComponent.h"
+#include "http/CmdNames.h"
+#include "http/CredentialScope.h"
+#include "http/TVelHTTP.h"
+#include "inspect/TExchangeRecorder.h"
+
+namespace {
+
+// An http(s) URL cut at the places a replay needs; Host keeps an IPv6 literal's brackets.
+struct TServerUrl {
+  std::string Scheme;  // lower case
+  bool HasUser = false;
+  std::string Host;
+  std::string PortText;  // as written; empty for the scheme's own
+  std::string Path;      // from the first "/" to the query
+  std::string Query;     // with its "?"; empty when none
+  bool HasFragment = false;
+
+  int Port() const {
+    if (PortText.empty()) return Scheme == "https" ? 443 : 80;
+    return std::stoi(PortText);
+  }
+  std::string Server() const {
+    return Scheme + "://" + Host + (PortText.empty() ? "" : ":" + PortText);
+  }
+};
+
+bool ValidPort(std::string_view Text) {
+  if (Text.empty()) return true;
+  if (Text.size() > 5) return false;
+  int Value = 0;
+  for (const char C : Text) {
+    if (C < '0' || C > '9') return false;
+    Value = Value * 10 + (C - '0');
+  }
+  return Value >= 1 && Value <= 65535;
+}
+
+// Host and port of an authority without its user; false when either is malformed.
+bool SplitHostPort(std::string_view HostPort, TServerUrl& Out) {
+  std::size_t HostEnd = 0;
+  if (!HostPort.empty() && HostPort.front() == '[') {
+    HostEnd = HostPort.find(']');
+    if (HostEnd == std::string_view::npos) return false;
+    ++HostEnd;
+  } else {
+    HostEnd = std::min(HostPort.find(':'), HostPort.size());
+  }
+  Out.Host = std::string(HostPort.substr(0, HostEnd));
+  const std::string_view Rest = HostPort.substr(HostEnd);
+  if (!Rest.empty() && Rest.front() != ':') return false;
+  Out.PortText = std::string(Rest.empty() ? Rest : Rest.substr(1));
+  return !Out.Host.empty() && Out.Host != "[]" && ValidPort(Out.PortText);
+}
+
+std::optional<TServerUrl> ParseServerUrl(std::string_view Text) {
+  const auto Sep = Text.find("://");
+  if (Sep == std::string_view::npos) return std::nullopt;
+  TServerUrl U;
+  U.Scheme = AsciiLowered(Text.substr(0, Sep));
+  if (U.Scheme != "http" && U.Scheme != "https") return std::nullopt;
+  Text.remove_prefix(Sep + 3);
+  if (const auto Hash = Text.find('#'); Hash != std::string_view::npos) {
+    U.HasFragment = true;
+    Text = Text.substr(0, Hash);
+  }
+  const std::string_view Authority =
+      Text.substr(0, std::min(Text.find_first_of("/?"), Text.size()));
+  Text.remove_prefix(Authority.size());
+  const auto At = Authority.rfind('@');
+  U.HasUser = At != std::string_view::npos;
+  if (!SplitHostPort(U.HasUser ? Authority.substr(At + 1) : Authority, U)) return std::nullopt;
+  const auto Question = Text.find('?');
+  U.Path = std::string(Text.substr(0, Question));
+  if (Question != std::string_view::npos) U.Query = std::string(Text.substr(Question));
+  return U;
+}
+
+TPassServer ServerOf(const TServerUrl& U) { return {U.Scheme, U.Host, U.Port()}; }
+
+// The commands the component sends, by the word of their request line (case counts).
+std::optional<CmdType> CommandOf(std::string_view Method) {
+  for (int Cmd = hcGet; Cmd < hcWrapped; ++Cmd)
+    if (Method == CommandWord(static_cast<CmdType>(Cmd))) return static_cast<CmdType>(Cmd);
+  return std::nullopt;
+}
+
+// The lines the component composes from its own settings and fixed texts, each removed
+// unless the file gives one: a replay sends the file's lines and nobody's defaults.
+constexpr std::array<const char*, 9> ComposedByDefault = {
+    "Accept:", "Content-type:",  "User-Agent:", "From:", "Referer:",
+    "Cookie:", "Authorization:", "URI-header:", "Link:"};
+
+// The value of the first field Name of Entry; empty when none.
+std::string FieldValue(const THarEntry& Entry, std::string_view Name) {
+  for (const THeaderField& F : Entry.Fields)
+    if (SameNoCase(F.Name, Name)) return F.Value;
+  return {};
+}
+
+void Send(TVelHTTP& Http, CmdType Cmd, const std::string& URL, const THarEntry& Entry) {
+  const std::string& Body = Entry.Pass.RequestBody;
+  switch (Cmd) {
+    case hcOptions: Http.Options(URL); break;
+    case hcHead: Http.Head(URL); break;
+    case hcPost: Http.Post(URL, Body); break;
+    case hcPut: Http.Put(URL, Body); break;
+    case hcPatch: Http.Patch(URL, Body); break;
+    case hcTrace: Http.Trace(URL, Body); break;
+    case hcDelete: Http.Delete(URL); break;
+    case hcCopy: Http.Copy(URL, FieldValue(Entry, "URI-header")); break;
+    case hcMove: Http.Move(URL, FieldValue(Entry, "URI-header")); break;
+    case hcLink: Http.Link(URL, FieldValue(Entry, "Link")); break;
+    case hcUnLink: Http.UnLink(URL, FieldValue(Entry, "Link")); break;
+    default: Http.Get(URL); break;
+  }
+}
+
+}  // namespace
+
+// One component for every entry, so that a nested call finds it busy instead of destroyed;
+// the recorder goes before it.
+struct TPassReplay::TImpl {
+  TOwned<TVelHTTP> Http{new TVelHTTP(nullptr)};
+  TExchangeRecorder Recorder{*Http};
+  bool Running = false;
+
+  // Why Entry is not sent; none when it is to be.
+  static std::optional<std::string> SkipReason(const THarEntry& Entry, const TReplayOptions& O);
+  void Configure(const THarEntry& Entry, const std::string& URL, const TReplayOptions& O);
+  void SendAndCompare(const THarEntry& Entry, TReplayResult& R, const TReplayOptions& O);
+};
+
+TPassReplay::TPassReplay(TReplayOptions Options)
+    : FOptions(std::move(Options)), FImpl(std::make_unique<TImpl>()) {}
+
+TPassReplay::~TPassReplay() = default;
+
+std::string TPassReplay::Rebase(const std::string& URL, const std::string& Base) {
+  if (Base.empty()) return URL;
+  const std::optional<TServerUrl> B = ParseServerUrl(Base);
+  // A base names a server alone: a path or query of its own would have to be merged with
+  // the entry's, and a user in it would be a credential sent to every entry.
+  if (!B || B->HasUser || B->HasFragment || !B->Query.empty() ||
+      (!B->Path.empty() && B->Path != "/"))
+    return {};
+  const std::optional<TServerUrl> U = ParseServerUrl(URL);
+  if (!U) return {};
+  return B->Server() + (U->Path.empty() ? "/" : U->Path) + U->Query;
+}
+
+bool TPassReplay::SafeMethod(std::string_view Method) {
+  return Method == "GET" || Method == "HEAD" || Method == "OPTIONS";
+}
+
+std::vector<std::string> TPassReplay::LinesFor(const THarEntry& Entry, const std::string& URL,
+                                               bool KeepCredentials) {
+  const std::optional<TServerUrl> Recorded = ParseServerUrl(Entry.Pass.URL);
+  const std::optional<TServerUrl> Target = ParseServerUrl(URL);
+  // A URL that does not read counts as another server: the credentials stay home.
+  const bool Home = Recorded && Target &&
+                    CredentialScope::CallerCredentialsGo(ServerOf(*Recorded), ServerOf(*Target));
+  std::vector<std::string> Lines;
+  Lines.reserve(Entry.Fields.size());
+  for (const THeaderField& F : Entry.Fields) {
+    const bool Private = SameNoCase(F.Name, "Authorization") || SameNoCase(F.Name, "Cookie");
+    if (Private && !Home && !KeepCredentials) continue;
+    Lines.push_back(F.Name + ": " + F.Value);
+  }
+  return Lines;
+}
+
+std::optional<std::string> TPassReplay::TImpl::SkipReason(const THarEntry& Entry,
+                                                          const TReplayOptions& O) {
+  const TExchangePass& P = Entry.Pass;
+  if (!Entry.Refused.empty()) return Entry.Refused;
+  if (!O.Unsafe && !SafeMethod(P.Method))
+    return "unsafe method " + P.Method + ": not re-sent unless asked";
+  const std::optional<CmdType> Cmd = CommandOf(P.Method);
+  if (!Cmd) return "method " + P.Method + ": not one the component sends";
+  if (P.RequestBodySize > 0 && !CarriesBody(*Cmd))
+    return "method " + P.Method + " with a body: the component sends it without one";
+  // Sending the start of a body as if it were all of it would be another request.
+  if (P.RequestBodySize > static_cast<std::int64_t>(P.RequestBody.size()))
+    return "request body: the file holds " + std::to_string(P.RequestBody.size()) + " of its " +
+           std::to_string(P.RequestBodySize) + " bytes";
+  return std::nullopt;
+}
+
+void TPassReplay::TImpl::Configure(const THarEntry& Entry, const std::string& URL,
+                                   const TReplayOptions& O) {
+  TVelHTTP& H = *Http;
+  // Cleared each time: a redirecting reply's cookie is copied into HeaderInfo by the loop.
+  H.HeaderInfo.LocalMailAddress.clear();
+  H.HeaderInfo.LocalProgram.clear();
+  H.HeaderInfo.Cookie.clear();
+  H.HeaderInfo.Referer.clear();
+  H.HeaderInfo.UserId.clear();
+  H.HeaderInfo.Password.clear();
+  // The removals first: each of the file's lines of those names then goes after the Host
+  // line in the file's own order.
+  H.CustomHeaders.assign(ComposedByDefault.begin(), ComposedByDefault.end());
+  for (std::string& Line : LinesFor(Entry, URL, O.KeepCredentials))
+    H.CustomHeaders.push_back(std::move(Line));
+  H.EncodePostData = false;
+  H.SecureSocket = true;
+  H.TlsSettings = O.Tls;
+  H.Proxy = O.Proxy;
+  H.ProxyPort = O.ProxyPort;
+  H.TimeOut = O.TimeOutMs;
+  H.InputFileMode = false;
+  H.OutputFileMode = false;
+  // The recorder keeps the body as the component tells it; the component keeps none, so a
+  // server's endless body is not held whole.
+  H.BodySink = [](std::string_view) {};
+  H.OnRedirect = [](bool& Handled) { Handled = true; };
+}
+
+void TPassReplay::TImpl::SendAndCompare(const THarEntry& Entry, TReplayResult& R,
+                                        const TReplayOptions& O) {
+  Recorder.Clear();
+  std::string Failure;
+  try {
+    Recorder.Run([&] { Send(*Http, *CommandOf(Entry.Pass.Method), R.URL, Entry); });
+  } catch (const std::exception& E) {
+    Failure = E.what();
+  } catch (...) {
+    Failure = "unknown error";
+  }
+  if (!Recorder.Passes().empty()) R.Replayed = Recorder.Passes().back();
+  if (Failure.empty() && !R.Replayed)
+    Failure = Recorder.Error().empty() ? "no exchange was made" : Recorder.Error();
+  if (Failure.empty() && !R.Replayed->Error.empty()) Failure = R.Replayed->Error;
+  if (Failure.empty() && R.Replayed->BodyShort()) Failure = R.Replayed->ShortBodyError();
+  // The component tells a reply without a status line as a failure, not as an error.
+  if (Failure.empty() && R.Replayed->ReplyNumber == 0)
+    Failure = "the server sent no usable status line";
+  if (!Failure.empty()) {
+    R.Outcome = TReplayOutcome::roFailed;
+    R.Why = std::move(Failure);
+    return;
+  }
+  R.Comparison = TPassCompare::Compare(Entry.Pass, *R.Replayed, O.Compare);
+  R.Outcome = R.Comparison->Same() ? TReplayOutcome::roSame : TReplayOutcome::roDiffers;
+}
+
+TReplayResult TPassReplay::Replay(const THarEntry& Entry) {
+  TReplayResult R;
+  R.Index = Entry.Index;
+  R.Method = Entry.Pass.Method;
+  const std::string Rebased = Rebase(Entry.Pass.URL, FOptions.Base);
+  R.URL = Rebased.empty() ? Entry.Pass.URL : Rebased;
+  if (std::optional<std::string> Why = TImpl::SkipReason(Entry, FOptions)) {
+    R.Why = std::move(*Why);
+    return R;
+  }
+  R.Outcome = TReplayOutcome::roFailed;
+  if (Rebased.empty()) {
+    R.Why = "cannot put " + Entry.Pass.URL + " on the base " + FOptions.Base +
+            ": not an http(s) URL of a server alone";
+    return R;
+  }
+  // Called again from a handler while an entry is being sent (the window pumps messages).
+  if (FImpl->Running) {
+    R.Why = "a replay is running";
+    return R;
+  }
+  FImpl->Running = true;
+  struct TDone {
+    bool& Running;
+    ~TDone() { Running = false; }
+  } Done{FImpl->Running};
+  FImpl->Configure(Entry, R.URL, FOptions);
+  FImpl->SendAndCompare(Entry, R, FOptions);
+  return R;
+}
+
+std::vector<TReplayResult> TPassReplay::ReplayAll(
+    const THarLog& Log, const std::function<void(const TReplayResult&)>& Each) {
+  FAborted = false;
+  std::vector<TReplayResult> Results;
+  Results.reserve(Log.Entries.size());
+  for (const THarEntry& Entry : Log.Entries) {
+    if (FAborted) break;
+    Results.push_back(Replay(Entry));
+    if (Each) Each(Results.back());
+  }
+  return Results;
+}
+
+void TPassReplay::Abort() {
+  FAborted = true;
+  if (FImpl->Http->Busy()) FImpl->Http->Abort();
+}

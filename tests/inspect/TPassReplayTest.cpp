@@ -1,0 +1,168 @@
+// The replay: its URL and credential rules by tables, and entries sent again to a scripted
+// server that shows what it received.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "inspect/TPassReplay.h"
+#include "tests/http/HttpFixture.h"
+
+using namespace testsupport;
+using enum TReplayOutcome;
+
+namespace {
+
+const std::string Ok = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+
+// An entry recorded as Method URL with Fields and Body, its reply Reply (head and body).
+THarEntry Entry(std::string Method, std::string URL, std::vector<THeaderField> Fields = {},
+                const std::string& Reply = Ok + "hello", std::string Body = "") {
+  THarEntry E;
+  E.Fields = std::move(Fields);
+  TExchangePass& P = E.Pass;
+  P.Method = std::move(Method);
+  P.URL = std::move(URL);
+  P.RequestBodySize = std::ssize(Body);
+  P.RequestBody = std::move(Body);
+  const auto End = Reply.find("\r\n\r\n") + 4;
+  P.ReplyHeader = Reply.substr(0, End);
+  P.ReplyNumber = std::stoi(Reply.substr(9, 3));
+  P.Body = Reply.substr(End);
+  P.BodyBytes = std::ssize(P.Body);
+  return E;
+}
+
+const std::vector<THeaderField> Private = {
+    {"Authorization", "Basic YTpi"}, {"Cookie", "s=1"}, {"X-Trace", "7"}};
+
+TEST(ReplayRules, Rebase) {
+  // clang-format off
+  const struct { std::string URL, Base, Out; } Cases[] = {
+      {"https://api.example/x?q=1", "http://127.0.0.1:8080", "http://127.0.0.1:8080/x?q=1"},
+      {"https://api.example/x?q=1", "http://127.0.0.1:8080/", "http://127.0.0.1:8080/x?q=1"},
+      {"http://a.example?q=1", "HTTPS://H.example:8443", "https://H.example:8443/?q=1"},
+      {"http://u:p@a.example/x#top", "http://b.example", "http://b.example/x"},
+      {"http://[::1]:9/p", "https://h.example", "https://h.example/p"},
+      {"http://a.example/p", "http://[::1]:8080", "http://[::1]:8080/p"},
+      {"http://a.example/p", "", "http://a.example/p"},
+      {"http://a.example/p", "http://h.example/api", ""},
+      {"http://a.example/p", "http://h.example?x=1", ""},
+      {"http://a.example/p", "http://u@h.example", ""},
+      {"http://a.example/p", "http://[::1", ""},
+  };
+  // clang-format on
+  for (const auto& C : Cases)
+    EXPECT_EQ(TPassReplay::Rebase(C.URL, C.Base), C.Out) << C.URL << " on " << C.Base;
+}
+
+TEST(ReplayRules, CredentialsStayWithTheirServer) {
+  const std::vector<std::string> All = {"Authorization: Basic YTpi", "Cookie: s=1", "X-Trace: 7"};
+  const std::vector<std::string> Public = {"X-Trace: 7"};
+  // clang-format off
+  const struct { std::string URL; bool Keep; std::vector<std::string> Lines; } Cases[] = {
+      {"https://API.example:443/y?z", false, All}, {"https://other.example/x", false, Public},
+      {"https://api.example:8443/x", false, Public}, {"http://api.example:443/x", false, Public},
+      {"", false, Public}, {"http://other.example/x", true, All}};
+  // clang-format on
+  const THarEntry E = Entry("GET", "https://api.example/x", Private);
+  for (const auto& C : Cases) EXPECT_EQ(TPassReplay::LinesFor(E, C.URL, C.Keep), C.Lines) << C.URL;
+}
+
+// A run against the scripted server: what it gives, and what the server received.
+struct ReplayCase {
+  std::string Name;
+  std::vector<THarEntry> Entries;
+  std::vector<TConnectionScript> Script;  // one per connection the run must make
+  std::vector<TReplayOutcome> Outcomes;
+  std::vector<std::string> Why = {};   // in each result's reason
+  std::vector<std::string> Sent = {};  // "\r\n" at both ends; {P} is the server's port
+  std::vector<std::string> NeverSent = {"\r\nUser-Agent:", "\r\nAccept:", "\r\nContent-type:"};
+  std::string Base = "";
+  bool Unsafe = false, Keep = false, AbortAtFirstWait = false;
+};
+void PrintTo(const ReplayCase& C, std::ostream* Os) { *Os << C.Name; }
+
+std::vector<ReplayCase> ReplayCases() {
+  using steps::Answer;
+  const std::string Here = "http://127.0.0.1:{P}/r?q=1", Away = "https://api.example/r?q=1";
+  const std::string Moved = "HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n";
+  const auto Twice = [](THarEntry E) { return std::vector<THarEntry>{E, E}; };
+  THarEntry Refused = Entry("GET", Here), Cut = Entry("PUT", Here, {}, Ok, "abc");
+  Refused.Refused = "log.entries[0].request.url: holds a blank";
+  Cut.Pass.RequestBodySize = 10;
+  // clang-format off
+  return {
+      {"Same", {Entry("GET", Here, {{"X-Trace", "7"}})}, {Answer(Ok + "hello")}, {roSame}, {},
+       {"\r\nGET /r?q=1 HTTP/1.0\r\nHost: 127.0.0.1:{P}\r\nX-Trace: 7\r\n\r\n"}},
+      {"BodyChanged", {Entry("GET", Here)}, {Answer(Ok + "HELLO")}, {roDiffers}},
+      {"RedirectNotFollowed", {Entry("GET", Here, {}, Moved)}, {Answer(Moved)}, {roSame}},
+      {"ClosedAtOnceThenNext", Twice(Entry("HEAD", Here, {}, Ok)),
+       {{steps::ReadRequest()}, Answer(Ok)}, {roFailed, roSame}, {"no usable status line"}},
+      {"UnsafeSkipped", Twice(Entry("POST", Here)), {}, {roSkipped, roSkipped}, {"unsafe method"}},
+      {.Name = "UnsafeSentAsIs",
+       .Entries = {Entry("POST", Here, {{"Content-Type", "text/x"}}, Ok + "k", "a b&c")},
+       .Script = {Answer(Ok + "k")}, .Outcomes = {roSame},
+       .Sent = {"\r\nContent-Type: text/x\r\n", "\r\n\r\na b&c"}, .Unsafe = true},
+      {.Name = "NotSendable",
+       .Entries = {Refused, Entry("get", Here), Entry("DELETE", Here, {}, Ok, "x"), Cut},
+       .Script = {}, .Outcomes = {roSkipped, roSkipped, roSkipped, roSkipped},
+       .Why = {Refused.Refused, "method get: not one", "with a body", "holds 3 of its 10"},
+       .Unsafe = true},
+      {.Name = "BaseWithPath", .Entries = {Entry("GET", Here)}, .Script = {},
+       .Outcomes = {roFailed}, .Why = {"on the base"}, .Base = "http://127.0.0.1:{P}/x"},
+      {"CredentialsHome", {Entry("GET", Here, Private)}, {Answer(Ok + "hello")}, {roSame}, {},
+       {"\r\nAuthorization: Basic YTpi\r\nCookie: s=1\r\nX-Trace: 7\r\n"}},
+      {"CredentialsNotAway", {Entry("GET", Away, Private)}, {Answer(Ok + "hello")}, {roSame}, {},
+       {"\r\nX-Trace: 7\r\n"}, {"\r\nAuthorization:", "\r\nCookie:"}, "http://127.0.0.1:{P}"},
+      {.Name = "CredentialsKept", .Entries = {Entry("GET", Away, Private)},
+       .Script = {Answer(Ok + "hello")}, .Outcomes = {roSame}, .Sent = {"\r\nCookie: s=1\r\n"},
+       .Base = "http://127.0.0.1:{P}", .Keep = true},
+      {.Name = "AbortEndsEntryAndRun", .Entries = Twice(Entry("GET", Here)), .Script = {},
+       .Outcomes = {roFailed}, .Why = {"Canceled"}, .AbortAtFirstWait = true},
+  };
+  // clang-format on
+}
+
+class ReplayTest : public HttpTest, public ::testing::WithParamInterface<ReplayCase> {};
+
+TEST_P(ReplayTest, AgainstScriptedServer) {
+  const ReplayCase& C = GetParam();
+  TScriptedPeer Server(C.Script);
+  const auto Port = [&](std::string T) {
+    return Replaced(T, "{P}", std::to_string(Server.Port()));
+  };
+  THarLog Har;
+  for (THarEntry E : C.Entries) {
+    E.Pass.URL = Port(E.Pass.URL);
+    E.Index = Har.Entries.size();
+    Har.Entries.push_back(std::move(E));
+  }
+  TReplayOptions O;
+  O.Base = Port(C.Base);
+  O.Unsafe = C.Unsafe;
+  O.KeepCredentials = C.Keep;
+  O.TimeOutMs = 10000;  // tripwire
+  TPassReplay Replay(O);
+  // A button pressed while the first entry waits.
+  if (C.AbortAtFirstWait) Application.OnWaitForEvent = [&](int) { Replay.Abort(); };
+  std::vector<TReplayOutcome> Told, Got;
+  const auto Results = Replay.ReplayAll(Har, [&](const auto& R) { Told.push_back(R.Outcome); });
+  for (std::size_t I = 0; I < Results.size(); ++I) {
+    Got.push_back(Results[I].Outcome);
+    const std::string Why = I < C.Why.size() ? C.Why[I] : "";
+    EXPECT_NE(Results[I].Why.find(Why), std::string::npos) << Results[I].Why;
+  }
+  EXPECT_EQ(Got, C.Outcomes);
+  EXPECT_EQ(Told, C.Outcomes);
+  std::string Seen;
+  for (const std::string& Request : Server.Requests()) Seen += "\r\n" + Request;
+  for (const auto& Line : C.Sent) EXPECT_NE(Seen.find(Port(Line)), std::string::npos) << Seen;
+  for (const auto& Line : C.NeverSent) EXPECT_EQ(Seen.find(Line), std::string::npos) << Seen;
+  EXPECT_EQ(Server.Accepted(), std::ssize(C.Script));
+}
+
+INSTANTIATE_TEST_SUITE_P(Replay, ReplayTest, ::testing::ValuesIn(ReplayCases()),
+                         [](const auto& Info) { return Info.param.Name; });
+
+}  // namespace
