@@ -238,6 +238,65 @@ class TInspectorCompareTest : public InspectorWindowTest {
     QVERIFY(View.Done() || (View.Stopped() && View.Verdict().isEmpty() && !View.ProgressShown()));
   }
 
+  // --- Replaying the selected passes -------------------------------------------------------
+
+  // A pass of the window is replayed from its own record, through the confirmation: the
+  // unsafe method only when ticked, the recorded cookie to another base only when kept.
+  void replay_data() {
+    QTest::addColumn<bool>("Post");
+    QTest::addColumn<int>("Base");  // 0 the recorded server, 1 another, 2 one that refuses
+    QTest::addColumn<bool>("Ticked");  // "Garder les identifiants" and the unsafe methods
+    QTest::addColumn<QString>("Outcome");
+    QTest::addColumn<int>("Sent");  // requests the replay's server received
+    QTest::newRow("same server, same reply") << false << 0 << false << "identique" << 1;
+    QTest::newRow("another base, its own files") << false << 1 << false << QString::fromUtf8("différent") << 1;
+    QTest::newRow("cookie kept for another base") << false << 1 << true << QString::fromUtf8("différent") << 1;
+    QTest::newRow("POST not ticked") << true << 0 << false << QString::fromUtf8("non envoyé") << 0;
+    QTest::newRow("POST ticked") << true << 0 << true << "identique" << 1;
+    QTest::newRow("refused connection") << false << 2 << false << QString::fromUtf8("échec") << 0;
+  }
+  void replay() {
+    QFETCH(bool, Post);
+    QFETCH(int, Base);
+    QFETCH(bool, Ticked);
+    QFETCH(QString, Outcome);
+    QFETCH(int, Sent);
+    const std::string One = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\none\n";
+    ScriptedHttpServer Recorded({Whole(One), Whole(One)});
+    ScriptedHttpServer Other({Whole("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\ntwo\n")});
+    W<QLineEdit>("Edit5")->setText("k=v");
+    if (Post) {
+      W<QLineEdit>("Edit2")->setText(Url("127.0.0.1", Recorded.Port()));
+      W<QLineEdit>("Edit3")->setText("a=1");
+      QVERIFY(Run("Button2"));
+    } else {
+      QVERIFY(Get(Url("127.0.0.1", Recorded.Port())));
+    }
+    TExchangeDetails* Details = OpenDetails();
+    Details->SelectPasses({0});
+    const std::uint16_t Port = Base == 1 ? Other.Port() : RefusingPort();
+    ModalAnswerer Answerer;
+    Answerer.Answer = [&](QDialog* D) {
+      if (Base > 0) D->findChild<QLineEdit*>("ReplayBase")->setText(QString("http://127.0.0.1:%1").arg(Port));
+      D->findChild<QCheckBox*>("KeepCredentials")->setChecked(Ticked);
+      D->findChild<QCheckBox*>("ReplayUnsafe")->setChecked(Ticked);
+      D->accept();
+    };
+    Tripwire Wire(10000, [&] { Details->StopReplay(); });
+    W<QPushButton>("ReplayButton")->click();
+    QVERIFY(!Wire.Tripped);
+    QCOMPARE(Answerer.Seen.size(), 1);
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcReplay), Outcome);
+    ScriptedHttpServer& Target = Base == 1 ? Other : Recorded;
+    const auto Got = Target.Requests();
+    QCOMPARE(static_cast<int>(Got.size()) - (Base == 1 ? 0 : 1), Sent);
+    if (Sent > 0) QCOMPARE(Got.back().find("k=v") != std::string::npos, Base == 0 || Ticked);
+    if (Outcome != QString::fromUtf8("différent")) return;
+    TCompareView* View = Details->CompareSelected();
+    QVERIFY(View != nullptr && Finish(View));
+    QVERIFY2(View->BodyText().contains("+1 two"), qPrintable(View->BodyText()));
+  }
+
   // --- A refused certificate and the pass after it -----------------------------------------
 
   // After "Continuer sans vérifier" the inspector shows the refused pass with its error, then
