@@ -170,6 +170,12 @@ void TCompareView::BuildTabs() {
   FBodyFacts->setWordWrap(true);
   BodyLayout->addWidget(FBodyFacts);
   BodyLayout->addWidget(FBodyStack, 1);
+  FTabs->addTab(FHeaders, QString::fromUtf8("En-t\u00eates"));
+  FTabs->addTab(Body, "Corps");
+  BuildTimesTab();
+}
+
+void TCompareView::BuildTimesTab() {
   auto* Times = new QWidget(FTabs);
   auto* TimesLayout = new QVBoxLayout(Times);
   auto* BarTable = new QTableWidget(2, 2, Times);
@@ -190,8 +196,6 @@ void TCompareView::BuildTabs() {
   FTimes->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   TimesLayout->addWidget(BarTable);
   TimesLayout->addWidget(FTimes, 1);
-  FTabs->addTab(FHeaders, QString::fromUtf8("En-t\u00eates"));
-  FTabs->addTab(Body, "Corps");
   FTabs->addTab(Times, "Temps");
 }
 

@@ -72,6 +72,7 @@ class TCompareView : public QWidget {
 
  private:
   void BuildTabs();
+  void BuildTimesTab();
   void Arrived();
   void ShowHeaders(const TPassComparison& C);
   void ShowBody(const TCompareWork& W);

@@ -152,8 +152,6 @@ void TExchangeDetails::BuildTop() {
   Top->addWidget(FExport);
   Top->addWidget(FCompare);
   Top->addWidget(FReplayButton);
-  Top->addWidget(FLive);
-  Top->addWidget(FSource);
   Top->addStretch(1);
   // The legend of the bars' colours, in the order of a pass.
   for (const TBarSpan::TKind Kind :
@@ -166,6 +164,12 @@ void TExchangeDetails::BuildTop() {
     Top->addWidget(new QLabel(TTimingBars::KindName(Kind), this));
   }
   static_cast<QVBoxLayout*>(layout())->addLayout(Top);
+  // The file shown, on a line of its own, only while one is.
+  auto* Source = new QHBoxLayout;
+  Source->addWidget(FSource);
+  Source->addWidget(FLive);
+  Source->addStretch(1);
+  static_cast<QVBoxLayout*>(layout())->addLayout(Source);
 }
 
 void TExchangeDetails::BuildTabs() {
@@ -253,7 +257,6 @@ void TExchangeDetails::Refresh() {
   FillTable(Passes);
   FShownPasses = Passes.size();
   FCopy->setEnabled(!Passes.empty());
-  UpdateButtons();
   const int Want = Passes.empty() ? -1
                    : Follow      ? static_cast<int>(Passes.size()) - 1
                                  : std::min(FSelected, static_cast<int>(Passes.size()) - 1);
@@ -264,6 +267,7 @@ void TExchangeDetails::Refresh() {
     const QSignalBlocker Quiet(FTable);
     if (FSelected >= 0) FTable->selectRow(RowOf(FSelected, FTunnel));
   }
+  UpdateButtons();
   FillPass();
 }
 
@@ -276,6 +280,7 @@ void TExchangeDetails::SelectPass(int Index) {
     const QSignalBlocker Quiet(FTable);
     if (Index >= 0) FTable->selectRow(RowOf(Index, false));
   }
+  UpdateButtons();
   FillPass();
 }
 
