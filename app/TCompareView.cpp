@@ -92,7 +92,11 @@ QString Shown(const TExchangePass& P) {
 
 TCompareView::TCompareView(const TExchangePass& A, const TExchangePass& B, const QString& NameA,
                            const QString& NameB, QWidget* Parent)
-    : QWidget(Parent, Qt::Window), FA(A), FB(B), FNameA(NameA), FNameB(NameB) {
+    : QWidget(Parent, Qt::Window),
+      FA(std::make_shared<const TExchangePass>(A)),
+      FB(std::make_shared<const TExchangePass>(B)),
+      FNameA(NameA),
+      FNameB(NameB) {
   setObjectName("CompareView");
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QString::fromUtf8("Comparer : %1 et %2").arg(NameA, NameB));
@@ -123,8 +127,8 @@ TCompareView::TCompareView(const TExchangePass& A, const TExchangePass& B, const
   });
   connect(&FWatcher, &QFutureWatcher<TCompareWork>::finished, this, &TCompareView::Arrived);
   FSlow.start(SlowMs);
-  // Copies: the worker never touches what the window may change meanwhile.
-  FWatcher.setFuture(QtConcurrent::run([A = FA, B = FB] { return Work(A, B); }));
+  // Copies made here: the worker never touches what the inspector may change meanwhile.
+  FWatcher.setFuture(QtConcurrent::run([A = FA, B = FB] { return Work(*A, *B); }));
 }
 
 TCompareView::~TCompareView() {
@@ -285,8 +289,8 @@ void TCompareView::ShowBody(const TCompareWork& W) {
     case TBodyKind::bkJson: ShowJson(B.Json); break;
     case TBodyKind::bkText: ShowTextBodies(B.Lines); break;
     case TBodyKind::bkImage: {
-      FPictureA->setPixmap(QPixmap::fromImage(TBodyView::Picture(FA.Body)));
-      FPictureB->setPixmap(QPixmap::fromImage(TBodyView::Picture(FB.Body)));
+      FPictureA->setPixmap(QPixmap::fromImage(TBodyView::Picture(FA->Body)));
+      FPictureB->setPixmap(QPixmap::fromImage(TBodyView::Picture(FB->Body)));
       FBodyStack->setCurrentIndex(2);
       const auto Size = [](const TImageFacts& I) {
         return QString("%1 %2\u00d7%3").arg(QString::fromStdString(I.Type)).arg(I.Width).arg(I.Height);
@@ -299,8 +303,8 @@ void TCompareView::ShowBody(const TCompareWork& W) {
     }
     case TBodyKind::bkBytes:
       FBodyStack->setCurrentIndex(1);
-      FPaneA->setPlainText(TBodyView::HexDump(std::string_view(FA.Body).substr(0, 64 * 1024)));
-      FPaneB->setPlainText(TBodyView::HexDump(std::string_view(FB.Body).substr(0, 64 * 1024)));
+      FPaneA->setPlainText(TBodyView::HexDump(std::string_view(FA->Body).substr(0, 64 * 1024)));
+      FPaneB->setPlainText(TBodyView::HexDump(std::string_view(FB->Body).substr(0, 64 * 1024)));
       if (B.FirstDifference)
         FBodyText = QString::fromUtf8("Premier octet diff\u00e9rent : %1").arg(TAnsiText::Count(*B.FirstDifference));
       break;
@@ -329,8 +333,8 @@ void TCompareView::ShowJson(const TJsonDiffResult& Json) {
 
 void TCompareView::ShowTextBodies(const TLineDiffResult& Lines) {
   FBodyStack->setCurrentIndex(1);
-  FPaneA->setPlainText(Shown(FA));
-  FPaneB->setPlainText(Shown(FB));
+  FPaneA->setPlainText(Shown(*FA));
+  FPaneB->setPlainText(Shown(*FB));
   MarkLines(FPaneA, Lines.Edits, false);
   MarkLines(FPaneB, Lines.Edits, true);
   FBodyText = QString::fromUtf8("%1%2 ligne(s) modifi\u00e9e(s)").arg(Lines.Complete ? "" : "au moins ").arg(Lines.Count);
@@ -340,8 +344,8 @@ void TCompareView::ShowTextBodies(const TLineDiffResult& Lines) {
 }
 
 void TCompareView::ShowTimes(const TPassComparison& C) {
-  auto SA = TTimingBars::Spans(FA, FA.Started);
-  auto SB = TTimingBars::Spans(FB, FB.Started);
+  auto SA = TTimingBars::Spans(*FA, FA->Started);
+  auto SB = TTimingBars::Spans(*FB, FB->Started);
   const double Scale = std::max(SA.empty() ? 0.0 : SA.back().To, SB.empty() ? 0.0 : SB.back().To);
   FBars->SetRows({std::move(SA), std::move(SB)}, Scale);
   FTimes->setRowCount(static_cast<int>(C.Timings.size()));

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 #include <optional>
 
 #include "inspect/TPassCompare.h"
@@ -80,7 +81,8 @@ class TCompareView : public QWidget {
   void ShowJson(const TJsonDiffResult& Json);
   void ShowTimes(const TPassComparison& C);
 
-  TExchangePass FA, FB;
+  // Shared with the worker, which only reads them: large bodies are not copied twice.
+  std::shared_ptr<const TExchangePass> FA, FB;
   QString FNameA, FNameB;
   QFutureWatcher<TCompareWork> FWatcher;
   QTimer FSlow;  // shows the progress past half a second

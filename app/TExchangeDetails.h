@@ -167,8 +167,10 @@ class TExchangeDetails : public QWidget {
   QLabel* FSource;
   std::optional<THarLog> FLog;
   std::vector<TExchangePass> FLoaded;
-  // By pass: the last replay's result. Cleared when the source changes.
+  // By pass: the last replay's result. Cleared when the source changes; of the recorder's
+  // passes, only while they are those of the request replayed (its first pass's start).
   std::vector<std::optional<TReplayResult>> FReplays;
+  TTimingBars::TClock::time_point FReplayedStart{};
   TPassReplay* FReplay = nullptr;  // while a replay runs
   bool FReplayStopped = false;     // its stop was asked: the passes after are not sent
   QTableWidget* FTable;

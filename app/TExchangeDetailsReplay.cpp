@@ -106,6 +106,7 @@ void TExchangeDetails::SelectPasses(const std::vector<int>& Chosen) {
 }
 
 const TReplayResult* TExchangeDetails::ReplayOf(int Pass) const {
+  if (!FLog && (Passes().empty() || Passes().front().Started != FReplayedStart)) return nullptr;
   if (Pass < 0 || Pass >= static_cast<int>(FReplays.size()) || !FReplays[static_cast<std::size_t>(Pass)])
     return nullptr;
   return &*FReplays[static_cast<std::size_t>(Pass)];
@@ -241,6 +242,8 @@ void TExchangeDetails::ReplaySelected(const TReplayOptions& Options) {
   TPassReplay Replay(Options);
   FReplay = &Replay;
   FReplayStopped = false;
+  if (!FLog && (Passes().empty() || Passes().front().Started != FReplayedStart)) FReplays.clear();
+  if (!FLog && !Passes().empty()) FReplayedStart = Passes().front().Started;
   FReplays.resize(Passes().size());
   UpdateButtons();
   // The replay waits by pumping messages: the window may be closed meanwhile.
