@@ -256,6 +256,9 @@ class TInspectorCompareTest : public InspectorWindowTest {
     TCompareView* View = Details->CompareSelected();
     QVERIFY(View != nullptr && Finish(View));
     QVERIFY2(View->BodyText().contains("+1 two"), qPrintable(View->BodyText()));
+    // A new request's passes are not those replayed.
+    QVERIFY(GetReply(One));
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcReplay), QString());
   }
 
   // --- A refused certificate and the pass after it -----------------------------------------
