@@ -24,8 +24,9 @@
 
 namespace {
 
-// A text pane holds at most this much of a body: past it a plain text view itself stalls.
-constexpr std::size_t PaneBytes = std::size_t{4} << 20;
+// A text pane holds at most this much of a body: filling a plain text view is done on the UI
+// thread, and past this it would hold the window for long.
+constexpr std::size_t PaneBytes = std::size_t{1} << 20;
 constexpr int SlowMs = 500;
 
 QString Ms(double Value) { return QString::number(Value, 'f', 1); }
@@ -283,6 +284,8 @@ void TCompareView::ShowBody(const TCompareWork& W) {
   const TBodyComparison& B = W.Comparison.Body;
   QString Facts = QString::fromUtf8("%1 octets / %2 octets").arg(TAnsiText::Count(B.SizeA), TAnsiText::Count(B.SizeB));
   if (B.Cut) Facts += QString::fromUtf8(" (compar\u00e9s sur ce qui est gard\u00e9)");
+  if (B.Kind == TBodyKind::bkText && std::max(FA->Body.size(), FB->Body.size()) > PaneBytes)
+    Facts += QString::fromUtf8(" ; les panneaux montrent les %1 premiers octets").arg(TAnsiText::Count(PaneBytes));
   Facts += B.Same ? QString::fromUtf8(" ; corps identiques") : QString::fromUtf8(" ; corps diff\u00e9rents");
   FBodyText.clear();
   switch (B.Kind) {
