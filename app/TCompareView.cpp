@@ -208,10 +208,10 @@ TCompareWork TCompareView::Work(const TExchangePass& A, const TExchangePass& B) 
   TCompareWork W;
   W.Comparison = TPassCompare::Compare(A, B);
   if (W.Comparison.Body.Kind == TBodyKind::bkImage) {
-    const QImage IA = TBodyView::Picture(A.Body);
-    const QImage IB = TBodyView::Picture(B.Body);
-    W.SizeA = IA.size();
-    W.SizeB = IB.size();
+    W.PictureA = TBodyView::Picture(A.Body);
+    W.PictureB = TBodyView::Picture(B.Body);
+    const QImage& IA = W.PictureA;
+    const QImage& IB = W.PictureB;
     if (!IA.isNull() && !IB.isNull())
       W.SamePixels = IA.size() == IB.size() &&
                      IA.convertToFormat(QImage::Format_ARGB32) == IB.convertToFormat(QImage::Format_ARGB32);
@@ -292,8 +292,8 @@ void TCompareView::ShowBody(const TCompareWork& W) {
     case TBodyKind::bkJson: ShowJson(B.Json); break;
     case TBodyKind::bkText: ShowTextBodies(B.Lines); break;
     case TBodyKind::bkImage: {
-      FPictureA->setPixmap(QPixmap::fromImage(TBodyView::Picture(FA->Body)));
-      FPictureB->setPixmap(QPixmap::fromImage(TBodyView::Picture(FB->Body)));
+      FPictureA->setPixmap(QPixmap::fromImage(W.PictureA));
+      FPictureB->setPixmap(QPixmap::fromImage(W.PictureB));
       FBodyStack->setCurrentIndex(2);
       const auto Size = [](const TImageFacts& I) {
         return QString("%1 %2\u00d7%3").arg(QString::fromStdString(I.Type)).arg(I.Width).arg(I.Height);

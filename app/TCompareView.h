@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QFutureWatcher>
+#include <QImage>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -30,7 +31,7 @@ class TBarDelegate;
 struct TCompareWork {
   TPassComparison Comparison;
   std::optional<bool> SamePixels;  // both bodies decode as pictures
-  QSize SizeA, SizeB;
+  QImage PictureA, PictureB;       // decoded by the worker, not again on the UI thread
 };
 
 class TCompareView : public QWidget {
