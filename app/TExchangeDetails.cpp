@@ -71,9 +71,10 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
   FTable = new QTableWidget(0, ColumnCount, this);
   FTable->setObjectName("PassTable");
   FTable->setHorizontalHeaderLabels({QString::fromUtf8("N\u00b0"), QString::fromUtf8("M\u00e9thode"),
-                                     "URL", "Statut", "Taille", "Temps (ms)", "Chronologie"});
+                                     "URL", "Statut", "Taille", "Temps (ms)", "Chronologie", "Rejeu"});
   FTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-  FTable->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Two rows for "Comparer", any for "Rejouer"; the current row is the one the tabs show.
+  FTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
   FTable->verticalHeader()->hide();
   FTable->setWordWrap(false);
   FTable->setTextElideMode(Qt::ElideMiddle);
@@ -84,6 +85,7 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
   FBars = new TBarDelegate(FTable);
   FTable->setItemDelegateForColumn(pcBar, FBars);
   connect(FTable, &QTableWidget::itemSelectionChanged, this, [this] {
+    UpdateButtons();
     const int Row = FTable->currentRow();
     if (Row < 0 || Row >= static_cast<int>(FRows.size())) return;
     const TRow Chosen = FRows[static_cast<std::size_t>(Row)];
@@ -125,9 +127,31 @@ void TExchangeDetails::BuildTop() {
   FExport->setObjectName("ExportHarButton");
   FExport->setToolButtonStyle(Qt::ToolButtonTextOnly);
   FExport->hide();
+  FCompare = new QPushButton("Comparer", this);
+  FCompare->setObjectName("CompareButton");
+  FCompare->setToolTip(QString::fromUtf8("Deux échanges choisis côte à côte, ou un échange et son rejeu"));
+  connect(FCompare, &QPushButton::clicked, this, [this] { CompareSelected(); });
+  FReplayButton = new QPushButton("Rejouer", this);
+  FReplayButton->setObjectName("ReplayButton");
+  connect(FReplayButton, &QPushButton::clicked, this, [this] {
+    if (FReplay != nullptr)
+      StopReplay();
+    else
+      ReplayClicked();
+  });
+  FLive = new QPushButton(QString::fromUtf8("Échanges de la fenêtre"), this);
+  FLive->setObjectName("LiveButton");
+  FLive->hide();
+  connect(FLive, &QPushButton::clicked, this, &TExchangeDetails::ShowLive);
+  FSource = new QLabel(this);
+  FSource->setObjectName("SourceLabel");
+  FSource->setTextFormat(Qt::PlainText);
+  FSource->hide();
   Top->addWidget(FStop);
   Top->addWidget(FCopy);
   Top->addWidget(FExport);
+  Top->addWidget(FCompare);
+  Top->addWidget(FReplayButton);
   Top->addStretch(1);
   // The legend of the bars' colours, in the order of a pass.
   for (const TBarSpan::TKind Kind :
@@ -140,6 +164,12 @@ void TExchangeDetails::BuildTop() {
     Top->addWidget(new QLabel(TTimingBars::KindName(Kind), this));
   }
   static_cast<QVBoxLayout*>(layout())->addLayout(Top);
+  // The file shown, on a line of its own, only while one is.
+  auto* Source = new QHBoxLayout;
+  Source->addWidget(FSource);
+  Source->addWidget(FLive);
+  Source->addStretch(1);
+  static_cast<QVBoxLayout*>(layout())->addLayout(Source);
 }
 
 void TExchangeDetails::BuildTabs() {
@@ -191,7 +221,7 @@ void TExchangeDetails::RefreshSoon() {
 int TExchangeDetails::RefreshDelay() const {
   if (!Now()) return 0;
   using namespace std::chrono;
-  const auto Since = std::max(FRefreshed, FRecorder.Passes().front().Started);
+  const auto Since = std::max(FRefreshed, Passes().front().Started);
   const auto Left =
       milliseconds(RefreshGapMs) - duration_cast<milliseconds>(TTimingBars::TClock::now() - Since);
   return static_cast<int>(std::max<milliseconds::rep>(0, Left.count()));
@@ -207,9 +237,10 @@ void TExchangeDetails::SoonTimedOut() {
 }
 
 std::optional<double> TExchangeDetails::Now() const {
-  const auto& Passes = FRecorder.Passes();
+  if (FLog) return std::nullopt;  // a file's passes ran long ago
+  const auto& Passes = this->Passes();
   if (Passes.empty() || Passes.back().At[xsBodyEnd] || !Passes.back().Error.empty() ||
-      !FRecorder.Error().empty())
+      !SourceError().empty())
     return std::nullopt;
   return std::chrono::duration<double, std::milli>(TTimingBars::TClock::now() -
                                                    Passes.front().Started)
@@ -219,7 +250,7 @@ std::optional<double> TExchangeDetails::Now() const {
 void TExchangeDetails::Refresh() {
   FSoon.stop();
   FRefreshed = TTimingBars::TClock::now();
-  const auto& Passes = FRecorder.Passes();
+  const auto& Passes = this->Passes();
   // A new request, or a further pass while the last one was being read: follow it.
   const bool Follow = Passes.size() < FShownPasses ||
                       FSelected == static_cast<int>(FShownPasses) - 1 || FSelected < 0;
@@ -236,11 +267,12 @@ void TExchangeDetails::Refresh() {
     const QSignalBlocker Quiet(FTable);
     if (FSelected >= 0) FTable->selectRow(RowOf(FSelected, FTunnel));
   }
+  UpdateButtons();
   FillPass();
 }
 
 void TExchangeDetails::SelectPass(int Index) {
-  if (Index < -1 || Index >= static_cast<int>(FRecorder.Passes().size())) return;
+  if (Index < -1 || Index >= static_cast<int>(Passes().size())) return;
   FSelected = Index;
   FTunnel = false;
   FBodyShown.clear();
@@ -248,6 +280,7 @@ void TExchangeDetails::SelectPass(int Index) {
     const QSignalBlocker Quiet(FTable);
     if (Index >= 0) FTable->selectRow(RowOf(Index, false));
   }
+  UpdateButtons();
   FillPass();
 }
 
@@ -284,6 +317,7 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
       FTable->setItem(R, pcSize, Item("0", Right));
       FTable->setItem(R, pcTime, Item(Done ? Ms(*Done) : QString(), Right));
       FTable->setItem(R, pcBar, Item(QString()));
+      FTable->setItem(R, pcReplay, Item(QString()));
       Bars.emplace_back();
       continue;
     }
@@ -296,6 +330,7 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
                          : P.Error.empty() ? QString()
                                            : QString::fromUtf8("\u00e9chec"),
                          Right));
+    FillReplayCell(R, FRows[Row].Pass);
     FTable->setItem(R, pcSize, Item(TAnsiText::Count(P.BodyBytes), Right));
     FTable->setItem(R, pcTime, Item(End ? Ms(*End) : QString(), Right));
     FTable->setItem(R, pcBar, Item(QString()));
@@ -307,7 +342,7 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
 
 void TExchangeDetails::FillPass() {
   FillNote();
-  const auto& Passes = FRecorder.Passes();
+  const auto& Passes = this->Passes();
   if (FSelected < 0 || FSelected >= static_cast<int>(Passes.size())) {
     SetKeeping(FRequest, QString());
     SetKeeping(FReply, QString());
@@ -369,7 +404,7 @@ void TExchangeDetails::FillTunnel(const TExchangePass& P) {
 
 void TExchangeDetails::FillTimes(const TExchangePass& Pass) {
   // One row per stage reached, each on the pass's own clock and scale.
-  const bool Last = FSelected >= 0 && FSelected + 1 == static_cast<int>(FRecorder.Passes().size());
+  const bool Last = FSelected >= 0 && FSelected + 1 == static_cast<int>(Passes().size());
   std::optional<double> Now;
   if (Last && this->Now())
     Now = std::chrono::duration<double, std::milli>(TTimingBars::TClock::now() - Pass.Started)
@@ -400,7 +435,7 @@ void TExchangeDetails::FillTimes(const TExchangePass& Pass) {
 
 void TExchangeDetails::FillNote() {
   QStringList Lines;
-  const auto& Passes = FRecorder.Passes();
+  const auto& Passes = this->Passes();
   if (Passes.empty()) Lines << QString::fromUtf8("Aucune requ\u00eate pour l'instant.");
   if (FSelected >= 0 && FSelected < static_cast<int>(Passes.size())) {
     const TExchangePass& P = Passes[static_cast<std::size_t>(FSelected)];
@@ -418,11 +453,17 @@ void TExchangeDetails::FillNote() {
     }
     const QString Short = TPassText::ShortBodyText(P);
     if (!Short.isEmpty()) Lines << Short;
+    if (FLog && !FLog->Entries[static_cast<std::size_t>(FSelected)].Refused.empty())
+      Lines << QString::fromUtf8("Entr\u00e9e refus\u00e9e, jamais renvoy\u00e9e : ") +
+                   TAnsiText::ForMessage(FLog->Entries[static_cast<std::size_t>(FSelected)].Refused);
+    if (const TReplayResult* Replayed = ReplayOf(FSelected))
+      Lines << "Rejeu : " + OutcomeWord(Replayed->Outcome) + " (" + TAnsiText::ForMessage(Replayed->URL) + ")" +
+                   (Replayed->Why.empty() ? QString() : " : " + TAnsiText::ForMessage(Replayed->Why));
     if (P.Tls && P.Tls->VerifyWaived && P.Tls->Outcome.HandshakeDone)
       Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
                                  "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");
   }
-  if (!FRecorder.Error().empty()) Lines << "Erreur : " + TAnsiText::ForMessage(FRecorder.Error());
+  if (!SourceError().empty()) Lines << "Erreur : " + TAnsiText::ForMessage(SourceError());
   FNote->setText(Lines.join(u'\n'));
   FNote->setVisible(!Lines.isEmpty());
 }
@@ -485,8 +526,8 @@ QString TExchangeDetails::Commands(const TExchangePass& Pass, const TTlsSettings
 }
 
 void TExchangeDetails::CopyCommands() {
-  if (FRecorder.Passes().empty()) return;
+  if (Passes().empty()) return;
   const TTlsSettings Tls = TlsSettingsOf ? TlsSettingsOf() : TTlsSettings();
   QApplication::clipboard()->setText(
-      Commands(FRecorder.Passes().front(), TlsSettingsOf ? &Tls : nullptr));
+      Commands(Passes().front(), TlsSettingsOf ? &Tls : nullptr));
 }

@@ -4,17 +4,25 @@
 // picture), its stage times and its TLS session. A CONNECT tunnel through the proxy is a row
 // of its own, before its pass. It follows a running request as it goes, stops it, copies its
 // request as commands and exports it as HAR.
+//
+// Its passes come from one source at a time: the window's recorder (live), or a HAR file
+// opened with "Ouvrir un HAR…"; both are shown by the same code. Two selected passes can be
+// compared side by side, and the selected passes replayed, each row then saying how the new
+// reply compares with the one shown.
 #pragma once
 
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/TBarDelegate.h"
 #include "inspect/TExchangeRecorder.h"
+#include "inspect/THarReader.h"
+#include "inspect/TPassReplay.h"
 #include "tls/TTlsSettings.h"
 
 class QAction;
@@ -25,6 +33,7 @@ class QTabWidget;
 class QTableWidget;
 class QToolButton;
 class TBodyView;
+class TCompareView;
 class TSecurityView;
 
 class TExchangeDetails : public QWidget {
@@ -32,11 +41,41 @@ class TExchangeDetails : public QWidget {
 
  public:
   // The columns of the pass table.
-  enum TColumn { pcNumber, pcMethod, pcURL, pcStatus, pcSize, pcTime, pcBar, ColumnCount };
+  enum TColumn { pcNumber, pcMethod, pcURL, pcStatus, pcSize, pcTime, pcBar, pcReplay, ColumnCount };
   // Shows Recorder, which must outlive the window (the main window owns both).
   explicit TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* Parent = nullptr);
 
   const TExchangeRecorder& Recorder() const { return FRecorder; }
+  // The passes shown: the recorder's, or those of the file opened.
+  const std::vector<TExchangePass>& Passes() const;
+  // Shows the entries of Log (read from the file Name) instead of the recorder's passes;
+  // refused entries are rows too, with their reason.
+  void ShowLog(const THarLog& Log, const QString& Name);
+  // Back to the recorder's passes.
+  void ShowLive();
+  bool ShowsLog() const { return FLog.has_value(); }
+
+  // The passes of the selected rows, in order.
+  std::vector<int> SelectedPasses() const;
+  void SelectPasses(const std::vector<int>& Passes);
+  // "Comparer": the two selected passes, or one and its replay; null when the selection is
+  // neither.
+  TCompareView* CompareSelected();
+  // "Rejouer": the selected passes sent again with Options (the confirmation's choices);
+  // each result is kept by its pass and shown in the "Rejeu" column. Returns at once when a
+  // replay or a request runs.
+  void ReplaySelected(const TReplayOptions& Options);
+  // Asks for the replay's options (another base, credentials, unsafe methods), then replays.
+  void ReplayClicked();
+  bool Replaying() const { return FReplay != nullptr; }
+  // Ends the entry being replayed; the rest are not sent.
+  void StopReplay();
+  // The last replay's result for a pass, if any.
+  const TReplayResult* ReplayOf(int Pass) const;
+  // "identique", "différent", "échec", "non envoyé".
+  static QString OutcomeWord(TReplayOutcome Outcome);
+  // The main window runs a request: nothing may be replayed meanwhile.
+  std::function<bool()> RequestRunning;
   // Rebuilds the table and the selected pass's tabs from the record, keeping the selection
   // and the reader's place.
   void Refresh();
@@ -96,6 +135,12 @@ class TExchangeDetails : public QWidget {
   // How long RefreshSoon's timer still waits: 0 when no pass runs.
   int RefreshDelay() const;
   void SoonTimedOut();
+  // The error of the source as a whole (the recorder's, or what stopped the file's reading).
+  const std::string& SourceError() const;
+  void UpdateButtons();
+  void FillReplayCell(int Row, int Pass);
+  // The entry a pass is replayed from: the file's own, or the pass written as an entry.
+  std::vector<THarEntry> EntriesOf(const std::vector<int>& Passes) const;
 
   // The table's rows: each pass, after its tunnel's row when it made one.
   struct TRow {
@@ -116,6 +161,18 @@ class TExchangeDetails : public QWidget {
   QToolButton* FStop;
   QToolButton* FExport;
   QPushButton* FCopy;
+  QPushButton* FCompare;
+  QPushButton* FReplayButton;
+  QPushButton* FLive;
+  QLabel* FSource;
+  std::optional<THarLog> FLog;
+  std::vector<TExchangePass> FLoaded;
+  // By pass: the last replay's result. Cleared when the source changes; of the recorder's
+  // passes, only while they are those of the request replayed (its first pass's start).
+  std::vector<std::optional<TReplayResult>> FReplays;
+  TTimingBars::TClock::time_point FReplayedStart{};
+  TPassReplay* FReplay = nullptr;  // while a replay runs
+  bool FReplayStopped = false;     // its stop was asked: the passes after are not sent
   QTableWidget* FTable;
   TBarDelegate* FBars;
   QLabel* FNote;

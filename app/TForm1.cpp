@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,6 +33,7 @@
 #include "http/HttpErrors.h"
 #include <nlohmann/json.hpp>
 
+#include "inspect/THarReader.h"
 #include "inspect/THarWriter.h"
 #include "ui_TForm1.h"
 
@@ -242,6 +244,7 @@ void TForm1::ConnectControls() {
   connect(FUi->DetailsEchange1, &QAction::triggered, this, &TForm1::DetailsEchange1Click);
   connect(FUi->EnregistrerReponse1, &QAction::triggered, this, &TForm1::EnregistrerReponse1Click);
   connect(FUi->ExporterHar1, &QAction::triggered, this, &TForm1::ExporterHar1Click);
+  connect(FUi->OuvrirHar1, &QAction::triggered, this, &TForm1::OuvrirHar1Click);
 }
 
 TForm1::~TForm1() {
@@ -314,7 +317,9 @@ void TForm1::PrepareRequest(const QString& Url, bool Elsewhere) {
 }
 
 void TForm1::RunAction(const TAction& Action) {
-  if (RequestRunning()) {
+  // A replay from the details window runs on its own component, but in a nested wait that
+  // a request started meanwhile would hold until its own end.
+  if (RequestRunning() || (FDetails && FDetails->Replaying())) {
     // The running exchange is left alone; a second one would share its socket.
     SetStatus(QString::fromUtf8("Requête déjà en cours"));
     return;
@@ -331,20 +336,24 @@ void TForm1::RunAction(const TAction& Action) {
     const TTlsProgress::TPass Pass = FTlsProgress->Last();
     const bool Elsewhere = !TTlsProgress::SameServer(Pass.URL, FirstUrl);
     Out = RunOnce(QString::fromStdString(Pass.URL),
-                  [this, Pass, Data = Action.Data] { Resume(Pass, Data); }, Elsewhere);
+                  [this, Pass, Data = Action.Data] { Resume(Pass, Data); }, Elsewhere, true);
   }
   ShowOutcome(Out, Action.Show);
 }
 
 TForm1::TOutcome TForm1::RunOnce(const QString& Url, const std::function<void()>& Request,
-                                 bool Elsewhere) {
+                                 bool Elsewhere, bool GoingOn) {
   SetRunning(true);
   FTooLarge = false;
   TOutcome Out{TRunState::Running, nullptr};
   try {
-    FRecorder->Clear();
+    // Going on from a refused pass, the inspector keeps it: it shows why the check was waived.
+    if (!GoingOn) FRecorder->Clear();
     PrepareRequest(Url, Elsewhere);
-    FRecorder->Run(Request);
+    if (GoingOn)
+      FRecorder->Continue(Request);
+    else
+      FRecorder->Run(Request);
   } catch (const EHttpBodyTooLarge& E) {
     Out.TooLarge = E.Limit();
   } catch (...) {
@@ -557,6 +566,7 @@ void TForm1::closeEvent(QCloseEvent* Event) {
     FRun = TRunState::Closing;
     VelHTTP1->Abort();
   }
+  if (FDetails) FDetails->StopReplay();
   QCoreApplication::quit();
 }
 
@@ -571,6 +581,7 @@ void TForm1::DetailsEchange1Click() {
     FDetails->SetStopAction(FUi->Arreter1);
     FDetails->SetExportAction(FUi->ExporterHar1);
     FDetails->TlsSettingsOf = [this] { return VelHTTP1->TlsSettings; };
+    FDetails->RequestRunning = [this] { return RequestRunning(); };
   }
   FDetails->Refresh();
   FDetails->show();
@@ -642,6 +653,31 @@ void TForm1::ExporterHar1Click() {
   Dialog.setDefaultSuffix("har");
   if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty()) return;
   ExportHar(Dialog.selectedFiles().constFirst());
+}
+
+void TForm1::OuvrirHar1Click() {
+  if (RequestRunning()) return;  // a dialog would hold the request's reads
+  QFileDialog Dialog(this, QString::fromUtf8("Ouvrir un HAR"));
+  Dialog.setFileMode(QFileDialog::ExistingFile);
+  Dialog.setNameFilters({"HTTP Archive (*.har)", "Tous les fichiers (*)"});
+  if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty()) return;
+  OpenHar(Dialog.selectedFiles().constFirst());
+}
+
+void TForm1::OpenHar(const QString& FileName) {
+  if (RequestRunning()) return;
+  DetailsEchange1Click();
+  if (FDetails->Replaying()) {
+    ShowMessage(QString::fromUtf8("Un rejeu est en cours : arr\u00eatez-le avant d'ouvrir un autre fichier."));
+    return;
+  }
+  const THarLog Log = THarReader::ReadFile(QFile::encodeName(FileName).toStdString());
+  FDetails->ShowLog(Log, QFileInfo(FileName).fileName());
+  if (!Log.Error.empty())
+    ShowMessage(QString::fromUtf8("Le fichier \u00ab %1 \u00bb n'a pas pu \u00eatre lu en entier : %2\n\n"
+                                  "Les %3 entr\u00e9e(s) lue(s) jusque-l\u00e0 sont montr\u00e9es.")
+                    .arg(QDir::toNativeSeparators(FileName), TAnsiText::FromReceived(Log.Error))
+                    .arg(Log.Entries.size()));
 }
 
 void TForm1::ExportHar(const QString& FileName) {

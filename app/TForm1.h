@@ -54,6 +54,10 @@ class TForm1 : public QMainWindow {
   // Writes the last exchange as HAR 1.2 to FileName (by way of a temporary file), or says in
   // a message box why it cannot.
   void ExportHar(const QString& FileName);
+  // Reads the HAR file FileName into the details window (opened if need be) instead of the
+  // recorder's passes; a file broken midway shows the entries read up to there, and why it
+  // stopped in a message box.
+  void OpenHar(const QString& FileName);
   // The longest reply body the window takes; past it the panes show what was kept.
   static constexpr std::int64_t MaxBody = std::int64_t{256} << 20;
   // The window's client size at its stored geometry, which is also its smallest.
@@ -102,6 +106,7 @@ class TForm1 : public QMainWindow {
   void DetailsEchange1Click();
   void EnregistrerReponse1Click();
   void ExporterHar1Click();
+  void OuvrirHar1Click();
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -147,7 +152,9 @@ class TForm1 : public QMainWindow {
   // or a close apart from a failure, and after a refused certificate asks whether to go on
   // from the refused pass. Show fills the panes once the request returned.
   void RunAction(const TAction& Action);
-  TOutcome RunOnce(const QString& Url, const std::function<void()>& Request, bool Elsewhere);
+  // GoingOn: the request goes on from the refused pass, which the record keeps.
+  TOutcome RunOnce(const QString& Url, const std::function<void()>& Request, bool Elsewhere,
+                   bool GoingOn = false);
   void ShowOutcome(const TOutcome& Out, const std::function<void()>& Show);
   // After a failed certificate check, the dialog: true when the user goes on without it (the
   // certificate is then accepted for its server); false, with the status said, when not.

@@ -29,9 +29,10 @@ TExchangeRecorder::TExchangeRecorder(TVelHTTP& Http) : FState(std::make_shared<T
 
 void TExchangeRecorder::PassStarted(THttpTime At, const THttpPassStart& Pass) {
   TState& S = *FState;
-  if (Pass.PassIndex == 0) {
+  if (Pass.PassIndex == 0 && !FKeepPasses) {
     S.Passes.clear();
     S.Error.clear();
+    FFirstOfRequest = 0;
   }
   FHeaderToFile = Pass.HeaderToFile;
   FBodyToFile = Pass.BodyToFile;
@@ -205,13 +206,14 @@ bool TExchangeRecorder::Complete() const {
 }
 
 void TExchangeRecorder::Clear() {
+  FFirstOfRequest = 0;
   FState->Passes.clear();
   FState->Error.clear();
   Changed();
 }
 
 void TExchangeRecorder::Note(const std::string& Message, THttpTime At, TSockStep Step) {
-  if (!FState->Passes.empty() && !FState->Passes.back().At[xsBodyEnd]) {
+  if (FState->Passes.size() > FFirstOfRequest && !FState->Passes.back().At[xsBodyEnd]) {
     TExchangePass& P = FState->Passes.back();
     P.Error = Message;
     P.ErrorStep = Step;
@@ -229,6 +231,24 @@ void TExchangeRecorder::NoteError(const std::string& Message) {
 
 void TExchangeRecorder::Run(const std::function<void()>& Request) {
   Clear();
+  FKeepPasses = false;
+  RunKeeping(Request);
+}
+
+void TExchangeRecorder::Continue(const std::function<void()>& Request) {
+  FState->Error.clear();
+  FFirstOfRequest = FState->Passes.size();
+  FKeepPasses = true;
+  try {
+    RunKeeping(Request);
+  } catch (...) {
+    FKeepPasses = false;
+    throw;
+  }
+  FKeepPasses = false;
+}
+
+void TExchangeRecorder::RunKeeping(const std::function<void()>& Request) {
   FErrorTold = false;
   // A copy: the hook may be replaced meanwhile.
   const auto Ended = [Hook = OnRequestEnd] {

@@ -22,6 +22,8 @@
 // The error that ends a request is told by the component as well; Run also notes one that
 // the request method raised before the request began (a request already running), and
 // forgets the request before (one that fails before its first pass shows no passes).
+// Continue runs a request that goes on from the last one (after a refused certificate was
+// let through): the passes so far stay, the new ones come after them.
 #pragma once
 
 #include <chrono>
@@ -60,6 +62,9 @@ class TExchangeRecorder : private THttpObserver {
   // Calls Request (a request method of the component); an error it raises is noted and
   // raised again.
   void Run(const std::function<void()>& Request);
+  // As Run, keeping the passes recorded so far: the request goes on from the last of them,
+  // whose error stays its own. An error before the request's first pass is the request's.
+  void Continue(const std::function<void()>& Request);
 
   // One block of the current pass's reply body, from a body sink of the caller's. Keeps the
   // first TExchangePass::BodyKept bytes, counts all of them, and switches the recorder to
@@ -107,6 +112,7 @@ class TExchangeRecorder : private THttpObserver {
   void Note(const std::string& Message, THttpTime At, TSockStep Step = TSockStep::ssNone);
   void Changed() const;
   void Reached(std::optional<TExchangeStage> Stage) const;
+  void RunKeeping(const std::function<void()>& Request);
 
   // Lives as long as the recorder; a sink made by Sink holds it weakly, so a sink that
   // outlives the recorder finds it gone and only calls on.
@@ -119,5 +125,9 @@ class TExchangeRecorder : private THttpObserver {
   bool FHeaderToFile = false;  // of the current pass
   bool FBodyToFile = false;
   bool FErrorTold = false;  // the component told the error of the request Run runs
+  // The passes before this index belong to requests before the running one; a request that
+  // goes on (Continue) keeps them, and its errors never land on them.
+  std::size_t FFirstOfRequest = 0;
+  bool FKeepPasses = false;  // the running request goes on from the passes kept
   THttpTime FTunnelSent{};  // when the current pass's CONNECT went
 };

@@ -413,6 +413,29 @@ TEST_F(RecorderTest, RunForgetsTheRequestBefore) {
   EXPECT_EQ(Changes, 2);  // cleared, then the error
 }
 
+// A request that goes on from a refused pass keeps it: the refused pass with its error,
+// then the new ones; an error before the new request's first pass is the request's.
+TEST_F(RecorderTest, ContinueKeepsThePassesBefore) {
+  struct Row {
+    std::string Name;
+    std::string URL;  // "" for the server
+    std::size_t Passes;
+    std::string RequestError;
+  };
+  ScriptedHttpServer Server({Whole(Ok("two"))});
+  for (const Row& R : std::vector<Row>{{"goes on", "", 2, ""}, {"fails at once", "-", 1, "Empty URL"}}) {
+    SCOPED_TRACE(R.Name);
+    Record();
+    const std::string First = RunRecorded([&] { Http->Get(At(testsupport::RefusingPort())); });
+    ASSERT_FALSE(First.empty());
+    ErrorOf([&] { Recorder->Continue([&] { Http->Get(R.URL.empty() ? At(Server.Port()) : ""); }); });
+    ASSERT_EQ(Recorder->Passes().size(), R.Passes);
+    EXPECT_EQ(Recorder->Passes()[0].Error, First);
+    EXPECT_EQ(Recorder->Error(), R.RequestError);
+    EXPECT_EQ(Recorder->Passes().back().Body, R.Passes == 2 ? "two" : "");
+  }
+}
+
 // In the file modes the request body is read back from its file; the reply's header and
 // body went to files and only their counts are known.
 TEST_F(RecorderTest, FileModesKeepTheSentFileAndTheCounts) {

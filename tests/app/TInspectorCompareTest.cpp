@@ -1,0 +1,294 @@
+// The inspector's other sources and views: a HAR file opened in it, two passes compared side
+// by side off the UI thread, a replay of the selected passes, and a refused certificate's
+// pass kept beside the pass that went on without the check.
+#include <QBuffer>
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "app/TBodyView.h"
+#include "app/TCompareView.h"
+#include "tests/app/InspectorWindowFixture.h"
+#include "tests/support/TlsServers.h"
+
+using namespace testsupport;
+
+namespace {
+
+// A 4×4 picture with one dot; saved without alpha its bytes differ, its pixels do not.
+std::string Png(int Dot, bool Alpha = true) {
+  QImage Image(4, 4, Alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+  Image.fill(Qt::white);
+  Image.setPixel(1, 1, QColor(Dot, 0, 0).rgba());
+  QByteArray Bytes;
+  QBuffer Buffer(&Bytes);
+  return Buffer.open(QIODevice::WriteOnly) && Image.save(&Buffer, "PNG") ? Bytes.toStdString() : "";
+}
+
+// A final reply of Status with Fields ("Name: value\r\n" lines) and Body.
+TExchangePass Reply(const std::string& Fields, const std::string& Body, int Status = 200) {
+  TExchangePass P;
+  P.ReplyHeader = "HTTP/1.1 " + std::to_string(Status) + " X\r\n" + Fields + "\r\n";
+  P.ReplyNumber = Status;
+  P.Body = Body;
+  P.BodyBytes = static_cast<std::int64_t>(Body.size());
+  P.At = {0.0, 1.0, 2.0, 3.0, 4.0, 5.0};
+  return P;
+}
+
+const std::string Json = "Content-Type: application/json\r\n";
+const std::string Text = "Content-Type: text/plain\r\n";
+
+}  // namespace
+
+Q_DECLARE_METATYPE(TExchangePass)
+
+class TInspectorCompareTest : public InspectorWindowTest {
+  Q_OBJECT
+
+  // Waits for View's result under a tripwire.
+  static bool Finish(TCompareView* View) {
+    QSignalSpy Done(View, &TCompareView::Finished);
+    return View->Done() || Done.wait(20000);
+  }
+
+  QString WriteFile(const char* Name, const std::string& Bytes) {
+    std::ofstream(Scratch.filePath(Name).toStdString(), std::ios::binary) << Bytes;
+    return Scratch.filePath(Name);
+  }
+
+ private slots:
+  // --- A HAR file in the inspector ---------------------------------------------------------
+
+  void openHar_data() {
+    QTest::addColumn<QString>("File");  // a stored sample, or "@name" made here
+    QTest::addColumn<int>("Rows");
+    QTest::addColumn<QString>("FirstStatus");
+    QTest::addColumn<QString>("Message");  // the start of the message box's text; "" for none
+    QTest::addColumn<QString>("Note");     // in the note of the first row
+    QTest::newRow("chrome") << "chrome.har" << 2 << "200" << "" << "";
+    QTest::newRow("firefox") << "firefox.har" << 2 << "302" << "" << "";
+    QTest::newRow("refused entry") << "@refused" << 2 << "200" << ""
+                                   << "request.headers[0].name: not a token";
+    // The entry cut short is kept, refused for what it lacks.
+    QTest::newRow("cut in its second entry") << "@cut" << 2 << "200"
+                                             << QString::fromUtf8("Le fichier « ") << "";
+    QTest::newRow("missing") << "@missing" << 0 << "" << QString::fromUtf8("Le fichier « ")
+                             << QString::fromUtf8("Aucune requête");
+  }
+  void openHar() {
+    QFETCH(QString, File);
+    QFETCH(int, Rows);
+    QFETCH(QString, FirstStatus);
+    QFETCH(QString, Message);
+    QFETCH(QString, Note);
+    QString Path = QString(ORRERY_INSPECT_DATA "/har/") + File;
+    const std::string Chrome = FileBytes(QString(ORRERY_INSPECT_DATA "/har/chrome.har"));
+    auto Doc = nlohmann::json::parse(Chrome);
+    Doc["log"]["entries"][0]["request"]["headers"][0]["name"] = "X Y";
+    if (File == "@refused") Path = WriteFile("refused.har", Doc.dump());
+    if (File == "@cut") Path = WriteFile("cut.har", Chrome.substr(0, Chrome.rfind("cdn.shop.example")));
+    if (File == "@missing") Path = Scratch.filePath("none.har");
+    ModalAnswerer Answerer;
+    Form->OpenHar(Path);
+    TExchangeDetails* Details = Form->findChild<TExchangeDetails*>("ExchangeDetails");
+    QVERIFY(Details != nullptr && Details->ShowsLog());
+    QCOMPARE(Answerer.Seen.size(), Message.isEmpty() ? 0 : 1);
+    if (!Message.isEmpty()) QVERIFY2(Answerer.Seen[0].Text.startsWith(Message), qPrintable(Answerer.Seen[0].Text));
+    QCOMPARE(Details->RowCount(), Rows);
+    if (Rows == 0) QVERIFY(Details->NoteText().contains(Note));
+    if (Rows == 0) return;
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcStatus), FirstStatus);
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcReplay), Note.isEmpty() ? QString() : QString::fromUtf8("refusée"));
+    Details->SelectPass(0);
+    QVERIFY2(Details->NoteText().contains(Note), qPrintable(Details->NoteText()));
+    // The file's own timings draw the bars (the first entry waited 55.25 ms); one row alone
+    // is no comparison, two rows are.
+    if (File == "chrome.har") {
+      const auto& Spans = Details->Bars().Rows().at(0);
+      QVERIFY(std::any_of(Spans.begin(), Spans.end(), [](const TBarSpan& S) {
+        return S.Kind == TBarSpan::bkWait && qFuzzyCompare(S.To - S.From, 55.25);
+      }));
+      QVERIFY(Details->TimesText().contains(QString::number(55.25, 'f', 1)));
+      QVERIFY(Details->BodyView()->Text().contains("items"));
+      QVERIFY(!Details->findChild<QPushButton*>("CompareButton")->isEnabled() && !Details->CompareSelected());
+      Details->SelectPasses({0, 1});
+      TCompareView* View = Details->CompareSelected();
+      QVERIFY(View != nullptr && Finish(View));
+      QVERIFY2(View->Verdict().startsWith(QString::fromUtf8("différent : ")) && View->Verdict().contains("corps"),
+               qPrintable(View->Verdict()));
+    }
+    // The recorder's passes come back at once.
+    W<QPushButton>("LiveButton")->click();
+    QVERIFY(!Details->ShowsLog());
+    QCOMPARE(Details->RowCount(), 0);
+  }
+
+  // --- Two passes side by side -------------------------------------------------------------
+
+  void compare_data() {
+    QTest::addColumn<TExchangePass>("A");
+    QTest::addColumn<TExchangePass>("B");
+    QTest::addColumn<QString>("Verdict");  // its start
+    QTest::addColumn<QString>("Headers");  // a line of the header table; "" for none
+    QTest::addColumn<QString>("Body");     // a line of the body's difference
+    QTest::newRow("json by path")
+        << Reply(Json, R"({"items":[{"price":10},{"price":10}]})")
+        << Reply(Json, R"({ "items": [{"price":10}, {"price":12}], "new": 1 })")
+        << QString::fromUtf8("différent : corps") << ""
+        << QString::fromUtf8("$.items[1].price: 10 → 12");
+    QTest::newRow("json keys reordered")
+        << Reply(Json, R"({"a":1,"b":[1,2]})") << Reply(Json, R"({"b":[1,2],"a":1})") << "identique" << ""
+        << "0 changement(s) JSON";
+    std::string Long = "a\n", Other = "A\n";
+    for (int I = 0; I < 300; ++I) Long += "x\n", Other += "x\n";
+    QTest::newRow("text by line") << Reply(Text, Long + "b\n") << Reply(Text, Other + "B\n")
+                                  << QString::fromUtf8("différent : corps") << "" << "+302 B";
+    QTest::newRow("volatile date set apart")
+        << Reply("Date: Mon, 01 Jan 2024 00:00:00 GMT\r\n" + Text, "x")
+        << Reply("Date: Tue, 02 Jan 2024 00:00:00 GMT\r\n" + Text, "x") << "identique"
+        << "variable\tDate\tMon, 01 Jan 2024 00:00:00 GMT\tTue, 02 Jan 2024 00:00:00 GMT" << "";
+    QTest::newRow("field added, status changed")
+        << Reply(Text, "x") << Reply(Text + "X-New: 1\r\n", "x", 404)
+        << QString::fromUtf8("différent : statut 200 → 404, 1 champ(s)")
+        << QString::fromUtf8("ajouté\tX-New\t\t1") << "";
+    QTest::newRow("pixels differ") << Reply("", Png(0)) << Reply("", Png(255)) << QString::fromUtf8("différent")
+                                   << "" << QString::fromUtf8("PNG 4×4 / PNG 4×4 ; pixels différents");
+    // Other bytes, the same picture: the pixels say it is the same.
+    QTest::newRow("same pixels, other bytes") << Reply("", Png(9, true)) << Reply("", Png(9, false))
+                                              << "identique" << "" << "pixels identiques";
+  }
+  void compare() {
+    QFETCH(TExchangePass, A);
+    QFETCH(TExchangePass, B);
+    QFETCH(QString, Verdict);
+    QFETCH(QString, Headers);
+    QFETCH(QString, Body);
+    TCompareView View(A, B, "A", "B");
+    View.show();
+    QVERIFY(Finish(&View));
+    QVERIFY2(View.Verdict().startsWith(Verdict), qPrintable(View.Verdict()));
+    // A text diff marks each side's own lines, and the two sides scroll together.
+    const int Marks = QTest::currentDataTag() == QString("text by line") ? 2 : 0;
+    QCOMPARE(View.PaneA()->extraSelections().size(), Marks);
+    QCOMPARE(View.PaneB()->extraSelections().size(), Marks);
+    View.PaneA()->verticalScrollBar()->setValue(Marks * 100);
+    QCOMPARE(View.PaneB()->verticalScrollBar()->value(), Marks * 100);
+    // A change in its colour, a volatile field in none of a change's.
+    const int Row = Headers.isEmpty() ? -1 : static_cast<int>(View.HeaderText().split('\n').indexOf(Headers));
+    QVERIFY2(Headers.isEmpty() || Row >= 0, qPrintable(View.HeaderText()));
+    if (Row >= 0) QCOMPARE(View.HeaderColour(Row) == TCompareView::KindColour(TChangeKind::ckAdded), !Headers.startsWith("variable"));
+    if (!Body.isEmpty()) QVERIFY2(View.BodyText().contains(Body), qPrintable(View.BodyText()));
+    QCOMPARE(View.Bars().Rows().size(), std::size_t{2});
+  }
+
+  // Two large bodies: the window keeps turning while the worker compares, a progress shows
+  // past half a second, and a stop drops the result.
+  void largeBodiesStayResponsiveAndStop() {
+    std::string A, B;
+    for (int I = 0; I < 400000; ++I) {
+      A += std::to_string(I * 7) + " a\n";
+      B += std::to_string(I * 13) + " b\n";
+    }
+    TCompareView View(Reply(Text, A), Reply(Text, B), "A", "B");
+    QVERIFY(!View.Done());
+    bool Turned = false;
+    QTimer::singleShot(0, [&] { Turned = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(Turned, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(View.ProgressShown() || View.Done(), 5000);
+    View.Stop();
+    QVERIFY(View.Done() || (View.Stopped() && View.Verdict().isEmpty() && !View.ProgressShown()));
+  }
+
+  // --- Replaying the selected passes -------------------------------------------------------
+
+  // A pass of the window is replayed from its own record, through the confirmation: the
+  // unsafe method only when ticked, the recorded cookie to another base only when kept.
+  void replay_data() {
+    QTest::addColumn<bool>("Post");
+    QTest::addColumn<int>("Base");  // 0 the recorded server, 1 another, 2 one that refuses
+    QTest::addColumn<bool>("Ticked");  // "Garder les identifiants" and the unsafe methods
+    QTest::addColumn<QString>("Outcome");
+    QTest::addColumn<int>("Sent");  // requests the replay's server received
+    QTest::newRow("same server, same reply") << false << 0 << false << "identique" << 1;
+    QTest::newRow("another base, its own files") << false << 1 << false << QString::fromUtf8("différent") << 1;
+    QTest::newRow("cookie kept for another base") << false << 1 << true << QString::fromUtf8("différent") << 1;
+    QTest::newRow("POST not ticked") << true << 0 << false << QString::fromUtf8("non envoyé") << 0;
+    QTest::newRow("POST ticked") << true << 0 << true << "identique" << 1;
+    QTest::newRow("refused connection") << false << 2 << false << QString::fromUtf8("échec") << 0;
+  }
+  void replay() {
+    QFETCH(bool, Post);
+    QFETCH(int, Base);
+    QFETCH(bool, Ticked);
+    QFETCH(QString, Outcome);
+    QFETCH(int, Sent);
+    const std::string One = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\none\n";
+    ScriptedHttpServer Recorded({Whole(One), Whole(One)});
+    ScriptedHttpServer Other({Whole("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\ntwo\n")});
+    W<QLineEdit>("Edit5")->setText("k=v");
+    W<QLineEdit>(Post ? "Edit2" : "Edit1")->setText(Url("127.0.0.1", Recorded.Port()));
+    W<QLineEdit>("Edit3")->setText("a=1");
+    QVERIFY(Run(Post ? "Button2" : "Button1"));
+    TExchangeDetails* Details = OpenDetails();
+    Details->SelectPasses({0});
+    const std::uint16_t Port = Base == 1 ? Other.Port() : RefusingPort();
+    ModalAnswerer Answerer;
+    Answerer.Answer = [&](QDialog* D) {
+      if (Base > 0) D->findChild<QLineEdit*>("ReplayBase")->setText(QString("http://127.0.0.1:%1").arg(Port));
+      D->findChild<QCheckBox*>("KeepCredentials")->setChecked(Ticked);
+      D->findChild<QCheckBox*>("ReplayUnsafe")->setChecked(Ticked);
+      D->accept();
+    };
+    Tripwire Wire(10000, [&] { Details->StopReplay(); });
+    W<QPushButton>("ReplayButton")->click();
+    QVERIFY(!Wire.Tripped);
+    QCOMPARE(Answerer.Seen.size(), 1);
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcReplay), Outcome);
+    ScriptedHttpServer& Target = Base == 1 ? Other : Recorded;
+    const auto Got = Target.Requests();
+    QCOMPARE(static_cast<int>(Got.size()) - (Base == 1 ? 0 : 1), Sent);
+    if (Sent > 0) QCOMPARE(Got.back().find("k=v") != std::string::npos, Base == 0 || Ticked);
+    if (Outcome != QString::fromUtf8("différent")) return;
+    TCompareView* View = Details->CompareSelected();
+    QVERIFY(View != nullptr && Finish(View));
+    QVERIFY2(View->BodyText().contains("+1 two"), qPrintable(View->BodyText()));
+    // A new request's passes are not those replayed.
+    QVERIFY(GetReply(One));
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcReplay), QString());
+  }
+
+  // --- A refused certificate and the pass after it -----------------------------------------
+
+  // After "Continuer sans vérifier" the inspector shows the refused pass with its error, then
+  // the pass that went on.
+  void refusedPassStaysInTheInspector() {
+    TTlsServers Servers;
+    QVERIFY2(Servers.Ok(), Servers.ErrorLog().c_str());
+    win::SetResolver([](const std::string& Name, std::vector<std::uint32_t>& Addrs, std::string& Canonical) {
+      Addrs.push_back(htonl(INADDR_LOOPBACK));
+      return (Canonical = Name).ends_with(".test") ? 0 : 11001;
+    });
+    const TTestPki& Pki = TTestPki::Get();
+    W<QLineEdit>("Edit13")->setText(QString::fromStdString(Pki.RootFile));
+    ModalAnswerer Answerer;
+    Answerer.Answer = [](QDialog* D) {
+      if (auto* GoOn = D->findChild<QPushButton*>("Continue")) GoOn->click();
+    };
+    QVERIFY(Get(QString("https://%1:%2/").arg(QString::fromStdString(Pki.Expired.Host)).arg(Servers.Port)));
+    QCOMPARE(Answerer.Seen.size(), 1);
+    TExchangeDetails* Details = OpenDetails();
+    QCOMPARE(Details->RowCount(), 2);
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcStatus), QString::fromUtf8("échec"));
+    QCOMPARE(Details->Cell(1, TExchangeDetails::pcStatus), QString("200"));
+    Details->SelectPass(0);
+    QVERIFY2(Details->NoteText().contains(QString::fromUtf8("vérification du certificat")),
+             qPrintable(Details->NoteText()));
+  }
+};
+
+QTEST_MAIN(TInspectorCompareTest)
+#include "TInspectorCompareTest.moc"
