@@ -148,6 +148,14 @@ bool TForm1::ShowTlsFailure(const std::exception_ptr& Error) {
   try {
     std::rethrow_exception(Error);
   } catch (const ETlsSockError& E) {
+    // Checked before a request to https, the CA file is read again by a redirection from
+    // http: the same words as for the request, then the library's.
+    const TTlsSettings& S = VelHTTP1->TlsSettings;
+    if (E.Kind() == TTlsErrorKind::tkCaFile) {
+      ShowMessage(QString::fromUtf8("%1 %2 : aucun certificat utilisable (%3).")
+                      .arg(CaField, Shown(S.CaFile), TAnsiText::FromReceived(E.what())));
+      return true;
+    }
     if (E.Reason().Problem == TTlsProblem::tpNone) return false;
     // The reason first; the library's words after it, for a search or a report.
     ShowMessage(TlsText::Reason(E.Reason()) + "\n\n" + TAnsiText::FromReceived(E.what()));

@@ -159,13 +159,16 @@ class TForm1TlsTest : public MainWindowTest {
     QCOMPARE(Titles(Answerer), QStringList{QString::fromUtf8("Certificat refusé")});
     QCOMPARE(First.Requests().size(), std::size_t{1});
     QCOMPARE(Text("Memo4"), QString("expired.test\n"));
+    // The redirection, the pass the check refused, and the one that went on without it.
     const auto& Passes = Form->Recorder().Passes();
-    QCOMPARE(Passes.size(), std::size_t{1});
-    QCOMPARE(QString::fromStdString(Passes[0].URL), Target);
-    QVERIFY(Passes[0].RequestHeader.starts_with("POST / HTTP/1.0\r\n"));
-    QCOMPARE(Passes[0].RequestBody, std::string("a=1"));
-    QVERIFY(Passes[0].RequestHeader.find("Authorization") == std::string::npos);
-    QVERIFY(Passes[0].Tls && Passes[0].Tls->VerifyWaived);
+    QCOMPARE(Passes.size(), std::size_t{3});
+    QVERIFY(Passes[1].Tls && !Passes[1].Tls->VerifyWaived && !Passes[1].Error.empty());
+    const TExchangePass& Accepted = Passes.back();
+    QCOMPARE(QString::fromStdString(Accepted.URL), Target);
+    QVERIFY(Accepted.RequestHeader.starts_with("POST / HTTP/1.0\r\n"));
+    QCOMPARE(Accepted.RequestBody, std::string("a=1"));
+    QVERIFY(Accepted.RequestHeader.find("Authorization") == std::string::npos);
+    QVERIFY(Accepted.Tls && Accepted.Tls->VerifyWaived);
     QCOMPARE(Form->SecurityMark(), QString::fromUtf8("Non vérifié"));
 
     QVERIFY(Get(Target));
@@ -238,6 +241,12 @@ class TForm1TlsTest : public MainWindowTest {
     QVERIFY(Get(testsupport::Url("127.0.0.1", Plain.Port())));
     QCOMPARE(Answerer.Seen.size(), Before);
     QCOMPARE(Text("Memo1"), QString("plain"));
+    // A redirection from http reads the CA file on its way: said in the same words.
+    if (Files[0] != "/nonexistent/ca.pem") return;
+    ScriptedHttpServer Hop({Whole("HTTP/1.0 302 Found\r\nLocation: " + Url.toStdString() + "\r\n\r\n")});
+    QVERIFY(Get(testsupport::Url("127.0.0.1", Hop.Port())));
+    QVERIFY2(Answerer.Seen.last().Text.contains(QString::fromUtf8("« /nonexistent/ca.pem » : aucun certificat utilisable")),
+             qPrintable(Answerer.Seen.last().Text));
   }
 
   // Through the proxy, the tunnel is told in the status bar before the handshake.
