@@ -159,6 +159,12 @@ void TQuaywire::EndTls() {
   } catch (const ETlsError&) {
     // The connection closes all the same.
   }
+  // The component's close resets the connection, which throws away what the send queue
+  // still holds: the close_notify too. This connection closes gracefully instead; the socket
+  // that replaces it lingers as every socket of the component does.
+  const linger Graceful{0, 0};
+  win::setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&Graceful),
+                  sizeof Graceful);
 }
 
 // --- Sending ----------------------------------------------------------------------------------
