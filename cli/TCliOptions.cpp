@@ -485,6 +485,30 @@ TCliOptions TCliOptions::Parse(const std::vector<std::string>& Args) {
 
 std::string CliUsageText() { return "Usage: orrery-cli [options] URL\n"; }
 
+namespace {
+
+std::string HarHelpText() {
+  return
+      "HAR files (HTTP Archives, as browsers and --har write them):\n"
+      "  orrery-cli --replay FILE.har [options]  send each entry again and compare the replies\n"
+      "  orrery-cli --compare A.har B.har [options]  compare two files, sending nothing\n"
+      "      --base URL           replay against http[s]://HOST[:PORT]; paths and queries kept\n"
+      "      --ignore-header NAME a reply field whose changes do not count (Date, ETag and\n"
+      "                           their like never do); may be given more than once\n"
+      "      --unsafe             re-send methods other than GET, HEAD and OPTIONS as well\n"
+      "      --keep-credentials   send the file's Authorization and Cookie to --base's host\n"
+      "      --har FILE           with --replay: the new passes as an HTTP Archive\n"
+      "      --json               the result as one JSON document (see the README)\n"
+      "  --replay takes -k, --cacert, --capath, -E, --key, --pass, --tlsv1.2, --tlsv1.3,\n"
+      "  --tls-max, -x, -m, -s and -S as a request does. One line per entry: same, differs,\n"
+      "  failed, skipped (not sent, and why), only-in-A, only-in-B; each difference follows.\n"
+      "  Exit status: 0 every entry the same, 1 any other, 2 trouble (a bad command line, a\n"
+      "  file that cannot be read or is no HAR).\n"
+      "\n";
+}
+
+}  // namespace
+
 std::string CliHelpText() {
   std::string Text =
       "orrery-cli sends one HTTP/1.0 request (https over TLS) and writes the reply's body to\n"
@@ -533,24 +557,8 @@ std::string CliHelpText() {
       "  -0, --http1.0            accepted for curl's sake: every request is HTTP/1.0\n"
       "  -h, --help               write this help and exit\n"
       "  -V, --version            write the version and exit\n"
-      "\n"
-      "HAR files (HTTP Archives, as browsers and --har write them):\n"
-      "  orrery-cli --replay FILE.har [options]  send each entry again and compare the replies\n"
-      "  orrery-cli --compare A.har B.har [options]  compare two files, sending nothing\n"
-      "      --base URL           replay against http[s]://HOST[:PORT]; paths and queries kept\n"
-      "      --ignore-header NAME a reply field whose changes do not count (Date, ETag and\n"
-      "                           their like never do); may be given more than once\n"
-      "      --unsafe             re-send methods other than GET, HEAD and OPTIONS as well\n"
-      "      --keep-credentials   send the file's Authorization and Cookie to --base's host\n"
-      "      --har FILE           with --replay: the new passes as an HTTP Archive\n"
-      "      --json               the result as one JSON document (see the README)\n"
-      "  --replay takes -k, --cacert, --capath, -E, --key, --pass, --tlsv1.2, --tlsv1.3,\n"
-      "  --tls-max, -x, -m, -s and -S as a request does. One line per entry: same, differs,\n"
-      "  failed, skipped (not sent, and why), only-in-A, only-in-B; each difference follows.\n"
-      "  Exit status: 0 every entry the same, 1 any other, 2 trouble (a bad command line, a\n"
-      "  file that cannot be read or is no HAR).\n"
-      "\n"
-      "Exit status:\n";
+      "\n" +
+      HarHelpText() + "Exit status:\n";
   for (const TCliExitRow& Row : CliExitTable) {
     const std::string Number = std::to_string(Row.Status);
     Text += "  " + std::string(3 - Number.size(), ' ') + Number + "  " + Row.When + "\n";
