@@ -91,13 +91,14 @@ class TForm2Test : public QObject {
   void menuHoldsItsItems_data() {
     QTest::addColumn<QString>("Menu");
     QTest::addColumn<QStringList>("Items");
-    // Stopping comes first; the exchange details, the saving of the reply and the HAR export
-    // follow it, set apart from quitting.
+    // Stopping comes first; the exchange details, the saving of the reply, the HAR export and
+    // the opening of a HAR follow it, set apart from quitting.
     QTest::newRow("Fichier1") << "Fichier1"
                               << QStringList{QString::fromUtf8("&Arrêter"),
                                              QString::fromUtf8("Détails de l'échange…"),
                                              QString::fromUtf8("Enregistrer la réponse…"),
-                                             QString::fromUtf8("Exporter en HAR…"), "",
+                                             QString::fromUtf8("Exporter en HAR…"),
+                                             QString::fromUtf8("Ouvrir un HAR…"), "",
                                              "&Quitter"};
     QTest::newRow("N1") << "N1" << QStringList{"A propos"};
   }
