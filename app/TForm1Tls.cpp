@@ -166,12 +166,7 @@ bool TForm1::ShowTlsFailure(const std::exception_ptr& Error) {
 }
 
 void TForm1::Resume(const TTlsProgress::TPass& Pass, const std::string& Data) {
-  if (Pass.Method == "HEAD")
-    VelHTTP1->Head(Pass.URL);
-  else if (Pass.Method == "POST")
-    VelHTTP1->Post(Pass.URL, Data);
-  else
-    VelHTTP1->Get(Pass.URL);
+  VelHTTP1->Perform(CommandNamed(Pass.Method).value_or(hcGet), Pass.URL, Data);
 }
 
 void TForm1::ChooseFile(QLineEdit* Box, const QString& Title) {

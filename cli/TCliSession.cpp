@@ -178,21 +178,7 @@ void TCliSession::Redirected(TVelHTTP& Http, bool& Handled) {
 void TCliSession::Request(TVelHTTP& Http) {
   const std::string& URL = FOptions.URL;
   RefuseOtherProtocols(URL);
-  const std::string Body = CliRequestBody(FOptions.Data, CliReadFile);
-  switch (FOptions.Command) {
-    case hcHead: Http.Head(URL); break;
-    case hcPost: Http.Post(URL, Body); break;
-    case hcPut: Http.Put(URL, Body); break;
-    case hcPatch: Http.Patch(URL, Body); break;
-    case hcTrace: Http.Trace(URL, Body); break;
-    case hcDelete: Http.Delete(URL); break;
-    case hcOptions: Http.Options(URL); break;
-    case hcCopy: Http.Copy(URL, FOptions.Target); break;
-    case hcMove: Http.Move(URL, FOptions.Target); break;
-    case hcLink: Http.Link(URL, FOptions.Target); break;
-    case hcUnLink: Http.UnLink(URL, FOptions.Target); break;
-    default: Http.Get(URL); break;
-  }
+  Http.Perform(FOptions.Command, URL, CliRequestBody(FOptions.Data, CliReadFile), FOptions.Target);
 }
 
 std::string TCliSession::FailureText(const TVelHTTP& Http, TCliOutcome Outcome,

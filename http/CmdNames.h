@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "http/THttpUrl.h"
 
@@ -32,6 +34,14 @@ inline const char* CommandWord(CmdType Cmd) {
                                       "PATCH",  "COPY",    "MOVE",     "DELETE", "LINK",
                                       "UNLINK", "TRACE",   "(wrapped)"};
   return Cmd <= hcWrapped ? Words[Cmd] : "?";
+}
+
+// The command a request line's word names (case counts, as in HTTP); none for a word the
+// component does not send.
+inline std::optional<CmdType> CommandNamed(std::string_view Word) {
+  for (int Cmd = hcGet; Cmd < hcWrapped; ++Cmd)
+    if (Word == CommandWord(static_cast<CmdType>(Cmd))) return static_cast<CmdType>(Cmd);
+  return std::nullopt;
 }
 
 // The commands whose request carries a body (SendData) with its Content-Length. LINK and

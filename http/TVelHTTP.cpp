@@ -55,6 +55,25 @@ void TVelHTTP::Start(CmdType Cmd, const std::string& AURL) {
   CurrentCmd = Cmd;
 }
 
+void TVelHTTP::Perform(CmdType Cmd, const std::string& AURL, const std::string& Data,
+                       const std::string& Target) {
+  switch (Cmd) {
+    case hcGet: return Get(AURL);
+    case hcOptions: return Options(AURL);
+    case hcHead: return Head(AURL);
+    case hcPost: return Post(AURL, Data);
+    case hcPut: return Put(AURL, Data);
+    case hcPatch: return Patch(AURL, Data);
+    case hcCopy: return Copy(AURL, Target);
+    case hcMove: return Move(AURL, Target);
+    case hcDelete: return Delete(AURL);
+    case hcLink: return Link(AURL, Target);
+    case hcUnLink: return UnLink(AURL, Target);
+    case hcTrace: return Trace(AURL, Data);
+    case hcWrapped: return Wrapped(AURL, Data);
+  }
+}
+
 void TVelHTTP::Options(const std::string& AURL) {
   Start(hcOptions, AURL);
   RunRequest();

@@ -113,6 +113,11 @@ class TVelHTTP : public TQuaywire {
   virtual void UnLink(const std::string& AURL, const std::string& LinkValue);
   // Sends no request line: the header block starts with the Host line.
   virtual void Wrapped(const std::string& AURL, const std::string& Data);
+  // The request of Cmd through the method above that sends it: Data is the body of the
+  // commands that carry one (CarriesBody), Target the second argument of those that take one
+  // (TakesTarget); each is left out of the others.
+  void Perform(CmdType Cmd, const std::string& AURL, const std::string& Data = {},
+               const std::string& Target = {});
 
   // --- Published properties ------------------------------------------------------------------
   // Host, Port, TimeOut, ReportLevel, Proxy, ProxyPort, ReplyNumber, BytesTotal, OnStatus,

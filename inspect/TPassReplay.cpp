@@ -87,13 +87,6 @@ std::optional<TServerUrl> ParseServerUrl(std::string_view Text) {
 
 TPassServer ServerOf(const TServerUrl& U) { return {U.Scheme, U.Host, U.Port()}; }
 
-// The commands the component sends, by the word of their request line (case counts).
-std::optional<CmdType> CommandOf(std::string_view Method) {
-  for (int Cmd = hcGet; Cmd < hcWrapped; ++Cmd)
-    if (Method == CommandWord(static_cast<CmdType>(Cmd))) return static_cast<CmdType>(Cmd);
-  return std::nullopt;
-}
-
 // The lines the component composes from its own settings and fixed texts, each removed
 // unless the file gives one: a replay sends the file's lines and nobody's defaults.
 constexpr std::array<const char*, 9> ComposedByDefault = {
@@ -108,21 +101,9 @@ std::string FieldValue(const THarEntry& Entry, std::string_view Name) {
 }
 
 void Send(TVelHTTP& Http, CmdType Cmd, const std::string& URL, const THarEntry& Entry) {
-  const std::string& Body = Entry.Pass.RequestBody;
-  switch (Cmd) {
-    case hcOptions: Http.Options(URL); break;
-    case hcHead: Http.Head(URL); break;
-    case hcPost: Http.Post(URL, Body); break;
-    case hcPut: Http.Put(URL, Body); break;
-    case hcPatch: Http.Patch(URL, Body); break;
-    case hcTrace: Http.Trace(URL, Body); break;
-    case hcDelete: Http.Delete(URL); break;
-    case hcCopy: Http.Copy(URL, FieldValue(Entry, "URI-header")); break;
-    case hcMove: Http.Move(URL, FieldValue(Entry, "URI-header")); break;
-    case hcLink: Http.Link(URL, FieldValue(Entry, "Link")); break;
-    case hcUnLink: Http.UnLink(URL, FieldValue(Entry, "Link")); break;
-    default: Http.Get(URL); break;
-  }
+  const char* TargetField = Cmd == hcLink || Cmd == hcUnLink ? "Link" : "URI-header";
+  Http.Perform(Cmd, URL, Entry.Pass.RequestBody,
+               TakesTarget(Cmd) ? FieldValue(Entry, TargetField) : std::string());
 }
 
 }  // namespace
@@ -188,7 +169,7 @@ std::optional<std::string> TPassReplay::TImpl::SkipReason(const THarEntry& Entry
   if (!Entry.Refused.empty()) return Entry.Refused;
   if (!O.Unsafe && !SafeMethod(P.Method))
     return "unsafe method " + P.Method + ": not re-sent unless asked";
-  const std::optional<CmdType> Cmd = CommandOf(P.Method);
+  const std::optional<CmdType> Cmd = CommandNamed(P.Method);
   if (!Cmd) return "method " + P.Method + ": not one the component sends";
   if (P.RequestBodySize > 0 && !CarriesBody(*Cmd))
     return "method " + P.Method + " with a body: the component sends it without one";
@@ -243,7 +224,7 @@ void TPassReplay::TImpl::SendAndCompare(const THarEntry& Entry, TReplayResult& R
   Recorder.Clear();
   std::string Failure;
   try {
-    Recorder.Run([&] { Send(*Http, *CommandOf(Entry.Pass.Method), R.URL, Entry); });
+    Recorder.Run([&] { Send(*Http, *CommandNamed(Entry.Pass.Method), R.URL, Entry); });
   } catch (const std::exception& E) {
     Failure = E.what();
   } catch (...) {
