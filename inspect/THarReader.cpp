@@ -377,10 +377,15 @@ std::optional<TUrlParts> UrlParts(std::string_view URL) {
 std::string ComposeRequest(TRawEntry& E, THarEntry& Out) {
   if (!E.Method) return "request.method: missing";
   if (!THarReader::IsToken(*E.Method)) return "request.method: not a token";
+  TExchangePass& P = Out.Pass;
+  // Kept as soon as they are sound, so that an entry refused for a later field is still
+  // shown by its method and URL.
+  P.Method = *E.Method;
   if (!E.URL) return "request.url: missing";
   if (HasBlankOrBreak(*E.URL)) return "request.url: holds a blank, CR, LF or NUL";
   const std::optional<TUrlParts> Url = UrlParts(*E.URL);
   if (!Url) return "request.url: not an absolute http or https URL";
+  P.URL = Url->URL;
   const std::string Version = E.RequestVersion.value_or("");
   if (HasBlankOrBreak(Version)) return "request.httpVersion: holds a blank, CR, LF or NUL";
   std::vector<THeaderField> Fields;
@@ -389,9 +394,6 @@ std::string ComposeRequest(TRawEntry& E, THarEntry& Out) {
       !Fault.empty())
     return Fault;
   Out.Http2 = Pseudo || LaterVersion(Version) || LaterVersion(E.ReplyVersion.value_or(""));
-  TExchangePass& P = Out.Pass;
-  P.Method = *E.Method;
-  P.URL = Url->URL;
   // The line keeps its three parts when the version is missing, as the status line does, so
   // that its words stay where a reader of the line looks for them.
   P.RequestHeader = P.Method + " " + Url->Target + " " + Version + "\r\n";
@@ -540,9 +542,13 @@ void ComposeTls(TRawEntry& E, TExchangePass& P) {
 THarEntry Compose(TRawEntry& E) {
   THarEntry Out;
   Out.Index = E.Index;
+  // Both sides are composed whatever was found before, for what can be shown; the first
+  // fault found is the one named.
   std::string Fault = E.Refused;
-  if (Fault.empty()) Fault = ComposeReply(E, Out);
-  if (Fault.empty()) Fault = ComposeRequest(E, Out);
+  const std::string ReplyFault = ComposeReply(E, Out);
+  const std::string RequestFault = ComposeRequest(E, Out);
+  if (Fault.empty()) Fault = ReplyFault;
+  if (Fault.empty()) Fault = RequestFault;
   if (E.Started)
     if (const auto Time = IsoTime(*E.Started)) Out.Pass.StartedAt = *Time;
   ComposeTimes(E, Out);

@@ -159,6 +159,11 @@ TEST_P(HarRefusalTest, UnsafeOrBrokenEntryIsRefused) {
   EXPECT_EQ(Log.Error, "");
   ASSERT_EQ(Log.Entries.size(), 3u);
   EXPECT_EQ(Log.Entries[1].Refused, GetParam().Refused);
+  // Its method and URL stay to be shown, when they are not what is refused.
+  const std::string_view Pointer = GetParam().Pointer;
+  const bool OwnFault = Pointer.starts_with("/request/method") ||
+                        Pointer.starts_with("/request/url");
+  EXPECT_EQ(Log.Entries[1].Pass.URL, OwnFault ? "" : "http://a.example/x");
   EXPECT_EQ(Log.Entries[1].Pass.RequestHeader, "");
   EXPECT_TRUE(Log.Entries[1].Fields.empty());
   EXPECT_EQ(Log.Entries[0].Refused, "");
