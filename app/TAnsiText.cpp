@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/BidiText.h"
+
 namespace {
 
 // 0x80..0x9F of Windows-1252; the undefined bytes keep their own value.
@@ -12,12 +14,6 @@ constexpr char16_t High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0
                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
                                0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-// Unicode's Bidi_Control characters: the marks, embeddings, overrides and isolates.
-bool IsBidiControl(char16_t C) {
-  return C == 0x061C || C == 0x200E || C == 0x200F || (C >= 0x202A && C <= 0x202E) ||
-         (C >= 0x2066 && C <= 0x2069);
-}
 
 }  // namespace
 
@@ -57,14 +53,15 @@ QString TAnsiText::FromReceived(std::string_view Bytes) {
 QString TAnsiText::WithVisibleBidi(QString Text) {
   const auto* const Begin = reinterpret_cast<const char16_t*>(Text.constData());
   const auto* const End = Begin + Text.size();
-  const char16_t* At = std::find_if(Begin, End, IsBidiControl);
+  const auto Bidi = [](char16_t C) { return IsBidiControl(C); };
+  const char16_t* At = std::find_if(Begin, End, Bidi);
   if (At == End) return Text;  // the usual case: nothing to copy
   QString Shown;
   Shown.reserve(Text.size() + 16);
   Shown.append(QStringView(Begin, At));
   for (; At < End; ++At) {
     if (IsBidiControl(*At))
-      Shown += QString("<U+%1>").arg(unsigned{*At}, 4, 16, QChar(u'0')).toUpper();
+      Shown += QString::fromLatin1(BidiMark(*At).c_str());
     else
       Shown += QChar(*At);
   }
