@@ -6,7 +6,7 @@
 #include "socket/ETlsSockError.h"
 #include "socket/SockErrors.h"
 
-const TCliExitRow CliExitTable[22] = {
+const TCliExitRow CliExitTable[23] = {
     {TCliOutcome::Completed, 0, "a complete reply (with -f, a status below 400)"},
     {TCliOutcome::Failed, 1, "any other error"},
     {TCliOutcome::UnsupportedScheme, 1, "an unsupported scheme (ftp, gopher, ...)"},
@@ -15,13 +15,14 @@ const TCliExitRow CliExitTable[22] = {
     {TCliOutcome::HostNotFound, 6, "the host was not found"},
     {TCliOutcome::ConnectFailed, 7, "no connection could be made"},
     {TCliOutcome::WeirdReply, 8, "a reply that breaks HTTP's syntax (no status line, ...)"},
-    {TCliOutcome::PartialFile, 18, "the body ended before its announced length"},
+    {TCliOutcome::PartialFile, 18, "the body ended before its announced length or last chunk"},
     {TCliOutcome::HttpError, 22, "-f and a status of 400 or above"},
     {TCliOutcome::WriteError, 23, "the output could not be written"},
     {TCliOutcome::ReadError, 26, "a file given with @FILE could not be read"},
     {TCliOutcome::TimedOut, 28, "a wait took longer than -m"},
     {TCliOutcome::TlsHandshake, 35, "the TLS handshake failed (no common version, ...)"},
     {TCliOutcome::TooManyRedirections, 47, "more redirections than --max-redirs"},
+    {TCliOutcome::EmptyReply, 52, "the server closed before sending any reply"},
     {TCliOutcome::SendFailed, 55, "the connection broke while sending"},
     {TCliOutcome::ReceiveFailed, 56, "the connection broke while receiving"},
     {TCliOutcome::TunnelRefused, 56, "the proxy refused the tunnel to an https server"},
@@ -60,7 +61,7 @@ bool IsTls(const std::exception& Error) {
 
 // The order matters: a write error ends the run whatever else was going on, and a time-out
 // is a time-out in every step, not that step's failure.
-const TCliErrorRow CliErrorTable[18] = {
+const TCliErrorRow CliErrorTable[20] = {
     {Is<ECliWriteError>, std::nullopt, TCliOutcome::WriteError},
     {Is<ECliReadError>, std::nullopt, TCliOutcome::ReadError},
     {Is<EUsageError>, std::nullopt, TCliOutcome::Usage},
@@ -69,6 +70,8 @@ const TCliErrorRow CliErrorTable[18] = {
     {Is<EHttpTooManyRedirections>, std::nullopt, TCliOutcome::TooManyRedirections},
     {Is<EHttpSchemeError>, std::nullopt, TCliOutcome::UnsupportedScheme},
     {Is<EHttpUrlError>, std::nullopt, TCliOutcome::MalformedUrl},
+    {Is<EHttpEmptyReply>, std::nullopt, TCliOutcome::EmptyReply},
+    {Is<EHttpChunkedBodyCut>, std::nullopt, TCliOutcome::PartialFile},
     {Is<EHttpProtocolError>, std::nullopt, TCliOutcome::WeirdReply},
     {Is<ESockError>, TSockStep::ssLookUp, TCliOutcome::HostNotFound},
     {Is<ESockError>, TSockStep::ssConnect, TCliOutcome::ConnectFailed},

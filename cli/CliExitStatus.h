@@ -17,12 +17,13 @@ enum class TCliOutcome {
   HostNotFound,         // the host name (or the proxy's) has no address
   ConnectFailed,        // the connection was refused or could not be made
   WeirdReply,           // no status line, conflicting lengths, header too large, ...
-  PartialFile,          // the body ended before the length its header announced
+  PartialFile,          // the body ended before its announced length or its last chunk
   HttpError,            // -f and a status of 400 or above
   WriteError,           // the output could not be written
   ReadError,            // a file given with @FILE could not be read
   TimedOut,             // a look-up, connection or read took longer than -m
   TooManyRedirections,  // more than --max-redirs (or the component's 20)
+  EmptyReply,           // the server closed before the first byte of its reply
   SendFailed,           // the connection broke while the request was being sent
   ReceiveFailed,        // the connection broke (a reset) while the reply was coming
   TunnelRefused,        // the proxy answered CONNECT with anything but a 2xx
@@ -41,7 +42,7 @@ struct TCliExitRow {
 };
 
 // Every outcome once, in the order of the statuses.
-extern const TCliExitRow CliExitTable[22];
+extern const TCliExitRow CliExitTable[23];
 
 constexpr int ExitOk = 0;
 constexpr int ExitUsage = 2;
@@ -56,7 +57,7 @@ struct TCliErrorRow {
   std::optional<TSockStep> Step;
   TCliOutcome Outcome;
 };
-extern const TCliErrorRow CliErrorTable[18];
+extern const TCliErrorRow CliErrorTable[20];
 
 // The outcome of a request that raised Error: its class, and for the socket layer's errors
 // the step they happened in and their cause, looked up in CliErrorTable.

@@ -58,6 +58,12 @@ class EHttpProtocolSwitch : public EHttpProtocolError {
  public:
   EHttpProtocolSwitch() : EHttpProtocolError("Protocol switch not supported") {}
 };
+// The connection ended before the first byte of the reply: there is no reply to judge at all,
+// which is another thing than a reply without a usable status line. In curl's words.
+class EHttpEmptyReply : public EHttpProtocolError {
+ public:
+  EHttpEmptyReply() : EHttpProtocolError("Empty reply from server") {}
+};
 
 // The body passed MaxBodySize; what was kept is its first Limit() bytes.
 class EHttpBodyTooLarge : public EHttpError {
@@ -75,6 +81,14 @@ class EHttpBodyTooLarge : public EHttpError {
 inline std::string ShortBodyMessage(std::int64_t Remaining) {
   return "transfer closed with " + std::to_string(Remaining) + " bytes remaining to read";
 }
+
+// The connection ended inside a chunked body, before its last chunk: the body is short, as
+// one that ends before its announced length is, and not malformed. No length tells how much
+// is missing; curl's words say so.
+class EHttpChunkedBodyCut : public EHttpError {
+ public:
+  EHttpChunkedBodyCut() : EHttpError("transfer closed with outstanding read data remaining") {}
+};
 
 // What a body that ended by a close without close_notify, and with no length to tell it
 // whole, may be: the command line and the inspector say it in these words.

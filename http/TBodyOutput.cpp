@@ -19,7 +19,7 @@ std::int64_t TBodyOutput::Take(const char* Data, std::size_t Count) {
 }
 
 void TBodyOutput::Closed() const {
-  if (FDecoder && !FDecoder->Finished()) throw EHttpMalformedChunk();
+  if (FDecoder && !FDecoder->Finished()) throw EHttpChunkedBodyCut();
 }
 
 void TBodyOutput::Deliver(std::string_view Block) {

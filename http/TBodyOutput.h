@@ -31,7 +31,8 @@ class TBodyOutput {
 
   // The body's framing has ended (chunked only): nothing further belongs to this body.
   bool Complete() const { return FDecoder && FDecoder->Finished(); }
-  // The connection has ended: a chunked body cut short before its last chunk is malformed.
+  // The connection has ended: a chunked body cut short before its last chunk (or its trailer's
+  // end) raises EHttpChunkedBodyCut, keeping what was decoded.
   void Closed() const;
   // Body bytes handed on so far.
   std::int64_t Delivered() const { return FDelivered; }

@@ -78,7 +78,8 @@ class TVelHTTP : public TQuaywire {
   virtual void ComposeRequest();
   // Reads the status line and the header lines of one reply, interim (1xx) replies before
   // it included: their lines stay at the head of Header, and ReplyNumber is the final
-  // reply's. See TReplyHead for the fields and the bounds.
+  // reply's. See TReplyHead for the fields and the bounds. A connection that ends before the
+  // reply's first byte raises EHttpEmptyReply.
   virtual void ReadResponseHeader();
   // Sends the header block with its empty line, in one send when it fits one, and the body,
   // if the command has one.

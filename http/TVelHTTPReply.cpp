@@ -45,6 +45,8 @@ void TVelHTTP::ReadResponseHeader() {
       // large, a fault of the reply, not of the connection.
       throw EHttpHeaderTooLarge();
     }
+    // The connection ended where the reply's first byte was due: no reply came at all.
+    if (Line.empty() && !Head.HasStatusLine()) throw EHttpEmptyReply();
     const bool WasStatusLine = !Head.HasStatusLine();
     Done = Head.Take(Line);
     ReplyNumber = Head.Status();

@@ -93,7 +93,8 @@ const TPassSpan* TExchangePass::Find(const std::vector<TPassSpan>& Spans, TSpanK
 TSockStep TExchangePass::ErrorStepOf(const std::exception& Error) {
   if (const auto* Sock = dynamic_cast<const ESockError*>(&Error)) return Sock->Step();
   if (dynamic_cast<const EHttpProtocolError*>(&Error) ||
-      dynamic_cast<const EHttpBodyTooLarge*>(&Error))
+      dynamic_cast<const EHttpBodyTooLarge*>(&Error) ||
+      dynamic_cast<const EHttpChunkedBodyCut*>(&Error))
     return TSockStep::ssReceive;
   return TSockStep::ssNone;
 }

@@ -171,7 +171,8 @@ struct TExchangePass {
            (Facts.VerifyWaived || Facts.Outcome.VerifyResult == 0);
   }
 
-  // The step an error names, for ErrorStep: a socket error's own; a reply that breaks HTTP
-  // or passes a bound was being received; any other error belongs to no step.
+  // The step an error names, for ErrorStep: a socket error's own; a reply that breaks HTTP,
+  // passes a bound or is cut inside its chunks was being received; any other error belongs
+  // to no step.
   static TSockStep ErrorStepOf(const std::exception& Error);
 };

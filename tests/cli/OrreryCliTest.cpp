@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
                  26,
                  "cannot read",
                  {"-d", "@{scratch}/no-such-file", "{nginx}/small.txt"}},
-        ExitCase{"NoStatusLine", 8, "no usable status line", {"http://127.0.0.1:{peer}/"}},
+        ExitCase{"EmptyReply", 52, "(52) Empty reply from server\n", {"http://127.0.0.1:{peer}/"}},
         ExitCase{"NoURL", 2, "no URL given", {}},
         ExitCase{"UnknownOption", 2, "Usage: orrery-cli", {"-z", "{nginx}/"}},
         ExitCase{"UnknownCommand", 2, "-X takes", {"-X", "FETCH", "{nginx}/"}},
@@ -220,7 +220,11 @@ INSTANTIATE_TEST_SUITE_P(
                       {},
                       8,
                       "(8) Protocol switch not supported"},
-        ReplyExitCase{"NoStatusLine", {Whole("")}, {}, 8, "(8) "},
+        ReplyExitCase{
+            "NoStatusLine", {Whole("\r\n")}, {}, 8, "(8) the server sent no usable status line\n"},
+        ReplyExitCase{"ChunkedBodyCut",
+                      {Whole("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab")}, {},
+                      18, "(18) transfer closed with outstanding read data remaining\n", "ab"},
         ReplyExitCase{
             "ResetWhileReceiving",
             {ReplyScript{{"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npartial"}, true}},

@@ -305,6 +305,7 @@ TEST(CliExitTable, EveryOutcomeOnceWithCurlsNumber) {
       {TCliOutcome::PartialFile, 18},  {TCliOutcome::TlsHandshake, 35},
       {TCliOutcome::TunnelRefused, 56}, {TCliOutcome::TlsCredentials, 58},
       {TCliOutcome::TlsCheck, 60},     {TCliOutcome::TlsCaFile, 77},
+      {TCliOutcome::EmptyReply, 52},
   };
   for (const Row& R : Expected)
     EXPECT_EQ(CliExitStatus(R.Outcome), R.Status) << static_cast<int>(R.Outcome);

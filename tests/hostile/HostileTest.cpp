@@ -214,10 +214,10 @@ std::vector<THostileCase> ServerCases() {
   T.push_back({.Name = "EmptyReply",
                .Group = G::Status,
                .Peer = {{ReadRequest()}},
-               .Events = FailureEvents,
+               .Error = "Empty reply from server",
+               .Events = Lines{"AboutToSend"},
                .Reply = 0,
-               .Header = "",
-               .Body = ""});
+               .Header = ""});
   T.push_back({.Name = "BinaryStatusLine",
                .Group = G::Status,
                .Peer = {Answer(Raw("\x00\x01\xff 200\x00OK\r\n\r\n"))},

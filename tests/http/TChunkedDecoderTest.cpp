@@ -167,13 +167,13 @@ TEST(BodyOutput, BoundKeepsExactlyTheFirstBytesInEveryDestination) {
   }
 }
 
-TEST(BodyOutput, ChunkedBodyCutByTheCloseIsMalformed) {
+TEST(BodyOutput, ChunkedBodyCutByTheCloseIsShort) {
   std::string Text;
   TBodyOutput Out(&Text, nullptr, nullptr, 0, true);
   const std::string In = "5\r\nhel";
   Out.Take(In.data(), In.size());
   EXPECT_FALSE(Out.Complete());
-  EXPECT_THROW(Out.Closed(), EHttpMalformedChunk);
+  EXPECT_THROW(Out.Closed(), EHttpChunkedBodyCut);
   EXPECT_EQ(Text, "hel");
   TBodyOutput Plain(&Text, nullptr, nullptr, 0, false);
   EXPECT_NO_THROW(Plain.Closed());

@@ -24,12 +24,13 @@ struct LoopContext {
   bool BodyEnded = false;
 };
 
-enum ErrorKind { NoError, Aborted, TooLarge, Malformed, TooMany, OtherError };
+enum ErrorKind { NoError, Aborted, TooLarge, Malformed, Cut, TooMany, OtherError };
 
 ErrorKind KindOf(const std::exception& E) {
   if (dynamic_cast<const EHttpRequestAborted*>(&E)) return Aborted;
   if (dynamic_cast<const EHttpBodyTooLarge*>(&E)) return TooLarge;
   if (dynamic_cast<const EHttpMalformedChunk*>(&E)) return Malformed;
+  if (dynamic_cast<const EHttpChunkedBodyCut*>(&E)) return Cut;
   if (dynamic_cast<const EHttpTooManyRedirections*>(&E)) return TooMany;
   return OtherError;
 }
@@ -399,8 +400,8 @@ const LoopCase LoopCases[] = {
      200,
      "fi",
      {"GET /p HTTP/1.0|"},
-     Malformed,
-     "Malformed chunked body"},
+     Cut,
+     "transfer closed with outstanding read data remaining"},
     {"ChunkedIsBounded",
      hcGet,
      {Chunked + "3\r\nfin\r\n1\r\ne\r\n0\r\n\r\n"},

@@ -74,7 +74,7 @@ std::vector<RecorderCase> RecorderCases() {
        {0},
        ""},
       {"LargeBody", {Whole(Ok(Big))}, "", Get, {200}, {1536 * 1024}, "xxxx"},
-      {"ClosedAtOnce", {Whole("")}, "", Get, {0}, {0}, "", false, false, false},
+      {"ClosedAtOnce", {Whole("")}, "", Get, {0}, {0}, "", true, false, false},
       {"ResetMidBody",
        {ReplyScript{{"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n", "0123456789"}, true}},
        "",

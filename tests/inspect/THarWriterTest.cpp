@@ -417,6 +417,7 @@ TEST(PassRecord, ErrorStepOfEachKindOfError) {
   EXPECT_EQ(TExchangePass::ErrorStepOf(EHttpMalformedChunk()), TSockStep::ssReceive);
   EXPECT_EQ(TExchangePass::ErrorStepOf(EHttpBodyTooLarge(1)), TSockStep::ssReceive);
   EXPECT_EQ(TExchangePass::ErrorStepOf(EHttpUrlError("x")), TSockStep::ssNone);
+  EXPECT_EQ(TExchangePass::ErrorStepOf(EHttpChunkedBodyCut()), TSockStep::ssReceive);
 }
 
 TEST(HarEntries, HoldWhatEachPassRecorded) {

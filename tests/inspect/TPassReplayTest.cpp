@@ -105,7 +105,7 @@ std::vector<ReplayCase> ReplayCases() {
        {roSame}},
       {"RedirectNotFollowed", {Entry("GET", Here, {}, Moved)}, {Answer(Moved)}, {roSame}},
       {"ClosedAtOnceThenNext", Twice(Entry("HEAD", Here, {}, Ok)),
-       {{steps::ReadRequest()}, Answer(Ok)}, {roFailed, roSame}, {"no usable status line"}},
+       {{steps::ReadRequest()}, Answer(Ok)}, {roFailed, roSame}, {"Empty reply from server"}},
       {"UnsafeSkipped", Twice(Entry("POST", Here)), {}, {roSkipped, roSkipped}, {"unsafe method"}},
       {.Name = "UnsafeSentAsIs",
        .Entries = {Entry("POST", Here, {{"Content-Type", "text/x"}}, Ok + "k", "a b&c")},
