@@ -373,6 +373,17 @@ void TForm1::ShowOutcome(const TOutcome& Out, const std::function<void()>& Show)
     return;
   }
   if (Out.Error) {
+    // The component says it in English: the window says it in its own words, as a failure.
+    try {
+      std::rethrow_exception(Out.Error);
+    } catch (const EHttpEmptyReply&) {
+      const char* const Text =
+          "R\u00e9ponse vide : le serveur a ferm\u00e9 la connexion sans rien envoyer.";
+      SetStatus(QString::fromUtf8(Text));
+      Application.HandleException(Exception(Text));
+      return;
+    } catch (...) {
+    }
     if (!ShowTlsFailure(Out.Error)) Application.HandleException(Out.Error);
     return;
   }
