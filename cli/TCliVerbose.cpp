@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/AsciiText.h"
+#include "base/BidiText.h"
 #include "cli/CliTlsTrace.h"
 #include "inspect/TExchangePass.h"
 
@@ -27,7 +28,7 @@ std::string TCliVerbose::Printable(std::string_view Text) {
       Shown += C;
     }
   }
-  return Shown;
+  return WithVisibleBidi(Shown);
 }
 
 void TCliVerbose::Stage(std::int64_t Ms, std::string_view Text) const {

@@ -7,7 +7,7 @@
 // lines (CliTlsTrace.h), and its request lines only once the session lets it go.
 //
 // A server's bytes must not drive the terminal: control bytes in any line are shown
-// escaped (\x1b), tabs excepted.
+// escaped (\x1b), tabs excepted, and bidirectional controls as marks ("<U+202E>").
 #pragma once
 
 #include <chrono>
@@ -38,7 +38,7 @@ class TCliVerbose {
   void RequestHeader(std::string_view Block) const { HeaderBlock('>', Block); }
   void ReplyHeader(std::string_view Block) const { HeaderBlock('<', Block); }
 
-  // Text with its control bytes escaped.
+  // Text with its control bytes escaped and its bidirectional controls made visible.
   static std::string Printable(std::string_view Text);
 
  private:

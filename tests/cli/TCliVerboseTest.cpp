@@ -73,7 +73,9 @@ INSTANTIATE_TEST_SUITE_P(
         VerboseCase{"LoneCrInsideALine", 1,
                     [](const TCliVerbose& V) { V.ReplyHeader("A: x\ry\r\n"); }, "< A: x\\x0dy\n"},
         VerboseCase{"HighBytesKept", 1, [](const TCliVerbose& V) { V.Stage(0, "caf\xc3\xa9"); },
-                    "* [   0 ms] caf\xc3\xa9\n"}),
+                    "* [   0 ms] caf\xc3\xa9\n"},
+        VerboseCase{"BidiMarked", 1, [](const TCliVerbose& V) { V.Stage(0, "a\u202Eb\u2066c"); },
+                    "* [   0 ms] a<U+202E>b<U+2066>c\n"}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 // clang-format on
 
