@@ -114,6 +114,8 @@ struct TPassReplay::TImpl {
   TOwned<TVelHTTP> Http{new TVelHTTP(nullptr)};
   TExchangeRecorder Recorder{*Http};
   bool Running = false;
+  // The URL of the first entry given: the caller's certificate goes to its server only.
+  std::optional<std::string> FirstURL;
 
   // Why Entry is not sent; none when it is to be.
   static std::optional<std::string> SkipReason(const THarEntry& Entry, const TReplayOptions& O);
@@ -198,6 +200,11 @@ void TPassReplay::TImpl::Configure(const THarEntry& Entry, const std::string& UR
   H.EncodePostData = false;
   H.SecureSocket = true;
   H.TlsSettings = O.Tls;
+  if (!CertificateGoes(*FirstURL, URL, O.Base)) {
+    H.TlsSettings.CertFile.clear();
+    H.TlsSettings.KeyFile.clear();
+    H.TlsSettings.KeyPassphrase.clear();
+  }
   H.Proxy = O.Proxy;
   H.ProxyPort = O.ProxyPort;
   H.TimeOut = O.TimeOutMs;
@@ -247,7 +254,17 @@ void TPassReplay::TImpl::SendAndCompare(const THarEntry& Entry, TReplayResult& R
   R.Outcome = R.Comparison->Same() ? TReplayOutcome::roSame : TReplayOutcome::roDiffers;
 }
 
+bool TPassReplay::CertificateGoes(const std::string& FirstURL, const std::string& URL,
+                                  const std::string& Base) {
+  if (!Base.empty()) return true;
+  const std::optional<TServerUrl> First = ParseServerUrl(FirstURL);
+  const std::optional<TServerUrl> Target = ParseServerUrl(URL);
+  return First && Target &&
+         CredentialScope::CallerCredentialsGo(ServerOf(*First), ServerOf(*Target));
+}
+
 TReplayResult TPassReplay::Replay(const THarEntry& Entry) {
+  if (!FImpl->FirstURL) FImpl->FirstURL = Entry.Pass.URL;
   TReplayResult R;
   R.Index = Entry.Index;
   R.Method = Entry.Pass.Method;

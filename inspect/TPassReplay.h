@@ -7,7 +7,8 @@
 // It never follows a redirection (a browser records each hop as an entry of its own), and by
 // default re-sends only GET, HEAD and OPTIONS. Against another base (scheme, host and port
 // replaced, path and query kept) the file's Authorization and Cookie lines are dropped
-// unless the caller keeps them. A failed entry is reported and the replay goes on.
+// unless the caller keeps them. The caller's client certificate goes to the first entry's
+// server only, or to the base. A failed entry is reported and the replay goes on.
 //
 // Like every component call, Replay waits by pumping the thread's messages: under the window
 // it stays live, and Abort (from a handler or a button) ends the entry in progress.
@@ -93,6 +94,12 @@ class TPassReplay {
   // with the scheme's own filled in.
   static std::vector<std::string> LinesFor(const THarEntry& Entry, const std::string& URL,
                                            bool KeepCredentials);
+  // The caller's client certificate goes with an entry sent to URL: as a request offers it
+  // to its first server only, a replay offers it to the server of the first entry it was
+  // given (FirstURL), by the same comparison as LinesFor's, or to Base's when there is one.
+  // A file could otherwise aim the certificate, and a signature with its key, anywhere.
+  static bool CertificateGoes(const std::string& FirstURL, const std::string& URL,
+                              const std::string& Base);
 
  private:
   struct TImpl;

@@ -7,6 +7,7 @@
 
 #include "inspect/TPassReplay.h"
 #include "tests/http/HttpFixture.h"
+#include "tests/support/TlsPeer.h"
 
 using namespace testsupport;
 using enum TReplayOutcome;
@@ -172,4 +173,31 @@ TEST_P(ReplayTest, AgainstScriptedServer) {
 INSTANTIATE_TEST_SUITE_P(Replay, ReplayTest, ::testing::ValuesIn(ReplayCases()),
                          [](const auto& Info) { return Info.param.Name; });
 
+// The caller's certificate goes to the first entry's server (sent or not: a POST is skipped),
+// or to the base, and to no other server the file names.
+TEST_F(HttpTest, ReplayOffersTheCertificateToTheFirstServerOnly) {
+  const std::string Peer = "https://127.0.0.1:{T}/b", Other = "https://other.test/a";
+  const struct { std::string First, Second, Base; std::vector<bool> Offered; } Cases[] = {
+      {Peer, Peer, "", {true, true}}, {Other, Peer, "", {false}},
+      {Other, Other, "https://127.0.0.1:{T}", {true}}};
+  for (const auto& C : Cases) {
+    using enum TTlsStepKind;
+    const TTlsScript Answer = {{Accept}, {ReadRequest}, {Send, Ok}};
+    TTlsPeer Tls(TTestPki::Get().Good, std::vector<TTlsScript>(C.Offered.size(), Answer));
+    Tls.AskCertificate();
+    const auto Port = [&](std::string T) { return Replaced(T, "{T}", std::to_string(Tls.Port())); };
+    THarLog Har;
+    Har.Entries = {Entry(C.First == Peer ? "GET" : "POST", Port(C.First)),
+                   Entry("GET", Port(C.Second))};
+    TReplayOptions O;
+    O.Base = Port(C.Base);
+    O.TimeOutMs = 10000;  // tripwire
+    O.Tls.Verify = O.Tls.Resume = false;  // a resumed session would send no certificate to tell
+    O.Tls.CertFile = TTestPki::Get().Client.Cert;
+    O.Tls.KeyFile = TTestPki::Get().Client.Key;
+    TPassReplay(O).ReplayAll(Har, {});
+    ASSERT_TRUE(Tls.Finished());
+    EXPECT_EQ(Tls.ClientCertificates(), C.Offered) << C.First << " " << C.Base;
+  }
+}
 }  // namespace
