@@ -98,3 +98,9 @@ TSockStep TExchangePass::ErrorStepOf(const std::exception& Error) {
     return TSockStep::ssReceive;
   return TSockStep::ssNone;
 }
+
+bool TExchangePass::IsStop(const std::exception& Error) {
+  if (dynamic_cast<const EHttpRequestAborted*>(&Error)) return true;
+  const auto* Sock = dynamic_cast<const ESockError*>(&Error);
+  return Sock && Sock->Cause() == TSockCause::scCanceled;
+}

@@ -88,6 +88,8 @@ struct TExchangePass {
   std::string Error;
   // Where that error happened, when it says (a socket error does; ErrorStepOf tells).
   TSockStep ErrorStep = TSockStep::ssNone;
+  // That error is the user's stop (IsStop tells): Error holds the component's words for it.
+  bool Stopped = false;
   // Milliseconds from Started to the moment the pass ended: its body's end, or the error or
   // stop that cut it short (the reception lasts until then). Unset while it runs.
   std::optional<double> EndedAt;
@@ -175,4 +177,7 @@ struct TExchangePass {
   // passes a bound or is cut inside its chunks was being received; any other error belongs
   // to no step.
   static TSockStep ErrorStepOf(const std::exception& Error);
+  // The error ends a pass the user stopped (Abort): a cancelled wait in any step, or the
+  // abort that found no network step to stop. A time-out is no stop.
+  static bool IsStop(const std::exception& Error);
 };

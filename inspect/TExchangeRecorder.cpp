@@ -164,13 +164,15 @@ void TExchangeRecorder::Closed(THttpTime At, std::string_view HeadSoFar, int Sta
 void TExchangeRecorder::Failed(THttpTime At, const std::exception_ptr& Error) {
   FErrorTold = true;
   TSockStep Step = TSockStep::ssNone;
+  bool Stopped = false;
   try {
     if (Error) std::rethrow_exception(Error);
   } catch (const std::exception& E) {
     Step = TExchangePass::ErrorStepOf(E);
+    Stopped = TExchangePass::IsStop(E);
   } catch (...) {
   }
-  Note(MessageOf(Error), At, Step);
+  Note(MessageOf(Error), At, Step, Stopped);
 }
 
 void TExchangeRecorder::Reported(THttpTime At, std::string_view Text) {
@@ -212,11 +214,13 @@ void TExchangeRecorder::Clear() {
   Changed();
 }
 
-void TExchangeRecorder::Note(const std::string& Message, THttpTime At, TSockStep Step) {
+void TExchangeRecorder::Note(const std::string& Message, THttpTime At, TSockStep Step,
+                             bool Stopped) {
   if (FState->Passes.size() > FFirstOfRequest && !FState->Passes.back().At[xsBodyEnd]) {
     TExchangePass& P = FState->Passes.back();
     P.Error = Message;
     P.ErrorStep = Step;
+    P.Stopped = Stopped;
     // A pass that ended without a close (a refused connection) ends with its error.
     if (!P.EndedAt) P.EndedAt = MsBetween(P.Started, At);
   } else {
@@ -257,7 +261,9 @@ void TExchangeRecorder::RunKeeping(const std::function<void()>& Request) {
   try {
     Request();
   } catch (const std::exception& E) {
-    if (!FErrorTold) Note(E.what(), std::chrono::steady_clock::now(), TExchangePass::ErrorStepOf(E));
+    if (!FErrorTold)
+      Note(E.what(), std::chrono::steady_clock::now(), TExchangePass::ErrorStepOf(E),
+           TExchangePass::IsStop(E));
     Ended();
     throw;
   } catch (...) {

@@ -108,8 +108,9 @@ class TExchangeRecorder : private THttpObserver {
   // Stage reached At, the first time only.
   void Mark(TExchangeStage Stage, THttpTime At);
   // The error against the last pass when that pass had not read its body to the end,
-  // else against the request as a whole.
-  void Note(const std::string& Message, THttpTime At, TSockStep Step = TSockStep::ssNone);
+  // else against the request as a whole. Stopped: the error is the user's stop.
+  void Note(const std::string& Message, THttpTime At, TSockStep Step = TSockStep::ssNone,
+            bool Stopped = false);
   void Changed() const;
   void Reached(std::optional<TExchangeStage> Stage) const;
   void RunKeeping(const std::function<void()>& Request);

@@ -160,7 +160,8 @@ TJson Response(const TExchangePass& P) {
              {"redirectURL", FieldValue(Fields, "Location").value_or("")},
              {"headersSize", HeaderRead ? static_cast<std::int64_t>(P.ReplyHeader.size()) : -1},
              {"bodySize", P.At[xsHeaderEnd] ? P.BodyBytes : -1}};
-  if (!P.Error.empty()) R["_error"] = P.Error;
+  // A stop is the user's, not the exchange's failure: said so, not in the socket's words.
+  if (!P.Error.empty()) R["_error"] = P.Stopped ? "Stopped by the user" : P.Error;
   if (P.BodyMayBeCut) R["_warning"] = TlsCutMessage;
   if (!P.Error.empty() && P.ErrorStep != TSockStep::ssNone)
     R["_errorStep"] = SockStepName(P.ErrorStep);

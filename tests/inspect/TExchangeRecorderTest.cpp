@@ -365,6 +365,7 @@ TEST_F(RecorderTest, ErrorsGoToTheFailedPassOrToTheRequest) {
     std::size_t Passes;
     bool PassError;     // in the last pass
     bool RequestError;  // after the last pass
+    bool StopAtHeader = false;  // the user stops the request once its header is read
   };
   const std::vector<Row> Rows = {
       {"refused", {}, true, 1, true, false},
@@ -380,17 +381,21 @@ TEST_F(RecorderTest, ErrorsGoToTheFailedPassOrToTheRequest) {
        1,
        true,
        false},
+      {"stopped", {Whole("HTTP/1.0 200 OK\r\n\r\nbody")}, false, 1, true, false, true},
   };
   for (const Row& R : Rows) {
     SCOPED_TRACE(R.Name);
     auto Server = std::make_unique<ScriptedHttpServer>(R.Replies, Watch);
     const std::uint16_t Port = R.RefusedPort ? testsupport::RefusingPort() : Server->Port();
     Record();
+    if (R.StopAtHeader)
+      Http->OnStage = [&](TObject*, THttpStage S) { S == hsHeaderEnd ? Http->Abort() : void(); };
     const std::string Error = RunRecorded([&] { Http->Get(At(Port)); });
     EXPECT_FALSE(Error.empty());
     ASSERT_EQ(Recorder->Passes().size(), R.Passes);
     const TExchangePass& Last = Recorder->Passes().back();
     EXPECT_EQ(Last.Error, R.PassError ? Error : "");
+    EXPECT_EQ(Last.Stopped, R.StopAtHeader);
     EXPECT_EQ(Recorder->Error(), R.RequestError ? Error : "");
     EXPECT_FALSE(Recorder->Complete());
     if (R.RefusedPort) {

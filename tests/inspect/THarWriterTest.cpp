@@ -310,6 +310,11 @@ std::vector<EntryCase> EntryCases() {
         {"/response/content/text", "0123"},
         {"/timings/receive", 1497}},
        {}},
+      {"stopped by the user", [] {
+         TExchangePass P = Failed(Replied(OkHeader, "01"), "Socket capture aborted", true, 6);
+         P.Stopped = true;
+         return P;
+       }(), {{"/response/status", 200}, {"/response/_error", "Stopped by the user"}}, {}},
       {"failed before any reply",
        Failed(Replied(OkHeader, ""), "Connection Failed", false),
        {{"/response/status", 0},
@@ -418,6 +423,9 @@ TEST(PassRecord, ErrorStepOfEachKindOfError) {
   EXPECT_EQ(TExchangePass::ErrorStepOf(EHttpBodyTooLarge(1)), TSockStep::ssReceive);
   EXPECT_EQ(TExchangePass::ErrorStepOf(EHttpUrlError("x")), TSockStep::ssNone);
   EXPECT_EQ(TExchangePass::ErrorStepOf(EHttpChunkedBodyCut()), TSockStep::ssReceive);
+  using enum TSockCause;
+  EXPECT_TRUE(TExchangePass::IsStop(EAbortError("x", TSockStep::ssReceive, scCanceled)));
+  EXPECT_FALSE(TExchangePass::IsStop(EAbortError("x", TSockStep::ssReceive, scTimedOut)));
 }
 
 TEST(HarEntries, HoldWhatEachPassRecorded) {
