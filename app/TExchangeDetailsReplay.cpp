@@ -218,13 +218,10 @@ void TExchangeDetails::ReplayClicked() {
                              .arg(Base->text()));
     return;
   }
-  if (TlsSettingsOf) {
-    // What to trust is the page's; whose identity a request carries (a client certificate)
-    // is not, as the login is not.
-    const TTlsSettings Page = TlsSettingsOf();
-    Options.Tls.Verify = Page.Verify;
-    Options.Tls.CaFile = Page.CaFile;
-    Options.Tls.Accepted = Page.Accepted;
+  if (ReplayTlsOf) {
+    const std::optional<TTlsSettings> Page = ReplayTlsOf();
+    if (!Page) return;
+    Options.Tls = *Page;
   }
   ReplaySelected(Options);
 }
