@@ -66,8 +66,6 @@ QByteArray ReadPem(const QString& Field, const std::string& File, const char* Ma
   return Text;
 }
 
-// Before a plain request, the files are not read; one that is there but is no regular file
-// is refused all the same, since a redirection to https would have the TLS layer open it.
 void RefuseOddFile(const QString& Field, const std::string& File) {
   struct stat Kind {};
   if (!File.empty() && ::stat(File.c_str(), &Kind) == 0 && !S_ISREG(Kind.st_mode)) Refuse(NotAFile(Field, File));
@@ -85,6 +83,15 @@ const QString CaField = QString::fromUtf8("Autorit\u00e9 de certification (PEM)"
 const QString CertField = QString::fromUtf8("Certificat client (PEM)");
 const QString KeyField = QString::fromUtf8("Cl\u00e9 client (PEM)");
 
+// A file that is there but is no regular file is refused whatever the request, before any
+// opens it: the TLS layer reads the CA file with the check unticked too, and a redirection
+// from http to https would have it read the files unchecked.
+void RefuseOddFiles(const TTlsSettings& S) {
+  RefuseOddFile(CaField, S.CaFile);
+  RefuseOddFile(CertField, S.CertFile);
+  RefuseOddFile(KeyField, S.KeyFile);
+}
+
 }  // namespace
 
 void TForm1::PrepareTls(const QString& Url, bool Elsewhere) {
@@ -97,15 +104,9 @@ void TForm1::PrepareTls(const QString& Url, bool Elsewhere) {
     S.KeyFile = PathOf(FUi->Edit15);
   }
   S.Accepted = FAccepted;
-  // The files matter only to https; a plain request goes as it always did, whatever they
-  // hold, unless one is no file at all.
-  if (Url.trimmed().startsWith("https:", Qt::CaseInsensitive)) {
-    CheckTlsFiles(S);
-  } else {
-    if (S.Verify) RefuseOddFile(CaField, S.CaFile);
-    RefuseOddFile(CertField, S.CertFile);
-    RefuseOddFile(KeyField, S.KeyFile);
-  }
+  // What the files hold matters only to https; a plain request goes as it always did.
+  RefuseOddFiles(S);
+  if (Url.trimmed().startsWith("https:", Qt::CaseInsensitive)) CheckTlsFiles(S);
   VelHTTP1->SecureSocket = true;
   VelHTTP1->TlsSettings = S;
 }
@@ -118,6 +119,7 @@ std::optional<TTlsSettings> TForm1::ReplayTls() {
   S.CaFile = PathOf(FUi->Edit13);
   S.Accepted = FAccepted;
   try {
+    RefuseOddFiles(S);
     CheckTlsFiles(S);
   } catch (...) {
     Application.HandleException(std::current_exception());

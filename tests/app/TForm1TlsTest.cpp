@@ -242,6 +242,7 @@ class TForm1TlsTest : public MainWindowTest {
     QFETCH(QString, Said);
     const char* Boxes[] = {"Edit13", "Edit14", "Edit15"};
     for (int I = 0; I < 3; ++I) Edit(Boxes[I])->setText(Made(Files[I]));
+    W<QCheckBox>("CheckBox2")->setChecked(Files[0] != "|");  // unticked, the CA file is read too
     ModalAnswerer Answerer;
     Answerer.Answer = [Passphrase](QDialog* D) {
       if (auto* Q = qobject_cast<QInputDialog*>(D)) Q->setTextValue(Passphrase);
