@@ -31,14 +31,19 @@ QString CheckWords(const TTlsFacts& F) {
   return QString::fromUtf8("refus\u00e9 : ") + Reason;
 }
 
+// The proxy's status line when it answered CONNECT with anything but a 2xx; empty otherwise.
+QString TunnelRefusal(const TExchangePass& P) {
+  if (P.TunnelStatus == 0 || (P.TunnelStatus >= 200 && P.TunnelStatus <= 299)) return QString();
+  return TAnsiText::FromReceived(P.TunnelReply.substr(0, P.TunnelReply.find_first_of("\r\n")));
+}
+
 // A pass without a TLS session: plain http, or an https pass that ended before its handshake.
 QString WhyNotEncrypted(const TExchangePass& P) {
-  if (P.TunnelStatus != 0 && (P.TunnelStatus < 200 || P.TunnelStatus > 299)) {
-    const std::string Line = P.TunnelReply.substr(0, P.TunnelReply.find_first_of("\r\n"));
+  const QString Refusal = TunnelRefusal(P);
+  if (!Refusal.isEmpty())
     return QString::fromUtf8("aucun : le proxy a refus\u00e9 le tunnel vers le serveur (%1), rien n'a "
                              "\u00e9t\u00e9 envoy\u00e9 au serveur")
-        .arg(TAnsiText::FromReceived(Line));
-  }
+        .arg(Refusal);
   if (P.URL.rfind("https:", 0) == 0)
     return QString::fromUtf8("aucun : l'\u00e9change s'est arr\u00eat\u00e9 avant la n\u00e9gociation TLS");
   return QString::fromUtf8("aucun : l'\u00e9change n'a pas \u00e9t\u00e9 chiffr\u00e9 (http)");
@@ -123,6 +128,14 @@ void TSecurityView::AddCertificate(const TTlsCertificate& C, int Depth, std::int
   Add(Node, "Empreinte SHA-256", Q(C.Sha256));
   Add(Node, QString::fromUtf8("Cl\u00e9"), QString("%1 %2 bits").arg(Q(C.KeyType)).arg(C.KeyBits));
   Add(Node, "Signature", Q(C.SignatureAlgorithm));
+}
+
+void TSecurityView::ShowTunnel(const TExchangePass& P) {
+  clear();
+  const QString Refusal = TunnelRefusal(P);
+  Add(nullptr, QString::fromUtf8("Chiffrement"),
+      QString::fromUtf8("aucun : la demande de tunnel au proxy (CONNECT) passe en clair") +
+          (Refusal.isEmpty() ? QString() : QString::fromUtf8(", et le proxy l'a refus\u00e9e (%1)").arg(Refusal)));
 }
 
 QString TSecurityView::Text() const {
