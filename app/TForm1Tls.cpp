@@ -54,10 +54,13 @@ QByteArray ReadPem(const QString& Field, const std::string& File, const char* Ma
     const int Error = errno;
     Refuse(QString::fromUtf8("%1 %2 : fichier illisible (%3).").arg(Field, Shown(File), ErrorText(Error)));
   }
-  QFile In;
-  In.open(Fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
   struct stat Kind {};
-  if (::fstat(Fd, &Kind) != 0 || !S_ISREG(Kind.st_mode)) Refuse(NotAFile(Field, File));
+  const bool Regular = ::fstat(Fd, &Kind) == 0 && S_ISREG(Kind.st_mode);
+  QFile In;
+  if (!Regular || !In.open(Fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(Fd);
+    Refuse(NotAFile(Field, File));
+  }
   const QByteArray Text = In.read(std::int64_t{16} << 20);
   if (!Text.contains(Marker))
     Refuse(QString::fromUtf8("%1 %2 : ce n'est pas un fichier PEM qui contient %3.")
