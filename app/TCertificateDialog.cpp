@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/TAnsiText.h"
 #include "app/TTlsText.h"
 
 TCertificateDialog::TCertificateDialog(const QString& Server, const TTlsFacts& Facts,
@@ -16,13 +17,16 @@ TCertificateDialog::TCertificateDialog(const QString& Server, const TTlsFacts& F
     : QDialog(Parent) {
   setObjectName("CertificateRefused");
   setWindowTitle(QString::fromUtf8("Certificat refus\u00e9"));
-  const QString Reason = TlsText::Reason(Facts.Reason);
-  const QString Chain = TlsText::ChainList(Facts.Chain);
+  // The names and the reason quote the certificate, which the server chose: a bidirectional
+  // control there would make one name read as another.
+  const QString Reason = TAnsiText::WithVisibleBidi(TlsText::Reason(Facts.Reason));
+  const QString Chain = TAnsiText::WithVisibleBidi(TlsText::ChainList(Facts.Chain));
   FText = Reason + "\n" + Chain;
 
   auto* Layout = new QVBoxLayout(this);
   auto* Head = new QLabel(
-      QString::fromUtf8("Le certificat de %1 n'a pas pass\u00e9 la v\u00e9rification.").arg(Server),
+      QString::fromUtf8("Le certificat de %1 n'a pas pass\u00e9 la v\u00e9rification.")
+          .arg(TAnsiText::WithVisibleBidi(Server)),
       this);
   Head->setTextFormat(Qt::PlainText);
   auto* Why = new QLabel(Reason, this);
@@ -37,10 +41,13 @@ TCertificateDialog::TCertificateDialog(const QString& Server, const TTlsFacts& F
   ChainView->setLineWrapMode(QPlainTextEdit::NoWrap);
   ChainView->setMaximumHeight(ChainView->fontMetrics().lineSpacing() * 5 + 12);
   auto* Risk = new QLabel(
-      QString::fromUtf8("Continuer sans v\u00e9rifier ne v\u00e9rifie plus ce certificat pour ce "
+      QString::fromUtf8("En continuant sans v\u00e9rifier, quiconque r\u00e9pond \u00e0 la place du serveur "
+                        "peut lire et modifier l'\u00e9change.\n"
+                        "Continuer sans v\u00e9rifier ne v\u00e9rifie plus ce certificat pour ce "
                         "serveur jusqu'\u00e0 la fin du programme ; les \u00e9changes ainsi faits "
                         "sont marqu\u00e9s non v\u00e9rifi\u00e9s."),
       this);
+  Risk->setObjectName("Risk");
   Risk->setWordWrap(true);
 
   auto* Buttons = new QDialogButtonBox(this);

@@ -399,7 +399,7 @@ void TExchangeDetails::FillTunnel(const TExchangePass& P) {
   if (FBodyShown != "tunnel") FBody->SetBody({}, {}, {});
   FBodyShown = "tunnel";
   FillTimes(P);
-  FSecurity->Show(TExchangePass(), 0);  // the CONNECT goes in clear
+  FSecurity->ShowTunnel(P);
 }
 
 void TExchangeDetails::FillTimes(const TExchangePass& Pass) {

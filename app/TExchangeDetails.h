@@ -120,6 +120,9 @@ class TExchangeDetails : public QWidget {
   static QString Commands(const TExchangePass& Pass, const TTlsSettings* Tls = nullptr);
   // The TLS settings of the last request, for Commands.
   std::function<TTlsSettings()> TlsSettingsOf;
+  // The TLS settings a replay goes with, the page's as they are when it starts; none when
+  // they cannot be used (the caller said why), and the replay does not start.
+  std::function<std::optional<TTlsSettings>()> ReplayTlsOf;
   // Puts Commands of the first pass on the clipboard.
   void CopyCommands();
 

@@ -181,7 +181,8 @@ void TExchangeDetails::ReplayClicked() {
   Ask.setWindowTitle("Rejouer");
   auto* Layout = new QVBoxLayout(&Ask);
   auto* Intro = new QLabel(QString::fromUtf8("%1 \u00e9change(s) renvoy\u00e9(s) tels qu'enregistr\u00e9s, sans les "
-                                             "r\u00e9glages de la page \u00ab Informations sur HEAD \u00bb.")
+                                             "r\u00e9glages de la page \u00ab Informations sur HEAD \u00bb, sauf la "
+                                             "v\u00e9rification du certificat et son autorit\u00e9.")
                                .arg(Chosen.size()), &Ask);
   Intro->setWordWrap(true);
   Layout->addWidget(Intro);
@@ -218,13 +219,10 @@ void TExchangeDetails::ReplayClicked() {
                              .arg(Base->text()));
     return;
   }
-  if (TlsSettingsOf) {
-    // What to trust is the page's; whose identity a request carries (a client certificate)
-    // is not, as the login is not.
-    const TTlsSettings Page = TlsSettingsOf();
-    Options.Tls.Verify = Page.Verify;
-    Options.Tls.CaFile = Page.CaFile;
-    Options.Tls.Accepted = Page.Accepted;
+  if (ReplayTlsOf) {
+    const std::optional<TTlsSettings> Page = ReplayTlsOf();
+    if (!Page) return;
+    Options.Tls = *Page;
   }
   ReplaySelected(Options);
 }

@@ -10,10 +10,14 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QResizeEvent>
 #include <QStatusBar>
+#include <QTranslator>
+#include <QUrl>
 #include <algorithm>
 #include <array>
 #include <exception>
@@ -63,11 +67,25 @@ constexpr std::array<TResultTexts, 13> ResultTexts{{
     {"Wrapped r\xE9ussi", "Wrapped Failed"},
 }};
 
+// A port is decimal digits, blanks around them aside: StrToInt would also take "0x49C8",
+// "$49C8" and "+18888".
+int ProxyPortOf(const QString& Text) {
+  const QString Digits = Text.trimmed();
+  if (Digits.isEmpty() || !std::all_of(Digits.begin(), Digits.end(), [](QChar C) { return C >= u'0' && C <= u'9'; }))
+    throw EConvertError("'" + TAnsiText::FromQString(Text) + "' is not a valid integer value");
+  return StrToInt(Digits.toStdString());
+}
+
 }  // namespace
 
 TForm1::TForm1(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<Ui::TForm1>()) {
   FUi->setupUi(this);
   setWindowTitle(QStringLiteral("Orrery " ORRERY_VERSION));
+  // The window speaks French; so do Qt's own dialogs and menus (the file choosers, the edit
+  // boxes' menus) while it is there, from the system's translations of Qt when installed.
+  auto* QtFrench = new QTranslator(this);
+  if (QtFrench->load(QLocale(QLocale::French), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(QtFrench);
   SetUpLook();
   SetUpPages();
   // The page control gets the stored client size; the frame adds the rest. Smaller, the
@@ -98,6 +116,12 @@ void TForm1::SetUpLook() {
   Simple->setIndent(2);
   FUi->StatusBar1->addWidget(Simple, 1);
   FStatusText = Simple;
+  // Beside it, kept once the request is over: whether the last pass's certificate was checked.
+  auto* Checked = new QLabel(FUi->StatusBar1);
+  Checked->setObjectName("CertificateMark");
+  Checked->hide();
+  FUi->StatusBar1->addPermanentWidget(Checked);
+  FCertificate = Checked;
   // Beside the one text, and only while it applies: the exchange went on unchecked.
   auto* Mark = new QLabel(FUi->StatusBar1);
   Mark->setObjectName("SecurityMark");
@@ -269,15 +293,17 @@ std::string TForm1::FailureText(int Cmd) {
 
 void TForm1::SetStatus(const QString& Text) {
   if (!FStatusText) return;
-  FStatusText->setText(Text);
-  emit StatusTextChanged(Text);
+  // What a peer or a file said shows with its bidirectional controls as marks.
+  const QString Shown = TAnsiText::WithVisibleBidi(Text);
+  FStatusText->setText(Shown);
+  emit StatusTextChanged(Shown);
 }
 
 void TForm1::SetStatusAnsi(const std::string& Text) { SetStatus(TAnsiText::ToQString(Text)); }
 
 void TForm1::ShowMessage(const QString& Text) {
-  QMessageBox Box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Text, QMessageBox::Ok,
-                  this);
+  QMessageBox Box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
+                  TAnsiText::WithVisibleBidi(Text), QMessageBox::Ok, this);
   Box.setTextFormat(Qt::PlainText);
   Box.exec();
 }
@@ -290,7 +316,7 @@ void TForm1::PrepareRequest(const QString& Url, bool Elsewhere) {
   VelHTTP1->ReportLevel = 2;
   if (FUi->CheckBox1->isChecked()) {
     VelHTTP1->Proxy = TAnsiText::FromQString(FUi->Edit11->text());
-    VelHTTP1->ProxyPort = StrToInt(TAnsiText::FromQString(FUi->Edit12->text()));
+    VelHTTP1->ProxyPort = ProxyPortOf(FUi->Edit12->text());
     // To the component an empty Proxy means a direct connection: the request would go past
     // the proxy the user asked for, without a word.
     if (FUi->Edit11->text().trimmed().isEmpty())
@@ -345,6 +371,7 @@ TForm1::TOutcome TForm1::RunOnce(const QString& Url, const std::function<void()>
                                  bool Elsewhere, bool GoingOn) {
   SetRunning(true);
   FTooLarge = false;
+  FResuming = GoingOn;
   TOutcome Out{TRunState::Running, nullptr};
   try {
     // Going on from a refused pass, the inspector keeps it: it shows why the check was waived.
@@ -360,6 +387,7 @@ TForm1::TOutcome TForm1::RunOnce(const QString& Url, const std::function<void()>
     Out.Error = std::current_exception();
   }
   Out.Ended = FRun;
+  FResuming = false;
   SetRunning(false);
   ShowSecurityMark();
   return Out;
@@ -525,6 +553,18 @@ void TForm1::VelHTTP1Failure(CmdType Cmd) {
 }
 
 void TForm1::VelHTTP1ConnectionFailed(TObject*) {
+  // Going on from a refused pass opens a new connection: the server may have gone meanwhile,
+  // and nothing was cancelled.
+  if (FResuming && FRun == TRunState::Running) {
+    const QUrl Url(QString::fromStdString(FTlsProgress->Last().URL));
+    const QString Peer = VelHTTP1->Proxy.empty()
+                             ? Url.host() + ":" + QString::number(Url.port(443))
+                             : TAnsiText::ForMessage(VelHTTP1->Proxy) + ":" + QString::number(VelHTTP1->ProxyPort);
+    ShowMessage(QString::fromUtf8("La connexion \u00e0 %1 pour continuer sans v\u00e9rifier a \u00e9chou\u00e9 : le "
+                                  "serveur ne l'accepte plus ou ne r\u00e9pond plus.")
+                    .arg(Peer));
+    return;
+  }
   ShowMessage(
       TAnsiText::ToQString("Connection annul\xE9"
                            "e"));
@@ -592,6 +632,7 @@ void TForm1::DetailsEchange1Click() {
     FDetails->SetStopAction(FUi->Arreter1);
     FDetails->SetExportAction(FUi->ExporterHar1);
     FDetails->TlsSettingsOf = [this] { return VelHTTP1->TlsSettings; };
+    FDetails->ReplayTlsOf = [this] { return ReplayTls(); };
     FDetails->RequestRunning = [this] { return RequestRunning(); };
   }
   FDetails->Refresh();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,9 @@ class TForm1 : public QMainWindow {
   // The status bar's mark of an exchange that went on without the certificate check; empty
   // when every pass was checked.
   QString SecurityMark() const;
+  // The status bar's lasting word on the last pass over https: "Certificat vérifié" or
+  // "Certificat non vérifié"; empty for a pass without TLS or whose certificate was refused.
+  QString CertificateMark() const;
 
   // Component event handlers.
   void VelHTTP1Connect(TObject* Sender);
@@ -132,6 +136,9 @@ class TForm1 : public QMainWindow {
   // Url) and an encrypted key's passphrase asked for.
   void PrepareTls(const QString& Url, bool Elsewhere);
   void CheckTlsFiles(TTlsSettings& Settings);
+  // The page's TLS settings for a replay, its files checked as for a request; none, with the
+  // refusal said, when they cannot be used.
+  std::optional<TTlsSettings> ReplayTls();
   std::string PassphraseFor(const std::string& KeyFile);
   enum class TRunState { Idle, Running, Stopping, Closing };
   // A request action: where it starts, the call, the panes it fills, and its form data (for
@@ -180,6 +187,7 @@ class TForm1 : public QMainWindow {
   // The window's run state, changed together and in one place: a request runs, its stop was
   // asked (no failure then), or the window is closing under it (nothing more is shown).
   TRunState FRun = TRunState::Idle;
+  bool FResuming = false;  // the request running goes on from a refused pass
   // Where the focus was when the request started, and where disabling the buttons moved it.
   struct TRunFocus {
     QPointer<QWidget> Before;
@@ -192,7 +200,8 @@ class TForm1 : public QMainWindow {
   QPointer<TExchangeDetails> FDetails;  // created when first opened
   // The tunnel and handshake steps for the status bar, and the last pass that made one.
   std::unique_ptr<TTlsProgress> FTlsProgress;
-  QPointer<QLabel> FSecurity;  // the status bar's mark of an unchecked exchange
+  QPointer<QLabel> FSecurity;     // the status bar's mark of an unchecked exchange
+  QPointer<QLabel> FCertificate;  // its word on the last pass's certificate
   std::vector<TTlsAccepted> FAccepted;
   // The passphrases of encrypted keys by file, asked once in a run.
   std::map<std::string, std::string> FPassphrases;

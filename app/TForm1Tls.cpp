@@ -9,13 +9,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QStatusBar>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/TAnsiText.h"
 #include "app/TCertificateDialog.h"
 #include "app/TForm1.h"
 #include "app/TTlsText.h"
 #include "base/Exception.h"
+#include "base/TApplication.h"
 #include "http/HttpErrors.h"
 #include "socket/ETlsSockError.h"
 #include "tls/TTlsContext.h"
@@ -31,18 +36,42 @@ QString Shown(const std::string& File) {
   return QString::fromUtf8("\u00ab %1 \u00bb").arg(QFile::decodeName(QByteArray::fromStdString(File)));
 }
 
+QString ErrorText(int Error) { return QString::fromLocal8Bit(std::strerror(Error)); }
+
+QString NotAFile(const QString& Field, const std::string& File) {
+  return QString::fromUtf8("%1 %2 : ce n'est pas un fichier ordinaire (un tube, un p\u00e9riph\u00e9rique ou un "
+                           "dossier) ; indiquez un fichier PEM.")
+      .arg(Field, Shown(File));
+}
+
 // The file of a field, read whole (a PEM file is small; more than 16 MiB is no PEM file), and
-// holding Marker; refused otherwise, naming the field and the file.
+// holding Marker; refused otherwise, naming the field and the file. It is opened without
+// blocking and must be a regular file once links are followed: a FIFO would hold the window's
+// thread in open() until a writer came, a device would be read for ever.
 QByteArray ReadPem(const QString& Field, const std::string& File, const char* Marker) {
-  QFile In(QFile::decodeName(QByteArray::fromStdString(File)));
-  if (!In.open(QIODevice::ReadOnly))
-    Refuse(QString::fromUtf8("%1 %2 : fichier illisible (%3).").arg(Field, Shown(File), In.errorString()));
+  const int Fd = ::open(File.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (Fd < 0) {
+    const int Error = errno;
+    Refuse(QString::fromUtf8("%1 %2 : fichier illisible (%3).").arg(Field, Shown(File), ErrorText(Error)));
+  }
+  struct stat Kind {};
+  const bool Regular = ::fstat(Fd, &Kind) == 0 && S_ISREG(Kind.st_mode);
+  QFile In;
+  if (!Regular || !In.open(Fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(Fd);
+    Refuse(NotAFile(Field, File));
+  }
   const QByteArray Text = In.read(std::int64_t{16} << 20);
   if (!Text.contains(Marker))
     Refuse(QString::fromUtf8("%1 %2 : ce n'est pas un fichier PEM qui contient %3.")
                .arg(Field, Shown(File),
                     QString::fromUtf8(std::strstr(Marker, "CERT") ? "un certificat" : "une cl\u00e9 priv\u00e9e")));
   return Text;
+}
+
+void RefuseOddFile(const QString& Field, const std::string& File) {
+  struct stat Kind {};
+  if (!File.empty() && ::stat(File.c_str(), &Kind) == 0 && !S_ISREG(Kind.st_mode)) Refuse(NotAFile(Field, File));
 }
 
 bool IsEncryptedKey(const QByteArray& Pem) {
@@ -57,6 +86,15 @@ const QString CaField = QString::fromUtf8("Autorit\u00e9 de certification (PEM)"
 const QString CertField = QString::fromUtf8("Certificat client (PEM)");
 const QString KeyField = QString::fromUtf8("Cl\u00e9 client (PEM)");
 
+// A file that is there but is no regular file is refused whatever the request, before any
+// opens it: the TLS layer reads the CA file with the check unticked too, and a redirection
+// from http to https would have it read the files unchecked.
+void RefuseOddFiles(const TTlsSettings& S) {
+  RefuseOddFile(CaField, S.CaFile);
+  RefuseOddFile(CertField, S.CertFile);
+  RefuseOddFile(KeyField, S.KeyFile);
+}
+
 }  // namespace
 
 void TForm1::PrepareTls(const QString& Url, bool Elsewhere) {
@@ -69,10 +107,28 @@ void TForm1::PrepareTls(const QString& Url, bool Elsewhere) {
     S.KeyFile = PathOf(FUi->Edit15);
   }
   S.Accepted = FAccepted;
-  // The files matter only to https; a plain request goes as it always did, whatever they are.
+  // What the files hold matters only to https; a plain request goes as it always did.
+  RefuseOddFiles(S);
   if (Url.trimmed().startsWith("https:", Qt::CaseInsensitive)) CheckTlsFiles(S);
   VelHTTP1->SecureSocket = true;
   VelHTTP1->TlsSettings = S;
+}
+
+std::optional<TTlsSettings> TForm1::ReplayTls() {
+  // What to trust is the page's as it stands, checked as before a request; whose identity a
+  // request carries (a client certificate) is not, as the login is not.
+  TTlsSettings S;
+  S.Verify = FUi->CheckBox2->isChecked();
+  S.CaFile = PathOf(FUi->Edit13);
+  S.Accepted = FAccepted;
+  try {
+    RefuseOddFiles(S);
+    CheckTlsFiles(S);
+  } catch (...) {
+    Application.HandleException(std::current_exception());
+    return std::nullopt;
+  }
+  return S;
 }
 
 void TForm1::CheckTlsFiles(TTlsSettings& S) {
@@ -184,8 +240,17 @@ void TForm1::SpeedButton6Click() { ChooseFile(FUi->Edit15, KeyField); }
 
 QString TForm1::SecurityMark() const { return FSecurity ? FSecurity->text() : QString(); }
 
+QString TForm1::CertificateMark() const { return FCertificate ? FCertificate->text() : QString(); }
+
 void TForm1::ShowSecurityMark() {
-  if (!FSecurity) return;
+  if (!FSecurity || !FCertificate) return;
   FSecurity->setText(FTlsProgress->Unverified() ? QString::fromUtf8("Non v\u00e9rifi\u00e9") : QString());
   FSecurity->setVisible(FTlsProgress->Unverified());
+  const std::optional<TTlsFacts>& Tls = FTlsProgress->Last().Tls;
+  QString Word;
+  if (Tls && TlsText::LetThrough(*Tls))
+    Word = Tls->VerifyWaived ? QString::fromUtf8("Certificat non v\u00e9rifi\u00e9")
+                             : QString::fromUtf8("Certificat v\u00e9rifi\u00e9");
+  FCertificate->setText(Word);
+  FCertificate->setVisible(!Word.isEmpty());
 }

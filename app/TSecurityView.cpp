@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <functional>
 
+#include "app/TAnsiText.h"
 #include "app/TTlsText.h"
 
 namespace {
@@ -30,6 +31,24 @@ QString CheckWords(const TTlsFacts& F) {
   return QString::fromUtf8("refus\u00e9 : ") + Reason;
 }
 
+// The proxy's status line when it answered CONNECT with anything but a 2xx; empty otherwise.
+QString TunnelRefusal(const TExchangePass& P) {
+  if (P.TunnelStatus == 0 || (P.TunnelStatus >= 200 && P.TunnelStatus <= 299)) return QString();
+  return TAnsiText::FromReceived(P.TunnelReply.substr(0, P.TunnelReply.find_first_of("\r\n")));
+}
+
+// A pass without a TLS session: plain http, or an https pass that ended before its handshake.
+QString WhyNotEncrypted(const TExchangePass& P) {
+  const QString Refusal = TunnelRefusal(P);
+  if (!Refusal.isEmpty())
+    return QString::fromUtf8("aucun : le proxy a refus\u00e9 le tunnel vers le serveur (%1), rien n'a "
+                             "\u00e9t\u00e9 envoy\u00e9 au serveur")
+        .arg(Refusal);
+  if (P.URL.rfind("https:", 0) == 0)
+    return QString::fromUtf8("aucun : l'\u00e9change s'est arr\u00eat\u00e9 avant la n\u00e9gociation TLS");
+  return QString::fromUtf8("aucun : l'\u00e9change n'a pas \u00e9t\u00e9 chiffr\u00e9 (http)");
+}
+
 }  // namespace
 
 TSecurityView::TSecurityView(QWidget* Parent) : QTreeWidget(Parent) {
@@ -39,6 +58,11 @@ TSecurityView::TSecurityView(QWidget* Parent) : QTreeWidget(Parent) {
   header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setWordWrap(true);
+  // At the usual size DejaVu Sans, the common default, draws a capital's accent as a faint
+  // dot, and "Émetteur" reads "Emetteur"; the main window's families draw it whole.
+  QFont Drawn = font();
+  Drawn.setFamilies({"Liberation Sans", "Arial", Drawn.family()});
+  setFont(Drawn);
   setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* Copy = new QAction("Copier", this);
   Copy->setShortcut(QKeySequence::Copy);
@@ -49,17 +73,19 @@ TSecurityView::TSecurityView(QWidget* Parent) : QTreeWidget(Parent) {
 QTreeWidgetItem* TSecurityView::Add(QTreeWidgetItem* Parent, const QString& Field,
                                     const QString& Value) {
   auto* Item = Parent ? new QTreeWidgetItem(Parent) : new QTreeWidgetItem(this);
+  // A value may quote the certificate or the proxy, which the peer chose: a bidirectional
+  // control there would make one name read as another.
+  const QString Shown = TAnsiText::WithVisibleBidi(Value);
   Item->setText(0, Field);
-  Item->setText(1, Value);
-  Item->setToolTip(1, Value);
+  Item->setText(1, Shown);
+  Item->setToolTip(1, Shown);
   return Item;
 }
 
 void TSecurityView::Show(const TExchangePass& P, std::int64_t Now) {
   clear();
   if (!P.Tls) {
-    Add(nullptr, QString::fromUtf8("Chiffrement"),
-        QString::fromUtf8("aucun : l'\u00e9change n'a pas \u00e9t\u00e9 chiffr\u00e9 (http)"));
+    Add(nullptr, QString::fromUtf8("Chiffrement"), WhyNotEncrypted(P));
     return;
   }
   const TTlsFacts& F = *P.Tls;
@@ -102,6 +128,14 @@ void TSecurityView::AddCertificate(const TTlsCertificate& C, int Depth, std::int
   Add(Node, "Empreinte SHA-256", Q(C.Sha256));
   Add(Node, QString::fromUtf8("Cl\u00e9"), QString("%1 %2 bits").arg(Q(C.KeyType)).arg(C.KeyBits));
   Add(Node, "Signature", Q(C.SignatureAlgorithm));
+}
+
+void TSecurityView::ShowTunnel(const TExchangePass& P) {
+  clear();
+  const QString Refusal = TunnelRefusal(P);
+  Add(nullptr, QString::fromUtf8("Chiffrement"),
+      QString::fromUtf8("aucun : la demande de tunnel au proxy (CONNECT) passe en clair") +
+          (Refusal.isEmpty() ? QString() : QString::fromUtf8(", et le proxy l'a refus\u00e9e (%1)").arg(Refusal)));
 }
 
 QString TSecurityView::Text() const {

@@ -17,6 +17,8 @@ class TSecurityView : public QTreeWidget {
   // Shows Pass's session at Now (seconds since 1970, for the days left); a pass without TLS
   // says that it was not encrypted.
   void Show(const TExchangePass& Pass, std::int64_t Now);
+  // Shows the CONNECT exchange of Pass's tunnel, which goes in clear, and the proxy's refusal.
+  void ShowTunnel(const TExchangePass& Pass);
   // Every line as shown, "Field: value", children indented.
   QString Text() const;
   // Copies the selected fields' values (Ctrl+C, or the menu).

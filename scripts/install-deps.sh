@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   googletest libgtest-dev libgmock-dev
-  qt6-base-dev qt6-qpa-plugins libgl-dev fonts-liberation
+  qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev fonts-liberation
   nginx-light tinyproxy nlohmann-json3-dev
   libssl-dev openssl ca-certificates
   curl

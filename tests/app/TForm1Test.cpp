@@ -109,6 +109,8 @@ class TForm1Test : public MainWindowTest {
     QCOMPARE(QString::fromStdString(H->Header), QString("Head.txt"));
     QVERIFY(!H->InputFileMode && !H->OutputFileMode);
     QVERIFY(!H->OnAboutToSend && !H->OnRedirect && !H->OnAuthenticationNeeded);
+    // Qt's own dialogs (the file choosers) speak French with the window.
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QString("Voir dans :"));
   }
 
   void controlsSitWhereStored_data() {
@@ -767,6 +769,10 @@ class TForm1Test : public MainWindowTest {
     Row("letters", "127.0.0.1", "80a", NoInteger);
     Row("Windows-1252 text", "127.0.0.1", "€", NoInteger);  // the report decodes it
     Row("bidi control", "127.0.0.1", "\u202E", "'<U+202E>' is not a valid integer value");
+    // Decimal digits alone make a port, whatever else a number may be written as.
+    Row("hexadecimal", "127.0.0.1", "0x49C8", NoInteger);
+    Row("Pascal's hexadecimal", "127.0.0.1", "$49C8", NoInteger);
+    Row("sign", "127.0.0.1", "+18888", NoInteger);
     // An empty proxy would mean a direct connection, past the proxy the user asked for.
     const char* NoServer =
         "Serveur proxy vide : indiquez-le, ou décochez « Utiliser un serveur prowy ».";
@@ -798,7 +804,7 @@ class TForm1Test : public MainWindowTest {
     ScriptedHttpServer Origin({Whole("HTTP/1.0 200 OK\r\n\r\ntwo")});
     W<QCheckBox>("CheckBox1")->setChecked(true);
     Edit("Edit11")->setText("127.0.0.1");
-    Edit("Edit12")->setText(QString::number(Proxy.Port()));
+    Edit("Edit12")->setText(QString(" %1 ").arg(Proxy.Port()));  // blanks around are no part of it
     ModalAnswerer Answerer;
     QVERIFY(Get(Url("127.0.0.1", Origin.Port(), "/doc")));
     QCOMPARE(Memo("Memo1")->toPlainText(), QString("one"));

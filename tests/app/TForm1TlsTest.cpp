@@ -8,12 +8,16 @@
 #include <QProcess>
 #include <QtTest>
 #include <fstream>
+#include <sys/stat.h>
 
+#include "app/TCertificateDialog.h"
 #include "app/TExchangeDetails.h"
+#include "app/TSecurityView.h"
 #include "app/TTlsText.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/http/ScriptedHttpServer.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/TlsPeer.h"
 #include "tests/support/TlsServers.h"
 #include <nlohmann/json.hpp>
 
@@ -42,6 +46,14 @@ class TForm1TlsTest : public MainWindowTest {
     return D;
   }
   void Trust() { Edit("Edit13")->setText(QString::fromStdString(Pki.RootFile)); }
+  // A settings file: "@text" one holding text, "|" a FIFO, ">FILE" a link to FILE, else FILE.
+  QString Made(const QString& F) {
+    const QString Path = QString::fromStdString(Dir.Path() + "/made.pem");
+    if (F.startsWith('@')) return QString::fromStdString(Dir.Write("text.pem", F.mid(1).toStdString()));
+    if (F != "|" && !F.startsWith('>')) return F;
+    QFile::remove(Path);
+    return (F == "|" ? ::mkfifo(QFile::encodeName(Path), 0600) == 0 : QFile::link(F.mid(1), Path)) ? Path : "unmade";
+  }
 
   // Every name of the test PKI is the loopback.
   win::Resolver Names() override {
@@ -90,6 +102,7 @@ class TForm1TlsTest : public MainWindowTest {
       QVERIFY2(At >= 0, qPrintable(E + " in " + Reports.join(" | ")));
     }
     QCOMPARE(Form->SecurityMark(), QString());
+    QCOMPARE(Form->CertificateMark(), QString::fromUtf8("Certificat vérifié"));
   }
 
   // Every refused certificate says why in French in its own dialog; Annuler leaves the panes
@@ -170,6 +183,7 @@ class TForm1TlsTest : public MainWindowTest {
     QVERIFY(Accepted.RequestHeader.find("Authorization") == std::string::npos);
     QVERIFY(Accepted.Tls && Accepted.Tls->VerifyWaived);
     QCOMPARE(Form->SecurityMark(), QString::fromUtf8("Non vérifié"));
+    QCOMPARE(Form->CertificateMark(), QString::fromUtf8("Certificat non vérifié"));
 
     QVERIFY(Get(Target));
     QCOMPARE(Answerer.Seen.size(), 1);
@@ -180,12 +194,28 @@ class TForm1TlsTest : public MainWindowTest {
     QCOMPARE(Answerer.Seen.size(), 2);
     QCOMPARE(Form->Accepted().size(), std::size_t{1});
     QCOMPARE(Form->SecurityMark(), QString());
+    QCOMPARE(Form->CertificateMark(), QString());
+  }
+
+  // The server gone when the user goes on: the message says so; nothing was cancelled.
+  void goingOnWhenTheServerWentAway() {
+    auto Peer = std::make_unique<TTlsPeer>(Pki.SelfSigned, std::vector<TTlsScript>{{{TTlsStepKind::Accept}}});
+    const QString Server = QString("self.test:%1").arg(Peer->Port());
+    ModalAnswerer Answerer;
+    Answerer.Answer = [&Peer](QDialog* D) {
+      Peer.reset();
+      D->accept();
+    };
+    QVERIFY(Get("https://" + Server + "/"));
+    QCOMPARE(Answerer.Seen.size(), 3);
+    const QString Said = QString::fromUtf8("La connexion à %1 pour continuer sans vérifier a échoué").arg(Server);
+    QVERIFY2(Answerer.Seen[1].Text.startsWith(Said), qPrintable(Answerer.Seen[1].Text));
   }
 
   // The files of the settings page are refused when an https request starts, naming the
   // field and the file; an encrypted key asks for its passphrase once in a run.
   void settingsFiles_data() {
-    QTest::addColumn<QStringList>("Files");  // CA, certificate, key; "@text" a file holding text
+    QTest::addColumn<QStringList>("Files");  // CA, certificate, key, as Made takes them
     QTest::addColumn<QString>("Passphrase");
     QTest::addColumn<QString>("Said");  // the message; "" for none (the request goes)
     const QString Root = QString::fromStdString(Pki.RootFile);
@@ -201,17 +231,18 @@ class TForm1TlsTest : public MainWindowTest {
     QTest::newRow("wrong passphrase") << QStringList{Root, Cert, Locked} << "wrong"
                                       << QString::fromUtf8("phrase secrète erronée");
     QTest::newRow("right passphrase") << QStringList{Root, Cert, Locked} << Pass << "";
+    // A FIFO would hold the window in open() until a writer came; a link to a file is a file.
+    QTest::newRow("CA a FIFO") << QStringList{"|", "", ""} << ""
+                               << QString::fromUtf8("» : ce n'est pas un fichier ordinaire");
+    QTest::newRow("certificate through a link") << QStringList{Root, ">" + Cert, Locked} << Pass << "";
   }
   void settingsFiles() {
     QFETCH(QStringList, Files);
     QFETCH(QString, Passphrase);
     QFETCH(QString, Said);
     const char* Boxes[] = {"Edit13", "Edit14", "Edit15"};
-    for (int I = 0; I < 3; ++I) {
-      QString F = Files[I];
-      if (F.startsWith('@')) F = QString::fromStdString(Dir.Write("text.pem", F.mid(1).toStdString()));
-      Edit(Boxes[I])->setText(F);
-    }
+    for (int I = 0; I < 3; ++I) Edit(Boxes[I])->setText(Made(Files[I]));
+    W<QCheckBox>("CheckBox2")->setChecked(Files[0] != "|");  // unticked, the CA file is read too
     ModalAnswerer Answerer;
     Answerer.Answer = [Passphrase](QDialog* D) {
       if (auto* Q = qobject_cast<QInputDialog*>(D)) Q->setTextValue(Passphrase);
@@ -235,11 +266,13 @@ class TForm1TlsTest : public MainWindowTest {
     const auto Asked = std::count_if(Answerer.Seen.begin(), Answerer.Seen.end(),
                                      [](const SeenDialog& D) { return D.Kind == "input"; });
     QCOMPARE(Asked, Passphrase.isEmpty() ? 0 : Said.isEmpty() ? 1 : 2);
-    // A plain http request does not read them.
+    // A plain http request does not read them (one that is no file is refused all the same: a
+    // redirection to https would open it).
     ScriptedHttpServer Plain({Whole("HTTP/1.0 200 OK\r\n\r\nplain")});
     const qsizetype Before = Answerer.Seen.size();
     QVERIFY(Get(testsupport::Url("127.0.0.1", Plain.Port())));
-    QCOMPARE(Answerer.Seen.size(), Before);
+    QCOMPARE(Answerer.Seen.size(), Before + (Files[0] == "|"));
+    if (Files[0] == "|") return;
     QCOMPARE(Text("Memo1"), QString("plain"));
     // A redirection from http reads the CA file on its way: said in the same words.
     if (Files[0] != "/nonexistent/ca.pem") return;
@@ -247,6 +280,60 @@ class TForm1TlsTest : public MainWindowTest {
     QVERIFY(Get(testsupport::Url("127.0.0.1", Hop.Port())));
     QVERIFY2(Answerer.Seen.last().Text.contains(QString::fromUtf8("« /nonexistent/ca.pem » : aucun certificat utilisable")),
              qPrintable(Answerer.Seen.last().Text));
+  }
+
+  // "Rejouer" goes with the page's TLS settings as they are when it is pressed, its CA file
+  // checked as for a request, not with those of the request that made the pass.
+  void replayGoesWithThePageSettings_data() {
+    QTest::addColumn<QString>("FirstCa");  // the request's; "-": the check unticked
+    QTest::addColumn<std::string>("Host");
+    QTest::addColumn<QString>("PageCa");   // then, the check ticked, as Made takes it
+    QTest::addColumn<QString>("Outcome");  // the replay's cell; "" when refused before it starts
+    QTest::newRow("check ticked again") << "-" << Pki.SelfSigned.Host << "" << QString::fromUtf8("échec");
+    QTest::newRow("another CA typed since") << QString::fromStdString(Pki.RootFile) << std::string("good.test")
+                                            << QString::fromStdString(Pki.UntrustedRootFile) << QString::fromUtf8("échec");
+    QTest::newRow("CA a FIFO") << "-" << std::string("good.test") << "|" << "";
+  }
+  void replayGoesWithThePageSettings() {
+    QFETCH(QString, FirstCa);
+    QFETCH(std::string, Host);
+    QFETCH(QString, PageCa);
+    QFETCH(QString, Outcome);
+    W<QCheckBox>("CheckBox2")->setChecked(FirstCa != "-");
+    Edit("Edit13")->setText(FirstCa == "-" ? QString() : FirstCa);
+    ModalAnswerer Answerer;
+    QVERIFY(Get(Https(Host, Servers->Port)));
+    W<QCheckBox>("CheckBox2")->setChecked(true);
+    Edit("Edit13")->setText(Made(PageCa));
+    TExchangeDetails* D = Details();
+    D->SelectPasses({0});
+    D->findChild<QPushButton*>("ReplayButton")->click();
+    QCOMPARE(D->Cell(0, TExchangeDetails::pcReplay), Outcome);
+    QCOMPARE(Answerer.Seen.size(), Outcome.isEmpty() ? 2 : 1);  // the confirmation, the refusal
+  }
+
+  // What the peer chose shows its bidirectional controls as marks, in the refusal's dialog and
+  // the Sécurité tab, and each says what it means.
+  void peerTextsAsShown_data() {
+    QTest::addColumn<int>("Tunnel");  // the proxy's answer to CONNECT; -1 the dialog, 1 its row
+    QTest::addColumn<QString>("Shown");
+    QTest::newRow("dialog, reason") << -1 << "le certificat de a<U+202E>b.test est sign";
+    QTest::newRow("dialog, risk") << -1 << QString::fromUtf8("quiconque répond à la place du serveur peut lire et modifier l'échange");
+    QTest::newRow("Sécurité, refused tunnel") << 407 << QString::fromUtf8("le proxy a refusé le tunnel vers le serveur (HTTP/1.0 407 <U+202E>Auth)");
+    QTest::newRow("Sécurité, its CONNECT row") << 1 << QString::fromUtf8("CONNECT) passe en clair, et le proxy l'a refusée (HTTP/1.0 407");
+  }
+  void peerTextsAsShown() {
+    QFETCH(int, Tunnel);
+    QFETCH(QString, Shown);
+    const TTlsFacts F{.Chain = {{.CommonName = "a\u202Eb.test"}},
+                      .Reason = {.Problem = TTlsProblem::tpSelfSigned, .Subject = "a\u202Eb.test"}};
+    TExchangePass P;
+    P.URL = "https://a.test/", P.TunnelStatus = Tunnel == 1 ? 407 : Tunnel, P.TunnelReply = "HTTP/1.0 407 \u202EAuth\r\n";
+    TCertificateDialog Refusal("a.test:443", F);
+    TSecurityView View;
+    Tunnel == 1 ? View.ShowTunnel(P) : View.Show(P, 0);
+    const QString Text = Tunnel < 0 ? Refusal.Text() + Refusal.findChild<QLabel*>("Risk")->text() : View.Text();
+    QVERIFY2(Text.contains(Shown) && !Text.contains(QChar(0x202E)), qPrintable(Text));
   }
 
   // Through the proxy, the tunnel is told in the status bar before the handshake.
