@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QStringList>
 
+#include "tls/CertificateTime.h"
 #include "tls/TTimeSpan.h"
 
 namespace TlsText {
@@ -123,8 +124,7 @@ QString Reason(const TTlsReason& R) {
 }
 
 QString Date(std::int64_t Seconds) {
-  return QDateTime::fromSecsSinceEpoch(Seconds, Qt::UTC).toString("yyyy-MM-dd HH:mm:ss") +
-         " UTC";
+  return QString::fromStdString(CertificateTime::UtcText(Seconds));
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <ctime>
 
+#include "tls/CertificateTime.h"
 #include "tls/TTimeSpan.h"
 
 namespace {
@@ -183,16 +184,6 @@ TTlsReason ExplainTls(const TTlsOutcome& Outcome, const std::vector<TTlsCertific
 
 namespace {
 
-std::string UtcText(std::int64_t Seconds) {
-  const auto Time = static_cast<std::time_t>(Seconds);
-  std::tm Parts{};
-  char Text[64] = {};
-  if (!::gmtime_r(&Time, &Parts) ||
-      !std::strftime(Text, sizeof Text, "%Y-%m-%d %H:%M:%S UTC", &Parts))
-    return std::to_string(Seconds);
-  return Text;
-}
-
 // "3 days ago", "in 5 hours".
 std::string Relative(std::int64_t When, std::int64_t Now) {
   static constexpr const char* Names[] = {"day", "hour", "minute", "second"};
@@ -220,7 +211,7 @@ std::string Whose(const TTlsReason& Reason) {
 // chain was known), rather than a date of 1970.
 std::string DateText(const TTlsReason& Reason, const char* Verb) {
   if (Reason.When == 0) return "";
-  return ": " + Whose(Reason) + Verb + UtcText(Reason.When) + " (" +
+  return ": " + Whose(Reason) + Verb + CertificateTime::UtcText(Reason.When) + " (" +
          Relative(Reason.When, Reason.Now) + ")";
 }
 
