@@ -93,14 +93,12 @@ void TSecurityView::AddCertificate(const TTlsCertificate& C, int Depth, std::int
   if (!C.IpAddresses.empty()) Names << Joined(C.IpAddresses);
   Add(Node, "Noms couverts", Names.isEmpty() ? QString::fromUtf8("\u2014") : Names.join(", "));
   bool Short = false;
-  const QString Left = TlsText::DaysLeft(C, Now, &Short);
   QTreeWidgetItem* Validity =
-      Add(Node, QString::fromUtf8("Validit\u00e9"),
-          QString::fromUtf8("du %1 au %2 (%3)").arg(TlsText::Date(C.NotBefore), TlsText::Date(C.NotAfter), Left));
+      Add(Node, QString::fromUtf8("Validit\u00e9"), TlsText::Validity(C, Now, &Short));
   if (Short) Validity->setForeground(1, QColor(0xB0, 0, 0));
   Add(Node, QString::fromUtf8("Num\u00e9ro de s\u00e9rie"), Q(C.Serial));
   Add(Node, "Empreinte SHA-256", Q(C.Sha256));
-  Add(Node, QString::fromUtf8("Cl\u00e9"), QString("%1 %2 bits").arg(Q(C.KeyType)).arg(C.KeyBits));
+  Add(Node, QString::fromUtf8("Cl\u00e9"), TlsText::Key(C));
   Add(Node, "Signature", Q(C.SignatureAlgorithm));
 }
 

@@ -123,7 +123,9 @@ QString Reason(const TTlsReason& R) {
   }
 }
 
+// 0 is what a certificate holds whose dates were never read (a HAR without them), not 1970.
 QString Date(std::int64_t Seconds) {
+  if (Seconds == 0) return QString("date inconnue");
   return QString::fromStdString(CertificateTime::UtcText(Seconds));
 }
 
@@ -147,10 +149,31 @@ QString Relative(std::int64_t When, std::int64_t Now) {
 
 QString DaysLeft(const TTlsCertificate& C, std::int64_t Now, bool* Short) {
   constexpr std::int64_t Day = 86400;
+  if (C.NotAfter == 0) {
+    if (Short != nullptr) *Short = false;
+    return QString("dates inconnues");
+  }
   if (Short != nullptr) *Short = C.NotAfter - Now < 30 * Day || Now < C.NotBefore;
   if (Now < C.NotBefore) return "valable " + Relative(C.NotBefore, Now);
   const TTimeSpan Left = SpanBetween(C.NotAfter, Now);
   return (Left.Past ? QString::fromUtf8("expir\u00e9 depuis ") : QString("encore ")) + Amount(Left);
+}
+
+QString Period(const TTlsCertificate& C) {
+  if (C.NotBefore == 0 && C.NotAfter == 0) return QString::fromUtf8("dates de validit\u00e9 inconnues");
+  return QString("valable du %1 au %2").arg(Date(C.NotBefore), Date(C.NotAfter));
+}
+
+QString Validity(const TTlsCertificate& C, std::int64_t Now, bool* Short) {
+  const QString Left = DaysLeft(C, Now, Short);
+  if (C.NotBefore == 0 && C.NotAfter == 0) return Left;
+  return QString("du %1 au %2 (%3)").arg(Date(C.NotBefore), Date(C.NotAfter), Left);
+}
+
+QString Key(const TTlsCertificate& C) {
+  const QString Type = QString::fromStdString(C.KeyType);
+  if (C.KeyBits > 0) return QString("%1 %2 bits").arg(Type).arg(C.KeyBits).trimmed();
+  return Type.isEmpty() ? QString("inconnue") : Type + ", taille inconnue";
 }
 
 QString ChainList(const std::vector<TTlsCertificate>& Chain) {
@@ -158,9 +181,8 @@ QString ChainList(const std::vector<TTlsCertificate>& Chain) {
   for (const TTlsCertificate& C : Chain) {
     const std::string& Name = C.CommonName.empty() ? C.Subject : C.CommonName;
     const std::string& By = C.IssuerCommonName.empty() ? C.Issuer : C.IssuerCommonName;
-    Lines << QString::fromUtf8("%1, \u00e9mis par %2, valable du %3 au %4")
-                 .arg(QString::fromStdString(Name), QString::fromStdString(By), Date(C.NotBefore),
-                      Date(C.NotAfter));
+    Lines << QString::fromUtf8("%1, \u00e9mis par %2, %3")
+                 .arg(QString::fromStdString(Name), QString::fromStdString(By), Period(C));
   }
   return Lines.join('\n');
 }

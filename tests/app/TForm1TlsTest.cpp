@@ -368,6 +368,16 @@ class TForm1TlsTest : public MainWindowTest {
     QCOMPARE(Coloured, Short);
   }
 
+  // Facts a HAR did not give are said to be unknown, not shown as of 1970 or of 0 bits.
+  void missingFactsInFrench() {
+    TTlsCertificate C;
+    QCOMPARE(TlsText::Key(C), QString("inconnue"));
+    QCOMPARE(TlsText::Validity(C, 1'796'810'400), QString("dates inconnues"));
+    QCOMPARE(TlsText::ChainList({C}), QString::fromUtf8(", émis par , dates de validité inconnues"));
+    C.KeyType = "EC";
+    QCOMPARE(TlsText::Key(C), QString("EC, taille inconnue"));
+  }
+
   // Closing the window while the server holds the handshake ends the program cleanly.
   void closingDuringTheHandshake() {
     ScriptedHttpServer Silent({ReplyScript{.Silent = true}});
