@@ -67,10 +67,17 @@ QString NameMismatch(const TTlsReason& R) {
 }
 
 QString Authority(const TTlsReason& R) {
-  if (R.Problem == TTlsProblem::tpMissingIntermediate)
+  // The server sent no authority: a left-out intermediate and an authority of the user's own
+  // that was never named look the same from here.
+  if (R.Problem == TTlsProblem::tpMissingIntermediate) {
+    const QString Issuer = R.Authority.empty() ? QString::fromUtf8("son \u00e9metteur") : Quoted(R.Authority);
     return QString::fromUtf8("Cha\u00eene de certificats incompl\u00e8te : le serveur n'a pas "
-                             "envoy\u00e9 le certificat interm\u00e9diaire %1qui a \u00e9mis %2.")
-        .arg(R.Authority.empty() ? QString() : Quoted(R.Authority) + " ", Whose(R));
+                             "envoy\u00e9 le certificat interm\u00e9diaire %1qui a \u00e9mis %2, "
+                             "ou bien %3 est une autorit\u00e9 que ce syst\u00e8me ne conna\u00eet "
+                             "pas (\u00e0 indiquer dans \u00ab Autorit\u00e9 de certification "
+                             "(PEM) \u00bb).")
+        .arg(R.Authority.empty() ? QString() : Issuer + " ", Whose(R), Issuer);
+  }
   return QString::fromUtf8("Certificat \u00e9mis par une autorit\u00e9 non reconnue : %1 vient "
                            "de %2, une autorit\u00e9 \u00e0 laquelle ce syst\u00e8me ne fait pas "
                            "confiance.")
@@ -99,9 +106,7 @@ QString Handshake(const TTlsReason& R) {
   }
 }
 
-}  // namespace
-
-QString Reason(const TTlsReason& R) {
+QString OneReason(const TTlsReason& R) {
   switch (R.Problem) {
     case TTlsProblem::tpNone: return QString();
     case TTlsProblem::tpExpired:
@@ -121,6 +126,14 @@ QString Reason(const TTlsReason& R) {
     case TTlsProblem::tpWeakKey: return WeakKey(R);
     default: return Handshake(R);
   }
+}
+
+}  // namespace
+
+QString Reason(const TTlsReason& R) {
+  QStringList Lines{OneReason(R)};
+  for (const TTlsReason& Next : R.Further) Lines << OneReason(Next);
+  return Lines.join('\n');
 }
 
 // 0 is what a certificate holds whose dates were never read (a HAR without them), not 1970.

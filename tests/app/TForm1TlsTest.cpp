@@ -113,7 +113,9 @@ class TForm1TlsTest : public MainWindowTest {
     QTest::newRow("untrusted") << Pki.Untrusted.Host << false << Refused
                                << QString::fromUtf8("vient de « Orrery Untrusted Root », une autorité");
     QTest::newRow("no intermediate") << Pki.LeafOnly.Host << false << Refused
-                                     << QString::fromUtf8("le certificat intermédiaire « Orrery Test Intermediate » qui a émis le certificat de leafonly.test");
+                                     << QString::fromUtf8("le certificat intermédiaire « Orrery Test Intermediate » qui a émis le certificat de leafonly.test, "
+                                                         "ou bien « Orrery Test Intermediate » est une autorité que ce système ne connaît pas "
+                                                         "(à indiquer dans « Autorité de certification (PEM) »).");
     QTest::newRow("SHA-1") << Pki.Sha1.Host << false << Refused
                            << QString::fromUtf8("est signé en SHA-1 (ecdsa-with-SHA1)");
     QTest::newRow("RSA 1024") << Pki.Rsa1024.Host << false << Refused
@@ -366,6 +368,15 @@ class TForm1TlsTest : public MainWindowTest {
     bool Coloured = !Short;
     QCOMPARE(TlsText::DaysLeft(C, Now, &Coloured), Words);
     QCOMPARE(Coloured, Short);
+  }
+
+  // Every check a certificate failed is told, a line each.
+  void everyFailureInFrench() {
+    TTlsReason R{.Problem = TTlsProblem::tpSelfSigned, .Subject = "a.test"};
+    R.Further = {{.Problem = TTlsProblem::tpNameMismatch, .NameAsked = "b.test"}};
+    const QStringList Lines = TlsText::Reason(R).split('\n');
+    QCOMPARE(Lines.size(), 2);
+    QVERIFY2(Lines[1].endsWith("donc pas b.test."), qPrintable(Lines[1]));
   }
 
   // Facts a HAR did not give are said to be unknown, not shown as of 1970 or of 0 bits.

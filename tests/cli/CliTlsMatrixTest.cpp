@@ -139,7 +139,8 @@ const MatrixRow Matrix[] = {
     {"untrusted root", {"--cacert", "{root}", "{untrusted}"}, 60},
     {"leaf only", {"--cacert", "{root}", "{leafonly}"}, 60,
      "incomplete certificate chain: the server did not send the intermediate certificate "
-     "\"Orrery Test Intermediate\""},
+     "\"Orrery Test Intermediate\" that issued leafonly.test's certificate, or \"Orrery Test "
+     "Intermediate\" is an authority this system was not told to trust (name it with --cacert)"},
     {"SHA-1", {"--cacert", "{root}", "{sha1}"}, 60},
     {"RSA 1024", {"--cacert", "{root}", "{rsa1024}"}, 60},
     {"1.2-only, --tlsv1.3", {"--cacert", "{root}", "--tlsv1.3", "{tls12}"}, 35},
@@ -164,6 +165,11 @@ const MatrixRow Matrix[] = {
     {"-k, untrusted root", {"-k", "{untrusted}"}, 0},
     {"-k, expired", {"-k", "{expired}"}, 0},
     {"system store only", {"{good}"}, 60},
+    {"expired, other name, system store", {"--connect-to", "::127.0.0.1:{port:expired}",
+     "https://other.test/"}, 60, "certificate issued by an untrusted authority: expired.test's "
+     "certificate comes from \"Orrery Test Root\", an authority this system does not trust; "
+     "certificate does not match the name asked: the certificate covers expired.test, not "
+     "other.test; certificate has expired: expired.test's certificate was valid until "},
     // An entry for another port is not this connection's: 127.0.0.2 would refuse it.
     {"--resolve for another port", {"--resolve", "good.test:1:127.0.0.2", "--cacert", "{root}",
      "{good}"}, 0},

@@ -145,7 +145,9 @@ const TPkiCase PkiCases[] = {
     {&TTestPki::SelfSigned, "", false, tpSelfSigned, "self.test's certificate is signed by itself"},
     {&TTestPki::Untrusted, "", false, tpUntrustedAuthority, "\"Orrery Untrusted Root\""},
     {&TTestPki::Good, "", true, tpUntrustedAuthority, "\"Orrery Test Root\""},
-    {&TTestPki::LeafOnly, "", false, tpMissingIntermediate, "\"Orrery Test Intermediate\""},
+    {&TTestPki::LeafOnly, "", false, tpMissingIntermediate,
+     "\"Orrery Test Intermediate\" that issued leafonly.test's certificate, or \"Orrery Test "
+     "Intermediate\" is an authority this system was not told to trust (name it with --cacert)"},
     {&TTestPki::Sha1, "", false, tpWeakSignature, "SHA-1 (ecdsa-with-SHA1)"},
     {&TTestPki::Rsa1024, "", false, tpWeakKey, "an RSA key of 1024 bits"},
 };
