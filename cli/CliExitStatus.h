@@ -30,6 +30,7 @@ enum class TCliOutcome {
   TlsCredentials,       // the caller's certificate or key cannot be used
   TlsCheck,             // the server's certificate failed the check
   TlsCaFile,            // the CA file cannot be read or holds no certificate
+  TlsPinnedKey,         // the server's public key is not the one --pinnedpubkey names
   FileTooLarge,         // the body passed --max-filesize
   Failed,               // anything else
 };
@@ -41,7 +42,7 @@ struct TCliExitRow {
 };
 
 // Every outcome once, in the order of the statuses.
-extern const TCliExitRow CliExitTable[22];
+extern const TCliExitRow CliExitTable[23];
 
 constexpr int ExitOk = 0;
 constexpr int ExitUsage = 2;
@@ -56,7 +57,7 @@ struct TCliErrorRow {
   std::optional<TSockStep> Step;
   TCliOutcome Outcome;
 };
-extern const TCliErrorRow CliErrorTable[18];
+extern const TCliErrorRow CliErrorTable[19];
 
 // The outcome of a request that raised Error: its class, and for the socket layer's errors
 // the step they happened in and their cause, looked up in CliErrorTable.

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "tls/CertificateTime.h"
+#include "tls/PinnedKey.h"
 
 namespace {
 
@@ -139,6 +140,7 @@ TTlsCertificate CertificateFacts(X509* Certificate) {
   if (const EVP_PKEY* Key = X509_get0_pubkey(Certificate)) {
     Facts.KeyType = KeyTypeName(Key);
     Facts.KeyBits = EVP_PKEY_get_bits(Key);
+    Facts.PublicKeySha256 = PinnedKey::Sha256Of(Key);
   }
   Facts.SignatureAlgorithm = SignatureName(Certificate);
   Facts.IsCa = (X509_get_extension_flags(Certificate) & EXFLAG_CA) != 0;

@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "base/AsciiText.h"
+#include "tls/PinnedKey.h"
 #include "tls/TTlsContext.h"
 #include "tls/TTlsError.h"
 
@@ -439,6 +440,11 @@ void TTlsSession::Check() {
   const long Result = F->Facts.Outcome.VerifyResult;
   if (!F->Facts.VerifyWaived && Result != X509_V_OK)
     throw ETlsError(CheckText(Result, F->Name), TTlsErrorKind::tkCheck, F->Facts.Reason);
+  // After the check, as curl has it: a certificate that fails it is refused for that first.
+  const std::string& Pins = F->Context->Settings().PinnedPublicKey;
+  if (!Pins.empty() && (F->Facts.Chain.empty() ||
+                        !PinnedKey::Matches(Pins, F->Facts.Chain.front().PublicKeySha256)))
+    throw ETlsError("SSL: public key does not match pinned public key", TTlsErrorKind::tkPinned);
   F->MayWrite = true;
 }
 
