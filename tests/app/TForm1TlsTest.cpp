@@ -172,6 +172,17 @@ class TForm1TlsTest : public MainWindowTest {
     QVERIFY(Accepted.RequestHeader.find("Authorization") == std::string::npos);
     QVERIFY(Accepted.Tls && Accepted.Tls->VerifyWaived);
     QCOMPARE(Form->SecurityMark(), QString::fromUtf8("Non vérifié"));
+    // The copied curl command waives the check for that key alone: another key is refused.
+    const TTlsSettings Used = Form->VelHTTP1->TlsSettings;
+    const QStringList Lines = TExchangeDetails::Commands(Passes[1], &Used).split('\n');
+    QVERIFY2(Lines.at(0).contains(" -k --pinnedpubkey sha256//"), qPrintable(Lines.at(0)));
+    const QString Resolve = QString(" -s -o /dev/null --resolve expired.test:%1:127.0.0.1").arg(Servers->Port);
+    for (const auto& [Pin, Status] : {std::pair{QString("sha256//"), 0}, {QString("sha256//AAAA"), 90}}) {
+      QProcess Shell;
+      Shell.start("/bin/sh", {"-c", QString(Lines.at(1)).replace("sha256//", Pin) + Resolve});
+      QVERIFY(Shell.waitForFinished(20000));
+      QCOMPARE(Shell.exitCode(), Status);
+    }
 
     QVERIFY(Get(Target));
     QCOMPARE(Answerer.Seen.size(), 1);
