@@ -69,15 +69,13 @@ QString NameMismatch(const TTlsReason& R) {
 QString Authority(const TTlsReason& R) {
   // The server sent no authority: a left-out intermediate and an authority of the user's own
   // that was never named look the same from here.
-  if (R.Problem == TTlsProblem::tpMissingIntermediate) {
-    const QString Issuer = R.Authority.empty() ? QString::fromUtf8("son \u00e9metteur") : Quoted(R.Authority);
-    return QString::fromUtf8("Cha\u00eene de certificats incompl\u00e8te : le serveur n'a pas "
-                             "envoy\u00e9 le certificat interm\u00e9diaire %1qui a \u00e9mis %2, "
-                             "ou bien %3 est une autorit\u00e9 que ce syst\u00e8me ne conna\u00eet "
+  if (R.Problem == TTlsProblem::tpMissingIntermediate)
+    return QString::fromUtf8("Autorit\u00e9 inconnue ou cha\u00eene incompl\u00e8te : %1 vient "
+                             "de %2, soit une autorit\u00e9 que ce syst\u00e8me ne conna\u00eet "
                              "pas (\u00e0 indiquer dans \u00ab Autorit\u00e9 de certification "
-                             "(PEM) \u00bb).")
-        .arg(R.Authority.empty() ? QString() : Issuer + " ", Whose(R), Issuer);
-  }
+                             "(PEM) \u00bb), soit un certificat interm\u00e9diaire que le serveur "
+                             "n'a pas envoy\u00e9.")
+        .arg(Whose(R), R.Authority.empty() ? QString::fromUtf8("son \u00e9metteur") : Quoted(R.Authority));
   return QString::fromUtf8("Certificat \u00e9mis par une autorit\u00e9 non reconnue : %1 vient "
                            "de %2, une autorit\u00e9 \u00e0 laquelle ce syst\u00e8me ne fait pas "
                            "confiance.")

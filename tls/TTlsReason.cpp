@@ -279,13 +279,11 @@ std::string NameMismatchText(const TTlsReason& Reason) {
 std::string AuthorityText(const TTlsReason& Reason) {
   // The server sent no authority at all: the issuer may be an intermediate it left out, or an
   // authority of the user's own that was never named. Nothing here tells them apart.
-  if (Reason.Problem == TTlsProblem::tpMissingIntermediate) {
-    const std::string Issuer = Reason.Authority.empty() ? "its issuer" : Quoted(Reason.Authority);
-    return "incomplete certificate chain: the server did not send the intermediate certificate " +
-           (Reason.Authority.empty() ? std::string() : Issuer + " ") + "that issued " +
-           Whose(Reason) + ", or " + Issuer +
-           " is an authority this system was not told to trust (name it with --cacert)";
-  }
+  if (Reason.Problem == TTlsProblem::tpMissingIntermediate)
+    return "unknown authority or incomplete chain: " + Whose(Reason) + " comes from " +
+           (Reason.Authority.empty() ? "an issuer" : Quoted(Reason.Authority)) +
+           ", either an authority this system was not told to trust (name its certificate "
+           "with --cacert) or an intermediate certificate the server did not send";
   return "certificate issued by an untrusted authority: " + Whose(Reason) + " comes from " +
          (Reason.Authority.empty() ? "an authority" : Quoted(Reason.Authority) + ", an authority") +
          " this system does not trust";

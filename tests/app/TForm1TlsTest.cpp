@@ -113,9 +113,9 @@ class TForm1TlsTest : public MainWindowTest {
     QTest::newRow("untrusted") << Pki.Untrusted.Host << false << Refused
                                << QString::fromUtf8("vient de « Orrery Untrusted Root », une autorité");
     QTest::newRow("no intermediate") << Pki.LeafOnly.Host << false << Refused
-                                     << QString::fromUtf8("le certificat intermédiaire « Orrery Test Intermediate » qui a émis le certificat de leafonly.test, "
-                                                         "ou bien « Orrery Test Intermediate » est une autorité que ce système ne connaît pas "
-                                                         "(à indiquer dans « Autorité de certification (PEM) »).");
+                                     << QString::fromUtf8("le certificat de leafonly.test vient de « Orrery Test Intermediate », "
+                                                          "soit une autorité que ce système ne connaît pas (à indiquer dans "
+                                                          "« Autorité de certification (PEM) »), soit un certificat intermédiaire");
     QTest::newRow("SHA-1") << Pki.Sha1.Host << false << Refused
                            << QString::fromUtf8("est signé en SHA-1 (ecdsa-with-SHA1)");
     QTest::newRow("RSA 1024") << Pki.Rsa1024.Host << false << Refused

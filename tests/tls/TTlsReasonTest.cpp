@@ -146,8 +146,9 @@ const TPkiCase PkiCases[] = {
     {&TTestPki::Untrusted, "", false, tpUntrustedAuthority, "\"Orrery Untrusted Root\""},
     {&TTestPki::Good, "", true, tpUntrustedAuthority, "\"Orrery Test Root\""},
     {&TTestPki::LeafOnly, "", false, tpMissingIntermediate,
-     "\"Orrery Test Intermediate\" that issued leafonly.test's certificate, or \"Orrery Test "
-     "Intermediate\" is an authority this system was not told to trust (name it with --cacert)"},
+     "leafonly.test's certificate comes from \"Orrery Test Intermediate\", either an authority "
+     "this system was not told to trust (name its certificate with --cacert) or an intermediate "
+     "certificate the server did not send"},
     {&TTestPki::Sha1, "", false, tpWeakSignature, "SHA-1 (ecdsa-with-SHA1)"},
     {&TTestPki::Rsa1024, "", false, tpWeakKey, "an RSA key of 1024 bits"},
 };
