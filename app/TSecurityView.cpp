@@ -73,7 +73,11 @@ void TSecurityView::Show(const TExchangePass& P, std::int64_t Now) {
   if (P.TlsStartedAt && P.SecuredAt)
     Add(nullptr, QString::fromUtf8("N\u00e9gociation"),
         QString("%1 ms").arg(*P.SecuredAt - *P.TlsStartedAt, 0, 'f', 1));
-  QTreeWidgetItem* Check = Add(nullptr, QString::fromUtf8("V\u00e9rification"), CheckWords(F));
+  // A certificate that failed several checks: the first on the row, each other one below it.
+  const QStringList Words = CheckWords(F).split('\n');
+  QTreeWidgetItem* Check = Add(nullptr, QString::fromUtf8("V\u00e9rification"), Words.first());
+  for (qsizetype I = 1; I < Words.size(); ++I)
+    Add(Check, QString(), Words[I])->setForeground(1, QColor(0xB0, 0, 0));
   if (!TlsText::LetThrough(F) || F.VerifyWaived) Check->setForeground(1, QColor(0xB0, 0, 0));
   Add(nullptr, QString::fromUtf8("Cha\u00eene"),
       QString::fromUtf8("%1 certificat(s), tels que le serveur les a envoy\u00e9s").arg(F.Chain.size()));
