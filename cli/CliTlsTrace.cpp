@@ -52,9 +52,7 @@ std::string CurlDistinguishedName(std::string_view Rfc2253) {
   return Out;
 }
 
-std::string CurlCertificateDate(std::int64_t Seconds) {
-  return CertificateTime::CurlText(Seconds);
-}
+std::string CurlCertificateDate(std::int64_t Seconds) { return CertificateTime::CurlText(Seconds); }
 
 std::string SubjectAltNameLine(const TTlsCertificate& Leaf, std::string_view NameAsked) {
   const std::string Name(NameAsked);

@@ -146,8 +146,8 @@ std::string TCommandRenderer::TlsOptions(const TExchangePass& P, const TTlsSetti
   if (!S.Verify || Accepted || (P.Tls && P.Tls->VerifyWaived)) Options += " -k";
   if (Accepted && !P.Tls->Chain.front().PublicKeySha256.empty())
     Options += " --pinnedpubkey " + ShellQuote("sha256//" + P.Tls->Chain.front().PublicKeySha256);
-  for (const auto& [Option, File] : {std::pair{" --cacert ", &S.CaFile},
-                                     {" --cert ", &S.CertFile}, {" --key ", &S.KeyFile}})
+  for (const auto& [Option, File] :
+       {std::pair{" --cacert ", &S.CaFile}, {" --cert ", &S.CertFile}, {" --key ", &S.KeyFile}})
     if (!File->empty()) Options += Option + ShellQuote(*File);
   return Options;
 }

@@ -40,9 +40,12 @@ TCivil CivilOf(std::int64_t Seconds) {
   const std::int64_t OfYear = OfCycle - (365 * OfEra + OfEra / 4 - OfEra / 100);
   const std::int64_t MonthIndex = (5 * OfYear + 2) / 153;
   const int Month = static_cast<int>(MonthIndex < 10 ? MonthIndex + 3 : MonthIndex - 9);
-  return {OfEra + Era * 400 + (Month <= 2), Month,
-          static_cast<int>(OfYear - (153 * MonthIndex + 2) / 5 + 1), static_cast<int>(Rest / 3600),
-          static_cast<int>(Rest / 60 % 60), static_cast<int>(Rest % 60)};
+  return {OfEra + Era * 400 + (Month <= 2),
+          Month,
+          static_cast<int>(OfYear - (153 * MonthIndex + 2) / 5 + 1),
+          static_cast<int>(Rest / 3600),
+          static_cast<int>(Rest / 60 % 60),
+          static_cast<int>(Rest % 60)};
 }
 
 std::int64_t SecondsOf(const TCivil& C) {
@@ -99,8 +102,7 @@ std::optional<std::int64_t> FromIsoText(std::string_view Text) {
   if (!Digits(Text, 0, 4, Year) || !Digits(Text, 5, 2, C.Month) ||
       !Digits(Text, 8, 2, C.MonthDay) || !Digits(Text, 11, 2, C.Hour) ||
       !Digits(Text, 14, 2, C.Minute) || !Digits(Text, 17, 2, C.Second) || Text[4] != '-' ||
-      Text[7] != '-' || (Text[10] != 'T' && Text[10] != ' ') || Text[13] != ':' ||
-      Text[16] != ':')
+      Text[7] != '-' || (Text[10] != 'T' && Text[10] != ' ') || Text[13] != ':' || Text[16] != ':')
     return std::nullopt;
   C.Year = Year;
   if (C.Month < 1 || C.Month > 12 || C.MonthDay < 1 || C.MonthDay > 31 || C.Hour > 23 ||

@@ -266,12 +266,13 @@ void TTlsSession::Hook() {
     auto* S = static_cast<TState*>(
         SSL_get_app_data(static_cast<SSL*>(X509_STORE_CTX_get_ex_data(Store, At))));
     if (Ok) return 1;
-    const TTlsFailure Failure{X509_STORE_CTX_get_error(Store), X509_STORE_CTX_get_error_depth(Store)};
+    const TTlsFailure Failure{X509_STORE_CTX_get_error(Store),
+                              X509_STORE_CTX_get_error_depth(Store)};
     if (S->VerifyResult == X509_V_OK) {
       S->VerifyResult = Failure.Result;
       S->VerifyDepth = Failure.Depth;
     }
-    // A hostile chain cannot make the list grow without end: the verifier's depth is bounded.
+    // A few are told; a hostile chain's hundred would say no more.
     if (S->Failures.size() < 16 &&
         std::find(S->Failures.begin(), S->Failures.end(), Failure) == S->Failures.end())
       S->Failures.push_back(Failure);
@@ -442,8 +443,8 @@ void TTlsSession::Check() {
     throw ETlsError(CheckText(Result, F->Name), TTlsErrorKind::tkCheck, F->Facts.Reason);
   // After the check, as curl has it: a certificate that fails it is refused for that first.
   const std::string& Pins = F->Context->Settings().PinnedPublicKey;
-  if (!Pins.empty() && (F->Facts.Chain.empty() ||
-                        !PinnedKey::Matches(Pins, F->Facts.Chain.front().PublicKeySha256)))
+  if (!Pins.empty() &&
+      (F->Facts.Chain.empty() || !PinnedKey::Matches(Pins, F->Facts.Chain.front().PublicKeySha256)))
     throw ETlsError("SSL: public key does not match pinned public key", TTlsErrorKind::tkPinned);
   F->MayWrite = true;
 }
