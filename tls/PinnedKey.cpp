@@ -5,6 +5,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -14,7 +15,8 @@ namespace {
 constexpr std::string_view Prefix = "sha256//";
 
 std::string Base64(const unsigned char* Data, int Size) {
-  std::string Text(static_cast<std::size_t>(4 * ((Size + 2) / 3)), '\0');
+  // EVP_EncodeBlock ends the text with a NUL of its own.
+  std::string Text(static_cast<std::size_t>(4 * ((Size + 2) / 3) + 1), '\0');
   const int Made = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(Text.data()), Data, Size);
   Text.resize(static_cast<std::size_t>(std::max(Made, 0)));
   return Text;
