@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <ctime>
@@ -506,16 +507,7 @@ QString TExchangeDetails::Text() const {
 }
 
 QString TExchangeDetails::Commands(const TExchangePass& Pass, const TTlsSettings* Tls) {
-  std::string Options;
-  if (Tls != nullptr && Pass.URL.rfind("https:", 0) == 0) {
-    if ((Pass.Tls && Pass.Tls->VerifyWaived) || !Tls->Verify) Options += " -k";
-    const auto Named = [&](const char* Option, const std::string& File) {
-      if (!File.empty()) Options += std::string(" ") + Option + " " + TCommandRenderer::ShellQuote(File);
-    };
-    Named("--cacert", Tls->CaFile);
-    Named("--cert", Tls->CertFile);
-    Named("--key", Tls->KeyFile);
-  }
+  const std::string Options = Tls != nullptr ? TCommandRenderer::TlsOptions(Pass, *Tls) : "";
   // The options go right after the program's name (and curl's -0).
   std::string Cli = TCommandRenderer::OrreryCli(Pass);
   std::string Curl = TCommandRenderer::Curl(Pass);
@@ -528,6 +520,14 @@ QString TExchangeDetails::Commands(const TExchangePass& Pass, const TTlsSettings
 void TExchangeDetails::CopyCommands() {
   if (Passes().empty()) return;
   const TTlsSettings Tls = TlsSettingsOf ? TlsSettingsOf() : TTlsSettings();
-  QApplication::clipboard()->setText(
-      Commands(Passes().front(), TlsSettingsOf ? &Tls : nullptr));
+  const QString Copied = Commands(Passes().front(), TlsSettingsOf ? &Tls : nullptr);
+  QApplication::clipboard()->setText(Copied);
+  // A certificate accepted after its refusal: the copied -k holds for its key alone.
+  const bool Pinned = Copied.contains("--pinnedpubkey");
+  FCopy->setToolTip(Pinned ? QString::fromUtf8("Commande copi\u00e9e avec -k limit\u00e9 \u00e0 la "
+                                                "cl\u00e9 publique du certificat accept\u00e9 "
+                                                "(--pinnedpubkey)")
+                           : QString());
+  if (Pinned)
+    QToolTip::showText(FCopy->mapToGlobal(QPoint(0, FCopy->height())), FCopy->toolTip(), FCopy);
 }

@@ -99,7 +99,11 @@ void TSecurityView::Show(const TExchangePass& P, std::int64_t Now) {
   if (P.TlsStartedAt && P.SecuredAt)
     Add(nullptr, QString::fromUtf8("N\u00e9gociation"),
         QString("%1 ms").arg(*P.SecuredAt - *P.TlsStartedAt, 0, 'f', 1));
-  QTreeWidgetItem* Check = Add(nullptr, QString::fromUtf8("V\u00e9rification"), CheckWords(F));
+  // A certificate that failed several checks: the first on the row, each other one below it.
+  const QStringList Words = CheckWords(F).split('\n');
+  QTreeWidgetItem* Check = Add(nullptr, QString::fromUtf8("V\u00e9rification"), Words.first());
+  for (qsizetype I = 1; I < Words.size(); ++I)
+    Add(Check, QString(), Words[I])->setForeground(1, QColor(0xB0, 0, 0));
   if (!TlsText::LetThrough(F) || F.VerifyWaived) Check->setForeground(1, QColor(0xB0, 0, 0));
   Add(nullptr, QString::fromUtf8("Cha\u00eene"),
       QString::fromUtf8("%1 certificat(s), tels que le serveur les a envoy\u00e9s").arg(F.Chain.size()));
@@ -119,14 +123,12 @@ void TSecurityView::AddCertificate(const TTlsCertificate& C, int Depth, std::int
   if (!C.IpAddresses.empty()) Names << Joined(C.IpAddresses);
   Add(Node, "Noms couverts", Names.isEmpty() ? QString::fromUtf8("\u2014") : Names.join(", "));
   bool Short = false;
-  const QString Left = TlsText::DaysLeft(C, Now, &Short);
   QTreeWidgetItem* Validity =
-      Add(Node, QString::fromUtf8("Validit\u00e9"),
-          QString::fromUtf8("du %1 au %2 (%3)").arg(TlsText::Date(C.NotBefore), TlsText::Date(C.NotAfter), Left));
+      Add(Node, QString::fromUtf8("Validit\u00e9"), TlsText::Validity(C, Now, &Short));
   if (Short) Validity->setForeground(1, QColor(0xB0, 0, 0));
   Add(Node, QString::fromUtf8("Num\u00e9ro de s\u00e9rie"), Q(C.Serial));
   Add(Node, "Empreinte SHA-256", Q(C.Sha256));
-  Add(Node, QString::fromUtf8("Cl\u00e9"), QString("%1 %2 bits").arg(Q(C.KeyType)).arg(C.KeyBits));
+  Add(Node, QString::fromUtf8("Cl\u00e9"), TlsText::Key(C));
   Add(Node, "Signature", Q(C.SignatureAlgorithm));
 }
 

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QStringList>
 
+#include "tls/CertificateTime.h"
 #include "tls/TTimeSpan.h"
 
 namespace TlsText {
@@ -66,10 +67,15 @@ QString NameMismatch(const TTlsReason& R) {
 }
 
 QString Authority(const TTlsReason& R) {
+  // The server sent no authority: a left-out intermediate and an authority of the user's own
+  // that was never named look the same from here.
   if (R.Problem == TTlsProblem::tpMissingIntermediate)
-    return QString::fromUtf8("Cha\u00eene de certificats incompl\u00e8te : le serveur n'a pas "
-                             "envoy\u00e9 le certificat interm\u00e9diaire %1qui a \u00e9mis %2.")
-        .arg(R.Authority.empty() ? QString() : Quoted(R.Authority) + " ", Whose(R));
+    return QString::fromUtf8("Autorit\u00e9 inconnue ou cha\u00eene incompl\u00e8te : %1 vient "
+                             "de %2, soit une autorit\u00e9 que ce syst\u00e8me ne conna\u00eet "
+                             "pas (\u00e0 indiquer dans \u00ab Autorit\u00e9 de certification "
+                             "(PEM) \u00bb), soit un certificat interm\u00e9diaire que le serveur "
+                             "n'a pas envoy\u00e9.")
+        .arg(Whose(R), R.Authority.empty() ? QString::fromUtf8("son \u00e9metteur") : Quoted(R.Authority));
   return QString::fromUtf8("Certificat \u00e9mis par une autorit\u00e9 non reconnue : %1 vient "
                            "de %2, une autorit\u00e9 \u00e0 laquelle ce syst\u00e8me ne fait pas "
                            "confiance.")
@@ -98,9 +104,7 @@ QString Handshake(const TTlsReason& R) {
   }
 }
 
-}  // namespace
-
-QString Reason(const TTlsReason& R) {
+QString OneReason(const TTlsReason& R) {
   switch (R.Problem) {
     case TTlsProblem::tpNone: return QString();
     case TTlsProblem::tpExpired:
@@ -122,9 +126,18 @@ QString Reason(const TTlsReason& R) {
   }
 }
 
+}  // namespace
+
+QString Reason(const TTlsReason& R) {
+  QStringList Lines{OneReason(R)};
+  for (const TTlsReason& Next : R.Further) Lines << OneReason(Next);
+  return Lines.join('\n');
+}
+
+// 0 is what a certificate holds whose dates were never read (a HAR without them), not 1970.
 QString Date(std::int64_t Seconds) {
-  return QDateTime::fromSecsSinceEpoch(Seconds, Qt::UTC).toString("yyyy-MM-dd HH:mm:ss") +
-         " UTC";
+  if (Seconds == 0) return QString("date inconnue");
+  return QString::fromStdString(CertificateTime::UtcText(Seconds));
 }
 
 namespace {
@@ -147,10 +160,31 @@ QString Relative(std::int64_t When, std::int64_t Now) {
 
 QString DaysLeft(const TTlsCertificate& C, std::int64_t Now, bool* Short) {
   constexpr std::int64_t Day = 86400;
+  if (C.NotAfter == 0) {
+    if (Short != nullptr) *Short = false;
+    return QString("dates inconnues");
+  }
   if (Short != nullptr) *Short = C.NotAfter - Now < 30 * Day || Now < C.NotBefore;
   if (Now < C.NotBefore) return "valable " + Relative(C.NotBefore, Now);
   const TTimeSpan Left = SpanBetween(C.NotAfter, Now);
   return (Left.Past ? QString::fromUtf8("expir\u00e9 depuis ") : QString("encore ")) + Amount(Left);
+}
+
+QString Period(const TTlsCertificate& C) {
+  if (C.NotBefore == 0 && C.NotAfter == 0) return QString::fromUtf8("dates de validit\u00e9 inconnues");
+  return QString("valable du %1 au %2").arg(Date(C.NotBefore), Date(C.NotAfter));
+}
+
+QString Validity(const TTlsCertificate& C, std::int64_t Now, bool* Short) {
+  const QString Left = DaysLeft(C, Now, Short);
+  if (C.NotBefore == 0 && C.NotAfter == 0) return Left;
+  return QString("du %1 au %2 (%3)").arg(Date(C.NotBefore), Date(C.NotAfter), Left);
+}
+
+QString Key(const TTlsCertificate& C) {
+  const QString Type = QString::fromStdString(C.KeyType);
+  if (C.KeyBits > 0) return QString("%1 %2 bits").arg(Type).arg(C.KeyBits).trimmed();
+  return Type.isEmpty() ? QString("inconnue") : Type + ", taille inconnue";
 }
 
 QString ChainList(const std::vector<TTlsCertificate>& Chain) {
@@ -158,9 +192,8 @@ QString ChainList(const std::vector<TTlsCertificate>& Chain) {
   for (const TTlsCertificate& C : Chain) {
     const std::string& Name = C.CommonName.empty() ? C.Subject : C.CommonName;
     const std::string& By = C.IssuerCommonName.empty() ? C.Issuer : C.IssuerCommonName;
-    Lines << QString::fromUtf8("%1, \u00e9mis par %2, valable du %3 au %4")
-                 .arg(QString::fromStdString(Name), QString::fromStdString(By), Date(C.NotBefore),
-                      Date(C.NotAfter));
+    Lines << QString::fromUtf8("%1, \u00e9mis par %2, %3")
+                 .arg(QString::fromStdString(Name), QString::fromStdString(By), Period(C));
   }
   return Lines.join('\n');
 }

@@ -6,7 +6,7 @@
 #include "socket/ETlsSockError.h"
 #include "socket/SockErrors.h"
 
-const TCliExitRow CliExitTable[23] = {
+const TCliExitRow CliExitTable[24] = {
     {TCliOutcome::Completed, 0, "a complete reply (with -f, a status below 400)"},
     {TCliOutcome::Failed, 1, "any other error"},
     {TCliOutcome::UnsupportedScheme, 1, "an unsupported scheme (ftp, gopher, ...)"},
@@ -30,6 +30,7 @@ const TCliExitRow CliExitTable[23] = {
     {TCliOutcome::TlsCheck, 60, "the server's certificate failed the check"},
     {TCliOutcome::FileTooLarge, 63, "a body longer than --max-filesize"},
     {TCliOutcome::TlsCaFile, 77, "the CA file cannot be read or holds no certificate"},
+    {TCliOutcome::TlsPinnedKey, 90, "the server's public key does not match --pinnedpubkey"},
 };
 
 int CliExitStatus(TCliOutcome Outcome) {
@@ -61,7 +62,7 @@ bool IsTls(const std::exception& Error) {
 
 // The order matters: a write error ends the run whatever else was going on, and a time-out
 // is a time-out in every step, not that step's failure.
-const TCliErrorRow CliErrorTable[20] = {
+const TCliErrorRow CliErrorTable[21] = {
     {Is<ECliWriteError>, std::nullopt, TCliOutcome::WriteError},
     {Is<ECliReadError>, std::nullopt, TCliOutcome::ReadError},
     {Is<EUsageError>, std::nullopt, TCliOutcome::Usage},
@@ -80,6 +81,7 @@ const TCliErrorRow CliErrorTable[20] = {
     {IsTls<TTlsErrorKind::tkCredentials>, std::nullopt, TCliOutcome::TlsCredentials},
     {IsTls<TTlsErrorKind::tkCaFile>, std::nullopt, TCliOutcome::TlsCaFile},
     {IsTls<TTlsErrorKind::tkCaPath>, std::nullopt, TCliOutcome::TlsCheck},
+    {IsTls<TTlsErrorKind::tkPinned>, std::nullopt, TCliOutcome::TlsPinnedKey},
     {Is<ESockError>, TSockStep::ssHandshake, TCliOutcome::TlsHandshake},
     {Is<ESockError>, TSockStep::ssCertificate, TCliOutcome::TlsCheck},
     {Is<ESockError>, TSockStep::ssSend, TCliOutcome::SendFailed},

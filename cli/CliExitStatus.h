@@ -31,6 +31,7 @@ enum class TCliOutcome {
   TlsCredentials,       // the caller's certificate or key cannot be used
   TlsCheck,             // the server's certificate failed the check
   TlsCaFile,            // the CA file cannot be read or holds no certificate
+  TlsPinnedKey,         // the server's public key is not the one --pinnedpubkey names
   FileTooLarge,         // the body passed --max-filesize
   Failed,               // anything else
 };
@@ -42,7 +43,7 @@ struct TCliExitRow {
 };
 
 // Every outcome once, in the order of the statuses.
-extern const TCliExitRow CliExitTable[23];
+extern const TCliExitRow CliExitTable[24];
 
 constexpr int ExitOk = 0;
 constexpr int ExitUsage = 2;
@@ -57,7 +58,7 @@ struct TCliErrorRow {
   std::optional<TSockStep> Step;
   TCliOutcome Outcome;
 };
-extern const TCliErrorRow CliErrorTable[20];
+extern const TCliErrorRow CliErrorTable[21];
 
 // The outcome of a request that raised Error: its class, and for the socket layer's errors
 // the step they happened in and their cause, looked up in CliErrorTable.

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "base/AsciiText.h"
+#include "tls/CertificateTime.h"
 #include "tls/TTlsReason.h"
 
 namespace {
@@ -51,14 +52,7 @@ std::string CurlDistinguishedName(std::string_view Rfc2253) {
   return Out;
 }
 
-std::string CurlCertificateDate(std::int64_t Seconds) {
-  const auto Time = static_cast<std::time_t>(Seconds);
-  std::tm Utc{};
-  ::gmtime_r(&Time, &Utc);
-  char Text[40];
-  std::strftime(Text, sizeof Text, "%b %e %H:%M:%S %Y GMT", &Utc);
-  return Text;
-}
+std::string CurlCertificateDate(std::int64_t Seconds) { return CertificateTime::CurlText(Seconds); }
 
 std::string SubjectAltNameLine(const TTlsCertificate& Leaf, std::string_view NameAsked) {
   const std::string Name(NameAsked);

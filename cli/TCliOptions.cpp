@@ -287,6 +287,10 @@ const TOptionRow OptionRows[] = {
      [](TCliOptions& O, const std::string& V) { SetNonEmpty(O.Tls.CaFile, "--cacert", V); }},
     {0, "capath", true,
      [](TCliOptions& O, const std::string& V) { SetNonEmpty(O.Tls.CaPath, "--capath", V); }},
+    {0, "pinnedpubkey", true,
+     [](TCliOptions& O, const std::string& V) {
+       SetNonEmpty(O.Tls.PinnedPublicKey, "--pinnedpubkey", V);
+     }},
     {'E', "cert", true, SetCertificate},
     {0, "key", true,
      [](TCliOptions& O, const std::string& V) { SetNonEmpty(O.Tls.KeyFile, "--key", V); }},
@@ -546,6 +550,8 @@ std::string CliHelpText() {
       "  -k, --insecure           go on when the server's certificate fails the check\n"
       "      --cacert FILE        trust the authorities in FILE (PEM) instead of the system's\n"
       "      --capath DIR         trust the authorities in DIR (hashed, as c_rehash makes it)\n"
+      "      --pinnedpubkey PINS  the server's public key must be one of PINS, checked or not:\n"
+      "                           sha256//BASE64[;sha256//...] or a public-key file (PEM, DER)\n"
       "  -E, --cert FILE[:PASS]   send the client certificate in FILE (PEM); PASS opens its key\n"
       "      --key FILE           the certificate's key, when it is not in FILE\n"
       "      --pass PASS          the passphrase of an encrypted key\n"

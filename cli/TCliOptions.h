@@ -82,8 +82,8 @@ class TCliOptions {
   std::string WriteOut;    // -w FORMAT
   bool HasWriteOut = false;
   std::string HarFile;  // --har FILE
-  // TLS, as curl names it: -k, --cacert, --capath, -E FILE[:PASSWORD], --key, --pass,
-  // --tlsv1.2 and --tlsv1.3 (the lowest version), --tls-max.
+  // TLS, as curl names it: -k, --cacert, --capath, --pinnedpubkey, -E FILE[:PASSWORD], --key,
+  // --pass, --tlsv1.2 and --tlsv1.3 (the lowest version), --tls-max.
   TTlsSettings Tls;
   std::vector<TResolve> Resolves;      // --resolve, in the order given: the first match counts
   std::vector<TConnectTo> ConnectTos;  // --connect-to, likewise

@@ -1,6 +1,7 @@
 // TCommandRenderer: the orrery-cli and curl commands of a recorded request.
 #include "inspect/TCommandRenderer.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "http/FixedLines.h"
@@ -122,6 +123,34 @@ bool SendsBody(const TExchangePass& P, const std::vector<TLine>& L) {
 std::string HostUsed(const TExchangePass& P) { return P.Proxy.empty() ? P.HostUsed() : ""; }
 
 }  // namespace
+
+namespace {
+
+// Whether the caller accepted this pass's leaf for its server after seeing it refused.
+bool LeafAccepted(const TExchangePass& P, const TTlsSettings& S) {
+  if (!P.Tls || P.Tls->Chain.empty()) return false;
+  const TServer U = ServerOf(P);
+  std::string_view Host = U.Host;
+  if (Host.size() > 1 && Host.back() == '.') Host.remove_suffix(1);
+  return std::any_of(S.Accepted.begin(), S.Accepted.end(), [&](const TTlsAccepted& A) {
+    return A.Port == U.Port && SameNoCase(A.Host, Host) && A.Sha256 == P.Tls->Chain.front().Sha256;
+  });
+}
+
+}  // namespace
+
+std::string TCommandRenderer::TlsOptions(const TExchangePass& P, const TTlsSettings& S) {
+  if (P.URL.rfind("https:", 0) != 0) return "";
+  std::string Options;
+  const bool Accepted = S.Verify && LeafAccepted(P, S);
+  if (!S.Verify || Accepted || (P.Tls && P.Tls->VerifyWaived)) Options += " -k";
+  if (Accepted && !P.Tls->Chain.front().PublicKeySha256.empty())
+    Options += " --pinnedpubkey " + ShellQuote("sha256//" + P.Tls->Chain.front().PublicKeySha256);
+  for (const auto& [Option, File] :
+       {std::pair{" --cacert ", &S.CaFile}, {" --cert ", &S.CertFile}, {" --key ", &S.KeyFile}})
+    if (!File->empty()) Options += Option + ShellQuote(*File);
+  return Options;
+}
 
 std::string TCommandRenderer::ShellQuote(std::string_view Word) {
   static constexpr std::string_view Safe =

@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "inspect/TExchangePass.h"
+#include "tls/TTlsSettings.h"
 
 class TCommandRenderer {
  public:
@@ -36,6 +37,13 @@ class TCommandRenderer {
   // "-X HEAD" curl would wait for a body. "-g" keeps curl from expanding [] and {} in the
   // URL, and "--path-as-is" from merging "/./" and "/../".
   static std::string Curl(const TExchangePass& Pass);
+
+  // The TLS options of an https pass made with Settings, each after a blank, for either
+  // command: "-k" for checks turned off or waived; for a certificate accepted after its
+  // refusal, "-k --pinnedpubkey sha256//KEY" with its public key's hash, which waives the check
+  // for that key alone ("-k" alone when the facts hold no hash); then --cacert, --cert and
+  // --key as the settings name them. "" for a pass that is not https.
+  static std::string TlsOptions(const TExchangePass& Pass, const TTlsSettings& Settings);
 
   // Word quoted for a POSIX shell: as it is when it holds only letters, digits and
   // "_@%+=:,./-", else in single quotes with each ' written as '\''.

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/AsciiText.h"
+#include "tls/CertificateTime.h"
 
 namespace {
 
@@ -150,8 +151,7 @@ std::optional<std::chrono::system_clock::time_point> IsoTime(const std::string& 
 // Seconds since 1970 of a certificate's date as THarWriter writes it; 0 (as an unread
 // certificate has) when the text is no date.
 std::int64_t Seconds(const std::string& Text) {
-  const auto Time = IsoTime(Text);
-  return Time ? static_cast<std::int64_t>(std::chrono::system_clock::to_time_t(*Time)) : 0;
+  return CertificateTime::FromIsoText(Text).value_or(0);
 }
 
 // One scalar of _tls (Path after "_tls."). The object itself made E.Tls, each chain element

@@ -14,6 +14,7 @@
 #include "inspect/FileSave.h"
 #include "inspect/HttpText.h"
 #include "inspect/TExchangeRecorder.h"
+#include "tls/CertificateTime.h"
 
 namespace {
 
@@ -174,23 +175,13 @@ TJson Response(const TExchangePass& P) {
   return R;
 }
 
-// Seconds since 1970 as an ISO 8601 time in UTC: "2026-12-09T11:07:59Z".
-std::string UtcTime(std::int64_t Seconds) {
-  const auto Time = static_cast<std::time_t>(Seconds);
-  std::tm Utc{};
-  ::gmtime_r(&Time, &Utc);
-  char Text[32];
-  std::strftime(Text, sizeof Text, "%Y-%m-%dT%H:%M:%SZ", &Utc);
-  return Text;
-}
-
 TJson Certificate(const TTlsCertificate& C) {
   return {{"subject", C.Subject},
           {"issuer", C.Issuer},
           {"dnsNames", C.DnsNames},
           {"ipAddresses", C.IpAddresses},
-          {"notBefore", UtcTime(C.NotBefore)},
-          {"notAfter", UtcTime(C.NotAfter)},
+          {"notBefore", CertificateTime::IsoText(C.NotBefore)},
+          {"notAfter", CertificateTime::IsoText(C.NotAfter)},
           {"serial", C.Serial},
           {"sha256", C.Sha256},
           {"keyType", C.KeyType},

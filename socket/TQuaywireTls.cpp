@@ -276,6 +276,10 @@ int TQuaywire::PullPlaintext(TTlsState& Tls, char* Into, std::size_t Room) {
     }
     if (Got > 0) continue;
     FlushCiphertext(Tls);  // what reading made the session say (a key update's answer)
+    // Plaintext in hand goes to the caller before the socket is asked for more: a close
+    // behind a reply whose length told it whole is then never read, and the session stays
+    // resumable. Read as a cut, it would spoil a TLS 1.3 ticket for good.
+    if (Done > 0) break;
     if (Tls.FedEnd) {
       Tls.End = TTlsWant::twCut;  // it wants more after the end: there is none
       break;

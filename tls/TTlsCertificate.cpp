@@ -8,8 +8,10 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <ctime>
 #include <memory>
+
+#include "tls/CertificateTime.h"
+#include "tls/PinnedKey.h"
 
 namespace {
 
@@ -68,12 +70,6 @@ void ReadAltNames(X509* Certificate, TTlsCertificate& Facts) {
     }
   }
   GENERAL_NAMES_free(Names);
-}
-
-std::int64_t Seconds(const ASN1_TIME* Time) {
-  std::tm Parts{};
-  if (!Time || ASN1_TIME_to_tm(Time, &Parts) != 1) return 0;
-  return static_cast<std::int64_t>(::timegm(&Parts));
 }
 
 std::string SerialHex(const ASN1_INTEGER* Serial) {
@@ -137,13 +133,14 @@ TTlsCertificate CertificateFacts(X509* Certificate) {
   Facts.CommonName = CommonNameOf(Subject);
   Facts.IssuerCommonName = CommonNameOf(Issuer);
   ReadAltNames(Certificate, Facts);
-  Facts.NotBefore = Seconds(X509_get0_notBefore(Certificate));
-  Facts.NotAfter = Seconds(X509_get0_notAfter(Certificate));
+  Facts.NotBefore = CertificateTime::FromAsn1(X509_get0_notBefore(Certificate));
+  Facts.NotAfter = CertificateTime::FromAsn1(X509_get0_notAfter(Certificate));
   Facts.Serial = SerialHex(X509_get0_serialNumber(Certificate));
   Facts.Sha256 = Fingerprint(Certificate);
   if (const EVP_PKEY* Key = X509_get0_pubkey(Certificate)) {
     Facts.KeyType = KeyTypeName(Key);
     Facts.KeyBits = EVP_PKEY_get_bits(Key);
+    Facts.PublicKeySha256 = PinnedKey::Sha256Of(Key);
   }
   Facts.SignatureAlgorithm = SignatureName(Certificate);
   Facts.IsCa = (X509_get_extension_flags(Certificate) & EXFLAG_CA) != 0;

@@ -25,6 +25,7 @@ struct TTlsCertificate {
   std::string SignatureAlgorithm;         // "sha256WithRSAEncryption" ...
   bool IsCa = false;                      // basicConstraints CA:TRUE
   bool SelfIssued = false;                // subject == issuer
+  std::string PublicKeySha256 = {};       // base64 of the SHA-256 of the key's DER, as pinned
 
   bool operator==(const TTlsCertificate&) const = default;
 };

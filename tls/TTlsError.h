@@ -15,6 +15,7 @@ enum class TTlsErrorKind : std::uint8_t {
   tkCredentials,   // the caller's certificate or key is unusable
   tkCaFile,        // the CA file cannot be read or holds no certificate
   tkCaPath,        // the CA directory does not exist or cannot be read
+  tkPinned,        // the server's public key is none of those the caller pinned
   tkRecord         // after the handshake, a record from the peer could not be read
 };
 

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <ctime>
 
+#include "tls/CertificateTime.h"
 #include "tls/TTimeSpan.h"
 
 namespace {
@@ -63,15 +64,15 @@ std::string SentRoot(const std::vector<TTlsCertificate>& Chain, int Depth) {
   return At ? IssuerNameOf(*At) : std::string();
 }
 
-void ExplainCheck(const TTlsOutcome& Outcome, const std::vector<TTlsCertificate>& Chain,
+void ExplainCheck(const TTlsFailure& Outcome, const std::vector<TTlsCertificate>& Chain,
                   TTlsReason& Reason) {
-  const TTlsCertificate* At = AtDepth(Chain, Outcome.VerifyDepth);
+  const TTlsCertificate* At = AtDepth(Chain, Outcome.Depth);
   const TTlsCertificate* Leaf = Chain.empty() ? nullptr : &Chain.front();
   Reason.Subject = Leaf ? NameOf(*Leaf) : std::string();
-  switch (Outcome.VerifyResult) {
+  switch (Outcome.Result) {
     case X509_V_ERR_CERT_HAS_EXPIRED:
     case X509_V_ERR_CERT_NOT_YET_VALID: {
-      const bool Expired = Outcome.VerifyResult == X509_V_ERR_CERT_HAS_EXPIRED;
+      const bool Expired = Outcome.Result == X509_V_ERR_CERT_HAS_EXPIRED;
       Reason.Problem = Expired ? TTlsProblem::tpExpired : TTlsProblem::tpNotYetValid;
       if (At) {
         Reason.Subject = NameOf(*At);
@@ -91,7 +92,7 @@ void ExplainCheck(const TTlsOutcome& Outcome, const std::vector<TTlsCertificate>
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT: Reason.Problem = TTlsProblem::tpSelfSigned; return;
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
       Reason.Problem = TTlsProblem::tpUntrustedAuthority;
-      Reason.Authority = SentRoot(Chain, Outcome.VerifyDepth);
+      Reason.Authority = SentRoot(Chain, Outcome.Depth);
       return;
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
@@ -114,7 +115,7 @@ void ExplainCheck(const TTlsOutcome& Outcome, const std::vector<TTlsCertificate>
       return;
     default:
       Reason.Problem = TTlsProblem::tpOther;
-      Reason.Detail = X509_verify_cert_error_string(Outcome.VerifyResult);
+      Reason.Detail = X509_verify_cert_error_string(Outcome.Result);
       return;
   }
 }
@@ -159,6 +160,33 @@ void ExplainHandshake(const TTlsOutcome& Outcome, TTlsReason& Reason) {
   }
 }
 
+// An issuer OpenSSL cannot find is one problem however many ways it reports it (the issuer
+// missing, then the leaf's signature it could not verify).
+bool SameProblem(const TTlsReason& A, const TTlsReason& B) {
+  const auto Family = [](TTlsProblem P) {
+    return P == TTlsProblem::tpSelfSigned || P == TTlsProblem::tpMissingIntermediate
+               ? TTlsProblem::tpUntrustedAuthority
+               : P;
+  };
+  if (Family(A.Problem) != Family(B.Problem)) return false;
+  return Family(A.Problem) == TTlsProblem::tpUntrustedAuthority ||
+         (A.Subject == B.Subject && A.Detail == B.Detail);
+}
+
+// The failures met after the first, each once, with its facts.
+void ExplainFurther(const TTlsOutcome& Outcome, const std::vector<TTlsCertificate>& Chain,
+                    TTlsReason& Reason) {
+  for (const TTlsFailure& Failure : Outcome.Failures) {
+    TTlsReason Next;
+    Next.NameAsked = Reason.NameAsked;
+    Next.Now = Reason.Now;
+    ExplainCheck(Failure, Chain, Next);
+    const auto Same = [&](const TTlsReason& Known) { return SameProblem(Known, Next); };
+    if (!Same(Reason) && std::none_of(Reason.Further.begin(), Reason.Further.end(), Same))
+      Reason.Further.push_back(std::move(Next));
+  }
+}
+
 bool CheckFailed(const TTlsOutcome& Outcome) {
   if (Outcome.VerifyResult == X509_V_OK) return false;
   if (Outcome.Checked) return true;
@@ -174,24 +202,15 @@ TTlsReason ExplainTls(const TTlsOutcome& Outcome, const std::vector<TTlsCertific
   TTlsReason Reason;
   Reason.NameAsked = NameAsked;
   Reason.Now = Now;
-  if (CheckFailed(Outcome))
-    ExplainCheck(Outcome, Chain, Reason);
-  else if (!Outcome.HandshakeDone || Outcome.HandshakeError != 0 || Outcome.Alert != 0)
+  if (CheckFailed(Outcome)) {
+    ExplainCheck({Outcome.VerifyResult, Outcome.VerifyDepth}, Chain, Reason);
+    ExplainFurther(Outcome, Chain, Reason);
+  } else if (!Outcome.HandshakeDone || Outcome.HandshakeError != 0 || Outcome.Alert != 0)
     ExplainHandshake(Outcome, Reason);
   return Reason;
 }
 
 namespace {
-
-std::string UtcText(std::int64_t Seconds) {
-  const auto Time = static_cast<std::time_t>(Seconds);
-  std::tm Parts{};
-  char Text[64] = {};
-  if (!::gmtime_r(&Time, &Parts) ||
-      !std::strftime(Text, sizeof Text, "%Y-%m-%d %H:%M:%S UTC", &Parts))
-    return std::to_string(Seconds);
-  return Text;
-}
 
 // "3 days ago", "in 5 hours".
 std::string Relative(std::int64_t When, std::int64_t Now) {
@@ -220,7 +239,7 @@ std::string Whose(const TTlsReason& Reason) {
 // chain was known), rather than a date of 1970.
 std::string DateText(const TTlsReason& Reason, const char* Verb) {
   if (Reason.When == 0) return "";
-  return ": " + Whose(Reason) + Verb + UtcText(Reason.When) + " (" +
+  return ": " + Whose(Reason) + Verb + CertificateTime::UtcText(Reason.When) + " (" +
          Relative(Reason.When, Reason.Now) + ")";
 }
 
@@ -258,18 +277,19 @@ std::string NameMismatchText(const TTlsReason& Reason) {
 }
 
 std::string AuthorityText(const TTlsReason& Reason) {
+  // The server sent no authority at all: the issuer may be an intermediate it left out, or an
+  // authority of the user's own that was never named. Nothing here tells them apart.
   if (Reason.Problem == TTlsProblem::tpMissingIntermediate)
-    return "incomplete certificate chain: the server did not send the intermediate certificate " +
-           (Reason.Authority.empty() ? std::string() : Quoted(Reason.Authority) + " ") +
-           "that issued " + Whose(Reason);
+    return "unknown authority or incomplete chain: " + Whose(Reason) + " comes from " +
+           (Reason.Authority.empty() ? "an issuer" : Quoted(Reason.Authority)) +
+           ", either an authority this system was not told to trust (name its certificate "
+           "with --cacert) or an intermediate certificate the server did not send";
   return "certificate issued by an untrusted authority: " + Whose(Reason) + " comes from " +
          (Reason.Authority.empty() ? "an authority" : Quoted(Reason.Authority) + ", an authority") +
          " this system does not trust";
 }
 
-}  // namespace
-
-std::string ReasonInEnglish(const TTlsReason& Reason) {
+std::string OneReasonInEnglish(const TTlsReason& Reason) {
   const std::string Detail = Reason.Detail.empty() ? "" : " (" + Reason.Detail + ")";
   switch (Reason.Problem) {
     case TTlsProblem::tpNone: return "";
@@ -298,4 +318,12 @@ std::string ReasonInEnglish(const TTlsReason& Reason) {
     case TTlsProblem::tpOther: return "certificate check failed: " + Reason.Detail;
   }
   return "";
+}
+
+}  // namespace
+
+std::string ReasonInEnglish(const TTlsReason& Reason) {
+  std::string Text = OneReasonInEnglish(Reason);
+  for (const TTlsReason& Next : Reason.Further) Text += "; " + OneReasonInEnglish(Next);
+  return Text;
 }

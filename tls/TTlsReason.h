@@ -10,6 +10,14 @@
 
 #include "tls/TTlsCertificate.h"
 
+// One failure the check met: OpenSSL's X509_V_ERR_* and the depth of the certificate.
+struct TTlsFailure {
+  long Result = 0;
+  int Depth = -1;
+
+  bool operator==(const TTlsFailure&) const = default;
+};
+
 // How the handshake and the check ended, as OpenSSL reported them.
 struct TTlsOutcome {
   bool HandshakeDone = false;
@@ -22,6 +30,8 @@ struct TTlsOutcome {
   // the server sent a CertificateRequest, and whether the caller had a certificate to give.
   bool CertificateRequested = false;
   bool CertificateOffered = false;
+  // Every failure the check met, in the order it met them; the first is VerifyResult's.
+  std::vector<TTlsFailure> Failures;
 
   bool operator==(const TTlsOutcome&) const = default;
 };
@@ -57,6 +67,9 @@ struct TTlsReason {
   std::string KeyType;                    // the weak key's ("RSA", "EC" ...)
   bool NoneOffered = false;               // no common version: the caller's own lowest and
                                           // highest versions left nothing to offer
+  // The other checks the certificate failed besides this one, each with its facts (an expired
+  // certificate for another name under an unknown authority fails three).
+  std::vector<TTlsReason> Further;
 
   bool operator==(const TTlsReason&) const = default;
 };
@@ -65,5 +78,5 @@ TTlsReason ExplainTls(const TTlsOutcome& Outcome, const std::vector<TTlsCertific
                       std::string_view NameAsked, std::int64_t Now);
 // OpenSSL's short words for the problem, then the precise facts, for a terminal, e.g.
 // "certificate has expired: a.test's certificate was valid until 2026-01-02 00:00:00 UTC
-// (341 days ago)". Empty for tpNone.
+// (341 days ago)"; further failures follow on the same line after "; ". Empty for tpNone.
 std::string ReasonInEnglish(const TTlsReason& Reason);

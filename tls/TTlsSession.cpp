@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "base/AsciiText.h"
+#include "tls/PinnedKey.h"
 #include "tls/TTlsContext.h"
 #include "tls/TTlsError.h"
 
@@ -197,6 +198,7 @@ struct TTlsSession::TState {
   SSL_SESSION* Pending = nullptr;  // arrived before this pass's check was known
   long VerifyResult = X509_V_OK;
   int VerifyDepth = -1;
+  std::vector<TTlsFailure> Failures;  // every one the verifier met, the first VerifyResult's
 
   // A session is kept only for a pass that may go on: resuming it skips the check.
   void Keep(SSL_SESSION* Session) {
@@ -254,19 +256,27 @@ TTlsSession::~TTlsSession() {
   SSL_free(F->Ssl);
 }
 
-// The verifier's first failure and its depth (returning Ok unchanged stops it there, as a
-// checking client would; SSL_VERIFY_NONE lets the handshake go on), the peer's alerts, and
+// The verifier's failures and their depths, the first of them the check's result (the
+// verifier is told to go on after each, so that a certificate that fails several checks is
+// told with all of them; SSL_VERIFY_NONE lets the handshake go on), the peer's alerts, and
 // whether the server asked for a client certificate.
 void TTlsSession::Hook() {
   SSL_set_verify(F->Ssl, SSL_VERIFY_NONE, [](int Ok, X509_STORE_CTX* Store) {
     const int At = SSL_get_ex_data_X509_STORE_CTX_idx();
     auto* S = static_cast<TState*>(
         SSL_get_app_data(static_cast<SSL*>(X509_STORE_CTX_get_ex_data(Store, At))));
-    if (!Ok && S->VerifyResult == X509_V_OK) {
-      S->VerifyResult = X509_STORE_CTX_get_error(Store);
-      S->VerifyDepth = X509_STORE_CTX_get_error_depth(Store);
+    if (Ok) return 1;
+    const TTlsFailure Failure{X509_STORE_CTX_get_error(Store),
+                              X509_STORE_CTX_get_error_depth(Store)};
+    if (S->VerifyResult == X509_V_OK) {
+      S->VerifyResult = Failure.Result;
+      S->VerifyDepth = Failure.Depth;
     }
-    return Ok;
+    // A few are told; a hostile chain's hundred would say no more.
+    if (S->Failures.size() < 16 &&
+        std::find(S->Failures.begin(), S->Failures.end(), Failure) == S->Failures.end())
+      S->Failures.push_back(Failure);
+    return 1;
   });
   SSL_set_info_callback(F->Ssl, [](const SSL* Ssl, int Where, int Value) {
     auto* S = static_cast<TState*>(SSL_get_app_data(Ssl));
@@ -370,11 +380,13 @@ void TTlsSession::Finish() {
     Facts.Chain = F->OfferedFacts.Chain;
     Outcome.VerifyResult = F->OfferedFacts.Outcome.VerifyResult;
     Outcome.VerifyDepth = F->OfferedFacts.Outcome.VerifyDepth;
+    Outcome.Failures = F->OfferedFacts.Outcome.Failures;
     Facts.Reason = F->OfferedFacts.Reason;
   } else {
     Facts.Chain = ChainFacts(SSL_get_peer_cert_chain(F->Ssl));
     Outcome.VerifyResult = F->VerifyResult;
     Outcome.VerifyDepth = F->VerifyDepth;
+    Outcome.Failures = F->Failures;
     // No certificate at all leaves the verifier unasked; that is no pass.
     if (SSL_get0_peer_certificate(F->Ssl) == nullptr && Outcome.VerifyResult == X509_V_OK)
       Outcome.VerifyResult = X509_V_ERR_UNSPECIFIED;
@@ -413,6 +425,7 @@ void TTlsSession::Finish() {
       Outcome.Checked = true;
       Outcome.VerifyResult = F->VerifyResult;
       Outcome.VerifyDepth = F->VerifyDepth;
+      Outcome.Failures = F->Failures;
       Text = CheckText(F->VerifyResult, F->Name);
       Kind = TTlsErrorKind::tkCheck;
     }
@@ -428,6 +441,11 @@ void TTlsSession::Check() {
   const long Result = F->Facts.Outcome.VerifyResult;
   if (!F->Facts.VerifyWaived && Result != X509_V_OK)
     throw ETlsError(CheckText(Result, F->Name), TTlsErrorKind::tkCheck, F->Facts.Reason);
+  // After the check, as curl has it: a certificate that fails it is refused for that first.
+  const std::string& Pins = F->Context->Settings().PinnedPublicKey;
+  if (!Pins.empty() &&
+      (F->Facts.Chain.empty() || !PinnedKey::Matches(Pins, F->Facts.Chain.front().PublicKeySha256)))
+    throw ETlsError("SSL: public key does not match pinned public key", TTlsErrorKind::tkPinned);
   F->MayWrite = true;
 }
 

@@ -29,6 +29,9 @@ struct TTlsSettings {
   TTlsVersion MinVersion = TTlsVersion::tv12;
   TTlsVersion MaxVersion = TTlsVersion::tvAny;
   std::vector<TTlsAccepted> Accepted;
+  // curl's --pinnedpubkey: "sha256//BASE64[;sha256//BASE64...]" or a public-key file; the
+  // leaf's key must be one of them, checked or not ("" pins nothing).
+  std::string PinnedPublicKey;
   bool Resume = true;  // false: no session is offered or kept, every pass shakes hands in full
 
   bool operator==(const TTlsSettings&) const = default;

@@ -126,7 +126,9 @@ class TForm1TlsTest : public MainWindowTest {
     QTest::newRow("untrusted") << Pki.Untrusted.Host << false << Refused
                                << QString::fromUtf8("vient de « Orrery Untrusted Root », une autorité");
     QTest::newRow("no intermediate") << Pki.LeafOnly.Host << false << Refused
-                                     << QString::fromUtf8("le certificat intermédiaire « Orrery Test Intermediate » qui a émis le certificat de leafonly.test");
+                                     << QString::fromUtf8("le certificat de leafonly.test vient de « Orrery Test Intermediate », "
+                                                          "soit une autorité que ce système ne connaît pas (à indiquer dans "
+                                                          "« Autorité de certification (PEM) »), soit un certificat intermédiaire");
     QTest::newRow("SHA-1") << Pki.Sha1.Host << false << Refused
                            << QString::fromUtf8("est signé en SHA-1 (ecdsa-with-SHA1)");
     QTest::newRow("RSA 1024") << Pki.Rsa1024.Host << false << Refused
@@ -184,6 +186,17 @@ class TForm1TlsTest : public MainWindowTest {
     QVERIFY(Accepted.Tls && Accepted.Tls->VerifyWaived);
     QCOMPARE(Form->SecurityMark(), QString::fromUtf8("Non vérifié"));
     QCOMPARE(Form->CertificateMark(), QString::fromUtf8("Certificat non vérifié"));
+    // The copied curl command waives the check for that key alone: another key is refused.
+    const TTlsSettings Used = Form->VelHTTP1->TlsSettings;
+    const QStringList Lines = TExchangeDetails::Commands(Passes[1], &Used).split('\n');
+    QVERIFY2(Lines.at(0).contains(" -k --pinnedpubkey sha256//"), qPrintable(Lines.at(0)));
+    const QString Resolve = QString(" -s -o /dev/null --resolve expired.test:%1:127.0.0.1").arg(Servers->Port);
+    for (const auto& [Pin, Status] : {std::pair{QString("sha256//"), 0}, {QString("sha256//AAAA"), 90}}) {
+      QProcess Shell;
+      Shell.start("/bin/sh", {"-c", QString(Lines.at(1)).replace("sha256//", Pin) + Resolve});
+      QVERIFY(Shell.waitForFinished(20000));
+      QCOMPARE(Shell.exitCode(), Status);
+    }
 
     QVERIFY(Get(Target));
     QCOMPARE(Answerer.Seen.size(), 1);
@@ -453,6 +466,25 @@ class TForm1TlsTest : public MainWindowTest {
     bool Coloured = !Short;
     QCOMPARE(TlsText::DaysLeft(C, Now, &Coloured), Words);
     QCOMPARE(Coloured, Short);
+  }
+
+  // Every check a certificate failed is told, a line each.
+  void everyFailureInFrench() {
+    TTlsReason R{.Problem = TTlsProblem::tpSelfSigned, .Subject = "a.test"};
+    R.Further = {{.Problem = TTlsProblem::tpNameMismatch, .NameAsked = "b.test"}};
+    const QStringList Lines = TlsText::Reason(R).split('\n');
+    QCOMPARE(Lines.size(), 2);
+    QVERIFY2(Lines[1].endsWith("donc pas b.test."), qPrintable(Lines[1]));
+  }
+
+  // Facts a HAR did not give are said to be unknown, not shown as of 1970 or of 0 bits.
+  void missingFactsInFrench() {
+    TTlsCertificate C;
+    QCOMPARE(TlsText::Key(C), QString("inconnue"));
+    QCOMPARE(TlsText::Validity(C, 1'796'810'400), QString("dates inconnues"));
+    QCOMPARE(TlsText::ChainList({C}), QString::fromUtf8(", émis par , dates de validité inconnues"));
+    C.KeyType = "EC";
+    QCOMPARE(TlsText::Key(C), QString("EC, taille inconnue"));
   }
 
   // Closing the window while the server holds the handshake ends the program cleanly.

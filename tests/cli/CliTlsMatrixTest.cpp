@@ -100,10 +100,23 @@ class CliTlsTest : public ::testing::Test {
         }
         if (const auto At = A.find("{port:" + Name + "}"); At != std::string::npos)
           A.replace(At, Name.size() + 7, Port);
+        for (const bool File : {false, true})
+          if (const std::string Key = (File ? "{pubkey:" : "{pin:") + Name + "}";
+              A.find(Key) != std::string::npos)
+            A.replace(A.find(Key), Key.size(), PinOf(P.*Listeners[I].Leaf, File));
       }
       Out.push_back(A);
     }
     return Out;
+  }
+  // A leaf's public key in a file of its own, or curl's pin of it, made by the openssl command.
+  static std::string PinOf(const testsupport::TPkiCert& Leaf, bool File) {
+    const std::string Pub = Leaf.Cert + ".pub.pem";
+    RunProgram({"/bin/sh", "-c", "openssl x509 -pubkey -noout -in '" + Leaf.Cert + "' >'" + Pub + "'"});
+    if (File) return Pub;
+    const std::string Hash = RunProgram({"/bin/sh", "-c", "openssl pkey -pubin -in '" + Pub +
+                                         "' -outform der | openssl dgst -sha256 -binary | base64"}).Out;
+    return "sha256//" + Hash.substr(0, Hash.find('\n'));
   }
   // Either program, with curl's -0 (what orrery-cli always does), no body and -w's TLS facts.
   static TRunResult Run(const std::string& Program, const Strings& Args) {
@@ -138,8 +151,10 @@ const MatrixRow Matrix[] = {
     {"self-signed", {"--cacert", "{root}", "{self}"}, 60},
     {"untrusted root", {"--cacert", "{root}", "{untrusted}"}, 60},
     {"leaf only", {"--cacert", "{root}", "{leafonly}"}, 60,
-     "incomplete certificate chain: the server did not send the intermediate certificate "
-     "\"Orrery Test Intermediate\""},
+     "unknown authority or incomplete chain: "
+     "leafonly.test's certificate comes from \"Orrery Test Intermediate\", either an authority "
+     "this system was not told to trust (name its certificate with --cacert) or an intermediate "
+     "certificate the server did not send"},
     {"SHA-1", {"--cacert", "{root}", "{sha1}"}, 60},
     {"RSA 1024", {"--cacert", "{root}", "{rsa1024}"}, 60},
     {"1.2-only, --tlsv1.3", {"--cacert", "{root}", "--tlsv1.3", "{tls12}"}, 35},
@@ -164,6 +179,18 @@ const MatrixRow Matrix[] = {
     {"-k, untrusted root", {"-k", "{untrusted}"}, 0},
     {"-k, expired", {"-k", "{expired}"}, 0},
     {"system store only", {"{good}"}, 60},
+    {"pinned key", {"--cacert", "{root}", "--pinnedpubkey", "{pin:good}", "{good}"}, 0},
+    {"another's pinned key", {"--cacert", "{root}", "--pinnedpubkey", "{pin:expired}", "{good}"}, 90},
+    {"pinned key, the check fails first", {"--cacert", "{root}", "--pinnedpubkey", "{pin:expired}",
+     "{expired}"}, 60},
+    {"-k, one of the pinned keys", {"-k", "--pinnedpubkey", "sha256//AAAA;{pin:expired}", "{expired}"}, 0},
+    {"-k, pinned key file", {"-k", "--pinnedpubkey", "{pubkey:self}", "{self}"}, 0},
+    {"-k, another's pinned key file", {"-k", "--pinnedpubkey", "{pubkey:good}", "{self}"}, 90},
+    {"expired, other name, system store", {"--connect-to", "::127.0.0.1:{port:expired}",
+     "https://other.test/"}, 60, "certificate issued by an untrusted authority: expired.test's "
+     "certificate comes from \"Orrery Test Root\", an authority this system does not trust; "
+     "certificate does not match the name asked: the certificate covers expired.test, not "
+     "other.test; certificate has expired: expired.test's certificate was valid until "},
     // An entry for another port is not this connection's: 127.0.0.2 would refuse it.
     {"--resolve for another port", {"--resolve", "good.test:1:127.0.0.2", "--cacert", "{root}",
      "{good}"}, 0},

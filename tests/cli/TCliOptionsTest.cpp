@@ -59,6 +59,7 @@ std::string Described(const TCliOptions& O) {
   const TTlsSettings& T = O.Tls;
   if (!T.Verify) Add("insecure");
   for (const auto& [Name, Value] : {std::pair{"cacert", T.CaFile}, {"capath", T.CaPath},
+                                    {"pinned", T.PinnedPublicKey},
                                     {"cert", T.CertFile}, {"key", T.KeyFile},
                                     {"keypass", T.KeyPassphrase}})
     if (!Value.empty()) Add(std::string(Name) + "=" + Value);
@@ -278,6 +279,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "connect-to=a/443/b/8443 connect-to=/0/b/0 url=u"},
         ParseCase{{"-E", ":pw", "u"}, "error: -E needs a file name"},
         ParseCase{{"--cacert=", "u"}, "error: --cacert needs a file name"},
+        ParseCase{{"--pinnedpubkey", "sha256//a;sha256//b", "u"}, "pinned=sha256//a;sha256//b url=u"},
         ParseCase{{"--tls-max", "1.1", "u"}, "error: --tls-max takes 1.2, 1.3 or default"},
         ParseCase{{"--resolve", "a:443", "u"}, "error: --resolve needs HOST:PORT:ADDRESS"},
         ParseCase{{"--resolve", ":443:1.2.3.4", "u"}, "error: --resolve needs"},
@@ -306,6 +308,7 @@ TEST(CliExitTable, EveryOutcomeOnceWithCurlsNumber) {
       {TCliOutcome::TunnelRefused, 56}, {TCliOutcome::TlsCredentials, 58},
       {TCliOutcome::TlsCheck, 60},     {TCliOutcome::TlsCaFile, 77},
       {TCliOutcome::EmptyReply, 52},
+      {TCliOutcome::TlsPinnedKey, 90},
   };
   for (const Row& R : Expected)
     EXPECT_EQ(CliExitStatus(R.Outcome), R.Status) << static_cast<int>(R.Outcome);
@@ -368,6 +371,7 @@ TEST(CliExitTable, OutcomeOfWhatTheRunRaised) {
       {"credentials", Tls(tkCredentials, ssHandshake), 58},
       {"CA file", Tls(tkCaFile, ssHandshake), 77},
       {"CA directory", Tls(tkCaPath, ssHandshake), 60},
+      {"pinned key", Tls(tkPinned, ssCertificate), 90},
       {"record after the handshake", Tls(tkRecord, ssReceive), 56},
       {"handshake timed out", Sock(ssHandshake, TSockCause::scTimedOut), 28},
       {"plain", [] { throw Exception("Empty URL"); }, 1},

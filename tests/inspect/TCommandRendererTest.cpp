@@ -189,6 +189,31 @@ TEST(CommandRenderer, RendersBothCommands) {
   }
 }
 
+// A certificate accepted after its refusal is waived for its key alone; -k alone without one.
+TEST(CommandRenderer, TlsOptionsWaiveNoMoreThanThePassDid) {
+  TExchangePass P = Composed("GET", "https://a.test:8443/");
+  P.Tls = TTlsFacts{};
+  P.Tls->Chain.resize(1);
+  P.Tls->Chain[0].Sha256 = "AB:CD", P.Tls->Chain[0].PublicKeySha256 = "K+y/=";
+  const auto With = [](bool Verify, std::vector<TTlsAccepted> Accepted, std::string CaFile = "") {
+    TTlsSettings S;
+    S.Verify = Verify, S.Accepted = std::move(Accepted), S.CaFile = std::move(CaFile);
+    return S;
+  };
+  const TTlsAccepted Leaf{"A.test", 8443, "AB:CD"};
+  const std::pair<TTlsSettings, std::string> Rows[] = {
+      {With(true, {}, "/ca dir/root.pem"), " --cacert '/ca dir/root.pem'"},
+      {With(false, {}), " -k"},
+      {With(true, {Leaf}, "r.pem"), " -k --pinnedpubkey sha256//K+y/= --cacert r.pem"},
+      {With(true, {{"a.test", 443, "AB:CD"}, {"a.test", 8443, "EF"}}), ""}};
+  for (const auto& [Settings, Options] : Rows)
+    EXPECT_EQ(TCommandRenderer::TlsOptions(P, Settings), Options);
+  P.Tls->Chain[0].PublicKeySha256.clear();
+  EXPECT_EQ(TCommandRenderer::TlsOptions(P, With(true, {Leaf})), " -k");
+  P.URL = "http://a.test:8443/";
+  EXPECT_EQ(TCommandRenderer::TlsOptions(P, With(false, {})), "");
+}
+
 // --- The curl command run -----------------------------------------------------------------
 
 struct RunCase {

@@ -285,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(
 // written again.
 TEST(HarReaderTest, TlsAndTunnelReadBackAsWritten) {
   TTlsCertificate Leaf{"CN=a.test", "CN=Root", "a.test", "Root", {"a.test", "*.a.test"},
-                       {"127.0.0.1"}, 1700000000, 1800000000, "0A1B", "AB:CD", "EC", 256,
+                       {"127.0.0.1"}, -631152000, 253402300799, "0A1B", "AB:CD", "EC", 256,
                        "ecdsa-with-SHA256", true, false};
   // Let through; waived over a failed check; failed, with the reason in words.
   std::vector<TExchangePass> Passes(3);

@@ -1,12 +1,15 @@
 // The component over TLS against a loopback TLS peer: each capture and send, plaintext held
 // by the session while the socket stays silent, the end with and without close_notify, and
 // handshakes that go wrong.
+#include <poll.h>
+
 #include <ctime>
 #include <fstream>
 #include <iterator>
 
 #include "tests/socket/SocketFixture.h"
 #include "tests/support/TlsPeer.h"
+#include "tls/TTlsContext.h"
 #include "tls/TTlsSettings.h"
 
 using namespace testsupport;
@@ -174,6 +177,35 @@ TEST_P(TlsHandshake, FailsAtItsStepWithoutSpinningOrSending) {
 
 INSTANTIATE_TEST_SUITE_P(Table, TlsHandshake, ::testing::ValuesIn(HandshakeCases),
                          [](const auto& I) { return std::string(I.param.Name); });
+
+// A server that closes without close_notify right after its reply: the reads stop at the end
+// its length told, so that close is no cut and the next connection resumes; a close that cuts
+// the body short still spoils the session.
+TEST_F(SocketTest, CloseAfterAWholeReplyKeepsTheSession) {
+  for (const auto& [Length, Resumed] : {std::pair{5, true}, std::pair{9, false}}) {
+    const std::string Reply =
+        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(Length) + "\r\n\r\nhello";
+    TTlsPeer Peer(TTestPki::Get().Good, {{{K::Accept}, {K::ReadRequest}, {K::Send, Reply}},
+                                         {{K::Accept}, {K::ReadToEnd}}});
+    TTlsContext::ClearCache();
+    Make().TimeOut = 3000;
+    ConnectTo(Peer.Port());
+    Q->StartTls(Trusting(), "good.test");
+    Q->Write("GET / HTTP/1.0\r\n\r\n");
+    pollfd Closed{Q->SocketHandle, POLLRDHUP, 0};
+    ::poll(&Closed, 1, 10000);  // the close is in before the reply is read
+    while (Q->ReadLn() != "\r\n") {
+    }
+    std::string Body;
+    Q->CaptureStringAtMost(Body, Length);
+    EXPECT_EQ(Body, "hello");
+    Q->Disconnect();
+    ConnectTo(Peer.Port());
+    Q->StartTls(Trusting(), "good.test");
+    EXPECT_EQ(Q->TlsFacts()->Resumed, Resumed) << Length;
+    Q->Disconnect();
+  }
+}
 
 // A handler that writes while the session is being ended is refused: nothing goes out in the
 // clear after it, and the peer gets its close_notify.

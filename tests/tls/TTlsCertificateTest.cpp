@@ -7,6 +7,7 @@
 
 #include "tests/support/TestHelpers.h"
 #include "tests/support/TestPki.h"
+#include "tls/CertificateTime.h"
 #include "tls/TTlsCertificate.h"
 
 namespace {
@@ -69,6 +70,33 @@ TEST(CertificateFactsTest, ChainKeepsTheOrderSentLeafFirst) {
   EXPECT_TRUE(Facts[1].IsCa && Facts[1].SelfIssued);
   EXPECT_TRUE(ChainFacts(nullptr).empty());
   EXPECT_EQ(CertificateFacts(nullptr), TTlsCertificate{});
+}
+
+// Every output's form of a certificate's date, before 1970, past 2038 and at the last second
+// certificates can name, from OpenSSL's UTCTime or GeneralizedTime and back from the ISO text.
+TEST(CertificateFactsTest, DatesAreExactFrom1950To9999) {
+  const struct {
+    const char* Asn1;
+    std::int64_t Seconds;
+    const char* Iso;
+    const char* Curl;
+  } Cases[] = {{"500101000000Z", -631152000, "1950-01-01T00:00:00Z", "Jan  1 00:00:00 1950 GMT"},
+               {"20380120031408Z", 2147570048, "2038-01-20T03:14:08Z", "Jan 20 03:14:08 2038 GMT"},
+               {"99991231235959Z", 253402300799, "9999-12-31T23:59:59Z",
+                "Dec 31 23:59:59 9999 GMT"}};
+  for (const auto& C : Cases) {
+    ASN1_TIME* Time = ASN1_TIME_new();
+    ASSERT_EQ(ASN1_TIME_set_string(Time, C.Asn1), 1);
+    EXPECT_EQ(CertificateTime::FromAsn1(Time), C.Seconds) << C.Iso;
+    ASN1_TIME_free(Time);
+    EXPECT_EQ(CertificateTime::IsoText(C.Seconds), C.Iso);
+    EXPECT_EQ(CertificateTime::FromIsoText(C.Iso), C.Seconds);
+    EXPECT_EQ(CertificateTime::CurlText(C.Seconds), C.Curl);
+  }
+  EXPECT_EQ(CertificateTime::UtcText(253402300799), "9999-12-31 23:59:59 UTC");
+  EXPECT_EQ(CertificateTime::FromIsoText("2038-01-20T05:14:08.25+02:00"), 2147570048);
+  for (const char* Bad : {"", "2038-01-20", "2038-13-20T03:14:08Z", "2038-01-20T03:14:08+2"})
+    EXPECT_EQ(CertificateTime::FromIsoText(Bad), std::nullopt) << Bad;
 }
 
 }  // namespace

@@ -145,7 +145,10 @@ const TPkiCase PkiCases[] = {
     {&TTestPki::SelfSigned, "", false, tpSelfSigned, "self.test's certificate is signed by itself"},
     {&TTestPki::Untrusted, "", false, tpUntrustedAuthority, "\"Orrery Untrusted Root\""},
     {&TTestPki::Good, "", true, tpUntrustedAuthority, "\"Orrery Test Root\""},
-    {&TTestPki::LeafOnly, "", false, tpMissingIntermediate, "\"Orrery Test Intermediate\""},
+    {&TTestPki::LeafOnly, "", false, tpMissingIntermediate,
+     "leafonly.test's certificate comes from \"Orrery Test Intermediate\", either an authority "
+     "this system was not told to trust (name its certificate with --cacert) or an intermediate "
+     "certificate the server did not send"},
     {&TTestPki::Sha1, "", false, tpWeakSignature, "SHA-1 (ecdsa-with-SHA1)"},
     {&TTestPki::Rsa1024, "", false, tpWeakKey, "an RSA key of 1024 bits"},
 };

@@ -157,6 +157,22 @@ INSTANTIATE_TEST_SUITE_P(
         {&TTestPki::Rsa1024, "rsa1024.test", X509_V_ERR_EE_KEY_TOO_SMALL, 2}}));
 // clang-format on
 
+// A certificate that fails several checks is refused for the first OpenSSL met, and told with
+// every one, each with its facts; an issuer reported missing twice is one problem.
+TEST_F(TlsTest, EveryFailedCheckIsToldWithItsFacts) {
+  TServerSide Server(Pki.Expired);
+  TTlsSession Client(TTlsContext::For({}), "other.test", 443);
+  TServerPass(Server).Shake(Client);
+  const TTlsReason& R = Client.Facts().Reason;
+  EXPECT_EQ(Client.Facts().Outcome.VerifyResult, X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
+  EXPECT_EQ(R.Problem, TTlsProblem::tpUntrustedAuthority);
+  ASSERT_EQ(R.Further.size(), 2u) << ReasonInEnglish(R);
+  EXPECT_EQ(R.Further[0].Problem, TTlsProblem::tpNameMismatch);
+  EXPECT_EQ(R.Further[0].NamesCovered, std::vector<std::string>{"expired.test"});
+  EXPECT_EQ(R.Further[1].Problem, TTlsProblem::tpExpired);
+  EXPECT_EQ(R.Further[1].When, Pki.Expired.NotAfter);
+}
+
 // A refused certificate accepted by the caller for its host and port goes on, checked and
 // marked waived; any other certificate, host or port is refused as before.
 TEST_F(TlsTest, AcceptedCertificateGoesOnOnlyForItsServer) {
