@@ -6,8 +6,11 @@
 #include <QClipboard>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
@@ -20,6 +23,7 @@
 
 #include "app/TAnsiText.h"
 #include "app/TBodyView.h"
+#include "app/THarOpening.h"
 #include "app/TPassText.h"
 #include "app/TSecurityView.h"
 #include "inspect/TCommandRenderer.h"
@@ -68,6 +72,7 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(4, 4, 4, 4);
   BuildTop();
+  BuildOpening();
   FTable = new QTableWidget(0, ColumnCount, this);
   FTable->setObjectName("PassTable");
   FTable->setHorizontalHeaderLabels({QString::fromUtf8("N\u00b0"), QString::fromUtf8("M\u00e9thode"),
@@ -170,6 +175,67 @@ void TExchangeDetails::BuildTop() {
   Source->addWidget(FLive);
   Source->addStretch(1);
   static_cast<QVBoxLayout*>(layout())->addLayout(Source);
+}
+
+void TExchangeDetails::BuildOpening() {
+  FOpeningRow = new QWidget(this);
+  FOpeningRow->setObjectName("OpeningRow");
+  auto* Row = new QHBoxLayout(FOpeningRow);
+  Row->setContentsMargins(0, 0, 0, 0);
+  Row->addWidget(new QLabel(QString::fromUtf8("Lecture du fichier…"), FOpeningRow));
+  FOpeningBar = new QProgressBar(FOpeningRow);
+  FOpeningBar->setObjectName("OpeningProgress");
+  FOpeningBar->setRange(0, 1000);
+  FOpeningBar->setTextVisible(false);
+  Row->addWidget(FOpeningBar, 1);
+  FOpeningStop = new QPushButton(QString::fromUtf8("Arrêter"), FOpeningRow);
+  FOpeningStop->setObjectName("StopOpeningButton");
+  FOpeningStop->setShortcut(Qt::Key_Escape);
+  connect(FOpeningStop, &QPushButton::clicked, this, &TExchangeDetails::StopOpening);
+  Row->addWidget(FOpeningStop);
+  FOpeningRow->hide();
+  static_cast<QVBoxLayout*>(layout())->addWidget(FOpeningRow);
+  FOpeningTimer.setInterval(100);
+  connect(&FOpeningTimer, &QTimer::timeout, this, &TExchangeDetails::OpeningTick);
+}
+
+void TExchangeDetails::OpenFile(const QString& FileName) {
+  if (Replaying()) return;
+  delete FOpening;
+  FOpening = new THarOpening(FileName, this);
+  connect(FOpening, &THarOpening::Finished, this, &TExchangeDetails::OpeningFinished);
+  FOpeningSince.start();
+  FOpeningTimer.start();
+}
+
+void TExchangeDetails::StopOpening() {
+  if (FOpening == nullptr) return;
+  FOpening->Stop();
+  FOpeningRow->hide();
+}
+
+void TExchangeDetails::OpeningTick() {
+  if (FOpening == nullptr || FOpening->Stopping()) return;
+  if (FOpeningSince.elapsed() >= OpeningShownMs) FOpeningRow->show();
+  const int Permille = FOpening->Permille();
+  FOpeningBar->setRange(0, Permille < 0 ? 0 : 1000);  // busy while the size is unknown
+  FOpeningBar->setValue(std::max(Permille, 0));
+}
+
+void TExchangeDetails::OpeningFinished() {
+  THarOpening* Done = FOpening;
+  FOpening = nullptr;
+  FOpeningTimer.stop();
+  FOpeningRow->hide();
+  Done->deleteLater();  // its watcher is what called
+  THarLog Log = Done->TakeLog();
+  if (Log.Fault == THarFault::hfStopped || Replaying()) return;
+  const QString Message = THarOpening::Message(Log, Done->FileName());
+  ShowLog(std::move(Log), TAnsiText::WithVisibleBidi(QFileInfo(Done->FileName()).fileName()));
+  if (Message.isEmpty()) return;
+  QMessageBox Box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Message, QMessageBox::Ok, this);
+  Box.setTextFormat(Qt::PlainText);
+  Box.exec();
 }
 
 void TExchangeDetails::BuildTabs() {

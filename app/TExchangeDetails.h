@@ -11,6 +11,7 @@
 // reply compares with the one shown.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -28,12 +29,14 @@
 class QAction;
 class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTableWidget;
 class QToolButton;
 class TBodyView;
 class TCompareView;
+class THarOpening;
 class TSecurityView;
 
 class TExchangeDetails : public QWidget {
@@ -50,7 +53,15 @@ class TExchangeDetails : public QWidget {
   const std::vector<TExchangePass>& Passes() const;
   // Shows the entries of Log (read from the file Name) instead of the recorder's passes;
   // refused entries are rows too, with their reason.
-  void ShowLog(const THarLog& Log, const QString& Name);
+  void ShowLog(THarLog Log, const QString& Name);
+  // Reads the HAR file FileName on a worker thread, then shows it as ShowLog does, with a box
+  // that says in French what stopped the reading when it was not whole. Past OpeningShownMs a
+  // progress bar and "Arrêter" (Esc) show; a reading stopped leaves the passes shown as they
+  // were. A reading under way is given up for the new one.
+  void OpenFile(const QString& FileName);
+  bool Opening() const { return FOpening != nullptr; }
+  void StopOpening();
+  static constexpr int OpeningShownMs = 500;
   // Back to the recorder's passes.
   void ShowLive();
   bool ShowsLog() const { return FLog.has_value(); }
@@ -126,6 +137,9 @@ class TExchangeDetails : public QWidget {
  private:
   void BuildTop();
   void BuildTabs();
+  void BuildOpening();
+  void OpeningTick();
+  void OpeningFinished();
   void FillTable(const std::vector<TExchangePass>& Passes);
   void FillPass();
   void FillTimes(const TExchangePass& Pass);
@@ -166,6 +180,12 @@ class TExchangeDetails : public QWidget {
   QPushButton* FLive;
   QLabel* FSource;
   std::optional<THarLog> FLog;
+  THarOpening* FOpening = nullptr;  // while a file is read
+  QElapsedTimer FOpeningSince;
+  QTimer FOpeningTimer;
+  QWidget* FOpeningRow;
+  QProgressBar* FOpeningBar;
+  QPushButton* FOpeningStop;
   std::vector<TExchangePass> FLoaded;
   // By pass: the last replay's result. Cleared when the source changes; of the recorder's
   // passes, only while they are those of the request replayed (its first pass's start).

@@ -59,16 +59,16 @@ const std::string& TExchangeDetails::SourceError() const {
   return FLog ? FLog->Error : FRecorder.Error();
 }
 
-void TExchangeDetails::ShowLog(const THarLog& Log, const QString& Name) {
+void TExchangeDetails::ShowLog(THarLog Log, const QString& Name) {
   if (Replaying()) return;  // the results under way belong to the passes shown
-  FLog = Log;
   FLoaded = Placed(Log);
+  FLog = std::move(Log);
   FReplays.clear();
   FShownPasses = 0;
   FSelected = -1;
   FTunnel = false;
   FBodyShown.clear();
-  FSource->setText(QString::fromUtf8("Fichier : %1 (%2 entr\u00e9e(s))").arg(Name).arg(Log.Entries.size()));
+  FSource->setText(QString::fromUtf8("Fichier : %1 (%2 entr\u00e9e(s))").arg(Name).arg(FLog->Entries.size()));
   FSource->show();
   FLive->show();
   Refresh();
