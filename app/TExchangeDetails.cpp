@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -18,6 +19,7 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <ctime>
 
@@ -197,6 +199,33 @@ void TExchangeDetails::BuildOpening() {
   static_cast<QVBoxLayout*>(layout())->addWidget(FOpeningRow);
   FOpeningTimer.setInterval(100);
   connect(&FOpeningTimer, &QTimer::timeout, this, &TExchangeDetails::OpeningTick);
+  connect(&FWholeBody, &QFutureWatcher<TWholeBody>::finished, this, &TExchangeDetails::WholeBodyRead);
+}
+
+void TExchangeDetails::ReadWholeBody() {
+  if (!FLog || FSelected < 0 || FTunnel || FWholeBody.isRunning()) return;
+  const THarEntry& Entry = FLog->Entries[static_cast<std::size_t>(FSelected)];
+  FBody->OfferWhole({});
+  FBody->SetNote(QString::fromUtf8("Lecture du corps entier\u2026"));
+  FWholeBody.setFuture(QtConcurrent::run(
+      [File = FLogFile, Pass = FSelected, Entry, Type = TPassText::ContentType(Entry.Pass)] {
+        TWholeBody Whole{File, Pass, THarReader::ReadBody(File, Entry), {}};
+        if (Whole.Body) Whole.Prepared = TBodyView::Prepare(*Whole.Body, Type);
+        return Whole;
+      }));
+}
+
+void TExchangeDetails::WholeBodyRead() {
+  TWholeBody Whole = FWholeBody.future().takeResult();
+  if (!FLog || Whole.File != FLogFile || Whole.Pass != FSelected || FTunnel) return;
+  const TExchangePass& P = FLoaded[static_cast<std::size_t>(FSelected)];
+  if (!Whole.Body) {
+    FBody->SetNote(QString::fromUtf8("Le corps entier n'a pas pu \u00eatre relu dans le fichier."));
+    return;
+  }
+  FBody->SetPrepared(std::move(*Whole.Body), TPassText::ContentType(P), std::move(Whole.Prepared),
+                     TPassText::ShortBodyText(P));
+  FBodyShown += ":whole";
 }
 
 void TExchangeDetails::OpenFile(const QString& FileName) {
@@ -231,6 +260,7 @@ void TExchangeDetails::OpeningFinished() {
   THarLog Log = Done->TakeLog();
   if (Log.Fault == THarFault::hfStopped || Replaying()) return;
   const QString Message = THarOpening::Message(Log, Done->FileName());
+  FLogFile = QFile::encodeName(Done->FileName()).toStdString();
   ShowLog(std::move(Log), TAnsiText::WithVisibleBidi(QFileInfo(Done->FileName()).fileName()));
   if (Message.isEmpty()) return;
   QMessageBox Box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Message, QMessageBox::Ok, this);
@@ -450,10 +480,12 @@ void TExchangeDetails::FillPass() {
   if (Key != FBodyShown && Reading) {
     FBody->SetBody({}, {}, Note);
     FBodyShown = Key;
-  } else if (Key != FBodyShown) {
+  } else if (Key != FBodyShown && Key + ":whole" != FBodyShown) {
     FBody->SetBody(P.Body, TPassText::ContentType(P), Note);
     FBodyShown = Key;
-  } else {
+    if (FLog && !FLogFile.empty() && FLog->Entries[static_cast<std::size_t>(FSelected)].BodyAt != 0)
+      FBody->OfferWhole([this] { ReadWholeBody(); });
+  } else if (Key == FBodyShown) {
     FBody->SetNote(Note);
   }
   FillTimes(P);

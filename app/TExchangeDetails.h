@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "app/TBarDelegate.h"
+#include "app/TBodyView.h"
 #include "inspect/TExchangeRecorder.h"
 #include "inspect/THarReader.h"
 #include "inspect/TPassReplay.h"
@@ -34,7 +36,6 @@ class QPushButton;
 class QTabWidget;
 class QTableWidget;
 class QToolButton;
-class TBodyView;
 class TCompareView;
 class THarOpening;
 class TSecurityView;
@@ -140,6 +141,16 @@ class TExchangeDetails : public QWidget {
   void BuildOpening();
   void OpeningTick();
   void OpeningFinished();
+  // The whole body of a HAR's pass, read again from its file with its views made, both off
+  // the window's thread.
+  struct TWholeBody {
+    std::string File;
+    int Pass = -1;
+    std::optional<std::string> Body;
+    TBodyView::TPrepared Prepared;
+  };
+  void ReadWholeBody();
+  void WholeBodyRead();
   void FillTable(const std::vector<TExchangePass>& Passes);
   void FillPass();
   void FillTimes(const TExchangePass& Pass);
@@ -186,6 +197,8 @@ class TExchangeDetails : public QWidget {
   QWidget* FOpeningRow;
   QProgressBar* FOpeningBar;
   QPushButton* FOpeningStop;
+  std::string FLogFile;  // the file shown, as the system names it, for a body read again
+  QFutureWatcher<TWholeBody> FWholeBody;
   std::vector<TExchangePass> FLoaded;
   // By pass: the last replay's result. Cleared when the source changes; of the recorder's
   // passes, only while they are those of the request replayed (its first pass's start).
