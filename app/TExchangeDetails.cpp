@@ -551,9 +551,11 @@ void TExchangeDetails::FillNote() {
     }
     const QString Short = TPassText::ShortBodyText(P);
     if (!Short.isEmpty()) Lines << Short;
-    if (FLog && !FLog->Entries[static_cast<std::size_t>(FSelected)].Refused.empty())
+    // The entry the file broke in is refused for that: said in the window's words.
+    const std::string& Refused = FLog ? FLog->Entries[static_cast<std::size_t>(FSelected)].Refused : P.Error;
+    if (FLog && !Refused.empty())
       Lines << QString::fromUtf8("Entr\u00e9e refus\u00e9e, jamais renvoy\u00e9e : ") +
-                   TAnsiText::ForMessage(FLog->Entries[static_cast<std::size_t>(FSelected)].Refused);
+                   (Refused == FLog->Error ? THarOpening::FaultText(*FLog) : TAnsiText::ForMessage(Refused));
     if (const TReplayResult* Replayed = ReplayOf(FSelected))
       Lines << "Rejeu : " + OutcomeWord(Replayed->Outcome) + " (" + TAnsiText::ForMessage(Replayed->URL) + ")" +
                    (Replayed->Why.empty() ? QString() : " : " + TAnsiText::ForMessage(Replayed->Why));
@@ -561,7 +563,10 @@ void TExchangeDetails::FillNote() {
       Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
                                  "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");
   }
-  if (!SourceError().empty()) Lines << "Erreur : " + TAnsiText::ForMessage(SourceError());
+  // A file's reading is said in the window's words; the recorder's errors come as they are.
+  const QString FileFault = FLog ? THarOpening::FaultText(*FLog) : QString();
+  if (!SourceError().empty())
+    Lines << "Erreur : " + (FileFault.isEmpty() ? TAnsiText::ForMessage(SourceError()) : FileFault);
   FNote->setText(Lines.join(u'\n'));
   FNote->setVisible(!Lines.isEmpty());
 }

@@ -778,6 +778,10 @@ bool THarSax::parse_error(std::size_t Position, const std::string& LastToken,
   std::string What = Ex.what();
   if (const auto Bracket = What.find("] "); What.rfind("[json.", 0) == 0 && Bracket != What.npos)
     What.erase(0, Bracket + 2);
+  // The parser quotes the token it stopped in, which may be a body of megabytes.
+  constexpr std::size_t MaxQuoted = 64;
+  if (const auto Quote = What.find("last read: '"); Quote != What.npos && What.size() - Quote > 12 + MaxQuoted + 1)
+    What = What.substr(0, Quote + 12 + MaxQuoted) + "...'";
   const std::string Spot = Entry ? Place(Entry->Index, FieldPath(false)) : "the file";
   Log.Error = Spot + ": broken at byte " + std::to_string(Position) + ": " + What;
   Log.FaultByte = Position;

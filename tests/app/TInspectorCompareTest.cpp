@@ -80,8 +80,10 @@ class TInspectorCompareTest : public InspectorWindowTest {
                                              << QString::fromUtf8("valide à partir de l'octet") << "";
     QTest::newRow("missing") << "@missing" << 0 << "" << QString::fromUtf8("no<U+202E>ne.har » n'a pas pu être lu : il n'existe pas.")
                              << QString::fromUtf8("Aucune requête");
-    QTest::newRow("empty") << "@empty" << 0 << "" << QString::fromUtf8("lu : le fichier est vide.") << "";
-    QTest::newRow("fifo") << "@fifo" << 0 << "" << QString::fromUtf8("c'est un tube nommé (FIFO)") << "";
+    QTest::newRow("empty") << "@empty" << 0 << "" << QString::fromUtf8("lu : le fichier est vide.")
+                           << QString::fromUtf8("Erreur : le fichier est vide");
+    QTest::newRow("fifo") << "@fifo" << 0 << "" << QString::fromUtf8("c'est un tube nommé (FIFO)")
+                          << QString::fromUtf8("Erreur : c'est un tube nommé");
   }
   void openHar() {
     QFETCH(QString, File);
@@ -111,6 +113,8 @@ class TInspectorCompareTest : public InspectorWindowTest {
     QCOMPARE(Details->Cell(0, TExchangeDetails::pcReplay), Note.isEmpty() ? QString() : QString::fromUtf8("refusée"));
     Details->SelectPass(0);
     QVERIFY2(Details->NoteText().contains(Note), qPrintable(Details->NoteText()));
+    if (File == "@cut") Details->SelectPass(1);
+    if (File == "@cut") QVERIFY2(Details->NoteText().contains(QString::fromUtf8("refusée, jamais renvoyée : ce n'est pas du JSON")), qPrintable(Details->NoteText()));
     // The file's own timings draw the bars (the first entry waited 55.25 ms); one row alone
     // is no comparison, two rows are.
     if (File == "chrome.har") {

@@ -214,6 +214,7 @@ TEST_P(HarBrokenFileTest, ErrorNamesThePlaceAndKeepsWhatWasRead) {
   };
   EXPECT_TRUE(Starts(Log.Error, R.Error)) << Log.Error;
   EXPECT_EQ(Log.Fault, *R.Error ? R.Fault : THarFault::hfNone);
+  EXPECT_LT(Log.Error.size(), 300u);  // the token quoted is cut: it may be a whole body
   ASSERT_EQ(Log.Entries.size(), R.Entries);
   if (R.Entries == 0) return;
   EXPECT_TRUE(Starts(Log.Entries.back().Refused, R.Refused)) << Log.Entries.back().Refused;
@@ -241,7 +242,9 @@ INSTANTIATE_TEST_SUITE_P(
         TBrokenRow{" \n\t", 0, "the file: broken at byte", "", THarFault::hfEmpty},
         // A NUL ends nlohmann's text as its end would, but the file is not empty.
         TBrokenRow{std::string(4, '\0'), 0, "the file: broken at byte 1", "", THarFault::hfSyntax},
-        TBrokenRow{"{\"log\": 1", 0, "the file: broken at byte", ""}));
+        TBrokenRow{"{\"log\": 1", 0, "the file: broken at byte", ""},
+        TBrokenRow{Two.substr(0, Two.rfind("hi")) + std::string(5000, 'h'), 2,
+                   "log.entries[1].response.content.text: broken at byte", "log.entries[1]"}));
 
 TEST(HarReaderTest, MissingFileIsNamed) {
   const THarLog Log = THarReader::ReadFile("/nonexistent/x.har");
