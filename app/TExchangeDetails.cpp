@@ -184,17 +184,24 @@ void TExchangeDetails::BuildOpening() {
   FOpeningRow->setObjectName("OpeningRow");
   auto* Row = new QHBoxLayout(FOpeningRow);
   Row->setContentsMargins(0, 0, 0, 0);
-  Row->addWidget(new QLabel(QString::fromUtf8("Lecture du fichier…"), FOpeningRow));
+  Row->addWidget(new QLabel(QString::fromUtf8("Lecture du fichier\u2026"), FOpeningRow));
+  // The stop before the bar: a window wider than the screen still shows it.
+  FOpeningStop = new QPushButton(QString::fromUtf8("Arr\u00eater"), FOpeningRow);
+  FOpeningStop->setObjectName("StopOpeningButton");
+  connect(FOpeningStop, &QPushButton::clicked, this, &TExchangeDetails::StopOpening);
+  Row->addWidget(FOpeningStop);
   FOpeningBar = new QProgressBar(FOpeningRow);
   FOpeningBar->setObjectName("OpeningProgress");
   FOpeningBar->setRange(0, 1000);
   FOpeningBar->setTextVisible(false);
   Row->addWidget(FOpeningBar, 1);
-  FOpeningStop = new QPushButton(QString::fromUtf8("Arrêter"), FOpeningRow);
-  FOpeningStop->setObjectName("StopOpeningButton");
-  FOpeningStop->setShortcut(Qt::Key_Escape);
-  connect(FOpeningStop, &QPushButton::clicked, this, &TExchangeDetails::StopOpening);
-  Row->addWidget(FOpeningStop);
+  // Esc while a file is read; the main window's stop (Esc too) is off meanwhile, no request
+  // running.
+  FOpeningEsc = new QAction(this);
+  FOpeningEsc->setShortcut(Qt::Key_Escape);
+  FOpeningEsc->setEnabled(false);
+  connect(FOpeningEsc, &QAction::triggered, this, &TExchangeDetails::StopOpening);
+  addAction(FOpeningEsc);
   FOpeningRow->hide();
   static_cast<QVBoxLayout*>(layout())->addWidget(FOpeningRow);
   FOpeningTimer.setInterval(100);
@@ -235,12 +242,14 @@ void TExchangeDetails::OpenFile(const QString& FileName) {
   connect(FOpening, &THarOpening::Finished, this, &TExchangeDetails::OpeningFinished);
   FOpeningSince.start();
   FOpeningTimer.start();
+  FOpeningEsc->setEnabled(true);
 }
 
 void TExchangeDetails::StopOpening() {
   if (FOpening == nullptr) return;
   FOpening->Stop();
   FOpeningRow->hide();
+  FOpeningEsc->setEnabled(false);
 }
 
 void TExchangeDetails::OpeningTick() {
@@ -256,6 +265,7 @@ void TExchangeDetails::OpeningFinished() {
   FOpening = nullptr;
   FOpeningTimer.stop();
   FOpeningRow->hide();
+  FOpeningEsc->setEnabled(false);
   Done->deleteLater();  // its watcher is what called
   THarLog Log = Done->TakeLog();
   if (Log.Fault == THarFault::hfStopped || Replaying()) return;

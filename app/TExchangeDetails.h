@@ -57,7 +57,7 @@ class TExchangeDetails : public QWidget {
   void ShowLog(THarLog Log, const QString& Name);
   // Reads the HAR file FileName on a worker thread, then shows it as ShowLog does, with a box
   // that says in French what stopped the reading when it was not whole. Past OpeningShownMs a
-  // progress bar and "Arrêter" (Esc) show; a reading stopped leaves the passes shown as they
+  // progress bar and a stop button show (Esc stops too); a reading stopped leaves the passes shown as they
   // were. A reading under way is given up for the new one.
   void OpenFile(const QString& FileName);
   bool Opening() const { return FOpening != nullptr; }
@@ -197,6 +197,7 @@ class TExchangeDetails : public QWidget {
   QWidget* FOpeningRow;
   QProgressBar* FOpeningBar;
   QPushButton* FOpeningStop;
+  QAction* FOpeningEsc;
   std::string FLogFile;  // the file shown, as the system names it, for a body read again
   QFutureWatcher<TWholeBody> FWholeBody;
   std::vector<TExchangePass> FLoaded;
