@@ -211,7 +211,8 @@ void TExchangeDetails::BuildOpening() {
 
 void TExchangeDetails::ReadWholeBody() {
   if (!FLog || FSelected < 0 || FTunnel || FWholeBody.isRunning()) return;
-  const THarEntry& Entry = FLog->Entries[static_cast<std::size_t>(FSelected)];
+  THarEntry Entry = FLog->Entries[static_cast<std::size_t>(FSelected)];
+  Entry.Pass = FLoaded[static_cast<std::size_t>(FSelected)];
   FBody->OfferWhole({});
   FBody->SetNote(QString::fromUtf8("Lecture du corps entier\u2026"));
   FWholeBody.setFuture(QtConcurrent::run(

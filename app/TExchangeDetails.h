@@ -190,7 +190,7 @@ class TExchangeDetails : public QWidget {
   QPushButton* FReplayButton;
   QPushButton* FLive;
   QLabel* FSource;
-  std::optional<THarLog> FLog;
+  std::optional<THarLog> FLog;  // the file's entries, their passes moved to FLoaded
   THarOpening* FOpening = nullptr;  // while a file is read
   QElapsedTimer FOpeningSince;
   QTimer FOpeningTimer;
