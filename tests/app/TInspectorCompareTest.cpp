@@ -95,6 +95,7 @@ class TInspectorCompareTest : public InspectorWindowTest {
     const std::string Chrome = FileBytes(QString(ORRERY_INSPECT_DATA "/har/chrome.har"));
     auto Doc = nlohmann::json::parse(Chrome);
     Doc["log"]["entries"][0]["request"]["headers"][0]["name"] = "X Y";
+    Doc["log"]["entries"][0]["_tls"] = {{"version", "TLSv1.3"}, {"chain", {{{"subject", "CN=a\u202Eb"}}}}};
     if (File == "@refused") Path = WriteFile("re\u202Efused.har", Doc.dump());
     if (File == "@cut") Path = WriteFile("cut.har", Chrome.substr(0, Chrome.rfind("cdn.shop.example")));
     if (File == "@missing") Path = Scratch.filePath("no\u202Ene.har");
@@ -113,6 +114,7 @@ class TInspectorCompareTest : public InspectorWindowTest {
     QCOMPARE(Details->Cell(0, TExchangeDetails::pcReplay), Note.isEmpty() ? QString() : QString::fromUtf8("refusée"));
     Details->SelectPass(0);
     QVERIFY2(Details->NoteText().contains(Note), qPrintable(Details->NoteText()));
+    if (File == "@refused") QVERIFY2(Details->SecurityText().contains("CN=a<U+202E>b"), qPrintable(Details->SecurityText()));
     if (File == "@cut") Details->SelectPass(1);
     if (File == "@cut") QVERIFY2(Details->NoteText().contains(QString::fromUtf8("refusée, jamais renvoyée : ce n'est pas du JSON")), qPrintable(Details->NoteText()));
     // The file's own timings draw the bars (the first entry waited 55.25 ms); one row alone
