@@ -8,6 +8,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -74,6 +75,12 @@ TBodyView::TBodyView(QWidget* Parent) : QWidget(Parent) {
   FNote = new QLabel(this);
   FNote->setObjectName("BodyNote");
   FNote->setTextFormat(Qt::PlainText);
+  FWhole = new QPushButton(QString::fromUtf8("Lire le corps entier"), this);
+  FWhole->setObjectName("WholeBodyButton");
+  FWhole->hide();
+  connect(FWhole, &QPushButton::clicked, this, [this] {
+    if (FWholeAsked) FWholeAsked();
+  });
   FChoice = new QComboBox(this);
   FChoice->setObjectName("BodyMode");
   FChoice->addItems({"Texte", "Hexa", "Image"});
@@ -93,6 +100,7 @@ TBodyView::TBodyView(QWidget* Parent) : QWidget(Parent) {
   Top->addWidget(new QLabel("Vue :", this));
   Top->addWidget(FChoice);
   Top->addWidget(FNote, 1);
+  Top->addWidget(FWhole);
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(0, 0, 0, 0);
   Layout->addLayout(Top);
@@ -101,17 +109,37 @@ TBodyView::TBodyView(QWidget* Parent) : QWidget(Parent) {
           [this](int Index) { SetMode(static_cast<TMode>(Index)); });
 }
 
+TBodyView::TPrepared TBodyView::Prepare(const std::string& Body, const std::string& ContentType) {
+  TPrepared Out;
+  Out.Image = Picture(Body);
+  // Indented, a JSON text is cut and packed as any other text in the pane.
+  const QString Json = PrettyJson(Body, ContentType);
+  Out.Text = TAnsiText::ForPane(Json.isEmpty() ? Body : Json.toStdString());
+  Out.Mode = Choose(Body, Out.Image);
+  return Out;
+}
+
 void TBodyView::SetBody(const std::string& Body, const std::string& ContentType,
                         const QString& Note) {
-  FBody = Body;
+  SetPrepared(Body, ContentType, Prepare(Body, ContentType), Note);
+}
+
+void TBodyView::SetPrepared(std::string Body, const std::string& ContentType, TPrepared Prepared,
+                            const QString& Note) {
+  FBody = std::move(Body);
   FContentType = ContentType;
-  FImage = Picture(Body);
+  FImage = std::move(Prepared.Image);
   FHexDone = false;
+  OfferWhole({});
   SetNote(Note);
-  const QString Json = PrettyJson(Body, ContentType);
-  FText->setPlainText(Json.isEmpty() ? TAnsiText::ForPane(Body) : TAnsiText::WithVisibleBidi(Json));
+  FText->setPlainText(Prepared.Text);
   FPicture->setPixmap(FImage.isNull() ? QPixmap() : QPixmap::fromImage(FImage));
-  SetMode(Choose(Body, FImage));
+  SetMode(Prepared.Mode);
+}
+
+void TBodyView::OfferWhole(std::function<void()> Whole) {
+  FWholeAsked = std::move(Whole);
+  FWhole->setVisible(static_cast<bool>(FWholeAsked));
 }
 
 void TBodyView::SetNote(const QString& Note) {
@@ -131,7 +159,11 @@ void TBodyView::SetMode(TMode Mode) {
 
 void TBodyView::Show() {
   if (FMode == bmHex && !FHexDone) {
-    FHex->setPlainText(HexDump(FBody));
+    QString Dump = HexDump(std::string_view(FBody).substr(0, MaxHexBytes));
+    if (FBody.size() > MaxHexBytes)
+      Dump += QString::fromUtf8("[\u2026 %1 octets de plus, non affich\u00e9s en hexa]")
+                  .arg(TAnsiText::Count(static_cast<std::int64_t>(FBody.size() - MaxHexBytes)));
+    FHex->setPlainText(Dump);
     FHexDone = true;
   }
   FStack->setCurrentIndex(FMode);
@@ -139,7 +171,9 @@ void TBodyView::Show() {
 
 QString TBodyView::Text() const { return FText->toPlainText(); }
 
-QString TBodyView::Hex() const { return FHexDone ? FHex->toPlainText() : HexDump(FBody); }
+QString TBodyView::Hex() const {
+  return FHexDone ? FHex->toPlainText() : HexDump(std::string_view(FBody).substr(0, MaxHexBytes));
+}
 
 TBodyView::TMode TBodyView::Choose(std::string_view Body, const QImage& Image) {
   if (!Image.isNull()) return bmImage;

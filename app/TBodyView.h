@@ -6,12 +6,14 @@
 #include <QImage>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <string>
 #include <string_view>
 
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
+class QPushButton;
 class QStackedWidget;
 
 class TBodyView : public QWidget {
@@ -22,9 +24,24 @@ class TBodyView : public QWidget {
 
   explicit TBodyView(QWidget* Parent = nullptr);
 
+  // What the views show of a body, made without a widget, so on any thread: a body of tens
+  // of megabytes takes seconds to indent and cut into the pane's blocks.
+  struct TPrepared {
+    QImage Image;
+    QString Text;
+    TMode Mode = bmText;
+  };
+  static TPrepared Prepare(const std::string& Body, const std::string& ContentType);
+
   // Shows Body (the reply's Content-Type in ContentType); Note, when not empty, is a line
   // above the views (a body cut short, or kept only in part).
   void SetBody(const std::string& Body, const std::string& ContentType, const QString& Note);
+  // The same from what Prepare made of Body.
+  void SetPrepared(std::string Body, const std::string& ContentType, TPrepared Prepared,
+                   const QString& Note);
+  // "Lire le corps entier", beside the note while Whole is set: a body kept only in part
+  // whose whole can be read again (from a HAR file).
+  void OfferWhole(std::function<void()> Whole);
   // Replaces the note alone; a picture's size shows when there is no note.
   void SetNote(const QString& Note);
   TMode Mode() const { return FMode; }
@@ -42,6 +59,8 @@ class TBodyView : public QWidget {
   static QImage Picture(std::string_view Body);
   // Sixteen bytes a line: the offset, the bytes in hex, the printable ones as characters.
   static QString HexDump(std::string_view Bytes);
+  // The hex view shows at most this much of a body: five characters a byte.
+  static constexpr std::size_t MaxHexBytes = std::size_t{1} << 20;
   // Body indented by two when ContentType says JSON ("application/json", "...+json") and
   // Body parses as JSON nested at most MaxJsonDepth deep; empty otherwise.
   static QString PrettyJson(std::string_view Body, std::string_view ContentType);
@@ -59,6 +78,8 @@ class TBodyView : public QWidget {
   TMode FMode = bmText;
   bool FHexDone = false;  // the hex view is built when first shown
   QLabel* FNote;
+  QPushButton* FWhole;
+  std::function<void()> FWholeAsked;
   QComboBox* FChoice;
   QStackedWidget* FStack;
   QPlainTextEdit* FText;

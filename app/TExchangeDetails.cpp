@@ -6,8 +6,12 @@
 #include <QClipboard>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
@@ -16,11 +20,13 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <ctime>
 
 #include "app/TAnsiText.h"
 #include "app/TBodyView.h"
+#include "app/THarOpening.h"
 #include "app/TPassText.h"
 #include "app/TSecurityView.h"
 #include "inspect/TCommandRenderer.h"
@@ -69,6 +75,7 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(4, 4, 4, 4);
   BuildTop();
+  BuildOpening();
   FTable = new QTableWidget(0, ColumnCount, this);
   FTable->setObjectName("PassTable");
   FTable->setHorizontalHeaderLabels({QString::fromUtf8("N\u00b0"), QString::fromUtf8("M\u00e9thode"),
@@ -171,6 +178,106 @@ void TExchangeDetails::BuildTop() {
   Source->addWidget(FLive);
   Source->addStretch(1);
   static_cast<QVBoxLayout*>(layout())->addLayout(Source);
+}
+
+void TExchangeDetails::BuildOpening() {
+  FOpeningRow = new QWidget(this);
+  FOpeningRow->setObjectName("OpeningRow");
+  auto* Row = new QHBoxLayout(FOpeningRow);
+  Row->setContentsMargins(0, 0, 0, 0);
+  Row->addWidget(new QLabel(QString::fromUtf8("Lecture du fichier\u2026"), FOpeningRow));
+  // The stop before the bar: a window wider than the screen still shows it.
+  FOpeningStop = new QPushButton(QString::fromUtf8("Arr\u00eater"), FOpeningRow);
+  FOpeningStop->setObjectName("StopOpeningButton");
+  connect(FOpeningStop, &QPushButton::clicked, this, &TExchangeDetails::StopOpening);
+  Row->addWidget(FOpeningStop);
+  FOpeningBar = new QProgressBar(FOpeningRow);
+  FOpeningBar->setObjectName("OpeningProgress");
+  FOpeningBar->setRange(0, 1000);
+  FOpeningBar->setTextVisible(false);
+  Row->addWidget(FOpeningBar, 1);
+  // Esc while a file is read; the main window's stop (Esc too) is off meanwhile, no request
+  // running.
+  FOpeningEsc = new QAction(this);
+  FOpeningEsc->setShortcut(Qt::Key_Escape);
+  FOpeningEsc->setEnabled(false);
+  connect(FOpeningEsc, &QAction::triggered, this, &TExchangeDetails::StopOpening);
+  addAction(FOpeningEsc);
+  FOpeningRow->hide();
+  static_cast<QVBoxLayout*>(layout())->addWidget(FOpeningRow);
+  FOpeningTimer.setInterval(100);
+  connect(&FOpeningTimer, &QTimer::timeout, this, &TExchangeDetails::OpeningTick);
+  connect(&FWholeBody, &QFutureWatcher<TWholeBody>::finished, this, &TExchangeDetails::WholeBodyRead);
+}
+
+void TExchangeDetails::ReadWholeBody() {
+  if (!FLog || FSelected < 0 || FTunnel || FWholeBody.isRunning()) return;
+  THarEntry Entry = FLog->Entries[static_cast<std::size_t>(FSelected)];
+  Entry.Pass = FLoaded[static_cast<std::size_t>(FSelected)];
+  FBody->OfferWhole({});
+  FBody->SetNote(QString::fromUtf8("Lecture du corps entier\u2026"));
+  FWholeBody.setFuture(QtConcurrent::run(
+      [File = FLogFile, Pass = FSelected, Entry, Type = TPassText::ContentType(Entry.Pass)] {
+        TWholeBody Whole{File, Pass, THarReader::ReadBody(File, Entry), {}};
+        if (Whole.Body) Whole.Prepared = TBodyView::Prepare(*Whole.Body, Type);
+        return Whole;
+      }));
+}
+
+void TExchangeDetails::WholeBodyRead() {
+  TWholeBody Whole = FWholeBody.future().takeResult();
+  if (!FLog || Whole.File != FLogFile || Whole.Pass != FSelected || FTunnel) return;
+  const TExchangePass& P = FLoaded[static_cast<std::size_t>(FSelected)];
+  if (!Whole.Body) {
+    FBody->SetNote(QString::fromUtf8("Le corps entier n'a pas pu \u00eatre relu dans le fichier."));
+    return;
+  }
+  FBody->SetPrepared(std::move(*Whole.Body), TPassText::ContentType(P), std::move(Whole.Prepared),
+                     TPassText::ShortBodyText(P));
+  FBodyShown += ":whole";
+}
+
+void TExchangeDetails::OpenFile(const QString& FileName) {
+  if (Replaying()) return;
+  delete FOpening;
+  FOpening = new THarOpening(FileName, this);
+  connect(FOpening, &THarOpening::Finished, this, &TExchangeDetails::OpeningFinished);
+  FOpeningSince.start();
+  FOpeningTimer.start();
+  FOpeningEsc->setEnabled(true);
+}
+
+void TExchangeDetails::StopOpening() {
+  if (FOpening == nullptr) return;
+  FOpening->Stop();
+  FOpeningRow->hide();
+  FOpeningEsc->setEnabled(false);
+}
+
+void TExchangeDetails::OpeningTick() {
+  if (FOpening == nullptr || FOpening->Stopping()) return;
+  if (FOpeningSince.elapsed() >= OpeningShownMs) FOpeningRow->show();
+  const int Permille = FOpening->Permille();
+  FOpeningBar->setRange(0, Permille < 0 ? 0 : 1000);  // busy while the size is unknown
+  FOpeningBar->setValue(std::max(Permille, 0));
+}
+
+void TExchangeDetails::OpeningFinished() {
+  THarOpening* Done = FOpening;
+  FOpening = nullptr;
+  FOpeningTimer.stop();
+  FOpeningRow->hide();
+  FOpeningEsc->setEnabled(false);
+  Done->deleteLater();  // its watcher is what called
+  THarLog Log = Done->TakeLog();
+  if (Log.Fault == THarFault::hfStopped || Replaying()) return;
+  const QString Message = THarOpening::Message(Log, Done->FileName());
+  FLogFile = QFile::encodeName(Done->FileName()).toStdString();
+  ShowLog(std::move(Log), TAnsiText::WithVisibleBidi(QFileInfo(Done->FileName()).fileName()));
+  if (Message.isEmpty()) return;
+  QMessageBox Box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Message, QMessageBox::Ok, this);
+  Box.setTextFormat(Qt::PlainText);
+  Box.exec();
 }
 
 void TExchangeDetails::BuildTabs() {
@@ -385,10 +492,12 @@ void TExchangeDetails::FillPass() {
   if (Key != FBodyShown && Reading) {
     FBody->SetBody({}, {}, Note);
     FBodyShown = Key;
-  } else if (Key != FBodyShown) {
+  } else if (Key != FBodyShown && Key + ":whole" != FBodyShown) {
     FBody->SetBody(P.Body, TPassText::ContentType(P), Note);
     FBodyShown = Key;
-  } else {
+    if (FLog && !FLogFile.empty() && FLog->Entries[static_cast<std::size_t>(FSelected)].BodyAt != 0)
+      FBody->OfferWhole([this] { ReadWholeBody(); });
+  } else if (Key == FBodyShown) {
     FBody->SetNote(Note);
   }
   FillTimes(P);
@@ -454,9 +563,11 @@ void TExchangeDetails::FillNote() {
     }
     const QString Short = TPassText::ShortBodyText(P);
     if (!Short.isEmpty()) Lines << Short;
-    if (FLog && !FLog->Entries[static_cast<std::size_t>(FSelected)].Refused.empty())
+    // The entry the file broke in is refused for that: said in the window's words.
+    const std::string& Refused = FLog ? FLog->Entries[static_cast<std::size_t>(FSelected)].Refused : P.Error;
+    if (FLog && !Refused.empty())
       Lines << QString::fromUtf8("Entr\u00e9e refus\u00e9e, jamais renvoy\u00e9e : ") +
-                   TAnsiText::ForMessage(FLog->Entries[static_cast<std::size_t>(FSelected)].Refused);
+                   (Refused == FLog->Error ? THarOpening::FaultText(*FLog) : TAnsiText::ForMessage(Refused));
     if (const TReplayResult* Replayed = ReplayOf(FSelected))
       Lines << "Rejeu : " + OutcomeWord(Replayed->Outcome) + " (" + TAnsiText::ForMessage(Replayed->URL) + ")" +
                    (Replayed->Why.empty() ? QString() : " : " + TAnsiText::ForMessage(Replayed->Why));
@@ -464,7 +575,10 @@ void TExchangeDetails::FillNote() {
       Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
                                  "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");
   }
-  if (!SourceError().empty()) Lines << "Erreur : " + TAnsiText::ForMessage(SourceError());
+  // A file's reading is said in the window's words; the recorder's errors come as they are.
+  const QString FileFault = FLog ? THarOpening::FaultText(*FLog) : QString();
+  if (!SourceError().empty())
+    Lines << "Erreur : " + (FileFault.isEmpty() ? TAnsiText::ForMessage(SourceError()) : FileFault);
   FNote->setText(Lines.join(u'\n'));
   FNote->setVisible(!Lines.isEmpty());
 }

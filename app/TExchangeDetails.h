@@ -11,6 +11,8 @@
 // reply compares with the one shown.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "app/TBarDelegate.h"
+#include "app/TBodyView.h"
 #include "inspect/TExchangeRecorder.h"
 #include "inspect/THarReader.h"
 #include "inspect/TPassReplay.h"
@@ -28,12 +31,13 @@
 class QAction;
 class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTableWidget;
 class QToolButton;
-class TBodyView;
 class TCompareView;
+class THarOpening;
 class TSecurityView;
 
 class TExchangeDetails : public QWidget {
@@ -50,7 +54,15 @@ class TExchangeDetails : public QWidget {
   const std::vector<TExchangePass>& Passes() const;
   // Shows the entries of Log (read from the file Name) instead of the recorder's passes;
   // refused entries are rows too, with their reason.
-  void ShowLog(const THarLog& Log, const QString& Name);
+  void ShowLog(THarLog Log, const QString& Name);
+  // Reads the HAR file FileName on a worker thread, then shows it as ShowLog does, with a box
+  // that says in French what stopped the reading when it was not whole. Past OpeningShownMs a
+  // progress bar and a stop button show (Esc stops too); a reading stopped leaves the passes shown as they
+  // were. A reading under way is given up for the new one.
+  void OpenFile(const QString& FileName);
+  bool Opening() const { return FOpening != nullptr; }
+  void StopOpening();
+  static constexpr int OpeningShownMs = 500;
   // Back to the recorder's passes.
   void ShowLive();
   bool ShowsLog() const { return FLog.has_value(); }
@@ -129,6 +141,19 @@ class TExchangeDetails : public QWidget {
  private:
   void BuildTop();
   void BuildTabs();
+  void BuildOpening();
+  void OpeningTick();
+  void OpeningFinished();
+  // The whole body of a HAR's pass, read again from its file with its views made, both off
+  // the window's thread.
+  struct TWholeBody {
+    std::string File;
+    int Pass = -1;
+    std::optional<std::string> Body;
+    TBodyView::TPrepared Prepared;
+  };
+  void ReadWholeBody();
+  void WholeBodyRead();
   void FillTable(const std::vector<TExchangePass>& Passes);
   void FillPass();
   void FillTimes(const TExchangePass& Pass);
@@ -168,7 +193,16 @@ class TExchangeDetails : public QWidget {
   QPushButton* FReplayButton;
   QPushButton* FLive;
   QLabel* FSource;
-  std::optional<THarLog> FLog;
+  std::optional<THarLog> FLog;  // the file's entries, their passes moved to FLoaded
+  THarOpening* FOpening = nullptr;  // while a file is read
+  QElapsedTimer FOpeningSince;
+  QTimer FOpeningTimer;
+  QWidget* FOpeningRow;
+  QProgressBar* FOpeningBar;
+  QPushButton* FOpeningStop;
+  QAction* FOpeningEsc;
+  std::string FLogFile;  // the file shown, as the system names it, for a body read again
+  QFutureWatcher<TWholeBody> FWholeBody;
   std::vector<TExchangePass> FLoaded;
   // By pass: the last replay's result. Cleared when the source changes; of the recorder's
   // passes, only while they are those of the request replayed (its first pass's start).

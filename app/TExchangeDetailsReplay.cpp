@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <set>
+#include <utility>
 
 #include "app/TAnsiText.h"
 #include "app/TCompareView.h"
@@ -24,13 +25,14 @@ namespace {
 bool Unset(std::chrono::system_clock::time_point T) { return T.time_since_epoch().count() == 0; }
 
 // The file's passes, placed on one clock by their start dates, so that their bars stand
-// where they happened; a pass without a date starts with the first.
-std::vector<TExchangePass> Placed(const THarLog& Log) {
+// where they happened; a pass without a date starts with the first. The passes move out of
+// the entries: a file of many entries is held once.
+std::vector<TExchangePass> Placed(THarLog& Log) {
   std::vector<TExchangePass> Out;
   const auto Origin = std::chrono::steady_clock::now();
   std::optional<std::chrono::system_clock::time_point> First;
-  for (const THarEntry& E : Log.Entries) {
-    TExchangePass P = E.Pass;
+  for (THarEntry& E : Log.Entries) {
+    TExchangePass P = std::exchange(E.Pass, TExchangePass());
     if (!Unset(P.StartedAt) && !First) First = P.StartedAt;
     P.Started = Origin;
     if (!Unset(P.StartedAt) && P.StartedAt > *First)
@@ -59,16 +61,16 @@ const std::string& TExchangeDetails::SourceError() const {
   return FLog ? FLog->Error : FRecorder.Error();
 }
 
-void TExchangeDetails::ShowLog(const THarLog& Log, const QString& Name) {
+void TExchangeDetails::ShowLog(THarLog Log, const QString& Name) {
   if (Replaying()) return;  // the results under way belong to the passes shown
-  FLog = Log;
   FLoaded = Placed(Log);
+  FLog = std::move(Log);
   FReplays.clear();
   FShownPasses = 0;
   FSelected = -1;
   FTunnel = false;
   FBodyShown.clear();
-  FSource->setText(QString::fromUtf8("Fichier : %1 (%2 entr\u00e9e(s))").arg(Name).arg(Log.Entries.size()));
+  FSource->setText(QString::fromUtf8("Fichier : %1 (%2 entr\u00e9e(s))").arg(Name).arg(FLog->Entries.size()));
   FSource->show();
   FLive->show();
   Refresh();
@@ -167,7 +169,10 @@ std::vector<THarEntry> TExchangeDetails::EntriesOf(const std::vector<int>& Chose
   const THarLog& Log = FLog ? *FLog : Own;
   std::vector<THarEntry> Out;
   for (const int Pass : Chosen)
-    if (Pass < static_cast<int>(Log.Entries.size())) Out.push_back(Log.Entries[static_cast<std::size_t>(Pass)]);
+    if (Pass < static_cast<int>(Log.Entries.size())) {
+      Out.push_back(Log.Entries[static_cast<std::size_t>(Pass)]);
+      if (FLog) Out.back().Pass = FLoaded[static_cast<std::size_t>(Pass)];  // held there
+    }
   return Out;
 }
 

@@ -723,13 +723,7 @@ void TForm1::OpenHar(const QString& FileName) {
     ShowMessage(QString::fromUtf8("Un rejeu est en cours : arr\u00eatez-le avant d'ouvrir un autre fichier."));
     return;
   }
-  const THarLog Log = THarReader::ReadFile(QFile::encodeName(FileName).toStdString());
-  FDetails->ShowLog(Log, QFileInfo(FileName).fileName());
-  if (!Log.Error.empty())
-    ShowMessage(QString::fromUtf8("Le fichier \u00ab %1 \u00bb n'a pas pu \u00eatre lu en entier : %2\n\n"
-                                  "Les %3 entr\u00e9e(s) lue(s) jusque-l\u00e0 sont montr\u00e9es.")
-                    .arg(QDir::toNativeSeparators(FileName), TAnsiText::FromReceived(Log.Error))
-                    .arg(Log.Entries.size()));
+  FDetails->OpenFile(FileName);  // read on a worker: the window stays live
 }
 
 void TForm1::ExportHar(const QString& FileName) {

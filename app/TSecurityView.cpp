@@ -13,7 +13,9 @@
 
 namespace {
 
-QString Q(const std::string& Text) { return QString::fromStdString(Text); }
+// A session's names come from the peer, or from a file: their bidirectional controls show as
+// marks.
+QString Q(const std::string& Text) { return TAnsiText::ForMessage(Text); }
 
 QString Joined(const std::vector<std::string>& List) {
   QStringList Out;

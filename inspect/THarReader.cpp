@@ -8,8 +8,14 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <streambuf>
 
 #include "base/AsciiText.h"
 #include "tls/CertificateTime.h"
@@ -49,6 +55,8 @@ struct TRawEntry {
   std::optional<std::string> TunnelRequest, TunnelReply;
   std::optional<double> TunnelStatus;
   std::string Refused;  // the first fault found
+  std::size_t BodyKept = std::numeric_limits<std::size_t>::max();
+  std::uint64_t TextAt = 0;  // where response.content.text's value stands in the file
 };
 
 enum class TWant : std::uint8_t { wString, wNumber, wBool, wObject, wArray };
@@ -447,13 +455,19 @@ std::string ComposeReply(TRawEntry& E, THarEntry& Out) {
     Out.BodyGiven = true;
     const bool Coded = E.BodyEncoding && SameNoCase(*E.BodyEncoding, "base64");
     std::optional<std::string> Body = Coded ? FromBase64(*E.BodyText) : std::move(E.BodyText);
+    E.BodyText.reset();
     if (!Body) return "response.content.text: not Base64";
     P.Body = std::move(*Body);
+    Out.BodyBase64 = Coded;
   }
   // A size above the text's says the text holds only the body's start.
   const double Size = E.BodySize.value_or(-1);
   P.BodyBytes = std::max(static_cast<std::int64_t>(P.Body.size()),
                          Size > 0 ? static_cast<std::int64_t>(Size) : std::int64_t{0});
+  if (P.Body.size() > E.BodyKept) {
+    P.Body = P.Body.substr(0, E.BodyKept);  // a copy of its own: the whole text is let go
+    Out.BodyAt = E.TextAt;
+  }
   return "";
 }
 
@@ -566,13 +580,27 @@ THarEntry Compose(TRawEntry& E) {
 
 // --- The SAX side ----------------------------------------------------------------------------
 
+// Whether the token the parser stopped at is blanks only (or nothing): the parser writes a
+// control character of it as "<U+000A>".
+bool BlankToken(std::string_view Token) {
+  while (!Token.empty()) {
+    const bool Marked = Token.size() >= 8 && Token.rfind("<U+000", 0) == 0 && Token[7] == '>';
+    if (Marked ? std::string_view("9AD").find(Token[6]) == Token.npos : Token[0] != ' ') return false;
+    Token.remove_prefix(Marked ? 8 : 1);
+  }
+  return true;
+}
+
 // Frames deeper than this are only counted: no field of a pass lies so deep, and a hostile
 // nesting then costs no memory per level.
 constexpr std::size_t MaxFrames = 16;
 
 class THarSax : public nlohmann::json_sax<TJson> {
  public:
-  explicit THarSax(THarLog& ALog) : Log(ALog) {}
+  // Where, when given, tells the byte of the file the parser has read up to.
+  THarSax(THarLog& ALog, std::size_t ABodyKept, std::function<std::uint64_t()> AWhere,
+          const THarProgress* AProgress)
+      : Log(ALog), BodyKept(ABodyKept), Where(std::move(AWhere)), Progress(AProgress) {}
 
   bool null() override { return Scalar(nullptr, 0, TGot::gNull); }
   bool boolean(bool V) override { return Scalar(nullptr, V ? 1 : 0, TGot::gBool); }
@@ -586,7 +614,12 @@ class THarSax : public nlohmann::json_sax<TJson> {
   bool end_object() override { return Close(); }
   bool end_array() override { return Close(); }
   bool key(string_t& Key) override {
-    if (Deeper == 0) Stack.back().Key = std::move(Key);
+    if (Deeper > 0) return true;
+    Stack.back().Key = std::move(Key);
+    // The parser stands right after the key's closing quote: the value follows its colon.
+    if (Entry && Where && Stack.size() == 6 && Stack[3].Key == "response" &&
+        Stack[4].Key == "content" && Stack[5].Key == "text")
+      Entry->TextAt = Where();
     return true;
   }
   bool parse_error(std::size_t Position, const std::string&,
@@ -603,6 +636,10 @@ class THarSax : public nlohmann::json_sax<TJson> {
   };
 
   THarLog& Log;
+  std::size_t BodyKept;
+  std::function<std::uint64_t()> Where;
+  const THarProgress* Progress;
+  bool Began = false;  // a value of the document was begun
   std::vector<TFrame> Stack;
   std::size_t Deeper = 0;  // levels skipped: below MaxFrames, or an entry that is no object
   bool SawEntries = false;
@@ -653,6 +690,7 @@ std::string THarSax::FieldPath(bool Generic) const {
 
 bool THarSax::Scalar(std::string* Text, double Value, TGot Got) {
   if (Deeper > 0) return true;
+  Began = true;
   BeginValue();
   if (Stack.size() == 3 && Stack[0].Key == "log" && Stack[1].Key == "creator" &&
       Stack[2].Key == "name" && Text)
@@ -678,8 +716,10 @@ bool THarSax::Open(bool Array) {
     return true;
   }
   BeginValue();
+  Began = true;
   if (Stack.empty() && Array) {
     Log.Error = "not a HAR: the document is no object";
+    Log.Fault = THarFault::hfNotHar;
     return false;
   }
   if (InEntries() && Stack.size() == 3) {
@@ -691,6 +731,7 @@ bool THarSax::Open(bool Array) {
     }
     Entry.emplace();
     Entry->Index = Stack[2].Count - 1;
+    Entry->BodyKept = BodyKept;
   } else if (Entry && Stack.size() >= 4) {
     const std::string Path = FieldPath(true);
     if (const TKnownField* Field = Known(Path);
@@ -705,11 +746,13 @@ bool THarSax::Open(bool Array) {
     // A second list (a key given twice) would give its entries the places of the first's.
     if (SawEntries) {
       Log.Error = "log.entries: given twice";
+      Log.Fault = THarFault::hfTwice;
       return false;
     }
     SawEntries = Array;
     if (!Array) {
       Log.Error = "log.entries: an array expected";
+      Log.Fault = THarFault::hfNotHar;
       return false;
     }
   }
@@ -730,13 +773,25 @@ bool THarSax::Close() {
   return true;
 }
 
-bool THarSax::parse_error(std::size_t Position, const std::string&,
+bool THarSax::parse_error(std::size_t Position, const std::string& LastToken,
                           const nlohmann::detail::exception& Ex) {
   std::string What = Ex.what();
   if (const auto Bracket = What.find("] "); What.rfind("[json.", 0) == 0 && Bracket != What.npos)
     What.erase(0, Bracket + 2);
-  const std::string Where = Entry ? Place(Entry->Index, FieldPath(false)) : "the file";
-  Log.Error = Where + ": broken at byte " + std::to_string(Position) + ": " + What;
+  // The parser quotes the token it stopped in, which may be a body of megabytes.
+  constexpr std::size_t MaxQuoted = 64;
+  if (const auto Quote = What.find("last read: '"); Quote != What.npos && What.size() - Quote > 12 + MaxQuoted + 1)
+    What = What.substr(0, Quote + 12 + MaxQuoted) + "...'";
+  const std::string Spot = Entry ? Place(Entry->Index, FieldPath(false)) : "the file";
+  Log.Error = Spot + ": broken at byte " + std::to_string(Position) + ": " + What;
+  Log.FaultByte = Position;
+  Log.InEntry = Entry.has_value();
+  // The text's end (blanks only before it) ends an empty file; a NUL is no end of text.
+  Log.Fault = !Began && BlankToken(LastToken) ? THarFault::hfEmpty : THarFault::hfSyntax;
+  if (Progress && Progress->Stop.load(std::memory_order_relaxed)) {
+    Log.Error = "stopped";
+    Log.Fault = THarFault::hfStopped;
+  }
   if (Entry) {
     if (Entry->Refused.empty()) Entry->Refused = Log.Error;
     Log.Entries.push_back(Compose(*Entry));
@@ -746,16 +801,98 @@ bool THarSax::parse_error(std::size_t Position, const std::string&,
 }
 
 void THarSax::Finish() {
-  if (Log.Error.empty() && !SawEntries) Log.Error = "not a HAR: no log.entries";
+  if (!Log.Error.empty() || SawEntries) return;
+  Log.Error = "not a HAR: no log.entries";
+  Log.Fault = THarFault::hfNotHar;
 }
 
 template <class TInput>
-THarLog ReadFrom(TInput&& Input) {
+THarLog ReadFrom(TInput&& Input, std::size_t BodyKept = std::numeric_limits<std::size_t>::max(),
+                 std::function<std::uint64_t()> Where = {}, const THarProgress* Progress = nullptr) {
   THarLog Log;
-  THarSax Sax(Log);
+  THarSax Sax(Log, BodyKept, std::move(Where), Progress);
   TJson::sax_parse(std::forward<TInput>(Input), &Sax);
   Sax.Finish();
   return Log;
+}
+
+// A file read through a buffer of its own: it counts the bytes for a watcher, tells the
+// parser's place in the file, and ends the text early once the watcher asks to stop.
+class TFileBuffer : public std::streambuf {
+ public:
+  TFileBuffer(int AFd, std::uint64_t At, THarProgress* AProgress)
+      : Fd(AFd), Offset(At), Progress(AProgress) {}
+  // The byte the reader of the buffer stands at.
+  std::uint64_t Position() const { return Offset - static_cast<std::uint64_t>(egptr() - gptr()); }
+
+ protected:
+  int_type underflow() override {
+    if (Progress && Progress->Stop.load(std::memory_order_relaxed)) return traits_type::eof();
+    ssize_t Count = 0;
+    do Count = ::read(Fd, Buffer, sizeof Buffer);
+    while (Count < 0 && errno == EINTR);
+    if (Count <= 0) return traits_type::eof();
+    Offset += static_cast<std::uint64_t>(Count);
+    if (Progress) Progress->Read.store(Offset, std::memory_order_relaxed);
+    setg(Buffer, Buffer, Buffer + Count);
+    return traits_type::to_int_type(Buffer[0]);
+  }
+
+ private:
+  int Fd;
+  std::uint64_t Offset;
+  THarProgress* Progress;
+  char Buffer[1 << 16];
+};
+
+// The one string a text begins with; anything else ends the parse with nothing.
+struct TFirstString : nlohmann::json_sax<TJson> {
+  std::optional<std::string> Text;
+  bool null() override { return false; }
+  bool boolean(bool) override { return false; }
+  bool number_integer(number_integer_t) override { return false; }
+  bool number_unsigned(number_unsigned_t) override { return false; }
+  bool number_float(number_float_t, const string_t&) override { return false; }
+  bool string(string_t& V) override {
+    Text = std::move(V);
+    return false;
+  }
+  bool binary(binary_t&) override { return false; }
+  bool start_object(std::size_t) override { return false; }
+  bool start_array(std::size_t) override { return false; }
+  bool end_object() override { return false; }
+  bool end_array() override { return false; }
+  bool key(string_t&) override { return false; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+};
+
+// A descriptor closed with its owner.
+struct TFd {
+  int Fd = -1;
+  ~TFd() {
+    if (Fd >= 0) ::close(Fd);
+  }
+};
+
+// Opens a file to read it: never waiting for a FIFO's writer when only a regular file will
+// do, and then refusing any other kind. "" or the fault, with Log's kind set.
+std::string Opened(const std::string& FileName, bool RegularOnly, TFd& File, THarLog& Log) {
+  File.Fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | (RegularOnly ? O_NONBLOCK : 0));
+  struct stat Info {};
+  if (File.Fd < 0 || ::fstat(File.Fd, &Info) != 0) {
+    Log.Fault = THarFault::hfOpen;
+    Log.OpenError = errno;
+    return std::strerror(errno);
+  }
+  if (!RegularOnly || S_ISREG(Info.st_mode)) return "";
+  Log.Fault = S_ISDIR(Info.st_mode)    ? THarFault::hfDirectory
+              : S_ISFIFO(Info.st_mode) ? THarFault::hfPipe
+                                       : THarFault::hfDevice;
+  return Log.Fault == THarFault::hfDirectory ? "a folder"
+         : Log.Fault == THarFault::hfPipe    ? "a FIFO, not read"
+                                             : "a device, not read";
 }
 
 }  // namespace
@@ -764,16 +901,39 @@ THarLog THarReader::Read(std::istream& In) { return ReadFrom(In); }
 
 THarLog THarReader::ReadText(std::string_view Text) { return ReadFrom(Text); }
 
-THarLog THarReader::ReadFile(const std::string& FileName) {
-  std::FILE* File = std::fopen(FileName.c_str(), "rb");
-  if (!File) {
-    THarLog Log;
-    Log.Error = FileName + ": " + std::strerror(errno);
+THarLog THarReader::ReadFile(const std::string& FileName, const THarReadOptions& Options) {
+  THarLog Log;
+  TFd File;
+  if (const std::string Why = Opened(FileName, Options.RegularOnly, File, Log); !Why.empty()) {
+    Log.Error = FileName + ": " + Why;
     return Log;
   }
-  THarLog Log = ReadFrom(File);
-  std::fclose(File);
-  return Log;
+  struct stat Info {};
+  if (Options.Progress && ::fstat(File.Fd, &Info) == 0)
+    Options.Progress->Size.store(static_cast<std::uint64_t>(Info.st_size), std::memory_order_relaxed);
+  TFileBuffer Buffer(File.Fd, 0, Options.Progress);
+  std::istream In(&Buffer);
+  return ReadFrom(In, Options.BodyKept, [&Buffer] { return Buffer.Position(); }, Options.Progress);
+}
+
+std::optional<std::string> THarReader::ReadBody(const std::string& FileName, const THarEntry& Entry,
+                                                THarProgress* Progress) {
+  THarLog Unused;
+  TFd File;
+  if (Entry.BodyAt == 0 || !Opened(FileName, true, File, Unused).empty() ||
+      ::lseek(File.Fd, static_cast<off_t>(Entry.BodyAt), SEEK_SET) < 0)
+    return std::nullopt;
+  TFileBuffer Buffer(File.Fd, Entry.BodyAt, Progress);
+  std::istream In(&Buffer);
+  In >> std::ws;
+  if (In.get() != ':') return std::nullopt;
+  TFirstString Sax;
+  TJson::sax_parse(In, &Sax, TJson::input_format_t::json, false);
+  if (!Sax.Text) return std::nullopt;
+  std::string& Raw = *Sax.Text;
+  std::optional<std::string> Body = Entry.BodyBase64 ? FromBase64(Raw) : std::move(Raw);
+  if (!Body || Body->compare(0, Entry.Pass.Body.size(), Entry.Pass.Body) != 0) return std::nullopt;
+  return Body;
 }
 
 bool THarReader::ComposedField(std::string_view Name) {

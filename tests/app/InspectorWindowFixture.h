@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -58,6 +59,16 @@ class InspectorWindowTest : public QObject {
   TExchangeDetails* OpenDetails() {
     W<QAction>("DetailsEchange1")->trigger();
     return Form->findChild<TExchangeDetails*>("ExchangeDetails");
+  }
+
+  // "Ouvrir un HAR…" on Path: the inspector, once the worker has read the file and any box
+  // about it was answered.
+  TExchangeDetails* OpenHar(const QString& Path) {
+    Form->OpenHar(Path);
+    auto* Details = Form->findChild<TExchangeDetails*>("ExchangeDetails");
+    if (Details == nullptr || !QTest::qWaitFor([Details] { return !Details->Opening(); }, 30000))
+      return nullptr;
+    return Details;
   }
 
   // An answer to the dialogs of a save: the file dialog gets Path, any other is accepted.

@@ -9,7 +9,9 @@
 #include <QProcess>
 #include <QToolButton>
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
+#include "app/TAnsiText.h"
 #include "app/TBodyView.h"
 #include "app/TTimingBars.h"
 #include "tests/app/InspectorWindowFixture.h"
@@ -405,6 +407,39 @@ class TExchangeInspectorTest : public InspectorWindowTest {
     W<QPlainTextEdit>("Memo1")->setPlainText("kept");
     QVERIFY(Get("http://127.0.0.1:1/"));
     QCOMPARE(W<QPlainTextEdit>("Memo1")->toPlainText(), QString("kept"));
+  }
+
+  // A HAR's pass is held as a live one: the first MiB of its body, its count whole; the whole
+  // is read again from the file when asked, indented. A reading stopped (Esc) shows nothing
+  // of it.
+  void aHarBodyPastTheBoundIsReadWholeWhenAsked() {
+    std::string Items;
+    for (int I = 0; Items.size() < (std::size_t{3} << 20); ++I) Items += "{\"id\": " + std::to_string(I) + "},";
+    Items.back() = ']';
+    const std::string Body = "[" + Items;
+    auto Doc = nlohmann::json::parse(FileBytes(ORRERY_INSPECT_DATA "/har/chrome.har"));
+    Doc["log"]["entries"][0]["response"]["content"]["text"] = Body;
+    const QString Path = Scratch.filePath("big.har");
+    std::ofstream(Path.toStdString(), std::ios::binary) << Doc.dump();
+    TExchangeDetails* Details = OpenHar(Path);
+    QVERIFY(Details != nullptr && Details->ShowsLog());
+    Details->SelectPass(0);
+    TBodyView* View = Details->BodyView();
+    QVERIFY(View->Text().size() < 1100000 && View->Text().startsWith("[{\"id\": 0},"));
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcSize), TAnsiText::Count(static_cast<std::int64_t>(Body.size())));
+    auto* Whole = Control<QPushButton>(View, "WholeBodyButton");
+    QVERIFY(!Whole->isHidden());
+    Whole->click();
+    QVERIFY(QTest::qWaitFor([View] { return View->Text().contains("\"id\": 0\n  },\n  {"); }, 30000));
+    QVERIFY(View->Text().contains("\"id\": " + QString::number(std::count(Body.begin(), Body.end(), '{') - 1)));
+
+    Details->ShowLive();
+    Details->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Details));
+    Details->OpenFile(Path);
+    QTest::keyClick(Details, Qt::Key_Escape);  // the main window's stop is off: no request runs
+    QVERIFY(QTest::qWaitFor([Details] { return !Details->Opening(); }, 30000));
+    QVERIFY(!Details->ShowsLog());
   }
 };
 

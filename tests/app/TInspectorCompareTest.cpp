@@ -6,6 +6,8 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <sys/stat.h>
+
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -75,9 +77,13 @@ class TInspectorCompareTest : public InspectorWindowTest {
                                    << "request.headers[0].name: not a token";
     // The entry cut short is kept, refused for what it lacks.
     QTest::newRow("cut in its second entry") << "@cut" << 2 << "200"
-                                             << QString::fromUtf8("Le fichier « ") << "";
-    QTest::newRow("missing") << "@missing" << 0 << "" << QString::fromUtf8("Le fichier « ")
+                                             << QString::fromUtf8("valide à partir de l'octet") << "";
+    QTest::newRow("missing") << "@missing" << 0 << "" << QString::fromUtf8("no<U+202E>ne.har » n'a pas pu être lu : il n'existe pas.")
                              << QString::fromUtf8("Aucune requête");
+    QTest::newRow("empty") << "@empty" << 0 << "" << QString::fromUtf8("lu : le fichier est vide.")
+                           << QString::fromUtf8("Erreur : le fichier est vide");
+    QTest::newRow("fifo") << "@fifo" << 0 << "" << QString::fromUtf8("c'est un tube nommé (FIFO)")
+                          << QString::fromUtf8("Erreur : c'est un tube nommé");
   }
   void openHar() {
     QFETCH(QString, File);
@@ -89,15 +95,18 @@ class TInspectorCompareTest : public InspectorWindowTest {
     const std::string Chrome = FileBytes(QString(ORRERY_INSPECT_DATA "/har/chrome.har"));
     auto Doc = nlohmann::json::parse(Chrome);
     Doc["log"]["entries"][0]["request"]["headers"][0]["name"] = "X Y";
-    if (File == "@refused") Path = WriteFile("refused.har", Doc.dump());
+    Doc["log"]["entries"][0]["_tls"] = {{"version", "TLSv1.3"}, {"chain", {{{"subject", "CN=a\u202Eb"}}}}};
+    if (File == "@refused") Path = WriteFile("re\u202Efused.har", Doc.dump());
     if (File == "@cut") Path = WriteFile("cut.har", Chrome.substr(0, Chrome.rfind("cdn.shop.example")));
-    if (File == "@missing") Path = Scratch.filePath("none.har");
+    if (File == "@missing") Path = Scratch.filePath("no\u202Ene.har");
+    if (File == "@empty") Path = WriteFile("empty.har", "");
+    if (File == "@fifo" && ::mkfifo(QFile::encodeName(Path = Scratch.filePath("fifo.har")), 0600) != 0) QFAIL("mkfifo");
     ModalAnswerer Answerer;
-    Form->OpenHar(Path);
-    TExchangeDetails* Details = Form->findChild<TExchangeDetails*>("ExchangeDetails");
+    TExchangeDetails* Details = OpenHar(Path);
     QVERIFY(Details != nullptr && Details->ShowsLog());
     QCOMPARE(Answerer.Seen.size(), Message.isEmpty() ? 0 : 1);
-    if (!Message.isEmpty()) QVERIFY2(Answerer.Seen[0].Text.startsWith(Message), qPrintable(Answerer.Seen[0].Text));
+    if (!Message.isEmpty()) QVERIFY2(Answerer.Seen[0].Text.contains(Message), qPrintable(Answerer.Seen[0].Text));
+    if (File == "@refused") QVERIFY(Details->findChild<QLabel*>("SourceLabel")->text().contains("re<U+202E>fused.har"));
     QCOMPARE(Details->RowCount(), Rows);
     if (Rows == 0) QVERIFY(Details->NoteText().contains(Note));
     if (Rows == 0) return;
@@ -105,6 +114,9 @@ class TInspectorCompareTest : public InspectorWindowTest {
     QCOMPARE(Details->Cell(0, TExchangeDetails::pcReplay), Note.isEmpty() ? QString() : QString::fromUtf8("refusée"));
     Details->SelectPass(0);
     QVERIFY2(Details->NoteText().contains(Note), qPrintable(Details->NoteText()));
+    if (File == "@refused") QVERIFY2(Details->SecurityText().contains("CN=a<U+202E>b"), qPrintable(Details->SecurityText()));
+    if (File == "@cut") Details->SelectPass(1);
+    if (File == "@cut") QVERIFY2(Details->NoteText().contains(QString::fromUtf8("refusée, jamais renvoyée : ce n'est pas du JSON")), qPrintable(Details->NoteText()));
     // The file's own timings draw the bars (the first entry waited 55.25 ms); one row alone
     // is no comparison, two rows are.
     if (File == "chrome.har") {

@@ -3,11 +3,14 @@
 #include "inspect/THarReader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "http/Base64.h"
 #include "inspect/THarWriter.h"
 #include "tests/support/HarMask.h"
 
@@ -198,6 +201,7 @@ struct TBrokenRow {
   std::size_t Entries;  // read before the fault, the broken one included
   const char* Error;    // the start of the message; "" for none
   const char* Refused;  // the start of the last entry's refusal
+  THarFault Fault = THarFault::hfSyntax;
 };
 
 class HarBrokenFileTest : public ::testing::TestWithParam<TBrokenRow> {};
@@ -209,6 +213,8 @@ TEST_P(HarBrokenFileTest, ErrorNamesThePlaceAndKeepsWhatWasRead) {
     return Start.empty() ? Text.empty() : Text.rfind(Start, 0) == 0;
   };
   EXPECT_TRUE(Starts(Log.Error, R.Error)) << Log.Error;
+  EXPECT_EQ(Log.Fault, *R.Error ? R.Fault : THarFault::hfNone);
+  EXPECT_LT(Log.Error.size(), 300u);  // the token quoted is cut: it may be a whole body
   ASSERT_EQ(Log.Entries.size(), R.Entries);
   if (R.Entries == 0) return;
   EXPECT_TRUE(Starts(Log.Entries.back().Refused, R.Refused)) << Log.Entries.back().Refused;
@@ -225,16 +231,72 @@ INSTANTIATE_TEST_SUITE_P(
         TBrokenRow{Two.substr(0, Two.find("\"response\"", Two.find("\"response\"") + 1)), 2,
                    "log.entries[1].request: broken at byte", "log.entries[1].request: broken"},
         TBrokenRow{Document({BaseEntry(), 7}), 2, "", "log.entries[1]: an object expected"},
-        TBrokenRow{"[1, 2]", 0, "not a HAR: the document is no object", ""},
-        TBrokenRow{R"({"log": {"version": "1.2"}})", 0, "not a HAR: no log.entries", ""},
-        TBrokenRow{R"({"log": {"entries": {}}})", 0, "log.entries: an array expected", ""},
+        TBrokenRow{"[1, 2]", 0, "not a HAR: the document is no object", "", THarFault::hfNotHar},
+        TBrokenRow{R"({"log": {"version": "1.2"}})", 0, "not a HAR: no log.entries", "",
+                   THarFault::hfNotHar},
+        TBrokenRow{R"({"log": {"entries": {}}})", 0, "log.entries: an array expected", "",
+                   THarFault::hfNotHar},
         TBrokenRow{R"({"log": {"entries": [{}], "entries": []}})", 1, "log.entries: given twice",
-                   "log.entries[0].request.method: missing"},
-        TBrokenRow{"", 0, "the file: broken at byte", ""}));
+                   "log.entries[0].request.method: missing", THarFault::hfTwice},
+        TBrokenRow{"", 0, "the file: broken at byte", "", THarFault::hfEmpty},
+        TBrokenRow{" \n\t", 0, "the file: broken at byte", "", THarFault::hfEmpty},
+        // A NUL ends nlohmann's text as its end would, but the file is not empty.
+        TBrokenRow{std::string(4, '\0'), 0, "the file: broken at byte 1", "", THarFault::hfSyntax},
+        TBrokenRow{"{\"log\": 1", 0, "the file: broken at byte", ""},
+        TBrokenRow{Two.substr(0, Two.rfind("hi")) + std::string(5000, 'h'), 2,
+                   "log.entries[1].response.content.text: broken at byte", "log.entries[1]"}));
 
 TEST(HarReaderTest, MissingFileIsNamed) {
-  EXPECT_EQ(THarReader::ReadFile("/nonexistent/x.har").Error,
-            "/nonexistent/x.har: No such file or directory");
+  const THarLog Log = THarReader::ReadFile("/nonexistent/x.har");
+  EXPECT_EQ(Log.Error, "/nonexistent/x.har: No such file or directory");
+  EXPECT_EQ(Log.Fault, THarFault::hfOpen);
+  EXPECT_EQ(Log.OpenError, ENOENT);
+}
+
+// Reading only a regular file, a FIFO without a writer is refused at once instead of waiting.
+TEST(HarReaderTest, OnlyARegularFileIsReadWhenAsked) {
+  char Folder[] = "/tmp/har-reader-XXXXXX";
+  ASSERT_NE(::mkdtemp(Folder), nullptr);
+  const std::string Fifo = std::string(Folder) + "/fifo";
+  ASSERT_EQ(::mkfifo(Fifo.c_str(), 0600), 0);
+  THarReadOptions Regular;
+  Regular.RegularOnly = true;
+  for (const auto& [Name, Fault] : {std::pair{Fifo, THarFault::hfPipe},
+                                    {std::string(Folder), THarFault::hfDirectory},
+                                    {std::string("/dev/zero"), THarFault::hfDevice}})
+    EXPECT_EQ(THarReader::ReadFile(Name, Regular).Fault, Fault) << Name;
+  ::unlink(Fifo.c_str());
+  ::rmdir(Folder);
+}
+
+// Cut to what a live pass keeps, a body is read again whole from the file; a reading asked
+// to stop ends so.
+TEST(HarReaderTest, BodyCutIsReadAgainFromTheFile) {
+  const std::string Whole(3000, 'x'), Binary("\x89PNG\r\n\x1A\n\0\xFF" + Whole);
+  json Text = BaseEntry(), Coded = BaseEntry();
+  Text["response"]["content"] = {{"size", 3000}, {"text", Whole}};
+  Coded["response"]["content"] = {{"text", Base64(Binary)}, {"encoding", "base64"}};
+  const std::string Name = testing::TempDir() + "/cut.har";
+  std::ofstream(Name, std::ios::binary) << Document({BaseEntry(), Text, Coded});
+  THarReadOptions Options;
+  Options.BodyKept = 1000;
+  THarProgress Progress;
+  Options.Progress = &Progress;
+  const THarLog Log = THarReader::ReadFile(Name, Options);
+  ASSERT_EQ(Log.Entries.size(), 3u);
+  EXPECT_EQ(Progress.Read, Progress.Size);
+  EXPECT_EQ(Log.Entries[0].BodyAt, 0u);
+  EXPECT_EQ(Log.Entries[0].Pass.Body, "hi");
+  for (const auto& [Entry, Body] : {std::pair{1, Whole}, {2, Binary}}) {
+    const THarEntry& E = Log.Entries[static_cast<std::size_t>(Entry)];
+    EXPECT_EQ(E.Pass.Body, Body.substr(0, 1000));
+    EXPECT_EQ(E.Pass.BodyBytes, static_cast<std::int64_t>(Body.size()));
+    EXPECT_EQ(THarReader::ReadBody(Name, E), Body) << Entry;
+  }
+  Progress.Stop = true;
+  EXPECT_EQ(THarReader::ReadFile(Name, Options).Fault, THarFault::hfStopped);
+  EXPECT_EQ(THarReader::ReadBody(Name, Log.Entries[1], &Progress), std::nullopt);
+  std::remove(Name.c_str());
 }
 
 struct TTimingRow {
