@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -78,7 +79,8 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
   FTable->verticalHeader()->hide();
   FTable->setWordWrap(false);
   FTable->setTextElideMode(Qt::ElideMiddle);
-  FTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  // Sized to their contents by FitColumns: a header left to do it measures every row again
+  // at each cell a replay fills in.
   FTable->horizontalHeader()->setSectionResizeMode(pcURL, QHeaderView::Stretch);
   FTable->horizontalHeader()->setSectionResizeMode(pcBar, QHeaderView::Fixed);
   FTable->setColumnWidth(pcBar, 220);
@@ -207,6 +209,7 @@ void TExchangeDetails::SetStopAction(QAction* Stop) {
   FStop->setDefaultAction(Stop);
   FStop->show();
   addAction(Stop);
+  connect(Stop, &QAction::triggered, this, &TExchangeDetails::StopReplay);
 }
 
 void TExchangeDetails::SetExportAction(QAction* Export) {
@@ -285,15 +288,31 @@ void TExchangeDetails::SelectPass(int Index) {
 }
 
 int TExchangeDetails::RowOf(int Pass, bool Tunnel) const {
-  for (std::size_t R = 0; R < FRows.size(); ++R)
-    if (FRows[R].Pass == Pass && FRows[R].Tunnel == Tunnel) return static_cast<int>(R);
-  return -1;
+  if (Pass < 0 || Pass >= static_cast<int>(FPassRows.size())) return -1;
+  const int Row = FPassRows[static_cast<std::size_t>(Pass)];
+  if (!Tunnel) return Row;
+  return Row > 0 && FRows[static_cast<std::size_t>(Row - 1)].Tunnel ? Row - 1 : -1;
+}
+
+void TExchangeDetails::FitColumns() {
+  for (const TColumn C : {pcNumber, pcMethod, pcStatus, pcSize, pcTime, pcReplay})
+    FTable->resizeColumnToContents(C);
+  // Room for every word a replay may write in its column, so that none is cut off.
+  int Widest = 0;
+  for (const TReplayOutcome O : {TReplayOutcome::roSame, TReplayOutcome::roDiffers, TReplayOutcome::roFailed,
+                                 TReplayOutcome::roSkipped})
+    Widest = std::max(Widest, FTable->fontMetrics().horizontalAdvance(OutcomeWord(O)));
+  Widest = std::max(Widest, FTable->fontMetrics().horizontalAdvance(StoppedWord()));
+  const int Margins = 2 * (FTable->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, FTable) + 1);
+  FTable->setColumnWidth(pcReplay, std::max(FTable->columnWidth(pcReplay), Widest + Margins));
 }
 
 void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
   FRows.clear();
+  FPassRows.assign(Passes.size(), -1);
   for (std::size_t I = 0; I < Passes.size(); ++I) {
     if (!Passes[I].TunnelRequest.empty()) FRows.push_back({static_cast<int>(I), true});
+    FPassRows[I] = static_cast<int>(FRows.size());
     FRows.push_back({static_cast<int>(I), false});
   }
   FTable->setRowCount(static_cast<int>(FRows.size()));
@@ -337,6 +356,7 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
     Bars.push_back(std::move(PassBars[static_cast<std::size_t>(FRows[Row].Pass)]));
   }
   FBars->SetRows(std::move(Bars), Scale);
+  FitColumns();
   FTable->viewport()->update();
 }
 
@@ -456,9 +476,12 @@ void TExchangeDetails::FillNote() {
     if (FLog && !FLog->Entries[static_cast<std::size_t>(FSelected)].Refused.empty())
       Lines << QString::fromUtf8("Entr\u00e9e refus\u00e9e, jamais renvoy\u00e9e : ") +
                    TAnsiText::ForMessage(FLog->Entries[static_cast<std::size_t>(FSelected)].Refused);
-    if (const TReplayResult* Replayed = ReplayOf(FSelected))
-      Lines << "Rejeu : " + OutcomeWord(Replayed->Outcome) + " (" + TAnsiText::ForMessage(Replayed->URL) + ")" +
-                   (Replayed->Why.empty() ? QString() : " : " + TAnsiText::ForMessage(Replayed->Why));
+    if (const TReplayResult* Replayed = ReplayOf(FSelected)) {
+      // A stop is no failure: the component's words for the abort are not the reason.
+      const bool Stopped = FSelected == FStoppedPass;
+      Lines << "Rejeu : " + ReplayWord(*Replayed, FSelected) + " (" + TAnsiText::ForMessage(Replayed->URL) + ")" +
+                   (Replayed->Why.empty() || Stopped ? QString() : " : " + TAnsiText::ForMessage(Replayed->Why));
+    }
     if (P.Tls && P.Tls->VerifyWaived && P.Tls->Outcome.HandshakeDone)
       Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
                                  "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");

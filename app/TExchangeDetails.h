@@ -68,12 +68,15 @@ class TExchangeDetails : public QWidget {
   // Asks for the replay's options (another base, credentials, unsafe methods), then replays.
   void ReplayClicked();
   bool Replaying() const { return FReplay != nullptr; }
-  // Ends the entry being replayed; the rest are not sent.
+  // Ends the entry being replayed; the rest are not sent. The entry cut short says
+  // "arrêté", not a failure.
   void StopReplay();
   // The last replay's result for a pass, if any.
   const TReplayResult* ReplayOf(int Pass) const;
   // "identique", "différent", "échec", "non envoyé".
   static QString OutcomeWord(TReplayOutcome Outcome);
+  // "arrêté": the entry a stop cut short.
+  static QString StoppedWord();
   // The main window runs a request: nothing may be replayed meanwhile.
   std::function<bool()> RequestRunning;
   // Rebuilds the table and the selected pass's tabs from the record, keeping the selection
@@ -89,7 +92,7 @@ class TExchangeDetails : public QWidget {
   void RefreshSoon();
   static constexpr int RefreshGapMs = 250;
   // The main window's stop, with its shortcut (Esc) while this window has the focus, and its
-  // HAR export: buttons at the top.
+  // HAR export: buttons at the top. The stop ends a replay too, and is on while one runs.
   void SetStopAction(QAction* Stop);
   void SetExportAction(QAction* Export);
 
@@ -123,6 +126,10 @@ class TExchangeDetails : public QWidget {
   // Puts Commands of the first pass on the clipboard.
   void CopyCommands();
 
+ signals:
+  // A replay began or ended: what cannot run meanwhile says so.
+  void ReplayRunningChanged(bool Running);
+
  private:
   void BuildTop();
   void BuildTabs();
@@ -139,6 +146,12 @@ class TExchangeDetails : public QWidget {
   const std::string& SourceError() const;
   void UpdateButtons();
   void FillReplayCell(int Row, int Pass);
+  // The word of a pass's replay: OutcomeWord, or "arrêté" for the entry a stop cut short.
+  QString ReplayWord(const TReplayResult& R, int Pass) const;
+  // The columns sized to their contents, measured once per fill rather than at every cell a
+  // replay changes.
+  void FitColumns();
+  void SetReplaying(TPassReplay* Replay);
   // The entry a pass is replayed from: the file's own, or the pass written as an entry.
   std::vector<THarEntry> EntriesOf(const std::vector<int>& Passes) const;
 
@@ -148,6 +161,7 @@ class TExchangeDetails : public QWidget {
     bool Tunnel;
   };
   std::vector<TRow> FRows;
+  std::vector<int> FPassRows;  // by pass: its row (its tunnel's is the one before)
   int RowOf(int Pass, bool Tunnel) const;
   void FillTunnel(const TExchangePass& Pass);
 
@@ -173,6 +187,7 @@ class TExchangeDetails : public QWidget {
   TTimingBars::TClock::time_point FReplayedStart{};
   TPassReplay* FReplay = nullptr;  // while a replay runs
   bool FReplayStopped = false;     // its stop was asked: the passes after are not sent
+  int FStoppedPass = -1;           // the pass whose replay the stop cut short
   QTableWidget* FTable;
   TBarDelegate* FBars;
   QLabel* FNote;
