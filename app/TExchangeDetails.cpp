@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QSplitter>
@@ -21,6 +22,7 @@
 
 #include "app/TAnsiText.h"
 #include "app/TBodyView.h"
+#include "app/TFlowLayout.h"
 #include "app/TPassText.h"
 #include "app/TSecurityView.h"
 #include "inspect/TCommandRenderer.h"
@@ -81,9 +83,9 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
   FTable->setTextElideMode(Qt::ElideMiddle);
   // Sized to their contents by FitColumns: a header left to do it measures every row again
   // at each cell a replay fills in.
+  // The URLs and the bars share what the other columns leave, however wide the window.
   FTable->horizontalHeader()->setSectionResizeMode(pcURL, QHeaderView::Stretch);
-  FTable->horizontalHeader()->setSectionResizeMode(pcBar, QHeaderView::Fixed);
-  FTable->setColumnWidth(pcBar, 220);
+  FTable->horizontalHeader()->setSectionResizeMode(pcBar, QHeaderView::Stretch);
   FBars = new TBarDelegate(FTable);
   FTable->setItemDelegateForColumn(pcBar, FBars);
   connect(FTable, &QTableWidget::itemSelectionChanged, this, [this] {
@@ -117,7 +119,8 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
 }
 
 void TExchangeDetails::BuildTop() {
-  auto* Top = new QHBoxLayout;
+  // The buttons and the legend go on to further lines in a narrow window, never out of it.
+  auto* Top = new TFlowLayout;
   FStop = new QToolButton(this);
   FStop->setObjectName("StopButton");
   FStop->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -148,23 +151,14 @@ void TExchangeDetails::BuildTop() {
   FSource = new QLabel(this);
   FSource->setObjectName("SourceLabel");
   FSource->setTextFormat(Qt::PlainText);
+  FSource->setMinimumWidth(1);  // a long file name is cut rather than widening the window
   FSource->hide();
   Top->addWidget(FStop);
   Top->addWidget(FCopy);
   Top->addWidget(FExport);
   Top->addWidget(FCompare);
   Top->addWidget(FReplayButton);
-  Top->addStretch(1);
-  // The legend of the bars' colours, in the order of a pass.
-  for (const TBarSpan::TKind Kind :
-       {TBarSpan::bkLookUp, TBarSpan::bkQuestion, TBarSpan::bkConnect, TBarSpan::bkTls,
-        TBarSpan::bkSend, TBarSpan::bkWait, TBarSpan::bkReceive}) {
-    auto* Swatch = new QLabel(this);
-    Swatch->setFixedSize(10, 10);
-    Swatch->setStyleSheet(QString("background: %1").arg(TTimingBars::Colour(Kind).name()));
-    Top->addWidget(Swatch);
-    Top->addWidget(new QLabel(TTimingBars::KindName(Kind), this));
-  }
+  BuildLegend(Top);
   static_cast<QVBoxLayout*>(layout())->addLayout(Top);
   // The file shown, on a line of its own, only while one is.
   auto* Source = new QHBoxLayout;
@@ -172,6 +166,56 @@ void TExchangeDetails::BuildTop() {
   Source->addWidget(FLive);
   Source->addStretch(1);
   static_cast<QVBoxLayout*>(layout())->addLayout(Source);
+}
+
+void TExchangeDetails::BuildLegend(QLayout* Into) {
+  // The bars' colours in the order of a pass, each swatch kept with its name.
+  for (const TBarSpan::TKind Kind :
+       {TBarSpan::bkLookUp, TBarSpan::bkQuestion, TBarSpan::bkConnect, TBarSpan::bkTls,
+        TBarSpan::bkSend, TBarSpan::bkWait, TBarSpan::bkReceive}) {
+    auto* Entry = new QWidget(this);
+    auto* Pair = new QHBoxLayout(Entry);
+    Pair->setContentsMargins(4, 0, 0, 0);
+    auto* Swatch = new QLabel(Entry);
+    Swatch->setFixedSize(10, 10);
+    Swatch->setStyleSheet(QString("background: %1").arg(TTimingBars::Colour(Kind).name()));
+    Pair->addWidget(Swatch);
+    Pair->addWidget(new QLabel(TTimingBars::KindName(Kind), Entry));
+    Into->addWidget(Entry);
+  }
+}
+
+QRect TExchangeDetails::Placement(const QRect& Main, const QRect& Screen, const QSize& Want) {
+  QSize Size = Want.boundedTo(Screen.size());
+  const int Right = Screen.right() + 1;
+  int X = 0;
+  if (Right - 1 - Main.right() >= Size.width()) {
+    X = Main.right() + 1;
+  } else if (Main.left() - Screen.left() >= Size.width()) {
+    X = Main.left() - Size.width();
+  } else {
+    // Over the main window's right part, its left third left in sight: narrower for that,
+    // down to half the width wanted.
+    X = std::max(Right - Size.width(), std::min(Main.left() + Main.width() / 3, Right - Size.width() / 2));
+    Size.setWidth(Right - X);
+  }
+  const int Y = std::clamp(Main.top(), Screen.top(), Screen.bottom() + 1 - Size.height());
+  return QRect(QPoint(X, Y), Size);
+}
+
+void TExchangeDetails::showEvent(QShowEvent* Event) {
+  QWidget::showEvent(Event);
+  if (FPlaced || parentWidget() == nullptr) return;
+  FPlaced = true;
+  // Its frame, as the main window's tells it, is kept within the screen too.
+  const QWidget* Main = parentWidget()->window();
+  const QSize Frame = Main->frameGeometry().size() - Main->size();
+  const QScreen* On = Main->screen() != nullptr ? Main->screen() : screen();
+  if (On == nullptr) return;
+  const QRect Place =
+      Placement(Main->frameGeometry(), On->availableGeometry(), size().expandedTo(minimumSizeHint()) + Frame);
+  resize(Place.size() - Frame);
+  move(Place.topLeft());
 }
 
 void TExchangeDetails::BuildTabs() {

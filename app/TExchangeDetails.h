@@ -77,6 +77,11 @@ class TExchangeDetails : public QWidget {
   static QString OutcomeWord(TReplayOutcome Outcome);
   // "arrêté": the entry a stop cut short.
   static QString StoppedWord();
+  // Where the window opens, of size Want: within Screen (the available area), beside Main
+  // (right, else left) where there is room, else over Main's right part up to the screen's
+  // edge, leaving Main's left third in sight when half of Want's width is left for it; its
+  // top at Main's, moved up as far as its height needs.
+  static QRect Placement(const QRect& Main, const QRect& Screen, const QSize& Want);
   // The main window runs a request: nothing may be replayed meanwhile.
   std::function<bool()> RequestRunning;
   // Rebuilds the table and the selected pass's tabs from the record, keeping the selection
@@ -130,8 +135,12 @@ class TExchangeDetails : public QWidget {
   // A replay began or ended: what cannot run meanwhile says so.
   void ReplayRunningChanged(bool Running);
 
+ protected:
+  void showEvent(QShowEvent* Event) override;
+
  private:
   void BuildTop();
+  void BuildLegend(QLayout* Into);
   void BuildTabs();
   void FillTable(const std::vector<TExchangePass>& Passes);
   void FillPass();
@@ -188,6 +197,7 @@ class TExchangeDetails : public QWidget {
   TPassReplay* FReplay = nullptr;  // while a replay runs
   bool FReplayStopped = false;     // its stop was asked: the passes after are not sent
   int FStoppedPass = -1;           // the pass whose replay the stop cut short
+  bool FPlaced = false;            // opened once, where Placement put it
   QTableWidget* FTable;
   TBarDelegate* FBars;
   QLabel* FNote;

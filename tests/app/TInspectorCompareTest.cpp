@@ -3,6 +3,7 @@
 // pass kept beside the pass that went on without the check.
 #include <QBuffer>
 #include <QCheckBox>
+#include <QLayout>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QPlainTextEdit>
@@ -331,6 +332,44 @@ class TInspectorCompareTest : public InspectorWindowTest {
     QVERIFY2(Details->NoteText().contains(QString::fromUtf8("Rejeu : arrêté (http")) && !Details->NoteText().contains("abort"),
              qPrintable(Details->NoteText()));
     QCOMPARE(Peer.Requests().size(), std::size_t{1});
+  }
+
+  // --- Where the inspector opens, and its buttons in a narrow window ----------------------
+
+  void placement_data() {
+    QTest::addColumn<QRect>("Main");
+    QTest::addColumn<QRect>("Screen");
+    QTest::addColumn<QRect>("Placed");  // for 760 × 560
+    QTest::newRow("room on the right") << QRect(0, 0, 500, 400) << QRect(0, 0, 1400, 900) << QRect(500, 0, 760, 560);
+    QTest::newRow("room on the left") << QRect(800, 100, 500, 400) << QRect(0, 0, 1400, 900) << QRect(40, 100, 760, 560);
+    QTest::newRow("over the main window") << QRect(0, 0, 492, 400) << QRect(0, 0, 1000, 780) << QRect(240, 0, 760, 560);
+    QTest::newRow("narrower, beside a third") << QRect(264, 250, 492, 335) << QRect(0, 0, 1000, 780) << QRect(428, 220, 572, 560);
+    QTest::newRow("raised to fit") << QRect(100, 500, 300, 200) << QRect(0, 0, 1000, 780) << QRect(240, 220, 760, 560);
+    QTest::newRow("screen smaller") << QRect(0, 0, 300, 200) << QRect(0, 30, 700, 500) << QRect(100, 30, 600, 500);
+  }
+  void placement() {
+    QFETCH(QRect, Main);
+    QFETCH(QRect, Screen);
+    QFETCH(QRect, Placed);
+    QCOMPARE(TExchangeDetails::Placement(Main, Screen, QSize(760, 560)), Placed);
+  }
+
+  // It opens on the screen, leaving some of the main window in view, and every button stays
+  // inside it however narrow it is made.
+  void buttonsStayInANarrowWindow() {
+    Form->move(0, 0);
+    TExchangeDetails* Details = OpenDetails();
+    QVERIFY(Details->screen()->availableGeometry().contains(Details->frameGeometry()));
+    QVERIFY(!Details->frameGeometry().contains(Form->frameGeometry()));
+    for (const int Width : {1000, 560}) {
+      Details->resize(Width, 560);
+      Details->layout()->activate();
+      QCOMPARE(Details->width(), Width);
+      for (const char* Name : {"StopButton", "CopyCommandButton", "ExportHarButton", "CompareButton", "ReplayButton"}) {
+        const auto* B = Control<QAbstractButton>(Details, Name);
+        QVERIFY2(Details->rect().contains(QRect(B->mapTo(Details, QPoint()), B->size())), Name);
+      }
+    }
   }
 
   // --- A refused certificate and the pass after it -----------------------------------------
