@@ -161,6 +161,8 @@ class TExchangeDetails : public QWidget {
   // replay changes.
   void FitColumns();
   void SetReplaying(TPassReplay* Replay);
+  // Keeps the row of the pass to be replayed next in sight while the reader follows.
+  void FollowReplay(int Done, int Next);
   // The entry a pass is replayed from: the file's own, or the pass written as an entry.
   std::vector<THarEntry> EntriesOf(const std::vector<int>& Passes) const;
 
@@ -197,6 +199,10 @@ class TExchangeDetails : public QWidget {
   TPassReplay* FReplay = nullptr;  // while a replay runs
   bool FReplayStopped = false;     // its stop was asked: the passes after are not sent
   int FStoppedPass = -1;           // the pass whose replay the stop cut short
+  struct TFollowed {
+    TTimingBars::TClock::time_point At{};  // when the table last scrolled to the replay
+    int Pass = -1;                         // to which pass's row
+  } FFollowed;
   bool FPlaced = false;            // opened once, where Placement put it
   QTableWidget* FTable;
   TBarDelegate* FBars;

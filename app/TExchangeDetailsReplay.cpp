@@ -272,6 +272,7 @@ void TExchangeDetails::ReplaySelected(const TReplayOptions& Options) {
   TPassReplay Replay(Options);
   FReplayStopped = false;
   FStoppedPass = -1;
+  FFollowed = {};
   if (!FLog && (Passes().empty() || Passes().front().Started != FReplayedStart)) FReplays.clear();
   if (!FLog && !Passes().empty()) FReplayedStart = Passes().front().Started;
   FReplays.resize(Passes().size());
@@ -286,6 +287,19 @@ void TExchangeDetails::ReplaySelected(const TReplayOptions& Options) {
     FillReplayCell(RowOf(Chosen[I], false), Chosen[I]);
     FillNote();
     if (FReplayStopped) break;
+    FollowReplay(Chosen[I], I + 1 < Chosen.size() ? Chosen[I + 1] : -1);
   }
   SetReplaying(nullptr);
+}
+
+void TExchangeDetails::FollowReplay(int Done, int Next) {
+  // The next row comes into sight as a running request's passes do, unless the reader has
+  // scrolled away from the last one brought there; at most every RefreshGapMs, as a
+  // request's redraws, so that scrolling does not slow fast entries down.
+  const auto Now = TTimingBars::TClock::now();
+  if (Next < 0 || Now - FFollowed.At < std::chrono::milliseconds(RefreshGapMs)) return;
+  const QTableWidgetItem* Shown = FTable->item(RowOf(FFollowed.Pass < 0 ? Done : FFollowed.Pass, false), pcReplay);
+  if (Shown == nullptr || !FTable->viewport()->rect().intersects(FTable->visualItemRect(Shown))) return;
+  FFollowed = {Now, Next};
+  FTable->scrollToItem(FTable->item(RowOf(Next, false), pcReplay));
 }

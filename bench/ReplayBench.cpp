@@ -1,5 +1,5 @@
 // Headless driver of the inspector's replay for bench/replay-bench.sh: a HAR file opened in
-// the real window, every entry selected and replayed, as "Rejouer" does after its
+// the real window, every entry selected (Ctrl+A) and replayed, as "Rejouer" does after its
 // confirmation.
 //
 //   replay_bench FILE.har
@@ -11,6 +11,7 @@
 // Exits non-zero when an entry was not replayed (sent, with a whole reply).
 #include <QApplication>
 #include <QEvent>
+#include <QTableWidget>
 #include <QTimer>
 
 #include <algorithm>
@@ -63,9 +64,10 @@ int main(int argc, char* argv[]) {
   QApplication::processEvents();
   TPaintCounter Counter;
   App.installEventFilter(&Counter);
+  // As Ctrl+A in the table does.
+  Details->findChild<QTableWidget*>("PassTable")->selectAll();
   std::vector<int> All(Details->Passes().size());
   for (std::size_t I = 0; I < All.size(); ++I) All[I] = static_cast<int>(I);
-  Details->SelectPasses(All);
 
   using TClock = std::chrono::steady_clock;
   const auto Start = TClock::now();
