@@ -13,7 +13,9 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -27,6 +29,7 @@
 #include "app/TAnsiText.h"
 #include "app/TBodyView.h"
 #include "app/THarOpening.h"
+#include "app/TFlowLayout.h"
 #include "app/TPassText.h"
 #include "app/TSecurityView.h"
 #include "inspect/TCommandRenderer.h"
@@ -86,10 +89,11 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
   FTable->verticalHeader()->hide();
   FTable->setWordWrap(false);
   FTable->setTextElideMode(Qt::ElideMiddle);
-  FTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  // Sized to their contents by FitColumns: a header left to do it measures every row again
+  // at each cell a replay fills in.
+  // The URLs and the bars share what the other columns leave, however wide the window.
   FTable->horizontalHeader()->setSectionResizeMode(pcURL, QHeaderView::Stretch);
-  FTable->horizontalHeader()->setSectionResizeMode(pcBar, QHeaderView::Fixed);
-  FTable->setColumnWidth(pcBar, 220);
+  FTable->horizontalHeader()->setSectionResizeMode(pcBar, QHeaderView::Stretch);
   FBars = new TBarDelegate(FTable);
   FTable->setItemDelegateForColumn(pcBar, FBars);
   connect(FTable, &QTableWidget::itemSelectionChanged, this, [this] {
@@ -123,7 +127,8 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* P
 }
 
 void TExchangeDetails::BuildTop() {
-  auto* Top = new QHBoxLayout;
+  // The buttons and the legend go on to further lines in a narrow window, never out of it.
+  auto* Top = new TFlowLayout;
   FStop = new QToolButton(this);
   FStop->setObjectName("StopButton");
   FStop->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -154,23 +159,14 @@ void TExchangeDetails::BuildTop() {
   FSource = new QLabel(this);
   FSource->setObjectName("SourceLabel");
   FSource->setTextFormat(Qt::PlainText);
+  FSource->setMinimumWidth(1);  // a long file name is cut rather than widening the window
   FSource->hide();
   Top->addWidget(FStop);
   Top->addWidget(FCopy);
   Top->addWidget(FExport);
   Top->addWidget(FCompare);
   Top->addWidget(FReplayButton);
-  Top->addStretch(1);
-  // The legend of the bars' colours, in the order of a pass.
-  for (const TBarSpan::TKind Kind :
-       {TBarSpan::bkLookUp, TBarSpan::bkQuestion, TBarSpan::bkConnect, TBarSpan::bkTls,
-        TBarSpan::bkSend, TBarSpan::bkWait, TBarSpan::bkReceive}) {
-    auto* Swatch = new QLabel(this);
-    Swatch->setFixedSize(10, 10);
-    Swatch->setStyleSheet(QString("background: %1").arg(TTimingBars::Colour(Kind).name()));
-    Top->addWidget(Swatch);
-    Top->addWidget(new QLabel(TTimingBars::KindName(Kind), this));
-  }
+  BuildLegend(Top);
   static_cast<QVBoxLayout*>(layout())->addLayout(Top);
   // The file shown, on a line of its own, only while one is.
   auto* Source = new QHBoxLayout;
@@ -280,6 +276,56 @@ void TExchangeDetails::OpeningFinished() {
   Box.exec();
 }
 
+void TExchangeDetails::BuildLegend(QLayout* Into) {
+  // The bars' colours in the order of a pass, each swatch kept with its name.
+  for (const TBarSpan::TKind Kind :
+       {TBarSpan::bkLookUp, TBarSpan::bkQuestion, TBarSpan::bkConnect, TBarSpan::bkTls,
+        TBarSpan::bkSend, TBarSpan::bkWait, TBarSpan::bkReceive}) {
+    auto* Entry = new QWidget(this);
+    auto* Pair = new QHBoxLayout(Entry);
+    Pair->setContentsMargins(4, 0, 0, 0);
+    auto* Swatch = new QLabel(Entry);
+    Swatch->setFixedSize(10, 10);
+    Swatch->setStyleSheet(QString("background: %1").arg(TTimingBars::Colour(Kind).name()));
+    Pair->addWidget(Swatch);
+    Pair->addWidget(new QLabel(TTimingBars::KindName(Kind), Entry));
+    Into->addWidget(Entry);
+  }
+}
+
+QRect TExchangeDetails::Placement(const QRect& Main, const QRect& Screen, const QSize& Want) {
+  QSize Size = Want.boundedTo(Screen.size());
+  const int Right = Screen.right() + 1;
+  int X = 0;
+  if (Right - 1 - Main.right() >= Size.width()) {
+    X = Main.right() + 1;
+  } else if (Main.left() - Screen.left() >= Size.width()) {
+    X = Main.left() - Size.width();
+  } else {
+    // Over the main window's right part, its left third left in sight: narrower for that,
+    // down to half the width wanted.
+    X = std::max(Right - Size.width(), std::min(Main.left() + Main.width() / 3, Right - Size.width() / 2));
+    Size.setWidth(Right - X);
+  }
+  const int Y = std::clamp(Main.top(), Screen.top(), Screen.bottom() + 1 - Size.height());
+  return QRect(QPoint(X, Y), Size);
+}
+
+void TExchangeDetails::showEvent(QShowEvent* Event) {
+  QWidget::showEvent(Event);
+  if (FPlaced || parentWidget() == nullptr) return;
+  FPlaced = true;
+  // Its frame, as the main window's tells it, is kept within the screen too.
+  const QWidget* Main = parentWidget()->window();
+  const QSize Frame = Main->frameGeometry().size() - Main->size();
+  const QScreen* On = Main->screen() != nullptr ? Main->screen() : screen();
+  if (On == nullptr) return;
+  const QRect Place =
+      Placement(Main->frameGeometry(), On->availableGeometry(), size().expandedTo(minimumSizeHint()) + Frame);
+  resize(Place.size() - Frame);
+  move(Place.topLeft());
+}
+
 void TExchangeDetails::BuildTabs() {
   FTabs = new QTabWidget(this);
   FTabs->setObjectName("PassTabs");
@@ -315,6 +361,7 @@ void TExchangeDetails::SetStopAction(QAction* Stop) {
   FStop->setDefaultAction(Stop);
   FStop->show();
   addAction(Stop);
+  connect(Stop, &QAction::triggered, this, &TExchangeDetails::StopReplay);
 }
 
 void TExchangeDetails::SetExportAction(QAction* Export) {
@@ -393,15 +440,31 @@ void TExchangeDetails::SelectPass(int Index) {
 }
 
 int TExchangeDetails::RowOf(int Pass, bool Tunnel) const {
-  for (std::size_t R = 0; R < FRows.size(); ++R)
-    if (FRows[R].Pass == Pass && FRows[R].Tunnel == Tunnel) return static_cast<int>(R);
-  return -1;
+  if (Pass < 0 || Pass >= static_cast<int>(FPassRows.size())) return -1;
+  const int Row = FPassRows[static_cast<std::size_t>(Pass)];
+  if (!Tunnel) return Row;
+  return Row > 0 && FRows[static_cast<std::size_t>(Row - 1)].Tunnel ? Row - 1 : -1;
+}
+
+void TExchangeDetails::FitColumns() {
+  for (const TColumn C : {pcNumber, pcMethod, pcStatus, pcSize, pcTime, pcReplay})
+    FTable->resizeColumnToContents(C);
+  // Room for every word a replay may write in its column, so that none is cut off.
+  int Widest = 0;
+  for (const TReplayOutcome O : {TReplayOutcome::roSame, TReplayOutcome::roDiffers, TReplayOutcome::roFailed,
+                                 TReplayOutcome::roSkipped})
+    Widest = std::max(Widest, FTable->fontMetrics().horizontalAdvance(OutcomeWord(O)));
+  Widest = std::max(Widest, FTable->fontMetrics().horizontalAdvance(StoppedWord()));
+  const int Margins = 2 * (FTable->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, FTable) + 1);
+  FTable->setColumnWidth(pcReplay, std::max(FTable->columnWidth(pcReplay), Widest + Margins));
 }
 
 void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
   FRows.clear();
+  FPassRows.assign(Passes.size(), -1);
   for (std::size_t I = 0; I < Passes.size(); ++I) {
     if (!Passes[I].TunnelRequest.empty()) FRows.push_back({static_cast<int>(I), true});
+    FPassRows[I] = static_cast<int>(FRows.size());
     FRows.push_back({static_cast<int>(I), false});
   }
   FTable->setRowCount(static_cast<int>(FRows.size()));
@@ -445,6 +508,7 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
     Bars.push_back(std::move(PassBars[static_cast<std::size_t>(FRows[Row].Pass)]));
   }
   FBars->SetRows(std::move(Bars), Scale);
+  FitColumns();
   FTable->viewport()->update();
 }
 
@@ -568,9 +632,12 @@ void TExchangeDetails::FillNote() {
     if (FLog && !Refused.empty())
       Lines << QString::fromUtf8("Entr\u00e9e refus\u00e9e, jamais renvoy\u00e9e : ") +
                    (Refused == FLog->Error ? THarOpening::FaultText(*FLog) : TAnsiText::ForMessage(Refused));
-    if (const TReplayResult* Replayed = ReplayOf(FSelected))
-      Lines << "Rejeu : " + OutcomeWord(Replayed->Outcome) + " (" + TAnsiText::ForMessage(Replayed->URL) + ")" +
-                   (Replayed->Why.empty() ? QString() : " : " + TAnsiText::ForMessage(Replayed->Why));
+    if (const TReplayResult* Replayed = ReplayOf(FSelected)) {
+      // A stop is no failure: the component's words for the abort are not the reason.
+      const bool Stopped = FSelected == FStoppedPass;
+      Lines << "Rejeu : " + ReplayWord(*Replayed, FSelected) + " (" + TAnsiText::ForMessage(Replayed->URL) + ")" +
+                   (Replayed->Why.empty() || Stopped ? QString() : " : " + TAnsiText::ForMessage(Replayed->Why));
+    }
     if (P.Tls && P.Tls->VerifyWaived && P.Tls->Outcome.HandshakeDone)
       Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
                                  "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");

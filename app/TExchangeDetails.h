@@ -80,12 +80,20 @@ class TExchangeDetails : public QWidget {
   // Asks for the replay's options (another base, credentials, unsafe methods), then replays.
   void ReplayClicked();
   bool Replaying() const { return FReplay != nullptr; }
-  // Ends the entry being replayed; the rest are not sent.
+  // Ends the entry being replayed; the rest are not sent. The entry cut short says
+  // "arrêté", not a failure.
   void StopReplay();
   // The last replay's result for a pass, if any.
   const TReplayResult* ReplayOf(int Pass) const;
   // "identique", "différent", "échec", "non envoyé".
   static QString OutcomeWord(TReplayOutcome Outcome);
+  // "arrêté": the entry a stop cut short.
+  static QString StoppedWord();
+  // Where the window opens, of size Want: within Screen (the available area), beside Main
+  // (right, else left) where there is room, else over Main's right part up to the screen's
+  // edge, leaving Main's left third in sight when half of Want's width is left for it; its
+  // top at Main's, moved up as far as its height needs.
+  static QRect Placement(const QRect& Main, const QRect& Screen, const QSize& Want);
   // The main window runs a request: nothing may be replayed meanwhile.
   std::function<bool()> RequestRunning;
   // Rebuilds the table and the selected pass's tabs from the record, keeping the selection
@@ -101,7 +109,7 @@ class TExchangeDetails : public QWidget {
   void RefreshSoon();
   static constexpr int RefreshGapMs = 250;
   // The main window's stop, with its shortcut (Esc) while this window has the focus, and its
-  // HAR export: buttons at the top.
+  // HAR export: buttons at the top. The stop ends a replay too, and is on while one runs.
   void SetStopAction(QAction* Stop);
   void SetExportAction(QAction* Export);
 
@@ -138,8 +146,16 @@ class TExchangeDetails : public QWidget {
   // Puts Commands of the first pass on the clipboard.
   void CopyCommands();
 
+ signals:
+  // A replay began or ended: what cannot run meanwhile says so.
+  void ReplayRunningChanged(bool Running);
+
+ protected:
+  void showEvent(QShowEvent* Event) override;
+
  private:
   void BuildTop();
+  void BuildLegend(QLayout* Into);
   void BuildTabs();
   void BuildOpening();
   void OpeningTick();
@@ -167,6 +183,14 @@ class TExchangeDetails : public QWidget {
   const std::string& SourceError() const;
   void UpdateButtons();
   void FillReplayCell(int Row, int Pass);
+  // The word of a pass's replay: OutcomeWord, or "arrêté" for the entry a stop cut short.
+  QString ReplayWord(const TReplayResult& R, int Pass) const;
+  // The columns sized to their contents, measured once per fill rather than at every cell a
+  // replay changes.
+  void FitColumns();
+  void SetReplaying(TPassReplay* Replay);
+  // Keeps the row of the pass to be replayed next in sight while the reader follows.
+  void FollowReplay(int Done, int Next);
   // The entry a pass is replayed from: the file's own, or the pass written as an entry.
   std::vector<THarEntry> EntriesOf(const std::vector<int>& Passes) const;
 
@@ -176,6 +200,7 @@ class TExchangeDetails : public QWidget {
     bool Tunnel;
   };
   std::vector<TRow> FRows;
+  std::vector<int> FPassRows;  // by pass: its row (its tunnel's is the one before)
   int RowOf(int Pass, bool Tunnel) const;
   void FillTunnel(const TExchangePass& Pass);
 
@@ -210,6 +235,12 @@ class TExchangeDetails : public QWidget {
   TTimingBars::TClock::time_point FReplayedStart{};
   TPassReplay* FReplay = nullptr;  // while a replay runs
   bool FReplayStopped = false;     // its stop was asked: the passes after are not sent
+  int FStoppedPass = -1;           // the pass whose replay the stop cut short
+  struct TFollowed {
+    TTimingBars::TClock::time_point At{};  // when the table last scrolled to the replay
+    int Pass = -1;                         // to which pass's row
+  } FFollowed;
+  bool FPlaced = false;            // opened once, where Placement put it
   QTableWidget* FTable;
   TBarDelegate* FBars;
   QLabel* FNote;

@@ -1,5 +1,6 @@
 // TExchangeDetails' sources of passes (the recorder or a HAR file), "Comparer" and "Rejouer"
 // with its confirmation.
+#include <QAction>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -10,6 +11,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <set>
 #include <utility>
@@ -66,6 +68,7 @@ void TExchangeDetails::ShowLog(THarLog Log, const QString& Name) {
   FLoaded = Placed(Log);
   FLog = std::move(Log);
   FReplays.clear();
+  FStoppedPass = -1;
   FShownPasses = 0;
   FSelected = -1;
   FTunnel = false;
@@ -81,6 +84,7 @@ void TExchangeDetails::ShowLive() {
   FLog.reset();
   FLoaded.clear();
   FReplays.clear();
+  FStoppedPass = -1;
   FShownPasses = 0;
   FSelected = -1;
   FBodyShown.clear();
@@ -97,13 +101,24 @@ std::vector<int> TExchangeDetails::SelectedPasses() const {
 }
 
 void TExchangeDetails::SelectPasses(const std::vector<int>& Chosen) {
-  FTable->clearSelection();
-  for (const int Pass : Chosen) {
+  // One range per run of rows, and one change of the selection: every reader of the
+  // selection (the buttons, the headers' highlight) goes through its ranges.
+  QItemSelection Rows;
+  int First = -1, Last = -2;
+  const auto Close = [&] {
+    if (First >= 0) Rows.select(FTable->model()->index(First, 0), FTable->model()->index(Last, 0));
+  };
+  for (const int Pass : std::set<int>(Chosen.begin(), Chosen.end())) {
     const int Row = RowOf(Pass, false);
     if (Row < 0) continue;
-    FTable->selectionModel()->select(FTable->model()->index(Row, 0),
-                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (Row != Last + 1) {
+      Close();
+      First = Row;
+    }
+    Last = Row;
   }
+  Close();
+  FTable->selectionModel()->select(Rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   UpdateButtons();
 }
 
@@ -124,17 +139,23 @@ QString TExchangeDetails::OutcomeWord(TReplayOutcome Outcome) {
   return QString::fromUtf8("non envoy\u00e9");
 }
 
+QString TExchangeDetails::StoppedWord() { return QString::fromUtf8("arr\u00eat\u00e9"); }
+
+QString TExchangeDetails::ReplayWord(const TReplayResult& R, int Pass) const {
+  return Pass == FStoppedPass ? StoppedWord() : OutcomeWord(R.Outcome);
+}
+
 void TExchangeDetails::FillReplayCell(int Row, int Pass) {
   const TReplayResult* R = ReplayOf(Pass);
   // A refused entry is one a replay will never send: it says so before any replay.
   const bool Refused = FLog && !FLog->Entries[static_cast<std::size_t>(Pass)].Refused.empty();
-  auto* I = new QTableWidgetItem(R         ? OutcomeWord(R->Outcome)
+  auto* I = new QTableWidgetItem(R         ? ReplayWord(*R, Pass)
                                  : Refused ? QString::fromUtf8("refus\u00e9e")
                                            : QString());
   I->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-  if (R) I->setToolTip(TAnsiText::ForMessage(R->Why.empty() ? R->URL : R->Why));
+  if (R) I->setToolTip(TAnsiText::ForMessage(R->Why.empty() || Pass == FStoppedPass ? R->URL : R->Why));
   if (R && R->Outcome == TReplayOutcome::roDiffers) I->setBackground(TCompareView::KindColour(TChangeKind::ckChanged));
-  if (R && R->Outcome == TReplayOutcome::roFailed) I->setBackground(TCompareView::KindColour(TChangeKind::ckRemoved));
+  if (R && R->Outcome == TReplayOutcome::roFailed && Pass != FStoppedPass) I->setBackground(TCompareView::KindColour(TChangeKind::ckRemoved));
   FTable->setItem(Row, pcReplay, I);
 }
 
@@ -238,27 +259,50 @@ void TExchangeDetails::StopReplay() {
   FReplay->Abort();
 }
 
+void TExchangeDetails::SetReplaying(TPassReplay* Replay) {
+  FReplay = Replay;
+  // The main window's stop is off while it runs nothing; a replay is something to stop.
+  if (QAction* Stop = FStop->defaultAction())
+    Stop->setEnabled(Replay != nullptr || (RequestRunning && RequestRunning()));
+  UpdateButtons();
+  emit ReplayRunningChanged(Replay != nullptr);
+}
+
 void TExchangeDetails::ReplaySelected(const TReplayOptions& Options) {
   if (Replaying() || (RequestRunning && RequestRunning())) return;
   const auto Chosen = SelectedPasses();
   const std::vector<THarEntry> Entries = EntriesOf(Chosen);
   TPassReplay Replay(Options);
-  FReplay = &Replay;
   FReplayStopped = false;
+  FStoppedPass = -1;
+  FFollowed = {};
   if (!FLog && (Passes().empty() || Passes().front().Started != FReplayedStart)) FReplays.clear();
   if (!FLog && !Passes().empty()) FReplayedStart = Passes().front().Started;
   FReplays.resize(Passes().size());
-  UpdateButtons();
+  SetReplaying(&Replay);
   // The replay waits by pumping messages: the window may be closed meanwhile.
   const QPointer<TExchangeDetails> Alive(this);
   for (std::size_t I = 0; I < Entries.size(); ++I) {
     TReplayResult R = Replay.Replay(Entries[I]);
     if (!Alive) return;
+    if (FReplayStopped && R.Outcome == TReplayOutcome::roFailed) FStoppedPass = Chosen[I];
     FReplays[static_cast<std::size_t>(Chosen[I])] = std::move(R);
     FillReplayCell(RowOf(Chosen[I], false), Chosen[I]);
     FillNote();
     if (FReplayStopped) break;
+    FollowReplay(Chosen[I], I + 1 < Chosen.size() ? Chosen[I + 1] : -1);
   }
-  FReplay = nullptr;
-  UpdateButtons();
+  SetReplaying(nullptr);
+}
+
+void TExchangeDetails::FollowReplay(int Done, int Next) {
+  // The next row comes into sight as a running request's passes do, unless the reader has
+  // scrolled away from the last one brought there; at most every RefreshGapMs, as a
+  // request's redraws, so that scrolling does not slow fast entries down.
+  const auto Now = TTimingBars::TClock::now();
+  if (Next < 0 || Now - FFollowed.At < std::chrono::milliseconds(RefreshGapMs)) return;
+  const QTableWidgetItem* Shown = FTable->item(RowOf(FFollowed.Pass < 0 ? Done : FFollowed.Pass, false), pcReplay);
+  if (Shown == nullptr || !FTable->viewport()->rect().intersects(FTable->visualItemRect(Shown))) return;
+  FFollowed = {Now, Next};
+  FTable->scrollToItem(FTable->item(RowOf(Next, false), pcReplay));
 }

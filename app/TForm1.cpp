@@ -634,6 +634,9 @@ void TForm1::DetailsEchange1Click() {
     FDetails->TlsSettingsOf = [this] { return VelHTTP1->TlsSettings; };
     FDetails->ReplayTlsOf = [this] { return ReplayTls(); };
     FDetails->RequestRunning = [this] { return RequestRunning(); };
+    // A file picked during a replay could only be refused.
+    connect(FDetails, &TExchangeDetails::ReplayRunningChanged, FUi->OuvrirHar1,
+            [this](bool Replaying) { FUi->OuvrirHar1->setEnabled(!Replaying); });
   }
   FDetails->Refresh();
   FDetails->show();

@@ -3,6 +3,9 @@
 // pass kept beside the pass that went on without the check.
 #include <QBuffer>
 #include <QCheckBox>
+#include <QLayout>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -41,6 +44,14 @@ TExchangePass Reply(const std::string& Fields, const std::string& Body, int Stat
   return P;
 }
 
+// Counts how often the cells of its column are measured.
+struct TMeasureCounter : QStyledItemDelegate {
+  mutable int Measured = 0;
+  QSize sizeHint(const QStyleOptionViewItem& O, const QModelIndex& I) const override {
+    return ++Measured, QStyledItemDelegate::sizeHint(O, I);
+  }
+};
+
 const std::string Json = "Content-Type: application/json\r\n";
 const std::string Text = "Content-Type: text/plain\r\n";
 
@@ -60,6 +71,18 @@ class TInspectorCompareTest : public InspectorWindowTest {
   QString WriteFile(const char* Name, const std::string& Bytes) {
     std::ofstream(Scratch.filePath(Name).toStdString(), std::ios::binary) << Bytes;
     return Scratch.filePath(Name);
+  }
+
+  // Opens a HAR of the stored sample's first entry once per URL, every entry selected.
+  TExchangeDetails* OpenSelected(const std::vector<std::string>& Urls) {
+    auto Doc = nlohmann::json::parse(FileBytes(QString(ORRERY_INSPECT_DATA "/har/chrome.har")));
+    auto& Entries = Doc["log"]["entries"];
+    Entries = std::vector<nlohmann::json>(Urls.size(), Entries[0]);
+    for (std::size_t I = 0; I < Urls.size(); ++I) Entries[I]["request"]["url"] = Urls[I];
+    Form->OpenHar(WriteFile("replayed.har", Doc.dump()));
+    auto* Details = Form->findChild<TExchangeDetails*>("ExchangeDetails");
+    Control<QTableWidget>(Details, "PassTable")->selectAll();
+    return Details;
   }
 
  private slots:
@@ -271,6 +294,94 @@ class TInspectorCompareTest : public InspectorWindowTest {
     // A new request's passes are not those replayed.
     QVERIFY(GetReply(One));
     QCOMPARE(Details->Cell(0, TExchangeDetails::pcReplay), QString());
+  }
+
+  // Each entry's result fills its cell without the table measuring every row again: the
+  // window's share of a replay grows with the entries, not with their square.
+  void replayMeasuresEachRowOnce() {
+    TExchangeDetails* Details = OpenSelected(std::vector<std::string>(60, "http://nowhere.invalid/"));
+    auto* Table = Control<QTableWidget>(Details, "PassTable");
+    TMeasureCounter Counter;
+    Table->setItemDelegateForColumn(TExchangeDetails::pcStatus, &Counter);
+    Tripwire Wire(20000, [&] { Details->StopReplay(); });
+    Details->ReplaySelected(TReplayOptions());
+    Table->setItemDelegateForColumn(TExchangeDetails::pcStatus, nullptr);
+    QCOMPARE(Details->Cell(59, TExchangeDetails::pcReplay), QString::fromUtf8("échec"));
+    QVERIFY2(Counter.Measured <= 60, qPrintable(QString::number(Counter.Measured)));
+  }
+
+  // A replay stops from its own button, the inspector's "Arrêter" and Esc: the entry cut
+  // short says so, the next is not sent, and no HAR can be opened meanwhile.
+  void replayStops_data() {
+    QTest::addColumn<QString>("How");
+    QTest::newRow("replay button") << "ReplayButton";
+    QTest::newRow("stop button") << "StopButton";
+    QTest::newRow("Esc") << "Esc";
+  }
+  void replayStops() {
+    QFETCH(QString, How);
+    ReplyScript Held = Whole("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nfirst part");
+    Held.Hold = true;
+    ScriptedHttpServer Peer({Held, Held});
+    const std::string Target = Url("127.0.0.1", Peer.Port()).toStdString();
+    TExchangeDetails* Details = OpenSelected({Target, Target});
+    bool OpenOff = false;
+    QTimer Poll;
+    connect(&Poll, &QTimer::timeout, this, [&] {
+      if (Peer.Requests().empty()) return;
+      Poll.stop();
+      OpenOff = !W<QAction>("OuvrirHar1")->isEnabled();
+      if (How != "Esc") return Control<QAbstractButton>(Details, How.toLatin1().constData())->click();
+      QTest::keyClick(Details, Qt::Key_Escape);
+    });
+    Poll.start(5);
+    Tripwire Wire(10000, [&] { Details->StopReplay(); });
+    Details->ReplaySelected(TReplayOptions());
+    QVERIFY(!Wire.Tripped && OpenOff && W<QAction>("OuvrirHar1")->isEnabled());
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcReplay) + "|" + Details->Cell(1, TExchangeDetails::pcReplay),
+             QString::fromUtf8("arrêté|"));
+    Details->SelectPass(0);
+    QVERIFY2(Details->NoteText().contains(QString::fromUtf8("Rejeu : arrêté (http")) && !Details->NoteText().contains("abort"),
+             qPrintable(Details->NoteText()));
+    QCOMPARE(Peer.Requests().size(), std::size_t{1});
+  }
+
+  // --- Where the inspector opens, and its buttons in a narrow window ----------------------
+
+  void placement_data() {
+    QTest::addColumn<QRect>("Main");
+    QTest::addColumn<QRect>("Screen");
+    QTest::addColumn<QRect>("Placed");  // for 760 × 560
+    QTest::newRow("room on the right") << QRect(0, 0, 500, 400) << QRect(0, 0, 1400, 900) << QRect(500, 0, 760, 560);
+    QTest::newRow("room on the left") << QRect(800, 100, 500, 400) << QRect(0, 0, 1400, 900) << QRect(40, 100, 760, 560);
+    QTest::newRow("over the main window") << QRect(0, 0, 492, 400) << QRect(0, 0, 1000, 780) << QRect(240, 0, 760, 560);
+    QTest::newRow("narrower, beside a third") << QRect(264, 250, 492, 335) << QRect(0, 0, 1000, 780) << QRect(428, 220, 572, 560);
+    QTest::newRow("raised to fit") << QRect(100, 500, 300, 200) << QRect(0, 0, 1000, 780) << QRect(240, 220, 760, 560);
+    QTest::newRow("screen smaller") << QRect(0, 0, 300, 200) << QRect(0, 30, 700, 500) << QRect(100, 30, 600, 500);
+  }
+  void placement() {
+    QFETCH(QRect, Main);
+    QFETCH(QRect, Screen);
+    QFETCH(QRect, Placed);
+    QCOMPARE(TExchangeDetails::Placement(Main, Screen, QSize(760, 560)), Placed);
+  }
+
+  // It opens on the screen, leaving some of the main window in view, and every button stays
+  // inside it however narrow it is made.
+  void buttonsStayInANarrowWindow() {
+    Form->move(0, 0);
+    TExchangeDetails* Details = OpenDetails();
+    QVERIFY(Details->screen()->availableGeometry().contains(Details->frameGeometry()));
+    QVERIFY(!Details->frameGeometry().contains(Form->frameGeometry()));
+    for (const int Width : {1000, 560}) {
+      Details->resize(Width, 560);
+      Details->layout()->activate();
+      QCOMPARE(Details->width(), Width);
+      for (const char* Name : {"StopButton", "CopyCommandButton", "ExportHarButton", "CompareButton", "ReplayButton"}) {
+        const auto* B = Control<QAbstractButton>(Details, Name);
+        QVERIFY2(Details->rect().contains(QRect(B->mapTo(Details, QPoint()), B->size())), Name);
+      }
+    }
   }
 
   // --- A refused certificate and the pass after it -----------------------------------------
