@@ -37,6 +37,65 @@ bool PlainBytes(std::string_view B) {
   return true;
 }
 
+// A valid JSON text indented by two, each token written as it came: numbers keep their
+// digits (-0, 1.10, 1E+2 and a 30-digit integer read as sent, where a parsed and written-again
+// document would show -0.0, 1.1, 100.0 and a rounded double) and strings keep their escapes.
+std::string Indented(std::string_view Json) {
+  std::string Out;
+  Out.reserve(Json.size() + Json.size() / 2);
+  int Depth = 0;
+  const auto NewLine = [&] {
+    Out += '\n';
+    Out.append(static_cast<std::size_t>(2 * Depth), ' ');
+  };
+  const auto NextToken = [&](std::size_t From) {
+    while (From < Json.size() &&
+           (Json[From] == ' ' || Json[From] == '\t' || Json[From] == '\n' || Json[From] == '\r'))
+      ++From;
+    return From;
+  };
+  const std::size_t Bom = Json.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;  // the parser skips it too
+  for (std::size_t I = NextToken(Bom); I < Json.size(); I = NextToken(I)) {
+    const char C = Json[I];
+    if (C == '"') {
+      std::size_t End = I + 1;
+      while (End < Json.size() && Json[End] != '"') End += Json[End] == '\\' ? 2 : 1;
+      Out.append(Json.substr(I, End + 1 - I));
+      I = End + 1;
+    } else if (C == '{' || C == '[') {
+      const std::size_t Next = NextToken(I + 1);
+      Out += C;
+      if (Next < Json.size() && (Json[Next] == '}' || Json[Next] == ']')) {
+        Out += Json[Next];  // an empty one stays on its line
+        I = Next + 1;
+        continue;
+      }
+      ++Depth;
+      NewLine();
+      ++I;
+    } else if (C == '}' || C == ']') {
+      --Depth;
+      NewLine();
+      Out += C;
+      ++I;
+    } else if (C == ',') {
+      Out += ',';
+      NewLine();
+      ++I;
+    } else if (C == ':') {
+      Out += ": ";
+      ++I;
+    } else {
+      const std::size_t Start = I;
+      while (I < Json.size() &&
+             std::string_view(",:[]{}\" \t\r\n").find(Json[I]) == std::string_view::npos)
+        ++I;
+      Out.append(Json.substr(Start, I - Start));
+    }
+  }
+  return Out;
+}
+
 // Whether the arrays and objects of a JSON text nest deeper than Limit. Brackets inside
 // strings do not count; the text need not be valid.
 bool NestsDeeper(std::string_view Text, int Limit) {
@@ -224,8 +283,7 @@ QString TBodyView::PrettyJson(std::string_view Body, std::string_view ContentTyp
                         .toLower();
   if (Type != "application/json" && !Type.endsWith("+json") && Type != "text/json") return {};
   if (NestsDeeper(Body, MaxJsonDepth)) return {};
-  const auto Doc = nlohmann::ordered_json::parse(Body, nullptr, false);
-  if (Doc.is_discarded()) return {};
-  const std::string Text = Doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-  return QString::fromStdString(Text);
+  // Parsed only to be sure it is JSON; what is shown is its own tokens.
+  if (!nlohmann::json::accept(Body)) return {};
+  return QString::fromStdString(Indented(Body));
 }

@@ -204,6 +204,14 @@ class TExchangeInspectorTest : public InspectorWindowTest {
                           << QByteArray("{\"b\":[1,2],\"a\":\"caf\xC3\xA9\"}")
                           << int(TBodyView::bmText) << QSize(0, 0)
                           << QString::fromUtf8("{\n  \"b\": [\n    1,\n    2\n  ],\n  \"a\": \"café\"\n}");
+    // Every token as it came: a parsed and rewritten document would change these numbers.
+    QTest::newRow("json numbers as sent")
+        << QByteArray("Content-Type: application/json\r\n")
+        << QByteArray("\xEF\xBB\xBF{\"n\":[-0,1.10,1E+2,123456789012345678901234567890,{},[ ]],"
+                      "\"s\":\"\\u00e9\"}")
+        << int(TBodyView::bmText) << QSize(0, 0)
+        << QString("{\n  \"n\": [\n    -0,\n    1.10,\n    1E+2,\n    "
+                   "123456789012345678901234567890,\n    {},\n    []\n  ],\n  \"s\": \"\\u00e9\"\n}");
     QTest::newRow("json named as text") << QByteArray("Content-Type: text/plain\r\n")
                                         << QByteArray("{\"b\":[1,2]}") << int(TBodyView::bmText)
                                         << QSize(0, 0) << "{\"b\":[1,2]}";

@@ -79,8 +79,7 @@ class TInspectorCompareTest : public InspectorWindowTest {
     auto& Entries = Doc["log"]["entries"];
     Entries = std::vector<nlohmann::json>(Urls.size(), Entries[0]);
     for (std::size_t I = 0; I < Urls.size(); ++I) Entries[I]["request"]["url"] = Urls[I];
-    Form->OpenHar(WriteFile("replayed.har", Doc.dump()));
-    auto* Details = Form->findChild<TExchangeDetails*>("ExchangeDetails");
+    TExchangeDetails* Details = OpenHar(WriteFile("replayed.har", Doc.dump()));
     Control<QTableWidget>(Details, "PassTable")->selectAll();
     return Details;
   }
