@@ -121,6 +121,10 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.InputFileMode = false;
   Http.OutputFileMode = false;
   Http.ReportLevel = FOptions.Verbose >= 2 ? 8 : 0;
+  for (const TCliOptions::TConnectTo& C : FOptions.ConnectTos)
+    Http.ConnectRules.push_back({C.Host, C.Port, C.ToHost, C.ToPort});
+  for (const TCliOptions::TResolve& R : FOptions.Resolves)
+    Http.ResolveRules.push_back({R.Host, R.Port, R.Address});
   Http.BodySink = [this](std::string_view Block) {
     if (FBodyWanted) FOut.Write(Block);
   };
@@ -303,7 +307,7 @@ int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& 
 
 int TCliSession::Run() {
   try {
-    FHttp.reset(new TCliHttp(FOptions.ConnectTos, FOptions.Resolves));
+    FHttp.reset(new TVelHTTP(nullptr));
   } catch (const std::exception& E) {
     Complain(1, E.what());
     return 1;

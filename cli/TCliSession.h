@@ -20,7 +20,6 @@
 #include "cli/CliWriteOut.h"
 #include "cli/TCliOptions.h"
 #include "cli/TCliOutput.h"
-#include "cli/TCliHttp.h"
 #include "cli/TCliVerbose.h"
 #include "http/TVelHTTP.h"
 #include "tls/TTlsReason.h"
@@ -68,7 +67,7 @@ class TCliSession {
   TCliVerbose FVerbose;
   TCliOutput FOut;
 
-  TOwned<TCliHttp> FHttp;
+  TOwned<TVelHTTP> FHttp;
   std::unique_ptr<TCliTrace> FTrace;             // only for -v
   std::unique_ptr<TExchangeRecorder> FRecorder;  // only for -v, -w and --har
   class TTunnelHead;

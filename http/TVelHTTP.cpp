@@ -4,8 +4,11 @@
 // observers in TVelHTTPObservers.cpp.
 #include "http/TVelHTTP.h"
 
+#include <arpa/inet.h>
+
 #include <exception>
 #include <string>
+#include <tuple>
 
 #include "http/HttpChars.h"
 #include "http/HttpErrors.h"
@@ -262,6 +265,7 @@ void TVelHTTP::RunPasses() {
 void TVelHTTP::RunExchange() {
   FRun.TunnelRefused = false;
   FRun.BodyMayBeCut = false;
+  RouteConnection();
   Connect();
   if (PassIsTls() && !OpenSecureChannel()) {
     FinishReply();
@@ -278,6 +282,28 @@ void TVelHTTP::RunExchange() {
   ReadResponseHeader();
   FRun.InHead = false;
   FinishReply();
+}
+
+std::pair<std::string, int> TVelHTTP::Routed() const {
+  for (const TConnectRule& R : ConnectRules) {
+    if ((!R.Host.empty() && !SameNoCase(R.Host, Host)) || (R.Port != 0 && R.Port != Port)) continue;
+    return {R.ToHost.empty() ? Host : R.ToHost, R.ToPort == 0 ? Port : R.ToPort};
+  }
+  return {Host, Port};
+}
+
+void TVelHTTP::RouteConnection() {
+  FConnectTarget = {};
+  if (ConnectRules.empty() && ResolveRules.empty()) return;
+  // Through the proxy the connection is the proxy's; the route is the tunnel's (OpenTunnel).
+  if (Proxy.empty()) std::tie(FConnectTarget.Name, FConnectTarget.Port) = Routed();
+  for (const TResolveRule& R : ResolveRules) {
+    if (R.Port != ConnectPort() || !SameNoCase(R.Host, ConnectName())) continue;
+    in_addr Address{};
+    if (::inet_pton(AF_INET, R.Address.c_str(), &Address) == 1)
+      FConnectTarget.Address = Address.s_addr;
+    return;
+  }
 }
 
 void TVelHTTP::FinishReply() {

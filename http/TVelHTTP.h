@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/Events.h"
@@ -214,6 +215,29 @@ class TVelHTTP : public TQuaywire {
   // The last reply is the proxy's refusal of the tunnel, not the server's.
   bool TunnelRefused() const { return FRun.TunnelRefused; }
 
+  // --- Where connections go --------------------------------------------------------------------
+  // A connection for Host:Port goes to ToHost:ToPort instead: the first rule whose Host (in
+  // any case; empty for any) and Port (0 for any) match the pass's applies, and an empty
+  // ToHost or a ToPort of 0 keeps the pass's own. Only the connection moves: the URL's name is
+  // still the one checked against the certificate and sent as SNI and in the Host line.
+  // Through the proxy the connection goes to the proxy all the same, and an https pass's
+  // tunnel (its CONNECT line) goes where the rule says. None (the default) routes nothing.
+  struct TConnectRule {
+    std::string Host;
+    int Port = 0;
+    std::string ToHost;
+    int ToPort = 0;
+  };
+  std::vector<TConnectRule> ConnectRules;
+  // The name a connection looks up (the proxy's through one, else where ConnectRules send
+  // it) for that port has Address (dotted IPv4), without a look-up; the first match counts.
+  struct TResolveRule {
+    std::string Host;
+    int Port = 0;
+    std::string Address;
+  };
+  std::vector<TResolveRule> ResolveRules;
+
   // Post URL-encodes its data (string mode only). Off, SendData goes out as given, for data
   // that is encoded already or is no form at all.
   bool EncodePostData = true;
@@ -266,6 +290,11 @@ class TVelHTTP : public TQuaywire {
   void CaptureBody(std::int64_t Announced, bool Chunked);
   // One pass on the open connection: send, read the reply, raise the result event.
   void RunExchange();
+  // The host and port the pass's connection is for: Host and Port, moved by the first
+  // matching ConnectRules entry.
+  std::pair<std::string, int> Routed() const;
+  // The socket's connection target for the pass, by ConnectRules and ResolveRules.
+  void RouteConnection();
   // The passes of a request, from the first to the one that is not followed.
   void RunPasses();
   // What the last reply asks of the next pass: the one place that decides its command, its
@@ -365,8 +394,6 @@ class TVelHTTP : public TQuaywire {
   void TellPassStart();
   // The error leaving the request, told to the observers; raised again by the caller.
   void TellFailure(const std::exception_ptr& Error);
-  // The name the socket looks up and connects to: the proxy's, else the host's.
-  const std::string& ServerName() const { return Proxy.empty() ? Host : Proxy; }
   std::vector<THttpObserver*> FObservers;  // a removed one is nulled while they are told
   int FTelling = 0;                        // depth of Tell
 };

@@ -83,7 +83,7 @@ bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
   switch (Step) {
     case ssLookedUp:
       return Tell([&](THttpObserver& O, THttpTime At) {
-        O.LookedUp(At, ServerName(), Dotted(RemoteAddress));
+        O.LookedUp(At, ConnectName(), Dotted(RemoteAddress));
       });
     case ssHostAsked: return Tell([](THttpObserver& O, THttpTime At) { O.HostAsked(At); });
     case ssHostGiven:
@@ -96,7 +96,7 @@ bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
     }
     case ssConnected:
       return Tell([&](THttpObserver& O, THttpTime At) {
-        O.Connected(At, ServerName(), Dotted(RemoteAddress), Proxy.empty() ? Port : ProxyPort);
+        O.Connected(At, ConnectName(), Dotted(RemoteAddress), ConnectPort());
       });
     case ssReceived:
       // A decoded body tells its blocks itself; a header is read through ReadLn, not here.

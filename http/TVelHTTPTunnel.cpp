@@ -38,8 +38,9 @@ bool TVelHTTP::OpenSecureChannel() {
 
 bool TVelHTTP::OpenTunnel() {
   // The proxy is told where to connect and nothing else: every credential and every line of
-  // the caller's is for the server, and goes only inside the tunnel.
-  const std::string Authority = Host + ":" + IntToStr(Port);
+  // the caller's is for the server, and goes only inside the tunnel, routed or not.
+  const auto [ToHost, ToPort] = Routed();
+  const std::string Authority = ToHost + ":" + IntToStr(ToPort);
   const std::string Request =
       "CONNECT " + Authority + " HTTP/1.0\r\nHost: " + Authority + "\r\n\r\n";
   Write(Request);

@@ -297,7 +297,7 @@ void TQuaywire::ResolveHost() {
   const TWaitScope Scope(*this);
   StatusMessage(8, "Resolve Host");
   SettleLookAhead();  // the host name goes through IOBuffer
-  const std::string& HostName = Proxy.empty() ? Host : Proxy;
+  const std::string& HostName = ConnectName();
   const std::size_t Length = std::min(HostName.size(), IOBufferData);
   std::memcpy(IOBuffer.data(), HostName.data(), Length);
   IOBuffer[Length] = '\0';
@@ -308,6 +308,7 @@ void TQuaywire::ResolveHost() {
   }
   RemoteAddress.sin_addr.s_addr = win::inet_addr(IOBuffer.data());
   if (RemoteAddress.sin_addr.s_addr != win::INADDR_NONE_) return;
+  if (FConnectTarget.Address != 0) return TakeAddress(FConnectTarget.Address);
 
   RemoteAddress.sin_addr.s_addr = 0;
   TimerOn();
@@ -324,9 +325,23 @@ void TQuaywire::ResolveHost() {
     case TWaitEnd::Ready: break;
   }
   if (!EventSucceeded || FPending.Address == 0) throw ESockError("Host Lookup Failed", LookUp);
-  RemoteAddress.sin_addr.s_addr = FPending.Address;
+  TakeAddress(FPending.Address);
+}
+
+void TQuaywire::TakeAddress(std::uint32_t Address) {
+  RemoteAddress.sin_addr.s_addr = Address;
   if (!SocketStep(ssLookedUp, {})) throw EComponentDestroyed();
   FireOrStop(OnHostResolved, this);
+}
+
+const std::string& TQuaywire::ConnectName() const {
+  if (!FConnectTarget.Name.empty()) return FConnectTarget.Name;
+  return Proxy.empty() ? Host : Proxy;
+}
+
+int TQuaywire::ConnectPort() const {
+  if (FConnectTarget.Port != 0) return FConnectTarget.Port;
+  return Proxy.empty() ? Port : ProxyPort;
 }
 
 bool TQuaywire::AwaitLookup(const TWaitScope& Scope) {
@@ -386,12 +401,14 @@ void TQuaywire::ResolveForConnect() {
     FireOrStop(OnInvalidHost, Handled);
     if (!SocketStep(Handled ? ssHostGiven : ssHostRefused, {})) throw EComponentDestroyed();
     if (!Handled) throw ESockError("Null Remote Address", TSockStep::ssLookUp);
+    // The host the handler names is where the connection goes: the route was for the other.
+    FConnectTarget = {};
   }
 }
 
 void TQuaywire::StartConnect() {
   RemoteAddress.sin_family = AF_INET;
-  const int PortValue = Proxy.empty() ? Port : ProxyPort;
+  const int PortValue = ConnectPort();
   RemoteAddress.sin_port = win::htons(static_cast<std::uint16_t>(PortValue & 0xFFFF));
   WaitDone = false;
   EventSucceeded = true;

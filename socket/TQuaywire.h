@@ -168,6 +168,11 @@ class TQuaywire : public TComponent {
   std::string Proxy;  // when set, resolved and connected instead of Host
   int ProxyPort = 0;
 
+  // The name and port Connect looks up and connects to: the connection target's where it
+  // names them, else Proxy and ProxyPort when a proxy is set, else Host and Port.
+  const std::string& ConnectName() const;
+  int ConnectPort() const;
+
   TStringList WinsockInfo;  // the start-up report, in the component that started WinSock
   // 64-bit so that transfers beyond 2 GiB count correctly.
   std::int64_t BytesSent = 0;
@@ -194,6 +199,16 @@ class TQuaywire : public TComponent {
 
  protected:
   void BeforeDestruction() override;
+
+  // Where a component that routes its connections sends the next one, set before Connect.
+  // Host and Port stay the names the protocol speaks of (the certificate's name, the SNI, the
+  // session's key): only the connection goes elsewhere. Empty (the default) changes nothing.
+  struct TConnectTarget {
+    std::string Name;           // looked up and connected to instead; "" keeps ConnectName's
+    int Port = 0;               // 0 keeps ConnectPort's
+    std::uint32_t Address = 0;  // IPv4 in network order the name is taken to have, unasked; 0 asks
+  };
+  TConnectTarget FConnectTarget;
 
   // Marks one wait of this component for as long as it lives: re-entrant Connect calls are
   // refused while any is open, and a component destroyed under a wait is detected without
@@ -399,6 +414,8 @@ class TQuaywire : public TComponent {
   // ResolveHost's request and its wait for the reply; false when the platform refused the
   // request (no reply will come).
   bool AwaitLookup(const TWaitScope& Scope);
+  // The address the name looked up has: RemoteAddress, told, then OnHostResolved.
+  void TakeAddress(std::uint32_t Address);
   // HandleSocketMessage's parts: a message for another socket on the window, an event of
   // the component's own socket, a look-up reply.
   void HandleOtherSocket(const TMessage& Msg);

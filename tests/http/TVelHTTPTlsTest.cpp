@@ -45,6 +45,8 @@ struct TTlsHttpCase {
   std::string Error{};
   std::vector<bool> ClientCerts{};  // asked for on each TLS connection when not empty
   bool Sink = false;                // the body goes to BodySink
+  std::vector<TVelHTTP::TConnectRule> Routes{};  // a ToPort of -1 is the TLS peer's
+  std::vector<TVelHTTP::TResolveRule> Resolved{};  // a Port of -1 is the TLS peer's
 };
 // One row a case reads best here.
 // clang-format off
@@ -109,6 +111,21 @@ const TTlsHttpCase TlsHttpCases[] = {
     {"TunnelRedirectionIsNotFollowed", {{{K::ReadRaw}, {K::Raw, To("https://good.test:{T}/x")}}}, {},
      "https://good.test:{T}/", "", {"Connected", "TunnelRequested", "Tunnel 302", "Head 302"},
      {{"T0", Connect}}, true},
+    // Only the connection moves: the name checked, the SNI and the Host line stay the URL's.
+    {"RoutedByTheFirstRuleThatMatches", {Serve5}, {}, "https://good.test/", "hello", Direct,
+     {{"T0", "GET / HTTP/1.0\r\nHost: good.test\r\n"}}, false, true, "", {}, false,
+     {{"other.test", 0, "127.0.0.1", 1}, {"GOOD.test", 443, "", -1}, {"", 0, "127.0.0.1", 1}}},
+    {"NotRoutedByRulesForOthers", {Serve5}, {}, "https://good.test:{T}/", "hello", Direct, {},
+     false, true, "", {}, false, {{"good.test", 443, "", 1}, {"other.test", 0, "", 1}}},
+    {"RoutedToANameOfAGivenAddress", {Serve5}, {}, "https://good.test/", "hello", Direct, {},
+     false, true, "", {}, false, {{"good.test", 0, "peer.example", -1}},
+     {{"peer.example", 443, "127.0.0.2"}, {"PEER.example", -1, "127.0.0.1"}}},
+    {"RoutedTunnelThroughTheProxy",
+     {{{K::ReadRaw}, {K::Raw, "HTTP/1.0 200 Connection established\r\n\r\n"}, {K::Accept},
+       {K::ReadRequest}, {K::Send, Ok5}, {K::CloseNotify}}},
+     {}, "https://good.test/", "hello", Tunneled,
+     {{"T0", Connect + "GET / HTTP/1.0\r\nHost: good.test\r\n"}}, true, true, "", {}, false,
+     {{"good.test", 443, "", -1}}},
 };
 // clang-format on
 void PrintTo(const TTlsHttpCase& C, std::ostream* Os) { *Os << C.Name; }
@@ -137,6 +154,14 @@ TEST_P(TlsHttp, Row) {
   if (C.Proxy) {
     H.Proxy = "127.0.0.1";
     H.ProxyPort = Tls.Port();
+  }
+  for (TVelHTTP::TConnectRule R : C.Routes) {
+    if (R.ToPort < 0) R.ToPort = Tls.Port();
+    H.ConnectRules.push_back(R);
+  }
+  for (TVelHTTP::TResolveRule R : C.Resolved) {
+    if (R.Port < 0) R.Port = Tls.Port();
+    H.ResolveRules.push_back(R);
   }
   std::string Sunk;
   if (C.Sink) H.BodySink = [&](std::string_view Block) { Sunk += Block; };
