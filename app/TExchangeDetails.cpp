@@ -69,8 +69,9 @@ QTableWidgetItem* Item(const QString& Text, Qt::Alignment Align = Qt::AlignLeft)
 
 }  // namespace
 
-TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* Parent)
-    : QWidget(Parent, Qt::Window), FRecorder(Recorder) {
+TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, TWindowRun& Run,
+                                   QWidget* Parent)
+    : QWidget(Parent, Qt::Window), FRecorder(Recorder), FRun(Run) {
   setObjectName("ExchangeDetails");
   setWindowTitle(QString::fromUtf8("D\u00e9tails de l'\u00e9change"));
   FSoon.setSingleShot(true);

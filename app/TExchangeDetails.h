@@ -23,6 +23,7 @@
 
 #include "app/TBarDelegate.h"
 #include "app/TBodyView.h"
+#include "app/TWindowRun.h"
 #include "inspect/TExchangeRecorder.h"
 #include "inspect/THarReader.h"
 #include "inspect/TPassReplay.h"
@@ -46,8 +47,9 @@ class TExchangeDetails : public QWidget {
  public:
   // The columns of the pass table.
   enum TColumn { pcNumber, pcMethod, pcURL, pcStatus, pcSize, pcTime, pcBar, pcReplay, ColumnCount };
-  // Shows Recorder, which must outlive the window (the main window owns both).
-  explicit TExchangeDetails(const TExchangeRecorder& Recorder, QWidget* Parent = nullptr);
+  // Shows Recorder; a replay runs only while Run is idle, and Run says so meanwhile. Both
+  // must outlive the window (the main window owns all three).
+  TExchangeDetails(const TExchangeRecorder& Recorder, TWindowRun& Run, QWidget* Parent = nullptr);
 
   const TExchangeRecorder& Recorder() const { return FRecorder; }
   // The passes shown: the recorder's, or those of the file opened.
@@ -79,7 +81,7 @@ class TExchangeDetails : public QWidget {
   void ReplaySelected(const TReplayOptions& Options);
   // Asks for the replay's options (another base, credentials, unsafe methods), then replays.
   void ReplayClicked();
-  bool Replaying() const { return FReplay != nullptr; }
+  bool Replaying() const { return FRun.Replaying(); }
   // Ends the entry being replayed; the rest are not sent. The entry cut short says
   // "arrêté", not a failure.
   void StopReplay();
@@ -94,8 +96,6 @@ class TExchangeDetails : public QWidget {
   // edge, leaving Main's left third in sight when half of Want's width is left for it; its
   // top at Main's, moved up as far as its height needs.
   static QRect Placement(const QRect& Main, const QRect& Screen, const QSize& Want);
-  // The main window runs a request: nothing may be replayed meanwhile.
-  std::function<bool()> RequestRunning;
   // Rebuilds the table and the selected pass's tabs from the record, keeping the selection
   // and the reader's place.
   void Refresh();
@@ -147,8 +147,6 @@ class TExchangeDetails : public QWidget {
   void CopyCommands();
 
  signals:
-  // A replay began or ended: what cannot run meanwhile says so.
-  void ReplayRunningChanged(bool Running);
 
  protected:
   void showEvent(QShowEvent* Event) override;
@@ -233,6 +231,7 @@ class TExchangeDetails : public QWidget {
   // passes, only while they are those of the request replayed (its first pass's start).
   std::vector<std::optional<TReplayResult>> FReplays;
   TTimingBars::TClock::time_point FReplayedStart{};
+  TWindowRun& FRun;
   TPassReplay* FReplay = nullptr;  // while a replay runs
   bool FReplayStopped = false;     // its stop was asked: the passes after are not sent
   int FStoppedPass = -1;           // the pass whose replay the stop cut short

@@ -198,7 +198,7 @@ std::vector<THarEntry> TExchangeDetails::EntriesOf(const std::vector<int>& Chose
 }
 
 void TExchangeDetails::ReplayClicked() {
-  if (Replaying() || (RequestRunning && RequestRunning())) return;
+  if (!FRun.Idle()) return;
   const auto Chosen = SelectedPasses();
   if (Chosen.empty()) return;
   const QString Unsafe = Methods(EntriesOf(Chosen));
@@ -261,15 +261,13 @@ void TExchangeDetails::StopReplay() {
 
 void TExchangeDetails::SetReplaying(TPassReplay* Replay) {
   FReplay = Replay;
-  // The main window's stop is off while it runs nothing; a replay is something to stop.
-  if (QAction* Stop = FStop->defaultAction())
-    Stop->setEnabled(Replay != nullptr || (RequestRunning && RequestRunning()));
+  // What cannot run meanwhile hears it from the run state; the stop is on while it runs.
+  FRun.Set(Replay != nullptr ? TWindowRun::TState::Replay : TWindowRun::TState::Idle);
   UpdateButtons();
-  emit ReplayRunningChanged(Replay != nullptr);
 }
 
 void TExchangeDetails::ReplaySelected(const TReplayOptions& Options) {
-  if (Replaying() || (RequestRunning && RequestRunning())) return;
+  if (!FRun.Idle()) return;
   const auto Chosen = SelectedPasses();
   const std::vector<THarEntry> Entries = EntriesOf(Chosen);
   TPassReplay Replay(Options);

@@ -236,7 +236,7 @@ void TForm1::SetUpComponent() {
   // reports of them are below the window's level.
   FTlsProgress = std::make_unique<TTlsProgress>(*VelHTTP1);
   FTlsProgress->OnText = [this](const QString& Text) {
-    if (FRun == TRunState::Closing) return;
+    if (FRun.State() == TWindowRun::TState::Closing) return;
     SetStatus(Text);
     ShowSecurityMark();
   };
@@ -263,6 +263,7 @@ void TForm1::ConnectControls() {
   connect(FUi->SpeedButton5, &QToolButton::clicked, this, &TForm1::SpeedButton5Click);
   connect(FUi->SpeedButton6, &QToolButton::clicked, this, &TForm1::SpeedButton6Click);
   connect(FUi->Arreter1, &QAction::triggered, this, &TForm1::Arreter1Click);
+  connect(&FRun, &TWindowRun::Changed, this, &TForm1::RunChanged);
   connect(FUi->Quitter1, &QAction::triggered, this, &TForm1::Quitter1Click);
   connect(FUi->Apropos1, &QAction::triggered, this, &TForm1::Apropos1Click);
   connect(FUi->DetailsEchange1, &QAction::triggered, this, &TForm1::DetailsEchange1Click);
@@ -345,7 +346,7 @@ void TForm1::PrepareRequest(const QString& Url, bool Elsewhere) {
 void TForm1::RunAction(const TAction& Action) {
   // A replay from the details window runs on its own component, but in a nested wait that
   // a request started meanwhile would hold until its own end.
-  if (RequestRunning() || (FDetails && FDetails->Replaying())) {
+  if (!FRun.Idle()) {
     // The running exchange is left alone; a second one would share its socket.
     SetStatus(QString::fromUtf8("Requête déjà en cours"));
     return;
@@ -355,7 +356,7 @@ void TForm1::RunAction(const TAction& Action) {
   TOutcome Out = RunOnce(Action.Url, Action.Request, false);
   const std::string FirstUrl = FTlsProgress->Last().FirstURL;
   // Each refusal the user waives goes on from its pass; a later pass may be refused again.
-  while (Out.Ended == TRunState::Running && Out.Error) {
+  while (Out.Ended == TWindowRun::TState::Request && Out.Error) {
     const TRefusal Refusal = AskAboutRefusal(Out.Error);
     if (Refusal == TRefusal::NotRefused) break;
     if (Refusal == TRefusal::Cancelled) return;
@@ -369,10 +370,10 @@ void TForm1::RunAction(const TAction& Action) {
 
 TForm1::TOutcome TForm1::RunOnce(const QString& Url, const std::function<void()>& Request,
                                  bool Elsewhere, bool GoingOn) {
-  SetRunning(true);
+  FRun.Set(TWindowRun::TState::Request);
   FTooLarge = false;
   FResuming = GoingOn;
-  TOutcome Out{TRunState::Running, nullptr};
+  TOutcome Out{TWindowRun::TState::Request, nullptr};
   try {
     // Going on from a refused pass, the inspector keeps it: it shows why the check was waived.
     if (!GoingOn) FRecorder->Clear();
@@ -386,16 +387,16 @@ TForm1::TOutcome TForm1::RunOnce(const QString& Url, const std::function<void()>
   } catch (...) {
     Out.Error = std::current_exception();
   }
-  Out.Ended = FRun;
+  Out.Ended = FRun.State();
   FResuming = false;
-  SetRunning(false);
+  FRun.Set(TWindowRun::TState::Idle);
   ShowSecurityMark();
   return Out;
 }
 
 void TForm1::ShowOutcome(const TOutcome& Out, const std::function<void()>& Show) {
-  if (Out.Ended == TRunState::Closing) return;  // the program is ending: nothing more to show
-  if (Out.Ended == TRunState::Stopping) {
+  if (Out.Ended == TWindowRun::TState::Closing) return;  // the program is ending: nothing more to show
+  if (Out.Ended == TWindowRun::TState::Stopping) {
     // A stop the user asked for is no failure: no report, and the panes keep their text.
     SetStatus(QString::fromUtf8("Requête arrêtée"));
     return;
@@ -429,22 +430,26 @@ void TForm1::ShowOutcome(const TOutcome& Out, const std::function<void()>& Show)
   }
 }
 
-void TForm1::SetRunning(bool Running) {
-  FRun = Running ? TRunState::Running : TRunState::Idle;
-  FUi->Arreter1->setEnabled(Running);
-  FUi->EnregistrerReponse1->setEnabled(!Running);
-  FUi->ExporterHar1->setEnabled(!Running);
+void TForm1::RunChanged() {
+  const bool Request = FRun.Request();
+  FUi->Arreter1->setEnabled(!FRun.Idle());
+  FUi->EnregistrerReponse1->setEnabled(!Request);
+  FUi->ExporterHar1->setEnabled(!Request);
+  // A file picked during a replay could only be refused.
+  FUi->OuvrirHar1->setEnabled(!FRun.Replaying());
+  if (Request == FButtonsOff) return;  // a stop or a close asked for changes no button
+  FButtonsOff = Request;
   // A click meanwhile could only be refused, and the refusal would be overwritten by the next
   // progress report: the buttons say beforehand that they cannot start another request.
   QWidget* const Focus = focusWidget();
   for (QPushButton* Button : {FUi->Button1, FUi->Button2, FUi->Button3})
-    Button->setEnabled(!Running);
+    Button->setEnabled(!Request);
   // The file choosers are dialogs too.
   for (QToolButton* Button : {FUi->SpeedButton4, FUi->SpeedButton5, FUi->SpeedButton6})
-    Button->setEnabled(!Running);
+    Button->setEnabled(!Request);
   // A disabled button hands its focus on; it takes it back at the end, unless it has moved on
   // meanwhile, so that Space on the button runs the request again.
-  if (Running) {
+  if (Request) {
     FRunFocus = {Focus, Focus != focusWidget() ? focusWidget() : nullptr};
   } else if (FRunFocus.Before && FRunFocus.Moved && FRunFocus.Moved == focusWidget()) {
     FRunFocus.Before->setFocus();
@@ -555,7 +560,7 @@ void TForm1::VelHTTP1Failure(CmdType Cmd) {
 void TForm1::VelHTTP1ConnectionFailed(TObject*) {
   // Going on from a refused pass opens a new connection: the server may have gone meanwhile,
   // and nothing was cancelled.
-  if (FResuming && FRun == TRunState::Running) {
+  if (FResuming && FRun.State() == TWindowRun::TState::Request) {
     const QUrl Url(QString::fromStdString(FTlsProgress->Last().URL));
     const QString Peer = VelHTTP1->Proxy.empty()
                              ? Url.host() + ":" + QString::number(Url.port(443))
@@ -589,8 +594,9 @@ void TForm1::VelHTTP1InvalidHost(bool& Handled) {
 // --- Menu and closing ----------------------------------------------------------------------
 
 void TForm1::Arreter1Click() {
-  if (FRun == TRunState::Idle) return;
-  if (FRun == TRunState::Running) FRun = TRunState::Stopping;
+  // A replay hears the same action in the inspector.
+  if (!FRun.Request()) return;
+  if (FRun.State() == TWindowRun::TState::Request) FRun.Set(TWindowRun::TState::Stopping);
   VelHTTP1->Abort();
 }
 
@@ -611,10 +617,10 @@ void TForm1::resizeEvent(QResizeEvent* Event) {
 void TForm1::closeEvent(QCloseEvent* Event) {
   Event->accept();
   if (Form2) Form2->hide();
-  if (FRun != TRunState::Idle) {
+  if (FRun.Request()) {
     // The request's handler is still on the stack: it unwinds after the abort, and the
     // window is destroyed only after the event loop has returned.
-    FRun = TRunState::Closing;
+    FRun.Set(TWindowRun::TState::Closing);
     VelHTTP1->Abort();
   }
   if (FDetails) FDetails->StopReplay();
@@ -625,7 +631,7 @@ void TForm1::closeEvent(QCloseEvent* Event) {
 
 void TForm1::DetailsEchange1Click() {
   if (!FDetails) {
-    FDetails = new TExchangeDetails(*FRecorder, this);
+    FDetails = new TExchangeDetails(*FRecorder, FRun, this);
     // A window of its own: closing it leaves the program running, and the main window's
     // closing still ends it.
     FDetails->setAttribute(Qt::WA_QuitOnClose, false);
@@ -633,10 +639,6 @@ void TForm1::DetailsEchange1Click() {
     FDetails->SetExportAction(FUi->ExporterHar1);
     FDetails->TlsSettingsOf = [this] { return VelHTTP1->TlsSettings; };
     FDetails->ReplayTlsOf = [this] { return ReplayTls(); };
-    FDetails->RequestRunning = [this] { return RequestRunning(); };
-    // A file picked during a replay could only be refused.
-    connect(FDetails, &TExchangeDetails::ReplayRunningChanged, FUi->OuvrirHar1,
-            [this](bool Replaying) { FUi->OuvrirHar1->setEnabled(!Replaying); });
   }
   FDetails->Refresh();
   FDetails->show();
@@ -722,7 +724,7 @@ void TForm1::OuvrirHar1Click() {
 void TForm1::OpenHar(const QString& FileName) {
   if (RequestRunning()) return;
   DetailsEchange1Click();
-  if (FDetails->Replaying()) {
+  if (FRun.Replaying()) {
     ShowMessage(QString::fromUtf8("Un rejeu est en cours : arr\u00eatez-le avant d'ouvrir un autre fichier."));
     return;
   }

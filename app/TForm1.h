@@ -13,6 +13,7 @@
 
 #include "app/TAnchors.h"
 #include "app/TTlsProgress.h"
+#include "app/TWindowRun.h"
 #include "http/TVelHTTP.h"
 #include "inspect/TExchangeRecorder.h"
 
@@ -46,7 +47,7 @@ class TForm1 : public QMainWindow {
   // in a message box why it cannot.
   void SaveReply(const QString& FileName);
   // True from a request button's click until its request has ended.
-  bool RequestRunning() const { return FRun != TRunState::Idle; }
+  bool RequestRunning() const { return FRun.Request(); }
   // "Corps incomplet : <kept> octets sur <announced>" when the last reply's body ended before
   // the length it announced; empty otherwise.
   QString ShortBodyText() const;
@@ -140,7 +141,6 @@ class TForm1 : public QMainWindow {
   // refusal said, when they cannot be used.
   std::optional<TTlsSettings> ReplayTls();
   std::string PassphraseFor(const std::string& KeyFile);
-  enum class TRunState { Idle, Running, Stopping, Closing };
   // A request action: where it starts, the call, the panes it fills, and its form data (for
   // a POST that goes on from a refused pass).
   struct TAction {
@@ -151,7 +151,7 @@ class TForm1 : public QMainWindow {
   };
   // How one request call ended.
   struct TOutcome {
-    TRunState Ended;
+    TWindowRun::TState Ended;
     std::exception_ptr Error;
     std::int64_t TooLarge = 0;
   };
@@ -173,9 +173,9 @@ class TForm1 : public QMainWindow {
   void Resume(const TTlsProgress::TPass& Pass, const std::string& Data);
   void ChooseFile(QLineEdit* Box, const QString& Title);
   void ShowSecurityMark();
-  // Running, or idle again: the run state, the stop item, the saving items and the request
-  // buttons, which are disabled while a request runs.
-  void SetRunning(bool Running);
+  // What the run state allows: the stop item while anything runs, the saving items and the
+  // request buttons not while a request runs, opening a HAR not while a replay runs.
+  void RunChanged();
   void SetStatus(const QString& Text);
   void SetStatusAnsi(const std::string& Text);
   void ShowMessage(const QString& Text);
@@ -184,9 +184,9 @@ class TForm1 : public QMainWindow {
   QPointer<QLabel> FStatusText;  // null once the status bar is gone
   QSize FStoredSize;
   TAnchors FAnchors;  // the request bars' boxes and buttons, by the window's width
-  // The window's run state, changed together and in one place: a request runs, its stop was
-  // asked (no failure then), or the window is closing under it (nothing more is shown).
-  TRunState FRun = TRunState::Idle;
+  // The window's run state, the inspector's replay included, changed in one place.
+  TWindowRun FRun;
+  bool FButtonsOff = false;  // the request buttons are off for the request running
   bool FResuming = false;  // the request running goes on from a refused pass
   // Where the focus was when the request started, and where disabling the buttons moved it.
   struct TRunFocus {

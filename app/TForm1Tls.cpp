@@ -173,7 +173,7 @@ std::string TForm1::PassphraseFor(const std::string& KeyFile) {
   Query.setCancelButtonText("Annuler");
   if (Query.exec() != QDialog::Accepted) {
     // No passphrase, no request: as a stop, which reports nothing.
-    FRun = TRunState::Stopping;
+    FRun.Set(TWindowRun::TState::Stopping);
     throw Exception("passphrase not given");
   }
   return FPassphrases[KeyFile] = TAnsiText::FromQString(Query.textValue());
