@@ -109,6 +109,7 @@ std::string Merged(const THttpUrl& Base, const std::string& Path) {
   return Slash == std::string::npos ? Path : Base.Path.substr(0, Slash + 1) + Path;
 }
 
+// An RFC 3986 reference; an IPv6 literal refused unless KeepLiteral (see SplitServer).
 THttpUrl SplitRfc3986(std::string_view Text, bool KeepLiteral) {
   THttpUrl Url;
   std::size_t At = 0;

@@ -26,7 +26,8 @@ class THttpUrl {
   std::string Path;
   bool HasQuery = false;
   std::string Query;  // without its "?"
-  bool HasFragment = false;  // a "#" followed, and what it names was dropped
+  // A "#" followed; what it names is not kept.
+  bool HasFragment = false;
   // Where the path starts in the text that was split, so that a caller can complete the
   // text with a "/" at that point.
   std::size_t PathAt = 0;

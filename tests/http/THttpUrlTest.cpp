@@ -216,7 +216,8 @@ TEST(ServerUrl, NamesItsServer) {
   // server is nobody's.
   EXPECT_TRUE(CredentialScope::SameServer("https://API.test:443/a", "https://api.test/b#c"));
   EXPECT_TRUE(CredentialScope::SameServer("http://[::1]/", "http://[::1]:80/"));
-  for (const std::string Other : {"http://api.test/", "https://api.test:8443/", "https://b.test/", ""})
+  for (const std::string Other :
+       {"http://api.test/", "https://api.test:8443/", "https://b.test/", ""})
     EXPECT_FALSE(CredentialScope::SameServer("https://api.test/", Other)) << Other;
   EXPECT_FALSE(CredentialScope::SameServer("", ""));
 }
