@@ -17,7 +17,6 @@
 #include <QResizeEvent>
 #include <QStatusBar>
 #include <QTranslator>
-#include <QUrl>
 #include <algorithm>
 #include <array>
 #include <exception>
@@ -34,6 +33,7 @@
 #include "base/Exception.h"
 #include "base/SysUtils.h"
 #include "base/TApplication.h"
+#include "http/CredentialScope.h"
 #include "http/HttpErrors.h"
 #include <nlohmann/json.hpp>
 
@@ -361,7 +361,7 @@ void TForm1::RunAction(const TAction& Action) {
     if (Refusal == TRefusal::NotRefused) break;
     if (Refusal == TRefusal::Cancelled) return;
     const TTlsProgress::TPass Pass = FTlsProgress->Last();
-    const bool Elsewhere = !TTlsProgress::SameServer(Pass.URL, FirstUrl);
+    const bool Elsewhere = !CredentialScope::SameServer(Pass.URL, FirstUrl);
     Out = RunOnce(QString::fromStdString(Pass.URL),
                   [this, Pass, Data = Action.Data] { Resume(Pass, Data); }, Elsewhere, true);
   }
@@ -561,10 +561,12 @@ void TForm1::VelHTTP1ConnectionFailed(TObject*) {
   // Going on from a refused pass opens a new connection: the server may have gone meanwhile,
   // and nothing was cancelled.
   if (FResuming && FRun.State() == TWindowRun::TState::Request) {
-    const QUrl Url(QString::fromStdString(FTlsProgress->Last().URL));
-    const QString Peer = VelHTTP1->Proxy.empty()
-                             ? Url.host() + ":" + QString::number(Url.port(443))
-                             : TAnsiText::ForMessage(VelHTTP1->Proxy) + ":" + QString::number(VelHTTP1->ProxyPort);
+    const std::optional<TPassServer> Server = CredentialScope::ServerOf(FTlsProgress->Last().URL);
+    QString Peer;
+    if (!VelHTTP1->Proxy.empty())
+      Peer = TAnsiText::ForMessage(VelHTTP1->Proxy) + ":" + QString::number(VelHTTP1->ProxyPort);
+    else if (Server)
+      Peer = TAnsiText::ForMessage(Server->Host) + ":" + QString::number(Server->Port);
     ShowMessage(QString::fromUtf8("La connexion \u00e0 %1 pour continuer sans v\u00e9rifier a \u00e9chou\u00e9 : le "
                                   "serveur ne l'accepte plus ou ne r\u00e9pond plus.")
                     .arg(Peer));

@@ -1,8 +1,6 @@
 // The status bar's texts for the tunnel and the handshake, and the pass they were of.
 #include "app/TTlsProgress.h"
 
-#include <QUrl>
-
 #include "app/TTlsText.h"
 
 TTlsProgress::TTlsProgress(TVelHTTP& Http) : FHttp(Http) { Http.AddObserver(*this); }
@@ -39,12 +37,4 @@ void TTlsProgress::TlsEnded(THttpTime, const TTlsFacts& Facts) {
 
 void TTlsProgress::Say(const QString& Text) const {
   if (OnText) OnText(Text);
-}
-
-bool TTlsProgress::SameServer(const std::string& A, const std::string& B) {
-  const QUrl Ua(QString::fromStdString(A));
-  const QUrl Ub(QString::fromStdString(B));
-  const auto PortOf = [](const QUrl& U) { return U.port(U.scheme() == "https" ? 443 : 80); };
-  return Ua.scheme() == Ub.scheme() && Ua.host().compare(Ub.host(), Qt::CaseInsensitive) == 0 &&
-         PortOf(Ua) == PortOf(Ub);
 }

@@ -30,8 +30,6 @@ class TTlsProgress : private THttpObserver {
   const TPass& Last() const { return FLast; }
   // A pass since Clear went on with its check waived.
   bool Unverified() const { return FUnverified; }
-  // Two absolute URLs name the same server: scheme, host and port (80 or 443 when unsaid).
-  static bool SameServer(const std::string& A, const std::string& B);
   // Each text for the status bar, as its step happens.
   std::function<void(const QString&)> OnText;
 

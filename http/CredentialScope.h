@@ -4,10 +4,13 @@
 // first server (its scheme, host and port).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/AsciiText.h"
 #include "http/HttpChars.h"
+#include "http/THttpUrl.h"
 
 // The server a pass goes to, as the rule tells servers apart.
 struct TPassServer {
@@ -23,6 +26,25 @@ namespace CredentialScope {
 inline bool CallerCredentialsGo(const TPassServer& First, const TPassServer& Pass) {
   return First.Scheme == Pass.Scheme && SameNoCase(First.Host, Pass.Host) &&
          First.Port == Pass.Port;
+}
+
+// The server an absolute http or https URL names, its port the scheme's own when unsaid and
+// an IPv6 literal in its brackets; none for a URL that names no web server (see
+// THttpUrl::NamesWebServer).
+inline std::optional<TPassServer> ServerOf(const THttpUrl& Url) {
+  if (!Url.NamesWebServer()) return std::nullopt;
+  return TPassServer{AsciiLowered(Url.Scheme), Url.Host, Url.ServerPort()};
+}
+
+inline std::optional<TPassServer> ServerOf(std::string_view Url) {
+  return ServerOf(THttpUrl::SplitServer(Url));
+}
+
+// Two absolute URLs name one server, as the caller's credentials tell them apart; a URL that
+// names no web server is nobody's server, so that credentials stay home.
+inline bool SameServer(std::string_view A, std::string_view B) {
+  const std::optional<TPassServer> First = ServerOf(A), Other = ServerOf(B);
+  return First && Other && CallerCredentialsGo(*First, *Other);
 }
 
 // Any port of the host: cookies do not tell ports apart (RFC 6265, 8.5). A cookie set over

@@ -58,7 +58,8 @@ std::string PercentDecoded(std::string_view S) {
 
 // Cuts the authority that starts at From (ending at "/", "?", "#" or the end) into Url,
 // and returns where the path starts.
-std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url) {
+std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url,
+                          bool KeepLiteral = false) {
   std::size_t End = From;
   while (End < Text.size() && !AuthorityEnd(Text[End])) ++End;
   Url.HasAuthority = true;
@@ -69,12 +70,17 @@ std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url
     Url.UserInfo.assign(HostPort.substr(0, At));
     HostPort.remove_prefix(At + 1);
   }
+  std::size_t PortFrom = 0;
   if (!HostPort.empty() && HostPort[0] == '[') {
     const auto Close = HostPort.find(']');
-    throw EHttpUrlError("IPv6 addresses are not supported: " +
-                        std::string(HostPort.substr(0, Close == Npos ? Close : Close + 1)));
+    if (!KeepLiteral)
+      throw EHttpUrlError("IPv6 addresses are not supported: " +
+                          std::string(HostPort.substr(0, Close == Npos ? Close : Close + 1)));
+    const bool PortNext =
+        Close != Npos && (Close + 1 == HostPort.size() || HostPort[Close + 1] == ':');
+    PortFrom = PortNext ? Close + 1 : HostPort.size();
   }
-  const auto Colon = HostPort.find(':');
+  const auto Colon = HostPort.find(':', PortFrom);
   Url.Host.assign(HostPort.substr(0, Colon));
   if (Colon != std::string_view::npos) {
     Url.HasPort = true;
@@ -87,6 +93,7 @@ std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url
 void TakePathAndQuery(std::string_view Text, std::size_t From, THttpUrl& Url) {
   Url.PathAt = From;
   const std::size_t Fragment = std::min(Text.find('#', From), Text.size());
+  Url.HasFragment = Fragment < Text.size();
   const std::size_t Question = std::min(Text.find('?', From), Fragment);
   Url.Path.assign(Text.substr(From, Question - From));
   if (Question < Fragment) {
@@ -100,6 +107,24 @@ std::string Merged(const THttpUrl& Base, const std::string& Path) {
   if (Base.HasAuthority && Base.Path.empty()) return "/" + Path;
   const auto Slash = Base.Path.rfind('/');
   return Slash == std::string::npos ? Path : Base.Path.substr(0, Slash + 1) + Path;
+}
+
+// An RFC 3986 reference; an IPv6 literal refused unless KeepLiteral (see SplitServer).
+THttpUrl SplitRfc3986(std::string_view Text, bool KeepLiteral) {
+  THttpUrl Url;
+  std::size_t At = 0;
+  if (const std::size_t Length = SchemeLength(Text); Length > 0) {
+    Url.Scheme.assign(Text.substr(0, Length));
+    At = Length + 1;
+  }
+  if (Text.substr(At, 2) == "//") At = TakeAuthority(Text, At + 2, Url, KeepLiteral);
+  TakePathAndQuery(Text, At, Url);
+  return Url;
+}
+
+// The port a scheme's server listens on when its URL names none.
+int OwnPort(std::string_view Scheme) {
+  return SameNoCase(Scheme, "https") ? 443 : THttpUrl::SchemePort(Scheme);
 }
 
 }  // namespace
@@ -120,17 +145,9 @@ THttpUrl THttpUrl::SplitUser(std::string_view Text) {
   return Url;
 }
 
-THttpUrl THttpUrl::SplitReference(std::string_view Text) {
-  THttpUrl Url;
-  std::size_t At = 0;
-  if (const std::size_t Length = SchemeLength(Text); Length > 0) {
-    Url.Scheme.assign(Text.substr(0, Length));
-    At = Length + 1;
-  }
-  if (Text.substr(At, 2) == "//") At = TakeAuthority(Text, At + 2, Url);
-  TakePathAndQuery(Text, At, Url);
-  return Url;
-}
+THttpUrl THttpUrl::SplitReference(std::string_view Text) { return SplitRfc3986(Text, false); }
+
+THttpUrl THttpUrl::SplitServer(std::string_view Text) { return SplitRfc3986(Text, true); }
 
 std::string THttpUrl::RemoveDotSegments(std::string_view In) {
   std::string Out;
@@ -220,6 +237,33 @@ int THttpUrl::PortNumber() const {
   return Value;
 }
 
+int THttpUrl::ServerPort() const {
+  const int Port = PortNumber();
+  if (Port != 0) return Port;
+  return OwnPort(Scheme);
+}
+
+bool THttpUrl::NamesWebServer() const {
+  if (!HasAuthority || !IsWebScheme(Scheme) || Host.empty()) return false;
+  if (Host[0] == '[' && (Host.size() < 3 || Host.find(']') != Host.size() - 1)) return false;
+  try {
+    PortNumber();
+  } catch (const EHttpUrlError&) {
+    return false;
+  }
+  return true;
+}
+
+std::string THttpUrl::HostPort() const {
+  return HasUserInfo ? Authority.substr(UserInfo.size() + 1) : Authority;
+}
+
+std::string THttpUrl::Target() const {
+  std::string Out = Path.empty() || Path[0] != '/' ? "/" + Path : Path;
+  if (HasQuery) Out.append("?").append(Query);
+  return Out;
+}
+
 std::string THttpUrl::User() const {
   return PercentDecoded(std::string_view(UserInfo).substr(0, UserInfo.find(':')));
 }
@@ -230,11 +274,7 @@ std::string THttpUrl::Password() const {
                                     : PercentDecoded(std::string_view(UserInfo).substr(Colon + 1));
 }
 
-std::string THttpUrl::RequestTarget() const {
-  std::string Target = Path.empty() || Path[0] != '/' ? "/" + Path : Path;
-  if (HasQuery) Target.append("?").append(Query);
-  return EncodeTarget(Target);
-}
+std::string THttpUrl::RequestTarget() const { return EncodeTarget(Target()); }
 
 std::string THttpUrl::EncodeTarget(std::string_view Target) {
   static constexpr char Hex[] = "0123456789ABCDEF";
@@ -264,8 +304,11 @@ int THttpUrl::SchemePort(std::string_view Scheme) {
 }
 
 bool THttpUrl::IsKnownScheme(std::string_view Scheme) {
-  return SameNoCase(Scheme, "http") || SameNoCase(Scheme, "https") ||
-         SameNoCase(Scheme, "ftp") || SameNoCase(Scheme, "gopher");
+  return IsWebScheme(Scheme) || SameNoCase(Scheme, "ftp") || SameNoCase(Scheme, "gopher");
+}
+
+bool THttpUrl::IsWebScheme(std::string_view Scheme) {
+  return SameNoCase(Scheme, "http") || SameNoCase(Scheme, "https");
 }
 
 std::string THttpUrl::HostValue(const std::string& Host, int Port) {
@@ -275,8 +318,8 @@ std::string THttpUrl::HostValue(const std::string& Host, int Port) {
 std::string THttpUrl::AbsoluteForm(std::string_view Scheme, const std::string& Host, int Port,
                                    const std::string& Target) {
   const std::string S = Scheme.empty() ? std::string("http") : std::string(Scheme);
-  const bool OwnPort = Port == (SameNoCase(S, "https") ? 443 : SchemePort(S));
-  return S + "://" + Host + (OwnPort ? std::string() : ":" + std::to_string(Port)) + Target;
+  const bool Own = Port == OwnPort(S);
+  return S + "://" + Host + (Own ? std::string() : ":" + std::to_string(Port)) + Target;
 }
 
 void THttpUrl::CheckHost(const std::string& Host) {

@@ -26,6 +26,8 @@ class THttpUrl {
   std::string Path;
   bool HasQuery = false;
   std::string Query;  // without its "?"
+  // A "#" followed; what it names is not kept.
+  bool HasFragment = false;
   // Where the path starts in the text that was split, so that a caller can complete the
   // text with a "/" at that point.
   std::size_t PathAt = 0;
@@ -34,6 +36,11 @@ class THttpUrl {
   static THttpUrl SplitUser(std::string_view Text);
   // An RFC 3986 URI reference. Refuses an IPv6 literal.
   static THttpUrl SplitReference(std::string_view Text);
+  // An RFC 3986 URI reference whose IPv6 literal is kept in its brackets as the host
+  // ("[::1]"), the port after its "]": what a recording or a replay's base may name, to be
+  // compared and rebased, never connected to. A "[" without its "]" or followed by other
+  // text than a port leaves the whole of the host and port as the host.
+  static THttpUrl SplitServer(std::string_view Text);
   // Reference resolved against Base (an absolute URL) and written out again without its
   // fragment, scheme in lower case. A reference whose scheme is the base's and that names
   // no server is read as relative, as RFC 3986 allows for older parsers. Refuses a result
@@ -49,6 +56,16 @@ class THttpUrl {
   // Decimal digits only: refuses text that is no integer (the conversion error), and any
   // other text or a number outside 1-65535 ("Invalid port in URL: ...").
   int PortNumber() const;
+  // The port the URL names, else its scheme's own: 443 for https, else as SchemePort.
+  // Refuses what PortNumber refuses.
+  int ServerPort() const;
+  // Whether the URL names a web server: the scheme http or https, a host that is not
+  // empty (a literal closed by its "]" alone), and a port that is empty or 1-65535.
+  bool NamesWebServer() const;
+  // The authority without its user information.
+  std::string HostPort() const;
+  // The path and query as written: "/" for an empty path.
+  std::string Target() const;
   // User name and password of the user information, percent-decoded.
   std::string User() const;
   std::string Password() const;
@@ -64,6 +81,8 @@ class THttpUrl {
   static int SchemePort(std::string_view Scheme);
   // Whether Scheme (any case) is one the component requests: http, https, ftp or gopher.
   static bool IsKnownScheme(std::string_view Scheme);
+  // Whether Scheme (any case) is http or https.
+  static bool IsWebScheme(std::string_view Scheme);
   // The Host line's value: the host, with ":" and the port when the port is not 80.
   static std::string HostValue(const std::string& Host, int Port);
   // The absolute form a proxy needs: scheme (http when none), "://", host, the port when it

@@ -18,6 +18,7 @@
 #include <streambuf>
 
 #include "base/AsciiText.h"
+#include "http/THttpUrl.h"
 #include "tls/CertificateTime.h"
 
 namespace {
@@ -360,25 +361,13 @@ struct TUrlParts {
   std::string Target;     // path and query, for the request line
 };
 
+// The user and the fragment left out; the host and port as written, whatever they are.
 std::optional<TUrlParts> UrlParts(std::string_view URL) {
-  URL = URL.substr(0, URL.find('#'));
-  const auto Scheme = URL.find("://");
-  if (Scheme == std::string_view::npos ||
-      !(SameNoCase(URL.substr(0, Scheme), "http") || SameNoCase(URL.substr(0, Scheme), "https")))
-    return std::nullopt;
-  const std::size_t Start = Scheme + 3;
-  const auto PathAt = std::min(URL.find_first_of("/?", Start), URL.size());
-  std::string_view Authority = URL.substr(Start, PathAt - Start);
-  if (const auto At = Authority.rfind('@'); At != std::string_view::npos)
-    Authority.remove_prefix(At + 1);
-  if (Authority.empty()) return std::nullopt;
-  std::string Target(URL.substr(PathAt));
-  if (Target.empty() || Target[0] == '?') Target.insert(0, "/");
-  TUrlParts P;
-  P.URL = std::string(URL.substr(0, Start)) + std::string(Authority) + std::string(URL.substr(PathAt));
-  P.Authority = std::string(Authority);
-  P.Target = std::move(Target);
-  return P;
+  const THttpUrl U = THttpUrl::SplitServer(URL);
+  const std::string Authority = U.HostPort();
+  if (!U.HasAuthority || !THttpUrl::IsWebScheme(U.Scheme) || Authority.empty()) return std::nullopt;
+  return TUrlParts{U.Scheme + "://" + Authority + U.Path + (U.HasQuery ? "?" + U.Query : ""),
+                   Authority, U.Target()};
 }
 
 // The request line, its fields and its body; "" or the first fault.

@@ -15,78 +15,6 @@
 
 namespace {
 
-// An http(s) URL cut at the places a replay needs; Host keeps an IPv6 literal's brackets.
-struct TServerUrl {
-  std::string Scheme;  // lower case
-  bool HasUser = false;
-  std::string Host;
-  std::string PortText;  // as written; empty for the scheme's own
-  std::string Path;      // from the first "/" to the query
-  std::string Query;     // with its "?"; empty when none
-  bool HasFragment = false;
-
-  int Port() const {
-    if (PortText.empty()) return Scheme == "https" ? 443 : 80;
-    return std::stoi(PortText);
-  }
-  std::string Server() const {
-    return Scheme + "://" + Host + (PortText.empty() ? "" : ":" + PortText);
-  }
-};
-
-bool ValidPort(std::string_view Text) {
-  if (Text.empty()) return true;
-  if (Text.size() > 5) return false;
-  int Value = 0;
-  for (const char C : Text) {
-    if (C < '0' || C > '9') return false;
-    Value = Value * 10 + (C - '0');
-  }
-  return Value >= 1 && Value <= 65535;
-}
-
-// Host and port of an authority without its user; false when either is malformed.
-bool SplitHostPort(std::string_view HostPort, TServerUrl& Out) {
-  std::size_t HostEnd = 0;
-  if (!HostPort.empty() && HostPort.front() == '[') {
-    HostEnd = HostPort.find(']');
-    if (HostEnd == std::string_view::npos) return false;
-    ++HostEnd;
-  } else {
-    HostEnd = std::min(HostPort.find(':'), HostPort.size());
-  }
-  Out.Host = std::string(HostPort.substr(0, HostEnd));
-  const std::string_view Rest = HostPort.substr(HostEnd);
-  if (!Rest.empty() && Rest.front() != ':') return false;
-  Out.PortText = std::string(Rest.empty() ? Rest : Rest.substr(1));
-  return !Out.Host.empty() && Out.Host != "[]" && ValidPort(Out.PortText);
-}
-
-std::optional<TServerUrl> ParseServerUrl(std::string_view Text) {
-  const auto Sep = Text.find("://");
-  if (Sep == std::string_view::npos) return std::nullopt;
-  TServerUrl U;
-  U.Scheme = AsciiLowered(Text.substr(0, Sep));
-  if (U.Scheme != "http" && U.Scheme != "https") return std::nullopt;
-  Text.remove_prefix(Sep + 3);
-  if (const auto Hash = Text.find('#'); Hash != std::string_view::npos) {
-    U.HasFragment = true;
-    Text = Text.substr(0, Hash);
-  }
-  const std::string_view Authority =
-      Text.substr(0, std::min(Text.find_first_of("/?"), Text.size()));
-  Text.remove_prefix(Authority.size());
-  const auto At = Authority.rfind('@');
-  U.HasUser = At != std::string_view::npos;
-  if (!SplitHostPort(U.HasUser ? Authority.substr(At + 1) : Authority, U)) return std::nullopt;
-  const auto Question = Text.find('?');
-  U.Path = std::string(Text.substr(0, Question));
-  if (Question != std::string_view::npos) U.Query = std::string(Text.substr(Question));
-  return U;
-}
-
-TPassServer ServerOf(const TServerUrl& U) { return {U.Scheme, U.Host, U.Port()}; }
-
 // The lines the component composes from its own settings and fixed texts, each removed
 // unless the file gives one: a replay sends the file's lines and nobody's defaults.
 constexpr std::array<const char*, 9> ComposedByDefault = {
@@ -130,15 +58,14 @@ TPassReplay::~TPassReplay() = default;
 
 std::string TPassReplay::Rebase(const std::string& URL, const std::string& Base) {
   if (Base.empty()) return URL;
-  const std::optional<TServerUrl> B = ParseServerUrl(Base);
+  const THttpUrl B = THttpUrl::SplitServer(Base), U = THttpUrl::SplitServer(URL);
   // A base names a server alone: a path or query of its own would have to be merged with
   // the entry's, and a user in it would be a credential sent to every entry.
-  if (!B || B->HasUser || B->HasFragment || !B->Query.empty() ||
-      (!B->Path.empty() && B->Path != "/"))
+  if (!B.NamesWebServer() || B.HasUserInfo || B.HasFragment || B.HasQuery ||
+      (!B.Path.empty() && B.Path != "/") || !U.NamesWebServer())
     return {};
-  const std::optional<TServerUrl> U = ParseServerUrl(URL);
-  if (!U) return {};
-  return B->Server() + (U->Path.empty() ? "/" : U->Path) + U->Query;
+  return AsciiLowered(B.Scheme) + "://" + B.Host + (B.PortText.empty() ? "" : ":" + B.PortText) +
+         U.Target();
 }
 
 bool TPassReplay::SafeMethod(std::string_view Method) {
@@ -147,11 +74,7 @@ bool TPassReplay::SafeMethod(std::string_view Method) {
 
 std::vector<std::string> TPassReplay::LinesFor(const THarEntry& Entry, const std::string& URL,
                                                bool KeepCredentials) {
-  const std::optional<TServerUrl> Recorded = ParseServerUrl(Entry.Pass.URL);
-  const std::optional<TServerUrl> Target = ParseServerUrl(URL);
-  // A URL that does not read counts as another server: the credentials stay home.
-  const bool Home = Recorded && Target &&
-                    CredentialScope::CallerCredentialsGo(ServerOf(*Recorded), ServerOf(*Target));
+  const bool Home = CredentialScope::SameServer(Entry.Pass.URL, URL);
   std::vector<std::string> Lines;
   Lines.reserve(Entry.Fields.size());
   for (const THeaderField& F : Entry.Fields) {
@@ -257,10 +180,7 @@ void TPassReplay::TImpl::SendAndCompare(const THarEntry& Entry, TReplayResult& R
 bool TPassReplay::CertificateGoes(const std::string& FirstURL, const std::string& URL,
                                   const std::string& Base) {
   if (!Base.empty()) return true;
-  const std::optional<TServerUrl> First = ParseServerUrl(FirstURL);
-  const std::optional<TServerUrl> Target = ParseServerUrl(URL);
-  return First && Target &&
-         CredentialScope::CallerCredentialsGo(ServerOf(*First), ServerOf(*Target));
+  return CredentialScope::SameServer(FirstURL, URL);
 }
 
 TReplayResult TPassReplay::Replay(const THarEntry& Entry) {

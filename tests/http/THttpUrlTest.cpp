@@ -3,9 +3,11 @@
 // absolute form a proxy gets.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "base/Exception.h"
+#include "http/CredentialScope.h"
 #include "http/HttpErrors.h"
 #include "http/THttpUrl.h"
 
@@ -181,6 +183,43 @@ TEST(UrlErrors, HaveTheirOwnClasses) {
   EXPECT_THROW(THttpUrl::SplitUser("http://[::1]/"), EHttpUrlError);
   EXPECT_THROW(THttpUrl::SplitUser("h:99999").PortNumber(), EHttpUrlError);
   EXPECT_THROW(THttpUrl::CheckHost("a b"), EHttpUrlError);
+}
+
+// --- The server an absolute URL names, as a recording or a replay's base gives it ----------
+
+TEST(ServerUrl, NamesItsServer) {
+  // clang-format off
+  const struct { std::string Text, Scheme, Host; int Port; std::string HostPort, Target; } Cases[] = {
+      {"HTTPS://u:p@H.test/x?q=1#f", "https", "H.test", 443, "H.test", "/x?q=1"},
+      {"http://h.test:8080?q", "http", "h.test", 8080, "h.test:8080", "/?q"},
+      {"http://h.test:/", "http", "h.test", 80, "h.test:", "/"},
+      {"http://[::1]:9/p", "http", "[::1]", 9, "[::1]:9", "/p"},
+      {"https://[fe80::1%25e]", "https", "[fe80::1%25e]", 443, "[fe80::1%25e]", "/"},
+      // No web server: what is not there, and a literal or port that does not read.
+      {"ftp://f.test/", "", "", 0, "f.test", "/"}, {"http:/x", "", "", 0, "", "/x"},
+      {"h.test/x", "", "", 0, "", "/h.test/x"}, {"http:///x", "", "", 0, "", "/x"},
+      {"http://u@:81/", "", "", 0, ":81", "/"}, {"http://h.test:0/", "", "", 0, "h.test:0", "/"},
+      {"http://h.test:8x/", "", "", 0, "h.test:8x", "/"}, {"http://[::1", "", "", 0, "[::1", "/"},
+      {"http://[]:80/", "", "", 0, "[]:80", "/"}, {"http://[::1]x:80/", "", "", 0, "[::1]x:80", "/"},
+  };
+  // clang-format on
+  for (const auto& C : Cases) {
+    const THttpUrl U = THttpUrl::SplitServer(C.Text);
+    EXPECT_EQ(U.HostPort(), C.HostPort) << C.Text;
+    EXPECT_EQ(U.Target(), C.Target) << C.Text;
+    const std::optional<TPassServer> S = CredentialScope::ServerOf(C.Text);
+    EXPECT_EQ(S ? S->Scheme + " " + S->Host + " " + std::to_string(S->Port) : "",
+              C.Scheme.empty() ? "" : C.Scheme + " " + C.Host + " " + std::to_string(C.Port))
+        << C.Text;
+  }
+  // The same scheme, host in any case, and port, said or not; a URL that names no web
+  // server is nobody's.
+  EXPECT_TRUE(CredentialScope::SameServer("https://API.test:443/a", "https://api.test/b#c"));
+  EXPECT_TRUE(CredentialScope::SameServer("http://[::1]/", "http://[::1]:80/"));
+  for (const std::string Other :
+       {"http://api.test/", "https://api.test:8443/", "https://b.test/", ""})
+    EXPECT_FALSE(CredentialScope::SameServer("https://api.test/", Other)) << Other;
+  EXPECT_FALSE(CredentialScope::SameServer("", ""));
 }
 
 // --- Host line, ports and the proxy's absolute form -----------------------------------------

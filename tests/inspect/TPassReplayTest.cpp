@@ -51,6 +51,7 @@ TEST(ReplayRules, Rebase) {
       {"http://a.example/p", "http://h.example/api", ""},
       {"http://a.example/p", "http://h.example?x=1", ""},
       {"http://a.example/p", "http://u@h.example", ""},
+      {"http://a.example/p", "http://h.example#f", ""},
       {"http://a.example/p", "http://[::1", ""},
   };
   // clang-format on
