@@ -74,9 +74,15 @@ class InspectorWindowTest : public QObject {
   // An answer to the dialogs of a save: the file dialog gets Path, any other is accepted.
   // Until the file dialog has read its folder the name typed may not stick, and it stays
   // open for the answerer to come back.
+  // selectFile leaves the name box alone once the box has the focus, and a change of folder
+  // may have emptied it: then the name is typed into the box itself.
   static void SaveAs(QDialog* D, const QString& Path) {
     auto* Files = qobject_cast<QFileDialog*>(D);
     if (Files != nullptr) Files->selectFile(Path);
+    auto* Name = Files != nullptr ? Files->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+    if (Name != nullptr && Files->selectedFiles() != QStringList{Path} &&
+        Files->directory() == QFileInfo(Path).dir())
+      Name->setText(QFileInfo(Path).fileName());
     if (Files == nullptr || Files->selectedFiles() == QStringList{Path}) D->accept();
   }
 
