@@ -136,7 +136,23 @@ TTrust SharedTrust(const std::string& CaFile, const std::string& CaPath) {
   return Shared;
 }
 
+// Where an SSL's owner keeps the handler of its sessions.
+int SessionHandlerIndex() {
+  static const int Index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return Index;
+}
+
+int SessionArrived(SSL* Ssl, SSL_SESSION* Session) {
+  const auto* Handler =
+      static_cast<const TTlsContext::TSessionArrived*>(SSL_get_ex_data(Ssl, SessionHandlerIndex()));
+  return Handler != nullptr && *Handler && (*Handler)(Session) ? 1 : 0;
+}
+
 }  // namespace
+
+void TTlsContext::OnSessionArrived(SSL* Ssl, const TSessionArrived* Handler) {
+  SSL_set_ex_data(Ssl, SessionHandlerIndex(), const_cast<TSessionArrived*>(Handler));
+}
 
 struct TTlsContext::TState {
   struct TEntry {
@@ -191,7 +207,7 @@ TTlsContext::TTlsContext(const TTlsSettings& Settings) : F(std::make_unique<TSta
   SSL_CTX_set_session_cache_mode(Ctx, Settings.Resume
                                           ? SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE
                                           : SSL_SESS_CACHE_OFF);
-  SSL_CTX_sess_set_new_cb(Ctx, &TTlsSession::SessionArrived);
+  SSL_CTX_sess_set_new_cb(Ctx, SessionArrived);
   SSL_CTX_set_default_passwd_cb(Ctx, GivePassphrase);
   SSL_CTX_set_default_passwd_cb_userdata(Ctx, &F->Settings.KeyPassphrase);
   LoadTrust();

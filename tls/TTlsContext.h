@@ -4,6 +4,7 @@
 // settings.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "tls/TTlsSettings.h"
 
 typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_st SSL;
 typedef struct ssl_session_st SSL_SESSION;
 
 class TTlsContext {
@@ -35,6 +37,12 @@ class TTlsContext {
   // reference; TakeSession gives one (or nullptr), and a TLS 1.3 ticket only once.
   void StoreSession(const std::string& Key, SSL_SESSION* Session, const TTlsFacts& Facts);
   SSL_SESSION* TakeSession(const std::string& Key, TTlsFacts& Facts);
+
+  // A session (TLS 1.2) or ticket (TLS 1.3) the server gave on Ssl goes to the handler that
+  // Ssl's owner named here, which takes the reference (true) or leaves it to be freed (false).
+  // The handler must outlive Ssl's handshakes; none named, the session is dropped.
+  using TSessionArrived = std::function<bool(SSL_SESSION* Session)>;
+  static void OnSessionArrived(SSL* Ssl, const TSessionArrived* Handler);
 
  private:
   void LoadTrust();

@@ -200,6 +200,18 @@ struct TTlsSession::TState {
   int VerifyDepth = -1;
   std::vector<TTlsFailure> Failures;  // every one the verifier met, the first VerifyResult's
 
+  // A session (TLS 1.2) or ticket (TLS 1.3) the server gave: kept once the check allows.
+  const TTlsContext::TSessionArrived Arrived = [this](SSL_SESSION* Session) {
+    if (Failed) return false;
+    if (Done) {
+      Keep(Session);
+    } else {
+      SSL_SESSION_free(Pending);
+      Pending = Session;
+    }
+    return true;
+  };
+
   // A session is kept only for a pass that may go on: resuming it skips the check.
   void Keep(SSL_SESSION* Session) {
     if (Facts.VerifyWaived || Facts.Outcome.VerifyResult == X509_V_OK)
@@ -229,6 +241,7 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
   BIO_set_init(Bio, 1);
   SSL_set_bio(F->Ssl, Bio, Bio);
   SSL_set_app_data(F->Ssl, F.get());
+  TTlsContext::OnSessionArrived(F->Ssl, &F->Arrived);
   SSL_set_connect_state(F->Ssl);
   Hook();
   // The name is checked against the certificate's names, IP literals against its IP entries;
@@ -304,18 +317,6 @@ void TTlsSession::Hook() {
         return 1;
       },
       F.get());
-}
-
-int TTlsSession::SessionArrived(SSL* Ssl, SSL_SESSION* Session) {
-  auto* S = static_cast<TState*>(SSL_get_app_data(Ssl));
-  if (S == nullptr || S->Failed) return 0;
-  if (S->Done) {
-    S->Keep(Session);
-  } else {
-    SSL_SESSION_free(S->Pending);
-    S->Pending = Session;
-  }
-  return 1;
 }
 
 void TTlsSession::Received(const char* Data, std::size_t Count) {

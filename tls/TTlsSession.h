@@ -64,9 +64,6 @@ class TTlsSession {
   const TTlsFacts& Facts() const;
 
  private:
-  friend class TTlsContext;
-  // A session (TLS 1.2) or ticket (TLS 1.3) the server gave; kept once the check allows.
-  static int SessionArrived(SSL* Ssl, SSL_SESSION* Session);
   void Hook();
   void Finish();
   [[noreturn]] void Fail(int Error, bool InHandshake);
