@@ -234,7 +234,7 @@ void TForm1::SetUpComponent() {
   };
   // The tunnel and the handshake in the status bar, from the component's steps: its status
   // reports of them are below the window's level.
-  FTlsProgress = std::make_unique<TTlsProgress>(*VelHTTP1);
+  FTlsProgress = std::make_unique<TTlsProgress>(*VelHTTP1, *FRecorder);
   FTlsProgress->OnText = [this](const QString& Text) {
     if (FRun.State() == TWindowRun::TState::Closing) return;
     SetStatus(Text);
@@ -351,19 +351,22 @@ void TForm1::RunAction(const TAction& Action) {
     SetStatus(QString::fromUtf8("Requête déjà en cours"));
     return;
   }
-  FTlsProgress->Clear();
+  FRecorder->Clear();
   ShowSecurityMark();
   TOutcome Out = RunOnce(Action.Url, Action.Request, false);
-  const std::string FirstUrl = FTlsProgress->Last().FirstURL;
+  // The passes a refusal goes on from stay recorded: the first is the request's own.
+  const auto& Passes = FRecorder->Passes();
+  const std::string FirstUrl = Passes.empty() ? std::string() : Passes.front().URL;
   // Each refusal the user waives goes on from its pass; a later pass may be refused again.
   while (Out.Ended == TWindowRun::TState::Request && Out.Error) {
     const TRefusal Refusal = AskAboutRefusal(Out.Error);
     if (Refusal == TRefusal::NotRefused) break;
     if (Refusal == TRefusal::Cancelled) return;
-    const TTlsProgress::TPass Pass = FTlsProgress->Last();
-    const bool Elsewhere = !CredentialScope::SameServer(Pass.URL, FirstUrl);
-    Out = RunOnce(QString::fromStdString(Pass.URL),
-                  [this, Pass, Data = Action.Data] { Resume(Pass, Data); }, Elsewhere, true);
+    const std::string Method = FTlsProgress->Last().Method, Url = FTlsProgress->Last().URL;
+    const bool Elsewhere = !CredentialScope::SameServer(Url, FirstUrl);
+    Out = RunOnce(QString::fromStdString(Url),
+                  [this, Method, Url, Data = Action.Data] { Resume(Method, Url, Data); },
+                  Elsewhere, true);
   }
   ShowOutcome(Out, Action.Show);
 }

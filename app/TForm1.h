@@ -170,7 +170,7 @@ class TForm1 : public QMainWindow {
   // A failed handshake or check said in plain words; false for any other error.
   bool ShowTlsFailure(const std::exception_ptr& Error);
   // The request again from the refused pass, as that pass was to be sent.
-  void Resume(const TTlsProgress::TPass& Pass, const std::string& Data);
+  void Resume(const std::string& Method, const std::string& Url, const std::string& Data);
   void ChooseFile(QLineEdit* Box, const QString& Title);
   void ShowSecurityMark();
   // What the run state allows: the stop item while anything runs, the saving items and the

@@ -21,6 +21,7 @@
 #include "app/TTlsText.h"
 #include "base/Exception.h"
 #include "base/TApplication.h"
+#include "http/CredentialScope.h"
 #include "http/HttpErrors.h"
 #include "socket/ETlsSockError.h"
 #include "tls/TTlsContext.h"
@@ -183,17 +184,18 @@ TForm1::TRefusal TForm1::AskAboutRefusal(const std::exception_ptr& Error) {
   try {
     std::rethrow_exception(Error);
   } catch (const ETlsSockError& E) {
-    const TTlsProgress::TPass& Pass = FTlsProgress->Last();
+    const TExchangePass& Pass = FTlsProgress->Last();
     if (E.Kind() != TTlsErrorKind::tkCheck || !Pass.Tls || Pass.Tls->Chain.empty())
       return TRefusal::NotRefused;
     const TTlsFacts Facts = *Pass.Tls;
-    const QString Server = QString::fromStdString(Facts.Reason.NameAsked) + ":" + QString::number(Pass.Port);
+    const int Port = CredentialScope::ServerOf(Pass.URL).value_or(TPassServer{}).Port;
+    const QString Server = QString::fromStdString(Facts.Reason.NameAsked) + ":" + QString::number(Port);
     TCertificateDialog Dialog(Server, Facts, this);
     if (Dialog.exec() != QDialog::Accepted) {
       SetStatus(QString::fromUtf8("Certificat refus\u00e9"));
       return TRefusal::Cancelled;
     }
-    FAccepted.push_back({Facts.Reason.NameAsked, Pass.Port, Facts.Chain.front().Sha256});
+    FAccepted.push_back({Facts.Reason.NameAsked, Port, Facts.Chain.front().Sha256});
     return TRefusal::GoOn;
   } catch (...) {
     return TRefusal::NotRefused;
@@ -221,8 +223,8 @@ bool TForm1::ShowTlsFailure(const std::exception_ptr& Error) {
   }
 }
 
-void TForm1::Resume(const TTlsProgress::TPass& Pass, const std::string& Data) {
-  VelHTTP1->Perform(CommandNamed(Pass.Method).value_or(hcGet), Pass.URL, Data);
+void TForm1::Resume(const std::string& Method, const std::string& Url, const std::string& Data) {
+  VelHTTP1->Perform(CommandNamed(Method).value_or(hcGet), Url, Data);
 }
 
 void TForm1::ChooseFile(QLineEdit* Box, const QString& Title) {

@@ -1,18 +1,24 @@
-// The status bar's texts for the tunnel and the handshake, and the pass they were of.
+// The status bar's texts for the tunnel and the handshake, and the passes they were of.
 #include "app/TTlsProgress.h"
+
+#include <algorithm>
 
 #include "app/TTlsText.h"
 
-TTlsProgress::TTlsProgress(TVelHTTP& Http) : FHttp(Http) { Http.AddObserver(*this); }
-
-void TTlsProgress::Clear() {
-  FLast = {};
-  FUnverified = false;
+TTlsProgress::TTlsProgress(TVelHTTP& Http, const TExchangeRecorder& Recorder)
+    : FRecorder(Recorder) {
+  Http.AddObserver(*this);
 }
 
-void TTlsProgress::PassStarted(THttpTime, const THttpPassStart& Pass) {
-  const std::string First = Pass.PassIndex == 0 ? std::string(Pass.URL) : FLast.FirstURL;
-  FLast = {std::string(Pass.Method), std::string(Pass.URL), First, {}, 0, std::nullopt};
+const TExchangePass& TTlsProgress::Last() const {
+  static const TExchangePass None;
+  return FRecorder.Passes().empty() ? None : FRecorder.Passes().back();
+}
+
+bool TTlsProgress::Unverified() const {
+  return std::ranges::any_of(FRecorder.Passes(), [](const TExchangePass& Pass) {
+    return Pass.Tls && TlsText::LetThrough(*Pass.Tls) && Pass.Tls->VerifyWaived;
+  });
 }
 
 void TTlsProgress::TunnelRequested(THttpTime, std::string_view) {
@@ -23,17 +29,11 @@ void TTlsProgress::TunnelAnswered(THttpTime, std::string_view, int Status) {
   if (Status >= 200 && Status <= 299) Say(QString::fromUtf8("Tunnel ouvert"));
 }
 
-void TTlsProgress::TlsStarted(THttpTime, std::string_view HostName) {
-  FLast.Host = HostName;
-  FLast.Port = FHttp.Port;
+void TTlsProgress::TlsStarted(THttpTime, std::string_view) {
   Say(QString::fromUtf8("N\u00e9gociation TLS\u2026"));
 }
 
-void TTlsProgress::TlsEnded(THttpTime, const TTlsFacts& Facts) {
-  FLast.Tls = Facts;
-  if (TlsText::LetThrough(Facts) && Facts.VerifyWaived) FUnverified = true;
-  Say(TlsText::Ended(Facts));
-}
+void TTlsProgress::TlsEnded(THttpTime, const TTlsFacts& Facts) { Say(TlsText::Ended(Facts)); }
 
 void TTlsProgress::Say(const QString& Text) const {
   if (OnText) OnText(Text);

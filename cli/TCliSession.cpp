@@ -138,16 +138,17 @@ void TCliSession::Configure(TVelHTTP& Http) {
 }
 
 void TCliSession::Record(TVelHTTP& Http) {
+  // The recorder comes first: the trace reads each step's facts from it.
+  if (FOptions.Verbose > 0 || FOptions.HasWriteOut || !FOptions.HarFile.empty())
+    FRecorder = std::make_unique<TExchangeRecorder>(Http);
   if (FOptions.Verbose > 0) {
-    FTrace = std::make_unique<TCliTrace>(FVerbose, FStart);
+    FTrace = std::make_unique<TCliTrace>(FVerbose, FStart, *FRecorder);
     Http.AddObserver(*FTrace);
   }
   if (FOptions.IncludeHeader || FOptions.Head) {
     FTunnelHead = std::make_unique<TTunnelHead>(FOut);
     Http.AddObserver(*FTunnelHead);
   }
-  if (FOptions.Verbose == 0 && !FOptions.HasWriteOut && FOptions.HarFile.empty()) return;
-  FRecorder = std::make_unique<TExchangeRecorder>(Http);
 }
 
 void TCliSession::HeaderArrived(TVelHTTP& Http) {

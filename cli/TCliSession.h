@@ -68,8 +68,8 @@ class TCliSession {
   TCliOutput FOut;
 
   TOwned<TVelHTTP> FHttp;
-  std::unique_ptr<TCliTrace> FTrace;             // only for -v
   std::unique_ptr<TExchangeRecorder> FRecorder;  // only for -v, -w and --har
+  std::unique_ptr<TCliTrace> FTrace;             // only for -v; reads FRecorder
   class TTunnelHead;
   std::unique_ptr<TTunnelHead> FTunnelHead;      // only for -i and -I
   int FRedirects = 0;

@@ -63,10 +63,12 @@ std::int64_t TCliTrace::Ms(THttpTime At) const {
   return std::chrono::duration_cast<std::chrono::milliseconds>(At - FStart).count();
 }
 
+const TExchangePass& TCliTrace::Current() const {
+  static const TExchangePass None;
+  return FRecorder.Passes().empty() ? None : FRecorder.Passes().back();
+}
+
 void TCliTrace::PassStarted(THttpTime At, const THttpPassStart& Pass) {
-  FHeader = Pass.Header;
-  FReceived = 0;
-  FTls = StartsWithNoCase(Pass.URL, "https:");
   std::string Line = std::string(Pass.Method) + " " + std::string(Pass.URL);
   if (!Pass.Proxy.empty())
     Line += " through " + std::string(Pass.Proxy) + " port " + std::to_string(Pass.ProxyPort);
@@ -81,7 +83,8 @@ void TCliTrace::Connected(THttpTime At, std::string_view Name, std::string_view 
                           int Port) {
   FVerbose.Stage(Ms(At), "Connected to " + std::string(Name) + " (" + std::string(Address) +
                              ") port " + std::to_string(Port));
-  if (!FTls) FVerbose.RequestHeader(FHeader);
+  // An https pass's header waits for the session to let it go.
+  if (!StartsWithNoCase(Current().URL, "https:")) FVerbose.RequestHeader(Current().RequestHeader);
 }
 
 void TCliTrace::TunnelRequested(THttpTime At, std::string_view Request) {
@@ -97,8 +100,7 @@ void TCliTrace::TunnelAnswered(THttpTime, std::string_view Head, int Status) {
   if (Status >= 200 && Status <= 299) FVerbose.ReplyHeader(Head);
 }
 
-void TCliTrace::TlsStarted(THttpTime At, std::string_view HostName) {
-  FNameAsked = HostName;
+void TCliTrace::TlsStarted(THttpTime At, std::string_view) {
   FVerbose.Stage(Ms(At), "ALPN: offers http/1.0");
 }
 
@@ -106,9 +108,9 @@ void TCliTrace::TlsEnded(THttpTime At, const TTlsFacts& Facts) {
   const std::int64_t Now = std::chrono::duration_cast<std::chrono::seconds>(
                                std::chrono::system_clock::now().time_since_epoch())
                                .count();
-  for (const std::string& Line : TlsTraceLines(Facts, FNameAsked, Now))
+  for (const std::string& Line : TlsTraceLines(Facts, Current().TlsName, Now))
     FVerbose.Stage(Ms(At), Line);
-  if (TExchangePass::TlsLetThrough(Facts)) FVerbose.RequestHeader(FHeader);
+  if (TExchangePass::TlsLetThrough(Facts)) FVerbose.RequestHeader(Current().RequestHeader);
 }
 
 void TCliTrace::RequestSent(THttpTime At, std::string_view, std::int64_t BodySize) {
@@ -119,12 +121,8 @@ void TCliTrace::RequestSent(THttpTime At, std::string_view, std::int64_t BodySiz
 
 void TCliTrace::HeaderEnded(THttpTime, std::string_view Head, int) { FVerbose.ReplyHeader(Head); }
 
-void TCliTrace::BodyBlock(THttpTime, std::string_view Block) {
-  FReceived += static_cast<std::int64_t>(Block.size());
-}
-
 void TCliTrace::BodyEnded(THttpTime At, std::int64_t) {
-  FVerbose.Stage(Ms(At), "Received " + std::to_string(FReceived) + " bytes of body");
+  FVerbose.Stage(Ms(At), "Received " + std::to_string(Current().BodyBytes) + " bytes of body");
 }
 
 void TCliTrace::Closed(THttpTime At, std::string_view, int) {

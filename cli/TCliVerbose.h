@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "http/THttpObserver.h"
+#include "inspect/TExchangeRecorder.h"
 
 class TCliVerbose {
  public:
@@ -48,10 +49,13 @@ class TCliVerbose {
   TWriteLine FWriteLine;
 };
 
+// The pass's facts (its header block, the name asked of TLS, its body's size) are Recorder's,
+// which must observe the component before the trace does, so that it holds each step first.
 class TCliTrace : public THttpObserver {
  public:
   // Times count from Start.
-  TCliTrace(const TCliVerbose& Verbose, THttpTime Start) : FVerbose(Verbose), FStart(Start) {}
+  TCliTrace(const TCliVerbose& Verbose, THttpTime Start, const TExchangeRecorder& Recorder)
+      : FVerbose(Verbose), FStart(Start), FRecorder(Recorder) {}
 
  private:
   void PassStarted(THttpTime At, const THttpPassStart& Pass) override;
@@ -60,20 +64,18 @@ class TCliTrace : public THttpObserver {
                  int Port) override;
   void TunnelRequested(THttpTime At, std::string_view Request) override;
   void TunnelAnswered(THttpTime At, std::string_view Head, int Status) override;
-  void TlsStarted(THttpTime At, std::string_view HostName) override;
+  void TlsStarted(THttpTime At, std::string_view) override;
   void TlsEnded(THttpTime At, const TTlsFacts& Facts) override;
   void RequestSent(THttpTime At, std::string_view, std::int64_t BodySize) override;
   void HeaderEnded(THttpTime, std::string_view Head, int) override;
-  void BodyBlock(THttpTime, std::string_view Block) override;
   void BodyEnded(THttpTime At, std::int64_t) override;
   void Closed(THttpTime At, std::string_view, int) override;
   void Reported(THttpTime At, std::string_view Text) override;
   std::int64_t Ms(THttpTime At) const;
+  // The recorder's pass being told.
+  const TExchangePass& Current() const;
 
   const TCliVerbose& FVerbose;
   THttpTime FStart;
-  std::string FHeader;          // the pass's header block, shown once it may go
-  bool FTls = false;            // the pass is https: its header waits for the session
-  std::string FNameAsked;       // of the handshake
-  std::int64_t FReceived = 0;  // body bytes of the pass
+  const TExchangeRecorder& FRecorder;
 };

@@ -107,6 +107,8 @@ struct TExchangePass {
   // check was waived); unset for plain http, and SecuredAt for a pass whose TLS failed.
   std::optional<double> TlsStartedAt;
   std::optional<double> SecuredAt;
+  // The name asked of the TLS layer, which the certificate must cover; empty without TLS.
+  std::string TlsName;
   // The session's facts as far as the handshake went, passed or failed; unset without TLS.
   std::optional<TTlsFacts> Tls;
   // Through the proxy, the CONNECT request as sent and the proxy's reply head with its

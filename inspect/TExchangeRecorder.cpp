@@ -91,10 +91,11 @@ void TExchangeRecorder::TunnelAnswered(THttpTime, std::string_view Head, int Sta
   if (Status < 200 || Status > 299) Mark(xsRequestSent, FTunnelSent);
 }
 
-void TExchangeRecorder::TlsStarted(THttpTime At, std::string_view) {
+void TExchangeRecorder::TlsStarted(THttpTime At, std::string_view HostName) {
   if (FState->Passes.empty()) return;
   TExchangePass& P = FState->Passes.back();
   P.TlsStartedAt = MsBetween(P.Started, At);
+  P.TlsName = HostName;
   Changed();
 }
 

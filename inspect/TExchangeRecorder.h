@@ -93,7 +93,7 @@ class TExchangeRecorder : private THttpObserver {
   void Connected(THttpTime At, std::string_view, std::string_view, int) override;
   void TunnelRequested(THttpTime At, std::string_view Request) override;
   void TunnelAnswered(THttpTime At, std::string_view Head, int Status) override;
-  void TlsStarted(THttpTime At, std::string_view) override;
+  void TlsStarted(THttpTime At, std::string_view HostName) override;
   void TlsEnded(THttpTime At, const TTlsFacts& Facts) override;
   void BodyMayBeCut(THttpTime At) override;
   void RequestSent(THttpTime At, std::string_view, std::int64_t) override;

@@ -167,9 +167,10 @@ class TForm1TlsTest : public MainWindowTest {
     Edit("Edit2")->setText(Url("127.0.0.1", First.Port(), "/form"));
     Edit("Edit3")->setText("a=1");
     ModalAnswerer Answerer;
-    Answerer.Answer = [](QDialog* D) {
-      if (auto* GoOn = D->findChild<QPushButton*>("Continue")) GoOn->click();
+    const auto GoOn = [](QDialog* D) {
+      if (auto* Button = D->findChild<QPushButton*>("Continue")) Button->click();
     };
+    Answerer.Answer = GoOn;
     QVERIFY(Run("Button2"));
     QCOMPARE(Titles(Answerer), QStringList{QString::fromUtf8("Certificat refusé")});
     QCOMPARE(First.Requests().size(), std::size_t{1});
@@ -208,6 +209,11 @@ class TForm1TlsTest : public MainWindowTest {
     QCOMPARE(Form->Accepted().size(), std::size_t{1});
     QCOMPARE(Form->SecurityMark(), QString());
     QCOMPARE(Form->CertificateMark(), QString());
+    // Going on at the request's own server keeps the caller's credentials.
+    Answerer.Answer = GoOn;
+    QVERIFY(Get(Https(Pki.SelfSigned.Host, Servers->Port)));
+    const std::string& Sent = Form->Recorder().Passes().back().RequestHeader;
+    QVERIFY(Sent.find("Authorization: Basic") != std::string::npos);
   }
 
   // The server gone when the user goes on: the message says so; nothing was cancelled.
