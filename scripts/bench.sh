@@ -310,7 +310,7 @@ bench_capture() { # name target ours-mode ours-path curl-path
     rm -f "$T/out/curl"
   done
   report "$1" MiB/s ">=" "$2" "${tp[@]}" / "${ptp[@]}"
-  report "$1 cpu" s - "" "${cpu[@]}" / "${pcpu[@]}"
+  report "$1 cpu" s "<=" 0.8 "${cpu[@]}" / "${pcpu[@]}"
   [ "$3" != string ] || echo "  $1 peak RSS: ${rss[*]} MiB"
 }
 
@@ -543,7 +543,7 @@ bench_tls_capture() { # name ours-path curl-path
     rm -f "$T/out/curl"
   done
   report "$1" MiB/s ">=" 1.0 "${tp[@]}" / "${ptp[@]}"
-  report "$1 cpu" s - "" "${cpu[@]}" / "${pcpu[@]}"
+  report "$1 cpu" s "<=" 0.8 "${cpu[@]}" / "${pcpu[@]}"
 }
 # field NAME of http_bench's own line for a run outside measure (whose output it drops).
 tally() { # NAME http_bench-ARGS...
