@@ -86,27 +86,6 @@ TFd ListenLoopback(std::uint16_t& port) {
   return fd;
 }
 
-sockaddr_in6 Loopback6(std::uint16_t port) {
-  sockaddr_in6 addr{};
-  addr.sin6_family = AF_INET6;
-  addr.sin6_port = htons(port);
-  addr.sin6_addr = in6addr_loopback;
-  return addr;
-}
-
-TFd ListenLoopback6(std::uint16_t& port) {
-  TFd fd(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in6 addr = Loopback6(0);
-  socklen_t len = sizeof addr;
-  if (fd.Get() < 0 || ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-      ::listen(fd.Get(), 16) != 0 ||
-      ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    return TFd();
-  }
-  port = ntohs(addr.sin6_port);
-  return fd;
-}
-
 TFd AcceptPeer(int listener, int timeoutMs) {
   pollfd p{listener, POLLIN, 0};
   if (::poll(&p, 1, timeoutMs) != 1) return TFd();

@@ -46,9 +46,6 @@ TFd ListenLoopback(std::uint16_t& port);  // POSIX listener on 127.0.0.1, port 0
 TFd AcceptPeer(int listener, int timeoutMs = 5000);
 TFd ConnectPeer(std::uint16_t port);  // blocking POSIX connect to 127.0.0.1
 std::uint16_t UnusedPort();           // bound once and closed: nobody listens
-// The same on ::1; ListenLoopback6 gives no fd (-1) when the machine has no IPv6 loopback.
-sockaddr_in6 Loopback6(std::uint16_t port);
-TFd ListenLoopback6(std::uint16_t& port);
 void SendAll(int fd, const char* data, std::size_t len);
 void ResetPeer(TFd& peer);           // SO_LINGER 0, then close: an RST
 int Unread(win::SOCKET s);           // FIONREAD on our socket (the fd)
