@@ -88,7 +88,7 @@ constexpr int WSANO_DATA = 11004;
 constexpr int WSADESCRIPTION_LEN = 256;
 constexpr int WSASYS_STATUS_LEN = 128;
 constexpr int MAXGETHOSTSTRUCT = 1024;
-// A buffer for WSAAsyncGetAddrInfo: a long name and some seventy addresses.
+// A buffer for WSAAsyncGetAddrInfo: a long name and some sixty addresses.
 constexpr int MAXGETADDRSTRUCT = 2048;
 
 // An address of either family, told apart by si_family, as a connect takes it.
