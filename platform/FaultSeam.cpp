@@ -1,6 +1,7 @@
 // The injected connect filter and socket-call faults; see FaultSeam.h.
 #include "platform/FaultSeam.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -17,8 +18,8 @@ std::atomic<bool> FilterInstalled{false};
 std::atomic<bool> FaultsInstalled{false};
 
 std::mutex FilterLock;
-ConnectFilter& InstalledFilter() {
-  static ConnectFilter filter;
+AddressConnectFilter& InstalledFilter() {
+  static AddressConnectFilter filter;
   return filter;
 }
 
@@ -39,10 +40,24 @@ void NoteFaults() {
 
 }  // namespace
 
-void SetConnectFilter(ConnectFilter filter) {
+void SetAddressConnectFilter(AddressConnectFilter filter) {
   std::lock_guard<std::mutex> guard(FilterLock);
   FilterInstalled.store(static_cast<bool>(filter), std::memory_order_release);
   InstalledFilter() = std::move(filter);
+}
+
+void SetConnectFilter(ConnectFilter filter) {
+  if (!filter) {
+    SetAddressConnectFilter({});
+    return;
+  }
+  SetAddressConnectFilter([ipv4 = std::move(filter)](const sockaddr_storage& addr, int addrlen) {
+    if (addr.ss_family != AF_INET || addrlen < static_cast<int>(sizeof(sockaddr_in)))
+      return ConnectVerdict::Proceed;
+    sockaddr_in in;
+    std::memcpy(&in, &addr, sizeof in);
+    return ipv4(in);
+  });
 }
 
 void SetSocketFault(SocketCall call, int nth, int error) {
@@ -68,20 +83,17 @@ int InjectedError(SocketCall call) {
 }
 
 ConnectVerdict ConnectVerdictFor(const sockaddr* name, int namelen) {
-  if (name->sa_family != AF_INET || namelen < static_cast<int>(sizeof(sockaddr_in))) {
-    return ConnectVerdict::Proceed;
-  }
   if (!FilterInstalled.load(std::memory_order_acquire)) return ConnectVerdict::Proceed;
-  ConnectFilter filter;
+  AddressConnectFilter filter;
   {
     // Called outside the lock: a filter may itself install another one.
     std::lock_guard<std::mutex> guard(FilterLock);
     filter = InstalledFilter();
   }
   if (!filter) return ConnectVerdict::Proceed;
-  sockaddr_in addr;
-  std::memcpy(&addr, name, sizeof addr);
-  return filter(addr);
+  sockaddr_storage addr{};
+  std::memcpy(&addr, name, std::min<std::size_t>(static_cast<std::size_t>(namelen), sizeof addr));
+  return filter(addr, namelen);
 }
 
 }  // namespace detail

@@ -14,9 +14,17 @@ namespace win {
 
 // Decides, for a connect to `addr`, whether it goes ahead or hangs silently (no FD_CONNECT
 // ever, as with a black-holed address). An empty function lets every connect go ahead.
+// There is one filter: installing either form replaces the other, and an empty one of
+// either form removes it.
 enum class ConnectVerdict { Proceed, Hang };
+// Sees IPv4 connects only; every other connect goes ahead.
 using ConnectFilter = std::function<ConnectVerdict(const sockaddr_in& addr)>;
 void SetConnectFilter(ConnectFilter filter);
+// Sees every connect: `addr` holds the caller's address (a sockaddr_in or a sockaddr_in6 by
+// its ss_family, zero beyond what the caller gave) and `addrlen` the length it gave.
+using AddressConnectFilter =
+    std::function<ConnectVerdict(const sockaddr_storage& addr, int addrlen)>;
+void SetAddressConnectFilter(AddressConnectFilter filter);
 
 // Makes the nth call of one kind (1 = the next one), on any socket, fail with the WinSock
 // `error` before it does anything else; the calls before it run normally, and the fault is
@@ -31,7 +39,7 @@ namespace detail {
 // What the socket calls ask before they run.
 // The error this call must fail with, or 0 when it runs normally; counts the call.
 int InjectedError(SocketCall call);
-// The installed filter's verdict on a connect to `name` (Proceed for anything but IPv4).
+// The installed filter's verdict on a connect to `name`.
 ConnectVerdict ConnectVerdictFor(const sockaddr* name, int namelen);
 
 }  // namespace detail

@@ -16,6 +16,16 @@ namespace win::detail {
 
 namespace {
 
+// The size of a sockaddr of the socket's family: what its peers' addresses need.
+int FamilyAddressLength(int fd) {
+  sockaddr_storage own{};
+  socklen_t len = sizeof own;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &len) == 0 &&
+      own.ss_family == AF_INET6)
+    return static_cast<int>(sizeof(sockaddr_in6));
+  return static_cast<int>(sizeof(sockaddr_in));
+}
+
 int SocketError(int fd) {
   int err = 0;
   socklen_t len = sizeof err;
@@ -394,7 +404,8 @@ SOCKET TAsyncSocket::Accept(sockaddr* addr, int* addrlen) {
     Fail(WSAEINVAL);
     return INVALID_SOCKET;
   }
-  if (addr != nullptr && (addrlen == nullptr || *addrlen < 0)) {
+  if (addr != nullptr && (addrlen == nullptr || *addrlen < FamilyAddressLength(FFd))) {
+    // Linux would truncate the peer's address and report success.
     Fail(WSAEFAULT);
     return INVALID_SOCKET;
   }

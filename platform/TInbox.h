@@ -11,14 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "platform/WinSock.h"
 #include "platform/WinTypes.h"
 
 namespace win::detail {
 
+// What a look-up's completion writes into the caller's buffer.
+enum class TLookupKind { Hostent, AddressList };
+
 struct TLookupResult {
   HANDLE Task = 0;
+  TLookupKind Kind = TLookupKind::Hostent;
   int Error = 0;                         // 0 or a WinSock look-up number
-  std::vector<std::uint32_t> Addresses;  // network order
+  std::vector<std::uint32_t> Addresses;  // Hostent: IPv4, network order
+  std::vector<SOCKADDR_INET> Endpoints;  // AddressList: either family, port 0
   std::string Name;                      // the canonical name
 };
 

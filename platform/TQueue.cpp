@@ -354,6 +354,21 @@ HANDLE TQueue::StartLookup(HWND hwnd, UINT msg, const std::string& name, char* b
   return task;
 }
 
+HANDLE TQueue::StartAddrLookup(HWND hwnd, UINT msg, const std::string& name, int family,
+                               char* buf, int buflen) {
+  HANDLE task = detail::StartAddrLookup(FInbox, name, family);
+  if (task != 0) FLookups[task] = TLookupTask{hwnd, msg, buf, buflen};
+  return task;
+}
+
+bool TQueue::CancelLookup(HANDLE task) {
+  // Still running, or finished with its result in the inbox: the splice finds no task.
+  if (FLookups.erase(task) > 0) return true;
+  return std::erase_if(FPosted, [task](const TPostedMessage& m) {
+           return m.Lookup && m.Lookup->Result.Task == task;
+         }) > 0;
+}
+
 void TQueue::SpliceInbox() {
   for (TLookupResult& result : FInbox->Take()) {
     auto it = FLookups.find(result.Task);
@@ -424,7 +439,7 @@ bool TQueue::DispatchPosted() {
   WNDPROC proc = it->second.Proc;
   LPARAM lParam = msg.LParam;
   if (msg.Lookup) {
-    lParam = WriteHostent(msg.Lookup->Result, msg.Lookup->Buffer, msg.Lookup->Length);
+    lParam = WriteLookup(msg.Lookup->Result, msg.Lookup->Buffer, msg.Lookup->Length);
   }
   proc(msg.Window, msg.Msg, msg.WParam, lParam);
   return true;

@@ -33,8 +33,8 @@ class TAsyncSocket;
 
 using TClock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, the timerfd's clock
 
-// A look-up completion waiting for dispatch: the hostent is written into Buffer only when
-// the message is delivered, so a window destroyed meanwhile leaves the buffer untouched.
+// A look-up completion waiting for dispatch: the hostent (or address list) is written into
+// Buffer only when the message is delivered, so a window destroyed meanwhile leaves the buffer untouched.
 struct TLookupDelivery {
   TLookupResult Result;
   char* Buffer = nullptr;
@@ -102,6 +102,11 @@ class TQueue {
 
   // --- host look-ups
   HANDLE StartLookup(HWND hwnd, UINT msg, const std::string& name, char* buf, int buflen);
+  HANDLE StartAddrLookup(HWND hwnd, UINT msg, const std::string& name, int family, char* buf,
+                         int buflen);
+  // Forgets a look-up still running, or drops its completion still queued; false when
+  // neither is found (delivered, cancelled, or another thread's).
+  bool CancelLookup(HANDLE task);
 
   // --- the loop (see MessageQueue.h for the order of one pass)
   int DispatchAll();

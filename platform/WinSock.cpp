@@ -46,6 +46,24 @@ void CopyText(char* to, std::size_t size, const char* text) {
   to[size - 1] = 0;
 }
 
+// getsockname and getpeername. The address comes through storage of our own, so that a
+// buffer too small for it (an IPv6 address and a sockaddr_in) fails with WSAEFAULT, as on
+// the platform, instead of taking a truncated address with success.
+int CopyAddress(int (*get)(int, sockaddr*, socklen_t*), SOCKET s, sockaddr* name,
+                int* namelen) {
+  detail::TAsyncSocket* socket = Find(s);
+  if (socket == nullptr) return detail::Fail(WSAENOTSOCK);
+  if (name == nullptr || namelen == nullptr || *namelen < 0) return detail::Fail(WSAEFAULT);
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (get(socket->Fd(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+    return detail::Fail(detail::WsaErrorFromErrno(errno));
+  if (static_cast<int>(len) > *namelen) return detail::Fail(WSAEFAULT);
+  std::memcpy(name, &addr, len);
+  *namelen = static_cast<int>(len);
+  return 0;
+}
+
 }  // namespace
 
 int WSAStartup(WORD versionRequested, WSADATA* data) {
@@ -118,14 +136,11 @@ int listen(SOCKET s, int backlog) {
 }
 
 int getsockname(SOCKET s, sockaddr* name, int* namelen) {
-  detail::TAsyncSocket* socket = Find(s);
-  if (socket == nullptr) return detail::Fail(WSAENOTSOCK);
-  if (name == nullptr || namelen == nullptr || *namelen < 0) return detail::Fail(WSAEFAULT);
-  socklen_t len = static_cast<socklen_t>(*namelen);
-  if (::getsockname(socket->Fd(), name, &len) != 0)
-    return detail::Fail(detail::WsaErrorFromErrno(errno));
-  *namelen = static_cast<int>(len);
-  return 0;
+  return CopyAddress(::getsockname, s, name, namelen);
+}
+
+int getpeername(SOCKET s, sockaddr* name, int* namelen) {
+  return CopyAddress(::getpeername, s, name, namelen);
 }
 
 int connect(SOCKET s, const sockaddr* name, int namelen) {

@@ -1,6 +1,8 @@
 // Windows Sockets 1.1 in its asynchronous, window-message-driven mode, on top of Linux
 // sockets and the thread's message queue. Addresses, hostent, linger and the option
 // constants (AF_INET, SOCK_STREAM, SOL_SOCKET, SO_LINGER, MSG_PEEK, ...) are the POSIX ones.
+// Sockets are IPv4 (AF_INET, sockaddr_in) or IPv6 (AF_INET6, sockaddr_in6); every call that
+// takes or gives an address takes either, and any length up to a sockaddr_storage's.
 //
 // Notification rules: see WSAAsyncSelect below. Errors are WinSock numbers (never errno),
 // read with WSAGetLastError after a call returned SOCKET_ERROR / INVALID_SOCKET / 0.
@@ -86,6 +88,28 @@ constexpr int WSANO_DATA = 11004;
 constexpr int WSADESCRIPTION_LEN = 256;
 constexpr int WSASYS_STATUS_LEN = 128;
 constexpr int MAXGETHOSTSTRUCT = 1024;
+// A buffer for WSAAsyncGetAddrInfo: a long name and some sixty addresses.
+constexpr int MAXGETADDRSTRUCT = 2048;
+
+// An address of either family, told apart by si_family, as a connect takes it.
+union SOCKADDR_INET {
+  sockaddr_in Ipv4;
+  sockaddr_in6 Ipv6;
+  sa_family_t si_family;
+};
+// The length a connect or bind takes for `addr`: that of its family's sockaddr.
+inline int SockaddrLength(const SOCKADDR_INET& addr) {
+  return addr.si_family == AF_INET6 ? static_cast<int>(sizeof(sockaddr_in6))
+                                    : static_cast<int>(sizeof(sockaddr_in));
+}
+
+// What WSAAsyncGetAddrInfo writes into the caller's buffer, at its first suitably aligned
+// byte: every pointer points inside the buffer.
+struct HOSTADDRESSES {
+  char* Name = nullptr;                // the canonical name, NUL-terminated
+  int Count = 0;                       // at least 1
+  SOCKADDR_INET* Addresses = nullptr;  // Count entries, in the resolver's order, port 0
+};
 
 struct WSADATA {
   WORD wVersion = 0;      // major version in the low byte
@@ -108,6 +132,8 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
 int bind(SOCKET s, const sockaddr* name, int namelen);
 int listen(SOCKET s, int backlog);
 int getsockname(SOCKET s, sockaddr* name, int* namelen);
+// The connected peer's address; 10057 when the socket is not connected.
+int getpeername(SOCKET s, sockaddr* name, int* namelen);
 int connect(SOCKET s, const sockaddr* name, int namelen);
 SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen);
 int send(SOCKET s, const char* buf, int len, int flags);
@@ -141,6 +167,23 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
 // name means the local host; an IPv4 literal resolves to itself.
 HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buf, int buflen);
 
+// The same look-up for addresses of both families: `family` is AF_UNSPEC (IPv6 and IPv4,
+// as getaddrinfo orders them), AF_INET or AF_INET6 (that family only; 10047 for another
+// value). Starts, completes and fails as WSAAsyncGetHostByName does, with the same numbers
+// in the same words, but writes a HOSTADDRESSES into `buf` instead of a hostent. Every
+// address is kept, in getaddrinfo's order, less repeats. An IPv6 literal (without brackets)
+// or a dotted IPv4 one resolves to itself without a query; 11004 when it is not of the
+// family asked, and 11001 for anything else with a ':' in it, such as a zone
+// ("fe80::1%eth0"), which is not supported. An empty name means the local host.
+HANDLE WSAAsyncGetAddrInfo(HWND hwnd, UINT msg, const char* name, int family, char* buf,
+                           int buflen);
+
+// Cancels a look-up of either kind started on this thread: its completion is never
+// delivered and its buffer never written, even when the look-up had finished and its
+// message was waiting. 10037 (WSAEALREADY) when it has completed or was cancelled already,
+// 10022 for a handle no look-up was given.
+int WSACancelAsyncRequest(HANDLE task);
+
 // --- Seams for tests -------------------------------------------------------------------
 // (The injected connect filter and socket faults are in FaultSeam.h, which tests include.)
 
@@ -150,6 +193,18 @@ using Resolver = std::function<int(const std::string& name, std::vector<std::uin
                                    std::string& canonicalName)>;
 // Installs a resolver for the whole process; an empty function restores getaddrinfo.
 void SetResolver(Resolver resolver);
+
+// Resolves `name` to addresses of either family, in the order the look-up is to give them,
+// for `family` AF_UNSPEC, AF_INET or AF_INET6 (addresses of another family are dropped
+// afterwards, so a resolver may ignore it); returns 0 or a look-up error. Runs on the
+// worker thread. Each look-up uses the resolver of its own kind when one is installed,
+// else the other kind's (its IPv4 addresses only, for WSAAsyncGetHostByName), else
+// getaddrinfo: a test's IPv4 resolver keeps answering WSAAsyncGetAddrInfo too.
+using AddrResolver = std::function<int(const std::string& name, int family,
+                                       std::vector<SOCKADDR_INET>& addrs,
+                                       std::string& canonicalName)>;
+// Installs a both-family resolver for the whole process; an empty function removes it.
+void SetAddrResolver(AddrResolver resolver);
 
 // Asks for one wake of the queue when `s` becomes writable (no message is posted). Lets a
 // sender that met WSAEWOULDBLOCK wait for room without FD_WRITE in its event mask.

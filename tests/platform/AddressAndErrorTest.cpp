@@ -1,4 +1,4 @@
-// inet_addr's grammar, the errno and getaddrinfo translations, and WSAStartup's record.
+// inet_addr's grammar, IPv6 and IPv4 literals as text, the errno and getaddrinfo translations, and WSAStartup's record.
 #include <netdb.h>
 
 #include <cerrno>
@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Errors.h"
+#include "platform/InetText.h"
 #include "platform/WinSock.h"
 
 namespace platformtest {
@@ -91,6 +92,44 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<TErrnoCase>& row) {
       return "Errno" + std::to_string(row.param.Errno) + "_" + std::to_string(row.index);
     });
+
+// A literal and its canonical text; "" where it is no address.
+struct TTextCase {
+  const char* Text;
+  const char* Canonical;
+};
+void PrintTo(const TTextCase& Row, std::ostream* Out) { *Out << '"' << Row.Text << '"'; }
+class AddressTextTest : public ::testing::TestWithParam<TTextCase> {};
+
+TEST_P(AddressTextTest, ParsesAndFormatsCanonically) {
+  const TTextCase& c = GetParam();
+  EXPECT_EQ(win::CanonicalAddress(c.Text), c.Canonical);
+  EXPECT_EQ(win::SameAddress(c.Text, c.Canonical), *c.Canonical != 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AddressTextTest,
+    ::testing::Values(
+        TTextCase{"::", "::"}, TTextCase{"0:0::1", "::1"}, TTextCase{"0:0:0:0:0:0:0:1", "::1"},
+        TTextCase{"1::", "1::"}, TTextCase{"2001:DB8:0:0:0:0:2:1", "2001:db8::2:1"},
+        TTextCase{"2001:0db8:0000:0001:0000:0000:0000:0001", "2001:db8:0:1::1"},
+        TTextCase{"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},  // the first of equal runs
+        TTextCase{"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1"},  // one zero group stays
+        TTextCase{"::FFFF:c000:0201", "::ffff:192.0.2.1"}, TTextCase{"::102:304", "::102:304"},
+        TTextCase{"1:2:3:4:5:6:192.0.2.1", "1:2:3:4:5:6:c000:201"},
+        TTextCase{"192.0.2.1", "192.0.2.1"}, TTextCase{"1:2:3:4:5:6:7:8:9", ""},
+        TTextCase{"1:2:3:4::5:6:7:8", ""}, TTextCase{"1::2::3", ""}, TTextCase{":1::", ""},
+        TTextCase{"12345::", ""}, TTextCase{"::ffff:01.2.3.4", ""}, TTextCase{"[::1]", ""},
+        TTextCase{"fe80::1%eth0", ""}, TTextCase{"::1 ", ""}, TTextCase{"127.1", ""},
+        TTextCase{"", ""}),
+    [](const ::testing::TestParamInfo<TTextCase>& row) {
+      return "Row" + std::to_string(row.index);
+    });
+
+TEST(AddressText, SameAddressKeepsTheFamiliesApart) {
+  EXPECT_TRUE(win::SameAddress("::ffff:127.0.0.1", "::FFFF:7f00:1"));
+  EXPECT_FALSE(win::SameAddress("127.0.0.1", "::ffff:127.0.0.1"));
+}
 
 TEST(AddrInfoTranslation, MapsToLookupNumbers) {
   EXPECT_EQ(win::detail::WsaErrorFromAddrInfo(0), 0);

@@ -1,5 +1,6 @@
 // WSAAsyncGetHostByName: the completion message, the hostent built inside the caller's
-// buffer, errors, a buffer too small, and completions that outlive their window or thread.
+// buffer, errors, a buffer too small, and completions that outlive their window or thread;
+// then WSAAsyncGetAddrInfo's list of both families and WSACancelAsyncRequest.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
@@ -9,10 +10,12 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
 #include "PlatformTest.h"
+#include "platform/InetText.h"
 #include "platform/WinUser.h"
 
 namespace platformtest {
@@ -209,6 +212,129 @@ TEST_F(HostLookupTest, WorkerOutlivingItsThreadIsHarmless) {
   win::SetResolver({});  // only the worker's copy of the resolver is left
   gate->Open();
   EXPECT_TRUE(WaitFor([&] { return workerAlive.expired(); }));
+}
+
+// WSAAsyncGetAddrInfo through the test resolver: what it is given, what the caller gets.
+using win::SOCKADDR_INET;
+
+struct TAddrCase {
+  const char* Name;
+  int Family;
+  std::vector<std::string> Given;  // the resolver's answer, in its order
+  int ResolverError;
+  std::vector<std::string> Expected;
+  int Error;
+};
+void PrintTo(const TAddrCase& Row, std::ostream* Out) { *Out << '"' << Row.Name << '"'; }
+
+SOCKADDR_INET Endpoint(const std::string& text) {
+  SOCKADDR_INET e;
+  std::memset(&e, 0, sizeof e);
+  e.Ipv6.sin6_port = win::htons(80);  // not passed on
+  e.si_family = win::ParseInet6(text, e.Ipv6.sin6_addr) ? AF_INET6 : AF_INET;
+  if (e.si_family == AF_INET) win::ParseInet4(text, e.Ipv4.sin_addr);
+  return e;
+}
+
+class AddrLookupTest : public HostLookupTest, public ::testing::WithParamInterface<TAddrCase> {
+ protected:
+  // Runs one look-up; returns the completion's LParam and the addresses written, as text.
+  win::LPARAM Run(const char* name, int family, std::vector<std::string>& got) {
+    const TMessage* done = AwaitCompletion(win::WSAAsyncGetAddrInfo(
+        Window(), WM_LOOKUP, name, family, Buffer.data(), static_cast<int>(Buffer.size())));
+    if (done == nullptr || win::HIWORD(done->LParam) != 0) return done ? done->LParam : -1;
+    auto* list = reinterpret_cast<const win::HOSTADDRESSES*>(Buffer.data());
+    ExpectInside(list->Addresses, static_cast<std::size_t>(list->Count) * sizeof(SOCKADDR_INET));
+    for (const SOCKADDR_INET& e : std::span(list->Addresses, list->Count)) {
+      EXPECT_EQ(e.si_family == AF_INET6 ? e.Ipv6.sin6_port : e.Ipv4.sin_port, 0);
+      got.push_back(win::AddressText(reinterpret_cast<const sockaddr*>(&e), win::SockaddrLength(e)));
+    }
+    return done->LParam;
+  }
+};
+
+TEST_P(AddrLookupTest, WritesEveryAddressInTheResolversOrder) {
+  const TAddrCase& row = GetParam();
+  std::atomic<int> asked{0};
+  win::SetAddrResolver([&row, &asked](const std::string& name, int family,
+                                      std::vector<SOCKADDR_INET>& addrs, std::string&) {
+    EXPECT_EQ(name, row.Name);
+    EXPECT_EQ(family, row.Family);
+    ++asked;
+    for (const std::string& text : row.Given) addrs.push_back(Endpoint(text));
+    return row.ResolverError;
+  });
+  std::vector<std::string> got;
+  EXPECT_EQ(win::HIWORD(Run(row.Name, row.Family, got)), row.Error);
+  EXPECT_EQ(got, row.Expected);
+  EXPECT_EQ(asked.load(), row.Given.empty() && row.ResolverError == 0 ? 0 : 1) << "literal";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AddrLookupTest,
+    ::testing::Values(
+        TAddrCase{"both.test", AF_UNSPEC, {"2001:db8::1", "192.0.2.1", "::1", "2001:db8::1"}, 0,
+                  {"2001:db8::1", "192.0.2.1", "::1"}, 0},
+        TAddrCase{"both.test", AF_INET6, {"192.0.2.1", "::1", "::2"}, 0, {"::1", "::2"}, 0},
+        TAddrCase{"both.test", AF_INET, {"::1", "192.0.2.1"}, 0, {"192.0.2.1"}, 0},
+        TAddrCase{"v6only.test", AF_INET, {"::1"}, 0, {}, win::WSANO_DATA},
+        TAddrCase{"later.test", AF_UNSPEC, {"::1"}, win::WSATRY_AGAIN, {}, win::WSATRY_AGAIN},
+        TAddrCase{"0:0::FFFF:192.0.2.1", AF_INET6, {}, 0, {"::ffff:192.0.2.1"}, 0},
+        TAddrCase{"192.0.2.1", AF_UNSPEC, {}, 0, {"192.0.2.1"}, 0},
+        TAddrCase{"192.0.2.1", AF_INET6, {}, 0, {}, win::WSANO_DATA},
+        TAddrCase{"::1", AF_INET, {}, 0, {}, win::WSANO_DATA},
+        TAddrCase{"fe80::1%eth0", AF_UNSPEC, {}, 0, {}, win::WSAHOST_NOT_FOUND}),
+    [](const ::testing::TestParamInfo<TAddrCase>& row) {
+      return "Row" + std::to_string(row.index);
+    });
+
+// Without a both-family resolver, the IPv4 one answers: a test's resolver serves both look-ups.
+TEST_F(AddrLookupTest, TheIpv4ResolverAnswersWhenNoOtherIsInstalled) {
+  win::SetResolver([](const std::string&, std::vector<std::uint32_t>& addrs, std::string&) {
+    addrs = {inet_addr("192.0.2.5")};
+    return 0;
+  });
+  std::vector<std::string> got;
+  EXPECT_EQ(win::HIWORD(Run("old.test", AF_UNSPEC, got)), 0);
+  EXPECT_EQ(got, std::vector<std::string>{"192.0.2.5"});
+  EXPECT_EQ(win::HIWORD(Run("old.test", AF_INET6, got)), win::WSANO_DATA);
+}
+
+TEST_F(AddrLookupTest, TooSmallBufferIsNoBuffersAndUntouched) {
+  std::vector<char> small(50, '\xAB');  // "::1" needs 24 + 28 + 4
+  const TMessage* done = AwaitCompletion(
+      win::WSAAsyncGetAddrInfo(Window(), WM_LOOKUP, "::1", AF_UNSPEC, small.data(), 50));
+  ASSERT_NE(done, nullptr);
+  EXPECT_EQ(done->LParam, win::MAKELPARAM(56, win::WSAENOBUFS));
+  for (char c : small) ASSERT_EQ(c, '\xAB') << "written although too small";
+}
+
+// A cancelled look-up never delivers nor writes: neither one still running nor one whose
+// completion already waits in the queue.
+TEST_F(AddrLookupTest, CancelledLookupNeverCompletesNorWrites) {
+  auto gate = std::make_shared<TGate>();
+  win::SetAddrResolver([gate](const std::string&, int, std::vector<SOCKADDR_INET>&,
+                              std::string&) {
+    gate->Pass();
+    return 0;
+  });
+  win::HANDLE running = win::WSAAsyncGetAddrInfo(Window(), WM_LOOKUP, "slow.test", AF_UNSPEC,
+                                                 Buffer.data(), static_cast<int>(Buffer.size()));
+  win::HANDLE queued = win::WSAAsyncGetHostByName(Window(), WM_LOOKUP, "127.0.0.1",
+                                                  Buffer.data(), static_cast<int>(Buffer.size()));
+  ASSERT_TRUE(WaitFor([] { return win::HasPending(); }));
+  win::WaitMessage(0);  // harvested: the literal's completion is queued, not yet dispatched
+  ASSERT_EQ(win::GetQueueStats().PostedMessages, 1u);
+  EXPECT_EQ(win::WSACancelAsyncRequest(running), 0);
+  EXPECT_EQ(win::WSACancelAsyncRequest(queued), 0);
+  EXPECT_EQ(win::WSACancelAsyncRequest(queued), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAEALREADY);
+  gate->Open();
+  std::vector<char> other(win::MAXGETADDRSTRUCT);
+  win::HANDLE later = win::WSAAsyncGetAddrInfo(Window(), WM_LOOKUP, "::1", 0, other.data(), 2048);
+  ASSERT_NE(AwaitCompletion(later), nullptr);
+  EXPECT_EQ(Rec().Count(WM_LOOKUP), 1);
+  EXPECT_EQ(Buffer[0], '\xAB');
 }
 
 }  // namespace

@@ -141,6 +141,7 @@ void TPlatformTest::SetUp() {
 void TPlatformTest::TearDown() {
   FRecorder.reset();
   win::SetResolver({});
+  win::SetAddrResolver({});
   win::SetConnectFilter({});
   win::QueueStats stats = win::GetQueueStats();
   EXPECT_EQ(stats.Windows, 0u) << "a window was left behind";

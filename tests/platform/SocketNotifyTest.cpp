@@ -578,5 +578,82 @@ TEST_F(SocketNotifyTest, MessagesForADestroyedWindowAreNotDelivered) {
   win::closesocket(s);
 }
 
+sockaddr_in6 Loopback6(std::uint16_t port) {
+  sockaddr_in6 addr{};
+  addr.sin6_family = AF_INET6;
+  addr.sin6_port = win::htons(port);
+  addr.sin6_addr = in6addr_loopback;
+  return addr;
+}
+
+// IPv6 sockets: the same notifications, errors and addresses as IPv4 ones, over ::1.
+class Ipv6SocketTest : public SocketNotifyTest {
+ protected:
+  void SetUp() override {
+    SocketNotifyTest::SetUp();
+    TFd probe(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in6 addr = Loopback6(0);
+    socklen_t len = sizeof addr;
+    if (::bind(probe.Get(), reinterpret_cast<sockaddr*>(&addr), len) != 0)
+      GTEST_SKIP() << "no IPv6 loopback here";
+    ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
+    Port = win::ntohs(addr.sin6_port);
+  }
+  // Our socket, registered for every event, connecting to ::1 at `port`.
+  win::SOCKET Connect(std::uint16_t port) {
+    win::SOCKET s = win::socket(AF_INET6, SOCK_STREAM, 0);
+    EXPECT_EQ(win::WSAAsyncSelect(s, Window(), WM_SOCKET, 63), 0);
+    sockaddr_in6 addr = Loopback6(port);
+    EXPECT_EQ(win::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), -1);
+    EXPECT_EQ(win::WSAGetLastError(), win::WSAEWOULDBLOCK);
+    return s;
+  }
+  std::uint16_t Port = 0;  // free on ::1: a connect there is refused
+};
+
+TEST_F(Ipv6SocketTest, ConnectAcceptTransferAndCloseAsOnIpv4) {
+  std::vector<int> seen;  // the families the connect filter was shown
+  win::SetAddressConnectFilter([&seen](const sockaddr_storage& a, int) {
+    seen.push_back(a.ss_family);
+    return win::ConnectVerdict::Proceed;
+  });
+  win::SOCKET listener = win::socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 addr = Loopback6(Port);
+  int len = sizeof addr;
+  ASSERT_EQ(win::bind(listener, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  ASSERT_EQ(win::listen(listener, 4), 0);
+  win::SOCKET s = Connect(Port);
+  EXPECT_EQ(seen, std::vector<int>{AF_INET6});
+  len = sizeof(sockaddr_in);  // Linux would truncate the address and succeed
+  EXPECT_EQ(win::accept(listener, reinterpret_cast<sockaddr*>(&addr), &len), win::INVALID_SOCKET);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAEFAULT);
+  len = sizeof addr;
+  win::SOCKET peer = win::accept(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  EXPECT_EQ(len, static_cast<int>(sizeof addr));
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, win::FD_WRITE) == 1; }));
+  ASSERT_EQ(win::getpeername(peer, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+
+  EXPECT_EQ(win::send(peer, "pong", 4, 0), 4);
+  win::closesocket(peer);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_READ) == 1; }));
+  char got[8];
+  EXPECT_EQ(win::recv(s, got, sizeof got, 0), 4);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_CLOSE) == 1; }));
+  std::vector<long> order;
+  for (const TMessage& m : Rec().Of(WM_SOCKET)) order.push_back(win::LOWORD(m.LParam));
+  EXPECT_EQ(order, (std::vector<long>{FD_CONNECT, win::FD_WRITE, FD_READ, FD_CLOSE}));
+  EXPECT_EQ(ErrorOf(s, FD_CLOSE), 0);
+  win::closesocket(s);
+  win::closesocket(listener);
+}
+
+TEST_F(Ipv6SocketTest, RefusedConnectIsConnRefusedAndTheIpv4FilterLetsItGo) {
+  win::SetConnectFilter([](const sockaddr_in&) { return win::ConnectVerdict::Hang; });
+  win::SOCKET s = Connect(Port);
+  ASSERT_TRUE(PumpUntil([&] { return Rec().CountEvent(s, FD_CONNECT) == 1; }));
+  EXPECT_EQ(ErrorOf(s, FD_CONNECT), win::WSAECONNREFUSED);
+  win::closesocket(s);
+}
+
 }  // namespace
 }  // namespace platformtest
