@@ -45,8 +45,8 @@ void TInspectorReplay::Clear() {
 }
 
 bool TInspectorReplay::SameRequest() const {
-  const std::vector<TExchangePass>& Passes = FSource.Passes();
-  return FSource.Log() != nullptr || (!Passes.empty() && Passes.front().Started == FReplayedStart);
+  const std::vector<TExchangePass>& Passes = FSource.PassesShown();
+  return FSource.LogShown() != nullptr || (!Passes.empty() && Passes.front().Started == FReplayedStart);
 }
 
 const TReplayResult* TInspectorReplay::Of(int Pass) const {
@@ -83,7 +83,7 @@ QString TInspectorReplay::Word(const TReplayResult& R, int Pass) const {
 QTableWidgetItem* TInspectorReplay::NewCell(int Pass) const {
   const TReplayResult* R = Of(Pass);
   // A refused entry is one a replay will never send: it says so before any replay.
-  const THarLog* Log = FSource.Log();
+  const THarLog* Log = FSource.LogShown();
   const bool Refused = Log != nullptr && !Log->Entries[static_cast<std::size_t>(Pass)].Refused.empty();
   auto* I = new QTableWidgetItem(R         ? Word(*R, Pass)
                                  : Refused ? QString::fromUtf8("refus\u00e9e")
@@ -107,8 +107,8 @@ QString TInspectorReplay::NoteLine(int Pass) const {
 std::vector<THarEntry> TInspectorReplay::EntriesOf(const std::vector<int>& Chosen) const {
   // The window's own passes go by way of their HAR entries: one path for every replay, and
   // the composed lines and checks of the reader apply to them too.
-  const THarLog* File = FSource.Log();
-  const std::vector<TExchangePass>& Passes = FSource.Passes();
+  const THarLog* File = FSource.LogShown();
+  const std::vector<TExchangePass>& Passes = FSource.PassesShown();
   const THarLog Own = File ? THarLog() : THarReader::ReadText(THarWriter::Text(THarWriter::Document(Passes)));
   const THarLog& Log = File ? *File : Own;
   std::vector<THarEntry> Out;
@@ -178,7 +178,7 @@ void TInspectorReplay::SetRunning(TPassReplay* Replay) {
   FReplay = Replay;
   // What cannot run meanwhile hears it from the run state; the stop is on while it runs.
   FRun.Set(Replay != nullptr ? TWindowRun::TState::Replay : TWindowRun::TState::Idle);
-  if (FEvents.RunChanged) FEvents.RunChanged();
+  if (FEvents.OnRunChanged) FEvents.OnRunChanged();
 }
 
 void TInspectorReplay::Replay(const std::vector<int>& Chosen, const TReplayOptions& Options) {
@@ -187,8 +187,8 @@ void TInspectorReplay::Replay(const std::vector<int>& Chosen, const TReplayOptio
   TPassReplay Replay(Options);
   FStopped = false;
   FStoppedPass = -1;
-  const std::vector<TExchangePass>& Passes = FSource.Passes();
-  const bool Live = FSource.Log() == nullptr;
+  const std::vector<TExchangePass>& Passes = FSource.PassesShown();
+  const bool Live = FSource.LogShown() == nullptr;
   if (Live && !SameRequest()) FResults.clear();
   if (Live && !Passes.empty()) FReplayedStart = Passes.front().Started;
   FResults.resize(Passes.size());
@@ -202,7 +202,7 @@ void TInspectorReplay::Replay(const std::vector<int>& Chosen, const TReplayOptio
     if (FStopped && R.Outcome == TReplayOutcome::roFailed) FStoppedPass = Chosen[I];
     FResults[static_cast<std::size_t>(Chosen[I])] = std::move(R);
     const int Next = !FStopped && I + 1 < Chosen.size() ? Chosen[I + 1] : -1;
-    if (FEvents.Replayed) FEvents.Replayed(Chosen[I], Next);
+    if (FEvents.OnReplayed) FEvents.OnReplayed(Chosen[I], Next);
     if (FStopped) break;
   }
   SetRunning(nullptr);

@@ -29,14 +29,14 @@ class TInspectorReplay : public QObject {
  public:
   // The passes shown, and the file's log they were read from (null for the recorder's).
   struct TSource {
-    std::function<const std::vector<TExchangePass>&()> Passes;
-    std::function<const THarLog*()> Log;
+    std::function<const std::vector<TExchangePass>&()> PassesShown;
+    std::function<const THarLog*()> LogShown;
   };
   // What the owner hears: a replay started or ended; a pass's result kept, Next being the
   // pass sent after it (-1 when none is, or a stop ends the replay there).
   struct TEvents {
-    std::function<void()> RunChanged;
-    std::function<void(int Done, int Next)> Replayed;
+    std::function<void()> OnRunChanged;
+    std::function<void(int Done, int Next)> OnReplayed;
   };
   // Parent is the inspector, which owns this; the dialogs open over it. Run says a replay
   // runs, and one starts only while it is idle; it must outlive this.
