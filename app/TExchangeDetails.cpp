@@ -1,4 +1,5 @@
-// TExchangeDetails: the exchange inspector's table, tabs and buttons, fed by the recorder.
+// TExchangeDetails: the exchange inspector's table, tabs and buttons, fed by the recorder or a
+// HAR file; its two sources of passes, the selection and "Comparer".
 #include "app/TExchangeDetails.h"
 
 #include <QAction>
@@ -25,9 +26,12 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <ctime>
+#include <set>
+#include <utility>
 
 #include "app/TAnsiText.h"
 #include "app/TBodyView.h"
+#include "app/TCompareView.h"
 #include "app/THarOpening.h"
 #include "app/TFlowLayout.h"
 #include "app/TPassText.h"
@@ -67,11 +71,32 @@ QTableWidgetItem* Item(const QString& Text, Qt::Alignment Align = Qt::AlignLeft)
   return I;
 }
 
+bool Unset(std::chrono::system_clock::time_point T) { return T.time_since_epoch().count() == 0; }
+
+// The file's passes, placed on one clock by their start dates, so that their bars stand
+// where they happened; a pass without a date starts with the first. The passes move out of
+// the entries: a file of many entries is held once.
+std::vector<TExchangePass> Placed(THarLog& Log) {
+  std::vector<TExchangePass> Out;
+  const auto Origin = std::chrono::steady_clock::now();
+  std::optional<std::chrono::system_clock::time_point> First;
+  for (THarEntry& E : Log.Entries) {
+    TExchangePass P = std::exchange(E.Pass, TExchangePass());
+    if (!Unset(P.StartedAt) && !First) First = P.StartedAt;
+    P.Started = Origin;
+    if (!Unset(P.StartedAt) && P.StartedAt > *First)
+      P.Started += std::chrono::duration_cast<std::chrono::steady_clock::duration>(P.StartedAt - *First);
+    Out.push_back(std::move(P));
+  }
+  return Out;
+}
+
 }  // namespace
 
 TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, TWindowRun& Run,
                                    QWidget* Parent)
     : QWidget(Parent, Qt::Window), FRecorder(Recorder), FRun(Run) {
+  BuildReplay();
   setObjectName("ExchangeDetails");
   setWindowTitle(QString::fromUtf8("D\u00e9tails de l'\u00e9change"));
   FSoon.setSingleShot(true);
@@ -127,6 +152,20 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, TWindowRun
   Refresh();
 }
 
+void TExchangeDetails::BuildReplay() {
+  // First of all: filling the table asks it for the "Rejeu" cells.
+  FReplays = new TInspectorReplay(
+      {[this]() -> const std::vector<TExchangePass>& { return Passes(); },
+       [this]() -> const THarLog* { return FLog ? &*FLog : nullptr; }},
+      {[this] { UpdateButtons(); },
+       [this](int Done, int Next) {
+         FillReplayCell(RowOf(Done, false), Done);
+         FillNote();
+         FollowReplay(Done, Next);
+       }},
+      FRun, this);
+}
+
 void TExchangeDetails::BuildTop() {
   // The buttons and the legend go on to further lines in a narrow window, never out of it.
   auto* Top = new TFlowLayout;
@@ -148,7 +187,7 @@ void TExchangeDetails::BuildTop() {
   FReplayButton = new QPushButton("Rejouer", this);
   FReplayButton->setObjectName("ReplayButton");
   connect(FReplayButton, &QPushButton::clicked, this, [this] {
-    if (FReplay != nullptr)
+    if (FReplays->Running())
       StopReplay();
     else
       ReplayClicked();
@@ -451,11 +490,7 @@ void TExchangeDetails::FitColumns() {
   for (const TColumn C : {pcNumber, pcMethod, pcStatus, pcSize, pcTime, pcReplay})
     FTable->resizeColumnToContents(C);
   // Room for every word a replay may write in its column, so that none is cut off.
-  int Widest = 0;
-  for (const TReplayOutcome O : {TReplayOutcome::roSame, TReplayOutcome::roDiffers, TReplayOutcome::roFailed,
-                                 TReplayOutcome::roSkipped})
-    Widest = std::max(Widest, FTable->fontMetrics().horizontalAdvance(OutcomeWord(O)));
-  Widest = std::max(Widest, FTable->fontMetrics().horizontalAdvance(StoppedWord()));
+  const int Widest = TInspectorReplay::WidestWord(FTable->fontMetrics());
   const int Margins = 2 * (FTable->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, FTable) + 1);
   FTable->setColumnWidth(pcReplay, std::max(FTable->columnWidth(pcReplay), Widest + Margins));
 }
@@ -633,12 +668,7 @@ void TExchangeDetails::FillNote() {
     if (FLog && !Refused.empty())
       Lines << QString::fromUtf8("Entr\u00e9e refus\u00e9e, jamais renvoy\u00e9e : ") +
                    (Refused == FLog->Error ? THarOpening::FaultText(*FLog) : TAnsiText::ForMessage(Refused));
-    if (const TReplayResult* Replayed = ReplayOf(FSelected)) {
-      // A stop is no failure: the component's words for the abort are not the reason.
-      const bool Stopped = FSelected == FStoppedPass;
-      Lines << "Rejeu : " + ReplayWord(*Replayed, FSelected) + " (" + TAnsiText::ForMessage(Replayed->URL) + ")" +
-                   (Replayed->Why.empty() || Stopped ? QString() : " : " + TAnsiText::ForMessage(Replayed->Why));
-    }
+    if (const QString Replayed = FReplays->NoteLine(FSelected); !Replayed.isEmpty()) Lines << Replayed;
     if (P.Tls && P.Tls->VerifyWaived && P.Tls->Outcome.HandshakeDone)
       Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
                                  "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");
@@ -713,3 +743,134 @@ void TExchangeDetails::CopyCommands() {
   if (Pinned)
     QToolTip::showText(FCopy->mapToGlobal(QPoint(0, FCopy->height())), FCopy->toolTip(), FCopy);
 }
+
+// --- Sources of passes and the selection ---------------------------------------------------
+
+const std::vector<TExchangePass>& TExchangeDetails::Passes() const {
+  return FLog ? FLoaded : FRecorder.Passes();
+}
+
+const std::string& TExchangeDetails::SourceError() const {
+  return FLog ? FLog->Error : FRecorder.Error();
+}
+
+void TExchangeDetails::ShowLog(THarLog Log, const QString& Name) {
+  if (Replaying()) return;  // the results under way belong to the passes shown
+  FLoaded = Placed(Log);
+  FLog = std::move(Log);
+  FReplays->Clear();
+  FShownPasses = 0;
+  FSelected = -1;
+  FTunnel = false;
+  FBodyShown.clear();
+  FSource->setText(QString::fromUtf8("Fichier : %1 (%2 entr\u00e9e(s))").arg(Name).arg(FLog->Entries.size()));
+  FSource->show();
+  FLive->show();
+  Refresh();
+}
+
+void TExchangeDetails::ShowLive() {
+  if (Replaying() || !FLog) return;
+  FLog.reset();
+  FLoaded.clear();
+  FReplays->Clear();
+  FShownPasses = 0;
+  FSelected = -1;
+  FBodyShown.clear();
+  FSource->hide();
+  FLive->hide();
+  Refresh();
+}
+
+std::vector<int> TExchangeDetails::SelectedPasses() const {
+  std::set<int> Chosen;
+  for (const QModelIndex& Row : FTable->selectionModel()->selectedRows())
+    if (Row.row() < static_cast<int>(FRows.size())) Chosen.insert(FRows[static_cast<std::size_t>(Row.row())].Pass);
+  return {Chosen.begin(), Chosen.end()};
+}
+
+void TExchangeDetails::SelectPasses(const std::vector<int>& Chosen) {
+  // One range per run of rows, and one change of the selection: every reader of the
+  // selection (the buttons, the headers' highlight) goes through its ranges.
+  QItemSelection Rows;
+  int First = -1, Last = -2;
+  const auto Close = [&] {
+    if (First >= 0) Rows.select(FTable->model()->index(First, 0), FTable->model()->index(Last, 0));
+  };
+  for (const int Pass : std::set<int>(Chosen.begin(), Chosen.end())) {
+    const int Row = RowOf(Pass, false);
+    if (Row < 0) continue;
+    if (Row != Last + 1) {
+      Close();
+      First = Row;
+    }
+    Last = Row;
+  }
+  Close();
+  FTable->selectionModel()->select(Rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  UpdateButtons();
+}
+
+void TExchangeDetails::UpdateButtons() {
+  const auto Chosen = SelectedPasses();
+  const bool OneReplayed = Chosen.size() == 1 && ReplayOf(Chosen[0]) && ReplayOf(Chosen[0])->Replayed;
+  FCompare->setEnabled(Chosen.size() == 2 || OneReplayed);
+  FReplayButton->setText(Replaying() ? QString::fromUtf8("Arr\u00eater le rejeu") : QString("Rejouer"));
+  FReplayButton->setEnabled(Replaying() || !Chosen.empty());
+}
+
+TCompareView* TExchangeDetails::CompareSelected() {
+  const auto Chosen = SelectedPasses();
+  const auto& All = Passes();
+  TCompareView* View = nullptr;
+  const auto Name = [](int Pass) { return QString::fromUtf8("N\u00b0 %1").arg(Pass + 1); };
+  if (Chosen.size() == 2) {
+    View = new TCompareView(All[static_cast<std::size_t>(Chosen[0])], All[static_cast<std::size_t>(Chosen[1])],
+                            Name(Chosen[0]), Name(Chosen[1]), this);
+  } else if (Chosen.size() == 1 && ReplayOf(Chosen[0]) && ReplayOf(Chosen[0])->Replayed) {
+    View = new TCompareView(All[static_cast<std::size_t>(Chosen[0])], *ReplayOf(Chosen[0])->Replayed,
+                            Name(Chosen[0]), QString::fromUtf8("rejou\u00e9"), this);
+  }
+  if (View != nullptr) View->show();
+  return View;
+}
+
+void TExchangeDetails::FollowReplay(int Done, int Next) {
+  // The next row comes into sight as a running request's passes do, unless the reader has
+  // scrolled away from the last one brought there; at most every RefreshGapMs, as a
+  // request's redraws, so that scrolling does not slow fast entries down.
+  const auto Now = TTimingBars::TClock::now();
+  if (Next < 0 || Now - FFollowed.At < std::chrono::milliseconds(RefreshGapMs)) return;
+  const QTableWidgetItem* Shown = FTable->item(RowOf(FFollowed.Pass < 0 ? Done : FFollowed.Pass, false), pcReplay);
+  if (Shown == nullptr || !FTable->viewport()->rect().intersects(FTable->visualItemRect(Shown))) return;
+  FFollowed = {Now, Next};
+  FTable->scrollToItem(FTable->item(RowOf(Next, false), pcReplay));
+}
+
+// --- Replaying ---------------------------------------------------------------------------
+
+const TReplayResult* TExchangeDetails::ReplayOf(int Pass) const { return FReplays->Of(Pass); }
+
+void TExchangeDetails::FillReplayCell(int Row, int Pass) { FTable->setItem(Row, pcReplay, FReplays->NewCell(Pass)); }
+
+void TExchangeDetails::ReplayClicked() {
+  if (!FRun.Idle()) return;
+  const auto Chosen = SelectedPasses();
+  if (Chosen.empty()) return;
+  std::optional<TReplayOptions> Options = FReplays->Ask(Chosen);
+  if (!Options) return;
+  if (ReplayTlsOf) {
+    const std::optional<TTlsSettings> Page = ReplayTlsOf();
+    if (!Page) return;
+    Options->Tls = *Page;
+  }
+  ReplaySelected(*Options);
+}
+
+void TExchangeDetails::ReplaySelected(const TReplayOptions& Options) {
+  if (!FRun.Idle()) return;
+  FFollowed = {};
+  FReplays->Replay(SelectedPasses(), Options);
+}
+
+void TExchangeDetails::StopReplay() { FReplays->Stop(); }

@@ -23,6 +23,7 @@
 
 #include "app/TBarDelegate.h"
 #include "app/TBodyView.h"
+#include "app/TInspectorReplay.h"
 #include "app/TWindowRun.h"
 #include "inspect/TExchangeRecorder.h"
 #include "inspect/THarReader.h"
@@ -87,10 +88,6 @@ class TExchangeDetails : public QWidget {
   void StopReplay();
   // The last replay's result for a pass, if any.
   const TReplayResult* ReplayOf(int Pass) const;
-  // "identique", "différent", "échec", "non envoyé".
-  static QString OutcomeWord(TReplayOutcome Outcome);
-  // "arrêté": the entry a stop cut short.
-  static QString StoppedWord();
   // Where the window opens, of size Want: within Screen (the available area), beside Main
   // (right, else left) where there is room, else over Main's right part up to the screen's
   // edge, leaving Main's left third in sight when half of Want's width is left for it; its
@@ -152,6 +149,7 @@ class TExchangeDetails : public QWidget {
   void showEvent(QShowEvent* Event) override;
 
  private:
+  void BuildReplay();
   void BuildTop();
   void BuildLegend(QLayout* Into);
   void BuildTabs();
@@ -181,16 +179,11 @@ class TExchangeDetails : public QWidget {
   const std::string& SourceError() const;
   void UpdateButtons();
   void FillReplayCell(int Row, int Pass);
-  // The word of a pass's replay: OutcomeWord, or "arrêté" for the entry a stop cut short.
-  QString ReplayWord(const TReplayResult& R, int Pass) const;
   // The columns sized to their contents, measured once per fill rather than at every cell a
   // replay changes.
   void FitColumns();
-  void SetReplaying(TPassReplay* Replay);
   // Keeps the row of the pass to be replayed next in sight while the reader follows.
   void FollowReplay(int Done, int Next);
-  // The entry a pass is replayed from: the file's own, or the pass written as an entry.
-  std::vector<THarEntry> EntriesOf(const std::vector<int>& Passes) const;
 
   // The table's rows: each pass, after its tunnel's row when it made one.
   struct TRow {
@@ -227,14 +220,9 @@ class TExchangeDetails : public QWidget {
   std::string FLogFile;  // the file shown, as the system names it, for a body read again
   QFutureWatcher<TWholeBody> FWholeBody;
   std::vector<TExchangePass> FLoaded;
-  // By pass: the last replay's result. Cleared when the source changes; of the recorder's
-  // passes, only while they are those of the request replayed (its first pass's start).
-  std::vector<std::optional<TReplayResult>> FReplays;
-  TTimingBars::TClock::time_point FReplayedStart{};
   TWindowRun& FRun;
-  TPassReplay* FReplay = nullptr;  // while a replay runs
-  bool FReplayStopped = false;     // its stop was asked: the passes after are not sent
-  int FStoppedPass = -1;           // the pass whose replay the stop cut short
+  // "Rejouer" and the results it keeps by pass, cleared when the source changes; a child.
+  TInspectorReplay* FReplays;
   struct TFollowed {
     TTimingBars::TClock::time_point At{};  // when the table last scrolled to the replay
     int Pass = -1;                         // to which pass's row

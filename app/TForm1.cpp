@@ -21,6 +21,7 @@
 #include <array>
 #include <exception>
 #include <limits>
+#include <utility>
 
 #include "OrreryVersion.h"
 #include "app/TAnsiText.h"
@@ -30,6 +31,8 @@
 #include "app/TForm2.h"
 #include "app/TPassText.h"
 #include "app/TReplyFile.h"
+#include "app/TStatusMarks.h"
+#include "app/TTlsPage.h"
 #include "base/Exception.h"
 #include "base/SysUtils.h"
 #include "base/TApplication.h"
@@ -116,19 +119,7 @@ void TForm1::SetUpLook() {
   Simple->setIndent(2);
   FUi->StatusBar1->addWidget(Simple, 1);
   FStatusText = Simple;
-  // Beside it, kept once the request is over: whether the last pass's certificate was checked.
-  auto* Checked = new QLabel(FUi->StatusBar1);
-  Checked->setObjectName("CertificateMark");
-  Checked->hide();
-  FUi->StatusBar1->addPermanentWidget(Checked);
-  FCertificate = Checked;
-  // Beside the one text, and only while it applies: the exchange went on unchecked.
-  auto* Mark = new QLabel(FUi->StatusBar1);
-  Mark->setObjectName("SecurityMark");
-  Mark->setStyleSheet("QLabel { color: #b00000; font-weight: bold; }");
-  Mark->hide();
-  FUi->StatusBar1->addPermanentWidget(Mark);
-  FSecurity = Mark;
+  FMarks = std::make_unique<TStatusMarks>(FUi->StatusBar1);
 
   // Hints show only on the panels that show them.
   for (QWidget* Panel : {FUi->Panel1, FUi->Panel2, FUi->Panel3}) {
@@ -235,6 +226,11 @@ void TForm1::SetUpComponent() {
   // The tunnel and the handshake in the status bar, from the component's steps: its status
   // reports of them are below the window's level.
   FTlsProgress = std::make_unique<TTlsProgress>(*VelHTTP1, *FRecorder);
+  FTls = std::make_unique<TTlsPage>(
+      TTlsPage::TFields{FUi->CheckBox2, FUi->Edit13, FUi->Edit14, FUi->Edit15},
+      TTlsPage::TWindow{this, [this](const QString& Text) { SetStatus(Text); },
+                        [this](const QString& Text) { ShowMessage(Text); }},
+      *FTlsProgress, FRun);
   FTlsProgress->OnText = [this](const QString& Text) {
     if (FRun.State() == TWindowRun::TState::Closing) return;
     SetStatus(Text);
@@ -283,6 +279,14 @@ TForm1::~TForm1() {
 }
 
 QString TForm1::StatusText() const { return FStatusText ? FStatusText->text() : QString(); }
+
+const std::vector<TTlsAccepted>& TForm1::Accepted() const { return FTls->Accepted(); }
+
+QString TForm1::SecurityMark() const { return FMarks->Security(); }
+
+QString TForm1::CertificateMark() const { return FMarks->Certificate(); }
+
+void TForm1::ShowSecurityMark() { FMarks->Show(*FTlsProgress); }
 
 std::string TForm1::SuccessText(int Cmd) {
   return Cmd >= 0 && Cmd < static_cast<int>(ResultTexts.size()) ? ResultTexts[Cmd].Success : "";
@@ -340,7 +344,9 @@ void TForm1::PrepareRequest(const QString& Url, bool Elsewhere) {
   Info.Referer = TAnsiText::FromQString(FUi->Edit8->text());
   Info.UserId = Elsewhere ? std::string() : TAnsiText::FromQString(FUi->Edit9->text());
   Info.Password = Elsewhere ? std::string() : TAnsiText::FromQString(FUi->Edit10->text());
-  PrepareTls(Url, Elsewhere);
+  TTlsSettings Tls = FTls->ForRequest(Url, Elsewhere);
+  VelHTTP1->SecureSocket = true;
+  VelHTTP1->TlsSettings = std::move(Tls);
 }
 
 void TForm1::RunAction(const TAction& Action) {
@@ -359,9 +365,9 @@ void TForm1::RunAction(const TAction& Action) {
   const std::string FirstUrl = Passes.empty() ? std::string() : Passes.front().URL;
   // Each refusal the user waives goes on from its pass; a later pass may be refused again.
   while (Out.Ended == TWindowRun::TState::Request && Out.Error) {
-    const TRefusal Refusal = AskAboutRefusal(Out.Error);
-    if (Refusal == TRefusal::NotRefused) break;
-    if (Refusal == TRefusal::Cancelled) return;
+    const TTlsPage::TRefusal Refusal = FTls->AskAboutRefusal(Out.Error);
+    if (Refusal == TTlsPage::TRefusal::NotRefused) break;
+    if (Refusal == TTlsPage::TRefusal::Cancelled) return;
     const std::string Method = FTlsProgress->Last().Method, Url = FTlsProgress->Last().URL;
     const bool Elsewhere = !CredentialScope::SameServer(Url, FirstUrl);
     Out = RunOnce(QString::fromStdString(Url),
@@ -369,6 +375,10 @@ void TForm1::RunAction(const TAction& Action) {
                   Elsewhere, true);
   }
   ShowOutcome(Out, Action.Show);
+}
+
+void TForm1::Resume(const std::string& Method, const std::string& Url, const std::string& Data) {
+  VelHTTP1->Perform(CommandNamed(Method).value_or(hcGet), Url, Data);
 }
 
 TForm1::TOutcome TForm1::RunOnce(const QString& Url, const std::function<void()>& Request,
@@ -416,7 +426,7 @@ void TForm1::ShowOutcome(const TOutcome& Out, const std::function<void()>& Show)
       return;
     } catch (...) {
     }
-    if (!ShowTlsFailure(Out.Error)) Application.HandleException(Out.Error);
+    if (!FTls->ShowFailure(Out.Error, VelHTTP1->TlsSettings)) Application.HandleException(Out.Error);
     return;
   }
   if (Out.TooLarge > 0) {
@@ -523,6 +533,10 @@ void TForm1::SpeedButton2Click() {
 }
 
 void TForm1::SpeedButton3Click() { FUi->Memo5->clear(); }
+
+void TForm1::SpeedButton4Click() { FTls->ChooseFile(TTlsPage::TFile::CaFile); }
+void TForm1::SpeedButton5Click() { FTls->ChooseFile(TTlsPage::TFile::CertFile); }
+void TForm1::SpeedButton6Click() { FTls->ChooseFile(TTlsPage::TFile::KeyFile); }
 
 // --- Component events --------------------------------------------------------------------
 
@@ -643,7 +657,7 @@ void TForm1::DetailsEchange1Click() {
     FDetails->SetStopAction(FUi->Arreter1);
     FDetails->SetExportAction(FUi->ExporterHar1);
     FDetails->TlsSettingsOf = [this] { return VelHTTP1->TlsSettings; };
-    FDetails->ReplayTlsOf = [this] { return ReplayTls(); };
+    FDetails->ReplayTlsOf = [this] { return FTls->ForReplay(); };
   }
   FDetails->Refresh();
   FDetails->show();

@@ -5,9 +5,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
-#include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,8 +16,9 @@
 #include "inspect/TExchangeRecorder.h"
 
 class QLabel;
-class QLineEdit;
 class TExchangeDetails;
+class TStatusMarks;
+class TTlsPage;
 namespace Ui {
 class TForm1;
 }
@@ -65,7 +64,7 @@ class TForm1 : public QMainWindow {
   // The window's client size at its stored geometry, which is also its smallest.
   QSize StoredSize() const { return FStoredSize; }
   // The certificates the user let through after seeing them refused, for this run only.
-  const std::vector<TTlsAccepted>& Accepted() const { return FAccepted; }
+  const std::vector<TTlsAccepted>& Accepted() const;
   // The status bar's mark of an exchange that went on without the certificate check; empty
   // when every pass was checked.
   QString SecurityMark() const;
@@ -133,14 +132,6 @@ class TForm1 : public QMainWindow {
   // request starts; Elsewhere: it goes on from a pass to another server than the first, which
   // the caller's credentials are not for.
   void PrepareRequest(const QString& Url, bool Elsewhere);
-  // The TLS settings: the page's, the certificates accepted, the files checked (for an https
-  // Url) and an encrypted key's passphrase asked for.
-  void PrepareTls(const QString& Url, bool Elsewhere);
-  void CheckTlsFiles(TTlsSettings& Settings);
-  // The page's TLS settings for a replay, its files checked as for a request; none, with the
-  // refusal said, when they cannot be used.
-  std::optional<TTlsSettings> ReplayTls();
-  std::string PassphraseFor(const std::string& KeyFile);
   // A request action: where it starts, the call, the panes it fills, and its form data (for
   // a POST that goes on from a refused pass).
   struct TAction {
@@ -163,15 +154,8 @@ class TForm1 : public QMainWindow {
   TOutcome RunOnce(const QString& Url, const std::function<void()>& Request, bool Elsewhere,
                    bool GoingOn = false);
   void ShowOutcome(const TOutcome& Out, const std::function<void()>& Show);
-  // After a failed certificate check, the dialog: true when the user goes on without it (the
-  // certificate is then accepted for its server); false, with the status said, when not.
-  enum class TRefusal { NotRefused, Cancelled, GoOn };
-  TRefusal AskAboutRefusal(const std::exception_ptr& Error);
-  // A failed handshake or check said in plain words; false for any other error.
-  bool ShowTlsFailure(const std::exception_ptr& Error);
   // The request again from the refused pass, as that pass was to be sent.
   void Resume(const std::string& Method, const std::string& Url, const std::string& Data);
-  void ChooseFile(QLineEdit* Box, const QString& Title);
   void ShowSecurityMark();
   // What the run state allows: the stop item while anything runs, the saving items and the
   // request buttons not while a request runs, opening a HAR not while a replay runs.
@@ -200,11 +184,10 @@ class TForm1 : public QMainWindow {
   QPointer<TExchangeDetails> FDetails;  // created when first opened
   // The tunnel and handshake steps for the status bar, and the last pass that made one.
   std::unique_ptr<TTlsProgress> FTlsProgress;
-  QPointer<QLabel> FSecurity;     // the status bar's mark of an unchecked exchange
-  QPointer<QLabel> FCertificate;  // its word on the last pass's certificate
-  std::vector<TTlsAccepted> FAccepted;
-  // The passphrases of encrypted keys by file, asked once in a run.
-  std::map<std::string, std::string> FPassphrases;
+  // The status bar's marks of the last pass's certificate check.
+  std::unique_ptr<TStatusMarks> FMarks;
+  // The page's TLS settings, the certificates accepted and the refusals' dialog.
+  std::unique_ptr<TTlsPage> FTls;
 };
 
 extern TForm1* Form1;

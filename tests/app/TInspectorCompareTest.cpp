@@ -348,6 +348,29 @@ class TInspectorCompareTest : public InspectorWindowTest {
     QCOMPARE(Peer.Requests().size(), std::size_t{1});
   }
 
+  // The inspector destroyed while its replay waits: the replay, which it owns, ends with
+  // the entry under way, touches nothing of either, and sends no further entry.
+  void replayEndsWithItsInspector() {
+    ReplyScript Held = Whole("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nfirst part");
+    Held.Hold = true;
+    ScriptedHttpServer Peer({Held, Held});
+    const std::string Target = Url("127.0.0.1", Peer.Port()).toStdString();
+    QPointer<TExchangeDetails> Details = OpenSelected({Target, Target});
+    QTimer Poll;
+    connect(&Poll, &QTimer::timeout, this, [&] {
+      if (Peer.Requests().empty()) return;
+      Poll.stop();
+      delete Details;
+    });
+    Poll.start(5);
+    Tripwire Wire(10000, [&] { if (Details) Details->StopReplay(); });
+    TReplayOptions Options;
+    Options.TimeOutMs = 300;  // the entry held ends by its time-out, its inspector gone
+    Details->ReplaySelected(Options);
+    QVERIFY(!Wire.Tripped && Details.isNull());
+    QCOMPARE(Peer.Requests().size(), std::size_t{1});
+  }
+
   // --- Where the inspector opens, and its buttons in a narrow window ----------------------
 
   void placement_data() {

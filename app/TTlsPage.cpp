@@ -1,31 +1,32 @@
-// The main window's https side: the TLS settings of the "Informations sur HEAD" page into the
-// component, their files checked when a request starts, an encrypted key's passphrase, the
-// dialog of a refused certificate and the request going on from the refused pass.
+// TTlsPage: the page's TLS settings checked into a request's, the passphrase of an encrypted
+// key, the dialog of a refused certificate and the words of a failed handshake or check.
+#include "app/TTlsPage.h"
+
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
-#include <QLabel>
 #include <QLineEdit>
-#include <QStatusBar>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "app/TAnsiText.h"
 #include "app/TCertificateDialog.h"
-#include "app/TForm1.h"
+#include "app/TTlsProgress.h"
 #include "app/TTlsText.h"
+#include "app/TWindowRun.h"
 #include "base/Exception.h"
 #include "base/TApplication.h"
 #include "http/CredentialScope.h"
 #include "http/HttpErrors.h"
 #include "socket/ETlsSockError.h"
 #include "tls/TTlsContext.h"
-#include "ui_TForm1.h"
 
 namespace {
 
@@ -98,33 +99,35 @@ void RefuseOddFiles(const TTlsSettings& S) {
 
 }  // namespace
 
-void TForm1::PrepareTls(const QString& Url, bool Elsewhere) {
+TTlsPage::TTlsPage(const TFields& Fields, TWindow Window, const TTlsProgress& Progress, TWindowRun& Run)
+    : FFields(Fields), FWindow(std::move(Window)), FProgress(Progress), FRun(Run) {}
+
+TTlsSettings TTlsPage::ForRequest(const QString& Url, bool Elsewhere) {
   TTlsSettings S;
-  S.Verify = FUi->CheckBox2->isChecked();
-  S.CaFile = PathOf(FUi->Edit13);
+  S.Verify = FFields.Verify->isChecked();
+  S.CaFile = PathOf(FFields.CaFile);
   // Like the login, the client certificate is for the first server only.
   if (!Elsewhere) {
-    S.CertFile = PathOf(FUi->Edit14);
-    S.KeyFile = PathOf(FUi->Edit15);
+    S.CertFile = PathOf(FFields.CertFile);
+    S.KeyFile = PathOf(FFields.KeyFile);
   }
   S.Accepted = FAccepted;
   // What the files hold matters only to https; a plain request goes as it always did.
   RefuseOddFiles(S);
-  if (Url.trimmed().startsWith("https:", Qt::CaseInsensitive)) CheckTlsFiles(S);
-  VelHTTP1->SecureSocket = true;
-  VelHTTP1->TlsSettings = S;
+  if (Url.trimmed().startsWith("https:", Qt::CaseInsensitive)) CheckFiles(S);
+  return S;
 }
 
-std::optional<TTlsSettings> TForm1::ReplayTls() {
+std::optional<TTlsSettings> TTlsPage::ForReplay() {
   // What to trust is the page's as it stands, checked as before a request; whose identity a
   // request carries (a client certificate) is not, as the login is not.
   TTlsSettings S;
-  S.Verify = FUi->CheckBox2->isChecked();
-  S.CaFile = PathOf(FUi->Edit13);
+  S.Verify = FFields.Verify->isChecked();
+  S.CaFile = PathOf(FFields.CaFile);
   S.Accepted = FAccepted;
   try {
     RefuseOddFiles(S);
-    CheckTlsFiles(S);
+    CheckFiles(S);
   } catch (...) {
     Application.HandleException(std::current_exception());
     return std::nullopt;
@@ -132,7 +135,7 @@ std::optional<TTlsSettings> TForm1::ReplayTls() {
   return S;
 }
 
-void TForm1::CheckTlsFiles(TTlsSettings& S) {
+void TTlsPage::CheckFiles(TTlsSettings& S) {
   if (!S.CaFile.empty() && S.Verify) ReadPem(CaField, S.CaFile, "-----BEGIN CERTIFICATE-----");
   if (S.CertFile.empty() && !S.KeyFile.empty())
     Refuse(QString::fromUtf8("%1 %2 : il lui faut aussi un certificat client.").arg(KeyField, Shown(S.KeyFile)));
@@ -161,10 +164,10 @@ void TForm1::CheckTlsFiles(TTlsSettings& S) {
   }
 }
 
-std::string TForm1::PassphraseFor(const std::string& KeyFile) {
+std::string TTlsPage::PassphraseFor(const std::string& KeyFile) {
   const auto Known = FPassphrases.find(KeyFile);
   if (Known != FPassphrases.end()) return Known->second;
-  QInputDialog Query(this);
+  QInputDialog Query(FWindow.Dialogs);
   Query.setObjectName("PassphraseQuery");
   Query.setInputMode(QInputDialog::TextInput);
   Query.setTextEchoMode(QLineEdit::Password);
@@ -180,19 +183,19 @@ std::string TForm1::PassphraseFor(const std::string& KeyFile) {
   return FPassphrases[KeyFile] = TAnsiText::FromQString(Query.textValue());
 }
 
-TForm1::TRefusal TForm1::AskAboutRefusal(const std::exception_ptr& Error) {
+TTlsPage::TRefusal TTlsPage::AskAboutRefusal(const std::exception_ptr& Error) {
   try {
     std::rethrow_exception(Error);
   } catch (const ETlsSockError& E) {
-    const TExchangePass& Pass = FTlsProgress->Last();
+    const TExchangePass& Pass = FProgress.Last();
     if (E.Kind() != TTlsErrorKind::tkCheck || !Pass.Tls || Pass.Tls->Chain.empty())
       return TRefusal::NotRefused;
     const TTlsFacts Facts = *Pass.Tls;
     const int Port = CredentialScope::ServerOf(Pass.URL).value_or(TPassServer{}).Port;
     const QString Server = QString::fromStdString(Facts.Reason.NameAsked) + ":" + QString::number(Port);
-    TCertificateDialog Dialog(Server, Facts, this);
+    TCertificateDialog Dialog(Server, Facts, FWindow.Dialogs);
     if (Dialog.exec() != QDialog::Accepted) {
-      SetStatus(QString::fromUtf8("Certificat refus\u00e9"));
+      FWindow.Status(QString::fromUtf8("Certificat refus\u00e9"));
       return TRefusal::Cancelled;
     }
     FAccepted.push_back({Facts.Reason.NameAsked, Port, Facts.Chain.front().Sha256});
@@ -202,57 +205,36 @@ TForm1::TRefusal TForm1::AskAboutRefusal(const std::exception_ptr& Error) {
   }
 }
 
-bool TForm1::ShowTlsFailure(const std::exception_ptr& Error) {
+bool TTlsPage::ShowFailure(const std::exception_ptr& Error, const TTlsSettings& Used) const {
   try {
     std::rethrow_exception(Error);
   } catch (const ETlsSockError& E) {
     // Checked before a request to https, the CA file is read again by a redirection from
     // http: the same words as for the request, then the library's.
-    const TTlsSettings& S = VelHTTP1->TlsSettings;
     if (E.Kind() == TTlsErrorKind::tkCaFile) {
-      ShowMessage(QString::fromUtf8("%1 %2 : aucun certificat utilisable (%3).")
-                      .arg(CaField, Shown(S.CaFile), TAnsiText::FromReceived(E.what())));
+      FWindow.Message(QString::fromUtf8("%1 %2 : aucun certificat utilisable (%3).")
+                          .arg(CaField, Shown(Used.CaFile), TAnsiText::FromReceived(E.what())));
       return true;
     }
     if (E.Reason().Problem == TTlsProblem::tpNone) return false;
     // The reason first; the library's words after it, for a search or a report.
-    ShowMessage(TlsText::Reason(E.Reason()) + "\n\n" + TAnsiText::FromReceived(E.what()));
+    FWindow.Message(TlsText::Reason(E.Reason()) + "\n\n" + TAnsiText::FromReceived(E.what()));
     return true;
   } catch (...) {
     return false;
   }
 }
 
-void TForm1::Resume(const std::string& Method, const std::string& Url, const std::string& Data) {
-  VelHTTP1->Perform(CommandNamed(Method).value_or(hcGet), Url, Data);
-}
-
-void TForm1::ChooseFile(QLineEdit* Box, const QString& Title) {
-  if (RequestRunning()) return;  // disabled meanwhile: a dialog would hold the request's reads
-  QFileDialog Dialog(this, Title, QFileInfo(Box->text()).path());
+void TTlsPage::ChooseFile(TFile File) {
+  if (FRun.Request()) return;  // disabled meanwhile: a dialog would hold the request's reads
+  QLineEdit* const Box = File == TFile::CaFile     ? FFields.CaFile
+                         : File == TFile::CertFile ? FFields.CertFile
+                                                   : FFields.KeyFile;
+  const QString& Title = File == TFile::CaFile ? CaField : File == TFile::CertFile ? CertField : KeyField;
+  QFileDialog Dialog(FWindow.Dialogs, Title, QFileInfo(Box->text()).path());
   Dialog.setFileMode(QFileDialog::ExistingFile);
   Dialog.setNameFilters({QString::fromUtf8("Fichiers PEM (*.pem *.crt *.cer *.key)"), "Tous les fichiers (*)"});
   if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty()) return;
   Box->setText(QDir::toNativeSeparators(Dialog.selectedFiles().constFirst()));
 }
 
-void TForm1::SpeedButton4Click() { ChooseFile(FUi->Edit13, CaField); }
-void TForm1::SpeedButton5Click() { ChooseFile(FUi->Edit14, CertField); }
-void TForm1::SpeedButton6Click() { ChooseFile(FUi->Edit15, KeyField); }
-
-QString TForm1::SecurityMark() const { return FSecurity ? FSecurity->text() : QString(); }
-
-QString TForm1::CertificateMark() const { return FCertificate ? FCertificate->text() : QString(); }
-
-void TForm1::ShowSecurityMark() {
-  if (!FSecurity || !FCertificate) return;
-  FSecurity->setText(FTlsProgress->Unverified() ? QString::fromUtf8("Non v\u00e9rifi\u00e9") : QString());
-  FSecurity->setVisible(FTlsProgress->Unverified());
-  const std::optional<TTlsFacts>& Tls = FTlsProgress->Last().Tls;
-  QString Word;
-  if (Tls && TlsText::LetThrough(*Tls))
-    Word = Tls->VerifyWaived ? QString::fromUtf8("Certificat non v\u00e9rifi\u00e9")
-                             : QString::fromUtf8("Certificat v\u00e9rifi\u00e9");
-  FCertificate->setText(Word);
-  FCertificate->setVisible(!Word.isEmpty());
-}
