@@ -11,6 +11,7 @@
 // Exits non-zero when an entry was not replayed (sent, with a whole reply).
 #include <QApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -57,6 +58,8 @@ int main(int argc, char* argv[]) {
 
   Main.OpenHar(QString::fromLocal8Bit(argv[1]));
   auto* Details = Main.findChild<TExchangeDetails*>("ExchangeDetails");
+  // The file is read on a worker thread: the log is shown once its reading has ended.
+  while (Details != nullptr && Details->Opening()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   if (Details == nullptr || !Details->ShowsLog()) {
     std::fprintf(stderr, "the file was not opened\n");
     return 1;
