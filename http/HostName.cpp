@@ -63,8 +63,8 @@ bool IsHostByte(char C) {
   return std::string_view("-._~!$&'()*+,;=").find(C) != std::string_view::npos;
 }
 
-void CheckAuthority(std::string_view Authority, std::string_view Url) {
-  for (const char C : Authority) {
+void CheckAuthority(std::string_view Part, std::string_view Url) {
+  for (const char C : Part) {
     const auto Byte = static_cast<unsigned char>(C);
     const bool Forbidden =
         Byte <= 0x20 || Byte == 0x7F || std::string_view("\"<>\\^`{|}").find(C) != std::string_view::npos;

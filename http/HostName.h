@@ -15,11 +15,11 @@ namespace HostName {
 // blanks, controls and bytes outside ASCII never reach the request line or the Host line.
 bool IsHostByte(char C);
 
-// Refuses, as an EHttpUrlError naming Url, an authority holding a byte RFC 3986 allows
-// nowhere in it: controls, DEL, space and " < > \ ^ ` { | }. A backslash in particular would
+// Refuses, as an EHttpUrlError naming Url, an authority's user information or host (Part)
+// holding a byte RFC 3986 allows nowhere in an authority: controls, DEL, space and " < > \ ^ ` { | }. A backslash in particular would
 // end the authority for a browser ("http://evil.test\@127.0.0.1/" is evil.test to it) and not
 // here, so that the two would name different servers.
-void CheckAuthority(std::string_view Authority, std::string_view Url);
+void CheckAuthority(std::string_view Part, std::string_view Url);
 
 // The host Host (as written in Url, possibly percent-encoded UTF-8, RFC 3986 3.2.2) names,
 // as it is looked up and sent: percent-decoded, then, when it holds bytes outside ASCII,

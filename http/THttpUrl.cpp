@@ -58,6 +58,9 @@ std::string PercentDecoded(std::string_view S) {
 // The host as it is looked up (see HostName::LookupName), the name as typed kept beside it;
 // the authority written again around a host that changed. An IP literal stays as written.
 void ReadHost(std::string_view Text, THttpUrl& Url) {
+  // The port has its own check, which names it (PortNumber).
+  HostName::CheckAuthority(Url.UserInfo, Text);
+  HostName::CheckAuthority(Url.Host, Text);
   Url.UnicodeHost = Url.Host;
   if (Url.Host.empty() || Url.Host[0] == '[') return;
   std::string Name = HostName::LookupName(Url.Host, Text);
@@ -76,7 +79,6 @@ std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url
   while (End < Text.size() && !AuthorityEnd(Text[End])) ++End;
   Url.HasAuthority = true;
   Url.Authority.assign(Text.substr(From, End - From));
-  HostName::CheckAuthority(Url.Authority, Text);
   std::string_view HostPort = Url.Authority;
   if (const auto At = HostPort.rfind('@'); At != std::string_view::npos) {
     Url.HasUserInfo = true;
