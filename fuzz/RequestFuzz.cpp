@@ -2,9 +2,10 @@
 // URLs, Location references, header values, caller's header lines, proxies and commands.
 // Either the request is refused with an Exception before anything is sent, or the header
 // block is well formed: every line ends in CR LF and holds no other CR, LF or NUL, each
-// caller value arrives whole, the port fits 16 bits, and the request target holds no CR,
-// LF, NUL or blank, and the host is an ASCII name. A Location resolved against the request's URL is an absolute URL of a
-// known scheme or an error, and one without a server keeps the request's host and port.
+// caller value arrives whole, the port fits 16 bits, the request target holds no CR, LF,
+// NUL or blank, and the host is an ASCII name. A Location resolved against the request's
+// URL is an absolute URL of a known scheme or an error, and one without a server keeps the
+// request's host and port.
 //
 // Input: fields separated by the byte 0xFF: command and flags, URL, Proxy, User-Agent,
 // From, Cookie, Referer, user, password, target URI, body, Host set beforehand, a Location

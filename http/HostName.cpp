@@ -18,11 +18,27 @@ bool IsAscii(std::string_view S) {
   return true;
 }
 
+// The length of the printable character Text starts with: 1 for printable ASCII, 2 to 4
+// for a UTF-8 sequence with its continuation bytes; 0 for a control, DEL or a byte that
+// starts no sequence, which the message then shows as \xNN.
+std::size_t Utf8Length(std::string_view Text) {
+  const auto Lead = static_cast<unsigned char>(Text[0]);
+  if (Lead < 0x80) return Lead >= 0x20 && Lead != 0x7F ? 1 : 0;
+  const std::size_t Length = Lead >= 0xC2 && Lead <= 0xDF   ? 2
+                             : Lead >= 0xE0 && Lead <= 0xEF ? 3
+                             : Lead >= 0xF0 && Lead <= 0xF4 ? 4
+                                                            : 0;
+  if (Length == 0 || Text.size() < Length) return 0;
+  for (std::size_t I = 1; I < Length; ++I)
+    if ((static_cast<unsigned char>(Text[I]) & 0xC0) != 0x80) return 0;
+  return Length;
+}
+
 std::string PercentDecoded(std::string_view S) {
   std::string Out;
   for (std::size_t I = 0; I < S.size(); ++I) {
-    const bool Escape = S[I] == '%' && I + 2 < S.size() && HexDigit(S[I + 1]) >= 0 &&
-                        HexDigit(S[I + 2]) >= 0;
+    const bool Escape =
+        S[I] == '%' && I + 2 < S.size() && HexDigit(S[I + 1]) >= 0 && HexDigit(S[I + 2]) >= 0;
     if (!Escape) {
       Out += S[I];
       continue;
@@ -66,8 +82,8 @@ bool IsHostByte(char C) {
 void CheckAuthority(std::string_view Part, std::string_view Url) {
   for (const char C : Part) {
     const auto Byte = static_cast<unsigned char>(C);
-    const bool Forbidden =
-        Byte <= 0x20 || Byte == 0x7F || std::string_view("\"<>\\^`{|}").find(C) != std::string_view::npos;
+    const bool Forbidden = Byte <= 0x20 || Byte == 0x7F ||
+                           std::string_view("\"<>\\^`{|}").find(C) != std::string_view::npos;
     if (Forbidden) throw EHttpUrlError("Invalid character in URL: " + Shown(Url));
   }
 }
@@ -79,8 +95,8 @@ std::string LookupName(std::string_view Host, std::string_view Url) {
   if (!IsAscii(Name)) {
     std::string Ascii;
     // A NUL would end the name libidn2 reads: it is no letter of a name either.
-    const int Code = Name.find('\0') != std::string::npos ? IDN2_ENCODING_ERROR
-                                                          : ToALabel(Name, Ascii);
+    const int Code =
+        Name.find('\0') != std::string::npos ? IDN2_ENCODING_ERROR : ToALabel(Name, Ascii);
     if (Code != IDN2_OK)
       throw EHttpUrlError("Failed to convert " + Shown(Name) + " to ACE; " + idn2_strerror(Code));
     Name = std::move(Ascii);
@@ -112,10 +128,12 @@ std::string Shown(std::string_view Text) {
   static constexpr char Hex[] = "0123456789abcdef";
   std::string Out;
   Out.reserve(Text.size());
-  for (const char C : Text) {
-    const auto Byte = static_cast<unsigned char>(C);
-    if (Byte >= 0x20 && Byte != 0x7F) {
-      Out += C;
+  for (std::size_t At = 0; At < Text.size(); ++At) {
+    const auto Byte = static_cast<unsigned char>(Text[At]);
+    const std::size_t Length = Utf8Length(Text.substr(At));
+    if (Length > 0) {
+      Out.append(Text.substr(At, Length));
+      At += Length - 1;
       continue;
     }
     Out += "\\x";

@@ -16,9 +16,10 @@ namespace HostName {
 bool IsHostByte(char C);
 
 // Refuses, as an EHttpUrlError naming Url, an authority's user information or host (Part)
-// holding a byte RFC 3986 allows nowhere in an authority: controls, DEL, space and " < > \ ^ ` { | }. A backslash in particular would
-// end the authority for a browser ("http://evil.test\@127.0.0.1/" is evil.test to it) and not
-// here, so that the two would name different servers.
+// holding a byte RFC 3986 allows nowhere in an authority: controls, DEL, space and " < > \ ^ ` { |
+// }. A backslash in particular would end the authority for a browser
+// ("http://evil.test\@127.0.0.1/" is evil.test to it) and not here, so that the two would name
+// different servers.
 void CheckAuthority(std::string_view Part, std::string_view Url);
 
 // The host Host (as written in Url, possibly percent-encoded UTF-8, RFC 3986 3.2.2) names,
@@ -37,7 +38,8 @@ std::string LookupName(std::string_view Host, std::string_view Url);
 std::string Canonical(std::string_view Host);
 bool SameHost(std::string_view A, std::string_view B);
 
-// Text as an error message shows it: controls and DEL as \xNN, bidirectional controls as
+// Text as an error message shows it: controls, DEL and bytes that are no UTF-8 as \xNN,
+// bidirectional controls as
 // their marks (base/BidiText.h), so that it cannot hide or reorder what it names.
 std::string Shown(std::string_view Text);
 
