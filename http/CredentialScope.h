@@ -9,7 +9,9 @@
 #include <string_view>
 
 #include "base/AsciiText.h"
+#include "http/HostName.h"
 #include "http/HttpChars.h"
+#include "http/HttpErrors.h"
 #include "http/THttpUrl.h"
 
 // The server a pass goes to, as the rule tells servers apart.
@@ -22,22 +24,28 @@ struct TPassServer {
 namespace CredentialScope {
 
 // The same host and port over another scheme is another server: an https server's
-// credentials must not go out in plain text on its port 443 or anywhere else.
+// credentials must not go out in plain text on its port 443 or anywhere else. Hosts compare
+// in their canonical forms (HostName::Canonical): "API.test.", "api.test" and the A-label of
+// a name are one server, "[0:0::1]" and "[::1]" one address.
 inline bool CallerCredentialsGo(const TPassServer& First, const TPassServer& Pass) {
-  return First.Scheme == Pass.Scheme && SameNoCase(First.Host, Pass.Host) &&
+  return First.Scheme == Pass.Scheme && HostName::SameHost(First.Host, Pass.Host) &&
          First.Port == Pass.Port;
 }
 
 // The server an absolute http or https URL names, its port the scheme's own when unsaid and
 // an IPv6 literal in its brackets; none for a URL that names no web server (see
-// THttpUrl::NamesWebServer).
+// THttpUrl::NamesWebServer) or that the URL rules refuse.
 inline std::optional<TPassServer> ServerOf(const THttpUrl& Url) {
   if (!Url.NamesWebServer()) return std::nullopt;
   return TPassServer{AsciiLowered(Url.Scheme), Url.Host, Url.ServerPort()};
 }
 
 inline std::optional<TPassServer> ServerOf(std::string_view Url) {
-  return ServerOf(THttpUrl::SplitServer(Url));
+  try {
+    return ServerOf(THttpUrl::SplitServer(Url));
+  } catch (const EHttpUrlError&) {
+    return std::nullopt;
+  }
 }
 
 // Two absolute URLs name one server, as the caller's credentials tell them apart; a URL that
@@ -51,7 +59,7 @@ inline bool SameServer(std::string_view A, std::string_view B) {
 // https travels over https only: it was never shown to the network in clear.
 inline bool ServerCookieGoes(const TPassServer& Setter, const TPassServer& Pass) {
   if (Setter.Scheme == "https" && Pass.Scheme != "https") return false;
-  return SameNoCase(Setter.Host, Pass.Host);
+  return HostName::SameHost(Setter.Host, Pass.Host);
 }
 
 // The name=value pair a Set-Cookie value carries, without its attributes (RFC 6265, 5.2):

@@ -2,6 +2,7 @@
 #include "http/THttpUrl.h"
 
 #include "base/SysUtils.h"
+#include "http/HostName.h"
 #include "http/HttpChars.h"
 #include "http/HttpErrors.h"
 
@@ -25,8 +26,6 @@ struct TByteSet {
 constexpr TByteSet AuthorityEnd("/?#", false);
 // Bytes a request target may not carry as they are (besides 0x80-0xFF).
 constexpr TByteSet TargetUnsafe("\"<>\\^`{|}", true);
-// Bytes that would break the request line or the Host line if a host held them.
-constexpr TByteSet HostUnsafe("\"<>\\^`{|}/?#@[]:", true);
 
 bool IsAlpha(char C) { return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); }
 bool IsDigit(char C) { return C >= '0' && C <= '9'; }
@@ -54,6 +53,22 @@ std::string PercentDecoded(std::string_view S) {
     }
   }
   return Out;
+}
+
+// The host as it is looked up (see HostName::LookupName), the name as typed kept beside it;
+// the authority written again around a host that changed. An IP literal stays as written.
+void ReadHost(std::string_view Text, THttpUrl& Url) {
+  // The port has its own check, which names it (PortNumber).
+  HostName::CheckAuthority(Url.UserInfo, Text);
+  HostName::CheckAuthority(Url.Host, Text);
+  Url.UnicodeHost = Url.Host;
+  if (Url.Host.empty() || Url.Host[0] == '[') return;
+  std::string Name = HostName::LookupName(Url.Host, Text);
+  if (Name == Url.Host) return;
+  if (Url.Host.find('%') != std::string::npos) Url.UnicodeHost = PercentDecoded(Url.Host);
+  Url.Host = std::move(Name);
+  Url.Authority = (Url.HasUserInfo ? Url.UserInfo + "@" : std::string()) + Url.Host +
+                  (Url.HasPort ? ":" + Url.PortText : std::string());
 }
 
 // Cuts the authority that starts at From (ending at "/", "?", "#" or the end) into Url,
@@ -86,6 +101,7 @@ std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url
     Url.HasPort = true;
     Url.PortText.assign(HostPort.substr(Colon + 1));
   }
+  ReadHost(Text, Url);
   return End;
 }
 
@@ -324,5 +340,5 @@ std::string THttpUrl::AbsoluteForm(std::string_view Scheme, const std::string& H
 
 void THttpUrl::CheckHost(const std::string& Host) {
   for (const char C : Host)
-    if (HostUnsafe(C)) throw EHttpUrlError("Invalid host in URL: " + Host);
+    if (!HostName::IsHostByte(C)) throw EHttpUrlError("Invalid host in URL: " + Host);
 }

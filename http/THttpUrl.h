@@ -17,10 +17,15 @@ class THttpUrl {
  public:
   std::string Scheme;  // as written; empty when the URL names none
   bool HasAuthority = false;
-  std::string Authority;  // as written: [userinfo "@"] host [":" port]
+  std::string Authority;  // as written: [userinfo "@"] host [":" port], with Host as read
   bool HasUserInfo = false;
   std::string UserInfo;  // still percent-encoded
-  std::string Host;      // as written
+  // The host as it is looked up and sent: as written when it is ASCII without "%", else
+  // percent-decoded and, for a name outside ASCII, its A-label ("xn--bcher-kva.test" for
+  // "bücher.test"); an IP literal in brackets as written. Authority and Text() carry it.
+  std::string Host;
+  // The host as typed, its percent-encoding decoded ("bücher.test"): for showing beside Host.
+  std::string UnicodeHost;
   bool HasPort = false;  // a ":" follows the host
   std::string PortText;
   std::string Path;
@@ -32,6 +37,10 @@ class THttpUrl {
   // text with a "/" at that point.
   std::size_t PathAt = 0;
 
+  // The three splits refuse alike an authority with a byte RFC 3986 does not allow in it
+  // (HostName::CheckAuthority), a host that is no name once read, and a name that has no
+  // A-label (HostName::LookupName), as an EHttpUrlError naming the text.
+  //
   // A URL the user gives (the lenient reading above). Refuses an IPv6 literal.
   static THttpUrl SplitUser(std::string_view Text);
   // An RFC 3986 URI reference. Refuses an IPv6 literal.
@@ -89,6 +98,7 @@ class THttpUrl {
   // is not the scheme's own, then Target.
   static std::string AbsoluteForm(std::string_view Scheme, const std::string& Host, int Port,
                                   const std::string& Target);
-  // Refuses a host that would break the request line or the Host line.
+  // Refuses a host with a byte HostName::IsHostByte does not allow: one that would break the
+  // request line or the Host line, or that is not the A-label of a name.
   static void CheckHost(const std::string& Host);
 };

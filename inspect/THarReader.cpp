@@ -18,6 +18,7 @@
 #include <streambuf>
 
 #include "base/AsciiText.h"
+#include "http/HttpErrors.h"
 #include "http/THttpUrl.h"
 #include "tls/CertificateTime.h"
 
@@ -380,7 +381,12 @@ std::string ComposeRequest(TRawEntry& E, THarEntry& Out) {
   P.Method = *E.Method;
   if (!E.URL) return "request.url: missing";
   if (HasBlankOrBreak(*E.URL)) return "request.url: holds a blank, CR, LF or NUL";
-  const std::optional<TUrlParts> Url = UrlParts(*E.URL);
+  std::optional<TUrlParts> Url;
+  try {
+    Url = UrlParts(*E.URL);
+  } catch (const EHttpUrlError& Refused) {
+    return std::string("request.url: ") + Refused.what();
+  }
   if (!Url) return "request.url: not an absolute http or https URL";
   P.URL = Url->URL;
   const std::string Version = E.RequestVersion.value_or("");

@@ -10,6 +10,7 @@
 #include "base/TComponent.h"
 #include "http/CmdNames.h"
 #include "http/CredentialScope.h"
+#include "http/HttpErrors.h"
 #include "http/TVelHTTP.h"
 #include "inspect/TExchangeRecorder.h"
 
@@ -58,7 +59,14 @@ TPassReplay::~TPassReplay() = default;
 
 std::string TPassReplay::Rebase(const std::string& URL, const std::string& Base) {
   if (Base.empty()) return URL;
-  const THttpUrl B = THttpUrl::SplitServer(Base), U = THttpUrl::SplitServer(URL);
+  // A base or URL the URL rules refuse names no server to rebase on or from.
+  THttpUrl B, U;
+  try {
+    B = THttpUrl::SplitServer(Base);
+    U = THttpUrl::SplitServer(URL);
+  } catch (const EHttpUrlError&) {
+    return {};
+  }
   // A base names a server alone: a path or query of its own would have to be merged with
   // the entry's, and a user in it would be a credential sent to every entry.
   if (!B.NamesWebServer() || B.HasUserInfo || B.HasFragment || B.HasQuery ||

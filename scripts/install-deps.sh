@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev fonts-liberation
   nginx-light tinyproxy nlohmann-json3-dev
-  libssl-dev openssl ca-certificates
+  libssl-dev openssl ca-certificates libidn2-dev
   curl
 )
 

@@ -222,6 +222,104 @@ TEST(ServerUrl, NamesItsServer) {
   EXPECT_FALSE(CredentialScope::SameServer("", ""));
 }
 
+// --- International names and the bytes an authority refuses ---------------------------------
+
+struct NameCase {
+  char Split;  // 'U'ser, 'R'eference or 'S'erver
+  std::string Text;
+  std::string HostOrError, UnicodeHost = "", Written = "";
+};
+
+const NameCase NameCases[] = {
+    {'U', "http://b\u00fccher.test/x", "xn--bcher-kva.test", "b\u00fccher.test",
+     "http://xn--bcher-kva.test/x"},
+    {'R', "https://u:p@b%C3%BCcher.test:8443/", "xn--bcher-kva.test", "b\u00fccher.test",
+     "https://u:p@xn--bcher-kva.test:8443/"},
+    {'S', "http://B\u00dccher.Test./", "xn--bcher-kva.test.", "B\u00dccher.Test.",
+     "http://xn--bcher-kva.test./"},
+    // A Cyrillic "а" among Latin letters converts: the typed form stays for showing both.
+    {'U', "p\u0430ypal.com", "xn--pypal-4ve.com", "p\u0430ypal.com", "//xn--pypal-4ve.com"},
+    {'U', "http://fa\u00df.test/", "xn--fa-hia.test", "fa\u00df.test"},
+    // A joiner out of its context leaves the non-transitional rules; the transitional ones
+    // drop it, as curl does.
+    {'U', "http://b\u00fccher\u200d.test/", "xn--bcher-kva.test", "b\u00fccher\u200d.test"},
+    // ASCII stays byte for byte; a percent-encoded ASCII name is read.
+    {'U', "http://NAME.test./", "NAME.test.", "NAME.test.", "http://NAME.test./"},
+    {'R', "http://h%2Etest/", "h.test", "h.test", "http://h.test/"},
+    {'S', "http://[0:0::1]:8/", "[0:0::1]", "[0:0::1]", "http://[0:0::1]:8/"},
+    // Refused before anything is sent.
+    {'U', "http://\u0301a.test/",
+     "Failed to convert \u0301a.test to ACE; string contains a forbidden leading combining "
+     "character"},
+    {'U', "http://\u00fc" + std::string(63, 'a') + ".test/",
+     "Failed to convert \u00fc" + std::string(63, 'a') +
+         ".test to ACE; punycode encoded data will be too large"},
+    {'R', "http://b%FFcher.test/",
+     "Failed to convert b\\xff"
+     "cher.test to ACE; string encoding error"},
+    {'U', "http://a\u202E.test/",
+     "Failed to convert a<U+202E>.test to ACE; string contains a disallowed character"},
+    {'U', "http://evil.test\uFF0F.ok.test/",
+     "Invalid host in URL: http://evil.test\uFF0F.ok.test/"},
+    {'R', "http://a%2Fb.test/", "Invalid host in URL: http://a%2Fb.test/"},
+    {'U', "http://evil.test\\@127.0.0.1:8/",
+     "Invalid character in URL: http://evil.test\\@127.0.0.1:8/"},
+    {'U', "evil.test\\@127.0.0.1/", "Invalid character in URL: evil.test\\@127.0.0.1/"},
+    {'R', "//evil.test\\@127.0.0.1/", "Invalid character in URL: //evil.test\\@127.0.0.1/"},
+    {'S', "http://evil.test\\@[::1]/", "Invalid character in URL: http://evil.test\\@[::1]/"},
+    {'S', "http://a\tb\u202E/", "Invalid character in URL: http://a\\x09b<U+202E>/"},
+    {'R', "http://u s@h.test/", "Invalid character in URL: http://u s@h.test/"},
+};
+
+class HostNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(HostNames, AreLookedUpByTheirALabel) {
+  const NameCase& C = GetParam();
+  const auto Split = C.Split == 'U'   ? THttpUrl::SplitUser
+                     : C.Split == 'R' ? THttpUrl::SplitReference
+                                      : THttpUrl::SplitServer;
+  THttpUrl U;
+  if (const std::string Error = ErrorOf([&] { U = Split(C.Text); }); !Error.empty()) {
+    EXPECT_EQ(Error, C.HostOrError);
+    EXPECT_THROW(Split(C.Text), EHttpUrlError);
+    return;
+  }
+  EXPECT_EQ(U.Host, C.HostOrError);
+  EXPECT_EQ(U.UnicodeHost, C.UnicodeHost);
+  if (!C.Written.empty()) {
+    EXPECT_EQ(U.Text(), C.Written);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, HostNames, ::testing::ValuesIn(NameCases));
+
+// A Location goes where the Host line says, and a refused one is refused whole.
+TEST(HostNames, InResolution) {
+  EXPECT_EQ(THttpUrl::Resolve(Page, "//b\u00fccher.test/a"), "http://xn--bcher-kva.test/a");
+  EXPECT_EQ(THttpUrl::Resolve("http://b\u00fccher.test/d/p", "q"), "http://xn--bcher-kva.test/d/q");
+  EXPECT_EQ(ErrorOf([] { THttpUrl::Resolve(Page, "http://evil.test\\@127.0.0.1/"); }),
+            "Invalid character in URL: http://evil.test\\@127.0.0.1/");
+}
+
+// Credentials follow the server, whatever the spelling of its name or address.
+TEST(HostNames, ScopeComparesCanonicalForms) {
+  const struct {
+    std::string A, B;
+    bool Same;
+  } Cases[] = {
+      {"https://name.test./", "https://NAME.test/", true},
+      {"https://b\u00fccher.test/", "https://XN--BCHER-KVA.test.:443/", true},
+      {"http://[::1]/", "http://[0:0::1]:80/", true},
+      {"https://name.test../", "https://name.test/", false},
+      {"https://bucher.test/", "https://b\u00fccher.test/", false},
+      {"https://evil.test\\@api.test/", "https://api.test/", false},
+  };
+  for (const auto& C : Cases) EXPECT_EQ(CredentialScope::SameServer(C.A, C.B), C.Same) << C.A;
+  EXPECT_TRUE(
+      CredentialScope::ServerCookieGoes({"http", "Name.Test.", 80}, {"http", "name.test", 8}));
+  EXPECT_FALSE(CredentialScope::ServerOf("http://evil.test\\@api.test/"));
+}
+
 // --- Host line, ports and the proxy's absolute form -----------------------------------------
 
 TEST(UrlParts, HostPortsAndAbsoluteForm) {
