@@ -28,13 +28,13 @@ std::string Request(const std::string& Host, int Port) {
   return "CONNECT " + Authority + " HTTP/1.0\r\nHost: " + Authority + "\r\n\r\n";
 }
 
-TReplyHead ReadHead(TReplyWire& Wire, const TReplyFields& To, std::string& Text) {
+TReplyHead ReadHead(const THeadWire& Wire, const TReplyFields& To, std::string& Text) {
   const THeadClock Clock;
   TReplyHead Head;
   std::string Line;
   for (bool Done = false; !Done;) {
     if (Head.HasStatusLine()) Clock.Check(To.TimeOut, To.TimedOut);
-    Wire.ReadHeadLine(Line);
+    Wire.HeadLine(Line);
     Done = Head.Take(Line);
     Text += Line;
   }
@@ -45,7 +45,7 @@ TReplyHead ReadHead(TReplyWire& Wire, const TReplyFields& To, std::string& Text)
 // server's reply as weird (a 101, two lengths that differ) do not apply, so that a refusal is
 // told as one. A head whose length cannot be trusted frames no body here (RFC 9112, 6.3: such a
 // reply is discarded): nothing more is read from the proxy, and the pass ends with its status.
-void TakeRefusal(TReplyReader& Reader, TReplyWire& Wire, const TReplyFields& To,
+void TakeRefusal(TReplyReader& Reader, const THeadWire& Wire, const TReplyFields& To,
                  TReplyHead Head, const std::string& Text) {
   if (To.HeaderToFile) {
     TFileStream File(To.Header, TFileMode::fmCreate);
@@ -62,7 +62,7 @@ void TakeRefusal(TReplyReader& Reader, TReplyWire& Wire, const TReplyFields& To,
   }
   To.BytesTotal = Reader.Head().HasLength() ? Reader.Head().Length() : 0;
   if (!Text.empty())
-    Wire.StatusLineRead(std::string_view(Text).substr(0, Text.find('\n') + 1));
+    Wire.StatusLineHeard(std::string_view(Text).substr(0, Text.find('\n') + 1));
 }
 
 }  // namespace ProxyTunnel

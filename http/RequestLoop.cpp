@@ -8,13 +8,13 @@
 
 namespace RequestLoop {
 
-void RunPasses(TPassSteps& Steps) {
+void RunPasses(const TPassSteps& Steps) {
   for (int Further = 0;; ++Further) {
-    Steps.StartPass(Further);
-    Steps.Exchange();
-    const std::optional<TNextPass> Next = Steps.AfterExchange(Further);
+    Steps.PreparePass(Further);
+    Steps.ExchangePass();
+    const std::optional<TNextPass> Next = Steps.JudgeReply(Further);
     if (!Next) return;
-    Steps.GoOn(*Next);
+    Steps.FollowNext(*Next);
   }
 }
 

@@ -34,20 +34,17 @@ struct TPassReply {
   TCallRef<std::string()> Target;
 };
 
-// The steps of a pass, as the component takes them.
-class TPassSteps {
- public:
+// The steps of a pass, as the component takes them: calls into it, each a lambda written in
+// the argument list of RunPasses.
+struct TPassSteps {
   // The pass of that index is composed and about to go (its events and observers told).
-  virtual void StartPass(int Index) = 0;
+  TCallRef<void(int Index)> PreparePass;
   // Connects, sends, reads the reply, raises its result event, and closes on every way out.
-  virtual void Exchange() = 0;
+  TCallRef<void()> ExchangePass;
   // The reply's events; the next pass when one is to follow (Further passes made so far).
-  virtual std::optional<TNextPass> AfterExchange(int Further) = 0;
+  TCallRef<std::optional<TNextPass>(int Further)> JudgeReply;
   // The next pass takes over from the last.
-  virtual void GoOn(const TNextPass& Next) = 0;
-
- protected:
-  ~TPassSteps() = default;
+  TCallRef<void(const TNextPass& Next)> FollowNext;
 };
 
 namespace RequestLoop {
@@ -56,7 +53,7 @@ namespace RequestLoop {
 inline constexpr int MaxRedirections = 20;
 
 // The passes of one request.
-void RunPasses(TPassSteps& Steps);
+void RunPasses(const TPassSteps& Steps);
 // A status that asks the caller's redirection handler (300 to 398).
 inline bool IsRedirection(int Status) { return Status >= 300 && Status <= 398; }
 // The command of the pass that follows a redirection with Status.

@@ -16,7 +16,7 @@ void THeadClock::Check(int TimeOut, bool& TimedOut) const {
   throw EAbortError("Socket readln aborted", TSockStep::ssReceive, TSockCause::scTimedOut);
 }
 
-void TReplyReader::ReadHead(TReplyWire& Wire, const TReplyFields& To) {
+void TReplyReader::ReadHead(const THeadWire& Wire, const TReplyFields& To) {
   To.BytesTotal = 0;
   FHead = TReplyHead();
   std::unique_ptr<TFileStream> File;
@@ -32,7 +32,7 @@ void TReplyReader::ReadHead(TReplyWire& Wire, const TReplyFields& To) {
   std::string Line = std::move(FLine);
   for (bool Done = false; !Done;) {
     if (Head.HasStatusLine()) Clock.Check(To.TimeOut, To.TimedOut);
-    Wire.ReadHeadLine(Line);
+    Wire.HeadLine(Line);
     // The connection ended where the reply's first byte was due: no reply came at all.
     if (Line.empty() && !Head.HasStatusLine()) throw EHttpEmptyReply();
     const bool WasStatusLine = !Head.HasStatusLine();
@@ -42,7 +42,7 @@ void TReplyReader::ReadHead(TReplyWire& Wire, const TReplyFields& To) {
       File->WriteBuffer(Line.data(), static_cast<std::int64_t>(Line.size()));
     else
       To.Header += Line;
-    if (WasStatusLine && !Line.empty()) Wire.StatusLineRead(Line);
+    if (WasStatusLine && !Line.empty()) Wire.StatusLineHeard(Line);
   }
   FLine = std::move(Line);
   // Kept whole only once read: a block that ends in an error leaves the fields of none.
@@ -52,7 +52,7 @@ void TReplyReader::ReadHead(TReplyWire& Wire, const TReplyFields& To) {
   FHead.Check();
 }
 
-bool TReplyReader::ReadBody(TReplyWire& Wire, const TBodyFields& To, CmdType Cmd, int Status,
+bool TReplyReader::ReadBody(const TBodyWire& Wire, const TBodyFields& To, CmdType Cmd, int Status,
                             std::int64_t Total) {
   // The body ends where the reply's framing says, whatever the connection does after it
   // (RFC 9112, 6.3): none for a reply that carries none or is no HTTP reply at all, the end
@@ -74,9 +74,9 @@ bool TReplyReader::ReadBody(TReplyWire& Wire, const TBodyFields& To, CmdType Cmd
   return Announced < 0 && !Chunked && Wire.SessionCut();
 }
 
-void TReplyReader::CaptureBody(TReplyWire& Wire, const TBodyFields& To, std::int64_t Announced,
+void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std::int64_t Announced,
                                bool Chunked) {
-  Wire.CaptureScoped([&] {
+  Wire.InTransfer([&] {
     To.BytesRecvd = 0;
     std::unique_ptr<TFileStream> File;
     if (To.BodyToFile)
@@ -87,7 +87,7 @@ void TReplyReader::CaptureBody(TReplyWire& Wire, const TBodyFields& To, std::int
     TBodyOutput Output(File || ToSink ? nullptr : &To.Body, File.get(),
                        ToSink ? To.Sink : nullptr, File ? 0 : To.MaxBodySize, Chunked);
     // The observers are told the decoded blocks, not the bytes as they came.
-    Output.Tap = [&Wire](std::string_view Block) { Wire.BodyBlockRead(Block); };
+    Output.Tap = [&Wire](std::string_view Block) { Wire.BlockHeard(Block); };
     std::int64_t Taken = 0;
     try {
       if (Announced != 0)

@@ -1,7 +1,8 @@
 // TReplyReader: one reply read off the connection: its head line by line through TReplyHead
 // (interim replies, fields, bounds, the time-out of the head as a whole), and its body up to
 // the announced length, the end of a chunked body's framing, or without either until the
-// close, into a text, a file or the caller's sink. The connection is a TReplyWire.
+// close, into a text, a file or the caller's sink. The connection is what the component
+// hands it: a few calls into its socket.
 #pragma once
 
 #include <chrono>
@@ -16,34 +17,35 @@
 #include "http/TReplyHead.h"
 #include "socket/TCallRef.h"
 
-// What the reader needs of the connection; the component implements it over its socket.
-class TReplyWire {
- public:
+// The connection as the reader reads a head: calls into the component's socket, each a
+// lambda written in the argument list of the reader's call.
+struct THeadWire {
+  // One line of a head, its end included; "" when the connection ended. A line past the
+  // socket's bound makes the head too large (EHttpHeaderTooLarge).
+  TCallRef<void(std::string& Line)> HeadLine;
+  // A status line of the head has arrived, interim or final.
+  TCallRef<void(std::string_view Line)> StatusLineHeard;
+};
+
+// The connection as the reader reads a body.
+struct TBodyWire {
   // How many bytes the next receive may take, given the Room of the socket's buffer: at
   // least one, at most Room.
   using TWanted = TCallRef<std::size_t(std::size_t Room)>;
   using TTake = TCallRef<void(const char* Data, std::size_t Count)>;
 
-  // One line of a head, its end included; "" when the connection ended. A line past the
-  // socket's bound makes the head too large (EHttpHeaderTooLarge).
-  virtual void ReadHeadLine(std::string& Line) = 0;
-  // A status line of the head has arrived, interim or final.
-  virtual void StatusLineRead(std::string_view Line) = 0;
   // Runs Capture as one transfer of the socket's; a cancel that stopped it then ends it.
-  virtual void CaptureScoped(TCallRef<void()> Capture) = 0;
+  TCallRef<void(TCallRef<void()> Capture)> InTransfer;
   // Receives, the time-out armed, blocks of at most Wanted bytes each into the socket's
   // buffer, handed to Take, until the close or until WantMore says enough.
-  virtual void ReceiveBlocks(TWanted Wanted, TTake Take, TCallRef<bool()> WantMore) = 0;
+  TCallRef<void(TWanted Wanted, TTake Take, TCallRef<bool()> WantMore)> ReceiveBlocks;
   // A block of the body, its coding taken off, about to go to its destination.
-  virtual void BodyBlockRead(std::string_view Block) = 0;
+  TCallRef<void(std::string_view Block)> BlockHeard;
   // The socket's own captures of at most Limit bytes (-1 for none) into a file or a text.
-  virtual void CaptureFileUpTo(const std::string& FileName, std::int64_t Limit) = 0;
-  virtual void CaptureTextUpTo(std::string& Text, std::int64_t Limit) = 0;
+  TCallRef<void(const std::string& FileName, std::int64_t Limit)> CaptureFileUpTo;
+  TCallRef<void(std::string& Text, std::int64_t Limit)> CaptureTextUpTo;
   // The connection's TLS session ended with its close and no close_notify.
-  virtual bool SessionCut() const = 0;
-
- protected:
-  ~TReplyWire() = default;
+  TCallRef<bool()> SessionCut;
 };
 
 // Where the head's facts go: the component's own fields.
@@ -83,11 +85,11 @@ class TReplyReader {
   // Reads the head of one reply, interim replies included: their lines stay at the head of
   // the text, and ReplyNumber is the final reply's. A connection that ends before the
   // reply's first byte raises EHttpEmptyReply.
-  void ReadHead(TReplyWire& Wire, const TReplyFields& To);
+  void ReadHead(const THeadWire& Wire, const TReplyFields& To);
   // Reads the body of the reply whose head was read, for the command Cmd, Total bytes long
   // when the head gave a length; true when it ended with a close that may have cut it (no
   // length, no framing, no close_notify).
-  bool ReadBody(TReplyWire& Wire, const TBodyFields& To, CmdType Cmd, int Status,
+  bool ReadBody(const TBodyWire& Wire, const TBodyFields& To, CmdType Cmd, int Status,
                 std::int64_t Total);
 
   // The last head read, or taken: its status, Location, cookie, length and coding.
@@ -106,7 +108,7 @@ class TReplyReader {
  private:
   // Receives the body through a TBodyOutput: at most Announced raw bytes (0 reads none) or,
   // with -1, until the close or the end of a chunked body's framing.
-  void CaptureBody(TReplyWire& Wire, const TBodyFields& To, std::int64_t Announced,
+  void CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std::int64_t Announced,
                    bool Chunked);
 
   TReplyHead FHead;

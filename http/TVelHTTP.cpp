@@ -221,7 +221,10 @@ void TVelHTTP::RunRequest() {
   });
   const TAliveFlag Alive = FAlive;
   try {
-    RequestLoop::RunPasses(*this);
+    RequestLoop::RunPasses({.PreparePass = [this](int Index) { StartPass(Index); },
+                            .ExchangePass = [this] { Exchange(); },
+                            .JudgeReply = [this](int Further) { return AfterExchange(Further); },
+                            .FollowNext = [this](const TNextPass& Next) { GoOn(Next); }});
   } catch (...) {
     if (*Alive) TellFailure(std::current_exception());
     throw;
@@ -464,11 +467,32 @@ TBodyFields TVelHTTP::BodyFieldsOf() {
           .Canceled = Canceled};
 }
 
-void TVelHTTP::ReadResponseHeader() { FReply.ReadHead(*this, ReplyFieldsOf()); }
+void TVelHTTP::ReadResponseHeader() {
+  FReply.ReadHead({.HeadLine = [this](std::string& Line) { ReadHeadLine(Line); },
+                   .StatusLineHeard = [this](std::string_view Line) { TellStatusLine(Line); }},
+                  ReplyFieldsOf());
+}
 
 void TVelHTTP::ReadBody() {
-  FRun.BodyMayBeCut =
-      FReply.ReadBody(*this, BodyFieldsOf(), CurrentCmd, ReplyNumber, BytesTotal);
+  const auto Receive = [this](TBodyWire::TWanted Wanted, TBodyWire::TTake Take,
+                              TCallRef<bool()> WantMore) { ReceiveBody(Wanted, Take, WantMore); };
+  const auto Told = [this](std::string_view Block) {
+    TellOrStop([&](THttpObserver& O, THttpTime At) { O.BodyBlock(At, Block); });
+  };
+  const auto ToFile = [this](const std::string& FileName, std::int64_t Limit) {
+    CaptureFileAtMost(FileName, Limit);
+  };
+  const auto ToText = [this](std::string& Text, std::int64_t Limit) {
+    CaptureStringAtMost(Text, Limit);
+  };
+  FRun.BodyMayBeCut = FReply.ReadBody(
+      {.InTransfer = [this](TCallRef<void()> Capture) { RunCapture(Capture); },
+       .ReceiveBlocks = Receive,
+       .BlockHeard = Told,
+       .CaptureFileUpTo = ToFile,
+       .CaptureTextUpTo = ToText,
+       .SessionCut = [this] { return TlsCut(); }},
+      BodyFieldsOf(), CurrentCmd, ReplyNumber, BytesTotal);
 }
 
 bool TVelHTTP::ReplyComplete() const {
@@ -489,19 +513,20 @@ void TVelHTTP::ReadHeadLine(std::string& Line) {
   }
 }
 
-void TVelHTTP::StatusLineRead(std::string_view Line) {
+void TVelHTTP::TellStatusLine(std::string_view Line) {
   TellOrStop([&](THttpObserver& O, THttpTime At) { O.StatusLine(At, Line); });
   FireOrStop(OnStage, this, hsStatusLine);
 }
 
-void TVelHTTP::CaptureScoped(TCallRef<void()> Capture) {
+void TVelHTTP::RunCapture(TCallRef<void()> Capture) {
   const TWaitScope Scope(*this);
   const TTransferScope Transfer(*this);
   Capture();
   ThrowIfCanceled("Socket capture aborted", TSockStep::ssReceive);
 }
 
-void TVelHTTP::ReceiveBlocks(TWanted Wanted, TTake Take, TCallRef<bool()> WantMore) {
+void TVelHTTP::ReceiveBody(TBodyWire::TWanted Wanted, TBodyWire::TTake Take,
+                           TCallRef<bool()> WantMore) {
   const TWaitScope Scope(*this);
   const TAliveGuard Untap(FAlive, [this] { FRun.BodyTapped = false; });
   FRun.BodyTapped = true;
@@ -515,20 +540,6 @@ void TVelHTTP::ReceiveBlocks(TWanted Wanted, TTake Take, TCallRef<bool()> WantMo
                       Take},
                      WantMore);
 }
-
-void TVelHTTP::BodyBlockRead(std::string_view Block) {
-  TellOrStop([&](THttpObserver& O, THttpTime At) { O.BodyBlock(At, Block); });
-}
-
-void TVelHTTP::CaptureFileUpTo(const std::string& FileName, std::int64_t Limit) {
-  CaptureFileAtMost(FileName, Limit);
-}
-
-void TVelHTTP::CaptureTextUpTo(std::string& Text, std::int64_t Limit) {
-  CaptureStringAtMost(Text, Limit);
-}
-
-bool TVelHTTP::SessionCut() const { return TlsCut(); }
 
 // --- TLS and the tunnel -------------------------------------------------------------------
 
@@ -563,13 +574,16 @@ bool TVelHTTP::OpenTunnel() {
   Write(Request);
   TellOrStop([&](THttpObserver& O, THttpTime At) { O.TunnelRequested(At, Request); });
   CheckAborted();
+  const auto Line = [this](std::string& Each) { ReadHeadLine(Each); };
+  const auto Status = [this](std::string_view Each) { TellStatusLine(Each); };
+  const THeadWire Wire{.HeadLine = Line, .StatusLineHeard = Status};
   std::string Text;
-  TReplyHead Head = ProxyTunnel::ReadHead(*this, ReplyFieldsOf(), Text);
+  TReplyHead Head = ProxyTunnel::ReadHead(Wire, ReplyFieldsOf(), Text);
   TellOrStop([&](THttpObserver& O, THttpTime At) { O.TunnelAnswered(At, Text, Head.Status()); });
   CheckAborted();
   if (ProxyTunnel::Opens(Head)) return true;
   FRun.TunnelRefused = true;
-  ProxyTunnel::TakeRefusal(FReply, *this, ReplyFieldsOf(), std::move(Head), Text);
+  ProxyTunnel::TakeRefusal(FReply, Wire, ReplyFieldsOf(), std::move(Head), Text);
   return false;
 }
 

@@ -60,7 +60,7 @@ enum THttpStage : std::uint8_t {
 };
 using TStageEvent = std::function<void(TObject* Sender, THttpStage Stage)>;
 
-class TVelHTTP : public TQuaywire, private TReplyWire, private TPassSteps {
+class TVelHTTP : public TQuaywire {
  public:
   explicit TVelHTTP(TComponent* AOwner);
   ~TVelHTTP() override;
@@ -300,23 +300,19 @@ class TVelHTTP : public TQuaywire, private TReplyWire, private TPassSteps {
   TReplyFields ReplyFieldsOf();
   TBodyFields BodyFieldsOf();
 
-  // --- The request loop's steps (TPassSteps) ---------------------------------------------------
-  void StartPass(int Index) override;
-  void Exchange() override;
+  // --- The request loop's steps (RequestLoop::RunPasses) -------------------------------------
+  void StartPass(int Index);
+  void Exchange();
   // After the pass: URL becomes the target (OnRedirect reads it there), the cookie is
   // taken, OnRedirect and OnAuthenticationNeeded run; the next pass when one is to follow.
-  std::optional<TNextPass> AfterExchange(int Further) override;
-  void GoOn(const TNextPass& Next) override;
+  std::optional<TNextPass> AfterExchange(int Further);
+  void GoOn(const TNextPass& Next);
 
-  // --- The connection as the reply reader uses it (TReplyWire) ------------------------------
-  void ReadHeadLine(std::string& Line) override;
-  void StatusLineRead(std::string_view Line) override;
-  void CaptureScoped(TCallRef<void()> Capture) override;
-  void ReceiveBlocks(TWanted Wanted, TTake Take, TCallRef<bool()> WantMore) override;
-  void BodyBlockRead(std::string_view Block) override;
-  void CaptureFileUpTo(const std::string& FileName, std::int64_t Limit) override;
-  void CaptureTextUpTo(std::string& Text, std::int64_t Limit) override;
-  bool SessionCut() const override;
+  // --- The connection as the reply reader uses it (THeadWire, TBodyWire) --------------------
+  void ReadHeadLine(std::string& Line);
+  void TellStatusLine(std::string_view Line);
+  void RunCapture(TCallRef<void()> Capture);
+  void ReceiveBody(TBodyWire::TWanted Wanted, TBodyWire::TTake Take, TCallRef<bool()> WantMore);
 
   // The last reply read: its head and the room its lines are read into.
   TReplyReader FReply;
