@@ -20,6 +20,11 @@
 // Besides the single-slot events, any number of observers (THttpObserver) follow the passes,
 // told every step with its data and its time. The state of a running request is one record
 // (TRun), set in one assignment at its start.
+//
+// The component holds that state and the socket; the work is done by units below it, which
+// it hands its fields and calls: RequestLoop (the passes and what follows a reply),
+// RequestComposer (the header block), TReplyReader (the reply's head and body), ProxyTunnel
+// (CONNECT and its refusal) and THttpObserverList (the observers).
 #pragma once
 
 #include <cstdint>
