@@ -61,8 +61,7 @@ void TakeRefusal(TReplyReader& Reader, const THeadWire& Wire, const TReplyFields
     Reader.TakeHead(Bodiless(Head.Status()));
   }
   To.BytesTotal = Reader.Head().HasLength() ? Reader.Head().Length() : 0;
-  if (!Text.empty())
-    Wire.StatusLineHeard(std::string_view(Text).substr(0, Text.find('\n') + 1));
+  if (!Text.empty()) Wire.StatusLineHeard(std::string_view(Text).substr(0, Text.find('\n') + 1));
 }
 
 }  // namespace ProxyTunnel

@@ -131,10 +131,10 @@ void AddRequestLine(const TRequestPlan& Plan, TExStringList& Lines) {
   const std::string HostValue =
       Plan.Host.empty() || OwnPort ? Plan.Host : Plan.Host + ":" + std::to_string(Plan.Port);
   if (Plan.Cmd != hcWrapped) {
-    const std::string Target =
-        ViaProxy ? THttpUrl::AbsoluteForm(std::string(Plan.Scheme), Plan.Host, Plan.Port,
-                                          Plan.RequestPath)
-                 : Plan.RequestPath;
+    const std::string Target = ViaProxy
+                                   ? THttpUrl::AbsoluteForm(std::string(Plan.Scheme), Plan.Host,
+                                                            Plan.Port, Plan.RequestPath)
+                                   : Plan.RequestPath;
     Lines.Add(std::string(CommandWord(Plan.Cmd)) + " " + Target + " HTTP/1.0");
   }
   if (ViaProxy) {
@@ -189,8 +189,7 @@ void ComposeLines(const TRequestPlan& Plan, TExStringList& Lines) {
   Lines.Add(FirstAccept);
   Lines.Add(SecondAccept);
   if (!Plan.Info.LocalProgram.empty()) Lines.SetHeader("User-Agent", Plan.Info.LocalProgram);
-  if (!Plan.Info.LocalMailAddress.empty())
-    Lines.SetHeader("From", Plan.Info.LocalMailAddress);
+  if (!Plan.Info.LocalMailAddress.empty()) Lines.SetHeader("From", Plan.Info.LocalMailAddress);
   AddCookie(Plan, Lines);
   if (!Plan.Info.Referer.empty()) Lines.SetHeader("Referer", Plan.Info.Referer);
   AddCredentials(Plan, Lines);

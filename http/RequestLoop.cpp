@@ -43,8 +43,8 @@ TNextPass NextPassOf(const TPassReply& Reply) {
     if (HasLineBreak(Reply.CookieIn))
       Next.UnsendableCookie = Reply.CookieIn;
     else
-      Next.Cookie = {true, std::string(Reply.CookieIn),
-                     CredentialScope::CookiePair(Reply.CookieIn), Reply.Server};
+      Next.Cookie = {true, std::string(Reply.CookieIn), CredentialScope::CookiePair(Reply.CookieIn),
+                     Reply.Server};
   }
   return Next;
 }

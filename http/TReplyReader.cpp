@@ -84,8 +84,8 @@ void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std
     else
       To.Body.clear();
     const bool ToSink = !File && To.Sink;
-    TBodyOutput Output(File || ToSink ? nullptr : &To.Body, File.get(),
-                       ToSink ? To.Sink : nullptr, File ? 0 : To.MaxBodySize, Chunked);
+    TBodyOutput Output(File || ToSink ? nullptr : &To.Body, File.get(), ToSink ? To.Sink : nullptr,
+                       File ? 0 : To.MaxBodySize, Chunked);
     // The observers are told the decoded blocks, not the bytes as they came.
     Output.Tap = [&Wire](std::string_view Block) { Wire.BlockHeard(Block); };
     std::int64_t Taken = 0;
@@ -115,8 +115,7 @@ void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std
   });
 }
 
-bool TReplyReader::Complete(CmdType Cmd, int Status, std::int64_t Recvd,
-                            std::int64_t Total) const {
+bool TReplyReader::Complete(CmdType Cmd, int Status, std::int64_t Recvd, std::int64_t Total) const {
   // Asked only while a body is read: a reset after the whole announced body (or after a
   // reply that has none) takes nothing from the reply. A chunked body's own end stops the
   // reading before any reset could be seen.

@@ -23,7 +23,7 @@ struct THeadWire {
   // One line of a head, its end included; "" when the connection ended. A line past the
   // socket's bound makes the head too large (EHttpHeaderTooLarge).
   TCallRef<void(std::string& Line)> HeadLine;
-  // A status line of the head has arrived, interim or final.
+  // The head's first status line has arrived (an interim reply's, when one came first).
   TCallRef<void(std::string_view Line)> StatusLineHeard;
 };
 

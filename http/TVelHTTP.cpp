@@ -165,8 +165,9 @@ void TVelHTTP::SplitURL() {
   if (Parts.HasAuthority && Parts.Host.empty()) throw EHttpUrlError("No server in URL: " + URL);
   int NewPort = Port == 0 ? 80 : Port;
   if (!Parts.Scheme.empty())
-    NewPort = SecureSocket && SameNoCase(Parts.Scheme, "https") ? 443
-                                                                : THttpUrl::SchemePort(Parts.Scheme);
+    NewPort = SecureSocket && SameNoCase(Parts.Scheme, "https")
+                  ? 443
+                  : THttpUrl::SchemePort(Parts.Scheme);
   if (const int Given = Parts.PortNumber(); Given != 0) NewPort = Given;
   // A URL without a server ("/x") keeps the host of the previous request or the caller's.
   const std::string NewHost = Parts.Host.empty() ? Host : Parts.Host;
@@ -309,8 +310,7 @@ void TVelHTTP::FinishReply() {
   FireOrStop(OnStage, this, hsHeaderEnd);
   CheckAborted();
   ReadBody();
-  if (FRun.BodyMayBeCut)
-    TellOrStop([](THttpObserver& O, THttpTime At) { O.BodyMayBeCut(At); });
+  if (FRun.BodyMayBeCut) TellOrStop([](THttpObserver& O, THttpTime At) { O.BodyMayBeCut(At); });
   TellOrStop([&](THttpObserver& O, THttpTime At) { O.BodyEnded(At, BytesRecvd); });
   FireOrStop(OnStage, this, hsBodyEnd);
   const TReplyClass Class = ReplyClass();
@@ -458,10 +458,10 @@ TReplyFields TVelHTTP::ReplyFieldsOf() {
           .TimedOut = TimedOut};
 }
 
-TBodyFields TVelHTTP::BodyFieldsOf() {
+TBodyFields TVelHTTP::BodyFieldsOf(const TBodySink& Sink) {
   return {.Body = Body,
           .BodyToFile = InputFileMode,
-          .Sink = BodySink,
+          .Sink = Sink,
           .MaxBodySize = MaxBodySize,
           .BytesRecvd = BytesRecvd,
           .Canceled = Canceled};
@@ -485,14 +485,21 @@ void TVelHTTP::ReadBody() {
   const auto ToText = [this](std::string& Text, std::int64_t Limit) {
     CaptureStringAtMost(Text, Limit);
   };
-  FRun.BodyMayBeCut = FReply.ReadBody(
-      {.InTransfer = [this](TCallRef<void()> Capture) { RunCapture(Capture); },
-       .ReceiveBlocks = Receive,
-       .BlockHeard = Told,
-       .CaptureFileUpTo = ToFile,
-       .CaptureTextUpTo = ToText,
-       .SessionCut = [this] { return TlsCut(); }},
-      BodyFieldsOf(), CurrentCmd, ReplyNumber, BytesTotal);
+  // The caller's sink is a handler like the events: one that frees the component ends the
+  // request there, before the next block is told or anything of the component is touched.
+  const TBodySink Sink =
+      !BodySink ? TBodySink() : [Own = BodySink, Alive = FAlive](std::string_view Block) {
+        Own(Block);
+        if (!*Alive) throw EComponentDestroyed();
+      };
+  FRun.BodyMayBeCut =
+      FReply.ReadBody({.InTransfer = [this](TCallRef<void()> Capture) { RunCapture(Capture); },
+                       .ReceiveBlocks = Receive,
+                       .BlockHeard = Told,
+                       .CaptureFileUpTo = ToFile,
+                       .CaptureTextUpTo = ToText,
+                       .SessionCut = [this] { return TlsCut(); }},
+                      BodyFieldsOf(Sink), CurrentCmd, ReplyNumber, BytesTotal);
 }
 
 bool TVelHTTP::ReplyComplete() const {
@@ -653,10 +660,8 @@ bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
         O.Closed(At, Head ? std::string_view(Header) : std::string_view(),
                  FRun.InHead ? ReplyNumber : 0);
       });
-    case ssReported:
-      return Tell([&](THttpObserver& O, THttpTime At) { O.Reported(At, Data); });
-    case ssTlsStarted:
-      return Tell([&](THttpObserver& O, THttpTime At) { O.TlsStarted(At, Data); });
+    case ssReported: return Tell([&](THttpObserver& O, THttpTime At) { O.Reported(At, Data); });
+    case ssTlsStarted: return Tell([&](THttpObserver& O, THttpTime At) { O.TlsStarted(At, Data); });
     case ssTlsEnded: {
       const TTlsFacts* Facts = TlsFacts();
       return !Facts || Tell([&](THttpObserver& O, THttpTime At) { O.TlsEnded(At, *Facts); });

@@ -39,11 +39,11 @@
 #include "base/Events.h"
 #include "http/CmdNames.h"
 #include "http/CredentialScope.h"
+#include "http/RequestComposer.h"
+#include "http/RequestLoop.h"
 #include "http/TExStringList.h"
 #include "http/THeaderInfo.h"
 #include "http/THttpObserver.h"
-#include "http/RequestComposer.h"
-#include "http/RequestLoop.h"
 #include "http/THttpObserverList.h"
 #include "http/TReplyHead.h"
 #include "http/TReplyReader.h"
@@ -301,9 +301,9 @@ class TVelHTTP : public TQuaywire {
   // What the composer makes the pass's header block of.
   TRequestPlan PassPlan() const;
   void SendHeaderBlock();
-  // The component's fields the reply reader fills.
+  // The component's fields the reply reader fills; the body's blocks go to Sink when set.
   TReplyFields ReplyFieldsOf();
-  TBodyFields BodyFieldsOf();
+  TBodyFields BodyFieldsOf(const TBodySink& Sink);
 
   // --- The request loop's steps (RequestLoop::RunPasses) -------------------------------------
   void StartPass(int Index);
@@ -332,14 +332,14 @@ class TVelHTTP : public TQuaywire {
     bool AbortRequested = false;   // Abort was called while the request ran
     CmdType RequestedCmd = hcGet;  // the caller's command; CurrentCmd is the pass's
     int PassIndex = 0;
-    bool Redirected = false;  // a pass after the first
-    bool Follow = false;      // the pass's reply is to be followed
-    bool InHead = false;      // the pass is reading its reply's head
-    bool BodyTapped = false;  // the body goes through a TBodyOutput, which tells its blocks
-    bool TunnelRefused = false;  // the pass's reply is the proxy's refusal of its tunnel
-    bool BodyMayBeCut = false;   // the pass's body ended by a close without close_notify
-    std::int64_t BodySize = 0;  // the pass's request body, as its Content-Length says
-    TPassServer FirstServer{};  // the server the caller's credentials are meant for
+    bool Redirected = false;      // a pass after the first
+    bool Follow = false;          // the pass's reply is to be followed
+    bool InHead = false;          // the pass is reading its reply's head
+    bool BodyTapped = false;      // the body goes through a TBodyOutput, which tells its blocks
+    bool TunnelRefused = false;   // the pass's reply is the proxy's refusal of its tunnel
+    bool BodyMayBeCut = false;    // the pass's body ended by a close without close_notify
+    std::int64_t BodySize = 0;    // the pass's request body, as its Content-Length says
+    TPassServer FirstServer{};    // the server the caller's credentials are meant for
     std::string UrlScheme{};      // the current URL's scheme as written; "" when none
     bool UrlCredentials = false;  // the first pass's URL named a user
     std::string UrlUser{};
