@@ -306,14 +306,18 @@ class TVelHTTP : public TQuaywire {
   TBodyFields BodyFieldsOf(const TBodySink& Sink);
 
   // --- The request loop's steps (RequestLoop::RunPasses) -------------------------------------
+  // Splits the URL and composes the pass; OnAboutToSend, the observers and hsPassStart.
   void StartPass(int Index);
+  // RunExchange, the connection closed on every way out.
   void Exchange();
   // After the pass: URL becomes the target (OnRedirect reads it there), the cookie is
   // taken, OnRedirect and OnAuthenticationNeeded run; the next pass when one is to follow.
   std::optional<TNextPass> AfterExchange(int Further);
+  // A pass after the first, with the command the reply asked for.
   void GoOn(const TNextPass& Next);
 
   // --- The connection as the reply reader uses it (THeadWire, TBodyWire) --------------------
+  // ReadLn into Line; a line past the socket's bound makes the head too large.
   void ReadHeadLine(std::string& Line);
   void TellStatusLine(std::string_view Line);
   void RunCapture(TCallRef<void()> Capture);
