@@ -18,7 +18,7 @@
 
 #include "tls/TTlsFacts.h"
 
-class TVelHTTP;
+class THttpObserverList;
 
 using THttpTime = std::chrono::steady_clock::time_point;
 
@@ -91,6 +91,6 @@ class THttpObserver {
   virtual void Reported(THttpTime, std::string_view /*Text*/) {}
 
  private:
-  friend class TVelHTTP;
-  TVelHTTP* FSubject = nullptr;
+  friend class THttpObserverList;
+  THttpObserverList* FList = nullptr;  // the list of the component it follows
 };

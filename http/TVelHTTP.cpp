@@ -1,30 +1,27 @@
-// TVelHTTP: the request methods, the splitting of the URL, and the request loop: its passes,
-// their events, redirections and the abort that may come from any handler. Composing and
-// sending a request is in TVelHTTPRequest.cpp, reading the reply in TVelHTTPReply.cpp, the
-// observers in TVelHTTPObservers.cpp.
+// TVelHTTP: the request methods, the splitting of the URL, and the component's side of each
+// unit it runs a request with: the steps of the request loop (RequestLoop), the pass's plan
+// for the composer (RequestComposer) and its sending, the connection as the reply reader
+// reads it (TReplyReader, ProxyTunnel), the session of an https pass, and the observers'
+// steps (THttpObserverList).
 #include "http/TVelHTTP.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <tuple>
 
 #include "http/HttpChars.h"
 #include "http/HttpErrors.h"
+#include "http/ProxyTunnel.h"
 #include "http/THttpUrl.h"
 #include "http/TVelURL.h"
 
 namespace {
 
-// The command of the pass that follows a redirection. 303 asks for a GET of another
-// resource; a POST is not posted again on 301 and 302 either, as no client does, and HTTP/1.0
-// forbids it without the user's consent. 307 and 308 keep the method and its body.
-CmdType RedirectedCommand(CmdType Cmd, int Status) {
-  if (Status == 303) return Cmd == hcHead ? hcHead : hcGet;
-  if ((Status == 301 || Status == 302) && Cmd == hcPost) return hcGet;
-  return Cmd;
-}
+constexpr std::size_t MaxSendPiece = 65535;  // SendBuffer's length is 16 bits
 
 }  // namespace
 
@@ -34,8 +31,6 @@ TVelHTTP::~TVelHTTP() {
   Destroying();
   // The base destructor can only reach its own Abort; this one also ends a look-up's wait.
   WaitDone = true;
-  for (THttpObserver* Each : FObservers)
-    if (Each) Each->FSubject = nullptr;
 }
 
 void TVelHTTP::Abort() {
@@ -163,19 +158,20 @@ void TVelHTTP::Wrapped(const std::string& AURL, const std::string& Data) {
 
 void TVelHTTP::SplitURL() {
   if (URL.empty()) throw EHttpUrlError("Empty URL");
-  CheckHeaderValue(URL, "URL", true);
+  RequestComposer::CheckHeaderValue(URL, "URL", true);
   const THttpUrl Parts = THttpUrl::SplitUser(URL);
   // "http:///x" and "http://:80/x" name a server and leave it empty (RFC 9110, 4.2.1); only
   // a URL that names no server at all ("/x") goes to the current one.
   if (Parts.HasAuthority && Parts.Host.empty()) throw EHttpUrlError("No server in URL: " + URL);
   int NewPort = Port == 0 ? 80 : Port;
   if (!Parts.Scheme.empty())
-    NewPort = SecureSocket && SameNoCase(Parts.Scheme, "https") ? 443
-                                                                : THttpUrl::SchemePort(Parts.Scheme);
+    NewPort = SecureSocket && SameNoCase(Parts.Scheme, "https")
+                  ? 443
+                  : THttpUrl::SchemePort(Parts.Scheme);
   if (const int Given = Parts.PortNumber(); Given != 0) NewPort = Given;
   // A URL without a server ("/x") keeps the host of the previous request or the caller's.
   const std::string NewHost = Parts.Host.empty() ? Host : Parts.Host;
-  CheckHeaderValue(NewHost, "Host");
+  RequestComposer::CheckHeaderValue(NewHost, "Host");
   THttpUrl::CheckHost(NewHost);
 
   Port = NewPort;
@@ -204,10 +200,8 @@ std::string TVelHTTP::RedirectionTarget() const {
 TReplyClass TVelHTTP::ReplyClass() const {
   // A proxy's refusal is never followed, whatever its status: the request failed.
   if (FRun.TunnelRefused) return rcFailure;
-  return TReplyHead::Classify(ReplyNumber, FHead.HasLocation());
+  return TReplyHead::Classify(ReplyNumber, FReply.Head().HasLocation());
 }
-
-bool TVelHTTP::FollowsRedirection() const { return ReplyClass() == rcRedirection; }
 
 void TVelHTTP::CheckAborted() {
   if (!FRun.AbortRequested) return;
@@ -228,38 +222,41 @@ void TVelHTTP::RunRequest() {
   });
   const TAliveFlag Alive = FAlive;
   try {
-    RunPasses();
+    RequestLoop::RunPasses({.PreparePass = [this](int Index) { StartPass(Index); },
+                            .ExchangePass = [this] { Exchange(); },
+                            .JudgeReply = [this](int Further) { return AfterExchange(Further); },
+                            .FollowNext = [this](const TNextPass& Next) { GoOn(Next); }});
   } catch (...) {
     if (*Alive) TellFailure(std::current_exception());
     throw;
   }
 }
 
-void TVelHTTP::RunPasses() {
-  for (int Further = 0;; ++Further) {
-    CheckAborted();
-    FRun.PassIndex = Further;
-    SplitURL();
-    if (!FRun.Redirected) FRun.FirstServer = PassServer();
-    ComposeRequest();
-    FireOrStop(OnAboutToSend, this);
-    TellPassStart();
-    FireOrStop(OnStage, this, hsPassStart);
-    CheckAborted();
-    {
-      // Closed on every way out; when an error ends the pass, that error is the one to
-      // report, not one of the close.
-      TAliveGuard Close(FAlive, [this] { Disconnect(); });
-      RunExchange();
-      Close.RunNow();
-      // An OnDisconnect handler may have freed the component: nothing of it may be touched.
-      if (!Close.OwnerAlive()) throw EComponentDestroyed();
-    }
-    const std::optional<TNextPass> Next = AfterExchange(Further);
-    if (!Next) return;
-    FRun.Redirected = true;
-    CurrentCmd = Next->Cmd;
-  }
+void TVelHTTP::StartPass(int Index) {
+  CheckAborted();
+  FRun.PassIndex = Index;
+  SplitURL();
+  if (!FRun.Redirected) FRun.FirstServer = PassServer();
+  ComposeRequest();
+  FireOrStop(OnAboutToSend, this);
+  TellPassStart();
+  FireOrStop(OnStage, this, hsPassStart);
+  CheckAborted();
+}
+
+void TVelHTTP::Exchange() {
+  // Closed on every way out; when an error ends the pass, that error is the one to report,
+  // not one of the close.
+  TAliveGuard Close(FAlive, [this] { Disconnect(); });
+  RunExchange();
+  Close.RunNow();
+  // An OnDisconnect handler may have freed the component: nothing of it may be touched.
+  if (!Close.OwnerAlive()) throw EComponentDestroyed();
+}
+
+void TVelHTTP::GoOn(const TNextPass& Next) {
+  FRun.Redirected = true;
+  CurrentCmd = Next.Cmd;
 }
 
 void TVelHTTP::RunExchange() {
@@ -313,8 +310,7 @@ void TVelHTTP::FinishReply() {
   FireOrStop(OnStage, this, hsHeaderEnd);
   CheckAborted();
   ReadBody();
-  if (FRun.BodyMayBeCut)
-    TellOrStop([](THttpObserver& O, THttpTime At) { O.BodyMayBeCut(At); });
+  if (FRun.BodyMayBeCut) TellOrStop([](THttpObserver& O, THttpTime At) { O.BodyMayBeCut(At); });
   TellOrStop([&](THttpObserver& O, THttpTime At) { O.BodyEnded(At, BytesRecvd); });
   FireOrStop(OnStage, this, hsBodyEnd);
   const TReplyClass Class = ReplyClass();
@@ -335,35 +331,19 @@ void TVelHTTP::FinishReply() {
   }
 }
 
-TVelHTTP::TNextPass TVelHTTP::NextPassOf() const {
-  TNextPass Next;
-  Next.Cmd = RedirectedCommand(CurrentCmd, ReplyNumber);
-  if (FRun.Follow) {
-    try {
-      Next.Target = RedirectionTarget();
-    } catch (const EHttpError&) {
-      Next.Refused = std::current_exception();
-    }
-  }
-  // A cookie that cannot go into a header line is not taken into HeaderInfo: it would
-  // make every later request of this component fail. The next pass would have to send it.
-  if (ReplyNumber >= 300 && ReplyNumber <= 398 && !CookieIn().empty()) {
-    if (HasLineBreak(CookieIn()))
-      Next.CookieUnsendable = true;
-    else
-      Next.Cookie = {true, CookieIn(), CredentialScope::CookiePair(CookieIn()), PassServer()};
-  }
-  return Next;
-}
-
-std::optional<TVelHTTP::TNextPass> TVelHTTP::AfterExchange(int Further) {
+std::optional<TNextPass> TVelHTTP::AfterExchange(int Further) {
   // The proxy's reply says nothing of the server: no cookie, no redirection, no challenge.
   if (FRun.TunnelRefused) return std::nullopt;
-  TNextPass Next = NextPassOf();
+  TNextPass Next = RequestLoop::NextPassOf({.Cmd = CurrentCmd,
+                                            .Status = ReplyNumber,
+                                            .Follow = FRun.Follow,
+                                            .CookieIn = CookieIn(),
+                                            .Server = PassServer(),
+                                            .Target = [this] { return RedirectionTarget(); }});
   // OnRedirect reads URL as the target to follow; a target the component cannot follow is
   // refused only once the handler has had its say and the loop would really go on.
   if (FRun.Follow && !Next.Refused) URL = Next.Target;
-  if (ReplyNumber >= 300 && ReplyNumber <= 398) {
+  if (RequestLoop::IsRedirection(ReplyNumber)) {
     bool Handled = false;
     if (Next.Cookie) {
       HeaderInfo.Cookie = Next.Cookie->Copied;
@@ -375,8 +355,317 @@ std::optional<TVelHTTP::TNextPass> TVelHTTP::AfterExchange(int Further) {
   }
   if (ReplyNumber == 401) FireOrStop(OnAuthenticationNeeded, this);
   if (!FRun.Follow) return std::nullopt;
-  if (Next.CookieUnsendable) CheckHeaderValue(CookieIn(), "Set-Cookie");
-  if (Further == MaxRedirections) throw EHttpTooManyRedirections();
-  if (Next.Refused) std::rethrow_exception(Next.Refused);
-  return Next;
+  return RequestLoop::GoesOn(std::move(Next), Further);
+}
+
+// --- Composition and sending --------------------------------------------------------------
+
+std::string TVelHTTP::ProxyTarget() const {
+  return THttpUrl::AbsoluteForm(FRun.UrlScheme, Host, Port, RequestPath);
+}
+
+bool TVelHTTP::HasRequestBody() const { return CarriesBody(CurrentCmd); }
+
+TRequestPlan TVelHTTP::PassPlan() const {
+  return {.Cmd = CurrentCmd,
+          .Scheme = FRun.UrlScheme,
+          .Host = Host,
+          .Port = Port,
+          .RequestPath = RequestPath,
+          .Proxied = !Proxy.empty(),
+          .Tls = PassIsTls(),
+          .Info = HeaderInfo,
+          .TargetURI = TargetURI,
+          .CustomHeaders = CustomHeaders,
+          .FirstServer = AtFirstServer(),
+          .UrlCredentials = FRun.UrlCredentials,
+          .UrlUser = FRun.UrlUser,
+          .UrlPassword = FRun.UrlPassword,
+          .ServerCookie = FServerCookie,
+          .Pass = PassServer()};
+}
+
+void TVelHTTP::ComposeRequest() {
+  const TRequestPlan Plan = PassPlan();
+  RequestComposer::CheckSettings(Plan, URL, ProxyPort);
+  FRequestHeaderSent.clear();
+  RequestComposer::ComposeLines(Plan, RequestLines);
+  FRun.BodySize = 0;
+  if (HasRequestBody()) {
+    FRun.BodySize = RequestComposer::BodySize(SendData, OutputFileMode);
+    RequestComposer::AddContentLength(RequestLines, FRun.BodySize);
+  }
+  RequestComposer::ComposeBlock(RequestLines, FRequestHeaderSent);
+}
+
+void TVelHTTP::SendHeaderBlock() {
+  // The block is the lines' write and the empty line's: their reports are those of the two
+  // writes, in their order, but the empty line travels in the lines' last send when both
+  // fit one, so that the block takes one system call.
+  const std::string& Block = FRequestHeaderSent;
+  const std::size_t Lines = Block.size() - 2;
+  StatusMessage(8, "Write");
+  std::size_t Offset = 0;
+  for (; Lines - Offset > MaxSendPiece; Offset += MaxSendPiece)
+    SendBuffer(Block.data() + Offset, static_cast<std::uint16_t>(MaxSendPiece));
+  if (Block.size() - Offset > MaxSendPiece) {
+    SendBuffer(Block.data() + Offset, static_cast<std::uint16_t>(Lines - Offset));
+    Writeln("");
+    return;
+  }
+  SendBuffer(Block.data() + Offset, static_cast<std::uint16_t>(Block.size() - Offset));
+  // The empty line's own write, its bytes gone already: Writeln, its Write and SendBuffer
+  // with its time-out; a cancel made meanwhile still ends the send.
+  for (const char* Text : {"Writeln", "Write"}) StatusMessage(8, Text);
+  StatusMessage(4, "Sending Buffer");
+  for (const char* Text : {"Timer On", "Timer Off"}) StatusMessage(8, Text);
+  ThrowIfCanceled("Socket send aborted", TSockStep::ssSend);
+}
+
+void TVelHTTP::SendRequest() {
+  SendHeaderBlock();
+  if (!HasRequestBody()) return;
+  if (OutputFileMode) {
+    SendFile(SendData);
+    return;
+  }
+  // Write would stop at a NUL byte; the body must match its Content-Length, so it goes out
+  // whole, in pieces that fit SendBuffer (a length of 0 there would mean "up to the NUL").
+  const std::string Data = SendData;
+  // A server that answers before it has read the body (413, 401) stops the sending.
+  for (std::size_t Offset = 0; Offset < Data.size() && !SendCutShort(); Offset += MaxSendPiece) {
+    const std::size_t Piece = std::min(Data.size() - Offset, MaxSendPiece);
+    SendBuffer(Data.data() + Offset, static_cast<std::uint16_t>(Piece));
+  }
+}
+
+bool TVelHTTP::AnswerEndsSend() {
+  char Start[16];
+  const int Got = ReceiveData(Start, sizeof Start, MSG_PEEK);
+  if (Got <= 0) return false;
+  return TReplyReader::EndsSend(std::string_view(Start, static_cast<std::size_t>(Got)));
+}
+
+// --- The reply ----------------------------------------------------------------------------
+
+TReplyFields TVelHTTP::ReplyFieldsOf() {
+  return {.Header = Header,
+          .HeaderToFile = OutputFileMode,
+          .ReplyNumber = ReplyNumber,
+          .BytesTotal = BytesTotal,
+          .Location = Location,
+          .TimeOut = TimeOut,
+          .TimedOut = TimedOut};
+}
+
+TBodyFields TVelHTTP::BodyFieldsOf(const TBodySink& Sink) {
+  return {.Body = Body,
+          .BodyToFile = InputFileMode,
+          .Sink = Sink,
+          .MaxBodySize = MaxBodySize,
+          .BytesRecvd = BytesRecvd,
+          .Canceled = Canceled};
+}
+
+void TVelHTTP::ReadResponseHeader() {
+  FReply.ReadHead({.HeadLine = [this](std::string& Line) { ReadHeadLine(Line); },
+                   .StatusLineHeard = [this](std::string_view Line) { TellStatusLine(Line); }},
+                  ReplyFieldsOf());
+}
+
+void TVelHTTP::ReadBody() {
+  const auto Receive = [this](TBodyWire::TWanted Wanted, TBodyWire::TTake Take,
+                              TCallRef<bool()> WantMore) { ReceiveBody(Wanted, Take, WantMore); };
+  const auto Told = [this](std::string_view Block) {
+    TellOrStop([&](THttpObserver& O, THttpTime At) { O.BodyBlock(At, Block); });
+  };
+  const auto ToFile = [this](const std::string& FileName, std::int64_t Limit) {
+    CaptureFileAtMost(FileName, Limit);
+  };
+  const auto ToText = [this](std::string& Text, std::int64_t Limit) {
+    CaptureStringAtMost(Text, Limit);
+  };
+  // The caller's sink is a handler like the events: one that frees the component ends the
+  // request there, before the next block is told or anything of the component is touched.
+  const TBodySink Sink =
+      !BodySink ? TBodySink() : [Own = BodySink, Alive = FAlive](std::string_view Block) {
+        Own(Block);
+        if (!*Alive) throw EComponentDestroyed();
+      };
+  FRun.BodyMayBeCut =
+      FReply.ReadBody({.InTransfer = [this](TCallRef<void()> Capture) { RunCapture(Capture); },
+                       .ReceiveBlocks = Receive,
+                       .BlockHeard = Told,
+                       .CaptureFileUpTo = ToFile,
+                       .CaptureTextUpTo = ToText,
+                       .SessionCut = [this] { return TlsCut(); }},
+                      BodyFieldsOf(Sink), CurrentCmd, ReplyNumber, BytesTotal);
+}
+
+bool TVelHTTP::ReplyComplete() const {
+  return FReply.Complete(CurrentCmd, ReplyNumber, BytesRecvd, BytesTotal);
+}
+
+bool TVelHTTP::BodyShort() const {
+  return FReply.Short(CurrentCmd, ReplyNumber, BytesRecvd, BytesTotal);
+}
+
+void TVelHTTP::ReadHeadLine(std::string& Line) {
+  try {
+    ReadLnInto(Line);
+  } catch (const ELineTooLong&) {
+    // A line is part of the head: one past the socket layer's bound makes the head too
+    // large, a fault of the reply, not of the connection.
+    throw EHttpHeaderTooLarge();
+  }
+}
+
+void TVelHTTP::TellStatusLine(std::string_view Line) {
+  TellOrStop([&](THttpObserver& O, THttpTime At) { O.StatusLine(At, Line); });
+  FireOrStop(OnStage, this, hsStatusLine);
+}
+
+void TVelHTTP::RunCapture(TCallRef<void()> Capture) {
+  const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
+  Capture();
+  ThrowIfCanceled("Socket capture aborted", TSockStep::ssReceive);
+}
+
+void TVelHTTP::ReceiveBody(TBodyWire::TWanted Wanted, TBodyWire::TTake Take,
+                           TCallRef<bool()> WantMore) {
+  const TWaitScope Scope(*this);
+  const TAliveGuard Untap(FAlive, [this] { FRun.BodyTapped = false; });
+  FRun.BodyTapped = true;
+  const TTransferTimeOut Armed(*this);
+  ReceiveUntilClosed(Scope,
+                     {[&](char*& Target, std::size_t& Size, std::size_t& Want) {
+                        Target = IOBuffer.data();
+                        Size = IOBufferData;
+                        Want = Wanted(IOBufferData);
+                      },
+                      Take},
+                     WantMore);
+}
+
+// --- TLS and the tunnel -------------------------------------------------------------------
+
+bool TVelHTTP::PassIsTls() const { return SameNoCase(FRun.UrlScheme, "https"); }
+
+bool TVelHTTP::AtFirstServer() const {
+  return !FRun.Redirected || CredentialScope::CallerCredentialsGo(FRun.FirstServer, PassServer());
+}
+
+TTlsSettings TVelHTTP::PassTlsSettings() const {
+  TTlsSettings Settings = TlsSettings;
+  if (!AtFirstServer()) {
+    Settings.CertFile.clear();
+    Settings.KeyFile.clear();
+    Settings.KeyPassphrase.clear();
+  }
+  return Settings;
+}
+
+bool TVelHTTP::OpenSecureChannel() {
+  if (!Proxy.empty() && !OpenTunnel()) return false;
+  CheckAborted();
+  StartTls(PassTlsSettings(), Host);
+  CheckAborted();
+  return true;
+}
+
+bool TVelHTTP::OpenTunnel() {
+  // The tunnel goes where the connection rules send the pass's server.
+  const auto [ToHost, ToPort] = Routed();
+  const std::string Request = ProxyTunnel::Request(ToHost, ToPort);
+  Write(Request);
+  TellOrStop([&](THttpObserver& O, THttpTime At) { O.TunnelRequested(At, Request); });
+  CheckAborted();
+  const auto Line = [this](std::string& Each) { ReadHeadLine(Each); };
+  const auto Status = [this](std::string_view Each) { TellStatusLine(Each); };
+  const THeadWire Wire{.HeadLine = Line, .StatusLineHeard = Status};
+  std::string Text;
+  TReplyHead Head = ProxyTunnel::ReadHead(Wire, ReplyFieldsOf(), Text);
+  TellOrStop([&](THttpObserver& O, THttpTime At) { O.TunnelAnswered(At, Text, Head.Status()); });
+  CheckAborted();
+  if (ProxyTunnel::Opens(Head)) return true;
+  FRun.TunnelRefused = true;
+  ProxyTunnel::TakeRefusal(FReply, Wire, ReplyFieldsOf(), std::move(Head), Text);
+  return false;
+}
+
+// --- Observers ----------------------------------------------------------------------------
+
+void TVelHTTP::AddObserver(THttpObserver& Observer) { FObservers.Add(Observer); }
+
+void TVelHTTP::RemoveObserver(THttpObserver& Observer) { FObservers.Remove(Observer); }
+
+void TVelHTTP::TellPassStart() {
+  if (FObservers.Empty()) return;
+  THttpPassStart Pass;
+  Pass.PassIndex = FRun.PassIndex;
+  if (CurrentCmd != hcWrapped) Pass.Method = CommandWord(CurrentCmd);
+  const std::string Target = ProxyTarget();
+  Pass.URL = Target;
+  if (!Proxy.empty()) {
+    Pass.Proxy = Proxy;
+    Pass.ProxyPort = ProxyPort;
+  }
+  if (TakesTarget(CurrentCmd)) Pass.TargetURI = TargetURI;
+  Pass.Header = FRequestHeaderSent;
+  std::string FromFile;
+  if (HasRequestBody() && OutputFileMode) {
+    FromFile = ObserverFacts::FileStart(SendData, THttpObserver::FileBodyShown);
+    Pass.Body = FromFile;
+  } else if (HasRequestBody()) {
+    Pass.Body = SendData;
+  }
+  Pass.BodySize = FRun.BodySize;
+  Pass.HeaderToFile = OutputFileMode;
+  Pass.BodyToFile = InputFileMode;
+  TellOrStop([&](THttpObserver& O, THttpTime At) { O.PassStarted(At, Pass); });
+}
+
+void TVelHTTP::TellFailure(const std::exception_ptr& Error) {
+  Tell([&](THttpObserver& O, THttpTime At) { O.Failed(At, Error); });
+}
+
+bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
+  if (FObservers.Empty()) return true;
+  switch (Step) {
+    case ssLookedUp:
+      return Tell([&](THttpObserver& O, THttpTime At) {
+        O.LookedUp(At, ConnectName(), ObserverFacts::Dotted(RemoteAddress));
+      });
+    case ssHostAsked: return Tell([](THttpObserver& O, THttpTime At) { O.HostAsked(At); });
+    case ssHostGiven:
+    case ssHostRefused: {
+      // Through a proxy the component looks the proxy up again, whatever Host now says.
+      const bool Given = Step == ssHostGiven && Proxy.empty();
+      return Tell([&](THttpObserver& O, THttpTime At) {
+        O.HostAnswered(At, Given ? std::string_view(Host) : std::string_view());
+      });
+    }
+    case ssConnected:
+      return Tell([&](THttpObserver& O, THttpTime At) {
+        O.Connected(At, ConnectName(), ObserverFacts::Dotted(RemoteAddress), ConnectPort());
+      });
+    case ssReceived:
+      // A decoded body tells its blocks itself; a header is read through ReadLn, not here.
+      if (FRun.BodyTapped || FRun.InHead) return true;
+      return Tell([&](THttpObserver& O, THttpTime At) { O.BodyBlock(At, Data); });
+    case ssClosed:
+      return Tell([&](THttpObserver& O, THttpTime At) {
+        const bool Head = FRun.InHead && !OutputFileMode;
+        O.Closed(At, Head ? std::string_view(Header) : std::string_view(),
+                 FRun.InHead ? ReplyNumber : 0);
+      });
+    case ssReported: return Tell([&](THttpObserver& O, THttpTime At) { O.Reported(At, Data); });
+    case ssTlsStarted: return Tell([&](THttpObserver& O, THttpTime At) { O.TlsStarted(At, Data); });
+    case ssTlsEnded: {
+      const TTlsFacts* Facts = TlsFacts();
+      return !Facts || Tell([&](THttpObserver& O, THttpTime At) { O.TlsEnded(At, *Facts); });
+    }
+  }
+  return true;
 }

@@ -20,6 +20,11 @@
 // Besides the single-slot events, any number of observers (THttpObserver) follow the passes,
 // told every step with its data and its time. The state of a running request is one record
 // (TRun), set in one assignment at its start.
+//
+// The component holds that state and the socket; the work is done by units below it, which
+// it hands its fields and calls: RequestLoop (the passes and what follows a reply),
+// RequestComposer (the header block), TReplyReader (the reply's head and body), ProxyTunnel
+// (CONNECT and its refusal) and THttpObserverList (the observers).
 #pragma once
 
 #include <cstdint>
@@ -34,10 +39,14 @@
 #include "base/Events.h"
 #include "http/CmdNames.h"
 #include "http/CredentialScope.h"
+#include "http/RequestComposer.h"
+#include "http/RequestLoop.h"
 #include "http/TExStringList.h"
 #include "http/THeaderInfo.h"
 #include "http/THttpObserver.h"
+#include "http/THttpObserverList.h"
 #include "http/TReplyHead.h"
+#include "http/TReplyReader.h"
 #include "socket/TQuaywire.h"
 #include "tls/TTlsSettings.h"
 
@@ -175,7 +184,7 @@ class TVelHTTP : public TQuaywire {
   std::string Location;        // last Location value received by any reply
 
   // Value of the last Set-Cookie line of the last reply; empty when it had none.
-  const std::string& CookieIn() const { return FHead.CookieIn(); }
+  const std::string& CookieIn() const { return FReply.Head().CookieIn(); }
   // The header block of the last pass: the bytes SendRequest sends, every line of
   // RequestLines with CR LF, then the empty line. The body is not included.
   const std::string& RequestHeaderSent() const { return FRequestHeaderSent; }
@@ -186,7 +195,7 @@ class TVelHTTP : public TQuaywire {
   int PassIndex() const { return FRun.PassIndex; }
 
   // Further passes after the first that one request may make before it gives up.
-  static constexpr int MaxRedirections = 20;
+  static constexpr int MaxRedirections = RequestLoop::MaxRedirections;
 
   // --- Body bound, body sink and form encoding ---------------------------------------------
   // Bound of a reply body received into Body or BodySink, in bytes (after a chunked coding is
@@ -259,8 +268,6 @@ class TVelHTTP : public TQuaywire {
   void Start(CmdType Cmd, const std::string& AURL);
   bool HasRequestBody() const;
   std::string ProxyTarget() const;
-  // Base64 of User, ":" and Password, as the Authorization line carries them.
-  std::string BasicCredentials(const std::string& User, const std::string& Password);
   // The last reply's own Location resolved against the URL of the request that received
   // it; asked only when ReplyClass says the reply is followed. Refuses a scheme the
   // component does not speak.
@@ -278,16 +285,8 @@ class TVelHTTP : public TQuaywire {
   // refused the tunnel: its reply is then the pass's, its head read.
   bool OpenSecureChannel();
   bool OpenTunnel();
-  // The proxy's reply to CONNECT, read by the reply rules of every head.
-  TReplyHead ReadTunnelHead(std::string& Text);
-  // The pass's reply refused by the proxy, taken as the pass's reply head.
-  void TakeRefusal(TReplyHead Head, const std::string& Text);
   // From the reply's head on: the body, its end told, the result event.
   void FinishReply();
-  // --- The request loop's own steps ----------------------------------------------------------
-  // Receives the body through a TBodyOutput: at most Announced raw bytes (0 reads none) or,
-  // with -1, until the close or the end of a chunked body's framing.
-  void CaptureBody(std::int64_t Announced, bool Chunked);
   // One pass on the open connection: send, read the reply, raise the result event.
   void RunExchange();
   // The host and port the pass's connection is for: Host and Port, moved by the first
@@ -295,45 +294,39 @@ class TVelHTTP : public TQuaywire {
   std::pair<std::string, int> Routed() const;
   // The socket's connection target for the pass, by ConnectRules and ResolveRules.
   void RouteConnection();
-  // The passes of a request, from the first to the one that is not followed.
-  void RunPasses();
-  // What the last reply asks of the next pass: the one place that decides its command, its
-  // target and the cookie it carries.
-  struct TNextPass;  // below
-  TNextPass NextPassOf() const;
+  // The network step about to be taken is refused when Abort was called meanwhile.
+  void CheckAborted();
+  // The server of the pass in progress, as CredentialScope compares servers.
+  TPassServer PassServer() const;
+  // What the composer makes the pass's header block of.
+  TRequestPlan PassPlan() const;
+  void SendHeaderBlock();
+  // The component's fields the reply reader fills; the body's blocks go to Sink when set.
+  TReplyFields ReplyFieldsOf();
+  TBodyFields BodyFieldsOf(const TBodySink& Sink);
+
+  // --- The request loop's steps (RequestLoop::RunPasses) -------------------------------------
+  // Splits the URL and composes the pass; OnAboutToSend, the observers and hsPassStart.
+  void StartPass(int Index);
+  // RunExchange, the connection closed on every way out.
+  void Exchange();
   // After the pass: URL becomes the target (OnRedirect reads it there), the cookie is
   // taken, OnRedirect and OnAuthenticationNeeded run; the next pass when one is to follow.
   std::optional<TNextPass> AfterExchange(int Further);
-  // The reply is a redirection with a Location of its own: only such a reply is followed.
-  bool FollowsRedirection() const;
-  // The network step about to be taken is refused when Abort was called meanwhile.
-  void CheckAborted();
+  // A pass after the first, with the command the reply asked for.
+  void GoOn(const TNextPass& Next);
 
-  // The last reply's header block as read: its status, Location, cookie, length and coding.
-  TReplyHead FHead;
-  // The room ReadResponseHeader reads each line into, kept from reply to reply.
-  std::string FHeaderLine;
+  // --- The connection as the reply reader uses it (THeadWire, TBodyWire) --------------------
+  // ReadLn into Line; a line past the socket's bound makes the head too large.
+  void ReadHeadLine(std::string& Line);
+  void TellStatusLine(std::string_view Line);
+  void RunCapture(TCallRef<void()> Capture);
+  void ReceiveBody(TBodyWire::TWanted Wanted, TBodyWire::TTake Take, TCallRef<bool()> WantMore);
+
+  // The last reply read: its head and the room its lines are read into.
+  TReplyReader FReply;
   // The header block of the pass, composed once: what is sent and what everyone is shown.
   std::string FRequestHeaderSent;
-  // The cookie of the last redirecting reply that set one in this request: the value the
-  // loop copied into HeaderInfo.Cookie, the pair that is sent, and the server that set it.
-  // While HeaderInfo.Cookie still holds that copy, it is the server's cookie, not the
-  // caller's.
-  struct TServerCookie {
-    bool Set = false;
-    std::string Copied;
-    std::string Pair;
-    TPassServer Setter;
-  };
-  struct TNextPass {
-    CmdType Cmd = hcGet;
-    std::string Target;          // where a followed reply sends the next pass
-    std::exception_ptr Refused;  // the target cannot be followed: raised if the loop goes on
-    std::optional<TServerCookie> Cookie;  // the cookie a redirecting reply set
-    bool CookieUnsendable = false;        // one that cannot go into a header line
-  };
-  // The server of the pass in progress, as CredentialScope compares servers.
-  TPassServer PassServer() const;
 
   // --- State of the request loop ------------------------------------------------------------
   // The running (or last) request, from RunRequest's start, where it is set in one
@@ -343,14 +336,14 @@ class TVelHTTP : public TQuaywire {
     bool AbortRequested = false;   // Abort was called while the request ran
     CmdType RequestedCmd = hcGet;  // the caller's command; CurrentCmd is the pass's
     int PassIndex = 0;
-    bool Redirected = false;  // a pass after the first
-    bool Follow = false;      // the pass's reply is to be followed
-    bool InHead = false;      // the pass is reading its reply's head
-    bool BodyTapped = false;  // the body goes through a TBodyOutput, which tells its blocks
-    bool TunnelRefused = false;  // the pass's reply is the proxy's refusal of its tunnel
-    bool BodyMayBeCut = false;   // the pass's body ended by a close without close_notify
-    std::int64_t BodySize = 0;  // the pass's request body, as its Content-Length says
-    TPassServer FirstServer{};  // the server the caller's credentials are meant for
+    bool Redirected = false;      // a pass after the first
+    bool Follow = false;          // the pass's reply is to be followed
+    bool InHead = false;          // the pass is reading its reply's head
+    bool BodyTapped = false;      // the body goes through a TBodyOutput, which tells its blocks
+    bool TunnelRefused = false;   // the pass's reply is the proxy's refusal of its tunnel
+    bool BodyMayBeCut = false;    // the pass's body ended by a close without close_notify
+    std::int64_t BodySize = 0;    // the pass's request body, as its Content-Length says
+    TPassServer FirstServer{};    // the server the caller's credentials are meant for
     std::string UrlScheme{};      // the current URL's scheme as written; "" when none
     bool UrlCredentials = false;  // the first pass's URL named a user
     std::string UrlUser{};
@@ -361,31 +354,12 @@ class TVelHTTP : public TQuaywire {
   // later request must still tell from the caller's own, and send only to the host that set it.
   TServerCookie FServerCookie;
 
-  // --- URL, composition and reply head ------------------------------------------------------
-  // Refuses a value with CR, LF or NUL for a header line: EHttpUrlError for the URL
-  // (InUrl), EHttpSettingError for a setting.
-  static void CheckHeaderValue(const std::string& Value, const char* Field, bool InUrl = false);
-  // Refuses what cannot go on the wire before anything is composed.
-  void CheckRequestSettings() const;
-  // The Authorization line, for the first pass's server only.
-  void AddCredentials(bool FirstServer);
-  // The Cookie line by the credentials' rule: the server's cookie, or the caller's.
-  void AddCookie(bool FirstServer);
-  void ApplyCustomHeaders(bool FirstServer);
-  // The first caller's line of Field: it takes the place of the composed lines of that
-  // name, or removes them when Value is empty; true when the component had composed one.
-  bool ReplaceComposed(const std::string& Field, std::string_view Value);
-  // A further caller's line of Field, after the last line of that name.
-  void AddAfterLast(const std::string& Field, std::string_view Value);
-  // FRequestHeaderSent from RequestLines: the header block as it goes on the wire.
-  void ComposeHeaderBlock();
-  void SendHeaderBlock();
-
   // --- Observers ------------------------------------------------------------------------------
-  // Calls Step(Observer, Time) for each observer, the time read once before the first; false
-  // when one of them destroyed the component.
+  // Tells each observer Step; false when one of them destroyed the component.
   template <class F>
-  bool Tell(F Step);
+  bool Tell(F Step) {
+    return FObservers.Tell(FAlive, std::move(Step));
+  }
   // Tell, ending the running call with EComponentDestroyed when the component is gone.
   template <class F>
   void TellOrStop(F Step) {
@@ -394,25 +368,5 @@ class TVelHTTP : public TQuaywire {
   void TellPassStart();
   // The error leaving the request, told to the observers; raised again by the caller.
   void TellFailure(const std::exception_ptr& Error);
-  std::vector<THttpObserver*> FObservers;  // a removed one is nulled while they are told
-  int FTelling = 0;                        // depth of Tell
+  THttpObserverList FObservers;
 };
-
-template <class F>
-bool TVelHTTP::Tell(F Step) {
-  if (FObservers.empty()) return true;
-  const THttpTime At = std::chrono::steady_clock::now();
-  const TAliveFlag Alive = FAlive;
-  ++FTelling;
-  // Once every observer is told, or on an observer's error: the places of those removed
-  // meanwhile go, unless the component went with them.
-  const TAliveGuard Done(Alive, [this] {
-    if (--FTelling == 0) std::erase(FObservers, nullptr);
-  });
-  // The size is read each time: an observer added meanwhile is told too.
-  for (std::size_t I = 0; I < FObservers.size(); ++I) {
-    if (THttpObserver* Each = FObservers[I]) Step(*Each, At);
-    if (!*Alive) return false;
-  }
-  return true;
-}

@@ -100,4 +100,24 @@ TEST_F(ObserverTest, StepsReachEveryObserverInTurn) {
   }
 }
 
+// A body sink that frees the component ends the request there, as a handler that does: the
+// blocks after it are neither told nor sunk, and nothing of the component is touched again.
+TEST_F(ObserverTest, SinkThatFreesTheComponentEndsTheRequest) {
+  ScriptedHttpServer Server(
+      {Whole("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n2\r\ncd\r\n0\r\n\r\n")},
+      Watch);
+  Lines Order;
+  TLogObserver A("A", Order);
+  Http.reset(new TVelHTTP(nullptr));
+  Http->AddObserver(A);
+  std::string Sunk;
+  Http->BodySink = [&](std::string_view Block) {
+    Sunk.append(Block);
+    Http.reset();
+  };
+  const std::string Error = ErrorOf([&] { Http->Get(At(Server.Port())); });
+  EXPECT_EQ(Error, EComponentDestroyed().what());
+  EXPECT_EQ(Sunk, "ab");
+}
+
 }  // namespace
