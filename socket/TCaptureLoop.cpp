@@ -45,7 +45,7 @@ bool TCaptureLoop::ReceiveOnce(const TReceiveTarget& Target) {
     Count(static_cast<std::size_t>(Received));
     return true;
   }
-  const int Error = FHost.NoteError();
+  const int Error = FHost.KeepLastError();
   if (Error == win::WSAENOTCONN) return false;  // closed, and the socket replaced
   // A reset once the reply is whole by its own framing takes nothing from it.
   if ((Error == win::WSAECONNRESET || Error == win::WSAECONNABORTED) && FHost.ResetEnds())

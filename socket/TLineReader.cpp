@@ -57,7 +57,7 @@ void TLineReader::FromTransport(TTransferHost& Host, TTransport& Wire, std::stri
       Line.resize(Held);
       Host.Pump();
     } else {
-      if (Host.NoteError() == win::WSAENOTCONN) break;
+      if (Host.KeepLastError() == win::WSAENOTCONN) break;
       Host.RaiseError(TSockStep::ssReceive);
       if (!Host.AwaitData()) break;  // a cancel made before the wait ends it without waiting
     }

@@ -81,7 +81,7 @@ class TQuaywire::THost final : public TTransferHost {
     if (!Q.Canceled) Q.WaitOnce(*S, false);
   }
   void Pump() override { Q.PumpMessages(*S); }
-  int NoteError() override { return Q.LastErrorNo = Q.TransferError(); }
+  int KeepLastError() override { return Q.LastErrorNo = Q.TransferError(); }
   void RaiseError(TSockStep Step) override {
     std::string Msg;
     Q.CheckSocketError(WouldBlock, Msg, Step);

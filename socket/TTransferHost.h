@@ -18,7 +18,7 @@ class TTransferHost {
   // Dispatches what is pending without blocking.
   virtual void Pump() = 0;
   // The platform's last error, kept as the component's last; returned.
-  virtual int NoteError() = 0;
+  virtual int KeepLastError() = 0;
   // Raises the platform's last error as ESockError for Step, unless it only says the call
   // would block.
   virtual void RaiseError(TSockStep Step) = 0;
