@@ -6,6 +6,16 @@
 void SendAll(TTransferHost& Host, TTransport& Wire, const char* Data, std::size_t Count,
              const std::function<void(int)>& Sent, int Flags) {
   std::size_t Done = 0;
+  // However the loop ends before the last byte (a cancel, the peer's answer, an error), the
+  // transport hears that the bytes it waits to see again will not come.
+  struct TGiveUp {
+    TTransport& Wire;
+    const std::size_t& Done;
+    std::size_t Count;
+    ~TGiveUp() {
+      if (Done < Count) Wire.SendGivenUp();
+    }
+  } const GiveUp{Wire, Done, Count};
   while (Done < Count && !Host.Canceled() && !Host.CutShort()) {
     const int N = Wire.Send(Data + Done, static_cast<int>(Count - Done), Flags);
     if (N == 0) return;

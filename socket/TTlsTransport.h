@@ -47,6 +47,7 @@ class TTlsTransport final : public TTransport, private TTlsWire {
   int Connect(const sockaddr_in& To) override { return FBelow->Connect(To); }
   int Receive(char* Buffer, int Size, int Flags) override;
   int Send(const char* Data, int Count, int Flags) override;
+  void SendGivenUp() override { FStaged = 0; }
   bool Pending() const override;
   std::size_t Waiting() const override;
   // close_notify, sent without waiting, and the socket's close made to let it go; true when

@@ -22,6 +22,9 @@ class TTransport {
   // WSAEWOULDBLOCK the same bytes must be offered again: a transport may have taken them in
   // already and only be waiting to pass them on.
   virtual int Send(const char* Data, int Count, int Flags) = 0;
+  // The bytes offered last will not be offered again (a cancel or the peer's answer stopped
+  // the send): what the transport took of them goes out ahead of the next bytes sent.
+  virtual void SendGivenUp() {}
   // Bytes the transport holds that the socket no longer shows (its notifications will not tell
   // of them): a wait for the peer's data must not block while this is true.
   virtual bool Pending() const = 0;
