@@ -42,6 +42,8 @@ const TTransferCase TransferCases[] = {
     {"WholeReplyInOneRecord", {Head + "X: 1\r\n\r\nhello world"}, false, false, TCapture::StringAtMost},
     {"WholeReplyInOneRecordToFile", {Head + "\r\nhello world"}, false, false, TCapture::FileAtMost},
     {"BodyLeftInTheSession", {"hello world"}, false, false, TCapture::StringInTwo},
+    // Many records read ahead at once: the last ones wait in the session, the socket silent.
+    {"LargeBodyReadAheadToItsLength", {Head + "\r\n" + Large}, false, false, TCapture::StringAtMost, Large},
 };
 // clang-format on
 void PrintTo(const TTransferCase& C, std::ostream* Os) { *Os << C.Name; }
