@@ -15,6 +15,7 @@
 #include "socket/CaptureRoom.h"
 #include "socket/SendLoop.h"
 #include "socket/TTlsTransport.h"
+#include "socket/WinsockReport.h"
 
 int TQuaywire::WinsockUsers = 0;
 
@@ -26,37 +27,6 @@ constexpr std::size_t MaxSendBlock = 65535;  // SendBuffer's length is 16 bits
 // A receive's room when Left more bytes are wanted: the rest of the message is not asked for.
 std::size_t RoomWithin(std::int64_t Left) {
   return static_cast<std::size_t>(std::min<std::int64_t>(Left, CaptureReceive));
-}
-
-std::string TextUpToNul(const char* Text, std::size_t Max) {
-  return std::string(Text, strnlen(Text, Max));
-}
-
-std::string VersionText(win::WORD Version) {
-  return IntToStr(Version >> 8) + "." + IntToStr(Version & 0xFF);
-}
-
-// The six lines of the start-up report. A process that creates one component per request
-// starts the socket layer each time with the same answer: the lines are made again only
-// when the answer differs from the last one.
-const std::vector<std::string>& StartupReport(const win::WSADATA& Data) {
-  thread_local win::WSADATA Last{};
-  thread_local std::vector<std::string> Lines;
-  const auto Same = [&Data] {
-    return Last.wVersion == Data.wVersion && Last.wHighVersion == Data.wHighVersion &&
-           std::memcmp(Last.szDescription, Data.szDescription, sizeof Data.szDescription) == 0 &&
-           std::memcmp(Last.szSystemStatus, Data.szSystemStatus, sizeof Data.szSystemStatus) == 0 &&
-           Last.iMaxSockets == Data.iMaxSockets && Last.iMaxUdpDg == Data.iMaxUdpDg;
-  };
-  if (!Lines.empty() && Same()) return Lines;
-  Lines = {"Version= " + VersionText(Data.wVersion),
-           "High Version= " + VersionText(Data.wHighVersion),
-           "Description= " + TextUpToNul(Data.szDescription, sizeof Data.szDescription),
-           "System= " + TextUpToNul(Data.szSystemStatus, sizeof Data.szSystemStatus),
-           "Max Sockets= " + IntToStr(Data.iMaxSockets),
-           "Max Udp pack size= " + IntToStr(Data.iMaxUdpDg)};
-  Last = Data;
-  return Lines;
 }
 
 }  // namespace

@@ -27,11 +27,13 @@
 // and the counters count its plaintext. The connection is an object of its own that can be
 // handed to another component (ReleaseConnection, AdoptConnection).
 //
-// The units below it: TConnection, TPlainTransport and TTlsTransport (the connection and its
+// The sources: TQuaywire.cpp holds the component's own members, short, each handing its work
+// to a unit below: TConnection, TPlainTransport and TTlsTransport (the connection and its
 // transports), TLineReader (ReadLn's peeks and look-ahead), TCaptureLoop (the captures'
-// receive loop), SendLoop (every send), TTimeOut (the time-out's countdown), SocketNotice (the
-// notification window's messages) and CaptureRoom; each takes what it needs of the component
-// through TTransferHost. TQuaywire.cpp holds the component's own members.
+// receive loop), SendLoop (every send), TTimeOut (the time-out's countdown), SocketNotice
+// (the notification window's messages), CaptureRoom (a capture's string room) and
+// WinsockReport (the start-up lines). The units take what they need of the component
+// through TTransferHost and never include this header.
 #pragma once
 
 #include <netinet/in.h>
