@@ -206,7 +206,7 @@ class TQuaywire : public TComponent {
   bool TimedOut = false;
   bool WaitDone = false;
   win::WSADATA WinsockData{};
-  sockaddr_in& RemoteAddress = FConnection.RemoteAddress;
+  sockaddr_in& RemoteAddress = FConnection.RemoteAddress;  // the connection's, as SocketHandle
   std::string TransactionReply;
   std::int16_t ReplyNumber = 0;
   std::uint16_t& SocketHandle = FConnection.Plain.Handle;
@@ -386,7 +386,6 @@ class TQuaywire : public TComponent {
   // The component's side of the transfer units, for one call: its wait (Scope), cancel,
   // errors and counters.
   class THost;
-  friend class THost;
   // The handshake's wait and its outcome.
   void DriveHandshake(const TWaitScope& Scope, TTlsTransport& Tls);
   // close_notify, sent without waiting, when a session is open.
