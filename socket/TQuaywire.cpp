@@ -45,7 +45,11 @@ class TQuaywire::THost final : public TTransferHost {
   THost(TQuaywire& Owner, const TWaitScope* Scope) : Q(Owner), S(Scope) {}
 
   bool Canceled() const override { return Q.Canceled; }
-  bool AwaitData() override { return Q.AwaitEvent(*S); }
+  bool AwaitData() override {
+    if (Q.Canceled) return false;
+    Q.WaitOnce(*S, true);
+    return true;
+  }
   void AwaitRoom() override {
     win::RequestWriteWake(Q.SocketHandle);
     if (!Q.Canceled) Q.WaitOnce(*S, false);
@@ -81,7 +85,7 @@ bool TQuaywire::AwaitEvent(const TWaitScope& Scope) {
   return true;
 }
 
-void TQuaywire::WaitForEvent(const TWaitScope& Scope) { WaitOnce(Scope, true); }
+void TQuaywire::WaitForEvent(const TWaitScope& Scope) { WaitOnce(Scope, false); }
 
 void TQuaywire::WaitOnce(const TWaitScope& Scope, bool ForData) {
   SetPendingTimer();

@@ -405,8 +405,9 @@ class TQuaywire : public TComponent {
   void AbortForDestruction();
   // Sets the system timer for what is left of a time-out started by StartTimeOut.
   void SetPendingTimer();
-  // One pass of the wait: blocks unless the transport holds bytes a reader of the peer's data
-  // can have (ForData), then dispatches.
+  // One pass of the wait: blocks, unless it is a reader's (ForData) and the transport holds
+  // bytes the socket will not tell of, then dispatches. The waits for a look-up, a connect or
+  // room to send block whatever the transport holds.
   void WaitOnce(const TWaitScope& Scope, bool ForData);
   // Connect's steps: the address (a look-up, OnInvalidHost asked once), the connect call,
   // and the outcome of its wait.
