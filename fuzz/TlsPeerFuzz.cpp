@@ -1,13 +1,15 @@
 // Fuzz target: the client TLS session fed hostile bytes from the server's side. The first byte
 // picks the mode: bytes instead of a handshake; bytes after a real handshake; or a real
 // server's records, cut where the input says. Whatever arrives, the session must not crash,
-// must not keep HasPlaintext() true once a Read needed bytes (a wait would spin), and must not
+// must not keep Pending() true once a Read needed bytes (a wait would spin), and must not
 // strand plaintext a real server sent (a wait would block with it held).
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "fuzz/FuzzRequire.h"
@@ -41,29 +43,53 @@ SSL_CTX* ServerContext() {
   return Ctx;
 }
 
-std::shared_ptr<TTlsContext> ClientContext() {
+// The client's wire, as a socket would be: the bytes delivered and not pulled yet, and whether
+// the server has closed.
+struct TFedWire : TTlsWire {
+  std::string In;
+  bool Ended = false;
+  TPull Pull(char* Data, std::size_t Size, std::size_t& Got) override {
+    Got = std::min(Size, In.size());
+    if (Got == 0) return Ended ? TPull::Ended : TPull::Blocked;
+    std::memcpy(Data, In.data(), Got);
+    In.erase(0, Got);
+    return TPull::Got;
+  }
+};
+
+// A client session over its own wire.
+struct TClient {
+  TFedWire Wire;
+  TTlsSession Session;
+  TClient() : Session(ClientContext(), "fuzz.test", 443, Wire) {}
+  static std::shared_ptr<TTlsContext> ClientContext();
+};
+
+std::shared_ptr<TTlsContext> TClient::ClientContext() {
   TTlsSettings Settings;
   Settings.Verify = false;
   return TTlsContext::For(Settings);
 }
 
-// One Read, as a caller makes it when bytes arrived, then as many as HasPlaintext() allows.
-std::string Drain(TTlsSession& Client, bool& Ended) {
+// Reads as a caller does while the wire shows bytes (its socket would tell of them) or
+// Pending() says the session holds some.
+std::string Drain(TClient& Client, bool& Ended) {
   std::string Got;
   char Block[512];
   for (int Reads = 0;; ++Reads) {
-    Require(Reads < 100000, "Read keeps giving nothing while HasPlaintext() holds");
+    Require(Reads < 100000, "Read keeps giving nothing while Pending() holds");
     std::size_t Count = 0;
-    const TTlsWant Want = Client.Read(Block, sizeof Block, Count);
+    const TTlsWant Want = Client.Session.Read(Block, sizeof Block, Count);
     Got.append(Block, Count);
     if (Want == TTlsWant::twClosed || Want == TTlsWant::twCut) {
       Ended = true;
-      Require(!Client.HasPlaintext(), "HasPlaintext() after the end of the stream");
+      Require(!Client.Session.Pending(), "Pending() after the end of the stream");
       return Got;
     }
     if (Want == TTlsWant::twRead)
-      Require(!Client.HasPlaintext(), "HasPlaintext() after a Read that needed bytes");
-    if (!Client.HasPlaintext()) return Got;
+      Require(!Client.Session.Pending(), "Pending() after a Read that needed bytes");
+    if (!Client.Session.Pending() && (Client.Wire.In.empty() || Want == TTlsWant::twRead))
+      return Got;
   }
 }
 
@@ -83,29 +109,28 @@ struct TServer {
     for (int Got; (Got = BIO_read(Out, Block, sizeof Block)) > 0;) Bytes.append(Block, Got);
     return Bytes;
   }
-  void Shake(TTlsSession& Client) {
+  void Shake(TClient& Client) {
     for (int Round = 0; Round < 10; ++Round) {
-      const TTlsWant Want = Client.Handshake();
-      const std::string_view Sent = Client.Outgoing();
+      const TTlsWant Want = Client.Session.Handshake();
+      const std::string_view Sent = Client.Session.Outgoing();
       BIO_write(In, Sent.data(), static_cast<int>(Sent.size()));
-      Client.Sent(Sent.size());
+      Client.Session.Sent(Sent.size());
       SSL_do_handshake(Ssl);
-      const std::string Back = Take();
-      if (!Back.empty()) Client.Received(Back.data(), Back.size());
-      if (Want == TTlsWant::twDone) return Client.Check();
+      Client.Wire.In += Take();
+      if (Want == TTlsWant::twDone) return Client.Session.Check();
     }
     Broken("the handshake with a real server did not end", {});
   }
 };
 
 // Delivers Bytes in pieces whose sizes the input's bytes give, draining after each.
-std::string Deliver(TTlsSession& Client, const std::string& Bytes, const std::string& Sizes,
+std::string Deliver(TClient& Client, const std::string& Bytes, const std::string& Sizes,
                     bool& Ended) {
   std::string Got;
   for (std::size_t At = 0, I = 0; At < Bytes.size() && !Ended; ++I) {
     const std::size_t Piece = 1 + static_cast<unsigned char>(Sizes[I % Sizes.size()]) * 4;
     const std::size_t Count = std::min(Piece, Bytes.size() - At);
-    Client.Received(Bytes.data() + At, Count);
+    Client.Wire.In.append(Bytes.data() + At, Count);
     At += Count;
     Got += Drain(Client, Ended);
   }
@@ -113,7 +138,7 @@ std::string Deliver(TTlsSession& Client, const std::string& Bytes, const std::st
 }
 
 void RealRecordsCut(const std::string& Payload) {
-  TTlsSession Client(ClientContext(), "fuzz.test", 443);
+  TClient Client;
   TServer Server;
   Server.Shake(Client);
   const std::size_t Record = 1 + static_cast<unsigned char>(Payload[0]) * 8;
@@ -123,7 +148,7 @@ void RealRecordsCut(const std::string& Payload) {
   if (Payload.size() % 2 == 0) SSL_shutdown(Server.Ssl);
   bool Ended = false;
   std::string Got = Deliver(Client, Server.Take(), Payload, Ended);
-  Client.Received(nullptr, 0);
+  Client.Wire.Ended = true;
   if (!Ended) Got += Drain(Client, Ended);
   Require(Got == Payload, "plaintext a real server sent was lost", [&] { return Escaped(Got); });
 }
@@ -137,18 +162,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   try {
     switch (Data[0] % 3) {
       case 0: {
-        TTlsSession Client(ClientContext(), "fuzz.test", 443);
-        for (std::size_t At = 0; At < Input.size() && Client.Handshake() == TTlsWant::twRead;) {
+        TClient Client;
+        for (std::size_t At = 0;
+             At < Input.size() && Client.Session.Handshake() == TTlsWant::twRead;) {
           const std::size_t Count =
               std::min<std::size_t>(1 + Data[At % Size] * 4, Input.size() - At);
-          Client.Sent(Client.Outgoing().size());
-          Client.Received(Input.data() + At, Count);
+          Client.Session.Sent(Client.Session.Outgoing().size());
+          Client.Wire.In.append(Input.data() + At, Count);
           At += Count;
         }
         break;
       }
       case 1: {
-        TTlsSession Client(ClientContext(), "fuzz.test", 443);
+        TClient Client;
         TServer Server;
         Server.Shake(Client);
         Deliver(Client, Input, Input, Ended);

@@ -1,5 +1,6 @@
-// TQuaywire: construction and destruction, the connection (look-up, connect, close, accept)
-// and the one wait every operation uses.
+// TQuaywire: life, the connection (look-up, connect, close, accept, hand-over), the one wait
+// every operation uses, the notifications, the time-out, status and errors, and the transfers,
+// each delegated to its unit over the connection's transport.
 #include "socket/TQuaywire.h"
 
 #include <algorithm>
@@ -9,43 +10,23 @@
 #include "base/Exception.h"
 #include "base/SysUtils.h"
 #include "base/TApplication.h"
+#include "base/TFileStream.h"
 #include "platform/WinUser.h"
+#include "socket/CaptureRoom.h"
+#include "socket/SendLoop.h"
+#include "socket/TTlsTransport.h"
+#include "socket/WinsockReport.h"
 
 int TQuaywire::WinsockUsers = 0;
 
 namespace {
 
 constexpr std::uint16_t WouldBlock = win::WSAEWOULDBLOCK;
+constexpr std::size_t MaxSendBlock = 65535;  // SendBuffer's length is 16 bits
 
-std::string TextUpToNul(const char* Text, std::size_t Max) {
-  return std::string(Text, strnlen(Text, Max));
-}
-
-std::string VersionText(win::WORD Version) {
-  return IntToStr(Version >> 8) + "." + IntToStr(Version & 0xFF);
-}
-
-// The six lines of the start-up report. A process that creates one component per request
-// starts the socket layer each time with the same answer: the lines are made again only
-// when the answer differs from the last one.
-const std::vector<std::string>& StartupReport(const win::WSADATA& Data) {
-  thread_local win::WSADATA Last{};
-  thread_local std::vector<std::string> Lines;
-  const auto Same = [&Data] {
-    return Last.wVersion == Data.wVersion && Last.wHighVersion == Data.wHighVersion &&
-           std::memcmp(Last.szDescription, Data.szDescription, sizeof Data.szDescription) == 0 &&
-           std::memcmp(Last.szSystemStatus, Data.szSystemStatus, sizeof Data.szSystemStatus) == 0 &&
-           Last.iMaxSockets == Data.iMaxSockets && Last.iMaxUdpDg == Data.iMaxUdpDg;
-  };
-  if (!Lines.empty() && Same()) return Lines;
-  Lines = {"Version= " + VersionText(Data.wVersion),
-           "High Version= " + VersionText(Data.wHighVersion),
-           "Description= " + TextUpToNul(Data.szDescription, sizeof Data.szDescription),
-           "System= " + TextUpToNul(Data.szSystemStatus, sizeof Data.szSystemStatus),
-           "Max Sockets= " + IntToStr(Data.iMaxSockets),
-           "Max Udp pack size= " + IntToStr(Data.iMaxUdpDg)};
-  Last = Data;
-  return Lines;
+// A receive's room when Left more bytes are wanted: the rest of the message is not asked for.
+std::size_t RoomWithin(std::int64_t Left) {
+  return static_cast<std::size_t>(std::min<std::int64_t>(Left, CaptureReceive));
 }
 
 }  // namespace
@@ -57,15 +38,59 @@ TQuaywire::TWaitScope::TWaitScope(TQuaywire& Owner)
   ++Owner.FWaitDepth;
 }
 
+// The component's side of the transfer units for one call.
+class TQuaywire::THost final : public TTransferHost {
+ public:
+  // Scope may be nullptr for a unit that never waits (the look-ahead's settling).
+  THost(TQuaywire& Owner, const TWaitScope* Scope) : Q(Owner), S(Scope) {}
+
+  bool Canceled() const override { return Q.Canceled; }
+  bool AwaitData() override {
+    if (Q.Canceled) return false;
+    Q.WaitOnce(*S, true);
+    return true;
+  }
+  void AwaitRoom() override {
+    win::RequestWriteWake(Q.SocketHandle);
+    if (!Q.Canceled) Q.WaitOnce(*S, false);
+  }
+  void Pump() override { Q.PumpMessages(*S); }
+  int KeepLastError() override { return Q.LastErrorNo = Q.TransferError(); }
+  void RaiseError(TSockStep Step) override {
+    std::string Msg;
+    Q.CheckSocketError(WouldBlock, Msg, Step);
+  }
+  void StopIfCanceled(const char* Text, TSockStep Step) override { Q.ThrowIfCanceled(Text, Step); }
+  bool CutShort() const override { return Q.FSendCutShort; }
+  bool Answered(int Error) override { return Q.PeerAnswered(Error); }
+  void Told(const char* Data, std::size_t Count) override {
+    if (!Q.SocketStep(ssReceived, {Data, Count})) throw EComponentDestroyed();
+  }
+  void Counted(std::size_t Count, bool Tell) override {
+    Q.BytesRecvd += static_cast<std::int64_t>(Count);
+    if (!Tell) return;
+    Q.FireOrStop(Q.OnPacketRecvd, &Q);
+    Q.StartTimeOut();  // a running countdown goes on: the time-out counts from the start
+  }
+  bool ResetEnds() override { return Q.ReplyComplete(); }
+
+ private:
+  TQuaywire& Q;
+  const TWaitScope* S;
+};
+
 bool TQuaywire::AwaitEvent(const TWaitScope& Scope) {
   if (Canceled) return false;
   WaitForEvent(Scope);
   return true;
 }
 
-void TQuaywire::WaitForEvent(const TWaitScope& Scope) {
+void TQuaywire::WaitForEvent(const TWaitScope& Scope) { WaitOnce(Scope, false); }
+
+void TQuaywire::WaitOnce(const TWaitScope& Scope, bool ForData) {
   SetPendingTimer();
-  Application.WaitForEvent(-1);
+  // Bytes the transport holds will not be told by the socket: dispatch, but do not block.
+  Application.WaitForEvent(ForData && FConnection.Transport().Pending() ? 0 : -1);
   Application.ProcessMessages();
   if (!Scope.OwnerAlive()) throw EComponentDestroyed();
 }
@@ -205,7 +230,7 @@ void TQuaywire::Abort() {
 void TQuaywire::Disconnect() {
   StatusMessage(8, "Disconnecting");
   EndTls();
-  FBrokenError = 0;  // the owner has ended the connection; how it broke concerns no one now
+  FConnection.Plain.BrokenError = 0;  // the owner has ended the connection; how it broke concerns no one now
   RequestCloseSocket();
 }
 
@@ -214,7 +239,7 @@ void TQuaywire::RequestCloseSocket() {
   Connected = false;
   // A component that never started the socket layer (design mode) has nothing to close.
   if (SocketHandle == NoSocket || !FSocketLayerStarted) return;
-  FLookAhead.Release();
+  FLines.LookAhead().Release();
   // A socket that was never used (the replacement opened when the server closed, before
   // the owner's Disconnect) is already what a close and reopen would give: keep it.
   const bool KeepUnused = FSocketUnused && !BeingDestroyed && !SocketBound();
@@ -285,12 +310,8 @@ bool TQuaywire::DataAvailable() {
 }
 
 bool TQuaywire::UnreadWaiting() {
-  if (TlsHoldsData()) return true;
-  win::DWORD Waiting = 0;
-  // Lines ReadLn has handed out from its look-ahead are still in the socket, but read (with
-  // TLS they are in the session's plaintext, counted above).
-  const std::size_t Read = OpenTls() ? 0 : FLookAhead.Used();
-  return win::ioctlsocket(SocketHandle, FIONREAD, &Waiting) == 0 && Waiting > Read;
+  // Lines ReadLn has handed out from its look-ahead are still in the transport, but read.
+  return FConnection.Transport().Waiting() > FLines.LookAhead().Used();
 }
 
 void TQuaywire::ResolveHost() {
@@ -369,9 +390,9 @@ void TQuaywire::Connect() {
   StatusMessage(8, "Connecting");
   Canceled = false;
   if (Connected) throw ESockError("Already connected", TSockStep::ssConnect);
-  FBrokenError = 0;
+  FConnection.Plain.BrokenError = 0;
   FSendCutShort = false;
-  FTls.reset();  // a new connection starts in plain text
+  FConnection.DropTls();  // a new connection starts in plain text
   if (SocketHandle == NoSocket && FSocketLayerStarted) ReopenSocket();
   ResolveForConnect();
   StartConnect();
@@ -413,10 +434,9 @@ void TQuaywire::StartConnect() {
   WaitDone = false;
   EventSucceeded = true;
   FSocketUnused = false;
-  FLookAhead.Release();
+  FLines.LookAhead().Release();
   FPending.ConnectNotified = false;
-  if (win::connect(SocketHandle, reinterpret_cast<const sockaddr*>(&RemoteAddress),
-                   sizeof RemoteAddress) == win::SOCKET_ERROR) {
+  if (FConnection.Transport().Connect(RemoteAddress) == win::SOCKET_ERROR) {
     std::string Msg;
     CheckSocketError(WouldBlock, Msg, TSockStep::ssConnect);
   }
@@ -468,4 +488,494 @@ std::uint16_t TQuaywire::Accept() {
   if (Canceled) win::closesocket(Data);
   ThrowIfCanceled("Socket send aborted", Step, false);
   return static_cast<std::uint16_t>(Data);
+}
+
+// --- Status and errors ---------------------------------------------------------------------
+
+void TQuaywire::ReportStatus(std::string_view Text) {
+  LastStatus = Text;
+  if (IsDestroying()) return;
+  bool Alive = true;
+  try {
+    Alive = SocketStep(ssReported, LastStatus);
+    if (Alive && OnStatus) Alive = Fire(OnStatus, this, std::string(LastStatus));
+  } catch (...) {
+    // A status handler's own error never breaks the operation that reports.
+  }
+  // A handler that destroyed the component ends whatever reported, before it touches it.
+  if (!Alive) throw EComponentDestroyed();
+}
+
+void TQuaywire::LookupErrorMessage(std::uint16_t ErrorNo, std::string& Msg) {
+  StatusMessage(8, "Looking Up Error Message" + Msg);
+  Msg.clear();
+  if (ErrorNo == 0) return;
+  if (const char* Text = FindSocketErrorText(ErrorNo))
+    Msg = IntToStr(ErrorNo) + ":" + Text;
+  else
+    Msg = "Unknown Error No. " + IntToStr(ErrorNo);
+}
+
+void TQuaywire::CheckSocketError(std::uint16_t Tolerated, std::string& Msg, TSockStep Step) {
+  LastErrorNo = win::WSAGetLastError();
+  if (LastErrorNo != Tolerated && LastErrorNo > 10000) {
+    const auto ErrorNo = static_cast<std::uint16_t>(LastErrorNo);
+    std::string Text;
+    LookupErrorMessage(ErrorNo, Text);
+    Fire(OnError, this, ErrorNo, Text);
+    throw ESockError(Text, Step);
+  }
+  Msg.clear();
+}
+
+// --- Time-out -----------------------------------------------------------------------------
+
+void TQuaywire::TimerOn() {
+  StartTimeOut();
+  SetPendingTimer();
+}
+
+void TQuaywire::ResetTimeOut(bool Quiet) {
+  if (!Quiet) StatusMessage(8, "Timer On");
+  TimedOut = false;
+  if (TimeOut < 0) throw ERangeError("Range check error");
+}
+
+void TQuaywire::StartTimeOut(bool Quiet) {
+  ResetTimeOut(Quiet);
+  FTimeOut.Start(static_cast<std::uint32_t>(TimeOut), Timer);
+}
+
+void TQuaywire::SetPendingTimer() { FTimeOut.SetPending(Timer); }
+
+void TQuaywire::TimerOff(bool Quiet) {
+  if (!Quiet) StatusMessage(8, "Timer Off");
+  FTimeOut.Stop(Timer);
+}
+
+void TQuaywire::TimerTriggered(TObject*) {
+  try {
+    StatusMessage(8, "Timer Triggered");
+    TimerOff();
+    TimedOut = true;
+    WaitDone = true;
+    Abort();
+  } catch (const EComponentDestroyed&) {
+    // A handler freed the component: the wait it ended sees that for itself.
+  }
+}
+
+// --- Notifications ----------------------------------------------------------------------------
+
+void TQuaywire::HandleSocketMessage(TMessage& Msg) {
+  using TKind = TSocketNotice::TKind;
+  const TSocketNotice Notice = ReadNotice(Msg, SocketHandle, FAbandonedLookups);
+  if (Notice.Kind == TKind::Stale || Notice.Kind == TKind::Other) return;
+  if (Notice.Kind == TKind::OtherRead) {
+    // Another socket on this window (an accepted data connection): its news may interest a
+    // reader, but it never closes, connects or judges the component's own socket.
+    try {
+      Fire(OnDataAvailable, this);
+    } catch (...) {
+    }
+    return;
+  }
+  EventSucceeded = Notice.Succeeded;
+  try {
+    HandleSocketEvent(Notice);
+  } catch (...) {
+    // Nothing raised while handling a notification may reach the message loop.
+  }
+}
+
+void TQuaywire::HandleSocketEvent(const TSocketNotice& Notice) {
+  using TKind = TSocketNotice::TKind;
+  switch (Notice.Kind) {
+    case TKind::Read:
+      try {
+        Fire(OnDataAvailable, this);
+      } catch (...) {
+      }
+      break;
+    case TKind::Accept:
+      Connected = true;
+      Fire(OnAccept, this);
+      break;
+    case TKind::Connect:
+      if (EventSucceeded) {
+        Connected = true;
+        FPending.ConnectNotified = true;
+        if (SocketStep(ssConnected, {})) Fire(OnConnect, this);
+      }
+      break;
+    case TKind::Close:
+      // A reset (or an abort) is kept: the socket that replaces this one would only say
+      // "not connected", and a reader must not take that for the peer's normal end.
+      if (!EventSucceeded) FConnection.Plain.BrokenError = Notice.Error;
+      // Unread data stays for the readers; the owner's Disconnect closes later.
+      if (!DataAvailable()) RequestCloseSocket();
+      break;
+    case TKind::LookupDone:
+      // The platform has built the host entry in LookupBuffer before this message.
+      if (FPending.LookupTask != 0 && Notice.Task == FPending.LookupTask && EventSucceeded)
+        FPending.Address = FirstAddress(LookupBuffer.get());
+      if (Notice.Task == FPending.LookupTask) FPending.LookupTask = 0;
+      WaitDone = true;
+      break;
+    default: break;
+  }
+}
+
+// --- Sending and lines ---------------------------------------------------------------------
+
+TQuaywire::TTransferScope::TTransferScope(TQuaywire& Owner)
+    : FGuard(
+          [&Owner] {
+            // Handlers run inside a transfer's waits; one that starts another transfer on
+            // the same component would share IOBuffer and the flags with it.
+            if (Owner.FTransferRunning)
+              throw ESockError(
+                  "Cannot start a transfer: another transfer of this component is running");
+            Owner.FTransferRunning = true;
+            return Owner.FAlive;
+          }(),
+          [&Owner] { Owner.FTransferRunning = false; }) {}
+
+TQuaywire::TTransferTimeOut::TTransferTimeOut(TQuaywire& Owner, bool Quiet)
+    : FGuard(
+          [&Owner, Quiet] {
+            Owner.StartTimeOut(Quiet);
+            return Owner.FAlive;
+          }(),
+          [&Owner, Quiet] { Owner.TimerOff(Quiet); }) {}
+
+int TQuaywire::TransferError() { return FConnection.Plain.Error(); }
+
+void TQuaywire::SendBuffer(const char* Buffer, std::uint16_t Length) {
+  const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
+  StatusMessage(4, "Sending Buffer");
+  const TTransferTimeOut Armed(*this);
+  if (!Canceled) {
+    const std::size_t Total = Length != 0 ? Length : strnlen(Buffer, MaxSendBlock);
+    SendWhole(
+        Scope, Buffer, Total, [](int) {}, FMoreFollows ? MSG_MORE : 0);
+  }
+  ThrowIfCanceled("Socket send aborted", TSockStep::ssSend);
+}
+
+void TQuaywire::SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
+                          const std::function<void(int)>& Sent, int Flags) {
+  THost Units(*this, &Scope);
+  SendAll(Units, FConnection.Transport(), Data, Count, Sent, Flags);
+}
+
+bool TQuaywire::PeerAnswered(int Error) {
+  // Only a send that cannot go on asks: one that goes through costs no extra call. A
+  // connection the peer reset still holds what it sent before, for the readers.
+  const bool Stuck =
+      Error == WouldBlock || Error == win::WSAECONNRESET || Error == win::WSAECONNABORTED;
+  const bool Answered = Stuck && UnreadWaiting() && AnswerEndsSend();
+  win::WSASetLastError(Error);  // for CheckSocketError, whatever the question cost
+  if (!Answered) return false;
+  FSendCutShort = true;
+  StatusMessage(8, "Send stopped: the peer has answered");
+  return true;
+}
+
+void TQuaywire::Write(const std::string& Text) {
+  StatusMessage(8, "Write");
+  // What is sent ends at the first NUL; longer texts go in pieces that fit SendBuffer. The
+  // pieces come from a copy of our own, not IOBuffer: SendBuffer lets messages flow while
+  // the socket is full, and neither a handler nor the caller's string may change them.
+  const std::string Data = Text.substr(0, Text.find('\0'));
+  std::size_t Offset = 0;
+  do {
+    const std::size_t Piece = std::min(Data.size() - Offset, MaxSendBlock);
+    SendBuffer(Data.c_str() + Offset, static_cast<std::uint16_t>(Piece));
+    Offset += Piece;
+  } while (Offset < Data.size());
+}
+
+void TQuaywire::WriteMore(const std::string& Text) {
+  const TAliveGuard NoHint(FAlive, [this] { FMoreFollows = false; });
+  FMoreFollows = true;
+  Write(Text);
+}
+
+void TQuaywire::Writeln(const std::string& Text) {
+  StatusMessage(8, "Writeln");
+  Write(Text + "\r\n");
+}
+
+std::string TQuaywire::ReadLn() {
+  std::string Line;
+  ReadLnInto(Line);
+  return Line;
+}
+
+void TQuaywire::ReadLnInto(std::string& Line) {
+  Line.clear();
+  if (QuickReadLn(Line)) return;
+  const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
+  OpenReadLn(true);
+  const TAliveGuard Disarm(FAlive, [this] { TimerOff(); });
+  THost Units(*this, &Scope);
+  if (FLines.FromLookAhead(Units, FConnection.Transport(), Line)) return;
+  FLines.FromTransport(Units, FConnection.Transport(), Line);
+}
+
+void TQuaywire::OpenReadLn(bool Counted) {
+  StatusMessage(8, "ReadLn");
+  if (Counted)
+    StartTimeOut();
+  else
+    ResetTimeOut();
+}
+
+bool TQuaywire::QuickReadLn(std::string& Line) {
+  // A handler could see the scopes or start something; a cancel, a bad time-out or a line
+  // that uses the look-ahead up (its bytes are then received) take the full path.
+  if (FTransferRunning || Canceled || TimeOut < 0) return false;
+  if (ReportLevel >= 8 && OnStatus) return false;
+  const std::size_t Length = FLines.NextHeldLine();
+  if (Length == 0) return false;
+  // What the full path leaves, through the same calls: its status texts, TimedOut cleared
+  // and the time-out stopped (a running one too, as TimerOff stops it).
+  OpenReadLn(false);
+  FLines.LookAhead().HandOut(Length, Line);
+  TimerOff();
+  return true;
+}
+
+void TQuaywire::SettleLookAhead() {
+  THost Units(*this, nullptr);
+  FLines.Settle(Units, FConnection.Transport());
+}
+
+std::string TQuaywire::Transaction(const std::string& Command) {
+  StatusMessage(8, "Transaction");
+  ReplyNumber = 0;
+  Writeln(Command);
+  const std::string Reply = ReadLn();
+  TransactionReply = Reply;
+  if (!Reply.empty()) {
+    StatusMessage(1, Reply);
+    std::string Digits;
+    for (char C : Reply) {
+      if (C < '0' || C > '9' || Digits.size() == 10) break;
+      Digits += C;
+    }
+    if (!Digits.empty()) {
+      // A number that does not fit the 16-bit field is not a reply code: keep 0.
+      const long long Value = std::stoll(Digits);
+      ReplyNumber = Value <= INT16_MAX ? static_cast<std::int16_t>(Value) : 0;
+    }
+  }
+  return TransactionReply;
+}
+
+void TQuaywire::SendFile(const std::string& FileName) {
+  const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
+  StatusMessage(8, "SendFile");
+  {
+    SettleLookAhead();  // the blocks go through IOBuffer
+    TFileStream File(FileName, TFileMode::fmOpenRead);
+    const std::int64_t Size = File.Size();
+    while (File.Position() < Size && !Canceled && !FSendCutShort) {
+      const std::int64_t Block = File.Read(IOBuffer.data(), IOBufferData);
+      if (Block <= 0) break;  // the file shrank under us
+      // Each block is bounded by TimeOut, as SendBuffer's own arming bounds its block.
+      // Quietly: the timer's status texts are no part of SendFile's.
+      const TTransferTimeOut Armed(*this, true);
+      SendWhole(Scope, IOBuffer.data(), static_cast<std::size_t>(Block), [&](int Sent) {
+        BytesSent += Sent;
+        FireOrStop(OnPacketSent, this);
+        PumpMessages(Scope);
+      });
+    }
+  }
+  ThrowIfCanceled("Socket send aborted", TSockStep::ssSend);
+}
+
+// --- Captures ------------------------------------------------------------------------------
+
+char* TQuaywire::CaptureBuffer() {
+  // Not zeroed: every byte is received before it is read.
+  if (!FCaptureBuffer) FCaptureBuffer.reset(new char[CaptureReceive]);
+  return FCaptureBuffer.get();
+}
+
+void TQuaywire::ReceiveUntilClosed(const TWaitScope& Scope, const TReceiveTarget& Target,
+                                   TCallRef<bool()> WantMore) {
+  THost Units(*this, &Scope);
+  TCaptureLoop(Units, FConnection.Transport(), FLines, {CaptureReceive, IOBufferData, PumpEvery})
+      .Run(Target, WantMore);
+}
+
+void TQuaywire::CaptureFile(const std::string& FileName) { CaptureFileAtMost(FileName, -1); }
+
+void TQuaywire::CaptureFileAtMost(const std::string& FileName, std::int64_t Limit) {
+  const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
+  StatusMessage(8, "CaptureFile");
+  BytesRecvd = 0;
+  const TTransferTimeOut Armed(*this);
+  {
+    TFileStream File(FileName, TFileMode::fmCreate);
+    char* const Buffer = CaptureBuffer();
+    std::int64_t Taken = 0;
+    ReceiveUntilClosed(Scope,
+                       {[&](char*& Target, std::size_t& Size, std::size_t& Wanted) {
+                          Target = Buffer;
+                          Size = CaptureReceive;
+                          Wanted = Limit < 0 ? CaptureReceive : RoomWithin(Limit - Taken);
+                        },
+                        [&](const char* Data, std::size_t Count) {
+                          if (Count == 0) return;
+                          File.WriteBuffer(Data, static_cast<std::int64_t>(Count));
+                          Taken += static_cast<std::int64_t>(Count);
+                        }},
+                       [&] { return Limit < 0 || Taken < Limit; });
+  }
+  ThrowIfCanceled("Socket send aborted", TSockStep::ssReceive);
+}
+
+void TQuaywire::CaptureString(std::string& Text, std::int32_t MaxLength) {
+  CaptureText(Text, MaxLength, -1);
+}
+
+void TQuaywire::CaptureStringAtMost(std::string& Text, std::int64_t Limit) {
+  CaptureText(Text, -1, Limit);
+}
+
+void TQuaywire::CaptureText(std::string& Text, std::int32_t MaxLength, std::int64_t Limit) {
+  const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
+  StatusMessage(8, "Capture String");
+  Text.clear();
+  BytesRecvd = 0;
+  const TTransferTimeOut Armed(*this);
+  // Without a length limit, the receives take up to CaptureReceive bytes and the text's room
+  // is reserved up front for the size the transfer is expected to have (BytesTotal), within
+  // reason: the value may come from a server and be anything.
+  const bool Direct = MaxLength == -1;
+  const std::int64_t Expected = Limit < 0 ? BytesTotal : std::min(BytesTotal, Limit);
+  if (Direct && Expected > 0 && static_cast<std::size_t>(Expected) > Text.capacity()) {
+    try {
+      Text.reserve(std::min(static_cast<std::size_t>(Expected), MaxReservation));
+    } catch (const std::bad_alloc&) {
+      // The text grows as the data comes.
+    }
+  }
+  TPrefault Prefault;
+  char* const Buffer = Direct ? CaptureBuffer() : IOBuffer.data();
+  const std::size_t BufferSize = Direct ? CaptureReceive : IOBufferData;
+  const auto Held = [&] { return static_cast<std::int64_t>(Text.size()); };
+  // The length is tested before each receive and blocks are kept whole, so the text may
+  // end longer than MaxLength; never longer than Limit.
+  ReceiveUntilClosed(
+      Scope,
+      {[&](char*& Target, std::size_t& Size, std::size_t& Wanted) {
+         Target = Buffer;
+         Size = BufferSize;
+         Wanted = Limit < 0 ? BufferSize : std::min(BufferSize, RoomWithin(Limit - Held()));
+       },
+       [&](const char* Data, std::size_t Count) {
+         if (Count == 0) return;
+         if (Direct) {
+           MakeRoom(Text, Count, CaptureReceive);
+           Prefault.Ahead(Text, Text.size() + Count);
+         }
+         Text.append(Data, Count);
+       }},
+      [&] { return (MaxLength == -1 || Held() < MaxLength) && (Limit < 0 || Held() < Limit); });
+  ThrowIfCanceled("Socket capture aborted", TSockStep::ssReceive);
+}
+
+// --- TLS ---------------------------------------------------------------------------------
+
+bool TQuaywire::TlsActive() const { return FConnection.TlsActive(); }
+
+const TTlsFacts* TQuaywire::TlsFacts() const { return FConnection.TlsFacts(); }
+
+bool TQuaywire::TlsCut() const { return FConnection.TlsCut(); }
+
+void TQuaywire::StartTls(const TTlsSettings& Settings, const std::string& HostName) {
+  const TWaitScope Scope(*this);
+  const TTransferScope Transfer(*this);
+  StatusMessage(8, "TLS Handshake");
+  constexpr TSockStep Step = TSockStep::ssHandshake;
+  if (FConnection.Tls() != nullptr) throw ESockError("TLS is already started on this connection", Step);
+  if (!Connected) throw ESockError("Cannot start TLS: not connected", Step);
+  // Lines read before (a proxy's reply) leave the socket; what follows them is the peer's TLS.
+  SettleLookAhead();
+  FConnection.InstallTls(std::make_unique<TTlsTransport>(FConnection.Plain, Settings, HostName, Port));
+  // No call can end the connection while this one waits: Connect and the hand-over refuse.
+  TTlsTransport& Tls = *FConnection.Tls();
+  if (!SocketStep(ssTlsStarted, HostName)) throw EComponentDestroyed();
+  const TAliveFlag Alive = FAlive;
+  try {
+    TimerOn();
+    TAliveGuard Disarm(FAlive, [this] { TimerOff(); });
+    DriveHandshake(Scope, Tls);
+    Disarm.RunNow();
+    Tls.Check();
+    StatusMessage(8, "TLS Established");
+  } catch (...) {
+    // The chain and the outcome are known as far as the handshake went: told all the same.
+    if (*Alive) SocketStep(ssTlsEnded, {});
+    throw;
+  }
+  if (!SocketStep(ssTlsEnded, {})) throw EComponentDestroyed();
+}
+
+void TQuaywire::DriveHandshake(const TWaitScope& Scope, TTlsTransport& Tls) {
+  THost Units(*this, &Scope);
+  if (Tls.Handshake(Units)) return;
+  constexpr TSockStep Step = TSockStep::ssHandshake;
+  Canceled = false;
+  if (TimedOut) throw EAbortError("TLS Handshake Timed out", Step, TSockCause::scTimedOut);
+  throw EAbortError("TLS Handshake Canceled", Step, TSockCause::scCanceled);
+}
+
+void TQuaywire::EndTls() {
+  if (FConnection.Transport().Close(Connected)) StatusMessage(8, "TLS Close");
+}
+
+int TQuaywire::ReceiveData(char* Buffer, int Size, int Flags) {
+  return FConnection.Transport().Receive(Buffer, Size, Flags);
+}
+
+// --- The connection as an object ----------------------------------------------------------
+
+std::unique_ptr<TConnection> TQuaywire::ReleaseConnection() {
+  if (FWaitDepth > 0 || FTransferRunning)
+    throw ESockError("Cannot hand the connection on: this component is still waiting in another call");
+  // The lines handed out leave the transport: the next owner reads on after them.
+  SettleLookAhead();
+  auto Released = std::make_unique<TConnection>();
+  Released->Take(FConnection);
+  Connected = false;
+  FSendCutShort = false;
+  if (FSocketLayerStarted && !BeingDestroyed) ReopenSocket();
+  return Released;
+}
+
+void TQuaywire::AdoptConnection(std::unique_ptr<TConnection> Connection) {
+  if (FWaitDepth > 0 || FTransferRunning)
+    throw ESockError("Cannot adopt a connection: this component is still waiting in another call");
+  if (Connected) throw ESockError("Already connected", TSockStep::ssConnect);
+  if (!Connection || Connection->Plain.Handle == NoSocket || !FSocketLayerStarted)
+    throw ESockError("Cannot adopt a connection without a socket");
+  SettleLookAhead();
+  // The component's own socket was never connected: it goes without a report or an event.
+  if (SocketHandle != NoSocket) win::closesocket(SocketHandle);
+  FConnection.Take(*Connection);
+  win::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
+  FSocketUnused = false;
+  FSendCutShort = false;
+  Connected = true;
 }

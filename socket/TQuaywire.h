@@ -21,14 +21,19 @@
 // A derived component hears of the socket's own steps (look-up, connect, receive, close,
 // status texts) through SocketStep, before their events, to tell observers of its own.
 //
-// TLS (StartTls) runs over the component's own socket: the session is given the ciphertext
-// the component receives and hands back what is to be sent, so the notifications, the
-// time-out, the counters and the re-entrancy stay those of every other wait. Once a session
-// is open every transfer goes through it, and the counters count its plaintext.
+// Every transfer goes through the connection's transport (TConnection): the socket's own, or
+// once StartTls has installed one, TLS over it; the readers and writers do not know which. TLS
+// keeps the notifications, the time-out, the counters and the re-entrancy of every other wait,
+// and the counters count its plaintext. The connection is an object of its own that can be
+// handed to another component (ReleaseConnection, AdoptConnection).
 //
-// The sources: TQuaywire.cpp (life, connection, look-up, accept, the wait),
-// TQuaywireNotify.cpp (notifications, time-out, status and errors), TQuaywireTransfer.cpp
-// (sends, lines), TQuaywireCapture.cpp (the captures) and TQuaywireTls.cpp (TLS).
+// The sources: TQuaywire.cpp holds the component's own members, short, each handing its work
+// to a unit below: TConnection, TPlainTransport and TTlsTransport (the connection and its
+// transports), TLineReader (ReadLn's peeks and look-ahead), TCaptureLoop (the captures'
+// receive loop), SendLoop (every send), TTimeOut (the time-out's countdown), SocketNotice
+// (the notification window's messages), CaptureRoom (a capture's string room) and
+// WinsockReport (the start-up lines). The units take what they need of the component
+// through TTransferHost and never include this header.
 #pragma once
 
 #include <netinet/in.h>
@@ -49,16 +54,17 @@
 #include "platform/WinUser.h"
 #include "socket/ComponentGuard.h"
 #include "socket/SockErrors.h"
+#include "socket/SocketNotice.h"
 #include "socket/TCallRef.h"
-#include "socket/TLineLookAhead.h"
+#include "socket/TCaptureLoop.h"
+#include "socket/TConnection.h"
+#include "socket/TLineReader.h"
 #include "socket/TMessage.h"
 #include "socket/TThreadTimer.h"
+#include "socket/TTimeOut.h"
 
-constexpr win::UINT WM_SOCKET_EVENT = win::WM_USER + 101;  // 1125
-constexpr win::UINT WM_LOOKUP_DONE = win::WM_USER + 102;   // 1126
 constexpr long SocketEventMask =
     win::FD_READ | win::FD_OOB | win::FD_ACCEPT | win::FD_CONNECT | win::FD_CLOSE;  // 61
-constexpr std::uint16_t NoSocket = 65535;
 constexpr std::size_t IOBufferData = 65536;  // data bytes of IOBuffer; one more holds a NUL
 // Bytes a receive of the captures may take at once, and how many they take between two
 // pumps of the messages.
@@ -69,6 +75,9 @@ struct TTlsSettings;
 struct TTlsFacts;
 
 class TQuaywire : public TComponent {
+  // The connection: first, since SocketHandle and RemoteAddress name parts of it.
+  TConnection FConnection;
+
  public:
   explicit TQuaywire(TComponent* AOwner);
   ~TQuaywire() override;
@@ -120,6 +129,16 @@ class TQuaywire : public TComponent {
   // The session's bytes ended with the connection's close and no close_notify: what came
   // last may have been cut short by whoever closed it.
   bool TlsCut() const;
+
+  // --- The connection as an object ------------------------------------------------------
+  // Hands the connection on (its socket, transport, address and TLS state) and leaves the
+  // component with a fresh socket, as after a close but with no close made and no event.
+  // Refused with ESockError while a call of the component waits.
+  std::unique_ptr<TConnection> ReleaseConnection();
+  // Goes on with Connection, connected: its socket's notifications come to this component
+  // from now. The component's own socket is closed first, without events. Refused while a
+  // call waits or while the component is connected.
+  void AdoptConnection(std::unique_ptr<TConnection> Connection);
 
   // --- Status, time-out and errors -------------------------------------------------------
   void StatusMessage(std::uint8_t Level, const std::string& Text) {
@@ -187,10 +206,10 @@ class TQuaywire : public TComponent {
   bool TimedOut = false;
   bool WaitDone = false;
   win::WSADATA WinsockData{};
-  sockaddr_in RemoteAddress{};
+  sockaddr_in& RemoteAddress = FConnection.RemoteAddress;  // the connection's, as SocketHandle
   std::string TransactionReply;
   std::int16_t ReplyNumber = 0;
-  std::uint16_t SocketHandle = 0;
+  std::uint16_t& SocketHandle = FConnection.Plain.Handle;
   win::HWND NotifyWindow = 0;
   bool Connected = false;
 
@@ -281,14 +300,8 @@ class TQuaywire : public TComponent {
   void SendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
                  const std::function<void(int)>& Sent, int Flags = 0);
 
-  // Where a capture receives next: Room(Target, Size, Wanted) names a buffer of Size bytes
-  // and the Wanted bytes (at least one, at most Size) the capture takes next; Take(Data,
-  // Count) keeps what arrived there. A receive may fill more of the buffer than is wanted
-  // with the bytes ReadLn handed out before, which are dropped.
-  struct TReceiveTarget {
-    TCallRef<void(char*& Target, std::size_t& Size, std::size_t& Wanted)> Room;
-    TCallRef<void(const char* Data, std::size_t Count)> Take;
-  };
+  // Where a capture receives next (TCaptureLoop.h).
+  using TReceiveTarget = ::TReceiveTarget;
   // The receive loop of the captures: receives into Target until the peer closes, the
   // socket is no longer connected, Canceled is set or WantMore() says enough. A receive may
   // take up to CaptureReceive bytes at once; BytesRecvd and OnPacketRecvd still go by blocks
@@ -333,8 +346,8 @@ class TQuaywire : public TComponent {
   // False when the component was destroyed meanwhile: nothing of it may be touched then.
   virtual bool SocketStep(TSocketStep, std::string_view) { return true; }
 
-  // recv on the component's socket, or the session's plaintext once TLS is open (MSG_PEEK
-  // included): the same returns and errors, 0 for the end of the peer's data.
+  // A receive from the connection's transport (MSG_PEEK included): the same returns and
+  // errors as recv, 0 for the end of the peer's data.
   int ReceiveData(char* Buffer, int Size, int Flags);
 
   // The error of the send or receive that just failed. After a reset whose notification
@@ -370,27 +383,13 @@ class TQuaywire : public TComponent {
   bool FMoreFollows = false;
 
  private:
-  // --- TLS (TQuaywireTls.cpp) ---------------------------------------------------------------
-  struct TTlsState;
-  // The open session, or nullptr: shared, so that a transfer keeps it while a handler ends it.
-  std::shared_ptr<TTlsState> OpenTls() const;
-  void DriveHandshake(const TWaitScope& Scope, TTlsState& Tls);
-  void CheckPeer(TTlsState& Tls);
-  // Sends what the session has for the peer; waits for room, as SendWhole does.
-  void SendCiphertext(const TWaitScope& Scope, TTlsState& Tls, TSockStep Step, int Flags);
-  // Sends what the session has for the peer as far as the socket takes it without waiting.
-  void FlushCiphertext(TTlsState& Tls);
-  void TlsSendWhole(const TWaitScope& Scope, const char* Data, std::size_t Count,
-                    const std::function<void(int)>& Sent, int Flags);
-  int TlsReceive(TTlsState& Tls, char* Buffer, int Size, int Flags);
-  // Plaintext into Into, ciphertext received from the socket as long as the session needs
-  // it and the socket has it: > 0 bytes, 0 at the end, -1 with the platform's error set.
-  int PullPlaintext(TTlsState& Tls, char* Into, std::size_t Room);
-  // Decrypted bytes, or ciphertext, the socket layer has not handed out yet.
-  bool TlsHoldsData() const;
-  // close_notify, sent without waiting, and the session closed.
+  // The component's side of the transfer units, for one call: its wait (Scope), cancel,
+  // errors and counters.
+  class THost;
+  // The handshake's wait and its outcome.
+  void DriveHandshake(const TWaitScope& Scope, TTlsTransport& Tls);
+  // close_notify, sent without waiting, when a session is open.
   void EndTls();
-  std::shared_ptr<TTlsState> FTls;
 
   // Creates a socket whose handle fits the 16-bit SocketHandle; raises when none can be had.
   std::uint16_t OpenSocket(int Protocol);
@@ -406,6 +405,10 @@ class TQuaywire : public TComponent {
   void AbortForDestruction();
   // Sets the system timer for what is left of a time-out started by StartTimeOut.
   void SetPendingTimer();
+  // One pass of the wait: blocks, unless it is a reader's (ForData) and the transport holds
+  // bytes the socket will not tell of, then dispatches. The waits for a look-up, a connect or
+  // room to send block whatever the transport holds.
+  void WaitOnce(const TWaitScope& Scope, bool ForData);
   // Connect's steps: the address (a look-up, OnInvalidHost asked once), the connect call,
   // and the outcome of its wait.
   void ResolveForConnect();
@@ -416,11 +419,8 @@ class TQuaywire : public TComponent {
   bool AwaitLookup(const TWaitScope& Scope);
   // The address the name looked up has: RemoteAddress, told, then OnHostResolved.
   void TakeAddress(std::uint32_t Address);
-  // HandleSocketMessage's parts: a message for another socket on the window, an event of
-  // the component's own socket, a look-up reply.
-  void HandleOtherSocket(const TMessage& Msg);
-  void HandleSocketEvent(const TMessage& Msg);
-  void HandleLookupDone(const TMessage& Msg);
+  // HandleSocketMessage's part for an event of the component's own socket or a look-up reply.
+  void HandleSocketEvent(const TSocketNotice& Notice);
   // The reset of the time-out that every arming makes: "Timer On", TimedOut cleared, the
   // value checked. StartTimeOut then counts; ReadLn's quick path has nothing to count.
   void ResetTimeOut(bool Quiet = false);
@@ -436,20 +436,9 @@ class TQuaywire : public TComponent {
   // full path, through the same calls, without its scopes and clock. False, with nothing
   // changed, when the full path must run.
   bool QuickReadLn(std::string& Line);
-  // The full path's use of the look-ahead: true with the next line when the bytes peeked
-  // earlier hold a whole one; false, with the look-ahead settled, when they do not.
-  bool LineFromLookAhead(std::string& Line);
-  // The full path's peeks and receives, when the look-ahead held no line.
-  void ReadLnFromSocket(const TWaitScope& Scope, std::string& Line);
   // Receives, and so drops, the bytes ReadLn has handed out from its look-ahead, and forgets
   // the look-ahead. Every other reader of the socket or of IOBuffer calls it first.
   void SettleLookAhead();
-  // Settles the look-ahead when every byte of it has been handed out.
-  void SettleIfUsedUp();
-  // The capture loop's receive and its hand-over of the data; false when the loop ends.
-  bool ReceiveOnce(const TWaitScope& Scope, const TReceiveTarget& Target,
-                   std::size_t& SincePump);
-  void CountReceived(const TWaitScope& Scope, std::size_t Received, std::size_t& SincePump);
   // CaptureString's loop: MaxLength as CaptureString takes it (tested before each receive,
   // blocks kept whole) and Limit as CaptureStringAtMost does.
   void CaptureText(std::string& Text, std::int32_t MaxLength, std::int64_t Limit);
@@ -476,22 +465,14 @@ class TQuaywire : public TComponent {
   bool PeerAnswered(int Error);
   // Bytes from the peer wait that ReadLn has not handed out yet.
   bool UnreadWaiting();
-  // The error of a close notification that ended the connection abnormally (10054 for a
-  // reset); 0 after a graceful close, and cleared by Connect and Disconnect.
-  int FBrokenError = 0;
   // The socket has never been connected or asked to connect: closing it would only make
   // another one like it.
   bool FSocketUnused = false;
 
-  // The time-out: running from FTimeOutStart for FTimeOutInterval ms while FTimeOutRunning;
-  // the system timer is set lazily (SetPendingTimer).
-  bool FTimeOutRunning = false;
-  std::uint32_t FTimeOutInterval = 0;
-  std::chrono::steady_clock::time_point FTimeOutStart{};
-
-  // ReadLn's look-ahead in IOBuffer. A capture forgets the peeked bytes but drops the
-  // handed-out ones from the socket.
-  TLineLookAhead FLookAhead{IOBuffer.data()};
+  TTimeOut FTimeOut;
+  // ReadLn's lines and look-ahead in IOBuffer. A capture forgets the peeked bytes but drops
+  // the handed-out ones from the transport.
+  TLineReader FLines{IOBuffer.data(), IOBufferData};
   std::unique_ptr<char[]> FCaptureBuffer;
 };
 

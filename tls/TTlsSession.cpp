@@ -1,5 +1,6 @@
-// A client TLS session over bytes the caller moves: a BIO of our own holds the ciphertext both
-// ways, the handshake runs with the check deferred to its end, and the facts are kept.
+// A client TLS session over the caller's wire: a BIO of our own pulls the peer's ciphertext from
+// the wire when OpenSSL asks and keeps what is to be sent, the handshake runs with the check
+// deferred to its end, and the facts are kept.
 #include "tls/TTlsSession.h"
 
 #include <arpa/inet.h>
@@ -18,53 +19,19 @@
 
 namespace {
 
-// Where whole records end in the peer's byte stream. OpenSSL pulls a record from the BIO only
-// when asked, so a record that arrived with an earlier one waits undecrypted, and no read
-// notification will come for bytes the caller has already taken from the socket.
-class TRecordScan {
- public:
-  void Feed(const unsigned char* Data, std::size_t Count) {
-    while (Count > 0) {
-      std::size_t Take;
-      if (FHeadGot < sizeof FHead) {
-        Take = std::min(sizeof FHead - FHeadGot, Count);
-        std::memcpy(FHead + FHeadGot, Data, Take);
-        FHeadGot += Take;
-        if (FHeadGot == sizeof FHead) FBodyLeft = std::size_t(FHead[3]) << 8 | FHead[4];
-      } else {
-        Take = std::min(FBodyLeft, Count);
-        FBodyLeft -= Take;
-      }
-      Data += Take;
-      Count -= Take;
-      FTotal += Take;
-      if (FHeadGot == sizeof FHead && FBodyLeft == 0) {
-        FWholeEnd = FTotal;
-        FHeadGot = 0;
-      }
-    }
-  }
-  std::uint64_t WholeEnd() const { return FWholeEnd; }
+// OpenSSL's read buffer: with read-ahead on, one pull from the wire takes up to this much, a
+// few records at once, instead of a header and then a body per record.
+constexpr std::size_t ReadBuffer = 65536;
 
- private:
-  unsigned char FHead[5] = {};
-  std::size_t FHeadGot = 0;
-  std::size_t FBodyLeft = 0;
-  std::uint64_t FTotal = 0;
-  std::uint64_t FWholeEnd = 0;
-};
-
-// The ciphertext both ways, behind the BIO that OpenSSL reads and writes.
+// What the BIO knows of the wire: the caller's wire, how its last pull went, and whether the
+// running Read may pull at all. The ciphertext to send waits here for the caller.
 struct TWire {
-  std::string In;
-  std::size_t InAt = 0;
-  bool InEnded = false;     // the caller said the peer closed
-  std::uint64_t Taken = 0;  // bytes OpenSSL has pulled, in the peer's stream
-  TRecordScan Scan;
+  TTlsWire* Peer = nullptr;
+  bool Ended = false;    // the wire said the peer's bytes have ended
+  bool Broken = false;   // the wire failed
+  bool InHand = false;   // the running Read holds plaintext: no pull
   std::string Out;
   std::size_t OutAt = 0;
-
-  std::size_t InLeft() const { return In.size() - InAt; }
 };
 
 TWire& WireOf(BIO* Bio) { return *static_cast<TWire*>(BIO_get_data(Bio)); }
@@ -78,29 +45,28 @@ int WireWrite(BIO* Bio, const char* Data, std::size_t Count, std::size_t* Writte
 int WireRead(BIO* Bio, char* Data, std::size_t Size, std::size_t* Got) {
   TWire& W = WireOf(Bio);
   BIO_clear_retry_flags(Bio);
-  *Got = std::min(Size, W.InLeft());
-  if (*Got == 0) {
-    if (!W.InEnded) BIO_set_retry_read(Bio);
+  *Got = 0;
+  if (W.Ended || W.Broken) return 0;
+  if (W.InHand || Size == 0) {
+    BIO_set_retry_read(Bio);
     return 0;
   }
-  std::memcpy(Data, W.In.data() + W.InAt, *Got);
-  W.InAt += *Got;
-  W.Taken += *Got;
-  if (W.InAt == W.In.size()) {
-    W.In.clear();
-    W.InAt = 0;
+  switch (W.Peer->Pull(Data, Size, *Got)) {
+    case TTlsWire::TPull::Got: return *Got > 0 ? 1 : (BIO_set_retry_read(Bio), 0);
+    case TTlsWire::TPull::Blocked: BIO_set_retry_read(Bio); return 0;
+    case TTlsWire::TPull::Ended: W.Ended = true; return 0;
+    case TTlsWire::TPull::Broken: W.Broken = true; return 0;
   }
-  return 1;
+  return 0;
 }
 
 long WireCtrl(BIO* Bio, int Command, long /*Number*/, void* /*Pointer*/) {
   TWire& W = WireOf(Bio);
   switch (Command) {
     case BIO_CTRL_FLUSH: return 1;
-    case BIO_CTRL_PENDING: return static_cast<long>(W.InLeft());
     case BIO_CTRL_WPENDING: return static_cast<long>(W.Out.size() - W.OutAt);
     // OpenSSL tells an end of the peer's stream from a wait by asking this.
-    case BIO_CTRL_EOF: return W.InEnded && W.InLeft() == 0;
+    case BIO_CTRL_EOF: return W.Ended;
     default: return 0;
   }
 }
@@ -163,7 +129,7 @@ std::string CheckText(long Result, const std::string& Name) {
 }
 
 bool IsUnexpectedEnd(const TWire& Wire) {
-  return Wire.InEnded && (ERR_peek_last_error() == 0 || ERR_GET_REASON(ERR_peek_last_error()) ==
+  return Wire.Ended && (ERR_peek_last_error() == 0 || ERR_GET_REASON(ERR_peek_last_error()) ==
                                                             SSL_R_UNEXPECTED_EOF_WHILE_READING);
 }
 
@@ -186,12 +152,8 @@ struct TTlsSession::TState {
   TWire Wire;
   SSL* Ssl = nullptr;
   TTlsFacts Facts;
-  bool Done = false;      // the handshake is complete
-  bool Failed = false;    // a fatal error: OpenSSL's state is spent
-  bool MayWrite = false;  // Check() has let the pass go on
-  bool ShutdownSent = false;
-  bool Ended = false;  // the peer's stream ended; Why says how
-  TTlsWant Why = TTlsWant::twClosed;
+  TTlsPhase Phase = TTlsPhase::tpHandshake;
+  bool Starved = false;  // the last Read needed the wire: what OpenSSL holds is no record
   std::string FailText;
   bool Offered = false;  // a cached session was offered; OfferedFacts are its pass's
   TTlsFacts OfferedFacts;
@@ -200,10 +162,14 @@ struct TTlsSession::TState {
   int VerifyDepth = -1;
   std::vector<TTlsFailure> Failures;  // every one the verifier met, the first VerifyResult's
 
+  bool Failed() const { return Phase == TTlsPhase::tpFailed; }
+  bool Done() const { return Phase != TTlsPhase::tpHandshake && !Failed(); }
+  bool Ended() const { return Phase == TTlsPhase::tpClosed || Phase == TTlsPhase::tpCut; }
+
   // A session (TLS 1.2) or ticket (TLS 1.3) the server gave: kept once the check allows.
   const TTlsContext::TSessionArrived Arrived = [this](SSL_SESSION* Session) {
-    if (Failed) return false;
-    if (Done) {
+    if (Failed()) return false;
+    if (Done()) {
       Keep(Session);
     } else {
       SSL_SESSION_free(Pending);
@@ -221,8 +187,10 @@ struct TTlsSession::TState {
   }
 };
 
-TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view HostName, int Port)
+TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view HostName, int Port,
+                         TTlsWire& Wire)
     : F(std::make_unique<TState>()) {
+  F->Wire.Peer = &Wire;
   F->Context = std::move(Context);
   F->Name = BareName(HostName);
   F->Where = F->Name + ":" + std::to_string(Port);
@@ -240,6 +208,9 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
   BIO_set_data(Bio, &F->Wire);
   BIO_set_init(Bio, 1);
   SSL_set_bio(F->Ssl, Bio, Bio);
+  // Large pulls into OpenSSL's own buffer: the wire's bytes are copied once, there.
+  SSL_set_read_ahead(F->Ssl, 1);
+  SSL_set_default_read_buffer_len(F->Ssl, ReadBuffer);
   SSL_set_app_data(F->Ssl, F.get());
   TTlsContext::OnSessionArrived(F->Ssl, &F->Arrived);
   SSL_set_connect_state(F->Ssl);
@@ -265,7 +236,7 @@ TTlsSession::~TTlsSession() {
   SSL_SESSION_free(F->Pending);
   // SSL_free takes a connection that ended without close_notify for a bad one and marks the
   // session we keep as not resumable. A failed one's was spoiled at its fatal alert anyway.
-  if (!F->Failed) SSL_set_shutdown(F->Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+  if (!F->Failed()) SSL_set_shutdown(F->Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
   SSL_free(F->Ssl);
 }
 
@@ -319,20 +290,6 @@ void TTlsSession::Hook() {
       F.get());
 }
 
-void TTlsSession::Received(const char* Data, std::size_t Count) {
-  TWire& W = F->Wire;
-  if (Count == 0) {
-    W.InEnded = true;
-    return;
-  }
-  if (W.InAt > 0 && W.InAt >= W.In.size() / 2) {
-    W.In.erase(0, W.InAt);
-    W.InAt = 0;
-  }
-  W.In.append(Data, Count);
-  W.Scan.Feed(reinterpret_cast<const unsigned char*>(Data), Count);
-}
-
 std::string_view TTlsSession::Outgoing() const {
   return std::string_view(F->Wire.Out).substr(F->Wire.OutAt);
 }
@@ -352,8 +309,8 @@ void TTlsSession::Sent(std::size_t Count) {
 }
 
 TTlsWant TTlsSession::Handshake() {
-  if (F->Done) return TTlsWant::twDone;
-  if (F->Failed) throw ETlsError(F->FailText, TTlsErrorKind::tkHandshake, F->Facts.Reason);
+  if (F->Done()) return TTlsWant::twDone;
+  if (F->Failed()) throw ETlsError(F->FailText, TTlsErrorKind::tkHandshake, F->Facts.Reason);
   ERR_clear_error();
   const int Result = SSL_do_handshake(F->Ssl);
   if (Result == 1) {
@@ -362,6 +319,12 @@ TTlsWant TTlsSession::Handshake() {
   }
   const int Error = SSL_get_error(F->Ssl, Result);
   if (Error == SSL_ERROR_WANT_READ) return TTlsWant::twRead;
+  // A wire that failed says why itself; the handshake cannot go on.
+  if (F->Wire.Broken) {
+    F->Phase = TTlsPhase::tpFailed;
+    ERR_clear_error();
+    return TTlsWant::twBroken;
+  }
   Fail(Error, true);
 }
 
@@ -397,7 +360,7 @@ void TTlsSession::Finish() {
   if (Outcome.VerifyResult != X509_V_OK && !Facts.Chain.empty() &&
       IsAccepted(F->Context->Settings(), F->Port, F->Name, Facts.Chain.front().Sha256))
     Facts.VerifyWaived = true;
-  F->Done = true;
+  F->Phase = TTlsPhase::tpChecking;
   if (F->Pending != nullptr) {
     F->Keep(F->Pending);
     F->Pending = nullptr;
@@ -405,14 +368,14 @@ void TTlsSession::Finish() {
 }
 
 [[noreturn]] void TTlsSession::Fail(int Error, bool InHandshake) {
-  F->Failed = true;
+  F->Phase = TTlsPhase::tpFailed;
   const unsigned long Code = ERR_peek_last_error();
   std::string Text;
-  if (Code != 0 && !(F->Wire.InEnded && ERR_GET_REASON(Code) == SSL_R_UNEXPECTED_EOF_WHILE_READING))
+  if (Code != 0 && !(F->Wire.Ended && ERR_GET_REASON(Code) == SSL_R_UNEXPECTED_EOF_WHILE_READING))
     Text = (InHandshake ? "" : "OpenSSL SSL_read: ") + OpenSslText(Code);
   else
     Text = std::string(InHandshake ? "OpenSSL SSL_connect: " : "OpenSSL SSL_read: ") +
-           (Error == SSL_ERROR_SYSCALL || F->Wire.InEnded ? "SSL_ERROR_SYSCALL" : "SSL_ERROR_SSL") +
+           (Error == SSL_ERROR_SYSCALL || F->Wire.Ended ? "SSL_ERROR_SYSCALL" : "SSL_ERROR_SSL") +
            " in connection to " + F->Where;
   ERR_clear_error();
   TTlsErrorKind Kind = InHandshake ? TTlsErrorKind::tkHandshake : TTlsErrorKind::tkRecord;
@@ -437,7 +400,7 @@ void TTlsSession::Finish() {
 }
 
 void TTlsSession::Check() {
-  if (!F->Done)
+  if (!F->Done())
     throw ETlsError("the certificate check needs a complete handshake", TTlsErrorKind::tkCheck);
   const long Result = F->Facts.Outcome.VerifyResult;
   if (!F->Facts.VerifyWaived && Result != X509_V_OK)
@@ -447,35 +410,60 @@ void TTlsSession::Check() {
   if (!Pins.empty() &&
       (F->Facts.Chain.empty() || !PinnedKey::Matches(Pins, F->Facts.Chain.front().PublicKeySha256)))
     throw ETlsError("SSL: public key does not match pinned public key", TTlsErrorKind::tkPinned);
-  F->MayWrite = true;
+  if (F->Phase == TTlsPhase::tpChecking) F->Phase = TTlsPhase::tpOpen;
 }
 
 TTlsWant TTlsSession::Read(char* Buffer, std::size_t Size, std::size_t& Got) {
   Got = 0;
-  if (F->Ended) return F->Why;
-  if (!F->Done || F->Failed)
-    throw ETlsError("no TLS session to read from", TTlsErrorKind::tkRecord);
+  if (F->Ended()) return F->Phase == TTlsPhase::tpClosed ? TTlsWant::twClosed : TTlsWant::twCut;
+  if (!F->Done()) throw ETlsError("no TLS session to read from", TTlsErrorKind::tkRecord);
   if (Size == 0) return TTlsWant::twDone;
-  ERR_clear_error();
-  if (SSL_read_ex(F->Ssl, Buffer, Size, &Got) == 1) return TTlsWant::twDone;
-  const int Error = SSL_get_error(F->Ssl, 0);
-  if (Error == SSL_ERROR_WANT_READ) return TTlsWant::twRead;
-  if (Error == SSL_ERROR_ZERO_RETURN || IsUnexpectedEnd(F->Wire)) {
-    F->Ended = true;
-    F->Why = Error == SSL_ERROR_ZERO_RETURN ? TTlsWant::twClosed : TTlsWant::twCut;
+  // Every whole record OpenSSL holds, one SSL_read_ex each; the wire only for the first.
+  F->Wire.InHand = false;
+  while (Got < Size) {
     ERR_clear_error();
-    return F->Why;
+    std::size_t Part = 0;
+    if (SSL_read_ex(F->Ssl, Buffer + Got, Size - Got, &Part) == 1) {
+      Got += Part;
+      F->Wire.InHand = true;
+      F->Starved = false;
+      continue;
+    }
+    const int Error = SSL_get_error(F->Ssl, 0);
+    if (Error == SSL_ERROR_WANT_READ) {
+      F->Starved = !F->Wire.InHand;
+      break;
+    }
+    const TTlsWant Ended = ReadFailed(Error);  // what came before it is the caller's first
+    if (Got == 0) return Ended;
+    break;
+  }
+  F->Wire.InHand = false;
+  return Got > 0 ? TTlsWant::twDone : TTlsWant::twRead;
+}
+
+// The end of the peer's stream, the wire's failure, or a record that cannot be read.
+TTlsWant TTlsSession::ReadFailed(int Error) {
+  if (Error == SSL_ERROR_ZERO_RETURN || IsUnexpectedEnd(F->Wire)) {
+    F->Phase = Error == SSL_ERROR_ZERO_RETURN ? TTlsPhase::tpClosed : TTlsPhase::tpCut;
+    ERR_clear_error();
+    return Error == SSL_ERROR_ZERO_RETURN ? TTlsWant::twClosed : TTlsWant::twCut;
+  }
+  if (F->Wire.Broken) {
+    ERR_clear_error();
+    return TTlsWant::twBroken;
   }
   Fail(Error, false);
 }
 
-bool TTlsSession::HasPlaintext() const {
-  if (!F->Done || F->Failed || F->Ended) return false;
-  return SSL_pending(F->Ssl) > 0 || F->Wire.Scan.WholeEnd() > F->Wire.Taken;
+bool TTlsSession::Pending() const {
+  if (F->Starved || F->Wire.Broken || !F->Done() || F->Ended()) return false;
+  return SSL_has_pending(F->Ssl) == 1;
 }
 
 void TTlsSession::Write(const char* Data, std::size_t Count) {
-  if (!F->MayWrite || F->Failed || F->ShutdownSent)
+  const TTlsPhase P = F->Phase;
+  if (P != TTlsPhase::tpOpen && P != TTlsPhase::tpClosed && P != TTlsPhase::tpCut)
     throw ETlsError("no checked TLS session to write to", TTlsErrorKind::tkCheck);
   if (Count == 0) return;
   ERR_clear_error();
@@ -483,12 +471,15 @@ void TTlsSession::Write(const char* Data, std::size_t Count) {
   if (SSL_write_ex(F->Ssl, Data, Count, &Written) != 1) Fail(SSL_get_error(F->Ssl, 0), false);
 }
 
-void TTlsSession::Shutdown() {
-  if (!F->Done || F->Failed || F->ShutdownSent) return;
-  F->ShutdownSent = true;
+bool TTlsSession::Shutdown() {
+  if (!F->Done() || (SSL_get_shutdown(F->Ssl) & SSL_SENT_SHUTDOWN) != 0) return false;
+  if (!F->Ended()) F->Phase = TTlsPhase::tpShutdown;
   ERR_clear_error();
   SSL_shutdown(F->Ssl);
   ERR_clear_error();
+  return true;
 }
+
+TTlsPhase TTlsSession::Phase() const { return F->Phase; }
 
 const TTlsFacts& TTlsSession::Facts() const { return F->Facts; }

@@ -42,6 +42,8 @@ const TTransferCase TransferCases[] = {
     {"WholeReplyInOneRecord", {Head + "X: 1\r\n\r\nhello world"}, false, false, TCapture::StringAtMost},
     {"WholeReplyInOneRecordToFile", {Head + "\r\nhello world"}, false, false, TCapture::FileAtMost},
     {"BodyLeftInTheSession", {"hello world"}, false, false, TCapture::StringInTwo},
+    // Many records read ahead at once: the last ones wait in the session, the socket silent.
+    {"LargeBodyReadAheadToItsLength", {Head + "\r\n" + Large}, false, false, TCapture::StringAtMost, Large},
 };
 // clang-format on
 void PrintTo(const TTransferCase& C, std::ostream* Os) { *Os << C.Name; }
@@ -250,3 +252,48 @@ TEST_F(SocketTest, FailedPeekHandsOutNoEmptyRoom) {
 }
 
 }  // namespace
+
+// A connection handed from one component to another, in the clear and over TLS: the adopter
+// reads on where the first left off (past the line its look-ahead handed out, from the bytes
+// it had peeked), writes, and hears the connection's close; the first gets a fresh socket
+// and hears nothing more of it.
+TEST_F(SocketTest, ConnectionHandedOnGoesOnWithTheAdopter) {
+  const std::string Reply = "one\r\ntwo\r\nbody";
+  for (const bool Tls : {false, true}) {
+    SCOPED_TRACE(Tls);
+    TTlsPeer Peer(TTestPki::Get().Good,
+                  {Tls ? TTlsScript{{K::Accept}, {K::ReadRequest}, {K::Send, Reply},
+                                    {K::ReadRequest}, {K::CloseNotify}}
+                       : TTlsScript{{K::ReadRaw}, {K::Raw, Reply}, {K::ReadRaw}}});
+    TQuaywire& First = Make();
+    First.TimeOut = 3000;
+    ConnectTo(Peer.Port());
+    if (Tls) First.StartTls(Trusting(), "good.test");
+    First.Write("A\r\n\r\n");
+    EXPECT_EQ(First.ReadLn(), "one\r\n");
+    const std::uint16_t Handle = First.SocketHandle;
+    TOwned<TQuaywire> Second;
+    Second.reset(new TQuaywire(nullptr));
+    Second->TimeOut = 3000;
+    bool Closed = false;
+    Second->OnDisconnect = [&](TObject*) { Closed = true; };
+    Second->AdoptConnection(First.ReleaseConnection());
+    EXPECT_FALSE(First.Connected);
+    EXPECT_NE(First.SocketHandle, Handle);
+    EXPECT_EQ(First.TlsFacts(), nullptr);
+    EXPECT_EQ(Second->SocketHandle, Handle);
+    EXPECT_EQ(Second->TlsFacts() != nullptr, Tls);
+    EXPECT_EQ(Second->ReadLn(), "two\r\n");
+    Second->Write("B\r\n\r\n");
+    std::string Body;
+    Second->CaptureString(Body, -1);
+    EXPECT_EQ(Body, "body");
+    EXPECT_EQ(Second->BytesRecvd, 4);
+    EXPECT_EQ(First.BytesRecvd, 0);
+    EXPECT_TRUE(PumpUntil([&] { return Closed; }));  // the close came to the adopter
+    Second->Disconnect();
+    ASSERT_TRUE(Peer.Finished());
+    EXPECT_EQ(Peer.Received().at(0), "A\r\n\r\nB\r\n\r\n");
+    EXPECT_EQ(std::count(Log.begin(), Log.end(), "(OnDisconnect)"), 0);
+  }
+}

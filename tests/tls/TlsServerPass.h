@@ -5,10 +5,39 @@
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "tests/support/TestPki.h"
 #include "tls/TTlsSession.h"
+
+// The client's wire: the server's bytes the test delivered, pulled as the session asks.
+struct TFedWire : TTlsWire {
+  std::string In;
+  bool Ended = false;
+  TPull Pull(char* Data, std::size_t Size, std::size_t& Got) override {
+    Got = std::min(Size, In.size());
+    if (Got == 0) return Ended ? TPull::Ended : TPull::Blocked;
+    std::memcpy(Data, In.data(), Got);
+    In.erase(0, Got);
+    return TPull::Got;
+  }
+};
+
+// A client session with its wire: Received(Data, 0) says the server closed.
+struct TFedWireHolder {
+  TFedWire Wire;
+};
+class TFedSession : private TFedWireHolder, public TTlsSession {
+ public:
+  TFedSession(std::shared_ptr<TTlsContext> Context, std::string_view HostName, int Port)
+      : TTlsSession(std::move(Context), HostName, Port, Wire) {}
+  void Received(const char* Data, std::size_t Count) {
+    if (Count == 0) Wire.Ended = true;
+    else Wire.In.append(Data, Count);
+  }
+};
 
 // One server context: its certificate, the versions it speaks, a ticket key for resumption.
 struct TServerSide {
@@ -45,12 +74,12 @@ struct TServerPass {
     for (int Got; (Got = BIO_read(Out, Block, sizeof Block)) > 0;) Bytes.append(Block, Got);
     return Bytes;
   }
-  void To(TTlsSession& Client) {
+  void To(TFedSession& Client) {
     const std::string Bytes = Take();
     if (!Bytes.empty()) Client.Received(Bytes.data(), Bytes.size());
   }
   // Both sides to the end of the handshake; the client's errors pass to the test.
-  void Shake(TTlsSession& Client) {
+  void Shake(TFedSession& Client) {
     for (int Round = 0; Round < 10; ++Round) {
       const TTlsWant Want = Client.Handshake();
       BIO_write(SSL_get_rbio(Ssl), Client.Outgoing().data(), int(Client.Outgoing().size()));

@@ -1,0 +1,44 @@
+// TConnection: the transport in use, the TLS facts, and the hand-over of a connection.
+#include "socket/TConnection.h"
+
+#include "platform/WinSock.h"
+#include "socket/TTlsTransport.h"
+
+TConnection::TConnection() = default;
+
+TConnection::~TConnection() {
+  FTls.reset();  // its session refers to the socket's transport
+  // A connection handed on and never taken: nobody else will close its socket.
+  if (FHandedOn && Plain.Handle != NoSocket) win::closesocket(Plain.Handle);
+}
+
+TTransport& TConnection::Transport() {
+  return FTls ? static_cast<TTransport&>(*FTls) : Plain;
+}
+
+const TTransport& TConnection::Transport() const {
+  return FTls ? static_cast<const TTransport&>(*FTls) : Plain;
+}
+
+void TConnection::InstallTls(std::unique_ptr<TTlsTransport> Tls) { FTls = std::move(Tls); }
+
+void TConnection::DropTls() { FTls.reset(); }
+
+bool TConnection::TlsActive() const { return FTls && FTls->Ready(); }
+
+const TTlsFacts* TConnection::TlsFacts() const { return FTls ? &FTls->Facts() : nullptr; }
+
+bool TConnection::TlsCut() const { return FTls && FTls->Cut(); }
+
+void TConnection::Take(TConnection& From) {
+  if (&From == this) return;
+  Plain.Handle = From.Plain.Handle;
+  Plain.BrokenError = From.Plain.BrokenError;
+  RemoteAddress = From.RemoteAddress;
+  FTls = std::move(From.FTls);
+  if (FTls) FTls->Over(Plain);
+  FHandedOn = true;
+  From.Plain.Handle = NoSocket;
+  From.Plain.BrokenError = 0;
+  From.RemoteAddress = {};
+}

@@ -1,0 +1,50 @@
+// TConnection: one connection of the socket component, as an object of its own: the socket
+// handle, the transport its bytes go through (plain, or TLS over it) and what belongs to the
+// connection itself (the remote address, how it broke, its TLS facts).
+//
+// A component holds one. It can hand it on (Take) so that a connection outlives the exchange
+// it was made for: whoever takes it goes on reading and writing it, with its own
+// notifications.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <memory>
+
+#include "socket/TPlainTransport.h"
+
+class TTlsTransport;
+struct TTlsFacts;
+
+class TConnection {
+ public:
+  TConnection();
+  ~TConnection();
+  TConnection(const TConnection&) = delete;
+  TConnection& operator=(const TConnection&) = delete;
+
+  // Where every transfer goes: the TLS transport once one is installed, else the socket's.
+  TTransport& Transport();
+  const TTransport& Transport() const;
+
+  // The TLS transport from StartTls on, or nullptr; kept after the connection closed, for its
+  // facts, until the next connection starts (DropTls).
+  TTlsTransport* Tls() const { return FTls.get(); }
+  void InstallTls(std::unique_ptr<TTlsTransport> Tls);
+  void DropTls();
+  bool TlsActive() const;
+  const TTlsFacts* TlsFacts() const;
+  bool TlsCut() const;
+
+  // Everything From held (its socket, transport, address and state) is this connection's
+  // now; From is left with no socket (NoSocket). A connection that took one closes its socket
+  // when it goes, unless that was taken on or closed (NoSocket) first.
+  void Take(TConnection& From);
+
+  TPlainTransport Plain;
+  sockaddr_in RemoteAddress{};
+
+ private:
+  std::unique_ptr<TTlsTransport> FTls;
+  bool FHandedOn = false;
+};
