@@ -15,6 +15,7 @@
 #include "fuzz/FuzzRequire.h"
 #include "tls/TTlsContext.h"
 #include "tls/TTlsError.h"
+#include "tls/TTlsFedWire.h"
 #include "tls/TTlsSession.h"
 
 namespace {
@@ -43,23 +44,9 @@ SSL_CTX* ServerContext() {
   return Ctx;
 }
 
-// The client's wire, as a socket would be: the bytes delivered and not pulled yet, and whether
-// the server has closed.
-struct TFedWire : TTlsWire {
-  std::string In;
-  bool Ended = false;
-  TPull Pull(char* Data, std::size_t Size, std::size_t& Got) override {
-    Got = std::min(Size, In.size());
-    if (Got == 0) return Ended ? TPull::Ended : TPull::Blocked;
-    std::memcpy(Data, In.data(), Got);
-    In.erase(0, Got);
-    return TPull::Got;
-  }
-};
-
 // A client session over its own wire.
 struct TClient {
-  TFedWire Wire;
+  TTlsFedWire Wire;
   TTlsSession Session;
   TClient() : Session(ClientContext(), "fuzz.test", 443, Wire) {}
   static std::shared_ptr<TTlsContext> ClientContext();
@@ -88,7 +75,7 @@ std::string Drain(TClient& Client, bool& Ended) {
     }
     if (Want == TTlsWant::twRead)
       Require(!Client.Session.Pending(), "Pending() after a Read that needed bytes");
-    if (!Client.Session.Pending() && (Client.Wire.In.empty() || Want == TTlsWant::twRead))
+    if (!Client.Session.Pending() && (Client.Wire.Empty() || Want == TTlsWant::twRead))
       return Got;
   }
 }
@@ -116,7 +103,7 @@ struct TServer {
       BIO_write(In, Sent.data(), static_cast<int>(Sent.size()));
       Client.Session.Sent(Sent.size());
       SSL_do_handshake(Ssl);
-      Client.Wire.In += Take();
+      Client.Wire.Feed(Take());
       if (Want == TTlsWant::twDone) return Client.Session.Check();
     }
     Broken("the handshake with a real server did not end", {});
@@ -130,7 +117,7 @@ std::string Deliver(TClient& Client, const std::string& Bytes, const std::string
   for (std::size_t At = 0, I = 0; At < Bytes.size() && !Ended; ++I) {
     const std::size_t Piece = 1 + static_cast<unsigned char>(Sizes[I % Sizes.size()]) * 4;
     const std::size_t Count = std::min(Piece, Bytes.size() - At);
-    Client.Wire.In.append(Bytes.data() + At, Count);
+    Client.Wire.Feed({Bytes.data() + At, Count});
     At += Count;
     Got += Drain(Client, Ended);
   }
@@ -148,7 +135,7 @@ void RealRecordsCut(const std::string& Payload) {
   if (Payload.size() % 2 == 0) SSL_shutdown(Server.Ssl);
   bool Ended = false;
   std::string Got = Deliver(Client, Server.Take(), Payload, Ended);
-  Client.Wire.Ended = true;
+  Client.Wire.End();
   if (!Ended) Got += Drain(Client, Ended);
   Require(Got == Payload, "plaintext a real server sent was lost", [&] { return Escaped(Got); });
 }
@@ -168,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
           const std::size_t Count =
               std::min<std::size_t>(1 + Data[At % Size] * 4, Input.size() - At);
           Client.Session.Sent(Client.Session.Outgoing().size());
-          Client.Wire.In.append(Input.data() + At, Count);
+          Client.Wire.Feed({Input.data() + At, Count});
           At += Count;
         }
         break;

@@ -10,32 +10,20 @@
 #include <string>
 
 #include "tests/support/TestPki.h"
+#include "tls/TTlsFedWire.h"
 #include "tls/TTlsSession.h"
-
-// The client's wire: the server's bytes the test delivered, pulled as the session asks.
-struct TFedWire : TTlsWire {
-  std::string In;
-  bool Ended = false;
-  TPull Pull(char* Data, std::size_t Size, std::size_t& Got) override {
-    Got = std::min(Size, In.size());
-    if (Got == 0) return Ended ? TPull::Ended : TPull::Blocked;
-    std::memcpy(Data, In.data(), Got);
-    In.erase(0, Got);
-    return TPull::Got;
-  }
-};
 
 // A client session with its wire: Received(Data, 0) says the server closed.
 struct TFedWireHolder {
-  TFedWire Wire;
+  TTlsFedWire Wire;
 };
 class TFedSession : private TFedWireHolder, public TTlsSession {
  public:
   TFedSession(std::shared_ptr<TTlsContext> Context, std::string_view HostName, int Port)
       : TTlsSession(std::move(Context), HostName, Port, Wire) {}
   void Received(const char* Data, std::size_t Count) {
-    if (Count == 0) Wire.Ended = true;
-    else Wire.In.append(Data, Count);
+    if (Count == 0) Wire.End();
+    else Wire.Feed({Data, Count});
   }
 };
 
