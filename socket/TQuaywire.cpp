@@ -897,7 +897,8 @@ void TQuaywire::CaptureText(std::string& Text, std::int32_t MaxLength, std::int6
 
 // --- TLS ---------------------------------------------------------------------------------
 
-bool TQuaywire::TlsActive() const { return FConnection.TlsActive(); }
+// A session the peer ended with close_notify is the connection's until the connection closes.
+bool TQuaywire::TlsActive() const { return Connected && FConnection.TlsActive(); }
 
 const TTlsFacts* TQuaywire::TlsFacts() const { return FConnection.TlsFacts(); }
 

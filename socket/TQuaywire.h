@@ -121,7 +121,8 @@ class TQuaywire : public TComponent {
   // ETlsSockError (step ssHandshake or ssCertificate), ESockError for a reset, and
   // EAbortError at ssHandshake for a time-out or a cancel.
   void StartTls(const TTlsSettings& Settings, const std::string& HostName);
-  // A session is open on the connection (from StartTls to Disconnect).
+  // A session is open on the connection: from StartTls until the connection closes
+  // (Disconnect, or the peer's close once its bytes are read), whoever ended TLS first.
   bool TlsActive() const;
   // The facts of the connection's session, passed or failed; nullptr when none was started
   // since the last Connect.

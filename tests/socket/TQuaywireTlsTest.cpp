@@ -99,6 +99,7 @@ TEST_P(TlsTransfer, CarriesPlaintextBothWays) {
   EXPECT_EQ(Q->BytesRecvd, C.Capture == TCapture::StringInTwo ? Size - 5 : Size);
   EXPECT_EQ(Q->TlsCut(), C.Cut);
   Q->Disconnect();
+  EXPECT_FALSE(Q->TlsActive());  // whether the peer ended the session first or not
   ASSERT_TRUE(Peer.Finished());
   EXPECT_EQ(Peer.Received(), Lines{Request});
   EXPECT_EQ(Peer.CloseNotified()[0], !C.Cut);  // the component's close_notify reached it
