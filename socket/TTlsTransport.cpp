@@ -118,34 +118,32 @@ int TTlsTransport::Receive(char* Buffer, int Size, int Flags) {
   if ((Flags & MSG_PEEK) != 0) return Peek(Buffer, Room);
   if (PeekedLeft() == 0) return ReadPlain(Buffer, Room);
   const std::size_t Count = std::min(PeekedLeft(), Room);
-  std::memcpy(Buffer, FPeeked.data() + FPeekedAt, Count);
+  std::memcpy(Buffer, FPeekRoom.get() + FPeekedAt, Count);
   FPeekedAt += Count;
-  if (FPeekedAt == FPeeked.size()) {
-    FPeeked.clear();
-    FPeekedAt = 0;
-  }
+  if (FPeekedAt == FPeekedEnd) FPeekedAt = FPeekedEnd = 0;
   return static_cast<int>(Count);
 }
 
 int TTlsTransport::Peek(char* Buffer, std::size_t Room) {
   // A peek shows what can be had now: more plaintext is read in behind the peeked bytes.
   if (PeekedLeft() < Room) {
-    FPeeked.erase(0, FPeekedAt);
-    FPeekedAt = 0;
-    const std::size_t Have = FPeeked.size();
-    FPeeked.resize(Room);
-    int Got = 0;
-    try {
-      Got = ReadPlain(FPeeked.data() + Have, Room - Have);
-    } catch (...) {
-      FPeeked.resize(Have);  // the room made for the read holds nothing of the server's
-      throw;
+    const std::size_t Have = PeekedLeft();
+    if (FPeekRoomSize < Room) {
+      auto Larger = std::make_unique_for_overwrite<char[]>(Room);
+      if (Have > 0) std::memcpy(Larger.get(), FPeekRoom.get() + FPeekedAt, Have);
+      FPeekRoom = std::move(Larger);
+      FPeekRoomSize = Room;
+    } else if (FPeekedAt > 0 && Have > 0) {
+      std::memmove(FPeekRoom.get(), FPeekRoom.get() + FPeekedAt, Have);
     }
-    FPeeked.resize(Have + static_cast<std::size_t>(std::max(Got, 0)));
+    FPeekedAt = 0;
+    FPeekedEnd = Have;
+    const int Got = ReadPlain(FPeekRoom.get() + Have, Room - Have);
+    if (Got > 0) FPeekedEnd += static_cast<std::size_t>(Got);
     if (Have == 0 && Got <= 0) return Got;
   }
   const std::size_t Count = std::min(PeekedLeft(), Room);
-  std::memcpy(Buffer, FPeeked.data() + FPeekedAt, Count);
+  std::memcpy(Buffer, FPeekRoom.get() + FPeekedAt, Count);
   return static_cast<int>(Count);
 }
 

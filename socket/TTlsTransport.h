@@ -62,13 +62,17 @@ class TTlsTransport final : public TTransport, private TTlsWire {
   // Sends what the session has for the peer as far as the socket takes it: the socket's
   // return for the last send made (> 0 when everything went).
   int Flush(int Flags);
-  std::size_t PeekedLeft() const { return FPeeked.size() - FPeekedAt; }
+  std::size_t PeekedLeft() const { return FPeekedEnd - FPeekedAt; }
 
   TPlainTransport* FBelow;
   std::unique_ptr<TTlsSession> FSession;
-  // Plaintext a peek took and no receive has yet: FPeeked from FPeekedAt on.
-  std::string FPeeked;
+  // Plaintext a peek took and no receive has yet: FPeekRoom from FPeekedAt to FPeekedEnd. The
+  // room is made once at the largest peek's size and never cleared: a line read peeks 64 KiB
+  // at a time, and filling that with zeros first cost more than the reply it reads.
+  std::unique_ptr<char[]> FPeekRoom;
+  std::size_t FPeekRoomSize = 0;
   std::size_t FPeekedAt = 0;
+  std::size_t FPeekedEnd = 0;
   // Plaintext bytes of a send that are in the session's queue and not all on the wire yet.
   int FStaged = 0;
   int FError = 0;  // the socket's error that broke the session's wire
