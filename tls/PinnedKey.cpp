@@ -22,6 +22,18 @@ std::string Base64(const unsigned char* Data, int Size) {
   return Text;
 }
 
+// The hash of Size bytes of DER at Der (OpenSSL's to free), as a pin writes it; "" when the
+// encoding failed (Size <= 0).
+std::string Sha256OfDer(unsigned char* Der, int Size) {
+  if (Size <= 0) return {};
+  unsigned char Digest[EVP_MAX_MD_SIZE];
+  unsigned int DigestSize = 0;
+  const bool Made = EVP_Digest(Der, static_cast<std::size_t>(Size), Digest, &DigestSize,
+                               EVP_sha256(), nullptr) == 1;
+  OPENSSL_free(Der);
+  return Made ? Base64(Digest, static_cast<int>(DigestSize)) : std::string();
+}
+
 // The key a pin file holds, as PEM or as DER; nothing for anything else.
 std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> KeyInFile(const std::string& File) {
   std::ifstream In(File, std::ios::binary);
@@ -45,13 +57,14 @@ namespace PinnedKey {
 std::string Sha256Of(const EVP_PKEY* Key) {
   unsigned char* Der = nullptr;
   const int Size = Key != nullptr ? i2d_PUBKEY(Key, &Der) : -1;
-  if (Size <= 0) return {};
-  unsigned char Digest[EVP_MAX_MD_SIZE];
-  unsigned int DigestSize = 0;
-  const bool Made = EVP_Digest(Der, static_cast<std::size_t>(Size), Digest, &DigestSize,
-                               EVP_sha256(), nullptr) == 1;
-  OPENSSL_free(Der);
-  return Made ? Base64(Digest, static_cast<int>(DigestSize)) : std::string();
+  return Sha256OfDer(Der, Size);
+}
+
+std::string Sha256Of(const X509* Certificate) {
+  const X509_PUBKEY* Key = Certificate != nullptr ? X509_get_X509_PUBKEY(Certificate) : nullptr;
+  unsigned char* Der = nullptr;
+  const int Size = Key != nullptr ? i2d_X509_PUBKEY(Key, &Der) : -1;
+  return Sha256OfDer(Der, Size);
 }
 
 bool Matches(std::string_view Pins, const std::string& KeySha256) {

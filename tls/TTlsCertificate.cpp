@@ -140,8 +140,8 @@ TTlsCertificate CertificateFacts(X509* Certificate) {
   if (const EVP_PKEY* Key = X509_get0_pubkey(Certificate)) {
     Facts.KeyType = KeyTypeName(Key);
     Facts.KeyBits = EVP_PKEY_get_bits(Key);
-    Facts.PublicKeySha256 = PinnedKey::Sha256Of(Key);
   }
+  Facts.PublicKeySha256 = PinnedKey::Sha256Of(Certificate);
   Facts.SignatureAlgorithm = SignatureName(Certificate);
   Facts.IsCa = (X509_get_extension_flags(Certificate) & EXFLAG_CA) != 0;
   Facts.SelfIssued = X509_NAME_cmp(Subject, Issuer) == 0;
