@@ -82,13 +82,61 @@ BIO_METHOD* WireMethod() {
   return Method;
 }
 
-// The name as checked and sent: no brackets around an IPv6 literal, no final dot (SNI carries
-// none, RFC 6066 section 3).
-std::string BareName(std::string_view Name) {
+// The name without the brackets around an IPv6 literal.
+std::string_view Unbracketed(std::string_view Name) {
   if (Name.size() >= 2 && Name.front() == '[' && Name.back() == ']')
     Name = Name.substr(1, Name.size() - 2);
+  return Name;
+}
+
+std::string WithoutFinalDot(std::string_view Name) {
   if (Name.size() > 1 && Name.back() == '.') Name.remove_suffix(1);
   return std::string(Name);
+}
+
+// The name as checked and sent: no brackets around an IPv6 literal, no final dot (SNI carries
+// none, RFC 6066 section 3).
+std::string BareName(std::string_view Name) { return WithoutFinalDot(Unbracketed(Name)); }
+
+constexpr unsigned HostFlags = X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS;
+
+// Takes one final dot off each DNS name that has one; whether any had.
+bool TakeFinalDots(GENERAL_NAMES* Names) {
+  bool Any = false;
+  for (int I = 0; I < sk_GENERAL_NAME_num(Names); ++I) {
+    GENERAL_NAME* Entry = sk_GENERAL_NAME_value(Names, I);
+    if (Entry->type != GEN_DNS) continue;
+    ASN1_IA5STRING* Dns = Entry->d.dNSName;
+    const int Length = ASN1_STRING_length(Dns);
+    if (Length < 2 || ASN1_STRING_get0_data(Dns)[Length - 1] != '.') continue;
+    const std::string Shorter(reinterpret_cast<const char*>(ASN1_STRING_get0_data(Dns)),
+                              static_cast<std::size_t>(Length - 1));
+    Any = ASN1_STRING_set(Dns, Shorter.data(), Length - 1) == 1 || Any;
+  }
+  return Any;
+}
+
+// Whether the leaf covers Name (the name asked, its final dot off) once one final dot is off
+// each of the leaf's DNS names too: a name with its final dot is the same name as without it
+// (RFC 6125 section 6.2.1), and OpenSSL compares them as written. The names go back to
+// OpenSSL's own matcher, on a copy of the leaf, so that a wildcard covers exactly what it
+// covers without the dot.
+bool CoveredWithoutFinalDots(X509* Leaf, const std::string& Name) {
+  int Critical = 0;
+  auto* Names = static_cast<GENERAL_NAMES*>(
+      X509_get_ext_d2i(Leaf, NID_subject_alt_name, &Critical, nullptr));
+  X509* Copy = Names != nullptr && TakeFinalDots(Names) ? X509_dup(Leaf) : nullptr;
+  if (Copy != nullptr &&
+      X509_add1_ext_i2d(Copy, NID_subject_alt_name, Names, Critical, X509V3_ADD_REPLACE) != 1) {
+    X509_free(Copy);
+    Copy = nullptr;
+  }
+  const bool Covered =
+      X509_check_host(Copy != nullptr ? Copy : Leaf, Name.c_str(), Name.size(), HostFlags,
+                      nullptr) == 1;
+  X509_free(Copy);
+  GENERAL_NAMES_free(Names);
+  return Covered;
 }
 
 bool IsIpLiteral(const std::string& Name) {
@@ -146,6 +194,7 @@ bool IsAccepted(const TTlsSettings& Settings, int Port, const std::string& Name,
 struct TTlsSession::TState {
   std::shared_ptr<TTlsContext> Context;
   std::string Name;   // as checked: no brackets, no final dot
+  bool Dotted = false;  // the name was asked with its final dot
   std::string Where;  // "name:port", for the texts
   int Port = 0;
   std::string Key;    // of the session cache
@@ -193,6 +242,7 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
   F->Wire.Peer = &Wire;
   F->Context = std::move(Context);
   F->Name = BareName(HostName);
+  F->Dotted = Unbracketed(HostName).size() > F->Name.size();
   F->Where = F->Name + ":" + std::to_string(Port);
   F->Port = Port;
   const bool IsIp = IsIpLiteral(F->Name);
@@ -216,14 +266,17 @@ TTlsSession::TTlsSession(std::shared_ptr<TTlsContext> Context, std::string_view 
   SSL_set_connect_state(F->Ssl);
   Hook();
   // The name is checked against the certificate's names, IP literals against its IP entries;
-  // "*.a.test" covers "b.a.test" but "b*.a.test" covers nothing.
+  // "*.a.test" covers "b.a.test" but "b*.a.test" covers nothing. OpenSSL is given the name as
+  // asked, its final dot kept: it matches an entry written the same way, and a mismatch is
+  // compared again with one final dot off each side (see Hook), so "a.test.." covers nothing.
   X509_VERIFY_PARAM* Param = SSL_get0_param(F->Ssl);
-  X509_VERIFY_PARAM_set_hostflags(Param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  X509_VERIFY_PARAM_set_hostflags(Param, HostFlags);
   if (IsIp) {
     X509_VERIFY_PARAM_set1_ip_asc(Param, F->Name.c_str());
   } else {
     SSL_set_tlsext_host_name(F->Ssl, F->Name.c_str());
-    X509_VERIFY_PARAM_set1_host(Param, F->Name.c_str(), F->Name.size());
+    const std::string Asked = F->Name + (F->Dotted ? "." : "");
+    X509_VERIFY_PARAM_set1_host(Param, Asked.c_str(), Asked.size());
   }
   if (SSL_SESSION* Session = F->Context->TakeSession(F->Key, F->OfferedFacts)) {
     F->Offered = SSL_set_session(F->Ssl, Session) == 1;
@@ -250,6 +303,11 @@ void TTlsSession::Hook() {
     auto* S = static_cast<TState*>(
         SSL_get_app_data(static_cast<SSL*>(X509_STORE_CTX_get_ex_data(Store, At))));
     if (Ok) return 1;
+    if (X509_STORE_CTX_get_error(Store) == X509_V_ERR_HOSTNAME_MISMATCH &&
+        CoveredWithoutFinalDots(X509_STORE_CTX_get0_cert(Store), S->Name)) {
+      X509_STORE_CTX_set_error(Store, X509_V_OK);
+      return 1;
+    }
     const TTlsFailure Failure{X509_STORE_CTX_get_error(Store),
                               X509_STORE_CTX_get_error_depth(Store)};
     if (S->VerifyResult == X509_V_OK) {

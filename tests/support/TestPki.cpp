@@ -183,6 +183,9 @@ TTestPki::TTestPki() {
   Other.AltNames = "DNS:other.test,DNS:www.other.test";
   Make(WrongHost, "wrong.test", Other, EcKey(), &Intermediate, &Intermediate);
   Make(Wildcard, "a.wild.test", Leaf("*.wild.test"), EcKey(), &Intermediate, &Intermediate);
+  TCertPlan Qualified = Leaf("dotted.test");
+  Qualified.AltNames = "DNS:dotted.test.";
+  Make(Dotted, "dotted.test", Qualified, EcKey(), &Intermediate, &Intermediate);
   TCertPlan Address = Leaf("127.0.0.1");
   Address.AltNames = "IP:127.0.0.1,IP:::1";
   Make(Ip, "127.0.0.1", Address, EcKey(), &Intermediate, &Intermediate);

@@ -37,6 +37,7 @@ class TTestPki {
   TPkiCert NotYetValid;  // future.test, valid from exactly 2 days after Made
   TPkiCert WrongHost;    // asked as wrong.test; covers other.test and www.other.test
   TPkiCert Wildcard;     // *.wild.test, asked as a.wild.test
+  TPkiCert Dotted;       // dotted.test, its one DNS name written with the final dot
   TPkiCert Ip;           // IP addresses 127.0.0.1 and ::1, no DNS name
   TPkiCert SelfSigned;   // self.test, signed by itself; its chain is itself alone
   TPkiCert Untrusted;    // untrusted.test, issued by the untrusted root; chain: leaf + that root

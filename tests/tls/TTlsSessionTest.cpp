@@ -136,6 +136,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::ValuesIn(std::vector<TCheckCase>{
         {&TTestPki::Good, "good.test", X509_V_OK, 2},
         {&TTestPki::Good, "GOOD.test.", X509_V_OK, 2, "GOOD.test"},
+        {&TTestPki::Dotted, "dotted.test", X509_V_OK, 2},
+        {&TTestPki::Dotted, "Dotted.test.", X509_V_OK, 2, "Dotted.test"},
+        {&TTestPki::Good, "good.test..", X509_V_ERR_HOSTNAME_MISMATCH, 2, "good.test."},
+        {&TTestPki::Dotted, "dotted.test..", X509_V_ERR_HOSTNAME_MISMATCH, 2, "dotted.test."},
         {&TTestPki::Good, "good.test", X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, 2, {}, true, TCheckCase::tsSystem},
         {&TTestPki::Good, "good.test", X509_V_OK, 2, {}, true, TCheckCase::tsSystemDir},
         {&TTestPki::Good, "good.test", X509_V_OK, 2, {}, true, TCheckCase::tsHashedDir},
