@@ -18,9 +18,17 @@ bool IsHex(char C) {
 
 int HexValue(char C) { return C <= '9' ? C - '0' : AsciiLower(C) - 'a' + 10; }
 
+// A fully qualified name's final dot is no part of the name compared.
+std::string_view WithoutFinalDot(std::string_view Name) {
+  return Name.ends_with('.') ? Name.substr(0, Name.size() - 1) : Name;
+}
+
 // One dNSName against the name asked: equal in any case, or a wildcard "*." that stands for
-// the whole first label of a name with at least as many labels again (no partial wildcard).
+// the whole first label of a name with at least as many labels again (no partial wildcard),
+// one final dot on either side left out.
 bool DnsMatches(std::string_view Pattern, std::string_view Name) {
+  Pattern = WithoutFinalDot(Pattern);
+  Name = WithoutFinalDot(Name);
   if (SameNoCase(Pattern, Name)) return true;
   if (Pattern.size() < 3 || Pattern.substr(0, 2) != "*.") return false;
   const auto Dot = Name.find('.');

@@ -68,6 +68,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "~ subjectAltName does not match a.b.wild.test\n"},
         TraceCase{"WildcardNotBare", Same, "wild.test",
                   "~ subjectAltName does not match wild.test\n"},
+        // An entry with its final dot covers the name without it; two dots are another name.
+        TraceCase{"DottedEntry", [](TTlsFacts& F) { F.Chain[0].DnsNames = {"good.test."}; },
+                  "good.test", "~host \"good.test\" matched cert's \"good.test.\"\n"},
+        TraceCase{"TwoDots", [](TTlsFacts& F) { F.Chain[0].DnsNames = {"good.test."}; },
+                  "good.test..", "~ subjectAltName does not match good.test..\n"},
         TraceCase{"IpAddress", Same, "127.0.0.1",
                   "~host \"127.0.0.1\" matched cert's IP address!\n"},
         TraceCase{"IpNotAsDnsName", [](TTlsFacts& F) { F.Chain[0].DnsNames = {"127.0.0.2"}; },
