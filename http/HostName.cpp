@@ -70,22 +70,36 @@ int ToALabel(const std::string& Utf8, std::string& Ascii) {
   return Code;
 }
 
+// What each byte is to an authority, looked up once a byte: every URL goes through both.
+struct TByteClasses {
+  bool Host[256] = {};       // a byte of a reg-name: unreserved or a sub-delimiter
+  bool Forbidden[256] = {};  // never in an authority: controls, space, DEL, "<>\^`{|}
+};
+
+constexpr TByteClasses MakeByteClasses() {
+  TByteClasses Classes;
+  for (int B = 0; B < 256; ++B) {
+    const char C = static_cast<char>(B);
+    Classes.Host[B] = (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9') ||
+                      std::string_view("-._~!$&'()*+,;=").find(C) != std::string_view::npos;
+    Classes.Forbidden[B] = B <= 0x20 || B == 0x7F ||
+                           std::string_view("\"<>\\^`{|}").find(C) != std::string_view::npos;
+  }
+  return Classes;
+}
+
+constexpr TByteClasses ByteClasses = MakeByteClasses();
+
 }  // namespace
 
 namespace HostName {
 
-bool IsHostByte(char C) {
-  if ((C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9')) return true;
-  return std::string_view("-._~!$&'()*+,;=").find(C) != std::string_view::npos;
-}
+bool IsHostByte(char C) { return ByteClasses.Host[static_cast<unsigned char>(C)]; }
 
 void CheckAuthority(std::string_view Part, std::string_view Url) {
-  for (const char C : Part) {
-    const auto Byte = static_cast<unsigned char>(C);
-    const bool Forbidden = Byte <= 0x20 || Byte == 0x7F ||
-                           std::string_view("\"<>\\^`{|}").find(C) != std::string_view::npos;
-    if (Forbidden) throw EHttpUrlError("Invalid character in URL: " + Shown(Url));
-  }
+  for (const char C : Part)
+    if (ByteClasses.Forbidden[static_cast<unsigned char>(C)])
+      throw EHttpUrlError("Invalid character in URL: " + Shown(Url));
 }
 
 std::string LookupName(std::string_view Host, std::string_view Url) {
