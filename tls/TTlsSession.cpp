@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <exception>
+#include <utility>
 
 #include "base/AsciiText.h"
 #include "tls/PinnedKey.h"
@@ -204,6 +206,9 @@ struct TTlsSession::TState {
   TTlsPhase Phase = TTlsPhase::tpHandshake;
   bool Starved = false;  // the last Read needed the wire: what OpenSSL holds is no record
   std::string FailText;
+  // A record's error met while draining, after plaintext the caller had still to take: it is
+  // the next Read's to raise.
+  std::exception_ptr Deferred;
   bool Offered = false;  // a cached session was offered; OfferedFacts are its pass's
   TTlsFacts OfferedFacts;
   SSL_SESSION* Pending = nullptr;  // arrived before this pass's check was known
@@ -473,6 +478,7 @@ void TTlsSession::Check() {
 
 TTlsWant TTlsSession::Read(char* Buffer, std::size_t Size, std::size_t& Got) {
   Got = 0;
+  if (F->Deferred) std::rethrow_exception(std::exchange(F->Deferred, nullptr));
   if (F->Ended()) return F->Phase == TTlsPhase::tpClosed ? TTlsWant::twClosed : TTlsWant::twCut;
   if (!F->Done()) throw ETlsError("no TLS session to read from", TTlsErrorKind::tkRecord);
   if (Size == 0) return TTlsWant::twDone;
@@ -492,8 +498,13 @@ TTlsWant TTlsSession::Read(char* Buffer, std::size_t Size, std::size_t& Got) {
       F->Starved = !F->Wire.InHand;
       break;
     }
-    const TTlsWant Ended = ReadFailed(Error);  // what came before it is the caller's first
-    if (Got == 0) return Ended;
+    if (Got == 0) return ReadFailed(Error);
+    // What came before the end or the bad record is the caller's first.
+    try {
+      ReadFailed(Error);
+    } catch (const ETlsError&) {
+      F->Deferred = std::current_exception();
+    }
     break;
   }
   F->Wire.InHand = false;

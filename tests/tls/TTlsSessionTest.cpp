@@ -291,6 +291,15 @@ TEST_F(TlsTest, PlaintextHeldInWholeRecordsIsReadWithoutMoreBytes) {
   EXPECT_FALSE(Client.Pending());
   Client.Received(Record.data() + 3, Record.size() - 3);
   EXPECT_EQ(ReadAll(Client), "three");
+  // A forged record behind a good one in the same delivery: the good one's plaintext first,
+  // the forgery's error at the next read.
+  Pass.Send("four");
+  const std::string Forged = Pass.Take() + std::string("\x17\x03\x03\x00\x20", 5) +
+                             std::string(32, 'x');
+  Client.Received(Forged.data(), Forged.size());
+  EXPECT_EQ(Client.Read(Block, sizeof Block, Got), TTlsWant::twDone);
+  EXPECT_EQ(std::string(Block, Got), "four");
+  EXPECT_EQ(Thrown([&] { Client.Read(Block, sizeof Block, Got); }), TTlsErrorKind::tkRecord);
 }
 
 TEST_F(TlsTest, CloseNotifyIsAnEndAndAnythingElseACut) {
