@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <ctime>
 
 #include "tls/CertificateTime.h"
 #include "tls/TTimeSpan.h"

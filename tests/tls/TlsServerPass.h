@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "tests/support/TestPki.h"
