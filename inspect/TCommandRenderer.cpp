@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "http/CredentialScope.h"
 #include "http/FixedLines.h"
+#include "http/HostName.h"
 #include "http/THttpUrl.h"
 #include "inspect/HttpText.h"
 
@@ -126,21 +128,21 @@ std::string HostUsed(const TExchangePass& P) { return P.Proxy.empty() ? P.HostUs
 
 namespace {
 
-// Whether the caller accepted this pass's leaf for its server after seeing it refused.
+// Whether the caller accepted this pass's leaf for its server after seeing it refused: the
+// server as the credential scope tells servers apart (443 when the URL names no port).
 bool LeafAccepted(const TExchangePass& P, const TTlsSettings& S) {
   if (!P.Tls || P.Tls->Chain.empty()) return false;
-  const TServer U = ServerOf(P);
-  std::string_view Host = U.Host;
-  if (Host.size() > 1 && Host.back() == '.') Host.remove_suffix(1);
-  return std::any_of(S.Accepted.begin(), S.Accepted.end(), [&](const TTlsAccepted& A) {
-    return A.Port == U.Port && SameNoCase(A.Host, Host) && A.Sha256 == P.Tls->Chain.front().Sha256;
-  });
+  const std::optional<TPassServer> U = CredentialScope::ServerOf(P.URL);
+  return U && std::any_of(S.Accepted.begin(), S.Accepted.end(), [&](const TTlsAccepted& A) {
+           return A.Port == U->Port && HostName::SameHost(A.Host, U->Host) &&
+                  A.Sha256 == P.Tls->Chain.front().Sha256;
+         });
 }
 
 }  // namespace
 
 std::string TCommandRenderer::TlsOptions(const TExchangePass& P, const TTlsSettings& S) {
-  if (P.URL.rfind("https:", 0) != 0) return "";
+  if (!StartsWithNoCase(P.URL, "https:")) return "";
   std::string Options;
   const bool Accepted = S.Verify && LeafAccepted(P, S);
   if (!S.Verify || Accepted || (P.Tls && P.Tls->VerifyWaived)) Options += " -k";

@@ -208,6 +208,11 @@ TEST(CommandRenderer, TlsOptionsWaiveNoMoreThanThePassDid) {
       {With(true, {{"a.test", 443, "AB:CD"}, {"a.test", 8443, "EF"}}), ""}};
   for (const auto& [Settings, Options] : Rows)
     EXPECT_EQ(TCommandRenderer::TlsOptions(P, Settings), Options);
+  // The scheme's own port, whatever case the scheme was typed in.
+  P.URL = "HTTPS://a.test/";
+  EXPECT_EQ(TCommandRenderer::TlsOptions(P, With(true, {{"a.test", 443, "AB:CD"}})),
+            " -k --pinnedpubkey sha256//K+y/=");
+  P.URL = "https://a.test:8443/";
   P.Tls->Chain[0].PublicKeySha256.clear();
   EXPECT_EQ(TCommandRenderer::TlsOptions(P, With(true, {Leaf})), " -k");
   P.URL = "http://a.test:8443/";
