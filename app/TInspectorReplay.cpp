@@ -39,6 +39,11 @@ QString Methods(const std::vector<THarEntry>& Entries) {
 TInspectorReplay::TInspectorReplay(TSource Source, TEvents Events, TWindowRun& Run, QWidget* Parent)
     : QObject(Parent), FSource(std::move(Source)), FEvents(std::move(Events)), FRun(Run), FDialogs(Parent) {}
 
+TInspectorReplay::~TInspectorReplay() {
+  // Not through SetRunning: its events would reach the inspector being destroyed.
+  if (FReplay != nullptr) FRun.Set(TWindowRun::TState::Idle);
+}
+
 void TInspectorReplay::Clear() {
   FResults.clear();
   FStoppedPass = -1;

@@ -41,6 +41,8 @@ class TInspectorReplay : public QObject {
   // Parent is the inspector, which owns this; the dialogs open over it. Run says a replay
   // runs, and one starts only while it is idle; it must outlive this.
   TInspectorReplay(TSource Source, TEvents Events, TWindowRun& Run, QWidget* Parent);
+  // Destroyed while its replay waits (its inspector closed): the window runs nothing any more.
+  ~TInspectorReplay() override;
 
   // The confirmation for replaying Chosen: its options, or none when the user cancels or
   // gives a base that is none (said in a box). The TLS settings are the caller's to add.

@@ -369,6 +369,7 @@ class TInspectorCompareTest : public InspectorWindowTest {
     Details->ReplaySelected(Options);
     QVERIFY(!Wire.Tripped && Details.isNull());
     QCOMPARE(Peer.Requests().size(), std::size_t{1});
+    QVERIFY(W<QAction>("OuvrirHar1")->isEnabled() && !W<QAction>("Arreter1")->isEnabled());
   }
 
   // --- Where the inspector opens, and its buttons in a narrow window ----------------------
