@@ -735,7 +735,9 @@ void TExchangeDetails::CopyCommands() {
   const QString Copied = Commands(Passes().front(), TlsSettingsOf ? &Tls : nullptr);
   QApplication::clipboard()->setText(Copied);
   // A certificate accepted after its refusal: the copied -k holds for its key alone.
-  const bool Pinned = Copied.contains("--pinnedpubkey");
+  // Asked of the TLS options alone: the URL and the header lines are the server's or a file's.
+  const bool Pinned = TlsSettingsOf && TCommandRenderer::TlsOptions(Passes().front(), Tls).find(
+                                           " --pinnedpubkey ") != std::string::npos;
   FCopy->setToolTip(Pinned ? QString::fromUtf8("Commande copi\u00e9e avec -k limit\u00e9 \u00e0 la "
                                                 "cl\u00e9 publique du certificat accept\u00e9 "
                                                 "(--pinnedpubkey)")
