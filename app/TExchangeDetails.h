@@ -143,8 +143,6 @@ class TExchangeDetails : public QWidget {
   // Puts Commands of the first pass on the clipboard.
   void CopyCommands();
 
- signals:
-
  protected:
   void showEvent(QShowEvent* Event) override;
 

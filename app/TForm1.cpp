@@ -388,8 +388,8 @@ TForm1::TOutcome TForm1::RunOnce(const QString& Url, const std::function<void()>
   FResuming = GoingOn;
   TOutcome Out{TWindowRun::TState::Request, nullptr};
   try {
-    // Going on from a refused pass, the inspector keeps it: it shows why the check was waived.
-    if (!GoingOn) FRecorder->Clear();
+    // Going on from a refused pass, the inspector keeps it: it shows why the check was waived
+    // (a new request's RunAction has cleared it).
     PrepareRequest(Url, Elsewhere);
     if (GoingOn)
       FRecorder->Continue(Request);

@@ -102,16 +102,21 @@ void RefuseOddFiles(const TTlsSettings& S) {
 TTlsPage::TTlsPage(const TFields& Fields, TWindow Window, const TTlsProgress& Progress, TWindowRun& Run)
     : FFields(Fields), FWindow(std::move(Window)), FProgress(Progress), FRun(Run) {}
 
-TTlsSettings TTlsPage::ForRequest(const QString& Url, bool Elsewhere) {
+TTlsSettings TTlsPage::Trusted() const {
   TTlsSettings S;
   S.Verify = FFields.Verify->isChecked();
   S.CaFile = PathOf(FFields.CaFile);
+  S.Accepted = FAccepted;
+  return S;
+}
+
+TTlsSettings TTlsPage::ForRequest(const QString& Url, bool Elsewhere) {
+  TTlsSettings S = Trusted();
   // Like the login, the client certificate is for the first server only.
   if (!Elsewhere) {
     S.CertFile = PathOf(FFields.CertFile);
     S.KeyFile = PathOf(FFields.KeyFile);
   }
-  S.Accepted = FAccepted;
   // What the files hold matters only to https; a plain request goes as it always did.
   RefuseOddFiles(S);
   if (Url.trimmed().startsWith("https:", Qt::CaseInsensitive)) CheckFiles(S);
@@ -121,10 +126,7 @@ TTlsSettings TTlsPage::ForRequest(const QString& Url, bool Elsewhere) {
 std::optional<TTlsSettings> TTlsPage::ForReplay() {
   // What to trust is the page's as it stands, checked as before a request; whose identity a
   // request carries (a client certificate) is not, as the login is not.
-  TTlsSettings S;
-  S.Verify = FFields.Verify->isChecked();
-  S.CaFile = PathOf(FFields.CaFile);
-  S.Accepted = FAccepted;
+  TTlsSettings S = Trusted();
   try {
     RefuseOddFiles(S);
     CheckFiles(S);

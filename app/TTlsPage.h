@@ -70,6 +70,8 @@ class TTlsPage {
   const std::vector<TTlsAccepted>& Accepted() const { return FAccepted; }
 
  private:
+  // What a request and a replay alike trust: the check, the CA file, the certificates accepted.
+  TTlsSettings Trusted() const;
   void CheckFiles(TTlsSettings& Settings);
   std::string PassphraseFor(const std::string& KeyFile);
 
