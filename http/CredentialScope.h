@@ -10,7 +10,6 @@
 
 #include "base/AsciiText.h"
 #include "http/HostName.h"
-#include "http/HttpChars.h"
 #include "http/HttpErrors.h"
 #include "http/THttpUrl.h"
 

@@ -34,20 +34,6 @@ std::size_t Utf8Length(std::string_view Text) {
   return Length;
 }
 
-std::string PercentDecoded(std::string_view S) {
-  std::string Out;
-  for (std::size_t I = 0; I < S.size(); ++I) {
-    const bool Escape =
-        S[I] == '%' && I + 2 < S.size() && HexDigit(S[I + 1]) >= 0 && HexDigit(S[I + 2]) >= 0;
-    if (!Escape) {
-      Out += S[I];
-      continue;
-    }
-    Out += static_cast<char>(HexDigit(S[I + 1]) * 16 + HexDigit(S[I + 2]));
-    I += 2;
-  }
-  return Out;
-}
 
 // The A-label libidn2 gives for Utf8 (already ASCII-free of "%"): non-transitional UTS #46
 // processing first, which keeps "ß" and the joiners as IDNA 2008 letters; when that refuses
@@ -93,6 +79,21 @@ constexpr TByteClasses ByteClasses = MakeByteClasses();
 }  // namespace
 
 namespace HostName {
+
+std::string PercentDecoded(std::string_view S) {
+  std::string Out;
+  for (std::size_t I = 0; I < S.size(); ++I) {
+    const bool Escape =
+        S[I] == '%' && I + 2 < S.size() && HexDigit(S[I + 1]) >= 0 && HexDigit(S[I + 2]) >= 0;
+    if (!Escape) {
+      Out += S[I];
+      continue;
+    }
+    Out += static_cast<char>(HexDigit(S[I + 1]) * 16 + HexDigit(S[I + 2]));
+    I += 2;
+  }
+  return Out;
+}
 
 bool IsHostByte(char C) { return ByteClasses.Host[static_cast<unsigned char>(C)]; }
 

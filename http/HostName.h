@@ -10,6 +10,9 @@
 
 namespace HostName {
 
+// S with every "%" and two hexadecimal digits made the byte they write; any other "%" stays.
+std::string PercentDecoded(std::string_view S);
+
 // Whether C may stand in a host name as it is sent: an RFC 3986 reg-name's unreserved and
 // sub-delims characters (letters, digits, "-._~!$&'()*+,;="). "%", ":", "@", "/", brackets,
 // blanks, controls and bytes outside ASCII never reach the request line or the Host line.

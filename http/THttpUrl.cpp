@@ -42,18 +42,6 @@ std::size_t SchemeLength(std::string_view Text) {
   return 0;
 }
 
-std::string PercentDecoded(std::string_view S) {
-  std::string Out;
-  for (std::size_t I = 0; I < S.size(); ++I) {
-    if (S[I] == '%' && I + 2 < S.size() && IsHex(S[I + 1]) && IsHex(S[I + 2])) {
-      Out += static_cast<char>(HexDigit(S[I + 1]) * 16 + HexDigit(S[I + 2]));
-      I += 2;
-    } else {
-      Out += S[I];
-    }
-  }
-  return Out;
-}
 
 // The host as it is looked up (see HostName::LookupName), the name as typed kept beside it;
 // the authority written again around a host that changed. An IP literal stays as written.
@@ -65,7 +53,7 @@ void ReadHost(std::string_view Text, THttpUrl& Url) {
   if (Url.Host.empty() || Url.Host[0] == '[') return;
   std::string Name = HostName::LookupName(Url.Host, Text);
   if (Name == Url.Host) return;
-  if (Url.Host.find('%') != std::string::npos) Url.UnicodeHost = PercentDecoded(Url.Host);
+  if (Url.Host.find('%') != std::string::npos) Url.UnicodeHost = HostName::PercentDecoded(Url.Host);
   Url.Host = std::move(Name);
   Url.Authority = (Url.HasUserInfo ? Url.UserInfo + "@" : std::string()) + Url.Host +
                   (Url.HasPort ? ":" + Url.PortText : std::string());
@@ -281,13 +269,13 @@ std::string THttpUrl::Target() const {
 }
 
 std::string THttpUrl::User() const {
-  return PercentDecoded(std::string_view(UserInfo).substr(0, UserInfo.find(':')));
+  return HostName::PercentDecoded(std::string_view(UserInfo).substr(0, UserInfo.find(':')));
 }
 
 std::string THttpUrl::Password() const {
   const auto Colon = UserInfo.find(':');
   return Colon == std::string::npos ? std::string()
-                                    : PercentDecoded(std::string_view(UserInfo).substr(Colon + 1));
+                                    : HostName::PercentDecoded(std::string_view(UserInfo).substr(Colon + 1));
 }
 
 std::string THttpUrl::RequestTarget() const { return EncodeTarget(Target()); }
