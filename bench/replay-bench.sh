@@ -6,7 +6,7 @@
 #   bench/replay-bench.sh [N ...]        entry counts (default: 500 2000)
 # Environment: BENCH_BUILD (build), the tree whose replay_bench and orrery-cli are run;
 #              BENCH_WRAP, a command the window's run goes under (perf record -g -o FILE);
-#              BENCH_ROUNDS (3).
+#              BENCH_ROUNDS (3); BENCH_KEEP, a path the generated HAR is copied to.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${BENCH_BUILD:-build}
@@ -72,7 +72,9 @@ for n in "${COUNTS[@]}"; do
   har "$n" > "$DIR/r$n.har"
   [ -z "${BENCH_KEEP:-}" ] || cp "$DIR/r$n.har" "$BENCH_KEEP"
   for r in $(seq "$ROUNDS"); do
-    line=$(QT_QPA_PLATFORM=offscreen ${BENCH_WRAP:-} "$BUILD/bench/replay_bench" "$DIR/r$n.har")
+    # An entry not replayed makes replay_bench exit 1: its line is still the round's result.
+    line=$(QT_QPA_PLATFORM=offscreen ${BENCH_WRAP:-} "$BUILD/bench/replay_bench" "$DIR/r$n.har") ||
+      line="$line exit=$?"
     start=$(date +%s%N)
     "$BUILD/cli/orrery-cli" --replay "$DIR/r$n.har" > "$DIR/cli.out" 2>&1 || true
     cli_ms=$((($(date +%s%N) - start) / 1000000))

@@ -98,7 +98,7 @@ int ResolveWithGetAddrInfo(const std::string& name, int family,
     if ((ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) ||
         (ai->ai_family == AF_INET6 && ai->ai_addrlen >= sizeof(sockaddr_in6))) {
       std::memcpy(&e, ai->ai_addr, std::min<std::size_t>(ai->ai_addrlen, sizeof e));
-      AddEndpoint(endpoints, e, family);
+      endpoints.push_back(e);  // filtered and made unique by the caller, as a resolver's are
     }
   }
   if (list != nullptr && list->ai_canonname != nullptr) canonicalName = list->ai_canonname;
