@@ -57,6 +57,13 @@ class THttpObserver {
   // The owner answered: Host is the one it named, empty when it named none (or when the pass
   // goes through a proxy, which is looked up again whatever it named).
   virtual void HostAnswered(THttpTime, std::string_view /*Host*/) {}
+  // A connect attempt starts, to Address (bare: "::1", "127.0.0.1") and Port. A name with
+  // several addresses makes several attempts, staggered and overlapping; the one that wins is
+  // told by Connected, every other by TryEnded.
+  virtual void Trying(THttpTime, std::string_view /*Address*/, int /*Port*/) {}
+  // An attempt that did not become the connection ended: it failed with the socket error
+  // Error, or it was closed unfinished (Error 0) because another won or all were given up.
+  virtual void TryEnded(THttpTime, std::string_view /*Address*/, int /*Port*/, int /*Error*/) {}
   // The connection stands, to Name (host or proxy) at Address and Port.
   virtual void Connected(THttpTime, std::string_view /*Name*/, std::string_view /*Address*/,
                          int /*Port*/) {}

@@ -41,6 +41,24 @@ struct THostQuestion {
   std::string Host;
 };
 
+// One connect attempt of a pass, in the order the attempts started: a name with several
+// addresses is tried address after address (IPv6 first, the families interleaved), the next
+// one started when the one before failed or had not connected within 250 ms.
+struct TConnectTry {
+  enum class TOutcome : std::uint8_t {
+    Running,    // neither connected nor failed yet
+    Connected,  // the attempt that won: the pass's connection
+    Failed,     // refused, unreachable or otherwise failed (Error tells)
+    Abandoned   // closed unfinished: another attempt won, or the time-out or a stop ended all
+  };
+  std::string Address;  // bare, as the socket took it: "::1", "127.0.0.1"
+  int Port = 0;
+  double Started = 0;           // milliseconds from the pass's start
+  std::optional<double> Ended;  // likewise; unset while it runs
+  TOutcome Outcome = TOutcome::Running;
+  int Error = 0;  // the socket error of a failed attempt, 0 otherwise
+};
+
 // What a span of a pass stands for. skQuestion is the time the owner was asked for another
 // host after a failed look-up: it belongs to no stage of the exchange. skTls, the TLS
 // handshake after the connection, exists only for a pass that made one.
@@ -97,6 +115,9 @@ struct TExchangePass {
   // Set when the look-up failed and the owner was asked for another host; the time the
   // question was open belongs to no stage of the exchange.
   std::optional<THostQuestion> HostQuestion;
+
+  // Every connect attempt, in the order they started; empty for a pass that made none.
+  std::vector<TConnectTry> Attempts;
 
   std::chrono::system_clock::time_point StartedAt;  // wall clock, for dates
   std::chrono::steady_clock::time_point Started;    // monotonic, for durations
