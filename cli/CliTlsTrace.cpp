@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "base/AsciiText.h"
+#include "platform/InetText.h"
 #include "tls/CertificateTime.h"
 #include "tls/TTlsReason.h"
 
@@ -64,10 +65,10 @@ std::string CurlCertificateDate(std::int64_t Seconds) { return CertificateTime::
 
 std::string SubjectAltNameLine(const TTlsCertificate& Leaf, std::string_view NameAsked) {
   const std::string Name(NameAsked);
-  in_addr Ip{};
-  if (::inet_pton(AF_INET, Name.c_str(), &Ip) == 1) {
-    const bool Found =
-        std::find(Leaf.IpAddresses.begin(), Leaf.IpAddresses.end(), Name) != Leaf.IpAddresses.end();
+  in6_addr Ip{};
+  if (::inet_pton(AF_INET, Name.c_str(), &Ip) == 1 || ::inet_pton(AF_INET6, Name.c_str(), &Ip) == 1) {
+    const bool Found = std::any_of(Leaf.IpAddresses.begin(), Leaf.IpAddresses.end(),
+                                   [&](const std::string& A) { return win::SameAddress(A, Name); });
     return Found ? " subjectAltName: host \"" + Name + "\" matched cert's IP address!"
                  : " subjectAltName does not match " + Name;
   }

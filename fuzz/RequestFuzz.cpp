@@ -3,7 +3,7 @@
 // Either the request is refused with an Exception before anything is sent, or the header
 // block is well formed: every line ends in CR LF and holds no other CR, LF or NUL, each
 // caller value arrives whole, the port fits 16 bits, the request target holds no CR, LF,
-// NUL or blank, and the host is an ASCII name. A Location resolved against the request's
+// NUL or blank, and the host is an ASCII name or a bare IPv6 address. A Location resolved against the request's
 // URL is an absolute URL of a known scheme or an error, and one without a server keeps the
 // request's host and port.
 //
@@ -184,9 +184,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   Require(Http->Port > 0 && Http->Port <= 65535, "the port does not fit 16 bits (or is 0)",
           [&] { return std::to_string(Http->Port) + " from " + Escaped(OriginalURL); });
   RequireWellFormedTarget(Http->RequestPath, "RequestPath");
-  // What is looked up and sent in Host is an ASCII name: any other byte came through the
-  // authority or the A-label conversion unchecked.
-  Require(std::all_of(Http->Host.begin(), Http->Host.end(), HostName::IsHostByte),
+  // What is looked up and sent in Host is an ASCII name or a bare IPv6 address: any other
+  // byte came through the authority, the literal or the A-label conversion unchecked.
+  Require(HostName::IsAddress6(Http->Host) ||
+              std::all_of(Http->Host.begin(), Http->Host.end(), HostName::IsHostByte),
           "the host holds a byte no name holds",
           [&] { return Escaped(Http->Host) + " from " + Escaped(OriginalURL); });
   const THttpUrl Given = THttpUrl::SplitUser(OriginalURL);

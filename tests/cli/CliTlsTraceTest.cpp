@@ -75,6 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "good.test..", "~ subjectAltName does not match good.test..\n"},
         TraceCase{"IpAddress", Same, "127.0.0.1",
                   "~host \"127.0.0.1\" matched cert's IP address!\n"},
+        TraceCase{"Ipv6Address", [](TTlsFacts& F) { F.Chain[0].IpAddresses = {"::1"}; }, "::1",
+                  "~host \"::1\" matched cert's IP address!\n"},
         TraceCase{"IpNotAsDnsName", [](TTlsFacts& F) { F.Chain[0].DnsNames = {"127.0.0.2"}; },
                   "127.0.0.2", "~ subjectAltName does not match 127.0.0.2\n"},
         TraceCase{"NoAlpn", [](TTlsFacts& F) { F.Alpn.clear(); }, "good.test",

@@ -189,6 +189,12 @@ TTestPki::TTestPki() {
   TCertPlan Address = Leaf("127.0.0.1");
   Address.AltNames = "IP:127.0.0.1,IP:::1";
   Make(Ip, "127.0.0.1", Address, EcKey(), &Intermediate, &Intermediate);
+  TCertPlan Loopback6 = Leaf("::1");
+  Loopback6.AltNames = "IP:::1";
+  Make(Ip6, "::1", Loopback6, EcKey(), &Intermediate, &Intermediate);
+  TCertPlan Label = Leaf("xn--bcher-kva.test");
+  Label.AltNames = "DNS:xn--bcher-kva.test";
+  Make(ALabel, "xn--bcher-kva.test", Label, EcKey(), &Intermediate, &Intermediate);
   // No key usage: with one that lacks keyCertSign, OpenSSL would not take it as self-signed.
   Make(SelfSigned, "self.test", Leaf("self.test"), EcKey(), nullptr, nullptr);
   Make(Untrusted, "untrusted.test", Leaf("untrusted.test"), EcKey(), &Stranger, &Stranger);

@@ -39,6 +39,8 @@ class TTestPki {
   TPkiCert Wildcard;     // *.wild.test, asked as a.wild.test
   TPkiCert Dotted;       // dotted.test, its one DNS name written with the final dot
   TPkiCert Ip;           // IP addresses 127.0.0.1 and ::1, no DNS name
+  TPkiCert Ip6;          // the IPv6 address ::1 alone
+  TPkiCert ALabel;       // xn--bcher-kva.test, the A-label of bücher.test
   TPkiCert SelfSigned;   // self.test, signed by itself; its chain is itself alone
   TPkiCert Untrusted;    // untrusted.test, issued by the untrusted root; chain: leaf + that root
   TPkiCert LeafOnly;     // leafonly.test, issued by the intermediate; chain: the leaf alone
