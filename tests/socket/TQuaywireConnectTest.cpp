@@ -68,7 +68,7 @@ TEST_F(SocketTest, ConnectByHostNameReportsEveryStageInOrder) {
   EXPECT_TRUE(C.Connected);
   EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Off", "(OnHostResolved)",
                         "Timer On", "(OnConnect)", "Timer Off"}));
-  EXPECT_EQ(C.RemoteAddress.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+  EXPECT_EQ(C.RemoteAddress.Ipv4.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
 }
 
 TEST_F(SocketTest, ConnectByDottedAddressSkipsTheLookUp) {
@@ -263,7 +263,7 @@ TEST_F(SocketTest, ProxyTakesPrecedenceOverHostAndPort) {
   C.Connect();
   EXPECT_TRUE(C.Connected);
   EXPECT_EQ(Dns.Calls, 0);
-  EXPECT_EQ(ntohs(C.RemoteAddress.sin_port), Peer.Port());
+  EXPECT_EQ(ntohs(C.RemoteAddress.Ipv4.sin_port), Peer.Port());
 }
 
 TEST_F(SocketTest, CancelDuringTheConnectWait) {
