@@ -137,6 +137,15 @@ std::string Canonical(std::string_view Host) {
   return AsciiLowered(Name);
 }
 
+bool IsAddress6(std::string_view Host) {
+  in6_addr Bytes{};
+  return win::ParseInet6(Host, Bytes);
+}
+
+std::string InAuthority(const std::string& Host) {
+  return IsAddress6(Host) ? "[" + Host + "]" : Host;
+}
+
 bool SameHost(std::string_view A, std::string_view B) { return Canonical(A) == Canonical(B); }
 
 std::string Shown(std::string_view Text) {

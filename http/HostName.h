@@ -41,6 +41,12 @@ std::string LookupName(std::string_view Host, std::string_view Url);
 std::string Canonical(std::string_view Host);
 bool SameHost(std::string_view A, std::string_view B);
 
+// Whether Host is an IPv6 address as a look-up takes it: bare, without brackets or zone.
+bool IsAddress6(std::string_view Host);
+// Host as an authority or a URL writes it: an IPv6 address in brackets ("[::1]"), any other
+// host unchanged. Every writer of a host into a URL, a Host line or a request line uses it.
+std::string InAuthority(const std::string& Host);
+
 // Text as an error message shows it: controls, DEL and bytes that are no UTF-8 as \xNN,
 // bidirectional controls as
 // their marks (base/BidiText.h), so that it cannot hide or reorder what it names.

@@ -14,8 +14,9 @@ class EHttpError : public Exception {
   using Exception::Exception;
 };
 
-// The URL or a Location cannot be requested: empty, a bad port, an IPv6 literal, a
-// control character ("Invalid port in URL: 0", "IPv6 addresses are not supported: [::1]"),
+// The URL or a Location cannot be requested: empty, a bad port, an IP literal that does not
+// read or has a zone, a control character ("Invalid port in URL: 0", "IPv6 zone identifiers
+// are not supported: [fe80::1%25eth0]"),
 // a port that is no number at all, in the conversion's words ("'abc' is not a valid
 // integer value").
 class EHttpUrlError : public EHttpError {

@@ -5,6 +5,7 @@
 #include "http/HostName.h"
 #include "http/HttpChars.h"
 #include "http/HttpErrors.h"
+#include "platform/InetText.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ std::size_t SchemeLength(std::string_view Text) {
 
 
 // The host as it is looked up (see HostName::LookupName), the name as typed kept beside it;
-// the authority written again around a host that changed. An IP literal stays as written.
+// the authority written again around a host that changed.
 void ReadHost(std::string_view Text, THttpUrl& Url) {
   // The port has its own check, which names it (PortNumber).
   HostName::CheckAuthority(Url.UserInfo, Text);
@@ -55,12 +56,34 @@ void ReadHost(std::string_view Text, THttpUrl& Url) {
   if (Name == Url.Host) return;
   if (Url.Host.find('%') != std::string::npos) Url.UnicodeHost = HostName::PercentDecoded(Url.Host);
   Url.Host = std::move(Name);
-  Url.Authority = (Url.HasUserInfo ? Url.UserInfo + "@" : std::string()) + Url.Host +
-                  (Url.HasPort ? ":" + Url.PortText : std::string());
+}
+
+// Why HostPort, which starts with "[", holds no IP literal (RFC 3986, 3.2.2) this component
+// connects to; "" when it does, Address then holding the address in its canonical text
+// (RFC 5952), as curl sends it. A zone identifier (RFC 6874) names an interface of this
+// machine, which a URL sent to a server or kept in a recording cannot carry: refused with
+// words of its own, as is the IPvFuture form, which no socket speaks.
+std::string LiteralFault(std::string_view HostPort, std::string& Address) {
+  const auto Close = HostPort.find(']');
+  const bool PortNext =
+      Close != Npos && (Close + 1 == HostPort.size() || HostPort[Close + 1] == ':');
+  const std::string Shown = HostName::Shown(PortNext ? HostPort.substr(0, Close + 1) : HostPort);
+  if (!PortNext) return "Invalid IPv6 address in URL: " + Shown;
+  const std::string_view Inside = HostPort.substr(1, Close - 1);
+  if (!Inside.empty() && (Inside[0] == 'v' || Inside[0] == 'V'))
+    return "IPvFuture addresses are not supported: " + Shown;
+  in6_addr Bytes{};
+  const auto Percent = Inside.find('%');
+  if (!win::ParseInet6(Inside.substr(0, Percent), Bytes))
+    return "Invalid IPv6 address in URL: " + Shown;
+  if (Percent != Npos) return "IPv6 zone identifiers are not supported: " + Shown;
+  Address = win::FormatInet6(Bytes);
+  return {};
 }
 
 // Cuts the authority that starts at From (ending at "/", "?", "#" or the end) into Url,
-// and returns where the path starts.
+// and returns where the path starts. An IP literal that does not read is refused, unless
+// KeepLiteral: the host and port are then the host as written.
 std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url,
                           bool KeepLiteral = false) {
   std::size_t End = From;
@@ -74,14 +97,13 @@ std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url
     HostPort.remove_prefix(At + 1);
   }
   std::size_t PortFrom = 0;
+  std::string Address;
   if (!HostPort.empty() && HostPort[0] == '[') {
-    const auto Close = HostPort.find(']');
-    if (!KeepLiteral)
-      throw EHttpUrlError("IPv6 addresses are not supported: " +
-                          std::string(HostPort.substr(0, Close == Npos ? Close : Close + 1)));
-    const bool PortNext =
-        Close != Npos && (Close + 1 == HostPort.size() || HostPort[Close + 1] == ':');
-    PortFrom = PortNext ? Close + 1 : HostPort.size();
+    HostName::CheckAuthority(Url.UserInfo, Text);
+    HostName::CheckAuthority(HostPort, Text);
+    const std::string Fault = LiteralFault(HostPort, Address);
+    if (!Fault.empty() && !KeepLiteral) throw EHttpUrlError(Fault);
+    PortFrom = Fault.empty() ? HostPort.find(']') + 1 : HostPort.size();
   }
   const auto Colon = HostPort.find(':', PortFrom);
   Url.Host.assign(HostPort.substr(0, Colon));
@@ -89,7 +111,15 @@ std::size_t TakeAuthority(std::string_view Text, std::size_t From, THttpUrl& Url
     Url.HasPort = true;
     Url.PortText.assign(HostPort.substr(Colon + 1));
   }
-  ReadHost(Text, Url);
+  if (Address.empty()) {
+    ReadHost(Text, Url);
+  } else {
+    Url.Host = Url.UnicodeHost = std::move(Address);
+  }
+  const std::string Written = HostName::InAuthority(Url.Host);
+  if (HostPort.substr(0, Colon) != Written)
+    Url.Authority = (Url.HasUserInfo ? Url.UserInfo + "@" : std::string()) + Written +
+                    (Url.HasPort ? ":" + Url.PortText : std::string());
   return End;
 }
 
@@ -113,7 +143,8 @@ std::string Merged(const THttpUrl& Base, const std::string& Path) {
   return Slash == std::string::npos ? Path : Base.Path.substr(0, Slash + 1) + Path;
 }
 
-// An RFC 3986 reference; an IPv6 literal refused unless KeepLiteral (see SplitServer).
+// An RFC 3986 reference; an IP literal that does not read refused unless KeepLiteral (see
+// SplitServer).
 THttpUrl SplitRfc3986(std::string_view Text, bool KeepLiteral) {
   THttpUrl Url;
   std::size_t At = 0;
@@ -249,7 +280,7 @@ int THttpUrl::ServerPort() const {
 
 bool THttpUrl::NamesWebServer() const {
   if (!HasAuthority || !IsWebScheme(Scheme) || Host.empty()) return false;
-  if (Host[0] == '[' && (Host.size() < 3 || Host.find(']') != Host.size() - 1)) return false;
+  if (Host[0] == '[') return false;
   try {
     PortNumber();
   } catch (const EHttpUrlError&) {
@@ -316,17 +347,19 @@ bool THttpUrl::IsWebScheme(std::string_view Scheme) {
 }
 
 std::string THttpUrl::HostValue(const std::string& Host, int Port) {
-  return Port == 80 ? Host : Host + ":" + std::to_string(Port);
+  const std::string Written = HostName::InAuthority(Host);
+  return Port == 80 ? Written : Written + ":" + std::to_string(Port);
 }
 
 std::string THttpUrl::AbsoluteForm(std::string_view Scheme, const std::string& Host, int Port,
                                    const std::string& Target) {
   const std::string S = Scheme.empty() ? std::string("http") : std::string(Scheme);
   const bool Own = Port == OwnPort(S);
-  return S + "://" + Host + (Own ? std::string() : ":" + std::to_string(Port)) + Target;
+  return S + "://" + HostName::InAuthority(Host) + (Own ? std::string() : ":" + std::to_string(Port)) + Target;
 }
 
 void THttpUrl::CheckHost(const std::string& Host) {
+  if (HostName::IsAddress6(Host)) return;
   for (const char C : Host)
     if (!HostName::IsHostByte(C)) throw EHttpUrlError("Invalid host in URL: " + Host);
 }

@@ -22,7 +22,8 @@ class THttpUrl {
   std::string UserInfo;  // still percent-encoded
   // The host as it is looked up and sent: as written when it is ASCII without "%", else
   // percent-decoded and, for a name outside ASCII, its A-label ("xn--bcher-kva.test" for
-  // "bücher.test"); an IP literal in brackets as written. Authority and Text() carry it.
+  // "bücher.test"); an IPv6 literal without its brackets, in its canonical text ("::1" for
+  // "[0:0::1]"). Authority and Text() carry it, the address in brackets.
   std::string Host;
   // The host as typed, its percent-encoding decoded ("bücher.test"): for showing beside Host.
   std::string UnicodeHost;
@@ -39,16 +40,18 @@ class THttpUrl {
 
   // The three splits refuse alike an authority with a byte RFC 3986 does not allow in it
   // (HostName::CheckAuthority), a host that is no name once read, and a name that has no
-  // A-label (HostName::LookupName), as an EHttpUrlError naming the text.
+  // A-label (HostName::LookupName), as an EHttpUrlError naming the text. An IP literal is
+  // an IPv6 address in brackets, the port after its "]" (RFC 3986, 3.2.2).
   //
-  // A URL the user gives (the lenient reading above). Refuses an IPv6 literal.
+  // A URL the user gives (the lenient reading above). Refuses an IP literal that does not
+  // read ("[::1", "[1::2::3]", "[::1]x"), an IPvFuture one ("[v1.x]") and one with a zone
+  // identifier ("[fe80::1%25eth0]"), each with words of its own.
   static THttpUrl SplitUser(std::string_view Text);
-  // An RFC 3986 URI reference. Refuses an IPv6 literal.
+  // An RFC 3986 URI reference. Refuses the IP literals SplitUser refuses.
   static THttpUrl SplitReference(std::string_view Text);
-  // An RFC 3986 URI reference whose IPv6 literal is kept in its brackets as the host
-  // ("[::1]"), the port after its "]": what a recording or a replay's base may name, to be
-  // compared and rebased, never connected to. A "[" without its "]" or followed by other
-  // text than a port leaves the whole of the host and port as the host.
+  // An RFC 3986 URI reference as a recording or a replay's base may name it, to be compared
+  // and rebased: an IP literal that does not read is kept, the whole of the host and port
+  // as the host ("[::1", "[fe80::1%25e]"), and names no web server.
   static THttpUrl SplitServer(std::string_view Text);
   // Reference resolved against Base (an absolute URL) and written out again without its
   // fragment, scheme in lower case. A reference whose scheme is the base's and that names
@@ -69,7 +72,7 @@ class THttpUrl {
   // Refuses what PortNumber refuses.
   int ServerPort() const;
   // Whether the URL names a web server: the scheme http or https, a host that is not
-  // empty (a literal closed by its "]" alone), and a port that is empty or 1-65535.
+  // empty nor an IP literal that did not read, and a port that is empty or 1-65535.
   bool NamesWebServer() const;
   // The authority without its user information.
   std::string HostPort() const;
@@ -92,13 +95,15 @@ class THttpUrl {
   static bool IsKnownScheme(std::string_view Scheme);
   // Whether Scheme (any case) is http or https.
   static bool IsWebScheme(std::string_view Scheme);
-  // The Host line's value: the host, with ":" and the port when the port is not 80.
+  // The Host line's value: the host (an IPv6 address in brackets), with ":" and the port
+  // when the port is not 80.
   static std::string HostValue(const std::string& Host, int Port);
-  // The absolute form a proxy needs: scheme (http when none), "://", host, the port when it
-  // is not the scheme's own, then Target.
+  // The absolute form a proxy needs: scheme (http when none), "://", host (an IPv6 address
+  // in brackets), the port when it is not the scheme's own, then Target.
   static std::string AbsoluteForm(std::string_view Scheme, const std::string& Host, int Port,
                                   const std::string& Target);
   // Refuses a host with a byte HostName::IsHostByte does not allow: one that would break the
-  // request line or the Host line, or that is not the A-label of a name.
+  // request line or the Host line, or that is not the A-label of a name. An IPv6 address,
+  // bare, is a host.
   static void CheckHost(const std::string& Host);
 };

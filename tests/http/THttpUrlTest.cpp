@@ -60,9 +60,22 @@ const UserCase UserCases[] = {
     {"user:pa%3Ass@h.test:81/x", "", "h.test", "81", "/x", "user", "pa:ss"},
     {"http://u%40x@h.test/", "http", "h.test", "", "/", "u@x", ""},
     {"http://a@b@h.test/", "http", "h.test", "", "/", "a@b", ""},
+    // IP literals: the address bare, in its canonical text.
+    {"http://[::1]:8080/", "http", "::1", "8080", "/", "", ""},
+    {"u@[2001:DB8:0:0::1]/x", "", "2001:db8::1", "", "/x", "u", ""},
+    {"[::ffff:1.2.3.4]", "", "::ffff:1.2.3.4", "", "/", "", ""},
+    {"http://[::1]:/", "http", "::1", "", "/", "", ""},
     // Refused.
-    {"http://[::1]:8080/", "", "", "", "", "", "", "IPv6 addresses are not supported: [::1]"},
-    {"[fe80::1]/x", "", "", "", "", "", "", "IPv6 addresses are not supported: [fe80::1]"},
+    {"http://[::1/", "", "", "", "", "", "", "Invalid IPv6 address in URL: [::1"},
+    {"http://[1::2::3]/", "", "", "", "", "", "", "Invalid IPv6 address in URL: [1::2::3]"},
+    {"http://[::1]x/", "", "", "", "", "", "", "Invalid IPv6 address in URL: [::1]x"},
+    {"[g::]/", "", "", "", "", "", "", "Invalid IPv6 address in URL: [g::]"},
+    {"http://[1.2.3.4]/", "", "", "", "", "", "", "Invalid IPv6 address in URL: [1.2.3.4]"},
+    {"http://[]/", "", "", "", "", "", "", "Invalid IPv6 address in URL: []"},
+    {"http://[v1.x]/", "", "", "", "", "", "", "IPvFuture addresses are not supported: [v1.x]"},
+    {"http://[fe80::1%25eth0]:8/", "", "", "", "", "", "",
+     "IPv6 zone identifiers are not supported: [fe80::1%25eth0]"},
+    {"http://[::1]:99999/", "", "", "", "", "", "", "Invalid port in URL: 99999"},
     {"http://h.test:70000/", "", "", "", "", "", "", "Invalid port in URL: 70000"},
     {"http://h.test:0/", "", "", "", "", "", "", "Invalid port in URL: 0"},
     {"http://h.test:8x/", "", "", "", "", "", "", "'8x' is not a valid integer value"},
@@ -161,7 +174,10 @@ const ResolveCase ResolveCases[] = {
     {Page, "ftp:x", "No server in URL: ftp:x"},
     {Page, "http:///x", "No server in URL: http:///x"},
     {Page, "//:81/x", "No server in URL: http://:81/x"},
-    {Page, "//[::1]/x", "IPv6 addresses are not supported: [::1]"},
+    {Page, "//[0:0::1]/x", "http://[::1]/x"},
+    {Page, "https://[::1]:8443/x", "https://[::1]:8443/x"},
+    {"http://[::1]:8/d/p", "q", "http://[::1]:8/d/q"},
+    {Page, "//[::1/x", "Invalid IPv6 address in URL: [::1"},
     {"http://h.test", "a", "http://h.test/a"},
 };
 
@@ -180,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(References, Resolution, ::testing::ValuesIn(ResolveCase
 TEST(UrlErrors, HaveTheirOwnClasses) {
   EXPECT_THROW(THttpUrl::Resolve(Page, "javascript:x"), EHttpSchemeError);
   EXPECT_THROW(THttpUrl::SchemePort("HTTPS"), EHttpSchemeError);
-  EXPECT_THROW(THttpUrl::SplitUser("http://[::1]/"), EHttpUrlError);
+  EXPECT_THROW(THttpUrl::SplitUser("http://[fe80::1%25e]/"), EHttpUrlError);
   EXPECT_THROW(THttpUrl::SplitUser("h:99999").PortNumber(), EHttpUrlError);
   EXPECT_THROW(THttpUrl::CheckHost("a b"), EHttpUrlError);
 }
@@ -193,8 +209,8 @@ TEST(ServerUrl, NamesItsServer) {
       {"HTTPS://u:p@H.test/x?q=1#f", "https", "H.test", 443, "H.test", "/x?q=1"},
       {"http://h.test:8080?q", "http", "h.test", 8080, "h.test:8080", "/?q"},
       {"http://h.test:/", "http", "h.test", 80, "h.test:", "/"},
-      {"http://[::1]:9/p", "http", "[::1]", 9, "[::1]:9", "/p"},
-      {"https://[fe80::1%25e]", "https", "[fe80::1%25e]", 443, "[fe80::1%25e]", "/"},
+      {"http://[::1]:9/p", "http", "::1", 9, "[::1]:9", "/p"},
+      {"https://[fe80::1%25e]", "", "", 0, "[fe80::1%25e]", "/"},
       // No web server: what is not there, and a literal or port that does not read.
       {"ftp://f.test/", "", "", 0, "f.test", "/"}, {"http:/x", "", "", 0, "", "/x"},
       {"h.test/x", "", "", 0, "", "/h.test/x"}, {"http:///x", "", "", 0, "", "/x"},
@@ -246,7 +262,9 @@ const NameCase NameCases[] = {
     // ASCII stays byte for byte; a percent-encoded ASCII name is read.
     {'U', "http://NAME.test./", "NAME.test.", "NAME.test.", "http://NAME.test./"},
     {'R', "http://h%2Etest/", "h.test", "h.test", "http://h.test/"},
-    {'S', "http://[0:0::1]:8/", "[0:0::1]", "[0:0::1]", "http://[0:0::1]:8/"},
+    {'S', "http://[0:0::1]:8/", "::1", "::1", "http://[::1]:8/"},
+    {'U', "http://u@[::FFFF:7F00:1]:8/", "::ffff:127.0.0.1", "::ffff:127.0.0.1",
+     "http://u@[::ffff:127.0.0.1]:8/"},
     // Refused before anything is sent.
     {'U', "http://\u0301a.test/",
      "Failed to convert \u0301a.test to ACE; string contains a forbidden leading combining "
@@ -310,6 +328,8 @@ TEST(HostNames, ScopeComparesCanonicalForms) {
       {"https://name.test./", "https://NAME.test/", true},
       {"https://b\u00fccher.test/", "https://XN--BCHER-KVA.test.:443/", true},
       {"http://[::1]/", "http://[0:0::1]:80/", true},
+      {"http://[0:0:0:0:0:0:0:1]/", "http://[::1]/", true},
+      {"http://[::ffff:127.0.0.1]/", "http://127.0.0.1/", false},
       {"https://name.test../", "https://name.test/", false},
       {"https://bucher.test/", "https://b\u00fccher.test/", false},
       {"https://evil.test\\@api.test/", "https://api.test/", false},
@@ -334,6 +354,8 @@ TEST(UrlParts, HostPortsAndAbsoluteForm) {
       {"gopher", "g.test", 70, "g.test:70", "gopher://g.test/t"},
       {"ftp", "f.test", 80, "f.test", "ftp://f.test:80/t"},
       {"", "h.test", 65535, "h.test:65535", "http://h.test:65535/t"},
+      {"", "::1", 80, "[::1]", "http://[::1]/t"},
+      {"https", "2001:db8::1", 8443, "[2001:db8::1]:8443", "https://[2001:db8::1]:8443/t"},
   };
   for (const auto& C : Cases) {
     EXPECT_EQ(THttpUrl::HostValue(C.Host, C.Port), C.HostValue);
@@ -346,7 +368,7 @@ TEST(UrlParts, HostPortsAndAbsoluteForm) {
   for (const auto& P : Ports) EXPECT_EQ(THttpUrl::SchemePort(P.Scheme), P.Port) << P.Scheme;
   for (const std::string Bad : {"a b", "a/b", "a?b", "a#b", "a@b", "a:1", "[::1]", "a\tb", "a\x7F"})
     EXPECT_EQ(ErrorOf([&] { THttpUrl::CheckHost(Bad); }), "Invalid host in URL: " + Bad);
-  for (const std::string Good : {"", "h.test", "my_host-1.example", "xn--bcher-kva.example"})
+  for (const std::string Good : {"", "h.test", "my_host-1.example", "xn--bcher-kva.example", "::1"})
     EXPECT_EQ(ErrorOf([&] { THttpUrl::CheckHost(Good); }), "");
 }
 

@@ -233,7 +233,7 @@ const SplitCase SplitCases[] = {
     {"http://h.test?q=1", "", 0, "h.test", "/?q=1", "http://h.test/?q=1", 80, ""},
     {"http://h.test/a b", "", 0, "h.test", "/a%20b", "http://h.test/a b", 80, ""},
     {"http://u:p@h.test:81/x", "", 0, "h.test", "/x", "http://u:p@h.test:81/x", 81, ""},
-    {"http://[::1]:8080/", "", 0, "", "", "", 0, "IPv6 addresses are not supported: [::1]"},
+    {"http://[::1]:8080/", "", 0, "::1", "/", "http://[::1]:8080/", 8080, ""},
     {"/x", "a b", 0, "", "", "", 0, "Invalid host in URL: a b"},
     {"", "", 0, "", "", "", 0, "Empty URL"},
     {"https://s.test/", "", 0, "", "", "", 0, "HTTP Secure Socket is not supported"},
