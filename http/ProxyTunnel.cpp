@@ -6,6 +6,7 @@
 
 #include "base/SysUtils.h"
 #include "base/TFileStream.h"
+#include "http/HostName.h"
 #include "http/HttpErrors.h"
 
 namespace {
@@ -24,7 +25,7 @@ TReplyHead Bodiless(int Status) {
 namespace ProxyTunnel {
 
 std::string Request(const std::string& Host, int Port) {
-  const std::string Authority = Host + ":" + IntToStr(Port);
+  const std::string Authority = HostName::InAuthority(Host) + ":" + IntToStr(Port);
   return "CONNECT " + Authority + " HTTP/1.0\r\nHost: " + Authority + "\r\n\r\n";
 }
 

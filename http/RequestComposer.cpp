@@ -11,6 +11,7 @@
 #include "http/FixedLines.h"
 #include "http/HttpChars.h"
 #include "http/HttpErrors.h"
+#include "http/HostName.h"
 #include "http/THttpUrl.h"
 
 namespace {
@@ -128,8 +129,9 @@ void AddRequestLine(const TRequestPlan& Plan, TExStringList& Lines) {
   const bool ViaProxy = Plan.Proxied && !Plan.Tls;
   // The port goes into the Host line unless it is the scheme's own (RFC 9110, 7.2).
   const bool OwnPort = Plan.Port == (Plan.Tls ? 443 : 80);
+  const std::string Host = HostName::InAuthority(Plan.Host);
   const std::string HostValue =
-      Plan.Host.empty() || OwnPort ? Plan.Host : Plan.Host + ":" + std::to_string(Plan.Port);
+      Plan.Host.empty() || OwnPort ? Host : Host + ":" + std::to_string(Plan.Port);
   if (Plan.Cmd != hcWrapped) {
     const std::string Target = ViaProxy
                                    ? THttpUrl::AbsoluteForm(std::string(Plan.Scheme), Plan.Host,

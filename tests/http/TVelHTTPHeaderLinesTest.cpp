@@ -86,6 +86,18 @@ const LinesCase LinesCases[] = {
      },
      "GET http://h.test:81/x HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: h.test:81\r\n" +
          Accept + FormType + "X: y\r\n\r\n"},
+    // An IPv6 address goes out in brackets, in its canonical text, as curl sends it.
+    {"AddressInBrackets", "http://[0:0::1]:8080/x", {}, nullptr,
+     "GET /x HTTP/1.0\r\nHost: [::1]:8080\r\n" + Accept + FormType + "\r\n"},
+    {"BareAddressAsHost", "/x", {}, [](TVelHTTP& H) { H.Host = "2001:db8::1"; },
+     "GET /x HTTP/1.0\r\nHost: [2001:db8::1]\r\n" + Accept + FormType + "\r\n"},
+    {"AddressThroughAProxy", "http://[::1]:8080/x", {},
+     [](TVelHTTP& H) {
+       H.Proxy = "127.0.0.1";
+       H.ProxyPort = 3128;
+     },
+     "GET http://[::1]:8080/x HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: [::1]:8080\r\n" +
+         Accept + FormType + "\r\n"},
     // Credentials: CustomHeaders, then the URL's, then HeaderInfo's; never in Host or the
     // request line, not even a proxy's.
     {"UrlCredentialsBeforeHeaderInfo",

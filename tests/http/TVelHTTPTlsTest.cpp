@@ -99,6 +99,10 @@ const TTlsHttpCase TlsHttpCases[] = {
      {{{K::ReadRaw}, {K::Raw, "HTTP/1.0 407 Proxy Authentication Required\r\nContent-Length: 4\r\n\r\ndeny"}}},
      {}, "https://good.test:{T}/", "deny", {"Connected", "TunnelRequested", "Tunnel 407", "Head 407"},
      {{"T0", Connect}}, true},
+    {"TunnelToAnAddressInBrackets",
+     {{{K::ReadRaw}, {K::Raw, "HTTP/1.0 407 No\r\nContent-Length: 0\r\n\r\n"}}},
+     {}, "https://[0:0::1]:{T}/", "", {"Connected", "TunnelRequested", "Tunnel 407", "Head 407"},
+     {{"T0", "CONNECT [::1]:{T} HTTP/1.0\r\nHost: [::1]:{T}\r\n\r\n"}}, true},
     // The reply rules that make a server's reply weird do not apply to a refusal; a length
     // that cannot be trusted reads no body.
     {"TunnelSwitchIsARefusal", {{{K::ReadRaw}, {K::Raw, "HTTP/1.0 101 Switching\r\nUpgrade: x\r\n\r\n"}}}, {},
