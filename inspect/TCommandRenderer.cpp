@@ -21,8 +21,8 @@ struct TServer {
 
 TServer ServerOf(const TExchangePass& P) {
   TServer S;
-  // A pass put together by hand may name what the component refuses (an IPv6 literal, a port
-  // out of range, https): then no Host line is taken for the URL's own.
+  // A pass put together by hand may name what the component refuses (an IP literal that does
+  // not read, a port out of range, https): then no Host line is taken for the URL's own.
   try {
     const THttpUrl U = THttpUrl::SplitReference(P.URL);
     S.Host = U.Host;
@@ -124,6 +124,23 @@ bool SendsBody(const TExchangePass& P, const std::vector<TLine>& L) {
 // (direct passes only: through a proxy the proxy is looked up).
 std::string HostUsed(const TExchangePass& P) { return P.Proxy.empty() ? P.HostUsed() : ""; }
 
+// Whether curl would read URL as a glob pattern ("[1-3]", "{a,b}") unless told -g: a bracket
+// or brace anywhere but around the IPv6 literal of the host, which curl knows for one.
+bool CurlGlobs(std::string_view URL) {
+  constexpr std::string_view Glob = "[]{}";
+  try {
+    const THttpUrl U = THttpUrl::SplitReference(URL);
+    if (U.HasAuthority && HostName::IsAddress6(U.Host)) {
+      const std::size_t Open = URL.find("//") + 2 + (U.HasUserInfo ? U.UserInfo.size() + 1 : 0);
+      const std::size_t Close = URL.find(']', Open);
+      return URL.substr(0, Open).find_first_of(Glob) != std::string_view::npos ||
+             URL.find_first_of(Glob, Close + 1) != std::string_view::npos;
+    }
+  } catch (const std::exception&) {
+  }
+  return URL.find_first_of(Glob) != std::string_view::npos;
+}
+
 }  // namespace
 
 namespace {
@@ -199,11 +216,12 @@ std::string TCommandRenderer::OrreryCli(const TExchangePass& P) {
     URL = THttpUrl::AbsoluteForm(THttpUrl::SplitReference(P.URL).Scheme, Used, U.Port, U.Target);
     U.Host = Used;
   }
-  const std::string HostPort = U.Host + ":" + std::to_string(U.Port);
+  const std::string Written = HostName::InAuthority(U.Host);
+  const std::string HostPort = Written + ":" + std::to_string(U.Port);
   TCommand C("orrery-cli");
   C.Method(P);
   for (const TLine& Line : L) {
-    if (SameNoCase(Line.Name, "Host") && (ValueOf(Line) == U.Host || ValueOf(Line) == HostPort))
+    if (SameNoCase(Line.Name, "Host") && (ValueOf(Line) == Written || ValueOf(Line) == HostPort))
       continue;
     if (Line.Text == FirstAcceptLine || Line.Text == SecondAcceptLine || Line.Text == ContentTypeLine)
       continue;
@@ -228,10 +246,11 @@ std::string TCommandRenderer::Curl(const TExchangePass& P) {
   const auto L = Lines(P);
   const TServer U = ServerOf(P);
   // What curl sends as Host for the URL: the port only when it is not http's.
-  const std::string CurlHost = U.Host + (U.Port != 80 ? ":" + std::to_string(U.Port) : "");
+  const std::string CurlHost =
+      HostName::InAuthority(U.Host) + (U.Port != 80 ? ":" + std::to_string(U.Port) : "");
   TCommand C("curl -0");
   const std::string_view Target = U.Target;
-  if (P.URL.find_first_of("[]{}") != std::string::npos) C.Flag("-g");
+  if (CurlGlobs(P.URL)) C.Flag("-g");
   if (Target.find("/./") != std::string_view::npos ||
       Target.find("/../") != std::string_view::npos || Target.ends_with("/.") ||
       Target.ends_with("/.."))
@@ -251,7 +270,8 @@ std::string TCommandRenderer::Curl(const TExchangePass& P) {
   C.Proxy(P);
   if (const std::string Used = HostUsed(P); !Used.empty() && U.Port > 0) {
     const std::string Port = std::to_string(U.Port);
-    C.Option("--connect-to", U.Host + ":" + Port + ":" + Used + ":" + Port);
+    C.Option("--connect-to", HostName::InAuthority(U.Host) + ":" + Port + ":" +
+                                 HostName::InAuthority(Used) + ":" + Port);
   }
   C.Word(P.URL);
   return C.Text();

@@ -72,7 +72,7 @@ std::string TPassReplay::Rebase(const std::string& URL, const std::string& Base)
   if (!B.NamesWebServer() || B.HasUserInfo || B.HasFragment || B.HasQuery ||
       (!B.Path.empty() && B.Path != "/") || !U.NamesWebServer())
     return {};
-  return AsciiLowered(B.Scheme) + "://" + B.Host + (B.PortText.empty() ? "" : ":" + B.PortText) +
+  return AsciiLowered(B.Scheme) + "://" + HostName::InAuthority(B.Host) + (B.PortText.empty() ? "" : ":" + B.PortText) +
          U.Target();
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "http/HostName.h"
 #include "http/THttpUrl.h"
 #include "tests/inspect/InspectFixture.h"
 #include "tests/inspect/SameRequest.h"
@@ -72,7 +73,8 @@ TExchangePass Composed(const std::string& Method, const std::string& URL,
   P.Method = Method;
   P.URL = URL;
   const THttpUrl U = THttpUrl::SplitReference(URL);
-  P.RequestHeader = Method + " " + U.RequestTarget() + " HTTP/1.0\r\nHost: " + U.Host + "\r\n" +
+  P.RequestHeader = Method + " " + U.RequestTarget() + " HTTP/1.0\r\nHost: " +
+                    HostName::InAuthority(U.Host) + "\r\n" +
                     A1 + "\r\n" + A2 + "\r\n";
   for (const std::string& L : Extra) P.RequestHeader += L + "\r\n";
   P.RequestHeader += Form + "\r\n";
@@ -170,6 +172,11 @@ std::vector<CommandCase> CommandCases() {
        "orrery-cli -X GET 'http://h/a/../b[1-2]{x}'",
        "curl -0 -g --path-as-is -X GET -H " + QA1 + " -H " + QA2 + " -H " + QForm +
            " -H User-Agent: 'http://h/a/../b[1-2]{x}'"},
+      // curl knows an IPv6 literal for none of its globs.
+      {"address in brackets", Composed("GET", "http://[::1]:8080/p"),
+       "orrery-cli -X GET 'http://[::1]:8080/p'",
+       "curl -0 -X GET -H 'Host: [::1]' -H " + QA1 + " -H " + QA2 + " -H " + QForm +
+           " -H User-Agent: 'http://[::1]:8080/p'"},
       {"composed lines missing", WithoutAccept(),
        "orrery-cli -X GET -H 'User-Agent: u' -H Accept: -H Content-type: http://h/",
        "curl -0 -X GET -H 'User-Agent: u' -H Accept: http://h/"},

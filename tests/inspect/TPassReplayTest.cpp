@@ -47,6 +47,7 @@ TEST(ReplayRules, Rebase) {
       {"http://u:p@a.example/x#top", "http://b.example", "http://b.example/x"},
       {"http://[::1]:9/p", "https://h.example", "https://h.example/p"},
       {"http://a.example/p", "http://[::1]:8080", "http://[::1]:8080/p"},
+      {"http://a.example/p", "https://[0:0::1]", "https://[::1]/p"},
       {"http://a.example/p", "", "http://a.example/p"},
       {"http://a.example/p", "http://h.example/api", ""},
       {"http://a.example/p", "http://h.example?x=1", ""},
