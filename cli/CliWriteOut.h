@@ -20,8 +20,10 @@ struct TWriteOutValues {
   int ExitCode = 0;
   std::string ErrorMsg;  // empty when the run succeeded
   std::string ContentType;
-  std::string RemoteIp;
+  std::string RemoteIp;  // bare: "::1", "127.0.0.1"
   int RemotePort = 0;
+  std::string LocalIp;  // the connection's own address and port
+  int LocalPort = 0;
   std::int64_t SizeDownload = 0;  // body bytes of the last reply
   std::int64_t SizeHeader = 0;    // header bytes of every reply
   std::int64_t SizeRequest = 0;   // request header bytes of every pass
@@ -52,6 +54,6 @@ std::string RenderWriteOut(std::string_view Format, const TWriteOutValues& Value
 // stage the last pass did not reach stays negative; the name look-up counts as done where
 // the connection started, so that a dotted address, which needs none, has it at the pass's
 // start once it connected. The run's own values (method and URL when no pass
-// began, exit code, error message, remote address) are the caller's to fill in.
+// began, exit code, error message, remote and local addresses) are the caller's to fill in.
 TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
                                  std::chrono::steady_clock::time_point Now);

@@ -1,8 +1,6 @@
 // TCliOptions: parsing of orrery-cli's command line, and its usage, help and version texts.
 #include "cli/TCliOptions.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -13,6 +11,7 @@
 #include "cli/CliExitStatus.h"
 #include "inspect/THarReader.h"
 #include "inspect/TPassReplay.h"
+#include "platform/InetText.h"
 
 #ifndef ORRERY_VERSION
 #define ORRERY_VERSION "0"
@@ -41,12 +40,23 @@ void SetProxy(TCliOptions& O, const std::string& Given) {
   else if (Value.find("://") != std::string_view::npos)
     throw EUsageError("-x takes only an HTTP proxy, not '" + Given + "'");
   if (!Value.empty() && Value.back() == '/') Value.remove_suffix(1);
-  const auto Colon = Value.rfind(':');
+  // An IPv6 proxy is written in brackets, as in a URL: "[::1]:8888".
+  const bool Bracketed = !Value.empty() && Value.front() == '[';
+  const auto Close = Bracketed ? Value.find(']') : std::string_view::npos;
+  const auto Colon = Bracketed ? (Close == std::string_view::npos ? Close : Close + 1)
+                               : Value.rfind(':');
   long long Port = 0;
-  if (Colon == std::string_view::npos || Colon == 0 ||
-      !ReadNumber(Value.substr(Colon + 1), 65535, Port) || Port == 0)
+  if (Colon == std::string_view::npos || Colon == 0 || Colon >= Value.size() ||
+      Value[Colon] != ':' || !ReadNumber(Value.substr(Colon + 1), 65535, Port) || Port == 0)
     throw EUsageError("-x needs HOST:PORT with a port from 1 to 65535, not '" + Given + "'");
-  O.ProxyHost = std::string(Value.substr(0, Colon));
+  std::string Host(Value.substr(0, Colon));
+  if (Bracketed) {
+    Host = Host.substr(1, Host.size() - 2);
+    in6_addr Parsed{};
+    if (!win::ParseInet6(Host, Parsed))
+      throw EUsageError("-x needs an IPv6 address within its brackets, not '" + Given + "'");
+  }
+  O.ProxyHost = Host;
   O.ProxyPort = static_cast<int>(Port);
 }
 
@@ -193,17 +203,16 @@ int PortOrAny(std::string_view Text, bool AnyWhenEmpty) {
   return ReadNumber(Text, 65535, Port) && Port > 0 ? static_cast<int>(Port) : -1;
 }
 
-// curl takes a list of addresses; a connection goes to one, so the first is the one kept.
+// curl's list of addresses, IPv6 ones in brackets or bare: the connection races over them.
 void AddResolve(TCliOptions& O, const std::string& Value) {
   const std::vector<std::string_view> Parts = ColonParts(Value);
   const int Port = Parts.size() >= 3 ? PortOrAny(Parts[1], false) : -1;
   const std::size_t AddressAt = Parts.size() >= 3 ? Parts[0].size() + Parts[1].size() + 2 : 0;
-  const std::string Address = Value.substr(AddressAt, Value.find(',', AddressAt) - AddressAt);
-  in_addr Parsed{};
-  if (Port < 0 || Parts[0].empty() || ::inet_pton(AF_INET, Address.c_str(), &Parsed) != 1)
-    throw EUsageError("--resolve needs HOST:PORT:ADDRESS with an IPv4 address, not '" + Value +
-                      "'");
-  O.Resolves.push_back({std::string(Parts[0]), Port, Address});
+  const std::string Addresses = Value.substr(AddressAt);
+  if (Port < 0 || Parts[0].empty() || TVelHTTP::RuleAddresses(Addresses).empty())
+    throw EUsageError("--resolve needs HOST:PORT:ADDRESS[,ADDRESS...], each address IPv4 or "
+                      "IPv6 (as [::1]), not '" + Value + "'");
+  O.Resolves.push_back({std::string(Parts[0]), Port, Addresses});
 }
 
 void AddConnectTo(TCliOptions& O, const std::string& Value) {
@@ -300,6 +309,10 @@ const TOptionRow OptionRows[] = {
     {0, "tlsv1.3", false,
      [](TCliOptions& O, const std::string&) { O.Tls.MinVersion = TTlsVersion::tv13; }},
     {0, "tls-max", true, SetTlsMax},
+    {'4', "ipv4", false,
+     [](TCliOptions& O, const std::string&) { O.AddressFamily = afIPv4; }},
+    {'6', "ipv6", false,
+     [](TCliOptions& O, const std::string&) { O.AddressFamily = afIPv6; }},
     {0, "resolve", true, AddResolve},
     {0, "connect-to", true, AddConnectTo},
     {0, "replay", true,
@@ -557,7 +570,9 @@ std::string CliHelpText() {
       "      --pass PASS          the passphrase of an encrypted key\n"
       "      --tlsv1.2, --tlsv1.3 the lowest TLS version to accept (default 1.2)\n"
       "      --tls-max VERSION    the highest: 1.2, 1.3 or default\n"
-      "      --resolve HOST:PORT:ADDRESS  connect to ADDRESS for HOST at PORT\n"
+      "  -4, --ipv4               connect to IPv4 addresses only\n"
+      "  -6, --ipv6               connect to IPv6 addresses only\n"
+      "      --resolve HOST:PORT:ADDRESS[,ADDRESS...]  connect to these for HOST at PORT\n"
       "      --connect-to HOST1:PORT1:HOST2:PORT2  connect to HOST2:PORT2 instead; the name\n"
       "                           checked, sent as SNI and in Host stays the URL's\n"
       "  -0, --http1.0            accepted for curl's sake: every request is HTTP/1.0\n"

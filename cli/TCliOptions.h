@@ -28,11 +28,11 @@ class TCliOptions {
     TDataKind Kind;
     std::string Value;
   };
-  // --resolve HOST:PORT:ADDR: HOST looked up for a connection to PORT is ADDR.
+  // --resolve HOST:PORT:ADDR[,ADDR...]: HOST looked up for a connection to PORT has these.
   struct TResolve {
     std::string Host;
     int Port = 0;
-    std::string Address;  // dotted IPv4
+    std::string Address;  // dotted IPv4 or IPv6 (bare or in brackets), comma-separated
   };
   // --connect-to HOST1:PORT1:HOST2:PORT2: a connection to HOST1:PORT1 goes to HOST2:PORT2. An
   // empty HOST1 or a PORT1 of 0 stands for any; an empty HOST2 or a PORT2 of 0 keeps the
@@ -67,8 +67,9 @@ class TCliOptions {
   bool HasData = false;                       // some -d was given, even an empty one
   std::string Target;                         // --target: for COPY, MOVE, LINK and UNLINK
   std::vector<std::string> Headers;           // -H, as given: "Name: value" or "Name:"
-  std::string ProxyHost;                      // -x [http://]HOST:PORT
+  std::string ProxyHost;                      // -x [http://]HOST:PORT; an IPv6 one bare
   int ProxyPort = 0;
+  TAddressFamily AddressFamily = afAny;       // -4, -6: the addresses connected to
   std::int64_t MaxFileSize = 0;  // --max-filesize; 0 sets no bound
   std::string UserId;            // -u USER:PASSWORD; either may be empty
   std::string Password;

@@ -21,10 +21,10 @@
 
 namespace {
 
-std::string Address(const sockaddr_in& A) {
-  char Text[INET_ADDRSTRLEN] = "?";
-  inet_ntop(AF_INET, &A.sin_addr, Text, sizeof Text);
-  return Text;
+std::string Address(const win::SOCKADDR_INET& A) { return ObserverFacts::AddressText(A); }
+
+int PortOf(const win::SOCKADDR_INET& A) {
+  return ntohs(A.si_family == AF_INET6 ? A.Ipv6.sin6_port : A.Ipv4.sin_port);
 }
 
 // The component would send HTTP to an FTP or gopher server; curl refuses a protocol it was
@@ -107,6 +107,7 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.TimeOut = FOptions.TimeOutMs;
   Http.Proxy = FOptions.ProxyHost;
   Http.ProxyPort = FOptions.ProxyPort;
+  Http.AddressFamily = FOptions.AddressFamily;
   Http.HeaderInfo.LocalProgram = FOptions.Agent;
   Http.HeaderInfo.Referer = FOptions.Referer;
   Http.HeaderInfo.Cookie = FOptions.Cookie;
@@ -183,7 +184,19 @@ void TCliSession::Redirected(TVelHTTP& Http, bool& Handled) {
 void TCliSession::Request(TVelHTTP& Http) {
   const std::string& URL = FOptions.URL;
   RefuseOtherProtocols(URL);
+  TellInternationalName(URL);
   Http.Perform(FOptions.Command, URL, CliRequestBody(FOptions.Data, CliReadFile), FOptions.Target);
+}
+
+void TCliSession::TellInternationalName(const std::string& URL) const {
+  if (FVerbose.Level() < 1) return;
+  try {
+    const THttpUrl Split = THttpUrl::SplitUser(URL);
+    if (!Split.UnicodeHost.empty() && Split.UnicodeHost != Split.Host)
+      Stage(Milliseconds(), "Host " + Split.UnicodeHost + " goes by its ASCII form " + Split.Host);
+  } catch (const EHttpError&) {
+    // The component refuses the URL in its own words.
+  }
 }
 
 std::string TCliSession::FailureText(const TVelHTTP& Http, TCliOutcome Outcome,
@@ -218,7 +231,11 @@ void TCliSession::WriteOut(const TVelHTTP& Http, const TWriteOutValues& Values, 
   V.ErrorMsg = Message;
   if (V.TimeConnect >= 0) {
     V.RemoteIp = Address(Http.RemoteAddress);
-    V.RemotePort = ntohs(Http.RemoteAddress.sin_port);
+    V.RemotePort = PortOf(Http.RemoteAddress);
+    if (Http.LocalAddress().si_family != 0) {
+      V.LocalIp = Address(Http.LocalAddress());
+      V.LocalPort = PortOf(Http.LocalAddress());
+    }
   }
   // -w goes to standard output, unless that is the stream that broke.
   if (FOptions.OutputFile.empty() && FOut.Failed()) return;

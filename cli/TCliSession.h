@@ -41,6 +41,8 @@ class TCliSession {
   // The -v trace, the recorder and -i's tunnel head, as observers of Http.
   void Record(TVelHTTP& Http);
   void Request(TVelHTTP& Http);
+  // With -v, an international host of the command line's URL in both its forms, once.
+  void TellInternationalName(const std::string& URL) const;
   void HeaderArrived(TVelHTTP& Http);
   void Redirected(TVelHTTP& Http, bool& Handled);
   // The exit status of the run, with the error message (if any) told, -w written and the

@@ -10,6 +10,7 @@
 #include "base/BidiText.h"
 #include "cli/CliTlsTrace.h"
 #include "inspect/TExchangePass.h"
+#include "socket/SockErrors.h"
 
 TCliVerbose::TCliVerbose(int Level, TWriteLine WriteLine)
     : FLevel(Level), FWriteLine(std::move(WriteLine)) {}
@@ -77,6 +78,21 @@ void TCliTrace::PassStarted(THttpTime At, const THttpPassStart& Pass) {
 
 void TCliTrace::LookedUp(THttpTime At, std::string_view Name, std::string_view Address) {
   FVerbose.Stage(Ms(At), "Resolved " + std::string(Name) + " to " + std::string(Address));
+}
+
+void TCliTrace::Trying(THttpTime At, std::string_view Address, int Port) {
+  // curl's words and indent; an IPv6 address in brackets, as a URL writes it.
+  const bool Six = Address.find(':') != std::string_view::npos;
+  const std::string Shown = Six ? "[" + std::string(Address) + "]" : std::string(Address);
+  FVerbose.Stage(Ms(At), "  Trying " + Shown + ":" + std::to_string(Port) + "...");
+}
+
+void TCliTrace::TryEnded(THttpTime At, std::string_view Address, int Port, int Error) {
+  // One that was closed unfinished (another won, or the wait ended) is not told, as in curl.
+  if (Error == 0) return;
+  const char* Why = FindSocketErrorText(Error);
+  FVerbose.Stage(Ms(At), "connect to " + std::string(Address) + " port " + std::to_string(Port) +
+                             " failed: " + (Why ? std::string(Why) : "error " + std::to_string(Error)));
 }
 
 void TCliTrace::Connected(THttpTime At, std::string_view Name, std::string_view Address,

@@ -60,6 +60,8 @@ class TCliTrace : public THttpObserver {
  private:
   void PassStarted(THttpTime At, const THttpPassStart& Pass) override;
   void LookedUp(THttpTime At, std::string_view Name, std::string_view Address) override;
+  void Trying(THttpTime At, std::string_view Address, int Port) override;
+  void TryEnded(THttpTime At, std::string_view Address, int Port, int Error) override;
   void Connected(THttpTime At, std::string_view Name, std::string_view Address,
                  int Port) override;
   void TunnelRequested(THttpTime At, std::string_view Request) override;

@@ -1,7 +1,8 @@
 // THttpObserverList: adding and removing observers while they may be being told.
 #include "http/THttpObserverList.h"
 
-#include <arpa/inet.h>
+#include "platform/InetText.h"
+
 
 #include <fstream>
 
@@ -42,10 +43,8 @@ std::string FileStart(const std::string& Name, std::size_t Count) {
   return Data;
 }
 
-std::string Dotted(const sockaddr_in& Address) {
-  char Text[INET_ADDRSTRLEN] = "?";
-  inet_ntop(AF_INET, &Address.sin_addr, Text, sizeof Text);
-  return Text;
+std::string AddressText(const win::SOCKADDR_INET& Address) {
+  return win::AddressText(reinterpret_cast<const sockaddr*>(&Address), win::SockaddrLength(Address));
 }
 
 }  // namespace ObserverFacts

@@ -3,7 +3,6 @@
 // observer may add or remove observers, or destroy the component, while it is told.
 #pragma once
 
-#include <netinet/in.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "http/THttpObserver.h"
+#include "platform/WinSock.h"
 #include "socket/ComponentGuard.h"
 
 class THttpObserverList {
@@ -63,7 +63,7 @@ namespace ObserverFacts {
 
 // The first Count bytes of the file Name: what a pass shows of a body sent from a file.
 std::string FileStart(const std::string& Name, std::size_t Count);
-// Address as dotted IPv4.
-std::string Dotted(const sockaddr_in& Address);
+// Address bare, of either family: "127.0.0.1", "::1".
+std::string AddressText(const win::SOCKADDR_INET& Address);
 
 }  // namespace ObserverFacts

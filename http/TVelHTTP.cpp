@@ -18,6 +18,7 @@
 #include "http/ProxyTunnel.h"
 #include "http/THttpUrl.h"
 #include "http/TVelURL.h"
+#include "platform/InetText.h"
 
 namespace {
 
@@ -296,11 +297,31 @@ void TVelHTTP::RouteConnection() {
   if (Proxy.empty()) std::tie(FConnectTarget.Name, FConnectTarget.Port) = Routed();
   for (const TResolveRule& R : ResolveRules) {
     if (R.Port != ConnectPort() || !SameNoCase(R.Host, ConnectName())) continue;
-    in_addr Address{};
-    if (::inet_pton(AF_INET, R.Address.c_str(), &Address) == 1)
-      FConnectTarget.Address = Address.s_addr;
+    FConnectTarget.Addresses = RuleAddresses(R.Address);
     return;
   }
+}
+
+std::vector<win::SOCKADDR_INET> TVelHTTP::RuleAddresses(std::string_view List) {
+  std::vector<win::SOCKADDR_INET> Addresses;
+  for (std::size_t From = 0; From <= List.size();) {
+    std::size_t Comma = List.find(',', From);
+    if (Comma == std::string_view::npos) Comma = List.size();
+    std::string_view Item = List.substr(From, Comma - From);
+    From = Comma + 1;
+    const bool Bracketed = Item.size() >= 2 && Item.front() == '[' && Item.back() == ']';
+    if (Bracketed) Item = Item.substr(1, Item.size() - 2);
+    win::SOCKADDR_INET A{};
+    if (!Bracketed && win::ParseInet4(Item, A.Ipv4.sin_addr)) {
+      A.Ipv4.sin_family = AF_INET;
+    } else if (win::ParseInet6(Item, A.Ipv6.sin6_addr)) {
+      A.Ipv6.sin6_family = AF_INET6;
+    } else {
+      return {};
+    }
+    Addresses.push_back(A);
+  }
+  return Addresses;
 }
 
 void TVelHTTP::FinishReply() {
@@ -635,7 +656,7 @@ bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
   switch (Step) {
     case ssLookedUp:
       return Tell([&](THttpObserver& O, THttpTime At) {
-        O.LookedUp(At, ConnectName(), ObserverFacts::Dotted(RemoteAddress));
+        O.LookedUp(At, ConnectName(), ObserverFacts::AddressText(RemoteAddress));
       });
     case ssHostAsked: return Tell([](THttpObserver& O, THttpTime At) { O.HostAsked(At); });
     case ssHostGiven:
@@ -648,7 +669,7 @@ bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
     }
     case ssConnected:
       return Tell([&](THttpObserver& O, THttpTime At) {
-        O.Connected(At, ConnectName(), ObserverFacts::Dotted(RemoteAddress), ConnectPort());
+        O.Connected(At, ConnectName(), ObserverFacts::AddressText(RemoteAddress), ConnectPort());
       });
     case ssReceived:
       // A decoded body tells its blocks itself; a header is read through ReadLn, not here.
@@ -665,6 +686,17 @@ bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
     case ssTlsEnded: {
       const TTlsFacts* Facts = TlsFacts();
       return !Facts || Tell([&](THttpObserver& O, THttpTime At) { O.TlsEnded(At, *Facts); });
+    }
+    case ssTrying:
+    case ssTryEnded: {
+      const std::string Address = ObserverFacts::AddressText(TryAddress());
+      const int TryPort = ntohs(TryAddress().si_family == AF_INET6 ? TryAddress().Ipv6.sin6_port
+                                                                   : TryAddress().Ipv4.sin_port);
+      if (Step == ssTrying)
+        return Tell([&](THttpObserver& O, THttpTime At) { O.Trying(At, Address, TryPort); });
+      return Tell([&](THttpObserver& O, THttpTime At) {
+        O.TryEnded(At, Address, TryPort, TryError());
+      });
     }
   }
   return true;

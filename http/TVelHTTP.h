@@ -239,13 +239,17 @@ class TVelHTTP : public TQuaywire {
   };
   std::vector<TConnectRule> ConnectRules;
   // The name a connection looks up (the proxy's through one, else where ConnectRules send
-  // it) for that port has Address (dotted IPv4), without a look-up; the first match counts.
+  // it) for that port has Address, without a look-up; the first match counts. Address is one
+  // address or a comma-separated list of them, dotted IPv4 or IPv6 (bare or in brackets);
+  // the connection races over them as over a look-up's, within AddressFamily.
   struct TResolveRule {
     std::string Host;
     int Port = 0;
     std::string Address;
   };
   std::vector<TResolveRule> ResolveRules;
+  // The addresses of a rule's Address, port 0; none when any of them is no address.
+  static std::vector<win::SOCKADDR_INET> RuleAddresses(std::string_view List);
 
   // Post URL-encodes its data (string mode only). Off, SendData goes out as given, for data
   // that is encoded already or is no form at all.

@@ -71,7 +71,40 @@ void TExchangeRecorder::HostAnswered(THttpTime At, std::string_view Host) {
   Changed();
 }
 
-void TExchangeRecorder::Connected(THttpTime At, std::string_view, std::string_view, int) {
+void TExchangeRecorder::Trying(THttpTime At, std::string_view Address, int Port) {
+  if (FState->Passes.empty()) return;
+  TExchangePass& P = FState->Passes.back();
+  TConnectTry Try;
+  Try.Address = Address;
+  Try.Port = Port;
+  Try.Started = MsBetween(P.Started, At);
+  P.Attempts.push_back(std::move(Try));
+  Changed();
+}
+
+TConnectTry* TExchangeRecorder::RunningTry(std::string_view Address, int Port) {
+  if (FState->Passes.empty()) return nullptr;
+  for (TConnectTry& Try : FState->Passes.back().Attempts)
+    if (Try.Outcome == TConnectTry::TOutcome::Running && Try.Address == Address && Try.Port == Port)
+      return &Try;
+  return nullptr;
+}
+
+void TExchangeRecorder::TryEnded(THttpTime At, std::string_view Address, int Port, int Error) {
+  TConnectTry* Try = RunningTry(Address, Port);
+  if (Try == nullptr) return;
+  Try->Ended = MsBetween(FState->Passes.back().Started, At);
+  Try->Outcome = Error != 0 ? TConnectTry::TOutcome::Failed : TConnectTry::TOutcome::Abandoned;
+  Try->Error = Error;
+  Changed();
+}
+
+void TExchangeRecorder::Connected(THttpTime At, std::string_view, std::string_view Address,
+                                  int Port) {
+  if (TConnectTry* Try = RunningTry(Address, Port)) {
+    Try->Ended = MsBetween(FState->Passes.back().Started, At);
+    Try->Outcome = TConnectTry::TOutcome::Connected;
+  }
   Mark(xsConnected, At);
 }
 
@@ -164,6 +197,14 @@ void TExchangeRecorder::Closed(THttpTime At, std::string_view HeadSoFar, int Sta
 
 void TExchangeRecorder::Failed(THttpTime At, const std::exception_ptr& Error) {
   FErrorTold = true;
+  if (FState->Passes.size() > FFirstOfRequest) {
+    TExchangePass& P = FState->Passes.back();
+    for (TConnectTry& Try : P.Attempts) {
+      if (Try.Outcome != TConnectTry::TOutcome::Running) continue;
+      Try.Outcome = TConnectTry::TOutcome::Abandoned;
+      Try.Ended = MsBetween(P.Started, At);
+    }
+  }
   TSockStep Step = TSockStep::ssNone;
   bool Stopped = false;
   try {

@@ -12,6 +12,9 @@
 //
 //   Http.BodySink = Recorder.Sink([&](std::string_view Block) { Write(Block); });
 //
+// Each connect attempt is kept with its times and outcome; those still running when the pass
+// fails (a time-out, a stop) end Abandoned with it.
+//
 // A pass over TLS keeps the session's facts and the handshake's times; through the proxy,
 // the CONNECT exchange too. A refused tunnel is the pass's exchange: its request counts as
 // sent when CONNECT was, and the proxy's reply is the pass's.
@@ -90,7 +93,9 @@ class TExchangeRecorder : private THttpObserver {
   void LookedUp(THttpTime At, std::string_view, std::string_view) override;
   void HostAsked(THttpTime At) override;
   void HostAnswered(THttpTime At, std::string_view Host) override;
-  void Connected(THttpTime At, std::string_view, std::string_view, int) override;
+  void Trying(THttpTime At, std::string_view Address, int Port) override;
+  void TryEnded(THttpTime At, std::string_view Address, int Port, int Error) override;
+  void Connected(THttpTime At, std::string_view, std::string_view Address, int Port) override;
   void TunnelRequested(THttpTime At, std::string_view Request) override;
   void TunnelAnswered(THttpTime At, std::string_view Head, int Status) override;
   void TlsStarted(THttpTime At, std::string_view HostName) override;
@@ -105,6 +110,8 @@ class TExchangeRecorder : private THttpObserver {
   void Failed(THttpTime At, const std::exception_ptr& Error) override;
   void Reported(THttpTime At, std::string_view Text) override;
 
+  // The running attempt of the current pass at Address and Port; nullptr when none.
+  TConnectTry* RunningTry(std::string_view Address, int Port);
   // Stage reached At, the first time only.
   void Mark(TExchangeStage Stage, THttpTime At);
   // The error against the last pass when that pass had not read its body to the end,

@@ -1,8 +1,6 @@
 // Reading the notification window's messages.
 #include "socket/SocketNotice.h"
 
-#include <netdb.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -40,10 +38,15 @@ TSocketNotice ReadNotice(const TMessage& Msg, std::uint16_t Handle,
   return Notice;
 }
 
-std::uint32_t FirstAddress(const char* Entry) {
-  const auto* Host = reinterpret_cast<const hostent*>(Entry);
-  std::uint32_t Address = 0;
-  if (Host->h_length == 4 && Host->h_addr_list != nullptr && Host->h_addr_list[0] != nullptr)
-    std::memcpy(&Address, Host->h_addr_list[0], 4);
-  return Address;
+std::vector<win::SOCKADDR_INET> ListedAddresses(const char* Buffer) {
+  const std::size_t Misalign = reinterpret_cast<std::uintptr_t>(Buffer) % alignof(win::HOSTADDRESSES);
+  const std::size_t Start = Misalign == 0 ? 0 : alignof(win::HOSTADDRESSES) - Misalign;
+  const auto* List = reinterpret_cast<const win::HOSTADDRESSES*>(Buffer + Start);
+  std::vector<win::SOCKADDR_INET> Addresses;
+  if (List->Addresses == nullptr) return Addresses;
+  for (int I = 0; I < List->Count; ++I) {
+    const win::SOCKADDR_INET& A = List->Addresses[I];
+    if (A.si_family == AF_INET || A.si_family == AF_INET6) Addresses.push_back(A);
+  }
+  return Addresses;
 }

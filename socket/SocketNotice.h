@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/WinSock.h"
 #include "platform/WinUser.h"
 #include "socket/TMessage.h"
 
@@ -35,6 +36,6 @@ struct TSocketNotice {
 TSocketNotice ReadNotice(const TMessage& Msg, std::uint16_t Handle,
                          std::vector<win::HANDLE>& Abandoned);
 
-// The first IPv4 address of the host entry the platform built in Entry, network order; 0 when
-// it has none.
-std::uint32_t FirstAddress(const char* Entry);
+// The addresses of the list the platform built in Buffer (a HOSTADDRESSES at its first aligned
+// byte), in the resolver's order; none when the list has none of IPv4 or IPv6.
+std::vector<win::SOCKADDR_INET> ListedAddresses(const char* Buffer);

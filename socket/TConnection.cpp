@@ -35,10 +35,12 @@ void TConnection::Take(TConnection& From) {
   Plain.Handle = From.Plain.Handle;
   Plain.BrokenError = From.Plain.BrokenError;
   RemoteAddress = From.RemoteAddress;
+  LocalAddress = From.LocalAddress;
   FTls = std::move(From.FTls);
   if (FTls) FTls->Over(Plain);
   FHandedOn = true;
   From.Plain.Handle = NoSocket;
   From.Plain.BrokenError = 0;
   From.RemoteAddress = {};
+  From.LocalAddress = {};
 }

@@ -7,10 +7,9 @@
 // notifications.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <memory>
 
+#include "platform/WinSock.h"
 #include "socket/TPlainTransport.h"
 
 class TTlsTransport;
@@ -42,7 +41,8 @@ class TConnection {
   void Take(TConnection& From);
 
   TPlainTransport Plain;
-  sockaddr_in RemoteAddress{};
+  win::SOCKADDR_INET RemoteAddress{};  // IPv4 or IPv6, with the port
+  win::SOCKADDR_INET LocalAddress{};   // the socket's own, as it connected; zero before
 
  private:
   std::unique_ptr<TTlsTransport> FTls;

@@ -3,8 +3,8 @@
 
 #include "platform/WinSock.h"
 
-int TPlainTransport::Connect(const sockaddr_in& To) {
-  return win::connect(Handle, reinterpret_cast<const sockaddr*>(&To), sizeof To);
+int TPlainTransport::Connect(const win::SOCKADDR_INET& To) {
+  return win::connect(Handle, reinterpret_cast<const sockaddr*>(&To), win::SockaddrLength(To));
 }
 
 int TPlainTransport::Receive(char* Buffer, int Size, int Flags) {

@@ -9,7 +9,7 @@ constexpr std::uint16_t NoSocket = 65535;
 
 class TPlainTransport final : public TTransport {
  public:
-  int Connect(const sockaddr_in& To) override;
+  int Connect(const win::SOCKADDR_INET& To) override;
   int Receive(char* Buffer, int Size, int Flags) override;
   int Send(const char* Data, int Count, int Flags) override;
   bool Pending() const override { return false; }

@@ -11,6 +11,7 @@
 #include "base/SysUtils.h"
 #include "base/TApplication.h"
 #include "base/TFileStream.h"
+#include "platform/InetText.h"
 #include "platform/WinUser.h"
 #include "socket/CaptureRoom.h"
 #include "socket/SendLoop.h"
@@ -27,6 +28,39 @@ constexpr std::size_t MaxSendBlock = 65535;  // SendBuffer's length is 16 bits
 // A receive's room when Left more bytes are wanted: the rest of the message is not asked for.
 std::size_t RoomWithin(std::int64_t Left) {
   return static_cast<std::size_t>(std::min<std::int64_t>(Left, CaptureReceive));
+}
+
+// The look-up buffer holds either reply: a hostent or an address list.
+constexpr int LookupRoom = std::max(win::MAXGETHOSTSTRUCT, win::MAXGETADDRSTRUCT);
+
+int FamilyAsked(TAddressFamily Family) {
+  switch (Family) {
+    case afIPv4: return AF_INET;
+    case afIPv6: return AF_INET6;
+    case afAny: break;
+  }
+  return AF_UNSPEC;
+}
+
+void SetPort(win::SOCKADDR_INET& A, std::uint16_t NetworkPort) {
+  if (A.si_family == AF_INET6)
+    A.Ipv6.sin6_port = NetworkPort;
+  else
+    A.Ipv4.sin_port = NetworkPort;
+}
+
+std::uint16_t PortOf(const win::SOCKADDR_INET& A) {
+  return A.si_family == AF_INET6 ? A.Ipv6.sin6_port : A.Ipv4.sin_port;
+}
+
+// A socket's own address of either family, as getsockname gives it; false when it fails.
+bool OwnAddress(std::uint16_t Socket, win::SOCKADDR_INET& Address) {
+  sockaddr_storage Local{};
+  int Length = sizeof Local;
+  if (win::getsockname(Socket, reinterpret_cast<sockaddr*>(&Local), &Length) != 0) return false;
+  Address = {};
+  std::memcpy(&Address, &Local, std::min(sizeof Address, static_cast<std::size_t>(Length)));
+  return true;
 }
 
 }  // namespace
@@ -119,8 +153,8 @@ TQuaywire::TQuaywire(TComponent* AOwner) : TComponent(AOwner) {
   // transfer put there. It starts as an empty text, and the byte past the data stays a NUL.
   IOBuffer[0] = '\0';
   IOBuffer[IOBufferData] = '\0';
-  LookupBuffer = std::make_unique_for_overwrite<char[]>(win::MAXGETHOSTSTRUCT);
-  std::memset(LookupBuffer.get(), 0, win::MAXGETHOSTSTRUCT);
+  LookupBuffer = std::make_unique_for_overwrite<char[]>(LookupRoom);
+  std::memset(LookupBuffer.get(), 0, LookupRoom);
   Timer = new TThreadTimer(this);
   Timer->SetEnabled(false);
   Timer->SetOnTimer([this](TObject* Sender) { TimerTriggered(Sender); });
@@ -179,8 +213,8 @@ TQuaywire::~TQuaywire() {
   *FAlive = false;
 }
 
-std::uint16_t TQuaywire::OpenSocket(int Protocol) {
-  const win::SOCKET S = win::socket(AF_INET, SOCK_STREAM, Protocol);
+std::uint16_t TQuaywire::OpenSocket(int Protocol, int Family) {
+  const win::SOCKET S = win::socket(Family, SOCK_STREAM, Protocol);
   if (S == win::INVALID_SOCKET || S >= NoSocket) {
     if (S != win::INVALID_SOCKET) {
       win::closesocket(S);
@@ -272,12 +306,26 @@ void TQuaywire::ReopenSocket() {
 
 bool TQuaywire::SocketBound() const {
   // A derived component may have bound the socket and made it listen.
-  sockaddr_in Local{};
-  int Length = sizeof Local;
-  if (win::getsockname(SocketHandle, reinterpret_cast<sockaddr*>(&Local), &Length) != 0)
-    return true;
-  return Local.sin_port != 0;
+  win::SOCKADDR_INET Local{};
+  if (!OwnAddress(SocketHandle, Local)) return true;
+  return PortOf(Local) != 0;
 }
+
+int TQuaywire::SocketFamily() const {
+  win::SOCKADDR_INET Local{};
+  return OwnAddress(SocketHandle, Local) ? Local.si_family : AF_UNSPEC;
+}
+
+void TQuaywire::MatchSocketFamily(int Family) {
+  if (SocketHandle == NoSocket || SocketFamily() == Family) return;
+  // Never connected: it goes without a report or an event, as after a dropped attempt.
+  win::closesocket(SocketHandle);
+  SocketHandle = NoSocket;
+  SocketHandle = OpenSocket(0, Family);
+  PrepareSocket();
+}
+
+win::SOCKADDR_INET TQuaywire::LocalAddress() const { return FConnection.LocalAddress; }
 
 void TQuaywire::PrepareSocket() {
   FSocketUnused = true;
@@ -322,16 +370,27 @@ void TQuaywire::ResolveHost() {
   const std::size_t Length = std::min(HostName.size(), IOBufferData);
   std::memcpy(IOBuffer.data(), HostName.data(), Length);
   IOBuffer[Length] = '\0';
+  FPending.Addresses.clear();
+  FPending.OtherFamily = false;
+  RemoteAddress = {};
   // An empty name has no address (the platform would take it for the local host's name).
-  if (IOBuffer[0] == '\0') {
-    RemoteAddress.sin_addr.s_addr = 0;
+  if (IOBuffer[0] == '\0') return;
+  // A literal is its own address, without a look-up or its events.
+  win::SOCKADDR_INET Literal{};
+  const std::uint32_t Dotted = win::inet_addr(IOBuffer.data());
+  if (Dotted != win::INADDR_NONE_) {
+    Literal.Ipv4.sin_family = AF_INET;
+    Literal.Ipv4.sin_addr.s_addr = Dotted;
+    FPending.OtherFamily = !SetAddresses({Literal});
     return;
   }
-  RemoteAddress.sin_addr.s_addr = win::inet_addr(IOBuffer.data());
-  if (RemoteAddress.sin_addr.s_addr != win::INADDR_NONE_) return;
-  if (FConnectTarget.Address != 0) return TakeAddress(FConnectTarget.Address);
+  if (win::ParseInet6(IOBuffer.data(), Literal.Ipv6.sin6_addr)) {
+    Literal.Ipv6.sin6_family = AF_INET6;
+    FPending.OtherFamily = !SetAddresses({Literal});
+    return;
+  }
+  if (SetAddresses(FConnectTarget.Addresses)) return TellAddresses();
 
-  RemoteAddress.sin_addr.s_addr = 0;
   TimerOn();
   TAliveGuard Disarm(FAlive, [this] { TimerOff(); });
   const bool Asked = AwaitLookup(Scope);
@@ -345,12 +404,22 @@ void TQuaywire::ResolveHost() {
       throw EHostLookupEnded("Host Lookup Canceled", LookUp, TSockCause::scCanceled);
     case TWaitEnd::Ready: break;
   }
-  if (!EventSucceeded || FPending.Address == 0) throw ESockError("Host Lookup Failed", LookUp);
-  TakeAddress(FPending.Address);
+  if (!EventSucceeded || !SetAddresses(std::vector(FPending.Addresses)))
+    throw ESockError("Host Lookup Failed", LookUp);
+  TellAddresses();
 }
 
-void TQuaywire::TakeAddress(std::uint32_t Address) {
-  RemoteAddress.sin_addr.s_addr = Address;
+bool TQuaywire::SetAddresses(const std::vector<win::SOCKADDR_INET>& Addresses) {
+  const int Wanted = FamilyAsked(AddressFamily);
+  std::vector<win::SOCKADDR_INET> Kept;
+  for (const win::SOCKADDR_INET& A : Addresses)
+    if (Wanted == AF_UNSPEC || A.si_family == Wanted) Kept.push_back(A);
+  FPending.Addresses = TConnectRace::Ordered(Kept);
+  RemoteAddress = FPending.Addresses.empty() ? win::SOCKADDR_INET{} : FPending.Addresses.front();
+  return !FPending.Addresses.empty();
+}
+
+void TQuaywire::TellAddresses() {
   if (!SocketStep(ssLookedUp, {})) throw EComponentDestroyed();
   FireOrStop(OnHostResolved, this);
 }
@@ -367,9 +436,10 @@ int TQuaywire::ConnectPort() const {
 
 bool TQuaywire::AwaitLookup(const TWaitScope& Scope) {
   WaitDone = false;
-  FPending.Address = 0;
-  FPending.LookupTask = win::WSAAsyncGetHostByName(NotifyWindow, WM_LOOKUP_DONE, IOBuffer.data(),
-                                                   LookupBuffer.get(), win::MAXGETHOSTSTRUCT);
+  FPending.Addresses.clear();
+  FPending.LookupTask =
+      win::WSAAsyncGetAddrInfo(NotifyWindow, WM_LOOKUP_DONE, IOBuffer.data(),
+                               FamilyAsked(AddressFamily), LookupBuffer.get(), LookupRoom);
   if (FPending.LookupTask == 0) return false;
   // However the wait ends, a look-up without its reply is abandoned: that reply, when it
   // comes, must not be taken for a later look-up's.
@@ -395,11 +465,17 @@ void TQuaywire::Connect() {
   FConnection.DropTls();  // a new connection starts in plain text
   if (SocketHandle == NoSocket && FSocketLayerStarted) ReopenSocket();
   ResolveForConnect();
+  if (FPending.OtherFamily) {
+    // An address of the family not asked for is there, but no connection may go to it.
+    FireOrStop(OnConnectionFailed, this);
+    throw ESockError("Connection Failed", TSockStep::ssConnect);
+  }
+  // However Connect ends, no attempt of its race runs on after it.
+  const TAliveGuard EndRace(FAlive, [this] { FRace.Abandon(); });
   StartConnect();
   TimerOn();
   TAliveGuard Disarm(FAlive, [this] { TimerOff(); });
-  WaitUntil(Scope, true,
-            [this] { return Connected || FPending.ConnectNotified || !EventSucceeded; });
+  WaitUntil(Scope, true, [this] { return Connected || FPending.ConnectNotified || !FRace.Running(); });
   Disarm.RunNow();
   JudgeConnect();
 }
@@ -415,7 +491,7 @@ void TQuaywire::ResolveForConnect() {
     } catch (const ESockError&) {
       // The look-up failed: OnInvalidHost may name another host.
     }
-    if (RemoteAddress.sin_addr.s_addr != 0) return;
+    if (!FPending.Addresses.empty() || FPending.OtherFamily) return;
     if (Retries > 0 || !OnInvalidHost) throw ESockError("Null Remote Address", TSockStep::ssLookUp);
     bool Handled = false;
     if (!SocketStep(ssHostAsked, {})) throw EComponentDestroyed();
@@ -428,18 +504,79 @@ void TQuaywire::ResolveForConnect() {
 }
 
 void TQuaywire::StartConnect() {
-  RemoteAddress.sin_family = AF_INET;
-  const int PortValue = ConnectPort();
-  RemoteAddress.sin_port = win::htons(static_cast<std::uint16_t>(PortValue & 0xFFFF));
+  std::vector<win::SOCKADDR_INET> Addresses = FPending.Addresses;
+  const auto PortValue = win::htons(static_cast<std::uint16_t>(ConnectPort() & 0xFFFF));
+  for (win::SOCKADDR_INET& A : Addresses) SetPort(A, PortValue);
+  // The component's socket makes the first attempt: of that address's family.
+  MatchSocketFamily(Addresses.front().si_family);
+  RemoteAddress = Addresses.front();
+  FConnection.LocalAddress = {};
   WaitDone = false;
   EventSucceeded = true;
   FSocketUnused = false;
   FLines.LookAhead().Release();
   FPending.ConnectNotified = false;
-  if (FConnection.Transport().Connect(RemoteAddress) == win::SOCKET_ERROR) {
-    std::string Msg;
-    CheckSocketError(WouldBlock, Msg, TSockStep::ssConnect);
+  FRace.Start(std::move(Addresses), SocketHandle);
+  if (FRace.State() == TConnectRace::TState::Failed) {
+    EventSucceeded = false;
+    // No attempt even started: the connect call's own error, as a single address gives it.
+    if (FRace.NoneStarted()) {
+      win::WSASetLastError(FRace.LastError());
+      std::string Msg;
+      CheckSocketError(WouldBlock, Msg, TSockStep::ssConnect);
+    }
   }
+}
+
+void TQuaywire::RaceNotified(std::uint16_t Socket, int Error) {
+  FRace.Notified(Socket, Error);
+  switch (FRace.State()) {
+    case TConnectRace::TState::Won:
+      EventSucceeded = true;
+      Connected = true;
+      FPending.ConnectNotified = true;
+      if (SocketStep(ssConnected, {})) Fire(OnConnect, this);
+      break;
+    case TConnectRace::TState::Failed: EventSucceeded = false; break;
+    default: break;
+  }
+}
+
+std::uint16_t TQuaywire::TRaceSide::OpenAttemptSocket(int Family) {
+  try {
+    const std::uint16_t Socket = Q.OpenSocket(0, Family);
+    const linger Linger{1, 0};
+    win::setsockopt(Socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&Linger),
+                    sizeof Linger);
+    win::WSAAsyncSelect(Socket, Q.NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
+    return Socket;
+  } catch (const ESockError&) {
+    if (win::WSAGetLastError() == 0) win::WSASetLastError(win::WSAEMFILE);
+    return NoSocket;
+  }
+}
+
+int TQuaywire::TRaceSide::StartAttempt(std::uint16_t Socket, const win::SOCKADDR_INET& To) {
+  if (Socket == Q.SocketHandle) return Q.FConnection.Transport().Connect(To);
+  return win::connect(Socket, reinterpret_cast<const sockaddr*>(&To), win::SockaddrLength(To));
+}
+
+void TQuaywire::TRaceSide::Won(std::uint16_t Socket, const win::SOCKADDR_INET& To) {
+  Q.SocketHandle = Socket;
+  Q.RemoteAddress = To;
+  // Read now: the peer may close before anyone asks, and a closed socket has no address.
+  if (!OwnAddress(Socket, Q.FConnection.LocalAddress)) Q.FConnection.LocalAddress = {};
+}
+
+void TQuaywire::TRaceSide::Trying(const win::SOCKADDR_INET& To) { Tell(ssTrying, To, 0); }
+
+void TQuaywire::TRaceSide::TryEnded(const win::SOCKADDR_INET& To, int Error) {
+  Tell(ssTryEnded, To, Error);
+}
+
+void TQuaywire::TRaceSide::Tell(TSocketStep Step, const win::SOCKADDR_INET& To, int Error) {
+  Q.FTry = {To, Error};
+  if (!Q.SocketStep(Step, {})) throw EComponentDestroyed();
 }
 
 void TQuaywire::JudgeConnect() {
@@ -448,7 +585,10 @@ void TQuaywire::JudgeConnect() {
   if (WaitEnded(true) == TWaitEnd::Ready && (EventSucceeded || FPending.ConnectNotified)) return;
   // A wait that gave up drops its attempt: a connection completing later must neither make
   // the component connected outside any call nor keep the next Connect from starting.
-  if (WaitEnded(true) != TWaitEnd::Ready && !Connected) DropPendingConnect();
+  if (WaitEnded(true) != TWaitEnd::Ready && !Connected) {
+    FRace.Abandon();
+    DropPendingConnect();
+  }
   // The handler may cancel: the text goes by the flags as they are after it.
   FireOrStop(OnConnectionFailed, this);
   constexpr TSockStep Step = TSockStep::ssConnect;
@@ -470,7 +610,7 @@ std::uint16_t TQuaywire::Accept() {
   if (WaitEnded(false) == TWaitEnd::Canceled)
     throw ESockError("Accepting Canceled", Step, TSockCause::scCanceled);
   if (!EventSucceeded) throw ESockError("Error creating Data Connection", Step);
-  sockaddr_in Peer{};
+  sockaddr_storage Peer{};
   int PeerLength = sizeof Peer;
   const win::SOCKET Data =
       win::accept(SocketHandle, reinterpret_cast<sockaddr*>(&Peer), &PeerLength);
@@ -484,7 +624,8 @@ std::uint16_t TQuaywire::Accept() {
                      Step);
   }
   win::WSAAsyncSelect(Data, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
-  std::memcpy(&RemoteAddress, &Peer, sizeof RemoteAddress);
+  RemoteAddress = {};
+  std::memcpy(&RemoteAddress, &Peer, std::min(sizeof RemoteAddress, static_cast<std::size_t>(PeerLength)));
   if (Canceled) win::closesocket(Data);
   ThrowIfCanceled("Socket send aborted", Step, false);
   return static_cast<std::uint16_t>(Data);
@@ -569,6 +710,16 @@ void TQuaywire::TimerTriggered(TObject*) {
 
 void TQuaywire::HandleSocketMessage(TMessage& Msg) {
   using TKind = TSocketNotice::TKind;
+  // A connect notification of an attempt of the race is the race's to judge.
+  if (Msg.Msg == WM_SOCKET_EVENT && win::LOWORD(Msg.LParam) == win::FD_CONNECT &&
+      Msg.WParam < NoSocket && FRace.Holds(static_cast<std::uint16_t>(Msg.WParam))) {
+    try {
+      RaceNotified(static_cast<std::uint16_t>(Msg.WParam), win::HIWORD(Msg.LParam));
+    } catch (...) {
+      // Nothing raised while handling a notification may reach the message loop.
+    }
+    return;
+  }
   const TSocketNotice Notice = ReadNotice(Msg, SocketHandle, FAbandonedLookups);
   if (Notice.Kind == TKind::Stale || Notice.Kind == TKind::Other) return;
   if (Notice.Kind == TKind::OtherRead) {
@@ -618,7 +769,7 @@ void TQuaywire::HandleSocketEvent(const TSocketNotice& Notice) {
     case TKind::LookupDone:
       // The platform has built the host entry in LookupBuffer before this message.
       if (FPending.LookupTask != 0 && Notice.Task == FPending.LookupTask && EventSucceeded)
-        FPending.Address = FirstAddress(LookupBuffer.get());
+        FPending.Addresses = ListedAddresses(LookupBuffer.get());
       if (Notice.Task == FPending.LookupTask) FPending.LookupTask = 0;
       WaitDone = true;
       break;

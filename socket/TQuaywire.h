@@ -29,7 +29,8 @@
 //
 // The sources: TQuaywire.cpp holds the component's own members, short, each handing its work
 // to a unit below: TConnection, TPlainTransport and TTlsTransport (the connection and its
-// transports), TLineReader (ReadLn's peeks and look-ahead), TCaptureLoop (the captures'
+// transports), TConnectRace (the attempts over a name's addresses), TLineReader (ReadLn's
+// peeks and look-ahead), TCaptureLoop (the captures'
 // receive loop), SendLoop (every send), TTimeOut (the time-out's countdown), SocketNotice
 // (the notification window's messages), CaptureRoom (a capture's string room) and
 // WinsockReport (the start-up lines). The units take what they need of the component
@@ -57,6 +58,7 @@
 #include "socket/SocketNotice.h"
 #include "socket/TCallRef.h"
 #include "socket/TCaptureLoop.h"
+#include "socket/TConnectRace.h"
 #include "socket/TConnection.h"
 #include "socket/TLineReader.h"
 #include "socket/TMessage.h"
@@ -74,6 +76,9 @@ constexpr std::size_t PumpEvery = 4 * IOBufferData;
 struct TTlsSettings;
 struct TTlsFacts;
 
+// The families of the addresses a look-up asks for: both (IPv6 and IPv4), or one.
+enum TAddressFamily : std::uint8_t { afAny, afIPv4, afIPv6 };
+
 class TQuaywire : public TComponent {
   // The connection: first, since SocketHandle and RemoteAddress name parts of it.
   TConnection FConnection;
@@ -86,6 +91,9 @@ class TQuaywire : public TComponent {
   // Waits for an incoming data connection announced on SocketHandle and accepts it.
   virtual std::uint16_t Accept();
   // Resolves Proxy (or Host) and connects; returns when connected, raises ESockError otherwise.
+  // A name with several addresses is raced over them (TConnectRace): OnConnect comes once,
+  // for the first to connect, and OnConnectionFailed only when every one failed or the wait
+  // ended.
   virtual void Connect();
   // Reports "Disconnecting" and closes the socket (a fresh one is opened).
   virtual void Disconnect();
@@ -187,6 +195,8 @@ class TQuaywire : public TComponent {
   int ReportLevel = 1;
   std::string Proxy;  // when set, resolved and connected instead of Host
   int ProxyPort = 0;
+  // The families a look-up asks for. A literal of the other family has no address then.
+  TAddressFamily AddressFamily = afAny;
 
   // The name and port Connect looks up and connects to: the connection target's where it
   // names them, else Proxy and ProxyPort when a proxy is set, else Host and Port.
@@ -207,7 +217,11 @@ class TQuaywire : public TComponent {
   bool TimedOut = false;
   bool WaitDone = false;
   win::WSADATA WinsockData{};
-  sockaddr_in& RemoteAddress = FConnection.RemoteAddress;  // the connection's, as SocketHandle
+  // The connection's, as SocketHandle: IPv4 or IPv6 by si_family, with the port.
+  win::SOCKADDR_INET& RemoteAddress = FConnection.RemoteAddress;
+  // The connection's own address and port, as its socket had them when it connected (also
+  // after it closed); all zero before a connection.
+  win::SOCKADDR_INET LocalAddress() const;
   std::string TransactionReply;
   std::int16_t ReplyNumber = 0;
   std::uint16_t& SocketHandle = FConnection.Plain.Handle;
@@ -215,7 +229,7 @@ class TQuaywire : public TComponent {
   bool Connected = false;
 
   std::array<char, IOBufferData + 1> IOBuffer;  // what the last transfer put there
-  std::unique_ptr<char[]> LookupBuffer;
+  std::unique_ptr<char[]> LookupBuffer;  // the look-up's reply, built by the platform
 
  protected:
   void BeforeDestruction() override;
@@ -226,7 +240,9 @@ class TQuaywire : public TComponent {
   struct TConnectTarget {
     std::string Name;           // looked up and connected to instead; "" keeps ConnectName's
     int Port = 0;               // 0 keeps ConnectPort's
-    std::uint32_t Address = 0;  // IPv4 in network order the name is taken to have, unasked; 0 asks
+    // The addresses (port 0) the name is taken to have, unasked; none asks. Those of a
+    // family AddressFamily leaves out are dropped, and when none is left the name is asked.
+    std::vector<win::SOCKADDR_INET> Addresses;
   };
   TConnectTarget FConnectTarget;
 
@@ -342,8 +358,14 @@ class TQuaywire : public TComponent {
     ssClosed,       // the socket is closed, before OnDisconnect
     ssReported,     // a status text passed ReportLevel (Data), before OnStatus
     ssTlsStarted,   // StartTls begins the handshake for the name asked (Data)
-    ssTlsEnded      // the handshake and the check ended, passed or not (TlsFacts())
+    ssTlsEnded,     // the handshake and the check ended, passed or not (TlsFacts())
+    ssTrying,       // a connect attempt starts, to TryAddress()
+    ssTryEnded      // an attempt that did not win ended (TryAddress(), TryError())
   };
+  // The attempt ssTrying or ssTryEnded tells of: its address with the port, and the socket
+  // error that ended it (0: closed unfinished, another one having won or the wait ended).
+  const win::SOCKADDR_INET& TryAddress() const { return FTry.Address; }
+  int TryError() const { return FTry.Error; }
   // False when the component was destroyed meanwhile: nothing of it may be touched then.
   virtual bool SocketStep(TSocketStep, std::string_view) { return true; }
 
@@ -392,8 +414,13 @@ class TQuaywire : public TComponent {
   // close_notify, sent without waiting, when a session is open.
   void EndTls();
 
-  // Creates a socket whose handle fits the 16-bit SocketHandle; raises when none can be had.
-  std::uint16_t OpenSocket(int Protocol);
+  // Creates a socket of Family whose handle fits the 16-bit SocketHandle; raises when none can
+  // be had.
+  std::uint16_t OpenSocket(int Protocol, int Family = AF_INET);
+  // The family SocketHandle was made for.
+  int SocketFamily() const;
+  // Makes SocketHandle a socket of Family (a replacement with the same options) unless it is.
+  void MatchSocketFamily(int Family);
   // Opens and registers the replacement socket after a close.
   void ReopenSocket();
   // Gives SocketHandle the component's options and registers it with NotifyWindow.
@@ -418,8 +445,14 @@ class TQuaywire : public TComponent {
   // ResolveHost's request and its wait for the reply; false when the platform refused the
   // request (no reply will come).
   bool AwaitLookup(const TWaitScope& Scope);
-  // The address the name looked up has: RemoteAddress, told, then OnHostResolved.
-  void TakeAddress(std::uint32_t Address);
+  // The addresses a name has, without telling: those AddressFamily asks for, the first in
+  // RemoteAddress. False when none is left.
+  bool SetAddresses(const std::vector<win::SOCKADDR_INET>& Addresses);
+  // The addresses set are the look-up's: told, then OnHostResolved.
+  void TellAddresses();
+  // A connect notification of an attempt of the race, and what its outcome makes of the
+  // component (the winner's connection, or the failure that ends the wait).
+  void RaceNotified(std::uint16_t Socket, int Error);
   // HandleSocketMessage's part for an event of the component's own socket or a look-up reply.
   void HandleSocketEvent(const TSocketNotice& Notice);
   // The reset of the time-out that every arming makes: "Timer On", TimedOut cleared, the
@@ -451,11 +484,33 @@ class TQuaywire : public TComponent {
   // pending look-up's, and whether the connect notification came even if a close followed
   // in the same pump. Accept has nothing of its own to hold: it goes by the described flags.
   struct TPendingOperation {
-    win::HANDLE LookupTask = 0;    // asked: the look-up whose reply is awaited; 0 when none
-    std::uint32_t Address = 0;     // came back: the look-up's first IPv4 address, network order
+    win::HANDLE LookupTask = 0;  // asked: the look-up whose reply is awaited; 0 when none
+    // came back: the name's addresses (port 0), in the resolver's order; none when it had none
+    std::vector<win::SOCKADDR_INET> Addresses;
     bool ConnectNotified = false;  // came back: a successful connect notification
+    bool OtherFamily = false;      // the name is a literal of a family AddressFamily leaves out
   };
   TPendingOperation FPending;
+  // The component's side of the connect race.
+  class TRaceSide final : public TRaceHost {
+   public:
+    explicit TRaceSide(TQuaywire& Owner) : Q(Owner) {}
+    std::uint16_t OpenAttemptSocket(int Family) override;
+    int StartAttempt(std::uint16_t Socket, const win::SOCKADDR_INET& To) override;
+    void Won(std::uint16_t Socket, const win::SOCKADDR_INET& To) override;
+    void Trying(const win::SOCKADDR_INET& To) override;
+    void TryEnded(const win::SOCKADDR_INET& To, int Error) override;
+
+   private:
+    void Tell(TSocketStep Step, const win::SOCKADDR_INET& To, int Error);
+    TQuaywire& Q;
+  };
+  TRaceSide FRaceSide{*this};
+  TConnectRace FRace{FRaceSide};
+  struct {
+    win::SOCKADDR_INET Address{};
+    int Error = 0;
+  } FTry;
   std::vector<win::HANDLE> FAbandonedLookups;  // timed out or canceled, reply still to come
   bool FAbortedForDestruction = false;
   bool FSocketLayerStarted = false;  // this component counted in WinsockUsers and owns a socket

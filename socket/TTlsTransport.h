@@ -44,7 +44,7 @@ class TTlsTransport final : public TTransport, private TTlsWire {
   // The session goes on over Below from now (the connection that holds it moved).
   void Over(TPlainTransport& Below) { FBelow = &Below; }
 
-  int Connect(const sockaddr_in& To) override { return FBelow->Connect(To); }
+  int Connect(const win::SOCKADDR_INET& To) override { return FBelow->Connect(To); }
   int Receive(char* Buffer, int Size, int Flags) override;
   int Send(const char* Data, int Count, int Flags) override;
   void SendGivenUp() override { FStaged = 0; }

@@ -2,9 +2,9 @@
 // whether the bytes travel in the clear or inside TLS.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstddef>
+
+#include "platform/WinSock.h"
 
 // One connection's bytes, both ways. Returns and errors are those of the platform's send and
 // recv: the count, 0 for the end of the peer's data, or -1 with the platform's last error set
@@ -14,7 +14,7 @@ class TTransport {
   virtual ~TTransport() = default;
 
   // Starts connecting to To without waiting: connect's returns.
-  virtual int Connect(const sockaddr_in& To) = 0;
+  virtual int Connect(const win::SOCKADDR_INET& To) = 0;
   // Up to Size bytes of what the peer sent that are there now; MSG_PEEK leaves them for the
   // next receive.
   virtual int Receive(char* Buffer, int Size, int Flags) = 0;

@@ -23,10 +23,12 @@ inline std::string ReadBytes(const std::filesystem::path& File) {
 
 class TNginxServer {
  public:
-  // Locations: extra blocks for the server (redirections and the like).
-  explicit TNginxServer(const std::string& Locations) {
+  // Locations: extra blocks for the server (redirections and the like). AlsoIpv6: it listens
+  // on [::1] as well, at the same port.
+  explicit TNginxServer(const std::string& Locations, bool AlsoIpv6 = false) {
     FDir.Write("html/.keep", "");
-    FPort = testsupport::StartNginx(FProcess, FDir, "    root {D}/html;\n" + Locations);
+    const std::string Listen6 = AlsoIpv6 ? "    listen [::1]:{P};\n" : "";
+    FPort = testsupport::StartNginx(FProcess, FDir, Listen6 + "    root {D}/html;\n" + Locations);
     if (FPort == 0)
       throw std::runtime_error("nginx did not start: " + ReadBytes(FDir.Path() + "/error.log"));
   }

@@ -136,7 +136,6 @@ INSTANTIATE_TEST_SUITE_P(
             "MalformedPortTooLarge", 3, "(3) Invalid port in URL", {"http://127.0.0.1:65536/"}},
         ExitCase{"Ftp", 1, "(1) Protocol ftp not supported", {"FTP://127.0.0.1:{peer}/"}},
         ExitCase{"GopherLocation", 1, "(1) Protocol gopher not supported", {"-L", "{nginx}/go"}},
-        ExitCase{"Ipv6Literal", 3, "(3) IPv6 addresses are not supported", {"http://[::1]/"}},
         ExitCase{"HeaderInjection",
                  1,
                  "Invalid character",

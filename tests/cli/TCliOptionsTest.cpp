@@ -65,6 +65,7 @@ std::string Described(const TCliOptions& O) {
     if (!Value.empty()) Add(std::string(Name) + "=" + Value);
   if (T.MinVersion != TTlsVersion::tv12) Add("min=" + std::to_string(int(T.MinVersion)));
   if (T.MaxVersion != TTlsVersion::tvAny) Add("max=" + std::to_string(int(T.MaxVersion)));
+  if (O.AddressFamily != afAny) Add(O.AddressFamily == afIPv4 ? "ipv4" : "ipv6");
   for (const auto& R : O.Resolves)
     Add("resolve=" + R.Host + "/" + std::to_string(R.Port) + "/" + R.Address);
   for (const auto& C : O.ConnectTos)
@@ -114,6 +115,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"-x", "HTTP://proxy.test:3128/", "u"}, "proxy=proxy.test:3128 url=u"},
         ParseCase{{"--proxy=http://p:1", "u"}, "proxy=p:1 url=u"},
         ParseCase{{"-x", "a:b:65535", "u"}, "proxy=a:b:65535 url=u"},
+        ParseCase{{"-x", "http://[::1]:8888/", "u"}, "proxy=::1:8888 url=u"},
+        ParseCase{{"-x", "[::1]", "u"}, "error: -x needs HOST:PORT"},
+        ParseCase{{"-x", "[::1]x:8", "u"}, "error: -x needs HOST:PORT"},
+        ParseCase{{"-x", "[host]:8", "u"}, "error: -x needs an IPv6 address"},
         ParseCase{{"-u", "ann:se:cret", "u"}, "user=ann pass=se:cret url=u"},
         ParseCase{{"--user", "ann:", "u"}, "user=ann pass= url=u"},
         ParseCase{{"-A", "Probe 1", "-e", "http://r/", "-b", "k=v; m=n", "u"},
@@ -274,7 +279,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"--tlsv1.3", "--tls-max", "1.3", "u"}, "min=13 max=13 url=u"},
         ParseCase{{"--tlsv1.3", "--tlsv1.2", "--tls-max=1.2", "--tls-max", "default", "u"},
                   "url=u"},
-        ParseCase{{"--resolve", "a:1:10.0.0.1,10.0.0.2", "u"}, "resolve=a/1/10.0.0.1 url=u"},
+        ParseCase{{"--resolve", "a:1:10.0.0.1,[::1],::2", "u"}, "resolve=a/1/10.0.0.1,[::1],::2 url=u"},
+        ParseCase{{"-4", "--ipv6", "u"}, "ipv6 url=u"},
+        ParseCase{{"-6", "--ipv4", "u"}, "ipv4 url=u"},
         ParseCase{{"--connect-to", "a:443:b:8443", "--connect-to", "::b:", "u"},
                   "connect-to=a/443/b/8443 connect-to=/0/b/0 url=u"},
         ParseCase{{"-E", ":pw", "u"}, "error: -E needs a file name"},
@@ -284,7 +291,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"--resolve", "a:443", "u"}, "error: --resolve needs HOST:PORT:ADDRESS"},
         ParseCase{{"--resolve", ":443:1.2.3.4", "u"}, "error: --resolve needs"},
         ParseCase{{"--resolve", "a:0:1.2.3.4", "u"}, "error: --resolve needs"},
-        ParseCase{{"--resolve", "a:443:[::1]", "u"}, "error: --resolve needs"},
+        ParseCase{{"--resolve", "a:443:[::1]junk", "u"}, "error: --resolve needs"},
+        ParseCase{{"--resolve", "a:443:1.2.3.4,", "u"}, "error: --resolve needs"},
+        ParseCase{{"--resolve", "a:443:[1.2.3.4]", "u"}, "error: --resolve needs"},
         ParseCase{{"--connect-to", "a:443:b", "u"}, "error: --connect-to needs"},
         ParseCase{{"--connect-to", "a:1:b:65536", "u"}, "error: --connect-to needs"}));
 

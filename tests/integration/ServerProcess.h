@@ -132,13 +132,17 @@ inline std::uint16_t StartNginx(ServerProcess& Process, const ScratchDir& Dir,
     Body.replace(At, 3, D);
   for (int Try = 0; Try < 5; ++Try) {
     const std::uint16_t Port = FreePort();
+    // "{P}" in the server's block is its port (a second listen line names it).
+    std::string Block = Body;
+    for (auto At = Block.find("{P}"); At != std::string::npos; At = Block.find("{P}", At))
+      Block.replace(At, 3, std::to_string(Port));
     std::string Conf = "daemon off;\nmaster_process off;\npid " + D + "/nginx.pid;\nerror_log " +
                        D + "/error.log;\nevents { worker_connections 64; }\nhttp {\n" +
                        "  access_log off;\n  default_type application/octet-stream;\n";
     for (const char* Temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
       Conf += std::string("  ") + Temp + "_temp_path " + D + "/tmp_" + Temp + ";\n";
     Conf +=
-        "  server {\n    listen 127.0.0.1:" + std::to_string(Port) + ";\n" + Body + "\n  }\n}\n";
+        "  server {\n    listen 127.0.0.1:" + std::to_string(Port) + ";\n" + Block + "\n  }\n}\n";
     const std::string File = Dir.Write("nginx.conf", Conf);
     if (Process.Start({"/usr/sbin/nginx", "-p", D, "-c", File, "-e", D + "/error.log"}, Port, D))
       return Port;

@@ -23,6 +23,7 @@ class SocketTest : public ::testing::Test {
   void TearDown() override {
     Q.reset();
     win::SetResolver(nullptr);
+    win::SetAddrResolver(nullptr);
     win::SetConnectFilter(nullptr);
     const win::QueueStats After = win::GetQueueStats();
     EXPECT_EQ(After.Windows, Baseline.Windows) << "a window was left behind";

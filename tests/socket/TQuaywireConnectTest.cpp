@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/FaultSeam.h"
+#include "platform/InetText.h"
 #include "tests/socket/SocketFixture.h"
 
 using namespace testsupport;
@@ -68,7 +69,7 @@ TEST_F(SocketTest, ConnectByHostNameReportsEveryStageInOrder) {
   EXPECT_TRUE(C.Connected);
   EXPECT_EQ(Log, (Lines{"Connecting", "Resolve Host", "Timer On", "Timer Off", "(OnHostResolved)",
                         "Timer On", "(OnConnect)", "Timer Off"}));
-  EXPECT_EQ(C.RemoteAddress.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+  EXPECT_EQ(C.RemoteAddress.Ipv4.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
 }
 
 TEST_F(SocketTest, ConnectByDottedAddressSkipsTheLookUp) {
@@ -263,7 +264,7 @@ TEST_F(SocketTest, ProxyTakesPrecedenceOverHostAndPort) {
   C.Connect();
   EXPECT_TRUE(C.Connected);
   EXPECT_EQ(Dns.Calls, 0);
-  EXPECT_EQ(ntohs(C.RemoteAddress.sin_port), Peer.Port());
+  EXPECT_EQ(ntohs(C.RemoteAddress.Ipv4.sin_port), Peer.Port());
 }
 
 TEST_F(SocketTest, CancelDuringTheConnectWait) {
@@ -442,5 +443,115 @@ TEST_F(SocketTest, ReconnectFromOnDisconnectKeepsTheNewConnectionAndLeaksNothing
     EXPECT_EQ(Peer.Accepted(), Rounds + 1);
     C.OnDisconnect = nullptr;
     C.Disconnect();
+  }
+}
+
+// --- A name with addresses of both families ---------------------------------------------
+
+namespace {
+
+// Logs each connect attempt's start and end beside the status texts and events.
+class TTryLog : public TQuaywire {
+ public:
+  using TQuaywire::TQuaywire;
+  std::vector<std::string>* Into = nullptr;
+
+ protected:
+  bool SocketStep(TSocketStep Step, std::string_view) override {
+    const std::string Address = win::AddressText(reinterpret_cast<const sockaddr*>(&TryAddress()),
+                                                 win::SockaddrLength(TryAddress()));
+    if (Step == ssTrying) Into->push_back("[try " + Address + "]");
+    if (Step == ssTryEnded)
+      Into->push_back("[end " + Address + " " + std::to_string(TryError()) + "]");
+    return true;
+  }
+};
+
+win::SOCKADDR_INET Literal(const std::string& Text) {
+  win::SOCKADDR_INET A{};
+  if (win::ParseInet4(Text, A.Ipv4.sin_addr))
+    A.si_family = AF_INET;
+  else if (win::ParseInet6(Text, A.Ipv6.sin6_addr))
+    A.si_family = AF_INET6;
+  return A;
+}
+
+}  // namespace
+
+TEST_F(SocketTest, NameOfBothFamiliesIsRacedIpv6First) {
+  enum TServer { Serves, Refuses, Hangs };
+  struct Row {
+    const char* Name;
+    std::vector<std::string> Resolved;  // in the resolver's order
+    TServer Six, Four;
+    int TimeOut;  // below the stagger where an attempt must follow a refusal at once
+    const char* Error;
+    const char* Remote;
+    Lines Tail;  // after "(OnHostResolved)"
+  };
+  const Row Rows[] = {
+      {"both serve: the IPv6 one, alone", {"127.0.0.1", "::1"}, Serves, Serves, 5000, "", "::1",
+       {"[try ::1]", "Timer On", "(OnConnect)", "Timer Off"}},
+      {"IPv6 only", {"::1"}, Serves, Refuses, 5000, "", "::1",
+       {"[try ::1]", "Timer On", "(OnConnect)", "Timer Off"}},
+      {"IPv4 only", {"127.0.0.1"}, Refuses, Serves, 5000, "", "127.0.0.1",
+       {"[try 127.0.0.1]", "Timer On", "(OnConnect)", "Timer Off"}},
+      {"IPv6 black-holed: IPv4 after the stagger", {"::1", "127.0.0.1"}, Hangs, Serves, 5000, "",
+       "127.0.0.1",
+       {"[try ::1]", "Timer On", "[try 127.0.0.1]", "[end ::1 0]", "(OnConnect)", "Timer Off"}},
+      {"IPv6 refused: IPv4 at once", {"::1", "127.0.0.1"}, Refuses, Serves, 200, "", "127.0.0.1",
+       {"[try ::1]", "Timer On", "[end ::1 10061]", "[try 127.0.0.1]", "(OnConnect)",
+        "Timer Off"}},
+      {"every one refused", {"::1", "127.0.0.1"}, Refuses, Refuses, 5000, "Connection Failed", "",
+       {"[try ::1]", "Timer On", "[end ::1 10061]", "[try 127.0.0.1]", "[end 127.0.0.1 10061]",
+        "Timer Off", "(OnConnectionFailed)"}},
+      {"the time-out covers the race", {"::1", "127.0.0.1"}, Hangs, Hangs, 400,
+       "Connection Timed out", "",
+       {"[try ::1]", "Timer On", "[try 127.0.0.1]", "Timer Triggered", "Timer Off", "Abort",
+        "Canceling", "Timer Off", "[end ::1 0]", "[end 127.0.0.1 0]", "(OnConnectionFailed)"}},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.Name);
+    std::optional<LoopbackPeer> Four, Six;
+    if (R.Four == Serves) Four.emplace(HoldOpen, 1, 8, AF_INET);
+    const std::uint16_t Port = Four ? Four->Port() : RefusingPort();
+    if (R.Six == Serves) Six.emplace(HoldOpen, 1, 8, AF_INET6, Port);
+    win::SetAddressConnectFilter([&R](const sockaddr_storage& A, int) {
+      const bool Hang = A.ss_family == AF_INET6 ? R.Six == Hangs : R.Four == Hangs;
+      return Hang ? win::ConnectVerdict::Hang : win::ConnectVerdict::Proceed;
+    });
+    win::SetAddrResolver([&R](const std::string&, int, std::vector<win::SOCKADDR_INET>& Addrs,
+                              std::string&) {
+      for (const std::string& A : R.Resolved) Addrs.push_back(Literal(A));
+      return 0;
+    });
+    auto& C = Make<TTryLog>();
+    C.Into = &Log;
+    C.TimeOut = R.TimeOut;
+    C.Host = "race.test";
+    C.Port = Port;
+    const auto Started = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorOf([&] { C.Connect(); }), R.Error);
+    const auto Took = std::chrono::steady_clock::now() - Started;
+    Lines Expected{"Connecting", "Resolve Host", "Timer On", "Timer Off", "(OnHostResolved)"};
+    Expected.insert(Expected.end(), R.Tail.begin(), R.Tail.end());
+    EXPECT_EQ(Log, Expected);
+    if (*R.Error == '\0') {
+      EXPECT_EQ(win::AddressText(reinterpret_cast<const sockaddr*>(&C.RemoteAddress),
+                                 win::SockaddrLength(C.RemoteAddress)),
+                R.Remote);
+      EXPECT_EQ(C.LocalAddress().si_family, C.RemoteAddress.si_family);
+      // The losers are closed: the component holds its connection's socket alone.
+      EXPECT_EQ(win::GetQueueStats().Sockets, Baseline.Sockets + 1);
+    }
+    if (R.Six == Hangs && R.Four == Serves) {
+      EXPECT_GE(Took, 240ms);
+      EXPECT_LT(Took, 2500ms) << "the IPv4 attempt waited for the time-out";
+    }
+    if (Four && R.Six == Serves) {
+      EXPECT_EQ(Four->Accepted(), 0);
+    }
+    Q.reset();
+    win::SetConnectFilter(nullptr);
   }
 }

@@ -459,7 +459,7 @@ TEST_F(SocketTest, AcceptTakesADataConnectionAnnouncedThroughTheLookUpMessage) {
   Client.join();
   EXPECT_EQ(Log.front(), "Accepting");
   EXPECT_NE(Data, C.SocketHandle);
-  EXPECT_EQ(C.RemoteAddress.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+  EXPECT_EQ(C.RemoteAddress.Ipv4.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
   char Buffer[8] = {};
   ASSERT_TRUE(PumpUntil([&] { return win::recv(Data, Buffer, sizeof Buffer, MSG_PEEK) == 5; }));
   win::closesocket(Data);

@@ -125,20 +125,35 @@ class LoopbackPeer {
   using Script = std::function<void(int Fd)>;
 
   // Serves up to Connections connections, one after another, each with Script. The peer
-  // closes the fd after the script returns; scripts never close it themselves.
-  explicit LoopbackPeer(Script S, int Connections = 1, int Backlog = 8) : FScript(std::move(S)) {
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // closes the fd after the script returns; scripts never close it themselves. Family
+  // AF_INET6 listens on ::1 (IPv6 only) instead of 127.0.0.1, at Port when one is given
+  // (beside a peer of the other family there).
+  explicit LoopbackPeer(Script S, int Connections = 1, int Backlog = 8, int Family = AF_INET,
+                        std::uint16_t AtPort = 0)
+      : FScript(std::move(S)) {
+    FListen = ::socket(Family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (FListen < 0) throw std::runtime_error("peer: socket failed");
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    A.sin_port = 0;
-    socklen_t Len = sizeof A;
-    if (::bind(FListen, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0 ||
+    sockaddr_in6 A{};
+    socklen_t Len = sizeof(sockaddr_in);
+    if (Family == AF_INET6) {
+      const int One = 1;
+      ::setsockopt(FListen, IPPROTO_IPV6, IPV6_V6ONLY, &One, sizeof One);
+      A.sin6_family = AF_INET6;
+      A.sin6_addr = in6addr_loopback;
+      A.sin6_port = htons(AtPort);
+      Len = sizeof A;
+    } else {
+      auto& Four = reinterpret_cast<sockaddr_in&>(A);
+      Four.sin_family = AF_INET;
+      Four.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      Four.sin_port = htons(AtPort);
+    }
+    const socklen_t Given = Len;
+    if (::bind(FListen, reinterpret_cast<sockaddr*>(&A), Given) != 0 ||
         ::listen(FListen, Backlog) != 0 ||
         ::getsockname(FListen, reinterpret_cast<sockaddr*>(&A), &Len) != 0)
       throw std::runtime_error("peer: bind/listen failed");
-    FPort = ntohs(A.sin_port);
+    FPort = ntohs(A.sin6_port);  // the same place in either family's address
     FThread = std::thread([this, Connections] { Serve(Connections); });
   }
 
