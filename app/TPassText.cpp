@@ -4,6 +4,7 @@
 #include <QUrl>
 
 #include "app/TAnsiText.h"
+#include "http/HostName.h"
 #include "http/THttpUrl.h"
 #include "inspect/HttpText.h"
 
@@ -43,9 +44,7 @@ std::string TPassText::ContentType(const TExchangePass& Pass) {
 }
 
 QString TPassText::Authority(std::string_view Host, int Port) {
-  const QString Name = TAnsiText::ForMessage(std::string(Host));
-  const bool Ipv6 = Host.find(':') != std::string_view::npos;
-  return (Ipv6 ? "[" + Name + "]" : Name) + ":" + QString::number(Port);
+  return TAnsiText::ForMessage(HostName::InAuthority(std::string(Host))) + ":" + QString::number(Port);
 }
 
 QStringList TPassText::AttemptLines(const TExchangePass& Pass) {

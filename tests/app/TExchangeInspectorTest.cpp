@@ -332,6 +332,7 @@ class TExchangeInspectorTest : public InspectorWindowTest {
       return 0;
     });
     const auto Restore = qScopeGuard([] { win::SetAddrResolver({}); });
+    ModalAnswerer Answerer;  // a failure's message must not hold the test
     QVERIFY(Get(QString::fromUtf8("http://b\u00fccher.test:%1/").arg(Peer.Port())));
     const QStringList Note = OpenDetails()->NoteText().split(u'\n');
     const QString At = ":" + QString::number(Peer.Port());
