@@ -649,8 +649,9 @@ void TExchangeDetails::FillNote() {
   if (Passes.empty()) Lines << QString::fromUtf8("Aucune requ\u00eate pour l'instant.");
   if (FSelected >= 0 && FSelected < static_cast<int>(Passes.size())) {
     const TExchangePass& P = Passes[static_cast<std::size_t>(FSelected)];
-    if (!P.Proxy.empty())
-      Lines << "Proxy : " + TAnsiText::ForMessage(P.Proxy) + ":" + QString::number(P.ProxyPort);
+    if (const QString Forms = TPassText::HostForms(P); !Forms.isEmpty()) Lines << Forms;
+    if (!P.Proxy.empty()) Lines << "Proxy : " + TPassText::Authority(P.Proxy, P.ProxyPort);
+    Lines << TPassText::AttemptLines(P);
     if (!P.HostUsed().empty())
       Lines << QString::fromUtf8(
                    "Serveur utilis\u00e9 : %1 (donn\u00e9 apr\u00e8s \u00ab Serveur "

@@ -320,7 +320,12 @@ void TForm1::PrepareRequest(const QString& Url, bool Elsewhere) {
   VelHTTP1->OutputFileMode = false;
   VelHTTP1->ReportLevel = 2;
   if (FUi->CheckBox1->isChecked()) {
-    VelHTTP1->Proxy = TAnsiText::FromQString(FUi->Edit11->text());
+    // An IPv6 proxy may be typed as an authority writes it ("[::1]"); the component takes
+    // the bare address.
+    QString ProxyHost = FUi->Edit11->text();
+    if (ProxyHost.size() > 2 && ProxyHost.startsWith(u'[') && ProxyHost.endsWith(u']'))
+      ProxyHost = ProxyHost.mid(1, ProxyHost.size() - 2);
+    VelHTTP1->Proxy = TAnsiText::FromQString(ProxyHost);
     VelHTTP1->ProxyPort = ProxyPortOf(FUi->Edit12->text());
     // To the component an empty Proxy means a direct connection: the request would go past
     // the proxy the user asked for, without a word.
@@ -581,9 +586,9 @@ void TForm1::VelHTTP1ConnectionFailed(TObject*) {
     const std::optional<TPassServer> Server = CredentialScope::ServerOf(FTlsProgress->Last().URL);
     QString Peer;
     if (!VelHTTP1->Proxy.empty())
-      Peer = TAnsiText::ForMessage(VelHTTP1->Proxy) + ":" + QString::number(VelHTTP1->ProxyPort);
+      Peer = TPassText::Authority(VelHTTP1->Proxy, VelHTTP1->ProxyPort);
     else if (Server)
-      Peer = TAnsiText::ForMessage(Server->Host) + ":" + QString::number(Server->Port);
+      Peer = TPassText::Authority(Server->Host, Server->Port);
     ShowMessage(QString::fromUtf8("La connexion \u00e0 %1 pour continuer sans v\u00e9rifier a \u00e9chou\u00e9 : le "
                                   "serveur ne l'accepte plus ou ne r\u00e9pond plus.")
                     .arg(Peer));

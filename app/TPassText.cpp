@@ -1,7 +1,11 @@
 // TPassText: the window's wording of a recorded pass.
 #include "app/TPassText.h"
 
+#include <QUrl>
+
 #include "app/TAnsiText.h"
+#include "http/HostName.h"
+#include "http/THttpUrl.h"
 #include "inspect/HttpText.h"
 
 QString TPassText::Escaped(const std::string& Bytes) {
@@ -37,4 +41,48 @@ QString TPassText::ShortBodyText(const TExchangePass& Pass) {
 
 std::string TPassText::ContentType(const TExchangePass& Pass) {
   return FieldValue(HeaderFields(FinalReply(Pass.ReplyHeader), true), "Content-Type").value_or("");
+}
+
+QString TPassText::Authority(std::string_view Host, int Port) {
+  return TAnsiText::ForMessage(HostName::InAuthority(std::string(Host))) + ":" + QString::number(Port);
+}
+
+QStringList TPassText::AttemptLines(const TExchangePass& Pass) {
+  QStringList Lines;
+  for (const TConnectTry& T : Pass.Attempts) {
+    const double Took = T.Ended ? *T.Ended - T.Started : 0;
+    const QString Ms = QString::number(Took, 'f', 1);
+    QString How;
+    switch (T.Outcome) {
+      case TConnectTry::TOutcome::Running: How = QString::fromUtf8("en cours"); break;
+      case TConnectTry::TOutcome::Connected:
+        How = QString::fromUtf8("\u00e9tablie en %1 ms").arg(Ms);
+        break;
+      case TConnectTry::TOutcome::Failed:
+        How = QString::fromUtf8("\u00e9chec apr\u00e8s %1 ms (erreur %2)").arg(Ms).arg(T.Error);
+        break;
+      case TConnectTry::TOutcome::Abandoned:
+        How = QString::fromUtf8("abandonn\u00e9e apr\u00e8s %1 ms").arg(Ms);
+        break;
+    }
+    Lines << QString::fromUtf8("Connexion \u00e0 %1 (\u00e0 %2 ms) : %3")
+                 .arg(Authority(T.Address, T.Port), QString::number(T.Started, 'f', 1), How);
+  }
+  return Lines;
+}
+
+QString TPassText::HostForms(const TExchangePass& Pass) {
+  std::string Host;
+  try {
+    Host = THttpUrl::SplitReference(Pass.URL).Host;
+  } catch (const std::exception&) {
+    return QString();  // a recording's URL the rules refuse has no server to name
+  }
+  const QString Ace = QString::fromStdString(Host);
+  // Only an A-label has another form; Qt's list of domains it shows in Unicode is for
+  // browsers hiding look-alikes, which is what this line must not do.
+  if (!Ace.contains(QLatin1String("xn--"), Qt::CaseInsensitive)) return QString();
+  const QString Unicode = QUrl::fromAce(Ace.toLatin1(), QUrl::IgnoreIDNWhitelist);
+  if (Unicode.isEmpty() || Unicode.compare(Ace, Qt::CaseInsensitive) == 0) return QString();
+  return QString::fromUtf8("Serveur : %1 (%2)").arg(Ace, Unicode);
 }

@@ -1,9 +1,12 @@
 // How the window writes what a recorded pass holds: bytes escaped for reading, the reply's
-// content type, and whether its body ended before the length it announced.
+// content type, whether its body ended before the length it announced, the addresses its
+// connection tried and the two forms of an international server name.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <string>
+#include <string_view>
 
 #include "inspect/TExchangePass.h"
 
@@ -17,4 +20,14 @@ class TPassText {
   static QString ShortBodyText(const TExchangePass& Pass);
   // The final reply's Content-Type value (not an interim reply's); empty when it has none.
   static std::string ContentType(const TExchangePass& Pass);
+  // A host as an authority writes it: an IPv6 address in brackets ("[::1]"), else as it is.
+  static QString Authority(std::string_view Host, int Port);
+  // One line per connect attempt, in the order they started, with the time it started:
+  // "Connexion à [::1]:8443 (à 0.1 ms) : échec après 0.3 ms (erreur 10061)", "... : établie
+  // en 1.2 ms", "... : abandonnée après 250.4 ms"; nothing for a pass that made no attempt.
+  static QStringList AttemptLines(const TExchangePass& Pass);
+  // "Serveur : xn--bcher-kva.test (bücher.test)" when the host of the pass's URL is an
+  // A-label whose Unicode form differs, so that a name mixing scripts (a Cyrillic "а" in
+  // "pаypal.com") is seen for what it is; empty otherwise.
+  static QString HostForms(const TExchangePass& Pass);
 };

@@ -7,6 +7,7 @@
 #include <QInputDialog>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QToolButton>
 #include <algorithm>
 #include <nlohmann/json.hpp>
@@ -14,6 +15,7 @@
 #include "app/TAnsiText.h"
 #include "app/TBodyView.h"
 #include "app/TTimingBars.h"
+#include "platform/WinSock.h"
 #include "tests/app/InspectorWindowFixture.h"
 #include "tests/inspect/SameRequest.h"
 #include "tests/inspect/ThreeHops.h"
@@ -310,6 +312,39 @@ class TExchangeInspectorTest : public InspectorWindowTest {
              QString::fromStdString(ComparableRequest(Received[0])));
     // The inspector names the server used.
     QCOMPARE(Details->NoteText().contains("127.0.0.1"), Asked);
+  }
+
+  // The note names every address the connection tried and how each ended, and both forms
+  // of an international name; a name the test resolver gives [::1] (where nothing listens on
+  // the port) before 127.0.0.1.
+  void noteNamesTheAttemptsAndBothFormsOfTheName() {
+    ScriptedHttpServer Peer({Whole("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+    win::SetAddrResolver([](const std::string& Name, int, std::vector<win::SOCKADDR_INET>& Out,
+                            std::string& Canonical) {
+      if (Name != "xn--bcher-kva.test") return win::WSAHOST_NOT_FOUND;
+      win::SOCKADDR_INET V6{}, V4{};
+      V6.Ipv6.sin6_family = AF_INET6;
+      V6.Ipv6.sin6_addr = in6addr_loopback;
+      V4.Ipv4.sin_family = AF_INET;
+      V4.Ipv4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      Out = {V6, V4};
+      Canonical = Name;
+      return 0;
+    });
+    const auto Restore = qScopeGuard([] { win::SetAddrResolver({}); });
+    ModalAnswerer Answerer;  // a failure's message must not hold the test
+    QVERIFY(Get(QString::fromUtf8("http://b\u00fccher.test:%1/").arg(Peer.Port())));
+    const QStringList Note = OpenDetails()->NoteText().split(u'\n');
+    const QString At = ":" + QString::number(Peer.Port());
+    QVERIFY(Note.contains(QString::fromUtf8("Serveur : xn--bcher-kva.test (b\u00fccher.test)")));
+    const auto Line = [&](const QString& Start) {
+      const auto Found = std::find_if(Note.begin(), Note.end(), [&](const QString& L) { return L.startsWith(Start); });
+      return Found == Note.end() ? QString() : *Found;
+    };
+    QVERIFY2(Line(QString::fromUtf8("Connexion \u00e0 [::1]") + At).contains(QString::fromUtf8("\u00e9chec")),
+             qPrintable(Note.join(u'|')));
+    QVERIFY2(Line(QString::fromUtf8("Connexion \u00e0 127.0.0.1") + At).contains(QString::fromUtf8("\u00e9tablie")),
+             qPrintable(Note.join(u'|')));
   }
 
   // --- HAR --------------------------------------------------------------------------------
