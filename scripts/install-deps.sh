@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev fonts-liberation
   nginx-light tinyproxy nlohmann-json3-dev
   libssl-dev openssl ca-certificates libidn2-dev
+  zlib1g-dev libbrotli-dev libzstd-dev brotli zstd
   curl
 )
 

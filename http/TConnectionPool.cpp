@@ -1,0 +1,130 @@
+// TConnectionPool: idle connections by key, oldest first, each until its own deadline.
+#include "http/TConnectionPool.h"
+
+#include <algorithm>
+
+#include "platform/WinSock.h"
+#include "socket/TTransport.h"
+
+namespace {
+
+std::string_view Trimmed(std::string_view Text) {
+  while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t')) Text.remove_prefix(1);
+  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t')) Text.remove_suffix(1);
+  return Text;
+}
+
+bool SameWord(std::string_view A, std::string_view B) {
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
+           return (X | 0x20) == (Y | 0x20);
+         });
+}
+
+// Calls Each with every element of a comma-separated list, trimmed, empty ones left out.
+template <class F>
+void ForEachListed(std::string_view List, F&& Each) {
+  while (!List.empty()) {
+    const std::size_t Comma = List.find(',');
+    const std::string_view Item = Trimmed(List.substr(0, Comma));
+    if (!Item.empty()) Each(Item);
+    List.remove_prefix(Comma == std::string_view::npos ? List.size() : Comma + 1);
+  }
+}
+
+// Closes a connection dropped from the pool: TLS says goodbye first, without waiting.
+void Close(std::unique_ptr<TConnection>& Connection) {
+  if (Connection) Connection->Transport().Close(true);
+  Connection.reset();
+}
+
+}  // namespace
+
+void TConnectionPool::SetLimits(TLimits Limits) {
+  FLimits = Limits;
+  while (FIdle.size() > FLimits.MaxIdle) {
+    Close(FIdle.front().Connection);
+    FIdle.erase(FIdle.begin());
+  }
+}
+
+void TConnectionPool::Put(TPoolKey Key, std::unique_ptr<TConnection> Connection, int Number,
+                          std::optional<std::chrono::milliseconds> ServerIdle,
+                          TClock::time_point Now) {
+  std::chrono::milliseconds Idle = FLimits.MaxIdleTime;
+  if (ServerIdle && *ServerIdle < Idle) Idle = *ServerIdle;
+  if (!Connection || FLimits.MaxIdle == 0 || Idle.count() <= 0) return Close(Connection);
+  DropExpired(Now);
+  if (FIdle.size() >= FLimits.MaxIdle) {
+    Close(FIdle.front().Connection);
+    FIdle.erase(FIdle.begin());
+  }
+  FIdle.push_back({std::move(Key), std::move(Connection), Number, Now + Idle});
+}
+
+std::unique_ptr<TConnection> TConnectionPool::Take(const TPoolKey& Key, TClock::time_point Now,
+                                                   int* Number) {
+  DropExpired(Now);
+  // The one kept last is the likeliest still to stand.
+  for (auto It = FIdle.end(); It != FIdle.begin();) {
+    --It;
+    if (!(It->Key == Key)) continue;
+    std::unique_ptr<TConnection> Found = std::move(It->Connection);
+    const int Kept = It->Number;
+    It = FIdle.erase(It);
+    if (!Standing(*Found)) {
+      Close(Found);
+      continue;
+    }
+    if (Number != nullptr) *Number = Kept;
+    return Found;
+  }
+  return nullptr;
+}
+
+bool TConnectionPool::Standing(TConnection& Connection) {
+  if (Connection.Plain.Handle == NoSocket) return false;
+  char Byte = 0;
+  // A peek: the connection's notifications are its next owner's business.
+  const int Got = Connection.Transport().Receive(&Byte, 1, MSG_PEEK);
+  return Got < 0 && win::WSAGetLastError() == win::WSAEWOULDBLOCK;
+}
+
+void TConnectionPool::DropExpired(TClock::time_point Now) {
+  for (auto It = FIdle.begin(); It != FIdle.end();) {
+    if (It->Until > Now) {
+      ++It;
+      continue;
+    }
+    Close(It->Connection);
+    It = FIdle.erase(It);
+  }
+}
+
+std::optional<std::chrono::milliseconds> TConnectionPool::KeepAliveTimeout(std::string_view Value) {
+  std::optional<std::chrono::milliseconds> Found;
+  ForEachListed(Value, [&](std::string_view Param) {
+    const std::size_t Equals = Param.find('=');
+    if (Found || Equals == std::string_view::npos || !SameWord(Trimmed(Param.substr(0, Equals)), "timeout"))
+      return;
+    std::string_view Digits = Trimmed(Param.substr(Equals + 1));
+    if (Digits.size() >= 2 && Digits.front() == '"' && Digits.back() == '"')
+      Digits = Digits.substr(1, Digits.size() - 2);
+    if (Digits.empty() || Digits.size() > 9 ||
+        !std::all_of(Digits.begin(), Digits.end(), [](char C) { return C >= '0' && C <= '9'; }))
+      return;
+    Found = std::chrono::seconds(std::stol(std::string(Digits)));
+  });
+  return Found;
+}
+
+bool TConnectionPool::ReplyKeeps(int ReplyMinor, std::string_view ConnectionField, bool FramedEnd) {
+  if (!FramedEnd) return false;
+  bool Close = false;
+  bool KeepAlive = false;
+  ForEachListed(ConnectionField, [&](std::string_view Token) {
+    Close = Close || SameWord(Token, "close");
+    KeepAlive = KeepAlive || SameWord(Token, "keep-alive");
+  });
+  if (Close) return false;
+  return ReplyMinor >= 1 || KeepAlive;
+}

@@ -1,0 +1,36 @@
+// The pool's rules: what a reply says of its connection and the server's idle time.
+#include <gtest/gtest.h>
+
+#include "http/TConnectionPool.h"
+
+namespace {
+
+// Whether a reply leaves its connection to keep, and the server's idle time, as the pool
+// takes them.
+TEST(TConnectionPool, WhatAReplySaysOfItsConnection) {
+  const struct {
+    int Minor;
+    const char* Connection;
+    bool Framed;
+    bool Keeps;
+  } Cases[] = {
+      {1, "", true, true},
+      {1, "", false, false},  // a body ended by the close leaves nothing to keep
+      {1, "Upgrade, Close", true, false},
+      {1, "keep-alive", true, true},
+      {0, "", true, false},
+      {0, " Keep-Alive ", true, true},
+      {0, "keep-alive, close", true, false},
+      {1, "closed", true, true},  // a token, not a substring
+  };
+  for (const auto& C : Cases)
+    EXPECT_EQ(TConnectionPool::ReplyKeeps(C.Minor, C.Connection, C.Framed), C.Keeps)
+        << C.Minor << " [" << C.Connection << "] " << C.Framed;
+  using std::chrono::seconds;
+  EXPECT_EQ(TConnectionPool::KeepAliveTimeout("timeout=5, max=100"), seconds(5));
+  EXPECT_EQ(TConnectionPool::KeepAliveTimeout("max=3,Timeout = \"2\""), seconds(2));
+  for (const char* None : {"", "max=5", "timeout=", "timeout=-1", "timeout=9999999999", "timeouts=5"})
+    EXPECT_FALSE(TConnectionPool::KeepAliveTimeout(None).has_value()) << None;
+}
+
+}  // namespace
