@@ -311,7 +311,7 @@ class TExchangeInspectorTest : public InspectorWindowTest {
     QCOMPARE(QString::fromStdString(ComparableRequest(Received[1])),
              QString::fromStdString(ComparableRequest(Received[0])));
     // The inspector names the server used.
-    QCOMPARE(Details->NoteText().contains("127.0.0.1"), Asked);
+    QCOMPARE(Details->NoteText().contains(QString::fromUtf8("Serveur utilis\u00e9 : 127.0.0.1")), Asked);
   }
 
   // The note names every address the connection tried and how each ended, and both forms
