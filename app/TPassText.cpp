@@ -7,6 +7,7 @@
 #include "http/HostName.h"
 #include "http/THttpUrl.h"
 #include "inspect/HttpText.h"
+#include "platform/WinSock.h"
 
 QString TPassText::Escaped(const std::string& Bytes) {
   static const char Hex[] = "0123456789ABCDEF";
@@ -47,6 +48,21 @@ QString TPassText::Authority(std::string_view Host, int Port) {
   return TAnsiText::ForMessage(HostName::InAuthority(std::string(Host))) + ":" + QString::number(Port);
 }
 
+namespace {
+
+// How a connect attempt failed, in the window's words for the usual causes.
+QString ConnectErrorWords(int Error) {
+  switch (Error) {
+    case win::WSAECONNREFUSED: return QString::fromUtf8("refus\u00e9e, erreur %1").arg(Error);
+    case win::WSAETIMEDOUT: return QString::fromUtf8("d\u00e9lai d\u00e9pass\u00e9, erreur %1").arg(Error);
+    case win::WSAENETUNREACH:
+    case win::WSAEHOSTUNREACH: return QString::fromUtf8("injoignable, erreur %1").arg(Error);
+    default: return QString::fromUtf8("erreur %1").arg(Error);
+  }
+}
+
+}  // namespace
+
 QStringList TPassText::AttemptLines(const TExchangePass& Pass) {
   QStringList Lines;
   for (const TConnectTry& T : Pass.Attempts) {
@@ -59,7 +75,7 @@ QStringList TPassText::AttemptLines(const TExchangePass& Pass) {
         How = QString::fromUtf8("\u00e9tablie en %1 ms").arg(Ms);
         break;
       case TConnectTry::TOutcome::Failed:
-        How = QString::fromUtf8("\u00e9chec apr\u00e8s %1 ms (erreur %2)").arg(Ms).arg(T.Error);
+        How = QString::fromUtf8("\u00e9chec apr\u00e8s %1 ms (%2)").arg(Ms, ConnectErrorWords(T.Error));
         break;
       case TConnectTry::TOutcome::Abandoned:
         How = QString::fromUtf8("abandonn\u00e9e apr\u00e8s %1 ms").arg(Ms);

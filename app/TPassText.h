@@ -23,7 +23,7 @@ class TPassText {
   // A host as an authority writes it: an IPv6 address in brackets ("[::1]"), else as it is.
   static QString Authority(std::string_view Host, int Port);
   // One line per connect attempt, in the order they started, with the time it started:
-  // "Connexion à [::1]:8443 (à 0.1 ms) : échec après 0.3 ms (erreur 10061)", "... : établie
+  // "Connexion à [::1]:8443 (à 0.1 ms) : échec après 0.3 ms (refusée, erreur 10061)", "... : établie
   // en 1.2 ms", "... : abandonnée après 250.4 ms"; nothing for a pass that made no attempt.
   static QStringList AttemptLines(const TExchangePass& Pass);
   // "Serveur : xn--bcher-kva.test (bücher.test)" when the host of the pass's URL is an

@@ -341,7 +341,8 @@ class TExchangeInspectorTest : public InspectorWindowTest {
       const auto Found = std::find_if(Note.begin(), Note.end(), [&](const QString& L) { return L.startsWith(Start); });
       return Found == Note.end() ? QString() : *Found;
     };
-    QVERIFY2(Line(QString::fromUtf8("Connexion \u00e0 [::1]") + At).contains(QString::fromUtf8("\u00e9chec")),
+    QVERIFY2(Line(QString::fromUtf8("Connexion \u00e0 [::1]") + At).contains(QString::fromUtf8("\u00e9chec apr\u00e8s")) &&
+                 Line(QString::fromUtf8("Connexion \u00e0 [::1]") + At).endsWith(QString::fromUtf8("(refus\u00e9e, erreur 10061)")),
              qPrintable(Note.join(u'|')));
     QVERIFY2(Line(QString::fromUtf8("Connexion \u00e0 127.0.0.1") + At).contains(QString::fromUtf8("\u00e9tablie")),
              qPrintable(Note.join(u'|')));
