@@ -823,6 +823,25 @@ class TForm1Test : public MainWindowTest {
     QVERIFY(QString::fromStdString(Origin.Requests()[0]).startsWith("GET /doc HTTP/1.0\r\n"));
   }
 
+  // An IPv6 proxy typed in brackets, as an authority writes it, is reached at that address.
+  void ipv6ProxyInBrackets() {
+    std::string Request;
+    testsupport::LoopbackPeer Proxy(
+        [&](int Fd) {
+          Request = testsupport::ReadHttpRequest(Fd);
+          testsupport::SendAll(Fd, "HTTP/1.0 200 OK\r\n\r\nvia six");
+        },
+        1, 8, AF_INET6);
+    W<QCheckBox>("CheckBox1")->setChecked(true);
+    Edit("Edit11")->setText("[::1]");
+    Edit("Edit12")->setText(QString::number(Proxy.Port()));
+    ModalAnswerer Answerer;
+    QVERIFY(Get("http://origin.test/doc"));
+    QCOMPARE(Answerer.Seen.size(), 0);
+    QCOMPARE(Memo("Memo1")->toPlainText(), QString("via six"));
+    QVERIFY(QString::fromStdString(Request).startsWith("GET http://origin.test/doc HTTP/1.0\r\n"));
+  }
+
   void invalidHostAsksForAnother_data() {
     QTest::addColumn<bool>("Confirm");
     QTest::addColumn<QString>("Typed");
