@@ -38,6 +38,8 @@ const TListener Listeners[] = {
     {"wild", &TTestPki::Wildcard, ""},
     {"dotted", &TTestPki::Dotted, ""},
     {"ip", &TTestPki::Ip, ""},
+    {"ip6", &TTestPki::Ip6, ""},  // on [::1]
+    {"alabel", &TTestPki::ALabel, ""},
     {"self", &TTestPki::SelfSigned, ""},
     {"untrusted", &TTestPki::Untrusted, ""},
     {"leafonly", &TTestPki::LeafOnly, ""},
@@ -59,7 +61,8 @@ class CliTlsTest : public ::testing::Test {
       std::string Extra = L.Extra;
       if (const auto At = Extra.find("{root}"); At != std::string::npos)
         Extra.replace(At, 6, P.RootFile);
-      Blocks += "  server { listen 127.0.0.1:" + std::to_string(Ports.back()) +
+      const bool Six = std::string_view(L.Name) == "ip6";
+      Blocks += std::string("  server { listen ") + (Six ? "[::1]:" : "127.0.0.1:") + std::to_string(Ports.back()) +
                 " ssl; root {D}/html; " + "ssl_certificate " + (P.*L.Leaf).Chain +
                 "; ssl_certificate_key " + (P.*L.Leaf).Key + "; " + Extra +
                 (&L == std::end(Listeners) - 1 ? "\n" : " }\n");
@@ -155,6 +158,13 @@ const MatrixRow Matrix[] = {
     {"name with two final dots", {"--cacert", "{root}", "--resolve",
      "dotted.test..:{port:dotted}:127.0.0.1", "https://dotted.test..:{port:dotted}/"}, 60},
     {"IP address", {"--cacert", "{root}", "{ip}"}, 0},
+    // An IPv6 address sends no SNI and is checked against the leaf's IP entries; an
+    // international name by its A-label.
+    {"IPv6 address", {"--cacert", "{root}", "https://[::1]:{port:ip6}/"}, 0},
+    {"international name", {"--cacert", "{root}", "--resolve", "xn--bcher-kva.test:{port:alabel}:127.0.0.1",
+     "https://b\u00fccher.test:{port:alabel}/"}, 0},
+    {"international name, U-label resolved", {"--cacert", "{root}", "--resolve",
+     "b\u00fccher.test:{port:alabel}:127.0.0.1", "https://b\u00fccher.test:{port:alabel}/"}, 6},
     {"self-signed", {"--cacert", "{root}", "{self}"}, 60},
     {"untrusted root", {"--cacert", "{root}", "{untrusted}"}, 60},
     {"leaf only", {"--cacert", "{root}", "{leafonly}"}, 60,
