@@ -56,11 +56,11 @@ const std::string Cut = Zipped.substr(0, Zipped.size() / 2);
 struct CodingCase {
   const char* Name;
   bool Accept;
-  std::string Coding;  // the Content-Encoding line's value, "" for none
-  std::string Wire;    // the body as sent
-  bool Chunk;          // sent chunked, else with its Content-Length
-  std::string Body;    // as kept; "" with Prefix: a start of Plain, not all of it
-  std::string Error;   // the start of the request's error
+  std::string Coding;       // the Content-Encoding line's value, "" for none
+  std::string Wire;         // the body as sent
+  bool Chunk;               // sent chunked, else with its Content-Length
+  std::string Body;         // as kept; "" with Prefix: a start of Plain, not all of it
+  std::string Error;        // the start of the request's error
   std::string Report = "";  // a status text the component gives
   bool Prefix = false;
 };
