@@ -3,10 +3,11 @@
 
 #include "cli/CliErrors.h"
 #include "http/HttpErrors.h"
+#include "http/TContentDecoder.h"
 #include "socket/ETlsSockError.h"
 #include "socket/SockErrors.h"
 
-const TCliExitRow CliExitTable[24] = {
+const TCliExitRow CliExitTable[25] = {
     {TCliOutcome::Completed, 0, "a complete reply (with -f, a status below 400)"},
     {TCliOutcome::Failed, 1, "any other error"},
     {TCliOutcome::UnsupportedScheme, 1, "an unsupported scheme (ftp, gopher, ...)"},
@@ -28,6 +29,7 @@ const TCliExitRow CliExitTable[24] = {
     {TCliOutcome::TunnelRefused, 56, "the proxy refused the tunnel to an https server"},
     {TCliOutcome::TlsCredentials, 58, "the client certificate or its key cannot be used"},
     {TCliOutcome::TlsCheck, 60, "the server's certificate failed the check"},
+    {TCliOutcome::ContentEncoding, 61, "--compressed and a body that cannot be decoded"},
     {TCliOutcome::FileTooLarge, 63, "a body longer than --max-filesize"},
     {TCliOutcome::TlsCaFile, 77, "the CA file cannot be read or holds no certificate"},
     {TCliOutcome::TlsPinnedKey, 90, "the server's public key does not match --pinnedpubkey"},
@@ -62,7 +64,7 @@ bool IsTls(const std::exception& Error) {
 
 // The order matters: a write error ends the run whatever else was going on, and a time-out
 // is a time-out in every step, not that step's failure.
-const TCliErrorRow CliErrorTable[21] = {
+const TCliErrorRow CliErrorTable[22] = {
     {Is<ECliWriteError>, std::nullopt, TCliOutcome::WriteError},
     {Is<ECliReadError>, std::nullopt, TCliOutcome::ReadError},
     {Is<EUsageError>, std::nullopt, TCliOutcome::Usage},
@@ -73,6 +75,7 @@ const TCliErrorRow CliErrorTable[21] = {
     {Is<EHttpUrlError>, std::nullopt, TCliOutcome::MalformedUrl},
     {Is<EHttpEmptyReply>, std::nullopt, TCliOutcome::EmptyReply},
     {Is<EHttpChunkedBodyCut>, std::nullopt, TCliOutcome::PartialFile},
+    {Is<EHttpContentError>, std::nullopt, TCliOutcome::ContentEncoding},
     {Is<EHttpProtocolError>, std::nullopt, TCliOutcome::WeirdReply},
     {Is<ESockError>, TSockStep::ssLookUp, TCliOutcome::HostNotFound},
     {Is<ESockError>, TSockStep::ssConnect, TCliOutcome::ConnectFailed},

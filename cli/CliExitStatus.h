@@ -33,6 +33,7 @@ enum class TCliOutcome {
   TlsCaFile,            // the CA file cannot be read or holds no certificate
   TlsPinnedKey,         // the server's public key is not the one --pinnedpubkey names
   FileTooLarge,         // the body passed --max-filesize
+  ContentEncoding,      // --compressed and a coded body that cannot be decoded
   Failed,               // anything else
 };
 
@@ -43,7 +44,7 @@ struct TCliExitRow {
 };
 
 // Every outcome once, in the order of the statuses.
-extern const TCliExitRow CliExitTable[24];
+extern const TCliExitRow CliExitTable[25];
 
 constexpr int ExitOk = 0;
 constexpr int ExitUsage = 2;
@@ -58,7 +59,7 @@ struct TCliErrorRow {
   std::optional<TSockStep> Step;
   TCliOutcome Outcome;
 };
-extern const TCliErrorRow CliErrorTable[21];
+extern const TCliErrorRow CliErrorTable[22];
 
 // The outcome of a request that raised Error: its class, and for the socket layer's errors
 // the step they happened in and their cause, looked up in CliErrorTable.

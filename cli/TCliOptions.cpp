@@ -254,6 +254,7 @@ const TOptionRow OptionRows[] = {
     {'m', "max-time", true, SetTimeOut},
     {'L', "location", false, [](TCliOptions& O, const std::string&) { O.FollowLocation = true; }},
     {0, "max-redirs", true, SetMaxRedirs},
+    {0, "compressed", false, [](TCliOptions& O, const std::string&) { O.Compressed = true; }},
     {'f', "fail", false, [](TCliOptions& O, const std::string&) { O.Fail = true; }},
     {'s', "silent", false, [](TCliOptions& O, const std::string&) { O.Silent = true; }},
     {'S', "show-error", false, [](TCliOptions& O, const std::string&) { O.ShowError = true; }},
@@ -547,6 +548,7 @@ std::string CliHelpText() {
       "  -L, --location           follow redirections\n"
       "      --max-redirs N       follow at most N of them (at most 20, the default)\n"
       "  -f, --fail               on a status of 400 or above write no body and exit 22\n"
+      "      --compressed         ask for deflate, gzip, br or zstd and write the body decoded\n"
       "  -o, --output FILE        write the body to FILE (\"-\": standard output)\n"
       "  -m, --max-time SECONDS   bound every wait (0.5 and the like; 0: no bound)\n"
       "      --max-filesize BYTES end with status 63 on a longer body (k, M, G may follow)\n"

@@ -59,6 +59,7 @@ class TCliOptions {
   bool Head = false;            // -I: the header block is the output, there is no body
   bool IncludeHeader = false;   // -i: each reply's header block before the body
   bool FollowLocation = false;  // -L
+  bool Compressed = false;      // --compressed: offer the codings, decode the body
   int MaxRedirs = TVelHTTP::MaxRedirections;  // --max-redirs, bounded by the component's
   bool Fail = false;                          // -f: 400 and above writes no body, exits 22
   bool Silent = false;                        // -s: no error messages...

@@ -118,6 +118,7 @@ void TCliSession::Configure(TVelHTTP& Http) {
   Http.SecureSocket = true;
   Http.TlsSettings = FOptions.Tls;
   Http.MaxBodySize = FOptions.MaxFileSize;
+  Http.AcceptEncoding = FOptions.Compressed;
   Http.EncodePostData = FOptions.UrlEncodeData();
   Http.InputFileMode = false;
   Http.OutputFileMode = false;
@@ -161,6 +162,10 @@ void TCliSession::HeaderArrived(TVelHTTP& Http) {
   // Each reply's header block goes out as it arrives, so a later failure keeps it; with -f
   // a failing reply's too, as curl writes it, only its body is left out.
   if (FOptions.IncludeHeader || FOptions.Head) FOut.Write(Http.Header);
+  // A coding it cannot take off ends the run before any of the body is written, as curl's.
+  if (FBodyWanted && !Http.ContentNotDecoded().empty())
+    throw EHttpContentError("Unrecognized content encoding type. libcurl understands deflate, "
+                            "gzip, br, zstd content encodings.");
   // An announced length over the bound ends the run before any of the body is written, as
   // curl does; an unannounced one ends it when the component's bound is passed.
   if (FBodyWanted && FOptions.MaxFileSize > 0 && Http.BytesTotal > FOptions.MaxFileSize)

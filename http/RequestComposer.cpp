@@ -9,9 +9,9 @@
 #include "base/TFileStream.h"
 #include "http/Base64.h"
 #include "http/FixedLines.h"
+#include "http/HostName.h"
 #include "http/HttpChars.h"
 #include "http/HttpErrors.h"
-#include "http/HostName.h"
 #include "http/THttpUrl.h"
 
 namespace {
@@ -190,6 +190,8 @@ void ComposeLines(const TRequestPlan& Plan, TExStringList& Lines) {
   AddRequestLine(Plan, Lines);
   Lines.Add(FirstAccept);
   Lines.Add(SecondAccept);
+  // Where curl puts its own, after Accept; a caller's line of that name takes its place.
+  if (Plan.AcceptEncoding) Lines.Add(std::string(RequestComposer::AcceptEncodingLine));
   if (!Plan.Info.LocalProgram.empty()) Lines.SetHeader("User-Agent", Plan.Info.LocalProgram);
   if (!Plan.Info.LocalMailAddress.empty()) Lines.SetHeader("From", Plan.Info.LocalMailAddress);
   AddCookie(Plan, Lines);

@@ -1,7 +1,7 @@
 // The header block of one pass, apart from any socket: the request line, Host with its port,
-// the fixed Accept lines, HeaderInfo's fields, the credentials and cookies by the one rule of
-// CredentialScope, the caller's own lines, Content-Length, and the checks that refuse what
-// cannot go on the wire.
+// the fixed Accept lines (and Accept-Encoding when asked), HeaderInfo's fields, the credentials and
+// cookies by the one rule of CredentialScope, the caller's own lines, Content-Length, and the
+// checks that refuse what cannot go on the wire.
 #pragma once
 
 #include <cstdint>
@@ -44,9 +44,14 @@ struct TRequestPlan {
   std::string_view UrlPassword;
   const TServerCookie& ServerCookie;
   TPassServer Pass;  // the server of the pass, as CredentialScope compares servers
+  // The content codings the component decodes are offered (Accept-Encoding).
+  bool AcceptEncoding = false;
 };
 
 namespace RequestComposer {
+
+// The line that offers the content codings TContentDecoder takes off, as curl words it.
+inline constexpr std::string_view AcceptEncodingLine = "Accept-Encoding: deflate, gzip, br, zstd";
 
 // Refuses a value with CR, LF or NUL for a header line: EHttpUrlError for the URL (InUrl),
 // EHttpSettingError for a setting.

@@ -4,22 +4,45 @@
 #include "http/HttpErrors.h"
 
 TBodyOutput::TBodyOutput(std::string* Text, TStream* File, TSink Sink, std::int64_t Limit,
-                         bool Chunked)
-    : FText(Text), FFile(File), FSink(std::move(Sink)), FLimit(Limit) {
+                         bool Chunked, TContentDecoder* Decoder)
+    : FText(Text), FFile(File), FSink(std::move(Sink)), FLimit(Limit), FContent(Decoder) {
   if (Chunked) FDecoder.emplace();
 }
 
 std::int64_t TBodyOutput::Take(const char* Data, std::size_t Count) {
-  const std::int64_t Before = FDelivered;
+  if (!FContent) {
+    const std::int64_t Before = FDelivered;
+    if (FDecoder)
+      FDecoder->Feed(Data, Count, [this](std::string_view Block) { Deliver(Block); });
+    else
+      Deliver(std::string_view(Data, Count));
+    return FDelivered - Before;
+  }
+  const std::int64_t Before = FCoded;
   if (FDecoder)
-    FDecoder->Feed(Data, Count, [this](std::string_view Block) { Deliver(Block); });
+    FDecoder->Feed(Data, Count, [this](std::string_view Block) { Decode(Block); });
   else
-    Deliver(std::string_view(Data, Count));
-  return FDelivered - Before;
+    Decode(std::string_view(Data, Count));
+  return FCoded - Before;
 }
 
 void TBodyOutput::Closed() const {
   if (FDecoder && !FDecoder->Finished()) throw EHttpChunkedBodyCut();
+  if (FContent && FCoded > 0) FContent->Finish();
+}
+
+void TBodyOutput::Decode(std::string_view Block) {
+  if (Block.empty()) return;
+  FCoded += static_cast<std::int64_t>(Block.size());
+  FDecoded.clear();
+  try {
+    FContent->Feed(Block, FDecoded);
+  } catch (const EHttpContentError&) {
+    // What decoded before the fault is the body's all the same.
+    Deliver(FDecoded);
+    throw;
+  }
+  Deliver(FDecoded);
 }
 
 void TBodyOutput::Deliver(std::string_view Block) {

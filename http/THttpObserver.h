@@ -89,6 +89,9 @@ class THttpObserver {
   // was whole: it may be cut short. Told before BodyEnded.
   virtual void BodyMayBeCut(THttpTime) {}
   virtual void BodyEnded(THttpTime, std::int64_t /*Bytes*/) {}
+  // A body whose content codings came off: its bytes as they came and once decoded. Told
+  // when its reading ends, before BodyEnded, or before the error that cut it.
+  virtual void BodyDecoded(THttpTime, std::int64_t /*Wire*/, std::int64_t /*Decoded*/) {}
   // The connection is closed. When that happens while the reply's head is being read,
   // HeadSoFar holds what came of it (empty when it goes to a file) and Status its status.
   virtual void Closed(THttpTime, std::string_view /*HeadSoFar*/, int /*Status*/) {}

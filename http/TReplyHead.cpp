@@ -23,7 +23,6 @@ std::int64_t Digits(std::string_view S) {
   return Value;
 }
 
-
 }  // namespace
 
 bool TReplyHead::Take(std::string_view Line) {
@@ -80,10 +79,11 @@ void TReplyHead::Forget() {
   FConflict = false;
   FLength = 0;
   FChunked = false;
+  FContentEncoding.clear();
 }
 
 void TReplyHead::HoldField(std::string_view Line) {
-  // Most fields are none of these four: their first letter tells at once.
+  // Most fields are none of these: their first letter tells at once.
   std::string_view Value;
   const char First = AsciiLower(Line[0]);
   if (First != 's' && First != 'l' && First != 'c' && First != 't') return;
@@ -93,6 +93,8 @@ void TReplyHead::HoldField(std::string_view Line) {
     FHeld = fLocation;
   else if (First == 'c' && IsField(Line, "content-length", Value))
     FHeld = fLength;
+  else if (First == 'c' && IsField(Line, "content-encoding", Value))
+    FHeld = fContentCoding;
   else if (First == 't' && IsField(Line, "transfer-encoding", Value))
     FHeld = fCoding;
   else
@@ -121,6 +123,10 @@ void TReplyHead::TakeHeldField() {
       break;
     }
     case fCoding: FChunked = EndsWithChunked(Value); break;
+    case fContentCoding:
+      if (!FContentEncoding.empty()) FContentEncoding += ',';
+      FContentEncoding.append(Value);
+      break;
   }
 }
 

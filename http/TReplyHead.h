@@ -58,6 +58,8 @@ class TReplyHead {
   std::int64_t Length() const { return FLength; }
   // The final reply's Transfer-Encoding ends with "chunked".
   bool Chunked() const { return FChunked; }
+  // The final reply's Content-Encoding values, several lines joined by ","; "" when none.
+  const std::string& ContentEncoding() const { return FContentEncoding; }
   std::size_t Size() const { return FSize; }
 
   // The second blank-separated word of a status line as a number; 0 when it is not a
@@ -78,8 +80,8 @@ class TReplyHead {
   static std::int64_t LengthValue(std::string_view Value);
 
  private:
-  // The four fields the component reads; the others are only stored.
-  enum TField : std::uint8_t { fNone, fCookie, fLocation, fLength, fCoding };
+  // The fields the component reads; the others are only stored.
+  enum TField : std::uint8_t { fNone, fCookie, fLocation, fLength, fCoding, fContentCoding };
   // A field line is held until the next line shows whether a folded line continues it.
   void HoldField(std::string_view Line);
   void TakeHeldField();
@@ -100,4 +102,5 @@ class TReplyHead {
   bool FConflict = false;
   std::int64_t FLength = 0;
   bool FChunked = false;
+  std::string FContentEncoding;
 };

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
+#include "base/AsciiText.h"
 #include "base/TFileStream.h"
 #include "http/HttpErrors.h"
 #include "socket/SockErrors.h"
@@ -61,12 +63,21 @@ bool TReplyReader::ReadBody(const TBodyWire& Wire, const TBodyFields& To, CmdTyp
   const bool None = FHead.NotHttp() || ReplyWithoutBody(Cmd, Status);
   const bool Chunked = !None && FHead.Chunked();
   const std::int64_t Announced = None ? 0 : Chunked || !FHead.HasLength() ? -1 : Total;
+  // The codings come off only when every one is known; otherwise the bytes stay as they came.
+  std::optional<TContentDecoder> Decoder;
+  FDecoded = false;
+  FDecodedBytes = 0;
+  if (To.Decode && HasBody(Cmd, Status, Total) && !FHead.ContentEncoding().empty()) {
+    Decoder.emplace(FHead.ContentEncoding());
+    if (!Decoder->Active()) Decoder.reset();
+  }
+  TContentDecoder* const Content = Decoder ? &*Decoder : nullptr;
   if (Chunked)
-    CaptureBody(Wire, To, -1, true);
-  else if (To.BodyToFile)
+    CaptureBody(Wire, To, -1, true, Content);
+  else if (To.BodyToFile && !Content)
     Wire.CaptureFileUpTo(To.Body, Announced);
-  else if (To.MaxBodySize > 0 || To.Sink)
-    CaptureBody(Wire, To, Announced, false);
+  else if (To.MaxBodySize > 0 || To.Sink || Content)
+    CaptureBody(Wire, To, Announced, false, Content);
   else
     Wire.CaptureTextUpTo(To.Body, Announced);
   // Only a body that the close ends can be cut by a close: a length or a last chunk tell
@@ -74,8 +85,25 @@ bool TReplyReader::ReadBody(const TBodyWire& Wire, const TBodyFields& To, CmdTyp
   return Announced < 0 && !Chunked && Wire.SessionCut();
 }
 
+std::string TReplyReader::UnknownCoding(CmdType Cmd, int Status, std::int64_t Total) const {
+  if (!HasBody(Cmd, Status, Total) || FHead.ContentEncoding().empty()) return {};
+  std::string_view Rest = FHead.ContentEncoding();
+  while (!Rest.empty()) {
+    const std::size_t Comma = Rest.find(',');
+    const std::string Coding = AsciiLowered(TrimBlanks(Rest.substr(0, Comma)));
+    Rest = Comma == std::string_view::npos ? std::string_view() : Rest.substr(Comma + 1);
+    if (!Coding.empty() && Coding != "identity" && !TContentDecoder::Known(Coding)) return Coding;
+  }
+  return {};
+}
+
+bool TReplyReader::HasBody(CmdType Cmd, int Status, std::int64_t Total) const {
+  if (FHead.NotHttp() || ReplyWithoutBody(Cmd, Status)) return false;
+  return FHead.Chunked() || !FHead.HasLength() || Total > 0;
+}
+
 void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std::int64_t Announced,
-                               bool Chunked) {
+                               bool Chunked, TContentDecoder* Decoder) {
   Wire.InTransfer([&] {
     To.BytesRecvd = 0;
     std::unique_ptr<TFileStream> File;
@@ -85,7 +113,17 @@ void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std
       To.Body.clear();
     const bool ToSink = !File && To.Sink;
     TBodyOutput Output(File || ToSink ? nullptr : &To.Body, File.get(), ToSink ? To.Sink : nullptr,
-                       File ? 0 : To.MaxBodySize, Chunked);
+                       File ? 0 : To.MaxBodySize, Chunked, Decoder);
+    // Whole or not, the body's decoded size is the record's.
+    struct TCount {
+      TReplyReader& Reader;
+      const TBodyOutput& Output;
+      bool Decoded;
+      ~TCount() {
+        Reader.FDecoded = Decoded;
+        Reader.FDecodedBytes = Decoded ? Output.Delivered() : 0;
+      }
+    } const Sizes{*this, Output, Decoder != nullptr};
     // The observers are told the decoded blocks, not the bytes as they came.
     Output.Tap = [&Wire](std::string_view Block) { Wire.BlockHeard(Block); };
     std::int64_t Taken = 0;
@@ -94,7 +132,7 @@ void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std
         Wire.ReceiveBlocks(
             [&](std::size_t Room) {
               // Asking for no more than the announced rest leaves the next reply in the
-              // socket; one block a receive lets BytesRecvd count the decoded bytes as each
+              // socket; one block a receive lets BytesRecvd count the body's bytes as each
               // is told.
               return Announced < 0 ? Room
                                    : static_cast<std::size_t>(std::min<std::int64_t>(
@@ -103,13 +141,13 @@ void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std
             [&](const char* Data, std::size_t Count) {
               Taken += static_cast<std::int64_t>(Count);
               // The receive loop adds Count to BytesRecvd next: it is to count the body's
-              // bytes.
+              // bytes as they came, framing off, codings on.
               To.BytesRecvd += Output.Take(Data, Count) - static_cast<std::int64_t>(Count);
             },
             [&] { return (Announced < 0 || Taken < Announced) && !Output.Complete(); });
       if (!To.Canceled) Output.Closed();
     } catch (const EHttpError&) {
-      To.BytesRecvd = Output.Delivered();
+      To.BytesRecvd = Output.Received();
       throw;
     }
   });

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,7 +66,9 @@ struct TBodyFields {
   bool BodyToFile = false;
   const TBodyOutput::TSink& Sink;  // when set (and no file), the blocks go there instead
   std::int64_t MaxBodySize = 0;    // 0 for no bound; a file is not bounded
-  std::int64_t& BytesRecvd;
+  // The body's content codings are taken off when every one listed is known.
+  bool Decode = false;
+  std::int64_t& BytesRecvd;  // counts the bytes as they came, coded
   const bool& Canceled;
 };
 
@@ -97,6 +100,13 @@ class TReplyReader {
   // Takes Head as the reply's, in place of one read.
   void TakeHead(TReplyHead Head) { FHead = std::move(Head); }
 
+  // The first content coding of the head that no decoder knows, for a reply that has a
+  // body (not to HEAD, no 204 or 304, no length of 0); "" when there is none.
+  std::string UnknownCoding(CmdType Cmd, int Status, std::int64_t Total) const;
+  // The last body read was decoded; its decoded bytes kept, written or sunk, however it
+  // ended.
+  bool Decoded() const { return FDecoded; }
+  std::int64_t DecodedBytes() const { return FDecodedBytes; }
   // The body has arrived whole by its announced length, or the reply has none.
   bool Complete(CmdType Cmd, int Status, std::int64_t Recvd, std::int64_t Total) const;
   // The body ended before the Content-Length its head announced.
@@ -109,9 +119,13 @@ class TReplyReader {
   // Receives the body through a TBodyOutput: at most Announced raw bytes (0 reads none) or,
   // with -1, until the close or the end of a chunked body's framing.
   void CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std::int64_t Announced,
-                   bool Chunked);
+                   bool Chunked, TContentDecoder* Decoder);
+  // The reply has a body its framing gives bytes to: none to HEAD, 204, 304 or a length of 0.
+  bool HasBody(CmdType Cmd, int Status, std::int64_t Total) const;
 
   TReplyHead FHead;
+  bool FDecoded = false;
+  std::int64_t FDecodedBytes = 0;
   // The room each line is read into, kept from reply to reply.
   std::string FLine;
 };

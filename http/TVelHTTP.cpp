@@ -403,7 +403,8 @@ TRequestPlan TVelHTTP::PassPlan() const {
           .UrlUser = FRun.UrlUser,
           .UrlPassword = FRun.UrlPassword,
           .ServerCookie = FServerCookie,
-          .Pass = PassServer()};
+          .Pass = PassServer(),
+          .AcceptEncoding = AcceptEncoding};
 }
 
 void TVelHTTP::ComposeRequest() {
@@ -484,6 +485,7 @@ TBodyFields TVelHTTP::BodyFieldsOf(const TBodySink& Sink) {
           .BodyToFile = InputFileMode,
           .Sink = Sink,
           .MaxBodySize = MaxBodySize,
+          .Decode = AcceptEncoding,
           .BytesRecvd = BytesRecvd,
           .Canceled = Canceled};
 }
@@ -513,14 +515,34 @@ void TVelHTTP::ReadBody() {
         Own(Block);
         if (!*Alive) throw EComponentDestroyed();
       };
-  FRun.BodyMayBeCut =
-      FReply.ReadBody({.InTransfer = [this](TCallRef<void()> Capture) { RunCapture(Capture); },
-                       .ReceiveBlocks = Receive,
-                       .BlockHeard = Told,
-                       .CaptureFileUpTo = ToFile,
-                       .CaptureTextUpTo = ToText,
-                       .SessionCut = [this] { return TlsCut(); }},
-                      BodyFieldsOf(Sink), CurrentCmd, ReplyNumber, BytesTotal);
+  const std::string Unknown = ContentNotDecoded();
+  if (!Unknown.empty()) StatusMessage(2, "Content-Encoding not decoded: " + Unknown);
+  // The sizes of a decoded body are told however its reading ends.
+  const auto TellSizes = [this] {
+    if (!FReply.Decoded()) return;
+    const std::int64_t Decoded = FReply.DecodedBytes();
+    TellOrStop([&](THttpObserver& O, THttpTime At) { O.BodyDecoded(At, BytesRecvd, Decoded); });
+  };
+  try {
+    FRun.BodyMayBeCut =
+        FReply.ReadBody({.InTransfer = [this](TCallRef<void()> Capture) { RunCapture(Capture); },
+                         .ReceiveBlocks = Receive,
+                         .BlockHeard = Told,
+                         .CaptureFileUpTo = ToFile,
+                         .CaptureTextUpTo = ToText,
+                         .SessionCut = [this] { return TlsCut(); }},
+                        BodyFieldsOf(Sink), CurrentCmd, ReplyNumber, BytesTotal);
+  } catch (const EComponentDestroyed&) {
+    throw;
+  } catch (...) {
+    TellSizes();
+    throw;
+  }
+  TellSizes();
+}
+
+std::string TVelHTTP::ContentNotDecoded() const {
+  return AcceptEncoding ? FReply.UnknownCoding(CurrentCmd, ReplyNumber, BytesTotal) : std::string();
 }
 
 bool TVelHTTP::ReplyComplete() const {
@@ -694,9 +716,8 @@ bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
                                                                    : TryAddress().Ipv4.sin_port);
       if (Step == ssTrying)
         return Tell([&](THttpObserver& O, THttpTime At) { O.Trying(At, Address, TryPort); });
-      return Tell([&](THttpObserver& O, THttpTime At) {
-        O.TryEnded(At, Address, TryPort, TryError());
-      });
+      return Tell(
+          [&](THttpObserver& O, THttpTime At) { O.TryEnded(At, Address, TryPort, TryError()); });
     }
   }
   return true;

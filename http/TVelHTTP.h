@@ -208,6 +208,24 @@ class TVelHTTP : public TQuaywire {
   // applies. An error the sink raises ends the request, after the connection is closed.
   using TBodySink = std::function<void(std::string_view Block)>;
   TBodySink BodySink;
+  // --- Content codings -------------------------------------------------------------------------
+  // Off (the default): nothing is offered and a coded body is kept as it came. On: each
+  // request offers "Accept-Encoding: deflate, gzip, br, zstd" (after the Accept lines; a
+  // caller's Accept-Encoding line takes its place), and a reply body whose Content-Encoding
+  // lists only those (and identity) is decoded as it arrives, after any chunked framing,
+  // before Body, its file, BodySink and the observers' BodyBlock; MaxBodySize bounds the
+  // decoded bytes. A coded body that does not decode (corrupt, cut short, or more than
+  // TContentDecoder's ratio to its coded size) ends the request with EHttpContentError, the
+  // bytes decoded before it kept. A coding not known is reported at level 2
+  // ("Content-Encoding not decoded: compress") and the body kept as it came. BytesRecvd, and
+  // the checks of a body's length and framing, count the bytes on the wire.
+  bool AcceptEncoding = false;
+  // The first coding the last reply lists that is not decoded, while AcceptEncoding is on
+  // and the reply has a body; "" otherwise. Set once the head is read.
+  std::string ContentNotDecoded() const;
+  // The last body was decoded (AcceptEncoding, known codings): true, and its decoded bytes.
+  bool BodyDecoded() const { return FReply.Decoded(); }
+  std::int64_t BodyDecodedBytes() const { return FReply.DecodedBytes(); }
   // --- HTTPS -----------------------------------------------------------------------------------
   // Off: an https URL (or a redirection to one) is refused with "HTTP Secure Socket is not
   // supported". On: it is requested over TLS, checked by TlsSettings; through a proxy in a

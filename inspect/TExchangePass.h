@@ -99,8 +99,14 @@ struct TExchangePass {
 
   std::string ReplyHeader;  // the status line and header lines exactly as received
   int ReplyNumber = 0;
-  std::string Body;  // the first BodyKept bytes of the reply body
+  std::string Body;  // the first BodyKept bytes of the reply body (decoded, when it was)
+  // The reply body's bytes as they came on the wire (its chunked framing off, its content
+  // codings on): what -w's size_download, the length check and BytesReceived count.
   std::int64_t BodyBytes = 0;
+  // Set when the body's content codings came off: its bytes once decoded, which Body holds.
+  std::optional<std::int64_t> DecodedBytes;
+  // The body's size as Body holds it: decoded, or as it came.
+  std::int64_t ContentBytes() const { return DecodedBytes.value_or(BodyBytes); }
 
   // The message of the error that ended the pass; empty when it ran to its end.
   std::string Error;
@@ -158,7 +164,7 @@ struct TExchangePass {
   // look-up failed; empty when it went to its URL's host.
   std::string HostUsed() const { return HostQuestion ? HostQuestion->Host : std::string(); }
   // More body arrived than Body keeps.
-  bool BodyCut() const { return BodyBytes > static_cast<std::int64_t>(Body.size()); }
+  bool BodyCut() const { return ContentBytes() > static_cast<std::int64_t>(Body.size()); }
   // Header plus body bytes received.
   std::int64_t BytesReceived() const {
     return static_cast<std::int64_t>(ReplyHeader.size()) + BodyBytes;

@@ -174,6 +174,15 @@ void TExchangeRecorder::BodyBlock(THttpTime, std::string_view Block) {
   Changed();
 }
 
+void TExchangeRecorder::BodyDecoded(THttpTime, std::int64_t Wire, std::int64_t Decoded) {
+  // The blocks told were decoded: the wire's count is the component's.
+  if (FState->Passes.empty()) return;
+  TExchangePass& P = FState->Passes.back();
+  P.BodyBytes = Wire;
+  P.DecodedBytes = Decoded;
+  Changed();
+}
+
 void TExchangeRecorder::BodyEnded(THttpTime At, std::int64_t) {
   if (FState->Passes.empty()) return;
   TExchangePass& P = FState->Passes.back();

@@ -105,6 +105,7 @@ class TExchangeRecorder : private THttpObserver {
   void StatusLine(THttpTime At, std::string_view Line) override;
   void HeaderEnded(THttpTime At, std::string_view Head, int Status) override;
   void BodyBlock(THttpTime At, std::string_view Block) override;
+  void BodyDecoded(THttpTime At, std::int64_t Wire, std::int64_t Decoded) override;
   void BodyEnded(THttpTime At, std::int64_t) override;
   void Closed(THttpTime At, std::string_view HeadSoFar, int Status) override;
   void Failed(THttpTime At, const std::exception_ptr& Error) override;

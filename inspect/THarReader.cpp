@@ -48,6 +48,7 @@ struct TRawEntry {
   std::vector<TRawField> ReplyFields;
   std::optional<std::string> BodyText, BodyEncoding;
   std::optional<double> BodySize;
+  std::optional<double> Compression, WireSize;
   std::optional<std::string> Error, ErrorStep;
   std::array<std::optional<double>, 7> Timings;
   // Orrery's own: the TLS session (its reason in words only) and the CONNECT exchange.
@@ -107,6 +108,8 @@ constexpr TKnownField KnownFields[] = {
     {"response.content.text", TWant::wString},
     {"response.content.encoding", TWant::wString},
     {"response.content.size", TWant::wNumber},
+    {"response.content.compression", TWant::wNumber},
+    {"response.bodySize", TWant::wNumber},
     {"response._error", TWant::wString},
     {"response._errorStep", TWant::wString},
     {"timings.blocked", TWant::wNumber},
@@ -216,6 +219,8 @@ void Store(TRawEntry& E, std::string_view Path, std::string* Text, double Number
   else if (Path == "response.content.text") Take(E.BodyText);
   else if (Path == "response.content.encoding") Take(E.BodyEncoding);
   else if (Path == "response.content.size") E.BodySize = Number;
+  else if (Path == "response.content.compression") E.Compression = Number;
+  else if (Path == "response.bodySize") E.WireSize = Number;
   else if (Path == "response._error") Take(E.Error);
   else if (Path == "response._errorStep") Take(E.ErrorStep);
   else if (Path == "_tunnel.request") Take(E.TunnelRequest);
@@ -459,6 +464,15 @@ std::string ComposeReply(TRawEntry& E, THarEntry& Out) {
   const double Size = E.BodySize.value_or(-1);
   P.BodyBytes = std::max(static_cast<std::int64_t>(P.Body.size()),
                          Size > 0 ? static_cast<std::int64_t>(Size) : std::int64_t{0});
+  // A compression says the body was decoded: content.size is then its decoded size, and the
+  // bytes on the wire are bodySize (or the difference, without one).
+  if (E.Compression && *E.Compression > 0 && *E.Compression <= static_cast<double>(P.BodyBytes)) {
+    P.DecodedBytes = P.BodyBytes;
+    const double Wire = E.WireSize.value_or(-1);
+    P.BodyBytes = Wire >= 0 && Wire < 9e18
+                      ? static_cast<std::int64_t>(Wire)
+                      : P.BodyBytes - static_cast<std::int64_t>(*E.Compression);
+  }
   if (P.Body.size() > E.BodyKept) {
     P.Body = P.Body.substr(0, E.BodyKept);  // a copy of its own: the whole text is let go
     Out.BodyAt = E.TextAt;

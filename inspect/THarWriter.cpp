@@ -147,11 +147,15 @@ TJson Response(const TExchangePass& P) {
   if (const auto Second = StatusLine.find(' '); Second != std::string_view::npos)
     if (const auto Third = StatusLine.find(' ', Second + 1); Third != std::string_view::npos)
       StatusText = std::string(StatusLine.substr(Third + 1));
-  TJson Content = {{"size", P.BodyBytes},
+  // content.size is the body decoded, bodySize the bytes on the wire; their difference, when
+  // the codings made it smaller, is the compression.
+  const std::int64_t Decoded = P.ContentBytes();
+  TJson Content = {{"size", Decoded},
                    {"mimeType", FieldValue(Fields, "Content-Type").value_or("")}};
+  if (Decoded > P.BodyBytes) Content["compression"] = Decoded - P.BodyBytes;
   // A body that went to a file was not kept: no text rather than an empty one.
-  const bool NotKept = P.Body.empty() && P.BodyBytes > 0;
-  if (!NotKept && PutBody(Content, P.Body, P.BodyBytes)) Content["encoding"] = "base64";
+  const bool NotKept = P.Body.empty() && Decoded > 0;
+  if (!NotKept && PutBody(Content, P.Body, Decoded)) Content["encoding"] = "base64";
   TJson R = {{"status", Replied ? P.ReplyNumber : 0},
              {"statusText", Replied ? StatusText : ""},
              {"httpVersion", Word(StatusLine, 0)},

@@ -317,7 +317,7 @@ TEST(CliExitTable, EveryOutcomeOnceWithCurlsNumber) {
       {TCliOutcome::TunnelRefused, 56}, {TCliOutcome::TlsCredentials, 58},
       {TCliOutcome::TlsCheck, 60},     {TCliOutcome::TlsCaFile, 77},
       {TCliOutcome::EmptyReply, 52},
-      {TCliOutcome::TlsPinnedKey, 90},
+      {TCliOutcome::TlsPinnedKey, 90}, {TCliOutcome::ContentEncoding, 61},
   };
   for (const Row& R : Expected)
     EXPECT_EQ(CliExitStatus(R.Outcome), R.Status) << static_cast<int>(R.Outcome);
@@ -357,6 +357,7 @@ TEST(CliExitTable, OutcomeOfWhatTheRunRaised) {
       {"malformed chunk", [] { throw EHttpMalformedChunk(); }, 8},
       {"protocol switch", [] { throw EHttpProtocolSwitch(); }, 8},
       {"body too large", [] { throw EHttpBodyTooLarge(10); }, 63},
+      {"content coding", [] { throw EHttpContentError("x"); }, 61},
       {"redirections", [] { throw EHttpTooManyRedirections(); }, 47},
       {"aborted", [] { throw EHttpRequestAborted(); }, 1},
       {"look-up", Sock(ssLookUp), 6},

@@ -52,7 +52,8 @@ TEST_P(HarSampleTest, EntryBecomesThePassItRecorded) {
   EXPECT_EQ(E.Pass.RequestHeader, R.RequestHeader);
   EXPECT_EQ(E.Pass.ReplyHeader, R.ReplyHeader);
   EXPECT_EQ(E.Pass.Body, R.Body);
-  EXPECT_EQ(E.Pass.BodyBytes, R.BodyBytes);
+  // A browser's entry with a compression: the size of the body as held, its wire size apart.
+  EXPECT_EQ(E.Pass.ContentBytes(), R.BodyBytes);
   EXPECT_EQ(E.Http2, R.Http2);
   EXPECT_EQ(Names(E.Fields), R.Fields);
   EXPECT_EQ(Names(E.Composed), R.Composed);
@@ -144,6 +145,24 @@ TEST(HarReaderTest, BodyWithoutContentLengthSurvivesTheWriter) {
       THarReader::ReadText(THarWriter::Text(THarWriter::Document({Log.Entries[0].Pass})));
   ASSERT_EQ(Again.Entries.size(), 1u);
   EXPECT_EQ(Again.Entries[0].Pass.RequestBody, "a=1");
+}
+
+// A decoded body keeps both sizes through a file; one without compression has one size.
+TEST(HarReaderTest, DecodedSizesSurviveTheWriter) {
+  json E = BaseEntry();
+  E["response"]["content"] = {{"size", 11}, {"compression", 6}, {"text", "hello hello"}};
+  E["response"]["bodySize"] = 5;
+  json Plain = BaseEntry();
+  Plain["response"]["bodySize"] = 9;
+  const THarLog Log = THarReader::ReadText(Document({E, Plain}));
+  ASSERT_EQ(Log.Entries.size(), 2u);
+  const THarLog Again = THarReader::ReadText(
+      THarWriter::Text(THarWriter::Document({Log.Entries[0].Pass, Log.Entries[1].Pass})));
+  ASSERT_EQ(Again.Entries.size(), 2u);
+  EXPECT_EQ(Again.Entries[0].Pass.BodyBytes, 5);
+  EXPECT_EQ(Again.Entries[0].Pass.DecodedBytes, 11);
+  EXPECT_EQ(Again.Entries[1].Pass.BodyBytes, 2);
+  EXPECT_EQ(Again.Entries[1].Pass.DecodedBytes, std::nullopt);
 }
 
 struct TRefusalRow {

@@ -270,6 +270,17 @@ std::vector<EntryCase> EntryCases() {
        {{"/response/content/size", 5000}, {"/response/bodySize", 5000}},
        {"/response/content/text", "/response/content/encoding"}},
       {"no reason", Replied("HTTP/1.0 204\r\n\r\n", ""), {{"/response/statusText", ""}}, {}},
+      {"decoded body",
+       [] {
+         TExchangePass P = Replied(OkHeader, "hello hello", 5);
+         P.DecodedBytes = 11;
+         return P;
+       }(),
+       {{"/response/content/size", 11},
+        {"/response/content/compression", 6},
+        {"/response/bodySize", 5},
+        {"/response/content/text", "hello hello"}},
+       {}},
       {"redirection with cookies",
        Replied("HTTP/1.0 302 Found\r\nLocation: /next\r\nSet-Cookie: a=1; Path=/x; "
                "Domain=d; HttpOnly; Secure\r\nset-cookie: b\r\n\r\n",
