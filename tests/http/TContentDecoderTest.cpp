@@ -1,53 +1,16 @@
 // Content codings taken off: every coding whole and in pieces, two codings stacked, raw
 // deflate under "deflate", gzip members one after the other, streams cut or corrupt, the
 // ratio bound against a bomb, an unknown coding and a zstd window past 8 MiB.
-#include <brotli/encode.h>
 #include <gtest/gtest.h>
-#include <zlib.h>
-#include <zstd.h>
 
 #include "http/TContentDecoder.h"
+#include "tests/support/CodedBodies.h"
 
 namespace {
 
-// Bits: 15 zlib, 15 + 16 gzip, -15 raw deflate.
-std::string Zlib(const std::string& In, int Bits) {
-  z_stream Z{};
-  deflateInit2(&Z, 6, Z_DEFLATED, Bits, 8, Z_DEFAULT_STRATEGY);
-  std::string Out(deflateBound(&Z, In.size()) + 32, '\0');
-  Z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(In.data()));
-  Z.avail_in = static_cast<uInt>(In.size());
-  Z.next_out = reinterpret_cast<Bytef*>(Out.data());
-  Z.avail_out = static_cast<uInt>(Out.size());
-  deflate(&Z, Z_FINISH);
-  Out.resize(Z.total_out);
-  deflateEnd(&Z);
-  return Out;
-}
-
-std::string Brotli(const std::string& In) {
-  std::string Out(BrotliEncoderMaxCompressedSize(In.size()) + 16, '\0');
-  std::size_t Size = Out.size();
-  BrotliEncoderCompress(5, 22, BROTLI_MODE_GENERIC, In.size(),
-                        reinterpret_cast<const std::uint8_t*>(In.data()), &Size,
-                        reinterpret_cast<std::uint8_t*>(Out.data()));
-  Out.resize(Size);
-  return Out;
-}
-
-std::string Zstd(const std::string& In, int WindowLog = 0) {
-  ZSTD_CCtx* C = ZSTD_createCCtx();
-  if (WindowLog != 0) ZSTD_CCtx_setParameter(C, ZSTD_c_windowLog, WindowLog);
-  std::string Out(ZSTD_compressBound(In.size()), '\0');
-  ZSTD_outBuffer O{Out.data(), Out.size(), 0};
-  ZSTD_inBuffer I{In.data(), In.size(), 0};
-  // Given in two calls, the size is not known up front: the frame declares its window.
-  ZSTD_compressStream2(C, &O, &I, ZSTD_e_continue);
-  ZSTD_compressStream2(C, &O, &I, ZSTD_e_end);
-  ZSTD_freeCCtx(C);
-  Out.resize(O.pos);
-  return Out;
-}
+using testsupport::Brotli;
+using testsupport::Zlib;
+using testsupport::Zstd;
 
 // Text that codes to some tens of kilobytes, so that a stream cut at 2,000 bytes is cut.
 std::string Sample() {

@@ -1,38 +1,15 @@
 // Content codings in the component: what it offers, and each kind of coded body as it
 // arrives, with AcceptEncoding on and off.
-#include <brotli/encode.h>
-#include <zlib.h>
-
 #include "tests/http/HttpFixture.h"
+#include "tests/support/CodedBodies.h"
 
+using testsupport::Brotli;
 using testsupport::ScriptedHttpServer;
 using testsupport::Whole;
 
 namespace {
 
-std::string Gzip(const std::string& In) {
-  z_stream Z{};
-  deflateInit2(&Z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-  std::string Out(deflateBound(&Z, In.size()) + 32, '\0');
-  Z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(In.data()));
-  Z.avail_in = static_cast<uInt>(In.size());
-  Z.next_out = reinterpret_cast<Bytef*>(Out.data());
-  Z.avail_out = static_cast<uInt>(Out.size());
-  deflate(&Z, Z_FINISH);
-  Out.resize(Z.total_out);
-  deflateEnd(&Z);
-  return Out;
-}
-
-std::string Brotli(const std::string& In) {
-  std::string Out(BrotliEncoderMaxCompressedSize(In.size()) + 16, '\0');
-  std::size_t Size = Out.size();
-  BrotliEncoderCompress(5, 22, BROTLI_MODE_GENERIC, In.size(),
-                        reinterpret_cast<const std::uint8_t*>(In.data()), &Size,
-                        reinterpret_cast<std::uint8_t*>(Out.data()));
-  Out.resize(Size);
-  return Out;
-}
+std::string Gzip(const std::string& In) { return testsupport::Zlib(In, 31); }
 
 std::string Chunked(const std::string& Body) {
   std::string Out;
