@@ -538,7 +538,7 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
                                            : QString::fromUtf8("\u00e9chec"),
                          Right));
     FillReplayCell(R, FRows[Row].Pass);
-    FTable->setItem(R, pcSize, Item(TAnsiText::Count(P.BodyBytes), Right));
+    FTable->setItem(R, pcSize, Item(TAnsiText::Count(P.ContentBytes()), Right));
     FTable->setItem(R, pcTime, Item(End ? Ms(*End) : QString(), Right));
     FTable->setItem(R, pcBar, Item(QString()));
     Bars.push_back(std::move(PassBars[static_cast<std::size_t>(FRows[Row].Pass)]));
@@ -580,7 +580,12 @@ void TExchangeDetails::FillPass() {
   if (Note.isEmpty() && P.BodyCut())
     Note = QString::fromUtf8("Les %1 premiers octets sur %2")
                .arg(TAnsiText::Count(static_cast<std::int64_t>(P.Body.size())),
-                    TAnsiText::Count(P.BodyBytes));
+                    TAnsiText::Count(P.ContentBytes()));
+  // A coded body: what crossed the wire beside what it decoded to.
+  if (P.DecodedBytes)
+    Note = QString::fromUtf8("%1 octets transf\u00e9r\u00e9s / %2 d\u00e9cod\u00e9s")
+               .arg(TAnsiText::Count(P.BodyBytes), TAnsiText::Count(*P.DecodedBytes)) +
+           (Note.isEmpty() ? QString() : " ; " + Note);
   // The body view is rebuilt only when what it shows changed: a picture or a 1 MiB hex dump
   // costs, and past the kept 1 MiB only the count goes on growing. While the pass is still
   // read it waits for the end, showing only the note: a rebuild then would be charged to the
