@@ -30,8 +30,8 @@ std::size_t RoomWithin(std::int64_t Left) {
   return static_cast<std::size_t>(std::min<std::int64_t>(Left, CaptureReceive));
 }
 
-// The look-up buffer holds either reply: a hostent or an address list.
-constexpr int LookupRoom = std::max(win::MAXGETHOSTSTRUCT, win::MAXGETADDRSTRUCT);
+// The look-up buffer holds WSAAsyncGetAddrInfo's reply: an address list.
+constexpr int LookupRoom = win::MAXGETADDRSTRUCT;
 
 int FamilyAsked(TAddressFamily Family) {
   switch (Family) {
@@ -650,6 +650,9 @@ std::uint16_t TQuaywire::Accept() {
                      Step);
   }
   win::WSAAsyncSelect(Data, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
+  // The accepted connection's addresses, not those of a connection before it.
+  if (!OwnAddress(static_cast<std::uint16_t>(Data), FConnection.LocalAddress))
+    FConnection.LocalAddress = {};
   RemoteAddress = {};
   std::memcpy(&RemoteAddress, &Peer, std::min(sizeof RemoteAddress, static_cast<std::size_t>(PeerLength)));
   if (Canceled) win::closesocket(Data);
