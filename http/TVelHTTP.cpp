@@ -319,7 +319,13 @@ std::vector<win::SOCKADDR_INET> TVelHTTP::RuleAddresses(std::string_view List) {
     } else {
       return {};
     }
-    Addresses.push_back(A);
+    // A repeat is dropped, as a look-up's are: the race would try the same address twice.
+    const auto Same = [Item](const win::SOCKADDR_INET& Listed) {
+      return win::SameAddress(win::AddressText(reinterpret_cast<const sockaddr*>(&Listed),
+                                               win::SockaddrLength(Listed)),
+                              Item);
+    };
+    if (std::none_of(Addresses.begin(), Addresses.end(), Same)) Addresses.push_back(A);
   }
   return Addresses;
 }

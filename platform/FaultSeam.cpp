@@ -30,6 +30,9 @@ struct TFault {
 };
 std::mutex FaultLock;
 TFault Faults[3];
+// Read without a lock: a pair of words that tests set between connects.
+std::atomic<int> FaultyFamily{AF_UNSPEC};
+std::atomic<int> FamilyFailure{0};
 
 // Under FaultLock, after any change of Faults.
 void NoteFaults() {
@@ -69,9 +72,20 @@ void SetSocketFault(SocketCall call, int nth, int error) {
 void ClearSocketFaults() {
   for (SocketCall call : {SocketCall::Connect, SocketCall::Send, SocketCall::Recv})
     SetSocketFault(call, 0, 0);
+  SetFamilyFault(AF_UNSPEC, 0);
+}
+
+void SetFamilyFault(int family, int error) {
+  FamilyFailure.store(error, std::memory_order_release);
+  FaultyFamily.store(error != 0 ? family : AF_UNSPEC, std::memory_order_release);
 }
 
 namespace detail {
+
+int FamilyError(int family) {
+  if (family == AF_UNSPEC || FaultyFamily.load(std::memory_order_acquire) != family) return 0;
+  return FamilyFailure.load(std::memory_order_acquire);
+}
 
 int InjectedError(SocketCall call) {
   if (!FaultsInstalled.load(std::memory_order_acquire)) return 0;

@@ -1,6 +1,6 @@
 // Failures that tests inject into the socket calls: a connect filter that makes chosen
 // connects hang as if the address were black-holed, and one-shot faults that make the nth
-// connect, send or recv fail with a given WinSock error. Process-wide and locked, since a
+// connect, send or recv fail with a given WinSock error, and a family whose sockets cannot be made. Process-wide and locked, since a
 // test may install them from any thread. The product never installs either: with nothing
 // installed every call goes ahead.
 #pragma once
@@ -34,6 +34,10 @@ enum class SocketCall { Connect, Send, Recv };
 void SetSocketFault(SocketCall call, int nth, int error);
 void ClearSocketFaults();
 
+// Makes every socket creation for `family` fail with the WinSock `error`, as on a kernel
+// without that family, until it is removed with an error of 0. One family at a time.
+void SetFamilyFault(int family, int error);
+
 namespace detail {
 
 // What the socket calls ask before they run.
@@ -41,6 +45,8 @@ namespace detail {
 int InjectedError(SocketCall call);
 // The installed filter's verdict on a connect to `name`.
 ConnectVerdict ConnectVerdictFor(const sockaddr* name, int namelen);
+// The error a socket creation for `family` must fail with, or 0.
+int FamilyError(int family);
 
 }  // namespace detail
 

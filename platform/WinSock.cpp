@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/Errors.h"
+#include "platform/FaultSeam.h"
 #include "platform/TAsyncSocket.h"
 #include "platform/TQueue.h"
 
@@ -95,6 +96,10 @@ int WSACleanup() {
 SOCKET socket(int af, int type, int protocol) {
   // Non-blocking from the start: a socket blocks only in the platform's emulation until
   // WSAAsyncSelect, which then needs no fcntl of its own.
+  if (int error = detail::FamilyError(af)) {
+    detail::Fail(error);
+    return INVALID_SOCKET;
+  }
   int fd = ::socket(af, type | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
   if (fd < 0) {
     detail::Fail(detail::WsaErrorFromErrno(errno));

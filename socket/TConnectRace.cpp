@@ -1,6 +1,7 @@
 // TConnectRace: the staggered connect attempts over a name's addresses.
 #include "socket/TConnectRace.h"
 
+#include "socket/SockErrors.h"
 #include "socket/TPlainTransport.h"
 #include "socket/TThreadTimer.h"
 
@@ -23,14 +24,27 @@ TConnectRace::~TConnectRace() {
     if (A.Running && A.Socket != FFirst) win::closesocket(A.Socket);
 }
 
-void TConnectRace::Start(std::vector<win::SOCKADDR_INET> Addresses, std::uint16_t First) {
+template <class Call>
+void TConnectRace::Tell(std::exception_ptr& Held, Call&& C) {
+  try {
+    C();
+  } catch (const EComponentDestroyed&) {
+    throw;
+  } catch (...) {
+    if (!Held) Held = std::current_exception();
+  }
+}
+
+void TConnectRace::Start(std::vector<win::SOCKADDR_INET> Addresses, std::uint16_t First,
+                         int FirstFamily) {
   if (Running()) Abandon();
   FAddresses = std::move(Addresses);
   FNext = 0;
   FAttempts.clear();
   FAttempts.reserve(FAddresses.size());
   FFirst = First;
-  FWinner = {};
+  FFirstFamily = FirstFamily;
+  FFirstTaken = false;
   FLastError = 0;
   FNoneStarted = true;
   FState = TState::Running;
@@ -40,14 +54,17 @@ void TConnectRace::Start(std::vector<win::SOCKADDR_INET> Addresses, std::uint16_
     FStagger->SetInterval(StaggerMs);
     FStagger->SetOnTimer([this](TObject*) {
       try {
-        Elapsed();
+        std::exception_ptr Held;
+        Elapsed(Held);
       } catch (...) {
         // As for a notification: nothing raised here may reach the message loop. A host
         // destroyed meanwhile took the race with it.
       }
     });
   }
-  StartNext();
+  std::exception_ptr Held;
+  StartNext(Held);
+  if (Held) std::rethrow_exception(Held);
 }
 
 bool TConnectRace::Holds(std::uint16_t Socket) const {
@@ -57,12 +74,13 @@ bool TConnectRace::Holds(std::uint16_t Socket) const {
   return false;
 }
 
-void TConnectRace::StartNext() {
+void TConnectRace::StartNext(std::exception_ptr& Held) {
   while (Running() && FNext < FAddresses.size()) {
     const win::SOCKADDR_INET To = FAddresses[FNext];
-    const bool OnFirst = FNext == 0;
+    const bool OnFirst = !FFirstTaken && To.si_family == FFirstFamily;
+    FFirstTaken = FFirstTaken || OnFirst;
     ++FNext;
-    FHost.Trying(To);
+    Tell(Held, [&] { FHost.Trying(To); });
     const std::uint16_t Socket = OnFirst ? FFirst : FHost.OpenAttemptSocket(To.si_family);
     int Error = Socket == NoSocket ? win::WSAGetLastError() : 0;
     if (Error == 0 && FHost.StartAttempt(Socket, To) == win::SOCKET_ERROR &&
@@ -76,7 +94,7 @@ void TConnectRace::StartNext() {
     }
     FLastError = Error;
     if (!OnFirst && Socket != NoSocket) win::closesocket(Socket);
-    FHost.TryEnded(To, Error);
+    Tell(Held, [&] { FHost.TryEnded(To, Error); });
   }
   FailIfOver();
 }
@@ -95,9 +113,9 @@ void TConnectRace::ArmStagger() {
   FStagger->SetEnabled(true);
 }
 
-void TConnectRace::Elapsed() {
+void TConnectRace::Elapsed(std::exception_ptr& Held) {
   FStagger->SetEnabled(false);
-  StartNext();
+  StartNext(Held);
 }
 
 void TConnectRace::CloseAttempt(TAttempt& A) {
@@ -111,16 +129,17 @@ void TConnectRace::Notified(std::uint16_t Socket, int Error) {
     if (A.Running && A.Socket == Socket) Hit = &A;
   if (Hit == nullptr || !Running()) return;
   Hit->Running = false;
+  const win::SOCKADDR_INET To = Hit->Address;
+  std::exception_ptr Held;
   if (Error != 0) {
     FLastError = Error;
-    const win::SOCKADDR_INET To = Hit->Address;
     if (Socket != FFirst) win::closesocket(Socket);
-    FHost.TryEnded(To, Error);
-    StartNext();  // at once, without waiting for the stagger
+    Tell(Held, [&] { FHost.TryEnded(To, Error); });
+    StartNext(Held);  // at once, without waiting for the stagger
+    if (Held) std::rethrow_exception(Held);
     return;
   }
   FState = TState::Won;
-  FWinner = *Hit;
   if (FStagger) FStagger->SetEnabled(false);
   // Every other attempt is closed before anyone hears of it, the component's own socket too
   // when it lost: the winner's socket is the component's from now.
@@ -131,8 +150,9 @@ void TConnectRace::Notified(std::uint16_t Socket, int Error) {
     Losers.push_back(A.Address);
   }
   if (Socket != FFirst) win::closesocket(FFirst);
-  FHost.Won(Socket, FWinner.Address);
-  for (const win::SOCKADDR_INET& To : Losers) FHost.TryEnded(To, 0);
+  FHost.Won(Socket, To);
+  for (const win::SOCKADDR_INET& Loser : Losers) Tell(Held, [&] { FHost.TryEnded(Loser, 0); });
+  if (Held) std::rethrow_exception(Held);
 }
 
 void TConnectRace::Abandon() {
@@ -145,5 +165,7 @@ void TConnectRace::Abandon() {
     CloseAttempt(A);
     Ended.push_back(A.Address);
   }
-  for (const win::SOCKADDR_INET& To : Ended) FHost.TryEnded(To, 0);
+  std::exception_ptr Held;
+  for (const win::SOCKADDR_INET& To : Ended) Tell(Held, [&] { FHost.TryEnded(To, 0); });
+  if (Held) std::rethrow_exception(Held);
 }

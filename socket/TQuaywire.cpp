@@ -30,8 +30,8 @@ std::size_t RoomWithin(std::int64_t Left) {
   return static_cast<std::size_t>(std::min<std::int64_t>(Left, CaptureReceive));
 }
 
-// The look-up buffer holds either reply: a hostent or an address list.
-constexpr int LookupRoom = std::max(win::MAXGETHOSTSTRUCT, win::MAXGETADDRSTRUCT);
+// The look-up buffer holds WSAAsyncGetAddrInfo's reply: an address list.
+constexpr int LookupRoom = win::MAXGETADDRSTRUCT;
 
 int FamilyAsked(TAddressFamily Family) {
   switch (Family) {
@@ -316,25 +316,21 @@ int TQuaywire::SocketFamily() const {
   return OwnAddress(SocketHandle, Local) ? Local.si_family : AF_UNSPEC;
 }
 
-void TQuaywire::MatchSocketFamily(int Family) {
-  if (SocketHandle == NoSocket || SocketFamily() == Family) return;
-  // Never connected: it goes without a report or an event, as after a dropped attempt.
-  win::closesocket(SocketHandle);
-  SocketHandle = NoSocket;
-  SocketHandle = OpenSocket(0, Family);
-  PrepareSocket();
-}
-
 win::SOCKADDR_INET TQuaywire::LocalAddress() const { return FConnection.LocalAddress; }
 
 void TQuaywire::PrepareSocket() {
   FSocketUnused = true;
+  ConfigureSocket(SocketHandle);
+}
+
+void TQuaywire::ConfigureSocket(std::uint16_t Socket) const {
   // Lingering on with a time of 0: closing resets the connection at once. Every socket of
-  // the component gets it, the replacements after a close as well as the first one.
+  // the component gets it, the replacements after a close and the race's attempts as well
+  // as the first one.
   const linger Linger{1, 0};
-  win::setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&Linger),
+  win::setsockopt(Socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&Linger),
                   sizeof Linger);
-  win::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
+  win::WSAAsyncSelect(Socket, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
 }
 
 void TQuaywire::DropPendingConnect() {
@@ -470,8 +466,15 @@ void TQuaywire::Connect() {
     FireOrStop(OnConnectionFailed, this);
     throw ESockError("Connection Failed", TSockStep::ssConnect);
   }
-  // However Connect ends, no attempt of its race runs on after it.
-  const TAliveGuard EndRace(FAlive, [this] { FRace.Abandon(); });
+  // However Connect ends, no attempt of its race runs on after it, the component's own
+  // socket's included: a connect left pending would make the component connected outside
+  // any call.
+  const TAliveGuard EndRace(FAlive, [this] {
+    const TAliveGuard Drop(FAlive, [this, Pending = FRace.Running()] {
+      if (Pending && !Connected) DropPendingConnect();
+    });
+    FRace.Abandon();
+  });
   StartConnect();
   TimerOn();
   TAliveGuard Disarm(FAlive, [this] { TimerOff(); });
@@ -507,8 +510,6 @@ void TQuaywire::StartConnect() {
   std::vector<win::SOCKADDR_INET> Addresses = FPending.Addresses;
   const auto PortValue = win::htons(static_cast<std::uint16_t>(ConnectPort() & 0xFFFF));
   for (win::SOCKADDR_INET& A : Addresses) SetPort(A, PortValue);
-  // The component's socket makes the first attempt: of that address's family.
-  MatchSocketFamily(Addresses.front().si_family);
   RemoteAddress = Addresses.front();
   FConnection.LocalAddress = {};
   WaitDone = false;
@@ -516,20 +517,37 @@ void TQuaywire::StartConnect() {
   FSocketUnused = false;
   FLines.LookAhead().Release();
   FPending.ConnectNotified = false;
-  FRace.Start(std::move(Addresses), SocketHandle);
+  // The component's socket makes the first attempt of its family; the others have their own.
+  std::exception_ptr Held;
+  try {
+    FRace.Start(std::move(Addresses), SocketHandle, SocketFamily());
+  } catch (const EComponentDestroyed&) {
+    throw;
+  } catch (...) {
+    Held = std::current_exception();
+  }
   if (FRace.State() == TConnectRace::TState::Failed) {
     EventSucceeded = false;
     // No attempt even started: the connect call's own error, as a single address gives it.
     if (FRace.NoneStarted()) {
       win::WSASetLastError(FRace.LastError());
       std::string Msg;
-      CheckSocketError(WouldBlock, Msg, TSockStep::ssConnect);
+      if (!Held) CheckSocketError(WouldBlock, Msg, TSockStep::ssConnect);
     }
   }
+  if (Held) std::rethrow_exception(Held);
 }
 
 void TQuaywire::RaceNotified(std::uint16_t Socket, int Error) {
-  FRace.Notified(Socket, Error);
+  // An observer's error waits until the outcome is the component's.
+  std::exception_ptr Held;
+  try {
+    FRace.Notified(Socket, Error);
+  } catch (const EComponentDestroyed&) {
+    throw;
+  } catch (...) {
+    Held = std::current_exception();
+  }
   switch (FRace.State()) {
     case TConnectRace::TState::Won:
       EventSucceeded = true;
@@ -540,20 +558,21 @@ void TQuaywire::RaceNotified(std::uint16_t Socket, int Error) {
     case TConnectRace::TState::Failed: EventSucceeded = false; break;
     default: break;
   }
+  if (Held) std::rethrow_exception(Held);
 }
 
 std::uint16_t TQuaywire::TRaceSide::OpenAttemptSocket(int Family) {
-  try {
-    const std::uint16_t Socket = Q.OpenSocket(0, Family);
-    const linger Linger{1, 0};
-    win::setsockopt(Socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&Linger),
-                    sizeof Linger);
-    win::WSAAsyncSelect(Socket, Q.NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
-    return Socket;
-  } catch (const ESockError&) {
-    if (win::WSAGetLastError() == 0) win::WSASetLastError(win::WSAEMFILE);
+  // Not through OpenSocket: an attempt without a socket is that attempt's failure, told as
+  // its end, and no reason for OnError.
+  const win::SOCKET S = win::socket(Family, SOCK_STREAM, 0);
+  if (S == win::INVALID_SOCKET || S >= NoSocket) {
+    if (S != win::INVALID_SOCKET) win::closesocket(S);
+    if (S != win::INVALID_SOCKET || win::WSAGetLastError() == 0)
+      win::WSASetLastError(win::WSAEMFILE);  // no handle fits the 16-bit field
     return NoSocket;
   }
+  Q.ConfigureSocket(static_cast<std::uint16_t>(S));
+  return static_cast<std::uint16_t>(S);
 }
 
 int TQuaywire::TRaceSide::StartAttempt(std::uint16_t Socket, const win::SOCKADDR_INET& To) {
@@ -575,8 +594,15 @@ void TQuaywire::TRaceSide::TryEnded(const win::SOCKADDR_INET& To, int Error) {
 }
 
 void TQuaywire::TRaceSide::Tell(TSocketStep Step, const win::SOCKADDR_INET& To, int Error) {
+  const TAliveFlag Alive = Q.FAlive;
   Q.FTry = {To, Error};
-  if (!Q.SocketStep(Step, {})) throw EComponentDestroyed();
+  try {
+    if (Q.SocketStep(Step, {})) return;
+  } catch (...) {
+    // An error of an observer that destroyed the component is that destruction, for the race.
+    if (*Alive) throw;
+  }
+  throw EComponentDestroyed();
 }
 
 void TQuaywire::JudgeConnect() {
@@ -624,6 +650,9 @@ std::uint16_t TQuaywire::Accept() {
                      Step);
   }
   win::WSAAsyncSelect(Data, NotifyWindow, WM_SOCKET_EVENT, SocketEventMask);
+  // The accepted connection's addresses, not those of a connection before it.
+  if (!OwnAddress(static_cast<std::uint16_t>(Data), FConnection.LocalAddress))
+    FConnection.LocalAddress = {};
   RemoteAddress = {};
   std::memcpy(&RemoteAddress, &Peer, std::min(sizeof RemoteAddress, static_cast<std::size_t>(PeerLength)));
   if (Canceled) win::closesocket(Data);

@@ -419,12 +419,12 @@ class TQuaywire : public TComponent {
   std::uint16_t OpenSocket(int Protocol, int Family = AF_INET);
   // The family SocketHandle was made for.
   int SocketFamily() const;
-  // Makes SocketHandle a socket of Family (a replacement with the same options) unless it is.
-  void MatchSocketFamily(int Family);
   // Opens and registers the replacement socket after a close.
   void ReopenSocket();
   // Gives SocketHandle the component's options and registers it with NotifyWindow.
   void PrepareSocket();
+  // The options and the registration, for any socket of the component.
+  void ConfigureSocket(std::uint16_t Socket) const;
   // True when SocketHandle has a local address (bound, listening or connected).
   bool SocketBound() const;
   // Replaces the socket of a connect attempt that a wait gave up on.

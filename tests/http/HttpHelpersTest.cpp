@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/SysUtils.h"
 #include "base/TMemoryStream.h"
 #include "http/Base64.h"
 #include "http/CmdNames.h"
 #include "http/HttpChars.h"
+#include "http/TVelHTTP.h"
 #include "http/TVelUUProcessor.h"
+#include "platform/InetText.h"
 
 namespace {
 
@@ -74,3 +78,17 @@ TEST(CmdNames, WhatEachCommandCarriesAndTheServersURL) {
 }
 
 }  // namespace
+
+TEST(RuleAddressesTest, RepeatsAreDroppedAndTheOrderKept) {
+  const std::pair<const char*, std::vector<std::string>> Rows[] = {
+      {"127.0.0.1,127.0.0.1", {"127.0.0.1"}},
+      {"[::1],127.0.0.2,[0:0::1],127.0.0.2", {"::1", "127.0.0.2"}},
+      {"127.0.0.1,[::ffff:127.0.0.1]", {"127.0.0.1", "::ffff:127.0.0.1"}},
+  };
+  for (const auto& [List, Expected] : Rows) {
+    std::vector<std::string> Got;
+    for (const win::SOCKADDR_INET& A : TVelHTTP::RuleAddresses(List))
+      Got.push_back(win::AddressText(reinterpret_cast<const sockaddr*>(&A), win::SockaddrLength(A)));
+    EXPECT_EQ(Got, Expected) << List;
+  }
+}

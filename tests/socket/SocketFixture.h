@@ -25,6 +25,7 @@ class SocketTest : public ::testing::Test {
     win::SetResolver(nullptr);
     win::SetAddrResolver(nullptr);
     win::SetConnectFilter(nullptr);
+    win::ClearSocketFaults();
     const win::QueueStats After = win::GetQueueStats();
     EXPECT_EQ(After.Windows, Baseline.Windows) << "a window was left behind";
     EXPECT_EQ(After.Timers, Baseline.Timers) << "a timer was left behind";

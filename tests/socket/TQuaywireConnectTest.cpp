@@ -1,8 +1,10 @@
 // Connecting: resolution, the time-out, failures, and the exact order of status texts.
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 
 #include "platform/FaultSeam.h"
 #include "platform/InetText.h"
@@ -455,9 +457,11 @@ class TTryLog : public TQuaywire {
  public:
   using TQuaywire::TQuaywire;
   std::vector<std::string>* Into = nullptr;
+  bool RaiseAtEnd = false;
 
  protected:
   bool SocketStep(TSocketStep Step, std::string_view) override {
+    if (Step == ssTryEnded && RaiseAtEnd) throw std::runtime_error("observer");
     const std::string Address = win::AddressText(reinterpret_cast<const sockaddr*>(&TryAddress()),
                                                  win::SockaddrLength(TryAddress()));
     if (Step == ssTrying) Into->push_back("[try " + Address + "]");
@@ -479,7 +483,7 @@ win::SOCKADDR_INET Literal(const std::string& Text) {
 }  // namespace
 
 TEST_F(SocketTest, NameOfBothFamiliesIsRacedIpv6First) {
-  enum TServer { Serves, Refuses, Hangs };
+  enum TServer { Serves, Refuses, Hangs, NoSockets };
   struct Row {
     const char* Name;
     std::vector<std::string> Resolved;  // in the resolver's order
@@ -502,6 +506,9 @@ TEST_F(SocketTest, NameOfBothFamiliesIsRacedIpv6First) {
       {"IPv6 refused: IPv4 at once", {"::1", "127.0.0.1"}, Refuses, Serves, 200, "", "127.0.0.1",
        {"[try ::1]", "Timer On", "[end ::1 10061]", "[try 127.0.0.1]", "(OnConnect)",
         "Timer Off"}},
+      {"no IPv6 socket to be had: IPv4 at once", {"::1", "127.0.0.1"}, NoSockets, Serves, 200, "",
+       "127.0.0.1",
+       {"[try ::1]", "[end ::1 10047]", "[try 127.0.0.1]", "Timer On", "(OnConnect)", "Timer Off"}},
       {"every one refused", {"::1", "127.0.0.1"}, Refuses, Refuses, 5000, "Connection Failed", "",
        {"[try ::1]", "Timer On", "[end ::1 10061]", "[try 127.0.0.1]", "[end 127.0.0.1 10061]",
         "Timer Off", "(OnConnectionFailed)"}},
@@ -525,8 +532,10 @@ TEST_F(SocketTest, NameOfBothFamiliesIsRacedIpv6First) {
       for (const std::string& A : R.Resolved) Addrs.push_back(Literal(A));
       return 0;
     });
+    win::SetFamilyFault(AF_INET6, R.Six == NoSockets ? win::WSAEAFNOSUPPORT : 0);
     auto& C = Make<TTryLog>();
     C.Into = &Log;
+    C.OnError = [&](TObject*, std::uint16_t, const std::string&) { Log.push_back("(OnError)"); };
     C.TimeOut = R.TimeOut;
     C.Host = "race.test";
     C.Port = Port;
@@ -553,5 +562,38 @@ TEST_F(SocketTest, NameOfBothFamiliesIsRacedIpv6First) {
     }
     Q.reset();
     win::SetConnectFilter(nullptr);
+  }
+}
+
+TEST_F(SocketTest, ConnectLeftByAnErrorLeavesNoAttemptBehind) {
+  struct Row {
+    const char* Name;
+    int TimeOut;
+    bool RaiseAtEnd;
+    const char* Error;
+  };
+  const Row Rows[] = {
+      // The time-out is the watchdog: the error must come long before it.
+      {"an observer raising at the end of a refused attempt", 5000, true, "Connection Failed"},
+      {"a bad time-out after the attempt started", -1, false, ""},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.Name);
+    LoopbackPeer Peer(HoldOpen, 1, 8, AF_INET);
+    auto& C = Make<TTryLog>();
+    C.Into = &Log;
+    C.RaiseAtEnd = R.RaiseAtEnd;
+    C.TimeOut = R.TimeOut;
+    EXPECT_EQ(ErrorOf([&] {
+                try {
+                  ConnectTo(R.RaiseAtEnd ? RefusingPort() : Peer.Port());
+                } catch (const ERangeError&) {
+                }
+              }),
+              R.Error);
+    EXPECT_EQ(std::count(Log.begin(), Log.end(), "Timer Triggered"), 0);
+    PumpFor(300ms);
+    EXPECT_FALSE(C.Connected) << "an attempt connected after Connect was left";
+    Q.reset();
   }
 }
