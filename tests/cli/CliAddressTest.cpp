@@ -106,9 +106,7 @@ TEST_F(CliAddressTest, FamiliesAndListsGiveCurlsStatusAndAddresses) {
 // Closes its descriptor however the test ends.
 struct TFd {
   const int Fd;
-  ~TFd() {
-    if (Fd >= 0) ::close(Fd);
-  }
+  ~TFd() { ::close(Fd); }
 };
 
 TEST_F(CliAddressTest, BlackHoledIpv6AddressLosesToIpv4) {
