@@ -41,10 +41,9 @@ const TVariable Variables[] = {
     {"content_type", [](const V& W) { return W.ContentType; }},
     {"remote_ip", [](const V& W) { return W.RemoteIp; }},
     {"local_ip", [](const V& W) { return W.LocalIp; }},
-    {"local_port",
-     [](const V& W) { return W.LocalPort > 0 ? Count(W.LocalPort) : std::string(); }},
-    {"remote_port",
-     [](const V& W) { return W.RemotePort > 0 ? Count(W.RemotePort) : std::string(); }},
+    // Without a connection curl leaves the addresses empty but writes the ports as 0.
+    {"local_port", [](const V& W) { return Count(W.LocalPort); }},
+    {"remote_port", [](const V& W) { return Count(W.RemotePort); }},
     {"size_download", [](const V& W) { return Count(W.SizeDownload); }},
     {"size_header", [](const V& W) { return Count(W.SizeHeader); }},
     {"size_request", [](const V& W) { return Count(W.SizeRequest); }},

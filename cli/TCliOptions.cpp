@@ -9,6 +9,7 @@
 #include "base/AsciiText.h"
 #include "cli/CliCommands.h"
 #include "cli/CliExitStatus.h"
+#include "http/HostName.h"
 #include "inspect/THarReader.h"
 #include "inspect/TPassReplay.h"
 #include "platform/InetText.h"
@@ -215,15 +216,39 @@ void AddResolve(TCliOptions& O, const std::string& Value) {
   O.Resolves.push_back({std::string(Parts[0]), Port, Addresses});
 }
 
+// Value split at its colons as --connect-to reads it: a part that opens with '[' runs to its
+// ']', an IPv6 address kept bare (a connection takes it so), and must end there. Empty when a
+// bracket does not hold an IPv6 address or does not close at the end of its part.
+std::vector<std::string> HostColonParts(std::string_view Value) {
+  std::vector<std::string> Parts;
+  for (std::size_t From = 0;;) {
+    std::size_t Colon = Value.find(':', From);
+    if (From < Value.size() && Value[From] == '[') {
+      const auto Close = Value.find(']', From);
+      if (Close == std::string_view::npos) return {};
+      const std::string Bare(Value.substr(From + 1, Close - From - 1));
+      if (!HostName::IsAddress6(Bare) || (Close + 1 < Value.size() && Value[Close + 1] != ':'))
+        return {};
+      Parts.push_back(Bare);
+      Colon = Close + 1 < Value.size() ? Close + 1 : std::string_view::npos;
+    } else {
+      Parts.emplace_back(
+          Value.substr(From, Colon == std::string_view::npos ? Colon : Colon - From));
+    }
+    if (Colon == std::string_view::npos) return Parts;
+    From = Colon + 1;
+  }
+}
+
 void AddConnectTo(TCliOptions& O, const std::string& Value) {
-  const std::vector<std::string_view> Parts = ColonParts(Value);
+  const std::vector<std::string> Parts = HostColonParts(Value);
   const int From = Parts.size() == 4 ? PortOrAny(Parts[1], true) : -1;
   const int To = Parts.size() == 4 ? PortOrAny(Parts[3], true) : -1;
   if (From < 0 || To < 0)
     throw EUsageError(
-        "--connect-to needs HOST1:PORT1:HOST2:PORT2 (any part may be empty), not '" + Value +
-        "'");
-  O.ConnectTos.push_back({std::string(Parts[0]), From, std::string(Parts[2]), To});
+        "--connect-to needs HOST1:PORT1:HOST2:PORT2 (any part may be empty; an IPv6 host as "
+        "[::1]), not '" + Value + "'");
+  O.ConnectTos.push_back({Parts[0], From, Parts[2], To});
 }
 
 // --base: a server alone, as the replay rebases on it; a path or a query would be dropped

@@ -36,7 +36,7 @@ class TCliOptions {
   };
   // --connect-to HOST1:PORT1:HOST2:PORT2: a connection to HOST1:PORT1 goes to HOST2:PORT2. An
   // empty HOST1 or a PORT1 of 0 stands for any; an empty HOST2 or a PORT2 of 0 keeps the
-  // URL's.
+  // URL's. An IPv6 host is written in brackets and kept bare, as the URL's host is.
   struct TConnectTo {
     std::string Host;
     int Port = 0;

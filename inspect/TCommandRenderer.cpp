@@ -107,7 +107,9 @@ class TCommand {
     Option("--data-binary", "@-");
   }
   void Proxy(const TExchangePass& P) {
-    if (!P.Proxy.empty()) Option("-x", P.Proxy + ":" + std::to_string(P.ProxyPort));
+    // An IPv6 proxy in brackets, as -x reads it in both programs.
+    if (!P.Proxy.empty())
+      Option("-x", HostName::InAuthority(P.Proxy) + ":" + std::to_string(P.ProxyPort));
   }
   std::string Text() const { return FPipe + FWords; }
 

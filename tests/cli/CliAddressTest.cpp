@@ -62,6 +62,11 @@ TEST_F(CliAddressTest, FamiliesAndListsGiveCurlsStatusAndAddresses) {
       {"-6 with a bare IPv6", {"-6", "--resolve", "x.invalid:{port}:::1,127.0.0.1",
                                "http://x.invalid:{port}/"}, 0, "::1 ::1 200"},
       {"IPv6 proxy", {"-x", "[::1]:{port}", "http://x.invalid/"}, 0, "::1 ::1 200"},
+      {"--connect-to an IPv6 address", {"--connect-to", "x.invalid:80:[::1]:{port}",
+                                        "http://x.invalid/"}, 0, "::1 ::1 200"},
+      {"--connect-to from an IPv6 address",
+       {"--connect-to", "[::1]:{dead}:127.0.0.1:{port}", "http://[::1]:{dead}/"}, 0,
+       "127.0.0.1 127.0.0.1 200"},
       {"-4 to an IPv6 literal", {"-4", "http://[::1]:{port}/"}, 7, ""},
       {"-6 to an IPv4 literal", {"-6", "http://127.0.0.1:{port}/"}, 7, ""},
       {"-4, only IPv6 given", {"-4", "--resolve", "x.invalid:{port}:[::1]", "http://x.invalid:{port}/"},
@@ -85,7 +90,8 @@ TEST_F(CliAddressTest, FamiliesAndListsGiveCurlsStatusAndAddresses) {
     const auto Shown = [](const std::string& Out) { return Out.substr(0, Out.rfind(' ')); };
     if (R.Status == 0) {
       EXPECT_EQ(Shown(Ours.Out), R.Out);
-      EXPECT_GT(std::atoi(Ours.Out.c_str() + Ours.Out.rfind(' ')), 0) << Ours.Out;
+      const auto Last = Ours.Out.rfind(' ');
+      EXPECT_TRUE(Last != std::string::npos && std::atoi(Ours.Out.c_str() + Last) > 0) << Ours.Out;
     }
     if (HaveCurl()) {
       const TRunResult Curl = RunBoth(CurlPath, R.Args, Nginx->Port(), Dead);
@@ -97,34 +103,43 @@ TEST_F(CliAddressTest, FamiliesAndListsGiveCurlsStatusAndAddresses) {
   }
 }
 
+// Closes its descriptor however the test ends.
+struct TFd {
+  const int Fd;
+  ~TFd() { ::close(Fd); }
+};
+
 TEST_F(CliAddressTest, BlackHoledIpv6AddressLosesToIpv4) {
   // An IPv6 listener whose queue a first connection fills: later SYNs are dropped and their
   // connects hang, as to a black-holed address. nginx serves the same port on 127.0.0.1.
   clitest::TNginxServer Four("");
-  const int Hole = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const TFd Hole{::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0)};
   const int One = 1;
-  ::setsockopt(Hole, IPPROTO_IPV6, IPV6_V6ONLY, &One, sizeof One);
+  ::setsockopt(Hole.Fd, IPPROTO_IPV6, IPV6_V6ONLY, &One, sizeof One);
   sockaddr_in6 A{};
   A.sin6_family = AF_INET6;
   A.sin6_addr = in6addr_loopback;
   A.sin6_port = htons(Four.Port());
-  ASSERT_EQ(::bind(Hole, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
-  ASSERT_EQ(::listen(Hole, 0), 0);
-  const int Filler = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_EQ(::connect(Filler, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
+  ASSERT_EQ(::bind(Hole.Fd, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
+  ASSERT_EQ(::listen(Hole.Fd, 0), 0);
+  const TFd Filler{::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+  ASSERT_EQ(::connect(Filler.Fd, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
   const std::string Port = std::to_string(Four.Port());
   for (const char* Program : {ORRERY_CLI_PATH, CurlPath}) {
     if (Program == CurlPath && !HaveCurl()) continue;
     SCOPED_TRACE(Program);
-    const TRunResult R = RunProgram({Program, "-sS", "-m", "20", "-o", "/dev/null", "-w",
+    const TRunResult R = RunProgram({Program, "-sSv", "-m", "20", "-o", "/dev/null", "-w",
                                      "%{remote_ip}", "--resolve",
                                      "x.invalid:" + Port + ":[::1],127.0.0.1",
                                      "http://x.invalid:" + Port + "/"});
     EXPECT_EQ(R.Status, 0) << R.Err;
     EXPECT_EQ(R.Out, "127.0.0.1");
+    // ::1 was tried first, and lost only to its silence.
+    const auto Ipv6At = R.Err.find("Trying [::1]:" + Port);
+    const auto Ipv4At = R.Err.find("Trying 127.0.0.1:" + Port);
+    EXPECT_TRUE(Ipv6At != std::string::npos && Ipv4At != std::string::npos && Ipv6At < Ipv4At)
+        << R.Err;
   }
-  ::close(Filler);
-  ::close(Hole);
 }
 
 }  // namespace

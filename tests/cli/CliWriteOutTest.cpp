@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteOutCase{"%{errormsg}", true, "could not connect to 127.0.0.1 port 1"},
         WriteOutCase{"%{content_type}", false, "text/plain"},
         WriteOutCase{"%{remote_ip}:%{remote_port}", false, "127.0.0.1:8080"},
-        WriteOutCase{"[%{remote_ip}:%{remote_port}]", true, "[:]"},
+        WriteOutCase{"[%{remote_ip}:%{remote_port} %{local_ip}:%{local_port}]", true, "[:0 :0]"},
         WriteOutCase{"%{size_download} %{size_header}", false, "1234567 456"},
         WriteOutCase{"%{size_request} %{size_upload}", false, "300 7"},
         WriteOutCase{"%{size_download} %{size_header}", true, "0 0"},

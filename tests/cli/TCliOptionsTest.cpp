@@ -284,6 +284,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"-6", "--ipv4", "u"}, "ipv4 url=u"},
         ParseCase{{"--connect-to", "a:443:b:8443", "--connect-to", "::b:", "u"},
                   "connect-to=a/443/b/8443 connect-to=/0/b/0 url=u"},
+        ParseCase{{"--connect-to", "[::1]:80:[::2]:8443", "--connect-to", "::[::1]:", "u"},
+                  "connect-to=::1/80/::2/8443 connect-to=/0/::1/0 url=u"},
         ParseCase{{"-E", ":pw", "u"}, "error: -E needs a file name"},
         ParseCase{{"--cacert=", "u"}, "error: --cacert needs a file name"},
         ParseCase{{"--pinnedpubkey", "sha256//a;sha256//b", "u"}, "pinned=sha256//a;sha256//b url=u"},
@@ -295,7 +297,11 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"--resolve", "a:443:1.2.3.4,", "u"}, "error: --resolve needs"},
         ParseCase{{"--resolve", "a:443:[1.2.3.4]", "u"}, "error: --resolve needs"},
         ParseCase{{"--connect-to", "a:443:b", "u"}, "error: --connect-to needs"},
-        ParseCase{{"--connect-to", "a:1:b:65536", "u"}, "error: --connect-to needs"}));
+        ParseCase{{"--connect-to", "a:1:b:65536", "u"}, "error: --connect-to needs"},
+        ParseCase{{"--connect-to", "::80:[::1]:8443", "u"}, "error: --connect-to needs"},
+        ParseCase{{"--connect-to", ":80:[::1]x:8443", "u"}, "error: --connect-to needs"},
+        ParseCase{{"--connect-to", ":80:[::1:8443", "u"}, "error: --connect-to needs"},
+        ParseCase{{"--connect-to", ":80:[b]:8443", "u"}, "error: --connect-to needs"}));
 
 // --- Exit statuses -----------------------------------------------------------------------
 

@@ -88,11 +88,11 @@ TExchangePass Composed(const std::string& Method, const std::string& URL,
   return P;
 }
 
-TExchangePass ViaProxy() {
+TExchangePass ViaProxy(const std::string& Proxy = "proxy") {
   TExchangePass P;
   P.Method = "GET";
   P.URL = "http://origin:8080/p";
-  P.Proxy = "proxy";
+  P.Proxy = Proxy;
   P.ProxyPort = 3128;
   P.RequestHeader =
       "GET http://origin:8080/p HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
@@ -165,6 +165,9 @@ std::vector<CommandCase> CommandCases() {
       {"proxy", ViaProxy(), "orrery-cli -X GET -x proxy:3128 http://origin:8080/p",
        "curl -0 -X GET -H 'Proxy-Connection: Keep-Alive' -H 'Host: origin' -H " + QA1 + " -H " +
            QA2 + " -H " + QForm + " -H User-Agent: -x proxy:3128 http://origin:8080/p"},
+      {"IPv6 proxy", ViaProxy("::1"), "orrery-cli -X GET -x '[::1]:3128' http://origin:8080/p",
+       "curl -0 -X GET -H 'Proxy-Connection: Keep-Alive' -H 'Host: origin' -H " + QA1 + " -H " +
+           QA2 + " -H " + QForm + " -H User-Agent: -x '[::1]:3128' http://origin:8080/p"},
       {"COPY with its target", Copied(), "orrery-cli -X COPY --target '/dest x' http://h/src",
        "curl -0 -X COPY -H " + QA1 + " -H " + QA2 + " -H " + QForm +
            " -H 'URI-header: /dest x' -H User-Agent: http://h/src"},
