@@ -37,6 +37,7 @@
 #include "base/SysUtils.h"
 #include "base/TApplication.h"
 #include "http/CredentialScope.h"
+#include "http/HostName.h"
 #include "http/HttpErrors.h"
 #include <nlohmann/json.hpp>
 
@@ -322,10 +323,12 @@ void TForm1::PrepareRequest(const QString& Url, bool Elsewhere) {
   if (FUi->CheckBox1->isChecked()) {
     // An IPv6 proxy may be typed as an authority writes it ("[::1]"); the component takes
     // the bare address.
-    QString ProxyHost = FUi->Edit11->text();
-    if (ProxyHost.size() > 2 && ProxyHost.startsWith(u'[') && ProxyHost.endsWith(u']'))
-      ProxyHost = ProxyHost.mid(1, ProxyHost.size() - 2);
-    VelHTTP1->Proxy = TAnsiText::FromQString(ProxyHost);
+    std::string ProxyHost = TAnsiText::FromQString(FUi->Edit11->text());
+    const std::string Bare = TAnsiText::FromQString(FUi->Edit11->text().trimmed());
+    if (Bare.size() > 2 && Bare.front() == '[' && Bare.back() == ']' &&
+        HostName::IsAddress6(std::string_view(Bare).substr(1, Bare.size() - 2)))
+      ProxyHost = Bare.substr(1, Bare.size() - 2);
+    VelHTTP1->Proxy = ProxyHost;
     VelHTTP1->ProxyPort = ProxyPortOf(FUi->Edit12->text());
     // To the component an empty Proxy means a direct connection: the request would go past
     // the proxy the user asked for, without a word.

@@ -26,23 +26,17 @@ std::int64_t TBodyOutput::Take(const char* Data, std::size_t Count) {
   return FCoded - Before;
 }
 
-void TBodyOutput::Closed() const {
+void TBodyOutput::Closed(bool Whole) const {
   if (FDecoder && !FDecoder->Finished()) throw EHttpChunkedBodyCut();
-  if (FContent && FCoded > 0) FContent->Finish();
+  if (FContent && FCoded > 0 && Whole) FContent->Finish();
 }
 
 void TBodyOutput::Decode(std::string_view Block) {
   if (Block.empty()) return;
   FCoded += static_cast<std::int64_t>(Block.size());
-  FDecoded.clear();
-  try {
-    FContent->Feed(Block, FDecoded);
-  } catch (const EHttpContentError&) {
-    // What decoded before the fault is the body's all the same.
-    Deliver(FDecoded);
-    throw;
-  }
-  Deliver(FDecoded);
+  // Each decoded block goes on at once: the bound and the destination see it before the
+  // next is decoded, and what decoded before a fault is the body's all the same.
+  FContent->Feed(Block, [this](std::string_view Decoded) { Deliver(Decoded); });
 }
 
 void TBodyOutput::Deliver(std::string_view Block) {

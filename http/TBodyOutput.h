@@ -38,8 +38,9 @@ class TBodyOutput {
   bool Complete() const { return FDecoder && FDecoder->Finished(); }
   // The connection has ended: a chunked body cut short before its last chunk (or its trailer's
   // end) raises EHttpChunkedBodyCut, and a coded stream left unfinished EHttpContentError,
-  // keeping what was decoded. A coded body of no bytes at all decodes to none.
-  void Closed() const;
+  // keeping what was decoded, when Whole says the body's framing was met (a body short of its
+  // length is the caller's to report). A coded body of no bytes at all decodes to none.
+  void Closed(bool Whole = true) const;
   // Body bytes handed on so far (decoded).
   std::int64_t Delivered() const { return FDelivered; }
   // Body bytes taken so far as they came: the coded ones with a decoder, else those handed
@@ -59,7 +60,6 @@ class TBodyOutput {
   std::int64_t FLimit;
   std::optional<TChunkedDecoder> FDecoder;
   TContentDecoder* FContent;
-  std::string FDecoded;  // the decoded bytes of one block, its room kept
   std::int64_t FCoded = 0;
   std::int64_t FDelivered = 0;
 };

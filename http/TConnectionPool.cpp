@@ -2,6 +2,7 @@
 #include "http/TConnectionPool.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "platform/WinSock.h"
 #include "socket/TTransport.h"
@@ -38,6 +39,11 @@ void Close(std::unique_ptr<TConnection>& Connection) {
 }
 
 }  // namespace
+
+void TConnectionPool::Clear() {
+  for (TIdle& Idle : FIdle) Close(Idle.Connection);
+  FIdle.clear();
+}
 
 void TConnectionPool::SetLimits(TLimits Limits) {
   FLimits = Limits;
@@ -84,9 +90,14 @@ std::unique_ptr<TConnection> TConnectionPool::Take(const TPoolKey& Key, TClock::
 bool TConnectionPool::Standing(TConnection& Connection) {
   if (Connection.Plain.Handle == NoSocket) return false;
   char Byte = 0;
-  // A peek: the connection's notifications are its next owner's business.
-  const int Got = Connection.Transport().Receive(&Byte, 1, MSG_PEEK);
-  return Got < 0 && win::WSAGetLastError() == win::WSAEWOULDBLOCK;
+  // A peek: the connection's notifications are its next owner's business. A TLS record that
+  // does not read (or an alert) says the connection is no longer one to use, not an error.
+  try {
+    const int Got = Connection.Transport().Receive(&Byte, 1, MSG_PEEK);
+    return Got < 0 && win::WSAGetLastError() == win::WSAEWOULDBLOCK;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 void TConnectionPool::DropExpired(TClock::time_point Now) {
@@ -117,7 +128,8 @@ std::optional<std::chrono::milliseconds> TConnectionPool::KeepAliveTimeout(std::
   return Found;
 }
 
-bool TConnectionPool::ReplyKeeps(int ReplyMinor, std::string_view ConnectionField, bool FramedEnd) {
+bool TConnectionPool::ReplyKeeps(int RequestMinor, int ReplyMinor, std::string_view ConnectionField,
+                                 bool FramedEnd) {
   if (!FramedEnd) return false;
   bool Close = false;
   bool KeepAlive = false;
@@ -126,5 +138,5 @@ bool TConnectionPool::ReplyKeeps(int ReplyMinor, std::string_view ConnectionFiel
     KeepAlive = KeepAlive || SameWord(Token, "keep-alive");
   });
   if (Close) return false;
-  return ReplyMinor >= 1 || KeepAlive;
+  return (RequestMinor >= 1 && ReplyMinor >= 1) || KeepAlive;
 }

@@ -28,6 +28,10 @@ struct TPoolKey {
   std::string Proxy;  // canonical; empty for a direct connection
   int ProxyPort = 0;
   std::optional<TTlsSettings> Tls;  // https only
+  // Where the connection went when not by the host's own look-up (a route the caller set, or
+  // the host the owner named after a failed look-up), and the families it was asked in.
+  std::string Route;
+  int AddressFamily = 0;
 
   bool operator==(const TPoolKey&) const = default;
 };
@@ -56,16 +60,17 @@ class TConnectionPool {
   // connection past its idle time goes first, and those taken that the server closed or
   // wrote on unasked.
   std::unique_ptr<TConnection> Take(const TPoolKey& Key, TClock::time_point Now, int* Number = nullptr);
-  // Closes every connection kept.
-  void Clear() { FIdle.clear(); }
+  // Closes every connection kept, TLS saying goodbye first.
+  void Clear();
   std::size_t Size() const { return FIdle.size(); }
 
   // The Keep-Alive field's timeout parameter ("timeout=5, max=100"), when it gives one.
   static std::optional<std::chrono::milliseconds> KeepAliveTimeout(std::string_view Value);
   // Whether a reply leaves its connection fit for another request: its end was known by its
-  // framing (FramedEnd), its Connection field (Tokens, as listed) does not say "close", and
-  // an HTTP/1.0 reply (ReplyMinor 0) says "keep-alive".
-  static bool ReplyKeeps(int ReplyMinor, std::string_view ConnectionField, bool FramedEnd);
+  // framing (FramedEnd), its Connection field (as listed) does not say "close", and where
+  // the request or the reply was HTTP/1.0 (RequestMinor, ReplyMinor 0) it says "keep-alive".
+  static bool ReplyKeeps(int RequestMinor, int ReplyMinor, std::string_view ConnectionField,
+                         bool FramedEnd);
 
  private:
   struct TIdle {

@@ -79,7 +79,8 @@ class TZlibStage final : public TContentDecoder::TStage {
         continue;
       }
       if (Result == Z_OK || Result == Z_BUF_ERROR) continue;
-      if (MayBeRaw && Result == Z_DATA_ERROR) return ReadRaw(Emit);
+      // Raw deflate only for a stream that gave nothing yet: bytes handed on are the body's.
+      if (MayBeRaw && Result == Z_DATA_ERROR && FZ.total_out == 0) return ReadRaw(Emit);
       Corrupt(FZ.msg != nullptr ? FZ.msg : "the coded body is corrupt");
     }
     if (FZ.total_in >= 2) FStart = std::string();
@@ -182,7 +183,9 @@ class TZstdStage final : public TContentDecoder::TStage {
       if (ZSTD_isError(Result)) Corrupt(ZSTD_getErrorName(Result));
       if (Output.pos > 0) Emit(std::string_view(FOut.data(), Output.pos));
       FInFrame = Result != 0;
-      FPending = Output.pos == Output.size;
+      // A full room may hide more of the frame; a frame ended (0) hides nothing, and one more
+      // call would start reading the next frame's header as if one followed.
+      FPending = Result != 0 && Output.pos == Output.size;
       if (Input.pos == Input.size && !FPending) break;
     }
   }
@@ -198,31 +201,43 @@ class TZstdStage final : public TContentDecoder::TStage {
 
 }  // namespace
 
+std::vector<std::string> TContentDecoder::Codings(std::string_view ContentEncoding) {
+  std::vector<std::string> Listed;
+  while (!ContentEncoding.empty()) {
+    const std::size_t Comma = ContentEncoding.find(',');
+    std::string Coding = Lowered(Trimmed(ContentEncoding.substr(0, Comma)));
+    ContentEncoding.remove_prefix(Comma == std::string_view::npos ? ContentEncoding.size() : Comma + 1);
+    if (!Coding.empty() && Coding != "identity") Listed.push_back(std::move(Coding));
+  }
+  return Listed;
+}
+
 bool TContentDecoder::Known(std::string_view Coding) {
-  const std::string C = Lowered(Coding);
-  return C == "deflate" || C == "gzip" || C == "x-gzip" || C == "br" || C == "zstd" ||
-         C == "identity";
+  return Coding == "deflate" || Coding == "gzip" || Coding == "x-gzip" || Coding == "br" ||
+         Coding == "zstd" || Coding == "identity";
 }
 
 TContentDecoder::TContentDecoder(std::string_view ContentEncoding, TLimits Limits)
     : FLimits(Limits) {
-  std::vector<std::unique_ptr<TStage>> Listed;
-  while (!ContentEncoding.empty()) {
-    const std::size_t Comma = ContentEncoding.find(',');
-    const std::string Coding = Lowered(Trimmed(ContentEncoding.substr(0, Comma)));
-    ContentEncoding.remove_prefix(Comma == std::string_view::npos ? ContentEncoding.size() : Comma + 1);
-    if (Coding.empty() || Coding == "identity") continue;
-    if (Coding == "gzip" || Coding == "x-gzip" || Coding == "deflate")
-      Listed.push_back(std::make_unique<TZlibStage>(Coding != "deflate"));
-    else if (Coding == "br")
-      Listed.push_back(std::make_unique<TBrotliStage>());
-    else if (Coding == "zstd")
-      Listed.push_back(std::make_unique<TZstdStage>());
-    else if (FUnknown.empty())
+  const std::vector<std::string> Listed = Codings(ContentEncoding);
+  if (Listed.size() > MaxCodings)
+    throw EHttpContentError("Reject response due to more than " + IntToStr(MaxCodings) +
+                            " content encodings");
+  for (const std::string& Coding : Listed)
+    if (!Known(Coding)) {
       FUnknown = Coding;
-  }
+      return;
+    }
   // The coding applied last is listed last and comes off first.
-  FStages.assign(std::make_move_iterator(Listed.rbegin()), std::make_move_iterator(Listed.rend()));
+  for (auto It = Listed.rbegin(); It != Listed.rend(); ++It) {
+    if (*It == "br")
+      FStages.push_back(std::make_unique<TBrotliStage>());
+    else if (*It == "zstd")
+      FStages.push_back(std::make_unique<TZstdStage>());
+    else
+      FStages.push_back(std::make_unique<TZlibStage>(*It != "deflate"));
+  }
+  FMade.assign(FStages.size(), 0);
 }
 
 TContentDecoder::~TContentDecoder() = default;
@@ -233,32 +248,42 @@ std::int64_t TContentDecoder::Bound() const {
                                      : FCoded * FLimits.Ratio);
 }
 
-void TContentDecoder::Deliver(std::string_view Block, std::string& Out) {
-  const std::int64_t Left = Bound() - FDecoded;
-  if (static_cast<std::int64_t>(Block.size()) > Left) {
-    Out.append(Block.substr(0, static_cast<std::size_t>(std::max<std::int64_t>(Left, 0))));
-    FDecoded += std::max<std::int64_t>(Left, 0);
-    throw EHttpContentError("Decoded body too large: over " + IntToStr(Bound()) +
-                            " bytes, more than " + IntToStr(FLimits.Ratio) +
-                            " times its coded size");
-  }
-  Out.append(Block);
+void TContentDecoder::TooLarge() const {
+  throw EHttpContentError("Decoded body too large: over " + IntToStr(Bound()) +
+                          " bytes, more than " + IntToStr(FLimits.Ratio) +
+                          " times its coded size");
+}
+
+void TContentDecoder::Deliver(std::string_view Block, const TBlockSink& Out) {
+  const std::int64_t Left = std::max<std::int64_t>(Bound() - FDecoded, 0);
+  const bool Over = static_cast<std::int64_t>(Block.size()) > Left;
+  if (Over) Block = Block.substr(0, static_cast<std::size_t>(Left));
   FDecoded += static_cast<std::int64_t>(Block.size());
+  if (!Block.empty()) Out(Block);
+  if (Over) TooLarge();
 }
 
-void TContentDecoder::Run(std::size_t Index, std::string_view In, std::string& Out) {
+void TContentDecoder::Run(std::size_t Index, std::string_view In, const TBlockSink& Out) {
   if (Index == FStages.size()) return Deliver(In, Out);
-  FStages[Index]->Decode(In, [&](std::string_view Block) { Run(Index + 1, Block, Out); });
+  FStages[Index]->Decode(In, [&](std::string_view Block) {
+    FMade[Index] += static_cast<std::int64_t>(Block.size());
+    if (Index + 1 < FStages.size() && FMade[Index] > Bound()) TooLarge();
+    Run(Index + 1, Block, Out);
+  });
 }
 
-void TContentDecoder::Feed(std::string_view Coded, std::string& Out) {
+void TContentDecoder::Feed(std::string_view Coded, const TBlockSink& Out) {
   FCoded += static_cast<std::int64_t>(Coded.size());
   if (!Active()) {
-    Out.append(Coded);
     FDecoded += static_cast<std::int64_t>(Coded.size());
+    if (!Coded.empty()) Out(Coded);
     return;
   }
   Run(0, Coded, Out);
+}
+
+void TContentDecoder::Feed(std::string_view Coded, std::string& Out) {
+  Feed(Coded, [&Out](std::string_view Block) { Out.append(Block); });
 }
 
 void TContentDecoder::Finish() {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,27 +29,38 @@ class EHttpContentError : public EHttpError {
 class TContentDecoder {
  public:
   struct TLimits {
-    std::int64_t Ratio = 1000;               // decoded bytes per coded byte, at most
+    std::int64_t Ratio = 1000;                   // decoded bytes per coded byte, at most
     std::int64_t Floor = std::int64_t{1} << 20;  // decoded bytes always allowed
   };
+  // Codings a body may carry at most, as curl holds them: each costs its state and a room.
+  static constexpr std::size_t MaxCodings = 5;
+  // Where the decoded bytes go, a block of at most 64 KiB at a time.
+  using TBlockSink = std::function<void(std::string_view Block)>;
 
-  // ContentEncoding: the field's value, several lines joined by ",".
+  // ContentEncoding: the field's value, several lines joined by ",". More than MaxCodings
+  // codings (known or not) raise EHttpContentError before anything is made for them.
   explicit TContentDecoder(std::string_view ContentEncoding, TLimits Limits);
   TContentDecoder(std::string_view ContentEncoding) : TContentDecoder(ContentEncoding, TLimits()) {}
   ~TContentDecoder();
   TContentDecoder(const TContentDecoder&) = delete;
   TContentDecoder& operator=(const TContentDecoder&) = delete;
 
-  // The codings of the field this decoder knows, lower-cased, in the order listed.
+  // The codings a Content-Encoding value lists, trimmed and lower-cased, "identity" and
+  // empty items left out, in the order listed.
+  static std::vector<std::string> Codings(std::string_view ContentEncoding);
+  // Whether Coding (lower case) is one this decoder takes off.
   static bool Known(std::string_view Coding);
-  // The first coding listed that is not known, lower-cased as given; empty when every one is.
-  // A decoder with an unknown coding decodes nothing: Feed passes the bytes on as they are.
+  // The first coding listed that is not known; empty when every one is. A decoder with an
+  // unknown coding decodes nothing: Feed passes the bytes on as they are.
   const std::string& Unknown() const { return FUnknown; }
   // Something is to be taken off: a known coding is listed and no unknown one.
   bool Active() const { return FUnknown.empty() && !FStages.empty(); }
 
-  // Decodes Coded and appends what it gives to Out. Raises EHttpContentError for a corrupt
-  // stream or a bound passed; what was decoded before stays appended.
+  // Decodes Coded, handing each decoded block to Out as it comes: an error Out raises stops
+  // the decoding at once. Raises EHttpContentError for a corrupt stream or a bound passed,
+  // every block decoded before (up to the bound) handed on.
+  void Feed(std::string_view Coded, const TBlockSink& Out);
+  // The same, appending to Out.
   void Feed(std::string_view Coded, std::string& Out);
   // The coded body has ended: raises EHttpContentError when a stream is left unfinished.
   void Finish();
@@ -61,13 +73,17 @@ class TContentDecoder {
 
  private:
   std::int64_t Bound() const;
+  [[noreturn]] void TooLarge() const;
   // Runs stage Index (counted from the last coding listed, which comes off first) on In,
-  // handing its output on to the next stage, or to Out after the last.
-  void Run(std::size_t Index, std::string_view In, std::string& Out);
-  // Appends Block to Out within the bound.
-  void Deliver(std::string_view Block, std::string& Out);
+  // handing its output on to the next stage, or to Out after the last. Every stage's output
+  // is held to the bound, so that an inner stage that stopped taking input cannot let an
+  // outer one decode on without end.
+  void Run(std::size_t Index, std::string_view In, const TBlockSink& Out);
+  // Hands Block to Out within the bound.
+  void Deliver(std::string_view Block, const TBlockSink& Out);
 
   std::vector<std::unique_ptr<TStage>> FStages;  // in decoding order
+  std::vector<std::int64_t> FMade;               // bytes each stage has given
   std::string FUnknown;
   TLimits FLimits;
   std::int64_t FCoded = 0;

@@ -86,14 +86,9 @@ bool TReplyReader::ReadBody(const TBodyWire& Wire, const TBodyFields& To, CmdTyp
 }
 
 std::string TReplyReader::UnknownCoding(CmdType Cmd, int Status, std::int64_t Total) const {
-  if (!HasBody(Cmd, Status, Total) || FHead.ContentEncoding().empty()) return {};
-  std::string_view Rest = FHead.ContentEncoding();
-  while (!Rest.empty()) {
-    const std::size_t Comma = Rest.find(',');
-    const std::string Coding = AsciiLowered(TrimBlanks(Rest.substr(0, Comma)));
-    Rest = Comma == std::string_view::npos ? std::string_view() : Rest.substr(Comma + 1);
-    if (!Coding.empty() && Coding != "identity" && !TContentDecoder::Known(Coding)) return Coding;
-  }
+  if (!HasBody(Cmd, Status, Total)) return {};
+  for (const std::string& Coding : TContentDecoder::Codings(FHead.ContentEncoding()))
+    if (!TContentDecoder::Known(Coding)) return Coding;
   return {};
 }
 
@@ -145,7 +140,8 @@ void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std
               To.BytesRecvd += Output.Take(Data, Count) - static_cast<std::int64_t>(Count);
             },
             [&] { return (Announced < 0 || Taken < Announced) && !Output.Complete(); });
-      if (!To.Canceled) Output.Closed();
+      // A body cut short of its length is the length check's to tell, not its coding's.
+      if (!To.Canceled) Output.Closed(Announced < 0 || Taken >= Announced);
     } catch (const EHttpError&) {
       To.BytesRecvd = Output.Received();
       throw;

@@ -466,12 +466,13 @@ std::string ComposeReply(TRawEntry& E, THarEntry& Out) {
                          Size > 0 ? static_cast<std::int64_t>(Size) : std::int64_t{0});
   // A compression says the body was decoded: content.size is then its decoded size, and the
   // bytes on the wire are bodySize (or the difference, without one).
-  if (E.Compression && *E.Compression > 0 && *E.Compression <= static_cast<double>(P.BodyBytes)) {
+  const double Wire = E.WireSize.value_or(-1);
+  const bool WireRead = Wire >= 0 && Wire < 9e18;
+  if (E.Compression && std::abs(*E.Compression) < 9e18 &&
+      (WireRead || *E.Compression <= static_cast<double>(P.BodyBytes))) {
     P.DecodedBytes = P.BodyBytes;
-    const double Wire = E.WireSize.value_or(-1);
-    P.BodyBytes = Wire >= 0 && Wire < 9e18
-                      ? static_cast<std::int64_t>(Wire)
-                      : P.BodyBytes - static_cast<std::int64_t>(*E.Compression);
+    P.BodyBytes = WireRead ? static_cast<std::int64_t>(Wire)
+                           : P.BodyBytes - static_cast<std::int64_t>(*E.Compression);
   }
   if (P.Body.size() > E.BodyKept) {
     P.Body = P.Body.substr(0, E.BodyKept);  // a copy of its own: the whole text is let go

@@ -147,12 +147,13 @@ TJson Response(const TExchangePass& P) {
   if (const auto Second = StatusLine.find(' '); Second != std::string_view::npos)
     if (const auto Third = StatusLine.find(' ', Second + 1); Third != std::string_view::npos)
       StatusText = std::string(StatusLine.substr(Third + 1));
-  // content.size is the body decoded, bodySize the bytes on the wire; their difference, when
-  // the codings made it smaller, is the compression.
+  // content.size is the body decoded, bodySize the bytes on the wire; their difference is the
+  // compression, written for every decoded body (a small or cut one may have grown), so that
+  // a reader tells the two sizes apart.
   const std::int64_t Decoded = P.ContentBytes();
   TJson Content = {{"size", Decoded},
                    {"mimeType", FieldValue(Fields, "Content-Type").value_or("")}};
-  if (Decoded > P.BodyBytes) Content["compression"] = Decoded - P.BodyBytes;
+  if (P.DecodedBytes) Content["compression"] = Decoded - P.BodyBytes;
   // A body that went to a file was not kept: no text rather than an empty one.
   const bool NotKept = P.Body.empty() && Decoded > 0;
   if (!NotKept && PutBody(Content, P.Body, Decoded)) Content["encoding"] = "base64";

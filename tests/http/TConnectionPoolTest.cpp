@@ -9,23 +9,24 @@ namespace {
 // takes them.
 TEST(TConnectionPool, WhatAReplySaysOfItsConnection) {
   const struct {
-    int Minor;
+    int Asked, Minor;
     const char* Connection;
     bool Framed;
     bool Keeps;
   } Cases[] = {
-      {1, "", true, true},
-      {1, "", false, false},  // a body ended by the close leaves nothing to keep
-      {1, "Upgrade, Close", true, false},
-      {1, "keep-alive", true, true},
-      {0, "", true, false},
-      {0, " Keep-Alive ", true, true},
-      {0, "keep-alive, close", true, false},
-      {1, "closed", true, true},  // a token, not a substring
+      {1, 1, "", true, true},
+      {1, 1, "", false, false},  // a body ended by the close leaves nothing to keep
+      {1, 1, "Upgrade, Close", true, false},
+      {1, 1, "keep-alive", true, true},
+      {1, 0, "", true, false},
+      {0, 1, "", true, false},  // a 1.0 request asked for no kept connection
+      {1, 0, " Keep-Alive ", true, true},
+      {1, 0, "keep-alive, close", true, false},
+      {1, 1, "closed", true, true},  // a token, not a substring
   };
   for (const auto& C : Cases)
-    EXPECT_EQ(TConnectionPool::ReplyKeeps(C.Minor, C.Connection, C.Framed), C.Keeps)
-        << C.Minor << " [" << C.Connection << "] " << C.Framed;
+    EXPECT_EQ(TConnectionPool::ReplyKeeps(C.Asked, C.Minor, C.Connection, C.Framed), C.Keeps)
+        << C.Asked << C.Minor << " [" << C.Connection << "] " << C.Framed;
   using std::chrono::seconds;
   EXPECT_EQ(TConnectionPool::KeepAliveTimeout("timeout=5, max=100"), seconds(5));
   EXPECT_EQ(TConnectionPool::KeepAliveTimeout("max=3,Timeout = \"2\""), seconds(2));

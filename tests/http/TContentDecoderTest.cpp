@@ -105,4 +105,24 @@ TEST(TContentDecoder, ABombStopsAtItsRatioBoundAndAnUnknownCodingPassesTheBytesO
   EXPECT_EQ(Decoded(Unknown, "\x1f\x8b raw"), "\x1f\x8b raw");
 }
 
+// What a hostile reply may try beyond a plain bomb: more codings than any body needs, an
+// inner stream that ended while the outer one decodes on without end, and a zstd frame that
+// fills its last room exactly.
+TEST(TContentDecoder, HostileListsAndStreamsAreHeld) {
+  EXPECT_THROW(TContentDecoder("gzip, br, gzip, br, zstd, compress"), EHttpContentError);
+  EXPECT_TRUE(TContentDecoder("gzip, br, gzip, br, zstd").Active());
+  // br over a short gzip member and 16 MiB of zeros after it, which the gzip stage drops.
+  const std::string Hidden = Brotli(Zlib("x", 31) + std::string(16 << 20, '\0'));
+  TContentDecoder D("gzip, br", {.Ratio = 100, .Floor = 1 << 20});
+  std::string Out;
+  EXPECT_THROW(D.Feed(Hidden, Out), EHttpContentError);
+  for (const std::size_t Size : {std::size_t{65536}, std::size_t{131072}}) {
+    const std::string Body(Size, 'a');
+    std::string Coded(ZSTD_compressBound(Size), '\0');
+    Coded.resize(ZSTD_compress(Coded.data(), Coded.size(), Body.data(), Size, 3));
+    TContentDecoder Z("zstd");
+    EXPECT_EQ(Decoded(Z, Coded), Body) << Size;
+  }
+}
+
 }  // namespace

@@ -112,6 +112,17 @@ TEST_F(HttpTest, BombStoppedAtTheBound) {
   }
 }
 
+// A coded body cut short of its length is short, as any body is, not a coding's fault.
+TEST_F(HttpTest, CodedBodyShortOfItsLengthIsShort) {
+  ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+                                   std::to_string(Zipped.size()) + "\r\n\r\n" + Cut)});
+  auto& H = Make();
+  H.AcceptEncoding = true;
+  EXPECT_EQ(ErrorOf([&] { H.Get(At(Server.Port())); }), "");
+  EXPECT_TRUE(H.BodyShort());
+  EXPECT_EQ(Plain.substr(0, H.Body.size()), H.Body);
+}
+
 // The caller's own Accept-Encoding is sent in place of the component's.
 TEST_F(HttpTest, CallersAcceptEncodingWins) {
   ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\n\r\n")});
