@@ -109,16 +109,12 @@ void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std
     const bool ToSink = !File && To.Sink;
     TBodyOutput Output(File || ToSink ? nullptr : &To.Body, File.get(), ToSink ? To.Sink : nullptr,
                        File ? 0 : To.MaxBodySize, Chunked, Decoder);
-    // Whole or not, the body's decoded size is the record's.
-    struct TCount {
-      TReplyReader& Reader;
-      const TBodyOutput& Output;
-      bool Decoded;
-      ~TCount() {
-        Reader.FDecoded = Decoded;
-        Reader.FDecodedBytes = Decoded ? Output.Delivered() : 0;
-      }
-    } const Sizes{*this, Output, Decoder != nullptr};
+    // Whole or not, the body's decoded size is the record's; but a component destroyed by a
+    // sink or an observer has no record left to write.
+    const auto Count = [&] {
+      FDecoded = Decoder != nullptr;
+      FDecodedBytes = Decoder != nullptr ? Output.Delivered() : 0;
+    };
     // The observers are told the decoded blocks, not the bytes as they came.
     Output.Tap = [&Wire](std::string_view Block) { Wire.BlockHeard(Block); };
     std::int64_t Taken = 0;
@@ -143,9 +139,16 @@ void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std
       // A body cut short of its length is the length check's to tell, not its coding's.
       if (!To.Canceled) Output.Closed(Announced < 0 || Taken >= Announced);
     } catch (const EHttpError&) {
+      Count();
       To.BytesRecvd = Output.Received();
       throw;
+    } catch (const EComponentDestroyed&) {
+      throw;
+    } catch (...) {
+      Count();
+      throw;
     }
+    Count();
   });
 }
 
