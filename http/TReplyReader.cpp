@@ -111,7 +111,7 @@ void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std
                        File ? 0 : To.MaxBodySize, Chunked, Decoder);
     // Whole or not, the body's decoded size is the record's; but a component destroyed by a
     // sink or an observer has no record left to write.
-    const auto Count = [&] {
+    const auto RecordSizes = [&] {
       FDecoded = Decoder != nullptr;
       FDecodedBytes = Decoder != nullptr ? Output.Delivered() : 0;
     };
@@ -139,16 +139,16 @@ void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std
       // A body cut short of its length is the length check's to tell, not its coding's.
       if (!To.Canceled) Output.Closed(Announced < 0 || Taken >= Announced);
     } catch (const EHttpError&) {
-      Count();
+      RecordSizes();
       To.BytesRecvd = Output.Received();
       throw;
     } catch (const EComponentDestroyed&) {
       throw;
     } catch (...) {
-      Count();
+      RecordSizes();
       throw;
     }
-    Count();
+    RecordSizes();
   });
 }
 
