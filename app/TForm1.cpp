@@ -139,7 +139,7 @@ void TForm1::SetUpLook() {
     const int Right = FUi->Edit5->x() - 3;
     if (L->geometry().right() > Right) L->move(std::max(2, Right - L->width()), L->y());
   }
-  for (QCheckBox* Box : {FUi->CheckBox1, FUi->CheckBox2})
+  for (QCheckBox* Box : {FUi->CheckBox1, FUi->CheckBox2, FUi->CheckBox3})
     Box->resize(std::max(Box->width(), Box->sizeHint().width()), Box->height());
   FitPortBox();
   // A line edit cuts what is typed or pasted at 32 767 characters unless told otherwise, and
@@ -320,6 +320,8 @@ void TForm1::PrepareRequest(const QString& Url, bool Elsewhere) {
   VelHTTP1->InputFileMode = false;
   VelHTTP1->OutputFileMode = false;
   VelHTTP1->ReportLevel = 2;
+  // Off by default: the request of the window is the one it always made.
+  VelHTTP1->AcceptEncoding = FUi->CheckBox3->isChecked();
   if (FUi->CheckBox1->isChecked()) {
     // An IPv6 proxy may be typed as an authority writes it ("[::1]"); the component takes
     // the bare address.

@@ -7,6 +7,7 @@
 #include "http/CredentialScope.h"
 #include "http/FixedLines.h"
 #include "http/HostName.h"
+#include "http/RequestComposer.h"
 #include "http/THttpUrl.h"
 #include "inspect/HttpText.h"
 
@@ -149,6 +150,12 @@ namespace {
 
 // Whether the caller accepted this pass's leaf for its server after seeing it refused: the
 // server as the credential scope tells servers apart (443 when the URL names no port).
+// The pass offered the content codings as the component offers them (--compressed).
+bool AskedCodings(const std::vector<TLine>& L) {
+  return std::any_of(L.begin(), L.end(),
+                     [](const TLine& Line) { return Line.Text == RequestComposer::AcceptEncodingLine; });
+}
+
 bool LeafAccepted(const TExchangePass& P, const TTlsSettings& S) {
   if (!P.Tls || P.Tls->Chain.empty()) return false;
   const std::optional<TPassServer> U = CredentialScope::ServerOf(P.URL);
@@ -221,8 +228,10 @@ std::string TCommandRenderer::OrreryCli(const TExchangePass& P) {
   const std::string Written = HostName::InAuthority(U.Host);
   const std::string HostPort = Written + ":" + std::to_string(U.Port);
   TCommand C("orrery-cli");
+  if (AskedCodings(L)) C.Flag("--compressed");
   C.Method(P);
   for (const TLine& Line : L) {
+    if (Line.Text == RequestComposer::AcceptEncodingLine) continue;
     if (SameNoCase(Line.Name, "Host") && (ValueOf(Line) == Written || ValueOf(Line) == HostPort))
       continue;
     if (Line.Text == FirstAcceptLine || Line.Text == SecondAcceptLine || Line.Text == ContentTypeLine)
@@ -257,6 +266,8 @@ std::string TCommandRenderer::Curl(const TExchangePass& P) {
       Target.find("/../") != std::string_view::npos || Target.ends_with("/.") ||
       Target.ends_with("/.."))
     C.Flag("--path-as-is");
+  // The line stays as sent, where it was; the flag has curl decode what comes back.
+  if (AskedCodings(L)) C.Flag("--compressed");
   C.Method(P);
   for (const TLine& Line : L) {
     if (SameNoCase(Line.Name, "Host") && ValueOf(Line) == CurlHost) continue;

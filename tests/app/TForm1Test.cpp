@@ -823,6 +823,25 @@ class TForm1Test : public MainWindowTest {
     QVERIFY(QString::fromStdString(Origin.Requests()[0]).startsWith("GET /doc HTTP/1.0\r\n"));
   }
 
+  // "Accepter la compression" asks for the codings and shows the body decoded; unchecked, the
+  // request is the window's old one and a coded body shows as it came.
+  void compressionBoxAsksAndDecodes() {
+    const std::string Zipped(
+        "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\x4b\xce\xcf\x2d\x28\x4a\x2d\x2e\x4e\x4d\x51\x28"
+        "\x48\x4c\x4f\xd5\x51\x48\x49\x4d\xce\x4f\x49\x4d\x01\x00\xc5\x1b\xd5\x95\x18\x00\x00\x00",
+        44);
+    for (const bool Checked : {true, false}) {
+      ScriptedHttpServer Server({Whole("HTTP/1.0 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + Zipped)});
+      W<QCheckBox>("CheckBox3")->setChecked(Checked);
+      ModalAnswerer Answerer;
+      QVERIFY(Get(Url("127.0.0.1", Server.Port())));
+      QCOMPARE(Memo("Memo1")->toPlainText() == "compressed page, decoded", Checked);
+      QCOMPARE(Server.Requests().at(0).find("\r\nAccept-Encoding: deflate, gzip, br, zstd\r\n") !=
+                   std::string::npos,
+               Checked);
+    }
+  }
+
   // An IPv6 proxy typed in brackets, as an authority writes it, is reached at that address.
   void ipv6ProxyInBrackets() {
     std::string Request;

@@ -168,6 +168,10 @@ std::vector<CommandCase> CommandCases() {
       {"IPv6 proxy", ViaProxy("::1"), "orrery-cli -X GET -x '[::1]:3128' http://origin:8080/p",
        "curl -0 -X GET -H 'Proxy-Connection: Keep-Alive' -H 'Host: origin' -H " + QA1 + " -H " +
            QA2 + " -H " + QForm + " -H User-Agent: -x '[::1]:3128' http://origin:8080/p"},
+      {"codings offered", Composed("GET", "http://h/p", {"Accept-Encoding: deflate, gzip, br, zstd"}),
+       "orrery-cli --compressed -X GET http://h/p",
+       "curl -0 --compressed -X GET -H " + QA1 + " -H " + QA2 +
+           " -H 'Accept-Encoding: deflate, gzip, br, zstd' -H " + QForm + " -H User-Agent: http://h/p"},
       {"COPY with its target", Copied(), "orrery-cli -X COPY --target '/dest x' http://h/src",
        "curl -0 -X COPY -H " + QA1 + " -H " + QA2 + " -H " + QForm +
            " -H 'URI-header: /dest x' -H User-Agent: http://h/src"},
