@@ -514,13 +514,16 @@ void TQuaywire::StartConnect() {
   FConnection.LocalAddress = {};
   WaitDone = false;
   EventSucceeded = true;
+  // A socket this component opened and has not used is OpenSocket's IPv4 one: its family
+  // needs no asking (a system call on every connect).
+  const int Family = FSocketUnused ? AF_INET : SocketFamily();
   FSocketUnused = false;
   FLines.LookAhead().Release();
   FPending.ConnectNotified = false;
   // The component's socket makes the first attempt of its family; the others have their own.
   std::exception_ptr Held;
   try {
-    FRace.Start(std::move(Addresses), SocketHandle, SocketFamily());
+    FRace.Start(std::move(Addresses), SocketHandle, Family);
   } catch (const EComponentDestroyed&) {
     throw;
   } catch (...) {
