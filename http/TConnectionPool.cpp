@@ -4,29 +4,18 @@
 #include <algorithm>
 #include <exception>
 
+#include "base/AsciiText.h"
 #include "platform/WinSock.h"
 #include "socket/TTransport.h"
 
 namespace {
-
-std::string_view Trimmed(std::string_view Text) {
-  while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t')) Text.remove_prefix(1);
-  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t')) Text.remove_suffix(1);
-  return Text;
-}
-
-bool SameWord(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-           return (X | 0x20) == (Y | 0x20);
-         });
-}
 
 // Calls Each with every element of a comma-separated list, trimmed, empty ones left out.
 template <class F>
 void ForEachListed(std::string_view List, F&& Each) {
   while (!List.empty()) {
     const std::size_t Comma = List.find(',');
-    const std::string_view Item = Trimmed(List.substr(0, Comma));
+    const std::string_view Item = TrimBlanks(List.substr(0, Comma));
     if (!Item.empty()) Each(Item);
     List.remove_prefix(Comma == std::string_view::npos ? List.size() : Comma + 1);
   }
@@ -115,9 +104,9 @@ std::optional<std::chrono::milliseconds> TConnectionPool::KeepAliveTimeout(std::
   std::optional<std::chrono::milliseconds> Found;
   ForEachListed(Value, [&](std::string_view Param) {
     const std::size_t Equals = Param.find('=');
-    if (Found || Equals == std::string_view::npos || !SameWord(Trimmed(Param.substr(0, Equals)), "timeout"))
+    if (Found || Equals == std::string_view::npos || !SameNoCase(TrimBlanks(Param.substr(0, Equals)), "timeout"))
       return;
-    std::string_view Digits = Trimmed(Param.substr(Equals + 1));
+    std::string_view Digits = TrimBlanks(Param.substr(Equals + 1));
     if (Digits.size() >= 2 && Digits.front() == '"' && Digits.back() == '"')
       Digits = Digits.substr(1, Digits.size() - 2);
     if (Digits.empty() || Digits.size() > 9 ||
@@ -134,8 +123,8 @@ bool TConnectionPool::ReplyKeeps(int RequestMinor, int ReplyMinor, std::string_v
   bool Close = false;
   bool KeepAlive = false;
   ForEachListed(ConnectionField, [&](std::string_view Token) {
-    Close = Close || SameWord(Token, "close");
-    KeepAlive = KeepAlive || SameWord(Token, "keep-alive");
+    Close = Close || SameNoCase(Token, "close");
+    KeepAlive = KeepAlive || SameNoCase(Token, "keep-alive");
   });
   if (Close) return false;
   return (RequestMinor >= 1 && ReplyMinor >= 1) || KeepAlive;

@@ -10,6 +10,7 @@
 #include <array>
 #include <functional>
 
+#include "base/AsciiText.h"
 #include "base/SysUtils.h"
 
 namespace {
@@ -20,19 +21,6 @@ using TEmit = std::function<void(std::string_view)>;
 
 [[noreturn]] void Corrupt(std::string_view Reason) {
   throw EHttpContentError("Error while processing content unencoding: " + std::string(Reason));
-}
-
-std::string Lowered(std::string_view Text) {
-  std::string Out(Text);
-  std::transform(Out.begin(), Out.end(), Out.begin(),
-                 [](unsigned char C) { return static_cast<char>(C >= 'A' && C <= 'Z' ? C + 32 : C); });
-  return Out;
-}
-
-std::string_view Trimmed(std::string_view Text) {
-  while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t')) Text.remove_prefix(1);
-  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t')) Text.remove_suffix(1);
-  return Text;
 }
 
 }  // namespace
@@ -205,7 +193,7 @@ std::vector<std::string> TContentDecoder::Codings(std::string_view ContentEncodi
   std::vector<std::string> Listed;
   while (!ContentEncoding.empty()) {
     const std::size_t Comma = ContentEncoding.find(',');
-    std::string Coding = Lowered(Trimmed(ContentEncoding.substr(0, Comma)));
+    std::string Coding = AsciiLowered(TrimBlanks(ContentEncoding.substr(0, Comma)));
     ContentEncoding.remove_prefix(Comma == std::string_view::npos ? ContentEncoding.size() : Comma + 1);
     if (!Coding.empty() && Coding != "identity") Listed.push_back(std::move(Coding));
   }

@@ -23,6 +23,7 @@ TEST(TConnectionPool, WhatAReplySaysOfItsConnection) {
       {1, 0, " Keep-Alive ", true, true},
       {1, 0, "keep-alive, close", true, false},
       {1, 1, "closed", true, true},  // a token, not a substring
+      {1, 0, "keep\ralive", true, false},  // case folds letters only
   };
   for (const auto& C : Cases)
     EXPECT_EQ(TConnectionPool::ReplyKeeps(C.Asked, C.Minor, C.Connection, C.Framed), C.Keeps)
