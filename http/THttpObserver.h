@@ -67,6 +67,18 @@ class THttpObserver {
   // The connection stands, to Name (host or proxy) at Address and Port.
   virtual void Connected(THttpTime, std::string_view /*Name*/, std::string_view /*Address*/,
                          int /*Port*/) {}
+  // The pass's connection is ready for its request: Number is its number among the
+  // connections the component opened (0 for the first, in the order they were made); Reused
+  // when it was kept open after an earlier exchange, and then no look-up, connect, tunnel or
+  // TLS handshake is told for the pass. A new connection is told right after Connected.
+  virtual void ConnectionReady(THttpTime, int /*Number*/, bool /*Reused*/) {}
+  // The reply was read to the end its framing gives and the connection stays open for a later
+  // request (HTTP/1.1): it is kept instead of closed, and no Closed follows for it.
+  virtual void ConnectionKept(THttpTime, int /*Number*/) {}
+  // The kept connection the pass was sent on had been closed by the server before any byte of
+  // the reply came: the request goes again, once, on a new connection, whose look-up and
+  // connect are told next. What was told of the reply since ConnectionReady is void.
+  virtual void Resent(THttpTime) {}
   // Through the proxy for an https URL: the CONNECT request as sent, then the proxy's reply
   // head as read and its status; a 2xx opens the tunnel, any other status ends the pass
   // with that reply (told then as the pass's StatusLine and HeaderEnded).

@@ -23,6 +23,12 @@ std::int64_t Digits(std::string_view S) {
   return Value;
 }
 
+// A field given on several lines is one list (RFC 9110, 5.3).
+void Join(std::string& List, std::string_view Value) {
+  if (!List.empty()) List += ',';
+  List.append(Value);
+}
+
 }  // namespace
 
 bool TReplyHead::Take(std::string_view Line) {
@@ -44,6 +50,7 @@ bool TReplyHead::Take(std::string_view Line) {
     Forget();
     FNotHttp = !IsHttpStatusLine(Line);
     FStatus = FNotHttp ? 0 : StatusCode(Line);
+    FVersion = FNotHttp ? 0 : (Line[5] - '0') * 10 + (Line[7] - '0');
     return FNotHttp;
   }
   const std::string_view Bare = WithoutLineEnd(Line);
@@ -80,13 +87,15 @@ void TReplyHead::Forget() {
   FLength = 0;
   FChunked = false;
   FContentEncoding.clear();
+  FConnection.clear();
+  FKeepAlive.clear();
 }
 
 void TReplyHead::HoldField(std::string_view Line) {
   // Most fields are none of these: their first letter tells at once.
   std::string_view Value;
   const char First = AsciiLower(Line[0]);
-  if (First != 's' && First != 'l' && First != 'c' && First != 't') return;
+  if (First != 's' && First != 'l' && First != 'c' && First != 't' && First != 'k') return;
   if (First == 's' && IsField(Line, "set-cookie", Value))
     FHeld = fCookie;
   else if (First == 'l' && IsField(Line, "location", Value))
@@ -97,6 +106,10 @@ void TReplyHead::HoldField(std::string_view Line) {
     FHeld = fContentCoding;
   else if (First == 't' && IsField(Line, "transfer-encoding", Value))
     FHeld = fCoding;
+  else if (First == 'c' && IsField(Line, "connection", Value))
+    FHeld = fConnection;
+  else if (First == 'k' && IsField(Line, "keep-alive", Value))
+    FHeld = fKeepAlive;
   else
     return;
   FHeldValue.assign(Value);
@@ -123,10 +136,9 @@ void TReplyHead::TakeHeldField() {
       break;
     }
     case fCoding: FChunked = EndsWithChunked(Value); break;
-    case fContentCoding:
-      if (!FContentEncoding.empty()) FContentEncoding += ',';
-      FContentEncoding.append(Value);
-      break;
+    case fContentCoding: Join(FContentEncoding, Value); break;
+    case fConnection: Join(FConnection, Value); break;
+    case fKeepAlive: Join(FKeepAlive, Value); break;
   }
 }
 

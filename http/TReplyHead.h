@@ -42,6 +42,12 @@ class TReplyHead {
 
   // The status of the last status line taken; 0 before one, or when it has none.
   std::int16_t Status() const { return FStatus; }
+  // The final reply's version, major times ten plus minor ("HTTP/1.1" 11); 0 without one.
+  int Version() const { return FVersion; }
+  // The final reply's Connection and Keep-Alive fields, each as one list (several lines
+  // joined with commas).
+  const std::string& ConnectionField() const { return FConnection; }
+  const std::string& KeepAliveField() const { return FKeepAlive; }
   bool HasStatusLine() const { return FStatusLines > 0; }
   // The last status line taken does not start as an HTTP status line does.
   bool NotHttp() const { return FNotHttp; }
@@ -81,7 +87,9 @@ class TReplyHead {
 
  private:
   // The fields the component reads; the others are only stored.
-  enum TField : std::uint8_t { fNone, fCookie, fLocation, fLength, fCoding, fContentCoding };
+  enum TField : std::uint8_t {
+    fNone, fCookie, fLocation, fLength, fCoding, fContentCoding, fConnection, fKeepAlive
+  };
   // A field line is held until the next line shows whether a folded line continues it.
   void HoldField(std::string_view Line);
   void TakeHeldField();
@@ -95,6 +103,9 @@ class TReplyHead {
   int FStatusLines = 0;
   bool FAwaitingStatus = true;
   std::int16_t FStatus = 0;
+  int FVersion = 0;
+  std::string FConnection;
+  std::string FKeepAlive;
   bool FHasLocation = false;
   std::string FLocation;
   std::string FCookieIn;

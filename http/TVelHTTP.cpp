@@ -26,13 +26,19 @@ constexpr std::size_t MaxSendPiece = 65535;  // SendBuffer's length is 16 bits
 
 }  // namespace
 
-TVelHTTP::TVelHTTP(TComponent* AOwner) : TQuaywire(AOwner) {}
+TVelHTTP::TVelHTTP(TComponent* AOwner)
+    : TQuaywire(AOwner), FPool(std::make_unique<TConnectionPool>()) {}
 
 TVelHTTP::~TVelHTTP() {
   Destroying();
+  FPool->Clear();
   // The base destructor can only reach its own Abort; this one also ends a look-up's wait.
   WaitDone = true;
 }
+
+void TVelHTTP::CloseIdleConnections() { FPool->Clear(); }
+
+std::size_t TVelHTTP::IdleConnections() const { return FPool->Size(); }
 
 void TVelHTTP::Abort() {
   // Remembered for the request: Connect clears Canceled, and a later pass must not run.

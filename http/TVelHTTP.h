@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,10 +46,14 @@
 #include "http/THeaderInfo.h"
 #include "http/THttpObserver.h"
 #include "http/THttpObserverList.h"
+#include "http/TConnectionPool.h"
 #include "http/TReplyHead.h"
 #include "http/TReplyReader.h"
 #include "socket/TQuaywire.h"
 #include "tls/TTlsSettings.h"
+
+// The protocol version a request is made with.
+enum THttpVersion : std::uint8_t { hv10, hv11 };
 
 // Result of a request: the command that ended in success or failure. No sender.
 using TResultEvent = std::function<void(CmdType Cmd)>;
@@ -226,6 +231,35 @@ class TVelHTTP : public TQuaywire {
   // The last body was decoded (AcceptEncoding, known codings): true, and its decoded bytes.
   bool BodyDecoded() const { return FReply.Decoded(); }
   std::int64_t BodyDecodedBytes() const { return FReply.DecodedBytes(); }
+  // --- Protocol version and kept connections ------------------------------------------------
+  // hv10 (the default): every request line says HTTP/1.0 and every connection closes after
+  // its exchange, exactly as ever. hv11: the request line says HTTP/1.1, and a connection
+  // whose reply ended where its framing said (its length, its last chunk, or no body for
+  // HEAD, 204 and 304), read to that end, and that said no "Connection: close", is kept
+  // for the next request to the same scheme, server, proxy, route and TLS settings (see
+  // TConnectionPool), also within a redirection chain. A request on a kept connection makes
+  // no look-up, connect or handshake, and reports "Re-using connection #N" (level 8). When
+  // the server had closed it before any byte of the reply came, a GET, HEAD, OPTIONS, PUT or
+  // DELETE whose body can be sent again goes again once on a new connection; any other
+  // request fails with EHttpEmptyReply. Abort, a time-out and an error close the connection.
+  THttpVersion HttpVersion = hv10;
+  // At most this many idle connections are kept (the one idle longest goes first), each for
+  // at most IdleTimeout ms, or what the server's Keep-Alive timeout says when that is less.
+  std::size_t MaxIdleConnections = 8;
+  int IdleTimeout = 60000;
+  // Closes every kept connection now (TLS says goodbye first); the destructor does too.
+  void CloseIdleConnections();
+  std::size_t IdleConnections() const;
+  // The connection of the pass in progress (or the last): its number among those this
+  // component opened, from 0, or -1 before the first; and whether it was a kept one.
+  int ConnectionNumber() const { return FRun.Connection; }
+  bool ConnectionReused() const { return FRun.Reused; }
+  // Connections this component has opened so far.
+  int ConnectionsOpened() const { return FConnectionsOpened; }
+  // The last reply's HTTP version as its status line gave it (10 for HTTP/1.0, 11, 20 ...);
+  // 0 before one was read or when it had none.
+  int ReplyVersion() const { return FReply.Head().Version(); }
+
   // --- HTTPS -----------------------------------------------------------------------------------
   // Off: an https URL (or a redirection to one) is refused with "HTTP Secure Socket is not
   // supported". On: it is requested over TLS, checked by TlsSettings; through a proxy in a
@@ -364,6 +398,8 @@ class TVelHTTP : public TQuaywire {
     bool BodyTapped = false;      // the body goes through a TBodyOutput, which tells its blocks
     bool TunnelRefused = false;   // the pass's reply is the proxy's refusal of its tunnel
     bool BodyMayBeCut = false;    // the pass's body ended by a close without close_notify
+    int Connection = -1;          // the pass's connection's number; -1 before one is ready
+    bool Reused = false;          // it is a kept one
     std::int64_t BodySize = 0;    // the pass's request body, as its Content-Length says
     TPassServer FirstServer{};    // the server the caller's credentials are meant for
     std::string UrlScheme{};      // the current URL's scheme as written; "" when none
@@ -375,6 +411,9 @@ class TVelHTTP : public TQuaywire {
   // Outlives the request: HeaderInfo keeps the loop's copy of a redirection's cookie, which a
   // later request must still tell from the caller's own, and send only to the host that set it.
   TServerCookie FServerCookie;
+  // The idle connections kept for later requests (HTTP/1.1), and how many were opened.
+  std::unique_ptr<TConnectionPool> FPool;
+  int FConnectionsOpened = 0;
 
   // --- Observers ------------------------------------------------------------------------------
   // Tells each observer Step; false when one of them destroyed the component.

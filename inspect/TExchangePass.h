@@ -122,6 +122,16 @@ struct TExchangePass {
   // question was open belongs to no stage of the exchange.
   std::optional<THostQuestion> HostQuestion;
 
+  // The connection the pass went on: its number among those the component opened (-1 before
+  // one was ready), whether it was kept from an earlier exchange (then the pass made no
+  // look-up, connect or handshake, and those stages stay unset), and whether it was kept
+  // open after this one. Resent: the request first went on a kept connection the server
+  // had closed, and went again on a new one, which these describe.
+  int Connection = -1;
+  bool ConnectionReused = false;
+  bool ConnectionKept = false;
+  bool Resent = false;
+
   // Every connect attempt, in the order they started; empty for a pass that made none.
   std::vector<TConnectTry> Attempts;
 

@@ -108,6 +108,34 @@ void TExchangeRecorder::Connected(THttpTime At, std::string_view, std::string_vi
   Mark(xsConnected, At);
 }
 
+void TExchangeRecorder::ConnectionReady(THttpTime, int Number, bool Reused) {
+  if (FState->Passes.empty()) return;
+  TExchangePass& P = FState->Passes.back();
+  P.Connection = Number;
+  P.ConnectionReused = Reused;
+  Changed();
+}
+
+void TExchangeRecorder::ConnectionKept(THttpTime, int) {
+  if (FState->Passes.empty()) return;
+  FState->Passes.back().ConnectionKept = true;
+  Changed();
+}
+
+void TExchangeRecorder::Resent(THttpTime) {
+  // What the closed connection gave is no part of the pass: it starts over on a new one.
+  if (FState->Passes.empty()) return;
+  TExchangePass& P = FState->Passes.back();
+  P.Resent = true;
+  P.Connection = -1;
+  P.ConnectionReused = false;
+  P.ReplyHeader.clear();
+  P.ReplyNumber = 0;
+  P.EndedAt.reset();
+  for (int Stage = xsRequestSent; Stage < ExchangeStageCount; ++Stage) P.At[Stage].reset();
+  Changed();
+}
+
 void TExchangeRecorder::TunnelRequested(THttpTime At, std::string_view Request) {
   if (FState->Passes.empty()) return;
   FState->Passes.back().TunnelRequest = Request;

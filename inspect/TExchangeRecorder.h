@@ -96,6 +96,9 @@ class TExchangeRecorder : private THttpObserver {
   void Trying(THttpTime At, std::string_view Address, int Port) override;
   void TryEnded(THttpTime At, std::string_view Address, int Port, int Error) override;
   void Connected(THttpTime At, std::string_view, std::string_view Address, int Port) override;
+  void ConnectionReady(THttpTime At, int Number, bool Reused) override;
+  void ConnectionKept(THttpTime At, int Number) override;
+  void Resent(THttpTime At) override;
   void TunnelRequested(THttpTime At, std::string_view Request) override;
   void TunnelAnswered(THttpTime At, std::string_view Head, int Status) override;
   void TlsStarted(THttpTime At, std::string_view HostName) override;
