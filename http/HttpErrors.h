@@ -64,6 +64,9 @@ class EHttpProtocolSwitch : public EHttpProtocolError {
 class EHttpEmptyReply : public EHttpProtocolError {
  public:
   EHttpEmptyReply() : EHttpProtocolError("Empty reply from server") {}
+  // With the reason the request was not sent again on a new connection.
+  explicit EHttpEmptyReply(const std::string& Why)
+      : EHttpProtocolError("Empty reply from server: " + Why) {}
 };
 
 // The body passed MaxBodySize; what was kept is its first Limit() bytes.

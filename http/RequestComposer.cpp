@@ -137,7 +137,8 @@ void AddRequestLine(const TRequestPlan& Plan, TExStringList& Lines) {
                                    ? THttpUrl::AbsoluteForm(std::string(Plan.Scheme), Plan.Host,
                                                             Plan.Port, Plan.RequestPath)
                                    : Plan.RequestPath;
-    Lines.Add(std::string(CommandWord(Plan.Cmd)) + " " + Target + " HTTP/1.0");
+    Lines.Add(std::string(CommandWord(Plan.Cmd)) + " " + Target +
+              (Plan.Http11 ? " HTTP/1.1" : " HTTP/1.0"));
   }
   if (ViaProxy) {
     Lines.Add(KeepAliveLine);

@@ -46,6 +46,8 @@ struct TRequestPlan {
   TPassServer Pass;  // the server of the pass, as CredentialScope compares servers
   // The content codings the component decodes are offered (Accept-Encoding).
   bool AcceptEncoding = false;
+  // The request line says HTTP/1.1 instead of HTTP/1.0.
+  bool Http11 = false;
 };
 
 namespace RequestComposer {

@@ -13,14 +13,16 @@ std::int64_t TBodyOutput::Take(const char* Data, std::size_t Count) {
   if (!FContent) {
     const std::int64_t Before = FDelivered;
     if (FDecoder)
-      FDecoder->Feed(Data, Count, [this](std::string_view Block) { Deliver(Block); });
+      FOverran |=
+          FDecoder->Feed(Data, Count, [this](std::string_view Block) { Deliver(Block); }) < Count;
     else
       Deliver(std::string_view(Data, Count));
     return FDelivered - Before;
   }
   const std::int64_t Before = FCoded;
   if (FDecoder)
-    FDecoder->Feed(Data, Count, [this](std::string_view Block) { Decode(Block); });
+    FOverran |=
+        FDecoder->Feed(Data, Count, [this](std::string_view Block) { Decode(Block); }) < Count;
   else
     Decode(std::string_view(Data, Count));
   return FCoded - Before;

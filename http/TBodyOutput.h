@@ -36,6 +36,9 @@ class TBodyOutput {
 
   // The body's framing has ended (chunked only): nothing further belongs to this body.
   bool Complete() const { return FDecoder && FDecoder->Finished(); }
+  // Bytes came after the chunked body's end in one block with it: they belong to nothing
+  // asked for, and the connection cannot be read on.
+  bool Overran() const { return FOverran; }
   // The connection has ended: a chunked body cut short before its last chunk (or its trailer's
   // end) raises EHttpChunkedBodyCut, and a coded stream left unfinished EHttpContentError,
   // keeping what was decoded, when Whole says the body's framing was met (a body short of its
@@ -62,4 +65,5 @@ class TBodyOutput {
   TContentDecoder* FContent;
   std::int64_t FCoded = 0;
   std::int64_t FDelivered = 0;
+  bool FOverran = false;
 };

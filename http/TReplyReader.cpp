@@ -67,6 +67,8 @@ bool TReplyReader::ReadBody(const TBodyWire& Wire, const TBodyFields& To, CmdTyp
   std::optional<TContentDecoder> Decoder;
   FDecoded = false;
   FDecodedBytes = 0;
+  FFramed = false;
+  FOverran = false;
   if (To.Decode && HasBody(Cmd, Status, Total) && !FHead.ContentEncoding().empty()) {
     Decoder.emplace(FHead.ContentEncoding());
     if (!Decoder->Active()) Decoder.reset();
@@ -80,6 +82,10 @@ bool TReplyReader::ReadBody(const TBodyWire& Wire, const TBodyFields& To, CmdTyp
     CaptureBody(Wire, To, Announced, false, Content);
   else
     Wire.CaptureTextUpTo(To.Body, Announced);
+  // The connection can carry another exchange only when this one ended where its framing
+  // said and nothing more came: a chunked body's last chunk, the whole length, or no body.
+  if (!FHead.NotHttp() && !To.Canceled)
+    FFramed = None || (Chunked ? !FOverran : FHead.HasLength() && To.BytesRecvd >= Total);
   // Only a body that the close ends can be cut by a close: a length or a last chunk tell
   // whether it came whole, whatever happens to TLS after it.
   return Announced < 0 && !Chunked && Wire.SessionCut();
@@ -149,6 +155,7 @@ void TReplyReader::CaptureBody(const TBodyWire& Wire, const TBodyFields& To, std
       throw;
     }
     RecordSizes();
+    FOverran = Output.Overran();
   });
 }
 

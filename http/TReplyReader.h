@@ -107,6 +107,9 @@ class TReplyReader {
   // ended.
   bool Decoded() const { return FDecoded; }
   std::int64_t DecodedBytes() const { return FDecodedBytes; }
+  // The last body read ended where the reply's framing said (its length, its last chunk
+  // with nothing after it in the same receive, or no body at all), not by the close.
+  bool EndedByFraming() const { return FFramed; }
   // The body has arrived whole by its announced length, or the reply has none.
   bool Complete(CmdType Cmd, int Status, std::int64_t Recvd, std::int64_t Total) const;
   // The body ended before the Content-Length its head announced.
@@ -126,6 +129,8 @@ class TReplyReader {
   TReplyHead FHead;
   bool FDecoded = false;
   std::int64_t FDecodedBytes = 0;
+  bool FFramed = false;
+  bool FOverran = false;
   // The room each line is read into, kept from reply to reply.
   std::string FLine;
 };

@@ -7,12 +7,16 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <string>
 #include <tuple>
 
+#include "base/AsciiText.h"
+#include "http/HostName.h"
 #include "http/HttpChars.h"
 #include "http/HttpErrors.h"
 #include "http/ProxyTunnel.h"
@@ -252,10 +256,15 @@ void TVelHTTP::StartPass(int Index) {
 }
 
 void TVelHTTP::Exchange() {
-  // Closed on every way out; when an error ends the pass, that error is the one to report,
-  // not one of the close.
+  // Closed on every way out but one, a reply that leaves its connection fit to keep; when an
+  // error ends the pass, that error is the one to report, not one of the close.
   TAliveGuard Close(FAlive, [this] { Disconnect(); });
   RunExchange();
+  if (ConnectionKeeps()) {
+    Close.Dismiss();
+    KeepConnection();
+    return;
+  }
   Close.RunNow();
   // An OnDisconnect handler may have freed the component: nothing of it may be touched.
   if (!Close.OwnerAlive()) throw EComponentDestroyed();
@@ -269,12 +278,44 @@ void TVelHTTP::GoOn(const TNextPass& Next) {
 void TVelHTTP::RunExchange() {
   FRun.TunnelRefused = false;
   FRun.BodyMayBeCut = false;
+  FRun.Connection = -1;
+  FRun.Reused = false;
+  FRun.ReplyBegun = false;
+  FRun.HostAnswered = false;
   RouteConnection();
+  FRun.Key = PassKey();
+  if (HttpVersion == hv11 && ReuseConnection()) {
+    // A server may close a kept connection just as the request goes out: the request then
+    // finds it closed before any byte of the reply came, and nothing of it was handled.
+    try {
+      SendAndRead();
+      return;
+    } catch (const EAbortError&) {
+      throw;
+    } catch (const ESockError&) {
+      if (FRun.ReplyBegun) throw;
+    } catch (const EHttpEmptyReply&) {
+      if (FRun.ReplyBegun) throw;
+    }
+    const std::string Refusal = ResendRefusal();
+    if (!Refusal.empty()) throw EHttpEmptyReply(Refusal);
+    StatusMessage(8, "Connection #" + std::to_string(FRun.Connection) +
+                         " was closed by the server: sending again on a new one");
+    Disconnect();
+    TellOrStop([](THttpObserver& O, THttpTime At) { O.Resent(At); });
+    FRun.Connection = -1;
+    FRun.Reused = false;
+    CheckAborted();
+  }
   Connect();
   if (PassIsTls() && !OpenSecureChannel()) {
     FinishReply();
     return;
   }
+  SendAndRead();
+}
+
+void TVelHTTP::SendAndRead() {
   SendRequest();
   TellOrStop([&](THttpObserver& O, THttpTime At) {
     O.RequestSent(At, FRequestHeaderSent, FRun.BodySize);
@@ -286,6 +327,83 @@ void TVelHTTP::RunExchange() {
   ReadResponseHeader();
   FRun.InHead = false;
   FinishReply();
+}
+
+TConnectionPool::TLimits TVelHTTP::PoolLimits() const {
+  return {.MaxIdle = MaxIdleConnections,
+          .MaxIdleTime = std::chrono::milliseconds(std::max(IdleTimeout, 0))};
+}
+
+TPoolKey TVelHTTP::PassKey() const {
+  TPoolKey Key{.Scheme = AsciiLowered(FRun.UrlScheme.empty() ? "http" : FRun.UrlScheme),
+               .Host = HostName::Canonical(Host),
+               .Port = Port,
+               .Proxy = Proxy.empty() ? std::string() : HostName::Canonical(Proxy),
+               .ProxyPort = Proxy.empty() ? 0 : ProxyPort,
+               .Tls = std::nullopt,
+               .Route = {},
+               .AddressFamily = AddressFamily};
+  if (PassIsTls()) Key.Tls = PassTlsSettings();
+  // A route of the caller's moves the connection: it is part of what the connection is.
+  if (!FConnectTarget.Name.empty() || !FConnectTarget.Addresses.empty()) {
+    Key.Route = FConnectTarget.Name + ":" + std::to_string(FConnectTarget.Port);
+    for (const win::SOCKADDR_INET& A : FConnectTarget.Addresses)
+      Key.Route += " " + ObserverFacts::AddressText(A);
+  }
+  return Key;
+}
+
+bool TVelHTTP::ReuseConnection() {
+  FPool->SetLimits(PoolLimits());
+  int Number = -1;
+  std::unique_ptr<TConnection> Kept =
+      FPool->Take(FRun.Key, TConnectionPool::TClock::now(), &Number);
+  if (!Kept) return false;
+  CheckAborted();
+  AdoptConnection(std::move(Kept));
+  FRun.Connection = Number;
+  FRun.Reused = true;
+  StatusMessage(8, "Re-using connection #" + std::to_string(Number));
+  TellOrStop([Number](THttpObserver& O, THttpTime At) { O.ConnectionReady(At, Number, true); });
+  return true;
+}
+
+std::string TVelHTTP::ResendRefusal() const {
+  const std::string Why = "connection #" + std::to_string(FRun.Connection) +
+                          " was closed by the server before the reply, and ";
+  const CmdType C = CurrentCmd;
+  if (C != hcGet && C != hcHead && C != hcOptions && C != hcPut && C != hcDelete)
+    return Why + "a " + std::string(C == hcWrapped ? "wrapped request" : CommandWord(C)) +
+           " is not sent twice";
+  // A body from a pipe or a device was read once: what went out cannot be read again.
+  struct stat Info {};
+  if (HasRequestBody() && OutputFileMode &&
+      (::stat(SendData.c_str(), &Info) != 0 || !S_ISREG(Info.st_mode)))
+    return Why + "its body, read from a stream, cannot be sent again";
+  return {};
+}
+
+bool TVelHTTP::ConnectionKeeps() const {
+  if (HttpVersion != hv11 || !Connected || FRun.TunnelRefused || FRun.AbortRequested ||
+      FRun.HostAnswered || FRun.Connection < 0 || MaxIdleConnections == 0 || IdleTimeout <= 0)
+    return false;
+  if (PassIsTls() && !TlsActive()) return false;
+  const TReplyHead& Head = FReply.Head();
+  // Only HTTP/1.0 and 1.1 replies speak of keeping; another version's is no reply to trust.
+  if (Head.Version() != 10 && Head.Version() != 11) return false;
+  const auto ServerIdle = TConnectionPool::KeepAliveTimeout(Head.KeepAliveField());
+  if (ServerIdle && ServerIdle->count() <= 0) return false;
+  return TConnectionPool::ReplyKeeps(1, Head.Version() - 10, Head.ConnectionField(),
+                                     FReply.EndedByFraming());
+}
+
+void TVelHTTP::KeepConnection() {
+  const int Number = FRun.Connection;
+  FPool->SetLimits(PoolLimits());
+  FPool->Put(FRun.Key, ReleaseConnection(), Number,
+             TConnectionPool::KeepAliveTimeout(FReply.Head().KeepAliveField()),
+             TConnectionPool::TClock::now());
+  TellOrStop([Number](THttpObserver& O, THttpTime At) { O.ConnectionKept(At, Number); });
 }
 
 std::pair<std::string, int> TVelHTTP::Routed() const {
@@ -327,9 +445,9 @@ std::vector<win::SOCKADDR_INET> TVelHTTP::RuleAddresses(std::string_view List) {
     }
     // A repeat is dropped, as a look-up's are: the race would try the same address twice.
     const auto Same = [Item](const win::SOCKADDR_INET& Listed) {
-      return win::SameAddress(win::AddressText(reinterpret_cast<const sockaddr*>(&Listed),
-                                               win::SockaddrLength(Listed)),
-                              Item);
+      return win::SameAddress(
+          win::AddressText(reinterpret_cast<const sockaddr*>(&Listed), win::SockaddrLength(Listed)),
+          Item);
     };
     if (std::none_of(Addresses.begin(), Addresses.end(), Same)) Addresses.push_back(A);
   }
@@ -416,7 +534,8 @@ TRequestPlan TVelHTTP::PassPlan() const {
           .UrlPassword = FRun.UrlPassword,
           .ServerCookie = FServerCookie,
           .Pass = PassServer(),
-          .AcceptEncoding = AcceptEncoding};
+          .AcceptEncoding = AcceptEncoding,
+          .Http11 = HttpVersion == hv11};
 }
 
 void TVelHTTP::ComposeRequest() {
@@ -568,6 +687,7 @@ bool TVelHTTP::BodyShort() const {
 void TVelHTTP::ReadHeadLine(std::string& Line) {
   try {
     ReadLnInto(Line);
+    if (!Line.empty()) FRun.ReplyBegun = true;
   } catch (const ELineTooLong&) {
     // A line is part of the head: one past the socket layer's bound makes the head too
     // large, a fault of the reply, not of the connection.
@@ -686,6 +806,9 @@ void TVelHTTP::TellFailure(const std::exception_ptr& Error) {
 }
 
 bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
+  // The connection's number and the owner's answer are the component's own facts.
+  if (Step == ssConnected) FRun.Connection = FConnectionsOpened++;
+  if (Step == ssHostGiven || Step == ssHostRefused) FRun.HostAnswered = true;
   if (FObservers.Empty()) return true;
   switch (Step) {
     case ssLookedUp:
@@ -701,10 +824,16 @@ bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
         O.HostAnswered(At, Given ? std::string_view(Host) : std::string_view());
       });
     }
-    case ssConnected:
+    case ssConnected: {
+      const int Number = FRun.Connection;
       return Tell([&](THttpObserver& O, THttpTime At) {
-        O.Connected(At, ConnectName(), ObserverFacts::AddressText(RemoteAddress), ConnectPort());
-      });
+               O.Connected(At, ConnectName(), ObserverFacts::AddressText(RemoteAddress),
+                           ConnectPort());
+             }) &&
+             Tell([Number](THttpObserver& O, THttpTime At) {
+               O.ConnectionReady(At, Number, false);
+             });
+    }
     case ssReceived:
       // A decoded body tells its blocks itself; a header is read through ReadLn, not here.
       if (FRun.BodyTapped || FRun.InHead) return true;

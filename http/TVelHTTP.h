@@ -42,11 +42,11 @@
 #include "http/CredentialScope.h"
 #include "http/RequestComposer.h"
 #include "http/RequestLoop.h"
+#include "http/TConnectionPool.h"
 #include "http/TExStringList.h"
 #include "http/THeaderInfo.h"
 #include "http/THttpObserver.h"
 #include "http/THttpObserverList.h"
-#include "http/TConnectionPool.h"
 #include "http/TReplyHead.h"
 #include "http/TReplyReader.h"
 #include "socket/TQuaywire.h"
@@ -242,6 +242,8 @@ class TVelHTTP : public TQuaywire {
   // the server had closed it before any byte of the reply came, a GET, HEAD, OPTIONS, PUT or
   // DELETE whose body can be sent again goes again once on a new connection; any other
   // request fails with EHttpEmptyReply. Abort, a time-out and an error close the connection.
+  // A kept connection takes its TLS session along: TlsFacts() is empty once it is kept, and
+  // the observers were told the facts (TlsEnded) when the session was made.
   THttpVersion HttpVersion = hv10;
   // At most this many idle connections are kept (the one idle longest goes first), each for
   // at most IdleTimeout ms, or what the server's Keep-Alive timeout says when that is less.
@@ -343,8 +345,24 @@ class TVelHTTP : public TQuaywire {
   bool OpenTunnel();
   // From the reply's head on: the body, its end told, the result event.
   void FinishReply();
-  // One pass on the open connection: send, read the reply, raise the result event.
+  // One pass: a kept connection or a new one, then send, read the reply, raise the result
+  // event.
   void RunExchange();
+  // Sends the request and reads the reply on the open connection.
+  void SendAndRead();
+
+  // --- Kept connections ------------------------------------------------------------------------
+  // What the pass's connection is kept under: everything that makes it the one to use.
+  TPoolKey PassKey() const;
+  // Takes the pass's kept connection when one still stands: true, told as reused.
+  bool ReuseConnection();
+  // Why the pass cannot go again on a new connection after its kept one closed under it;
+  // "" when it can (RFC 9110, 9.2.2: idempotent, and its body can be sent again).
+  std::string ResendRefusal() const;
+  // The pass's reply leaves its connection fit for another request, and the pool takes it.
+  bool ConnectionKeeps() const;
+  void KeepConnection();
+  TConnectionPool::TLimits PoolLimits() const;
   // The host and port the pass's connection is for: Host and Port, moved by the first
   // matching ConnectRules entry.
   std::pair<std::string, int> Routed() const;
@@ -400,6 +418,9 @@ class TVelHTTP : public TQuaywire {
     bool BodyMayBeCut = false;    // the pass's body ended by a close without close_notify
     int Connection = -1;          // the pass's connection's number; -1 before one is ready
     bool Reused = false;          // it is a kept one
+    bool ReplyBegun = false;      // a line of the pass's reply has come
+    bool HostAnswered = false;    // the owner named another host after a failed look-up
+    TPoolKey Key{};               // what the pass's connection is kept and found under
     std::int64_t BodySize = 0;    // the pass's request body, as its Content-Length says
     TPassServer FirstServer{};    // the server the caller's credentials are meant for
     std::string UrlScheme{};      // the current URL's scheme as written; "" when none
