@@ -1,7 +1,8 @@
 // TVelHTTP: an HTTP/1.0 client component with one method per request command, built on the
 // client socket component. Every request uses one connection of its own: connect, send,
 // read the reply up to where its framing ends it (its length, its last chunk, or without
-// either the server's close), close.
+// either the server's close), close. Asked for HTTP/1.1 (HttpVersion), it keeps a connection
+// whose reply allows it for the next request to the same server instead of closing it.
 //
 // A request method waits while the socket layer keeps dispatching the thread's messages, so
 // the component's events (and the caller's own) run inside the call. One pass of the

@@ -39,9 +39,10 @@ struct KeepCase {
   std::vector<TConnectionScript> Script;
   CmdType FirstCmd;
   CmdType SecondCmd;
-  Lines Log;               // the connection steps of both requests
-  std::string Error = "";  // the second request's
-  int PauseMs = 0;         // between the two requests
+  Lines Log;                // the connection steps of both requests
+  std::string Error = "";   // the second request's
+  int PauseMs = 0;          // between the two requests
+  bool StreamBody = false;  // the second request's body is read from a device
 };
 
 using steps::ReadRequest;
@@ -127,6 +128,15 @@ const KeepCase KeepCases[] = {
      hcGet,
      hcDelete,
      {"new 0", "kept 0", "reused 0", "resent", "new 1", "kept 1"}},
+    {"ClosedAsAPutFromAStreamCameFails",
+     {{steps::ReadRequest(), steps::Send(First), steps::ReadRequest()}},
+     hcGet,
+     hcPut,
+     {"new 0", "kept 0", "reused 0"},
+     "Empty reply from server: connection #0 was closed by the server before the reply, and its "
+     "body, read from a stream, cannot be sent again",
+     0,
+     true},
 };
 
 void PrintTo(const KeepCase& C, std::ostream* Os) { *Os << C.Name; }
@@ -142,7 +152,13 @@ TEST_P(KeptConnection, Decides) {
   H.AddObserver(Steps);
   H.Perform(C.FirstCmd, At(Server.Port(), "/1"));
   if (C.PauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(C.PauseMs));
-  EXPECT_EQ(ErrorOf([&] { H.Perform(C.SecondCmd, At(Server.Port(), "/2"), "x=1"); }), C.Error);
+  const TempDir Files;
+  H.OutputFileMode = C.StreamBody;
+  if (C.StreamBody) H.Header = Files.Path + "/head";
+  EXPECT_EQ(ErrorOf([&] {
+              H.Perform(C.SecondCmd, At(Server.Port(), "/2"), C.StreamBody ? "/dev/null" : "x=1");
+            }),
+            C.Error);
   EXPECT_EQ(Steps.Log, C.Log);
   if (C.Error.empty()) {
     EXPECT_EQ(H.Body, "again");
