@@ -5,6 +5,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "inspect/TCommandRenderer.h"
@@ -467,3 +468,32 @@ TEST_F(RecorderTest, FileModesKeepTheSentFileAndTheCounts) {
 }
 
 }  // namespace
+
+// Kept connections: a reused pass has its connection's number and no look-up or connect; a
+// pass sent again after its kept connection closed keeps nothing of the closed one.
+TEST_F(RecorderTest, ConnectionsKeptReusedAndResent) {
+  using testsupport::steps::ReadRequest;
+  using testsupport::steps::Send;
+  const std::string Reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  testsupport::TScriptedPeer Server(
+      {{ReadRequest(), Send(Reply), ReadRequest(), Send(Reply), ReadRequest()},
+       {ReadRequest(), Send(Reply)}});
+  Http->HttpVersion = hv11;
+  Record();
+  const auto Pass = [&] {
+    Recorder->Run([&] { Http->Get(At(Server.Port())); });
+    return Recorder->Passes().at(0);
+  };
+  const TExchangePass New = Pass(), Reused = Pass(), Resent = Pass();
+  EXPECT_EQ(std::tie(New.Connection, New.ConnectionReused, New.ConnectionKept, New.Resent),
+            std::make_tuple(0, false, true, false));
+  EXPECT_TRUE(New.At[xsConnected].has_value());
+  EXPECT_EQ(std::tie(Reused.Connection, Reused.ConnectionReused, Reused.ConnectionKept),
+            std::make_tuple(0, true, true));
+  EXPECT_FALSE(Reused.At[xsLookedUp] || Reused.At[xsConnected]);
+  EXPECT_EQ(std::tie(Resent.Connection, Resent.ConnectionReused, Resent.Resent),
+            std::make_tuple(1, false, true));
+  EXPECT_TRUE(Resent.At[xsConnected] && Resent.At[xsRequestSent] && Resent.Complete());
+  EXPECT_LT(*Resent.At[xsConnected], *Resent.At[xsRequestSent]);
+  EXPECT_EQ(Resent.ReplyNumber, 200);
+}
