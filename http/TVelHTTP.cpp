@@ -400,7 +400,8 @@ bool TVelHTTP::ConnectionKeeps() const {
 void TVelHTTP::KeepConnection() {
   const int Number = FRun.Connection;
   FPool->SetLimits(PoolLimits());
-  FPool->Put(FRun.Key, ReleaseConnection(), Number,
+  // The next pass most likely takes this one again: no fresh socket is opened meanwhile.
+  FPool->Put(FRun.Key, ReleaseConnection(false), Number,
              TConnectionPool::KeepAliveTimeout(FReply.Head().KeepAliveField()),
              TConnectionPool::TClock::now());
   TellOrStop([Number](THttpObserver& O, THttpTime At) { O.ConnectionKept(At, Number); });

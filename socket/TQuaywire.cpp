@@ -1135,7 +1135,7 @@ int TQuaywire::ReceiveData(char* Buffer, int Size, int Flags) {
 
 // --- The connection as an object ----------------------------------------------------------
 
-std::unique_ptr<TConnection> TQuaywire::ReleaseConnection() {
+std::unique_ptr<TConnection> TQuaywire::ReleaseConnection(bool Fresh) {
   if (FWaitDepth > 0 || FTransferRunning)
     throw ESockError("Cannot hand the connection on: this component is still waiting in another call");
   // The lines handed out leave the transport: the next owner reads on after them.
@@ -1144,7 +1144,7 @@ std::unique_ptr<TConnection> TQuaywire::ReleaseConnection() {
   Released->Take(FConnection);
   Connected = false;
   FSendCutShort = false;
-  if (FSocketLayerStarted && !BeingDestroyed) ReopenSocket();
+  if (Fresh && FSocketLayerStarted && !BeingDestroyed) ReopenSocket();
   return Released;
 }
 

@@ -142,8 +142,11 @@ class TQuaywire : public TComponent {
   // --- The connection as an object ------------------------------------------------------
   // Hands the connection on (its socket, transport, address and TLS state) and leaves the
   // component with a fresh socket, as after a close but with no close made and no event.
-  // Refused with ESockError while a call of the component waits.
-  std::unique_ptr<TConnection> ReleaseConnection();
+  // Refused with ESockError while a call of the component waits. Without Fresh the component
+  // is left with no socket at all until the next Connect opens one (or AdoptConnection gives
+  // it one): for a caller that is about to adopt another connection, the fresh socket would
+  // only be closed again.
+  std::unique_ptr<TConnection> ReleaseConnection(bool Fresh = true);
   // Goes on with Connection, connected: its socket's notifications come to this component
   // from now. The component's own socket is closed first, without events. Refused while a
   // call waits or while the component is connected.
