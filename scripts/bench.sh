@@ -264,7 +264,7 @@ absolute() {
   shift 4
   local s verdict worst
   read -r -a s <<<"$(stats "$@")"
-  if [ "$op" = "<=" ]; then worst=${s[2]}; else worst=${s[0]}; fi
+  case $op in "<" | "<=") worst=${s[2]} ;; *) worst=${s[0]} ;; esac
   if awk "BEGIN { exit !($worst $op $limit) }"; then verdict=met; else verdict=MISSED; fi
   printf '  %-22s %s\n' "$name" "$* $unit"
   SUMMARY+=("$(printf '%-22s %10s %10s %-6s %6s %6s %6s  %-8s %s' "$name" "${s[1]}" - \
