@@ -10,14 +10,25 @@
 # by every client: 1 GiB to /dev/null and to /dev/shm against curl -0, 1 KiB GETs with and
 # without resumption against ab and against curl with the same URLs in one process
 # (--no-sessionid for the checks each time), the full handshakes of a redirection chain, and
-# memory beside plain http and beside curl.
+# memory beside plain http and beside curl. The kept-connection figures run 1 KiB GETs on
+# one connection, over http and over https (a listener of TLS 1.3 only, without HTTP/2), on
+# server blocks that keep connections: one component with HTTP/1.1 and orrery-cli with all
+# the URLs in one command line (when it takes several) against ab -k and against curl
+# --http1.1 with the same URLs, each checked first to use one connection. The gzip figures
+# decode a pre-coded body of made-up prose (http_bench text, gzip -6; nginx's gzip_static
+# serves it with Content-Encoding: gzip) with orrery-cli --compressed against curl
+# --compressed: 100 MiB to /dev/null, and 1 GiB (gzip -1, as nginx codes on the fly) to a
+# pipe for the peak resident size; the decoded bytes are checked against the text once.
 #
 #   scripts/bench.sh [figure ...]     figures: get get-fresh syscalls-get file-shm file-null
 #                                     string memory syscalls silent window window-large
-#                                     cli-runs cli-pipe https-null https-shm https-get
-#                                     https-chain https-memory (default: all)
+#                                     cli-runs cli-pipe kept-get gzip-null gzip-pipe
+#                                     https-null https-shm https-get https-chain
+#                                     https-memory kept-https (default: all)
 # Environment: BENCH_N (3000 requests), BENCH_TLS_N (1000 https requests), BENCH_BIG_MIB
 #              (1024), BENCH_MID_MIB (256), BENCH_TLS_PROTOCOLS (the listener's, "TLSv1.2 TLSv1.3"),
+#              BENCH_KEEP_N (1000 GETs on a kept connection), BENCH_KEEP_ROUNDS (9),
+#              BENCH_GZIP_MIB (100, decoded), BENCH_GZIP_BIG_MIB (1024, decoded),
 #              BENCH_ROUNDS (3), BENCH_BUILD (build-bench; the window figure builds the
 #              desktop program in BENCH_BUILD-window), BENCH_BIN and BENCH_CLI (an http_bench
 #              and an orrery-cli built elsewhere, measured instead of this tree's: nothing is
@@ -31,14 +42,20 @@ MID=${BENCH_MID_MIB:-256}
 ROUNDS=${BENCH_ROUNDS:-3}
 BUILD=${BENCH_BUILD:-build-bench}
 FIGURES=("$@")
-[ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh syscalls-get file-shm file-null string memory syscalls silent window window-large cli-runs cli-pipe)
-[ $# -gt 0 ] || FIGURES+=(https-null https-shm https-get https-chain https-memory)
+[ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh syscalls-get file-shm file-null string memory syscalls silent window window-large cli-runs cli-pipe kept-get gzip-null gzip-pipe)
+[ $# -gt 0 ] || FIGURES+=(https-null https-shm https-get https-chain https-memory kept-https)
 TLS_N=${BENCH_TLS_N:-1000}
+KEEP_N=${BENCH_KEEP_N:-1000}
+KEEP_ROUNDS=${BENCH_KEEP_ROUNDS:-9}
+GZIP_MID=${BENCH_GZIP_MIB:-100}
+GZIP_BIG=${BENCH_GZIP_BIG_MIB:-1024}
 wants() { local f; for f in "${FIGURES[@]}"; do [ "$f" = "$1" ] && return 0; done; return 1; }
 # Only the figures that read the large files get them (and need the room).
 wants_any() { local f; for f in "$@"; do wants "$f" && return 0; done; return 1; }
 wants_any file-shm file-null string cli-pipe https-null https-shm https-memory || BIG=0
 wants_any memory syscalls https-memory || MID=0
+wants gzip-null || GZIP_MID=0
+wants gzip-pipe || GZIP_BIG=0
 WINDOW_BYTES=10000000
 WINDOW_LARGE_MIB=200
 wants window-large || WINDOW_LARGE_MIB=0
@@ -57,7 +74,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # --- Room: the files and one captured copy live in /dev/shm, the string in memory ------------
-need_shm_mib=$((BIG * 2 + MID + WINDOW_LARGE_MIB + 64))
+need_shm_mib=$((BIG * 2 + MID + WINDOW_LARGE_MIB + GZIP_MID / 2 + GZIP_BIG / 2 + 64))
 need_mem_mib=$((BIG * 2 + MID * 2 + WINDOW_LARGE_MIB * 2 + 512))
 shm_free_mib=$(df -Pm /dev/shm | awk 'NR == 2 { print $4 }')
 mem_free_mib=$(awk '/^MemAvailable:/ { print int($2 / 1024) }' /proc/meminfo)
@@ -71,7 +88,7 @@ fi
 if [ -n "${BENCH_BIN:-}" ]; then
   BIN=$BENCH_BIN
   CLI=${BENCH_CLI:-}
-  if wants_any cli-runs cli-pipe https-memory && [ -z "$CLI" ]; then
+  if wants_any cli-runs cli-pipe https-memory kept-get kept-https gzip-null gzip-pipe && [ -z "$CLI" ]; then
     echo "BENCH_BIN is set: the cli figures need BENCH_CLI too" >&2
     exit 1
   fi
@@ -80,7 +97,7 @@ else
     -DORRERY_BUILD_APP=OFF -DORRERY_BUILD_BENCH=ON >/dev/null
   cmake --build "$BUILD" -j2 --target http_bench >/dev/null
   BIN=$(pwd)/$BUILD/bench/http_bench
-  if wants_any cli-runs cli-pipe https-memory; then
+  if wants_any cli-runs cli-pipe https-memory kept-get kept-https gzip-null gzip-pipe; then
     cmake --build "$BUILD" -j2 --target orrery-cli >/dev/null
     CLI=$(pwd)/$BUILD/cli/orrery-cli
   fi
@@ -106,7 +123,8 @@ make_certificate() {
     -extfile <(printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\nextendedKeyUsage=serverAuth\nkeyUsage=digitalSignature\n') 2>/dev/null
 }
 # The ssl server blocks: the same files, and a chain of three redirections to /1k; on NPORT
-# the same without sessions or tickets, so that no client resumes.
+# the same without sessions or tickets, so that no client resumes; on KSPORT TLS 1.3 alone
+# (and no HTTP/2: ALPN gives http/1.1) with connections kept.
 ssl_server() {
   local common="ssl_certificate $T/tls/server.pem; ssl_certificate_key $T/tls/server.key;
     ssl_protocols ${BENCH_TLS_PROTOCOLS:-TLSv1.2 TLSv1.3}; root $T/www;"
@@ -124,6 +142,12 @@ ssl_server() {
     $common
     ssl_session_cache off;
     ssl_session_tickets off;
+  }
+  server {
+    listen 127.0.0.1:$KSPORT ssl;
+    ssl_certificate $T/tls/server.pem; ssl_certificate_key $T/tls/server.key;
+    ssl_protocols TLSv1.3;
+    $KEPT
   }
 SSL
 }
@@ -158,14 +182,32 @@ if wants window; then
 fi
 [ "$WINDOW_LARGE_MIB" -eq 0 ] || make_file large $((WINDOW_LARGE_MIB << 20))
 chmod 644 "$T/www"/*
+# The coded bodies, the two at once (one core each).
+make_coded() { # name decoded-MiB gzip-level
+  "$BIN" text $(($2 << 20)) | gzip "-$3" >"$T/coded/$1.gz"
+}
+mkdir -p "$T/coded"
+coders=()
+[ "$GZIP_MID" -eq 0 ] || { make_coded mid "$GZIP_MID" 6 & coders+=($!); }
+[ "$GZIP_BIG" -eq 0 ] || { make_coded big "$GZIP_BIG" 1 & coders+=($!); }
+for c in "${coders[@]}"; do wait "$c" || { echo "coding the gzip bodies failed" >&2; exit 1; }; done
+chmod -R a+rX "$T/coded"
 
 PORT=$("$BIN" free-port)
+# What the listeners that keep connections serve: the files, and under /probe/ the same with
+# each request's connection logged, to see which clients keep theirs.
+KEPT="root $T/www;
+    keepalive_timeout 60s;
+    keepalive_requests 100000;
+    location /probe/ { alias $T/www/; access_log $T/probe.log probe; }"
+KPORT=$("$BIN" free-port)
 # The https figures' listener: a CA of the bench's own and a certificate for 127.0.0.1 from it.
 SSL_SERVER=""
-if wants_any https-null https-shm https-get https-chain https-memory; then
+if wants_any https-null https-shm https-get https-chain https-memory kept-https; then
   make_certificate "$T/tls"
   SPORT=$("$BIN" free-port)
   NPORT=$("$BIN" free-port)
+  KSPORT=$("$BIN" free-port)
   SSL_SERVER=$(ssl_server)
 fi
 cat >"$T/nginx.conf" <<EOF
@@ -185,15 +227,25 @@ http {
   sendfile on;
   tcp_nopush on;
   keepalive_timeout 0;
+  log_format probe '\$connection \$status';
   server {
     listen 127.0.0.1:$PORT;
     root $T/www;
+    # The coded bodies: NAME is NAME.gz with Content-Encoding: gzip, whatever the request asks.
+    location /coded/ {
+      alias $T/coded/;
+      gzip_static always;
+    }
     # The same files without a Content-Length: the include filter drops it.
     location /nolen/ {
       alias $T/www/;
       ssi on;
       ssi_types *;
     }
+  }
+  server {
+    listen 127.0.0.1:$KPORT;
+    $KEPT
   }
 $SSL_SERVER
 }
@@ -208,12 +260,23 @@ curl -sf -o /dev/null "http://127.0.0.1:$PORT/1k" || { echo "nginx did not start
 curl -sf -D - -o /dev/null "http://127.0.0.1:$PORT/nolen/1k" | grep -qi '^content-length' &&
   { echo "nginx still sends a Content-Length under /nolen/" >&2; exit 1; }
 URL=http://127.0.0.1:$PORT
+KEPT_URL=http://127.0.0.1:$KPORT
+if [ "$GZIP_MID$GZIP_BIG" != 00 ]; then
+  coded=mid
+  [ "$GZIP_MID" -ne 0 ] || coded=big
+  curl -sf -D - -o /dev/null "$URL/coded/$coded" | grep -qi '^content-encoding: gzip' ||
+    { echo "nginx does not serve /coded/$coded with Content-Encoding: gzip" >&2; exit 1; }
+fi
 if [ -n "$SSL_SERVER" ]; then
   TLS_URL=https://127.0.0.1:$SPORT
   CA=$T/tls/ca.pem
   curl -sf --cacert "$CA" -o /dev/null "$TLS_URL/1k" || { echo "nginx's ssl listener does not answer" >&2; cat "$T/error.log" >&2; exit 1; }
   echo "nginx ssl on 127.0.0.1:$SPORT:" \
     "$(openssl s_client -connect "127.0.0.1:$SPORT" -CAfile "$CA" </dev/null 2>/dev/null | grep -m1 'Cipher is')"
+  KEPT_TLS_URL=https://127.0.0.1:$KSPORT
+  hello=$(curl -sv --cacert "$CA" -o /dev/null "$KEPT_TLS_URL/1k" 2>&1 || true)
+  grep -q 'SSL connection using TLSv1.3' <<<"$hello" && grep -q 'ALPN: server accepted http/1.1' <<<"$hello" ||
+    { echo "the kept ssl listener does not speak TLS 1.3 and HTTP/1.1 alone:" >&2; grep '^\*' <<<"$hello" >&2; exit 1; }
 fi
 echo "nginx on 127.0.0.1:$PORT; $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
@@ -264,7 +327,7 @@ absolute() {
   shift 4
   local s verdict worst
   read -r -a s <<<"$(stats "$@")"
-  if [ "$op" = "<=" ]; then worst=${s[2]}; else worst=${s[0]}; fi
+  case $op in "<" | "<=") worst=${s[2]} ;; *) worst=${s[0]} ;; esac
   if awk "BEGIN { exit !($worst $op $limit) }"; then verdict=met; else verdict=MISSED; fi
   printf '  %-22s %s\n' "$name" "$* $unit"
   SUMMARY+=("$(printf '%-22s %10s %10s %-6s %6s %6s %6s  %-8s %s' "$name" "${s[1]}" - \
@@ -432,6 +495,124 @@ if wants cli-pipe; then
   done
   report "cli ${BIG}M to a pipe" MiB/s ">=" 1.0 "${ours[@]}" / "${peer[@]}"
   absolute "cli pipe peak RSS" MiB "<=" 32 "${rss[@]}"
+fi
+
+# --- Kept connections and coded bodies --------------------------------------------------------
+# one_connection NAME CMD...: CMD's three GETs of /probe/1k came back 200 on one connection
+# (nginx logs each request's connection number); otherwise says what it saw, and fails.
+one_connection() {
+  local name=$1 seen
+  shift
+  : >"$T/probe.log"
+  if ! "$@" >/dev/null 2>"$T/probe.err"; then
+    echo "  $name: the three GETs failed: $(head -c 300 "$T/probe.err")" >&2
+    return 1
+  fi
+  seen=$(awk '$2 == 200 { n[$1]++; r++ } END { printf "%d %d", r, length(n) }' "$T/probe.log")
+  [ "$seen" = "3 1" ] && return 0
+  echo "  $name: of the three GETs, $seen (answered, on that many connections)" >&2
+  return 1
+}
+# urls_for URL N: N times URL with -o /dev/null, into the array URL_ARGS.
+urls_for() {
+  URL_ARGS=()
+  for _ in $(seq "$2"); do URL_ARGS+=("$1" -o /dev/null); done
+}
+# N GETs of 1 KiB on one connection: one component (HTTP/1.1), orrery-cli with N URLs when it
+# takes several (with --http1.1, or without where HTTP/1.1 is its default), ab -k and curl
+# --http1.1 with the same URLs. ab checks no certificate, so it gets no --cacert.
+bench_kept() { # label base-url [--cacert FILE]
+  local label=$1 base=$2
+  shift 2
+  local tls=("$@") ours=() cli=() ab=() curl=() cpu=() acpu=() clio=() line flags
+  local cli_flags=()
+  one_connection "http_bench$label" "$BIN" "${tls[@]}" --http1.1 get "$base/probe/1k" 3 one ||
+    FAILED=$((FAILED + 1))
+  one_connection "ab -k$label" ab -q -k -c 1 -n 3 "$base/probe/1k" || FAILED=$((FAILED + 1))
+  urls_for "$base/probe/1k" 3
+  one_connection "curl$label" curl -s --http1.1 "${tls[@]}" "${URL_ARGS[@]}" || FAILED=$((FAILED + 1))
+  local cli_ok=0
+  for flags in --http1.1 ""; do
+    cli_flags=()
+    [ -z "$flags" ] || cli_flags=("$flags")
+    if one_connection "orrery-cli ${flags:-(its default)}$label" "$CLI" -s "${cli_flags[@]}" "${tls[@]}" \
+      "${URL_ARGS[@]}" 2>/dev/null; then
+      cli_ok=1
+      break
+    fi
+  done
+  [ $cli_ok = 1 ] || echo "  (orrery-cli does not make several GETs on one connection: its figures are left out)"
+  urls_for "$base/1k" "$KEEP_N"
+  for _ in $(seq "$KEEP_ROUNDS"); do
+    line=$(measure "$BIN" "${tls[@]}" --http1.1 get "$base/1k" "$KEEP_N" one)
+    ours+=("$(calc "$KEEP_N / $(field wall "$line")")")
+    cpu+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $KEEP_N")")
+    if [ $cli_ok = 1 ]; then
+      line=$(measure "$CLI" -s "${cli_flags[@]}" "${tls[@]}" "${URL_ARGS[@]}")
+      cli+=("$(calc "$KEEP_N / $(field wall "$line")")")
+      clio+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $KEEP_N")")
+    fi
+    line=$(measure ab -q -k -c 1 -n "$KEEP_N" "$base/1k")
+    ab+=("$(calc "$KEEP_N / $(field wall "$line")")")
+    acpu+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $KEEP_N")")
+    line=$(measure curl -s --http1.1 "${tls[@]}" "${URL_ARGS[@]}")
+    curl+=("$(calc "$KEEP_N / $(field wall "$line")")")
+  done
+  report "kept$label get vs ab" req/s ">=" 1.2 "${ours[@]}" / "${ab[@]}"
+  report "kept$label get vs curl" req/s ">=" 1.2 "${ours[@]}" / "${curl[@]}"
+  if [ $cli_ok = 1 ]; then
+    report "kept$label cli vs ab" req/s ">=" 1.2 "${cli[@]}" / "${ab[@]}"
+    report "kept$label cli vs curl" req/s ">=" 1.2 "${cli[@]}" / "${curl[@]}"
+    report "kept$label cli cpu/req" us - "" "${clio[@]}" / "${acpu[@]}"
+  fi
+  report "kept$label cpu/req" us - "" "${cpu[@]}" / "${acpu[@]}"
+}
+if wants kept-get; then
+  echo "  kept connections, $KEEP_N GETs, $KEEP_ROUNDS rounds:"
+  bench_kept "" "$KEPT_URL"
+fi
+
+# decodes_as NAME MIB: orrery-cli --compressed and curl --compressed wrote the text coded/NAME
+# was made of, MIB MiB of it.
+decodes_as() {
+  local want ours peer
+  want=$("$BIN" text $(($2 << 20)) | md5sum | cut -d' ' -f1)
+  ours=$({ "$CLI" -s --compressed "$URL/coded/$1" || true; } | md5sum | cut -d' ' -f1)
+  peer=$({ curl -s --compressed "$URL/coded/$1" || true; } | md5sum | cut -d' ' -f1)
+  [ "$ours" = "$want" ] || { echo "  orrery-cli --compressed did not write the text of coded/$1" >&2; FAILED=$((FAILED + 1)); }
+  [ "$peer" = "$want" ] || { echo "  curl --compressed did not write the text of coded/$1" >&2; FAILED=$((FAILED + 1)); }
+}
+if wants gzip-null; then
+  decodes_as mid "$GZIP_MID"
+  echo "  coded/mid: $GZIP_MID MiB of text, $(($(stat -c %s "$T/coded/mid.gz") >> 10)) KiB coded (gzip -6)"
+  ours=() peer=() cpu=() pcpu=()
+  for _ in $(seq "$ROUNDS"); do
+    line=$(measure "$CLI" -s --compressed -o /dev/null "$URL/coded/mid")
+    ours+=("$(calc "$GZIP_MID / $(field wall "$line")")")
+    cpu+=("$(calc "$(field user "$line") + $(field sys "$line")")")
+    line=$(measure curl -s --compressed -o /dev/null "$URL/coded/mid")
+    peer+=("$(calc "$GZIP_MID / $(field wall "$line")")")
+    pcpu+=("$(calc "$(field user "$line") + $(field sys "$line")")")
+  done
+  report "gzip ${GZIP_MID}M /dev/null" MiB/s ">=" 1.0 "${ours[@]}" / "${peer[@]}"
+  report "gzip ${GZIP_MID}M cpu" s - "" "${cpu[@]}" / "${pcpu[@]}"
+fi
+if wants gzip-pipe; then
+  decodes_as big "$GZIP_BIG"
+  echo "  coded/big: $GZIP_BIG MiB of text, $(($(stat -c %s "$T/coded/big.gz") >> 20)) MiB coded (gzip -1)"
+  ours=() peer=() rss=() prss=()
+  for _ in $(seq "$ROUNDS"); do
+    line=$(measure bash -c 'set -o pipefail; "$1" -s --compressed "$2" | cat >/dev/null' sh "$CLI" "$URL/coded/big")
+    ours+=("$(calc "$GZIP_BIG / $(field wall "$line")")")
+    rss+=("$(calc "$(field maxrss_kib "$line") / 1024")")
+    line=$(measure bash -c 'set -o pipefail; "$1" -s --compressed "$2" | cat >/dev/null' sh curl "$URL/coded/big")
+    peer+=("$(calc "$GZIP_BIG / $(field wall "$line")")")
+    prss+=("$(calc "$(field maxrss_kib "$line") / 1024")")
+  done
+  # The largest of the pipeline's processes: the client, not bash or cat.
+  absolute "gzip ${GZIP_BIG}M pipe RSS" MiB "<" 32 "${rss[@]}"
+  echo "    curl's: ${prss[*]} MiB"
+  report "gzip ${GZIP_BIG}M pipe" MiB/s - "" "${ours[@]}" / "${peer[@]}"
 fi
 
 if wants window; then
@@ -642,6 +823,11 @@ if wants https-memory; then
   absolute "cli https pipe RSS" MiB "<=" 32 "${rss[@]}"
   # The largest of the pipeline's processes: the client, not bash or cat.
   report "cli https RSS/curl" MiB "<=" 0.8 "${rss[@]}" / "${prss[@]}"
+fi
+
+if wants kept-https; then
+  echo "  kept connections over https (TLS 1.3, HTTP/1.1), $KEEP_N GETs, $KEEP_ROUNDS rounds:"
+  bench_kept " https" "$KEPT_TLS_URL" --cacert "$CA"
 fi
 
 echo
