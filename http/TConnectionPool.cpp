@@ -89,6 +89,13 @@ bool TConnectionPool::Standing(TConnection& Connection) {
   }
 }
 
+std::optional<TConnectionPool::TClock::time_point> TConnectionPool::NextExpiry() const {
+  std::optional<TClock::time_point> First;
+  for (const TIdle& Idle : FIdle)
+    if (!First || Idle.Until < *First) First = Idle.Until;
+  return First;
+}
+
 void TConnectionPool::DropExpired(TClock::time_point Now) {
   for (auto It = FIdle.begin(); It != FIdle.end();) {
     if (It->Until > Now) {
@@ -104,7 +111,8 @@ std::optional<std::chrono::milliseconds> TConnectionPool::KeepAliveTimeout(std::
   std::optional<std::chrono::milliseconds> Found;
   ForEachListed(Value, [&](std::string_view Param) {
     const std::size_t Equals = Param.find('=');
-    if (Found || Equals == std::string_view::npos || !SameNoCase(TrimBlanks(Param.substr(0, Equals)), "timeout"))
+    if (Found || Equals == std::string_view::npos ||
+        !SameNoCase(TrimBlanks(Param.substr(0, Equals)), "timeout"))
       return;
     std::string_view Digits = TrimBlanks(Param.substr(Equals + 1));
     if (Digits.size() >= 2 && Digits.front() == '"' && Digits.back() == '"')

@@ -59,10 +59,16 @@ class TConnectionPool {
   // The connection kept under Key that still stands, with its number, or nullptr. Every
   // connection past its idle time goes first, and those taken that the server closed or
   // wrote on unasked.
-  std::unique_ptr<TConnection> Take(const TPoolKey& Key, TClock::time_point Now, int* Number = nullptr);
+  std::unique_ptr<TConnection> Take(const TPoolKey& Key, TClock::time_point Now,
+                                    int* Number = nullptr);
   // Closes every connection kept, TLS saying goodbye first.
   void Clear();
   std::size_t Size() const { return FIdle.size(); }
+  // Closes every connection whose idle time has run out by Now; the owner calls it when
+  // NextExpiry comes, so that no connection outlives its time waiting for a next request.
+  void DropExpired(TClock::time_point Now);
+  // When the first connection kept runs out of idle time; none when none is kept.
+  std::optional<TClock::time_point> NextExpiry() const;
 
   // The Keep-Alive field's timeout parameter ("timeout=5, max=100"), when it gives one.
   static std::optional<std::chrono::milliseconds> KeepAliveTimeout(std::string_view Value);
@@ -81,7 +87,6 @@ class TConnectionPool {
   };
   // The connection still stands and nothing came on it: a receive that would block.
   static bool Standing(TConnection& Connection);
-  void DropExpired(TClock::time_point Now);
 
   TLimits FLimits;
   std::vector<TIdle> FIdle;  // the one kept longest first

@@ -25,17 +25,17 @@ using THttpTime = std::chrono::steady_clock::time_point;
 // A pass as it is about to go: composed, OnAboutToSend has run. The views last as long as
 // the call.
 struct THttpPassStart {
-  int PassIndex = 0;            // 0 for the first pass, 1 after one redirection ...
-  std::string_view Method;      // the request line's word; empty for a wrapped request
-  std::string_view URL;         // absolute: scheme, server, port and target; no user, no fragment
-  std::string_view Proxy;       // empty when the pass goes direct
+  int PassIndex = 0;        // 0 for the first pass, 1 after one redirection ...
+  std::string_view Method;  // the request line's word; empty for a wrapped request
+  std::string_view URL;     // absolute: scheme, server, port and target; no user, no fragment
+  std::string_view Proxy;   // empty when the pass goes direct
   int ProxyPort = 0;
-  std::string_view TargetURI;   // the second argument of COPY, MOVE, LINK and UNLINK, else empty
-  std::string_view Header;      // the header block, empty line included: the bytes sent
-  std::string_view Body;        // the body sent; from a file, its first FileBodyShown bytes
-  std::int64_t BodySize = 0;    // the whole body's size; 0 without one
-  bool HeaderToFile = false;    // the reply's header goes to a file (OutputFileMode)
-  bool BodyToFile = false;      // the reply's body goes to a file (InputFileMode)
+  std::string_view TargetURI;  // the second argument of COPY, MOVE, LINK and UNLINK, else empty
+  std::string_view Header;     // the header block, empty line included: the bytes sent
+  std::string_view Body;       // the body sent; from a file, its first FileBodyShown bytes
+  std::int64_t BodySize = 0;   // the whole body's size; 0 without one
+  bool HeaderToFile = false;   // the reply's header goes to a file (OutputFileMode)
+  bool BodyToFile = false;     // the reply's body goes to a file (InputFileMode)
 };
 
 class THttpObserver {
@@ -75,7 +75,7 @@ class THttpObserver {
   // The reply was read to the end its framing gives and the connection stays open for a later
   // request (HTTP/1.1): it is kept instead of closed, and no Closed follows for it.
   virtual void ConnectionKept(THttpTime, int /*Number*/) {}
-  // The kept connection the pass was sent on had been closed by the server before any byte of
+  // The kept connection the pass was sent on had been closed by the server before a whole line of
   // the reply came: the request goes again, once, on a new connection, whose look-up and
   // connect are told next. What was told of the reply since ConnectionReady is void.
   virtual void Resent(THttpTime) {}

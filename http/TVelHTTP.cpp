@@ -35,12 +35,16 @@ TVelHTTP::TVelHTTP(TComponent* AOwner)
 
 TVelHTTP::~TVelHTTP() {
   Destroying();
+  FSweep.reset();
   FPool->Clear();
   // The base destructor can only reach its own Abort; this one also ends a look-up's wait.
   WaitDone = true;
 }
 
-void TVelHTTP::CloseIdleConnections() { FPool->Clear(); }
+void TVelHTTP::CloseIdleConnections() {
+  FPool->Clear();
+  ArmSweep();
+}
 
 std::size_t TVelHTTP::IdleConnections() const { return FPool->Size(); }
 
@@ -261,8 +265,10 @@ void TVelHTTP::Exchange() {
   TAliveGuard Close(FAlive, [this] { Disconnect(); });
   RunExchange();
   if (ConnectionKeeps()) {
+    // Released before the close is called off: a refusal to let go still closes it.
+    std::unique_ptr<TConnection> Kept = ReleaseConnection(false);
     Close.Dismiss();
-    KeepConnection();
+    KeepConnection(std::move(Kept));
     return;
   }
   Close.RunNow();
@@ -286,7 +292,7 @@ void TVelHTTP::RunExchange() {
   FRun.Key = PassKey();
   if (HttpVersion == hv11 && ReuseConnection()) {
     // A server may close a kept connection just as the request goes out: the request then
-    // finds it closed before any byte of the reply came, and nothing of it was handled.
+    // finds it closed before a whole line of the reply came, and nothing of it was handled.
     try {
       SendAndRead();
       return;
@@ -301,7 +307,10 @@ void TVelHTTP::RunExchange() {
     if (!Refusal.empty()) throw EHttpEmptyReply(Refusal);
     StatusMessage(8, "Connection #" + std::to_string(FRun.Connection) +
                          " was closed by the server: sending again on a new one");
+    const TAliveFlag Alive = FAlive;
     Disconnect();
+    // An OnDisconnect handler may have freed the component.
+    if (!*Alive) throw EComponentDestroyed();
     TellOrStop([](THttpObserver& O, THttpTime At) { O.Resent(At); });
     FRun.Connection = -1;
     FRun.Reused = false;
@@ -344,11 +353,16 @@ TPoolKey TVelHTTP::PassKey() const {
                .Route = {},
                .AddressFamily = AddressFamily};
   if (PassIsTls()) Key.Tls = PassTlsSettings();
-  // A route of the caller's moves the connection: it is part of what the connection is.
+  // A route of the caller's moves the connection, or through the proxy its tunnel: it is
+  // part of what the connection is.
   if (!FConnectTarget.Name.empty() || !FConnectTarget.Addresses.empty()) {
     Key.Route = FConnectTarget.Name + ":" + std::to_string(FConnectTarget.Port);
     for (const win::SOCKADDR_INET& A : FConnectTarget.Addresses)
       Key.Route += " " + ObserverFacts::AddressText(A);
+  }
+  if (!Proxy.empty() && PassIsTls() && !ConnectRules.empty()) {
+    const auto [TunnelHost, TunnelPort] = Routed();
+    Key.Route += " tunnel " + TunnelHost + ":" + std::to_string(TunnelPort);
   }
   return Key;
 }
@@ -384,8 +398,11 @@ std::string TVelHTTP::ResendRefusal() const {
 }
 
 bool TVelHTTP::ConnectionKeeps() const {
-  if (HttpVersion != hv11 || !Connected || FRun.TunnelRefused || FRun.AbortRequested ||
-      FRun.HostAnswered || FRun.Connection < 0 || MaxIdleConnections == 0 || IdleTimeout <= 0)
+  // A body the server stopped short of taking leaves it waiting for the rest: whatever came
+  // next would be read as that body.
+  if (HttpVersion != hv11 || !Connected || SendCutShort() || FRun.TunnelRefused ||
+      FRun.AbortRequested || FRun.HostAnswered || FRun.Connection < 0 || MaxIdleConnections == 0 ||
+      IdleTimeout <= 0)
     return false;
   if (PassIsTls() && !TlsActive()) return false;
   const TReplyHead& Head = FReply.Head();
@@ -397,14 +414,34 @@ bool TVelHTTP::ConnectionKeeps() const {
                                      FReply.EndedByFraming());
 }
 
-void TVelHTTP::KeepConnection() {
+void TVelHTTP::KeepConnection(std::unique_ptr<TConnection> Kept) {
   const int Number = FRun.Connection;
   FPool->SetLimits(PoolLimits());
-  // The next pass most likely takes this one again: no fresh socket is opened meanwhile.
-  FPool->Put(FRun.Key, ReleaseConnection(false), Number,
+  FPool->Put(FRun.Key, std::move(Kept), Number,
              TConnectionPool::KeepAliveTimeout(FReply.Head().KeepAliveField()),
              TConnectionPool::TClock::now());
+  if (!FSweep || !FSweep->Enabled()) ArmSweep();
   TellOrStop([Number](THttpObserver& O, THttpTime At) { O.ConnectionKept(At, Number); });
+}
+
+void TVelHTTP::ArmSweep() {
+  const auto Next = FPool->NextExpiry();
+  if (!Next) {
+    if (FSweep) FSweep->SetEnabled(false);
+    return;
+  }
+  if (!FSweep) {
+    FSweep = std::make_unique<TThreadTimer>(nullptr);
+    FSweep->SetOnTimer([this](TObject*) {
+      FPool->DropExpired(TConnectionPool::TClock::now());
+      ArmSweep();
+    });
+  }
+  // A tick a little after the deadline, so that it finds the connection expired.
+  const auto Left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(*Next - TConnectionPool::TClock::now());
+  FSweep->SetInterval(static_cast<std::uint32_t>(std::max<std::int64_t>(Left.count() + 1, 1)));
+  FSweep->SetEnabled(true);
 }
 
 std::pair<std::string, int> TVelHTTP::Routed() const {

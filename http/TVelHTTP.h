@@ -240,14 +240,16 @@ class TVelHTTP : public TQuaywire {
   // for the next request to the same scheme, server, proxy, route and TLS settings (see
   // TConnectionPool), also within a redirection chain. A request on a kept connection makes
   // no look-up, connect or handshake, and reports "Re-using connection #N" (level 8). When
-  // the server had closed it before any byte of the reply came, a GET, HEAD, OPTIONS, PUT or
+  // the server had closed it before a whole line of the reply came, a GET, HEAD, OPTIONS, PUT or
   // DELETE whose body can be sent again goes again once on a new connection; any other
   // request fails with EHttpEmptyReply. Abort, a time-out and an error close the connection.
   // A kept connection takes its TLS session along: TlsFacts() is empty once it is kept, and
-  // the observers were told the facts (TlsEnded) when the session was made.
+  // the observers were told the facts (TlsEnded) when the session was made. Between requests
+  // the component then holds no socket of its own, and Disconnect raises no OnDisconnect.
   THttpVersion HttpVersion = hv10;
   // At most this many idle connections are kept (the one idle longest goes first), each for
-  // at most IdleTimeout ms, or what the server's Keep-Alive timeout says when that is less.
+  // at most IdleTimeout ms, or what the server's Keep-Alive timeout says when that is less:
+  // a timer of the thread closes it then, while the thread dispatches its messages.
   std::size_t MaxIdleConnections = 8;
   int IdleTimeout = 60000;
   // Closes every kept connection now (TLS says goodbye first); the destructor does too.
@@ -362,7 +364,9 @@ class TVelHTTP : public TQuaywire {
   std::string ResendRefusal() const;
   // The pass's reply leaves its connection fit for another request, and the pool takes it.
   bool ConnectionKeeps() const;
-  void KeepConnection();
+  void KeepConnection(std::unique_ptr<TConnection> Kept);
+  // The timer that closes kept connections as their idle time runs out, set for the first.
+  void ArmSweep();
   TConnectionPool::TLimits PoolLimits() const;
   // The host and port the pass's connection is for: Host and Port, moved by the first
   // matching ConnectRules entry.
@@ -435,6 +439,7 @@ class TVelHTTP : public TQuaywire {
   TServerCookie FServerCookie;
   // The idle connections kept for later requests (HTTP/1.1), and how many were opened.
   std::unique_ptr<TConnectionPool> FPool;
+  std::unique_ptr<TThreadTimer> FSweep;
   int FConnectionsOpened = 0;
 
   // --- Observers ------------------------------------------------------------------------------

@@ -34,6 +34,7 @@ struct TEarlyCase {
   int Status;  // expected ReplyNumber (0: no status line was read)
   std::string Body;
   std::string Error;  // "" when the request ends normally
+  bool Http11 = false;
 };
 
 void PrintTo(const TEarlyCase& C, std::ostream* Os) { *Os << C.Name; }
@@ -89,6 +90,7 @@ TEST_P(EarlyReplyTest, ReplyStandsOrResetIsReported) {
   });
   TVelHTTP& H = Make();
   H.EncodePostData = false;
+  if (C.Http11) H.HttpVersion = hv11;
   if (C.ViaProxy) {
     H.Proxy = "127.0.0.1";
     H.ProxyPort = Peer.Port();
@@ -104,6 +106,8 @@ TEST_P(EarlyReplyTest, ReplyStandsOrResetIsReported) {
     EXPECT_EQ(BodyReceived.load(), C.BodySize) << "the whole body was to be sent";
   }
   EXPECT_FALSE(H.Connected);
+  // The server still waits for the rest of the body: nothing more may go on that connection.
+  EXPECT_EQ(H.IdleConnections(), 0u);
   ASSERT_TRUE(Peer.Finished.Wait());
 }
 
@@ -124,6 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "HTTP/1.0 204 No Content\r\n\r\n", 204, "", ""},
         TEarlyCase{"ResetBeforeAnnouncedEnd", TServer::ReadThenReset, false, 1000,
                    "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nok", 200, "", Reset},
+        TEarlyCase{"AnswerBeforeBodyIsNotKept", TServer::AnswerThenHold, false, Large,
+                   "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 5\r\n\r\nlarge", 413, "large", "",
+                   true},
         TEarlyCase{"InterimReplyAsksForTheBody", TServer::InterimThenRead, false, Large,
                    "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", 200, "ok", ""},
         TEarlyCase{"ResetWithoutAnswer", TServer::ResetUnanswered, false, Large, "", 0, "", Reset}),

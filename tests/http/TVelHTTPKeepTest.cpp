@@ -104,6 +104,17 @@ const KeepCase KeepCases[] = {
      hcGet,
      hcGet,
      {"new 0", "new 1", "kept 1"}},
+    {"KeepAliveTimeoutOfNone",
+     {{ReadRequest(), Send(Sized("first", "Keep-Alive: timeout=0\r\n"))},
+      {ReadRequest(), Send(Again)}},
+     hcGet,
+     hcGet,
+     {"new 0", "new 1", "kept 1"}},
+    {"OtherVersionsAreNotKept",
+     {{ReadRequest(), Send(Sized("first", "", "HTTP/2.0 200 OK"))}, {ReadRequest(), Send(Again)}},
+     hcGet,
+     hcGet,
+     {"new 0", "new 1", "kept 1"}},
     {"ServerClosedItWhileIdle",
      {{ReadRequest(), Send(First)}, {ReadRequest(), Send(Again)}},
      hcGet,
@@ -251,6 +262,28 @@ TEST_F(HttpTest, KeptTlsConnectionAndItsSettings) {
   EXPECT_EQ(H.Body, "again");
   Steps.Log.resize(5);
   EXPECT_EQ(Steps.Log, (Lines{"new 0", "kept 0", "reused 0", "kept 0", "new 1"}));
+}
+
+// Idle connections close when their time runs out, while the thread waits for anything; a
+// handler that destroys the component as the closed kept connection goes ends the request.
+TEST_F(HttpTest, IdleTimeRunsOutAndDestroyedOnTheResend) {
+  TScriptedPeer Server({{steps::ReadRequest(), steps::Send(First), steps::ReadRequest()},
+                        {steps::ReadRequest(), steps::Send(First), steps::ReadRequest()}});
+  auto& H = Make();
+  H.HttpVersion = hv11;
+  H.IdleTimeout = 30;
+  H.Get(At(Server.Port()));
+  const auto Until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (H.IdleConnections() > 0 && std::chrono::steady_clock::now() < Until) {
+    win::WaitMessage(100);
+    Application.ProcessMessages();
+  }
+  EXPECT_EQ(H.IdleConnections(), 0u);
+  H.IdleTimeout = 60000;
+  H.Get(At(Server.Port()));
+  H.OnDisconnect = [this](TObject*) { Http.reset(); };
+  EXPECT_EQ(ErrorOf([&] { H.Get(At(Server.Port())); }), "Aborted: the component was destroyed");
+  EXPECT_EQ(Http.get(), nullptr);
 }
 
 }  // namespace
