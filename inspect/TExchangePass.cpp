@@ -49,8 +49,10 @@ std::vector<TPassSpan> TExchangePass::Spans(std::optional<double> Now) const {
   bool Open = false;
   double Until = 0;
   // A pass stopped once connected (mid-upload, or in the reply) lasts until its stop; one
-  // that never connected has no stage in progress to speak of.
-  if (EndedAt && At[xsConnected]) {
+  // that never connected has no stage in progress to speak of. A pass on a kept connection
+  // was connected from its start.
+  const bool Connected = At[xsConnected] || ConnectionReused;
+  if (EndedAt && Connected) {
     Open = true;
     Until = *EndedAt;
   } else if (Now && Error.empty()) {
@@ -61,15 +63,16 @@ std::vector<TPassSpan> TExchangePass::Spans(std::optional<double> Now) const {
     TSpanKind Kind;
     std::optional<double> End;
     // A dotted address needs no look-up, plain http no handshake; a handshake begun is a
-    // stage of the pass, in progress until it passes.
+    // stage of the pass, in progress until it passes. A kept connection made none of the
+    // three: the pass begins with its sending.
     bool Optional;
   };
   // Through the proxy, the tunnel's CONNECT is part of the connection to the origin: the
   // handshake's span is the handshake alone.
-  const std::optional<double> Connected = TlsStartedAt ? TlsStartedAt : At[xsConnected];
+  const std::optional<double> ConnectEnd = TlsStartedAt ? TlsStartedAt : At[xsConnected];
   const TStep Steps[] = {{TSpanKind::skLookUp, At[xsLookedUp], true},
-                         {TSpanKind::skConnect, Connected, false},
-                         {TSpanKind::skTls, SecuredAt, !TlsStartedAt},
+                         {TSpanKind::skConnect, ConnectEnd, ConnectionReused},
+                         {TSpanKind::skTls, SecuredAt, !TlsStartedAt || ConnectionReused},
                          {TSpanKind::skSend, At[xsRequestSent], false},
                          {TSpanKind::skWait, FirstByte(), false},
                          {TSpanKind::skReceive, At[xsBodyEnd], false}};

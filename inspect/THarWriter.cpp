@@ -255,6 +255,8 @@ TJson THarWriter::Entry(const TExchangePass& P) {
              {"response", Response(P)},
              {"cache", TJson::object()},
              {"timings", T}};
+  // HAR's id of the connection, a string: the component's number for it.
+  if (P.Connection >= 0) E["connection"] = std::to_string(P.Connection);
   if (!P.TunnelRequest.empty())
     E["_tunnel"] = {
         {"request", P.TunnelRequest}, {"response", P.TunnelReply}, {"status", P.TunnelStatus}};

@@ -491,6 +491,15 @@ TEST_F(RecorderTest, ConnectionsKeptReusedAndResent) {
   EXPECT_EQ(std::tie(Reused.Connection, Reused.ConnectionReused, Reused.ConnectionKept),
             std::make_tuple(0, true, true));
   EXPECT_FALSE(Reused.At[xsLookedUp] || Reused.At[xsConnected]);
+  // A reused pass begins with its sending; the HAR names its connection and has no look-up
+  // or connect.
+  std::vector<TSpanKind> Kinds;
+  for (const TPassSpan& S : Reused.Spans()) Kinds.push_back(S.Kind);
+  EXPECT_EQ(Kinds, (std::vector{TSpanKind::skSend, TSpanKind::skWait, TSpanKind::skReceive}));
+  const auto Entry = THarWriter::Entry(Reused);
+  EXPECT_EQ(Entry["connection"], "0");
+  EXPECT_EQ(Entry["timings"]["dns"], -1);
+  EXPECT_EQ(Entry["timings"]["connect"], -1);
   EXPECT_EQ(std::tie(Resent.Connection, Resent.ConnectionReused, Resent.Resent),
             std::make_tuple(1, false, true));
   EXPECT_TRUE(Resent.At[xsConnected] && Resent.At[xsRequestSent] && Resent.Complete());
