@@ -119,6 +119,17 @@ class TCommand {
   std::string FPipe;
 };
 
+// The request line's version as both programs name it: "-0" for HTTP/1.0, "--http1.1" for
+// HTTP/1.1; empty when the line says neither (a wrapped request, an entry made over h2).
+std::string_view VersionFlag(const TExchangePass& P) {
+  if (P.Method.empty()) return "";
+  const std::string_view Header = P.RequestHeader;
+  const std::string_view First = Header.substr(0, Header.find("\r\n"));
+  if (First.ends_with(" HTTP/1.1")) return "--http1.1";
+  if (First.ends_with(" HTTP/1.0")) return "-0";
+  return "";
+}
+
 bool SendsBody(const TExchangePass& P, const std::vector<TLine>& L) {
   return Has(L, "Content-Length") || P.RequestBodySize > 0;
 }
@@ -228,6 +239,7 @@ std::string TCommandRenderer::OrreryCli(const TExchangePass& P) {
   const std::string Written = HostName::InAuthority(U.Host);
   const std::string HostPort = Written + ":" + std::to_string(U.Port);
   TCommand C("orrery-cli");
+  if (const std::string_view Version = VersionFlag(P); !Version.empty()) C.Flag(Version);
   if (AskedCodings(L)) C.Flag("--compressed");
   C.Method(P);
   for (const TLine& Line : L) {
@@ -259,7 +271,11 @@ std::string TCommandRenderer::Curl(const TExchangePass& P) {
   // What curl sends as Host for the URL: the port only when it is not http's.
   const std::string CurlHost =
       HostName::InAuthority(U.Host) + (U.Port != 80 ? ":" + std::to_string(U.Port) : "");
-  TCommand C("curl -0");
+  // curl's own choice would be HTTP/2 over https: the pass's version is named, 1.0 when the
+  // request line says none.
+  const std::string_view Version = VersionFlag(P);
+  TCommand C("curl");
+  C.Flag(Version.empty() ? "-0" : Version);
   const std::string_view Target = U.Target;
   if (CurlGlobs(P.URL)) C.Flag("-g");
   if (Target.find("/./") != std::string_view::npos ||

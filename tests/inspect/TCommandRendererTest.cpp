@@ -122,6 +122,13 @@ TExchangePass SentElsewhere() {
   return P;
 }
 
+// An HTTP/1.1 pass is named so by both, whatever either program would choose itself.
+TExchangePass Http11() {
+  TExchangePass P = WithoutAccept();
+  P.RequestHeader.replace(P.RequestHeader.find("1.0"), 3, "1.1");
+  return P;
+}
+
 struct CommandCase {
   std::string Name;
   TExchangePass Pass;
@@ -133,62 +140,65 @@ std::vector<CommandCase> CommandCases() {
   const std::string Headers = "-H 'Host: 127.0.0.1' -H " + QA1 + " -H " + QA2;
   return {
       {"plain GET", Composed("GET", "http://127.0.0.1:8080/p"),
-       "orrery-cli -X GET http://127.0.0.1:8080/p",
+       "orrery-cli -0 -X GET http://127.0.0.1:8080/p",
        "curl -0 -X GET " + Headers + " -H " + QForm + " -H User-Agent: http://127.0.0.1:8080/p"},
       {"fields with blanks and quotes",
        Composed("GET", "http://h/x?a=1&b=2", {"User-Agent: a b", "Cookie: it's", "Referer: r"}),
-       "orrery-cli -X GET -H 'User-Agent: a b' -H 'Cookie: it'\\''s' -H 'Referer: r' "
+       "orrery-cli -0 -X GET -H 'User-Agent: a b' -H 'Cookie: it'\\''s' -H 'Referer: r' "
        "'http://h/x?a=1&b=2'",
        "curl -0 -X GET -H " + QA1 + " -H " + QA2 +
            " -H 'User-Agent: a b' -H 'Cookie: it'\\''s' -H 'Referer: r' -H " + QForm +
            " 'http://h/x?a=1&b=2'"},
       {"POST with quotes, blanks and a newline",
        Composed("POST", "http://h/f", {"Authorization: Basic dTpw"}, "a=1&b=it's\nnext line"),
-       "orrery-cli -X POST -H 'Authorization: Basic dTpw' --data-binary "
+       "orrery-cli -0 -X POST -H 'Authorization: Basic dTpw' --data-binary "
        "'a=1&b=it'\\''s\nnext line' http://h/f",
        "curl -0 -X POST -H " + QA1 + " -H " + QA2 + " -H 'Authorization: Basic dTpw' -H " + QForm +
            " -H User-Agent: --data-binary 'a=1&b=it'\\''s\nnext line' http://h/f"},
       {"empty body", Composed("PUT", "http://h/", {}, ""),
-       "orrery-cli -X PUT --data-binary '' http://h/",
+       "orrery-cli -0 -X PUT --data-binary '' http://h/",
        "curl -0 -X PUT -H " + QA1 + " -H " + QA2 + " -H " + QForm +
            " -H User-Agent: --data-binary '' http://h/"},
       {"body with NUL and CR", Composed("PUT", "http://h/", {}, std::string("x\0y\r", 4)),
-       "printf 'x\\000y\\015' | orrery-cli -X PUT --data-binary @- http://h/",
+       "printf 'x\\000y\\015' | orrery-cli -0 -X PUT --data-binary @- http://h/",
        "printf 'x\\000y\\015' | curl -0 -X PUT -H " + QA1 + " -H " + QA2 + " -H " + QForm +
            " -H User-Agent: --data-binary @- http://h/"},
       {"body that names a file", Composed("POST", "http://h/", {}, "@/etc/passwd"),
-       "printf @/etc/passwd | orrery-cli -X POST --data-binary @- http://h/",
+       "printf @/etc/passwd | orrery-cli -0 -X POST --data-binary @- http://h/",
        "printf @/etc/passwd | curl -0 -X POST -H " + QA1 + " -H " + QA2 + " -H " + QForm +
            " -H User-Agent: --data-binary @- http://h/"},
-      {"HEAD", Composed("HEAD", "http://h/"), "orrery-cli -I http://h/",
+      {"HEAD", Composed("HEAD", "http://h/"), "orrery-cli -0 -I http://h/",
        "curl -0 -I -H " + QA1 + " -H " + QA2 + " -H " + QForm + " -H User-Agent: http://h/"},
-      {"proxy", ViaProxy(), "orrery-cli -X GET -x proxy:3128 http://origin:8080/p",
+      {"proxy", ViaProxy(), "orrery-cli -0 -X GET -x proxy:3128 http://origin:8080/p",
        "curl -0 -X GET -H 'Proxy-Connection: Keep-Alive' -H 'Host: origin' -H " + QA1 + " -H " +
            QA2 + " -H " + QForm + " -H User-Agent: -x proxy:3128 http://origin:8080/p"},
-      {"IPv6 proxy", ViaProxy("::1"), "orrery-cli -X GET -x '[::1]:3128' http://origin:8080/p",
+      {"IPv6 proxy", ViaProxy("::1"), "orrery-cli -0 -X GET -x '[::1]:3128' http://origin:8080/p",
        "curl -0 -X GET -H 'Proxy-Connection: Keep-Alive' -H 'Host: origin' -H " + QA1 + " -H " +
            QA2 + " -H " + QForm + " -H User-Agent: -x '[::1]:3128' http://origin:8080/p"},
       {"codings offered", Composed("GET", "http://h/p", {"Accept-Encoding: deflate, gzip, br, zstd"}),
-       "orrery-cli --compressed -X GET http://h/p",
+       "orrery-cli -0 --compressed -X GET http://h/p",
        "curl -0 --compressed -X GET -H " + QA1 + " -H " + QA2 +
            " -H 'Accept-Encoding: deflate, gzip, br, zstd' -H " + QForm + " -H User-Agent: http://h/p"},
-      {"COPY with its target", Copied(), "orrery-cli -X COPY --target '/dest x' http://h/src",
+      {"COPY with its target", Copied(), "orrery-cli -0 -X COPY --target '/dest x' http://h/src",
        "curl -0 -X COPY -H " + QA1 + " -H " + QA2 + " -H " + QForm +
            " -H 'URI-header: /dest x' -H User-Agent: http://h/src"},
       {"URL curl would change", Composed("GET", "http://h/a/../b[1-2]{x}"),
-       "orrery-cli -X GET 'http://h/a/../b[1-2]{x}'",
+       "orrery-cli -0 -X GET 'http://h/a/../b[1-2]{x}'",
        "curl -0 -g --path-as-is -X GET -H " + QA1 + " -H " + QA2 + " -H " + QForm +
            " -H User-Agent: 'http://h/a/../b[1-2]{x}'"},
       // curl knows an IPv6 literal for none of its globs.
       {"address in brackets", Composed("GET", "http://[::1]:8080/p"),
-       "orrery-cli -X GET 'http://[::1]:8080/p'",
+       "orrery-cli -0 -X GET 'http://[::1]:8080/p'",
        "curl -0 -X GET -H 'Host: [::1]' -H " + QA1 + " -H " + QA2 + " -H " + QForm +
            " -H User-Agent: 'http://[::1]:8080/p'"},
       {"composed lines missing", WithoutAccept(),
-       "orrery-cli -X GET -H 'User-Agent: u' -H Accept: -H Content-type: http://h/",
+       "orrery-cli -0 -X GET -H 'User-Agent: u' -H Accept: -H Content-type: http://h/",
        "curl -0 -X GET -H 'User-Agent: u' -H Accept: http://h/"},
+      {"HTTP/1.1", Http11(),
+       "orrery-cli --http1.1 -X GET -H 'User-Agent: u' -H Accept: -H Content-type: http://h/",
+       "curl --http1.1 -X GET -H 'User-Agent: u' -H Accept: http://h/"},
       {"another host given", SentElsewhere(),
-       "orrery-cli -X GET -H 'Host: nosuch.test' http://127.0.0.1:8080/p",
+       "orrery-cli -0 -X GET -H 'Host: nosuch.test' http://127.0.0.1:8080/p",
        "curl -0 -X GET -H 'Host: nosuch.test' -H " + QA1 + " -H " + QA2 + " -H " + QForm +
            " -H User-Agent: --connect-to nosuch.test:8080:127.0.0.1:8080 "
            "http://nosuch.test:8080/p"},
