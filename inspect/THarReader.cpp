@@ -51,6 +51,7 @@ struct TRawEntry {
   std::optional<double> Compression, WireSize;
   std::optional<std::string> Error, ErrorStep;
   std::array<std::optional<double>, 7> Timings;
+  std::optional<std::string> Connection;
   // Orrery's own: the TLS session (its reason in words only) and the CONNECT exchange.
   std::optional<TTlsFacts> Tls;
   std::optional<bool> TlsVerified;
@@ -90,6 +91,7 @@ constexpr TKnownField KnownFields[] = {
     {"request.postData", TWant::wObject},
     {"response.content", TWant::wObject},
     {"timings", TWant::wObject},
+    {"connection", TWant::wString},
     {"startedDateTime", TWant::wString},
     {"request.method", TWant::wString},
     {"request.url", TWant::wString},
@@ -223,6 +225,7 @@ void Store(TRawEntry& E, std::string_view Path, std::string* Text, double Number
   else if (Path == "response.bodySize") E.WireSize = Number;
   else if (Path == "response._error") Take(E.Error);
   else if (Path == "response._errorStep") Take(E.ErrorStep);
+  else if (Path == "connection") Take(E.Connection);
   else if (Path == "_tunnel.request") Take(E.TunnelRequest);
   else if (Path == "_tunnel.response") Take(E.TunnelReply);
   else if (Path == "_tunnel.status") E.TunnelStatus = Number;
@@ -482,7 +485,7 @@ std::string ComposeReply(TRawEntry& E, THarEntry& Out) {
 }
 
 // Stage times from the timings given (-1 or absent: not reached). A connect left out while the
-// request was sent means the connection stood already (a browser reused it).
+// request was sent means the connection stood already: a reused one, as the writer tells it.
 void ComposeTimes(const TRawEntry& E, THarEntry& Out) {
   TExchangePass& P = Out.Pass;
   const auto Given = [&E](THarTiming T) -> std::optional<double> {
@@ -504,8 +507,12 @@ void ComposeTimes(const TRawEntry& E, THarEntry& Out) {
     Reach(P.At[xsConnected], *Connect - Tls);
     if (Ssl) Reach(P.SecuredAt, Tls);
   } else if (Send) {
-    Reach(P.At[xsConnected], 0);
+    P.ConnectionReused = true;
   }
+  // HAR's connection is a string of the writer's choosing; a number that fits is kept.
+  if (const auto& C = E.Connection; C && !C->empty() && C->size() <= 9 &&
+                                    C->find_first_not_of("0123456789") == std::string::npos)
+    P.Connection = std::stoi(*C);
   if (!Send) return;
   Reach(P.At[xsRequestSent], *Send);
   const auto Wait = Given(htWait);
@@ -532,7 +539,7 @@ void ComposeError(const TRawEntry& E, TExchangePass& P) {
     if (Stage) Latest = std::max(Latest, *Stage);
   if (P.SecuredAt) Latest = std::max(Latest, *P.SecuredAt);
   P.EndedAt = Latest;
-  if (!P.At[xsConnected]) return;
+  if (!P.At[xsConnected] && !P.ConnectionReused) return;
   for (const TExchangeStage S : {xsBodyEnd, xsStatusLine, xsRequestSent}) {
     if (!P.At[S]) continue;
     P.At[S].reset();

@@ -30,7 +30,7 @@ struct THarEntry {
   TExchangePass Pass;
   std::vector<THeaderField> Fields;
   std::vector<THeaderField> Composed;
-  bool Http2 = false;  // recorded over HTTP/2 or later: replayed as HTTP/1.0
+  bool Http2 = false;  // recorded over HTTP/2 or later: replayed as HTTP/1.1
   // The time the entry waited before its look-up (timings.blocked), which has no stage of
   // its own in a pass.
   std::optional<double> Blocked;

@@ -332,10 +332,14 @@ TEST_P(HarTimingTest, TimingsBecomeStageTimes) {
   json E = BaseEntry();
   E["timings"] = GetParam().Timings;
   E["response"]["_error"] = GetParam().Error;
+  E["connection"] = "12";
   const THarLog Log = THarReader::ReadText(Document({E}));
   ASSERT_EQ(Log.Entries.size(), 1u);
   const TExchangePass& P = Log.Entries[0].Pass;
   for (int S = 0; S < ExchangeStageCount; ++S) EXPECT_EQ(P.At[S], GetParam().At[S]) << S;
+  // Sent without a connect: the connection was reused.
+  EXPECT_EQ(P.ConnectionReused, !GetParam().At[xsConnected] && GetParam().At[xsRequestSent]);
+  EXPECT_EQ(P.Connection, 12);
   EXPECT_EQ(P.SecuredAt, GetParam().SecuredAt);
   EXPECT_EQ(P.EndedAt, GetParam().EndedAt);
 }
@@ -350,7 +354,7 @@ INSTANTIATE_TEST_SUITE_P(
                    NoError, {1, 3, 7, 9, 9, 13}, 6, 13},
         // A reused connection stood already; no look-up.
         TTimingRow{{{"dns", -1}, {"connect", -1}, {"send", 1}, {"wait", 2}, {"receive", 4}},
-                   NoError, {std::nullopt, 0, 1, 3, 3, 7}, std::nullopt, 7},
+                   NoError, {std::nullopt, std::nullopt, 1, 3, 3, 7}, std::nullopt, 7},
         // The stage an error ended was not reached: it lasts up to the pass's end.
         TTimingRow{{{"dns", 1}, {"connect", 2}, {"send", 1}, {"wait", 6}, {"receive", -1}},
                    "Read time-out", {1, 3, 4, std::nullopt, std::nullopt, std::nullopt},
