@@ -138,8 +138,9 @@ std::optional<std::int64_t> FirstDifference(std::string_view A, std::string_view
 TBodyComparison BodyComparison(const TExchangePass& A, const TExchangePass& B,
                                const TPassCompare::TOptions& Options) {
   TBodyComparison Out;
-  Out.SizeA = A.BodyBytes;
-  Out.SizeB = B.BodyBytes;
+  // Body holds the bytes decoded, when a coding came off: so are the sizes compared.
+  Out.SizeA = A.ContentBytes();
+  Out.SizeB = B.ContentBytes();
   Out.Cut = A.BodyCut() || B.BodyCut();
   const bool SameBytes = A.Body == B.Body && Out.SizeA == Out.SizeB;
   Out.ImageA = TPassCompare::Image(A.Body);

@@ -1,7 +1,7 @@
 // TPassCompare: what differs between two passes, from any source (recorded now, read from a
 // HAR, replayed): the status, the reply's header fields, the body by its kind, the timings.
 // The reason phrase and the protocol version are shown but are no difference: a client is to
-// ignore the reason, and an HTTP/2 recording replayed over HTTP/1.0 differs in version anyway.
+// ignore the reason, and an HTTP/2 recording replayed over HTTP/1.1 differs in version anyway.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +44,7 @@ struct TBodyComparison {
   bool Same = true;  // the bytes kept are the same and so are the sizes
   // Either pass kept only the start of its body: the comparison is of what was kept.
   bool Cut = false;
-  std::int64_t SizeA = 0;
+  std::int64_t SizeA = 0;  // the bodies' sizes as Body holds them: decoded, when they were
   std::int64_t SizeB = 0;
   TJsonDiffResult Json;   // bkJson
   TLineDiffResult Lines;  // bkText

@@ -2,6 +2,7 @@
 // component of its own with the file's lines only, recorded and compared with the recording.
 #include "inspect/TPassReplay.h"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "http/CmdNames.h"
 #include "http/CredentialScope.h"
 #include "http/HttpErrors.h"
+#include "http/TContentDecoder.h"
 #include "http/TVelHTTP.h"
 #include "inspect/TExchangeRecorder.h"
 
@@ -27,6 +29,56 @@ std::string FieldValue(const THarEntry& Entry, std::string_view Name) {
   for (const THeaderField& F : Entry.Fields)
     if (SameNoCase(F.Name, Name)) return F.Value;
   return {};
+}
+
+// The version the entry's request line names, when it is one the component speaks; an entry
+// made over HTTP/2 or later goes as HTTP/1.1, the nearest. A line that names none goes as
+// HTTP/1.0, the component's own.
+struct TRecordedVersion {
+  THttpVersion Version = hv10;
+  bool Spoken = false;  // the line named the version the replay speaks
+};
+
+TRecordedVersion RecordedVersion(const THarEntry& Entry) {
+  const std::string_view Header = Entry.Pass.RequestHeader;
+  const std::string_view First = Header.substr(0, Header.find("\r\n"));
+  if (!Entry.Http2 && First.ends_with(" HTTP/1.1")) return {hv11, true};
+  if (!Entry.Http2 && First.ends_with(" HTTP/1.0")) return {hv10, true};
+  return {Entry.Http2 ? hv11 : hv10, false};
+}
+
+// The content codings the entry's Accept-Encoding offered that the component undoes: "*" is
+// all of them, q=0 none.
+struct TOfferedCodings {
+  int Known = 0;       // of deflate, gzip, br and zstd
+  bool All = false;    // every one of them
+};
+
+TOfferedCodings OfferedCodings(const THarEntry& Entry) {
+  std::string Offered[4];
+  int Count = 0;
+  bool Star = false;
+  for (const THeaderField& F : Entry.Fields) {
+    if (!SameNoCase(F.Name, "Accept-Encoding")) continue;
+    std::string_view Rest = F.Value;
+    while (!Rest.empty()) {
+      const std::size_t Comma = Rest.find(',');
+      std::string_view Item = Rest.substr(0, Comma);
+      Rest = Comma == std::string_view::npos ? std::string_view() : Rest.substr(Comma + 1);
+      const std::size_t Semi = Item.find(';');
+      const std::string Name = AsciiLowered(TrimBlanks(Item.substr(0, Semi)));
+      if (Semi != std::string_view::npos) {
+        std::string Q = AsciiLowered(TrimBlanks(Item.substr(Semi + 1)));
+        Q.erase(std::remove(Q.begin(), Q.end(), ' '), Q.end());
+        if (Q.rfind("q=0", 0) == 0 && Q.find_first_not_of("0.", 2) == std::string::npos) continue;
+      }
+      if (Name == "*") Star = true;
+      if (!TContentDecoder::Known(Name) || Count == 4) continue;
+      if (std::find(Offered, Offered + Count, Name) == Offered + Count) Offered[Count++] = Name;
+    }
+  }
+  if (Star) return {4, true};
+  return {Count, Count == 4};
 }
 
 void Send(TVelHTTP& Http, CmdType Cmd, const std::string& URL, const THarEntry& Entry) {
@@ -86,8 +138,8 @@ std::vector<std::string> TPassReplay::LinesFor(const THarEntry& Entry, const std
   std::vector<std::string> Lines;
   Lines.reserve(Entry.Fields.size());
   for (const THeaderField& F : Entry.Fields) {
-    // The component undoes no content coding: asked for none, the server sends the body as
-    // the file holds it (a browser records it decoded).
+    // The component offers the codings it undoes itself (AcceptEncoding), and would leave
+    // another coded: the file's line is not sent.
     if (SameNoCase(F.Name, "Accept-Encoding")) continue;
     const bool Private = SameNoCase(F.Name, "Authorization") || SameNoCase(F.Name, "Cookie");
     if (Private && !Home && !KeepCredentials) continue;
@@ -129,6 +181,10 @@ void TPassReplay::TImpl::Configure(const THarEntry& Entry, const std::string& UR
   for (std::string& Line : LinesFor(Entry, URL, O.KeepCredentials))
     H.CustomHeaders.push_back(std::move(Line));
   H.EncodePostData = false;
+  // Sent as it was made where the component can: its version, and the codings offered,
+  // which the component then undoes itself.
+  H.HttpVersion = RecordedVersion(Entry).Version;
+  H.AcceptEncoding = OfferedCodings(Entry).Known > 0;
   H.SecureSocket = true;
   H.TlsSettings = O.Tls;
   if (!CertificateGoes(*FirstURL, URL, O.Base)) {
@@ -147,13 +203,20 @@ void TPassReplay::TImpl::Configure(const THarEntry& Entry, const std::string& UR
   H.OnRedirect = [](bool& Handled) { Handled = true; };
 }
 
-// A replay over HTTP/1.0 without a content coding frames its reply its own way: the
-// framing and coding fields differ by construction, as the version does, while the body's
-// size and bytes are compared all the same.
-static TPassCompare::TOptions ReplayCompare(TPassCompare::TOptions Options) {
-  for (const char* Name :
-       {"Content-Length", "Content-Encoding", "Transfer-Encoding", "Connection", "Keep-Alive"})
-    Options.Volatile.emplace_back(Name);
+// A replay made otherwise than its entry frames its reply its own way: sent in another
+// version (an entry of HTTP/2, or whose line names none), the framing fields differ by
+// construction as the version does; offering other codings than the entry did, the coding
+// and the coded length do. The body's decoded bytes are compared all the same. Keep-Alive
+// counts the connection's requests, and a replay's connections are its own.
+static TPassCompare::TOptions ReplayCompare(TPassCompare::TOptions Options,
+                                            const THarEntry& Entry) {
+  Options.Volatile.emplace_back("Keep-Alive");
+  const TOfferedCodings Codings = OfferedCodings(Entry);
+  if (!RecordedVersion(Entry).Spoken) {
+    Options.Volatile.insert(Options.Volatile.end(), {"Transfer-Encoding", "Connection"});
+  }
+  if (!RecordedVersion(Entry).Spoken || (Codings.Known > 0 && !Codings.All))
+    Options.Volatile.insert(Options.Volatile.end(), {"Content-Length", "Content-Encoding"});
   return Options;
 }
 
@@ -181,7 +244,7 @@ void TPassReplay::TImpl::SendAndCompare(const THarEntry& Entry, TReplayResult& R
     R.Why = std::move(Failure);
     return;
   }
-  R.Comparison = TPassCompare::Compare(Entry.Pass, *R.Replayed, ReplayCompare(O.Compare));
+  R.Comparison = TPassCompare::Compare(Entry.Pass, *R.Replayed, ReplayCompare(O.Compare, Entry));
   R.Outcome = R.Comparison->Same() ? TReplayOutcome::roSame : TReplayOutcome::roDiffers;
 }
 

@@ -3,7 +3,11 @@
 //
 // A replay sends what the file recorded and nothing of anybody's settings: no login,
 // password, cookie or From of a settings page, no agent or accept line the component would
-// compose on its own; the component composes only Host, Content-Length and Connection.
+// compose on its own; the component composes only Host, Content-Length and Connection. Each
+// entry goes in the version its request line names (HTTP/1.0 or 1.1; an entry of HTTP/2 as
+// 1.1, one that names none as 1.0), on the connections the replay keeps, and offers the
+// content codings the component undoes when the entry offered any of them, its Accept-Encoding
+// line then the component's; bodies are compared decoded.
 // It never follows a redirection (a browser records each hop as an entry of its own), and by
 // default re-sends only GET, HEAD and OPTIONS. Against another base (scheme, host and port
 // replaced, path and query kept) the file's Authorization and Cookie lines are dropped

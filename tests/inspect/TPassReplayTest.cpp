@@ -7,6 +7,7 @@
 
 #include "inspect/TPassReplay.h"
 #include "tests/http/HttpFixture.h"
+#include "tests/support/CodedBodies.h"
 #include "tests/support/TlsPeer.h"
 
 using namespace testsupport;
@@ -96,6 +97,20 @@ std::vector<ReplayCase> ReplayCases() {
   THarEntry Refused = Entry("GET", Here), Cut = Entry("PUT", Here, {}, Ok, "abc");
   Refused.Refused = "log.entries[0].request.url: holds a blank";
   Cut.Pass.RequestBodySize = 10;
+  // Recorded over HTTP/1.1 offering Codings, with Reply's head and "hello" decoded.
+  const auto Http11 = [&](const std::string& Codings, const std::string& Head) {
+    THarEntry E = Entry("GET", Here, {{"Accept-Encoding", Codings}}, Head + "hello");
+    E.Pass.RequestHeader = "GET /r?q=1 HTTP/1.1\r\n\r\n";
+    return E;
+  };
+  const std::string Gzipped = testsupport::Zlib("hello", 31);
+  const std::string Coded = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Encoding: "
+                            "gzip\r\nContent-Length: " + std::to_string(Gzipped.size()) + "\r\n\r\n";
+  const std::string Sized = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\n";
+  const std::string Chunked = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                              "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n";
+  using steps::ReadRequest;
+  using steps::Send;
   // clang-format off
   return {
       {"Same", {Entry("GET", Here, {{"X-Trace", "7"}})}, {Answer(Ok + "hello")}, {roSame}, {},
@@ -128,6 +143,15 @@ std::vector<ReplayCase> ReplayCases() {
       {.Name = "CredentialsKept", .Entries = {Entry("GET", Away, Private)},
        .Script = {Answer(Ok + "hello")}, .Outcomes = {roSame}, .Sent = {"\r\nCookie: s=1\r\n"},
        .Base = "http://127.0.0.1:{P}", .Keep = true},
+      // As recorded: HTTP/1.1 on one kept connection, the codings offered and undone, the
+      // framing and coding fields counted; offered but some of the codings, those are not.
+      {.Name = "Http11AsRecorded",
+       .Entries = {Http11("gzip, deflate, br, zstd", Coded), Http11("identity", Sized),
+                   Http11("gzip, br;q=0.5, zstd;q=0", Coded)},
+       .Script = {{ReadRequest(), Send(Coded + Gzipped), ReadRequest(), Send(Chunked),
+                   ReadRequest(), Send(Sized + "hello")}},
+       .Outcomes = {roSame, roDiffers, roSame},
+       .Sent = {"\r\nGET /r?q=1 HTTP/1.1\r\n", "\r\nAccept-Encoding: deflate, gzip, br, zstd\r\n"}},
       {.Name = "AbortEndsEntryAndRun", .Entries = Twice(Entry("GET", Here)), .Script = {},
        .Outcomes = {roFailed}, .Why = {"Canceled"}, .AbortAtFirstWait = true},
   };
