@@ -147,6 +147,8 @@ struct TExchangePass {
   // The name asked of the TLS layer, which the certificate must cover; empty without TLS.
   std::string TlsName;
   // The session's facts as far as the handshake went, passed or failed; unset without TLS.
+  // A pass on a kept connection has those of the handshake that opened it (TlsName too), and
+  // no TLS stage of its own.
   std::optional<TTlsFacts> Tls;
   // Through the proxy, the CONNECT request as sent and the proxy's reply head with its
   // status; empty (0) when the pass made no tunnel. A refusal is also the pass's reply.

@@ -113,6 +113,11 @@ void TExchangeRecorder::ConnectionReady(THttpTime, int Number, bool Reused) {
   TExchangePass& P = FState->Passes.back();
   P.Connection = Number;
   P.ConnectionReused = Reused;
+  // A kept connection's session is the one its handshake made, an earlier pass's.
+  if (const auto Session = FSessions.find(Number); Reused && Session != FSessions.end()) {
+    P.TlsName = Session->second.first;
+    P.Tls = Session->second.second;
+  }
   Changed();
 }
 
@@ -127,6 +132,10 @@ void TExchangeRecorder::Resent(THttpTime) {
   if (FState->Passes.empty()) return;
   TExchangePass& P = FState->Passes.back();
   P.Resent = true;
+  if (P.ConnectionReused) {
+    P.Tls.reset();
+    P.TlsName.clear();
+  }
   P.Connection = -1;
   P.ConnectionReused = false;
   P.ReplyHeader.clear();
@@ -165,7 +174,15 @@ void TExchangeRecorder::TlsEnded(THttpTime At, const TTlsFacts& Facts) {
   TExchangePass& P = FState->Passes.back();
   P.Tls = Facts;
   // A failure is told next, and the TLS stage is where the pass ended.
-  if (TExchangePass::TlsLetThrough(Facts)) P.SecuredAt = MsBetween(P.Started, At);
+  if (TExchangePass::TlsLetThrough(Facts)) {
+    P.SecuredAt = MsBetween(P.Started, At);
+    // Kept for the passes that will reuse the connection; far more are kept than the
+    // component keeps open, the oldest forgotten first.
+    if (P.Connection >= 0) {
+      FSessions[P.Connection] = {P.TlsName, Facts};
+      if (FSessions.size() > MaxSessions) FSessions.erase(FSessions.begin());
+    }
+  }
   Changed();
 }
 

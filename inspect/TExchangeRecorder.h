@@ -33,6 +33,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -142,4 +143,9 @@ class TExchangeRecorder : private THttpObserver {
   std::size_t FFirstOfRequest = 0;
   bool FKeepPasses = false;  // the running request goes on from the passes kept
   THttpTime FTunnelSent{};  // when the current pass's CONNECT went
+  // The name asked and the session of each connection whose handshake let its pass through,
+  // by the component's number, for the passes that reuse it; kept across Clear, as the
+  // component keeps its connections across requests.
+  std::map<int, std::pair<std::string, TTlsFacts>> FSessions;
+  static constexpr std::size_t MaxSessions = 64;
 };

@@ -11,6 +11,7 @@
 #include "inspect/TCommandRenderer.h"
 #include "inspect/THarWriter.h"
 #include "tests/inspect/InspectFixture.h"
+#include "tests/support/TlsPeer.h"
 
 using testsupport::ReplyScript;
 using testsupport::ScriptedHttpServer;
@@ -505,4 +506,29 @@ TEST_F(RecorderTest, ConnectionsKeptReusedAndResent) {
   EXPECT_TRUE(Resent.At[xsConnected] && Resent.At[xsRequestSent] && Resent.Complete());
   EXPECT_LT(*Resent.At[xsConnected], *Resent.At[xsRequestSent]);
   EXPECT_EQ(Resent.ReplyNumber, 200);
+}
+
+// A pass on a kept TLS connection holds the session its handshake made, and no TLS stage; the
+// recorder keeps it across requests, as the component keeps the connection.
+TEST_F(RecorderTest, ReusedTlsConnectionHoldsItsSession) {
+  using K = testsupport::TTlsStepKind;
+  const std::string Reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  testsupport::TTlsPeer Tls(
+      testsupport::TTestPki::Get().Good,
+      {{{K::Accept}, {K::ReadRequest}, {K::Send, Reply}, {K::ReadRequest}, {K::Send, Reply}}});
+  Http->HttpVersion = hv11;
+  Http->SecureSocket = true;
+  Http->TlsSettings.CaFile = testsupport::TTestPki::Get().RootFile;
+  Record();
+  const std::string Url = "https://good.test:" + std::to_string(Tls.Port()) + "/";
+  Recorder->Run([&] { Http->Get(Url); });
+  const TExchangePass First = Recorder->Passes().at(0);
+  Recorder->Clear();
+  Recorder->Run([&] { Http->Get(Url); });
+  const TExchangePass& Reused = Recorder->Passes().at(0);
+  ASSERT_TRUE(First.Tls && Reused.Tls && Reused.ConnectionReused);
+  EXPECT_EQ(Reused.Tls->Chain, First.Tls->Chain);
+  EXPECT_EQ(Reused.TlsName, "good.test");
+  EXPECT_TRUE(TExchangePass::TlsLetThrough(*Reused.Tls));
+  EXPECT_FALSE(Reused.TlsStartedAt || Reused.SecuredAt);
 }
