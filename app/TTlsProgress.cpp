@@ -1,4 +1,5 @@
-// The status bar's texts for the tunnel and the handshake, and the passes they were of.
+// The status bar's texts for the tunnel, the handshake and the kept connections, and the
+// passes they were of.
 #include "app/TTlsProgress.h"
 
 #include <algorithm>
@@ -34,6 +35,17 @@ void TTlsProgress::TlsStarted(THttpTime, std::string_view) {
 }
 
 void TTlsProgress::TlsEnded(THttpTime, const TTlsFacts& Facts) { Say(TlsText::Ended(Facts)); }
+
+// In the component's words, as the window shows its other connection texts.
+void TTlsProgress::ConnectionReady(THttpTime, int Number, bool Reused) {
+  FConnection = Number;
+  if (Reused) Say("Re-using connection #" + QString::number(Number));
+}
+
+void TTlsProgress::Resent(THttpTime) {
+  Say("Connection #" + QString::number(FConnection) +
+      " was closed by the server: sending again on a new one");
+}
 
 void TTlsProgress::Say(const QString& Text) const {
   if (OnText) OnText(Text);

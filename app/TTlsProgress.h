@@ -1,5 +1,6 @@
-// TTlsProgress: the window's observer of its component for what plain http does not have: the
-// tunnel through the proxy and the TLS handshake, told in the status bar as they happen. The
+// TTlsProgress: the window's observer of its component for what its status texts at the
+// window's level do not say: the tunnel through the proxy, the TLS handshake, and a kept
+// connection reused or found closed by the server, told in the status bar as they happen. The
 // passes themselves, the one a refused certificate stopped included, are the recorder's.
 #pragma once
 
@@ -28,7 +29,10 @@ class TTlsProgress : private THttpObserver {
   void TunnelAnswered(THttpTime, std::string_view, int Status) override;
   void TlsStarted(THttpTime, std::string_view) override;
   void TlsEnded(THttpTime, const TTlsFacts& Facts) override;
+  void ConnectionReady(THttpTime, int Number, bool Reused) override;
+  void Resent(THttpTime) override;
   void Say(const QString& Text) const;
 
   const TExchangeRecorder& FRecorder;
+  int FConnection = -1;  // the last pass's connection, which a resend names once it is closed
 };

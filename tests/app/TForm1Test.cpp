@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -138,6 +139,8 @@ class TForm1Test : public MainWindowTest {
                             << "" << QRect(264, 82, -1, 21);
     QTest::newRow("CheckBox1") << "CheckBox1"
                                << "Utiliser un serveur prowy" << QRect(272, 8, 0, 0);
+    QTest::newRow("ComboBox1") << "ComboBox1"
+                               << "" << QRect(85, 201, -1, 21);
     QTest::newRow("Edit1") << "Edit1"
                            << "" << QRect(8, 10, 217, 21);
     QTest::newRow("Button1") << "Button1"
@@ -823,8 +826,9 @@ class TForm1Test : public MainWindowTest {
     QVERIFY(QString::fromStdString(Origin.Requests()[0]).startsWith("GET /doc HTTP/1.0\r\n"));
   }
 
-  // "Accepter la compression" asks for the codings and shows the body decoded; unchecked, the
-  // request is the window's old one and a coded body shows as it came.
+  // "Accepter la compression" asks for the codings and shows the body decoded, the
+  // inspector's body giving both sizes; unchecked, the request is the window's old one and a
+  // coded body shows as it came.
   void compressionBoxAsksAndDecodes() {
     const std::string Zipped(
         "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\x4b\xce\xcf\x2d\x28\x4a\x2d\x2e\x4e\x4d\x51\x28"
@@ -839,7 +843,28 @@ class TForm1Test : public MainWindowTest {
       QCOMPARE(Server.Requests().at(0).find("\r\nAccept-Encoding: deflate, gzip, br, zstd\r\n") !=
                    std::string::npos,
                Checked);
+      W<QAction>("DetailsEchange1")->trigger();
+      QCOMPARE(Form->findChild<QLabel*>("BodyNote")->text(),
+               Checked ? QString::fromUtf8("44 octets transférés / 24 décodés") : QString());
     }
+  }
+
+  // "Version HTTP": 1.0 unless 1.1 is chosen; then the next GET reuses the connection, and the
+  // window's end closes it, which the server's third read sees.
+  void httpVersionChoiceKeepsTheConnection() {
+    const std::string Reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    ScriptedHttpServer Old({Whole(Reply)});
+    QVERIFY(Get(Url("127.0.0.1", Old.Port())));
+    QVERIFY(Old.Requests().at(0).starts_with("GET /page HTTP/1.0\r\n"));
+    W<QComboBox>("ComboBox1")->setCurrentText("1.1");
+    using namespace steps;
+    TScriptedPeer Kept({{ReadRequest(), Send(Reply), ReadRequest(), Send(Reply), ReadRequest()}});
+    QVERIFY(Get(Url("127.0.0.1", Kept.Port())) && Get(Url("127.0.0.1", Kept.Port())));
+    QVERIFY(Reports.contains("Re-using connection #1"));
+    QVERIFY(Kept.Requests().at(1).starts_with("GET /page HTTP/1.1\r\n"));
+    delete Form;
+    Form = nullptr;
+    QVERIFY(QTest::qWaitFor([&Kept] { return Kept.Requests().size() == 3; }, 5000));
   }
 
   // An IPv6 proxy typed in brackets, as an authority writes it, is reached at that address.
