@@ -108,7 +108,8 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, TWindowRun
   FTable = new QTableWidget(0, ColumnCount, this);
   FTable->setObjectName("PassTable");
   FTable->setHorizontalHeaderLabels({QString::fromUtf8("N\u00b0"), QString::fromUtf8("M\u00e9thode"),
-                                     "URL", "Statut", "Taille", "Temps (ms)", "Chronologie", "Rejeu"});
+                                     "URL", "Statut", "Taille", "Temps (ms)", "Connexion", "Chronologie",
+                                     "Rejeu"});
   FTable->setSelectionBehavior(QAbstractItemView::SelectRows);
   // Two rows for "Comparer", any for "Rejouer"; the current row is the one the tabs show.
   FTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -487,7 +488,7 @@ int TExchangeDetails::RowOf(int Pass, bool Tunnel) const {
 }
 
 void TExchangeDetails::FitColumns() {
-  for (const TColumn C : {pcNumber, pcMethod, pcStatus, pcSize, pcTime, pcReplay})
+  for (const TColumn C : {pcNumber, pcMethod, pcStatus, pcSize, pcTime, pcConnection, pcReplay})
     FTable->resizeColumnToContents(C);
   // Room for every word a replay may write in its column, so that none is cut off.
   const int Widest = TInspectorReplay::WidestWord(FTable->fontMetrics());
@@ -523,6 +524,8 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
       FTable->setItem(R, pcStatus, Item(P.TunnelStatus > 0 ? QString::number(P.TunnelStatus) : QString(), Right));
       FTable->setItem(R, pcSize, Item("0", Right));
       FTable->setItem(R, pcTime, Item(Done ? Ms(*Done) : QString(), Right));
+      // The tunnel is made on the connection its pass opens.
+      FTable->setItem(R, pcConnection, Item(TPassText::ConnectionCell(P)));
       FTable->setItem(R, pcBar, Item(QString()));
       FTable->setItem(R, pcReplay, Item(QString()));
       Bars.emplace_back();
@@ -540,6 +543,7 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
     FillReplayCell(R, FRows[Row].Pass);
     FTable->setItem(R, pcSize, Item(TAnsiText::Count(P.ContentBytes()), Right));
     FTable->setItem(R, pcTime, Item(End ? Ms(*End) : QString(), Right));
+    FTable->setItem(R, pcConnection, Item(TPassText::ConnectionCell(P)));
     FTable->setItem(R, pcBar, Item(QString()));
     Bars.push_back(std::move(PassBars[static_cast<std::size_t>(FRows[Row].Pass)]));
   }
@@ -657,6 +661,7 @@ void TExchangeDetails::FillNote() {
     if (const QString Forms = TPassText::HostForms(P); !Forms.isEmpty()) Lines << Forms;
     if (!P.Proxy.empty()) Lines << "Proxy : " + TPassText::Authority(P.Proxy, P.ProxyPort);
     Lines << TPassText::AttemptLines(P);
+    Lines << TPassText::ConnectionLines(P);
     if (!P.HostUsed().empty())
       Lines << QString::fromUtf8(
                    "Serveur utilis\u00e9 : %1 (donn\u00e9 apr\u00e8s \u00ab Serveur "

@@ -47,7 +47,18 @@ class TExchangeDetails : public QWidget {
 
  public:
   // The columns of the pass table.
-  enum TColumn { pcNumber, pcMethod, pcURL, pcStatus, pcSize, pcTime, pcBar, pcReplay, ColumnCount };
+  enum TColumn {
+    pcNumber,
+    pcMethod,
+    pcURL,
+    pcStatus,
+    pcSize,
+    pcTime,
+    pcConnection,
+    pcBar,
+    pcReplay,
+    ColumnCount
+  };
   // Shows Recorder; a replay runs only while Run is idle, and Run says so meanwhile. Both
   // must outlive the window (the main window owns all three).
   TExchangeDetails(const TExchangeRecorder& Recorder, TWindowRun& Run, QWidget* Parent = nullptr);

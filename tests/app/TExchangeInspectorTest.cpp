@@ -4,6 +4,7 @@
 // bound on a reply body.
 #include <QBuffer>
 #include <QClipboard>
+#include <QComboBox>
 #include <QInputDialog>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -346,6 +347,48 @@ class TExchangeInspectorTest : public InspectorWindowTest {
              qPrintable(Note.join(u'|')));
     QVERIFY2(Line(QString::fromUtf8("Connexion \u00e0 127.0.0.1") + At).contains(QString::fromUtf8("\u00e9tablie")),
              qPrintable(Note.join(u'|')));
+  }
+
+  // --- Connections -------------------------------------------------------------------------
+
+  // The second of two GETs: on the connection kept from the first, on a new one after the
+  // server closed the kept one, and with 1.0. Its connection in the table and the note; a
+  // reused one has no connect span in the bars or the times.
+  void secondGetsConnection_data() {
+    QTest::addColumn<int>("Script");
+    QTest::addColumn<QString>("Cell");
+    QTest::addColumn<QString>("Line");  // the first of the note's lines on kept connections
+    QTest::addColumn<int>("Bars");
+    QTest::newRow("reused") << 0 << QString::fromUtf8("#0 réutilisée")
+                            << QString::fromUtf8("Connexion #0 réutilisée : gardée ouverte par un échange précédent") << 3;
+    QTest::newRow("resent") << 1 << "#1"
+                            << QString::fromUtf8("Connexion gardée fermée par le serveur avant la réponse : requête "
+                                                 "renvoyée sur une nouvelle connexion (#1)")
+                            << 4;
+    QTest::newRow("1.0") << 2 << "#1" << QString() << 4;
+  }
+  void secondGetsConnection() {
+    QFETCH(int, Script);
+    QFETCH(QString, Cell);
+    QFETCH(QString, Line);
+    QFETCH(int, Bars);
+    using namespace steps;
+    const std::string Ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    const std::vector<std::vector<TConnectionScript>> Scripts{
+        {{ReadRequest(), Send(Ok), ReadRequest(), Send(Ok)}},
+        {{ReadRequest(), Send(Ok), ReadRequest()}, {ReadRequest(), Send(Ok)}},
+        {{ReadRequest(), Send(Ok)}, {ReadRequest(), Send(Ok)}}};
+    TScriptedPeer Server(Scripts[static_cast<std::size_t>(Script)]);
+    W<QComboBox>("ComboBox1")->setCurrentIndex(Script < 2 ? 1 : 0);
+    QVERIFY(Get(Url("127.0.0.1", Server.Port())) && Get(Url("127.0.0.1", Server.Port())));
+    TExchangeDetails* Details = OpenDetails();
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcConnection), Cell);
+    // Then, with 1.1, the connection kept after the pass.
+    const QStringList Kept = Details->NoteText().split(u'\n').filter(QString::fromUtf8("gardée"));
+    QCOMPARE(Kept.value(0), Line);
+    QCOMPARE(Kept.size(), Line.isEmpty() ? 0 : 2);
+    QCOMPARE(static_cast<int>(Details->BarRects(0, QRectF(0, 0, 500, 20)).size()), Bars);
+    QCOMPARE(Details->TimesText().startsWith("Envoi\t"), Bars == 3);
   }
 
   // --- HAR --------------------------------------------------------------------------------
