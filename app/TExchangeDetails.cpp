@@ -569,7 +569,7 @@ void TExchangeDetails::FillPass() {
     FillTunnel(P);
     return;
   }
-  FSecurity->Show(P, std::time(nullptr));
+  FSecurity->Show(P, std::time(nullptr), SessionOf(P));
   QString Sent = TPassText::Escaped(P.RequestHeader);
   if (P.RequestBodySize > 0) {
     Sent += QString::fromUtf8("--- Corps (%1 octets").arg(TAnsiText::Count(P.RequestBodySize));
@@ -680,7 +680,7 @@ void TExchangeDetails::FillNote() {
       Lines << QString::fromUtf8("Entr\u00e9e refus\u00e9e, jamais renvoy\u00e9e : ") +
                    (Refused == FLog->Error ? THarOpening::FaultText(*FLog) : TAnsiText::ForMessage(Refused));
     if (const QString Replayed = FReplays->NoteLine(FSelected); !Replayed.isEmpty()) Lines << Replayed;
-    if (P.Tls && P.Tls->VerifyWaived && P.Tls->Outcome.HandshakeDone)
+    if (const TTlsFacts* Session = SessionOf(P); Session && Session->VerifyWaived && Session->Outcome.HandshakeDone)
       Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
                                  "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");
   }
@@ -740,14 +740,23 @@ QString TExchangeDetails::Commands(const TExchangePass& Pass, const TTlsSettings
   return TAnsiText::FromReceived(Cli + "\n" + Curl + "\n");
 }
 
+const TTlsFacts* TExchangeDetails::SessionOf(const TExchangePass& Pass) const {
+  if (Pass.Tls) return &*Pass.Tls;
+  return !FLog && KeptSessionOf ? KeptSessionOf(Pass) : nullptr;
+}
+
 void TExchangeDetails::CopyCommands() {
   if (Passes().empty()) return;
   const TTlsSettings Tls = TlsSettingsOf ? TlsSettingsOf() : TTlsSettings();
-  const QString Copied = Commands(Passes().front(), TlsSettingsOf ? &Tls : nullptr);
+  // A first pass on a kept connection is copied with that connection's check: waived, the
+  // command waives it too.
+  TExchangePass First = Passes().front();
+  if (const TTlsFacts* Session = SessionOf(First); Session && !First.Tls) First.Tls = *Session;
+  const QString Copied = Commands(First, TlsSettingsOf ? &Tls : nullptr);
   QApplication::clipboard()->setText(Copied);
   // A certificate accepted after its refusal: the copied -k holds for its key alone.
   // Asked of the TLS options alone: the URL and the header lines are the server's or a file's.
-  const bool Pinned = TlsSettingsOf && TCommandRenderer::TlsOptions(Passes().front(), Tls).find(
+  const bool Pinned = TlsSettingsOf && TCommandRenderer::TlsOptions(First, Tls).find(
                                            " --pinnedpubkey ") != std::string::npos;
   FCopy->setToolTip(Pinned ? QString::fromUtf8("Commande copi\u00e9e avec -k limit\u00e9 \u00e0 la "
                                                 "cl\u00e9 publique du certificat accept\u00e9 "

@@ -84,13 +84,18 @@ QTreeWidgetItem* TSecurityView::Add(QTreeWidgetItem* Parent, const QString& Fiel
   return Item;
 }
 
-void TSecurityView::Show(const TExchangePass& P, std::int64_t Now) {
+void TSecurityView::Show(const TExchangePass& P, std::int64_t Now, const TTlsFacts* Kept) {
   clear();
-  if (!P.Tls) {
+  if (!P.Tls && (!Kept || !P.ConnectionReused)) {
     Add(nullptr, QString::fromUtf8("Chiffrement"), WhyNotEncrypted(P));
     return;
   }
-  const TTlsFacts& F = *P.Tls;
+  const TTlsFacts& F = P.Tls ? *P.Tls : *Kept;
+  if (!P.Tls)
+    Add(nullptr, "Connexion",
+        QString::fromUtf8("#%1 r\u00e9utilis\u00e9e : session n\u00e9goci\u00e9e \u00e0 son ouverture, "
+                          "par un \u00e9change pr\u00e9c\u00e9dent")
+            .arg(P.Connection));
   const auto Or = [](const std::string& S) { return S.empty() ? QString::fromUtf8("\u2014") : Q(S); };
   Add(nullptr, "Version", Or(F.Version));
   Add(nullptr, "Suite de chiffrement", Or(F.Cipher));

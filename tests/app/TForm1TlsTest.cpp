@@ -3,6 +3,7 @@
 // the TLS files of the settings page, a tunnel through tinyproxy, and closing mid-handshake.
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QTableWidget>
 #include <QLabel>
 #include <QProcess>
@@ -214,6 +215,33 @@ class TForm1TlsTest : public MainWindowTest {
     QVERIFY(Get(Https(Pki.SelfSigned.Host, Servers->Port)));
     const std::string& Sent = Form->Recorder().Passes().back().RequestHeader;
     QVERIFY(Sent.find("Authorization: Basic") != std::string::npos);
+  }
+
+  // With 1.1 the next GET goes on the kept connection, with no handshake: the status bar's
+  // marks and the Sécurité tab are those of its session, checked or waived before.
+  void keptConnectionKeepsItsCheck_data() {
+    QTest::addColumn<std::string>("Host");
+    QTest::addColumn<QString>("Mark");
+    QTest::addColumn<QString>("Unverified");
+    QTest::newRow("checked") << std::string("good.test") << QString::fromUtf8("Certificat vérifié") << "";
+    QTest::newRow("waived") << Pki.SelfSigned.Host << QString::fromUtf8("Certificat non vérifié")
+                            << QString::fromUtf8("Non vérifié");
+  }
+  void keptConnectionKeepsItsCheck() {
+    QFETCH(std::string, Host);
+    QFETCH(QString, Mark);
+    QFETCH(QString, Unverified);
+    Trust();
+    W<QComboBox>("ComboBox1")->setCurrentIndex(1);
+    ModalAnswerer Answerer;
+    Answerer.Answer = [](QDialog* D) {
+      if (auto* Button = D->findChild<QPushButton*>("Continue")) Button->click();
+    };
+    QVERIFY(Get(Https(Host, Servers->Port)) && Get(Https(Host, Servers->Port)));
+    QVERIFY(Form->Recorder().Passes().back().ConnectionReused);
+    QCOMPARE(Form->CertificateMark(), Mark);
+    QCOMPARE(Form->SecurityMark(), Unverified);
+    QVERIFY2(Details()->SecurityText().contains("TLSv1.3"), qPrintable(Details()->SecurityText()));
   }
 
   // The server gone when the user goes on: the message says so; nothing was cancelled.
