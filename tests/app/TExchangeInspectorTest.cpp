@@ -351,44 +351,36 @@ class TExchangeInspectorTest : public InspectorWindowTest {
 
   // --- Connections -------------------------------------------------------------------------
 
-  // The second of two GETs: on the connection kept from the first, on a new one after the
-  // server closed the kept one, and with 1.0. Its connection in the table and the note; a
-  // reused one has no connect span in the bars or the times.
+  // The second of two GETs with 1.1: on the connection kept from the first, or on a new one
+  // once the server closed the kept one. Its connection in the table and the note, kept open
+  // after it too; a reused one has no connect span in its bar or its times.
   void secondGetsConnection_data() {
-    QTest::addColumn<int>("Script");
+    QTest::addColumn<bool>("Closed");
     QTest::addColumn<QString>("Cell");
-    QTest::addColumn<QString>("Line");  // the first of the note's lines on kept connections
-    QTest::addColumn<int>("Bars");
-    QTest::newRow("reused") << 0 << QString::fromUtf8("#0 réutilisée")
-                            << QString::fromUtf8("Connexion #0 réutilisée : gardée ouverte par un échange précédent") << 3;
-    QTest::newRow("resent") << 1 << "#1"
+    QTest::addColumn<QString>("Line");
+    QTest::newRow("reused") << false << QString::fromUtf8("#0 réutilisée")
+                            << QString::fromUtf8("Connexion #0 réutilisée : gardée ouverte par un échange précédent");
+    QTest::newRow("resent") << true << "#1"
                             << QString::fromUtf8("Connexion gardée fermée par le serveur avant la réponse : requête "
-                                                 "renvoyée sur une nouvelle connexion (#1)")
-                            << 4;
-    QTest::newRow("1.0") << 2 << "#1" << QString() << 4;
+                                                 "renvoyée sur une nouvelle connexion (#1)");
   }
   void secondGetsConnection() {
-    QFETCH(int, Script);
+    QFETCH(bool, Closed);
     QFETCH(QString, Cell);
     QFETCH(QString, Line);
-    QFETCH(int, Bars);
     using namespace steps;
     const std::string Ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-    const std::vector<std::vector<TConnectionScript>> Scripts{
-        {{ReadRequest(), Send(Ok), ReadRequest(), Send(Ok)}},
-        {{ReadRequest(), Send(Ok), ReadRequest()}, {ReadRequest(), Send(Ok)}},
-        {{ReadRequest(), Send(Ok)}, {ReadRequest(), Send(Ok)}}};
-    TScriptedPeer Server(Scripts[static_cast<std::size_t>(Script)]);
-    W<QComboBox>("ComboBox1")->setCurrentIndex(Script < 2 ? 1 : 0);
+    TScriptedPeer Server(Closed ? std::vector<TConnectionScript>{{ReadRequest(), Send(Ok), ReadRequest()},
+                                                                 {ReadRequest(), Send(Ok)}}
+                                : std::vector<TConnectionScript>{{ReadRequest(), Send(Ok), ReadRequest(), Send(Ok)}});
+    W<QComboBox>("ComboBox1")->setCurrentText("1.1");
     QVERIFY(Get(Url("127.0.0.1", Server.Port())) && Get(Url("127.0.0.1", Server.Port())));
     TExchangeDetails* Details = OpenDetails();
     QCOMPARE(Details->Cell(0, TExchangeDetails::pcConnection), Cell);
-    // Then, with 1.1, the connection kept after the pass.
-    const QStringList Kept = Details->NoteText().split(u'\n').filter(QString::fromUtf8("gardée"));
-    QCOMPARE(Kept.value(0), Line);
-    QCOMPARE(Kept.size(), Line.isEmpty() ? 0 : 2);
-    QCOMPARE(static_cast<int>(Details->BarRects(0, QRectF(0, 0, 500, 20)).size()), Bars);
-    QCOMPARE(Details->TimesText().startsWith("Envoi\t"), Bars == 3);
+    const QString After = QString::fromUtf8("Connexion %1 gardée ouverte après cet échange").arg(Cell.left(2));
+    QCOMPARE(Details->NoteText().split(u'\n').filter(QString::fromUtf8("gardée")), (QStringList{Line, After}));
+    QCOMPARE(Details->BarRects(0, QRectF(0, 0, 500, 20)).size(), std::size_t(Closed ? 4 : 3));
+    QCOMPARE(Details->TimesText().startsWith("Envoi\t"), !Closed);
   }
 
   // --- HAR --------------------------------------------------------------------------------

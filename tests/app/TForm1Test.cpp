@@ -139,8 +139,6 @@ class TForm1Test : public MainWindowTest {
                             << "" << QRect(264, 82, -1, 21);
     QTest::newRow("CheckBox1") << "CheckBox1"
                                << "Utiliser un serveur prowy" << QRect(272, 8, 0, 0);
-    QTest::newRow("ComboBox1") << "ComboBox1"
-                               << "" << QRect(85, 201, -1, 21);
     QTest::newRow("Edit1") << "Edit1"
                            << "" << QRect(8, 10, 217, 21);
     QTest::newRow("Button1") << "Button1"
