@@ -442,10 +442,17 @@ void TForm1::ShowOutcome(const TOutcome& Out, const std::function<void()>& Show)
     try {
       std::rethrow_exception(Out.Error);
     } catch (const EHttpEmptyReply&) {
-      const char* const Text =
-          "R\u00e9ponse vide : le serveur a ferm\u00e9 la connexion sans rien envoyer.";
-      SetStatus(QString::fromUtf8(Text));
-      Application.HandleException(Exception(Text));
+      // A POST on a kept connection the server closed is not sent again: the server may have
+      // taken it before it closed.
+      const auto& Passes = FRecorder->Passes();
+      const QString Text =
+          !Passes.empty() && Passes.back().ConnectionReused
+              ? QString::fromUtf8("R\u00e9ponse vide : le serveur a ferm\u00e9 la connexion gard\u00e9e "
+                                  "#%1 avant la r\u00e9ponse, et un POST n'est pas envoy\u00e9 deux fois.")
+                    .arg(Passes.back().Connection)
+              : QString::fromUtf8("R\u00e9ponse vide : le serveur a ferm\u00e9 la connexion sans rien envoyer.");
+      SetStatus(Text);
+      Application.HandleException(Exception(Text.toStdString()));
       return;
     } catch (...) {
     }

@@ -848,7 +848,8 @@ class TForm1Test : public MainWindowTest {
   }
 
   // "Version HTTP": 1.0 unless 1.1 is chosen; then the next GET reuses the connection, and the
-  // window's end closes it, which the server's third read sees.
+  // window's end closes it, which the server's third read sees. The connections are numbered
+  // in the order the window's component opened them.
   void httpVersionChoiceKeepsTheConnection() {
     const std::string Reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
     ScriptedHttpServer Old({Whole(Reply)});
@@ -860,6 +861,13 @@ class TForm1Test : public MainWindowTest {
     QVERIFY(Get(Url("127.0.0.1", Kept.Port())) && Get(Url("127.0.0.1", Kept.Port())));
     QVERIFY(Reports.contains("Re-using connection #1"));
     QVERIFY(Kept.Requests().at(1).starts_with("GET /page HTTP/1.1\r\n"));
+    // A POST on a kept connection the server closed is not sent again, and the window says so.
+    TScriptedPeer Closes({{ReadRequest(), Send(Reply), ReadRequest()}});
+    Edit("Edit2")->setText(Url("127.0.0.1", Closes.Port()));
+    ModalAnswerer Answerer;
+    QVERIFY(Get(Url("127.0.0.1", Closes.Port())) && Run("Button2"));
+    QVERIFY2(Form->StatusText().contains(QString::fromUtf8("gardée #2 avant la réponse, et un POST n'est pas envoyé deux fois")),
+             qPrintable(Form->StatusText()));
     delete Form;
     Form = nullptr;
     QVERIFY(QTest::qWaitFor([&Kept] { return Kept.Requests().size() == 3; }, 5000));
