@@ -383,6 +383,21 @@ class TExchangeInspectorTest : public InspectorWindowTest {
     QCOMPARE(Details->TimesText().startsWith("Envoi\t"), !Closed);
   }
 
+  // A recording's https entry on a kept connection holds no session: the Sécurité tab says
+  // whose it was, not that the exchange stopped before its handshake.
+  void recordedPassOnAKeptConnection() {
+    THarLog Log;
+    TExchangePass& P = Log.Entries.emplace_back().Pass;
+    P.URL = "https://a.test/";
+    P.Connection = 4;
+    P.ConnectionReused = true;
+    TExchangeDetails* Details = OpenDetails();
+    Details->ShowLog(std::move(Log), "a.har");
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcConnection), QString::fromUtf8("#4 réutilisée"));
+    QVERIFY2(Details->SecurityText().contains(QString::fromUtf8("connexion #4 réutilisée, négociée par un échange précédent")),
+             qPrintable(Details->SecurityText()));
+  }
+
   // --- HAR --------------------------------------------------------------------------------
 
   void harOfThreeHopsEqualsTheReference() {
