@@ -107,9 +107,9 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, TWindowRun
   BuildOpening();
   FTable = new QTableWidget(0, ColumnCount, this);
   FTable->setObjectName("PassTable");
-  FTable->setHorizontalHeaderLabels({QString::fromUtf8("N\u00b0"), QString::fromUtf8("M\u00e9thode"),
-                                     "URL", "Statut", "Taille", "Temps (ms)", "Connexion", "Chronologie",
-                                     "Rejeu"});
+  FTable->setHorizontalHeaderLabels({QString::fromUtf8("N\u00b0"),
+                                     QString::fromUtf8("M\u00e9thode"), "URL", "Statut", "Taille",
+                                     "Temps (ms)", "Connexion", "Chronologie", "Rejeu"});
   FTable->setSelectionBehavior(QAbstractItemView::SelectRows);
   // Two rows for "Comparer", any for "Rejouer"; the current row is the one the tabs show.
   FTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -680,7 +680,8 @@ void TExchangeDetails::FillNote() {
       Lines << QString::fromUtf8("Entr\u00e9e refus\u00e9e, jamais renvoy\u00e9e : ") +
                    (Refused == FLog->Error ? THarOpening::FaultText(*FLog) : TAnsiText::ForMessage(Refused));
     if (const QString Replayed = FReplays->NoteLine(FSelected); !Replayed.isEmpty()) Lines << Replayed;
-    if (const TTlsFacts* Session = SessionOf(P); Session && Session->VerifyWaived && Session->Outcome.HandshakeDone)
+    if (const TTlsFacts* Session = SessionOf(P);
+        Session && Session->VerifyWaived && Session->Outcome.HandshakeDone)
       Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
                                  "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");
   }
@@ -756,8 +757,9 @@ void TExchangeDetails::CopyCommands() {
   QApplication::clipboard()->setText(Copied);
   // A certificate accepted after its refusal: the copied -k holds for its key alone.
   // Asked of the TLS options alone: the URL and the header lines are the server's or a file's.
-  const bool Pinned = TlsSettingsOf && TCommandRenderer::TlsOptions(First, Tls).find(
-                                           " --pinnedpubkey ") != std::string::npos;
+  const bool Pinned =
+      TlsSettingsOf &&
+      TCommandRenderer::TlsOptions(First, Tls).find(" --pinnedpubkey ") != std::string::npos;
   FCopy->setToolTip(Pinned ? QString::fromUtf8("Commande copi\u00e9e avec -k limit\u00e9 \u00e0 la "
                                                 "cl\u00e9 publique du certificat accept\u00e9 "
                                                 "(--pinnedpubkey)")

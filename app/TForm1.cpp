@@ -2,8 +2,8 @@
 #include "app/TForm1.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -135,9 +135,8 @@ void TForm1::SetUpLook() {
   // The stored positions suit MS Sans Serif; where this machine's font is wider, a
   // caption keeps its right edge clear of its box instead of running under it, and the
   // check box shows its whole caption.
-  for (QLabel* L :
-       {FUi->Label13, FUi->Label14, FUi->Label15, FUi->Label16, FUi->Label17, FUi->Label18,
-        FUi->Label25}) {
+  for (QLabel* L : {FUi->Label13, FUi->Label14, FUi->Label15, FUi->Label16, FUi->Label17,
+                    FUi->Label18, FUi->Label25}) {
     const int Right = FUi->Edit5->x() - 3;
     if (L->geometry().right() > Right) L->move(std::max(2, Right - L->width()), L->y());
   }
@@ -447,10 +446,12 @@ void TForm1::ShowOutcome(const TOutcome& Out, const std::function<void()>& Show)
       const auto& Passes = FRecorder->Passes();
       const QString Text =
           !Passes.empty() && Passes.back().ConnectionReused
-              ? QString::fromUtf8("R\u00e9ponse vide : le serveur a ferm\u00e9 la connexion gard\u00e9e "
-                                  "#%1 avant la r\u00e9ponse, et un POST n'est pas envoy\u00e9 deux fois.")
+              ? QString::fromUtf8(
+                    "R\u00e9ponse vide : le serveur a ferm\u00e9 la connexion gard\u00e9e "
+                    "#%1 avant la r\u00e9ponse, et un POST n'est pas envoy\u00e9 deux fois.")
                     .arg(Passes.back().Connection)
-              : QString::fromUtf8("R\u00e9ponse vide : le serveur a ferm\u00e9 la connexion sans rien envoyer.");
+              : QString::fromUtf8(
+                    "R\u00e9ponse vide : le serveur a ferm\u00e9 la connexion sans rien envoyer.");
       SetStatus(Text);
       Application.HandleException(Exception(Text.toStdString()));
       return;
@@ -688,7 +689,9 @@ void TForm1::DetailsEchange1Click() {
     FDetails->SetExportAction(FUi->ExporterHar1);
     FDetails->TlsSettingsOf = [this] { return VelHTTP1->TlsSettings; };
     FDetails->ReplayTlsOf = [this] { return FTls->ForReplay(); };
-    FDetails->KeptSessionOf = [this](const TExchangePass& Pass) { return FTlsProgress->SessionOf(Pass); };
+    FDetails->KeptSessionOf = [this](const TExchangePass& Pass) {
+      return FTlsProgress->SessionOf(Pass);
+    };
   }
   FDetails->Refresh();
   FDetails->show();

@@ -358,11 +358,14 @@ class TExchangeInspectorTest : public InspectorWindowTest {
     QTest::addColumn<bool>("Closed");
     QTest::addColumn<QString>("Cell");
     QTest::addColumn<QString>("Line");
-    QTest::newRow("reused") << false << QString::fromUtf8("#0 réutilisée")
-                            << QString::fromUtf8("Connexion #0 réutilisée : gardée ouverte par un échange précédent");
-    QTest::newRow("resent") << true << "#1"
-                            << QString::fromUtf8("Connexion gardée fermée par le serveur avant la réponse : requête "
-                                                 "renvoyée sur une nouvelle connexion (#1)");
+    QTest::newRow("reused")
+        << false << QString::fromUtf8("#0 réutilisée")
+        << QString::fromUtf8("Connexion #0 réutilisée : gardée ouverte par un échange précédent");
+    QTest::newRow("resent")
+        << true << "#1"
+        << QString::fromUtf8(
+               "Connexion gardée fermée par le serveur avant la réponse : requête "
+               "renvoyée sur une nouvelle connexion (#1)");
   }
   void secondGetsConnection() {
     QFETCH(bool, Closed);
@@ -370,15 +373,19 @@ class TExchangeInspectorTest : public InspectorWindowTest {
     QFETCH(QString, Line);
     using namespace steps;
     const std::string Ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-    TScriptedPeer Server(Closed ? std::vector<TConnectionScript>{{ReadRequest(), Send(Ok), ReadRequest()},
-                                                                 {ReadRequest(), Send(Ok)}}
-                                : std::vector<TConnectionScript>{{ReadRequest(), Send(Ok), ReadRequest(), Send(Ok)}});
+    TScriptedPeer Server(
+        Closed
+            ? std::vector<TConnectionScript>{{ReadRequest(), Send(Ok), ReadRequest()},
+                                             {ReadRequest(), Send(Ok)}}
+            : std::vector<TConnectionScript>{{ReadRequest(), Send(Ok), ReadRequest(), Send(Ok)}});
     W<QComboBox>("ComboBox1")->setCurrentText("1.1");
     QVERIFY(Get(Url("127.0.0.1", Server.Port())) && Get(Url("127.0.0.1", Server.Port())));
     TExchangeDetails* Details = OpenDetails();
     QCOMPARE(Details->Cell(0, TExchangeDetails::pcConnection), Cell);
-    const QString After = QString::fromUtf8("Connexion %1 gardée ouverte après cet échange").arg(Cell.left(2));
-    QCOMPARE(Details->NoteText().split(u'\n').filter(QString::fromUtf8("gardée")), (QStringList{Line, After}));
+    const QString After =
+        QString::fromUtf8("Connexion %1 gardée ouverte après cet échange").arg(Cell.left(2));
+    QCOMPARE(Details->NoteText().split(u'\n').filter(QString::fromUtf8("gardée")),
+             (QStringList{Line, After}));
     QCOMPARE(Details->BarRects(0, QRectF(0, 0, 500, 20)).size(), std::size_t(Closed ? 4 : 3));
     QCOMPARE(Details->TimesText().startsWith("Envoi\t"), !Closed);
   }
@@ -393,8 +400,9 @@ class TExchangeInspectorTest : public InspectorWindowTest {
     TExchangeDetails* Details = OpenDetails();
     Details->ShowLog(std::move(Log), "a.har");
     QCOMPARE(Details->Cell(0, TExchangeDetails::pcConnection) + " " + Details->SecurityText(),
-             QString::fromUtf8("#4 réutilisée Chiffrement: inconnu : connexion #4 réutilisée, négociée par un "
-                               "échange précédent\n"));
+             QString::fromUtf8(
+                 "#4 réutilisée Chiffrement: inconnu : connexion #4 réutilisée, négociée par un "
+                 "échange précédent\n"));
   }
 
   // --- HAR --------------------------------------------------------------------------------

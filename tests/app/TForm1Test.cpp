@@ -866,7 +866,8 @@ class TForm1Test : public MainWindowTest {
     Edit("Edit2")->setText(Url("127.0.0.1", Closes.Port()));
     ModalAnswerer Answerer;
     QVERIFY(Get(Url("127.0.0.1", Closes.Port())) && Run("Button2"));
-    QVERIFY2(Form->StatusText().contains(QString::fromUtf8("gardée #2 avant la réponse, et un POST n'est pas envoyé deux fois")),
+    QVERIFY2(Form->StatusText().contains(QString::fromUtf8(
+                 "gardée #2 avant la réponse, et un POST n'est pas envoyé deux fois")),
              qPrintable(Form->StatusText()));
     delete Form;
     Form = nullptr;

@@ -1,15 +1,15 @@
 // The main window over https, driven as a person would against nginx serving the test PKI:
 // requests on each page, the refused certificate's dialog and going on without the check,
 // the TLS files of the settings page, a tunnel through tinyproxy, and closing mid-handshake.
+#include <sys/stat.h>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QTableWidget>
 #include <QLabel>
 #include <QProcess>
+#include <QTableWidget>
 #include <QtTest>
 #include <fstream>
-#include <sys/stat.h>
 
 #include "app/TCertificateDialog.h"
 #include "app/TExchangeDetails.h"
