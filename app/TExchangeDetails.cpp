@@ -107,8 +107,9 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, TWindowRun
   BuildOpening();
   FTable = new QTableWidget(0, ColumnCount, this);
   FTable->setObjectName("PassTable");
-  FTable->setHorizontalHeaderLabels({QString::fromUtf8("N\u00b0"), QString::fromUtf8("M\u00e9thode"),
-                                     "URL", "Statut", "Taille", "Temps (ms)", "Chronologie", "Rejeu"});
+  FTable->setHorizontalHeaderLabels({QString::fromUtf8("N\u00b0"),
+                                     QString::fromUtf8("M\u00e9thode"), "URL", "Statut", "Taille",
+                                     "Temps (ms)", "Connexion", "Chronologie", "Rejeu"});
   FTable->setSelectionBehavior(QAbstractItemView::SelectRows);
   // Two rows for "Comparer", any for "Rejouer"; the current row is the one the tabs show.
   FTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -487,7 +488,7 @@ int TExchangeDetails::RowOf(int Pass, bool Tunnel) const {
 }
 
 void TExchangeDetails::FitColumns() {
-  for (const TColumn C : {pcNumber, pcMethod, pcStatus, pcSize, pcTime, pcReplay})
+  for (const TColumn C : {pcNumber, pcMethod, pcStatus, pcSize, pcTime, pcConnection, pcReplay})
     FTable->resizeColumnToContents(C);
   // Room for every word a replay may write in its column, so that none is cut off.
   const int Widest = TInspectorReplay::WidestWord(FTable->fontMetrics());
@@ -523,6 +524,8 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
       FTable->setItem(R, pcStatus, Item(P.TunnelStatus > 0 ? QString::number(P.TunnelStatus) : QString(), Right));
       FTable->setItem(R, pcSize, Item("0", Right));
       FTable->setItem(R, pcTime, Item(Done ? Ms(*Done) : QString(), Right));
+      // The tunnel is made on the connection its pass opens.
+      FTable->setItem(R, pcConnection, Item(TPassText::ConnectionCell(P)));
       FTable->setItem(R, pcBar, Item(QString()));
       FTable->setItem(R, pcReplay, Item(QString()));
       Bars.emplace_back();
@@ -540,6 +543,7 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
     FillReplayCell(R, FRows[Row].Pass);
     FTable->setItem(R, pcSize, Item(TAnsiText::Count(P.ContentBytes()), Right));
     FTable->setItem(R, pcTime, Item(End ? Ms(*End) : QString(), Right));
+    FTable->setItem(R, pcConnection, Item(TPassText::ConnectionCell(P)));
     FTable->setItem(R, pcBar, Item(QString()));
     Bars.push_back(std::move(PassBars[static_cast<std::size_t>(FRows[Row].Pass)]));
   }
@@ -565,7 +569,7 @@ void TExchangeDetails::FillPass() {
     FillTunnel(P);
     return;
   }
-  FSecurity->Show(P, std::time(nullptr));
+  FSecurity->Show(P, std::time(nullptr), SessionOf(P));
   QString Sent = TPassText::Escaped(P.RequestHeader);
   if (P.RequestBodySize > 0) {
     Sent += QString::fromUtf8("--- Corps (%1 octets").arg(TAnsiText::Count(P.RequestBodySize));
@@ -657,6 +661,7 @@ void TExchangeDetails::FillNote() {
     if (const QString Forms = TPassText::HostForms(P); !Forms.isEmpty()) Lines << Forms;
     if (!P.Proxy.empty()) Lines << "Proxy : " + TPassText::Authority(P.Proxy, P.ProxyPort);
     Lines << TPassText::AttemptLines(P);
+    Lines << TPassText::ConnectionLines(P);
     if (!P.HostUsed().empty())
       Lines << QString::fromUtf8(
                    "Serveur utilis\u00e9 : %1 (donn\u00e9 apr\u00e8s \u00ab Serveur "
@@ -675,7 +680,8 @@ void TExchangeDetails::FillNote() {
       Lines << QString::fromUtf8("Entr\u00e9e refus\u00e9e, jamais renvoy\u00e9e : ") +
                    (Refused == FLog->Error ? THarOpening::FaultText(*FLog) : TAnsiText::ForMessage(Refused));
     if (const QString Replayed = FReplays->NoteLine(FSelected); !Replayed.isEmpty()) Lines << Replayed;
-    if (P.Tls && P.Tls->VerifyWaived && P.Tls->Outcome.HandshakeDone)
+    if (const TTlsFacts* Session = SessionOf(P);
+        Session && Session->VerifyWaived && Session->Outcome.HandshakeDone)
       Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
                                  "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");
   }
@@ -735,15 +741,25 @@ QString TExchangeDetails::Commands(const TExchangePass& Pass, const TTlsSettings
   return TAnsiText::FromReceived(Cli + "\n" + Curl + "\n");
 }
 
+const TTlsFacts* TExchangeDetails::SessionOf(const TExchangePass& Pass) const {
+  if (Pass.Tls) return &*Pass.Tls;
+  return !FLog && KeptSessionOf ? KeptSessionOf(Pass) : nullptr;
+}
+
 void TExchangeDetails::CopyCommands() {
   if (Passes().empty()) return;
   const TTlsSettings Tls = TlsSettingsOf ? TlsSettingsOf() : TTlsSettings();
-  const QString Copied = Commands(Passes().front(), TlsSettingsOf ? &Tls : nullptr);
+  // A first pass on a kept connection is copied with that connection's check: waived, the
+  // command waives it too.
+  TExchangePass First = Passes().front();
+  if (const TTlsFacts* Session = SessionOf(First); Session && !First.Tls) First.Tls = *Session;
+  const QString Copied = Commands(First, TlsSettingsOf ? &Tls : nullptr);
   QApplication::clipboard()->setText(Copied);
   // A certificate accepted after its refusal: the copied -k holds for its key alone.
   // Asked of the TLS options alone: the URL and the header lines are the server's or a file's.
-  const bool Pinned = TlsSettingsOf && TCommandRenderer::TlsOptions(Passes().front(), Tls).find(
-                                           " --pinnedpubkey ") != std::string::npos;
+  const bool Pinned =
+      TlsSettingsOf &&
+      TCommandRenderer::TlsOptions(First, Tls).find(" --pinnedpubkey ") != std::string::npos;
   FCopy->setToolTip(Pinned ? QString::fromUtf8("Commande copi\u00e9e avec -k limit\u00e9 \u00e0 la "
                                                 "cl\u00e9 publique du certificat accept\u00e9 "
                                                 "(--pinnedpubkey)")

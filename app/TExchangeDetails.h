@@ -47,7 +47,18 @@ class TExchangeDetails : public QWidget {
 
  public:
   // The columns of the pass table.
-  enum TColumn { pcNumber, pcMethod, pcURL, pcStatus, pcSize, pcTime, pcBar, pcReplay, ColumnCount };
+  enum TColumn {
+    pcNumber,
+    pcMethod,
+    pcURL,
+    pcStatus,
+    pcSize,
+    pcTime,
+    pcConnection,
+    pcBar,
+    pcReplay,
+    ColumnCount
+  };
   // Shows Recorder; a replay runs only while Run is idle, and Run says so meanwhile. Both
   // must outlive the window (the main window owns all three).
   TExchangeDetails(const TExchangeRecorder& Recorder, TWindowRun& Run, QWidget* Parent = nullptr);
@@ -142,6 +153,9 @@ class TExchangeDetails : public QWidget {
   std::function<std::optional<TTlsSettings>()> ReplayTlsOf;
   // Puts Commands of the first pass on the clipboard.
   void CopyCommands();
+  // The session a recorded pass on a kept connection went on, which its record does not hold
+  // (it made no handshake); null when unknown. Not asked for a file's passes.
+  std::function<const TTlsFacts*(const TExchangePass&)> KeptSessionOf;
 
  protected:
   void showEvent(QShowEvent* Event) override;
@@ -176,6 +190,8 @@ class TExchangeDetails : public QWidget {
   // The error of the source as a whole (the recorder's, or what stopped the file's reading).
   const std::string& SourceError() const;
   void UpdateButtons();
+  // The pass's TLS session: its own, or the kept connection's.
+  const TTlsFacts* SessionOf(const TExchangePass& Pass) const;
   void FillReplayCell(int Row, int Pass);
   // The columns sized to their contents, measured once per fill rather than at every cell a
   // replay changes.

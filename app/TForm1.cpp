@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -134,13 +135,15 @@ void TForm1::SetUpLook() {
   // The stored positions suit MS Sans Serif; where this machine's font is wider, a
   // caption keeps its right edge clear of its box instead of running under it, and the
   // check box shows its whole caption.
-  for (QLabel* L :
-       {FUi->Label13, FUi->Label14, FUi->Label15, FUi->Label16, FUi->Label17, FUi->Label18}) {
+  for (QLabel* L : {FUi->Label13, FUi->Label14, FUi->Label15, FUi->Label16, FUi->Label17,
+                    FUi->Label18, FUi->Label25}) {
     const int Right = FUi->Edit5->x() - 3;
     if (L->geometry().right() > Right) L->move(std::max(2, Right - L->width()), L->y());
   }
   for (QCheckBox* Box : {FUi->CheckBox1, FUi->CheckBox2, FUi->CheckBox3})
     Box->resize(std::max(Box->width(), Box->sizeHint().width()), Box->height());
+  FUi->ComboBox1->resize(std::max(FUi->ComboBox1->width(), FUi->ComboBox1->sizeHint().width()),
+                         FUi->ComboBox1->height());
   FitPortBox();
   // A line edit cuts what is typed or pasted at 32 767 characters unless told otherwise, and
   // says nothing: a long URL or form would go out cut.
@@ -260,6 +263,11 @@ void TForm1::ConnectControls() {
   connect(FUi->SpeedButton5, &QToolButton::clicked, this, &TForm1::SpeedButton5Click);
   connect(FUi->SpeedButton6, &QToolButton::clicked, this, &TForm1::SpeedButton6Click);
   connect(FUi->Arreter1, &QAction::triggered, this, &TForm1::Arreter1Click);
+  // Back to 1.0, nothing is kept any more: the connections 1.1 left open go at once, unless a
+  // request is running on the component (the next one's start closes them then).
+  connect(FUi->ComboBox1, &QComboBox::currentIndexChanged, this, [this](int Index) {
+    if (Index == 0 && !FRun.Request()) VelHTTP1->CloseIdleConnections();
+  });
   connect(&FRun, &TWindowRun::Changed, this, &TForm1::RunChanged);
   connect(FUi->Quitter1, &QAction::triggered, this, &TForm1::Quitter1Click);
   connect(FUi->Apropos1, &QAction::triggered, this, &TForm1::Apropos1Click);
@@ -322,6 +330,10 @@ void TForm1::PrepareRequest(const QString& Url, bool Elsewhere) {
   VelHTTP1->ReportLevel = 2;
   // Off by default: the request of the window is the one it always made.
   VelHTTP1->AcceptEncoding = FUi->CheckBox3->isChecked();
+  // HTTP/1.0 unless the user chose 1.1: then the connections are kept for the next requests.
+  // With 1.0 none is kept, nor left from an earlier choice of 1.1.
+  VelHTTP1->HttpVersion = FUi->ComboBox1->currentIndex() == 1 ? hv11 : hv10;
+  if (VelHTTP1->HttpVersion == hv10) VelHTTP1->CloseIdleConnections();
   if (FUi->CheckBox1->isChecked()) {
     // An IPv6 proxy may be typed as an authority writes it ("[::1]"); the component takes
     // the bare address.
@@ -429,10 +441,19 @@ void TForm1::ShowOutcome(const TOutcome& Out, const std::function<void()>& Show)
     try {
       std::rethrow_exception(Out.Error);
     } catch (const EHttpEmptyReply&) {
-      const char* const Text =
-          "R\u00e9ponse vide : le serveur a ferm\u00e9 la connexion sans rien envoyer.";
-      SetStatus(QString::fromUtf8(Text));
-      Application.HandleException(Exception(Text));
+      // A POST on a kept connection the server closed is not sent again: the server may have
+      // taken it before it closed.
+      const auto& Passes = FRecorder->Passes();
+      const QString Text =
+          !Passes.empty() && Passes.back().ConnectionReused
+              ? QString::fromUtf8(
+                    "R\u00e9ponse vide : le serveur a ferm\u00e9 la connexion gard\u00e9e "
+                    "#%1 avant la r\u00e9ponse, et un POST n'est pas envoy\u00e9 deux fois.")
+                    .arg(Passes.back().Connection)
+              : QString::fromUtf8(
+                    "R\u00e9ponse vide : le serveur a ferm\u00e9 la connexion sans rien envoyer.");
+      SetStatus(Text);
+      Application.HandleException(Exception(Text.toStdString()));
       return;
     } catch (...) {
     }
@@ -668,6 +689,9 @@ void TForm1::DetailsEchange1Click() {
     FDetails->SetExportAction(FUi->ExporterHar1);
     FDetails->TlsSettingsOf = [this] { return VelHTTP1->TlsSettings; };
     FDetails->ReplayTlsOf = [this] { return FTls->ForReplay(); };
+    FDetails->KeptSessionOf = [this](const TExchangePass& Pass) {
+      return FTlsProgress->SessionOf(Pass);
+    };
   }
   FDetails->Refresh();
   FDetails->show();

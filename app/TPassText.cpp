@@ -87,6 +87,33 @@ QStringList TPassText::AttemptLines(const TExchangePass& Pass) {
   return Lines;
 }
 
+QString TPassText::ConnectionCell(const TExchangePass& Pass) {
+  if (Pass.Connection < 0) return QString();
+  const QString Number = "#" + QString::number(Pass.Connection);
+  return Pass.ConnectionReused ? Number + QString::fromUtf8(" r\u00e9utilis\u00e9e") : Number;
+}
+
+QStringList TPassText::ConnectionLines(const TExchangePass& Pass) {
+  QStringList Lines;
+  const QString Number = Pass.Connection >= 0 ? "#" + QString::number(Pass.Connection) : QString();
+  // The closed connection's number is not in the record: the new one's is.
+  if (Pass.Resent)
+    Lines << QString::fromUtf8(
+                 "Connexion gard\u00e9e ferm\u00e9e par le serveur avant la r\u00e9ponse : "
+                 "requ\u00eate renvoy\u00e9e sur une nouvelle connexion") +
+                 (Number.isEmpty() ? QString() : " (" + Number + ")");
+  if (Number.isEmpty()) return Lines;
+  if (Pass.ConnectionReused)
+    Lines << QString::fromUtf8(
+                 "Connexion %1 r\u00e9utilis\u00e9e : gard\u00e9e ouverte par un "
+                 "\u00e9change pr\u00e9c\u00e9dent")
+                 .arg(Number);
+  if (Pass.ConnectionKept)
+    Lines << QString::fromUtf8("Connexion %1 gard\u00e9e ouverte apr\u00e8s cet \u00e9change")
+                 .arg(Number);
+  return Lines;
+}
+
 QString TPassText::HostForms(const TExchangePass& Pass) {
   std::string Host;
   try {

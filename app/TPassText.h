@@ -1,6 +1,7 @@
 // How the window writes what a recorded pass holds: bytes escaped for reading, the reply's
 // content type, whether its body ended before the length it announced, the addresses its
-// connection tried and the two forms of an international server name.
+// connection tried, what became of that connection, and the two forms of an international
+// server name.
 #pragma once
 
 #include <QString>
@@ -26,6 +27,13 @@ class TPassText {
   // "Connexion à [::1]:8443 (à 0.1 ms) : échec après 0.3 ms (refusée, erreur 10061)", "... : établie
   // en 1.2 ms", "... : abandonnée après 250.4 ms"; nothing for a pass that made no attempt.
   static QStringList AttemptLines(const TExchangePass& Pass);
+  // The pass's connection by its number among the window's: "#0" when the pass opened it,
+  // "#0 réutilisée" when an earlier exchange had kept it open; empty before one was ready.
+  static QString ConnectionCell(const TExchangePass& Pass);
+  // What the pass did with connections, a line each: a kept one reused, the request sent
+  // again on a new one because the server had closed the kept one, the connection kept open
+  // after the pass. Nothing for a pass on a connection of its own that was closed after it.
+  static QStringList ConnectionLines(const TExchangePass& Pass);
   // "Serveur : xn--bcher-kva.test (bücher.test)" when the host of the pass's URL is an
   // A-label whose Unicode form differs, so that a name mixing scripts (a Cyrillic "а" in
   // "pаypal.com") is seen for what it is; empty otherwise.

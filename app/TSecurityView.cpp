@@ -46,6 +46,12 @@ QString WhyNotEncrypted(const TExchangePass& P) {
     return QString::fromUtf8("aucun : le proxy a refus\u00e9 le tunnel vers le serveur (%1), rien n'a "
                              "\u00e9t\u00e9 envoy\u00e9 au serveur")
         .arg(Refusal);
+  // A recording's pass on a kept connection: the handshake belongs to an earlier entry.
+  if (P.URL.rfind("https:", 0) == 0 && P.ConnectionReused)
+    return QString::fromUtf8(
+               "inconnu : connexion #%1 r\u00e9utilis\u00e9e, n\u00e9goci\u00e9e par un "
+               "\u00e9change pr\u00e9c\u00e9dent")
+        .arg(P.Connection);
   if (P.URL.rfind("https:", 0) == 0)
     return QString::fromUtf8("aucun : l'\u00e9change s'est arr\u00eat\u00e9 avant la n\u00e9gociation TLS");
   return QString::fromUtf8("aucun : l'\u00e9change n'a pas \u00e9t\u00e9 chiffr\u00e9 (http)");
@@ -84,13 +90,19 @@ QTreeWidgetItem* TSecurityView::Add(QTreeWidgetItem* Parent, const QString& Fiel
   return Item;
 }
 
-void TSecurityView::Show(const TExchangePass& P, std::int64_t Now) {
+void TSecurityView::Show(const TExchangePass& P, std::int64_t Now, const TTlsFacts* Kept) {
   clear();
-  if (!P.Tls) {
+  if (!P.Tls && (!Kept || !P.ConnectionReused)) {
     Add(nullptr, QString::fromUtf8("Chiffrement"), WhyNotEncrypted(P));
     return;
   }
-  const TTlsFacts& F = *P.Tls;
+  const TTlsFacts& F = P.Tls ? *P.Tls : *Kept;
+  if (!P.Tls)
+    Add(nullptr, "Connexion",
+        QString::fromUtf8(
+            "#%1 r\u00e9utilis\u00e9e : session n\u00e9goci\u00e9e \u00e0 son ouverture, "
+            "par un \u00e9change pr\u00e9c\u00e9dent")
+            .arg(P.Connection));
   const auto Or = [](const std::string& S) { return S.empty() ? QString::fromUtf8("\u2014") : Q(S); };
   Add(nullptr, "Version", Or(F.Version));
   Add(nullptr, "Suite de chiffrement", Or(F.Cipher));

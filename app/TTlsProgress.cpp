@@ -1,4 +1,5 @@
-// The status bar's texts for the tunnel and the handshake, and the passes they were of.
+// The status bar's texts for the tunnel, the handshake and the kept connections, and the
+// passes they were of.
 #include "app/TTlsProgress.h"
 
 #include <algorithm>
@@ -16,9 +17,17 @@ const TExchangePass& TTlsProgress::Last() const {
 }
 
 bool TTlsProgress::Unverified() const {
-  return std::ranges::any_of(FRecorder.Passes(), [](const TExchangePass& Pass) {
-    return Pass.Tls && TlsText::LetThrough(*Pass.Tls) && Pass.Tls->VerifyWaived;
+  return std::ranges::any_of(FRecorder.Passes(), [this](const TExchangePass& Pass) {
+    const TTlsFacts* Session = SessionOf(Pass);
+    return Session && TlsText::LetThrough(*Session) && Session->VerifyWaived;
   });
+}
+
+const TTlsFacts* TTlsProgress::SessionOf(const TExchangePass& Pass) const {
+  if (Pass.Tls) return &*Pass.Tls;
+  if (!Pass.ConnectionReused) return nullptr;
+  const auto Found = FSessions.find(Pass.Connection);
+  return Found == FSessions.end() ? nullptr : &Found->second;
 }
 
 void TTlsProgress::TunnelRequested(THttpTime, std::string_view) {
@@ -33,7 +42,25 @@ void TTlsProgress::TlsStarted(THttpTime, std::string_view) {
   Say(QString::fromUtf8("N\u00e9gociation TLS\u2026"));
 }
 
-void TTlsProgress::TlsEnded(THttpTime, const TTlsFacts& Facts) { Say(TlsText::Ended(Facts)); }
+void TTlsProgress::TlsEnded(THttpTime, const TTlsFacts& Facts) {
+  // Only a session that let the request through can be kept for another.
+  if (TlsText::LetThrough(Facts) && FConnection >= 0) {
+    FSessions[FConnection] = Facts;
+    if (FSessions.size() > MaxSessions) FSessions.erase(FSessions.begin());
+  }
+  Say(TlsText::Ended(Facts));
+}
+
+// In the component's words, as the window shows its other connection texts.
+void TTlsProgress::ConnectionReady(THttpTime, int Number, bool Reused) {
+  FConnection = Number;
+  if (Reused) Say("Re-using connection #" + QString::number(Number));
+}
+
+void TTlsProgress::Resent(THttpTime) {
+  Say("Connection #" + QString::number(FConnection) +
+      " was closed by the server: sending again on a new one");
+}
 
 void TTlsProgress::Say(const QString& Text) const {
   if (OnText) OnText(Text);

@@ -1,9 +1,11 @@
-// TTlsProgress: the window's observer of its component for what plain http does not have: the
-// tunnel through the proxy and the TLS handshake, told in the status bar as they happen. The
+// TTlsProgress: the window's observer of its component for what its status texts at the
+// window's level do not say: the tunnel through the proxy, the TLS handshake, and a kept
+// connection reused or found closed by the server, told in the status bar as they happen. The
 // passes themselves, the one a refused certificate stopped included, are the recorder's.
 #pragma once
 
 #include <functional>
+#include <map>
 
 #include <QString>
 
@@ -20,6 +22,9 @@ class TTlsProgress : private THttpObserver {
   const TExchangePass& Last() const;
   // A pass of the exchange recorded went on with its check waived.
   bool Unverified() const;
+  // The TLS session Pass went on: its own handshake's, or for a pass on a kept connection,
+  // the one made when that connection opened (an earlier exchange's); null without either.
+  const TTlsFacts* SessionOf(const TExchangePass& Pass) const;
   // Each text for the status bar, as its step happens.
   std::function<void(const QString&)> OnText;
 
@@ -28,7 +33,14 @@ class TTlsProgress : private THttpObserver {
   void TunnelAnswered(THttpTime, std::string_view, int Status) override;
   void TlsStarted(THttpTime, std::string_view) override;
   void TlsEnded(THttpTime, const TTlsFacts& Facts) override;
+  void ConnectionReady(THttpTime, int Number, bool Reused) override;
+  void Resent(THttpTime) override;
   void Say(const QString& Text) const;
 
   const TExchangeRecorder& FRecorder;
+  int FConnection = -1;  // the last pass's connection, which a resend names once it is closed
+  // The sessions the connections made, by connection, that a reuse goes on; the oldest are
+  // forgotten past MaxSessions, far more than the component keeps open.
+  std::map<int, TTlsFacts> FSessions;
+  static constexpr std::size_t MaxSessions = 64;
 };

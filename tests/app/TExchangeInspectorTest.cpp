@@ -4,6 +4,7 @@
 // bound on a reply body.
 #include <QBuffer>
 #include <QClipboard>
+#include <QComboBox>
 #include <QInputDialog>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -346,6 +347,62 @@ class TExchangeInspectorTest : public InspectorWindowTest {
              qPrintable(Note.join(u'|')));
     QVERIFY2(Line(QString::fromUtf8("Connexion \u00e0 127.0.0.1") + At).contains(QString::fromUtf8("\u00e9tablie")),
              qPrintable(Note.join(u'|')));
+  }
+
+  // --- Connections -------------------------------------------------------------------------
+
+  // The second of two GETs with 1.1: on the connection kept from the first, or on a new one
+  // once the server closed the kept one. Its connection in the table and the note, kept open
+  // after it too; a reused one has no connect span in its bar or its times.
+  void secondGetsConnection_data() {
+    QTest::addColumn<bool>("Closed");
+    QTest::addColumn<QString>("Cell");
+    QTest::addColumn<QString>("Line");
+    QTest::newRow("reused")
+        << false << QString::fromUtf8("#0 réutilisée")
+        << QString::fromUtf8("Connexion #0 réutilisée : gardée ouverte par un échange précédent");
+    QTest::newRow("resent")
+        << true << "#1"
+        << QString::fromUtf8(
+               "Connexion gardée fermée par le serveur avant la réponse : requête "
+               "renvoyée sur une nouvelle connexion (#1)");
+  }
+  void secondGetsConnection() {
+    QFETCH(bool, Closed);
+    QFETCH(QString, Cell);
+    QFETCH(QString, Line);
+    using namespace steps;
+    const std::string Ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    TScriptedPeer Server(
+        Closed
+            ? std::vector<TConnectionScript>{{ReadRequest(), Send(Ok), ReadRequest()},
+                                             {ReadRequest(), Send(Ok)}}
+            : std::vector<TConnectionScript>{{ReadRequest(), Send(Ok), ReadRequest(), Send(Ok)}});
+    W<QComboBox>("ComboBox1")->setCurrentText("1.1");
+    QVERIFY(Get(Url("127.0.0.1", Server.Port())) && Get(Url("127.0.0.1", Server.Port())));
+    TExchangeDetails* Details = OpenDetails();
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcConnection), Cell);
+    const QString After =
+        QString::fromUtf8("Connexion %1 gardée ouverte après cet échange").arg(Cell.left(2));
+    QCOMPARE(Details->NoteText().split(u'\n').filter(QString::fromUtf8("gardée")),
+             (QStringList{Line, After}));
+    QCOMPARE(Details->BarRects(0, QRectF(0, 0, 500, 20)).size(), std::size_t(Closed ? 4 : 3));
+    QCOMPARE(Details->TimesText().startsWith("Envoi\t"), !Closed);
+  }
+
+  // A recording's https entry on a kept connection holds no session: Sécurité says whose it was.
+  void recordedPassOnAKeptConnection() {
+    THarLog Log;
+    TExchangePass& P = Log.Entries.emplace_back().Pass;
+    P.URL = "https://a.test/";
+    P.Connection = 4;
+    P.ConnectionReused = true;
+    TExchangeDetails* Details = OpenDetails();
+    Details->ShowLog(std::move(Log), "a.har");
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcConnection) + " " + Details->SecurityText(),
+             QString::fromUtf8(
+                 "#4 réutilisée Chiffrement: inconnu : connexion #4 réutilisée, négociée par un "
+                 "échange précédent\n"));
   }
 
   // --- HAR --------------------------------------------------------------------------------

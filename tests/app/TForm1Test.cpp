@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -823,8 +824,9 @@ class TForm1Test : public MainWindowTest {
     QVERIFY(QString::fromStdString(Origin.Requests()[0]).startsWith("GET /doc HTTP/1.0\r\n"));
   }
 
-  // "Accepter la compression" asks for the codings and shows the body decoded; unchecked, the
-  // request is the window's old one and a coded body shows as it came.
+  // "Accepter la compression" asks for the codings and shows the body decoded, the
+  // inspector's body giving both sizes; unchecked, the request is the window's old one and a
+  // coded body shows as it came.
   void compressionBoxAsksAndDecodes() {
     const std::string Zipped(
         "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\x4b\xce\xcf\x2d\x28\x4a\x2d\x2e\x4e\x4d\x51\x28"
@@ -839,7 +841,37 @@ class TForm1Test : public MainWindowTest {
       QCOMPARE(Server.Requests().at(0).find("\r\nAccept-Encoding: deflate, gzip, br, zstd\r\n") !=
                    std::string::npos,
                Checked);
+      W<QAction>("DetailsEchange1")->trigger();
+      QCOMPARE(Form->findChild<QLabel*>("BodyNote")->text(),
+               Checked ? QString::fromUtf8("44 octets transférés / 24 décodés") : QString());
     }
+  }
+
+  // "Version HTTP": 1.0 unless 1.1 is chosen; then the next GET reuses the connection, and the
+  // window's end closes it, which the server's third read sees. The connections are numbered
+  // in the order the window's component opened them.
+  void httpVersionChoiceKeepsTheConnection() {
+    const std::string Reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    ScriptedHttpServer Old({Whole(Reply)});
+    QVERIFY(Get(Url("127.0.0.1", Old.Port())));
+    QVERIFY(Old.Requests().at(0).starts_with("GET /page HTTP/1.0\r\n"));
+    W<QComboBox>("ComboBox1")->setCurrentText("1.1");
+    using namespace steps;
+    TScriptedPeer Kept({{ReadRequest(), Send(Reply), ReadRequest(), Send(Reply), ReadRequest()}});
+    QVERIFY(Get(Url("127.0.0.1", Kept.Port())) && Get(Url("127.0.0.1", Kept.Port())));
+    QVERIFY(Reports.contains("Re-using connection #1"));
+    QVERIFY(Kept.Requests().at(1).starts_with("GET /page HTTP/1.1\r\n"));
+    // A POST on a kept connection the server closed is not sent again, and the window says so.
+    TScriptedPeer Closes({{ReadRequest(), Send(Reply), ReadRequest()}});
+    Edit("Edit2")->setText(Url("127.0.0.1", Closes.Port()));
+    ModalAnswerer Answerer;
+    QVERIFY(Get(Url("127.0.0.1", Closes.Port())) && Run("Button2"));
+    QVERIFY2(Form->StatusText().contains(QString::fromUtf8(
+                 "gardée #2 avant la réponse, et un POST n'est pas envoyé deux fois")),
+             qPrintable(Form->StatusText()));
+    delete Form;
+    Form = nullptr;
+    QVERIFY(QTest::qWaitFor([&Kept] { return Kept.Requests().size() == 3; }, 5000));
   }
 
   // An IPv6 proxy typed in brackets, as an authority writes it, is reached at that address.

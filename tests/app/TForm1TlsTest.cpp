@@ -1,14 +1,15 @@
 // The main window over https, driven as a person would against nginx serving the test PKI:
 // requests on each page, the refused certificate's dialog and going on without the check,
 // the TLS files of the settings page, a tunnel through tinyproxy, and closing mid-handshake.
+#include <sys/stat.h>
 #include <QAction>
 #include <QCheckBox>
-#include <QTableWidget>
+#include <QComboBox>
 #include <QLabel>
 #include <QProcess>
+#include <QTableWidget>
 #include <QtTest>
 #include <fstream>
-#include <sys/stat.h>
 
 #include "app/TCertificateDialog.h"
 #include "app/TExchangeDetails.h"
@@ -214,6 +215,23 @@ class TForm1TlsTest : public MainWindowTest {
     QVERIFY(Get(Https(Pki.SelfSigned.Host, Servers->Port)));
     const std::string& Sent = Form->Recorder().Passes().back().RequestHeader;
     QVERIFY(Sent.find("Authorization: Basic") != std::string::npos);
+  }
+
+  // With 1.1 the next GET goes on the kept connection, with no handshake: the status bar's
+  // marks and the Sécurité tab are those of its session, whose check was waived before.
+  void keptConnectionKeepsItsCheck() {
+    Trust();
+    W<QComboBox>("ComboBox1")->setCurrentIndex(1);
+    ModalAnswerer Answerer;
+    Answerer.Answer = [](QDialog* D) {
+      if (auto* Button = D->findChild<QPushButton*>("Continue")) Button->click();
+    };
+    const QString Url = Https(Pki.SelfSigned.Host, Servers->Port);
+    QVERIFY(Get(Url) && Get(Url));
+    QVERIFY(Form->Recorder().Passes().back().ConnectionReused);
+    QCOMPARE(Form->CertificateMark(), QString::fromUtf8("Certificat non vérifié"));
+    QCOMPARE(Form->SecurityMark(), QString::fromUtf8("Non vérifié"));
+    QVERIFY2(Details()->SecurityText().contains("TLSv1.3"), qPrintable(Details()->SecurityText()));
   }
 
   // The server gone when the user goes on: the message says so; nothing was cancelled.
