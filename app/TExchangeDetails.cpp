@@ -569,7 +569,7 @@ void TExchangeDetails::FillPass() {
     FillTunnel(P);
     return;
   }
-  FSecurity->Show(P, std::time(nullptr), SessionOf(P));
+  FSecurity->Show(P, std::time(nullptr));
   QString Sent = TPassText::Escaped(P.RequestHeader);
   if (P.RequestBodySize > 0) {
     Sent += QString::fromUtf8("--- Corps (%1 octets").arg(TAnsiText::Count(P.RequestBodySize));
@@ -680,8 +680,7 @@ void TExchangeDetails::FillNote() {
       Lines << QString::fromUtf8("Entr\u00e9e refus\u00e9e, jamais renvoy\u00e9e : ") +
                    (Refused == FLog->Error ? THarOpening::FaultText(*FLog) : TAnsiText::ForMessage(Refused));
     if (const QString Replayed = FReplays->NoteLine(FSelected); !Replayed.isEmpty()) Lines << Replayed;
-    if (const TTlsFacts* Session = SessionOf(P);
-        Session && Session->VerifyWaived && Session->Outcome.HandshakeDone)
+    if (P.Tls && P.Tls->VerifyWaived && P.Tls->Outcome.HandshakeDone)
       Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
                                  "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");
   }
@@ -741,18 +740,12 @@ QString TExchangeDetails::Commands(const TExchangePass& Pass, const TTlsSettings
   return TAnsiText::FromReceived(Cli + "\n" + Curl + "\n");
 }
 
-const TTlsFacts* TExchangeDetails::SessionOf(const TExchangePass& Pass) const {
-  if (Pass.Tls) return &*Pass.Tls;
-  return !FLog && KeptSessionOf ? KeptSessionOf(Pass) : nullptr;
-}
-
 void TExchangeDetails::CopyCommands() {
   if (Passes().empty()) return;
   const TTlsSettings Tls = TlsSettingsOf ? TlsSettingsOf() : TTlsSettings();
-  // A first pass on a kept connection is copied with that connection's check: waived, the
-  // command waives it too.
-  TExchangePass First = Passes().front();
-  if (const TTlsFacts* Session = SessionOf(First); Session && !First.Tls) First.Tls = *Session;
+  // A first pass on a kept connection holds that connection's check: waived, the command
+  // waives it too.
+  const TExchangePass& First = Passes().front();
   const QString Copied = Commands(First, TlsSettingsOf ? &Tls : nullptr);
   QApplication::clipboard()->setText(Copied);
   // A certificate accepted after its refusal: the copied -k holds for its key alone.

@@ -153,9 +153,6 @@ class TExchangeDetails : public QWidget {
   std::function<std::optional<TTlsSettings>()> ReplayTlsOf;
   // Puts Commands of the first pass on the clipboard.
   void CopyCommands();
-  // The session a recorded pass on a kept connection went on, which its record does not hold
-  // (it made no handshake); null when unknown. Not asked for a file's passes.
-  std::function<const TTlsFacts*(const TExchangePass&)> KeptSessionOf;
 
  protected:
   void showEvent(QShowEvent* Event) override;
@@ -190,8 +187,6 @@ class TExchangeDetails : public QWidget {
   // The error of the source as a whole (the recorder's, or what stopped the file's reading).
   const std::string& SourceError() const;
   void UpdateButtons();
-  // The pass's TLS session: its own, or the kept connection's.
-  const TTlsFacts* SessionOf(const TExchangePass& Pass) const;
   void FillReplayCell(int Row, int Pass);
   // The columns sized to their contents, measured once per fill rather than at every cell a
   // replay changes.

@@ -689,9 +689,6 @@ void TForm1::DetailsEchange1Click() {
     FDetails->SetExportAction(FUi->ExporterHar1);
     FDetails->TlsSettingsOf = [this] { return VelHTTP1->TlsSettings; };
     FDetails->ReplayTlsOf = [this] { return FTls->ForReplay(); };
-    FDetails->KeptSessionOf = [this](const TExchangePass& Pass) {
-      return FTlsProgress->SessionOf(Pass);
-    };
   }
   FDetails->Refresh();
   FDetails->show();

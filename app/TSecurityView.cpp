@@ -90,14 +90,14 @@ QTreeWidgetItem* TSecurityView::Add(QTreeWidgetItem* Parent, const QString& Fiel
   return Item;
 }
 
-void TSecurityView::Show(const TExchangePass& P, std::int64_t Now, const TTlsFacts* Kept) {
+void TSecurityView::Show(const TExchangePass& P, std::int64_t Now) {
   clear();
-  if (!P.Tls && (!Kept || !P.ConnectionReused)) {
+  if (!P.Tls) {
     Add(nullptr, QString::fromUtf8("Chiffrement"), WhyNotEncrypted(P));
     return;
   }
-  const TTlsFacts& F = P.Tls ? *P.Tls : *Kept;
-  if (!P.Tls)
+  const TTlsFacts& F = *P.Tls;
+  if (P.ConnectionReused)
     Add(nullptr, "Connexion",
         QString::fromUtf8(
             "#%1 r\u00e9utilis\u00e9e : session n\u00e9goci\u00e9e \u00e0 son ouverture, "

@@ -15,9 +15,9 @@ class TSecurityView : public QTreeWidget {
  public:
   explicit TSecurityView(QWidget* Parent = nullptr);
   // Shows Pass's session at Now (seconds since 1970, for the days left); a pass without TLS
-  // says that it was not encrypted. Kept: for a pass on a kept connection, which made no
-  // handshake, the session that connection made when it opened.
-  void Show(const TExchangePass& Pass, std::int64_t Now, const TTlsFacts* Kept = nullptr);
+  // says that it was not encrypted; one on a kept connection, which made no handshake, that
+  // its session is the one the connection made when it opened.
+  void Show(const TExchangePass& Pass, std::int64_t Now);
   // Shows the CONNECT exchange of Pass's tunnel, which goes in clear, and the proxy's refusal.
   void ShowTunnel(const TExchangePass& Pass);
   // Every line as shown, "Field: value", children indented.

@@ -3,6 +3,7 @@
 
 #include <QLabel>
 #include <QStatusBar>
+#include <optional>
 
 #include "app/TTlsProgress.h"
 #include "app/TTlsText.h"
@@ -32,7 +33,7 @@ void TStatusMarks::Show(const TTlsProgress& Progress) {
   if (!FSecurity || !FCertificate) return;
   FSecurity->setText(Progress.Unverified() ? QString::fromUtf8("Non v\u00e9rifi\u00e9") : QString());
   FSecurity->setVisible(Progress.Unverified());
-  const TTlsFacts* Tls = Progress.SessionOf(Progress.Last());
+  const std::optional<TTlsFacts>& Tls = Progress.Last().Tls;
   QString Word;
   if (Tls && TlsText::LetThrough(*Tls))
     Word = Tls->VerifyWaived ? QString::fromUtf8("Certificat non v\u00e9rifi\u00e9")

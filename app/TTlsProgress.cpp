@@ -17,17 +17,9 @@ const TExchangePass& TTlsProgress::Last() const {
 }
 
 bool TTlsProgress::Unverified() const {
-  return std::ranges::any_of(FRecorder.Passes(), [this](const TExchangePass& Pass) {
-    const TTlsFacts* Session = SessionOf(Pass);
-    return Session && TlsText::LetThrough(*Session) && Session->VerifyWaived;
+  return std::ranges::any_of(FRecorder.Passes(), [](const TExchangePass& Pass) {
+    return Pass.Tls && TlsText::LetThrough(*Pass.Tls) && Pass.Tls->VerifyWaived;
   });
-}
-
-const TTlsFacts* TTlsProgress::SessionOf(const TExchangePass& Pass) const {
-  if (Pass.Tls) return &*Pass.Tls;
-  if (!Pass.ConnectionReused) return nullptr;
-  const auto Found = FSessions.find(Pass.Connection);
-  return Found == FSessions.end() ? nullptr : &Found->second;
 }
 
 void TTlsProgress::TunnelRequested(THttpTime, std::string_view) {
@@ -42,14 +34,7 @@ void TTlsProgress::TlsStarted(THttpTime, std::string_view) {
   Say(QString::fromUtf8("N\u00e9gociation TLS\u2026"));
 }
 
-void TTlsProgress::TlsEnded(THttpTime, const TTlsFacts& Facts) {
-  // Only a session that let the request through can be kept for another.
-  if (TlsText::LetThrough(Facts) && FConnection >= 0) {
-    FSessions[FConnection] = Facts;
-    if (FSessions.size() > MaxSessions) FSessions.erase(FSessions.begin());
-  }
-  Say(TlsText::Ended(Facts));
-}
+void TTlsProgress::TlsEnded(THttpTime, const TTlsFacts& Facts) { Say(TlsText::Ended(Facts)); }
 
 // In the component's words, as the window shows its other connection texts.
 void TTlsProgress::ConnectionReady(THttpTime, int Number, bool Reused) {

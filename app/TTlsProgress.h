@@ -5,7 +5,6 @@
 #pragma once
 
 #include <functional>
-#include <map>
 
 #include <QString>
 
@@ -22,9 +21,6 @@ class TTlsProgress : private THttpObserver {
   const TExchangePass& Last() const;
   // A pass of the exchange recorded went on with its check waived.
   bool Unverified() const;
-  // The TLS session Pass went on: its own handshake's, or for a pass on a kept connection,
-  // the one made when that connection opened (an earlier exchange's); null without either.
-  const TTlsFacts* SessionOf(const TExchangePass& Pass) const;
   // Each text for the status bar, as its step happens.
   std::function<void(const QString&)> OnText;
 
@@ -39,8 +35,4 @@ class TTlsProgress : private THttpObserver {
 
   const TExchangeRecorder& FRecorder;
   int FConnection = -1;  // the last pass's connection, which a resend names once it is closed
-  // The sessions the connections made, by connection, that a reuse goes on; the oldest are
-  // forgotten past MaxSessions, far more than the component keeps open.
-  std::map<int, TTlsFacts> FSessions;
-  static constexpr std::size_t MaxSessions = 64;
 };
