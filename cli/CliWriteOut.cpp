@@ -59,6 +59,8 @@ const TVariable Variables[] = {
     {"ssl_verify_result", [](const V& W) { return std::to_string(W.SslVerifyResult); }},
     {"num_certs", [](const V& W) { return Count(W.NumCerts); }},
     {"scheme", [](const V& W) { return W.Scheme; }},
+    {"num_connects", [](const V& W) { return Count(W.NumConnects); }},
+    {"http_version", [](const V& W) { return W.HttpVersion; }},
     {"time_pretransfer", [](const V& W) { return Seconds(W.TimePretransfer); }},
     {"time_starttransfer", [](const V& W) { return Seconds(W.TimeStarttransfer); }},
     {"time_redirect", [](const V& W) { return Seconds(W.TimeRedirect); }},
@@ -99,6 +101,15 @@ std::string RenderWriteOut(std::string_view Format, const TWriteOutValues& Value
 
 namespace {
 
+// "HTTP/1.1 200 OK" gives "1.1", as curl writes the version; "HTTP/2" gives "2".
+std::string VersionOf(std::string_view StatusLine) {
+  if (!StartsWithNoCase(StatusLine, "HTTP/")) return "0";
+  const std::string_view Word = StatusLine.substr(5, StatusLine.find(' ') - 5);
+  for (const std::string_view Known : {"1.0", "1.1", "2", "3"})
+    if (Word == Known) return std::string(Known);
+  return Word == "2.0" ? "2" : "0";
+}
+
 double SecondsBetween(std::chrono::steady_clock::time_point From,
                       std::chrono::steady_clock::time_point To) {
   return std::chrono::duration<double>(To - From).count();
@@ -126,6 +137,8 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
       FieldValue(HeaderFields(FinalReply(Last.ReplyHeader), true), "Content-Type")
           .value_or(std::string());
   V.SizeDownload = Last.BodyBytes;
+  V.HttpVersion = VersionOf(FinalReply(Last.ReplyHeader));
+  V.Reused = Last.ConnectionReused;
   const double LastStart = SecondsBetween(Origin, Last.Started);
   // The last pass's stages reached, as points: where a span ends, or where one starts.
   const std::vector<TPassSpan> Spans = Last.Spans();
@@ -143,7 +156,8 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
   V.TimeAppconnect = End(TSpanKind::skTls);
   V.TimePretransfer = TExchangePass::Find(Spans, TSpanKind::skTls) ? V.TimeAppconnect
                                                                     : V.TimeConnect;
-  if (Last.At[xsConnected])
+  if (Last.ConnectionReused) V.TimeNamelookup = V.TimePretransfer = LastStart;
+  if (Last.At[xsConnected] || Last.ConnectionReused)
     for (const char C : std::string_view(Last.URL).substr(0, Last.URL.find(':')))
       V.Scheme += AsciiUpper(C);
   // curl's result stays 1 until a handshake gives one, also when the settings' files

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "http/THttpObserver.h"
 #include "inspect/TExchangeRecorder.h"
@@ -64,6 +65,9 @@ class TCliTrace : public THttpObserver {
   void TryEnded(THttpTime At, std::string_view Address, int Port, int Error) override;
   void Connected(THttpTime At, std::string_view Name, std::string_view Address,
                  int Port) override;
+  void ConnectionReady(THttpTime At, int Number, bool Reused) override;
+  void ConnectionKept(THttpTime At, int Number) override;
+  void Resent(THttpTime At) override;
   void TunnelRequested(THttpTime At, std::string_view Request) override;
   void TunnelAnswered(THttpTime At, std::string_view Head, int Status) override;
   void TlsStarted(THttpTime At, std::string_view) override;
@@ -76,8 +80,13 @@ class TCliTrace : public THttpObserver {
   std::int64_t Ms(THttpTime At) const;
   // The recorder's pass being told.
   const TExchangePass& Current() const;
+  // The name each connection was made to (the proxy's, through one), by its number.
+  const std::string& NameOf(int Number) const;
 
   const TCliVerbose& FVerbose;
   THttpTime FStart;
   const TExchangeRecorder& FRecorder;
+  std::string FConnected;      // the stage line of the connection just made, told once numbered
+  std::string FConnectedName;  // and the name it was made to
+  std::vector<std::string> FNames;
 };
