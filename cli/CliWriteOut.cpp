@@ -163,7 +163,10 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
   // curl's result stays 1 until a handshake gives one, also when the settings' files
   // stopped the session before it began.
   const bool Verified = Last.Tls && Last.Tls->Outcome.HandshakeDone;
-  if (V.Scheme == "HTTPS") V.SslVerifyResult = Verified ? Last.Tls->Outcome.VerifyResult : 1;
+  // A pass on a kept connection made no handshake: curl says 0 then, and counts no
+  // certificates.
+  if (V.Scheme == "HTTPS")
+    V.SslVerifyResult = Verified ? Last.Tls->Outcome.VerifyResult : Last.ConnectionReused ? 0 : 1;
   if (Last.Tls) V.NumCerts = static_cast<int>(Last.Tls->Chain.size());
   V.TimeStarttransfer = End(TSpanKind::skWait);
   V.TimeRedirect = Passes.size() > 1 ? LastStart : 0;

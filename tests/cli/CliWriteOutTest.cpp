@@ -1,6 +1,8 @@
 // -w FORMAT as a table: each row a format and what it gives for one set of values.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,8 @@ TWriteOutValues Sample() {
   V.TimeStarttransfer = 0.25;
   V.TimeRedirect = 0.125;
   V.TimeTotal = 12.3456789;
+  V.NumConnects = 1;
+  V.HttpVersion = "1.1";
   return V;
 }
 
@@ -89,6 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
         WriteOutCase{"%{time_namelookup} %{time_connect} %{time_pretransfer} "
                      "%{time_starttransfer} %{time_redirect} %{time_total}",
                      true, "0.000000 0.000000 0.000000 0.000000 0.000000 0.000500"},
+        WriteOutCase{"%{num_connects} %{http_version}", false, "1 1.1"},
+        WriteOutCase{"%{num_connects} %{http_version}", true, "0 0"},
         WriteOutCase{"%{http_code}\\n", false, "200\n"},
         WriteOutCase{"a\\tb\\rc\\n", false, "a\tb\rc\n"},
         WriteOutCase{"\\x \\\\ \\", false, "\\x \\\\ \\"}, WriteOutCase{"100%%", false, "100%"},
@@ -101,5 +107,48 @@ INSTANTIATE_TEST_SUITE_P(
         WriteOutCase{"%{http_code} %{url_effective} %{num_redirects}\\n", false,
                      "200 http://127.0.0.1:8080/last 2\n"}));
 // clang-format on
+
+// The values read from a transfer's last pass: the reply's version as curl writes it, and a
+// pass on a kept connection, which made no look-up or connect of its own.
+struct PassCase {
+  const char* ReplyHeader;
+  bool Reused;
+  const char* Version;
+  const char* Times;  // time_namelookup time_connect time_pretransfer, "+" for above 0
+};
+
+class CliWriteOutPassTest : public ::testing::TestWithParam<PassCase> {};
+
+TEST_P(CliWriteOutPassTest, ReadsTheLastPass) {
+  const PassCase& C = GetParam();
+  TExchangePass First;
+  First.Started = std::chrono::steady_clock::now() - std::chrono::milliseconds(50);
+  TExchangePass Last = First;
+  Last.Started += std::chrono::milliseconds(20);
+  Last.URL = "http://h.test/";
+  Last.ReplyHeader = C.ReplyHeader;
+  Last.ConnectionReused = C.Reused;
+  Last.At[xsConnected] = C.Reused ? std::nullopt : std::optional<double>(5);
+  const TWriteOutValues V = WriteOutValuesOf({First, Last}, std::chrono::steady_clock::now());
+  EXPECT_EQ(V.HttpVersion, C.Version);
+  std::string Times;
+  for (const double T : {V.TimeNamelookup, V.TimeConnect, V.TimePretransfer})
+    Times += T > 0 ? "+" : "0";
+  EXPECT_EQ(Times, C.Times);
+  EXPECT_EQ(V.Scheme, "HTTP");
+  // Over TLS, a kept connection's pass made no handshake: curl's result is 0 then, not 1.
+  Last.URL = "https://h.test/";
+  EXPECT_EQ(WriteOutValuesOf({Last}, std::chrono::steady_clock::now()).SslVerifyResult,
+            C.Reused ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CliWriteOutPassTest,
+    ::testing::Values(PassCase{"HTTP/1.0 200 OK\r\n\r\n", false, "1.0", "+++"},
+                      PassCase{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", true, "1.1",
+                               "+0+"},
+                      PassCase{"HTTP/2 200\r\n\r\n", true, "2", "+0+"},
+                      PassCase{"ICY 200 OK\r\n\r\n", false, "0", "+++"},
+                      PassCase{"", false, "0", "+++"}));
 
 }  // namespace
