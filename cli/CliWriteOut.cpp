@@ -146,17 +146,28 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
     const TPassSpan* S = TExchangePass::Find(Spans, Kind);
     return S && S->Reached ? LastStart + S->To / 1000 : -1.0;
   };
-  const TPassSpan* Connect = TExchangePass::Find(Spans, TSpanKind::skConnect);
+  // A redirection on a connection an earlier pass of the transfer made keeps that pass's
+  // times of the connection, as curl keeps them.
+  const TExchangePass* Maker = &Last;
+  for (auto It = Passes.rbegin() + 1; Last.ConnectionReused && It != Passes.rend(); ++It)
+    if (It->Connection == Last.Connection && It->At[xsConnected]) {
+      Maker = &*It;
+      break;
+    }
+  const double MakerStart = SecondsBetween(Origin, Maker->Started);
+  const std::vector<TPassSpan> MakerSpans = Maker == &Last ? Spans : Maker->Spans();
+  const TPassSpan* Connect = TExchangePass::Find(MakerSpans, TSpanKind::skConnect);
   // curl's time_connect is the TCP connection (to the proxy, through one), without a tunnel.
-  V.TimeConnect = Last.At[xsConnected] ? LastStart + *Last.At[xsConnected] / 1000 : -1.0;
+  V.TimeConnect = Maker->At[xsConnected] ? MakerStart + *Maker->At[xsConnected] / 1000 : -1.0;
   // The name is known where the connection starts; a dotted address needs no look-up.
-  V.TimeNamelookup = Connect && Connect->Reached ? LastStart + Connect->From / 1000
-                     : Last.At[xsLookedUp]       ? LastStart + *Last.At[xsLookedUp] / 1000
+  V.TimeNamelookup = Connect && Connect->Reached ? MakerStart + Connect->From / 1000
+                     : Maker->At[xsLookedUp]     ? MakerStart + *Maker->At[xsLookedUp] / 1000
                                                  : -1.0;
-  V.TimeAppconnect = End(TSpanKind::skTls);
-  V.TimePretransfer = TExchangePass::Find(Spans, TSpanKind::skTls) ? V.TimeAppconnect
-                                                                    : V.TimeConnect;
-  if (Last.ConnectionReused) V.TimeNamelookup = V.TimePretransfer = LastStart;
+  const TPassSpan* Tls = TExchangePass::Find(MakerSpans, TSpanKind::skTls);
+  V.TimeAppconnect = Tls && Tls->Reached ? MakerStart + Tls->To / 1000 : -1.0;
+  V.TimePretransfer = Tls ? V.TimeAppconnect : V.TimeConnect;
+  // Kept from an earlier transfer: no look-up or connect of its own.
+  if (Maker->ConnectionReused) V.TimeNamelookup = V.TimePretransfer = LastStart;
   if (Last.At[xsConnected] || Last.ConnectionReused)
     for (const char C : std::string_view(Last.URL).substr(0, Last.URL.find(':')))
       V.Scheme += AsciiUpper(C);

@@ -115,6 +115,7 @@ struct PassCase {
   bool Reused;
   const char* Version;
   const char* Times;  // time_namelookup time_connect time_pretransfer, "+" for above 0
+  bool MadeBefore = false;  // the connection is the one the pass before connected
 };
 
 class CliWriteOutPassTest : public ::testing::TestWithParam<PassCase> {};
@@ -124,6 +125,8 @@ TEST_P(CliWriteOutPassTest, ReadsTheLastPass) {
   TExchangePass First;
   First.Started = std::chrono::steady_clock::now() - std::chrono::milliseconds(50);
   TExchangePass Last = First;
+  First.Connection = Last.Connection = 0;
+  if (C.MadeBefore) First.At[xsConnected] = 5;
   Last.Started += std::chrono::milliseconds(20);
   Last.URL = "http://h.test/";
   Last.ReplyHeader = C.ReplyHeader;
@@ -148,6 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PassCase{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", true, "1.1",
                                "+0+"},
                       PassCase{"HTTP/2 200\r\n\r\n", true, "2", "+0+"},
+                      PassCase{"HTTP/1.1 200 OK\r\n\r\n", true, "1.1", "0++", true},
                       PassCase{"ICY 200 OK\r\n\r\n", false, "0", "+++"},
                       PassCase{"", false, "0", "+++"}));
 
