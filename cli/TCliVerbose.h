@@ -1,10 +1,11 @@
 // TCliVerbose: the -v trace in curl's style, on standard error. "*" lines tell the stages
 // of the exchange with the milliseconds since the start, ">" lines are the request's header
-// block as it was sent, "<" lines each reply's header block as it came. -vv adds every
-// status report of the component as a "*" line of its own. TCliTrace writes it as one of the
-// component's observers, from what each step tells and at the step's own time. An https
-// pass shows the proxy's tunnel (">" and "<" lines of the CONNECT exchange), then the TLS
-// lines (CliTlsTrace.h), and its request lines only once the session lets it go.
+// block as it was sent, "<" lines each reply's header block as it came. The connections are
+// told in curl's words: made ("Connected to ... (#0)"), reused, left intact or closed. -vv
+// adds every status report of the component as a "*" line of its own. TCliTrace writes it as
+// one of the component's observers, from what each step tells and at the step's own time. An
+// https pass shows the proxy's tunnel (">" and "<" lines of the CONNECT exchange), then the
+// TLS lines (CliTlsTrace.h), and its request lines only once the session lets it go.
 //
 // A server's bytes must not drive the terminal: control bytes in any line are shown
 // escaped (\x1b), tabs excepted, and bidirectional controls as marks ("<U+202E>").
