@@ -24,3 +24,10 @@ class ECliReadError : public Exception {
  public:
   using Exception::Exception;
 };
+
+// -f and a status of 400 or above: the run stops at the reply's header, as curl's does, so that
+// the body is not read and the connection is not kept for the next URL.
+class ECliHttpFailure : public Exception {
+ public:
+  using Exception::Exception;
+};

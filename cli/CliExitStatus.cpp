@@ -64,10 +64,11 @@ bool IsTls(const std::exception& Error) {
 
 // The order matters: a write error ends the run whatever else was going on, and a time-out
 // is a time-out in every step, not that step's failure.
-const TCliErrorRow CliErrorTable[22] = {
+const TCliErrorRow CliErrorTable[23] = {
     {Is<ECliWriteError>, std::nullopt, TCliOutcome::WriteError},
     {Is<ECliReadError>, std::nullopt, TCliOutcome::ReadError},
     {Is<EUsageError>, std::nullopt, TCliOutcome::Usage},
+    {Is<ECliHttpFailure>, std::nullopt, TCliOutcome::HttpError},
     {TimeOut, std::nullopt, TCliOutcome::TimedOut},
     {Is<EHttpBodyTooLarge>, std::nullopt, TCliOutcome::FileTooLarge},
     {Is<EHttpTooManyRedirections>, std::nullopt, TCliOutcome::TooManyRedirections},

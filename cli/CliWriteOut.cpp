@@ -59,6 +59,8 @@ const TVariable Variables[] = {
     {"ssl_verify_result", [](const V& W) { return std::to_string(W.SslVerifyResult); }},
     {"num_certs", [](const V& W) { return Count(W.NumCerts); }},
     {"scheme", [](const V& W) { return W.Scheme; }},
+    {"num_connects", [](const V& W) { return Count(W.NumConnects); }},
+    {"http_version", [](const V& W) { return W.HttpVersion; }},
     {"time_pretransfer", [](const V& W) { return Seconds(W.TimePretransfer); }},
     {"time_starttransfer", [](const V& W) { return Seconds(W.TimeStarttransfer); }},
     {"time_redirect", [](const V& W) { return Seconds(W.TimeRedirect); }},
@@ -99,6 +101,15 @@ std::string RenderWriteOut(std::string_view Format, const TWriteOutValues& Value
 
 namespace {
 
+// "HTTP/1.1 200 OK" gives "1.1", as curl writes the version; "HTTP/2" gives "2".
+std::string VersionOf(std::string_view StatusLine) {
+  if (!StartsWithNoCase(StatusLine, "HTTP/")) return "0";
+  const std::string_view Word = StatusLine.substr(5, StatusLine.find(' ') - 5);
+  for (const std::string_view Known : {"1.0", "1.1", "2", "3"})
+    if (Word == Known) return std::string(Known);
+  return Word == "2.0" ? "2" : "0";
+}
+
 double SecondsBetween(std::chrono::steady_clock::time_point From,
                       std::chrono::steady_clock::time_point To) {
   return std::chrono::duration<double>(To - From).count();
@@ -126,6 +137,8 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
       FieldValue(HeaderFields(FinalReply(Last.ReplyHeader), true), "Content-Type")
           .value_or(std::string());
   V.SizeDownload = Last.BodyBytes;
+  V.HttpVersion = VersionOf(FinalReply(Last.ReplyHeader));
+  V.Reused = Last.ConnectionReused;
   const double LastStart = SecondsBetween(Origin, Last.Started);
   // The last pass's stages reached, as points: where a span ends, or where one starts.
   const std::vector<TPassSpan> Spans = Last.Spans();
@@ -133,23 +146,38 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
     const TPassSpan* S = TExchangePass::Find(Spans, Kind);
     return S && S->Reached ? LastStart + S->To / 1000 : -1.0;
   };
-  const TPassSpan* Connect = TExchangePass::Find(Spans, TSpanKind::skConnect);
+  // A redirection on a connection an earlier pass of the transfer made keeps that pass's
+  // times of the connection, as curl keeps them.
+  const TExchangePass* Maker = &Last;
+  for (auto It = Passes.rbegin() + 1; Last.ConnectionReused && It != Passes.rend(); ++It)
+    if (It->Connection == Last.Connection && It->At[xsConnected]) {
+      Maker = &*It;
+      break;
+    }
+  const double MakerStart = SecondsBetween(Origin, Maker->Started);
+  const std::vector<TPassSpan> MakerSpans = Maker == &Last ? Spans : Maker->Spans();
+  const TPassSpan* Connect = TExchangePass::Find(MakerSpans, TSpanKind::skConnect);
   // curl's time_connect is the TCP connection (to the proxy, through one), without a tunnel.
-  V.TimeConnect = Last.At[xsConnected] ? LastStart + *Last.At[xsConnected] / 1000 : -1.0;
+  V.TimeConnect = Maker->At[xsConnected] ? MakerStart + *Maker->At[xsConnected] / 1000 : -1.0;
   // The name is known where the connection starts; a dotted address needs no look-up.
-  V.TimeNamelookup = Connect && Connect->Reached ? LastStart + Connect->From / 1000
-                     : Last.At[xsLookedUp]       ? LastStart + *Last.At[xsLookedUp] / 1000
+  V.TimeNamelookup = Connect && Connect->Reached ? MakerStart + Connect->From / 1000
+                     : Maker->At[xsLookedUp]     ? MakerStart + *Maker->At[xsLookedUp] / 1000
                                                  : -1.0;
-  V.TimeAppconnect = End(TSpanKind::skTls);
-  V.TimePretransfer = TExchangePass::Find(Spans, TSpanKind::skTls) ? V.TimeAppconnect
-                                                                    : V.TimeConnect;
-  if (Last.At[xsConnected])
+  const TPassSpan* Tls = TExchangePass::Find(MakerSpans, TSpanKind::skTls);
+  V.TimeAppconnect = Tls && Tls->Reached ? MakerStart + Tls->To / 1000 : -1.0;
+  V.TimePretransfer = Tls ? V.TimeAppconnect : V.TimeConnect;
+  // Kept from an earlier transfer: no look-up or connect of its own.
+  if (Maker->ConnectionReused) V.TimeNamelookup = V.TimePretransfer = LastStart;
+  if (Last.At[xsConnected] || Last.ConnectionReused)
     for (const char C : std::string_view(Last.URL).substr(0, Last.URL.find(':')))
       V.Scheme += AsciiUpper(C);
   // curl's result stays 1 until a handshake gives one, also when the settings' files
   // stopped the session before it began.
   const bool Verified = Last.Tls && Last.Tls->Outcome.HandshakeDone;
-  if (V.Scheme == "HTTPS") V.SslVerifyResult = Verified ? Last.Tls->Outcome.VerifyResult : 1;
+  // A pass on a kept connection made no handshake: curl says 0 then, and counts no
+  // certificates.
+  if (V.Scheme == "HTTPS")
+    V.SslVerifyResult = Verified ? Last.Tls->Outcome.VerifyResult : Last.ConnectionReused ? 0 : 1;
   if (Last.Tls) V.NumCerts = static_cast<int>(Last.Tls->Chain.size());
   V.TimeStarttransfer = End(TSpanKind::skWait);
   V.TimeRedirect = Passes.size() > 1 ? LastStart : 0;

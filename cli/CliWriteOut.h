@@ -41,6 +41,10 @@ struct TWriteOutValues {
   long SslVerifyResult = 0;
   int NumCerts = 0;    // certificates the server sent in the last pass's handshake
   std::string Scheme;  // "HTTP" or "HTTPS" of the last pass, once connected
+  int NumConnects = 0;  // connections the transfer opened: 0 when it went on a kept one
+  bool Reused = false;  // the last pass went on a connection kept from an earlier exchange
+  // The last reply's version as curl writes it: "1.0", "1.1"; "0" without a reply.
+  std::string HttpVersion = "0";
 };
 
 // FORMAT with every %{name} replaced by its value, "%%" by "%", and "\n", "\r" and "\t" by

@@ -302,8 +302,9 @@ const TOptionRow OptionRows[] = {
     {'i', "include", false, [](TCliOptions& O, const std::string&) { O.IncludeHeader = true; }},
     {'o', "output", true,
      [](TCliOptions& O, const std::string& V) {
-       SetNonEmpty(O.OutputFile, "-o", V);
-       if (V == "-") O.OutputFile.clear();
+       std::string File;
+       SetNonEmpty(File, "-o", V);
+       O.OutputFiles.push_back(V == "-" ? std::string() : File);
      }},
     {'u', "user", true, SetCredentials},
     {'A', "user-agent", true, [](TCliOptions& O, const std::string& V) { O.Agent = V; }},
@@ -350,8 +351,8 @@ const TOptionRow OptionRows[] = {
     {0, "keep-credentials", false,
      [](TCliOptions& O, const std::string&) { O.KeepCredentials = true; }},
     {0, "json", false, [](TCliOptions& O, const std::string&) { O.Json = true; }},
-    // Every request is HTTP/1.0: curl's switch for it is accepted, and changes nothing.
-    {'0', "http1.0", false, [](TCliOptions&, const std::string&) {}},
+    {'0', "http1.0", false, [](TCliOptions& O, const std::string&) { O.HttpVersion = hv10; }},
+    {0, "http1.1", false, [](TCliOptions& O, const std::string&) { O.HttpVersion = hv11; }},
     // --help and --version win over the rest of the line, as scripts and people expect.
     {'h', "help", false,
      [](TCliOptions& O, const std::string&) { O.Action = TCliOptions::caHelp; }},
@@ -496,8 +497,10 @@ void ResolveMode(TCliOptions& O, const std::vector<std::string>& Positional) {
       throw EUsageError("--" + Name + " is only for --replay and --compare");
   }
   // An empty URL is no URL: the request would fail only after the options were accepted.
-  if (Positional.empty() || Positional.front().empty()) throw EUsageError("no URL given");
-  O.URL = Positional.front();
+  if (Positional.empty()) throw EUsageError("no URL given");
+  for (const std::string& URL : Positional)
+    if (URL.empty()) throw EUsageError("an empty URL was given");
+  O.URLs = Positional;
   ResolveCommand(O);
 }
 
@@ -506,7 +509,7 @@ void ResolveMode(TCliOptions& O, const std::vector<std::string>& Positional) {
 TCliOptions TCliOptions::Parse(const std::vector<std::string>& Args) {
   TCliOptions O;
   bool OptionsEnded = false;
-  std::vector<std::string> Positional;  // the URL, or --compare's two files
+  std::vector<std::string> Positional;  // the URLs, or --compare's two files
   for (std::size_t I = 0; I < Args.size(); ++I) {
     const std::string& Arg = Args[I];
     if (OptionsEnded || Arg.size() < 2 || Arg[0] != '-') {
@@ -519,14 +522,12 @@ TCliOptions TCliOptions::Parse(const std::vector<std::string>& Args) {
       ReadShort(O, Args, I);
     }
   }
-  if (Positional.size() > 1 && !WasGiven(O, "compare"))
-    throw EUsageError("only one URL may be given ('" + Positional[1] + "' is a second one)");
   if (O.Action != caRequest) return O;
   ResolveMode(O, Positional);
   return O;
 }
 
-std::string CliUsageText() { return "Usage: orrery-cli [options] URL\n"; }
+std::string CliUsageText() { return "Usage: orrery-cli [options] URL...\n"; }
 
 namespace {
 
@@ -567,7 +568,8 @@ const char* const OptionsText =
     "      --max-redirs N       follow at most N of them (at most 20, the default)\n"
     "  -f, --fail               on a status of 400 or above write no body and exit 22\n"
     "      --compressed         ask for deflate, gzip, br or zstd and write the body decoded\n"
-    "  -o, --output FILE        write the body to FILE (\"-\": standard output)\n"
+    "  -o, --output FILE        write the body to FILE (\"-\": standard output); the n-th -o\n"
+    "                           is the n-th URL's, a URL without one writes to standard output\n"
     "  -m, --max-time SECONDS   bound every wait (0.5 and the like; 0: no bound)\n"
     "      --max-filesize BYTES end with status 63 on a longer body (k, M, G may follow)\n"
     "  -x, --proxy [http://]HOST:PORT  go through this HTTP proxy\n"
@@ -578,8 +580,9 @@ const char* const OptionsText =
     "  -s, --silent             write no error messages\n"
     "  -S, --show-error         with -s, write them all the same\n"
     "  -v, --verbose            trace the exchange on standard error; -vv: every status too\n"
-    "  -w, --write-out FORMAT   write FORMAT at the end, with %{http_code}, %{time_total}, ...\n"
-    "      --har FILE           write the exchange to FILE as an HTTP Archive (HAR 1.2)\n"
+    "  -w, --write-out FORMAT   write FORMAT after each transfer, with %{http_code},\n"
+    "                           %{time_total}, %{num_connects}, %{http_version}, ...\n"
+    "      --har FILE           write every URL's exchange to FILE as an HTTP Archive (HAR 1.2)\n"
     "  -k, --insecure           go on when the server's certificate fails the check\n"
     "      --cacert FILE        trust the authorities in FILE (PEM) instead of the system's\n"
     "      --capath DIR         trust the authorities in DIR (hashed, as c_rehash makes it)\n"
@@ -595,7 +598,9 @@ const char* const OptionsText =
     "      --resolve HOST:PORT:ADDRESS[,ADDRESS...]  connect to these for HOST at PORT\n"
     "      --connect-to HOST1:PORT1:HOST2:PORT2  connect to HOST2:PORT2 instead; the name\n"
     "                           checked, sent as SNI and in Host stays the URL's\n"
-    "  -0, --http1.0            accepted for curl's sake: every request is HTTP/1.0\n"
+    "  -0, --http1.0            send HTTP/1.0 requests, each on a connection of its own\n"
+    "      --http1.1            send HTTP/1.1 requests (the default), keeping a connection\n"
+    "                           open for the next URL to the same server\n"
     "  -h, --help               write this help and exit\n"
     "  -V, --version            write the version and exit\n";
 
@@ -603,8 +608,9 @@ const char* const OptionsText =
 
 std::string CliHelpText() {
   std::string Text =
-      "orrery-cli sends one HTTP/1.0 request (https over TLS) and writes the reply's body to\n"
-      "standard output as it arrives. Its options are curl's.\n"
+      "orrery-cli sends an HTTP/1.1 request (https over TLS) for each URL, one after the other,\n"
+      "and writes each reply's body to standard output as it arrives. Its options are curl's;\n"
+      "they apply to every URL, and the exit status is the last transfer's.\n"
       "\n" +
       CliUsageText() + "\n" + OptionsText + "\n" + HarHelpText() + "Exit status:\n";
   for (const TCliExitRow& Row : CliExitTable) {

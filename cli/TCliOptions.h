@@ -52,6 +52,10 @@ class TCliOptions {
 
   // Whether the body of the request is to be form-encoded by the component.
   bool UrlEncodeData() const { return !Data.empty() && Data.front().Kind == dkUrlEncode; }
+  // Where the body of the URL at Index goes: its -o's file, or "" for standard output.
+  std::string OutputFileOf(std::size_t Index) const {
+    return Index < OutputFiles.size() ? OutputFiles[Index] : std::string();
+  }
 
   TAction Action = caRequest;
   // The command sent: -X, else HEAD for -I, POST when a body is given, else GET.
@@ -79,7 +83,9 @@ class TCliOptions {
   std::string Referer;     // -e
   std::string Cookie;      // -b
   int TimeOutMs = 0;       // -m, given in seconds; 0 waits without limit
-  std::string OutputFile;  // -o; empty (or "-") for standard output
+  // -o, in the order given: the n-th is the n-th URL's; "" (given as "-") is standard output,
+  // as is a URL beyond the last.
+  std::vector<std::string> OutputFiles;
   int Verbose = 0;         // -v: 1, -vv: 2 (every status report too)
   std::string WriteOut;    // -w FORMAT
   bool HasWriteOut = false;
@@ -89,7 +95,11 @@ class TCliOptions {
   TTlsSettings Tls;
   std::vector<TResolve> Resolves;      // --resolve, in the order given: the first match counts
   std::vector<TConnectTo> ConnectTos;  // --connect-to, likewise
-  std::string URL;
+  // Each URL is a transfer of its own, in this order, through one component, so that those
+  // to one server go on one kept connection; the options above apply to every one.
+  std::vector<std::string> URLs;
+  // -0/--http1.0 or --http1.1, the last given; 1.1 unless one says otherwise, as curl.
+  THttpVersion HttpVersion = hv11;
   bool CommandGiven = false;  // -X was given: Command is what it named
 
   // --replay and --compare. A request's options that mean nothing there are refused.

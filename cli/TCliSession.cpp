@@ -62,13 +62,13 @@ void AddCredentials(const TCliOptions& O, std::vector<std::string>& Lines) {
 // server's, as curl writes it; a refusal is the pass's reply and goes out as every reply.
 class TCliSession::TTunnelHead final : public THttpObserver {
  public:
-  explicit TTunnelHead(TCliOutput& Out) : FOut(Out) {}
+  explicit TTunnelHead(const std::unique_ptr<TCliOutput>& Out) : FOut(Out) {}
 
  private:
   void TunnelAnswered(THttpTime, std::string_view Head, int Status) override {
-    if (Status >= 200 && Status <= 299) FOut.Write(Head);
+    if (Status >= 200 && Status <= 299) FOut->Write(Head);
   }
-  TCliOutput& FOut;
+  const std::unique_ptr<TCliOutput>& FOut;  // the transfer's
 };
 
 TCliSession::TCliSession(const TCliOptions& Options, int OutFd, std::FILE* Err,
@@ -78,8 +78,7 @@ TCliSession::TCliSession(const TCliOptions& Options, int OutFd, std::FILE* Err,
       FErr(Err),
       FStart(Start),
       FVerbose(Options.Verbose,
-               [Err](const std::string& Line) { std::fwrite(Line.data(), 1, Line.size(), Err); }),
-      FOut(Options.OutputFile, OutFd) {}
+               [Err](const std::string& Line) { std::fwrite(Line.data(), 1, Line.size(), Err); }) {}
 
 TCliSession::~TCliSession() = default;
 
@@ -104,6 +103,7 @@ std::string TCliSession::ServerName(const TVelHTTP& Http) const {
 }
 
 void TCliSession::Configure(TVelHTTP& Http) {
+  Http.HttpVersion = FOptions.HttpVersion;
   Http.TimeOut = FOptions.TimeOutMs;
   Http.Proxy = FOptions.ProxyHost;
   Http.ProxyPort = FOptions.ProxyPort;
@@ -128,13 +128,17 @@ void TCliSession::Configure(TVelHTTP& Http) {
   for (const TCliOptions::TResolve& R : FOptions.Resolves)
     Http.ResolveRules.push_back({R.Host, R.Port, R.Address});
   Http.BodySink = [this](std::string_view Block) {
-    if (FBodyWanted) FOut.Write(Block);
+    if (FBodyWanted) FOut->Write(Block);
   };
   // Asked for another host after a failed look-up, the command line names none; it answers
   // all the same, so that the recorder times the failed look-up (the HAR's dns).
   Http.OnInvalidHost = [](bool&) {};
   Http.OnRedirect = [this, &Http](bool& Handled) { Redirected(Http, Handled); };
   Http.OnStage = [this, &Http](TObject*, THttpStage Stage) {
+    if (Stage == hsRequestSent) {
+      FSentRemote = Http.RemoteAddress;
+      FSentLocal = Http.LocalAddress();
+    }
     if (Stage == hsHeaderEnd) HeaderArrived(Http);
   };
 }
@@ -161,7 +165,9 @@ void TCliSession::HeaderArrived(TVelHTTP& Http) {
   FBodyWanted = !Failed && !Followed && FOptions.Command != hcHead && !Http.TunnelRefused();
   // Each reply's header block goes out as it arrives, so a later failure keeps it; with -f
   // a failing reply's too, as curl writes it, only its body is left out.
-  if (FOptions.IncludeHeader || FOptions.Head) FOut.Write(Http.Header);
+  if (FOptions.IncludeHeader || FOptions.Head) FOut->Write(Http.Header);
+  if (Failed)
+    throw ECliHttpFailure("the requested URL returned error: " + std::to_string(Http.ReplyNumber));
   // A coding it cannot take off ends the run before any of the body is written, as curl's.
   if (FBodyWanted && !Http.ContentNotDecoded().empty())
     throw EHttpContentError("Unrecognized content encoding type. libcurl understands deflate, "
@@ -187,7 +193,7 @@ void TCliSession::Redirected(TVelHTTP& Http, bool& Handled) {
 }
 
 void TCliSession::Request(TVelHTTP& Http) {
-  const std::string& URL = FOptions.URL;
+  const std::string& URL = FOptions.URLs[FIndex];
   RefuseOtherProtocols(URL);
   TellInternationalName(URL);
   Http.Perform(FOptions.Command, URL, CliRequestBody(FOptions.Data, CliReadFile), FOptions.Target);
@@ -228,22 +234,28 @@ std::string TCliSession::FailureText(const TVelHTTP& Http, TCliOutcome Outcome,
 void TCliSession::WriteOut(const TVelHTTP& Http, const TWriteOutValues& Values, int Status,
                            const std::string& Message) {
   TWriteOutValues V = Values;
-  if (!FRecorder || FRecorder->Passes().empty()) {
-    V.UrlEffective = FOptions.URL;
+  if (!FRecorder || FRecorder->Passes().size() <= FFirstPass) {
+    V.UrlEffective = FOptions.URLs[FIndex];
     V.Method = std::string(CliCommandWord(FOptions.Command));
   }
   V.ExitCode = Status;
   V.ErrorMsg = Message;
-  if (V.TimeConnect >= 0) {
-    V.RemoteIp = Address(Http.RemoteAddress);
-    V.RemotePort = PortOf(Http.RemoteAddress);
-    if (Http.LocalAddress().si_family != 0) {
-      V.LocalIp = Address(Http.LocalAddress());
-      V.LocalPort = PortOf(Http.LocalAddress());
+  V.NumConnects = Http.ConnectionsOpened() - FOpenedBefore;
+  if (V.TimeConnect >= 0 || V.Reused) {
+    // A kept connection went back to the component's pool with its addresses: those noted
+    // as the request went out are the ones it had.
+    const win::SOCKADDR_INET& Remote =
+        FSentRemote.si_family != 0 ? FSentRemote : Http.RemoteAddress;
+    const win::SOCKADDR_INET Local = FSentLocal.si_family != 0 ? FSentLocal : Http.LocalAddress();
+    V.RemoteIp = Address(Remote);
+    V.RemotePort = PortOf(Remote);
+    if (Local.si_family != 0) {
+      V.LocalIp = Address(Local);
+      V.LocalPort = PortOf(Local);
     }
   }
   // -w goes to standard output, unless that is the stream that broke.
-  if (FOptions.OutputFile.empty() && FOut.Failed()) return;
+  if (FOptions.OutputFileOf(FIndex).empty() && FOut->Failed()) return;
   TCliOutput Stdout("", FOutFd);
   try {
     Stdout.Write(RenderWriteOut(FOptions.WriteOut, V));
@@ -282,30 +294,35 @@ bool TCliSession::SaveHar(int Status) {
 int TCliSession::ReplyFileOf(const std::string& FileName) const {
   struct stat Named {}, Reply {};
   if (::stat(FileName.c_str(), &Named) != 0 || !S_ISREG(Named.st_mode)) return -1;
-  if (FOptions.OutputFile.empty()) {
-    const bool Same = ::fstat(FOutFd, &Reply) == 0 && Reply.st_dev == Named.st_dev &&
-                      Reply.st_ino == Named.st_ino;
-    return Same ? FOutFd : -1;
+  const auto Same = [&Named](const struct stat& Other) {
+    return Other.st_dev == Named.st_dev && Other.st_ino == Named.st_ino;
+  };
+  bool ToStdout = false;
+  for (std::size_t I = 0; I < FOptions.URLs.size(); ++I) {
+    const std::string Output = FOptions.OutputFileOf(I);
+    ToStdout = ToStdout || Output.empty();
+    // -o's file is closed by now: the archive goes after the body.
+    if (!Output.empty() && ::stat(Output.c_str(), &Reply) == 0 && Same(Reply))
+      return ::open(Output.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   }
-  if (::stat(FOptions.OutputFile.c_str(), &Reply) != 0 || Reply.st_dev != Named.st_dev ||
-      Reply.st_ino != Named.st_ino)
-    return -1;
-  // -o's file is closed by now: the archive goes after the body.
-  return ::open(FOptions.OutputFile.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  return ToStdout && ::fstat(FOutFd, &Reply) == 0 && Same(Reply) ? FOutFd : -1;
 }
 
-int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& Error) {
+int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& Error, bool Last) {
   // -w's times end with the transfer: writing the HAR, and creating and closing -o's file,
   // come after it and do not count.
-  const TWriteOutValues Values =
-      FOptions.HasWriteOut && FRecorder
-          ? WriteOutValuesOf(FRecorder->Passes(), std::chrono::steady_clock::now())
-          : TWriteOutValues();
+  TWriteOutValues Values;
+  if (FOptions.HasWriteOut && FRecorder) {
+    const auto& All = FRecorder->Passes();
+    const std::vector<TExchangePass> Passes(
+        All.begin() + static_cast<std::ptrdiff_t>(std::min(FFirstPass, All.size())), All.end());
+    Values = WriteOutValuesOf(Passes, std::chrono::steady_clock::now());
+  }
   // With -f and a failing status no body is written, not even an empty file; a body cut
   // short is kept as it came, as curl keeps it.
   if (Outcome == TCliOutcome::Completed || Outcome == TCliOutcome::PartialFile) {
     try {
-      FOut.Finish();
+      FOut->Finish();
     } catch (const ECliWriteError&) {
       Outcome = TCliOutcome::WriteError;
     }
@@ -322,7 +339,7 @@ int TCliSession::Finish(TVelHTTP& Http, TCliOutcome Outcome, const std::string& 
     // The body is written, as curl writes it; whoever reads it is told it may be short.
     std::fprintf(FErr, "orrery-cli: %s\n", TlsCutMessage);
   }
-  if (!FOptions.HarFile.empty() && !SaveHar(Status) && Status == 0)
+  if (Last && !FOptions.HarFile.empty() && !SaveHar(Status) && Status == 0)
     Status = CliExitStatus(TCliOutcome::WriteError);
   if (FOptions.HasWriteOut) WriteOut(Http, Values, Status, Message);
   return Status;
@@ -338,11 +355,30 @@ int TCliSession::Run() {
   TVelHTTP& Http = *FHttp;
   Configure(Http);
   Record(Http);
+  if (FOptions.OutputFiles.size() > FOptions.URLs.size() && !FOptions.Silent)
+    std::fputs("Warning: Got more output options than URLs\n", FErr);
+  int Status = ExitOk;
+  for (std::size_t I = 0; I < FOptions.URLs.size(); ++I) Status = Transfer(Http, I);
+  return Status;
+}
+
+int TCliSession::Transfer(TVelHTTP& Http, std::size_t Index) {
+  FIndex = Index;
+  FOut = std::make_unique<TCliOutput>(FOptions.OutputFileOf(Index), FOutFd);
+  FFirstPass = FRecorder ? FRecorder->Passes().size() : 0;
+  FOpenedBefore = Http.ConnectionsOpened();
+  FRedirects = 0;
+  FBodyWanted = false;
+  FTlsReason = TTlsReason();
+  FSentRemote = FSentLocal = win::SOCKADDR_INET();
   TCliOutcome Outcome = TCliOutcome::Completed;
   std::string Error;
   try {
-    if (FRecorder)
+    // The recorder keeps every transfer's passes, for one HAR of the whole run.
+    if (FRecorder && Index == 0)
       FRecorder->Run([&] { Request(Http); });
+    else if (FRecorder)
+      FRecorder->Continue([&] { Request(Http); });
     else
       Request(Http);
     Outcome = CliOutcomeOfReply(Http.ReplyNumber, FOptions.Fail, Http.BodyShort(),
@@ -357,5 +393,5 @@ int TCliSession::Run() {
     Outcome = TCliOutcome::Failed;
     Error = "unknown error";
   }
-  return Finish(Http, Outcome, Error);
+  return Finish(Http, Outcome, Error, Index + 1 == FOptions.URLs.size());
 }

@@ -1,6 +1,7 @@
 // TCliVerbose: the -v trace in curl's style, and TCliTrace, which writes it as the passes go.
 #include "cli/TCliVerbose.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -95,12 +96,41 @@ void TCliTrace::TryEnded(THttpTime At, std::string_view Address, int Port, int E
                              " failed: " + (Why ? std::string(Why) : "error " + std::to_string(Error)));
 }
 
-void TCliTrace::Connected(THttpTime At, std::string_view Name, std::string_view Address,
-                          int Port) {
-  FVerbose.Stage(Ms(At), "Connected to " + std::string(Name) + " (" + std::string(Address) +
-                             ") port " + std::to_string(Port));
-  // An https pass's header waits for the session to let it go.
-  if (!StartsWithNoCase(Current().URL, "https:")) FVerbose.RequestHeader(Current().RequestHeader);
+const std::string& TCliTrace::NameOf(int Number) const {
+  static const std::string None;
+  return Number >= 0 && static_cast<std::size_t>(Number) < FNames.size() ? FNames[Number] : None;
+}
+
+void TCliTrace::Connected(THttpTime, std::string_view Name, std::string_view Address, int Port) {
+  // Told with the connection's number, which comes next.
+  FConnected = "Connected to " + std::string(Name) + " (" + std::string(Address) + ") port " +
+               std::to_string(Port);
+  FConnectedName = Name;
+}
+
+void TCliTrace::ConnectionReady(THttpTime At, int Number, bool Reused) {
+  if (Reused) {
+    FVerbose.Stage(Ms(At), "Re-using existing connection #" + std::to_string(Number) + " with " +
+                               (Current().Proxy.empty() ? "host " : "proxy ") + NameOf(Number));
+  } else {
+    if (Number >= 0) {
+      FNames.resize(std::max(FNames.size(), static_cast<std::size_t>(Number) + 1));
+      FNames[static_cast<std::size_t>(Number)] = FConnectedName;
+    }
+    FVerbose.Stage(Ms(At), FConnected + " (#" + std::to_string(Number) + ")");
+  }
+  // An https pass's header waits for the session to let it go; a kept session has done so.
+  if (Reused || !StartsWithNoCase(Current().URL, "https:"))
+    FVerbose.RequestHeader(Current().RequestHeader);
+}
+
+void TCliTrace::ConnectionKept(THttpTime At, int Number) {
+  FVerbose.Stage(Ms(At), "Connection #" + std::to_string(Number) + " to host " + NameOf(Number) +
+                             " left intact");
+}
+
+void TCliTrace::Resent(THttpTime At) {
+  FVerbose.Stage(Ms(At), "Connection died, retrying a fresh connect (retry count: 1)");
 }
 
 void TCliTrace::TunnelRequested(THttpTime At, std::string_view Request) {
@@ -142,7 +172,9 @@ void TCliTrace::BodyEnded(THttpTime At, std::int64_t) {
 }
 
 void TCliTrace::Closed(THttpTime At, std::string_view, int) {
-  FVerbose.Stage(Ms(At), "Connection closed");
+  const int Number = Current().Connection;
+  FVerbose.Stage(Ms(At), Number >= 0 ? "Closing connection " + std::to_string(Number)
+                                     : std::string("Connection closed"));
 }
 
 void TCliTrace::Reported(THttpTime At, std::string_view Text) { FVerbose.Status(Ms(At), Text); }

@@ -1,10 +1,11 @@
 // TCliVerbose: the -v trace in curl's style, on standard error. "*" lines tell the stages
 // of the exchange with the milliseconds since the start, ">" lines are the request's header
-// block as it was sent, "<" lines each reply's header block as it came. -vv adds every
-// status report of the component as a "*" line of its own. TCliTrace writes it as one of the
-// component's observers, from what each step tells and at the step's own time. An https
-// pass shows the proxy's tunnel (">" and "<" lines of the CONNECT exchange), then the TLS
-// lines (CliTlsTrace.h), and its request lines only once the session lets it go.
+// block as it was sent, "<" lines each reply's header block as it came. The connections are
+// told in curl's words: made ("Connected to ... (#0)"), reused, left intact or closed. -vv
+// adds every status report of the component as a "*" line of its own. TCliTrace writes it as
+// one of the component's observers, from what each step tells and at the step's own time. An
+// https pass shows the proxy's tunnel (">" and "<" lines of the CONNECT exchange), then the
+// TLS lines (CliTlsTrace.h), and its request lines only once the session lets it go.
 //
 // A server's bytes must not drive the terminal: control bytes in any line are shown
 // escaped (\x1b), tabs excepted, and bidirectional controls as marks ("<U+202E>").
@@ -16,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "http/THttpObserver.h"
 #include "inspect/TExchangeRecorder.h"
@@ -64,6 +66,9 @@ class TCliTrace : public THttpObserver {
   void TryEnded(THttpTime At, std::string_view Address, int Port, int Error) override;
   void Connected(THttpTime At, std::string_view Name, std::string_view Address,
                  int Port) override;
+  void ConnectionReady(THttpTime At, int Number, bool Reused) override;
+  void ConnectionKept(THttpTime At, int Number) override;
+  void Resent(THttpTime At) override;
   void TunnelRequested(THttpTime At, std::string_view Request) override;
   void TunnelAnswered(THttpTime At, std::string_view Head, int Status) override;
   void TlsStarted(THttpTime At, std::string_view) override;
@@ -76,8 +81,13 @@ class TCliTrace : public THttpObserver {
   std::int64_t Ms(THttpTime At) const;
   // The recorder's pass being told.
   const TExchangePass& Current() const;
+  // The name each connection was made to (the proxy's, through one), by its number.
+  const std::string& NameOf(int Number) const;
 
   const TCliVerbose& FVerbose;
   THttpTime FStart;
   const TExchangeRecorder& FRecorder;
+  std::string FConnected;      // the stage line of the connection just made, told once numbered
+  std::string FConnectedName;  // and the name it was made to
+  std::vector<std::string> FNames;
 };

@@ -1,5 +1,5 @@
-// orrery-cli: one HTTP/1.0 request from the command line, through the same component as the
-// desktop program, for scripts and terminals.
+// orrery-cli: HTTP requests from the command line, one transfer per URL, through the same
+// component as the desktop program, for scripts and terminals.
 #include <signal.h>
 #include <unistd.h>
 

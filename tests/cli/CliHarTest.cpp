@@ -39,8 +39,10 @@ class CliHarTest : public CliProgramTest {
   std::string ThreeHops() {
     testsupport::ScriptedHttpServer Server(ThreeHopsReplies());
     PeerPort = Server.Port();
-    return Har({"-sL", "-o", "/dev/null", "http://127.0.0.1:{peer}" + std::string(ThreeHopsStart)},
-               0);
+    // The stored reference was made with HTTP/1.0 requests.
+    return Har(
+        {"-0", "-sL", "-o", "/dev/null", "http://127.0.0.1:{peer}" + std::string(ThreeHopsStart)},
+        0);
   }
 };
 

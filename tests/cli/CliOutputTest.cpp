@@ -175,7 +175,9 @@ TEST_F(CliProgramTest, WriteOutTimesFollowTheStages) {
   const Row Rows[] = {
       {{"{nginx}/small.txt"}, 0, true, true, false},
       {{"http://localhost:{port}/small.txt"}, 0, true, true, false},
-      {{"-L", "{nginx}/r3"}, 0, true, true, true},
+      // Each pass on a connection of its own, so that every stage is the last pass's (over a
+      // kept one the connection's times are the first pass's, as curl's).
+      {{"-0", "-L", "{nginx}/r3"}, 0, true, true, true},
       {{"http://127.0.0.1:{refused}/"}, 7, false, false, false},
       {{"-m", "0.3", "http://127.0.0.1:{silent}/"}, 28, true, false, false},
       {{"-o", "{scratch}/slow", "{nginx}/empty.bin"}, 0, true, true, false, true},

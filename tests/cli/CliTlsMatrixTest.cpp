@@ -252,7 +252,7 @@ TEST_F(CliTlsTest, VerboseAndHarTellTheSession) {
         "] ALPN: server accepted http/1.0", "]  subject: O=Orrery Tests; CN=good.test",
         "]  subjectAltName: host \"good.test\" matched cert's \"good.test\"",
         "]  issuer: O=Orrery Tests; CN=Orrery Test Intermediate", "]  SSL certificate verify ok.",
-        "> GET / HTTP/1.0"})
+        "> GET / HTTP/1.1"})
     ASSERT_NE(At = R.Err.find(Line, At), std::string::npos) << Line << " (in order) in:\n" << R.Err;
   const auto Entry = nlohmann::json::parse(clitest::ReadBytes(Har))["log"]["entries"][0];
   EXPECT_EQ(Entry["_tls"]["verified"], true);

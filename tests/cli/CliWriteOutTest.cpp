@@ -1,6 +1,7 @@
 // -w FORMAT as a table: each row a format and what it gives for one set of values.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -101,5 +102,49 @@ INSTANTIATE_TEST_SUITE_P(
         WriteOutCase{"%{http_code} %{url_effective} %{num_redirects}\\n", false,
                      "200 http://127.0.0.1:8080/last 2\n"}));
 // clang-format on
+
+// A transfer's last pass: its reply's version as curl writes it; on a kept connection no
+// look-up or connect of its own, unless an earlier pass of the transfer made it.
+struct PassCase {
+  const char* ReplyHeader;
+  bool Reused;
+  bool MadeBefore;
+  const char* Version;
+  const char* Times;  // time_namelookup time_connect time_pretransfer, "+" for above 0
+};
+
+class CliWriteOutPassTest : public ::testing::TestWithParam<PassCase> {};
+
+TEST_P(CliWriteOutPassTest, ReadsTheLastPass) {
+  const PassCase& C = GetParam();
+  TExchangePass First;
+  First.Started = std::chrono::steady_clock::now() - std::chrono::milliseconds(50);
+  First.Connection = 0;
+  TExchangePass Last = First;
+  if (C.MadeBefore) First.At[xsConnected] = 5;
+  Last.Started += std::chrono::milliseconds(20);
+  Last.URL = "http://h.test/";
+  Last.ReplyHeader = C.ReplyHeader;
+  Last.ConnectionReused = C.Reused;
+  if (!C.Reused) Last.At[xsConnected] = 5;
+  const TWriteOutValues V = WriteOutValuesOf({First, Last}, std::chrono::steady_clock::now());
+  EXPECT_EQ(V.HttpVersion, C.Version);
+  std::string Times;
+  for (const double T : {V.TimeNamelookup, V.TimeConnect, V.TimePretransfer})
+    Times += T > 0 ? "+" : "0";
+  EXPECT_EQ(Times, C.Times);
+  EXPECT_EQ(V.Scheme, "HTTP");
+  // Over TLS, a kept connection's pass made no handshake: curl's result is 0 then, not 1.
+  Last.URL = "https://h.test/";
+  EXPECT_EQ(WriteOutValuesOf({Last}, std::chrono::steady_clock::now()).SslVerifyResult,
+            C.Reused ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CliWriteOutPassTest,
+    ::testing::Values(PassCase{"HTTP/1.0 200 OK\r\n\r\n", false, false, "1.0", "+++"},
+                      PassCase{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", true, false,
+                               "1.1", "+0+"},
+                      PassCase{"HTTP/1.1 200 OK\r\n\r\n", true, true, "1.1", "0++"}));
 
 }  // namespace

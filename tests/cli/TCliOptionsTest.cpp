@@ -52,7 +52,8 @@ std::string Described(const TCliOptions& O) {
   if (!O.Referer.empty()) Add("referer=" + O.Referer);
   if (!O.Cookie.empty()) Add("cookie=" + O.Cookie);
   if (O.TimeOutMs != 0) Add("timeout=" + std::to_string(O.TimeOutMs));
-  if (!O.OutputFile.empty()) Add("out=" + O.OutputFile);
+  for (const auto& File : O.OutputFiles) Add("out=" + (File.empty() ? "-" : File));
+  if (O.HttpVersion == hv10) Add("http1.0");
   if (O.Verbose) Add("verbose=" + std::to_string(O.Verbose));
   if (O.HasWriteOut) Add("w=" + O.WriteOut);
   if (!O.HarFile.empty()) Add("har=" + O.HarFile);
@@ -71,7 +72,7 @@ std::string Described(const TCliOptions& O) {
   for (const auto& C : O.ConnectTos)
     Add("connect-to=" + C.Host + "/" + std::to_string(C.Port) + "/" + C.ToHost + "/" +
         std::to_string(C.ToPort));
-  Add("url=" + O.URL);
+  for (const auto& URL : O.URLs) Add("url=" + URL);
   return S;
 }
 
@@ -127,18 +128,23 @@ INSTANTIATE_TEST_SUITE_P(
                   "agent=A=B referer=r cookie=c url=u"},
         ParseCase{{"-o", "out.bin", "u"}, "out=out.bin url=u"},
         ParseCase{{"--output=out.bin", "u"}, "out=out.bin url=u"},
-        ParseCase{{"-o", "-", "u"}, "url=u"}, ParseCase{{"-o", "a", "-o", "b", "u"}, "out=b url=u"},
+        ParseCase{{"-o", "-", "u"}, "out=- url=u"},
+        // Several URLs, each taking the -o of its place.
+        ParseCase{{"-o", "a", "u", "-o", "-", "v", "w"}, "out=a out=- url=u url=v url=w"},
+        ParseCase{{"a", "b"}, "url=a url=b"}, ParseCase{{"a", ""}, "error: an empty URL"},
         ParseCase{{"-w", "%{http_code}\\n", "u"}, "w=%{http_code}\\n url=u"},
         ParseCase{{"--write-out=", "u"}, "w= url=u"},
         ParseCase{{"--har", "x.har", "u"}, "har=x.har url=u"},
-        ParseCase{{"-0", "--http1.0", "u"}, "url=u"}, ParseCase{{"--", "-v"}, "url=-v"},
-        ParseCase{{"-"}, "url=-"}, ParseCase{{"--help"}, "help"}, ParseCase{{"-h"}, "help"},
-        ParseCase{{"-V"}, "version"}, ParseCase{{"--version"}, "version"},
-        ParseCase{{"--version", "--help"}, "help"}, ParseCase{{"--help", "--version"}, "help"},
+        // The last of -0 and --http1.1 decides.
+        ParseCase{{"-0", "u"}, "http1.0 url=u"}, ParseCase{{"-0", "--http1.1", "u"}, "url=u"},
+        ParseCase{{"--http1.1", "--http1.0", "u"}, "http1.0 url=u"},
+        ParseCase{{"--", "-v"}, "url=-v"}, ParseCase{{"-"}, "url=-"}, ParseCase{{"--help"}, "help"},
+        ParseCase{{"-h"}, "help"}, ParseCase{{"-V"}, "version"},
+        ParseCase{{"--version"}, "version"}, ParseCase{{"--version", "--help"}, "help"},
+        ParseCase{{"--help", "--version"}, "help"},
         ParseCase{{"-z", "--help"}, "error: unknown option -z"},
-        ParseCase{{"u", "--help", "extra"}, "error: only one URL"},
-        ParseCase{{}, "error: no URL given"}, ParseCase{{""}, "error: no URL given"},
-        ParseCase{{"-v"}, "error: no URL given"}, ParseCase{{"a", "b"}, "error: only one URL"},
+        ParseCase{{}, "error: no URL given"}, ParseCase{{""}, "error: an empty URL"},
+        ParseCase{{"-v"}, "error: no URL given"},
         ParseCase{{"-z", "u"}, "error: unknown option -z"},
         ParseCase{{"-iz", "u"}, "error: unknown option -z"},
         ParseCase{{"--bogus", "u"}, "error: unknown option --bogus"},
