@@ -149,6 +149,7 @@ void TCliSession::Record(TVelHTTP& Http) {
     FRecorder = std::make_unique<TExchangeRecorder>(Http);
   if (FOptions.Verbose > 0) {
     FTrace = std::make_unique<TCliTrace>(FVerbose, FStart, *FRecorder);
+    FTrace->Alpn = FOptions.HttpVersion == hv11 ? "http/1.1" : "http/1.0";
     Http.AddObserver(*FTrace);
   }
   if (FOptions.IncludeHeader || FOptions.Head) {

@@ -147,7 +147,7 @@ void TCliTrace::TunnelAnswered(THttpTime, std::string_view Head, int Status) {
 }
 
 void TCliTrace::TlsStarted(THttpTime At, std::string_view) {
-  FVerbose.Stage(Ms(At), "ALPN: offers http/1.0");
+  FVerbose.Stage(Ms(At), "ALPN: offers " + Alpn);
 }
 
 void TCliTrace::TlsEnded(THttpTime At, const TTlsFacts& Facts) {

@@ -58,6 +58,8 @@ class TCliTrace : public THttpObserver {
   // Times count from Start.
   TCliTrace(const TCliVerbose& Verbose, THttpTime Start, const TExchangeRecorder& Recorder)
       : FVerbose(Verbose), FStart(Start), FRecorder(Recorder) {}
+  // The protocol the component offers by ALPN, as it speaks it.
+  std::string Alpn = "http/1.0";
 
  private:
   void PassStarted(THttpTime At, const THttpPassStart& Pass) override;

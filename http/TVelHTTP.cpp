@@ -771,6 +771,7 @@ bool TVelHTTP::AtFirstServer() const {
 
 TTlsSettings TVelHTTP::PassTlsSettings() const {
   TTlsSettings Settings = TlsSettings;
+  Settings.Alpn = HttpVersion == hv11 ? "http/1.1" : "http/1.0";
   if (!AtFirstServer()) {
     Settings.CertFile.clear();
     Settings.KeyFile.clear();
