@@ -117,6 +117,8 @@ std::optional<std::chrono::milliseconds> TConnectionPool::KeepAliveTimeout(std::
     std::string_view Digits = TrimBlanks(Param.substr(Equals + 1));
     if (Digits.size() >= 2 && Digits.front() == '"' && Digits.back() == '"')
       Digits = Digits.substr(1, Digits.size() - 2);
+    // Leading zeros say nothing ("0000000000" is 0).
+    while (Digits.size() > 1 && Digits.front() == '0') Digits.remove_prefix(1);
     if (Digits.empty() || Digits.size() > 9 ||
         !std::all_of(Digits.begin(), Digits.end(), [](char C) { return C >= '0' && C <= '9'; }))
       return;

@@ -89,13 +89,15 @@ void TReplyHead::Forget() {
   FContentEncoding.clear();
   FConnection.clear();
   FKeepAlive.clear();
+  FProxyConnection.clear();
 }
 
 void TReplyHead::HoldField(std::string_view Line) {
   // Most fields are none of these: their first letter tells at once.
   std::string_view Value;
   const char First = AsciiLower(Line[0]);
-  if (First != 's' && First != 'l' && First != 'c' && First != 't' && First != 'k') return;
+  if (First != 's' && First != 'l' && First != 'c' && First != 't' && First != 'k' && First != 'p')
+    return;
   if (First == 's' && IsField(Line, "set-cookie", Value))
     FHeld = fCookie;
   else if (First == 'l' && IsField(Line, "location", Value))
@@ -110,6 +112,8 @@ void TReplyHead::HoldField(std::string_view Line) {
     FHeld = fConnection;
   else if (First == 'k' && IsField(Line, "keep-alive", Value))
     FHeld = fKeepAlive;
+  else if (First == 'p' && IsField(Line, "proxy-connection", Value))
+    FHeld = fProxyConnection;
   else
     return;
   FHeldValue.assign(Value);
@@ -139,6 +143,7 @@ void TReplyHead::TakeHeldField() {
     case fContentCoding: Join(FContentEncoding, Value); break;
     case fConnection: Join(FConnection, Value); break;
     case fKeepAlive: Join(FKeepAlive, Value); break;
+    case fProxyConnection: Join(FProxyConnection, Value); break;
   }
 }
 

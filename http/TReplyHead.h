@@ -44,10 +44,12 @@ class TReplyHead {
   std::int16_t Status() const { return FStatus; }
   // The final reply's version, major times ten plus minor ("HTTP/1.1" 11); 0 without one.
   int Version() const { return FVersion; }
-  // The final reply's Connection and Keep-Alive fields, each as one list (several lines
-  // joined with commas).
+  // The final reply's Connection, Keep-Alive and Proxy-Connection fields, each as one list
+  // (several lines joined with commas). A proxy of HTTP/1.0's days speaks of its own
+  // connection to the client in Proxy-Connection.
   const std::string& ConnectionField() const { return FConnection; }
   const std::string& KeepAliveField() const { return FKeepAlive; }
+  const std::string& ProxyConnectionField() const { return FProxyConnection; }
   bool HasStatusLine() const { return FStatusLines > 0; }
   // The last status line taken does not start as an HTTP status line does.
   bool NotHttp() const { return FNotHttp; }
@@ -88,7 +90,8 @@ class TReplyHead {
  private:
   // The fields the component reads; the others are only stored.
   enum TField : std::uint8_t {
-    fNone, fCookie, fLocation, fLength, fCoding, fContentCoding, fConnection, fKeepAlive
+    fNone, fCookie, fLocation, fLength, fCoding, fContentCoding, fConnection, fKeepAlive,
+    fProxyConnection
   };
   // A field line is held until the next line shows whether a folded line continues it.
   void HoldField(std::string_view Line);
@@ -106,6 +109,7 @@ class TReplyHead {
   int FVersion = 0;
   std::string FConnection;
   std::string FKeepAlive;
+  std::string FProxyConnection;
   bool FHasLocation = false;
   std::string FLocation;
   std::string FCookieIn;

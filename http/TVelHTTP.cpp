@@ -303,6 +303,9 @@ void TVelHTTP::RunExchange() {
     } catch (const EHttpEmptyReply&) {
       if (FRun.ReplyBegun) throw;
     }
+    // No reply's head is being read any more: the socket's steps until the next are the
+    // new connection's.
+    FRun.InHead = false;
     const std::string Refusal = ResendRefusal();
     if (!Refusal.empty()) throw EHttpEmptyReply(Refusal);
     StatusMessage(8, "Connection #" + std::to_string(FRun.Connection) +
@@ -410,8 +413,15 @@ bool TVelHTTP::ConnectionKeeps() const {
   if (Head.Version() != 10 && Head.Version() != 11) return false;
   const auto ServerIdle = TConnectionPool::KeepAliveTimeout(Head.KeepAliveField());
   if (ServerIdle && ServerIdle->count() <= 0) return false;
-  return TConnectionPool::ReplyKeeps(1, Head.Version() - 10, Head.ConnectionField(),
-                                     FReply.EndedByFraming());
+  // More than the reply came (bytes after a body its length ended): they would be read as
+  // the next request's reply.
+  if (UnreadWaiting()) return false;
+  // Through a proxy without a tunnel the connection is the proxy's, which may speak of it in
+  // Proxy-Connection as well.
+  std::string Connection = Head.ConnectionField();
+  if (!Proxy.empty() && !PassIsTls() && !Head.ProxyConnectionField().empty())
+    Connection += (Connection.empty() ? "" : ", ") + Head.ProxyConnectionField();
+  return TConnectionPool::ReplyKeeps(1, Head.Version() - 10, Connection, FReply.EndedByFraming());
 }
 
 void TVelHTTP::KeepConnection(std::unique_ptr<TConnection> Kept) {
@@ -420,7 +430,8 @@ void TVelHTTP::KeepConnection(std::unique_ptr<TConnection> Kept) {
   FPool->Put(FRun.Key, std::move(Kept), Number,
              TConnectionPool::KeepAliveTimeout(FReply.Head().KeepAliveField()),
              TConnectionPool::TClock::now());
-  if (!FSweep || !FSweep->Enabled()) ArmSweep();
+  // This one may expire before the one the sweep waits for.
+  ArmSweep();
   TellOrStop([Number](THttpObserver& O, THttpTime At) { O.ConnectionKept(At, Number); });
 }
 

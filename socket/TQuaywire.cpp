@@ -353,7 +353,7 @@ bool TQuaywire::DataAvailable() {
   return UnreadWaiting();
 }
 
-bool TQuaywire::UnreadWaiting() {
+bool TQuaywire::UnreadWaiting() const {
   // Lines ReadLn has handed out from its look-ahead are still in the transport, but read.
   return FConnection.Transport().Waiting() > FLines.LookAhead().Used();
 }

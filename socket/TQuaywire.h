@@ -347,6 +347,8 @@ class TQuaywire : public TComponent {
   // The sends of this connection stopped early for the peer's answer; further sends do
   // nothing until the next Connect.
   bool SendCutShort() const { return FSendCutShort; }
+  // Bytes from the peer wait that ReadLn has not handed out yet.
+  bool UnreadWaiting() const;
 
   // --- Steps a derived component tells parties of its own -------------------------------
   // The socket's own steps, each told before its event runs and before anything is done
@@ -522,8 +524,6 @@ class TQuaywire : public TComponent {
   bool FSendCutShort = false;
   // The send loop's question: the send cannot go on (Error), and the peer's answer waits.
   bool PeerAnswered(int Error);
-  // Bytes from the peer wait that ReadLn has not handed out yet.
-  bool UnreadWaiting();
   // The socket has never been connected or asked to connect: closing it would only make
   // another one like it.
   bool FSocketUnused = false;

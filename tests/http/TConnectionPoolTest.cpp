@@ -31,6 +31,7 @@ TEST(TConnectionPool, WhatAReplySaysOfItsConnection) {
   using std::chrono::seconds;
   EXPECT_EQ(TConnectionPool::KeepAliveTimeout("timeout=5, max=100"), seconds(5));
   EXPECT_EQ(TConnectionPool::KeepAliveTimeout("max=3,Timeout = \"2\""), seconds(2));
+  EXPECT_EQ(TConnectionPool::KeepAliveTimeout("timeout=0000000000"), seconds(0));
   for (const char* None : {"", "max=5", "timeout=", "timeout=-1", "timeout=9999999999", "timeouts=5"})
     EXPECT_FALSE(TConnectionPool::KeepAliveTimeout(None).has_value()) << None;
 }

@@ -43,6 +43,7 @@ struct KeepCase {
   std::string Error = "";   // the second request's
   int PauseMs = 0;          // between the two requests
   bool StreamBody = false;  // the second request's body is read from a device
+  bool ViaProxy = false;    // both go through the server as a proxy
 };
 
 using steps::ReadRequest;
@@ -104,6 +105,20 @@ const KeepCase KeepCases[] = {
      hcGet,
      hcGet,
      {"new 0", "new 1", "kept 1"}},
+    {"BytesAfterTheLength",
+     {{ReadRequest(), Send(First + Sized("smuggled"))}, {ReadRequest(), Send(Again)}},
+     hcGet,
+     hcGet,
+     {"new 0", "new 1", "kept 1"}},
+    // A proxy speaks of its connection to us in Proxy-Connection too.
+    {"ProxyConnectionClose",
+     {{ReadRequest(), Send(Sized("first", "Proxy-Connection: close\r\n"))},
+      {ReadRequest(), Send(Again)}},
+     hcGet, hcGet, {"new 0", "new 1", "kept 1"}, "", 0, false, true},
+    {"Http10ProxyKeepAlive",
+     {{ReadRequest(), Send(Sized("first", "Proxy-Connection: keep-alive\r\n", "HTTP/1.0 200 OK")),
+       ReadRequest(), Send(Again)}},
+     hcGet, hcGet, {"new 0", "kept 0", "reused 0", "kept 0"}, "", 0, false, true},
     {"KeepAliveTimeoutOfNone",
      {{ReadRequest(), Send(Sized("first", "Keep-Alive: timeout=0\r\n"))},
       {ReadRequest(), Send(Again)}},
@@ -161,13 +176,20 @@ TEST_P(KeptConnection, Decides) {
   H.HttpVersion = hv11;
   TConnectionLog Steps;
   H.AddObserver(Steps);
-  H.Perform(C.FirstCmd, At(Server.Port(), "/1"));
+  const auto Url = [&](const char* Path) {
+    return C.ViaProxy ? std::string("http://origin.test") + Path : At(Server.Port(), Path);
+  };
+  if (C.ViaProxy) {
+    H.Proxy = "127.0.0.1";
+    H.ProxyPort = Server.Port();
+  }
+  H.Perform(C.FirstCmd, Url("/1"));
   if (C.PauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(C.PauseMs));
   const TempDir Files;
   H.OutputFileMode = C.StreamBody;
   if (C.StreamBody) H.Header = Files.Path + "/head";
   EXPECT_EQ(ErrorOf([&] {
-              H.Perform(C.SecondCmd, At(Server.Port(), "/2"), C.StreamBody ? "/dev/null" : "x=1");
+              H.Perform(C.SecondCmd, Url("/2"), C.StreamBody ? "/dev/null" : "x=1");
             }),
             C.Error);
   EXPECT_EQ(Steps.Log, C.Log);
@@ -177,7 +199,7 @@ TEST_P(KeptConnection, Decides) {
   // Whatever the server did, every request it read was HTTP/1.1 and asked for no keep-alive.
   for (const std::string& Request : Server.Requests()) {
     EXPECT_NE(Request.find(" HTTP/1.1\r\n"), std::string::npos) << Request;
-    EXPECT_EQ(Request.find("Connection:"), std::string::npos) << Request;
+    EXPECT_EQ(Request.find("\r\nConnection:"), std::string::npos) << Request;
   }
 }
 
@@ -266,19 +288,22 @@ TEST_F(HttpTest, KeptTlsConnectionAndItsSettings) {
 
 // Idle connections close when their time runs out, while the thread waits for anything; a
 // handler that destroys the component as the closed kept connection goes ends the request.
+// Each connection goes on its own time, also one kept after another that lasts longer.
 TEST_F(HttpTest, IdleTimeRunsOutAndDestroyedOnTheResend) {
+  TScriptedPeer Longer({{steps::ReadRequest(), steps::Send(First), steps::Stall()}});
   TScriptedPeer Server({{steps::ReadRequest(), steps::Send(First), steps::ReadRequest()},
                         {steps::ReadRequest(), steps::Send(First), steps::ReadRequest()}});
   auto& H = Make();
   H.HttpVersion = hv11;
+  H.Get(At(Longer.Port()));
   H.IdleTimeout = 30;
   H.Get(At(Server.Port()));
   const auto Until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (H.IdleConnections() > 0 && std::chrono::steady_clock::now() < Until) {
+  while (H.IdleConnections() > 1 && std::chrono::steady_clock::now() < Until) {
     win::WaitMessage(100);
     Application.ProcessMessages();
   }
-  EXPECT_EQ(H.IdleConnections(), 0u);
+  EXPECT_EQ(H.IdleConnections(), 1u);
   H.IdleTimeout = 60000;
   H.Get(At(Server.Port()));
   H.OnDisconnect = [this](TObject*) { Http.reset(); };
