@@ -115,6 +115,50 @@ double SecondsBetween(std::chrono::steady_clock::time_point From,
   return std::chrono::duration<double>(To - From).count();
 }
 
+// The values of the last pass's connection: those of the pass of the transfer that made it
+// (a redirection on it keeps them, as curl keeps them); a connection kept from an earlier
+// transfer made no look-up, connect or handshake here, and curl counts none.
+void ConnectionValues(const std::vector<TExchangePass>& Passes,
+                      std::chrono::steady_clock::time_point Origin, TWriteOutValues& Out) {
+  const TExchangePass& Last = Passes.back();
+  const double LastStart = SecondsBetween(Origin, Last.Started);
+  const TExchangePass* Maker = &Last;
+  for (auto It = Passes.rbegin() + 1; Last.ConnectionReused && It != Passes.rend(); ++It)
+    if (It->Connection == Last.Connection && It->At[xsConnected]) {
+      Maker = &*It;
+      break;
+    }
+  const double MakerStart = SecondsBetween(Origin, Maker->Started);
+  const std::vector<TPassSpan> MakerSpans = Maker->Spans();
+  const TPassSpan* Connect = TExchangePass::Find(MakerSpans, TSpanKind::skConnect);
+  // curl's time_connect is the TCP connection (to the proxy, through one), without a tunnel.
+  Out.TimeConnect = Maker->At[xsConnected] ? MakerStart + *Maker->At[xsConnected] / 1000 : -1.0;
+  // The name is known where the connection starts; a dotted address needs no look-up.
+  Out.TimeNamelookup = Connect && Connect->Reached ? MakerStart + Connect->From / 1000
+                     : Maker->At[xsLookedUp]     ? MakerStart + *Maker->At[xsLookedUp] / 1000
+                                                 : -1.0;
+  const TPassSpan* Tls = TExchangePass::Find(MakerSpans, TSpanKind::skTls);
+  Out.TimeAppconnect = Tls && Tls->Reached ? MakerStart + Tls->To / 1000 : -1.0;
+  Out.TimePretransfer = Tls ? Out.TimeAppconnect : Out.TimeConnect;
+  if (Maker->ConnectionReused) Out.TimeNamelookup = Out.TimePretransfer = LastStart;
+  if (Last.At[xsConnected] || Last.ConnectionReused)
+    for (const char C : std::string_view(Last.URL).substr(0, Last.URL.find(':')))
+      Out.Scheme += AsciiUpper(C);
+  if (Out.Scheme != "HTTPS") return;
+  // A kept connection's pass holds the session of its handshake, an earlier transfer's:
+  // curl says 0 then, and counts no certificates.
+  if (Maker->ConnectionReused) {
+    Out.SslVerifyResult = 0;
+    Out.NumCerts = 0;
+    return;
+  }
+  // curl's result stays 1 until a handshake gives one, also when the settings' files
+  // stopped the session before it began.
+  const bool Verified = Maker->Tls && Maker->Tls->Outcome.HandshakeDone;
+  Out.SslVerifyResult = Verified ? Maker->Tls->Outcome.VerifyResult : 1;
+  if (Maker->Tls) Out.NumCerts = static_cast<int>(Maker->Tls->Chain.size());
+}
+
 }  // namespace
 
 TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
@@ -146,39 +190,7 @@ TWriteOutValues WriteOutValuesOf(const std::vector<TExchangePass>& Passes,
     const TPassSpan* S = TExchangePass::Find(Spans, Kind);
     return S && S->Reached ? LastStart + S->To / 1000 : -1.0;
   };
-  // A redirection on a connection an earlier pass of the transfer made keeps that pass's
-  // times of the connection, as curl keeps them.
-  const TExchangePass* Maker = &Last;
-  for (auto It = Passes.rbegin() + 1; Last.ConnectionReused && It != Passes.rend(); ++It)
-    if (It->Connection == Last.Connection && It->At[xsConnected]) {
-      Maker = &*It;
-      break;
-    }
-  const double MakerStart = SecondsBetween(Origin, Maker->Started);
-  const std::vector<TPassSpan> MakerSpans = Maker == &Last ? Spans : Maker->Spans();
-  const TPassSpan* Connect = TExchangePass::Find(MakerSpans, TSpanKind::skConnect);
-  // curl's time_connect is the TCP connection (to the proxy, through one), without a tunnel.
-  V.TimeConnect = Maker->At[xsConnected] ? MakerStart + *Maker->At[xsConnected] / 1000 : -1.0;
-  // The name is known where the connection starts; a dotted address needs no look-up.
-  V.TimeNamelookup = Connect && Connect->Reached ? MakerStart + Connect->From / 1000
-                     : Maker->At[xsLookedUp]     ? MakerStart + *Maker->At[xsLookedUp] / 1000
-                                                 : -1.0;
-  const TPassSpan* Tls = TExchangePass::Find(MakerSpans, TSpanKind::skTls);
-  V.TimeAppconnect = Tls && Tls->Reached ? MakerStart + Tls->To / 1000 : -1.0;
-  V.TimePretransfer = Tls ? V.TimeAppconnect : V.TimeConnect;
-  // Kept from an earlier transfer: no look-up or connect of its own.
-  if (Maker->ConnectionReused) V.TimeNamelookup = V.TimePretransfer = LastStart;
-  if (Last.At[xsConnected] || Last.ConnectionReused)
-    for (const char C : std::string_view(Last.URL).substr(0, Last.URL.find(':')))
-      V.Scheme += AsciiUpper(C);
-  // curl's result stays 1 until a handshake gives one, also when the settings' files
-  // stopped the session before it began.
-  const bool Verified = Last.Tls && Last.Tls->Outcome.HandshakeDone;
-  // A pass on a kept connection made no handshake: curl says 0 then, and counts no
-  // certificates.
-  if (V.Scheme == "HTTPS")
-    V.SslVerifyResult = Verified ? Last.Tls->Outcome.VerifyResult : Last.ConnectionReused ? 0 : 1;
-  if (Last.Tls) V.NumCerts = static_cast<int>(Last.Tls->Chain.size());
+  ConnectionValues(Passes, Origin, V);
   V.TimeStarttransfer = End(TSpanKind::skWait);
   V.TimeRedirect = Passes.size() > 1 ? LastStart : 0;
   V.TimeTotal = SecondsBetween(Origin, Now);

@@ -190,6 +190,8 @@ void TCliSession::Redirected(TVelHTTP& Http, bool& Handled) {
   if (FRedirects >= FOptions.MaxRedirs) throw EHttpTooManyRedirections();
   RefuseOtherProtocols(Http.URL);
   ++FRedirects;
+  // The next pass's connection is its own: until its request goes, the component's ends.
+  FSentRemote = FSentLocal = win::SOCKADDR_INET();
   Stage(Milliseconds(), "Following the redirection to " + Http.URL);
 }
 
@@ -197,7 +199,9 @@ void TCliSession::Request(TVelHTTP& Http) {
   const std::string& URL = FOptions.URLs[FIndex];
   RefuseOtherProtocols(URL);
   TellInternationalName(URL);
-  Http.Perform(FOptions.Command, URL, CliRequestBody(FOptions.Data, CliReadFile), FOptions.Target);
+  // Read once for every URL, as curl reads it with its options: standard input is gone after.
+  if (!FRequestBody) FRequestBody = CliRequestBody(FOptions.Data, CliReadFile);
+  Http.Perform(FOptions.Command, URL, *FRequestBody, FOptions.Target);
 }
 
 void TCliSession::TellInternationalName(const std::string& URL) const {
@@ -366,7 +370,10 @@ int TCliSession::Run() {
 int TCliSession::Transfer(TVelHTTP& Http, std::size_t Index) {
   FIndex = Index;
   FOut = std::make_unique<TCliOutput>(FOptions.OutputFileOf(Index), FOutFd);
-  FFirstPass = FRecorder ? FRecorder->Passes().size() : 0;
+  // The recorder keeps every transfer's passes for one HAR of the whole run; without one, each
+  // transfer's only, so that a run of many URLs does not hold every body it read.
+  const bool KeepPasses = FRecorder && !FOptions.HarFile.empty() && Index > 0;
+  FFirstPass = KeepPasses ? FRecorder->Passes().size() : 0;
   FOpenedBefore = Http.ConnectionsOpened();
   FRedirects = 0;
   FBodyWanted = false;
@@ -375,11 +382,10 @@ int TCliSession::Transfer(TVelHTTP& Http, std::size_t Index) {
   TCliOutcome Outcome = TCliOutcome::Completed;
   std::string Error;
   try {
-    // The recorder keeps every transfer's passes, for one HAR of the whole run.
-    if (FRecorder && Index == 0)
-      FRecorder->Run([&] { Request(Http); });
-    else if (FRecorder)
+    if (KeepPasses)
       FRecorder->Continue([&] { Request(Http); });
+    else if (FRecorder)
+      FRecorder->Run([&] { Request(Http); });
     else
       Request(Http);
     Outcome = CliOutcomeOfReply(Http.ReplyNumber, FOptions.Fail, Http.BodyShort(),

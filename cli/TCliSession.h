@@ -82,6 +82,7 @@ class TCliSession {
   std::unique_ptr<TCliOutput> FOut;  // where its body goes
   std::size_t FFirstPass = 0;        // its first pass among the recorder's
   int FOpenedBefore = 0;             // connections the component had opened before it
+  std::optional<std::string> FRequestBody;  // -d's bytes, read at the first transfer
   win::SOCKADDR_INET FSentRemote{};  // the connection's ends as its last request went out
   win::SOCKADDR_INET FSentLocal{};
   int FRedirects = 0;

@@ -173,6 +173,9 @@ void TCliTrace::BodyEnded(THttpTime At, std::int64_t) {
 
 void TCliTrace::Closed(THttpTime At, std::string_view, int) {
   const int Number = Current().Connection;
+  // The socket tells the server's close as it reads it, and again as it is closed.
+  if (Number >= 0 && Number == FClosedTold) return;
+  FClosedTold = Number;
   FVerbose.Stage(Ms(At), Number >= 0 ? "Closing connection " + std::to_string(Number)
                                      : std::string("Connection closed"));
 }

@@ -89,6 +89,7 @@ class TCliTrace : public THttpObserver {
   const TCliVerbose& FVerbose;
   THttpTime FStart;
   const TExchangeRecorder& FRecorder;
+  int FClosedTold = -1;        // the connection whose close was told last
   std::string FConnected;      // the stage line of the connection just made, told once numbered
   std::string FConnectedName;  // and the name it was made to
   std::vector<std::string> FNames;

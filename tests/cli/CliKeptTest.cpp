@@ -139,4 +139,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "server before the reply, and a POST is not sent twice"}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
+// A body from standard input goes to every URL: it is read once, as curl reads it.
+TEST_F(CliProgramTest, StandardInputBodyGoesToEveryUrl) {
+  testsupport::TScriptedPeer Peer({{ReadRequest(), Send(First), ReadRequest(), Send(Second)}});
+  const std::string Url = "http://127.0.0.1:" + std::to_string(Peer.Port());
+  const TRunResult R = clitest::RunProgram(
+      {"/bin/sh", "-c", "printf abc | \"$0\" -s -d @- \"$1/a\" \"$1/b\"", ORRERY_CLI_PATH, Url});
+  EXPECT_EQ(R.Out, "AB") << R.Err;
+  ASSERT_EQ(Peer.Requests().size(), 2u);
+  for (const std::string& Request : Peer.Requests())
+    EXPECT_TRUE(Request.ends_with("\r\n\r\nabc")) << Request;
+}
+
 }  // namespace
