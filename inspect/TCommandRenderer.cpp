@@ -122,12 +122,8 @@ class TCommand {
 // The request line's version as both programs name it: "-0" for HTTP/1.0, "--http1.1" for
 // HTTP/1.1; empty when the line says neither (a wrapped request, an entry made over h2).
 std::string_view VersionFlag(const TExchangePass& P) {
-  if (P.Method.empty()) return "";
-  const std::string_view Header = P.RequestHeader;
-  const std::string_view First = Header.substr(0, Header.find("\r\n"));
-  if (First.ends_with(" HTTP/1.1")) return "--http1.1";
-  if (First.ends_with(" HTTP/1.0")) return "-0";
-  return "";
+  const int Version = P.RequestVersion();
+  return Version == 11 ? "--http1.1" : Version == 10 ? "-0" : "";
 }
 
 bool SendsBody(const TExchangePass& P, const std::vector<TLine>& L) {

@@ -15,6 +15,18 @@ std::optional<std::int64_t> TExchangePass::AnnouncedLength() const {
   return Length;
 }
 
+int TExchangePass::RequestVersion() const {
+  if (Method.empty()) return 0;
+  const std::string_view Header = RequestHeader;
+  const std::string_view First = Header.substr(0, Header.find("\r\n"));
+  const std::size_t Space = First.rfind(' ');
+  if (Space == std::string_view::npos) return 0;
+  const std::string_view Version = First.substr(Space + 1);
+  if (SameNoCase(Version, "HTTP/1.1")) return 11;
+  if (SameNoCase(Version, "HTTP/1.0")) return 10;
+  return 0;
+}
+
 bool TExchangePass::ReplyHasBody() const {
   const int N = ReplyNumber;
   return Method != "HEAD" && N != 204 && N != 304 && !(N >= 100 && N < 200);

@@ -181,6 +181,9 @@ struct TExchangePass {
   std::int64_t BytesReceived() const {
     return static_cast<std::int64_t>(ReplyHeader.size()) + BodyBytes;
   }
+  // The request line's version: 10 for HTTP/1.0, 11 for HTTP/1.1, whatever the case it is
+  // written in (a file may say "http/1.1"); 0 for another, none, or a wrapped request.
+  int RequestVersion() const;
   // The final reply's Content-Length (the last usable one; a list of equal values is one),
   // if it announced one. An interim reply's fields do not count.
   std::optional<std::int64_t> AnnouncedLength() const;

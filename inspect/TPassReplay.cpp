@@ -40,10 +40,9 @@ struct TRecordedVersion {
 };
 
 TRecordedVersion RecordedVersion(const THarEntry& Entry) {
-  const std::string_view Header = Entry.Pass.RequestHeader;
-  const std::string_view First = Header.substr(0, Header.find("\r\n"));
-  if (!Entry.Http2 && First.ends_with(" HTTP/1.1")) return {hv11, true};
-  if (!Entry.Http2 && First.ends_with(" HTTP/1.0")) return {hv10, true};
+  const int Named = Entry.Http2 ? 0 : Entry.Pass.RequestVersion();
+  if (Named == 11) return {hv11, true};
+  if (Named == 10) return {hv10, true};
   return {Entry.Http2 ? hv11 : hv10, false};
 }
 

@@ -125,7 +125,8 @@ TExchangePass SentElsewhere() {
 // An HTTP/1.1 pass is named so by both, whatever either program would choose itself.
 TExchangePass Http11() {
   TExchangePass P = WithoutAccept();
-  P.RequestHeader.replace(P.RequestHeader.find("1.0"), 3, "1.1");
+  // As a file may write it: the version's case is no part of it.
+  P.RequestHeader.replace(P.RequestHeader.find("HTTP/1.0"), 8, "http/1.1");
   return P;
 }
 
