@@ -206,8 +206,8 @@ TEST_P(KeptConnection, Decides) {
 INSTANTIATE_TEST_SUITE_P(Replies, KeptConnection, ::testing::ValuesIn(KeepCases),
                          [](const auto& I) { return std::string(I.param.Name); });
 
-// Each kept connection is for its own server: another name on the same address and port,
-// or the same server through a proxy, gets a connection of its own.
+// Each kept connection is for its own server: another name on the same address and port
+// gets a connection of its own.
 TEST_F(HttpTest, KeptOnlyForTheSameServer) {
   TScriptedPeer Server(
       {{steps::ReadRequest(), steps::Send(First)}, {steps::ReadRequest(), steps::Send(Again)}});
