@@ -109,3 +109,25 @@ class EHttpRequestAborted : public EHttpError {
  public:
   EHttpRequestAborted() : EHttpError("Request aborted") {}
 };
+
+// HTTP/2 broke: the server ended the stream or the connection with an error code, or sent
+// what the protocol forbids. Stream: only the request's stream ended (RST_STREAM), the
+// connection stood; otherwise the connection as a whole failed. Code is the protocol's error
+// code (0 NO_ERROR, 1 PROTOCOL_ERROR ...) where one was given or sent.
+class EHttp2Error : public EHttpError {
+ public:
+  EHttp2Error(const std::string& Message, std::uint32_t ACode, bool AStream)
+      : EHttpError(Message), FCode(ACode), FStream(AStream) {}
+  std::uint32_t Code() const { return FCode; }
+  bool StreamOnly() const { return FStream; }
+
+ private:
+  std::uint32_t FCode;
+  bool FStream;
+};
+// The server did not take the stream (REFUSED_STREAM, or a GOAWAY whose last stream is
+// before it): nothing of the request was handled, and it may go again on a new connection.
+class EHttp2Refused : public EHttp2Error {
+ public:
+  explicit EHttp2Refused(const std::string& Message) : EHttp2Error(Message, 7, true) {}
+};

@@ -78,6 +78,15 @@ std::unique_ptr<TConnection> TConnectionPool::Take(const TPoolKey& Key, TClock::
 
 bool TConnectionPool::Standing(TConnection& Connection) {
   if (Connection.Plain.Handle == NoSocket) return false;
+  // A protocol over the connection has messages of its own between the requests (HTTP/2's
+  // PING, SETTINGS, GOAWAY): it judges.
+  if (TUpperTransport* Upper = Connection.Upper()) {
+    try {
+      return Upper->Standing();
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
   char Byte = 0;
   // A peek: the connection's notifications are its next owner's business. A TLS record that
   // does not read (or an alert) says the connection is no longer one to use, not an error.

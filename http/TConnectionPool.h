@@ -32,6 +32,8 @@ struct TPoolKey {
   // the host the owner named after a failed look-up), and the families it was asked in.
   std::string Route;
   int AddressFamily = 0;
+  // Plain http spoken as HTTP/2 by prior knowledge: a connection of another protocol.
+  bool H2c = false;
 
   bool operator==(const TPoolKey&) const = default;
 };

@@ -16,6 +16,7 @@
 #include <exception>
 #include <string_view>
 
+#include "http/Http2Frame.h"
 #include "tls/TTlsFacts.h"
 
 class THttpObserverList;
@@ -90,7 +91,17 @@ class THttpObserver {
   // The handshake and the check ended, passed or failed (then Failed follows): the session's
   // facts as far as they went.
   virtual void TlsEnded(THttpTime, const TTlsFacts&) {}
-  // The header block (the bytes PassStarted showed) and BodySize bytes of body are sent.
+  // The pass speaks HTTP/2 (Version 20) on its connection, as stream Stream: told before
+  // RequestSent, with the request as HTTP/2 shows it (Header: the block PassStarted showed,
+  // its request line saying HTTP/2 and without the fields HTTP/2 has no place for), which
+  // replaces the one PassStarted showed.
+  virtual void ProtocolSpoken(THttpTime, int /*Version*/, int /*Stream*/,
+                              std::string_view /*Header*/) {}
+  // A frame of the pass's HTTP/2 connection went or came, at the time given: every frame
+  // from the pass's ProtocolSpoken to its end, whichever stream it is on.
+  virtual void FrameSeen(THttpTime, const THttp2Frame&) {}
+  // The header block (the bytes PassStarted showed, or ProtocolSpoken) and BodySize bytes of
+  // body are sent.
   virtual void RequestSent(THttpTime, std::string_view /*Header*/, std::int64_t /*BodySize*/) {}
   virtual void StatusLine(THttpTime, std::string_view /*Line*/) {}
   // The reply's head as read (empty when it went to a file) and the final status.

@@ -50,7 +50,7 @@ bool TReplyHead::Take(std::string_view Line) {
     Forget();
     FNotHttp = !IsHttpStatusLine(Line);
     FStatus = FNotHttp ? 0 : StatusCode(Line);
-    FVersion = FNotHttp ? 0 : (Line[5] - '0') * 10 + (Line[7] - '0');
+    FVersion = FNotHttp ? 0 : (Line[5] - '0') * 10 + (Line[6] == '.' ? Line[7] - '0' : 0);
     return FNotHttp;
   }
   const std::string_view Bare = WithoutLineEnd(Line);
@@ -150,8 +150,11 @@ void TReplyHead::TakeHeldField() {
 bool TReplyHead::IsHttpStatusLine(std::string_view Line) {
   const std::string_view Bare = WithoutLineEnd(Line);
   const auto Digit = [](char C) { return C >= '0' && C <= '9'; };
-  return Bare.size() >= 8 && Bare.substr(0, 5) == "HTTP/" && Digit(Bare[5]) && Bare[6] == '.' &&
-         Digit(Bare[7]) && (Bare.size() == 8 || Bare[8] == ' ');
+  if (Bare.size() < 6 || Bare.substr(0, 5) != "HTTP/" || !Digit(Bare[5])) return false;
+  // HTTP/2 names no minor version: its status line (as the HTTP/2 transport gives one) is
+  // "HTTP/2 200".
+  if (Bare[5] == '2' && (Bare.size() == 6 || Bare[6] == ' ')) return true;
+  return Bare.size() >= 8 && Bare[6] == '.' && Digit(Bare[7]) && (Bare.size() == 8 || Bare[8] == ' ');
 }
 
 std::int16_t TReplyHead::StatusCode(std::string_view StatusLine) {

@@ -73,7 +73,8 @@ class TReplyHead {
   // The second blank-separated word of a status line as a number; 0 when it is not a
   // decimal number or does not fit the signed 16 bits.
   static std::int16_t StatusCode(std::string_view StatusLine);
-  // "HTTP/", a digit, "." and a digit, then a space or the line end (RFC 9112, 2.3 and 4).
+  // "HTTP/", a digit, "." and a digit, then a space or the line end (RFC 9112, 2.3 and 4); or
+  // "HTTP/2" so ended, the form an HTTP/2 reply takes.
   static bool IsHttpStatusLine(std::string_view Line);
   static bool IsInterim(int Status) { return Status == 100 || (Status >= 102 && Status <= 199); }
   // HasLocation: the reply itself carries a Location line with a value.

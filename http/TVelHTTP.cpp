@@ -17,6 +17,8 @@
 
 #include "base/AsciiText.h"
 #include "http/HostName.h"
+#include "http/Http2Request.h"
+#include "http/Http2Transport.h"
 #include "http/HttpChars.h"
 #include "http/HttpErrors.h"
 #include "http/ProxyTunnel.h"
@@ -288,47 +290,116 @@ void TVelHTTP::RunExchange() {
   FRun.Reused = false;
   FRun.ReplyBegun = false;
   FRun.HostAnswered = false;
+  FRun.Stream = 0;
   RouteConnection();
   FRun.Key = PassKey();
-  if (HttpVersion == hv11 && ReuseConnection()) {
+  FRun.Again = false;
+  if (HttpVersion != hv10 && ReuseConnection()) {
     // A server may close a kept connection just as the request goes out: the request then
     // finds it closed before a whole line of the reply came, and nothing of it was handled.
+    // An HTTP/2 server may refuse the stream, or answer that it is the wrong one to ask.
     try {
       SendAndRead();
       return;
     } catch (const EAbortError&) {
       throw;
+    } catch (const EHttp2Refused& E) {
+      GoAgain(E.Message());
+    } catch (const TMisdirected&) {
+      GoAgain("421 Misdirected Request");
     } catch (const ESockError&) {
       if (FRun.ReplyBegun) throw;
+      GoAgain({});
     } catch (const EHttpEmptyReply&) {
       if (FRun.ReplyBegun) throw;
+      GoAgain({});
     }
-    // No reply's head is being read any more: the socket's steps until the next are the
-    // new connection's.
-    FRun.InHead = false;
-    const std::string Refusal = ResendRefusal();
-    if (!Refusal.empty()) throw EHttpEmptyReply(Refusal);
-    StatusMessage(8, "Connection #" + std::to_string(FRun.Connection) +
-                         " was closed by the server: sending again on a new one");
-    const TAliveFlag Alive = FAlive;
-    Disconnect();
-    // An OnDisconnect handler may have freed the component.
-    if (!*Alive) throw EComponentDestroyed();
-    TellOrStop([](THttpObserver& O, THttpTime At) { O.Resent(At); });
-    FRun.Connection = -1;
-    FRun.Reused = false;
-    CheckAborted();
   }
-  Connect();
-  if (PassIsTls() && !OpenSecureChannel()) {
-    FinishReply();
+  for (;;) {
+    Connect();
+    if (PassIsTls() && !OpenSecureChannel()) {
+      FinishReply();
+      return;
+    }
+    SpeakHttp2IfChosen();
+    try {
+      SendAndRead();
+      return;
+    } catch (const EHttp2Refused& E) {
+      if (FRun.Again) throw;
+      GoAgain(E.Message());
+    } catch (const TMisdirected&) {
+      GoAgain("421 Misdirected Request");
+    }
+  }
+}
+
+void TVelHTTP::GoAgain(const std::string& Why) {
+  // No reply's head is being read any more: the socket's steps until the next are the
+  // new connection's.
+  FRun.InHead = false;
+  const std::string Refusal = ResendRefusal(Why);
+  if (!Refusal.empty()) {
+    if (Why.empty()) throw EHttpEmptyReply(Refusal);
+    throw EHttp2Error(Refusal, 7, true);
+  }
+  StatusMessage(8, "Connection #" + std::to_string(FRun.Connection) +
+                       (Why.empty() ? " was closed by the server" : ": " + Why) +
+                       ": sending again on a new one");
+  const TAliveFlag Alive = FAlive;
+  Disconnect();
+  // An OnDisconnect handler may have freed the component.
+  if (!*Alive) throw EComponentDestroyed();
+  TellOrStop([](THttpObserver& O, THttpTime At) { O.Resent(At); });
+  FRun.Connection = -1;
+  FRun.Reused = false;
+  FRun.Stream = 0;
+  FRun.ReplyBegun = false;
+  FRun.Again = true;
+  CheckAborted();
+}
+
+THttp2Transport* TVelHTTP::Http2() const { return dynamic_cast<THttp2Transport*>(Upper()); }
+
+void TVelHTTP::SpeakHttp2IfChosen() {
+  if (HttpVersion != hv2 && HttpVersion != hv2Prior) return;
+  if (CurrentCmd == hcWrapped) return;
+  if (PassIsTls()) {
+    const TTlsFacts* Facts = TlsFacts();
+    if (Facts == nullptr || Facts->Alpn != "h2") return;
+  } else if (HttpVersion != hv2Prior || !Proxy.empty()) {
     return;
   }
-  SendAndRead();
+  InstallUpper(std::make_unique<THttp2Transport>(LowerTransport(), PassIsTls() ? "https" : "http"));
+}
+
+bool TVelHTTP::FramesTold() {
+  THttp2Transport* H2 = Http2();
+  if (H2 == nullptr || !H2->FramesWaiting()) return true;
+  for (const THttp2Transport::TSeen& Seen : H2->TakeFrames())
+    if (!Tell([&](THttpObserver& O, THttpTime) { O.FrameSeen(Seen.At, Seen.Frame); }))
+      return false;
+  return true;
+}
+
+void TVelHTTP::TellFrames() {
+  if (!FramesTold()) throw EComponentDestroyed();
 }
 
 void TVelHTTP::SendAndRead() {
+  THttp2Transport* const H2 = Http2();
+  if (H2 != nullptr) {
+    H2->NextRequest();
+    FRequestHeaderSent = Http2Request::ShownBlock(FRequestHeaderSent);
+  }
   SendRequest();
+  if (H2 != nullptr) {
+    FRun.Stream = H2->Stream();
+    TellOrStop([&](THttpObserver& O, THttpTime At) {
+      O.ProtocolSpoken(At, 20, FRun.Stream, FRequestHeaderSent);
+    });
+    TellFrames();
+  }
   TellOrStop([&](THttpObserver& O, THttpTime At) {
     O.RequestSent(At, FRequestHeaderSent, FRun.BodySize);
   });
@@ -338,7 +409,13 @@ void TVelHTTP::SendAndRead() {
   FRun.InHead = true;
   ReadResponseHeader();
   FRun.InHead = false;
+  TellFrames();
+  // A server that is not the one to ask for this URL on this connection says so; the request
+  // goes once on a connection of its own (RFC 9110, 15.5.20).
+  if (H2 != nullptr && ReplyNumber == 421 && !FRun.Again && ResendRefusal("421").empty())
+    throw TMisdirected();
   FinishReply();
+  TellFrames();
 }
 
 TConnectionPool::TLimits TVelHTTP::PoolLimits() const {
@@ -354,7 +431,8 @@ TPoolKey TVelHTTP::PassKey() const {
                .ProxyPort = Proxy.empty() ? 0 : ProxyPort,
                .Tls = std::nullopt,
                .Route = {},
-               .AddressFamily = AddressFamily};
+               .AddressFamily = AddressFamily,
+               .H2c = HttpVersion == hv2Prior && !PassIsTls() && Proxy.empty()};
   if (PassIsTls()) Key.Tls = PassTlsSettings();
   // A route of the caller's moves the connection, or through the proxy its tunnel: it is
   // part of what the connection is.
@@ -385,9 +463,11 @@ bool TVelHTTP::ReuseConnection() {
   return true;
 }
 
-std::string TVelHTTP::ResendRefusal() const {
-  const std::string Why = "connection #" + std::to_string(FRun.Connection) +
-                          " was closed by the server before the reply, and ";
+std::string TVelHTTP::ResendRefusal(const std::string& Reason) const {
+  const std::string Why =
+      Reason.empty() ? "connection #" + std::to_string(FRun.Connection) +
+                           " was closed by the server before the reply, and "
+                     : Reason + ", and ";
   const CmdType C = CurrentCmd;
   if (C != hcGet && C != hcHead && C != hcOptions && C != hcPut && C != hcDelete)
     return Why + "a " + std::string(C == hcWrapped ? "wrapped request" : CommandWord(C)) +
@@ -403,11 +483,12 @@ std::string TVelHTTP::ResendRefusal() const {
 bool TVelHTTP::ConnectionKeeps() const {
   // A body the server stopped short of taking leaves it waiting for the rest: whatever came
   // next would be read as that body.
-  if (HttpVersion != hv11 || !Connected || SendCutShort() || FRun.TunnelRefused ||
+  if (HttpVersion == hv10 || !Connected || SendCutShort() || FRun.TunnelRefused ||
       FRun.AbortRequested || FRun.HostAnswered || FRun.Connection < 0 || MaxIdleConnections == 0 ||
       IdleTimeout <= 0)
     return false;
   if (PassIsTls() && !TlsActive()) return false;
+  if (const THttp2Transport* H2 = Http2()) return H2->Reusable();
   const TReplyHead& Head = FReply.Head();
   // Only HTTP/1.0 and 1.1 replies speak of keeping; another version's is no reply to trust.
   if (Head.Version() != 10 && Head.Version() != 11) return false;
@@ -584,7 +665,7 @@ TRequestPlan TVelHTTP::PassPlan() const {
           .ServerCookie = FServerCookie,
           .Pass = PassServer(),
           .AcceptEncoding = AcceptEncoding,
-          .Http11 = HttpVersion == hv11};
+          .Http11 = HttpVersion != hv10};
 }
 
 void TVelHTTP::ComposeRequest() {
@@ -736,6 +817,7 @@ bool TVelHTTP::BodyShort() const {
 void TVelHTTP::ReadHeadLine(std::string& Line) {
   try {
     ReadLnInto(Line);
+    TellFrames();
     if (!Line.empty()) FRun.ReplyBegun = true;
   } catch (const ELineTooLong&) {
     // A line is part of the head: one past the socket layer's bound makes the head too
@@ -782,7 +864,8 @@ bool TVelHTTP::AtFirstServer() const {
 
 TTlsSettings TVelHTTP::PassTlsSettings() const {
   TTlsSettings Settings = TlsSettings;
-  Settings.Alpn = HttpVersion == hv11 ? "http/1.1" : "http/1.0";
+  const bool OffersH2 = (HttpVersion == hv2 || HttpVersion == hv2Prior) && CurrentCmd != hcWrapped;
+  Settings.Alpn = HttpVersion == hv10 ? "http/1.0" : OffersH2 ? "h2,http/1.1" : "http/1.1";
   if (!AtFirstServer()) {
     Settings.CertFile.clear();
     Settings.KeyFile.clear();
@@ -885,6 +968,7 @@ bool TVelHTTP::SocketStep(TSocketStep Step, std::string_view Data) {
              });
     }
     case ssReceived:
+      if (FRun.Stream != 0 && !FramesTold()) return false;
       // A decoded body tells its blocks itself; a header is read through ReadLn, not here.
       if (FRun.BodyTapped || FRun.InHead) return true;
       return Tell([&](THttpObserver& O, THttpTime At) { O.BodyBlock(At, Data); });

@@ -41,6 +41,7 @@
 #include "base/Events.h"
 #include "http/CmdNames.h"
 #include "http/CredentialScope.h"
+#include "http/Http2Transport.h"
 #include "http/RequestComposer.h"
 #include "http/RequestLoop.h"
 #include "http/TConnectionPool.h"
@@ -53,8 +54,12 @@
 #include "socket/TQuaywire.h"
 #include "tls/TTlsSettings.h"
 
-// The protocol version a request is made with.
-enum THttpVersion : std::uint8_t { hv10, hv11 };
+// The protocol version a request is made with. hv2 offers HTTP/2 by ALPN over TLS ("h2", then
+// "http/1.1") and speaks HTTP/1.1 where the server takes no h2, and over plain http; hv2Prior
+// also speaks HTTP/2 over plain http to a server known to take it (h2c by prior knowledge,
+// no Upgrade). Through a proxy, plain http stays HTTP/1.1; https goes in the tunnel as
+// without one.
+enum THttpVersion : std::uint8_t { hv10, hv11, hv2, hv2Prior };
 
 // Result of a request: the command that ended in success or failure. No sender.
 using TResultEvent = std::function<void(CmdType Cmd)>;
@@ -261,9 +266,11 @@ class TVelHTTP : public TQuaywire {
   bool ConnectionReused() const { return FRun.Reused; }
   // Connections this component has opened so far.
   int ConnectionsOpened() const { return FConnectionsOpened; }
-  // The last reply's HTTP version as its status line gave it (10 for HTTP/1.0, 11, 20 ...);
-  // 0 before one was read or when it had none.
+  // The last reply's HTTP version as its status line gave it (10 for HTTP/1.0, 11, 20 for
+  // HTTP/2); 0 before one was read or when it had none.
   int ReplyVersion() const { return FReply.Head().Version(); }
+  // The pass in progress (or the last) speaks HTTP/2: its stream's number; 0 otherwise.
+  int StreamNumber() const { return FRun.Stream; }
 
   // --- HTTPS -----------------------------------------------------------------------------------
   // Off: an https URL (or a redirection to one) is refused with "HTTP Secure Socket is not
@@ -359,9 +366,25 @@ class TVelHTTP : public TQuaywire {
   TPoolKey PassKey() const;
   // Takes the pass's kept connection when one still stands: true, told as reused.
   bool ReuseConnection();
-  // Why the pass cannot go again on a new connection after its kept one closed under it;
-  // "" when it can (RFC 9110, 9.2.2: idempotent, and its body can be sent again).
-  std::string ResendRefusal() const;
+  // Why the pass cannot go again on a new connection after its kept one closed under it (or
+  // Reason, when given: what else made it go again); "" when it can (RFC 9110, 9.2.2:
+  // idempotent, and its body can be sent again).
+  std::string ResendRefusal(const std::string& Reason = {}) const;
+  // The pass goes again on a new connection, once: Why it does ("" for a kept connection the
+  // server closed). Raises the refusal when it cannot.
+  void GoAgain(const std::string& Why);
+  // A 421 reply over HTTP/2 on the pass's first try: it goes again, on a connection of its own.
+  struct TMisdirected {};
+  // --- HTTP/2 ----------------------------------------------------------------------------------
+  // The connection's HTTP/2 transport, when it speaks HTTP/2.
+  THttp2Transport* Http2() const;
+  // After the connection (and TLS): HTTP/2 over it when the version asks for it and the server
+  // took h2 by ALPN, or over plain http by prior knowledge.
+  void SpeakHttp2IfChosen();
+  // The frames the connection went and came with since the last call, told to the observers;
+  // false when one of them destroyed the component.
+  bool FramesTold();
+  void TellFrames();
   // The pass's reply leaves its connection fit for another request, and the pool takes it.
   bool ConnectionKeeps() const;
   void KeepConnection(std::unique_ptr<TConnection> Kept);
@@ -423,6 +446,8 @@ class TVelHTTP : public TQuaywire {
     bool BodyMayBeCut = false;    // the pass's body ended by a close without close_notify
     int Connection = -1;          // the pass's connection's number; -1 before one is ready
     bool Reused = false;          // it is a kept one
+    int Stream = 0;               // the pass's HTTP/2 stream; 0 when it speaks HTTP/1.x
+    bool Again = false;           // the pass goes a second time, on a new connection
     bool ReplyBegun = false;      // a line of the pass's reply has come
     bool HostAnswered = false;    // the owner named another host after a failed look-up
     TPoolKey Key{};               // what the pass's connection is kept and found under

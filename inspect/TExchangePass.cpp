@@ -24,6 +24,7 @@ int TExchangePass::RequestVersion() const {
   const std::string_view Version = First.substr(Space + 1);
   if (SameNoCase(Version, "HTTP/1.1")) return 11;
   if (SameNoCase(Version, "HTTP/1.0")) return 10;
+  if (SameNoCase(Version, "HTTP/2")) return 20;
   return 0;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "http/Http2Frame.h"
 #include "socket/SockErrors.h"
 #include "tls/TTlsFacts.h"
 
@@ -132,6 +133,14 @@ struct TExchangePass {
   bool ConnectionKept = false;
   bool Resent = false;
 
+  // The pass spoke HTTP/2: its stream's number (0 for HTTP/1.x), and the frames of its
+  // connection as they went and came, from its request on: the first MaxFrames, then only
+  // counted.
+  int Stream = 0;
+  std::vector<THttp2Frame> Frames;
+  std::int64_t FramesLeftOut = 0;
+  static constexpr std::size_t MaxFrames = 10000;
+  std::vector<double> FrameTimes;  // milliseconds from Started, one for each of Frames
   // Every connect attempt, in the order they started; empty for a pass that made none.
   std::vector<TConnectTry> Attempts;
 
@@ -181,8 +190,9 @@ struct TExchangePass {
   std::int64_t BytesReceived() const {
     return static_cast<std::int64_t>(ReplyHeader.size()) + BodyBytes;
   }
-  // The request line's version: 10 for HTTP/1.0, 11 for HTTP/1.1, whatever the case it is
-  // written in (a file may say "http/1.1"); 0 for another, none, or a wrapped request.
+  // The request line's version: 10 for HTTP/1.0, 11 for HTTP/1.1, 20 for HTTP/2, whatever the
+  // case it is written in (a file may say "http/1.1"); 0 for another, none, or a wrapped
+  // request.
   int RequestVersion() const;
   // The final reply's Content-Length (the last usable one; a list of equal values is one),
   // if it announced one. An interim reply's fields do not count.

@@ -192,6 +192,26 @@ void TExchangeRecorder::BodyMayBeCut(THttpTime) {
   Changed();
 }
 
+void TExchangeRecorder::ProtocolSpoken(THttpTime, int, int Stream, std::string_view Header) {
+  if (FState->Passes.empty()) return;
+  TExchangePass& P = FState->Passes.back();
+  P.Stream = Stream;
+  P.RequestHeader = Header;
+  Changed();
+}
+
+void TExchangeRecorder::FrameSeen(THttpTime At, const THttp2Frame& Frame) {
+  if (FState->Passes.empty()) return;
+  TExchangePass& P = FState->Passes.back();
+  if (P.Frames.size() >= TExchangePass::MaxFrames) {
+    ++P.FramesLeftOut;
+    return;
+  }
+  P.Frames.push_back(Frame);
+  P.FrameTimes.push_back(MsBetween(P.Started, At));
+  Changed();
+}
+
 void TExchangeRecorder::RequestSent(THttpTime At, std::string_view, std::int64_t) {
   Mark(xsRequestSent, At);
 }

@@ -105,6 +105,8 @@ class TExchangeRecorder : private THttpObserver {
   void TlsStarted(THttpTime At, std::string_view HostName) override;
   void TlsEnded(THttpTime At, const TTlsFacts& Facts) override;
   void BodyMayBeCut(THttpTime At) override;
+  void ProtocolSpoken(THttpTime At, int Version, int Stream, std::string_view Header) override;
+  void FrameSeen(THttpTime At, const THttp2Frame& Frame) override;
   void RequestSent(THttpTime At, std::string_view, std::int64_t) override;
   void StatusLine(THttpTime At, std::string_view Line) override;
   void HeaderEnded(THttpTime At, std::string_view Head, int Status) override;

@@ -26,7 +26,11 @@ void SendAll(TTransferHost& Host, TTransport& Wire, const char* Data, std::size_
     }
     if (Host.Answered(win::WSAGetLastError())) return;
     Host.RaiseError(TSockStep::ssSend);
-    // No room: wait for it (or for the time-out or a cancel) with messages flowing.
-    Host.AwaitRoom();
+    // No room: wait for it (or for the time-out or a cancel) with messages flowing; or, when
+    // the peer holds the bytes back, for what it sends next.
+    if (Wire.AwaitsPeer())
+      Host.AwaitData();
+    else
+      Host.AwaitRoom();
   }
 }

@@ -22,7 +22,8 @@ class TConnection {
   TConnection(const TConnection&) = delete;
   TConnection& operator=(const TConnection&) = delete;
 
-  // Where every transfer goes: the TLS transport once one is installed, else the socket's.
+  // Where every transfer goes: the upper transport once one is installed, else the TLS
+  // transport once one is, else the socket's.
   TTransport& Transport();
   const TTransport& Transport() const;
 
@@ -30,7 +31,14 @@ class TConnection {
   // facts, until the next connection starts (DropTls).
   TTlsTransport* Tls() const { return FTls.get(); }
   void InstallTls(std::unique_ptr<TTlsTransport> Tls);
+  // Drops the TLS transport and the upper one: a new connection starts in plain text.
   void DropTls();
+  // The transport over the connection's own (plain or TLS), from now until the connection
+  // starts again; nullptr when none is installed.
+  TUpperTransport* Upper() const { return FUpper.get(); }
+  void InstallUpper(std::unique_ptr<TUpperTransport> Upper);
+  // The transport below the upper one: TLS when installed, else the socket's.
+  TTransport& Below();
   bool TlsActive() const;
   const TTlsFacts* TlsFacts() const;
   bool TlsCut() const;
@@ -46,5 +54,6 @@ class TConnection {
 
  private:
   std::unique_ptr<TTlsTransport> FTls;
+  std::unique_ptr<TUpperTransport> FUpper;
   bool FHandedOn = false;
 };

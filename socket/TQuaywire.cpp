@@ -1135,6 +1135,18 @@ int TQuaywire::ReceiveData(char* Buffer, int Size, int Flags) {
 
 // --- The connection as an object ----------------------------------------------------------
 
+void TQuaywire::InstallUpper(std::unique_ptr<TUpperTransport> Upper) {
+  if (FWaitDepth > 0 || FTransferRunning)
+    throw ESockError("Cannot install a transport: this component is still waiting in another call");
+  // Lines read before leave the socket: what follows them is the new protocol's.
+  SettleLookAhead();
+  FConnection.InstallUpper(std::move(Upper));
+}
+
+TUpperTransport* TQuaywire::Upper() const { return FConnection.Upper(); }
+
+TTransport& TQuaywire::LowerTransport() { return FConnection.Below(); }
+
 std::unique_ptr<TConnection> TQuaywire::ReleaseConnection(bool Fresh) {
   if (FWaitDepth > 0 || FTransferRunning)
     throw ESockError("Cannot hand the connection on: this component is still waiting in another call");

@@ -152,6 +152,14 @@ class TQuaywire : public TComponent {
   // call waits or while the component is connected.
   void AdoptConnection(std::unique_ptr<TConnection> Connection);
 
+  // --- A protocol over the connection's bytes ------------------------------------------
+  // Every transfer of the connection goes through Upper from now until the next Connect: a
+  // transport made over LowerTransport() (the socket's, or TLS over it). It goes along when
+  // the connection is handed on.
+  void InstallUpper(std::unique_ptr<TUpperTransport> Upper);
+  TUpperTransport* Upper() const;
+  TTransport& LowerTransport();
+
   // --- Status, time-out and errors -------------------------------------------------------
   void StatusMessage(std::uint8_t Level, const std::string& Text) {
     if (Level <= ReportLevel) ReportStatus(Text);

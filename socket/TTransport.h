@@ -34,4 +34,19 @@ class TTransport {
   // Ends the transport's own part of the connection without waiting (TLS's close_notify, while
   // Connected); true when it had such a part. The socket itself is closed by its owner.
   virtual bool Close(bool Connected) = 0;
+  // After a send's -1 with WSAEWOULDBLOCK: what holds the bytes back is the peer (a window of
+  // its flow control that it has to open), not the socket's room; the send loop then waits
+  // for the peer's data instead of room, which the socket has and would report at once.
+  virtual bool AwaitsPeer() const { return false; }
+};
+
+// A transport over the connection's transport: a protocol that frames the connection's
+// bytes in its own way and hands its owner one message's bytes at a time. It goes on over
+// whatever the connection's transport is once the connection moves (Over).
+class TUpperTransport : public TTransport {
+ public:
+  virtual void Over(TTransport& Below) = 0;
+  // Between messages: takes what came while the connection was idle, and says whether it can
+  // still carry the next message.
+  virtual bool Standing() = 0;
 };

@@ -200,11 +200,19 @@ TTlsContext::TTlsContext(const TTlsSettings& Settings) : F(std::make_unique<TSta
   if (SSL_CTX_get_security_level(Ctx) < 2) SSL_CTX_set_security_level(Ctx, 2);
   // A client that renegotiates would have to read inside a write; HTTP/1.0 never needs it.
   SSL_CTX_set_options(Ctx, SSL_OP_NO_RENEGOTIATION);
-  if (!Settings.Alpn.empty() && Settings.Alpn.size() < 256) {
-    const std::string Alpn = static_cast<char>(Settings.Alpn.size()) + Settings.Alpn;
+  // The protocols offered, in the order of the comma-separated list, each with its length.
+  std::string Alpn;
+  for (std::size_t From = 0; From < Settings.Alpn.size();) {
+    std::size_t Comma = Settings.Alpn.find(',', From);
+    if (Comma == std::string::npos) Comma = Settings.Alpn.size();
+    const std::size_t Length = Comma - From;
+    if (Length > 0 && Length < 256)
+      Alpn.append(1, static_cast<char>(Length)).append(Settings.Alpn, From, Length);
+    From = Comma + 1;
+  }
+  if (!Alpn.empty())
     SSL_CTX_set_alpn_protos(Ctx, reinterpret_cast<const unsigned char*>(Alpn.data()),
                             static_cast<unsigned>(Alpn.size()));
-  }
   // Our own store, keyed by host, port and SNI: OpenSSL's internal one is a server's. Without
   // resumption no session is asked for (tickets are still read, and dropped).
   SSL_CTX_set_session_cache_mode(Ctx, Settings.Resume

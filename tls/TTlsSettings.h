@@ -33,8 +33,8 @@ struct TTlsSettings {
   // leaf's key must be one of them, checked or not ("" pins nothing).
   std::string PinnedPublicKey;
   bool Resume = true;  // false: no session is offered or kept, every pass shakes hands in full
-  // The protocol offered by ALPN ("" offers none); the HTTP component sets it to the version
-  // it speaks.
+  // The protocols offered by ALPN, comma-separated in the order of preference ("h2,http/1.1";
+  // "" offers none); the HTTP component sets it to the versions it speaks.
   std::string Alpn = "http/1.0";
 
   bool operator==(const TTlsSettings&) const = default;
