@@ -524,11 +524,8 @@ class TH2Peer {
         case NGHTTP2_DATA: TakeData(F); break;
         case NGHTTP2_RST_STREAM:
           FResetStreams.insert(F.Stream);
-          if (FOpen.count(F.Stream)) {
-            FOpen.erase(F.Stream);
-            FEnded.push_back(F.Stream);
-            Change(F.Stream, [](TH2Request& R) { R.Reset = true; });
-          }
+          Change(F.Stream, [](TH2Request& R) { R.Reset = true; });
+          if (FOpen.erase(F.Stream)) FEnded.push_back(F.Stream);  // ReadRequest waits no more
           break;
         default: break;
       }
