@@ -91,23 +91,24 @@ std::vector<TField> HeaderList(std::string_view Block, std::string_view Scheme) 
   const std::size_t Last = RequestLine.rfind(' ');
   if (First == std::string_view::npos || Last == First) return {};
   std::vector<TField> List;
+  // In the order curl sends them.
   List.push_back({":method", std::string(RequestLine.substr(0, First))});
+  List.push_back({":path", std::string(RequestLine.substr(First + 1, Last - First - 1))});
   List.push_back({":scheme", std::string(Scheme)});
   List.push_back({":authority", {}});
-  List.push_back({":path", std::string(RequestLine.substr(First + 1, Last - First - 1))});
   const std::vector<std::string> Named = NamedByConnection(Block);
   bool HasAuthority = false;
   ForEachField(Block, [&](std::string_view Name, std::string_view Value, std::string_view) {
     if (Dropped(Name, Value, Named)) return;
     if (SameNoCase(Name, "host")) {
-      if (!HasAuthority) List[2].Value = std::string(Value);
+      if (!HasAuthority) List[3].Value = std::string(Value);
       HasAuthority = true;
       return;
     }
     List.push_back({AsciiLowered(Name), std::string(Value)});
   });
   // Without a Host field there is no authority to name: the field goes.
-  if (!HasAuthority) List.erase(List.begin() + 2);
+  if (!HasAuthority) List.erase(List.begin() + 3);
   return List;
 }
 

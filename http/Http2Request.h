@@ -20,8 +20,8 @@ struct TField {
 // Proxy-Connection, Transfer-Encoding, Upgrade, a TE other than "trailers", and any field the
 // Connection field names), then the empty line.
 std::string ShownBlock(std::string_view Block);
-// What a block (shown or composed) sends over HTTP/2 for Scheme: :method, :scheme,
-// :authority (the Host field's value) and :path (the request target) first, then the fields
+// What a block (shown or composed) sends over HTTP/2 for Scheme: :method, :path (the request
+// target), :scheme and :authority (the Host field's value) first, then the fields
 // ShownBlock keeps, but Host, with their names in lower case. A block without a request line
 // (a wrapped request) gives no list.
 std::vector<TField> HeaderList(std::string_view Block, std::string_view Scheme);
