@@ -96,9 +96,10 @@ struct THttp2Transport::TCallbacks {
     THttp2Frame Frame = FrameOf(*F, false);
     if (F->hd.type == NGHTTP2_HEADERS && F->hd.stream_id == T.FStream && T.FInHead) {
       T.FInHead = false;
-      T.FIn += "\r\n";
-      Frame.Headers = std::move(T.FHeadText);
-      T.FHeadText.clear();
+      T.FIn.append(T.FHeadOut).append("\r\n");
+      T.FHeadOut.clear();
+      Frame.Headers = std::move(T.FHeadList);
+      T.FHeadList.clear();
     }
     if (F->hd.type == NGHTTP2_GOAWAY) {
       T.FGoAway = true;
@@ -131,7 +132,8 @@ struct THttp2Transport::TCallbacks {
     T.FReplyBegun = true;
     T.FInHead = true;
     T.FHeadSize = 0;
-    T.FHeadText.clear();
+    T.FHeadList.clear();
+    T.FHeadOut.clear();
     return 0;
   }
 
@@ -148,12 +150,14 @@ struct THttp2Transport::TCallbacks {
     }
     const std::string_view N(reinterpret_cast<const char*>(Name), NameLen);
     const std::string_view V(reinterpret_cast<const char*>(Value), ValueLen);
-    T.FHeadText.append(N).append(": ").append(V).append("\r\n");
+    T.FHeadList.append(N).append(": ").append(V).append("\r\n");
+    // The head reaches the reader once its block is whole and the library found it valid
+    // (a :status, and first): a block it refuses gives the reader nothing.
     if (N == ":status") {
-      T.FIn.append(StatusLineStart).append(V).append(" \r\n");
+      T.FHeadOut.insert(0, std::string(StatusLineStart).append(V).append(" \r\n"));
       if (V.empty() || V[0] != '1') T.FFinalHead = true;
     } else if (!N.starts_with(':')) {
-      T.FIn.append(N).append(": ").append(V).append("\r\n");
+      T.FHeadOut.append(N).append(": ").append(V).append("\r\n");
     }
     return 0;
   }
@@ -316,7 +320,9 @@ void THttp2Transport::Counted(std::uint8_t Type, std::size_t Length, std::int32_
 
 bool THttp2Transport::Pull() {
   const int Got = FBelow->Receive(FRead.get(), static_cast<int>(PullSize), 0);
-  if (Got == 0) {
+  // The end of the peer's bytes, a reset, or the socket already closed on its close
+  // notification: the connection is over, and the streams on it with it.
+  if (Got == 0 || (Got < 0 && win::WSAGetLastError() != win::WSAEWOULDBLOCK)) {
     FBelowEnded = true;
     return false;
   }

@@ -127,6 +127,8 @@ class THttp2Transport final : public TUpperTransport {
   bool FReplyBegun = false;  // a HEADERS of the stream came
   bool FFinalHead = false;   // its final (non-1xx) head is whole: later HEADERS are trailers
   bool FInHead = false;      // a head of the stream is being decoded
+  std::string FHeadOut;      // its lines as the reader will read them
+  std::string FHeadList;     // its fields as the frame's record lists them
   std::size_t FHeadSize = 0;
   bool FStreamEnded = false;  // END_STREAM came
   bool FStreamClosed = false;
