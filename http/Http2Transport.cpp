@@ -310,6 +310,9 @@ void THttp2Transport::Counted(std::uint8_t Type, std::size_t Length, std::int32_
     FIdleFrames = 0;
     return;
   }
+  // Data costs the server its window: no flood, whichever stream it is on (a cancelled one
+  // still gets what was on its way).
+  if (Type == NGHTTP2_DATA && Length > 0) return;
   if (Type == NGHTTP2_WINDOW_UPDATE && FPhase == TPhase::Body) return;
   if (++FIdleFrames <= MaxIdleFrames) return;
   FFailure = std::make_exception_ptr(EHttp2Error(
@@ -436,7 +439,9 @@ int THttp2Transport::Send(const char* Data, int Count, int) {
     Submit();
     FHeadText.clear();
   }
-  if (FPhase == TPhase::Body && Taken < static_cast<std::size_t>(Count)) {
+  // Body bytes into the queue, as far as it has room.
+  const auto TakeBody = [&] {
+    if (FPhase != TPhase::Body || Taken >= static_cast<std::size_t>(Count)) return;
     if (FBodyAt > 0) {
       FBodyQueue.erase(0, FBodyAt);
       FBodyAt = 0;
@@ -448,15 +453,24 @@ int THttp2Transport::Send(const char* Data, int Count, int) {
     FBodyLeft -= static_cast<long long>(Want);
     Taken += Want;
     if (Want > 0) nghttp2_session_resume_data(FSession, FStream);
-  }
+  };
+  TakeBody();
   if (Taken == 0) {
-    // The queue is full and the peer's window holds it: wait for the peer to open it.
+    // The queue is full: what the peer said meanwhile (its windows opened) lets some go.
     Pull();
-    Flush();
+    const bool Out = Flush();
     RaiseFailure();
-    FAwaitsPeer = true;
-    win::WSASetLastError(win::WSAEWOULDBLOCK);
-    return -1;
+    if (FStreamClosed || FStreamEnded) {
+      win::WSASetLastError(win::WSAECONNRESET);
+      return -1;
+    }
+    TakeBody();
+    if (Taken == 0) {
+      // Still full: held by the socket's room, or (all handed to it) by the peer's window.
+      FAwaitsPeer = Out;
+      win::WSASetLastError(win::WSAEWOULDBLOCK);
+      return -1;
+    }
   }
   const bool AllOut = Flush();
   const bool RequestWhole = FPhase == TPhase::Sent || (FPhase == TPhase::Body && FBodyLeft == 0);

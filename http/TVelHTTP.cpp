@@ -265,7 +265,15 @@ void TVelHTTP::Exchange() {
   // Closed on every way out but one, a reply that leaves its connection fit to keep; when an
   // error ends the pass, that error is the one to report, not one of the close.
   TAliveGuard Close(FAlive, [this] { Disconnect(); });
-  RunExchange();
+  try {
+    RunExchange();
+  } catch (const EAbortError&) {
+    KeepCancelled(Close);
+    throw;
+  } catch (const EHttpRequestAborted&) {
+    KeepCancelled(Close);
+    throw;
+  }
   if (ConnectionKeeps()) {
     // Released before the close is called off: a refusal to let go still closes it.
     std::unique_ptr<TConnection> Kept = ReleaseConnection(false);
@@ -276,6 +284,18 @@ void TVelHTTP::Exchange() {
   Close.RunNow();
   // An OnDisconnect handler may have freed the component: nothing of it may be touched.
   if (!Close.OwnerAlive()) throw EComponentDestroyed();
+}
+
+void TVelHTTP::KeepCancelled(TAliveGuard& Close) {
+  // Over HTTP/2 a stop ends the stream (RST_STREAM, CANCEL), not the connection: it stays for
+  // later requests when nothing else is owed on it.
+  THttp2Transport* const H2 = Http2();
+  if (H2 == nullptr || !Connected || FRun.Connection < 0 || HttpVersion == hv10) return;
+  H2->Cancel();
+  if (!H2->Reusable() || !FramesTold()) return;
+  std::unique_ptr<TConnection> Kept = ReleaseConnection(false);
+  Close.Dismiss();
+  KeepConnection(std::move(Kept));
 }
 
 void TVelHTTP::GoOn(const TNextPass& Next) {
@@ -377,8 +397,7 @@ bool TVelHTTP::FramesTold() {
   THttp2Transport* H2 = Http2();
   if (H2 == nullptr || !H2->FramesWaiting()) return true;
   for (const THttp2Transport::TSeen& Seen : H2->TakeFrames())
-    if (!Tell([&](THttpObserver& O, THttpTime) { O.FrameSeen(Seen.At, Seen.Frame); }))
-      return false;
+    if (!Tell([&](THttpObserver& O, THttpTime) { O.FrameSeen(Seen.At, Seen.Frame); })) return false;
   return true;
 }
 
@@ -464,10 +483,9 @@ bool TVelHTTP::ReuseConnection() {
 }
 
 std::string TVelHTTP::ResendRefusal(const std::string& Reason) const {
-  const std::string Why =
-      Reason.empty() ? "connection #" + std::to_string(FRun.Connection) +
-                           " was closed by the server before the reply, and "
-                     : Reason + ", and ";
+  const std::string Why = Reason.empty() ? "connection #" + std::to_string(FRun.Connection) +
+                                               " was closed by the server before the reply, and "
+                                         : Reason + ", and ";
   const CmdType C = CurrentCmd;
   if (C != hcGet && C != hcHead && C != hcOptions && C != hcPut && C != hcDelete)
     return Why + "a " + std::string(C == hcWrapped ? "wrapped request" : CommandWord(C)) +

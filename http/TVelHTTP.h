@@ -381,6 +381,9 @@ class TVelHTTP : public TQuaywire {
   // After the connection (and TLS): HTTP/2 over it when the version asks for it and the server
   // took h2 by ALPN, or over plain http by prior knowledge.
   void SpeakHttp2IfChosen();
+  // A stop or a time-out over HTTP/2: the stream is cancelled and its connection kept when it
+  // can carry more (Close then called off).
+  void KeepCancelled(TAliveGuard& Close);
   // The frames the connection went and came with since the last call, told to the observers;
   // false when one of them destroyed the component.
   bool FramesTold();

@@ -245,3 +245,30 @@ TEST_F(Http2HostileTest, AWindowNeverOpenedWaitsWithoutSpinningUntilTheTimeOut) 
 }
 
 }  // namespace
+
+// A stop ends the stream, not the connection: the next request goes as the next stream.
+TEST_F(Http2HostileTest, AStopCancelsTheStreamAndKeepsTheConnection) {
+  TH2Peer Peer(
+      {{ReadPreface(), Settings(), ReadRequest(), Headers(LastRequest, {{":status", "200"}}),
+        Data(LastRequest, "endless", false), AwaitFrame(NGHTTP2_RST_STREAM), ReadRequest(),
+        Reply(LastRequest, 200, {}, "again"), Idle()}});
+  TVelHTTP& H = Client();
+  H.HttpVersion = hv2Prior;
+  H.BodySink = [&](std::string_view) { H.Abort(); };
+  EXPECT_NE(ErrorOf([&] { H.Get(Url(Peer)); }), "");
+  EXPECT_EQ(H.IdleConnections(), 1u);
+  H.BodySink = nullptr;
+  H.Get(Url(Peer));
+  EXPECT_EQ(H.Body, "again");
+  EXPECT_EQ(H.StreamNumber(), 3);
+  EXPECT_EQ(H.ConnectionsOpened(), 1);
+  Http.reset();
+  ASSERT_TRUE(Peer.Finished());
+  const TH2Record R = Peer.Record();
+  ASSERT_EQ(R.Count(NGHTTP2_RST_STREAM), 1);
+  for (const TH2Frame& F : R.Frames)
+    if (F.Type == NGHTTP2_RST_STREAM) {
+      EXPECT_EQ(F.Stream, 1u);
+      EXPECT_EQ(F.Payload, H2Be32(NGHTTP2_CANCEL));
+    }
+}

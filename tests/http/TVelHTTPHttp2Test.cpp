@@ -33,7 +33,7 @@ class Servers {
     return S;
   }
   bool Ok() const { return H2Port != 0 && NoH2Port != 0; }
-  std::uint16_t H2Port = 0, NoH2Port = 0, H2cPort = 0;
+  std::uint16_t H2Port = 0, NoH2Port = 0, H2cPort = 0, ProxyPort = 0;
   const std::string Big = Large();
 
  private:
@@ -42,6 +42,18 @@ class Servers {
     Dir.Write("www/large.bin", Big);
     if (::access("/usr/sbin/nginx", X_OK) == 0) StartNginx();
     if (::access("/usr/sbin/nghttpd", X_OK) == 0) StartNghttpd();
+    if (::access("/usr/bin/tinyproxy", X_OK) == 0) StartTinyproxy();
+  }
+  void StartTinyproxy() {
+    for (int Try = 0; Try < 5 && ProxyPort == 0; ++Try) {
+      const std::uint16_t P = FreePort();
+      const std::string& D = Dir.Path();
+      const std::string Conf = Dir.Write(
+          "tinyproxy.conf", "Port " + std::to_string(P) + "\nListen 127.0.0.1\nTimeout 30\n" +
+                                "MaxClients 8\nPidFile \"" + D + "/tinyproxy.pid\"\nLogFile \"" +
+                                D + "/tinyproxy.log\"\nLogLevel Info\nAllow 127.0.0.1\n");
+      if (Proxy.Start({"/usr/bin/tinyproxy", "-d", "-c", Conf}, P, D)) ProxyPort = P;
+    }
   }
   void StartNginx() {
     const TTestPki& Pki = TTestPki::Get();
@@ -51,7 +63,8 @@ class Servers {
       if (A == B) continue;
       std::string Conf = "daemon off;\nmaster_process off;\npid " + D + "/nginx.pid;\nerror_log " +
                          D + "/error.log;\nevents { worker_connections 64; }\nhttp {\n" +
-                         "  access_log off;\n  default_type text/html;\n";
+                         "  access_log off;\n  default_type text/html;\n"
+                         "  gzip on;\n  gzip_min_length 1;\n";
       for (const char* Temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         Conf += std::string("  ") + Temp + "_temp_path " + D + "/tmp_" + Temp + ";\n";
       for (const auto& [Port, Extra] : {std::pair{A, " http2"}, std::pair{B, ""}})
@@ -80,7 +93,7 @@ class Servers {
   static bool Accepts(std::uint16_t Port) { return testsupport::Accepts(Port); }
 
   ScratchDir Dir;
-  ServerProcess Nginx, Nghttpd;
+  ServerProcess Nginx, Nghttpd, Proxy;
 };
 
 // What the passes told of their version, stream and frames.
@@ -195,6 +208,27 @@ TEST_F(Http2Test, BodiesGoBothWaysWithTheFlowControl) {
   for (const THttp2Frame& F : Last().Frames)
     if (F.Sent && F.Type == THttp2Frame::ftData) Data += F.Length;
   EXPECT_EQ(Data, static_cast<std::int64_t>(Servers::Get().Big.size()));
+}
+
+// The reply path is the one of HTTP/1.x: codings come off, and through the proxy the tunnel
+// carries h2 as a direct connection would.
+TEST_F(Http2Test, CodingsAndTheProxyTunnelWorkAsOverHttp11) {
+  TVelHTTP& H = *Http;
+  H.AcceptEncoding = true;
+  H.Get(Url(Servers::Get().H2Port, "/page.html"));
+  EXPECT_EQ(H.Body, Page);
+  EXPECT_TRUE(H.BodyDecoded());
+  EXPECT_NE(H.Header.find("content-encoding: gzip\r\n"), std::string::npos) << H.Header;
+  if (Servers::Get().ProxyPort == 0) return;
+  H.CloseIdleConnections();
+  H.AcceptEncoding = false;
+  H.Proxy = "127.0.0.1";
+  H.ProxyPort = Servers::Get().ProxyPort;
+  H.ConnectRules = {{"good.test", 0, "127.0.0.1", 0}};
+  H.Get(Url(Servers::Get().H2Port, "/page.html"));
+  EXPECT_EQ(H.Body, Page);
+  EXPECT_EQ(H.ReplyVersion(), 20);
+  EXPECT_EQ(H.StreamNumber(), 1);
 }
 
 TEST_F(Http2Test, AServerWithoutH2GetsHttp11AndAVersionBelowIsNotOffered) {
