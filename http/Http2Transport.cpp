@@ -278,6 +278,15 @@ bool THttp2Transport::Standing() {
   return !FBelowEnded && win::WSAGetLastError() == win::WSAEWOULDBLOCK && Reusable();
 }
 
+void THttp2Transport::Settle() {
+  try {
+    while (FStream != 0 && !FStreamEnded && !FStreamClosed && InLeft() == 0 && Pull()) {
+    }
+  } catch (const std::exception&) {
+    // Whatever broke is the connection's: Reusable says no.
+  }
+}
+
 void THttp2Transport::Cancel() {
   if (FStream == 0 || FStreamClosed || SessionOver()) return;
   FCancelled = true;

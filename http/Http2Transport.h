@@ -61,6 +61,9 @@ class THttp2Transport final : public TUpperTransport {
   // GOAWAY, the last stream ended by its own end (or was cancelled by us) and a new stream
   // number is left.
   bool Reusable() const;
+  // After a reply read to the length it announced: takes what is there now, so that the
+  // stream's end, when it came in a frame of its own, is seen.
+  void Settle();
   // Ends the request's stream with RST_STREAM (CANCEL), sent as far as the socket takes it
   // now; the connection stays usable.
   void Cancel();

@@ -274,6 +274,7 @@ void TVelHTTP::Exchange() {
     KeepCancelled(Close);
     throw;
   }
+  if (THttp2Transport* H2 = Http2()) H2->Settle();
   if (ConnectionKeeps()) {
     // Released before the close is called off: a refusal to let go still closes it.
     std::unique_ptr<TConnection> Kept = ReleaseConnection(false);

@@ -11,8 +11,8 @@ namespace {
 using namespace testsupport;
 using namespace testsupport::h2steps;
 
-std::string Frame(std::uint8_t Type, std::uint8_t Flags, std::uint32_t Stream,
-                  const std::string& Payload = {}) {
+std::string FrameBytes(std::uint8_t Type, std::uint8_t Flags, std::uint32_t Stream,
+                       const std::string& Payload = {}) {
   return H2FrameBytes(Type, Flags, Stream, Payload);
 }
 
@@ -121,20 +121,20 @@ TEST_F(Http2HostileTest, AServerThatBreaksTheProtocolEndsTheRequestWithItsError)
        false,
        ""},
       {"SettingsFlood",
-       {ReadPreface(), Settings(), ReadRequest(), Flood(Frame(NGHTTP2_SETTINGS, 0, 0), 20000),
+       {ReadPreface(), Settings(), ReadRequest(), Flood(FrameBytes(NGHTTP2_SETTINGS, 0, 0), 20000),
         Idle()},
        "lood",
        false,
        ""},
       {"PingFlood",
        {ReadPreface(), Settings(), ReadRequest(),
-        Flood(Frame(NGHTTP2_PING, 0, 0, std::string(8, 'p')), 20000), Idle()},
+        Flood(FrameBytes(NGHTTP2_PING, 0, 0, std::string(8, 'p')), 20000), Idle()},
        "lood",
        false,
        ""},
       {"EmptyDataFlood",
        {ReadPreface(), Settings(), ReadRequest(), Headers(LastRequest, {{":status", "200"}}),
-        Flood(Frame(NGHTTP2_DATA, 0, 1), 20000), Idle()},
+        Flood(FrameBytes(NGHTTP2_DATA, 0, 1), 20000), Idle()},
        "HTTP/2 flood",
        false,
        ""},
@@ -271,4 +271,20 @@ TEST_F(Http2HostileTest, AStopCancelsTheStreamAndKeepsTheConnection) {
       EXPECT_EQ(F.Stream, 1u);
       EXPECT_EQ(F.Payload, H2Be32(NGHTTP2_CANCEL));
     }
+}
+
+// A reply whose stream ends in an empty frame after the length it announced keeps its
+// connection: the end is read before the connection is judged.
+TEST_F(Http2HostileTest, AStreamEndAfterTheLengthKeepsTheConnection) {
+  TH2Peer Peer({{ReadPreface(), Settings(), ReadRequest(),
+                 Headers(LastRequest, {{":status", "200"}, {"content-length", "2"}}),
+                 Raw(FrameBytes(NGHTTP2_DATA, 0, 1, "ok") +
+                     FrameBytes(NGHTTP2_DATA, NGHTTP2_FLAG_END_STREAM, 1)),
+                 ReadRequest(), Reply(LastRequest, 200, {}, "next"), Idle()}});
+  TVelHTTP& H = Client();
+  H.Get(Url(Peer));
+  EXPECT_EQ(H.Body, "ok");
+  H.Get(Url(Peer));
+  EXPECT_EQ(H.Body, "next");
+  EXPECT_EQ(H.ConnectionsOpened(), 1);
 }
