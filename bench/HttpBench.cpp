@@ -72,6 +72,7 @@ struct TOptions {
   bool Resume = true;
   bool FreshContext = false;
   bool Http11 = false;
+  bool Http2 = false;
 };
 
 int Finish(const TTally& T) {
@@ -108,6 +109,7 @@ TOwned<TVelHTTP> MakeHttp(int TimeOutMs, const TOptions& Tls, TTally& T) {
   Http->TimeOut = TimeOutMs;
   Http->ReportLevel = 2;  // what the desktop program asks for
   if (Tls.Http11) Http->HttpVersion = hv11;
+  if (Tls.Http2) Http->HttpVersion = hv2;
   if (Tls.CaFile.empty()) return Http;
   Http->SecureSocket = true;
   Http->TlsSettings.CaFile = Tls.CaFile;
@@ -336,7 +338,7 @@ int Measure(char** Argv) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: http_bench [--cacert FILE] [--no-resume] [--fresh-context] [--http1.1] get URL N "
+               "usage: http_bench [--cacert FILE] [--no-resume] [--fresh-context] [--http1.1] [--http2] get URL N "
                "one|fresh [timeout-ms] |\n"
                "       file URL PATH | string URL | text BYTES |\n"
                "       free-port | silent-server SECONDS | measure CMD ARGS...\n");
@@ -357,6 +359,10 @@ TOptions LeadingOptions(int& argc, char**& argv) {
       argv += 1;
     } else if (std::strcmp(argv[1], "--http1.1") == 0) {
       Tls.Http11 = true;
+      argc -= 1;
+      argv += 1;
+    } else if (std::strcmp(argv[1], "--http2") == 0) {
+      Tls.Http2 = true;
       argc -= 1;
       argv += 1;
     } else if (std::strcmp(argv[1], "--fresh-context") == 0) {

@@ -18,13 +18,17 @@
 # decode a pre-coded body of made-up prose (http_bench text, gzip -6; nginx's gzip_static
 # serves it with Content-Encoding: gzip) with orrery-cli --compressed against curl
 # --compressed: 100 MiB to /dev/null, and 1 GiB (gzip -1, as nginx codes on the fly) to a
-# pipe for the peak resident size; the decoded bytes are checked against the text once.
+# pipe for the peak resident size; the decoded bytes are checked against the text once. The
+# HTTP/2 figures run against an ssl listener with http2 that keeps connections: 1 KiB GETs on
+# one connection (one component with HTTP/2 chosen, and orrery-cli with the URLs in one command
+# line) against curl --http2 with the same URLs and against h2load -n N -c 1 -m 1, and 1 GiB to
+# /dev/null against curl --http2.
 #
 #   scripts/bench.sh [figure ...]     figures: get get-fresh syscalls-get file-shm file-null
 #                                     string memory syscalls silent window window-large
 #                                     cli-runs cli-pipe kept-get gzip-null gzip-pipe
 #                                     https-null https-shm https-get https-chain
-#                                     https-memory kept-https (default: all)
+#                                     https-memory kept-https h2-get h2-null (default: all)
 # Environment: BENCH_N (3000 requests), BENCH_TLS_N (1000 https requests), BENCH_BIG_MIB
 #              (1024), BENCH_MID_MIB (256), BENCH_TLS_PROTOCOLS (the listener's, "TLSv1.2 TLSv1.3"),
 #              BENCH_KEEP_N (1000 GETs on a kept connection), BENCH_KEEP_ROUNDS (9),
@@ -43,7 +47,7 @@ ROUNDS=${BENCH_ROUNDS:-3}
 BUILD=${BENCH_BUILD:-build-bench}
 FIGURES=("$@")
 [ ${#FIGURES[@]} -gt 0 ] || FIGURES=(get get-fresh syscalls-get file-shm file-null string memory syscalls silent window window-large cli-runs cli-pipe kept-get gzip-null gzip-pipe)
-[ $# -gt 0 ] || FIGURES+=(https-null https-shm https-get https-chain https-memory kept-https)
+[ $# -gt 0 ] || FIGURES+=(https-null https-shm https-get https-chain https-memory kept-https h2-get h2-null)
 TLS_N=${BENCH_TLS_N:-1000}
 KEEP_N=${BENCH_KEEP_N:-1000}
 KEEP_ROUNDS=${BENCH_KEEP_ROUNDS:-9}
@@ -52,7 +56,7 @@ GZIP_BIG=${BENCH_GZIP_BIG_MIB:-1024}
 wants() { local f; for f in "${FIGURES[@]}"; do [ "$f" = "$1" ] && return 0; done; return 1; }
 # Only the figures that read the large files get them (and need the room).
 wants_any() { local f; for f in "$@"; do wants "$f" && return 0; done; return 1; }
-wants_any file-shm file-null string cli-pipe https-null https-shm https-memory || BIG=0
+wants_any file-shm file-null string cli-pipe https-null https-shm https-memory h2-null || BIG=0
 wants_any memory syscalls https-memory || MID=0
 wants gzip-null || GZIP_MID=0
 wants gzip-pipe || GZIP_BIG=0
@@ -62,7 +66,7 @@ wants window-large || WINDOW_LARGE_MIB=0
 
 # --- What the benchmark needs besides the build's own packages -------------------------------
 scripts/install-deps.sh
-bench_packages=(apache2-utils curl strace)
+bench_packages=(apache2-utils curl strace nghttp2-client)
 missing=()
 for p in "${bench_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -88,7 +92,7 @@ fi
 if [ -n "${BENCH_BIN:-}" ]; then
   BIN=$BENCH_BIN
   CLI=${BENCH_CLI:-}
-  if wants_any cli-runs cli-pipe https-memory kept-get kept-https gzip-null gzip-pipe && [ -z "$CLI" ]; then
+  if wants_any cli-runs cli-pipe https-memory kept-get kept-https gzip-null gzip-pipe h2-get && [ -z "$CLI" ]; then
     echo "BENCH_BIN is set: the cli figures need BENCH_CLI too" >&2
     exit 1
   fi
@@ -97,7 +101,7 @@ else
     -DORRERY_BUILD_APP=OFF -DORRERY_BUILD_BENCH=ON >/dev/null
   cmake --build "$BUILD" -j2 --target http_bench >/dev/null
   BIN=$(pwd)/$BUILD/bench/http_bench
-  if wants_any cli-runs cli-pipe https-memory kept-get kept-https gzip-null gzip-pipe; then
+  if wants_any cli-runs cli-pipe https-memory kept-get kept-https gzip-null gzip-pipe h2-get; then
     cmake --build "$BUILD" -j2 --target orrery-cli >/dev/null
     CLI=$(pwd)/$BUILD/cli/orrery-cli
   fi
@@ -145,6 +149,12 @@ ssl_server() {
   }
   server {
     listen 127.0.0.1:$KSPORT ssl;
+    ssl_certificate $T/tls/server.pem; ssl_certificate_key $T/tls/server.key;
+    ssl_protocols TLSv1.3;
+    $KEPT
+  }
+  server {
+    listen 127.0.0.1:$H2PORT ssl http2;
     ssl_certificate $T/tls/server.pem; ssl_certificate_key $T/tls/server.key;
     ssl_protocols TLSv1.3;
     $KEPT
@@ -203,11 +213,12 @@ KEPT="root $T/www;
 KPORT=$("$BIN" free-port)
 # The https figures' listener: a CA of the bench's own and a certificate for 127.0.0.1 from it.
 SSL_SERVER=""
-if wants_any https-null https-shm https-get https-chain https-memory kept-https; then
+if wants_any https-null https-shm https-get https-chain https-memory kept-https h2-get h2-null; then
   make_certificate "$T/tls"
   SPORT=$("$BIN" free-port)
   NPORT=$("$BIN" free-port)
   KSPORT=$("$BIN" free-port)
+  H2PORT=$("$BIN" free-port)
   SSL_SERVER=$(ssl_server)
 fi
 cat >"$T/nginx.conf" <<EOF
@@ -828,6 +839,49 @@ fi
 if wants kept-https; then
   echo "  kept connections over https (TLS 1.3, HTTP/1.1), $KEEP_N GETs, $KEEP_ROUNDS rounds:"
   bench_kept " https" "$KEPT_TLS_URL" --cacert "$CA"
+fi
+
+# HTTP/2: GETs of 1 KiB as streams of one connection, each client checked first to use one.
+if wants h2-get; then
+  echo "  HTTP/2, $KEEP_N GETs on one connection, $KEEP_ROUNDS rounds:"
+  H2_URL=https://127.0.0.1:$H2PORT
+  ours=() cli=() curl=() h2l=() cpu=() ccpu=()
+  one_connection "http_bench --http2" "$BIN" --cacert "$CA" --http2 get "$H2_URL/probe/1k" 3 one ||
+    FAILED=$((FAILED + 1))
+  urls_for "$H2_URL/probe/1k" 3
+  one_connection "curl --http2" curl -s --http2 --cacert "$CA" "${URL_ARGS[@]}" || FAILED=$((FAILED + 1))
+  one_connection "orrery-cli" "$CLI" -s --cacert "$CA" "${URL_ARGS[@]}" || FAILED=$((FAILED + 1))
+  urls_for "$H2_URL/1k" "$KEEP_N"
+  for _ in $(seq "$KEEP_ROUNDS"); do
+    line=$(measure "$BIN" --cacert "$CA" --http2 get "$H2_URL/1k" "$KEEP_N" one)
+    ours+=("$(calc "$KEEP_N / $(field wall "$line")")")
+    cpu+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $KEEP_N")")
+    line=$(measure "$CLI" -s --cacert "$CA" "${URL_ARGS[@]}")
+    cli+=("$(calc "$KEEP_N / $(field wall "$line")")")
+    line=$(measure curl -s --http2 --cacert "$CA" "${URL_ARGS[@]}")
+    curl+=("$(calc "$KEEP_N / $(field wall "$line")")")
+    ccpu+=("$(calc "($(field user "$line") + $(field sys "$line")) * 1e6 / $KEEP_N")")
+    line=$(measure h2load -n "$KEEP_N" -c 1 -m 1 "$H2_URL/1k")
+    h2l+=("$(calc "$KEEP_N / $(field wall "$line")")")
+  done
+  report "h2 get vs curl" req/s ">=" 1.2 "${ours[@]}" / "${curl[@]}"
+  report "h2 get vs h2load" req/s ">=" 1.0 "${ours[@]}" / "${h2l[@]}"
+  report "h2 cli vs curl" req/s - "" "${cli[@]}" / "${curl[@]}"
+  report "h2 cpu/req vs curl" us - "" "${cpu[@]}" / "${ccpu[@]}"
+fi
+# HTTP/2: a large body to /dev/null against curl --http2.
+if wants h2-null; then
+  tp=() ptp=() cpu=() pcpu=()
+  for _ in $(seq "$ROUNDS"); do
+    line=$(measure "$BIN" --cacert "$CA" --http2 file "https://127.0.0.1:$H2PORT/big" /dev/null)
+    tp+=("$(calc "$BIG / $(field wall "$line")")")
+    cpu+=("$(calc "$(field user "$line") + $(field sys "$line")")")
+    line=$(measure curl -s --http2 --cacert "$CA" -o /dev/null "https://127.0.0.1:$H2PORT/big")
+    ptp+=("$(calc "$BIG / $(field wall "$line")")")
+    pcpu+=("$(calc "$(field user "$line") + $(field sys "$line")")")
+  done
+  report "h2 ${BIG}M /dev/null" MiB/s ">=" 1.0 "${tp[@]}" / "${ptp[@]}"
+  report "h2 ${BIG}M cpu" s - "" "${cpu[@]}" / "${pcpu[@]}"
 fi
 
 echo

@@ -11,7 +11,8 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(FormEncodeFuzz UUEncodeFuzz RequestFuzz ReplyFuzz TlsPeerFuzz HarReaderFuzz ContentDecoderFuzz)
+  targets=(FormEncodeFuzz UUEncodeFuzz RequestFuzz ReplyFuzz TlsPeerFuzz HarReaderFuzz ContentDecoderFuzz
+    Http2SessionFuzz)
 fi
 
 # clang and its libFuzzer runtime come from Debian's packages, like everything else.

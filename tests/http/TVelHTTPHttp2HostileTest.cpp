@@ -273,18 +273,3 @@ TEST_F(Http2HostileTest, AStopCancelsTheStreamAndKeepsTheConnection) {
     }
 }
 
-// A reply whose stream ends in an empty frame after the length it announced keeps its
-// connection: the end is read before the connection is judged.
-TEST_F(Http2HostileTest, AStreamEndAfterTheLengthKeepsTheConnection) {
-  TH2Peer Peer({{ReadPreface(), Settings(), ReadRequest(),
-                 Headers(LastRequest, {{":status", "200"}, {"content-length", "2"}}),
-                 Raw(FrameBytes(NGHTTP2_DATA, 0, 1, "ok") +
-                     FrameBytes(NGHTTP2_DATA, NGHTTP2_FLAG_END_STREAM, 1)),
-                 ReadRequest(), Reply(LastRequest, 200, {}, "next"), Idle()}});
-  TVelHTTP& H = Client();
-  H.Get(Url(Peer));
-  EXPECT_EQ(H.Body, "ok");
-  H.Get(Url(Peer));
-  EXPECT_EQ(H.Body, "next");
-  EXPECT_EQ(H.ConnectionsOpened(), 1);
-}
