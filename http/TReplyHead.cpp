@@ -48,7 +48,7 @@ bool TReplyHead::Take(std::string_view Line) {
     FAwaitingStatus = false;
     ++FStatusLines;
     Forget();
-    FNotHttp = !IsHttpStatusLine(Line);
+    FNotHttp = !IsHttpStatusLine(Line, FHttp2);
     FStatus = FNotHttp ? 0 : StatusCode(Line);
     FVersion = FNotHttp ? 0 : (Line[5] - '0') * 10 + (Line[6] == '.' ? Line[7] - '0' : 0);
     return FNotHttp;
@@ -147,14 +147,15 @@ void TReplyHead::TakeHeldField() {
   }
 }
 
-bool TReplyHead::IsHttpStatusLine(std::string_view Line) {
+bool TReplyHead::IsHttpStatusLine(std::string_view Line, bool Http2) {
   const std::string_view Bare = WithoutLineEnd(Line);
   const auto Digit = [](char C) { return C >= '0' && C <= '9'; };
   if (Bare.size() < 6 || Bare.substr(0, 5) != "HTTP/" || !Digit(Bare[5])) return false;
   // HTTP/2 names no minor version: its status line (as the HTTP/2 transport gives one) is
   // "HTTP/2 200".
-  if (Bare[5] == '2' && (Bare.size() == 6 || Bare[6] == ' ')) return true;
-  return Bare.size() >= 8 && Bare[6] == '.' && Digit(Bare[7]) && (Bare.size() == 8 || Bare[8] == ' ');
+  if (Http2 && Bare[5] == '2' && (Bare.size() == 6 || Bare[6] == ' ')) return true;
+  return Bare.size() >= 8 && Bare[6] == '.' && Digit(Bare[7]) &&
+         (Bare.size() == 8 || Bare[8] == ' ');
 }
 
 std::int16_t TReplyHead::StatusCode(std::string_view StatusLine) {

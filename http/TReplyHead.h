@@ -73,9 +73,12 @@ class TReplyHead {
   // The second blank-separated word of a status line as a number; 0 when it is not a
   // decimal number or does not fit the signed 16 bits.
   static std::int16_t StatusCode(std::string_view StatusLine);
-  // "HTTP/", a digit, "." and a digit, then a space or the line end (RFC 9112, 2.3 and 4); or
-  // "HTTP/2" so ended, the form an HTTP/2 reply takes.
-  static bool IsHttpStatusLine(std::string_view Line);
+  // "HTTP/", a digit, "." and a digit, then a space or the line end (RFC 9112, 2.3 and 4); with
+  // Http2, also "HTTP/2" so ended, the form a reply over HTTP/2 takes.
+  static bool IsHttpStatusLine(std::string_view Line, bool Http2 = false);
+  // The head comes over HTTP/2: its status line says "HTTP/2". Over HTTP/1.x such a line is
+  // no HTTP/1.x reply.
+  void OverHttp2() { FHttp2 = true; }
   static bool IsInterim(int Status) { return Status == 100 || (Status >= 102 && Status <= 199); }
   // HasLocation: the reply itself carries a Location line with a value.
   static TReplyClass Classify(int Status, bool HasLocation);
@@ -91,7 +94,14 @@ class TReplyHead {
  private:
   // The fields the component reads; the others are only stored.
   enum TField : std::uint8_t {
-    fNone, fCookie, fLocation, fLength, fCoding, fContentCoding, fConnection, fKeepAlive,
+    fNone,
+    fCookie,
+    fLocation,
+    fLength,
+    fCoding,
+    fContentCoding,
+    fConnection,
+    fKeepAlive,
     fProxyConnection
   };
   // A field line is held until the next line shows whether a folded line continues it.
@@ -100,6 +110,7 @@ class TReplyHead {
   void Forget();
 
   TField FHeld = fNone;
+  bool FHttp2 = false;
   std::string FHeldValue;
   bool FNotHttp = false;
 

@@ -29,6 +29,7 @@ void TReplyReader::ReadHead(const THeadWire& Wire, const TReplyFields& To) {
 
   const THeadClock Clock;
   TReplyHead Head;
+  if (To.Http2) Head.OverHttp2();
   // One buffer for every line of the block, its room taken over from the last reply's (a
   // local, so that a handler that frees the component leaves the line it was shown intact).
   std::string Line = std::move(FLine);

@@ -58,6 +58,7 @@ struct TReplyFields {
   std::string& Location;
   const int& TimeOut;  // ms, 0 for none; read at each check, as a handler may change it
   bool& TimedOut;
+  bool Http2 = false;  // the reply comes over HTTP/2
 };
 
 // Where the body goes, and what it is held to.

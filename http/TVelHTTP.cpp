@@ -757,7 +757,8 @@ TReplyFields TVelHTTP::ReplyFieldsOf() {
           .BytesTotal = BytesTotal,
           .Location = Location,
           .TimeOut = TimeOut,
-          .TimedOut = TimedOut};
+          .TimedOut = TimedOut,
+          .Http2 = FRun.Stream != 0};
 }
 
 TBodyFields TVelHTTP::BodyFieldsOf(const TBodySink& Sink) {

@@ -78,8 +78,8 @@ const HeadCase HeadCases[] = {
      302, "-", "", -1, false},
     // The end where the final status line was due: no status, no fields of the interim reply.
     {"InterimThenEnd", "HTTP/1.1 100 Continue\r\n\r\n", 0, "-", "", -1, false},
-    {"EarlyHintsThenEnd", "HTTP/1.1 103 H\r\nLocation: /x\r\nContent-Length: 1\r\n\r\n", 0, "-",
-     "", -1, false},
+    {"EarlyHintsThenEnd", "HTTP/1.1 103 H\r\nLocation: /x\r\nContent-Length: 1\r\n\r\n", 0, "-", "",
+     -1, false},
     {"SwitchingProtocols", "HTTP/1.1 101 Switching Protocols\r\nUpgrade: h2c\r\n\r\n", 101, "-", "",
      -1, false, "Protocol switch not supported"},
     {"SwitchAfterContinue", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 101 Switching\r\n\r\n", 101, "-",
@@ -139,6 +139,19 @@ TEST_P(HeadBlock, GivesTheFinalReplysFields) {
 INSTANTIATE_TEST_SUITE_P(Blocks, HeadBlock, ::testing::ValuesIn(HeadCases),
                          [](const auto& I) { return std::string(I.param.Name); });
 
+// "HTTP/2 200" is the status line of a reply over HTTP/2 only: over HTTP/1.x no such version
+// exists, and the stream is no HTTP/1.x reply.
+TEST(ReplyHead, AnHttp2StatusLineIsAReplysOnlyOverHttp2) {
+  for (const bool Over : {false, true}) {
+    TReplyHead Head;
+    if (Over) Head.OverHttp2();
+    EXPECT_EQ(Head.Take("HTTP/2 200 \r\n"), !Over);
+    EXPECT_EQ(Head.NotHttp(), !Over);
+    EXPECT_EQ(Head.Status(), Over ? 200 : 0);
+    EXPECT_EQ(Head.Version(), Over ? 20 : 0);
+  }
+}
+
 // The chunked coding as the request loop learns it: the final coding of the final reply's
 // last Transfer-Encoding line.
 TEST(HeadChunked, AnnouncedByTheFinalCodingOfTheFinalReply) {
@@ -167,7 +180,8 @@ TEST(HeadChunked, AnnouncedByTheFinalCodingOfTheFinalReply) {
     std::string_view Block = R.Header;
     for (bool Done = false; !Done;) {
       const std::size_t End = Block.find('\n');
-      Done = Head.Take(End == std::string_view::npos ? std::string_view() : Block.substr(0, End + 1));
+      Done =
+          Head.Take(End == std::string_view::npos ? std::string_view() : Block.substr(0, End + 1));
       Block.remove_prefix(End == std::string_view::npos ? Block.size() : End + 1);
     }
     EXPECT_EQ(Head.Chunked(), R.Chunked) << R.Header;
