@@ -28,8 +28,7 @@ TServer ServerOf(const TExchangePass& P) {
     const THttpUrl U = THttpUrl::SplitReference(P.URL);
     S.Host = U.Host;
     S.Target = U.RequestTarget();
-    S.Port = U.PortNumber();
-    if (S.Port == 0) S.Port = THttpUrl::SchemePort(U.Scheme);
+    S.Port = U.ServerPort();
   } catch (const std::exception&) {
     S.Port = -1;
   }
@@ -120,9 +119,13 @@ class TCommand {
 };
 
 // The request line's version as both programs name it: "-0" for HTTP/1.0, "--http1.1" for
-// HTTP/1.1; empty when the line says neither (a wrapped request, an entry made over h2).
+// HTTP/1.1, "--http2" for HTTP/2 over TLS (offered by ALPN, as the pass offered it) and
+// "--http2-prior-knowledge" for HTTP/2 over plain http (h2c without an upgrade, the only way
+// the component speaks it there); empty when the line says none (a wrapped request).
 std::string_view VersionFlag(const TExchangePass& P) {
   const int Version = P.RequestVersion();
+  if (Version == 20)
+    return StartsWithNoCase(P.URL, "https:") ? "--http2" : "--http2-prior-knowledge";
   return Version == 11 ? "--http1.1" : Version == 10 ? "-0" : "";
 }
 
@@ -264,9 +267,11 @@ std::string TCommandRenderer::OrreryCli(const TExchangePass& P) {
 std::string TCommandRenderer::Curl(const TExchangePass& P) {
   const auto L = Lines(P);
   const TServer U = ServerOf(P);
-  // What curl sends as Host for the URL: the port only when it is not http's.
+  // What curl sends as Host (or :authority) for the URL: the port only when it is not the
+  // scheme's own.
+  const int OwnPort = StartsWithNoCase(P.URL, "https:") ? 443 : 80;
   const std::string CurlHost =
-      HostName::InAuthority(U.Host) + (U.Port != 80 ? ":" + std::to_string(U.Port) : "");
+      HostName::InAuthority(U.Host) + (U.Port != OwnPort ? ":" + std::to_string(U.Port) : "");
   // curl's own choice would be HTTP/2 over https: the pass's version is named, 1.0 when the
   // request line says none.
   const std::string_view Version = VersionFlag(P);

@@ -22,15 +22,18 @@
 
 class TCommandRenderer {
  public:
-  // "orrery-cli [-0|--http1.1] [--compressed] -X METHOD [-H 'Name: value']... [--target URI]
-  // [--data-binary DATA] [-x HOST:PORT] URL", the version as the request line says it. Lines the component composes by itself are left out (Host for the
-  // URL's server, its two Accept lines and its form Content-type, Proxy-Connection, the
-  // computed Content-Length, and the URI-header or Link line, which --target gives); a
-  // composed line that is missing is removed with "-H 'Name:'". HEAD is "-I".
+  // "orrery-cli [-0|--http1.1|--http2|--http2-prior-knowledge] [--compressed] -X METHOD
+  // [-H 'Name: value']... [--target URI] [--data-binary DATA] [-x HOST:PORT] URL", the
+  // version as the request line says it (as curl's flags name it). Lines the component
+  // composes by itself are left out (Host for the URL's server, its two Accept lines and its
+  // form Content-type, Proxy-Connection, the computed Content-Length, and the URI-header or
+  // Link line, which --target gives); a composed line that is missing is removed with
+  // "-H 'Name:'". HEAD is "-I".
   static std::string OrreryCli(const TExchangePass& Pass);
 
-  // "curl -0|--http1.1 -X METHOD [-H 'Name: value']... [--data-binary DATA] [-x HOST:PORT]
-  // URL", the version as the request line says it (-0 when it names none), one
+  // "curl -0|--http1.1|--http2|--http2-prior-knowledge -X METHOD [-H 'Name: value']...
+  // [--data-binary DATA] [-x HOST:PORT] URL", the version as the request line says it (-0
+  // when it names none; HTTP/2 by prior knowledge over plain http), one
   // -H per header line sent, except Content-Length (curl computes it) and Host when it is
   // what curl sends for the URL. Headers curl adds by itself that the pass did not send
   // (User-Agent, Accept, Host, and Content-Type with a body) are removed with "-H 'Name:'".

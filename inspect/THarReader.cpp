@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -36,6 +37,12 @@ struct TRawField {
   std::optional<std::string> Value;
 };
 
+// One element of _frames as the file wrote it.
+struct TRawFrame {
+  std::optional<std::string> Direction, Type, Flags, Headers, ErrorCode, Detail;
+  std::optional<double> Stream, Length, LastStream, Time;
+};
+
 // What one entry gave of the fields a pass keeps, as the file wrote them.
 struct TRawEntry {
   std::size_t Index = 0;
@@ -58,6 +65,9 @@ struct TRawEntry {
   std::optional<std::string> TlsReason;
   std::optional<std::string> TunnelRequest, TunnelReply;
   std::optional<double> TunnelStatus;
+  // The HTTP/2 stream and the frames of its connection, as THarWriter writes them.
+  std::optional<double> Stream, FramesLeftOut;
+  std::vector<TRawFrame> Frames;
   std::string Refused;  // the first fault found
   std::size_t BodyKept = std::numeric_limits<std::size_t>::max();
   std::uint64_t TextAt = 0;  // where response.content.text's value stands in the file
@@ -153,6 +163,20 @@ constexpr TKnownField KnownFields[] = {
     {"_tls.chain[].commonName", TWant::wString},
     {"_tls.chain[].issuerCommonName", TWant::wString},
     {"_tls.chain[].ca", TWant::wBool},
+    {"_stream", TWant::wNumber},
+    {"_framesLeftOut", TWant::wNumber},
+    {"_frames", TWant::wArray},
+    {"_frames[]", TWant::wObject},
+    {"_frames[].direction", TWant::wString},
+    {"_frames[].type", TWant::wString},
+    {"_frames[].flags", TWant::wString},
+    {"_frames[].stream", TWant::wNumber},
+    {"_frames[].length", TWant::wNumber},
+    {"_frames[].time", TWant::wNumber},
+    {"_frames[].headers", TWant::wString},
+    {"_frames[].errorCode", TWant::wString},
+    {"_frames[].lastStream", TWant::wNumber},
+    {"_frames[].detail", TWant::wString},
 };
 
 const TKnownField* Known(std::string_view Path) {
@@ -200,6 +224,17 @@ void StoreTls(TRawEntry& E, std::string_view Path, std::string* Text, double Num
   }
 }
 
+// One scalar of a frame (Path after "_frames[].").
+void StoreFrame(TRawFrame& F, std::string_view Path, std::string* Text, double Number) {
+  for (auto [Name, Into] : {std::pair{"direction", &F.Direction}, {"type", &F.Type},
+                            {"flags", &F.Flags}, {"headers", &F.Headers},
+                            {"errorCode", &F.ErrorCode}, {"detail", &F.Detail}})
+    if (Path == Name) *Into = std::move(*Text);
+  for (auto [Name, Into] : {std::pair{"stream", &F.Stream}, {"length", &F.Length},
+                            {"lastStream", &F.LastStream}, {"time", &F.Time}})
+    if (Path == Name) *Into = Number;
+}
+
 // One scalar of an entry stored where it belongs. Text is moved from when it is taken.
 void Store(TRawEntry& E, std::string_view Path, std::string* Text, double Number) {
   const auto Take = [Text](std::optional<std::string>& Into) { Into = std::move(*Text); };
@@ -230,6 +265,10 @@ void Store(TRawEntry& E, std::string_view Path, std::string* Text, double Number
   else if (Path == "_tunnel.response") Take(E.TunnelReply);
   else if (Path == "_tunnel.status") E.TunnelStatus = Number;
   else if (Path.rfind("_tls.", 0) == 0) StoreTls(E, Path.substr(5), Text, Number);
+  else if (Path == "_stream") E.Stream = Number;
+  else if (Path == "_framesLeftOut") E.FramesLeftOut = Number;
+  else if (Path.rfind("_frames[].", 0) == 0 && !E.Frames.empty())
+    StoreFrame(E.Frames.back(), Path.substr(10), Text, Number);
   else
     for (int T = htBlocked; T <= htReceive; ++T)
       if (Path == std::string("timings.") + TimingNames[T]) E.Timings[T] = Number;
@@ -325,6 +364,17 @@ bool LaterVersion(std::string_view Version) {
          SameNoCase(Version, "h2") || SameNoCase(Version, "h3");
 }
 
+// The names HAR writers give HTTP/2: "h2" (Chrome, and THarWriter), "HTTP/2" (Firefox),
+// "HTTP/2.0" (older ones), in any case.
+bool NamesHttp2(std::string_view Version) {
+  return SameNoCase(Version, "h2") || SameNoCase(Version, "HTTP/2") ||
+         SameNoCase(Version, "HTTP/2.0");
+}
+
+bool NamesHttp3(std::string_view Version) {
+  return SameNoCase(Version, "h3") || StartsWithNoCase(Version, "HTTP/3");
+}
+
 // The entry's place and a field of it, as the errors name them.
 std::string Place(std::size_t Index, std::string_view Field) {
   return "log.entries[" + std::to_string(Index) + "]" + (Field.empty() ? "" : ".") +
@@ -404,10 +454,15 @@ std::string ComposeRequest(TRawEntry& E, THarEntry& Out) {
   if (std::string Fault = CheckedFields(E.RequestFields, "request", false, Fields, Pseudo);
       !Fault.empty())
     return Fault;
-  Out.Http2 = Pseudo || LaterVersion(Version) || LaterVersion(E.ReplyVersion.value_or(""));
-  // The line keeps its three parts when the version is missing, as the status line does, so
-  // that its words stay where a reader of the line looks for them.
-  P.RequestHeader = P.Method + " " + Url->Target + " " + Version + "\r\n";
+  const std::string ReplyVersion = E.ReplyVersion.value_or("");
+  Out.Http2 = Pseudo || LaterVersion(Version) || LaterVersion(ReplyVersion);
+  // An entry of HTTP/2 gets the line the record keeps for a pass spoken in it, whatever the
+  // name its file gives the version; one of HTTP/3 keeps the file's. The line keeps its three
+  // parts when the version is missing, as the status line does, so that its words stay where
+  // a reader of the line looks for them.
+  const bool Spoken3 = NamesHttp3(Version) || NamesHttp3(ReplyVersion);
+  P.RequestHeader = P.Method + " " + Url->Target + " " +
+                    (Out.Http2 && !Spoken3 ? "HTTP/2" : Version) + "\r\n";
   bool HasHost = false;
   for (THeaderField& F : Fields) {
     HasHost = HasHost || SameNoCase(F.Name, "Host");
@@ -438,7 +493,16 @@ std::string ComposeReply(TRawEntry& E, THarEntry& Out) {
   if (Status < 0 || Status > 999 || Status != std::floor(Status))
     return "response.status: not a status code";
   P.ReplyNumber = static_cast<int>(Status);
-  const std::string Version = E.ReplyVersion.value_or("");
+  std::string Version = E.ReplyVersion.value_or("");
+  // As the component gives an HTTP/2 reply's head: "HTTP/2 200 ", the version so named.
+  if (NamesHttp2(Version) || (Version.empty() && NamesHttp2(E.RequestVersion.value_or(""))))
+    Version = "HTTP/2";
+  // A browser's HTTP/2 entry may list the status among its fields only.
+  if (P.ReplyNumber == 0)
+    for (const TRawField& F : E.ReplyFields)
+      if (F.Name == ":status" && F.Value && F.Value->size() == 3 &&
+          F.Value->find_first_not_of("0123456789") == std::string::npos)
+        P.ReplyNumber = std::stoi(*F.Value);
   const std::string Reason = E.StatusText.value_or("");
   if (HasBlankOrBreak(Version)) return "response.httpVersion: holds a blank, CR, LF or NUL";
   if (HasLineBreak(Reason)) return "response.statusText: holds CR, LF or NUL";
@@ -570,6 +634,55 @@ void ComposeTls(TRawEntry& E, TExchangePass& P) {
   P.Tls = std::move(F);
 }
 
+// The frames as THarWriter writes them, each type, flag and error code read back from its
+// name; a frame whose type does not read is left out, since it is only shown.
+void ComposeFrames(TRawEntry& E, TExchangePass& P) {
+  const auto Count = [](const std::optional<double>& N, double Max) {
+    return N && *N >= 0 && *N <= Max ? static_cast<std::int64_t>(*N) : std::int64_t{0};
+  };
+  if (E.Stream) P.Stream = static_cast<int>(Count(E.Stream, 0x7FFFFFFF));
+  P.FramesLeftOut = Count(E.FramesLeftOut, 9e15);
+  for (TRawFrame& R : E.Frames) {
+    if (P.Frames.size() >= TExchangePass::MaxFrames) {
+      ++P.FramesLeftOut;
+      continue;
+    }
+    THttp2Frame F;
+    if (!R.Type) continue;
+    int Type = -1;
+    for (int T = THttp2Frame::ftData; T <= THttp2Frame::ftContinuation; ++T)
+      if (*R.Type == Http2Names::FrameType(static_cast<std::uint8_t>(T))) Type = T;
+    if (unsigned N = 0; Type < 0 && std::sscanf(R.Type->c_str(), "UNKNOWN(%u)", &N) == 1 && N < 256)
+      Type = static_cast<int>(N);
+    if (Type < 0) continue;
+    F.Type = static_cast<std::uint8_t>(Type);
+    F.Sent = R.Direction == "sent";
+    const std::string Named = R.Flags.value_or("");
+    std::string_view Flags = Named;
+    while (!Flags.empty()) {
+      const std::string_view Name = Flags.substr(0, Flags.find('|'));
+      for (int Bit = 0; Bit < 8; ++Bit)
+        if (Name == Http2Names::Flags(F.Type, static_cast<std::uint8_t>(1 << Bit)))
+          F.Flags |= static_cast<std::uint8_t>(1 << Bit);
+      Flags.remove_prefix(std::min(Flags.size(), Name.size() + 1));
+    }
+    F.Stream = static_cast<std::int32_t>(Count(R.Stream, 0x7FFFFFFF));
+    F.Length = static_cast<std::uint32_t>(Count(R.Length, 0xFFFFFF));
+    F.LastStream = static_cast<std::int32_t>(Count(R.LastStream, 0x7FFFFFFF));
+    if (R.ErrorCode) {
+      if (R.ErrorCode->rfind("0x", 0) == 0)
+        F.ErrorCode =
+            static_cast<std::uint32_t>(std::strtoul(R.ErrorCode->c_str() + 2, nullptr, 16));
+      for (std::uint32_t C = 0; C <= 0xd; ++C)
+        if (*R.ErrorCode == Http2Names::ErrorCode(C)) F.ErrorCode = C;
+    }
+    if (R.Headers) F.Headers = std::move(*R.Headers);
+    if (R.Detail) F.Detail = std::move(*R.Detail);
+    P.Frames.push_back(std::move(F));
+    P.FrameTimes.push_back(R.Time && std::isfinite(*R.Time) ? *R.Time : 0);
+  }
+}
+
 THarEntry Compose(TRawEntry& E) {
   THarEntry Out;
   Out.Index = E.Index;
@@ -585,6 +698,7 @@ THarEntry Compose(TRawEntry& E) {
   ComposeTimes(E, Out);
   ComposeError(E, Out.Pass);
   ComposeTls(E, Out.Pass);
+  ComposeFrames(E, Out.Pass);
   if (!Fault.empty()) {
     Out.Refused = Fault.rfind("log.entries[", 0) == 0 ? Fault : Place(E.Index, Fault);
     Out.Fields.clear();
@@ -758,6 +872,7 @@ bool THarSax::Open(bool Array) {
     if (!Array && Path == "response.headers[]") Entry->ReplyFields.emplace_back();
     if (!Array && Path == "_tls") Entry->Tls.emplace();
     if (!Array && Path == "_tls.chain[]" && Entry->Tls) Entry->Tls->Chain.emplace_back();
+    if (!Array && Path == "_frames[]") Entry->Frames.emplace_back();
   } else if (Stack.size() == 2 && !Stack[0].Array && Stack[0].Key == "log" &&
              !Stack[1].Array && Stack[1].Key == "entries") {
     // A second list (a key given twice) would give its entries the places of the first's.

@@ -20,7 +20,9 @@
 // fields a replay may copy are in Fields; the lines the component composes itself (Host,
 // Content-Length, Connection, Transfer-Encoding, Proxy-*) are in Composed, shown in the
 // pass's header block but never copied. HTTP/2 pseudo-header fields (":method", ...) are in
-// neither; the Host of such an entry comes from its URL.
+// neither; the Host of such an entry comes from its URL, and a reply that gives its status
+// as ":status" only has it from there. Orrery's "_stream" and "_frames" are read back when
+// present; nothing needs them.
 struct THarEntry {
   std::size_t Index = 0;  // its place in log.entries
   // The request line and header block recomposed as the pass record keeps bytes sent, the
@@ -30,7 +32,10 @@ struct THarEntry {
   TExchangePass Pass;
   std::vector<THeaderField> Fields;
   std::vector<THeaderField> Composed;
-  bool Http2 = false;  // recorded over HTTP/2 or later: replayed as HTTP/1.1
+  // Recorded over HTTP/2 or later (its versions say so, or its request lists pseudo-header
+  // fields): its request line then says HTTP/2 (an HTTP/3 entry's keeps the file's version),
+  // and the replay offers HTTP/2.
+  bool Http2 = false;
   // The time the entry waited before its look-up (timings.blocked), which has no stage of
   // its own in a pass.
   std::optional<double> Blocked;

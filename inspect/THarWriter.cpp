@@ -110,12 +110,18 @@ std::string Word(std::string_view Line, int Index) {
   return std::string(Line.substr(0, Line.find(' ')));
 }
 
+// The version as browsers name HTTP/2 in a HAR ("h2"), any other as the line says it.
+std::string HarVersion(std::string Version) {
+  return SameNoCase(Version, "HTTP/2") ? "h2" : Version;
+}
+
 TJson Request(const TExchangePass& P) {
   const bool HasLine = !P.Method.empty();
   const auto Lines = HeaderLines(P.RequestHeader);
   const auto Fields = HeaderFields(P.RequestHeader, HasLine);
   std::string Version;
-  if (HasLine && !Lines.empty()) Version = std::string(Lines[0].substr(Lines[0].rfind(' ') + 1));
+  if (HasLine && !Lines.empty())
+    Version = HarVersion(std::string(Lines[0].substr(Lines[0].rfind(' ') + 1)));
   TJson R = {{"method", P.Method},
              {"url", P.URL.substr(0, P.URL.find('#'))},
              {"httpVersion", Version},
@@ -159,7 +165,7 @@ TJson Response(const TExchangePass& P) {
   if (!NotKept && PutBody(Content, P.Body, Decoded)) Content["encoding"] = "base64";
   TJson R = {{"status", Replied ? P.ReplyNumber : 0},
              {"statusText", Replied ? StatusText : ""},
-             {"httpVersion", Word(StatusLine, 0)},
+             {"httpVersion", HarVersion(Word(StatusLine, 0))},
              {"cookies", ReplyCookies(Fields)},
              {"headers", NameValues(Fields)},
              {"content", Content},
@@ -217,6 +223,24 @@ TJson Tls(const TTlsFacts& F) {
           {"chain", Chain}};
 }
 
+// A frame as it went or came: the fields its type carries, and its time from the pass's
+// start.
+TJson Frame(const THttp2Frame& F, double At) {
+  TJson J = {{"direction", F.Sent ? "sent" : "received"},
+             {"type", Http2Names::FrameType(F.Type)},
+             {"flags", Http2Names::Flags(F.Type, F.Flags)},
+             {"stream", F.Stream},
+             {"length", F.Length},
+             {"time", Rounded(At)}};
+  if (F.Type == THttp2Frame::ftHeaders || F.Type == THttp2Frame::ftPushPromise)
+    J["headers"] = F.Headers;
+  if (F.Type == THttp2Frame::ftRstStream || F.Type == THttp2Frame::ftGoAway)
+    J["errorCode"] = Http2Names::ErrorCode(F.ErrorCode);
+  if (F.Type == THttp2Frame::ftGoAway) J["lastStream"] = F.LastStream;
+  if (!F.Detail.empty()) J["detail"] = F.Detail;
+  return J;
+}
+
 }  // namespace
 
 TJson THarWriter::Timings(const TExchangePass& P) {
@@ -261,6 +285,14 @@ TJson THarWriter::Entry(const TExchangePass& P) {
     E["_tunnel"] = {
         {"request", P.TunnelRequest}, {"response", P.TunnelReply}, {"status", P.TunnelStatus}};
   if (P.Tls) E["_tls"] = Tls(*P.Tls);
+  if (P.Stream > 0) E["_stream"] = P.Stream;
+  if (!P.Frames.empty() || P.FramesLeftOut > 0) {
+    TJson Frames = TJson::array();
+    for (std::size_t I = 0; I < P.Frames.size(); ++I)
+      Frames.push_back(Frame(P.Frames[I], I < P.FrameTimes.size() ? P.FrameTimes[I] : 0));
+    E["_frames"] = Frames;
+    if (P.FramesLeftOut > 0) E["_framesLeftOut"] = P.FramesLeftOut;
+  }
   return E;
 }
 

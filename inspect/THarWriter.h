@@ -8,7 +8,12 @@
 // "_tls" the TLS session of an https pass (version, cipher, group, ALPN, SNI, resumption,
 // the check's result or its waiver, the reason of a failure, the chain as sent), "_tunnel"
 // the CONNECT exchange with the proxy, and a response's "_warning" a body that a close
-// without close_notify may have cut.
+// without close_notify may have cut. A pass spoken over HTTP/2 says "h2" as its httpVersion
+// (as browsers write it), its stream in "_stream", and the frames of its connection from its
+// request on in "_frames" (direction "sent" or "received", type, flags by name, stream,
+// length, time in ms from the pass's start; the decoded headers of HEADERS and PUSH_PROMISE,
+// the errorCode by name of RST_STREAM and GOAWAY, GOAWAY's lastStream, SETTINGS' or
+// WINDOW_UPDATE's detail), "_framesLeftOut" counting those the record did not keep.
 #pragma once
 
 #include <chrono>

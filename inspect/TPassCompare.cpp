@@ -45,6 +45,23 @@ std::string CookieWithoutExpiry(std::string_view Value) {
   return Out;
 }
 
+// HTTP/2 and HTTP/3 frame a message themselves: their replies have no field that manages a
+// connection (RFC 9113, 8.2.2) and need no Content-Length.
+bool Multiplexed(std::string_view Version) {
+  return StartsWithNoCase(Version, "HTTP/2") || StartsWithNoCase(Version, "HTTP/3") ||
+         SameNoCase(Version, "h2") || SameNoCase(Version, "h3");
+}
+
+// A field one reply has and the other has not because one came over HTTP/2 (or 3) and the
+// other over HTTP/1.x: the version's doing, not the server's. A changed value still counts.
+bool VersionsFraming(const THeaderChange& C) {
+  if (C.Kind == TChangeKind::ckChanged) return false;
+  for (const char* Name : {"Connection", "Keep-Alive", "Proxy-Connection", "Transfer-Encoding",
+                           "Upgrade", "Content-Length"})
+    if (SameNoCase(C.Name, Name)) return true;
+  return false;
+}
+
 bool IsVolatile(const THeaderChange& C, const std::vector<std::string>& Names) {
   for (const std::string& N : Names)
     if (SameNoCase(N, C.Name)) return true;
@@ -53,7 +70,8 @@ bool IsVolatile(const THeaderChange& C, const std::vector<std::string>& Names) {
 }
 
 std::vector<THeaderChange> HeaderChanges(const TExchangePass& A, const TExchangePass& B,
-                                         const std::vector<std::string>& Volatile) {
+                                         const std::vector<std::string>& Volatile,
+                                         bool VersionsDiffer) {
   const auto FA = HeaderFields(FinalReply(A.ReplyHeader), true);
   const auto FB = HeaderFields(FinalReply(B.ReplyHeader), true);
   // The names in the order they first appear, A's first.
@@ -84,7 +102,7 @@ std::vector<THeaderChange> HeaderChanges(const TExchangePass& A, const TExchange
       } else {
         continue;
       }
-      C.Volatile = IsVolatile(C, Volatile);
+      C.Volatile = IsVolatile(C, Volatile) || (VersionsDiffer && VersionsFraming(C));
       Out.push_back(std::move(C));
     }
   }
@@ -219,7 +237,8 @@ TPassComparison TPassCompare::Compare(const TExchangePass& A, const TExchangePas
   Out.ReasonB = LB.Reason;
   Out.VersionA = LA.Version;
   Out.VersionB = LB.Version;
-  Out.Headers = HeaderChanges(A, B, Options.Volatile);
+  Out.Headers = HeaderChanges(A, B, Options.Volatile,
+                              Multiplexed(LA.Version) != Multiplexed(LB.Version));
   Out.Body = BodyComparison(A, B, Options);
   Out.Timings = TimingComparison(A, B);
   if (A.Tls || B.Tls) Out.Tls = TTlsComparison{TlsSide(A), TlsSide(B)};

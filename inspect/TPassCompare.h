@@ -2,6 +2,10 @@
 // HAR, replayed): the status, the reply's header fields, the body by its kind, the timings.
 // The reason phrase and the protocol version are shown but are no difference: a client is to
 // ignore the reason, and an HTTP/2 recording replayed over HTTP/1.1 differs in version anyway.
+// Between a reply of HTTP/2 (or 3) and one of HTTP/1.x, the fields only HTTP/1.x frames a
+// message or a connection with (Connection, Keep-Alive, Proxy-Connection, Transfer-Encoding,
+// Upgrade, Content-Length) are set apart when one reply has them and the other not; HTTP/2's
+// lower-case names are no difference either, as no name's case is.
 #pragma once
 
 #include <cstdint>

@@ -31,19 +31,37 @@ std::string FieldValue(const THarEntry& Entry, std::string_view Name) {
   return {};
 }
 
-// The version the entry's request line names, when it is one the component speaks; an entry
-// made over HTTP/2 or later goes as HTTP/1.1, the nearest. A line that names none goes as
-// HTTP/1.0, the component's own.
+// The version the entry's request line names, when it is one the component speaks. An entry
+// made over HTTP/2 (or HTTP/3, the nearest then) offers HTTP/2: by ALPN over https, and by
+// prior knowledge when it was recorded over plain http, which only h2c without an upgrade
+// does (a browser never speaks HTTP/2 there). A line that names none goes as HTTP/1.0, the
+// component's own.
 struct TRecordedVersion {
   THttpVersion Version = hv10;
-  bool Spoken = false;  // the line named the version the replay speaks
+  bool Spoken = false;  // the line named the version the replay asks for
 };
 
 TRecordedVersion RecordedVersion(const THarEntry& Entry) {
-  const int Named = Entry.Http2 ? 0 : Entry.Pass.RequestVersion();
+  if (Entry.Http2) return {StartsWithNoCase(Entry.Pass.URL, "http:") ? hv2Prior : hv2, true};
+  const int Named = Entry.Pass.RequestVersion();
   if (Named == 11) return {hv11, true};
   if (Named == 10) return {hv10, true};
-  return {Entry.Http2 ? hv11 : hv10, false};
+  return {hv10, false};
+}
+
+std::string VersionName(int Version) {
+  return Version == 20 ? "HTTP/2" : Version == 11 ? "HTTP/1.1" : "HTTP/1.0";
+}
+
+// For an entry recorded over HTTP/2 or later whose replay was spoken in another version (a
+// server or a proxy that took no HTTP/2, a base of plain http): which one, in the replay's
+// words; empty when it was the same.
+std::string VersionNote(const THarEntry& Entry, const TExchangePass& Replayed) {
+  const int Recorded = Entry.Pass.RequestVersion();
+  const int Spoken = Replayed.RequestVersion();
+  if (!Entry.Http2 || Recorded == Spoken) return {};
+  return "recorded in " + (Recorded == 20 ? VersionName(20) : std::string("HTTP/3")) +
+         ", answered in " + VersionName(Spoken);
 }
 
 // The content codings the entry's Accept-Encoding offered that the component undoes: "*" is
@@ -203,9 +221,9 @@ void TPassReplay::TImpl::Configure(const THarEntry& Entry, const std::string& UR
 }
 
 // A replay made otherwise than its entry frames its reply its own way: sent in another
-// version (an entry of HTTP/2, or whose line names none), the framing fields differ by
-// construction as the version does; offering other codings than the entry did, the coding
-// and the coded length do. The body's decoded bytes are compared all the same. Keep-Alive
+// version (an entry whose line names none), the framing fields differ by construction as the
+// version does (between HTTP/2 and HTTP/1.x the comparison itself sets them apart);
+// offering other codings than the entry did, the coding and the coded length do. The body's decoded bytes are compared all the same. Keep-Alive
 // counts the connection's requests, and a replay's connections are its own.
 static TPassCompare::TOptions ReplayCompare(TPassCompare::TOptions Options,
                                             const THarEntry& Entry) {
@@ -245,6 +263,7 @@ void TPassReplay::TImpl::SendAndCompare(const THarEntry& Entry, TReplayResult& R
   }
   R.Comparison = TPassCompare::Compare(Entry.Pass, *R.Replayed, ReplayCompare(O.Compare, Entry));
   R.Outcome = R.Comparison->Same() ? TReplayOutcome::roSame : TReplayOutcome::roDiffers;
+  R.Why = VersionNote(Entry, *R.Replayed);
 }
 
 bool TPassReplay::CertificateGoes(const std::string& FirstURL, const std::string& URL,

@@ -4,8 +4,9 @@
 // A replay sends what the file recorded and nothing of anybody's settings: no login,
 // password, cookie or From of a settings page, no agent or accept line the component would
 // compose on its own; the component composes only Host, Content-Length and Connection. Each
-// entry goes in the version its request line names (HTTP/1.0 or 1.1; an entry of HTTP/2 as
-// 1.1, one that names none as 1.0), on the connections the replay keeps, and offers the
+// entry goes in the version its request line names (HTTP/1.0 or 1.1, one that names none as
+// 1.0; an entry of HTTP/2 or 3 offers HTTP/2, by ALPN over https and by prior knowledge when
+// it was recorded over plain http), on the connections the replay keeps, and offers the
 // content codings the component undoes when the entry offered any of them, its Accept-Encoding
 // line then the component's; bodies are compared decoded.
 // It never follows a redirection (a browser records each hop as an entry of its own), and by
@@ -59,7 +60,10 @@ struct TReplayResult {
   std::string URL;         // as sent: the recorded one, or rebased
   TReplayOutcome Outcome = TReplayOutcome::roSkipped;
   // Why it failed or was skipped, in English ("unsafe method POST: not re-sent without
-  // --unsafe" is the caller's wording to choose; this is the plain reason).
+  // --unsafe" is the caller's wording to choose; this is the plain reason). For an entry
+  // sent and compared, what the replay did otherwise than the recording: "recorded in
+  // HTTP/2, answered in HTTP/1.1" when the server (or a proxy, or a plain http base) took
+  // no HTTP/2; empty otherwise.
   std::string Why;
   std::optional<TExchangePass> Replayed;  // the new pass, when one was made (a failed one too)
   // Recorded against replayed, when the reply came whole: roSame and roDiffers only.

@@ -130,6 +130,14 @@ TExchangePass Http11() {
   return P;
 }
 
+// Spoken over HTTP/2: by ALPN over https, by prior knowledge over plain http.
+TExchangePass Http2(const std::string& URL) {
+  TExchangePass P = WithoutAccept();
+  P.URL = URL;
+  P.RequestHeader = "GET / HTTP/2\r\nHost: h\r\nUser-Agent: u\r\n\r\n";
+  return P;
+}
+
 struct CommandCase {
   std::string Name;
   TExchangePass Pass;
@@ -198,6 +206,13 @@ std::vector<CommandCase> CommandCases() {
       {"HTTP/1.1", Http11(),
        "orrery-cli --http1.1 -X GET -H 'User-Agent: u' -H Accept: -H Content-type: http://h/",
        "curl --http1.1 -X GET -H 'User-Agent: u' -H Accept: http://h/"},
+      {"HTTP/2", Http2("https://h/"),
+       "orrery-cli --http2 -X GET -H 'User-Agent: u' -H Accept: -H Content-type: https://h/",
+       "curl --http2 -X GET -H 'User-Agent: u' -H Accept: https://h/"},
+      {"h2c", Http2("http://h/"),
+       "orrery-cli --http2-prior-knowledge -X GET -H 'User-Agent: u' -H Accept: -H Content-type: "
+       "http://h/",
+       "curl --http2-prior-knowledge -X GET -H 'User-Agent: u' -H Accept: http://h/"},
       {"another host given", SentElsewhere(),
        "orrery-cli -0 -X GET -H 'Host: nosuch.test' http://127.0.0.1:8080/p",
        "curl -0 -X GET -H 'Host: nosuch.test' -H " + QA1 + " -H " + QA2 + " -H " + QForm +

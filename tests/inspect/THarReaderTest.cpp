@@ -64,15 +64,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // HTTP/2: pseudo-header fields gone, Host from the URL, the fragment dropped.
         TSampleRow{"chrome.har", 0,
-                   "GET /items?page=2 http/2.0\r\naccept: application/json\r\naccept-encoding: "
+                   "GET /items?page=2 HTTP/2\r\naccept: application/json\r\naccept-encoding: "
                    "gzip, deflate, br\r\ncookie: sid=abc\r\nuser-agent: Mozilla/5.0 (X11; Linux "
                    "x86_64)\r\nHost: shop.example\r\n\r\n",
-                   "http/2.0 200 \r\ncontent-encoding: br\r\ncontent-type: application/json; "
+                   "HTTP/2 200 \r\ncontent-encoding: br\r\ncontent-type: application/json; "
                    "charset=utf-8\r\ndate: Mon, 30 Nov 2026 09:12:03 GMT\r\n\r\n",
                    "{\"items\":[{\"id\":7,\"price\":10}],\"page\":2}\n\n\n", 43, true,
                    "accept,accept-encoding,cookie,user-agent", "Host", ""},
-        TSampleRow{"chrome.har", 1, "GET /p.gif http/2.0\r\nHost: cdn.shop.example\r\n\r\n",
-                   "http/2.0 200 \r\ncontent-type: image/gif\r\n\r\n",
+        TSampleRow{"chrome.har", 1, "GET /p.gif HTTP/2\r\nHost: cdn.shop.example\r\n\r\n",
+                   "HTTP/2 200 \r\ncontent-type: image/gif\r\n\r\n",
                    std::string("GIF89a\x03\x00\x02\x00\x80\x80\x80\x00\x00\x00", 16), 16, true, "", "Host", ""},
         // Lines the component composes are shown, never left to copy; a Set-Cookie value
         // holding two lines is two fields.
@@ -87,7 +87,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "", 0, false, "User-Agent,Content-Type,Referer",
                    "Host,Content-Length,Connection,Proxy-Authorization", ""},
         // A request that never got a reply: no head, no body, the error kept.
-        TSampleRow{"firefox.har", 1, "GET /t.js \r\n\r\n", "", "", 0, false, "", "", ""}));
+        TSampleRow{"firefox.har", 1, "GET /t.js \r\n\r\n", "", "", 0, false, "", "", ""},
+        // HTTP/2 as "h2" and as "HTTP/2": the line and head the record keeps for it, Host with
+        // the URL's port, and a status given as ":status" only.
+        TSampleRow{"h2.har", 0,
+                   "GET /v1/ping HTTP/2\r\naccept: */*\r\nHost: api.example:8443\r\n\r\n",
+                   "HTTP/2 200 \r\ncontent-type: text/plain\r\n\r\n", "pong", 4, true, "accept",
+                   "Host", ""},
+        TSampleRow{"h2.har", 1,
+                   "GET /v1/gone HTTP/2\r\naccept: */*\r\nHost: api.example:8443\r\n\r\n",
+                   "HTTP/2 404 \r\n\r\n", "", 0, true, "accept", "Host", ""}));
 
 TEST(HarReaderTest, SampleDetailsAreKeptAndNothingIsInvented) {
   const THarLog Firefox = THarReader::ReadFile(Data + "/har/firefox.har");
@@ -364,6 +373,49 @@ INSTANTIATE_TEST_SUITE_P(
                    std::nullopt, std::nullopt}));
 
 }  // namespace
+
+// An HTTP/2 pass written and read back: the request line the record keeps, its stream and
+// its frames, so that the file is written again the same; without _frames nothing is missed.
+TEST(HarReaderTest, Http2PassReadsBackAsWritten) {
+  TExchangePass P;
+  P.Method = "GET";
+  P.URL = "http://h2c.test:8080/";
+  P.RequestHeader = "GET / HTTP/2\r\nHost: h2c.test:8080\r\nUser-Agent: u\r\n\r\n";
+  P.ReplyHeader = "HTTP/2 200 \r\ncontent-length: 2\r\n\r\n";
+  P.ReplyNumber = 200;
+  P.Body = "hi";
+  P.BodyBytes = 2;
+  P.At = {std::nullopt, 1, 2, 3, 3, 4};
+  P.Stream = 1;
+  P.Frames = {{true, THttp2Frame::ftHeaders, 0x25, 1, 30, ":method: GET\r\n", 0, 0, ""},
+              {false, THttp2Frame::ftRstStream, 0, 1, 4, "", 8, 0, ""},
+              {false, THttp2Frame::ftWindowUpdate, 0, 0, 4, "", 0, 0, "65535"},
+              {false, 0xEE, 0x3, 5, 0, "", 0, 0, ""}};
+  P.FrameTimes = {2, 3.5, 3.75, 4};
+  P.FramesLeftOut = 1;
+  const std::string Written = THarWriter::Text(THarWriter::Document({P}));
+  const THarLog Log = THarReader::ReadText(Written);
+  ASSERT_EQ(Log.Entries.size(), 1u);
+  const THarEntry& E = Log.Entries[0];
+  EXPECT_TRUE(E.Http2);
+  EXPECT_EQ(E.Pass.RequestVersion(), 20);
+  EXPECT_EQ(E.Pass.RequestHeader, P.RequestHeader);
+  EXPECT_EQ(E.Pass.ReplyHeader, P.ReplyHeader);
+  EXPECT_EQ(E.Pass.Stream, 1);
+  ASSERT_EQ(E.Pass.Frames.size(), 4u);
+  EXPECT_EQ(E.Pass.Frames[0].Flags, 0x25);
+  EXPECT_EQ(E.Pass.Frames[1].ErrorCode, 8u);
+  EXPECT_EQ(E.Pass.Frames[3].Type, 0xEE);
+  EXPECT_EQ(THarWriter::Text(THarWriter::Document({E.Pass})), Written);
+  json Browser = json::parse(Written)["log"]["entries"][0];
+  Browser.erase("_frames");
+  Browser.erase("_stream");
+  const THarLog Plain = THarReader::ReadText(Document({Browser}));
+  ASSERT_EQ(Plain.Entries.size(), 1u);
+  EXPECT_EQ(Plain.Entries[0].Refused, "");
+  EXPECT_EQ(Plain.Entries[0].Pass.RequestHeader, P.RequestHeader);
+  EXPECT_TRUE(Plain.Entries[0].Pass.Frames.empty());
+}
 
 // Orrery's _tls and _tunnel read back: the session and the chain as written, whether it was let
 // through, and a failed check's words, which stay the same however often the file is

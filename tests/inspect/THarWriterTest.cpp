@@ -205,6 +205,21 @@ TExchangePass Secured(bool Waived) {
   P.Tls = F;
   return P;
 }
+// A pass on stream 3 of an HTTP/2 connection, as the component records it: its frames from
+// the request on, the last two only counted.
+TExchangePass Spoken2() {
+  TExchangePass P = Replied("HTTP/2 200 \r\ncontent-type: text/plain\r\n\r\n", "ok");
+  P.URL = "https://h/";
+  P.RequestHeader = "GET / HTTP/2\r\nHost: h\r\n\r\n";
+  P.Stream = 3;
+  P.Frames = {{true, THttp2Frame::ftHeaders, 0x5, 3, 18, ":method: GET\r\n", 0, 0, ""},
+              {false, THttp2Frame::ftSettings, 0x0, 0, 6, "", 0, 0, "MAX_CONCURRENT_STREAMS=100"},
+              {false, THttp2Frame::ftGoAway, 0x0, 0, 8, "", 2, 3, ""}};
+  P.FrameTimes = {1.25, 3.5, 4};
+  P.FramesLeftOut = 2;
+  return P;
+}
+
 const std::string Cut = std::string(TExchangePass::BodyKept - 1, 'a') + "\xC3";
 const std::string Continued =
     "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\nHTTP/1.1 302 Found\r\nLocation: /next\r\n"
@@ -227,7 +242,22 @@ std::vector<EntryCase> EntryCases() {
         {"/response/bodySize", 12},
         {"/response/headers", json::array({{{"name", "Content-Type"}, {"value", "text/html"}}})}},
        {"/response/content/encoding", "/response/_error", "/response/content/_textKept", "/_tls",
-        "/_tunnel", "/response/_warning"}},
+        "/_tunnel", "/response/_warning", "/_stream", "/_frames", "/_framesLeftOut"}},
+      {"HTTP/2",
+       Spoken2(),
+       {{"/request/httpVersion", "h2"},
+        {"/response/httpVersion", "h2"},
+        {"/response/statusText", ""},
+        {"/_stream", 3},
+        {"/_frames/0", {{"direction", "sent"}, {"type", "HEADERS"},
+                        {"flags", "END_STREAM|END_HEADERS"}, {"stream", 3}, {"length", 18},
+                        {"time", 1.25}, {"headers", ":method: GET\r\n"}}},
+        {"/_frames/1/detail", "MAX_CONCURRENT_STREAMS=100"},
+        {"/_frames/2", {{"direction", "received"}, {"type", "GOAWAY"}, {"flags", ""},
+                        {"stream", 0}, {"length", 8}, {"time", 4}, {"errorCode", "INTERNAL_ERROR"},
+                        {"lastStream", 3}}},
+        {"/_framesLeftOut", 2}},
+       {"/_frames/1/headers", "/_frames/1/errorCode"}},
       {"body shorter than announced",
        Replied("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n", "0123"),
        {{"/response/status", 200},

@@ -201,7 +201,20 @@ INSTANTIATE_TEST_SUITE_P(
                    "~Set-Cookie(v):s=1; Expires=Mon; Path=/>s=1; Path=/; Max-Age=60|~X-Build(v):7>8", true},
         THeaderRow{"HTTP/1.1 200 OK\r\nSet-Cookie: s=1\r\nSet-Cookie: t=2", "HTTP/1.1 200 OK\r\nSet-Cookie: s=2",
                    "~Set-Cookie:s=1>s=2|-Set-Cookie:t=2>", false},
-        THeaderRow{"HTTP/1.1 200 OK\r\nETag: \"1\"", "HTTP/1.1 404 Not Found\r\nETag: \"1\"", "", false}));
+        THeaderRow{"HTTP/1.1 200 OK\r\nETag: \"1\"", "HTTP/1.1 404 Not Found\r\nETag: \"1\"", "", false},
+        // Between HTTP/2 and HTTP/1.1 the fields of the connection and of the framing come and
+        // go with the version; a value that changed counts, and so does another field.
+        THeaderRow{"HTTP/2 200 \r\ncontent-type: text/plain",
+                   "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: keep-alive\r\n"
+                   "Keep-Alive: timeout=5\r\nTransfer-Encoding: chunked",
+                   "+Connection(v):>keep-alive|+Keep-Alive(v):>timeout=5|"
+                   "+Transfer-Encoding(v):>chunked",
+                   true},
+        THeaderRow{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nUpgrade: h2c\r\nVary: a",
+                   "h2 200 \r\ncontent-length: 6",
+                   "~content-length:5>6|-Upgrade(v):h2c>|-Vary:a>", false},
+        THeaderRow{"HTTP/1.1 200 OK\r\nConnection: close", "HTTP/1.0 200 OK", "-Connection:close>",
+                   false}));
 
 std::string Png(int W, int H) {
   std::string P("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);

@@ -5,8 +5,15 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "inspect/THarWriter.h"
 #include "inspect/TPassReplay.h"
 #include "tests/http/HttpFixture.h"
+#include "tests/inspect/InspectFixture.h"
+#include "tests/integration/ServerProcess.h"
 #include "tests/support/CodedBodies.h"
 #include "tests/support/TlsPeer.h"
 
@@ -109,6 +116,16 @@ std::vector<ReplayCase> ReplayCases() {
   const std::string Sized = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\n";
   const std::string Chunked = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
                               "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n";
+  // A browser's entry over HTTP/2: no field of HTTP/1.x's framing, lower-case names.
+  const auto Http2 = [&](const std::string& ContentType) {
+    THarEntry E = Entry("GET", Away);
+    E.Http2 = true;
+    E.Pass.RequestHeader = "GET /r?q=1 HTTP/2\r\nHost: api.example\r\n\r\n";
+    E.Pass.ReplyHeader = "HTTP/2 200 \r\ncontent-type: " + ContentType + "\r\n\r\n";
+    return E;
+  };
+  const std::string Kept11 = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n"
+                             "Connection: keep-alive\r\n\r\nhello";
   using steps::ReadRequest;
   using steps::Send;
   // clang-format off
@@ -152,6 +169,13 @@ std::vector<ReplayCase> ReplayCases() {
                    ReadRequest(), Send(Sized + "hello")}},
        .Outcomes = {roSame, roDiffers, roSame},
        .Sent = {"\r\nGET /r?q=1 HTTP/1.1\r\n", "\r\nAccept-Encoding: deflate, gzip, br, zstd\r\n"}},
+      // Offered HTTP/2 over plain http, which the component speaks as HTTP/1.1: said so, and
+      // the fields HTTP/1.1 adds are no difference, unlike a changed value.
+      {.Name = "Http2AnsweredInHttp11", .Entries = {Http2("text/plain"), Http2("text/html")},
+       .Script = {{ReadRequest(), Send(Kept11), ReadRequest(), Send(Kept11)}},
+       .Outcomes = {roSame, roDiffers},
+       .Why = {"recorded in HTTP/2, answered in HTTP/1.1", "answered in HTTP/1.1"},
+       .Sent = {"\r\nGET /r?q=1 HTTP/1.1\r\n"}, .Base = "http://127.0.0.1:{P}"},
       {.Name = "AbortEndsEntryAndRun", .Entries = Twice(Entry("GET", Here)), .Script = {},
        .Outcomes = {roFailed}, .Why = {"Canceled"}, .AbortAtFirstWait = true},
   };
@@ -226,4 +250,39 @@ TEST_F(HttpTest, ReplayOffersTheCertificateToTheFirstServerOnly) {
     EXPECT_EQ(Tls.ClientCertificates(), C.Offered) << C.First << " " << C.Base;
   }
 }
+// A pass recorded over h2c against nghttpd, written to a HAR and read back, is replayed by
+// prior knowledge over HTTP/2 again and compares the same.
+class ReplayH2cTest : public InspectTest {};
+
+TEST_F(ReplayH2cTest, RecordedH2cIsReplayedOverH2c) {
+  if (::access("/usr/sbin/nghttpd", X_OK) != 0) GTEST_SKIP() << "nghttpd is not installed";
+  testsupport::ScratchDir Dir;
+  Dir.Write("www/r", "hello over two\n");
+  testsupport::ServerProcess Nghttpd;
+  std::uint16_t Port = 0;
+  for (int Try = 0; Try < 5 && Port == 0; ++Try)
+    if (const std::uint16_t P = testsupport::FreePort();
+        Nghttpd.Start({"/usr/sbin/nghttpd", "--no-tls", "-a", "127.0.0.1", "-d",
+                       Dir.Path() + "/www", std::to_string(P)},
+                      P, Dir.Path()))
+      Port = P;
+  ASSERT_NE(Port, 0) << "nghttpd did not start";
+  Http->HttpVersion = hv2Prior;
+  Http->TimeOut = 10000;  // tripwire
+  Record();
+  ASSERT_EQ(RunRecorded([&] { Http->Get("http://127.0.0.1:" + std::to_string(Port) + "/r"); }), "");
+  const THarLog Har = THarReader::ReadText(THarWriter::Text(THarWriter::Document(*Recorder)));
+  ASSERT_EQ(Har.Entries.size(), 1u);
+  ASSERT_TRUE(Har.Entries[0].Http2);
+  TReplayOptions O;
+  O.TimeOutMs = 10000;  // tripwire
+  const TReplayResult R = TPassReplay(O).Replay(Har.Entries[0]);
+  ASSERT_EQ(R.Outcome, roSame) << R.Why;
+  EXPECT_EQ(R.Why, "");
+  ASSERT_TRUE(R.Replayed);
+  EXPECT_EQ(R.Replayed->RequestVersion(), 20);
+  EXPECT_EQ(R.Replayed->Stream, 1);
+  EXPECT_EQ(R.Replayed->Body, "hello over two\n");
+}
+
 }  // namespace
