@@ -7,7 +7,7 @@
 #include "socket/ETlsSockError.h"
 #include "socket/SockErrors.h"
 
-const TCliExitRow CliExitTable[25] = {
+const TCliExitRow CliExitTable[27] = {
     {TCliOutcome::Completed, 0, "a complete reply (with -f, a status below 400)"},
     {TCliOutcome::Failed, 1, "any other error"},
     {TCliOutcome::UnsupportedScheme, 1, "an unsupported scheme (ftp, gopher, ...)"},
@@ -16,6 +16,7 @@ const TCliExitRow CliExitTable[25] = {
     {TCliOutcome::HostNotFound, 6, "the host was not found"},
     {TCliOutcome::ConnectFailed, 7, "no connection could be made"},
     {TCliOutcome::WeirdReply, 8, "a reply that breaks HTTP's syntax (no status line, ...)"},
+    {TCliOutcome::Http2, 16, "the HTTP/2 connection failed (GOAWAY, a protocol error, ...)"},
     {TCliOutcome::PartialFile, 18, "the body ended before its announced length or last chunk"},
     {TCliOutcome::HttpError, 22, "-f and a status of 400 or above"},
     {TCliOutcome::WriteError, 23, "the output could not be written"},
@@ -33,6 +34,7 @@ const TCliExitRow CliExitTable[25] = {
     {TCliOutcome::FileTooLarge, 63, "a body longer than --max-filesize"},
     {TCliOutcome::TlsCaFile, 77, "the CA file cannot be read or holds no certificate"},
     {TCliOutcome::TlsPinnedKey, 90, "the server's public key does not match --pinnedpubkey"},
+    {TCliOutcome::Http2Stream, 92, "the server reset the HTTP/2 stream of the request"},
 };
 
 int CliExitStatus(TCliOutcome Outcome) {
@@ -54,6 +56,13 @@ bool TimeOut(const std::exception& Error) {
   return Sock && Sock->Cause() == TSockCause::scTimedOut;
 }
 
+// The HTTP/2 failure of the request's stream alone, or of its whole connection.
+template <bool StreamOnly>
+bool Http2Failure(const std::exception& Error) {
+  const auto* H2 = dynamic_cast<const EHttp2Error*>(&Error);
+  return H2 && H2->StreamOnly() == StreamOnly;
+}
+
 template <TTlsErrorKind Kind>
 bool IsTls(const std::exception& Error) {
   const auto* Tls = dynamic_cast<const ETlsSockError*>(&Error);
@@ -64,7 +73,7 @@ bool IsTls(const std::exception& Error) {
 
 // The order matters: a write error ends the run whatever else was going on, and a time-out
 // is a time-out in every step, not that step's failure.
-const TCliErrorRow CliErrorTable[23] = {
+const TCliErrorRow CliErrorTable[25] = {
     {Is<ECliWriteError>, std::nullopt, TCliOutcome::WriteError},
     {Is<ECliReadError>, std::nullopt, TCliOutcome::ReadError},
     {Is<EUsageError>, std::nullopt, TCliOutcome::Usage},
@@ -78,6 +87,8 @@ const TCliErrorRow CliErrorTable[23] = {
     {Is<EHttpChunkedBodyCut>, std::nullopt, TCliOutcome::PartialFile},
     {Is<EHttpContentError>, std::nullopt, TCliOutcome::ContentEncoding},
     {Is<EHttpProtocolError>, std::nullopt, TCliOutcome::WeirdReply},
+    {Http2Failure<true>, std::nullopt, TCliOutcome::Http2Stream},
+    {Http2Failure<false>, std::nullopt, TCliOutcome::Http2},
     {Is<ESockError>, TSockStep::ssLookUp, TCliOutcome::HostNotFound},
     {Is<ESockError>, TSockStep::ssConnect, TCliOutcome::ConnectFailed},
     // The settings' files are read as the handshake starts; curl tells them apart by kind.

@@ -34,6 +34,8 @@ enum class TCliOutcome {
   TlsPinnedKey,         // the server's public key is not the one --pinnedpubkey names
   FileTooLarge,         // the body passed --max-filesize
   ContentEncoding,      // --compressed and a coded body that cannot be decoded
+  Http2,                // the HTTP/2 connection failed (a GOAWAY, a protocol error, a flood)
+  Http2Stream,          // the server reset the HTTP/2 stream of the request
   Failed,               // anything else
 };
 
@@ -44,7 +46,7 @@ struct TCliExitRow {
 };
 
 // Every outcome once, in the order of the statuses.
-extern const TCliExitRow CliExitTable[25];
+extern const TCliExitRow CliExitTable[27];
 
 constexpr int ExitOk = 0;
 constexpr int ExitUsage = 2;
@@ -59,7 +61,7 @@ struct TCliErrorRow {
   std::optional<TSockStep> Step;
   TCliOutcome Outcome;
 };
-extern const TCliErrorRow CliErrorTable[23];
+extern const TCliErrorRow CliErrorTable[25];
 
 // The outcome of a request that raised Error: its class, and for the socket layer's errors
 // the step they happened in and their cause, looked up in CliErrorTable.

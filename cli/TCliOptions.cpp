@@ -353,6 +353,9 @@ const TOptionRow OptionRows[] = {
     {0, "json", false, [](TCliOptions& O, const std::string&) { O.Json = true; }},
     {'0', "http1.0", false, [](TCliOptions& O, const std::string&) { O.HttpVersion = hv10; }},
     {0, "http1.1", false, [](TCliOptions& O, const std::string&) { O.HttpVersion = hv11; }},
+    {0, "http2", false, [](TCliOptions& O, const std::string&) { O.HttpVersion = hv2; }},
+    {0, "http2-prior-knowledge", false,
+     [](TCliOptions& O, const std::string&) { O.HttpVersion = hv2Prior; }},
     // --help and --version win over the rest of the line, as scripts and people expect.
     {'h', "help", false,
      [](TCliOptions& O, const std::string&) { O.Action = TCliOptions::caHelp; }},
@@ -599,8 +602,12 @@ const char* const OptionsText =
     "      --connect-to HOST1:PORT1:HOST2:PORT2  connect to HOST2:PORT2 instead; the name\n"
     "                           checked, sent as SNI and in Host stays the URL's\n"
     "  -0, --http1.0            send HTTP/1.0 requests, each on a connection of its own\n"
-    "      --http1.1            send HTTP/1.1 requests (the default), keeping a connection\n"
-    "                           open for the next URL to the same server\n"
+    "      --http1.1            send HTTP/1.1 requests, keeping a connection open for the\n"
+    "                           next URL to the same server\n"
+    "      --http2              offer h2 and http/1.1 to an https server and speak HTTP/2\n"
+    "                           where it takes h2, HTTP/1.1 over http (the default); the\n"
+    "                           URLs to one server are streams of one connection\n"
+    "      --http2-prior-knowledge  speak HTTP/2 over http too, without asking first (h2c)\n"
     "  -h, --help               write this help and exit\n"
     "  -V, --version            write the version and exit\n";
 
@@ -608,9 +615,10 @@ const char* const OptionsText =
 
 std::string CliHelpText() {
   std::string Text =
-      "orrery-cli sends an HTTP/1.1 request (https over TLS) for each URL, one after the other,\n"
-      "and writes each reply's body to standard output as it arrives. Its options are curl's;\n"
-      "they apply to every URL, and the exit status is the last transfer's.\n"
+      "orrery-cli sends an HTTP/1.1 request (https over TLS, as HTTP/2 where the server takes\n"
+      "it) for each URL, one after the other, and writes each reply's body to standard output\n"
+      "as it arrives. Its options are curl's; they apply to every URL, and the exit status is\n"
+      "the last transfer's.\n"
       "\n" +
       CliUsageText() + "\n" + OptionsText + "\n" + HarHelpText() + "Exit status:\n";
   for (const TCliExitRow& Row : CliExitTable) {

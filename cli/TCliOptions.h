@@ -98,8 +98,9 @@ class TCliOptions {
   // Each URL is a transfer of its own, in this order, through one component, so that those
   // to one server go on one kept connection; the options above apply to every one.
   std::vector<std::string> URLs;
-  // -0/--http1.0 or --http1.1, the last given; 1.1 unless one says otherwise, as curl.
-  THttpVersion HttpVersion = hv11;
+  // -0/--http1.0, --http1.1, --http2 or --http2-prior-knowledge, the last given. As Debian's
+  // curl: unless one says otherwise, HTTP/2 where an https server takes h2, else HTTP/1.1.
+  THttpVersion HttpVersion = hv2;
   bool CommandGiven = false;  // -X was given: Command is what it named
 
   // --replay and --compare. A request's options that mean nothing there are refused.

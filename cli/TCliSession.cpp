@@ -149,7 +149,10 @@ void TCliSession::Record(TVelHTTP& Http) {
     FRecorder = std::make_unique<TExchangeRecorder>(Http);
   if (FOptions.Verbose > 0) {
     FTrace = std::make_unique<TCliTrace>(FVerbose, FStart, *FRecorder);
-    FTrace->Alpn = FOptions.HttpVersion == hv11 ? "http/1.1" : "http/1.0";
+    const THttpVersion V = FOptions.HttpVersion;
+    FTrace->Alpn = V == hv10 ? "http/1.0" : V == hv11 ? "http/1.1" : "h2,http/1.1";
+    FTrace->PriorKnowledge = V == hv2Prior;
+    FTrace->Handle = &Http;
     Http.AddObserver(*FTrace);
   }
   if (FOptions.IncludeHeader || FOptions.Head) {

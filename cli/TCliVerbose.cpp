@@ -71,6 +71,7 @@ const TExchangePass& TCliTrace::Current() const {
 }
 
 void TCliTrace::PassStarted(THttpTime At, const THttpPassStart& Pass) {
+  FRequestShown = false;
   std::string Line = std::string(Pass.Method) + " " + std::string(Pass.URL);
   if (!Pass.Proxy.empty())
     Line += " through " + std::string(Pass.Proxy) + " port " + std::to_string(Pass.ProxyPort);
@@ -120,8 +121,19 @@ void TCliTrace::ConnectionReady(THttpTime At, int Number, bool Reused) {
     FVerbose.Stage(Ms(At), FConnected + " (#" + std::to_string(Number) + ")");
   }
   // An https pass's header waits for the session to let it go; a kept session has done so.
-  if (Reused || !StartsWithNoCase(Current().URL, "https:"))
-    FVerbose.RequestHeader(Current().RequestHeader);
+  const bool Kept = Reused && Number >= 0 && static_cast<std::size_t>(Number) < FSpeaksHttp2.size() &&
+                    FSpeaksHttp2[static_cast<std::size_t>(Number)];
+  const bool Tls = StartsWithNoCase(Current().URL, "https:");
+  if (Reused)
+    RequestLines(Kept);
+  else if (!Tls)
+    RequestLines(PriorKnowledge && Current().Proxy.empty());
+}
+
+void TCliTrace::RequestLines(bool Http2) {
+  if (Http2 || FRequestShown) return;
+  FVerbose.RequestHeader(Current().RequestHeader);
+  FRequestShown = true;
 }
 
 void TCliTrace::ConnectionKept(THttpTime At, int Number) {
@@ -156,10 +168,42 @@ void TCliTrace::TlsEnded(THttpTime At, const TTlsFacts& Facts) {
                                .count();
   for (const std::string& Line : TlsTraceLines(Facts, Current().TlsName, Now))
     FVerbose.Stage(Ms(At), Line);
-  if (TExchangePass::TlsLetThrough(Facts)) FVerbose.RequestHeader(Current().RequestHeader);
+  if (!TExchangePass::TlsLetThrough(Facts)) return;
+  // h2 taken, the component speaks nothing else on the connection.
+  const bool Http2 = Facts.Alpn == "h2";
+  if (Http2) FVerbose.Stage(Ms(At), "using HTTP/2");
+  RequestLines(Http2);
+}
+
+void TCliTrace::ProtocolSpoken(THttpTime, int, int, std::string_view) {
+  const int Number = Current().Connection;
+  if (Number < 0) return;
+  FSpeaksHttp2.resize(std::max(FSpeaksHttp2.size(), static_cast<std::size_t>(Number) + 1));
+  FSpeaksHttp2[static_cast<std::size_t>(Number)] = true;
+}
+
+void TCliTrace::Http2RequestLines(std::int64_t Ms) {
+  const TExchangePass& P = Current();
+  for (const THttp2Frame& F : P.Frames) {
+    if (!F.Sent || F.Type != THttp2Frame::ftHeaders || F.Stream != P.Stream) continue;
+    for (std::size_t From = 0; From < F.Headers.size();) {
+      std::size_t To = F.Headers.find("\r\n", From);
+      if (To == std::string::npos) To = F.Headers.size();
+      FVerbose.Stage(Ms, "h2h3 [" + F.Headers.substr(From, To - From) + "]");
+      From = To + 2;
+    }
+    break;
+  }
+  char Shown[32];
+  std::snprintf(Shown, sizeof Shown, "%p", Handle);
+  FVerbose.Stage(Ms, "Using Stream ID: " + std::to_string(P.Stream) + " (easy handle " + Shown +
+                         ")");
 }
 
 void TCliTrace::RequestSent(THttpTime At, std::string_view, std::int64_t BodySize) {
+  // The pass's request lines not yet out are those of an HTTP/2 pass, whose frame has gone now.
+  if (!FRequestShown && Current().Stream > 0) Http2RequestLines(Ms(At));
+  RequestLines(false);
   FVerbose.Stage(Ms(At), BodySize > 0
                              ? "Request sent with " + std::to_string(BodySize) + " bytes of body"
                              : std::string("Request sent"));

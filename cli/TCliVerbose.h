@@ -5,7 +5,10 @@
 // adds every status report of the component as a "*" line of its own. TCliTrace writes it as
 // one of the component's observers, from what each step tells and at the step's own time. An
 // https pass shows the proxy's tunnel (">" and "<" lines of the CONNECT exchange), then the
-// TLS lines (CliTlsTrace.h), and its request lines only once the session lets it go.
+// TLS lines (CliTlsTrace.h), and its request lines only once the session lets it go. An
+// HTTP/2 pass shows, as curl 7.88 does, the fields of the HEADERS frame that went ("h2h3
+// [:method: GET]"), its stream and then the request's block as the record shows it
+// ("GET / HTTP/2"); its request lines wait for the frame.
 //
 // A server's bytes must not drive the terminal: control bytes in any line are shown
 // escaped (\x1b), tabs excepted, and bidirectional controls as marks ("<U+202E>").
@@ -58,8 +61,12 @@ class TCliTrace : public THttpObserver {
   // Times count from Start.
   TCliTrace(const TCliVerbose& Verbose, THttpTime Start, const TExchangeRecorder& Recorder)
       : FVerbose(Verbose), FStart(Start), FRecorder(Recorder) {}
-  // The protocol the component offers by ALPN, as it speaks it.
+  // The protocols the component offers by ALPN, as it speaks them.
   std::string Alpn = "http/1.0";
+  // Plain http goes as HTTP/2 by prior knowledge (h2c), unless through a proxy.
+  bool PriorKnowledge = false;
+  // What curl calls the easy handle of "Using Stream ID": the component.
+  const void* Handle = nullptr;
 
  private:
   void PassStarted(THttpTime At, const THttpPassStart& Pass) override;
@@ -75,6 +82,7 @@ class TCliTrace : public THttpObserver {
   void TunnelAnswered(THttpTime At, std::string_view Head, int Status) override;
   void TlsStarted(THttpTime At, std::string_view) override;
   void TlsEnded(THttpTime At, const TTlsFacts& Facts) override;
+  void ProtocolSpoken(THttpTime, int, int, std::string_view) override;
   void RequestSent(THttpTime At, std::string_view, std::int64_t BodySize) override;
   void HeaderEnded(THttpTime, std::string_view Head, int) override;
   void BodyEnded(THttpTime At, std::int64_t) override;
@@ -85,6 +93,10 @@ class TCliTrace : public THttpObserver {
   const TExchangePass& Current() const;
   // The name each connection was made to (the proxy's, through one), by its number.
   const std::string& NameOf(int Number) const;
+  // The pass's request lines, now unless its HTTP/2 frame is still to go.
+  void RequestLines(bool Http2);
+  // The request lines of an HTTP/2 pass, from the HEADERS frame that went on its stream.
+  void Http2RequestLines(std::int64_t Ms);
 
   const TCliVerbose& FVerbose;
   THttpTime FStart;
@@ -93,4 +105,6 @@ class TCliTrace : public THttpObserver {
   std::string FConnected;      // the stage line of the connection just made, told once numbered
   std::string FConnectedName;  // and the name it was made to
   std::vector<std::string> FNames;
+  std::vector<bool> FSpeaksHttp2;  // by connection number: its passes went as HTTP/2
+  bool FRequestShown = false;      // the pass's request lines are out
 };

@@ -248,7 +248,7 @@ TEST_F(CliTlsTest, VerboseAndHarTellTheSession) {
   // The TLS lines come before the request's, which go only once the check has passed.
   std::size_t At = 0;
   for (const char* Line :
-       {"] ALPN: offers http/1.1", "] SSL connection using TLSv1.3 / ",
+       {"] ALPN: offers h2,http/1.1", "] SSL connection using TLSv1.3 / ",
         "] ALPN: server accepted http/1.1", "]  subject: O=Orrery Tests; CN=good.test",
         "]  subjectAltName: host \"good.test\" matched cert's \"good.test\"",
         "]  issuer: O=Orrery Tests; CN=Orrery Test Intermediate", "]  SSL certificate verify ok.",

@@ -53,7 +53,8 @@ std::string Described(const TCliOptions& O) {
   if (!O.Cookie.empty()) Add("cookie=" + O.Cookie);
   if (O.TimeOutMs != 0) Add("timeout=" + std::to_string(O.TimeOutMs));
   for (const auto& File : O.OutputFiles) Add("out=" + (File.empty() ? "-" : File));
-  if (O.HttpVersion == hv10) Add("http1.0");
+  if (O.HttpVersion != hv2)
+    Add(O.HttpVersion == hv10 ? "http1.0" : O.HttpVersion == hv11 ? "http1.1" : "http2-prior");
   if (O.Verbose) Add("verbose=" + std::to_string(O.Verbose));
   if (O.HasWriteOut) Add("w=" + O.WriteOut);
   if (!O.HarFile.empty()) Add("har=" + O.HarFile);
@@ -135,9 +136,13 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"-w", "%{http_code}\\n", "u"}, "w=%{http_code}\\n url=u"},
         ParseCase{{"--write-out=", "u"}, "w= url=u"},
         ParseCase{{"--har", "x.har", "u"}, "har=x.har url=u"},
-        // The last of -0 and --http1.1 decides.
-        ParseCase{{"-0", "u"}, "http1.0 url=u"}, ParseCase{{"-0", "--http1.1", "u"}, "url=u"},
+        // The last of -0, --http1.1, --http2 and --http2-prior-knowledge decides; HTTP/2 where
+        // an https server takes it unless one is given.
+        ParseCase{{"-0", "u"}, "http1.0 url=u"}, ParseCase{{"-0", "--http1.1", "u"}, "http1.1 url=u"},
         ParseCase{{"--http1.1", "--http1.0", "u"}, "http1.0 url=u"},
+        ParseCase{{"--http1.1", "--http2", "u"}, "url=u"},
+        ParseCase{{"--http2-prior-knowledge", "u"}, "http2-prior url=u"},
+        ParseCase{{"--http2-prior-knowledge", "-0", "u"}, "http1.0 url=u"},
         ParseCase{{"--", "-v"}, "url=-v"}, ParseCase{{"-"}, "url=-"}, ParseCase{{"--help"}, "help"},
         ParseCase{{"-h"}, "help"}, ParseCase{{"-V"}, "version"},
         ParseCase{{"--version"}, "version"}, ParseCase{{"--version", "--help"}, "help"},
@@ -330,6 +335,7 @@ TEST(CliExitTable, EveryOutcomeOnceWithCurlsNumber) {
       {TCliOutcome::TlsCheck, 60},     {TCliOutcome::TlsCaFile, 77},
       {TCliOutcome::EmptyReply, 52},
       {TCliOutcome::TlsPinnedKey, 90}, {TCliOutcome::ContentEncoding, 61},
+      {TCliOutcome::Http2, 16},        {TCliOutcome::Http2Stream, 92},
   };
   for (const Row& R : Expected)
     EXPECT_EQ(CliExitStatus(R.Outcome), R.Status) << static_cast<int>(R.Outcome);
@@ -372,6 +378,9 @@ TEST(CliExitTable, OutcomeOfWhatTheRunRaised) {
       {"content coding", [] { throw EHttpContentError("x"); }, 61},
       {"redirections", [] { throw EHttpTooManyRedirections(); }, 47},
       {"aborted", [] { throw EHttpRequestAborted(); }, 1},
+      {"HTTP/2 stream reset", [] { throw EHttp2Error("x", 2, true); }, 92},
+      {"HTTP/2 stream refused", [] { throw EHttp2Refused("x"); }, 92},
+      {"HTTP/2 connection", [] { throw EHttp2Error("x", 1, false); }, 16},
       {"look-up", Sock(ssLookUp), 6},
       {"connect", Sock(ssConnect), 7},
       {"send", Sock(ssSend), 55},
