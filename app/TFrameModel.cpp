@@ -88,10 +88,16 @@ QVariant TFrameModel::data(const QModelIndex& Index, int Role) const {
   const THttp2Frame& F = FFrames[Row];
   if (Role == Qt::TextAlignmentRole) {
     const bool Number = Index.column() == fcTime || Index.column() == fcStream || Index.column() == fcLength;
-    return QVariant::fromValue(Qt::Alignment(Number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    const Qt::Alignment Across = Number                            ? Qt::AlignRight
+                                 : Index.column() == fcDirection ? Qt::AlignHCenter
+                                                                 : Qt::AlignLeft;
+    return QVariant::fromValue(Across | Qt::AlignVCenter);
   }
-  if (Role == Qt::ToolTipRole && Index.column() == fcDetail) {
-    // The header list a line each, as the frame carried it.
+  if (Role == Qt::ToolTipRole && Index.column() == fcDirection)
+    return F.Sent ? QString::fromUtf8("envoy\u00e9e") : QString::fromUtf8("re\u00e7ue");
+  if (Role == Qt::ToolTipRole) {
+    // On any cell of the row, the detail column being the first to go out of sight: the
+    // header list a line each, as the frame carried it.
     const QString Whole = F.Headers.empty() ? Detail(F) : Received(F.Headers).trimmed();
     return Whole.isEmpty() ? QVariant() : QVariant(Cut(Whole, TipShown));
   }
@@ -99,7 +105,8 @@ QVariant TFrameModel::data(const QModelIndex& Index, int Role) const {
   switch (Index.column()) {
     case fcTime: return QString::number(FTimes[Row], 'f', 1);
     case fcDirection:
-      return F.Sent ? QString::fromUtf8("\u2192 envoy\u00e9e") : QString::fromUtf8("\u2190 re\u00e7ue");
+      // An arrow only, its word in the tooltip: the row has little room left for its detail.
+      return F.Sent ? QString::fromUtf8("\u2192") : QString::fromUtf8("\u2190");
     case fcType: return QString::fromStdString(Http2Names::FrameType(F.Type));
     case fcFlags: return QString::fromStdString(Http2Names::Flags(F.Type, F.Flags));
     case fcStream: return QString::number(F.Stream);

@@ -21,20 +21,11 @@ TFrameView::TFrameView(QWidget* Parent) : QWidget(Parent), FModel(new TFrameMode
   // Contents-sized rows or columns would measure all 10 000 rows at each change.
   FTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   FTable->verticalHeader()->setDefaultSectionSize(FTable->fontMetrics().height() + 6);
+  // The columns fit the rows in sight only: measuring all of them would cost as much.
   QHeaderView* Columns = FTable->horizontalHeader();
-  Columns->setSectionResizeMode(QHeaderView::Interactive);
-  Columns->setStretchLastSection(true);
-  const QFontMetrics Metrics(FTable->font());
-  const auto Fit = [&](int Column, const QString& Widest) {
-    const QString Title = FModel->headerData(Column, Qt::Horizontal, Qt::DisplayRole).toString();
-    FTable->setColumnWidth(Column, std::max(Metrics.horizontalAdvance(Widest), Metrics.horizontalAdvance(Title)) + 16);
-  };
-  Fit(TFrameModel::fcTime, "00000.0");
-  Fit(TFrameModel::fcDirection, QString::fromUtf8("\u2192 envoy\u00e9e"));
-  Fit(TFrameModel::fcType, "WINDOW_UPDATE");
-  Fit(TFrameModel::fcFlags, "END_STREAM|END_HEADERS");
-  Fit(TFrameModel::fcStream, "00000");
-  Fit(TFrameModel::fcLength, "00 000");
+  Columns->setResizeContentsPrecision(0);
+  Columns->setSectionResizeMode(QHeaderView::ResizeToContents);
+  Columns->setSectionResizeMode(TFrameModel::fcDetail, QHeaderView::Stretch);
   FNote = new QLabel(this);
   FNote->setObjectName("FrameNote");
   FNote->setTextFormat(Qt::PlainText);
