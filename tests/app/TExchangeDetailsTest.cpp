@@ -331,18 +331,16 @@ class TExchangeDetailsTest : public InspectorWindowTest {
   void framesOfARunningPassAreAdded() {
     TExchangePass P;
     P.Started = std::chrono::steady_clock::now();
-    const auto Grow = [&P](int By) {
-      for (int I = 0; I < By; ++I) {
-        P.Frames.push_back({});
-        P.FrameTimes.push_back(0);
-      }
+    const auto Grow = [&P](std::size_t To) {
+      P.Frames.resize(To);
+      P.FrameTimes.resize(To);
     };
     TFrameModel Model;
     QSignalSpy Reset(&Model, &QAbstractItemModel::modelReset);
     QSignalSpy Added(&Model, &QAbstractItemModel::rowsInserted);
     Grow(TExchangePass::MaxFrames / 2);
     Model.Show(P, 0);
-    Grow(TExchangePass::MaxFrames / 2);
+    Grow(TExchangePass::MaxFrames);
     Model.Show(P, 0);
     QCOMPARE(Model.rowCount(), static_cast<int>(TExchangePass::MaxFrames));
     QCOMPARE(Reset.count(), 1);

@@ -847,16 +847,6 @@ class TForm1Test : public MainWindowTest {
     }
   }
 
-  // "Version HTTP" 2 asks for h2, which only TLS offers: over plain http the request goes as
-  // HTTP/1.1, its connection kept.
-  void httpVersionTwoOverPlainHttp() {
-    W<QComboBox>("ComboBox1")->setCurrentText("2");
-    ScriptedHttpServer Server({Whole("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
-    QVERIFY(Get(Url("127.0.0.1", Server.Port())));
-    QCOMPARE(Form->VelHTTP1->HttpVersion, hv2);
-    QVERIFY(Server.Requests().at(0).starts_with("GET /page HTTP/1.1\r\n"));
-  }
-
   // "Version HTTP": 1.0 unless 1.1 is chosen; then the next GET reuses the connection, and the
   // window's end closes it, which the server's third read sees. The connections are numbered
   // in the order the window's component opened them.
