@@ -35,14 +35,16 @@ void TFrameModel::Show(const TExchangePass& Pass, int Index) {
     beginInsertRows({}, static_cast<int>(FFrames.size()), static_cast<int>(Count) - 1);
     FFrames.insert(FFrames.end(), Pass.Frames.begin() + static_cast<std::ptrdiff_t>(FFrames.size()),
                    Pass.Frames.begin() + static_cast<std::ptrdiff_t>(Count));
-    FTimes.assign(Pass.FrameTimes.begin(), Pass.FrameTimes.begin() + static_cast<std::ptrdiff_t>(Count));
+    FTimes.assign(Pass.FrameTimes.begin(),
+                  Pass.FrameTimes.begin() + static_cast<std::ptrdiff_t>(Count));
     endInsertRows();
     return;
   }
   beginResetModel();
   FKey = Key;
   FFrames.assign(Pass.Frames.begin(), Pass.Frames.begin() + static_cast<std::ptrdiff_t>(Count));
-  FTimes.assign(Pass.FrameTimes.begin(), Pass.FrameTimes.begin() + static_cast<std::ptrdiff_t>(Count));
+  FTimes.assign(Pass.FrameTimes.begin(),
+                Pass.FrameTimes.begin() + static_cast<std::ptrdiff_t>(Count));
   endResetModel();
 }
 
@@ -71,7 +73,8 @@ QString TFrameModel::Detail(const THttp2Frame& F) {
       QStringList Lines = Received(F.Headers).split("\r\n", Qt::SkipEmptyParts);
       return Lines.join("; ");
     }
-    case THttp2Frame::ftRstStream: return QString::fromStdString(Http2Names::ErrorCode(F.ErrorCode));
+    case THttp2Frame::ftRstStream:
+      return QString::fromStdString(Http2Names::ErrorCode(F.ErrorCode));
     case THttp2Frame::ftGoAway:
       return QString::fromUtf8("%1, dernier flux %2")
           .arg(QString::fromStdString(Http2Names::ErrorCode(F.ErrorCode)))
@@ -87,8 +90,9 @@ QVariant TFrameModel::data(const QModelIndex& Index, int Role) const {
   const auto Row = static_cast<std::size_t>(Index.row());
   const THttp2Frame& F = FFrames[Row];
   if (Role == Qt::TextAlignmentRole) {
-    const bool Number = Index.column() == fcTime || Index.column() == fcStream || Index.column() == fcLength;
-    const Qt::Alignment Across = Number                            ? Qt::AlignRight
+    const bool Number =
+        Index.column() == fcTime || Index.column() == fcStream || Index.column() == fcLength;
+    const Qt::Alignment Across = Number                          ? Qt::AlignRight
                                  : Index.column() == fcDirection ? Qt::AlignHCenter
                                                                  : Qt::AlignLeft;
     return QVariant::fromValue(Across | Qt::AlignVCenter);

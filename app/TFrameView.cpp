@@ -44,7 +44,8 @@ void TFrameView::Show(const TExchangePass& Pass, int Index) {
   else if (Pass.Frames.empty())
     SetNote(QString::fromUtf8("Aucune trame : l'\u00e9change n'a pas parl\u00e9 HTTP/2"));
   else if (Pass.FramesLeftOut > 0)
-    SetNote(QString::fromUtf8("\u2026 %1 trames de plus non gard\u00e9es (seules les %2 premi\u00e8res le sont)")
+    SetNote(QString::fromUtf8(
+                "\u2026 %1 trames de plus non gard\u00e9es (seules les %2 premi\u00e8res le sont)")
                 .arg(TAnsiText::Count(Pass.FramesLeftOut),
                      TAnsiText::Count(static_cast<std::int64_t>(TExchangePass::MaxFrames))));
   else
