@@ -32,6 +32,7 @@
 #include "app/TAnsiText.h"
 #include "app/TBodyView.h"
 #include "app/TCompareView.h"
+#include "app/TFrameView.h"
 #include "app/THarOpening.h"
 #include "app/TFlowLayout.h"
 #include "app/TPassText.h"
@@ -109,7 +110,7 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, TWindowRun
   FTable->setObjectName("PassTable");
   FTable->setHorizontalHeaderLabels({QString::fromUtf8("N\u00b0"),
                                      QString::fromUtf8("M\u00e9thode"), "URL", "Statut", "Taille",
-                                     "Temps (ms)", "Connexion", "Chronologie", "Rejeu"});
+                                     "Temps (ms)", "Version", "Connexion", "Chronologie", "Rejeu"});
   FTable->setSelectionBehavior(QAbstractItemView::SelectRows);
   // Two rows for "Comparer", any for "Rejouer"; the current row is the one the tabs show.
   FTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -394,6 +395,9 @@ void TExchangeDetails::BuildTabs() {
   FTabs->addTab(FReply, QString::fromUtf8("R\u00e9ponse"));
   FTabs->addTab(FBody, "Corps");
   FTabs->addTab(Times, "Temps");
+  FFrames = new TFrameView(FTabs);
+  FFrames->setObjectName("FrameView");
+  FTabs->addTab(FFrames, "Trames");
   FSecurity = new TSecurityView(FTabs);
   FTabs->addTab(FSecurity, QString::fromUtf8("S\u00e9curit\u00e9"));
 }
@@ -488,7 +492,7 @@ int TExchangeDetails::RowOf(int Pass, bool Tunnel) const {
 }
 
 void TExchangeDetails::FitColumns() {
-  for (const TColumn C : {pcNumber, pcMethod, pcStatus, pcSize, pcTime, pcConnection, pcReplay})
+  for (const TColumn C : {pcNumber, pcMethod, pcStatus, pcSize, pcTime, pcVersion, pcConnection, pcReplay})
     FTable->resizeColumnToContents(C);
   // Room for every word a replay may write in its column, so that none is cut off.
   const int Widest = TInspectorReplay::WidestWord(FTable->fontMetrics());
@@ -524,6 +528,10 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
       FTable->setItem(R, pcStatus, Item(P.TunnelStatus > 0 ? QString::number(P.TunnelStatus) : QString(), Right));
       FTable->setItem(R, pcSize, Item("0", Right));
       FTable->setItem(R, pcTime, Item(Done ? Ms(*Done) : QString(), Right));
+      TExchangePass Connect;
+      Connect.Method = "CONNECT";
+      Connect.RequestHeader = T;
+      FTable->setItem(R, pcVersion, Item(TPassText::VersionCell(Connect)));
       // The tunnel is made on the connection its pass opens.
       FTable->setItem(R, pcConnection, Item(TPassText::ConnectionCell(P)));
       FTable->setItem(R, pcBar, Item(QString()));
@@ -543,6 +551,7 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
     FillReplayCell(R, FRows[Row].Pass);
     FTable->setItem(R, pcSize, Item(TAnsiText::Count(P.ContentBytes()), Right));
     FTable->setItem(R, pcTime, Item(End ? Ms(*End) : QString(), Right));
+    FTable->setItem(R, pcVersion, Item(TPassText::VersionCell(P)));
     FTable->setItem(R, pcConnection, Item(TPassText::ConnectionCell(P)));
     FTable->setItem(R, pcBar, Item(QString()));
     Bars.push_back(std::move(PassBars[static_cast<std::size_t>(FRows[Row].Pass)]));
@@ -561,6 +570,7 @@ void TExchangeDetails::FillPass() {
     if (!FBodyShown.empty() || FBody->Text().size() > 0) FBody->SetBody({}, {}, {});
     FBodyShown.clear();
     FillTimes(TExchangePass());
+    FFrames->Clear();
     FSecurity->Show(TExchangePass(), 0);
     return;
   }
@@ -570,6 +580,7 @@ void TExchangeDetails::FillPass() {
     return;
   }
   FSecurity->Show(P, std::time(nullptr));
+  FFrames->Show(P, FSelected);
   QString Sent = TPassText::Escaped(P.RequestHeader);
   if (P.RequestBodySize > 0) {
     Sent += QString::fromUtf8("--- Corps (%1 octets").arg(TAnsiText::Count(P.RequestBodySize));
@@ -618,6 +629,7 @@ void TExchangeDetails::FillTunnel(const TExchangePass& P) {
   if (FBodyShown != "tunnel") FBody->SetBody({}, {}, {});
   FBodyShown = "tunnel";
   FillTimes(P);
+  FFrames->Clear();
   FSecurity->ShowTunnel(P);
 }
 

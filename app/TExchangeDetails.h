@@ -1,7 +1,7 @@
 // TExchangeDetails: the modeless exchange inspector of "Détails de l'échange…": a table of
 // the passes of the last request, each with a timing bar on a scale shared by every row, and
 // tabs on the selected pass: the bytes sent, the reply's head, its body (text, hex or
-// picture), its stage times and its TLS session. A CONNECT tunnel through the proxy is a row
+// picture), its stage times, its HTTP/2 frames and its TLS session. A CONNECT tunnel through the proxy is a row
 // of its own, before its pass. It follows a running request as it goes, stops it, copies its
 // request as commands and exports it as HAR.
 //
@@ -39,6 +39,7 @@ class QTabWidget;
 class QTableWidget;
 class QToolButton;
 class TCompareView;
+class TFrameView;
 class THarOpening;
 class TSecurityView;
 
@@ -54,6 +55,7 @@ class TExchangeDetails : public QWidget {
     pcStatus,
     pcSize,
     pcTime,
+    pcVersion,
     pcConnection,
     pcBar,
     pcReplay,
@@ -139,6 +141,7 @@ class TExchangeDetails : public QWidget {
   QString NoteText() const;
   QString SecurityText() const;
   TBodyView* BodyView() const { return FBody; }
+  TFrameView* FrameView() const { return FFrames; }
   // The table's rows and every tab's text, for a reader who wants them all at once.
   QString Text() const;
 
@@ -245,6 +248,7 @@ class TExchangeDetails : public QWidget {
   QPlainTextEdit* FReply;
   TBodyView* FBody;
   TSecurityView* FSecurity;
+  TFrameView* FFrames;
   QTableWidget* FStages;
   TBarDelegate* FStageBars;
   QLabel* FTotal;

@@ -330,9 +330,12 @@ void TForm1::PrepareRequest(const QString& Url, bool Elsewhere) {
   VelHTTP1->ReportLevel = 2;
   // Off by default: the request of the window is the one it always made.
   VelHTTP1->AcceptEncoding = FUi->CheckBox3->isChecked();
-  // HTTP/1.0 unless the user chose 1.1: then the connections are kept for the next requests.
-  // With 1.0 none is kept, nor left from an earlier choice of 1.1.
-  VelHTTP1->HttpVersion = FUi->ComboBox1->currentIndex() == 1 ? hv11 : hv10;
+  // HTTP/1.0 unless the user chose 1.1 or 2: then the connections are kept for the next
+  // requests. With 1.0 none is kept, nor left from an earlier choice. 2 offers h2 to an https
+  // server (by ALPN, 1.1 when it declines); plain http then speaks 1.1, as curl --http2 does.
+  static constexpr THttpVersion Chosen[] = {hv10, hv11, hv2};
+  const int Index = FUi->ComboBox1->currentIndex();
+  VelHTTP1->HttpVersion = Index >= 0 && Index < 3 ? Chosen[Index] : hv10;
   if (VelHTTP1->HttpVersion == hv10) VelHTTP1->CloseIdleConnections();
   if (FUi->CheckBox1->isChecked()) {
     // An IPv6 proxy may be typed as an authority writes it ("[::1]"); the component takes

@@ -90,7 +90,18 @@ QStringList TPassText::AttemptLines(const TExchangePass& Pass) {
 QString TPassText::ConnectionCell(const TExchangePass& Pass) {
   if (Pass.Connection < 0) return QString();
   const QString Number = "#" + QString::number(Pass.Connection);
-  return Pass.ConnectionReused ? Number + QString::fromUtf8(" r\u00e9utilis\u00e9e") : Number;
+  const QString Cell =
+      Pass.ConnectionReused ? Number + QString::fromUtf8(" r\u00e9utilis\u00e9e") : Number;
+  return Pass.Stream > 0 ? Cell + QString::fromUtf8(", flux %1").arg(Pass.Stream) : Cell;
+}
+
+QString TPassText::VersionCell(const TExchangePass& Pass) {
+  switch (Pass.RequestVersion()) {
+    case 10: return "HTTP/1.0";
+    case 11: return "HTTP/1.1";
+    case 20: return "HTTP/2";
+    default: return QString();
+  }
 }
 
 QStringList TPassText::ConnectionLines(const TExchangePass& Pass) {

@@ -28,8 +28,12 @@ class TPassText {
   // en 1.2 ms", "... : abandonnée après 250.4 ms"; nothing for a pass that made no attempt.
   static QStringList AttemptLines(const TExchangePass& Pass);
   // The pass's connection by its number among the window's: "#0" when the pass opened it,
-  // "#0 réutilisée" when an earlier exchange had kept it open; empty before one was ready.
+  // "#0 réutilisée" when an earlier exchange had kept it open, and for HTTP/2 its stream
+  // ("#0 réutilisée, flux 3"); empty before one was ready.
   static QString ConnectionCell(const TExchangePass& Pass);
+  // The version the pass spoke, as its request line says it: "HTTP/1.0", "HTTP/1.1",
+  // "HTTP/2"; empty for a wrapped request or another version.
+  static QString VersionCell(const TExchangePass& Pass);
   // What the pass did with connections, a line each: a kept one reused, the request sent
   // again on a new one because the server had closed the kept one, the connection kept open
   // after the pass. Nothing for a pass on a connection of its own that was closed after it.

@@ -42,6 +42,12 @@ void TTlsProgress::ConnectionReady(THttpTime, int Number, bool Reused) {
   if (Reused) Say("Re-using connection #" + QString::number(Number));
 }
 
+// HTTP/2 multiplexes: the stream says which of the connection's requests this one is.
+void TTlsProgress::ProtocolSpoken(THttpTime, int Version, int Stream, std::string_view) {
+  if (Version == 20)
+    Say(QString::fromUtf8("HTTP/2 sur la connexion #%1, flux %2").arg(FConnection).arg(Stream));
+}
+
 void TTlsProgress::Resent(THttpTime) {
   Say("Connection #" + QString::number(FConnection) +
       " was closed by the server: sending again on a new one");

@@ -1,6 +1,7 @@
 // TTlsProgress: the window's observer of its component for what its status texts at the
-// window's level do not say: the tunnel through the proxy, the TLS handshake, and a kept
-// connection reused or found closed by the server, told in the status bar as they happen. The
+// window's level do not say: the tunnel through the proxy, the TLS handshake, a kept
+// connection reused or found closed by the server, and the HTTP/2 stream a pass goes as,
+// told in the status bar as they happen. The
 // passes themselves, the one a refused certificate stopped included, are the recorder's.
 #pragma once
 
@@ -30,6 +31,7 @@ class TTlsProgress : private THttpObserver {
   void TlsStarted(THttpTime, std::string_view) override;
   void TlsEnded(THttpTime, const TTlsFacts& Facts) override;
   void ConnectionReady(THttpTime, int Number, bool Reused) override;
+  void ProtocolSpoken(THttpTime, int Version, int Stream, std::string_view) override;
   void Resent(THttpTime) override;
   void Say(const QString& Text) const;
 

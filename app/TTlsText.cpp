@@ -205,9 +205,11 @@ bool LetThrough(const TTlsFacts& F) {
 QString Ended(const TTlsFacts& F) {
   if (!F.Outcome.HandshakeDone) return QString::fromUtf8("\u00c9chec de la n\u00e9gociation TLS");
   if (!LetThrough(F)) return QString::fromUtf8("Certificat refus\u00e9");
+  // Only h2 is said: the 1.x a server takes is the one asked for.
   return QString::fromStdString(F.Version) +
          (F.VerifyWaived ? QString::fromUtf8(", certificat non v\u00e9rifi\u00e9")
-                         : QString::fromUtf8(", certificat v\u00e9rifi\u00e9"));
+                         : QString::fromUtf8(", certificat v\u00e9rifi\u00e9")) +
+         (F.Alpn == "h2" ? QString(", ALPN h2") : QString());
 }
 
 }  // namespace TlsText

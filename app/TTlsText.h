@@ -30,7 +30,8 @@ QString Key(const TTlsCertificate& Certificate);
 // "good.test, émis par Orrery Test Intermediate, valable jusqu'au ...".
 QString ChainList(const std::vector<TTlsCertificate>& Chain);
 // The status bar once the handshake and the check are over: "TLSv1.3, certificat vérifié",
-// "TLSv1.3, certificat non vérifié", or "Certificat refusé".
+// "TLSv1.3, certificat non vérifié", or "Certificat refusé"; with ", ALPN h2" after when the
+// server took HTTP/2.
 QString Ended(const TTlsFacts& Facts);
 // The session let the request go on: the check passed, or the caller waived it.
 bool LetThrough(const TTlsFacts& Facts);

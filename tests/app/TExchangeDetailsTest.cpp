@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 
 #include "app/TAnsiText.h"
+#include "app/TFrameModel.h"
+#include "app/TFrameView.h"
 #include "app/TPassText.h"
 #include "tests/app/InspectorWindowFixture.h"
 
@@ -262,6 +264,90 @@ class TExchangeDetailsTest : public InspectorWindowTest {
     } else {
       QVERIFY(!QFile::exists(File));
     }
+  }
+
+  // --- The Trames tab ----------------------------------------------------------------------
+
+  // A recorded HTTP/2 pass: a row per frame in the window's words, the frames past the
+  // record's limit counted under them, its version and stream in the pass table; an HTTP/1.1
+  // pass says that it sent no frame.
+  void framesTabOfARecordedPass() {
+    struct TRow {
+      THttp2Frame Frame;
+      QString Shown;  // the row's cells, joined by "|"
+    };
+    const std::vector<TRow> Rows{
+        {{true, THttp2Frame::ftSettings, 0, 0, 12, "", 0, 0, "ENABLE_PUSH=0 INITIAL_WINDOW_SIZE=65535"},
+         "0.0|→|SETTINGS||0|12|ENABLE_PUSH=0 INITIAL_WINDOW_SIZE=65535"},
+        {{true, THttp2Frame::ftHeaders, 5, 1, 30, ":method: GET\r\n:path: /\r\n", 0, 0, ""},
+         "1.0|→|HEADERS|END_STREAM|END_HEADERS|1|30|:method: GET; :path: /"},
+        {{false, THttp2Frame::ftWindowUpdate, 0, 0, 4, "", 0, 0, "1048576"},
+         "2.0|←|WINDOW_UPDATE||0|4|incrément 1048576"},
+        {{false, THttp2Frame::ftData, 0, 1, 16384, "", 0, 0, ""}, "3.0|←|DATA||1|16 384|"},
+        {{false, THttp2Frame::ftRstStream, 0, 1, 4, "", 2, 0, ""},
+         "4.0|←|RST_STREAM||1|4|INTERNAL_ERROR"},
+        {{false, THttp2Frame::ftGoAway, 0, 0, 8, "", 1, 1, ""},
+         "5.0|←|GOAWAY||0|8|PROTOCOL_ERROR, dernier flux 1"},
+    };
+    THarLog Log;
+    TExchangePass& H2 = Log.Entries.emplace_back().Pass;
+    H2.Method = "GET";
+    H2.URL = "https://a.test/";
+    H2.RequestHeader = "GET / HTTP/2\r\nHost: a.test\r\n\r\n";
+    H2.Connection = 0;
+    H2.Stream = 1;
+    for (const TRow& R : Rows) {
+      H2.FrameTimes.push_back(static_cast<double>(H2.Frames.size()));
+      H2.Frames.push_back(R.Frame);
+    }
+    H2.FramesLeftOut = 1234;
+    TExchangePass& H1 = Log.Entries.emplace_back().Pass;
+    H1.Method = "GET";
+    H1.URL = "http://a.test/";
+    H1.RequestHeader = "GET / HTTP/1.1\r\nHost: a.test\r\n\r\n";
+    TExchangeDetails* Details = OpenDetails();
+    Details->ShowLog(std::move(Log), "h2.har");
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcVersion), QString("HTTP/2"));
+    QCOMPARE(Details->Cell(0, TExchangeDetails::pcConnection), QString("#0, flux 1"));
+    QCOMPARE(Details->Cell(1, TExchangeDetails::pcVersion), QString("HTTP/1.1"));
+    Details->SelectPass(0);
+    const TFrameModel& Model = Details->FrameView()->Model();
+    QCOMPARE(Model.rowCount(), static_cast<int>(Rows.size()));
+    for (int R = 0; R < Model.rowCount(); ++R) {
+      QStringList Cells;
+      for (int C = 0; C < TFrameModel::ColumnCount; ++C) Cells << Model.index(R, C).data().toString();
+      QCOMPARE(Cells.join(u'|'), Rows[static_cast<std::size_t>(R)].Shown);
+    }
+    QCOMPARE(Details->FrameView()->NoteText(),
+             QString::fromUtf8("… 1 234 trames de plus non gardées (seules les 10 000 premières le sont)"));
+    Details->SelectPass(1);
+    QCOMPARE(Model.rowCount(), 0);
+    QCOMPARE(Details->FrameView()->NoteText(),
+             QString::fromUtf8("Aucune trame : l'échange n'a pas parlé HTTP/2"));
+  }
+
+  // A running pass shown again gains rows at the end instead of a rebuild, which would lose
+  // the reader's place; another pass (or a new one at the same index) is rebuilt.
+  void framesOfARunningPassAreAdded() {
+    TExchangePass P;
+    P.Started = std::chrono::steady_clock::now();
+    const auto Grow = [&P](std::size_t To) {
+      P.Frames.resize(To);
+      P.FrameTimes.resize(To);
+    };
+    TFrameModel Model;
+    QSignalSpy Reset(&Model, &QAbstractItemModel::modelReset);
+    QSignalSpy Added(&Model, &QAbstractItemModel::rowsInserted);
+    Grow(TExchangePass::MaxFrames / 2);
+    Model.Show(P, 0);
+    Grow(TExchangePass::MaxFrames);
+    Model.Show(P, 0);
+    QCOMPARE(Model.rowCount(), static_cast<int>(TExchangePass::MaxFrames));
+    QCOMPARE(Reset.count(), 1);
+    QCOMPARE(Added.count(), 1);
+    P.Started += std::chrono::milliseconds(1);
+    Model.Show(P, 0);
+    QCOMPARE(Reset.count(), 2);
   }
 
   void saveSaysWhatWentWrong_data() {

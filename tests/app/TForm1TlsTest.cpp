@@ -13,6 +13,8 @@
 
 #include "app/TCertificateDialog.h"
 #include "app/TExchangeDetails.h"
+#include "app/TFrameModel.h"
+#include "app/TFrameView.h"
 #include "app/TSecurityView.h"
 #include "app/TTlsText.h"
 #include "tests/app/FormTestSupport.h"
@@ -461,6 +463,49 @@ class TForm1TlsTest : public MainWindowTest {
 
   // A certificate's validity as the Sécurité tab words it, in the largest whole unit; coloured
   // under 30 days left, past or not yet begun.
+  // "Version HTTP" 2 over https: h2 by ALPN with nghttpd, said in the status bar, the next GET
+  // a further stream of the kept connection, and the frames of the pass in the Trames tab,
+  // the connection's SETTINGS first; a server that declines h2 is spoken to in HTTP/1.1 and
+  // sends no frame.
+  void httpVersionTwo_data() {
+    QTest::addColumn<bool>("Takes");  // the server takes h2
+    QTest::addColumn<QString>("Head");
+    QTest::addColumn<QString>("Version");
+    QTest::addColumn<QString>("Again");  // the second GET's connection cell
+    QTest::newRow("h2 taken") << true << "HTTP/2 200 " << "HTTP/2" << QString::fromUtf8("#0 réutilisée, flux 3");
+    QTest::newRow("h2 declined") << false << "HTTP/1.1 200 OK" << "HTTP/1.1" << QString::fromUtf8("#0 réutilisée");
+  }
+  void httpVersionTwo() {
+    QFETCH(bool, Takes);
+    QFETCH(QString, Head);
+    QFETCH(QString, Version);
+    QFETCH(QString, Again);
+    if (Takes && ::access("/usr/sbin/nghttpd", X_OK) != 0) QSKIP("nghttpd is not installed");
+    Dir.Write("www/index.html", "h2\n");
+    ServerProcess Nghttpd;
+    std::uint16_t Port = Servers->Port;
+    if (Takes) {
+      Port = FreePort();
+      QVERIFY(Nghttpd.Start({"/usr/sbin/nghttpd", "-a", "127.0.0.1", "-d", Dir.Path() + "/www",
+                             std::to_string(Port), Pki.Good.Key, Pki.Good.Chain},
+                            Port, Dir.Path()));
+    }
+    Trust();
+    W<QComboBox>("ComboBox1")->setCurrentText("2");
+    QVERIFY(Get(Https("good.test", Port)));
+    QVERIFY2(Text("Memo2").startsWith(Head), qPrintable(Text("Memo2")));
+    QCOMPARE(Reports.contains(QString::fromUtf8("TLSv1.3, certificat vérifié, ALPN h2")), Takes);
+    QCOMPARE(Reports.contains(QString::fromUtf8("HTTP/2 sur la connexion #0, flux 1")), Takes);
+    TExchangeDetails* D = Details();
+    QCOMPARE(D->Cell(0, TExchangeDetails::pcVersion), Version);
+    const TFrameModel& Frames = D->FrameView()->Model();
+    QCOMPARE(Frames.rowCount() > 0, Takes);
+    QCOMPARE(D->FrameView()->NoteText().isEmpty(), Takes);
+    if (Takes) QCOMPARE(Frames.index(0, TFrameModel::fcType).data().toString(), QString("SETTINGS"));
+    QVERIFY(Get(Https("good.test", Port)));
+    QCOMPARE(Details()->Cell(0, TExchangeDetails::pcConnection), Again);
+  }
+
   void validityInFrench_data() {
     QTest::addColumn<qint64>("NotBefore");  // seconds from now
     QTest::addColumn<qint64>("NotAfter");
