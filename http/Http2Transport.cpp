@@ -447,6 +447,10 @@ int THttp2Transport::Send(const char* Data, int Count, int) {
     FHeadText.resize(End + 4);
     Submit();
     FHeadText.clear();
+    // The HEADERS frame waits for the body's first bytes, to leave in one write with them: two
+    // small writes before a read wait for the server's delayed ACK.
+    if (FPhase == TPhase::Body && Taken == static_cast<std::size_t>(Count))
+      return static_cast<int>(Taken);
   }
   // Body bytes into the queue, as far as it has room.
   const auto TakeBody = [&] {

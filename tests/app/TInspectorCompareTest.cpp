@@ -78,7 +78,16 @@ class TInspectorCompareTest : public InspectorWindowTest {
     auto Doc = nlohmann::json::parse(FileBytes(QString(ORRERY_INSPECT_DATA "/har/chrome.har")));
     auto& Entries = Doc["log"]["entries"];
     Entries = std::vector<nlohmann::json>(Urls.size(), Entries[0]);
-    for (std::size_t I = 0; I < Urls.size(); ++I) Entries[I]["request"]["url"] = Urls[I];
+    // Sent to the scripted HTTP/1.x servers here: an entry of HTTP/2 (its version, or its
+    // pseudo-header fields) over plain http would go by prior knowledge, which they do not speak.
+    for (std::size_t I = 0; I < Urls.size(); ++I) {
+      Entries[I]["request"]["url"] = Urls[I];
+      Entries[I]["request"]["httpVersion"] = Entries[I]["response"]["httpVersion"] = "HTTP/1.1";
+      nlohmann::json Fields = nlohmann::json::array();
+      for (const nlohmann::json& F : Entries[I]["request"]["headers"])
+        if (!F["name"].get<std::string>().starts_with(':')) Fields.push_back(F);
+      Entries[I]["request"]["headers"] = Fields;
+    }
     TExchangeDetails* Details = OpenHar(WriteFile("replayed.har", Doc.dump()));
     Control<QTableWidget>(Details, "PassTable")->selectAll();
     return Details;
