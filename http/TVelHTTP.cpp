@@ -268,10 +268,11 @@ void TVelHTTP::Exchange() {
   try {
     RunExchange();
   } catch (const EAbortError&) {
-    KeepCancelled(Close);
+    // A component destroyed under the wait (its destruction aborts it) is not to be touched.
+    if (Close.OwnerAlive()) KeepCancelled(Close);
     throw;
   } catch (const EHttpRequestAborted&) {
-    KeepCancelled(Close);
+    if (Close.OwnerAlive()) KeepCancelled(Close);
     throw;
   }
   if (THttp2Transport* H2 = Http2()) H2->Settle();
