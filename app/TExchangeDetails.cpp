@@ -5,10 +5,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QFile>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -16,8 +16,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QStyle>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QToolButton>
@@ -32,9 +32,9 @@
 #include "app/TAnsiText.h"
 #include "app/TBodyView.h"
 #include "app/TCompareView.h"
+#include "app/TFlowLayout.h"
 #include "app/TFrameView.h"
 #include "app/THarOpening.h"
-#include "app/TFlowLayout.h"
 #include "app/TPassText.h"
 #include "app/TSecurityView.h"
 #include "inspect/TCommandRenderer.h"
@@ -86,7 +86,8 @@ std::vector<TExchangePass> Placed(THarLog& Log) {
     if (!Unset(P.StartedAt) && !First) First = P.StartedAt;
     P.Started = Origin;
     if (!Unset(P.StartedAt) && P.StartedAt > *First)
-      P.Started += std::chrono::duration_cast<std::chrono::steady_clock::duration>(P.StartedAt - *First);
+      P.Started +=
+          std::chrono::duration_cast<std::chrono::steady_clock::duration>(P.StartedAt - *First);
     Out.push_back(std::move(P));
   }
   return Out;
@@ -156,16 +157,16 @@ TExchangeDetails::TExchangeDetails(const TExchangeRecorder& Recorder, TWindowRun
 
 void TExchangeDetails::BuildReplay() {
   // First of all: filling the table asks it for the "Rejeu" cells.
-  FReplays = new TInspectorReplay(
-      {[this]() -> const std::vector<TExchangePass>& { return Passes(); },
-       [this]() -> const THarLog* { return FLog ? &*FLog : nullptr; }},
-      {[this] { UpdateButtons(); },
-       [this](int Done, int Next) {
-         FillReplayCell(RowOf(Done, false), Done);
-         FillNote();
-         FollowReplay(Done, Next);
-       }},
-      FRun, this);
+  FReplays =
+      new TInspectorReplay({[this]() -> const std::vector<TExchangePass>& { return Passes(); },
+                            [this]() -> const THarLog* { return FLog ? &*FLog : nullptr; }},
+                           {[this] { UpdateButtons(); },
+                            [this](int Done, int Next) {
+                              FillReplayCell(RowOf(Done, false), Done);
+                              FillNote();
+                              FollowReplay(Done, Next);
+                            }},
+                           FRun, this);
 }
 
 void TExchangeDetails::BuildTop() {
@@ -184,7 +185,8 @@ void TExchangeDetails::BuildTop() {
   FExport->hide();
   FCompare = new QPushButton("Comparer", this);
   FCompare->setObjectName("CompareButton");
-  FCompare->setToolTip(QString::fromUtf8("Deux échanges choisis côte à côte, ou un échange et son rejeu"));
+  FCompare->setToolTip(
+      QString::fromUtf8("Deux échanges choisis côte à côte, ou un échange et son rejeu"));
   connect(FCompare, &QPushButton::clicked, this, [this] { CompareSelected(); });
   FReplayButton = new QPushButton("Rejouer", this);
   FReplayButton->setObjectName("ReplayButton");
@@ -245,7 +247,8 @@ void TExchangeDetails::BuildOpening() {
   static_cast<QVBoxLayout*>(layout())->addWidget(FOpeningRow);
   FOpeningTimer.setInterval(100);
   connect(&FOpeningTimer, &QTimer::timeout, this, &TExchangeDetails::OpeningTick);
-  connect(&FWholeBody, &QFutureWatcher<TWholeBody>::finished, this, &TExchangeDetails::WholeBodyRead);
+  connect(&FWholeBody, &QFutureWatcher<TWholeBody>::finished, this,
+          &TExchangeDetails::WholeBodyRead);
 }
 
 void TExchangeDetails::ReadWholeBody() {
@@ -313,7 +316,8 @@ void TExchangeDetails::OpeningFinished() {
   FLogFile = QFile::encodeName(Done->FileName()).toStdString();
   ShowLog(std::move(Log), TAnsiText::WithVisibleBidi(QFileInfo(Done->FileName()).fileName()));
   if (Message.isEmpty()) return;
-  QMessageBox Box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Message, QMessageBox::Ok, this);
+  QMessageBox Box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Message,
+                  QMessageBox::Ok, this);
   Box.setTextFormat(Qt::PlainText);
   Box.exec();
 }
@@ -346,7 +350,8 @@ QRect TExchangeDetails::Placement(const QRect& Main, const QRect& Screen, const 
   } else {
     // Over the main window's right part, its left third left in sight: narrower for that,
     // down to half the width wanted.
-    X = std::max(Right - Size.width(), std::min(Main.left() + Main.width() / 3, Right - Size.width() / 2));
+    X = std::max(Right - Size.width(),
+                 std::min(Main.left() + Main.width() / 3, Right - Size.width() / 2));
     Size.setWidth(Right - X);
   }
   const int Y = std::clamp(Main.top(), Screen.top(), Screen.bottom() + 1 - Size.height());
@@ -362,8 +367,8 @@ void TExchangeDetails::showEvent(QShowEvent* Event) {
   const QSize Frame = Main->frameGeometry().size() - Main->size();
   const QScreen* On = Main->screen() != nullptr ? Main->screen() : screen();
   if (On == nullptr) return;
-  const QRect Place =
-      Placement(Main->frameGeometry(), On->availableGeometry(), size().expandedTo(minimumSizeHint()) + Frame);
+  const QRect Place = Placement(Main->frameGeometry(), On->availableGeometry(),
+                                size().expandedTo(minimumSizeHint()) + Frame);
   resize(Place.size() - Frame);
   move(Place.topLeft());
 }
@@ -378,7 +383,8 @@ void TExchangeDetails::BuildTabs() {
   auto* Times = new QWidget(FTabs);
   FStages = new QTableWidget(0, 4, Times);
   FStages->setObjectName("StageTable");
-  FStages->setHorizontalHeaderLabels({QString::fromUtf8("\u00c9tape"), QString::fromUtf8("D\u00e9but (ms)"),
+  FStages->setHorizontalHeaderLabels({QString::fromUtf8("\u00c9tape"),
+                                      QString::fromUtf8("D\u00e9but (ms)"),
                                       QString::fromUtf8("Dur\u00e9e (ms)"), QString()});
   FStages->verticalHeader()->hide();
   FStages->setSelectionMode(QAbstractItemView::NoSelection);
@@ -458,8 +464,8 @@ void TExchangeDetails::Refresh() {
   FShownPasses = Passes.size();
   FCopy->setEnabled(!Passes.empty());
   const int Want = Passes.empty() ? -1
-                   : Follow      ? static_cast<int>(Passes.size()) - 1
-                                 : std::min(FSelected, static_cast<int>(Passes.size()) - 1);
+                   : Follow       ? static_cast<int>(Passes.size()) - 1
+                                  : std::min(FSelected, static_cast<int>(Passes.size()) - 1);
   if (Want != FSelected) FBodyShown.clear();
   FSelected = Want;
   if (Want != FSelected) FTunnel = false;
@@ -492,11 +498,13 @@ int TExchangeDetails::RowOf(int Pass, bool Tunnel) const {
 }
 
 void TExchangeDetails::FitColumns() {
-  for (const TColumn C : {pcNumber, pcMethod, pcStatus, pcSize, pcTime, pcVersion, pcConnection, pcReplay})
+  for (const TColumn C :
+       {pcNumber, pcMethod, pcStatus, pcSize, pcTime, pcVersion, pcConnection, pcReplay})
     FTable->resizeColumnToContents(C);
   // Room for every word a replay may write in its column, so that none is cut off.
   const int Widest = TInspectorReplay::WidestWord(FTable->fontMetrics());
-  const int Margins = 2 * (FTable->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, FTable) + 1);
+  const int Margins =
+      2 * (FTable->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, FTable) + 1);
   FTable->setColumnWidth(pcReplay, std::max(FTable->columnWidth(pcReplay), Widest + Margins));
 }
 
@@ -525,7 +533,9 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
       FTable->setItem(R, pcNumber, Item(Number, Right));
       FTable->setItem(R, pcMethod, Item("CONNECT"));
       FTable->setItem(R, pcURL, Item(TAnsiText::ForMessage(T.substr(From, To - From))));
-      FTable->setItem(R, pcStatus, Item(P.TunnelStatus > 0 ? QString::number(P.TunnelStatus) : QString(), Right));
+      FTable->setItem(
+          R, pcStatus,
+          Item(P.TunnelStatus > 0 ? QString::number(P.TunnelStatus) : QString(), Right));
       FTable->setItem(R, pcSize, Item("0", Right));
       FTable->setItem(R, pcTime, Item(Done ? Ms(*Done) : QString(), Right));
       TExchangePass Connect;
@@ -561,6 +571,21 @@ void TExchangeDetails::FillTable(const std::vector<TExchangePass>& Passes) {
   FTable->viewport()->update();
 }
 
+namespace {
+// The request as the pane shows it: its header block, then its body (the part kept).
+QString ShownRequest(const TExchangePass& P) {
+  QString Sent = TPassText::Escaped(P.RequestHeader);
+  if (P.RequestBodySize > 0) {
+    Sent += QString::fromUtf8("--- Corps (%1 octets").arg(TAnsiText::Count(P.RequestBodySize));
+    if (P.RequestBodySize > static_cast<std::int64_t>(P.RequestBody.size()))
+      Sent += QString::fromUtf8(", les %1 premiers")
+                  .arg(TAnsiText::Count(static_cast<std::int64_t>(P.RequestBody.size())));
+    Sent += ")\n" + TPassText::Escaped(P.RequestBody);
+  }
+  return Sent;
+}
+}  // namespace
+
 void TExchangeDetails::FillPass() {
   FillNote();
   const auto& Passes = this->Passes();
@@ -581,15 +606,7 @@ void TExchangeDetails::FillPass() {
   }
   FSecurity->Show(P, std::time(nullptr));
   FFrames->Show(P, FSelected);
-  QString Sent = TPassText::Escaped(P.RequestHeader);
-  if (P.RequestBodySize > 0) {
-    Sent += QString::fromUtf8("--- Corps (%1 octets").arg(TAnsiText::Count(P.RequestBodySize));
-    if (P.RequestBodySize > static_cast<std::int64_t>(P.RequestBody.size()))
-      Sent += QString::fromUtf8(", les %1 premiers").arg(TAnsiText::Count(
-                                    static_cast<std::int64_t>(P.RequestBody.size())));
-    Sent += ")\n" + TPassText::Escaped(P.RequestBody);
-  }
-  SetKeeping(FRequest, Sent);
+  SetKeeping(FRequest, ShownRequest(P));
   SetKeeping(FReply, TPassText::Escaped(P.ReplyHeader));
   QString Note = TPassText::ShortBodyText(P);
   if (Note.isEmpty() && P.BodyCut())
@@ -607,8 +624,8 @@ void TExchangeDetails::FillPass() {
   // reception it shows.
   const bool Reading = FSelected + 1 == static_cast<int>(Passes.size()) && Now();
   const std::string Key = std::to_string(FSelected) + ":" +
-                          (Reading ? std::string("reading") : std::to_string(P.Body.size())) +
-                          ":" + (P.At[xsBodyEnd] ? "end" : "");
+                          (Reading ? std::string("reading") : std::to_string(P.Body.size())) + ":" +
+                          (P.At[xsBodyEnd] ? "end" : "");
   if (Key != FBodyShown && Reading) {
     FBody->SetBody({}, {}, Note);
     FBodyShown = Key;
@@ -658,9 +675,9 @@ void TExchangeDetails::FillTimes(const TExchangePass& Pass) {
   QString Total = QString::fromUtf8("Total : %1 ms, %2 octets re\u00e7us")
                       .arg(End ? Ms(*End) : QString("-"), TAnsiText::Count(Pass.BytesReceived()));
   if (End && *End > 0)
-    Total += QString::fromUtf8(", %1 Kio/s")
-                 .arg(static_cast<double>(Pass.BytesReceived()) / 1024.0 / (*End / 1000.0), 0,
-                      'f', 1);
+    Total +=
+        QString::fromUtf8(", %1 Kio/s")
+            .arg(static_cast<double>(Pass.BytesReceived()) / 1024.0 / (*End / 1000.0), 0, 'f', 1);
   FTotal->setText(Total);
 }
 
@@ -687,14 +704,18 @@ void TExchangeDetails::FillNote() {
     const QString Short = TPassText::ShortBodyText(P);
     if (!Short.isEmpty()) Lines << Short;
     // The entry the file broke in is refused for that: said in the window's words.
-    const std::string& Refused = FLog ? FLog->Entries[static_cast<std::size_t>(FSelected)].Refused : P.Error;
+    const std::string& Refused =
+        FLog ? FLog->Entries[static_cast<std::size_t>(FSelected)].Refused : P.Error;
     if (FLog && !Refused.empty())
       Lines << QString::fromUtf8("Entr\u00e9e refus\u00e9e, jamais renvoy\u00e9e : ") +
-                   (Refused == FLog->Error ? THarOpening::FaultText(*FLog) : TAnsiText::ForMessage(Refused));
-    if (const QString Replayed = FReplays->NoteLine(FSelected); !Replayed.isEmpty()) Lines << Replayed;
+                   (Refused == FLog->Error ? THarOpening::FaultText(*FLog)
+                                           : TAnsiText::ForMessage(Refused));
+    if (const QString Replayed = FReplays->NoteLine(FSelected); !Replayed.isEmpty())
+      Lines << Replayed;
     if (P.Tls && P.Tls->VerifyWaived && P.Tls->Outcome.HandshakeDone)
-      Lines << QString::fromUtf8("Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
-                                 "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");
+      Lines << QString::fromUtf8(
+          "Certificat non v\u00e9rifi\u00e9 : l'\u00e9change a continu\u00e9 sans "
+          "la v\u00e9rification (voir \u00ab S\u00e9curit\u00e9 \u00bb)");
   }
   // A file's reading is said in the window's words; the recorder's errors come as they are.
   const QString FileFault = FLog ? THarOpening::FaultText(*FLog) : QString();
@@ -766,8 +787,8 @@ void TExchangeDetails::CopyCommands() {
       TlsSettingsOf &&
       TCommandRenderer::TlsOptions(First, Tls).find(" --pinnedpubkey ") != std::string::npos;
   FCopy->setToolTip(Pinned ? QString::fromUtf8("Commande copi\u00e9e avec -k limit\u00e9 \u00e0 la "
-                                                "cl\u00e9 publique du certificat accept\u00e9 "
-                                                "(--pinnedpubkey)")
+                                               "cl\u00e9 publique du certificat accept\u00e9 "
+                                               "(--pinnedpubkey)")
                            : QString());
   if (Pinned)
     QToolTip::showText(FCopy->mapToGlobal(QPoint(0, FCopy->height())), FCopy->toolTip(), FCopy);
@@ -792,7 +813,8 @@ void TExchangeDetails::ShowLog(THarLog Log, const QString& Name) {
   FSelected = -1;
   FTunnel = false;
   FBodyShown.clear();
-  FSource->setText(QString::fromUtf8("Fichier : %1 (%2 entr\u00e9e(s))").arg(Name).arg(FLog->Entries.size()));
+  FSource->setText(
+      QString::fromUtf8("Fichier : %1 (%2 entr\u00e9e(s))").arg(Name).arg(FLog->Entries.size()));
   FSource->show();
   FLive->show();
   Refresh();
@@ -814,7 +836,8 @@ void TExchangeDetails::ShowLive() {
 std::vector<int> TExchangeDetails::SelectedPasses() const {
   std::set<int> Chosen;
   for (const QModelIndex& Row : FTable->selectionModel()->selectedRows())
-    if (Row.row() < static_cast<int>(FRows.size())) Chosen.insert(FRows[static_cast<std::size_t>(Row.row())].Pass);
+    if (Row.row() < static_cast<int>(FRows.size()))
+      Chosen.insert(FRows[static_cast<std::size_t>(Row.row())].Pass);
   return {Chosen.begin(), Chosen.end()};
 }
 
@@ -836,15 +859,18 @@ void TExchangeDetails::SelectPasses(const std::vector<int>& Chosen) {
     Last = Row;
   }
   Close();
-  FTable->selectionModel()->select(Rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  FTable->selectionModel()->select(Rows,
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   UpdateButtons();
 }
 
 void TExchangeDetails::UpdateButtons() {
   const auto Chosen = SelectedPasses();
-  const bool OneReplayed = Chosen.size() == 1 && ReplayOf(Chosen[0]) && ReplayOf(Chosen[0])->Replayed;
+  const bool OneReplayed =
+      Chosen.size() == 1 && ReplayOf(Chosen[0]) && ReplayOf(Chosen[0])->Replayed;
   FCompare->setEnabled(Chosen.size() == 2 || OneReplayed);
-  FReplayButton->setText(Replaying() ? QString::fromUtf8("Arr\u00eater le rejeu") : QString("Rejouer"));
+  FReplayButton->setText(Replaying() ? QString::fromUtf8("Arr\u00eater le rejeu")
+                                     : QString("Rejouer"));
   FReplayButton->setEnabled(Replaying() || !Chosen.empty());
 }
 
@@ -854,11 +880,13 @@ TCompareView* TExchangeDetails::CompareSelected() {
   TCompareView* View = nullptr;
   const auto Name = [](int Pass) { return QString::fromUtf8("N\u00b0 %1").arg(Pass + 1); };
   if (Chosen.size() == 2) {
-    View = new TCompareView(All[static_cast<std::size_t>(Chosen[0])], All[static_cast<std::size_t>(Chosen[1])],
-                            Name(Chosen[0]), Name(Chosen[1]), this);
+    View = new TCompareView(All[static_cast<std::size_t>(Chosen[0])],
+                            All[static_cast<std::size_t>(Chosen[1])], Name(Chosen[0]),
+                            Name(Chosen[1]), this);
   } else if (Chosen.size() == 1 && ReplayOf(Chosen[0]) && ReplayOf(Chosen[0])->Replayed) {
-    View = new TCompareView(All[static_cast<std::size_t>(Chosen[0])], *ReplayOf(Chosen[0])->Replayed,
-                            Name(Chosen[0]), QString::fromUtf8("rejou\u00e9"), this);
+    View =
+        new TCompareView(All[static_cast<std::size_t>(Chosen[0])], *ReplayOf(Chosen[0])->Replayed,
+                         Name(Chosen[0]), QString::fromUtf8("rejou\u00e9"), this);
   }
   if (View != nullptr) View->show();
   return View;
@@ -870,8 +898,10 @@ void TExchangeDetails::FollowReplay(int Done, int Next) {
   // request's redraws, so that scrolling does not slow fast entries down.
   const auto Now = TTimingBars::TClock::now();
   if (Next < 0 || Now - FFollowed.At < std::chrono::milliseconds(RefreshGapMs)) return;
-  const QTableWidgetItem* Shown = FTable->item(RowOf(FFollowed.Pass < 0 ? Done : FFollowed.Pass, false), pcReplay);
-  if (Shown == nullptr || !FTable->viewport()->rect().intersects(FTable->visualItemRect(Shown))) return;
+  const QTableWidgetItem* Shown =
+      FTable->item(RowOf(FFollowed.Pass < 0 ? Done : FFollowed.Pass, false), pcReplay);
+  if (Shown == nullptr || !FTable->viewport()->rect().intersects(FTable->visualItemRect(Shown)))
+    return;
   FFollowed = {Now, Next};
   FTable->scrollToItem(FTable->item(RowOf(Next, false), pcReplay));
 }
@@ -880,7 +910,9 @@ void TExchangeDetails::FollowReplay(int Done, int Next) {
 
 const TReplayResult* TExchangeDetails::ReplayOf(int Pass) const { return FReplays->Of(Pass); }
 
-void TExchangeDetails::FillReplayCell(int Row, int Pass) { FTable->setItem(Row, pcReplay, FReplays->NewCell(Pass)); }
+void TExchangeDetails::FillReplayCell(int Row, int Pass) {
+  FTable->setItem(Row, pcReplay, FReplays->NewCell(Pass));
+}
 
 void TExchangeDetails::ReplayClicked() {
   if (!FRun.Idle()) return;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "http/Http2Request.h"
 #include "http/HttpErrors.h"
@@ -406,83 +407,84 @@ void THttp2Transport::Submit() {
   FPhase = FBodyLeft > 0 ? TPhase::Body : TPhase::Sent;
 }
 
+namespace {
+// A send that cannot go on now, with the platform's error Error.
+int Refused(int Error) {
+  win::WSASetLastError(Error);
+  return -1;
+}
+}  // namespace
+
+int THttp2Transport::SendStaged() {
+  // The same bytes offered again: they are taken, and go once the socket or the peer lets.
+  if (FAwaitsPeer) Pull();
+  FAwaitsPeer = false;
+  if (FStreamClosed || FStreamEnded) {
+    // The server ended the stream meanwhile: what is still queued will not go.
+    FStaged = 0;
+    return Refused(win::WSAECONNRESET);
+  }
+  if (!Flush()) return Refused(win::WSAEWOULDBLOCK);
+  if (FPhase == TPhase::Body && FBodyLeft == 0 && !FBodyQueue.empty()) {
+    FAwaitsPeer = true;
+    return Refused(win::WSAEWOULDBLOCK);
+  }
+  return std::exchange(FStaged, 0);
+}
+
+std::size_t THttp2Transport::TakeHead(const char* Data, std::size_t Count) {
+  FPhase = TPhase::Head;
+  const std::size_t Before = FHeadText.size();
+  FHeadText.append(Data, Count);
+  const std::size_t End = FHeadText.find("\r\n\r\n", Before >= 3 ? Before - 3 : 0);
+  if (End == std::string::npos) return Count;
+  FHeadText.resize(End + 4);
+  Submit();
+  FHeadText.clear();
+  return End + 4 - Before;
+}
+
+std::size_t THttp2Transport::TakeBody(const char* Data, std::size_t Count) {
+  if (FPhase != TPhase::Body || Count == 0) return 0;
+  if (FBodyAt > 0) {
+    FBodyQueue.erase(0, FBodyAt);
+    FBodyAt = 0;
+  }
+  const std::size_t Room = BodyQueueSize - std::min(BodyQueueSize, FBodyQueue.size());
+  const std::size_t Want =
+      std::min<std::size_t>({Count, Room, static_cast<std::size_t>(FBodyLeft)});
+  FBodyQueue.append(Data, Want);
+  FBodyLeft -= static_cast<long long>(Want);
+  if (Want > 0) nghttp2_session_resume_data(FSession, FStream);
+  return Want;
+}
+
 int THttp2Transport::Send(const char* Data, int Count, int) {
   RaiseFailure();
-  if (FStaged > 0) {
-    // The same bytes offered again: they are taken, and go once the socket or the peer lets.
-    if (FAwaitsPeer) Pull();
-    FAwaitsPeer = false;
-    if (FStreamClosed || FStreamEnded) {
-      // The server ended the stream meanwhile: what is still queued will not go.
-      FStaged = 0;
-      win::WSASetLastError(win::WSAECONNRESET);
-      return -1;
-    }
-    if (!Flush()) {
-      win::WSASetLastError(win::WSAEWOULDBLOCK);
-      return -1;
-    }
-    if (FPhase == TPhase::Body && FBodyLeft == 0 && !FBodyQueue.empty()) {
-      FAwaitsPeer = true;
-      win::WSASetLastError(win::WSAEWOULDBLOCK);
-      return -1;
-    }
-    const int Taken = FStaged;
-    FStaged = 0;
-    return Taken;
-  }
-  if (FStreamClosed || FStreamEnded) {
-    // The server ended the stream while the body went: it wants no more of it.
-    win::WSASetLastError(win::WSAECONNRESET);
-    return -1;
-  }
+  if (FStaged > 0) return SendStaged();
+  // The server ended the stream while the body went: it wants no more of it.
+  if (FStreamClosed || FStreamEnded) return Refused(win::WSAECONNRESET);
+  const auto Offered = static_cast<std::size_t>(Count);
   std::size_t Taken = 0;
   if (FPhase == TPhase::Idle || FPhase == TPhase::Head) {
-    FPhase = TPhase::Head;
-    const std::size_t Before = FHeadText.size();
-    FHeadText.append(Data, static_cast<std::size_t>(Count));
-    const std::size_t End = FHeadText.find("\r\n\r\n", Before >= 3 ? Before - 3 : 0);
-    if (End == std::string::npos) return Count;
-    Taken = End + 4 - Before;
-    FHeadText.resize(End + 4);
-    Submit();
-    FHeadText.clear();
+    Taken = TakeHead(Data, Offered);
+    if (FPhase == TPhase::Head) return Count;
     // The HEADERS frame waits for the body's first bytes, to leave in one write with them: two
     // small writes before a read wait for the server's delayed ACK.
-    if (FPhase == TPhase::Body && Taken == static_cast<std::size_t>(Count))
-      return static_cast<int>(Taken);
+    if (FPhase == TPhase::Body && Taken == Offered) return Count;
   }
-  // Body bytes into the queue, as far as it has room.
-  const auto TakeBody = [&] {
-    if (FPhase != TPhase::Body || Taken >= static_cast<std::size_t>(Count)) return;
-    if (FBodyAt > 0) {
-      FBodyQueue.erase(0, FBodyAt);
-      FBodyAt = 0;
-    }
-    const std::size_t Room = BodyQueueSize - std::min(BodyQueueSize, FBodyQueue.size());
-    const std::size_t Want = std::min<std::size_t>(
-        {static_cast<std::size_t>(Count) - Taken, Room, static_cast<std::size_t>(FBodyLeft)});
-    FBodyQueue.append(Data + Taken, Want);
-    FBodyLeft -= static_cast<long long>(Want);
-    Taken += Want;
-    if (Want > 0) nghttp2_session_resume_data(FSession, FStream);
-  };
-  TakeBody();
+  Taken += TakeBody(Data + Taken, Offered - Taken);
   if (Taken == 0) {
     // The queue is full: what the peer said meanwhile (its windows opened) lets some go.
     Pull();
     const bool Out = Flush();
     RaiseFailure();
-    if (FStreamClosed || FStreamEnded) {
-      win::WSASetLastError(win::WSAECONNRESET);
-      return -1;
-    }
-    TakeBody();
+    if (FStreamClosed || FStreamEnded) return Refused(win::WSAECONNRESET);
+    Taken = TakeBody(Data, Offered);
     if (Taken == 0) {
       // Still full: held by the socket's room, or (all handed to it) by the peer's window.
       FAwaitsPeer = Out;
-      win::WSASetLastError(win::WSAEWOULDBLOCK);
-      return -1;
+      return Refused(win::WSAEWOULDBLOCK);
     }
   }
   const bool AllOut = Flush();
@@ -495,8 +497,7 @@ int THttp2Transport::Send(const char* Data, int Count, int) {
   // room, or (everything handed to it) by the peer's window.
   FStaged = static_cast<int>(Taken);
   FAwaitsPeer = AllOut;
-  win::WSASetLastError(win::WSAEWOULDBLOCK);
-  return -1;
+  return Refused(win::WSAEWOULDBLOCK);
 }
 
 void THttp2Transport::RaiseFailure() {

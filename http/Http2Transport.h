@@ -99,6 +99,11 @@ class THttp2Transport final : public TUpperTransport {
   // Hands the session's output to the transport below as far as it takes it: false when some
   // is left (the socket is full), raising the socket's error when the send failed otherwise.
   bool Flush();
+  // Send's parts: bytes offered again after -1; the block's bytes (the HEADERS submitted once
+  // it is whole), taken up to its end; body bytes into the queue as far as it has room.
+  int SendStaged();
+  std::size_t TakeHead(const char* Data, std::size_t Count);
+  std::size_t TakeBody(const char* Data, std::size_t Count);
   // The stream's request, once its block is whole: the HEADERS submitted.
   void Submit();
   // Raises what ended the stream or the connection, when something did.
@@ -149,7 +154,6 @@ class THttp2Transport final : public TUpperTransport {
   std::string FReason;          // the library's word for what broke, when it said one
   std::exception_ptr FFailure;  // raised by the next receive or send
   int FIdleFrames = 0;
-  std::size_t FContinuations = 0;
   std::string FOut;  // the session's output not yet taken by the transport below
   std::size_t FOutAt = 0;
   std::unique_ptr<char[]> FRead;  // the room each pull reads into
